@@ -1,0 +1,52 @@
+# The whole set-up on a fresh machine: `make demo` and `make test`.
+BUILD ?= build
+GENERATOR ?= Ninja
+JOBS ?= 2
+CMAKE_FLAGS ?=
+ifeq ($(CI),true)
+  CMAKE_FLAGS += -DBV_WERROR=ON
+endif
+FUZZ_SECONDS ?= 60
+
+.PHONY: all deps build demo test asan fuzz fuzz-replay format clean bench
+
+all: build
+
+deps:
+	@bash scripts/install-deps.sh
+
+$(BUILD)/build.ninja: | deps
+	cmake -S . -B $(BUILD) -G $(GENERATOR) $(CMAKE_FLAGS)
+
+build: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j$(JOBS)
+
+demo: build
+	@bash scripts/demo.sh $(BUILD)
+
+test: build
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS) --timeout 600
+
+# Engine tests under AddressSanitizer and UndefinedBehaviorSanitizer (no Qt front end).
+asan: deps
+	cmake -S . -B build-asan -G $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DBV_SANITIZE=ON -DBV_BUILD_GUI=OFF $(CMAKE_FLAGS)
+	cmake --build build-asan -j$(JOBS)
+	cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j$(JOBS) --timeout 900
+
+# Builds the libFuzzer targets with clang and runs each for FUZZ_SECONDS.
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBV_FUZZ=ON -DBV_BUILD_GUI=OFF
+	cmake --build build-fuzz -j$(JOBS) --target $$(cd fuzz && ls *_fuzzer.cpp | sed 's/_fuzzer.cpp//;s/^/fuzz_/')
+	@bash scripts/fuzz.sh build-fuzz $(FUZZ_SECONDS)
+
+# Replays the seed corpora only (what CI runs).
+fuzz-replay: deps
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBV_FUZZ=ON -DBV_BUILD_GUI=OFF
+	cmake --build build-fuzz -j$(JOBS) --target $$(cd fuzz && ls *_fuzzer.cpp | sed 's/_fuzzer.cpp//;s/^/fuzz_/')
+	@bash scripts/fuzz.sh build-fuzz 0
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf $(BUILD) build-asan build-fuzz

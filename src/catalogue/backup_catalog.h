@@ -1,0 +1,46 @@
+#pragma once
+// The catalogue of one backup: one per run of the program, owned by the main window
+// (or the command line). Not thread-safe: a scan, a preview or an export uses it from
+// one worker thread at a time, as the front ends guarantee.
+#include <cstdint>
+#include <list>
+#include <string>
+#include <vector>
+
+#include "catalogue/types.h"
+#include "records/record_types.h"
+
+namespace bv {
+
+struct BackupCatalog {
+  std::wstring backupFolder;
+  std::wstring workFolder;  // application data + TarnwickBackvault/
+  BackupRecord current;
+  std::vector<std::wstring> candidateFolders;
+  std::vector<std::wstring> backupFiles;
+  std::vector<ManifestEntry> manifest;
+  ProgressCallback progressCallback = nullptr;
+  void* progressUser = nullptr;
+  std::int32_t progress = 0;
+  std::int32_t progressStep = 0;
+  bool hasManifestDb = false;
+  ConversationMap messages;
+  AccountChats qqChats;
+  AccountChats weChatChats;
+  WhatsAppChatMap whatsAppChats;
+  MediaList whatsAppAttachments;
+
+  // Reports `position` through the callback (when there is one); returns its answer,
+  // 0 without a callback.
+  std::int32_t Report(std::int32_t position);
+  // Adds `amount` to progress and reports the new value.
+  std::int32_t Advance(std::int32_t amount);
+};
+
+// Creates the catalogue's work folder, removes what earlier runs left there and lists
+// the backup root. `catalog` starts empty.
+void InitCatalog(BackupCatalog& catalog);
+// Empties the lists and runs the clean-up again; the counterpart of InitCatalog.
+void DestroyCatalog(BackupCatalog& catalog);
+
+}  // namespace bv

@@ -1,0 +1,182 @@
+#include "catalogue/discovery.h"
+
+#include <dirent.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "common/stable_sort.h"
+#include "common/text.h"
+#include "platform/platform.h"
+
+namespace bv {
+
+namespace {
+
+constexpr const char* kAddressBookId = "31bb7ba8914766d4ba40d6dfb6113c8b614be442";
+
+std::string Narrow(const std::wstring& w) { return WideToUtf8(w); }
+
+std::wstring WithSeparator(std::wstring folder) {
+  if (folder.empty() || folder.back() != L'/') folder.push_back(L'/');
+  return folder;
+}
+
+// fgets-style reader: a line into a 2048-byte buffer, longer lines in 2047-byte pieces.
+class LineReader {
+ public:
+  explicit LineReader(std::FILE* f) : f_(f) {}
+  bool Next(std::string& line) {
+    char buf[2048];
+    if (!std::fgets(buf, sizeof buf, f_)) return false;
+    line.assign(buf);
+    return true;
+  }
+
+ private:
+  std::FILE* f_;
+};
+
+// Text after `open` in `line`, cut at `close`; false when the opening tag is missing.
+bool ValueBetween(const std::string& line, const char* open, const char* close, std::string& out) {
+  std::string cut = line;
+  std::size_t end = cut.find(close);
+  if (end != std::string::npos) cut.resize(end);
+  std::size_t start = cut.find(open);
+  if (start == std::string::npos) return false;
+  out = cut.substr(start + std::strlen(open));
+  return true;
+}
+
+bool ReadInfoPlist(const std::wstring& folder, BackupRecord& record) {
+  const std::string path = Narrow(WithSeparator(folder)) + "Info.plist";
+  std::FILE* f = std::fopen(path.c_str(), "r");
+  if (!f) return false;
+  BackupRecord r;
+  LineReader reader(f);
+  std::string line, value;
+  const int bias = platform::TimeZoneBiasMinutes();
+  while (reader.Next(line)) {
+    if (line.find("<key>Display Name</key>") != std::string::npos) {
+      if (reader.Next(value)) {
+        std::string v;
+        if (ValueBetween(value, "<string>", "</string>", v)) r.displayName = Utf8ToWide(v);
+      }
+    } else if (line.find("<key>Last Backup Date</key>") != std::string::npos) {
+      if (reader.Next(value)) {
+        std::string v;
+        if (ValueBetween(value, "<date>", "</date>", v)) {
+          std::size_t t = v.find('T');
+          if (t != std::string::npos) v[t] = ' ';
+          std::size_t z = v.find('Z');
+          if (z != std::string::npos) v.resize(z);
+          r.lastBackupDate = ConvertBackupDate(v, bias);
+        }
+      }
+    } else if (line.find("<key>Phone Number</key>") != std::string::npos) {
+      if (reader.Next(value)) ValueBetween(value, "<string>", "</string>", r.phoneNumber);
+    } else if (line.find("<key>Product Version</key>") != std::string::npos) {
+      if (reader.Next(value)) {
+        std::string v;
+        if (ValueBetween(value, "<string>", "</string>", v)) r.newerSystem = ParseInt32(v.c_str()) > 11;
+      }
+    } else if (line.find("<key>Serial Number</key>") != std::string::npos) {
+      if (reader.Next(value)) ValueBetween(value, "<string>", "</string>", r.serialNumber);
+      break;  // nothing after the serial number is looked at
+    }
+  }
+  std::fclose(f);
+  r.folder = folder;
+  r.encrypted = ProbeEncrypted(folder);
+  record = std::move(r);
+  return true;
+}
+
+}  // namespace
+
+bool ListFolder(const std::wstring& folder, std::vector<std::wstring>& entries) {
+  const std::wstring prefix = WithSeparator(folder);
+  DIR* dir = ::opendir(Narrow(prefix).c_str());
+  if (!dir) return false;
+  while (dirent* e = ::readdir(dir)) {
+    if (e->d_name[0] == '.') continue;
+    entries.push_back(prefix + Utf8ToWide(e->d_name));
+  }
+  ::closedir(dir);
+  return true;
+}
+
+Result FindCandidatesIn(BackupCatalog& catalog, const std::wstring& root) {
+  catalog.candidateFolders.clear();
+  ListFolder(root, catalog.candidateFolders);
+  return kSuccess;
+}
+
+Result FindCandidates(BackupCatalog& catalog) {
+  catalog.candidateFolders.clear();
+  auto root = platform::BackupRoot();
+  if (root.empty()) return kInvalidParameter;  // no application data folder at all
+  ListFolder(platform::WideFromPath(root), catalog.candidateFolders);
+  return kSuccess;
+}
+
+Result ListBackups(const BackupCatalog& catalog, std::vector<BackupRecord>& records) {
+  for (const auto& candidate : catalog.candidateFolders) {
+    BackupRecord r;
+    if (ReadInfoPlist(candidate, r)) records.push_back(std::move(r));
+  }
+  if (records.size() >= 2) {
+    StableMergeSort(records, [](const BackupRecord& a, const BackupRecord& b) {
+      return CompareNoCase(a.lastBackupDate, b.lastBackupDate) > 0;
+    });
+  }
+  return kSuccess;
+}
+
+Result ReadBackupFolder(const std::wstring& folder, BackupRecord& record) {
+  return ReadInfoPlist(folder, record) ? kSuccess : kInvalidParameter;
+}
+
+bool ProbeEncrypted(const std::wstring& backupFolder) {
+  const std::string base = Narrow(WithSeparator(backupFolder));
+  std::error_code ec;
+  const bool newer = std::filesystem::exists(base + "Manifest.db", ec);
+  const std::string path = newer ? base + "31/" + kAddressBookId : base + kAddressBookId;
+  // Read-only: the probe must work on read-only media and never change a backup.
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) f = std::fopen((path + ".mddata").c_str(), "rb");
+  if (!f) return false;
+  char head[512] = {};
+  std::size_t n = std::fread(head, 1, sizeof head, f);
+  std::fclose(f);
+  // A file shorter than six bytes cannot start with "SQLite": its bytes are not a database.
+  return !(n >= 6 && EqualsNoCase(std::string_view(head, 6), "SQLite"));
+}
+
+void SelectBackup(BackupCatalog& catalog, const BackupRecord& record) {
+  catalog.current = record;
+  catalog.backupFolder = record.folder;
+}
+
+std::string ConvertBackupDate(const std::string& text, int biasMinutes) {
+  const std::size_t d1 = text.find('-');
+  const std::size_t d2 = d1 == std::string::npos ? d1 : text.find('-', d1 + 1);
+  const std::size_t sp = d2 == std::string::npos ? d2 : text.find(' ', d2 + 1);
+  const std::size_t c1 = sp == std::string::npos ? sp : text.find(':', sp + 1);
+  const std::size_t c2 = c1 == std::string::npos ? c1 : text.find(':', c1 + 1);
+  if (c2 == std::string::npos) return text;
+  const int year = ParseInt32(text.c_str());
+  const int month = ParseInt32(text.c_str() + d1 + 1);
+  const int day = ParseInt32(text.c_str() + d2 + 1);
+  const int hour = ParseInt32(text.c_str() + sp + 1);
+  const int minute = ParseInt32(text.c_str() + c1 + 1);
+  const int second = ParseInt32(text.c_str() + c2 + 1);
+  const std::int64_t t = platform::UtcToUnix(year, month, day, hour, minute, second) -
+                         static_cast<std::int64_t>(biasMinutes) * 60;
+  std::string out;
+  if (!platform::FormatUtcTime(t, out)) return text;
+  return out;
+}
+
+}  // namespace bv

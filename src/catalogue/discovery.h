@@ -1,0 +1,43 @@
+#pragma once
+// Finding the backups of this user and reading each one's device facts from its
+// Info.plist. The plist is read as text, line by line, with plain substring searches:
+// no property-list parser is involved.
+#include <string>
+#include <vector>
+
+#include "catalogue/backup_catalog.h"
+#include "catalogue/types.h"
+#include "common/result_codes.h"
+
+namespace bv {
+
+// Appends the entries of `folder` (files and folders, except names beginning with
+// ".") as full paths, in the order the file system gives them. False when the folder
+// cannot be enumerated.
+bool ListFolder(const std::wstring& folder, std::vector<std::wstring>& entries);
+
+// Empties candidateFolders and lists the backup root into it.
+Result FindCandidates(BackupCatalog& catalog);
+// Same, over a given root (the command line's --root).
+Result FindCandidatesIn(BackupCatalog& catalog, const std::wstring& root);
+
+// A record for every candidate with a readable Info.plist, appended to `records` and
+// ordered newest first (stable).
+Result ListBackups(const BackupCatalog& catalog, std::vector<BackupRecord>& records);
+
+// Fills `record` from the Info.plist of a folder the user browsed to; 87 (and the
+// record untouched) when there is none.
+Result ReadBackupFolder(const std::wstring& folder, BackupRecord& record);
+
+// True when the backup's files are enciphered: its address book does not start with
+// "SQLite".
+bool ProbeEncrypted(const std::wstring& backupFolder);
+
+// Makes `record` the backup of the next scan.
+void SelectBackup(BackupCatalog& catalog, const BackupRecord& record);
+
+// "YYYY-MM-DD HH:MM:SS" taken as UTC, shifted by the standard-time bias (minutes west
+// of UTC) and formatted back. Text without the separators comes back unchanged.
+std::string ConvertBackupDate(const std::string& text, int biasMinutes);
+
+}  // namespace bv

@@ -1,0 +1,89 @@
+#pragma once
+// Small records the catalogue hands to the scan page and to export, the fourteen
+// categories, and the two callbacks of the progress protocol.
+#include <array>
+#include <cstdint>
+#include <list>
+#include <string>
+#include <string_view>
+
+namespace bv {
+
+// Progress report: (user data, position in percent). 0 goes on, non-zero stops and
+// becomes the operation's result.
+using ProgressCallback = std::int32_t (*)(void* user, std::int32_t percent);
+// Copy report: (user data, percent, status, destination path). Same answer.
+using CopyCallback = std::int32_t (*)(void* user, std::int32_t percent, std::int32_t status,
+                                      const std::wstring& destination);
+
+// One backup with its device facts.
+struct BackupRecord {
+  bool encrypted = false;
+  bool newerSystem = false;     // Product Version 12 or later
+  std::string lastBackupDate;   // YYYY-MM-DD HH:MM:SS, local time
+  std::string phoneNumber;
+  std::string serialNumber;
+  std::wstring folder;
+  std::wstring displayName;
+};
+
+// One file of the backup: "domain-relative/path" and its 40-digit identifier.
+struct ManifestEntry {
+  std::string key;
+  std::string fileId;
+};
+
+struct MediaItem {
+  std::uint32_t size = 0;  // low 32 bits, for display
+  std::wstring name;
+  std::wstring path;
+};
+
+struct AttachmentItem {
+  std::uint32_t reserved = 0;
+  std::uint32_t size = 0;
+  std::wstring name;
+  std::wstring path;
+};
+
+struct AppMediaItem {
+  std::uint32_t size = 0;  // 0 when reading the size failed
+  std::wstring app;
+  std::wstring name;
+  std::wstring path;
+};
+
+using MediaList = std::list<MediaItem>;
+using AttachmentList = std::list<AttachmentItem>;
+using AppMediaList = std::list<AppMediaItem>;
+
+enum class Category : int {
+  CameraRoll = 0,
+  PhotoStream,
+  AppPhotos,
+  AppVideos,
+  Messages,
+  MessageAttachments,
+  Contacts,
+  CallHistory,
+  Notes,
+  WhatsApp,
+  WhatsAppAttachments,
+  Reminder,
+  Calendar,
+  SafariBookmark,
+};
+inline constexpr int kCategoryCount = 14;
+
+struct CategoryInfo {
+  Category category;
+  std::string_view name;        // "Camera Roll"
+  std::string_view optionName;  // option control on the category page
+  std::wstring_view nodeText;   // tree node text before a scan
+};
+
+// The fourteen categories in their fixed order.
+const std::array<CategoryInfo, kCategoryCount>& Categories();
+const CategoryInfo& CategoryOf(Category c);
+
+}  // namespace bv

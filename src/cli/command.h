@@ -1,0 +1,47 @@
+#pragma once
+// The command line as a registry of commands: one class per sub-command, output through
+// streams handed in, so tests run commands and read what they print.
+#include <iosfwd>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace bv::cli {
+
+// Exit codes of backvault-cli.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitUsage = 1;
+inline constexpr int kExitFailed = 2;
+
+struct Streams {
+  std::ostream& out;
+  std::ostream& err;
+};
+
+class Command {
+ public:
+  virtual ~Command() = default;
+  virtual std::string Name() const = 0;
+  // One line for the command list.
+  virtual std::string Summary() const = 0;
+  // Usage text, e.g. "list [--root DIR] [--json]".
+  virtual std::string Usage() const = 0;
+  // Runs with the arguments after the command name.
+  virtual int Run(const std::vector<std::string>& args, Streams io) = 0;
+};
+
+// Every command, in the order help lists them (registry.cpp names each factory).
+std::vector<std::unique_ptr<Command>> AllCommands();
+
+// Runs argv[1..] against the registry: help, dispatch, exit code.
+int RunCli(const std::vector<std::string>& args, Streams io);
+
+// Escapes a UTF-8 text for a JSON string literal (without the quotes).
+std::string JsonEscape(const std::string& text);
+
+}  // namespace bv::cli
+
+// In a command's .cpp, inside namespace bv::cli: BV_REGISTER_COMMAND(ListCommand) defines
+// MakeListCommand(), which registry.cpp declares and lists.
+#define BV_REGISTER_COMMAND(Type) \
+  std::unique_ptr<Command> Make##Type() { return std::make_unique<Type>(); }

@@ -1,0 +1,17 @@
+#include <memory>
+#include <vector>
+
+#include "cli/command.h"
+
+namespace bv::cli {
+
+// Each command file defines its factory with BV_REGISTER_COMMAND.
+std::unique_ptr<Command> MakeListCommand();
+
+std::vector<std::unique_ptr<Command>> AllCommands() {
+  std::vector<std::unique_ptr<Command>> all;
+  all.push_back(MakeListCommand());
+  return all;
+}
+
+}  // namespace bv::cli

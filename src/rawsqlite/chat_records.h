@@ -1,0 +1,38 @@
+#pragma once
+// Records produced by the WeChat and QQ store passes.
+#include <cstdint>
+#include <list>
+#include <map>
+#include <string>
+
+namespace bv {
+
+// One chat message. status: 0 live row, 1 deleted (carved or read from a freed page).
+struct ChatMessageRecord {
+  std::int32_t status = 0;
+  std::int32_t is_sender = 0;
+  std::int32_t row_id = 0;
+  std::wstring time;
+  std::wstring sender;
+  std::wstring text;
+  std::wstring extra;
+};
+
+// One row of the WeChat "Friend" table.
+struct WeChatFriendRecord {
+  std::int32_t status = 0;
+  std::int32_t type = 0;
+  std::wstring user_name;
+  std::wstring nick_name;
+};
+
+// One row of the QQ "tb_c2cTables" table.
+struct QQTableRecord {
+  std::wstring peer;
+  std::wstring table_name;
+};
+
+// Chat key (WeChat user name, QQ peer number or "Unknown") to its messages.
+using ChatMap = std::map<std::wstring, std::list<ChatMessageRecord>>;
+
+}  // namespace bv
