@@ -29,6 +29,8 @@ struct BackupCatalog {
   AccountChats weChatChats;
   WhatsAppChatMap whatsAppChats;
   MediaList whatsAppAttachments;
+  // Set when ReadAppMedia has refilled whatsAppAttachments in this scan.
+  bool appMediaRead = false;
 
   // Reports `position` through the callback (when there is one); returns its answer,
   // 0 without a callback.
@@ -42,5 +44,8 @@ struct BackupCatalog {
 void InitCatalog(BackupCatalog& catalog);
 // Empties the lists and runs the clean-up again; the counterpart of InitCatalog.
 void DestroyCatalog(BackupCatalog& catalog);
+// The clean-up of leftovers (staged tool, decrypted output) that Init/DestroyCatalog run;
+// installed by the decryption driver.
+void SetCleanUpHook(void (*cleanUp)(BackupCatalog&));
 
 }  // namespace bv

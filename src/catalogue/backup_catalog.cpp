@@ -1,0 +1,44 @@
+#include "catalogue/backup_catalog.h"
+
+#include <atomic>
+#include <filesystem>
+
+#include "catalogue/discovery.h"
+#include "platform/platform.h"
+
+namespace bv {
+
+namespace {
+std::atomic<void (*)(BackupCatalog&)> g_cleanUp{nullptr};
+}
+
+void SetCleanUpHook(void (*cleanUp)(BackupCatalog&)) { g_cleanUp.store(cleanUp); }
+
+std::int32_t BackupCatalog::Report(std::int32_t position) {
+  return progressCallback ? progressCallback(progressUser, position) : 0;
+}
+
+std::int32_t BackupCatalog::Advance(std::int32_t amount) {
+  progress += amount;
+  return Report(progress);
+}
+
+void InitCatalog(BackupCatalog& catalog) {
+  const auto work = platform::WorkFolder();
+  if (!work.empty()) {
+    std::error_code ec;
+    std::filesystem::create_directories(work, ec);
+    catalog.workFolder = platform::WideFromPath(work / "");
+  }
+  if (auto cleanUp = g_cleanUp.load()) cleanUp(catalog);
+  FindCandidates(catalog);
+}
+
+void DestroyCatalog(BackupCatalog& catalog) {
+  catalog.manifest.clear();
+  catalog.backupFiles.clear();
+  catalog.candidateFolders.clear();
+  if (auto cleanUp = g_cleanUp.load()) cleanUp(catalog);
+}
+
+}  // namespace bv

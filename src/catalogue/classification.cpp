@@ -1,0 +1,210 @@
+#include "catalogue/classification.h"
+
+#include <cstring>
+#include <filesystem>
+#include <vector>
+
+#include "catalogue/detection.h"
+#include "catalogue/manifest.h"
+#include "common/stable_sort.h"
+#include "common/text.h"
+#include "platform/platform.h"
+
+namespace bv {
+
+namespace {
+
+enum class Walk { Attachments, Photos, AppMedia, WhatsAppOnly };
+
+bool Contains(const std::string& key, const char* text) { return key.find(text) != std::string::npos; }
+
+std::wstring LastPiece(const std::string& key) {
+  const std::size_t slash = key.rfind('/');
+  return Utf8ToWide(slash == std::string::npos ? key : key.substr(slash + 1));
+}
+
+// The name cut at its last "." with the detected extension appended in upper case.
+std::wstring WithDetectedExtension(std::wstring name, const std::wstring& generated) {
+  const std::size_t dot = name.rfind(L'.');
+  if (dot != std::wstring::npos) name.resize(dot);
+  std::wstring ext = generated.substr(generated.rfind(L'.'));
+  for (wchar_t& c : ext)
+    if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - 32);
+  return name + ext;
+}
+
+std::uint32_t SizeLow32(const std::wstring& path) {
+  const std::int64_t size = platform::FileSize(platform::PathFromWide(path));
+  return size < 0 ? 0 : static_cast<std::uint32_t>(size);
+}
+
+template <typename List>
+void SortByName(List& list) {
+  if (list.size() < 2) return;
+  std::vector<typename List::value_type> items(list.begin(), list.end());
+  StableMergeSort(items, [](const auto& a, const auto& b) { return CompareNoCase(a.name, b.name) < 0; });
+  list.assign(items.begin(), items.end());
+}
+
+// The shared manifest walk. `weight` is the progress span in units of progressStep.
+template <typename Visit>
+Result WalkManifest(BackupCatalog& catalog, int weight, bool report, Visit visit) {
+  const std::size_t n = catalog.manifest.size();
+  const std::int32_t base = catalog.progress;
+  Result result = kSuccess;
+  for (std::size_t i = 0; i < n; ++i) {
+    bool reportThis = visit(catalog.manifest[i]);
+    if (report && reportThis) {
+      const std::int64_t pos = base + static_cast<std::int64_t>(weight) * catalog.progressStep *
+                                          static_cast<std::int64_t>(i + 1) / static_cast<std::int64_t>(n);
+      std::int32_t answer = catalog.Report(static_cast<std::int32_t>(pos));
+      if (answer != 0) {
+        result = answer;
+        break;
+      }
+    }
+  }
+  return result;
+}
+
+bool IsWhatsAppMedia(const std::string& key) {
+  return Contains(key, "AppDomain-") && Contains(key, "net.whatsapp.WhatsApp");
+}
+
+// Detects and names a WhatsApp media entry; appended when its size is not 0.
+void CollectWhatsApp(const BackupCatalog& catalog, const ManifestEntry& e, DetectionContext& ctx,
+                     MediaList& out) {
+  const std::wstring path = StoredFilePath(catalog, e.fileId);
+  std::wstring generated;
+  DetectFileType(path, ctx, generated);
+  if (generated.empty()) return;
+  MediaItem item;
+  item.size = SizeLow32(path);
+  item.name = WithDetectedExtension(LastPiece(e.key), generated);
+  item.path = path;
+  if (item.size != 0) out.push_back(std::move(item));
+}
+
+}  // namespace
+
+std::wstring AppIdentifier(const std::string& key) {
+  std::size_t at = key.find("com.");
+  if (at == std::string::npos) at = key.find("net.");
+  if (at == std::string::npos) return L"other";
+  const std::size_t start = at + 4;
+  const std::size_t dash = key.find('-', start);
+  if (dash == std::string::npos) return L"other";
+  std::string id = key.substr(start, dash - start);
+  if (id.size() > 259) id.resize(259);
+  return Utf8ToWide(id);
+}
+
+Result ReadMessageAttachments(BackupCatalog& catalog, AttachmentList& items) {
+  DetectionContext ctx;
+  std::error_code ec;
+  Result r = WalkManifest(catalog, 1, true, [&](const ManifestEntry& e) {
+    if (!Contains(e.key, "/Attachments/")) return true;
+    const std::wstring path = StoredFilePath(catalog, e.fileId);
+    if (!std::filesystem::exists(platform::PathFromWide(path), ec)) return false;
+    std::wstring generated;
+    DetectFileType(path, ctx, generated);
+    if (generated.empty()) return true;
+    AttachmentItem item;
+    item.size = SizeLow32(path);
+    item.name = WithDetectedExtension(LastPiece(e.key), generated);
+    item.path = path;
+    if (item.size != 0) items.push_back(std::move(item));
+    return true;
+  });
+  SortByName(items);
+  catalog.Advance(catalog.progressStep);
+  return r;
+}
+
+Result ReadPhotos(BackupCatalog& catalog, MediaList& cameraRoll, MediaList& photoStream) {
+  DetectionContext ctx;
+  std::error_code ec;
+  Result r = WalkManifest(catalog, 2, true, [&](const ManifestEntry& e) {
+    MediaList* target = nullptr;
+    if (Contains(e.key, "CameraRollDomain-Media/DCIM/"))
+      target = &cameraRoll;
+    else if (Contains(e.key, "MediaDomain-Media/PhotoStreamsData/"))
+      target = &photoStream;
+    if (!target) return true;
+    const std::wstring path = StoredFilePath(catalog, e.fileId);
+    if (!std::filesystem::exists(platform::PathFromWide(path), ec)) return false;
+    std::wstring generated;
+    DetectFileType(path, ctx, generated);
+    if (generated.empty()) return true;
+    MediaItem item;
+    item.size = SizeLow32(path);
+    item.name = LastPiece(e.key);
+    item.path = path;
+    target->push_back(std::move(item));
+    return true;
+  });
+  SortByName(cameraRoll);
+  SortByName(photoStream);
+  catalog.Advance(2 * catalog.progressStep);
+  return r;
+}
+
+Result ReadAppMedia(BackupCatalog& catalog, AppMediaList& items) {
+  catalog.whatsAppAttachments.clear();
+  catalog.appMediaRead = true;
+  DetectionContext ctx;
+  Result r = WalkManifest(catalog, 2, true, [&](const ManifestEntry& e) {
+    if (!Contains(e.key, "AppDomain-")) return true;
+    if (Contains(e.key, "net.whatsapp.WhatsApp")) {
+      CollectWhatsApp(catalog, e, ctx, catalog.whatsAppAttachments);
+      return true;
+    }
+    const std::wstring path = StoredFilePath(catalog, e.fileId);
+    std::wstring generated;
+    DetectFileType(path, ctx, generated);
+    if (generated.empty()) return true;
+    AppMediaItem item;
+    item.size = SizeLow32(path);
+    item.app = AppIdentifier(e.key);
+    item.name = WithDetectedExtension(LastPiece(e.key), generated);
+    item.path = path;
+    items.push_back(std::move(item));
+    return true;
+  });
+  SortByName(items);
+  SortByName(catalog.whatsAppAttachments);
+  catalog.Advance(catalog.progressStep);
+  return r;
+}
+
+Result ReadWhatsAppAttachments(BackupCatalog& catalog, MediaList& items) {
+  if (!catalog.appMediaRead) {
+    // Without App Photos or App Videos in this scan, nothing refilled the list: collect
+    // this backup's WhatsApp media now rather than show an earlier scan's (or nothing).
+    catalog.whatsAppAttachments.clear();
+    DetectionContext ctx;
+    for (const ManifestEntry& e : catalog.manifest)
+      if (IsWhatsAppMedia(e.key)) CollectWhatsApp(catalog, e, ctx, catalog.whatsAppAttachments);
+    SortByName(catalog.whatsAppAttachments);
+    catalog.appMediaRead = true;
+  }
+  items.insert(items.end(), catalog.whatsAppAttachments.begin(), catalog.whatsAppAttachments.end());
+  return catalog.Advance(catalog.progressStep);
+}
+
+bool IsAppVideo(const AppMediaItem& item) {
+  const std::size_t dot = item.name.rfind(L'.');
+  std::string ext = dot == std::wstring::npos ? std::string() : WideToUtf8(item.name.substr(dot + 1));
+  for (char& c : ext) c = static_cast<char>((c >= 'A' && c <= 'Z') ? c + 32 : c);
+  ext += "|";
+  if (std::strstr(kImageExtensions, ext.c_str())) return false;
+  return std::strstr(kVideoExtensions, ext.c_str()) || std::strstr(kAudioExtensions, ext.c_str());
+}
+
+AppMediaSplit SplitAppMedia(const AppMediaList& items) {
+  AppMediaSplit split;
+  for (const auto& item : items) (IsAppVideo(item) ? split.videos : split.photos)[item.app].push_back(item);
+  return split;
+}
+
+}  // namespace bv

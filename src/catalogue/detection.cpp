@@ -1,0 +1,270 @@
+#include "catalogue/detection.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+#include "common/text.h"
+#include "platform/platform.h"
+
+namespace bv {
+
+namespace {
+
+using Bytes = const unsigned char*;
+
+bool At(Bytes d, std::size_t n, std::size_t offset, std::string_view sig) {
+  return offset + sig.size() <= n && std::memcmp(d + offset, sig.data(), sig.size()) == 0;
+}
+std::uint32_t Le16(Bytes d, std::size_t o) { return d[o] | (std::uint32_t(d[o + 1]) << 8); }
+std::uint32_t Le32(Bytes d, std::size_t o) {
+  return d[o] | (std::uint32_t(d[o + 1]) << 8) | (std::uint32_t(d[o + 2]) << 16) |
+         (std::uint32_t(d[o + 3]) << 24);
+}
+
+bool FoundWithin(Bytes d, std::size_t n, std::string_view sig) {
+  const std::size_t limit = n < 32 ? n : 32;
+  for (std::size_t i = 0; i + sig.size() <= limit; ++i)
+    if (std::memcmp(d + i, sig.data(), sig.size()) == 0) return true;
+  return false;
+}
+
+int Mpeg(Bytes d, std::size_t n) {
+  if (n < 16) return kTypeUnknown;
+  using namespace std::string_view_literals;
+  if (At(d, n, 0, "\x00\x00\x01\xBA"sv) && FoundWithin(d, n, "\x00\x00\x01\xBB"sv)) return 15;
+  if (At(d, n, 0, "\x00\x00\x01\xB3"sv) && FoundWithin(d, n, "\x00\x00\x01\xB8"sv)) return 15;
+  return kTypeUnknown;
+}
+int Mp4(Bytes d, std::size_t n) {
+  if (n < 32) return kTypeUnknown;
+  return At(d, n, 4, "ftyp") && (At(d, n, 8, "iso") || At(d, n, 8, "mp42")) ? 18 : kTypeUnknown;
+}
+int RealMedia(Bytes d, std::size_t n) {
+  if (n < 4) return kTypeUnknown;
+  return At(d, n, 0, ".RMF") ? 23 : kTypeUnknown;
+}
+int Asf(Bytes d, std::size_t n) {
+  static const unsigned char kGuid[16] = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
+                                          0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
+  if (n < 24) return kTypeUnknown;
+  return std::memcmp(d, kGuid, 16) == 0 ? 24 : kTypeUnknown;
+}
+int Avi(Bytes d, std::size_t n) {
+  if (n < 16) return kTypeUnknown;
+  return At(d, n, 0, "RIFF") && At(d, n, 8, "AVI ") && At(d, n, 12, "LIST") ? 22 : kTypeUnknown;
+}
+int ThreeGp(Bytes d, std::size_t n) {
+  if (n < 32) return kTypeUnknown;
+  return At(d, n, 4, "ftyp") && At(d, n, 8, "3gp") ? 16 : kTypeUnknown;
+}
+int Mp3(Bytes d, std::size_t n) {
+  if (n < 10) return kTypeUnknown;
+  if (!At(d, n, 0, "ID3")) return kTypeUnknown;
+  if (d[3] >= 0xFF || d[4] >= 0xFF || (d[5] & 0x1F) != 0) return kTypeUnknown;
+  for (int i = 6; i <= 9; ++i)
+    if (d[i] >= 0x80) return kTypeUnknown;
+  return 12;
+}
+int Midi(Bytes d, std::size_t n) {
+  using namespace std::string_view_literals;
+  if (n < 16) return kTypeUnknown;
+  return At(d, n, 0, "MThd") && At(d, n, 4, "\x00\x00\x00\x06"sv) && At(d, n, 14, "MTrk")
+             ? 13
+             : kTypeUnknown;
+}
+int Wave(Bytes d, std::size_t n) {
+  if (n < 16) return kTypeUnknown;
+  return At(d, n, 0, "RIFF") && At(d, n, 8, "WAVE") && At(d, n, 12, "fmt ") ? 21 : kTypeUnknown;
+}
+int QuickTime(Bytes d, std::size_t n) {
+  if (n < 16) return kTypeUnknown;
+  if (At(d, n, 0, "moov")) return 17;
+  return At(d, n, 4, "ftyp") && At(d, n, 8, "qt  ") ? 17 : kTypeUnknown;
+}
+int Gif(Bytes d, std::size_t n) {
+  if (n < 8) return kTypeUnknown;
+  auto digit = [](unsigned char c) { return c >= '0' && c <= '9'; };
+  return At(d, n, 0, "GIF") && digit(d[3]) && digit(d[4]) && d[5] >= 'a' && d[5] <= 'z'
+             ? 31
+             : kTypeUnknown;
+}
+int Bmp(Bytes d, std::size_t n) {
+  if (n < 40) return kTypeUnknown;
+  if (!(At(d, n, 0, "BM") || At(d, n, 0, "BA"))) return kTypeUnknown;
+  return Le16(d, 6) == 0 && Le16(d, 8) == 0 && Le32(d, 14) == 40 ? 29 : kTypeUnknown;
+}
+int Jpeg(Bytes d, std::size_t n) {
+  using namespace std::string_view_literals;
+  if (n < 16) return kTypeUnknown;
+  if (At(d, n, 0, "\xFF\xD8\xFF\xE0"sv) && At(d, n, 6, "JFIF")) return 10;
+  if (At(d, n, 0, "\xFF\xD8\xFF\xE1"sv) && At(d, n, 6, "Exif")) return 10;
+  return kTypeUnknown;
+}
+int Png(Bytes d, std::size_t n) {
+  using namespace std::string_view_literals;
+  if (n < 8) return kTypeUnknown;
+  return At(d, n, 0, "\x89PNG\r\n\x1A\n"sv) ? 30 : kTypeUnknown;
+}
+int Ico(Bytes d, std::size_t n) {
+  using namespace std::string_view_literals;
+  if (n < 16) return kTypeUnknown;
+  if (!At(d, n, 0, "\x00\x00\x01\x00"sv)) return kTypeUnknown;
+  const std::uint64_t count = Le16(d, 4);
+  if (count == 0 || 6 + 16 * count > n) return kTypeUnknown;
+  std::uint64_t running = 6 + 16 * count;
+  for (std::uint64_t i = 0; i < count; ++i) {
+    const std::size_t e = static_cast<std::size_t>(6 + 16 * i);
+    if (d[e + 3] != 0) return kTypeUnknown;
+    if (Le32(d, e + 12) != running) return kTypeUnknown;
+    running += Le32(d, e + 8);  // 64-bit: a huge size cannot wrap round to a match
+  }
+  return 46;
+}
+
+struct Row {
+  const char* extension;
+  int code;
+  int (*recognise)(Bytes, std::size_t);
+};
+
+constexpr Row kTable[] = {
+    {"mpeg", 15, Mpeg},      {"mpg", 15, Mpeg},   {"vob", 15, Mpeg},   {"mp4", 18, Mp4},
+    {"rmvb", 23, RealMedia}, {"wmv", 24, Asf},    {"wma", 24, Asf},    {"avi", 22, Avi},
+    {"3gp", 16, ThreeGp},    {"mp3", 12, Mp3},    {"mid", 13, Midi},   {"wav", 21, Wave},
+    {"mov", 17, QuickTime},  {"gif", 31, Gif},    {"bmp", 29, Bmp},    {"jpg", 10, Jpeg},
+    {"jpeg", 10, Jpeg},      {"jpe", 10, Jpeg},   {"png", 30, Png},    {"ico", 46, Ico},
+};
+
+void NameFor(int code, DetectionContext& context, std::wstring& name) {
+  name.clear();
+  if (code == kTypeUnknown) return;
+  name = std::to_wstring(context.counter) + L"." + Utf8ToWide(ExtensionOfCode(code));
+  ++context.counter;
+}
+
+struct Fd {
+  int fd = -1;
+  ~Fd() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+}  // namespace
+
+const char* const kImageExtensions =
+    "*.bmp|*.gif|*.jpg|*.jpeg|*.png|*.psd|*.tif|*.tiff|*.pcx|*.scr|*.ico|*.nef|*.nrw|*.crw|*.cr2|"
+    "*.sr2|*.arw|*.srf|*.divu|*.pgm|*.k25|*.kdc|*.dcr|*.raf|*.iff|*.pbm|*.mef|*.jp2|*.mos|*.x3f|"
+    "*.orf|*.erf|*.indd|*.pef|*.psp|*.mrw|*.dng|*.raw|*.pct|*.tga";
+const char* const kVideoExtensions =
+    "*.rmvb|*.rm|*.mpeg|*.mov|*.avi|*.wmv|*.asf|*.mp4|*.flv|*.fla|*.swf|*.ape|*.m4v|*.3gp|*.dv|"
+    "*.3g2|*.m4b|*.mkv|*.mts|*.divx|*.ogm|*.moi|*.vob|*.ajp|*.f4v|*.mqv|*.svi|*.vid|*.tod|*.hdmov|"
+    "*.mod|*.m2t|*.lrv";
+const char* const kAudioExtensions =
+    "*.mp3|*.wav|*.aiff|*.rps|*.mid|*.midi|*.m4a|*.m4p|*.au|*.ogg|*.wma|*.rm|*.ra|*.acd|*.amr|"
+    "*.at3|*.caf|*.dss|*.m4r|*.nra|*.snd";
+
+int RecogniseBuffer(const unsigned char* data, std::size_t size) {
+  for (const Row& row : kTable) {
+    int code = row.recognise(data, size);
+    if (code != kTypeUnknown) return code;
+  }
+  return kTypeUnknown;
+}
+
+const char* ExtensionOfCode(int code) {
+  for (const Row& row : kTable)
+    if (row.code == code) return row.extension;
+  return "";
+}
+
+Result DetectFileType(const std::wstring& path, DetectionContext& context, std::wstring& name) {
+  name.clear();
+  Fd f;
+  // Read-only: detection must work on read-only media and never touch the backup.
+  f.fd = ::open(platform::PathFromWide(path).c_str(), O_RDONLY | O_CLOEXEC);
+  if (f.fd < 0) return errno;
+  unsigned char buf[512];
+  std::size_t got = 0;
+  while (got < sizeof buf) {
+    ssize_t n = ::read(f.fd, buf + got, sizeof buf - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  if (got < sizeof buf) return kShortRead;
+  NameFor(RecogniseBuffer(buf, sizeof buf), context, name);
+  return kSuccess;
+}
+
+Result DetectBufferType(const unsigned char* buffer, DetectionContext& context, std::wstring& name) {
+  NameFor(RecogniseBuffer(buffer, 128), context, name);
+  return kSuccess;
+}
+
+Result PreparePreviewCopy(const BackupCatalog& catalog, const std::wstring& backupFile,
+                          std::wstring& copyPath, ProgressCallback callback, void* user) {
+  auto finish = [&](Result r) {
+    if (callback) callback(user, 100);
+    return r;
+  };
+  DetectionContext context;
+  std::wstring generated;
+  DetectFileType(backupFile, context, generated);
+  const std::size_t dot = generated.rfind(L'.');
+  if (dot == std::wstring::npos) return finish(kInvalidParameter);
+  std::string ext = WideToUtf8(generated.substr(dot + 1));
+  for (char& c : ext) c = static_cast<char>((c >= 'A' && c <= 'Z') ? c + 32 : c);
+
+  const char* target = nullptr;
+  if (std::strstr(kImageExtensions, ext.c_str()))
+    target = "tmp.jpg";
+  else if (std::strstr(kAudioExtensions, ext.c_str()))
+    target = "tmp.wav";
+  else if (std::strstr(kVideoExtensions, ext.c_str()))
+    target = "tmp.avi";
+  if (!target) return finish(kSuccess);
+
+  copyPath = catalog.workFolder;
+  if (!copyPath.empty() && copyPath.back() != L'/') copyPath.push_back(L'/');
+  copyPath += Utf8ToWide(target);
+
+  Fd in, out;
+  in.fd = ::open(platform::PathFromWide(backupFile).c_str(), O_RDONLY | O_CLOEXEC);
+  if (in.fd >= 0)
+    out.fd = ::open(platform::PathFromWide(copyPath).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
+                    0600);
+  if (in.fd < 0 || out.fd < 0) return finish(kInvalidParameter);
+
+  struct stat st {};
+  if (::fstat(in.fd, &st) != 0) return finish(errno);
+  const std::int64_t size = st.st_size;  // 64-bit: films over 4 GiB are copied whole
+  std::vector<char> buf(65536);
+  std::int64_t copied = 0;
+  while (copied < size) {
+    ssize_t n = ::read(in.fd, buf.data(), buf.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return finish(errno);
+    if (n == 0) break;
+    ssize_t done = 0;
+    while (done < n) {
+      ssize_t w = ::write(out.fd, buf.data() + done, static_cast<std::size_t>(n - done));
+      if (w < 0 && errno == EINTR) continue;
+      if (w < 0) return finish(errno);
+      done += w;
+    }
+    copied += n;
+    if (callback) {
+      std::int32_t answer = callback(user, static_cast<std::int32_t>(copied * 100 / size));
+      if (answer != 0) return finish(answer);
+    }
+  }
+  return finish(kSuccess);
+}
+
+}  // namespace bv

@@ -1,0 +1,46 @@
+#pragma once
+// File-type detection from the first bytes. Backup files have no extensions, so a
+// table of signatures decides what a file is and gives it a generated name
+// "<counter>.<extension>" from which callers take the extension.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "catalogue/backup_catalog.h"
+#include "common/result_codes.h"
+
+namespace bv {
+
+// The type codes of the recognisers; 48 means nothing was recognised.
+inline constexpr int kTypeUnknown = 48;
+
+// One counter per classification walk (or preview): every recognised file takes its
+// value and increments it.
+struct DetectionContext {
+  std::int64_t counter = 0;
+};
+
+// Runs the table in order over `data[0..size)`; the code of the first recogniser that
+// matches, or 48.
+int RecogniseBuffer(const unsigned char* data, std::size_t size);
+// The extension of the first table row with `code` ("jpg"), or empty.
+const char* ExtensionOfCode(int code);
+
+// Reads the first 512 bytes of `path` (opened read-only) and names it. 0 when read
+// (recognised or not; `name` empty when not), 30 when shorter than 512 bytes, or the
+// platform's error code.
+Result DetectFileType(const std::wstring& path, DetectionContext& context, std::wstring& name);
+// The same on the first 128 bytes of a buffer (which must hold at least 128); always 0.
+Result DetectBufferType(const unsigned char* buffer, DetectionContext& context, std::wstring& name);
+
+// The image, video and audio extension lists ("*.bmp|*.gif|...").
+extern const char* const kImageExtensions;
+extern const char* const kVideoExtensions;
+extern const char* const kAudioExtensions;
+
+// Copies a backup file to the fixed preview file of its kind (tmp.jpg, tmp.wav, tmp.avi
+// in the work folder) and names it in `copyPath`. Always reports 100 at the end.
+Result PreparePreviewCopy(const BackupCatalog& catalog, const std::wstring& backupFile,
+                          std::wstring& copyPath, ProgressCallback callback, void* user);
+
+}  // namespace bv

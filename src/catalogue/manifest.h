@@ -1,0 +1,71 @@
+#pragma once
+// The backup folder layout: the two manifest formats, the stored-file path rule and the
+// fixed identifiers of the databases the readers open.
+//
+// Manifest.mbdb (older layout), all numbers big-endian:
+//
+//   offset  size  field
+//   0       4     magic "mbdb"
+//   4       2     version (not examined)
+//   6       ...   records, one after another to the end of the file
+//
+// Record:
+//   string  domain            first part of the key
+//   string  path              second part of the key
+//   string  link target       dropped
+//   string  data hash         dropped
+//   string  encryption key    dropped
+//   u16     mode              (mode & 0xE000) == 0x4000 marks a directory
+//   u64     inode number      dropped
+//   u32     user id, u32 group id, u32 mtime, u32 atime, u32 ctime   dropped
+//   u64     size              dropped
+//   u8      flag              dropped
+//   u8      property count    n
+//   n x (string name, string value)                                  dropped
+//
+// string: u16 length then that many bytes; 0xFFFF is an absent string with no bytes.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "catalogue/backup_catalog.h"
+#include "common/result_codes.h"
+
+namespace bv {
+
+inline constexpr const char* kMessagesDbId = "3d0d7e5fb2ce288813306e4d4636395e047a3d28";
+inline constexpr const char* kAddressBookDbId = "31bb7ba8914766d4ba40d6dfb6113c8b614be442";
+inline constexpr const char* kCallHistoryNewerId = "5a4935c78a5255723f707230a451d79c540d2741";
+inline constexpr const char* kCallHistoryOlderId = "2b2b0084a1bc3a5ac8c27afdf14afb42c61a19ca";
+inline constexpr const char* kNotesOlderId = "ca3bc056d4da0bbf88b5fb3be254f3b7147e639c";
+inline constexpr const char* kNotesNewerId = "4f98687d8ab0d6d1a371110e6b7300f6e465bef2";
+
+// Where the stored file of `fileId` lies in the current backup: directly in the folder
+// for an encrypted (decrypted) or older backup, in a two-character sub-folder for a plain
+// newer one.
+std::wstring StoredFilePath(const BackupCatalog& catalog, const std::string& fileId);
+
+// Reads the Files table of Manifest.db (or its decrypted copy). 0, sqlite3_open's code,
+// or 1006 when the statement fails (rows read before the failure are kept).
+Result LoadManifestDb(const std::wstring& path, std::vector<ManifestEntry>& entries);
+
+// Reads Manifest.mbdb. 0; 6009 when it cannot be opened; 87 when the path is empty,
+// memory runs out or the magic is wrong.
+Result LoadManifestMbdb(const std::wstring& path, std::vector<ManifestEntry>& entries);
+// Parses the bytes of a Manifest.mbdb. 87 when the magic is wrong or the data too short.
+// A record cut short ends parsing and is not added.
+Result ParseManifestMbdb(const unsigned char* data, std::size_t size,
+                         std::vector<ManifestEntry>& entries);
+
+// Hook through which an encrypted backup is decrypted before its manifest is read.
+// Returns 0 and sets `decryptedFolder` on success, otherwise the result that ends
+// OpenBackup. Installed by the decryption driver; without it, 87.
+using DecryptHook = Result (*)(BackupCatalog& catalog, const std::wstring& password,
+                               std::wstring& decryptedFolder);
+void SetDecryptHook(DecryptHook hook);
+
+// Starts a scan: resets progress, decrypts when needed and loads the manifest.
+Result OpenBackup(BackupCatalog& catalog, const std::wstring& password);
+
+}  // namespace bv
