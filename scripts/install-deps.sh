@@ -11,7 +11,7 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools qt6-tools-dev libgl-dev
   qt6-webengine-dev qt6-multimedia-dev
   gstreamer1.0-plugins-good fonts-wqy-microhei fonts-noto-color-emoji
-  xvfb xauth imagemagick poppler-utils zip unzip
+  xvfb xauth imagemagick poppler-utils zip unzip tzdata
 )
 
 missing=()
