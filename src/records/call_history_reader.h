@@ -1,0 +1,35 @@
+#pragma once
+// Calls of CallHistory.storedata (iOS 8 on) with address-book names, oldest first.
+// The older call_history.db has no ZCALLRECORD table and yields no calls.
+// Runs on the scan thread; one object per read.
+#include <list>
+#include <string>
+#include <vector>
+
+#include "common/result_codes.h"
+#include "records/record_types.h"
+
+namespace bv {
+
+inline constexpr const char kCallStatement[] =
+    "SELECT ZANSWERED, ZDURATION, ZADDRESS, datetime(ZDATE + 978307200, 'unixepoch') AS "
+    "DateString FROM ZCALLRECORD ORDER BY ZDATE DESC;";
+
+class CallHistoryReader {
+ public:
+  // Replaces `calls` by the calls with an address (unless the call database cannot be
+  // opened), names them and orders them oldest first. Result: the open code of the
+  // call database, else the open code of the address book, else 1006 when the first
+  // address-book statement failed, else 0. A failing call statement is not reported.
+  Result Read(const std::string& callDbPath, const std::string& addressBookPath,
+              std::list<CallRecord>& calls);
+
+  // sqlite3_exec row callback of the call statement; context is the reader.
+  static int CallRow(void* context, int columns, char** values, char** names);
+
+ private:
+  std::vector<CallRecord> rows_;
+  std::vector<ContactRecord> contacts_;
+};
+
+}  // namespace bv

@@ -1,0 +1,56 @@
+#pragma once
+// Persons of the address book (AddressBook.sqlitedb), read from its full-text-search
+// content table, for the Contacts category and as the name lookup of messages and
+// calls. Two column layouts of that table exist; the statement naming c16Phone runs
+// first and, when SQLite rejects it, the one naming c15Phone.
+// Runs on the scan thread; each read opens and closes its own connection.
+#include <list>
+#include <string>
+#include <vector>
+
+#include "common/result_codes.h"
+#include "records/readonly_db.h"
+#include "records/record_types.h"
+
+namespace bv {
+
+inline constexpr const char kAddressBookStatementNew[] =
+    "select c0First, c1Last,c6Organization,c16Phone,c17Email,c20URL,docid from "
+    "ABPersonFullTextSearch_content;";
+inline constexpr const char kAddressBookStatementOld[] =
+    "select c0First, c1Last,c6Organization,c15Phone,c16Email,c19URL,docid from "
+    "ABPersonFullTextSearch_content;";
+
+enum class ContactRowMode {
+  kContacts,            // empty names become "No Name"
+  kPhoneRequiredName,   // lookup table: names may stay empty
+};
+
+// Row list that the contact row callback appends to. In both modes only persons with
+// a phone text are kept.
+struct ContactRows {
+  ContactRowMode mode = ContactRowMode::kContacts;
+  std::vector<ContactRecord> rows;
+};
+
+// sqlite3_exec row callback; context is a ContactRows. Always 0.
+int ContactRow(void* context, int columns, char** values, char** names);
+
+// Runs the newer-layout statement and, if SQLite reports an error for it, the older
+// one, both into `rows`. Returns 1006 when the first reported an error (even when the
+// second delivered the persons), else 0.
+Result RunAddressBookStatements(ReadOnlyDatabase& db, ContactRows& rows);
+
+// Opens the address book at `utf8Path` and loads the name lookup table. Returns the
+// open code, 1006 as above, or 0; `rows` holds whatever was delivered.
+Result LoadNameLookup(const std::string& utf8Path, std::vector<ContactRecord>& rows);
+
+class ContactReader {
+ public:
+  // Replaces `contacts` by the persons with a phone text, ordered by name without
+  // regard to case. Returns the open code (list untouched), 1006 when the first
+  // statement failed, else 0.
+  Result Read(const std::string& addressBookPath, std::list<ContactRecord>& contacts);
+};
+
+}  // namespace bv

@@ -1,0 +1,41 @@
+#pragma once
+// Text messages of sms.db with the address-book name of each correspondent, ordered by
+// time and grouped by handle. Runs on the scan thread; one object per read.
+#include <string>
+#include <vector>
+
+#include "common/result_codes.h"
+#include "records/progress_sink.h"
+#include "records/record_types.h"
+
+namespace bv {
+
+inline constexpr const char kMessageStatement[] =
+    "SELECT  message.text, message.is_from_me, datetime(message.date/1000000000 + 978307200, "
+    "'unixepoch') AS DateStr, message.RowID,message.handle_id, handle.id as "
+    "sender_name,message.date, datetime(message.date + 978307200, 'unixepoch') AS DateStrOld "
+    "FROM chat_message_join INNER JOIN message  ON message.rowid = chat_message_join.message_id "
+    "INNER JOIN handle  ON handle.rowid = message.handle_id;";
+
+class MessageReader {
+ public:
+  explicit MessageReader(const ProgressSink& progress) : progress_(progress) {}
+
+  // Reads the message database and the address book (UTF-8 paths) and adds the
+  // messages to `conversations` (existing keys get further messages appended).
+  // With a progress callback the result is the answer to the last report; without
+  // one it is the first failure (open code of either database, 1006 for a failed
+  // statement) or 0.
+  Result Read(const std::string& messageDbPath, const std::string& addressBookPath,
+              ConversationMap& conversations);
+
+  // sqlite3_exec row callback of the message statement; context is the reader.
+  static int MessageRow(void* context, int columns, char** values, char** names);
+
+ private:
+  ProgressSink progress_;
+  std::vector<MessageRecord> messages_;
+  std::vector<ContactRecord> contacts_;
+};
+
+}  // namespace bv

@@ -1,0 +1,47 @@
+#pragma once
+// Notes of the older store (notes.sqlite, up to iOS 8) and the newer one
+// (NoteStore.sqlite), with their HTML fragments turned into plain text, newest first.
+// Runs on the scan thread; one object per read.
+#include <list>
+#include <string>
+#include <vector>
+
+#include "common/result_codes.h"
+#include "records/record_types.h"
+
+namespace bv {
+
+inline constexpr const char kOlderNoteStatement[] =
+    "SELECT ZNOTE.ZCREATIONDATE ,ZNOTE.ZTITLE, ZNOTEBODY.ZCONTENT from ZNOTE LEFT JOIN ZNOTEBODY "
+    "ON ZBODY = ZNOTEBODY.Z_PK order by ZNOTE.ZCREATIONDATE desc;";
+inline constexpr const char kNewerNoteStatement[] =
+    "SELECT ZTITLE1, ZSNIPPET, datetime(ZCREATIONDATE + 978307200, 'unixepoch') AS "
+    "XFORMATTEDDATESTRING,datetime(ZCREATIONDATE1 + 978307200, 'unixepoch') AS "
+    "XFORMATTEDDATESTRING1 FROM ZICCLOUDSYNCINGOBJECT order by XFORMATTEDDATESTRING1 desc;";
+
+// Entities and the div and br tags of a note's HTML, replaced in a fixed order.
+void CleanNoteText(std::wstring& text);
+
+class NoteReader {
+ public:
+  // notes.sqlite. Creation dates are the local time of this machine (empty when the
+  // value cannot be converted). Returns the open code or 1006 with `notes` untouched,
+  // else replaces `notes` and returns 0.
+  Result ReadOlderStore(const std::string& path, std::list<NoteRecord>& notes);
+  // NoteStore.sqlite. Creation dates are UTC. Returns the open code or 1006 (`notes`
+  // not replaced), else replaces `notes` and returns 0; the list is ordered either way.
+  Result ReadNewerStore(const std::string& path, std::list<NoteRecord>& notes);
+  // The older store, and the newer one when the older gave no note. Returns the
+  // result of the last read.
+  Result Read(const std::string& olderPath, const std::string& newerPath,
+              std::list<NoteRecord>& notes);
+
+  static int OlderRow(void* context, int columns, char** values, char** names);
+  static int NewerRow(void* context, int columns, char** values, char** names);
+
+ private:
+  void CleanAndReplace(std::list<NoteRecord>& notes);
+  std::vector<NoteRecord> rows_;
+};
+
+}  // namespace bv

@@ -1,0 +1,141 @@
+#include "records/readonly_db.h"
+
+#include <sqlite3.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <system_error>
+
+namespace bv {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A "file:" URI for `path`: everything outside the unreserved set and "/" is
+// percent-encoded, so "?", "#" and "%" in folder names cannot end the path.
+std::string FileUri(const fs::path& path, const char* query) {
+  std::error_code ec;
+  fs::path absolute = fs::absolute(path, ec);
+  if (ec) absolute = path;
+  const std::u8string u8 = absolute.generic_u8string();
+  const std::string text(u8.begin(), u8.end());
+  std::string uri = "file://";
+  if (text.empty() || text.front() != '/') uri += '/';
+  static const char kHex[] = "0123456789ABCDEF";
+  for (unsigned char c : text) {
+    const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                       (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' ||
+                       c == '~' || c == '/';
+    if (plain) {
+      uri += static_cast<char>(c);
+    } else {
+      uri += '%';
+      uri += kHex[c >> 4];
+      uri += kHex[c & 15];
+    }
+  }
+  uri += query;
+  return uri;
+}
+
+fs::path PathFromUtf8(const std::string& utf8) {
+  return fs::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+// A fresh folder under the system's temporary folder, or empty when none can be made.
+fs::path MakePrivateFolder() {
+  static std::atomic<unsigned> counter{0};
+  std::error_code ec;
+  const fs::path base = fs::temp_directory_path(ec);
+  if (ec) return {};
+  const auto tick = static_cast<unsigned long long>(
+      std::chrono::steady_clock::now().time_since_epoch().count());
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    char name[96];
+    std::snprintf(name, sizeof name, "bv-db-%llx-%x", tick, counter.fetch_add(1));
+    fs::path folder = base / name;
+    if (fs::create_directory(folder, ec) && !ec) {
+      fs::permissions(folder, fs::perms::owner_all, fs::perm_options::replace, ec);
+      return folder;
+    }
+  }
+  return {};
+}
+
+}  // namespace
+
+ReadOnlyDatabase::~ReadOnlyDatabase() { Close(); }
+
+int ReadOnlyDatabase::Open(const std::string& utf8Path) {
+  Close();
+  if (utf8Path.empty()) return SQLITE_CANTOPEN;  // no file: never a temporary database
+  const fs::path path = PathFromUtf8(utf8Path);
+  fs::path log = path;
+  log += "-wal";
+  std::error_code ec;
+  const bool hasLog = fs::is_regular_file(log, ec) && fs::file_size(log, ec) > 0 && !ec;
+
+  if (hasLog && fs::is_regular_file(path, ec)) {
+    tempFolder_ = MakePrivateFolder();
+    if (!tempFolder_.empty()) {
+      const fs::path copy = tempFolder_ / "db";
+      fs::path copyLog = copy;
+      copyLog += "-wal";
+      std::error_code e1, e2;
+      fs::copy_file(path, copy, fs::copy_options::overwrite_existing, e1);
+      fs::copy_file(log, copyLog, fs::copy_options::overwrite_existing, e2);
+      if (!e1 && !e2) {
+        const std::u8string u8 = copy.u8string();
+        const std::string name(u8.begin(), u8.end());
+        int rc = sqlite3_open_v2(name.c_str(), &db_, SQLITE_OPEN_READONLY, nullptr);
+        if (rc == SQLITE_OK) return 0;
+        sqlite3_close(db_);
+        db_ = nullptr;
+      }
+      fs::remove_all(tempFolder_, ec);
+      tempFolder_.clear();
+    }
+    // No private copy possible: read in place; SQLite may then need a "-shm" beside it.
+    int rc = sqlite3_open_v2(utf8Path.c_str(), &db_, SQLITE_OPEN_READONLY, nullptr);
+    if (rc != SQLITE_OK) {
+      sqlite3_close(db_);
+      db_ = nullptr;
+    }
+    return rc;
+  }
+
+  const std::string uri = FileUri(path, "?immutable=1");
+  int rc = sqlite3_open_v2(uri.c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr);
+  if (rc != SQLITE_OK) {
+    sqlite3_close(db_);
+    db_ = nullptr;
+  }
+  return rc;
+}
+
+bool ReadOnlyDatabase::Exec(const char* sql, SqliteRowCallback callback, void* context) {
+  if (db_ == nullptr) return true;
+  char* error = nullptr;
+  int rc = sqlite3_exec(db_, sql, callback, context, &error);
+  if (error != nullptr) {
+    sqlite3_free(error);
+    return true;
+  }
+  return rc != SQLITE_OK;
+}
+
+void ReadOnlyDatabase::Close() {
+  if (db_ != nullptr) {
+    sqlite3_close(db_);
+    db_ = nullptr;
+  }
+  if (!tempFolder_.empty()) {
+    std::error_code ec;
+    fs::remove_all(tempFolder_, ec);
+    tempFolder_.clear();
+  }
+}
+
+}  // namespace bv

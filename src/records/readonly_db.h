@@ -1,0 +1,43 @@
+#pragma once
+// A read-only SQLite connection to a database of a backup, closed on destruction.
+//
+// Backup files are evidence and may sit on read-only media, so nothing is ever written
+// beside them:
+//  - without a "-wal" file beside the database, it is opened immutable (no locks, no
+//    "-shm" file, no hot-journal recovery);
+//  - with a non-empty "-wal" beside it (extracted app folders keep one), the database
+//    and its log are copied into a private temporary folder first and opened there, so
+//    that SQLite can replay the log without touching the original.
+// Not thread-safe; one connection per reader and per statement, as the readers use it.
+#include <filesystem>
+#include <string>
+
+struct sqlite3;
+
+namespace bv {
+
+// Row callback of sqlite3_exec: (context, column count, column texts, column names).
+using SqliteRowCallback = int (*)(void* context, int columns, char** values, char** names);
+
+class ReadOnlyDatabase {
+ public:
+  ReadOnlyDatabase() = default;
+  ~ReadOnlyDatabase();
+  ReadOnlyDatabase(const ReadOnlyDatabase&) = delete;
+  ReadOnlyDatabase& operator=(const ReadOnlyDatabase&) = delete;
+
+  // Opens the database at `utf8Path`. Returns 0 or the non-zero SQLite open code
+  // (14, SQLITE_CANTOPEN, for a missing file). After a failure nothing is open.
+  int Open(const std::string& utf8Path);
+  bool IsOpen() const { return db_ != nullptr; }
+  // Runs `sql` with a row callback. Returns true when SQLite reported an error
+  // message (already freed here), false when the statement ran to its end.
+  bool Exec(const char* sql, SqliteRowCallback callback, void* context);
+  void Close();
+
+ private:
+  sqlite3* db_ = nullptr;
+  std::filesystem::path tempFolder_;  // private copy for a database with a log
+};
+
+}  // namespace bv

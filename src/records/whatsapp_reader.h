@@ -1,0 +1,77 @@
+#pragma once
+// WhatsApp chats of ChatStorage.sqlite: sessions, group members, messages and media
+// items joined into messages with chat title, sender name and text, ordered by time
+// and grouped by chat session; and the text file of one chat.
+// Reading runs on the scan thread, writing on the export worker; each statement opens
+// and closes its own connection.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "common/result_codes.h"
+#include "records/progress_sink.h"
+#include "records/record_types.h"
+
+namespace bv {
+
+inline constexpr const char kWhatsAppSessionStatement[] =
+    "SELECT Z_PK, ZPARTNERNAME, ZCONTACTJID FROM ZWACHATSESSION;";
+inline constexpr const char kWhatsAppMemberStatement[] =
+    "SELECT ZCHATSESSION, ZCONTACTNAME, ZMEMBERJID FROM ZWAGROUPMEMBER;";
+inline constexpr const char kWhatsAppMessageStatement[] =
+    "SELECT Z_PK, ZISFROMME, ZCHATSESSION, ZMESSAGEDATE, ZPUSHNAME, ZTEXT FROM ZWAMESSAGE;";
+inline constexpr const char kWhatsAppMediaStatement[] =
+    "SELECT ZMESSAGE, ZTITLE FROM ZWAMEDIAITEM;";
+
+// One chat session.
+struct WhatsAppSessionRecord {
+  std::int32_t sessionId = 0;
+  std::wstring contactJid;
+  std::wstring partnerName;
+  std::wstring memberNames;  // built by the join, comma-separated
+  std::wstring memberJids;   // built by the join, comma-separated
+};
+
+// One group member.
+struct WhatsAppMemberRecord {
+  std::int32_t memberSession = 0;
+  std::wstring memberJid;
+  std::wstring memberName;
+};
+
+// One media item.
+struct WhatsAppMediaRecord {
+  std::int32_t mediaMessage = 0;
+  std::wstring mediaTitle;
+};
+
+class WhatsAppReader {
+ public:
+  // Reads the chats into `chats`. Result: 1006 when the media statement reported an
+  // error, else the open code of its connection (0 when it opened). Failures of the
+  // other three statements only leave their rows out.
+  Result Read(const std::string& chatStoragePath, WhatsAppChatMap& chats);
+
+  static int SessionRow(void* context, int columns, char** values, char** names);
+  static int MemberRow(void* context, int columns, char** values, char** names);
+  static int MessageRow(void* context, int columns, char** values, char** names);
+  static int MediaRow(void* context, int columns, char** values, char** names);
+
+  // The join of the four row lists into `chats` (exposed for tests of the rules).
+  void Join(WhatsAppChatMap& chats);
+
+  std::vector<WhatsAppSessionRecord> sessions;
+  std::vector<WhatsAppMemberRecord> members;
+  std::vector<WhatsAppMessageRecord> messages;
+  std::vector<WhatsAppMediaRecord> media;
+};
+
+// Writes the chat `sessionId` of `chats` as UTF-8 text with byte-order mark and CR LF
+// line ends to `outputPath` (parent folders created, an existing file replaced): per
+// message "<date> <sender>:", "    <text>" and an empty line. Result: 0, the
+// callback's non-zero answer, or the platform error code when the file cannot be
+// written. A chat that is not in the map leaves an empty text file and returns 0.
+Result WriteWhatsAppChatText(const WhatsAppChatMap& chats, std::int32_t sessionId,
+                             const std::wstring& outputPath, CopyCallback callback, void* user);
+
+}  // namespace bv

@@ -1,0 +1,262 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "common/text.h"
+#include "records/message_reader.h"
+#include "records_fixture.h"
+
+namespace bv {
+namespace {
+
+using test::MakeDb;
+using test::Q;
+using test::Sql;
+using test::TempFolder;
+
+struct Msg {
+  int rowId;
+  int handle;
+  const char* text;  // nullptr for NULL
+  long long date;
+  int fromMe = 0;
+  int chat = 1;
+};
+
+// sms.db of the given layout with handles, chats and messages joined to chats.
+std::string MakeSmsDb(const TempFolder& t, const std::string& section,
+                      const std::vector<std::pair<int, std::string>>& handles,
+                      const std::vector<Msg>& msgs) {
+  const std::string path = MakeDb(t, "sms.db", section);
+  std::string sql = "BEGIN;";
+  for (auto& [id, addr] : handles)
+    sql += "INSERT INTO handle(ROWID,id,country,service) VALUES(" + std::to_string(id) + "," +
+           Q(addr) + ",'us','SMS');";
+  for (int c = 1; c <= 3; ++c)
+    sql += "INSERT INTO chat(ROWID,guid,style,state) VALUES(" + std::to_string(c) + ",'SMS;-;c" +
+           std::to_string(c) + "',45,3);";
+  for (const Msg& m : msgs) {
+    sql += "INSERT INTO message(ROWID,guid,text,handle_id,date,is_from_me,service) VALUES(" +
+           std::to_string(m.rowId) + ",'G" + std::to_string(m.rowId) + "'," +
+           (m.text ? Q(m.text) : "NULL") + "," + std::to_string(m.handle) + "," +
+           std::to_string(m.date) + "," + std::to_string(m.fromMe) + ",'SMS');";
+    if (m.chat != 0)
+      sql += "INSERT INTO chat_message_join(chat_id,message_id) VALUES(" + std::to_string(m.chat) +
+             "," + std::to_string(m.rowId) + ");";
+  }
+  Sql(path, sql + "COMMIT;");
+  return path;
+}
+
+// AddressBook.sqlitedb with the newer search-table layout (c16Phone).
+std::string MakeAddressBook(const TempFolder& t,
+                            const std::vector<std::tuple<std::string, std::string, std::string>>& people,
+                            bool olderLayout = false) {
+  const std::string path = MakeDb(t, olderLayout ? "ab-old.sqlitedb" : "ab.sqlitedb",
+                                  olderLayout ? "OLD full-text layout" : "NEW full-text layout");
+  std::string sql = "BEGIN;";
+  int doc = 1;
+  for (auto& [first, last, phone] : people) {
+    sql += std::string("INSERT INTO ABPersonFullTextSearch_content(docid,c0First,c1Last,") +
+           (olderLayout ? "c15Phone" : "c16Phone") + ") VALUES(" + std::to_string(doc++) + "," +
+           Q(first) + "," + Q(last) + "," + Q(phone) + ");";
+  }
+  Sql(path, sql + "COMMIT;");
+  return path;
+}
+
+const char kIos6[] = "sms.db | iOS 6.1.6";
+const char kIos12[] = "sms.db | iOS 12.4";
+
+struct Recorder {
+  std::vector<int> positions;
+  int answerAt = -1;  // report index that answers 2
+  static std::int32_t Callback(void* user, std::int32_t percent) {
+    auto* r = static_cast<Recorder*>(user);
+    r->positions.push_back(percent);
+    return static_cast<int>(r->positions.size()) - 1 == r->answerAt ? 2 : 0;
+  }
+};
+
+std::vector<MessageRecord> Flatten(const ConversationMap& map) {
+  std::vector<MessageRecord> all;
+  for (auto& [k, list] : map)
+    for (auto& m : list) all.push_back(m);
+  return all;
+}
+
+TEST(MessageReaderDates, SecondsAndNanosecondsGiveTheSameUtcText) {
+  for (auto [section, value] : {std::pair<const char*, long long>{kIos6, 600000000LL},
+                                {kIos12, 600000000000000000LL}}) {
+    TempFolder t;
+    auto sms = MakeSmsDb(t, section, {{1, "+15551234567"}}, {{1, 1, "hello", value}});
+    ConversationMap map;
+    EXPECT_EQ(MessageReader({}).Read(sms, t.File("none.sqlitedb"), map), 14) << section;
+    ASSERT_EQ(map.size(), 1u) << section;
+    EXPECT_EQ(map[1].front().date, L"2020-01-06 10:40:00") << section;
+    EXPECT_EQ(map[1].front().text, L"hello");
+    EXPECT_EQ(map[1].front().sender, L"+15551234567");
+    EXPECT_EQ(map[1].front().rowId, 1);
+  }
+}
+
+TEST(MessageReaderRows, EmptyNullOrChatlessMessagesAreLeftOut) {
+  TempFolder t;
+  auto sms = MakeSmsDb(t, kIos12, {{1, "a@b.c"}},
+                       {{1, 1, "kept", 1000000000000000LL, 1},
+                        {2, 1, "", 1000000000000000LL},
+                        {3, 1, nullptr, 1000000000000000LL},
+                        {4, 1, "no chat", 1000000000000000LL, 0, 0},
+                        {5, 0, "no handle", 1000000000000000LL},
+                        {6, 9, "unknown handle", 1000000000000000LL}});
+  ConversationMap map;
+  MessageReader({}).Read(sms, "", map);
+  auto all = Flatten(map);
+  ASSERT_EQ(all.size(), 1u);
+  EXPECT_EQ(all[0].text, L"kept");
+  EXPECT_EQ(all[0].isFromMe, 1);
+}
+
+TEST(MessageReaderGrouping, OrderedByDateAndGroupedByHandleAcrossChats) {
+  TempFolder t;
+  auto sms = MakeSmsDb(t, kIos6, {{1, "+1111111"}, {2, "+2222222"}},
+                       {{1, 2, "b-late", 500, 0, 1},
+                        {2, 1, "a-mid", 300, 0, 2},
+                        {3, 1, "a-early", 100, 0, 3},
+                        {4, 2, "b-early", 200, 1, 2}});
+  ConversationMap map;
+  map[7].push_back(MessageRecord{});  // the reader only adds
+  MessageReader({}).Read(sms, "", map);
+  ASSERT_EQ(map.size(), 3u);
+  std::vector<std::wstring> a, b;
+  for (auto& m : map[1]) a.push_back(m.text);
+  for (auto& m : map[2]) b.push_back(m.text);
+  EXPECT_EQ(a, (std::vector<std::wstring>{L"a-early", L"a-mid"}));
+  EXPECT_EQ(b, (std::vector<std::wstring>{L"b-early", L"b-late"}));
+  EXPECT_EQ(map.begin()->first, 1);
+}
+
+TEST(MessageReaderNames, SubstringMatchInAddressBookRowOrder) {
+  TempFolder t;
+  auto sms = MakeSmsDb(t, kIos12,
+                       {{1, "+15551234567"}, {2, "5551234567"}, {3, "+1 (555) 123-4567"},
+                        {4, "x@example.com"}, {5, "+4470000"}},
+                       {{1, 1, "m1", 1}, {2, 2, "m2", 2}, {3, 3, "m3", 3}, {4, 4, "m4", 4},
+                        {5, 5, "m5", 5}});
+  auto ab = MakeAddressBook(t, {{"Nophone", "Person", ""},
+                                {"Anna", "Berg", "+15551234567 +15559876543 "},
+                                {"Second", "Match", "+15551234567 "},
+                                {"", "Mail", "x@example.com "},
+                                {"", "", "+4470000"}});
+  ConversationMap map;
+  EXPECT_EQ(MessageReader({}).Read(sms, ab, map), 0);
+  EXPECT_EQ(map[1].front().name, L"AnnaBerg");
+  EXPECT_EQ(map[2].front().name, L"AnnaBerg");  // substring
+  EXPECT_EQ(map[3].front().name, L"");          // no normalisation
+  EXPECT_EQ(map[4].front().name, L"Mail");      // e-mail found inside a phone text
+  EXPECT_EQ(map[5].front().name, L"");          // a nameless person gives an empty name
+}
+
+TEST(MessageReaderNames, OlderAddressBookLayoutGivesNamesAndResult1006) {
+  TempFolder t;
+  auto sms = MakeSmsDb(t, kIos6, {{1, "+15551234567"}}, {{1, 1, "m1", 1}});
+  auto ab = MakeAddressBook(t, {{"Old", "Layout", "+15551234567"}}, true);
+  ConversationMap map;
+  EXPECT_EQ(MessageReader({}).Read(sms, ab, map), kQueryFailed);
+  EXPECT_EQ(map[1].front().name, L"OldLayout");
+}
+
+TEST(MessageReaderFailures, WrongOrMissingDatabases) {
+  TempFolder t;
+  auto ab = MakeAddressBook(t, {{"A", "B", "123"}});
+  ConversationMap map;
+  EXPECT_EQ(MessageReader({}).Read(ab, ab, map), kQueryFailed);  // address book as sms.db
+  EXPECT_TRUE(map.empty());
+  EXPECT_EQ(MessageReader({}).Read(t.File("missing.db"), ab, map), 14);
+  EXPECT_TRUE(map.empty());
+  EXPECT_FALSE(std::filesystem::exists(t.File("missing.db")));  // never created
+}
+
+TEST(MessageReaderProgress, ReportsAndStops) {
+  TempFolder t;
+  auto sms = MakeSmsDb(t, kIos12, {{1, "+15551234567"}}, {{1, 1, "m1", 1}});
+  auto ab = MakeAddressBook(t, {{"A", "B", "+15551234567"}});
+  {
+    Recorder r;
+    ConversationMap map;
+    ProgressSink sink{Recorder::Callback, &r, 40, 11};
+    EXPECT_EQ(MessageReader(sink).Read(sms, ab, map), 0);
+    EXPECT_EQ(r.positions, (std::vector<int>{42, 42, 51}));
+    EXPECT_EQ(map.size(), 1u);
+  }
+  {
+    Recorder r;
+    r.answerAt = 0;  // stop at the first report: no address book, nothing added
+    ConversationMap map;
+    ProgressSink sink{Recorder::Callback, &r, 0, 20};
+    EXPECT_EQ(MessageReader(sink).Read(sms, ab, map), 0);  // the last report answered 0
+    EXPECT_EQ(r.positions, (std::vector<int>{4, 20}));
+    EXPECT_TRUE(map.empty());
+  }
+  {
+    Recorder r;
+    r.answerAt = 1;  // stop asked at the address-book report: still the final report
+    ConversationMap map;
+    ProgressSink sink{Recorder::Callback, &r, 0, 20};
+    EXPECT_EQ(MessageReader(sink).Read(sms, ab, map), 0);
+    EXPECT_EQ(r.positions, (std::vector<int>{4, 5, 20}));
+    EXPECT_EQ(map.size(), 1u);
+  }
+  {
+    Recorder r;
+    r.answerAt = 0;
+    ConversationMap map;
+    ProgressSink sink{Recorder::Callback, &r, 10, 10};
+    // A failed open still makes the final report, whose answer is the result.
+    EXPECT_EQ(MessageReader(sink).Read(t.File("missing"), ab, map), 2);
+    EXPECT_EQ(r.positions, (std::vector<int>{20}));
+  }
+}
+
+TEST(MessageReaderNames, ManyContactsGiveTheSameNamesAsAPlainWalk) {
+  // 3,000 contacts with generated phone texts (large enough for the gram index) and
+  // senders that hit, miss, and hit several persons.
+  TempFolder t;
+  std::vector<std::tuple<std::string, std::string, std::string>> people;
+  for (int i = 0; i < 3000; ++i) {
+    const std::string n = std::to_string(5550000 + i * 7);
+    people.emplace_back("P" + std::to_string(i), "", "(555) " + n + " +1555" + n + " " + n + " ");
+  }
+  auto ab = MakeAddressBook(t, people);
+  std::vector<std::pair<int, std::string>> handles;
+  std::vector<Msg> msgs;
+  const char* texts[] = {"x"};
+  for (int h = 1; h <= 400; ++h) {
+    std::string addr = h % 3 == 0 ? "+1555" + std::to_string(5550000 + h * 91)
+                       : h % 3 == 1 ? std::to_string(555000 + h)  // prefix of several
+                                    : "+9" + std::to_string(h);   // nobody
+    handles.emplace_back(h, addr);
+    msgs.push_back({h, h, texts[0], h});
+  }
+  auto sms = MakeSmsDb(t, kIos12, handles, msgs);
+  ConversationMap map;
+  ASSERT_EQ(MessageReader({}).Read(sms, ab, map), 0);
+  ASSERT_EQ(map.size(), 400u);
+  int named = 0;
+  for (auto& [h, list] : map) {
+    const std::wstring sender = list.front().sender;
+    std::wstring expected;
+    for (auto& [first, last, phone] : people) {
+      if (Utf8ToWide(phone).find(sender) != std::wstring::npos) {
+        expected = Utf8ToWide(first + last);
+        break;
+      }
+    }
+    EXPECT_EQ(list.front().name, expected) << WideToUtf8(sender);
+    named += !expected.empty();
+  }
+  EXPECT_GT(named, 100);
+}
+
+}  // namespace
+}  // namespace bv
