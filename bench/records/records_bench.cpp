@@ -1,0 +1,399 @@
+// Times each record reader over large databases of the real iOS layouts against its
+// floor: the SQLite library running the reader's own statements with every row
+// discarded (same read-only connection). Each measurement runs in a child process so
+// that its peak memory (maximum resident set) is its own.
+//
+//   bench_records [--source DIR] [--scale N]      (N = 1: 200,000 messages, 10,000 contacts)
+//
+// Writes its databases into a temporary folder and removes it at the end.
+#include <sqlite3.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "records/readers.h"
+#include "records/readonly_db.h"
+
+namespace fs = std::filesystem;
+using namespace bv;
+
+namespace {
+
+std::string g_schemas;
+
+std::string Section(const std::string& marker) {
+  const std::string head = "-- @@ section:";
+  std::size_t at = 0;
+  while ((at = g_schemas.find(head, at)) != std::string::npos) {
+    const std::size_t lineEnd = g_schemas.find('\n', at);
+    if (g_schemas.substr(at, lineEnd - at).find(marker) != std::string::npos) {
+      const std::size_t next = g_schemas.find(head, lineEnd);
+      return g_schemas.substr(at, next == std::string::npos ? std::string::npos : next - at);
+    }
+    at = lineEnd;
+  }
+  std::fprintf(stderr, "no schema section %s\n", marker.c_str());
+  std::exit(1);
+}
+
+class Writer {
+ public:
+  Writer(const std::string& path, const std::string& schema) {
+    fs::remove(path);
+    sqlite3_open(path.c_str(), &db_);
+    Exec(schema);
+    Exec("PRAGMA synchronous=OFF; BEGIN;");
+  }
+  ~Writer() {
+    Exec("COMMIT;");
+    sqlite3_close(db_);
+  }
+  void Exec(const std::string& sql) {
+    char* err = nullptr;
+    if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
+      std::fprintf(stderr, "%s\n", err ? err : "?");
+      std::exit(1);
+    }
+  }
+  // Runs `sql` once per row; `bind` fills the parameters of row i.
+  void Rows(const std::string& sql, int count, const std::function<void(sqlite3_stmt*, int)>& bind) {
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) {
+      std::fprintf(stderr, "%s\n", sqlite3_errmsg(db_));
+      std::exit(1);
+    }
+    for (int i = 0; i < count; ++i) {
+      bind(st, i);
+      sqlite3_step(st);
+      sqlite3_reset(st);
+    }
+    sqlite3_finalize(st);
+  }
+
+ private:
+  sqlite3* db_ = nullptr;
+};
+
+void Text(sqlite3_stmt* st, int col, const std::string& s) {
+  sqlite3_bind_text(st, col, s.c_str(), static_cast<int>(s.size()), SQLITE_TRANSIENT);
+}
+
+std::string Number(int i) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "555%07d", 1000000 + i * 13);
+  return buf;
+}
+
+// Phone text of a person as the address book's search table keeps it: the number as
+// entered and its generated variants, each followed by a space.
+std::string PhoneText(int i) {
+  const std::string n = Number(i);
+  return "(" + n.substr(0, 3) + ") " + n.substr(3, 3) + "-" + n.substr(6) + " +1" + n + " 011" +
+         "1" + n + " 001" + n + " 1" + n + " " + n + " " + n.substr(3) + " ";
+}
+
+struct Sizes {
+  int contacts = 10000, messages = 200000, calls = 50000, notes = 20000;
+  int waSessions = 2000, waMessages = 200000;
+};
+
+void Generate(const fs::path& dir, const Sizes& s) {
+  std::mt19937 rng(7);
+  {
+    Writer w((dir / "ab.sqlitedb").string(), Section("NEW full-text layout"));
+    w.Rows("INSERT INTO ABPersonFullTextSearch_content(docid,c0First,c1Last,c6Organization,c16Phone,"
+           "c17Email) VALUES(?,?,?,?,?,?)",
+           s.contacts, [&](sqlite3_stmt* st, int i) {
+             sqlite3_bind_int(st, 1, i + 1);
+             Text(st, 2, "First" + std::to_string(i));
+             Text(st, 3, "Last" + std::to_string(i % 977));
+             Text(st, 4, i % 5 == 0 ? "Company" : "");
+             Text(st, 5, PhoneText(i));
+             Text(st, 6, "p" + std::to_string(i) + "@example.com ");
+           });
+  }
+  {
+    Writer w((dir / "sms.db").string(), Section("sms.db | iOS 12.4"));
+    w.Rows("INSERT INTO handle(ROWID,id,country,service) VALUES(?,?,'us','iMessage')", s.contacts,
+           [&](sqlite3_stmt* st, int i) {
+             sqlite3_bind_int(st, 1, i + 1);
+             Text(st, 2, "+1" + Number(i));
+           });
+    w.Rows("INSERT INTO chat(ROWID,guid,style,state) VALUES(?,?,45,3)", s.contacts,
+           [&](sqlite3_stmt* st, int i) {
+             sqlite3_bind_int(st, 1, i + 1);
+             Text(st, 2, "iMessage;-;" + std::to_string(i));
+           });
+    const long long base = 600000000LL * 1000000000LL;
+    w.Rows("INSERT INTO message(ROWID,guid,text,handle_id,date,is_from_me,service) VALUES(?,?,?,?,?,?,"
+           "'iMessage')",
+           s.messages, [&](sqlite3_stmt* st, int i) {
+             sqlite3_bind_int(st, 1, i + 1);
+             Text(st, 2, "GUID-" + std::to_string(i));
+             Text(st, 3, "Message number " + std::to_string(i) + " with some ordinary text in it.");
+             sqlite3_bind_int(st, 4, static_cast<int>(rng() % s.contacts) + 1);
+             sqlite3_bind_int64(st, 5, base + static_cast<long long>(rng() % 100000000) * 1000000000LL);
+             sqlite3_bind_int(st, 6, static_cast<int>(rng() % 2));
+           });
+    w.Exec("INSERT INTO chat_message_join(chat_id,message_id) SELECT handle_id, ROWID FROM message;");
+  }
+  {
+    Writer w((dir / "CallHistory.storedata").string(), Section("iOS 10.3.3 and iOS 11.2"));
+    w.Rows("INSERT INTO ZCALLRECORD(Z_PK,ZANSWERED,ZDURATION,ZADDRESS,ZDATE) VALUES(?,?,?,?,?)",
+           s.calls, [&](sqlite3_stmt* st, int i) {
+             sqlite3_bind_int(st, 1, i + 1);
+             sqlite3_bind_int(st, 2, static_cast<int>(rng() % 2));
+             sqlite3_bind_double(st, 3, (rng() % 36000) / 10.0);
+             const std::string a = "+1" + Number(static_cast<int>(rng() % (s.contacts * 2)));
+             sqlite3_bind_blob(st, 4, a.data(), static_cast<int>(a.size()), SQLITE_TRANSIENT);
+             sqlite3_bind_double(st, 5, 600000000.0 + (rng() % 100000000) + 0.25);
+           });
+  }
+  {
+    Writer w((dir / "notes.sqlite").string(), Section("notes.sqlite (HomeDomain"));
+    w.Rows("INSERT INTO ZNOTEBODY(Z_PK,ZCONTENT,ZOWNER) VALUES(?,?,?)", s.notes,
+           [&](sqlite3_stmt* st, int i) {
+             sqlite3_bind_int(st, 1, i + 1);
+             Text(st, 2, "<div>Note &amp; body " + std::to_string(i) +
+                             "</div><div>second&nbsp;line&lt;x&gt;<br>third</div>");
+             sqlite3_bind_int(st, 3, i + 1);
+           });
+    w.Rows("INSERT INTO ZNOTE(Z_PK,ZBODY,ZCREATIONDATE,ZTITLE) VALUES(?,?,?,?)", s.notes,
+           [&](sqlite3_stmt* st, int i) {
+             sqlite3_bind_int(st, 1, i + 1);
+             sqlite3_bind_int(st, 2, i + 1);
+             sqlite3_bind_double(st, 3, 300000000.0 + (rng() % 300000000) + 0.5);
+             Text(st, 4, "Title &quot;" + std::to_string(i) + "&quot;");
+           });
+  }
+  {
+    Writer w((dir / "NoteStore.sqlite").string(), Section("NoteStore.sqlite | iOS 11.2"));
+    w.Rows("INSERT INTO ZICCLOUDSYNCINGOBJECT(Z_PK,ZTITLE1,ZSNIPPET,ZCREATIONDATE,ZCREATIONDATE1) "
+           "VALUES(?,?,?,?,?)",
+           s.notes, [&](sqlite3_stmt* st, int i) {
+             sqlite3_bind_int(st, 1, i + 1);
+             Text(st, 2, "Note " + std::to_string(i));
+             Text(st, 3, "Snippet of the note &amp; its text " + std::to_string(i));
+             sqlite3_bind_double(st, 4, 500000000.0 + (rng() % 100000000));
+             sqlite3_bind_double(st, 5, 500000000.0 + (rng() % 100000000));
+           });
+  }
+  {
+    Writer w((dir / "ChatStorage.sqlite").string(), Section("ChatStorage.sqlite (AppDomainGroup"));
+    w.Rows("INSERT INTO ZWACHATSESSION(Z_PK,ZPARTNERNAME,ZCONTACTJID) VALUES(?,?,?)", s.waSessions,
+           [&](sqlite3_stmt* st, int i) {
+             sqlite3_bind_int(st, 1, i + 1);
+             Text(st, 2, "Chat " + std::to_string(i));
+             Text(st, 3, i % 10 == 0 ? "1203630" + std::to_string(i) + "@g.us"
+                                     : "1" + Number(i) + "@s.whatsapp.net");
+           });
+    // Groups (every tenth session) have eight members each.
+    const int groups = s.waSessions / 10;
+    w.Rows("INSERT INTO ZWAGROUPMEMBER(Z_PK,ZCHATSESSION,ZCONTACTNAME,ZMEMBERJID) VALUES(?,?,?,?)",
+           groups * 8, [&](sqlite3_stmt* st, int i) {
+             sqlite3_bind_int(st, 1, i + 1);
+             sqlite3_bind_int(st, 2, (i / 8) * 10 + 1);
+             Text(st, 3, i % 3 == 0 ? "" : "Member " + std::to_string(i));
+             Text(st, 4, "1" + Number(i) + "@s.whatsapp.net");
+           });
+    w.Rows("INSERT INTO ZWAMESSAGE(Z_PK,ZISFROMME,ZCHATSESSION,ZMESSAGEDATE,ZPUSHNAME,ZTEXT) "
+           "VALUES(?,?,?,?,?,?)",
+           s.waMessages, [&](sqlite3_stmt* st, int i) {
+             sqlite3_bind_int(st, 1, i + 1);
+             sqlite3_bind_int(st, 2, static_cast<int>(rng() % 2));
+             const int session = static_cast<int>(rng() % s.waSessions) + 1;
+             sqlite3_bind_int(st, 3, session);
+             sqlite3_bind_double(st, 4, 600000000.0 + (rng() % 100000000) + 0.5);
+             Text(st, 5, "~" + Number(static_cast<int>(rng() % (groups * 8))));
+             if (i % 20 == 0)
+               sqlite3_bind_null(st, 6);
+             else
+               Text(st, 6, "WhatsApp message " + std::to_string(i) + " saying something.");
+           });
+    w.Rows("INSERT INTO ZWAMEDIAITEM(Z_PK,ZMESSAGE,ZTITLE) VALUES(?,?,?)", s.waMessages / 20,
+           [&](sqlite3_stmt* st, int i) {
+             sqlite3_bind_int(st, 1, i + 1);
+             sqlite3_bind_int(st, 2, i * 20 + 1);
+             Text(st, 3, "photo " + std::to_string(i));
+           });
+  }
+}
+
+int Discard(void*, int, char**, char**) { return 0; }
+
+// The floor: the same statements through the same kind of connection, rows dropped.
+void Floor(const std::vector<std::pair<std::string, const char*>>& statements) {
+  for (auto& [path, sql] : statements) {
+    ReadOnlyDatabase db;
+    db.Open(path);
+    db.Exec(sql, Discard, nullptr);
+  }
+}
+
+struct Measure {
+  double ms = 0;
+  long peakKb = 0;
+  long long items = 0;
+};
+
+// Runs `work` in a child process; returns its wall time and peak resident memory.
+Measure InChild(const std::function<long long()>& work) {
+  int fds[2];
+  if (pipe(fds) != 0) std::exit(1);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    const auto t0 = std::chrono::steady_clock::now();
+    long long items = work();
+    const double ms =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+    char buf[64];
+    const int n = std::snprintf(buf, sizeof buf, "%f %lld", ms, items);
+    if (write(fds[1], buf, static_cast<std::size_t>(n)) < 0) _exit(1);
+    _exit(0);
+  }
+  close(fds[1]);
+  char buf[64] = {};
+  if (read(fds[0], buf, sizeof buf - 1) < 0) buf[0] = 0;
+  close(fds[0]);
+  int status = 0;
+  struct rusage usage {};
+  wait4(pid, &status, 0, &usage);
+  Measure m;
+  std::sscanf(buf, "%lf %lld", &m.ms, &m.items);
+  m.peakKb = usage.ru_maxrss;
+  return m;
+}
+
+// Best of `runs` (time), with the peak memory of that run.
+Measure Best(int runs, const std::function<long long()>& work) {
+  Measure best;
+  for (int i = 0; i < runs; ++i) {
+    Measure m = InChild(work);
+    if (i == 0 || m.ms < best.ms) best = m;
+  }
+  return best;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  fs::path source = BV_BENCH_SOURCE_DIR;
+  int scale = 1;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    if (std::strcmp(argv[i], "--source") == 0) source = argv[i + 1];
+    if (std::strcmp(argv[i], "--scale") == 0) scale = std::max(1, std::atoi(argv[i + 1]));
+  }
+  {
+    std::ifstream in(source / "tools/mkbackup/ios-schemas.sql");
+    std::stringstream s;
+    s << in.rdbuf();
+    g_schemas = s.str();
+  }
+  Sizes sizes;
+  sizes.messages *= scale;
+  sizes.calls *= scale;
+  sizes.notes *= scale;
+  sizes.waMessages *= scale;
+  const fs::path dir = fs::temp_directory_path() / ("bv-bench-records-" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  const auto t0 = std::chrono::steady_clock::now();
+  Generate(dir, sizes);
+  std::printf("databases written in %.0f ms: %d messages, %d contacts, %d calls, %d notes, "
+              "%d WhatsApp messages\n",
+              std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count(),
+              sizes.messages, sizes.contacts, sizes.calls, sizes.notes, sizes.waMessages);
+  const std::string sms = (dir / "sms.db").string(), ab = (dir / "ab.sqlitedb").string(),
+                    calls = (dir / "CallHistory.storedata").string(),
+                    older = (dir / "notes.sqlite").string(), newer = (dir / "NoteStore.sqlite").string(),
+                    wa = (dir / "ChatStorage.sqlite").string();
+
+  struct Case {
+    const char* name;
+    std::function<long long()> reader;
+    std::vector<std::pair<std::string, const char*>> floor;
+  };
+  const Case cases[] = {
+      {"messages",
+       [&] {
+         ConversationMap map;
+         MessageReader({}).Read(sms, ab, map);
+         long long n = 0, named = 0;
+         for (auto& [k, l] : map)
+           for (auto& m : l) n += 1, named += !m.name.empty();
+         return named == n ? n : -n;  // negative: some message had no name
+       },
+       {{sms, kMessageStatement}, {ab, kAddressBookStatementNew}}},
+      {"contacts",
+       [&] {
+         std::list<ContactRecord> l;
+         ContactReader().Read(ab, l);
+         return static_cast<long long>(l.size());
+       },
+       {{ab, kAddressBookStatementNew}}},
+      {"calls",
+       [&] {
+         std::list<CallRecord> l;
+         CallHistoryReader().Read(calls, ab, l);
+         return static_cast<long long>(l.size());
+       },
+       {{calls, kCallStatement}, {ab, kAddressBookStatementNew}}},
+      {"notes (older store)",
+       [&] {
+         std::list<NoteRecord> l;
+         NoteReader().Read(older, newer, l);
+         return static_cast<long long>(l.size());
+       },
+       {{older, kOlderNoteStatement}}},
+      {"notes (newer store)",
+       [&] {
+         std::list<NoteRecord> l;
+         NoteReader().ReadNewerStore(newer, l);
+         return static_cast<long long>(l.size());
+       },
+       {{newer, kNewerNoteStatement}}},
+      {"whatsapp",
+       [&] {
+         WhatsAppChatMap map;
+         WhatsAppReader().Read(wa, map);
+         long long n = 0;
+         for (auto& [k, l] : map) n += static_cast<long long>(l.size());
+         return n;
+       },
+       {{wa, kWhatsAppSessionStatement},
+        {wa, kWhatsAppMemberStatement},
+        {wa, kWhatsAppMessageStatement},
+        {wa, kWhatsAppMediaStatement}}},
+  };
+  std::printf("%-22s %10s %10s %7s %12s %12s %10s\n", "reader", "reader ms", "floor ms", "ratio",
+              "reader peak", "floor peak", "items");
+  bool allWithin = true;
+  for (const Case& c : cases) {
+    const Measure floor = Best(3, [&] {
+      Floor(c.floor);
+      return 0LL;
+    });
+    const Measure reader = Best(3, c.reader);
+    const double ratio = reader.ms / floor.ms;
+    allWithin &= ratio <= 1.5;
+    std::printf("%-22s %10.1f %10.1f %7.2f %9ld KB %9ld KB %10lld\n", c.name, reader.ms, floor.ms,
+                ratio, reader.peakKb, floor.peakKb, reader.items);
+  }
+  std::error_code ec;
+  fs::remove_all(dir, ec);
+  std::printf(allWithin ? "every reader within 1.5 x its floor\n"
+                        : "some reader above 1.5 x its floor\n");
+  return 0;
+}

@@ -1,0 +1,163 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "records/call_history_reader.h"
+#include "records/contact_reader.h"
+#include "records_fixture.h"
+
+namespace bv {
+namespace {
+
+using test::MakeDb;
+using test::Q;
+using test::Sql;
+using test::TempFolder;
+
+struct Person {
+  std::string first, last, org, phone, email, url;
+};
+
+// One test body over both column layouts of the address book's search table.
+class AddressBookLayouts : public ::testing::TestWithParam<bool> {
+ protected:
+  bool Older() const { return GetParam(); }
+  std::string Make(const std::vector<Person>& people) {
+    const std::string path =
+        MakeDb(t_, "ab.sqlitedb", Older() ? "OLD full-text layout" : "NEW full-text layout");
+    const std::string cols = Older() ? "c15Phone,c16Email,c19URL" : "c16Phone,c17Email,c20URL";
+    std::string sql = "BEGIN;";
+    int doc = 1;
+    for (const Person& p : people) {
+      auto v = [](const std::string& s) { return s == "<null>" ? std::string("NULL") : Q(s); };
+      sql += "INSERT INTO ABPersonFullTextSearch_content(docid,c0First,c1Last,c6Organization," +
+             cols + ") VALUES(" + std::to_string(doc++) + "," + v(p.first) + "," + v(p.last) +
+             "," + v(p.org) + "," + v(p.phone) + "," + v(p.email) + "," + v(p.url) + ");";
+    }
+    Sql(path, sql + "COMMIT;");
+    return path;
+  }
+  Result Expected() const { return Older() ? kQueryFailed : kSuccess; }
+  TempFolder t_;
+};
+
+TEST_P(AddressBookLayouts, ContactsModeFieldsNamesAndOrder) {
+  auto ab = Make({{"carl", "", "", "3", "", ""},
+                  {"Anna", "Berg", "Org", "+1 555 ", "anna@x.se", "http://a"},
+                  {"", "Only", "", "1", "", ""},
+                  {"<null>", "<null>", "Corp", "2", "", ""},
+                  {"Bert", "", "", "4", "", ""},
+                  {"No", "Phone", "", "", "np@x", ""},
+                  {"Null", "Phone", "", "<null>", "", ""}});
+  std::list<ContactRecord> contacts{ContactRecord{}};  // replaced, not appended to
+  EXPECT_EQ(ContactReader().Read(ab, contacts), Expected());
+  std::vector<std::wstring> names;
+  for (auto& c : contacts) names.push_back(c.name);
+  EXPECT_EQ(names, (std::vector<std::wstring>{L"AnnaBerg", L"Bert", L"carl", L"No Name", L"Only"}));
+  const ContactRecord& anna = contacts.front();
+  EXPECT_EQ(anna.phone, L"+1 555 ");
+  EXPECT_EQ(anna.email, L"anna@x.se");
+  EXPECT_EQ(anna.url, L"http://a");
+  EXPECT_EQ(anna.organization, L"Org");
+  EXPECT_TRUE(anna.address.empty());
+  EXPECT_EQ(anna.deleted, 0);
+}
+
+TEST_P(AddressBookLayouts, NameModeKeepsEmptyNames) {
+  auto ab = Make({{"", "", "", "123", "", ""}, {"X", "", "", "", "", ""}});
+  std::vector<ContactRecord> rows;
+  EXPECT_EQ(LoadNameLookup(ab, rows), Expected());
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].name, L"");
+}
+
+TEST_P(AddressBookLayouts, CallsGetNamesOrderAndDurations) {
+  auto ab = Make({{"Short", "", "", "1234 ", "", ""},
+                  {"First", "Hit", "", "+15550001 ", "", ""},
+                  {"Second", "Hit", "", "+15550001 +15550002 ", "", ""}});
+  const std::string calls = MakeDb(t_, "CallHistory.storedata", "iOS 10.3.3 and iOS 11.2");
+  Sql(calls,
+      "INSERT INTO ZCALLRECORD(Z_PK,ZANSWERED,ZDURATION,ZADDRESS,ZDATE) VALUES"
+      "(1,1,65.7,CAST('+15550001' AS BLOB),600000100.5),"
+      "(2,0,0,'1234',600000300),"
+      "(3,1,0,'15550002',600000200),"
+      "(4,1,3,'',600000400),"
+      "(5,1,3,NULL,600000500);");
+  std::list<CallRecord> list;
+  EXPECT_EQ(CallHistoryReader().Read(calls, ab, list), Expected());
+  ASSERT_EQ(list.size(), 3u);
+  auto it = list.begin();
+  EXPECT_EQ(it->date, L"2020-01-06 10:41:40");  // oldest first
+  EXPECT_EQ(it->duration, 65);
+  EXPECT_EQ(it->answered, 1);
+  EXPECT_EQ(it->address, L"+15550001");
+  EXPECT_EQ(it->name, L"FirstHit");
+  ++it;
+  EXPECT_EQ(it->address, L"15550002");
+  EXPECT_EQ(it->name, L"SecondHit");
+  ++it;
+  EXPECT_EQ(it->address, L"1234");
+  EXPECT_EQ(it->name, L"");  // four characters never get a name
+  EXPECT_EQ(it->answered, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(BothLayouts, AddressBookLayouts, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "c15Phone" : "c16Phone"; });
+
+TEST(ContactReaderFailures, NoSearchTableOrNoFile) {
+  TempFolder t;
+  // iOS 4 address book: no full-text-search tables at all.
+  const std::string ab4 = MakeDb(t, "ab4.sqlitedb", "AddressBook.sqlitedb | iOS 4.2.1");
+  std::list<ContactRecord> contacts;
+  EXPECT_EQ(ContactReader().Read(ab4, contacts), kQueryFailed);
+  EXPECT_TRUE(contacts.empty());
+  contacts.push_back(ContactRecord{});
+  EXPECT_EQ(ContactReader().Read(t.File("missing.sqlitedb"), contacts), 14);
+  EXPECT_EQ(contacts.size(), 1u);  // left unchanged
+}
+
+TEST(CallHistoryReaderDatabases, OlderFileAndStoredataLayouts) {
+  TempFolder t;
+  const std::string ab = MakeDb(t, "ab.sqlitedb", "NEW full-text layout");
+  // call_history.db has no ZCALLRECORD: no calls, and its error does not show.
+  const std::string old = MakeDb(t, "call_history.db", "call_history.db | iOS 6.1.6");
+  Sql(old, "INSERT INTO call(address,date,duration,flags) VALUES('+15550001',1339531490,10,4);");
+  std::list<CallRecord> list{CallRecord{}};
+  EXPECT_EQ(CallHistoryReader().Read(old, ab, list), 0);
+  EXPECT_TRUE(list.empty());
+  // The iOS 9 storedata (18 columns) reads like the later one.
+  const std::string ios9 = MakeDb(t, "ios9.storedata", "CallHistory.storedata (HomeDomain");
+  Sql(ios9, "INSERT INTO ZCALLRECORD(Z_PK,ZANSWERED,ZDURATION,ZADDRESS,ZDATE) VALUES"
+            "(1,0,12.9,'+4912345',0);");
+  EXPECT_EQ(CallHistoryReader().Read(ios9, ab, list), 0);
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list.front().date, L"2001-01-01 00:00:00");
+  EXPECT_EQ(list.front().duration, 12);
+}
+
+TEST(CallHistoryReaderFailures, OpenCodesAndKeptList) {
+  TempFolder t;
+  const std::string calls = MakeDb(t, "c.storedata", "iOS 10.3.3 and iOS 11.2");
+  Sql(calls, "INSERT INTO ZCALLRECORD(Z_PK,ZADDRESS,ZDATE) VALUES(1,'+15550001',5);");
+  std::list<CallRecord> list;
+  // Address book missing: calls listed without names, its open code is the result.
+  EXPECT_EQ(CallHistoryReader().Read(calls, t.File("none"), list), 14);
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list.front().name, L"");
+  // Call database missing: the list is kept, names cleared, order applied.
+  CallRecord a;
+  a.date = L"2020-01-02 00:00:00";
+  a.address = L"b";
+  a.name = L"stale";
+  CallRecord b;
+  b.date = L"2020-01-01 00:00:00";
+  b.address = L"a";
+  list = {a, b};
+  EXPECT_EQ(CallHistoryReader().Read(t.File("none"), calls, list), 14);
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(list.front().address, L"a");
+  EXPECT_EQ(list.back().name, L"");
+}
+
+}  // namespace
+}  // namespace bv

@@ -1,0 +1,158 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "records/note_reader.h"
+#include "records_fixture.h"
+
+namespace bv {
+namespace {
+
+using test::MakeDb;
+using test::Q;
+using test::Sql;
+using test::TempFolder;
+
+struct OldNote {
+  std::string created;  // SQL literal
+  const char* title;
+  const char* body;
+};
+
+std::string MakeOlderStore(const TempFolder& t, const std::vector<OldNote>& notes) {
+  const std::string path = MakeDb(t, "notes.sqlite", "notes.sqlite (HomeDomain");
+  std::string sql = "BEGIN;";
+  int pk = 1;
+  for (const OldNote& n : notes) {
+    const std::string id = std::to_string(pk++);
+    sql += "INSERT INTO ZNOTEBODY(Z_PK,ZCONTENT,ZOWNER) VALUES(" + id + "," +
+           (n.body ? Q(n.body) : "NULL") + "," + id + ");";
+    sql += "INSERT INTO ZNOTE(Z_PK,ZBODY,ZCREATIONDATE,ZTITLE) VALUES(" + id + "," + id + "," +
+           n.created + "," + (n.title ? Q(n.title) : "NULL") + ");";
+  }
+  Sql(path, sql + "COMMIT;");
+  return path;
+}
+
+std::string MakeNewerStore(const TempFolder& t, const std::string& section,
+                           const std::string& inserts) {
+  const std::string path = MakeDb(t, "NoteStore.sqlite", section);
+  if (!inserts.empty()) Sql(path, inserts);
+  return path;
+}
+
+std::vector<std::wstring> Titles(const std::list<NoteRecord>& notes) {
+  std::vector<std::wstring> out;
+  for (auto& n : notes) out.push_back(n.title);
+  return out;
+}
+
+TEST(NoteCleanUp, EntitiesAndTagsInOrder) {
+  struct Case {
+    std::wstring in, out;
+  } cases[] = {
+      {L"a&lt;b&gt;c", L"a<b>c"},
+      {L"x<div>y</div>", L"x\ny"},
+      {L"l1<br>l2", L"l1\nl2"},
+      {L"&amp;nbsp;", L"&nbsp;"},
+      {L"&amp;lt;", L"&lt;"},
+      {L"&lt;div&gt;z", L"\nz"},
+      {L"it&#39;s &quot;q&quot;&nbsp;&amp;", L"it's \"q\" &"},
+      {L"<DIV>kept<br/>", L"<DIV>kept<br/>"},
+  };
+  for (auto& c : cases) {
+    std::wstring text = c.in;
+    CleanNoteText(text);
+    EXPECT_EQ(text, c.out);
+  }
+}
+
+TEST(NoteReaderOlderStore, RowsDatesOrderAndCleanUp) {
+  TempFolder t;
+  auto path = MakeOlderStore(t, {{"0", "First", "a&lt;b"},
+                                 {"68169600", "Leap", nullptr},        // 2003-03-01
+                                 {"94608000.75", "NewYear", "x"},      // 2004-01-01
+                                 {"5", "", ""},                        // empty: dropped
+                                 {"6", nullptr, "body only"},
+                                 {"1e300", "Huge", "still listed"},
+                                 {"-1e17", "Negative", "still listed"}});
+  std::list<NoteRecord> notes;
+  EXPECT_EQ(NoteReader().ReadOlderStore(path, notes), 0);
+  ASSERT_EQ(notes.size(), 6u);
+  // Newest first; unconvertible dates are empty and sort last.
+  EXPECT_EQ(Titles(notes),
+            (std::vector<std::wstring>{L"NewYear", L"Leap", L"", L"First", L"Huge", L"Negative"}));
+  auto it = notes.begin();
+  EXPECT_EQ(it->date, L"2004-01-01 00:00:00");
+  EXPECT_EQ((++it)->date, L"2003-03-01 00:00:00");  // never a 29 February of 2003
+  EXPECT_EQ((++it)->body, L"body only");
+  EXPECT_EQ((++it)->date, L"2001-01-01 00:00:00");
+  EXPECT_EQ(it->body, L"a<b");
+  EXPECT_EQ((++it)->date, L"");
+  EXPECT_EQ((++it)->date, L"");
+}
+
+TEST(NoteReaderOlderStore, DatesFollowTheLocalZone) {
+  TempFolder t;
+  auto path = MakeOlderStore(t, {{"0", "Zero", ""}});
+  test::ZoneGuard zone("Asia/Tokyo");
+  std::list<NoteRecord> notes;
+  ASSERT_EQ(NoteReader().ReadOlderStore(path, notes), 0);
+  ASSERT_EQ(notes.size(), 1u);
+  EXPECT_EQ(notes.front().date, L"2001-01-01 09:00:00");
+}
+
+TEST(NoteReaderNewerStore, LayoutsOfSeveralVersions) {
+  TempFolder t;
+  {
+    auto path = MakeNewerStore(
+        t, "NoteStore.sqlite | iOS 11.2",
+        "INSERT INTO ZICCLOUDSYNCINGOBJECT(Z_PK,ZTITLE1,ZSNIPPET,ZCREATIONDATE,ZCREATIONDATE1) VALUES"
+        "(1,'Old','s1',0,10),(2,'New','s2&amp;',600000000,20),(3,NULL,NULL,5,30),(4,'',"
+        "'snippet only',NULL,NULL);");
+    std::list<NoteRecord> notes;
+    EXPECT_EQ(NoteReader().ReadNewerStore(path, notes), 0);
+    EXPECT_EQ(Titles(notes), (std::vector<std::wstring>{L"New", L"Old", L""}));
+    EXPECT_EQ(notes.front().date, L"2020-01-06 10:40:00");  // UTC text from SQLite
+    EXPECT_EQ(notes.front().body, L"s2&");
+    EXPECT_EQ(notes.back().date, L"");
+  }
+  {
+    // iOS 9 has no ZCREATIONDATE1: the statement fails, the list is kept (and ordered).
+    TempFolder t9;
+    auto path = MakeNewerStore(t9, "NoteStore.sqlite (AppDomainGroup", "");
+    NoteRecord a, b;
+    a.date = L"2001";
+    b.date = L"2002";
+    std::list<NoteRecord> notes{a, b};
+    EXPECT_EQ(NoteReader().ReadNewerStore(path, notes), kQueryFailed);
+    ASSERT_EQ(notes.size(), 2u);
+    EXPECT_EQ(notes.front().date, L"2002");
+  }
+}
+
+TEST(NoteReaderChoice, OlderStoreShadowsNewer) {
+  TempFolder t;
+  auto newer = MakeNewerStore(
+      t, "NoteStore.sqlite | iOS 17.3",
+      "INSERT INTO ZICCLOUDSYNCINGOBJECT(Z_PK,ZTITLE1,ZSNIPPET) VALUES(1,'Newer','n');");
+  auto older = MakeOlderStore(t, {{"0", "Older", "o"}});
+  std::list<NoteRecord> notes;
+  EXPECT_EQ(NoteReader().Read(older, newer, notes), 0);
+  EXPECT_EQ(Titles(notes), (std::vector<std::wstring>{L"Older"}));
+  // An older store without notes, or none at all, lets the newer one be read.
+  TempFolder t2;
+  auto emptyOlder = MakeOlderStore(t2, {{"0", "", ""}});
+  notes.clear();
+  EXPECT_EQ(NoteReader().Read(emptyOlder, newer, notes), 0);
+  EXPECT_EQ(Titles(notes), (std::vector<std::wstring>{L"Newer"}));
+  notes.clear();
+  EXPECT_EQ(NoteReader().Read(t.File("none"), newer, notes), 0);
+  EXPECT_EQ(Titles(notes), (std::vector<std::wstring>{L"Newer"}));
+  notes.clear();
+  EXPECT_EQ(NoteReader().Read(t.File("none"), t.File("none2"), notes), 14);
+  EXPECT_TRUE(notes.empty());
+}
+
+}  // namespace
+}  // namespace bv
