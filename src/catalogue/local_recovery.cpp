@@ -5,6 +5,11 @@
 #include "catalogue/file_copy.h"
 #include "catalogue/manifest.h"
 #include "common/result_codes.h"
+#include "common/text.h"
+#include "platform/platform.h"
+#include "records/readers.h"
+
+#include <filesystem>
 
 namespace bv {
 
@@ -71,19 +76,98 @@ std::int32_t CLocalBuckupRecovery::CopyContactsDatabase(const std::string& desti
   return bv::CopyContactsDatabase(*catalog_, destination);
 }
 
-// The database readers and chat stores are wired in below as they land; until then
-// these slots report a missing part (87) and fill nothing.
-std::int32_t CLocalBuckupRecovery::ReadMessages(ConversationMap&) { return kInvalidParameter; }
-std::int32_t CLocalBuckupRecovery::ReadContacts(std::list<ContactRecord>&) { return kInvalidParameter; }
-std::int32_t CLocalBuckupRecovery::ReadNotes(std::list<NoteRecord>&) { return kInvalidParameter; }
-std::int32_t CLocalBuckupRecovery::ReadCallHistory(std::list<CallRecord>&) { return kInvalidParameter; }
+namespace {
+
+std::string StoredUtf8(const BackupCatalog& c, const char* fileId) {
+  return WideToUtf8(StoredFilePath(c, fileId));
+}
+
+bool StoredExists(const BackupCatalog& c, const char* fileId) {
+  std::error_code ec;
+  return std::filesystem::exists(platform::PathFromWide(StoredFilePath(c, fileId)), ec);
+}
+
+// SQLite's side files are backed up as files of their own; opening one as the
+// database itself would read nothing.
+bool IsSideFile(const std::string& key) {
+  for (const char* suffix : {"-wal", "-shm", "-journal"})
+    if (key.ends_with(suffix)) return true;
+  return false;
+}
+
+ProgressSink SinkOf(const BackupCatalog& c) {
+  return ProgressSink{c.progressCallback, c.progressUser, c.progress, c.progressStep};
+}
+
+}  // namespace
+
+std::int32_t CLocalBuckupRecovery::ReadMessages(ConversationMap& messages) {
+  if (!catalog_) return kInvalidParameter;
+  BackupCatalog& c = *catalog_;
+  c.messages.clear();
+  Result r = MessageReader(SinkOf(c)).Read(StoredUtf8(c, kMessagesDbId),
+                                           StoredUtf8(c, kAddressBookDbId), messages);
+  c.messages = messages;
+  c.Advance(c.progressStep / 2);
+  return r;
+}
+
+std::int32_t CLocalBuckupRecovery::ReadContacts(std::list<ContactRecord>& contacts) {
+  if (!catalog_) return kInvalidParameter;
+  BackupCatalog& c = *catalog_;
+  Result r = ContactReader().Read(StoredUtf8(c, kAddressBookDbId), contacts);
+  c.Advance(c.progressStep / 2);
+  return r;
+}
+
+std::int32_t CLocalBuckupRecovery::ReadNotes(std::list<NoteRecord>& notes) {
+  if (!catalog_) return kInvalidParameter;
+  BackupCatalog& c = *catalog_;
+  Result r = NoteReader().Read(StoredUtf8(c, kNotesOlderId), StoredUtf8(c, kNotesNewerId), notes);
+  c.Advance(c.progressStep / 2);
+  return r;
+}
+
+std::int32_t CLocalBuckupRecovery::ReadCallHistory(std::list<CallRecord>& calls) {
+  if (!catalog_) return kInvalidParameter;
+  BackupCatalog& c = *catalog_;
+  const char* db = StoredExists(c, kCallHistoryNewerId) ? kCallHistoryNewerId : kCallHistoryOlderId;
+  Result r = CallHistoryReader().Read(StoredUtf8(c, db), StoredUtf8(c, kAddressBookDbId), calls);
+  c.Advance(c.progressStep / 2);
+  return r;
+}
+
+std::int32_t CLocalBuckupRecovery::ReadWhatsApp(WhatsAppChatMap& chats) {
+  if (!catalog_) return kInvalidParameter;
+  BackupCatalog& c = *catalog_;
+  c.whatsAppChats.clear();
+  std::wstring chatStorage;
+  int matches = 0;
+  for (const ManifestEntry& e : c.manifest) {
+    if (IsSideFile(e.key)) continue;
+    if (e.key.find("ChatStorage.sqlite") != std::string::npos) {
+      chatStorage = StoredFilePath(c, e.fileId);
+      ++matches;
+    } else if (e.key.find("Contacts.sqlite") != std::string::npos) {
+      ++matches;  // WhatsApp's contact store: located, not read
+    }
+    if (matches >= 2) break;
+  }
+  if (!chatStorage.empty()) WhatsAppReader().Read(WideToUtf8(chatStorage), chats);
+  c.whatsAppChats = chats;
+  return c.Advance(c.progressStep);
+}
+
+std::int32_t CLocalBuckupRecovery::WriteWhatsAppChatText(std::int32_t chatKey, const std::wstring& output,
+                                                         CopyCallback callback, void* user) {
+  if (!catalog_) return kInvalidParameter;
+  return bv::WriteWhatsAppChatText(catalog_->whatsAppChats, chatKey, output, callback, user);
+}
+
+// The WeChat and QQ stores are wired in below as they land; until then these slots
+// report a missing part (87) and fill nothing.
 std::int32_t CLocalBuckupRecovery::ReadQQ(AccountChats&) { return kInvalidParameter; }
 std::int32_t CLocalBuckupRecovery::ReadWeChat(AccountChats&) { return kInvalidParameter; }
-std::int32_t CLocalBuckupRecovery::ReadWhatsApp(WhatsAppChatMap&) { return kInvalidParameter; }
-std::int32_t CLocalBuckupRecovery::WriteWhatsAppChatText(std::int32_t, const std::wstring&,
-                                                         CopyCallback, void*) {
-  return kInvalidParameter;
-}
 std::int32_t CLocalBuckupRecovery::WriteQQChatText(const std::wstring&, const std::wstring&,
                                                    const std::wstring&, CopyCallback, void*) {
   return kInvalidParameter;
