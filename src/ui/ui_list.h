@@ -1,0 +1,198 @@
+#pragma once
+// Lists and trees on Qt's model/view, so that hundreds of thousands of rows show at
+// once. A list has named header items (controls of their own, so that language tables
+// relabel them), rows of texts with a user-data value, a per-row text colour, icon and
+// tick box, hidden rows and one current selection. A list can also hold element
+// controls (message bubbles, a contact card), one per row. UI-thread only.
+#include <QAbstractTableModel>
+#include <QStandardItemModel>
+#include <vector>
+
+#include "ui/ui_controls.h"
+
+class QTableView;
+class QTreeView;
+
+namespace bv::ui {
+
+class CListUI;
+
+// A column heading: width 0 takes the rest. Clicking it sends "headerclick".
+class CListHeaderItemUI : public CControlUI {
+ public:
+  explicit CListHeaderItemUI(QWidget* parent = nullptr);
+  QString GetClass() const override { return QStringLiteral("ListHeaderItemUI"); }
+  void SetText(const QString& text) override;
+  void SetAttribute(const QString& name, const QString& value) override;
+  // A picture shown in the heading (for instance a tick box for "all rows").
+  void SetImage(const QString& imageString);
+  QString GetImage() const { return m_image; }
+  CListUI* GetOwner() const;
+  int GetColumn() const;
+  int GetColumnWidth() const { return m_fixedWidth; }
+  void SetColumnWidth(int w);
+
+ private:
+  friend class CListUI;
+  QString m_image;
+};
+
+class CListModel;
+
+class CListUI : public CContainerUI {
+ public:
+  explicit CListUI(QWidget* parent = nullptr);
+  ~CListUI() override;
+  QString GetClass() const override { return QStringLiteral("ListUI"); }
+
+  // Columns (built from the header items of the skin, or added by the program).
+  CListHeaderItemUI* AddColumn(const QString& name, const QString& text, int width);
+  void RemoveAllColumns();
+  int GetColumnCount() const;
+  CListHeaderItemUI* GetColumn(int index) const;
+  void HeaderChanged();
+  void SetHeaderVisible(bool visible);
+
+  // Rows, indexed by the order they were added (hidden rows keep their index).
+  int AddRow(const QStringList& texts, quintptr userData = 0);
+  // Many rows at once: one model reset instead of one notification per row.
+  void AddRows(std::vector<QStringList> rows, const std::vector<quintptr>& userData = {});
+  void RemoveAllRows();
+  int GetRowCount() const;
+  QString GetRowText(int row, int column) const;
+  void SetRowText(int row, int column, const QString& text);
+  quintptr GetRowData(int row) const;
+  void SetRowData(int row, quintptr data);
+  void SetRowTextColor(int row, const QColor& color);
+  QColor GetRowTextColor(int row) const;
+  void SetRowIcon(int row, const QString& imageString);
+  // Tick box in column 0 (shown when the list has "checkimage"/"uncheckimage" or
+  // "checkbox" set); a click on it sends "itemcheck" with the row as wParam.
+  void SetRowCheck(int row, bool checked);
+  bool GetRowCheck(int row) const;
+  void SetRowHidden(int row, bool hidden);
+  bool IsRowHidden(int row) const;
+  int GetVisibleRowCount() const;
+
+  // Current selection (a row index, -1 for none). Selecting sends "itemselect".
+  int GetCurSel() const;
+  bool SelectItem(int row, bool notify = true);
+
+  // Element rows: controls built from skins (bubbles, cards). The list owns them.
+  bool AddElement(CControlUI* element);
+  int GetElementCount() const;
+  CControlUI* GetElementAt(int index) const;
+  void RemoveAllElements();
+
+  // Removes rows and elements (the columns stay).
+  void RemoveAll();
+
+  int GetItemHeight() const { return m_itemHeight; }
+  void SetItemHeight(int h);
+  void SetAttribute(const QString& name, const QString& value) override;
+  QTableView* View() const { return m_view; }
+  bool HasCheckColumn() const { return m_checkColumn; }
+  QString CheckImage(bool checked) const { return checked ? m_checkImage : m_uncheckImage; }
+
+ protected:
+  void DoLayout() override;
+
+ private:
+  friend class CListModel;
+  friend class CListHeaderItemUI;
+  int ViewRowToRow(int viewRow) const;
+  int RowToViewRow(int row) const;
+  void OnClicked(const QModelIndex& index, bool dbl);
+  void OnCurrentChanged(const QModelIndex& index);
+  void ApplyColumnWidths();
+
+  QTableView* m_view;
+  CListModel* m_model;
+  std::vector<CListHeaderItemUI*> m_columns;
+  std::vector<QPointer<CControlUI>> m_elements;
+  int m_itemHeight = 30;
+  bool m_checkColumn = false;
+  QString m_checkImage, m_uncheckImage;
+  bool m_suppressSelect = false;
+  int m_lastSel = -1;
+};
+
+class CTreeViewUI;
+
+// A node handle: text, icon, user data, tick box with tri-state propagation,
+// visibility. Valid as long as its tree keeps it.
+class CTreeNodeUI {
+ public:
+  QString GetText() const;
+  void SetText(const QString& text);
+  quintptr GetData() const;
+  void SetData(quintptr data);
+  void SetIcon(const QString& imageString);
+  QString GetIcon() const { return m_icon; }
+  void SetVisible(bool visible);
+  bool IsVisible() const { return m_visible; }
+  Qt::CheckState GetCheckState() const;
+  void SetCheck(bool checked);
+  CTreeNodeUI* GetParent() const { return m_parent; }
+  int GetChildCount() const { return static_cast<int>(m_children.size()); }
+  CTreeNodeUI* GetChild(int i) const;
+  QString GetAttribute(const QString& name) const;
+  void SetAttribute(const QString& name, const QString& value);
+  QStandardItem* Item() const { return m_item; }
+
+ private:
+  friend class CTreeViewUI;
+  CTreeViewUI* m_tree = nullptr;
+  CTreeNodeUI* m_parent = nullptr;
+  QStandardItem* m_item = nullptr;
+  std::vector<CTreeNodeUI*> m_children;
+  QString m_icon;
+  bool m_visible = true;
+  std::vector<std::pair<QString, QString>> m_attrs;
+};
+
+// Tree of nodes. "checkbox" gives every node a tick box; ticking a node ticks its
+// children and shows its ancestors half-checked or checked. Sends "itemclick",
+// "itemselect" (wParam/lParam unused, the node through GetSelectedNode), "itemactivate"
+// on a double click and "itemcheck" when a tick changes.
+class CTreeViewUI : public CContainerUI {
+ public:
+  explicit CTreeViewUI(QWidget* parent = nullptr);
+  ~CTreeViewUI() override;
+  QString GetClass() const override { return QStringLiteral("TreeViewUI"); }
+
+  CTreeNodeUI* AddNode(const QString& text, CTreeNodeUI* parent = nullptr, quintptr data = 0);
+  void RemoveAllNodes();
+  int GetNodeCount() const { return static_cast<int>(m_nodes.size()); }
+  CTreeNodeUI* GetRootNode(int index) const;
+  CTreeNodeUI* GetSelectedNode() const;
+  bool SelectNode(CTreeNodeUI* node, bool notify = true);
+  void ExpandAll();
+  bool HasCheckBoxes() const { return m_checkBoxes; }
+  // The node most recently clicked or ticked (what a notification is about).
+  CTreeNodeUI* GetEventNode() const { return m_eventNode; }
+  void SetAttribute(const QString& name, const QString& value) override;
+  QTreeView* View() const { return m_view; }
+
+ protected:
+  void DoLayout() override;
+
+ private:
+  friend class CTreeNodeUI;
+  CTreeNodeUI* NodeFromItem(QStandardItem* item) const;
+  void OnItemChanged(QStandardItem* item);
+  void PropagateDown(CTreeNodeUI* node, Qt::CheckState state);
+  void RecomputeUp(CTreeNodeUI* node);
+  QIcon IconFor(const QString& imageString) const;
+
+  QTreeView* m_view;
+  QStandardItemModel* m_model;
+  std::vector<CTreeNodeUI*> m_roots;
+  std::vector<std::unique_ptr<CTreeNodeUI>> m_nodes;
+  bool m_checkBoxes = false;
+  bool m_updating = false;
+  CTreeNodeUI* m_eventNode = nullptr;
+  int m_itemHeight = 28;
+};
+
+}  // namespace bv::ui
