@@ -4,6 +4,7 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -103,7 +104,17 @@ class Run {
   void Line(const std::string& text) {
     if (print_) print_(text);
   }
-  void Count() { Line("Count: " + std::to_string(++handled_)); }
+  // One line per file would outrun a reader that looks every few milliseconds on a
+  // backup of small files, so lines come at most every 10 ms; Finish prints the last.
+  void Count() {
+    ++handled_;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastPrint_ >= std::chrono::milliseconds(10)) Finish();
+  }
+  void Finish() {
+    lastPrint_ = std::chrono::steady_clock::now();
+    Line("Count: " + std::to_string(handled_));
+  }
   void Skip(const std::string& id, const std::string& reason) {
     ++stats.skipped;
     Line("Skipped: " + id + " (" + reason + ")");
@@ -182,6 +193,7 @@ class Run {
   fs::path output_;
   LineSink print_;
   std::uint64_t handled_ = 0;
+  std::chrono::steady_clock::time_point lastPrint_{};
 };
 
 struct DbCloser {
@@ -354,7 +366,7 @@ int DecryptBackupFolder(const fs::path& backupFolder, const fs::path& outputFold
       return kExitFailed;
     }
   }
-  run.Line("Count: 0");
+  run.Finish();  // "Count: 0": the password was accepted
 
   int code = kExitOk;
   if (fs::exists(backupFolder / "Manifest.db", ec)) {
@@ -365,6 +377,7 @@ int DecryptBackupFolder(const fs::path& backupFolder, const fs::path& outputFold
     run.Line("Error: the backup has neither Manifest.db nor Manifest.mbdb");
     code = kExitFailed;
   }
+  if (run.handled() > 0) run.Finish();
   if (stats) *stats = run.stats;
   if (code == kExitOk && run.stats.skipped > 0) code = kExitSomeSkipped;
   return code;
