@@ -1,0 +1,75 @@
+#pragma once
+// mkbackup: writes synthetic but realistic phone backups for tests, the demo and
+// benchmarks. Everything written depends only on the options (seed included): the
+// same options give byte-identical folders, so tests may compare files.
+//
+//   bv::mkbackup::BackupOptions o;           // newer layout, iOS 14.3, small counts
+//   o.seed = 7; o.messages = 100;
+//   std::string error;
+//   int rc = bv::mkbackup::WriteBackup(o, folder, &error);   // 0 on success
+//
+// A backup folder holds Info.plist (text XML), Manifest.plist, Status.plist, the
+// manifest (Manifest.db with stored files in two-character sub-folders for the newer
+// layout; Manifest.mbdb with flat stored files for the older one), the databases of
+// the chosen iOS version (table layouts from ios-schemas.sql beside this header),
+// WeChat and QQ stores with deleted rows, and media files of every detected type.
+// Beside the backup folder's contents lies mkbackup-truth.json, which lists what was
+// written: device facts, every stored file (key, identifier, size, true type), every
+// live row per table (columns written by us; the rest hold their defaults), and
+// every deleted row (table, row id, values, and a probe: bytes of the row that stay
+// in the database file). The truth describes the input, not any reader's output.
+//
+// WriteDemoRoot writes a folder of several backups (newer and older layouts,
+// different devices and dates) for the demo and for tests of backup discovery.
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+namespace bv::mkbackup {
+
+enum class Layout { kNewer, kOlder };
+
+struct BackupOptions {
+  Layout layout = Layout::kNewer;
+  // "Product Version" of the device; chooses the table layouts of every database.
+  // Empty: 14.3 for the newer layout, 9.3.5 for the older one.
+  std::string iosVersion;
+  std::uint64_t seed = 1;
+  std::string displayName = "Test iPhone";
+  // "Last Backup Date", ISO 8601 in UTC (2021-03-04T05:06:07Z).
+  std::string date = "2021-03-04T05:06:07Z";
+  // Empty: derived from the seed.
+  std::string serialNumber;
+  std::string phoneNumber;
+
+  int messages = 60;
+  int contacts = 25;
+  int calls = 30;
+  int notes = 12;
+  int whatsapp = 40;
+  int wechat = 40;
+  int qq = 40;
+  // Media files beyond the fixed set of one file per detected type and placement.
+  int media = 0;
+  // Further manifest entries (small files and directories) beyond the real ones.
+  int manifestExtra = 0;
+  // Delete chosen rows (and whole pages) in every database after writing it.
+  bool deletedRows = true;
+  bool writeTruth = true;
+};
+
+// Writes one backup into `folder` (created when missing; existing files of the same
+// names are replaced). Returns 0, or 87 with a message in *error.
+int WriteBackup(const BackupOptions& options, const std::filesystem::path& folder,
+                std::string* error = nullptr);
+
+// Writes the demo root: one sub-folder per backup, named by a device identifier.
+int WriteDemoRoot(const std::filesystem::path& root, std::string* error = nullptr);
+
+// The backup file identifier: SHA-1 of "domain-relativePath" in lowercase hex.
+std::string FileIdOf(const std::string& domain, const std::string& relativePath);
+
+// The embedded copy of ios-schemas.sql (table layouts per iOS version).
+const std::string& IosSchemas();
+
+}  // namespace bv::mkbackup

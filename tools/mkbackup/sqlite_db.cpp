@@ -1,0 +1,198 @@
+// SQLite wrapper of mkbackup: creation with a chosen page size, inserts that record
+// their rows in the truth, and deletes that leave the row bytes in the file.
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+#include "internal.h"
+
+namespace bv::mkbackup {
+
+namespace {
+
+[[noreturn]] void Fail(sqlite3* db, const std::string& what) {
+  throw std::runtime_error(what + ": " + (db ? sqlite3_errmsg(db) : "no connection"));
+}
+
+}  // namespace
+
+Db::Db(const std::filesystem::path& path, int pageSize) {
+  std::error_code ec;
+  std::filesystem::remove(path, ec);
+  if (sqlite3_open_v2(path.string().c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+                      nullptr) != SQLITE_OK) {
+    std::string message = db_ ? sqlite3_errmsg(db_) : "out of memory";
+    sqlite3_close(db_);
+    db_ = nullptr;
+    throw std::runtime_error("cannot create " + path.string() + ": " + message);
+  }
+  // The system library deletes securely by default; deleted rows must stay readable.
+  Exec("PRAGMA secure_delete=OFF; PRAGMA auto_vacuum=NONE; PRAGMA journal_mode=MEMORY;"
+       " PRAGMA synchronous=OFF; PRAGMA page_size=" +
+       std::to_string(pageSize) + ";");
+}
+
+Db::~Db() { Close(); }
+
+void Db::Close() {
+  if (db_) {
+    sqlite3_close(db_);
+    db_ = nullptr;
+  }
+}
+
+void Db::Exec(const std::string& sql) {
+  char* message = nullptr;
+  if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
+    std::string text = message ? message : "unknown error";
+    sqlite3_free(message);
+    throw std::runtime_error("SQL failed: " + text + " in: " + sql.substr(0, 200));
+  }
+}
+
+std::set<std::string> ColumnsOf(Db& db, const std::string& table) {
+  std::set<std::string> out;
+  sqlite3_stmt* stmt = nullptr;
+  std::string sql = "PRAGMA table_info(\"" + table + "\")";
+  if (sqlite3_prepare_v2(db.handle(), sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK)
+    Fail(db.handle(), sql);
+  while (sqlite3_step(stmt) == SQLITE_ROW)
+    out.insert(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 1)));
+  sqlite3_finalize(stmt);
+  return out;
+}
+
+Inserter::Inserter(Db& db, TruthTable* truth, const std::string& table,
+                   std::vector<std::string> wanted)
+    : db_(db), truth_(truth), columnCount_(wanted.size()) {
+  // Columns that this iOS version's layout lacks are dropped, so one writer serves
+  // every version.
+  std::set<std::string> existing = ColumnsOf(db, table);
+  std::vector<std::string> columns;
+  for (const std::string& c : wanted) {
+    bool has = existing.empty() || existing.count(c) || c == "docid" || c == "rowid";
+    keep_.push_back(has);
+    if (has) columns.push_back(c);
+  }
+  std::string sql = "INSERT INTO \"" + table + "\" (";
+  std::string marks;
+  for (std::size_t i = 0; i < columns.size(); ++i) {
+    sql += (i ? "," : "") + std::string("\"") + columns[i] + "\"";
+    marks += i ? ",?" : "?";
+  }
+  sql += ") VALUES (" + marks + ")";
+  if (sqlite3_prepare_v2(db_.handle(), sql.c_str(), -1, &stmt_, nullptr) != SQLITE_OK)
+    Fail(db_.handle(), "prepare " + sql);
+  if (truth_) {
+    if (truth_->columns.empty()) {
+      truth_->columns = std::move(columns);
+    } else if (truth_->columns != columns) {
+      throw std::runtime_error("two column lists recorded for table " + table);
+    }
+  }
+}
+
+Inserter::~Inserter() { sqlite3_finalize(stmt_); }
+
+std::int64_t Inserter::Row(std::vector<Value> values) {
+  if (values.size() != columnCount_) throw std::runtime_error("insert: wrong value count");
+  sqlite3_reset(stmt_);
+  if (std::find(keep_.begin(), keep_.end(), false) != keep_.end()) {
+    std::vector<Value> kept;
+    for (std::size_t i = 0; i < values.size(); ++i)
+      if (keep_[i]) kept.push_back(std::move(values[i]));
+    values = std::move(kept);
+  }
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    int index = static_cast<int>(i + 1);
+    const Value& v = values[i];
+    int rc = SQLITE_OK;
+    if (std::holds_alternative<std::monostate>(v)) {
+      rc = sqlite3_bind_null(stmt_, index);
+    } else if (auto* n = std::get_if<std::int64_t>(&v)) {
+      rc = sqlite3_bind_int64(stmt_, index, *n);
+    } else if (auto* d = std::get_if<double>(&v)) {
+      rc = sqlite3_bind_double(stmt_, index, *d);
+    } else if (auto* s = std::get_if<std::string>(&v)) {
+      rc = sqlite3_bind_text(stmt_, index, s->data(), static_cast<int>(s->size()),
+                             SQLITE_TRANSIENT);
+    } else {
+      const std::string& b = std::get<Blob>(v).bytes;
+      rc = sqlite3_bind_blob(stmt_, index, b.data(), static_cast<int>(b.size()),
+                             SQLITE_TRANSIENT);
+    }
+    if (rc != SQLITE_OK) Fail(db_.handle(), "bind");
+  }
+  if (sqlite3_step(stmt_) != SQLITE_DONE) Fail(db_.handle(), "insert");
+  std::int64_t rowid = sqlite3_last_insert_rowid(db_.handle());
+  if (truth_) truth_->rows[rowid] = std::move(values);
+  return rowid;
+}
+
+void DeleteRows(Db& db, TruthDb& truth, const std::string& table,
+                const std::vector<std::int64_t>& rowids, const std::string& probeColumn,
+                const std::string& how) {
+  TruthTable& t = truth.Table(table);
+  auto column = std::find(t.columns.begin(), t.columns.end(), probeColumn);
+  sqlite3_stmt* stmt = nullptr;
+  std::string sql = "DELETE FROM \"" + table + "\" WHERE rowid=?";
+  if (sqlite3_prepare_v2(db.handle(), sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK)
+    Fail(db.handle(), "prepare delete");
+  for (std::int64_t rowid : rowids) {
+    auto it = t.rows.find(rowid);
+    if (it == t.rows.end()) continue;
+    sqlite3_reset(stmt);
+    sqlite3_bind_int64(stmt, 1, rowid);
+    if (sqlite3_step(stmt) != SQLITE_DONE) {
+      sqlite3_finalize(stmt);
+      Fail(db.handle(), "delete");
+    }
+    TruthDeleted d;
+    d.table = table;
+    d.rowid = rowid;
+    d.columns = t.columns;
+    d.values = std::move(it->second);
+    d.how = how;
+    if (column != t.columns.end()) {
+      const Value& v = d.values[static_cast<std::size_t>(column - t.columns.begin())];
+      if (auto* s = std::get_if<std::string>(&v)) d.probe = Utf8Prefix(*s, 32);
+    }
+    truth.deleted.push_back(std::move(d));
+    t.rows.erase(it);
+  }
+  sqlite3_finalize(stmt);
+}
+
+std::vector<std::int64_t> RowidsWhere(TruthDb& truth, const std::string& table,
+                                      const std::string& column,
+                                      const std::vector<std::int64_t>& values) {
+  TruthTable& t = truth.Table(table);
+  std::vector<std::int64_t> out;
+  auto it = std::find(t.columns.begin(), t.columns.end(), column);
+  if (it == t.columns.end()) return out;
+  const std::size_t index = static_cast<std::size_t>(it - t.columns.begin());
+  std::set<std::int64_t> wanted(values.begin(), values.end());
+  for (const auto& [rowid, row] : t.rows)
+    if (auto* n = std::get_if<std::int64_t>(&row[index]); n && wanted.count(*n))
+      out.push_back(rowid);
+  return out;
+}
+
+void CheckProbes(TruthDb& truth, const std::filesystem::path& file) {
+  if (truth.deleted.empty()) return;
+  std::ifstream in(file, std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  for (TruthDeleted& d : truth.deleted)
+    d.probeInFile = !d.probe.empty() && bytes.find(d.probe) != std::string::npos;
+}
+
+TruthTable& TruthDb::Table(const std::string& name) {
+  for (TruthTable& t : tables)
+    if (t.name == name) return t;
+  tables.push_back(TruthTable{});
+  tables.back().name = name;
+  return tables.back();
+}
+
+}  // namespace bv::mkbackup
