@@ -1,0 +1,282 @@
+// The generic table pass, the four row decoders and the two chat store passes.
+#include "rawsqlite/chat_passes.h"
+
+#include <set>
+#include <vector>
+
+#include "common/hash.h"
+#include "common/result_codes.h"
+#include "common/text.h"
+#include "platform/platform.h"
+#include "rawsqlite/record_cursor.h"
+
+namespace bv {
+
+namespace {
+
+// Smallest other offset of the list above `offset`, else the page size.
+std::uint32_t NextOffset(const std::list<std::uint16_t>& offsets, std::uint16_t offset,
+                         std::uint32_t page_size) {
+  std::uint32_t next = page_size;
+  for (std::uint16_t o : offsets)
+    if (o > offset && o < next) next = o;
+  return next;
+}
+
+// Decodes every live cell of a cell map (leaf pages are read again).
+std::int32_t DecodeLive(RawDbFile& reader, const CellMap& cells, std::int32_t status,
+                        const RowDecoder& decoder, std::vector<std::uint8_t>& buffer) {
+  std::int32_t result = kSuccess;
+  for (const auto& [leaf, offsets] : cells) {
+    if (offsets.empty()) continue;
+    if (std::int32_t rc = reader.read_page(leaf, buffer.data()); rc != 0) return rc;
+    Bytes page(buffer);
+    for (std::uint16_t offset : offsets) {
+      CellInput cell{page, offset, NextOffset(offsets, offset, reader.PageSize()), false, status,
+                     leaf};
+      decoder(reader, cell);
+    }
+  }
+  return result;
+}
+
+std::int32_t DecodeCandidates(RawDbFile& reader, const CandidateMap& candidates,
+                              const RowDecoder& decoder, std::vector<std::uint8_t>& buffer) {
+  for (const auto& [leaf, offsets] : candidates) {
+    if (offsets.empty()) continue;
+    if (std::int32_t rc = reader.read_page(leaf, buffer.data()); rc != 0) return rc;
+    Bytes page(buffer);
+    for (std::uint16_t offset : offsets) {
+      CellInput cell{page, offset, reader.PageSize(), true, 1, leaf};
+      decoder(reader, cell);
+    }
+  }
+  return kSuccess;
+}
+
+std::wstring LocalTimeText(std::uint64_t seconds) {
+  std::string text;
+  if (!platform::FormatLocalTime(static_cast<std::int64_t>(seconds), text)) return {};
+  return Utf8ToWide(text);
+}
+
+}  // namespace
+
+std::int32_t read_freed_pages(RawDbFile& reader, const std::string& table,
+                              const RowDecoder& decoder) {
+  reader.current_table = table;
+  const std::uint32_t expected = reader.expected_columns(table);
+  if (expected == 0) return kSuccess;
+  std::vector<std::uint8_t> page_buffer(reader.PageSize());
+  std::vector<std::uint8_t> leaf_buffer(reader.PageSize());
+  const std::vector<std::int32_t> freed = reader.free_pages;  // the walk may not change it
+  for (std::int32_t index : freed) {
+    if (std::int32_t rc = reader.read_page(index, page_buffer.data()); rc != 0) return rc;
+    Bytes page(page_buffer);
+    const std::size_t hdr = StartsWithMagic(page) ? 100 : 0;
+    if (page[hdr] != 0x0D && page[hdr] != 0x05) continue;
+    CellMap cells;
+    reader.collect_live_cells(index, page, cells);
+    const std::int32_t count = reader.match_free_page(cells);
+    if (count < 0 || static_cast<std::uint32_t>(count) != reader.expected_columns(table)) continue;
+    DecodeLive(reader, cells, 1, decoder, leaf_buffer);
+    CandidateMap candidates;
+    reader.collect_candidates(index, page, candidates);
+    DecodeCandidates(reader, candidates, decoder, leaf_buffer);
+  }
+  return kSuccess;
+}
+
+std::int32_t read_table(RawDbFile& reader, const std::string& table, const RowDecoder& decoder,
+                        bool use_freed_pages) {
+  std::vector<std::uint8_t> buffer(reader.PageSize());
+  if (std::int32_t rc = reader.read_page(0, buffer.data()); rc != 0) return rc;
+  const auto roots = reader.find_root_pages(table);
+  reader.current_table = table;
+  std::int32_t result = kSuccess;
+  std::vector<std::uint8_t> leaf_buffer(reader.PageSize());
+  for (const auto& [root, key] : roots) {
+    (void)key;
+    if (std::int32_t rc = reader.read_page(root, buffer.data()); rc != 0) return rc;
+    Bytes page(buffer);
+    CellMap cells;
+    if (std::int32_t rc = reader.collect_live_cells(root, page, cells); rc != 0) result = rc;
+    if (std::int32_t rc = DecodeLive(reader, cells, 0, decoder, leaf_buffer); rc != 0) result = rc;
+    CandidateMap candidates;
+    if (std::int32_t rc = reader.collect_candidates(root, page, candidates); rc != 0) result = rc;
+    if (std::int32_t rc = DecodeCandidates(reader, candidates, decoder, leaf_buffer); rc != 0)
+      result = rc;
+  }
+  if (use_freed_pages) {
+    if (std::int32_t rc = read_freed_pages(reader, table, decoder); rc != 0) result = rc;
+  }
+  return result;
+}
+
+std::int32_t decode_chat_message(RawDbFile& reader, const CellInput& cell,
+                                 std::list<ChatMessageRecord>& out, ChatLayout layout) {
+  ChatMessageRecord record;
+  record.status = cell.status;
+  Bytes bytes = Tail(cell.page, cell.offset);
+  std::vector<std::uint8_t> joined;
+  if (!cell.carved) {
+    if (std::int32_t rc = reader.read_live_payload(cell.page, cell.offset, cell.next, joined, bytes);
+        rc != 0)
+      return rc;
+  }
+  RecordCursor cursor;
+  if (!cursor.Open(reader, bytes, cell.carved,
+                   cell.carved ? reader.expected_columns(reader.current_table) : 0))
+    return kInvalidParameter;
+  if (!cell.carved) record.row_id = static_cast<std::int32_t>(cursor.row_id & 0xFFFFFFFFu);
+
+  const int time_col = layout == ChatLayout::WeChat ? 3 : 2;
+  const int text_col = layout == ChatLayout::WeChat ? 4 : 6;
+  const int dir_col = layout == ChatLayout::WeChat ? 8 : 4;
+  const int peer_col = layout == ChatLayout::QQ ? 1 : -1;
+  std::int32_t result = kSuccess;
+  Column col;
+  while (cursor.Next(col)) {
+    if (col.IsText() && !col.Fits()) {
+      result = kInvalidParameter;
+      break;
+    }
+    if (col.index == time_col) {
+      // The constants 0 and 1 are integers too: a time of 0 is stored as type 8.
+      if (col.type == 8 || col.type == 9)
+        record.time = LocalTimeText(col.type == 9 ? 1 : 0);
+      else if (col.type >= 1 && col.type <= 4 && col.Fits())
+        record.time = LocalTimeText(col.Unsigned());
+    } else if (col.index == dir_col) {
+      if (col.type == 8)
+        record.is_sender = 1;
+      else if (col.type == 9)
+        record.is_sender = 0;
+    } else if (col.index == text_col) {
+      if (col.IsText()) record.text = Utf8ToWide(col.Text());
+    } else if (col.index == peer_col) {
+      if (col.IsText()) {
+        const std::wstring peer = Utf8ToWide(col.Text());
+        if (!reader.peer_filter.empty() && peer != reader.peer_filter) {
+          result = kInvalidParameter;
+          break;
+        }
+      }
+    }
+  }
+  if (!record.text.empty()) out.push_back(std::move(record));
+  return result;
+}
+
+std::int32_t decode_friend(RawDbFile& reader, const CellInput& cell,
+                           std::list<WeChatFriendRecord>& out) {
+  WeChatFriendRecord record;
+  record.status = cell.status;
+  RecordCursor cursor;
+  // Friend rows are read in place; their overflow pages are not followed.
+  if (!cursor.Open(reader, Tail(cell.page, cell.offset), cell.carved,
+                   cell.carved ? reader.expected_columns(reader.current_table) : 0))
+    return kInvalidParameter;
+  Column col;
+  while (cursor.Next(col)) {
+    if (col.IsText() && !col.Fits()) return kInvalidParameter;
+    if (col.index == 1 && col.IsText())
+      record.user_name = Utf8ToWide(col.Text());
+    else if (col.index == 2 && col.IsText())
+      record.nick_name = Utf8ToWide(col.Text());
+    else if (col.index == 6 && col.type >= 1 && col.type <= 4 && col.Fits())
+      record.type = static_cast<std::int32_t>(col.Signed());
+  }
+  out.push_back(std::move(record));
+  return kSuccess;
+}
+
+std::int32_t decode_qq_table(RawDbFile& reader, const CellInput& cell,
+                             std::list<QQTableRecord>& out) {
+  QQTableRecord record;
+  RecordCursor cursor;
+  if (!cursor.Open(reader, Tail(cell.page, cell.offset), cell.carved, 1)) return kInvalidParameter;
+  Column col;
+  while (cursor.Next(col)) {
+    if (col.IsText() && !col.Fits()) return kInvalidParameter;
+    if (col.index == 0 && col.IsText()) record.table_name = Utf8ToWide(col.Text());
+  }
+  const std::size_t underscore = record.table_name.rfind(L'_');
+  if (underscore != std::wstring::npos) record.peer = record.table_name.substr(underscore + 1);
+  out.push_back(std::move(record));
+  return kSuccess;
+}
+
+void SortChatMessages(std::list<ChatMessageRecord>& messages) {
+  messages.sort([](const ChatMessageRecord& a, const ChatMessageRecord& b) {
+    return CompareNoCase(a.time, b.time) < 0;
+  });
+}
+
+std::int32_t WeChatPass(const std::string& path, ChatMap& result) {
+  RawDbFile reader;
+  if (std::int32_t rc = reader.open(path); rc != 0) return rc;
+  std::list<WeChatFriendRecord> friends;
+  const RowDecoder friend_decoder = [&friends](RawDbFile& r, const CellInput& c) {
+    return decode_friend(r, c, friends);
+  };
+  if (std::int32_t rc = read_table(reader, "Friend", friend_decoder, true); rc != 0) return rc;
+
+  std::list<ChatMessageRecord> messages;
+  const RowDecoder chat_decoder = [&messages](RawDbFile& r, const CellInput& c) {
+    return decode_chat_message(r, c, messages, ChatLayout::WeChat);
+  };
+  // A user name found twice (a live row and its carved copy) names the same table and
+  // would give the same list again.
+  std::set<std::wstring> done;
+  for (const WeChatFriendRecord& f : friends) {
+    if (!done.insert(f.user_name).second) continue;
+    const std::string table = "Chat_" + Md5Hex(WideToUtf8(f.user_name));
+    read_table(reader, table, chat_decoder, false);
+    if (!messages.empty()) {
+      SortChatMessages(messages);
+      result[f.user_name] = std::move(messages);
+      messages.clear();
+    }
+  }
+  // No schema row has this name: only freed pages with 9-column records contribute.
+  read_table(reader, "Chat_FreePageNumber", chat_decoder, true);
+  if (!messages.empty()) {
+    SortChatMessages(messages);
+    result[L"Unknown"] = std::move(messages);
+  }
+  return kSuccess;
+}
+
+std::int32_t QQPass(const std::string& path, ChatMap& result) {
+  RawDbFile reader;
+  if (std::int32_t rc = reader.open(path); rc != 0) return rc;
+  std::list<QQTableRecord> tables;
+  const RowDecoder table_decoder = [&tables](RawDbFile& r, const CellInput& c) {
+    return decode_qq_table(r, c, tables);
+  };
+  if (std::int32_t rc = read_table(reader, "tb_c2cTables", table_decoder, true); rc != 0)
+    return rc;
+
+  std::list<ChatMessageRecord> messages;
+  const RowDecoder chat_decoder = [&messages](RawDbFile& r, const CellInput& c) {
+    return decode_chat_message(r, c, messages, ChatLayout::QQ);
+  };
+  for (const QQTableRecord& t : tables) {
+    if (t.table_name.empty()) continue;
+    const std::string table = WideToUtf8(t.table_name);
+    read_table(reader, table, chat_decoder, false);
+    // Freed pages may hold any partner's rows: keep those whose peer column names ours.
+    reader.peer_filter = t.peer;
+    read_freed_pages(reader, table, chat_decoder);
+    reader.peer_filter.clear();
+    if (!messages.empty()) {
+      SortChatMessages(messages);
+      result[t.peer] = std::move(messages);
+      messages.clear();
+    }
+  }
+  return kSuccess;
+}
+
+}  // namespace bv

@@ -1,0 +1,59 @@
+#pragma once
+// The WeChat and QQ store passes: each turns one chat database into a map from chat
+// partner to that partner's messages, live rows (status 0) and rows found in deleted
+// space (status 1), reading the file only through RawDbFile.
+//
+// Thread-compatible: every pass owns its reader; run any number on separate threads.
+#include <cstdint>
+#include <functional>
+#include <list>
+#include <string>
+
+#include "rawsqlite/chat_records.h"
+#include "rawsqlite/raw_db_file.h"
+
+namespace bv {
+
+// Which columns of a chat row hold what (column indices from 0, row-id alias included).
+enum class ChatLayout {
+  WeChat,  // "Chat_" tables: time 3, text 4, direction 8
+  QQ,      // "tb_c2cMsg" tables: peer 1 (text), time 2, direction 4, text 6
+};
+
+// One cell or carving candidate handed to a decoder.
+struct CellInput {
+  Bytes page;                 // the whole page
+  std::uint32_t offset = 0;   // cell offset (live) or candidate offset (carved)
+  std::uint32_t next = 0;     // live: smallest other live cell offset above, or page size
+  bool carved = false;
+  std::int32_t status = 0;
+  std::int32_t page_index = -1;  // the leaf page the offsets belong to
+};
+
+// Decodes one cell; returns 0 or an error code (87 for a row it could not use).
+using RowDecoder = std::function<std::int32_t(RawDbFile&, const CellInput&)>;
+
+// The generic table pass: live cells (status 0) then carving candidates (status 1) of
+// every root page of `table`, then, when `use_freed_pages`, the freed pages whose first
+// record has the table's column count. Returns 0 or the code of the last failing step.
+std::int32_t read_table(RawDbFile& reader, const std::string& table, const RowDecoder& decoder,
+                        bool use_freed_pages);
+// Only the freed-page step of a table pass (current_table is set to `table`).
+std::int32_t read_freed_pages(RawDbFile& reader, const std::string& table,
+                              const RowDecoder& decoder);
+
+std::int32_t decode_chat_message(RawDbFile& reader, const CellInput& cell,
+                                 std::list<ChatMessageRecord>& out, ChatLayout layout);
+std::int32_t decode_friend(RawDbFile& reader, const CellInput& cell,
+                           std::list<WeChatFriendRecord>& out);
+std::int32_t decode_qq_table(RawDbFile& reader, const CellInput& cell,
+                             std::list<QQTableRecord>& out);
+
+// path: UTF-8 file name of "MM.sqlite" / "QQ.db". result is filled incrementally.
+std::int32_t WeChatPass(const std::string& path, ChatMap& result);
+std::int32_t QQPass(const std::string& path, ChatMap& result);
+
+// Orders a partner's messages by time text (ASCII case folded).
+void SortChatMessages(std::list<ChatMessageRecord>& messages);
+
+}  // namespace bv

@@ -1,0 +1,200 @@
+#pragma once
+// RawDbFile: reads an SQLite database file page by page without the SQLite library, so
+// that rows the library no longer shows (freeblocks, unallocated space, freed pages)
+// can be carved beside the live rows. Used by the chat store passes.
+//
+// Thread-compatible: one object per pass, used by one thread.
+//
+// The file format as far as this reader uses it (multi-byte integers big-endian).
+// Page numbers in the file are 1-based; we keep 0-based page indices and read page
+// index i at byte offset i * page_size.
+//
+// File header (first 100 bytes of page index 0):
+//
+//   | Offset | Size | Use                                                      |
+//   |--------|------|----------------------------------------------------------|
+//   |    0   |  16  | "SQLite format 3\0" (compared ignoring ASCII case)      |
+//   |   16   |   2  | page size; 1 means 65536                                 |
+//   |   20   |   1  | reserved bytes at the end of each page (usable size)     |
+//   |   32   |   4  | page number of the first freelist trunk page, 0 = none   |
+//
+// B-tree page header (offset 0 of a page; offset 100 on page index 0):
+//
+//   | Offset | Size | Use                                                      |
+//   |--------|------|----------------------------------------------------------|
+//   |    0   |   1  | 0x0D leaf table page, 0x05 interior table page           |
+//   |    1   |   2  | first freeblock offset, 0 = none                         |
+//   |    3   |   2  | number of cells                                          |
+//   |    5   |   2  | start of the cell content area                           |
+//   |    7   |   1  | fragmented free bytes (not read)                         |
+//   |    8   |   4  | right-most child page number (interior pages only)       |
+//   |  8/12  | 2*n  | cell pointer array (leaf/interior), offsets from the     |
+//   |        |      | start of the page buffer, also on page index 0           |
+//
+//   page:  [header][cell pointers][ unallocated ][ cells and freeblocks ...... ]
+//                                 ^ gap carving  ^ content area start (offset 5)
+//
+// Cells:
+//   interior table cell : 4-byte child page number, varint key
+//   leaf table cell     : varint payload length P, varint row id, payload[,4-byte
+//                         first overflow page when P does not fit the page]
+//   payload (a record)  : varint header size H (counting itself), one varint serial
+//                         type per column, then the column contents in order
+//   freeblock           : 2-byte next freeblock offset, 2-byte block size (it
+//                         overwrites the first four bytes of a deleted cell)
+//   freelist trunk page : 4-byte next trunk page, 4-byte leaf count n, n 4-byte leaf
+//                         page numbers
+//   overflow page       : 4-byte next overflow page (0 ends the chain), payload
+//
+// Serial types and content sizes:
+//   0 NULL (0) | 1..4 int of 1..4 bytes | 5 int (6) | 6,7 int/float (8)
+//   8,9 constants 0 and 1 (0) | 10,11 unused (0) | 12,13 empty blob/text (0)
+//   even N >= 14 blob of (N-12)/2 | odd N >= 15 UTF-8 text of (N-13)/2
+//
+// Varints (our rule for every such field): 7 bits per byte, most significant group
+// first, the first byte with a clear top bit ends it; a caller-given limit caps the
+// bytes taken (no special ninth-byte rule; 9 bytes give 63 bits).
+//
+// Carved-header rule (a carved position points at the first serial type; payload
+// length, row id and header size are missing): with C expected columns, a zero first
+// byte means C serial types for columns 0..C-1; a non-zero first byte means column 0's
+// type was lost and C-1 types belong to columns 1..C-1.
+//
+// Every read is bounds-checked against its page or joined buffer, and every walk over
+// file-controlled links (b-tree children, overflow chains, the freelist, freeblock
+// chains) stops when a page or offset repeats, so no input can crash or hang it.
+#include <cstddef>
+#include <cstdint>
+#include <fstream>
+#include <list>
+#include <map>
+#include <set>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace bv {
+
+using Bytes = std::span<const std::uint8_t>;
+
+// Offsets of the live cells of every leaf page under one root: leaf page index ->
+// cell offsets in pointer-array order.
+using CellMap = std::map<std::int32_t, std::list<std::uint16_t>>;
+// Carving candidates of every leaf page under one root.
+using CandidateMap = std::map<std::int32_t, std::list<std::uint16_t>>;
+
+class RawDbFile {
+ public:
+  RawDbFile();
+  ~RawDbFile();
+  RawDbFile(const RawDbFile&) = delete;
+  RawDbFile& operator=(const RawDbFile&) = delete;
+
+  std::ifstream file;  // not open when nothing is open
+  std::uint16_t page_size = 0;  // 0 stands for 65536 once open (see PageSize())
+  std::vector<std::int32_t> free_pages;
+  std::string current_table;
+  std::uint32_t current_columns = 0;
+  std::uint32_t message_columns = 38;
+  std::uint32_t wa_message_columns = 28;
+  std::uint32_t call_columns = 0;
+  std::uint32_t person_index_columns = 0;
+  std::wstring peer_filter;
+  // Column count for names the table of known counts does not list (0 = none). Lets
+  // the carve command inspect any table.
+  std::uint32_t other_columns = 0;
+
+  // Opens an existing file read-only. 0, the platform error code, or 87 when the file
+  // is no SQLite database or its page size is impossible.
+  std::int32_t open(const std::string& path);
+  void close();
+
+  // Page size in bytes (65536 for the header value 1).
+  std::uint32_t PageSize() const { return page_size == 0 && file.is_open() ? 65536u : page_size; }
+  // Usable bytes of a page: page size minus the reserved tail.
+  std::uint32_t UsableSize() const { return PageSize() - reserved_; }
+  // Number of whole and partial pages in the file.
+  std::int64_t PageCount() const { return page_count_; }
+
+  // Reads `length` bytes at `offset`. 87 when nothing is open, 30 on a short read.
+  std::int32_t read_at(std::uint64_t offset, std::uint32_t length, std::uint8_t* buffer);
+  // Reads page index `index` into `buffer` (PageSize() bytes).
+  std::int32_t read_page(std::int32_t index, std::uint8_t* buffer);
+
+  // Varint at the start of `bytes`, taking at most `limit` bytes and never leaving
+  // `bytes`. `length` receives the bytes used (left unchanged for limit <= 0).
+  // `truncated`, when given, is set when the buffer ended before a terminating byte
+  // and before the limit.
+  static std::uint64_t read_varint(Bytes bytes, std::int64_t limit, int& length,
+                                   bool* truncated = nullptr);
+  // Summed length of `count` consecutive varints at the start of `bytes`; 0 when one
+  // would leave the buffer.
+  std::uint32_t varints_length(Bytes bytes, std::uint32_t count) const;
+  // Serial types plus contents of a record at a carved position (carved-header rule
+  // with C = expected_columns(current_table); `header_length` when C is 0), counting
+  // contents only while they fit `available`.
+  std::uint32_t record_length(Bytes bytes, std::uint32_t header_length,
+                              std::int64_t available);
+  // Expected column count of a table; also stored in current_columns.
+  std::uint32_t expected_columns(const std::string& name);
+
+  // Root page indices (-> key -1) of every schema row whose type, name or table name is
+  // `name`. Reads page index 0 and the schema b-tree.
+  std::map<std::int32_t, std::int64_t> find_root_pages(const std::string& name);
+  // Child page index -> key of an interior page (right-most child with key -1).
+  std::map<std::int32_t, std::int64_t> child_pages(Bytes page) const;
+  // Leaf index -> live cell offsets for the sub-tree under `page` (index `index`).
+  // Returns 0 or the code of the first failing page read.
+  std::int32_t collect_live_cells(std::int32_t index, Bytes page, CellMap& cells);
+  // Cell offsets of one page.
+  std::list<std::uint16_t> cell_offsets(Bytes page) const;
+  // The bytes of a live cell from `cell_offset`: `view` is set to the page from the cell
+  // to its end, or, when the payload overflows, to `joined` holding the cell's local
+  // part followed by its overflow chain. `next_offset` is the smallest other live cell
+  // offset above it (page size when none). Returns 0 or the code of a failing
+  // overflow read.
+  std::int32_t read_live_payload(Bytes page, std::uint32_t cell_offset,
+                                 std::uint32_t next_offset, std::vector<std::uint8_t>& joined,
+                                 Bytes& view);
+
+  // Carving (deleted rows).
+  // Leaf index -> candidate offsets for the sub-tree under `page`.
+  std::int32_t collect_candidates(std::int32_t index, Bytes page, CandidateMap& candidates);
+  // Candidate offsets of one leaf page: strategies A, B, C, D in that order.
+  std::list<std::uint16_t> carve_page(Bytes page);
+  // Serial-type count of the first cell of the lowest leaf of a freed page's cell map;
+  // -1 when the map holds no cell or the record cannot be read.
+  std::int32_t match_free_page(const CellMap& cells);
+
+  // The individual strategies, exposed for tests and the carve command.
+  void carve_freeblocks(Bytes page, std::list<std::uint16_t>& out);
+  void carve_tail(Bytes page, std::list<std::uint16_t>& out);
+  void carve_gap(Bytes page, std::list<std::uint16_t>& out);
+  void carve_stale_pointers(Bytes page, std::list<std::uint16_t>& out);
+
+ private:
+  std::int32_t walk(std::int32_t index, Bytes page, CellMap* cells, CandidateMap* candidates,
+                    std::set<std::int32_t>& visited, int depth);
+  void schema_walk(std::int32_t index, Bytes page, const std::string& name,
+                   std::map<std::int32_t, std::int64_t>& roots, std::set<std::int32_t>& visited,
+                   int depth);
+  void schema_leaf(Bytes page, std::uint32_t header, const std::string& name,
+                   std::map<std::int32_t, std::int64_t>& roots);
+
+  std::uint32_t reserved_ = 0;
+  std::int64_t page_count_ = 0;
+};
+
+// True when the page buffer begins with the 16-byte file magic (page index 0).
+bool StartsWithMagic(Bytes page);
+// The bytes of `b` from `offset` on; empty when `offset` lies at or beyond its end.
+inline Bytes Tail(Bytes b, std::size_t offset) {
+  return offset < b.size() ? b.subspan(offset) : Bytes{};
+}
+// Content size of a serial type.
+std::uint64_t SerialContentSize(std::uint64_t type);
+// Big-endian reads that yield 0 outside the buffer.
+std::uint32_t Be16(Bytes b, std::size_t offset);
+std::uint32_t Be32(Bytes b, std::size_t offset);
+
+}  // namespace bv
