@@ -1,0 +1,290 @@
+#include "support.h"
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+namespace bv::test {
+
+TempDir::TempDir() {
+  std::string pattern = (fs::temp_directory_path() / "bvtest-XXXXXX").string();
+  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  fs::remove_all(path_, ec);
+}
+
+ScopedEnv::ScopedEnv(const char* name, const std::string& value) : name_(name) {
+  if (const char* old = std::getenv(name)) {
+    had_ = true;
+    old_ = old;
+  }
+  setenv(name, value.c_str(), 1);
+}
+
+ScopedEnv::~ScopedEnv() {
+  if (had_) {
+    setenv(name_.c_str(), old_.c_str(), 1);
+  } else {
+    unsetenv(name_.c_str());
+  }
+}
+
+fs::path BuildBackup(const TempDir& dir, const mkbackup::BackupOptions& options,
+                     const std::string& name) {
+  fs::path folder = dir.path() / name;
+  std::string error;
+  if (mkbackup::WriteBackup(options, folder, &error) != 0) {
+    std::fprintf(stderr, "BuildBackup failed: %s\n", error.c_str());
+    std::abort();
+  }
+  return folder;
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void WriteFile(const fs::path& path, const std::string& bytes) {
+  if (path.has_parent_path()) fs::create_directories(path.parent_path());
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+// ---- JSON ---------------------------------------------------------------------
+
+namespace {
+
+const Json& NullJson() {
+  static const Json null;
+  return null;
+}
+
+class Parser {
+ public:
+  explicit Parser(const std::string& text) : s_(text) {}
+
+  Json Document() {
+    Json v = Value(0);
+    Space();
+    if (pos_ != s_.size()) Fail("trailing text");
+    return v;
+  }
+
+ private:
+  [[noreturn]] void Fail(const char* what) {
+    throw std::runtime_error(std::string("JSON: ") + what + " at offset " + std::to_string(pos_));
+  }
+  void Space() {
+    while (pos_ < s_.size() && (s_[pos_] == ' ' || s_[pos_] == '\n' || s_[pos_] == '\r' || s_[pos_] == '\t'))
+      ++pos_;
+  }
+  bool Take(char c) {
+    Space();
+    if (pos_ < s_.size() && s_[pos_] == c) {
+      ++pos_;
+      return true;
+    }
+    return false;
+  }
+  void Expect(char c) {
+    if (!Take(c)) Fail("unexpected character");
+  }
+  bool Word(const char* w) {
+    std::size_t n = std::char_traits<char>::length(w);
+    if (s_.compare(pos_, n, w) == 0) {
+      pos_ += n;
+      return true;
+    }
+    return false;
+  }
+  static void PutUtf8(std::string& out, std::uint32_t cp) {
+    if (cp < 0x80) {
+      out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+      out += static_cast<char>(0xC0 | (cp >> 6));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+      out += static_cast<char>(0xE0 | (cp >> 12));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (cp >> 18));
+      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+  }
+  std::uint32_t Hex4() {
+    if (pos_ + 4 > s_.size()) Fail("short escape");
+    std::uint32_t v = 0;
+    for (int i = 0; i < 4; ++i) {
+      char c = s_[pos_++];
+      v <<= 4;
+      if (c >= '0' && c <= '9') v |= static_cast<std::uint32_t>(c - '0');
+      else if (c >= 'a' && c <= 'f') v |= static_cast<std::uint32_t>(c - 'a' + 10);
+      else if (c >= 'A' && c <= 'F') v |= static_cast<std::uint32_t>(c - 'A' + 10);
+      else Fail("bad hex digit");
+    }
+    return v;
+  }
+  std::string String() {
+    Expect('"');
+    std::string out;
+    while (true) {
+      if (pos_ >= s_.size()) Fail("unterminated string");
+      char c = s_[pos_++];
+      if (c == '"') return out;
+      if (static_cast<unsigned char>(c) < 0x20) Fail("control character in string");
+      if (c != '\\') {
+        out += c;
+        continue;
+      }
+      if (pos_ >= s_.size()) Fail("unterminated escape");
+      char e = s_[pos_++];
+      switch (e) {
+        case '"': out += '"'; break;
+        case '\\': out += '\\'; break;
+        case '/': out += '/'; break;
+        case 'b': out += '\b'; break;
+        case 'f': out += '\f'; break;
+        case 'n': out += '\n'; break;
+        case 'r': out += '\r'; break;
+        case 't': out += '\t'; break;
+        case 'u': {
+          std::uint32_t cp = Hex4();
+          if (cp >= 0xD800 && cp < 0xDC00 && Word("\\u")) {
+            std::uint32_t lo = Hex4();
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (lo - 0xDC00);
+          }
+          PutUtf8(out, cp);
+          break;
+        }
+        default: Fail("bad escape");
+      }
+    }
+  }
+  Json Value(int depth) {
+    if (depth > 200) Fail("nesting too deep");
+    Space();
+    if (pos_ >= s_.size()) Fail("unexpected end");
+    Json v;
+    char c = s_[pos_];
+    if (c == '{') {
+      ++pos_;
+      v.kind = Json::Kind::kObject;
+      if (Take('}')) return v;
+      do {
+        Space();
+        std::string name = String();
+        Expect(':');
+        v.members.emplace_back(std::move(name), Value(depth + 1));
+      } while (Take(','));
+      Expect('}');
+    } else if (c == '[') {
+      ++pos_;
+      v.kind = Json::Kind::kArray;
+      if (Take(']')) return v;
+      do {
+        v.items.push_back(Value(depth + 1));
+      } while (Take(','));
+      Expect(']');
+    } else if (c == '"') {
+      v.kind = Json::Kind::kString;
+      v.text = String();
+    } else if (Word("true")) {
+      v.kind = Json::Kind::kBool;
+      v.boolean = true;
+    } else if (Word("false")) {
+      v.kind = Json::Kind::kBool;
+    } else if (Word("null")) {
+      v.kind = Json::Kind::kNull;
+    } else if (c == '-' || (c >= '0' && c <= '9')) {
+      std::size_t start = pos_++;
+      while (pos_ < s_.size() && (std::isdigit(static_cast<unsigned char>(s_[pos_])) ||
+                                  s_[pos_] == '.' || s_[pos_] == 'e' || s_[pos_] == 'E' ||
+                                  s_[pos_] == '+' || s_[pos_] == '-'))
+        ++pos_;
+      v.kind = Json::Kind::kNumber;
+      v.text = s_.substr(start, pos_ - start);
+    } else {
+      Fail("unexpected character");
+    }
+    return v;
+  }
+
+  const std::string& s_;
+  std::size_t pos_ = 0;
+};
+
+}  // namespace
+
+const Json& Json::operator[](const std::string& name) const {
+  for (const auto& [key, value] : members)
+    if (key == name) return value;
+  return NullJson();
+}
+
+const Json& Json::operator[](std::size_t index) const {
+  return index < items.size() ? items[index] : NullJson();
+}
+
+bool Json::Has(const std::string& name) const {
+  for (const auto& m : members)
+    if (m.first == name) return true;
+  return false;
+}
+
+std::int64_t Json::Int() const { return kind == Kind::kNumber ? std::stoll(text) : 0; }
+double Json::Number() const { return kind == Kind::kNumber ? std::stod(text) : 0.0; }
+
+Json Json::Parse(const std::string& text) { return Parser(text).Document(); }
+
+Json ReadTruth(const fs::path& backupFolder) {
+  return Json::Parse(ReadFile(backupFolder / "mkbackup-truth.json"));
+}
+
+std::vector<const Json*> FindDatabases(const Json& truth, const std::string& label) {
+  std::vector<const Json*> out;
+  for (const Json& db : truth["databases"].items)
+    if (db["label"].Str() == label) out.push_back(&db);
+  return out;
+}
+
+const Json* FindDatabase(const Json& truth, const std::string& label) {
+  auto all = FindDatabases(truth, label);
+  return all.empty() ? nullptr : all.front();
+}
+
+std::vector<const Json*> LiveRows(const Json& database, const std::string& table) {
+  std::vector<const Json*> out;
+  for (const Json& t : database["tables"].items)
+    if (t["name"].Str() == table)
+      for (const Json& row : t["rows"].items) out.push_back(&row);
+  return out;
+}
+
+std::vector<const Json*> DeletedRows(const Json& database, const std::string& table) {
+  std::vector<const Json*> out;
+  for (const Json& row : database["deleted"].items)
+    if (table.empty() || row["table"].Str() == table) out.push_back(&row);
+  return out;
+}
+
+fs::path StoredFile(const fs::path& backupFolder, const Json& database) {
+  const std::string id = database["fileId"].Str();
+  fs::path nested = backupFolder / id.substr(0, 2) / id;
+  return fs::exists(nested) ? nested : backupFolder / id;
+}
+
+}  // namespace bv::test
