@@ -127,9 +127,9 @@ class CScanSession {
 
   // Starts a scan: resets the stores and the tree, builds the data source with the
   // factory (for a backup, after selecting `backup` into the catalogue), hands it the
-  // progress report and starts the worker. False when the kind is neither 0 nor 1 or
-  // no data source could be built (nothing changes then). A previous scan must have
-  // ended (the front ends disable starting while one runs); its worker is joined.
+  // progress report and starts the worker. False when the kind is neither 0 nor 1, a
+  // scan is running, or no data source could be built (the previous one is gone then,
+  // the stores are kept). The previous scan's worker is joined first.
   bool Start(const ScanRequest& request);
   // The same over a data source built by the caller (tests, other front ends).
   bool Start(std::unique_ptr<IPhoneRecoveryParse> source, std::int32_t sourceKind,
