@@ -1,0 +1,105 @@
+// The local data source over whole synthetic backups of both manifest layouts.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "catalogue/discovery.h"
+#include "catalogue/local_recovery.h"
+#include "catalogue_fixture.h"
+#include "mkbackup.h"
+
+namespace bv {
+namespace {
+
+struct Positions {
+  std::vector<int> seen;
+  static std::int32_t Cb(void* u, std::int32_t p) {
+    static_cast<Positions*>(u)->seen.push_back(p);
+    return 0;
+  }
+};
+
+class LocalSourceTest : public ::testing::TestWithParam<mkbackup::Layout> {
+ protected:
+  void SetUp() override {
+    mkbackup::BackupOptions o;
+    o.layout = GetParam();
+    o.seed = 11;
+    std::string error;
+    ASSERT_EQ(mkbackup::WriteBackup(o, dir_.path() / "backup", &error), 0) << error;
+    BackupRecord record;
+    ASSERT_EQ(ReadBackupFolder((dir_.path() / "backup").wstring(), record), 0);
+    ASSERT_FALSE(record.encrypted);
+    SelectBackup(catalog_, record);
+    source_ = std::make_unique<CLocalBuckupRecovery>();
+    ASSERT_EQ(source_->Attach(&catalog_), 0);
+    source_->SetProgressCallback(Positions::Cb, &positions_);
+  }
+  testing::TempFolder dir_{"local"};
+  BackupCatalog catalog_;
+  std::unique_ptr<IPhoneRecoveryParse> source_;
+  Positions positions_;
+};
+
+TEST_P(LocalSourceTest, EveryCategoryInScanOrderEndsAt98) {
+  ASSERT_EQ(source_->OpenBackup(L""), 0);
+  EXPECT_FALSE(catalog_.manifest.empty());
+  MediaList roll, stream, whatsAppMedia;
+  ConversationMap messages;
+  AttachmentList attachments;
+  std::list<ContactRecord> contacts;
+  std::list<CallRecord> calls;
+  std::list<NoteRecord> notes;
+  AppMediaList appMedia;
+  WhatsAppChatMap chats;
+  EXPECT_EQ(source_->ReadPhotos(roll, stream), 0);
+  EXPECT_EQ(source_->ReadMessages(messages), 0);
+  EXPECT_EQ(source_->ReadMessageAttachments(attachments), 0);
+  // The older address-book layout answers only the second statement: listed, yet 1006.
+  const int addressBookResult = GetParam() == mkbackup::Layout::kOlder ? 1006 : 0;
+  EXPECT_EQ(source_->ReadContacts(contacts), addressBookResult);
+  EXPECT_EQ(source_->ReadCallHistory(calls), addressBookResult);
+  EXPECT_EQ(source_->ReadNotes(notes), 0);
+  EXPECT_EQ(source_->ReadAppMedia(appMedia), 0);
+  EXPECT_EQ(source_->ReadWhatsApp(chats), 0);
+  EXPECT_EQ(source_->ReadWhatsAppAttachments(whatsAppMedia), 0);
+
+  ASSERT_FALSE(positions_.seen.empty());
+  EXPECT_EQ(positions_.seen.front(), 0);
+  EXPECT_EQ(positions_.seen.back(), 98);
+  EXPECT_EQ(*std::max_element(positions_.seen.begin(), positions_.seen.end()), 98);
+
+  EXPECT_FALSE(roll.empty());
+  EXPECT_FALSE(messages.empty());
+  EXPECT_FALSE(attachments.empty());
+  EXPECT_FALSE(contacts.empty());
+  EXPECT_FALSE(calls.empty());
+  EXPECT_FALSE(notes.empty());
+  EXPECT_FALSE(appMedia.empty());
+  // The catalogue keeps its own copies for the chat writers.
+  EXPECT_EQ(catalog_.messages.size(), messages.size());
+  EXPECT_EQ(catalog_.whatsAppChats.size(), chats.size());
+}
+
+TEST_P(LocalSourceTest, CopiesTheFixedDatabases) {
+  ASSERT_EQ(source_->OpenBackup(L""), 0);
+  const auto out = dir_.path() / "out";
+  std::filesystem::create_directories(out);
+  EXPECT_EQ(source_->CopyMessageDatabase((out / "sms.db").string()), 0);
+  EXPECT_EQ(source_->CopyContactsDatabase((out / "AddressBook.sqlitedb").string()), 0);
+  EXPECT_EQ(testing::ReadFile(out / "sms.db").substr(0, 15), "SQLite format 3");
+  EXPECT_EQ(testing::ReadFile(out / "AddressBook.sqlitedb").substr(0, 15), "SQLite format 3");
+  EXPECT_TRUE(source_->IsLocalBackup(0));
+  EXPECT_EQ(source_->Reserved(5), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, LocalSourceTest,
+                         ::testing::Values(mkbackup::Layout::kNewer, mkbackup::Layout::kOlder),
+                         [](const auto& info) {
+                           return info.param == mkbackup::Layout::kNewer ? std::string("Newer")
+                                                                         : std::string("Older");
+                         });
+
+}  // namespace
+}  // namespace bv
