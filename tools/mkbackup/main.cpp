@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "encrypt_backup.h"
 #include "mkbackup.h"
 
 namespace {
@@ -16,6 +17,7 @@ void Usage() {
                "                    [--messages N] [--contacts N] [--calls N] [--notes N]\n"
                "                    [--whatsapp N] [--wechat N] [--qq N] [--media N]\n"
                "                    [--manifest-extra N] [--no-deleted] [--no-truth]\n"
+               "                    [--encrypt PASSWORD [--dpic N] [--iter N]]\n"
                "       mkbackup --demo ROOT\n");
 }
 
@@ -51,6 +53,8 @@ int main(int argc, char** argv) {
     out = argv[2];
   } else {
     BackupOptions o;
+    bv::mkbackup::EncryptOptions encryption;
+    bool encrypt = false;
     std::string layout;
     for (int i = 1; i < argc; ++i) {
       const std::string arg = argv[i];
@@ -110,6 +114,17 @@ int main(int argc, char** argv) {
         count(&o.media);
       } else if (arg == "--manifest-extra") {
         count(&o.manifestExtra);
+      } else if (arg == "--encrypt") {
+        encrypt = true;
+        encryption.password = text();
+      } else if (arg == "--dpic" || arg == "--iter") {
+        int n = 0;
+        count(&n);
+        if (n == 0) {
+          std::fprintf(stderr, "mkbackup: %s must be at least 1\n", arg.c_str());
+          return 2;
+        }
+        (arg == "--dpic" ? encryption.dpic : encryption.iter) = static_cast<std::uint32_t>(n);
       } else if (arg == "--no-deleted") {
         o.deletedRows = false;
       } else if (arg == "--no-truth") {
@@ -133,6 +148,12 @@ int main(int argc, char** argv) {
       return 2;
     }
     if (bv::mkbackup::WriteBackup(o, out, &error) != 0) {
+      std::fprintf(stderr, "mkbackup: %s\n", error.c_str());
+      return 1;
+    }
+    // The encrypted twin replaces the plain backup in place; the truth stays the same.
+    encryption.seed = o.seed;
+    if (encrypt && bv::mkbackup::EncryptBackup(out, out, encryption, &error) != 0) {
       std::fprintf(stderr, "mkbackup: %s\n", error.c_str());
       return 1;
     }
