@@ -120,7 +120,8 @@ void WriteAddressBook(BackupContext& ctx) {
     DeleteRows(db, truth, "ABMultiValue", RowidsWhere(truth, "ABMultiValue", "record_id", deletable),
                "value", "row");
     DeleteRows(db, truth, "ABPerson", deletable, "Last", "row");
-    if (hasFts) DeleteRows(db, truth, "ABPersonFullTextSearch", deletable, "Phone", "row");
+    // The index maintenance of a search-table delete may reuse the freed pages.
+    if (hasFts) DeleteRows(db, truth, "ABPersonFullTextSearch", deletable, "Phone", "fts");
   }
   db.Exec("COMMIT;");
   db.Close();

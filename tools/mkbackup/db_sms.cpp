@@ -176,17 +176,19 @@ void WriteSmsDb(BackupContext& ctx) {
   // long enough to empty whole pages onto the freelist.
   if (o.deletedRows && textRows.size() >= 10) {
     std::vector<std::int64_t> scattered, run;
-    for (std::size_t k = 3; k < textRows.size(); k += 23) scattered.push_back(textRows[k]);
-    if (textRows.size() >= 400) {
-      std::size_t from = textRows.size() / 2;
+    const std::size_t from = textRows.size() / 2;
+    const bool hasRun = textRows.size() >= 400;
+    if (hasRun)
       for (std::size_t k = from; k < from + 150; ++k) run.push_back(textRows[k]);
-    }
+    // Single rows well away from the run, whose merges rewrite the pages beside it.
+    for (std::size_t k = 3; k < textRows.size(); k += 23)
+      if (!hasRun || k + 300 < from || k > from + 450) scattered.push_back(textRows[k]);
     std::vector<std::int64_t> all = scattered;
     all.insert(all.end(), run.begin(), run.end());
     DeleteRows(db, truth, "chat_message_join",
                RowidsWhere(truth, "chat_message_join", "message_id", all), "", "row");
-    DeleteRows(db, truth, "message", scattered, "text", "row");
     DeleteRows(db, truth, "message", run, "text", "page");
+    DeleteRows(db, truth, "message", scattered, "text", "row");
   }
   db.Exec("COMMIT;");
   db.Close();

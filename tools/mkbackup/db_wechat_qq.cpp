@@ -62,6 +62,22 @@ std::vector<std::int64_t> Slice(const std::vector<std::int64_t>& rows, std::size
   return out;
 }
 
+// Rows of `picked` that lie well outside the run rows[from, from + count): pages next
+// to an emptied run were merged and are less full, so a further delete there could
+// merge them again and rewrite the freed bytes.
+std::vector<std::int64_t> AwayFrom(const std::vector<std::int64_t>& picked,
+                                   const std::vector<std::int64_t>& rows, std::size_t from,
+                                   std::size_t count) {
+  if (rows.size() < from + count || count == 0) return picked;
+  const std::size_t margin = count / 2;
+  const std::int64_t lo = rows[from >= margin ? from - margin : 0];
+  const std::int64_t hi = rows[std::min(rows.size() - 1, from + count + margin)];
+  std::vector<std::int64_t> out;
+  for (std::int64_t r : picked)
+    if (r < lo || r > hi) out.push_back(r);
+  return out;
+}
+
 void DropTable(Db& db, TruthDb& truth, const std::string& table, const std::string& probeColumn) {
   // Recorded as deleted rows: the table's pages go to the freelist with their content.
   std::vector<std::int64_t> all;
@@ -147,8 +163,9 @@ void WriteWeChat(BackupContext& ctx) {
     if (o.deletedRows) {
       const std::string main = "Chat_" + Md5Hex(friends[0].user);
       const std::vector<std::int64_t>& rows = rowsOf[0];
-      DeleteRows(db, truth, main, Every(rows, 2, 11), "Message", "row");
+      // The run first: the merges it causes would rewrite pages that hold freeblocks.
       if (rows.size() >= 300) DeleteRows(db, truth, main, Slice(rows, rows.size() / 2, 120), "Message", "page");
+      DeleteRows(db, truth, main, AwayFrom(Every(rows, 2, 11), rows, rows.size() / 2, 120), "Message", "row");
       DropTable(db, truth, "Chat_" + Md5Hex(friends[4].user), "Message");
       DeleteRows(db, truth, "Friend", {5}, "UsrName", "row");
     }
@@ -204,8 +221,8 @@ void WriteQQ(BackupContext& ctx) {
     if (o.deletedRows) {
       const std::string main = "tb_c2cMsg_" + peers[0];
       const std::vector<std::int64_t>& rows = rowsOf[0];
-      DeleteRows(db, truth, main, Every(rows, 3, 13), "content", "row");
       if (rows.size() >= 200) DeleteRows(db, truth, main, Slice(rows, rows.size() / 2, 90), "content", "page");
+      DeleteRows(db, truth, main, AwayFrom(Every(rows, 3, 13), rows, rows.size() / 2, 90), "content", "row");
       DropTable(db, truth, "tb_c2cMsg_" + peers[2], "content");
       DeleteRows(db, truth, "tb_c2cTables", {3}, "uin", "row");
     }

@@ -133,6 +133,9 @@ std::int64_t Inserter::Row(std::vector<Value> values) {
 void DeleteRows(Db& db, TruthDb& truth, const std::string& table,
                 const std::vector<std::int64_t>& rowids, const std::string& probeColumn,
                 const std::string& how) {
+  // Pages written and freed in one transaction never reach the file; commit the
+  // rows first so that what the delete frees still holds them.
+  if (!sqlite3_get_autocommit(db.handle())) db.Exec("COMMIT; BEGIN;");
   TruthTable& t = truth.Table(table);
   auto column = std::find(t.columns.begin(), t.columns.end(), probeColumn);
   sqlite3_stmt* stmt = nullptr;
