@@ -1,0 +1,435 @@
+// The scan worker over a scripted data source: order of operations, result handling,
+// the progress report, pause and stop, the lists and the counts.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "fake_source.h"
+#include "scan/scan_session.h"
+
+namespace bv {
+namespace {
+
+using test::EventLog;
+using test::FakeScript;
+using test::FakeSource;
+using test::Msg;
+using namespace std::chrono_literals;
+
+struct ScanRun {
+  CScanSession session;
+  EventLog log;
+  std::vector<std::string> calls;
+
+  ScanRun() {
+    session.SetEventSink(&log);
+    session.SetOpenedPause(0ms);
+  }
+  bool Start(FakeScript script, CategorySet chosen = AllCategories(),
+             const std::wstring& password = L"") {
+    return session.Start(std::make_unique<FakeSource>(std::move(script), &calls), 1, chosen,
+                         password);
+  }
+};
+
+CategorySet Only(std::initializer_list<Category> list) {
+  CategorySet s{};
+  for (Category c : list) s[static_cast<int>(c)] = true;
+  return s;
+}
+
+FakeScript FullScript() {
+  FakeScript s;
+  s.cameraRoll.push_back({10, L"IMG_1.JPG", L"/x/1"});
+  s.photoStream.push_back({20, L"IMG_2.JPG", L"/x/2"});
+  s.photoStream.push_back({30, L"IMG_3.JPG", L"/x/3"});
+  s.appMedia.push_back({40, L"instagram", L"a.jpg", L"/x/4"});
+  s.appMedia.push_back({50, L"vine", L"b.mp4", L"/x/5"});
+  s.conversations[3] = {Msg(3, L"2020-01-01 00:00:00", L"hi")};
+  s.attachments.push_back({0, 60, L"att.jpg", L"/x/6"});
+  s.contacts.resize(2);
+  s.calls.resize(3);
+  s.notes.resize(1);
+  s.chats[9].push_back({});
+  s.whatsAppAttachments.push_back({70, L"wa.jpg", L"/x/7"});
+  return s;
+}
+
+TEST(ScanWorker, RunsTheChosenReadsInTheFixedOrder) {
+  ScanRun r;
+  ASSERT_TRUE(r.Start(FullScript(), AllCategories(), L"secret"));
+  r.session.Wait();
+  std::vector<std::string> want = {"OpenBackup",      "ReadPhotos",   "ReadMessages",
+                                   "ReadMessageAttachments", "ReadContacts", "ReadCallHistory",
+                                   "ReadNotes",       "ReadAppMedia", "ReadWhatsApp",
+                                   "ReadWhatsAppAttachments"};
+  EXPECT_EQ(r.calls, want);
+  EXPECT_FALSE(r.session.IsScanning());
+  EXPECT_EQ(r.log.Of(ScanEventKind::Ended), std::vector<std::int32_t>{0});
+  // 1032 after opening and after each of the nine reads.
+  EXPECT_EQ(r.log.Of(ScanEventKind::Counts).size(), 10u);
+
+  EXPECT_EQ(r.session.CategoryCount(Category::CameraRoll), 1);
+  EXPECT_EQ(r.session.CategoryCount(Category::PhotoStream), 2);
+  EXPECT_EQ(r.session.CategoryCount(Category::AppPhotos), 1);
+  EXPECT_EQ(r.session.CategoryCount(Category::AppVideos), 1);
+  EXPECT_EQ(r.session.CategoryCount(Category::Messages), 1);
+  EXPECT_EQ(r.session.CategoryCount(Category::Contacts), 2);
+  EXPECT_EQ(r.session.CategoryCount(Category::CallHistory), 3);
+  EXPECT_EQ(r.session.CategoryCount(Category::WhatsApp), 1);
+  EXPECT_EQ(r.session.CategoryCount(Category::WhatsAppAttachments), 1);
+  EXPECT_EQ(r.session.CategoryCount(Category::Reminder), 0);
+  EXPECT_FALSE(r.session.NodeShown(Category::Calendar));
+  EXPECT_EQ(r.session.Statistics().Root().items, 15u);
+  // Every category with results announced its node once, by id.
+  std::vector<std::int32_t> ready = r.log.Of(ScanEventKind::NodeReady);
+  std::vector<std::int32_t> wantReady = {1, 2, 5, 6, 7, 8, 9, 3, 4, 10, 11};
+  EXPECT_EQ(ready, wantReady);
+  EXPECT_TRUE(r.session.RecoveryEnabled());
+}
+
+TEST(ScanWorker, SkipsUnchosenGroupsAndKeepsOnlyChosenHalves) {
+  ScanRun r;
+  ASSERT_TRUE(r.Start(FullScript(), Only({Category::PhotoStream, Category::AppVideos,
+                                          Category::Contacts, Category::Reminder})));
+  r.session.Wait();
+  std::vector<std::string> want = {"OpenBackup", "ReadPhotos", "ReadContacts", "ReadAppMedia"};
+  EXPECT_EQ(r.calls, want);
+  EXPECT_TRUE(r.session.Stores().cameraRoll.empty());  // read with the photos, not chosen
+  EXPECT_EQ(r.session.Stores().photoStream.size(), 2u);
+  EXPECT_TRUE(r.session.Stores().appSplit.photos.empty());
+  EXPECT_EQ(r.session.Stores().appSplit.videos.size(), 1u);
+  EXPECT_EQ(r.session.CategoryCount(Category::CameraRoll), 0);
+  EXPECT_EQ(r.session.CategoryCount(Category::AppPhotos), 0);
+  EXPECT_EQ(r.session.CategoryCount(Category::AppVideos), 1);
+  EXPECT_EQ(r.session.Statistics().Root().items, 2u + 2u + 1u);
+}
+
+TEST(ScanWorker, ProgressReportShowsOnlyRisingValuesFromTwoToNinetyNine) {
+  ScanRun r;
+  FakeScript s;
+  s.reports["OpenBackup"] = {0, 1, 5, 3, 100};
+  ASSERT_TRUE(r.Start(std::move(s), Only({})));
+  r.session.Wait();
+  EXPECT_EQ(r.log.Of(ScanEventKind::Progress), (std::vector<std::int32_t>{2, 5, 99}));
+  EXPECT_EQ(r.session.ShownPercent(), 99);
+  // The first step (1) announces the opened source before its 2 % shows.
+  auto events = r.log.Events();
+  ASSERT_GE(events.size(), 2u);
+  EXPECT_EQ(events[0].kind, ScanEventKind::OpenState);
+  EXPECT_EQ(events[0].param, 0);
+  EXPECT_EQ(events[1].kind, ScanEventKind::Progress);
+}
+
+TEST(ScanWorker, ProgressAboveOneWithoutTheFirstStepStillStartsAtTwo) {
+  ScanRun r;
+  FakeScript s;
+  s.reports["OpenBackup"] = {-5, 0};
+  s.reports["ReadContacts"] = {1, 1, 2, 2, 40};
+  ASSERT_TRUE(r.Start(std::move(s), Only({Category::Contacts})));
+  r.session.Wait();
+  EXPECT_EQ(r.log.Of(ScanEventKind::Progress), (std::vector<std::int32_t>{2, 40}));
+  EXPECT_EQ(r.log.Of(ScanEventKind::OpenState), (std::vector<std::int32_t>{0}));
+}
+
+TEST(ScanWorker, StoppedReadEndsTheScanAtOnceAndAddsNothing) {
+  ScanRun r;
+  FakeScript s = FullScript();
+  s.results["ReadContacts"] = kStopped;
+  ASSERT_TRUE(r.Start(std::move(s)));
+  r.session.Wait();
+  EXPECT_EQ(r.calls.back(), "ReadContacts");
+  EXPECT_EQ(r.log.Of(ScanEventKind::Ended), std::vector<std::int32_t>{kStopped});
+  EXPECT_EQ(r.session.Statistics().CategoryNode(Category::Contacts).items, 0u);
+  EXPECT_FALSE(r.session.NodeShown(Category::Contacts));
+  EXPECT_EQ(r.session.Statistics().CategoryNode(Category::Messages).items, 1u);
+}
+
+TEST(ScanWorker, ReadErrorsDoNotStopAndTheLastOneStillEndsTheScan) {
+  ScanRun r;
+  FakeScript s = FullScript();
+  s.results["ReadMessages"] = kQueryFailed;
+  s.results["ReadWhatsAppAttachments"] = kInvalidParameter;
+  ASSERT_TRUE(r.Start(std::move(s)));
+  r.session.Wait();
+  EXPECT_EQ(r.calls.size(), 10u);
+  EXPECT_FALSE(r.session.IsScanning());
+  // The page would otherwise stay in its scanning state.
+  EXPECT_EQ(r.log.Of(ScanEventKind::Ended), std::vector<std::int32_t>{kInvalidParameter});
+  EXPECT_EQ(r.session.LastResult(), kInvalidParameter);
+  // What the failed reads left is still shown.
+  EXPECT_EQ(r.session.CategoryCount(Category::Messages), 1);
+}
+
+TEST(ScanWorker, OpenResultsDecideWhetherTheScanGoesOn) {
+  {
+    ScanRun r;  // wrong password: back to the password dialog, no end message, no reads
+    FakeScript s = FullScript();
+    s.results["OpenBackup"] = kWrongPassword;
+    ASSERT_TRUE(r.Start(std::move(s)));
+    r.session.Wait();
+    EXPECT_EQ(r.calls, std::vector<std::string>{"OpenBackup"});
+    EXPECT_EQ(r.log.Of(ScanEventKind::OpenState), std::vector<std::int32_t>{1});
+    EXPECT_TRUE(r.log.Of(ScanEventKind::Ended).empty());
+    EXPECT_TRUE(r.session.WrongPassword());
+    EXPECT_FALSE(r.session.IsScanning());
+  }
+  {
+    ScanRun r;  // -1: ends as stopped with the warning
+    FakeScript s = FullScript();
+    s.results["OpenBackup"] = kScanError;
+    ASSERT_TRUE(r.Start(std::move(s)));
+    r.session.Wait();
+    EXPECT_EQ(r.calls.size(), 1u);
+    auto events = r.log.Events();
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0].kind, ScanEventKind::Warning);
+    EXPECT_EQ(events[0].text, "MSG0512");
+    EXPECT_EQ(events[1].kind, ScanEventKind::Ended);
+    EXPECT_EQ(events[1].param, kStopped);
+  }
+  {
+    ScanRun r;  // stopped while opening
+    FakeScript s = FullScript();
+    s.results["OpenBackup"] = kStopped;
+    ASSERT_TRUE(r.Start(std::move(s)));
+    r.session.Wait();
+    EXPECT_EQ(r.calls.size(), 1u);
+    EXPECT_EQ(r.log.Of(ScanEventKind::Ended), std::vector<std::int32_t>{kStopped});
+  }
+  {
+    ScanRun r;  // any other failure goes on with the reads
+    FakeScript s = FullScript();
+    s.results["OpenBackup"] = kInvalidParameter;
+    ASSERT_TRUE(r.Start(std::move(s)));
+    r.session.Wait();
+    EXPECT_EQ(r.calls.size(), 10u);
+    EXPECT_EQ(r.session.OpenResult(), kInvalidParameter);
+    EXPECT_EQ(r.log.Of(ScanEventKind::Ended), std::vector<std::int32_t>{0});
+  }
+}
+
+TEST(ScanWorker, RejectsUnknownKindsAndMissingSources) {
+  CScanSession session;
+  EXPECT_FALSE(session.Start(nullptr, 1, AllCategories(), L""));
+  std::vector<std::string> calls;
+  EXPECT_FALSE(session.Start(std::make_unique<FakeSource>(FakeScript{}, &calls), 2,
+                             AllCategories(), L""));
+  ScanRequest request;
+  request.sourceKind = 7;
+  EXPECT_FALSE(session.Start(request));
+  request.sourceKind = 1;  // a backup without a catalogue
+  EXPECT_FALSE(session.Start(request));
+  EXPECT_TRUE(calls.empty());
+  EXPECT_FALSE(session.IsScanning());
+}
+
+// A read that reports many times; the test drives pause and stop from this thread.
+struct Gate {
+  std::atomic<int> reports{0};
+};
+
+FakeScript LongContacts(Gate& gate) {
+  FakeScript s = FullScript();
+  std::vector<std::int32_t> values;
+  for (int i = 0; i < 400; ++i) values.push_back(10 + i / 10);
+  s.reports["ReadContacts"] = values;
+  s.onReport = [&gate](const std::string&, std::int32_t, std::int32_t) {
+    gate.reports++;
+    std::this_thread::sleep_for(1ms);
+  };
+  return s;
+}
+
+// Waits until the report counter stops moving for a while.
+int Settle(Gate& gate) {
+  int last = -1;
+  while (gate.reports.load() != last) {
+    last = gate.reports.load();
+    std::this_thread::sleep_for(30ms);
+  }
+  return last;
+}
+
+TEST(ScanWorker, PauseHoldsTheWorkerAndCancelledStopKeepsItPaused) {
+  Gate gate;
+  ScanRun r;
+  ASSERT_TRUE(r.Start(LongContacts(gate)));
+  while (gate.reports.load() < 5) std::this_thread::sleep_for(1ms);
+  r.session.Pause();
+  EXPECT_TRUE(r.session.IsPaused());
+  const int held = Settle(gate);
+  EXPECT_LT(held, 400);
+  EXPECT_TRUE(r.session.IsScanning());
+  EXPECT_TRUE(r.session.RecoveryEnabled());  // paused with finished categories ticked
+
+  // Stop asked while paused, then cancelled: still paused, nothing moves.
+  r.session.BeginStop();
+  r.session.CancelStop();
+  EXPECT_TRUE(r.session.IsPaused());
+  std::this_thread::sleep_for(60ms);
+  EXPECT_EQ(gate.reports.load(), held);
+
+  r.session.Resume();
+  r.session.Wait();
+  EXPECT_EQ(gate.reports.load(), 400);
+  EXPECT_EQ(r.calls.size(), 10u);
+  EXPECT_EQ(r.log.Of(ScanEventKind::Ended), std::vector<std::int32_t>{0});
+}
+
+TEST(ScanWorker, ConfirmedStopEndsTheScanAtTheNextReport) {
+  Gate gate;
+  ScanRun r;
+  ASSERT_TRUE(r.Start(LongContacts(gate)));
+  while (gate.reports.load() < 5) std::this_thread::sleep_for(1ms);
+  r.session.BeginStop();  // the question box is up: the worker waits
+  const int held = Settle(gate);
+  r.session.ConfirmStop();
+  EXPECT_FALSE(r.session.IsScanning());
+  r.session.Wait();
+  EXPECT_LE(gate.reports.load(), held + 1);  // one more report, answered 2
+  EXPECT_EQ(r.calls.back(), "ReadContacts");
+  EXPECT_EQ(r.log.Of(ScanEventKind::Ended), std::vector<std::int32_t>{kStopped});
+  EXPECT_EQ(r.session.Statistics().CategoryNode(Category::Contacts).items, 0u);
+  // Categories read before the stop remain usable.
+  EXPECT_EQ(r.session.Statistics().CategoryNode(Category::Messages).items, 1u);
+  EXPECT_TRUE(r.session.RecoveryEnabled());
+}
+
+TEST(ScanWorker, StopWhilePausedAndStopOfAReadThatIgnoresItsAnswer) {
+  Gate gate;
+  ScanRun r;
+  FakeScript s = LongContacts(gate);
+  s.results["ReadContacts"] = 0;  // a database reader ignores its end report's answer
+  ASSERT_TRUE(r.Start(std::move(s)));
+  while (gate.reports.load() < 5) std::this_thread::sleep_for(1ms);
+  r.session.Pause();
+  r.session.BeginStop();
+  r.session.ConfirmStop();
+  EXPECT_FALSE(r.session.IsPaused());
+  r.session.Wait();
+  // No further read starts once the stop is confirmed.
+  EXPECT_EQ(r.calls.back(), "ReadContacts");
+  EXPECT_EQ(r.log.Of(ScanEventKind::Ended), std::vector<std::int32_t>{kStopped});
+}
+
+TEST(ScanWorker, DestroyingARunningSessionStopsIt) {
+  Gate gate;
+  std::vector<std::string> calls;
+  {
+    CScanSession session;
+    session.SetOpenedPause(0ms);
+    ASSERT_TRUE(session.Start(std::make_unique<FakeSource>(LongContacts(gate), &calls), 1,
+                              AllCategories(), L""));
+    while (gate.reports.load() < 3) std::this_thread::sleep_for(1ms);
+    session.Pause();
+  }
+  EXPECT_LT(gate.reports.load(), 400);
+}
+
+TEST(ScanLists, ConversationRowsAreLastMessagesWithDeletedFirstStable) {
+  ConversationMap map;
+  map[1] = {Msg(1, L"2020-01-01 00:00:00", L"a"), Msg(1, L"2020-01-02 00:00:00", L"b")};
+  map[2] = {Msg(2, L"2020-01-01 00:00:00", L"c", 1), Msg(2, L"2020-01-03 00:00:00", L"d")};
+  map[3] = {Msg(3, L"2020-01-01 00:00:00", L"e")};
+  map[4] = {Msg(4, L"2020-01-01 00:00:00", L"f"), Msg(4, L"2020-01-05 00:00:00", L"g", 7)};
+  map[5] = {};
+  auto list = BuildConversationList(map);
+  std::vector<std::wstring> texts;
+  std::vector<std::int32_t> deleted, handles;
+  for (const auto& m : list) {
+    texts.push_back(m.text);
+    deleted.push_back(m.deleted);
+    handles.push_back(m.handleId);
+  }
+  EXPECT_EQ(texts, (std::vector<std::wstring>{L"d", L"g", L"b", L"e", L""}));
+  EXPECT_EQ(deleted, (std::vector<std::int32_t>{1, 1, 0, 0, 0}));
+  EXPECT_EQ(handles, (std::vector<std::int32_t>{2, 4, 1, 3, 5}));
+
+  WhatsAppChatMap chats;
+  WhatsAppMessageRecord live, gone;
+  live.text = L"x";
+  gone.text = L"y";
+  gone.deleted = 1;
+  chats[static_cast<std::int32_t>(0x80000000u)] = {gone};  // above every positive key
+  chats[1] = {live};
+  chats[2] = {};
+  auto rows = BuildChatList(chats);
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows.front().text, L"y");
+  EXPECT_EQ(rows.front().deleted, 1);
+  EXPECT_EQ(std::next(rows.begin())->text, L"x");
+  EXPECT_EQ(rows.back().sessionId, 2);
+}
+
+TEST(ScanSessionState, LabelFilterAndRecoveryRule) {
+  ScanRun r;
+  StatisticsLabel before = r.session.Label();
+  EXPECT_EQ(before.tickedSize, L"0 MB");
+  EXPECT_EQ(before.totalSize, L"0 MB");
+  EXPECT_FALSE(r.session.RecoveryEnabled());
+
+  FakeScript s;
+  for (int i = 0; i < 3; ++i) {
+    CallRecord c;
+    c.deleted = i == 0 ? 1 : 0;
+    s.calls.push_back(c);
+  }
+  ASSERT_TRUE(r.Start(std::move(s), Only({Category::CallHistory, Category::Notes})));
+  r.session.Wait();
+  EXPECT_FALSE(r.session.NodeShown(Category::Notes));  // an empty store keeps its node hidden
+  EXPECT_TRUE(r.session.NodeShown(Category::CallHistory));
+  StatisticsLabel label = r.session.Label();
+  EXPECT_EQ(label.tickedSize, L"3.00 KB");
+  EXPECT_EQ(label.tickedVisible, 3u);
+  EXPECT_EQ(label.totalSize, L"3.00 KB");
+  EXPECT_EQ(label.items, 3u);
+
+  // Untick the deleted call, filter deleted-only: nothing ticked is visible.
+  const CallRecord& first = r.session.Stores().calls.front();
+  r.session.SetTicked(r.session.Statistics().FindEntry(&first), false);
+  EXPECT_TRUE(r.session.SetDeletedOnly(Category::CallHistory, true));
+  EXPECT_TRUE(r.session.DeletedOnly(Category::CallHistory));
+  EXPECT_EQ(r.session.FilteredCount(Category::CallHistory), 2u);
+  EXPECT_EQ(r.session.Label().tickedVisible, 0u);
+  EXPECT_EQ(r.session.Label().tickedSize, L"0 Bytes");
+  EXPECT_FALSE(r.session.RecoveryEnabled());
+  EXPECT_FALSE(r.session.SetDeletedOnly(Category::CameraRoll, true));
+
+  r.session.SetDeletedOnly(Category::CallHistory, false);
+  EXPECT_TRUE(r.session.RecoveryEnabled());
+  r.session.SetCategoryTicked(Category::CallHistory, false);
+  EXPECT_FALSE(r.session.RecoveryEnabled());
+
+  // A new scan starts from nothing.
+  ASSERT_TRUE(r.Start(FakeScript{}, Only({Category::Contacts})));
+  r.session.Wait();
+  EXPECT_EQ(r.session.Statistics().Root().items, 0u);
+  EXPECT_FALSE(r.session.DeletedOnly(Category::CallHistory));
+  EXPECT_EQ(r.session.CategoryCount(Category::CallHistory), 0);
+}
+
+TEST(CategoryNames, ParseListsAndReportBadNames) {
+  CategorySet set{};
+  std::string error;
+  ASSERT_TRUE(ParseCategoryList("camera-roll, whatsapp-attachments,safari-bookmark", set, error));
+  EXPECT_TRUE(set[0]);
+  EXPECT_TRUE(set[10]);
+  EXPECT_TRUE(set[13]);
+  EXPECT_FALSE(set[4]);
+  ASSERT_TRUE(ParseCategoryList("all", set, error));
+  EXPECT_EQ(set, AllCategories());
+  EXPECT_FALSE(ParseCategoryList("messages,photos", set, error));
+  EXPECT_NE(error.find("photos"), std::string::npos);
+  EXPECT_EQ(set, AllCategories());  // untouched on failure
+  EXPECT_FALSE(ParseCategoryList("messages,,notes", set, error));
+  EXPECT_FALSE(ParseCategoryList("", set, error));
+  for (int i = 0; i < kCategoryCount; ++i) {
+    CategorySet one{};
+    ASSERT_TRUE(ParseCategoryList(CategoryCliName(static_cast<Category>(i)), one, error));
+    EXPECT_TRUE(one[i]);
+  }
+}
+
+}  // namespace
+}  // namespace bv
