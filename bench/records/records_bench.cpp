@@ -3,7 +3,8 @@
 // discarded (same read-only connection). Each measurement runs in a child process so
 // that its peak memory (maximum resident set) is its own.
 //
-//   bench_records [--source DIR] [--scale N]      (N = 1: 200,000 messages, 10,000 contacts)
+//   bench_records [--source DIR] [--scale N] [--only NAME] [--dir KEEP]
+//   (N = 1: 200,000 messages from 10,000 contacts; NAME picks readers by name)
 //
 // Writes its databases into a temporary folder and removes it at the end.
 #include <sqlite3.h>
@@ -233,19 +234,23 @@ void Generate(const fs::path& dir, const Sizes& s) {
 
 int Discard(void*, int, char**, char**) { return 0; }
 
-// The floor: the same statements through the same kind of connection, rows dropped.
+// The floor: the same statements run by the SQLite library as the sqlite3 shell runs
+// them (a read-only connection with default settings), every row discarded.
 void Floor(const std::vector<std::pair<std::string, const char*>>& statements) {
   for (auto& [path, sql] : statements) {
-    ReadOnlyDatabase db;
-    db.Open(path);
-    db.Exec(sql, Discard, nullptr);
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_exec(db, sql, Discard, nullptr, nullptr);
+    sqlite3_close(db);
   }
 }
 
 struct Measure {
-  double ms = 0;
+  double ms = 0;     // processor time (user + system) of the child: steadier than wall
+  double wallMs = 0;  // time on a machine shared with other work
   long peakKb = 0;
   long long items = 0;
+  double setupMs = 0;  // processor time the child spent before the work
 };
 
 // Runs `work` in a child process; returns its wall time and peak resident memory.
@@ -255,24 +260,30 @@ Measure InChild(const std::function<long long()>& work) {
   const pid_t pid = fork();
   if (pid == 0) {
     close(fds[0]);
+    struct rusage before {};
+    getrusage(RUSAGE_SELF, &before);
     const auto t0 = std::chrono::steady_clock::now();
     long long items = work();
     const double ms =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
-    char buf[64];
-    const int n = std::snprintf(buf, sizeof buf, "%f %lld", ms, items);
+    const double setup = (before.ru_utime.tv_sec + before.ru_stime.tv_sec) * 1000.0 +
+                         (before.ru_utime.tv_usec + before.ru_stime.tv_usec) / 1000.0;
+    char buf[96];
+    const int n = std::snprintf(buf, sizeof buf, "%f %lld %f", ms, items, setup);
     if (write(fds[1], buf, static_cast<std::size_t>(n)) < 0) _exit(1);
     _exit(0);
   }
   close(fds[1]);
-  char buf[64] = {};
+  char buf[96] = {};
   if (read(fds[0], buf, sizeof buf - 1) < 0) buf[0] = 0;
   close(fds[0]);
   int status = 0;
   struct rusage usage {};
   wait4(pid, &status, 0, &usage);
   Measure m;
-  std::sscanf(buf, "%lf %lld", &m.ms, &m.items);
+  std::sscanf(buf, "%lf %lld %lf", &m.wallMs, &m.items, &m.setupMs);
+  m.ms = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000.0 +
+         (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000.0 - m.setupMs;
   m.peakKb = usage.ru_maxrss;
   return m;
 }
@@ -292,9 +303,13 @@ Measure Best(int runs, const std::function<long long()>& work) {
 int main(int argc, char** argv) {
   fs::path source = BV_BENCH_SOURCE_DIR;
   int scale = 1;
+  std::string only;
+  fs::path keep;  // --dir: keep (and reuse) the databases there
   for (int i = 1; i + 1 < argc; i += 2) {
     if (std::strcmp(argv[i], "--source") == 0) source = argv[i + 1];
     if (std::strcmp(argv[i], "--scale") == 0) scale = std::max(1, std::atoi(argv[i + 1]));
+    if (std::strcmp(argv[i], "--only") == 0) only = argv[i + 1];
+    if (std::strcmp(argv[i], "--dir") == 0) keep = argv[i + 1];
   }
   {
     std::ifstream in(source / "tools/mkbackup/ios-schemas.sql");
@@ -307,10 +322,13 @@ int main(int argc, char** argv) {
   sizes.calls *= scale;
   sizes.notes *= scale;
   sizes.waMessages *= scale;
-  const fs::path dir = fs::temp_directory_path() / ("bv-bench-records-" + std::to_string(getpid()));
+  const fs::path dir =
+      keep.empty() ? fs::temp_directory_path() / ("bv-bench-records-" + std::to_string(getpid()))
+                   : keep;
+  const bool reuse = !keep.empty() && fs::exists(dir / "ChatStorage.sqlite");
   fs::create_directories(dir);
   const auto t0 = std::chrono::steady_clock::now();
-  Generate(dir, sizes);
+  if (!reuse) Generate(dir, sizes);
   std::printf("databases written in %.0f ms: %d messages, %d contacts, %d calls, %d notes, "
               "%d WhatsApp messages\n",
               std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count(),
@@ -328,7 +346,7 @@ int main(int argc, char** argv) {
   const Case cases[] = {
       {"messages",
        [&] {
-         ConversationMap map;
+         auto& map = *new ConversationMap;  // freed by the child's exit, not timed
          MessageReader({}).Read(sms, ab, map);
          long long n = 0, named = 0;
          for (auto& [k, l] : map)
@@ -338,35 +356,35 @@ int main(int argc, char** argv) {
        {{sms, kMessageStatement}, {ab, kAddressBookStatementNew}}},
       {"contacts",
        [&] {
-         std::list<ContactRecord> l;
+         auto& l = *new std::list<ContactRecord>;
          ContactReader().Read(ab, l);
          return static_cast<long long>(l.size());
        },
        {{ab, kAddressBookStatementNew}}},
       {"calls",
        [&] {
-         std::list<CallRecord> l;
+         auto& l = *new std::list<CallRecord>;
          CallHistoryReader().Read(calls, ab, l);
          return static_cast<long long>(l.size());
        },
        {{calls, kCallStatement}, {ab, kAddressBookStatementNew}}},
       {"notes (older store)",
        [&] {
-         std::list<NoteRecord> l;
+         auto& l = *new std::list<NoteRecord>;
          NoteReader().Read(older, newer, l);
          return static_cast<long long>(l.size());
        },
        {{older, kOlderNoteStatement}}},
       {"notes (newer store)",
        [&] {
-         std::list<NoteRecord> l;
+         auto& l = *new std::list<NoteRecord>;
          NoteReader().ReadNewerStore(newer, l);
          return static_cast<long long>(l.size());
        },
        {{newer, kNewerNoteStatement}}},
       {"whatsapp",
        [&] {
-         WhatsAppChatMap map;
+         auto& map = *new WhatsAppChatMap;
          WhatsAppReader().Read(wa, map);
          long long n = 0;
          for (auto& [k, l] : map) n += static_cast<long long>(l.size());
@@ -377,10 +395,11 @@ int main(int argc, char** argv) {
         {wa, kWhatsAppMessageStatement},
         {wa, kWhatsAppMediaStatement}}},
   };
-  std::printf("%-22s %10s %10s %7s %12s %12s %10s\n", "reader", "reader ms", "floor ms", "ratio",
-              "reader peak", "floor peak", "items");
+  std::printf("%-20s %9s %9s %6s %9s %9s %11s %11s %8s\n", "reader", "cpu ms", "floor ms",
+              "ratio", "wall ms", "floor", "peak", "floor peak", "items");
   bool allWithin = true;
   for (const Case& c : cases) {
+    if (!only.empty() && std::string(c.name).find(only) == std::string::npos) continue;
     const Measure floor = Best(3, [&] {
       Floor(c.floor);
       return 0LL;
@@ -388,11 +407,12 @@ int main(int argc, char** argv) {
     const Measure reader = Best(3, c.reader);
     const double ratio = reader.ms / floor.ms;
     allWithin &= ratio <= 1.5;
-    std::printf("%-22s %10.1f %10.1f %7.2f %9ld KB %9ld KB %10lld\n", c.name, reader.ms, floor.ms,
-                ratio, reader.peakKb, floor.peakKb, reader.items);
+    std::printf("%-20s %9.1f %9.1f %6.2f %9.1f %9.1f %8ld KB %8ld KB %8lld\n", c.name, reader.ms,
+                floor.ms, ratio, reader.wallMs, floor.wallMs, reader.peakKb, floor.peakKb,
+                reader.items);
   }
   std::error_code ec;
-  fs::remove_all(dir, ec);
+  if (keep.empty()) fs::remove_all(dir, ec);
   std::printf(allWithin ? "every reader within 1.5 x its floor\n"
                         : "some reader above 1.5 x its floor\n");
   return 0;

@@ -1,6 +1,6 @@
 #include "records/call_history_reader.h"
 
-#include "common/stable_sort.h"
+#include "records/ordering.h"
 #include "common/text.h"
 #include "records/contact_reader.h"
 #include "records/name_lookup.h"
@@ -58,12 +58,9 @@ Result CallHistoryReader::Read(const std::string& callDbPath, const std::string&
     call.name.clear();
     if (call.address.size() >= kShortestNamedAddress) call.name = names.NameFor(call.address);
   }
-  // Through a vector: the merge sort works on random-access storage.
   std::vector<CallRecord> ordered(std::make_move_iterator(calls.begin()),
                                   std::make_move_iterator(calls.end()));
-  StableMergeSort(ordered, [](const CallRecord& a, const CallRecord& b) {
-    return CompareNoCase(a.date, b.date) < 0;
-  });
+  OrderByText(ordered, [](const CallRecord& c) -> const std::wstring& { return c.date; });
   calls.assign(std::make_move_iterator(ordered.begin()), std::make_move_iterator(ordered.end()));
   contacts_.clear();
   return result;

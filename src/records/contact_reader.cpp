@@ -1,6 +1,6 @@
 #include "records/contact_reader.h"
 
-#include "common/stable_sort.h"
+#include "records/ordering.h"
 #include "common/text.h"
 
 namespace bv {
@@ -50,9 +50,7 @@ Result ContactReader::Read(const std::string& addressBookPath, std::list<Contact
   ContactRows sink;
   sink.mode = ContactRowMode::kContacts;
   const Result result = RunAddressBookStatements(db, sink);
-  StableMergeSort(sink.rows, [](const ContactRecord& a, const ContactRecord& b) {
-    return CompareNoCase(a.name, b.name) < 0;
-  });
+  OrderByText(sink.rows, [](const ContactRecord& c) -> const std::wstring& { return c.name; });
   contacts.assign(std::make_move_iterator(sink.rows.begin()),
                   std::make_move_iterator(sink.rows.end()));
   return result;

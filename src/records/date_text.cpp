@@ -10,21 +10,107 @@
 
 namespace bv {
 
-std::wstring LocalDateFromAppleSeconds(const char* column) {
-  if (column == nullptr) return {};
+namespace {
+
+constexpr std::int64_t kDay = 86400;
+
+std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
+  std::int64_t q = a / b;
+  return (a % b != 0 && ((a < 0) != (b < 0))) ? q - 1 : q;
+}
+
+// Whole seconds of a column; false when there is no value or it leaves the range.
+bool ColumnSeconds(const char* column, std::int64_t& unixSeconds) {
+  if (column == nullptr) return false;
   std::int64_t seconds = 0;
   if (std::strpbrk(column, "eE") != nullptr) {
     // SQLite writes REAL values of 1e15 and more with an exponent; read the whole value
-    // instead of its leading digits, and give up where it leaves the 64-bit range.
+    // instead of its leading digits.
     const double value = std::strtod(column, nullptr);
-    if (!std::isfinite(value) || std::fabs(value) >= 9.0e18) return {};
+    if (!std::isfinite(value) || std::fabs(value) >= 9.0e18) return false;
     seconds = static_cast<std::int64_t>(value);
   } else {
     seconds = ParseInt64(column);  // fraction dropped
   }
-  if (seconds > std::numeric_limits<std::int64_t>::max() - kAppleEpochOffset) return {};
+  if (seconds > std::numeric_limits<std::int64_t>::max() - kAppleEpochOffset) return false;
+  unixSeconds = seconds + kAppleEpochOffset;
+  return true;
+}
+
+// Local minus UTC at `unixSeconds`, from the platform's local text.
+bool LocalOffset(std::int64_t unixSeconds, std::int64_t& offset) {
   std::string text;
-  if (!platform::FormatLocalTime(seconds + kAppleEpochOffset, text)) return {};
+  if (!platform::FormatLocalTime(unixSeconds, text)) return false;
+  int y, mo, d, h, mi, s;
+  char tail;
+  if (text.size() != 19 ||
+      std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%c", &y, &mo, &d, &h, &mi, &s, &tail) != 6)
+    return false;
+  offset = platform::UtcToUnix(y, mo, d, h, mi, s) - unixSeconds;
+  return true;
+}
+
+void Put(std::wstring& out, std::size_t at, std::int64_t value, int digits) {
+  for (int i = digits - 1; i >= 0; --i) {
+    out[at + static_cast<std::size_t>(i)] = static_cast<wchar_t>(L'0' + value % 10);
+    value /= 10;
+  }
+}
+
+}  // namespace
+
+bool FormatCivil(std::int64_t unixSeconds, std::wstring& out) {
+  if (unixSeconds < -30610224000LL || unixSeconds > 253402300799LL) return false;  // 1000..9999
+  const std::int64_t days = FloorDiv(unixSeconds, kDay);
+  const std::int64_t secs = unixSeconds - days * kDay;
+  // Civil date from a day count (proleptic Gregorian calendar).
+  const std::int64_t z = days + 719468;
+  const std::int64_t era = FloorDiv(z, 146097);
+  const std::int64_t doe = z - era * 146097;
+  const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const std::int64_t mp = (5 * doy + 2) / 153;
+  const std::int64_t day = doy - (153 * mp + 2) / 5 + 1;
+  const std::int64_t month = mp < 10 ? mp + 3 : mp - 9;
+  const std::int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
+  out.assign(L"0000-00-00 00:00:00");
+  Put(out, 0, year, 4);
+  Put(out, 5, month, 2);
+  Put(out, 8, day, 2);
+  Put(out, 11, secs / 3600, 2);
+  Put(out, 14, secs / 60 % 60, 2);
+  Put(out, 17, secs % 60, 2);
+  return true;
+}
+
+std::wstring LocalDateFormatter::FromUnixSeconds(std::int64_t unixSeconds) {
+  const std::int64_t day = FloorDiv(unixSeconds, kDay);
+  auto it = dayOffset_.find(day);
+  if (it == dayOffset_.end()) {
+    std::int64_t first = 0, last = 0;
+    const bool same = day > INT64_MIN / kDay + 1 && day < INT64_MAX / kDay - 1 &&
+                      LocalOffset(day * kDay, first) && LocalOffset(day * kDay + kDay - 1, last) &&
+                      first == last;
+    it = dayOffset_.emplace(day, same ? first : kVaries).first;
+  }
+  std::wstring out;
+  if (it->second != kVaries && FormatCivil(unixSeconds + it->second, out)) return out;
+  std::string text;
+  if (!platform::FormatLocalTime(unixSeconds, text)) return {};
+  return Utf8ToWide(text);
+}
+
+std::wstring LocalDateFormatter::FromAppleSeconds(const char* column) {
+  std::int64_t unixSeconds = 0;
+  if (!ColumnSeconds(column, unixSeconds)) return {};
+  return FromUnixSeconds(unixSeconds);
+}
+
+std::wstring LocalDateFromAppleSeconds(const char* column) {
+  std::int64_t unixSeconds = 0;
+  if (!ColumnSeconds(column, unixSeconds)) return {};
+  std::string text;
+  if (!platform::FormatLocalTime(unixSeconds, text)) return {};
   return Utf8ToWide(text);
 }
 

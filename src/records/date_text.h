@@ -2,16 +2,34 @@
 // Date texts of the readers: "YYYY-MM-DD HH:MM:SS".
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 
 namespace bv {
 
 // Seconds between 1970-01-01 and 2001-01-01, the reference date of iOS stores.
 inline constexpr std::int64_t kAppleEpochOffset = 978307200;
 
-// A column holding seconds since 2001-01-01 00:00:00 UTC as text (SQLite hands REAL
-// values as "704735807.221498"): the whole seconds, converted to the local time of
-// this machine. Empty when the value cannot be converted (out of the platform's
-// range); a null column gives an empty text too.
+// Seconds since 2001-01-01 00:00:00 UTC, as SQLite hands a column to a row callback
+// ("704735807.221498", "6.0e+17"), converted to the local time of this machine.
+// One object per read: the zone's offset is asked of the platform once per UTC day
+// (at its first and last second) and reused for the values of that day; a day on
+// which the offset changes is converted value by value. Not thread-safe.
+class LocalDateFormatter {
+ public:
+  // Empty for a null column and for a value the platform cannot convert.
+  std::wstring FromAppleSeconds(const char* column);
+  std::wstring FromUnixSeconds(std::int64_t unixSeconds);
+
+ private:
+  static constexpr std::int64_t kVaries = INT64_MIN;
+  std::unordered_map<std::int64_t, std::int64_t> dayOffset_;
+};
+
+// The same for one value.
 std::wstring LocalDateFromAppleSeconds(const char* column);
+
+// "YYYY-MM-DD HH:MM:SS" of seconds since 1970 in UTC, for years 1000 to 9999; false
+// outside them.
+bool FormatCivil(std::int64_t unixSeconds, std::wstring& out);
 
 }  // namespace bv

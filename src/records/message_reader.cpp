@@ -1,9 +1,10 @@
 #include "records/message_reader.h"
 
-#include "common/stable_sort.h"
 #include "common/text.h"
 #include "records/contact_reader.h"
+#include "records/int_slots.h"
 #include "records/name_lookup.h"
+#include "records/ordering.h"
 #include "records/readonly_db.h"
 
 namespace bv {
@@ -80,10 +81,19 @@ Result MessageReader::Read(const std::string& messageDbPath, const std::string& 
   ContactNameLookup names(contacts_);
   for (MessageRecord& m : working) m.name = namesLoaded ? names.NameFor(m.sender) : std::wstring();
 
-  StableMergeSort(working, [](const MessageRecord& a, const MessageRecord& b) {
-    return CompareNoCase(a.date, b.date) < 0;
-  });
-  for (MessageRecord& m : working) conversations[m.handleId].push_back(std::move(m));
+  const auto order =
+      OrderOf(working, [](const MessageRecord& m) -> const std::wstring& { return m.date; });
+  // Lists of a std::map stay where they are: look each handle up in the tree once.
+  std::vector<std::int32_t> handles;
+  handles.reserve(working.size());
+  for (const MessageRecord& m : working) handles.push_back(m.handleId);
+  IntSlots<std::list<MessageRecord>*> listOf(handles);
+  for (std::uint32_t i : order) {
+    auto& list = listOf[working[i].handleId];
+    if (list == nullptr) list = &conversations[working[i].handleId];
+    list->push_back(std::move(working[i]));
+  }
+  working.clear();
 
   if (progress_.Present()) result = progress_.Report(progress_.progress + progress_.step);
   messages_.clear();

@@ -1,6 +1,6 @@
 #include "records/note_reader.h"
 
-#include "common/stable_sort.h"
+#include "records/ordering.h"
 #include "common/text.h"
 #include "records/date_text.h"
 #include "records/readonly_db.h"
@@ -16,9 +16,7 @@ void SortNewestFirst(std::list<NoteRecord>& notes) {
   if (notes.size() < 2) return;
   std::vector<NoteRecord> ordered(std::make_move_iterator(notes.begin()),
                                   std::make_move_iterator(notes.end()));
-  StableMergeSort(ordered, [](const NoteRecord& a, const NoteRecord& b) {
-    return CompareNoCase(a.date, b.date) > 0;
-  });
+  OrderByText(ordered, [](const NoteRecord& n) -> const std::wstring& { return n.date; }, true);
   notes.assign(std::make_move_iterator(ordered.begin()), std::make_move_iterator(ordered.end()));
 }
 }  // namespace
@@ -41,7 +39,7 @@ int NoteReader::OlderRow(void* context, int columns, char** values, char** /*nam
   note.title = Utf8ToWide(Column(columns, values, 1));
   note.body = Utf8ToWide(Column(columns, values, 2));
   if (note.title.empty() && note.body.empty()) return 0;
-  note.date = LocalDateFromAppleSeconds(Column(columns, values, 0));
+  note.date = reader->dates_.FromAppleSeconds(Column(columns, values, 0));
   reader->rows_.push_back(std::move(note));
   return 0;
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/result_codes.h"
+#include "records/date_text.h"
 #include "records/record_types.h"
 
 namespace bv {
@@ -42,6 +43,7 @@ class NoteReader {
  private:
   void CleanAndReplace(std::list<NoteRecord>& notes);
   std::vector<NoteRecord> rows_;
+  LocalDateFormatter dates_;
 };
 
 }  // namespace bv

@@ -90,7 +90,10 @@ int ReadOnlyDatabase::Open(const std::string& utf8Path) {
         const std::u8string u8 = copy.u8string();
         const std::string name(u8.begin(), u8.end());
         int rc = sqlite3_open_v2(name.c_str(), &db_, SQLITE_OPEN_READONLY, nullptr);
-        if (rc == SQLITE_OK) return 0;
+        if (rc == SQLITE_OK) {
+          Tune();
+          return 0;
+        }
         sqlite3_close(db_);
         db_ = nullptr;
       }
@@ -102,6 +105,8 @@ int ReadOnlyDatabase::Open(const std::string& utf8Path) {
     if (rc != SQLITE_OK) {
       sqlite3_close(db_);
       db_ = nullptr;
+    } else {
+      Tune();
     }
     return rc;
   }
@@ -111,8 +116,17 @@ int ReadOnlyDatabase::Open(const std::string& utf8Path) {
   if (rc != SQLITE_OK) {
     sqlite3_close(db_);
     db_ = nullptr;
+  } else {
+    Tune();
   }
   return rc;
+}
+
+void ReadOnlyDatabase::Tune() {
+  // The message join revisits pages all over the file; a page cache that holds the
+  // whole database (grown only as pages are read) saves reading them again. No memory
+  // map: a read error on damaged media would then be a signal instead of an error code.
+  sqlite3_exec(db_, "PRAGMA cache_size=-262144;", nullptr, nullptr, nullptr);
 }
 
 bool ReadOnlyDatabase::Exec(const char* sql, SqliteRowCallback callback, void* context) {

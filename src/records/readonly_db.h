@@ -36,6 +36,7 @@ class ReadOnlyDatabase {
   void Close();
 
  private:
+  void Tune();
   sqlite3* db_ = nullptr;
   std::filesystem::path tempFolder_;  // private copy for a database with a log
 };

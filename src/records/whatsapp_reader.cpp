@@ -7,11 +7,12 @@
 #include <system_error>
 #include <unordered_map>
 
-#include "common/stable_sort.h"
+#include "records/ordering.h"
 #include "common/text.h"
 #include "platform/platform.h"
 #include "records/date_text.h"
 #include "records/first_containing.h"
+#include "records/int_slots.h"
 #include "records/readonly_db.h"
 
 namespace bv {
@@ -49,7 +50,7 @@ int WhatsAppReader::MessageRow(void* context, int columns, char** values, char**
   m.isFromMe = ParseInt32(Column(columns, values, 1));
   m.sessionId = ParseInt32(Column(columns, values, 2));
   if (m.sessionId == 0) return 0;
-  m.date = LocalDateFromAppleSeconds(Column(columns, values, 3));
+  m.date = reader->dates_.FromAppleSeconds(Column(columns, values, 3));
   m.pushName = Utf8ToWide(Column(columns, values, 4));
   m.text = Utf8ToWide(Column(columns, values, 5));
   reader->messages.push_back(std::move(m));
@@ -86,11 +87,22 @@ Result WhatsAppReader::Read(const std::string& chatStoragePath, WhatsAppChatMap&
   return result;
 }
 
+namespace {
+template <typename List, typename Key>
+std::vector<std::int32_t> KeysOf(const List& list, Key key) {
+  std::vector<std::int32_t> keys;
+  keys.reserve(list.size());
+  for (const auto& item : list) keys.push_back(key(item));
+  return keys;
+}
+}  // namespace
+
 void WhatsAppReader::Join(WhatsAppChatMap& chats) {
   // Member lists, per session in row order.
   std::unordered_map<std::int32_t, std::vector<const WhatsAppMemberRecord*>> membersOf;
   for (const auto& m : members) membersOf[m.memberSession].push_back(&m);
-  std::unordered_map<std::int32_t, const WhatsAppSessionRecord*> sessionById;
+  IntSlots<const WhatsAppSessionRecord*> sessionById(
+      KeysOf(sessions, [](const WhatsAppSessionRecord& s) { return s.sessionId; }));
   for (auto& s : sessions) {
     auto it = membersOf.find(s.sessionId);
     if (it != membersOf.end()) {
@@ -108,7 +120,8 @@ void WhatsAppReader::Join(WhatsAppChatMap& chats) {
         }
       }
     }
-    sessionById.emplace(s.sessionId, &s);  // the first session of an id wins
+    auto& slot = sessionById[s.sessionId];
+    if (slot == nullptr) slot = &s;  // the first session of an id wins
   }
 
   // Senders of group messages: the first member (of all chats) whose JID holds the
@@ -119,9 +132,9 @@ void WhatsAppReader::Join(WhatsAppChatMap& chats) {
   FirstContaining memberByJid(jids);
 
   for (auto& msg : messages) {
-    auto it = sessionById.find(msg.sessionId);
-    if (it == sessionById.end()) continue;
-    const WhatsAppSessionRecord& s = *it->second;
+    const WhatsAppSessionRecord* found = sessionById[msg.sessionId];
+    if (found == nullptr) continue;
+    const WhatsAppSessionRecord& s = *found;
     msg.senderName = s.partnerName;
     msg.chatPartner = s.partnerName;
     msg.chatJids = s.memberJids.empty() ? s.contactJid : s.memberJids;
@@ -136,23 +149,38 @@ void WhatsAppReader::Join(WhatsAppChatMap& chats) {
     }
   }
 
-  std::unordered_map<std::int32_t, const WhatsAppMediaRecord*> mediaByMessage;
-  for (const auto& m : media) mediaByMessage.emplace(m.mediaMessage, &m);
-  std::vector<WhatsAppMessageRecord> kept;
-  kept.reserve(messages.size());
-  for (auto& msg : messages) {
+  IntSlots<const WhatsAppMediaRecord*> mediaByMessage(
+      KeysOf(media, [](const WhatsAppMediaRecord& m) { return m.mediaMessage; }));
+  for (const auto& m : media) {
+    auto& slot = mediaByMessage[m.mediaMessage];
+    if (slot == nullptr) slot = &m;
+  }
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < messages.size(); ++i) {
+    WhatsAppMessageRecord& msg = messages[i];
     if (msg.messageId != 0 && msg.text.empty()) {
-      auto it = mediaByMessage.find(msg.messageId);
-      if (it != mediaByMessage.end()) msg.text = it->second->mediaTitle;
+      const WhatsAppMediaRecord* item = mediaByMessage[msg.messageId];
+      if (item != nullptr) msg.text = item->mediaTitle;
     }
-    if (!msg.text.empty()) kept.push_back(std::move(msg));
+    if (msg.text.empty()) continue;
+    if (kept != i) messages[kept] = std::move(msg);
+    ++kept;
+  }
+  messages.resize(kept);
+
+  const auto order = OrderOf(messages, [](const WhatsAppMessageRecord& m) -> const std::wstring& {
+    return m.date;
+  });
+  // Lists of a std::map stay where they are: look each chat up in the tree once.
+  IntSlots<std::list<WhatsAppMessageRecord>*> listOf(
+      KeysOf(messages, [](const WhatsAppMessageRecord& m) { return m.sessionId; }));
+  for (std::uint32_t i : order) {
+    WhatsAppMessageRecord& msg = messages[i];
+    auto& list = listOf[msg.sessionId];
+    if (list == nullptr) list = &chats[msg.sessionId];
+    list->push_back(std::move(msg));
   }
   messages.clear();
-
-  StableMergeSort(kept, [](const WhatsAppMessageRecord& a, const WhatsAppMessageRecord& b) {
-    return CompareNoCase(a.date, b.date) < 0;
-  });
-  for (auto& msg : kept) chats[msg.sessionId].push_back(std::move(msg));
 }
 
 namespace {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/result_codes.h"
+#include "records/date_text.h"
 #include "records/progress_sink.h"
 #include "records/record_types.h"
 
@@ -64,6 +65,9 @@ class WhatsAppReader {
   std::vector<WhatsAppMemberRecord> members;
   std::vector<WhatsAppMessageRecord> messages;
   std::vector<WhatsAppMediaRecord> media;
+
+ private:
+  LocalDateFormatter dates_;
 };
 
 // Writes the chat `sessionId` of `chats` as UTF-8 text with byte-order mark and CR LF

@@ -1,0 +1,121 @@
+// The shortcuts taken for speed must give exactly what the plain rules give: the
+// order of CompareNoCase, the platform's local time, the first containing text.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+#include "common/stable_sort.h"
+#include "common/text.h"
+#include "platform/platform.h"
+#include "records/date_text.h"
+#include "records/first_containing.h"
+#include "records/int_slots.h"
+#include "records/ordering.h"
+#include "records_fixture.h"
+
+namespace bv {
+namespace {
+
+struct Item {
+  std::wstring date;
+  int id;
+};
+
+TEST(OrderingShortcuts, SameOrderAsCaseInsensitiveTextComparison) {
+  std::mt19937 rng(3);
+  const std::vector<std::wstring> odd = {L"", L"abc", L"ABD", L"2020-01-01", L"2020-01-01 00:00:0x",
+                                         L"9999-12-31 23:59:59 ", L"2020-01-01T00:00:00"};
+  std::vector<Item> items;
+  for (int i = 0; i < 3000; ++i) {
+    std::wstring d;
+    if (i % 10 == 0) {
+      d = odd[rng() % odd.size()];
+    } else {
+      std::wstring text;
+      FormatCivil(static_cast<std::int64_t>(rng() % 400000) * 3600 * (i % 7 == 0 ? 1 : 24), text);
+      d = text;
+    }
+    items.push_back({d, i});
+  }
+  for (bool descending : {false, true}) {
+    std::vector<Item> expected = items;
+    StableMergeSort(expected, [&](const Item& a, const Item& b) {
+      const int c = CompareNoCase(a.date, b.date);
+      return descending ? c > 0 : c < 0;
+    });
+    std::vector<Item> got = items;
+    OrderByText(got, [](const Item& it) -> const std::wstring& { return it.date; }, descending);
+    ASSERT_EQ(got.size(), expected.size());
+    for (std::size_t i = 0; i < got.size(); ++i) ASSERT_EQ(got[i].id, expected[i].id) << i;
+  }
+}
+
+TEST(OrderingShortcuts, CivilTextMatchesThePlatformInUtc) {
+  for (std::int64_t s : {0LL, 951782400LL, 951868799LL, 1078012800LL, -86400LL, 4102444800LL,
+                         253402300799LL, -30610224000LL}) {
+    std::string platformText;
+    ASSERT_TRUE(platform::FormatUtcTime(s, platformText));
+    std::wstring ours;
+    ASSERT_TRUE(FormatCivil(s, ours));
+    EXPECT_EQ(WideToUtf8(ours), platformText) << s;
+  }
+  std::wstring out;
+  EXPECT_FALSE(FormatCivil(253402300800LL, out));  // year 10000
+}
+
+TEST(OrderingShortcuts, DayOffsetsGiveThePlatformsLocalTimeAcrossDaylightSaving) {
+  for (const char* zone : {"America/New_York", "Australia/Lord_Howe", "Asia/Kathmandu", "UTC"}) {
+    test::ZoneGuard guard(zone);
+    LocalDateFormatter formatter;
+    // Every 17 minutes through 2021 and 2022, transitions included.
+    for (std::int64_t s = 1609459200; s < 1672531200; s += 1020) {
+      std::string expected;
+      ASSERT_TRUE(platform::FormatLocalTime(s, expected));
+      ASSERT_EQ(WideToUtf8(formatter.FromUnixSeconds(s)), expected) << zone << " " << s;
+    }
+  }
+}
+
+TEST(OrderingShortcuts, FirstContainingAgreesWithAPlainWalk) {
+  std::mt19937 rng(5);
+  std::vector<std::wstring> texts;
+  for (int i = 0; i < 4000; ++i) {
+    std::wstring t;
+    const int len = static_cast<int>(rng() % 40);
+    for (int k = 0; k < len; ++k) t += static_cast<wchar_t>(L'0' + rng() % 4 + (k % 9 == 8 ? 40 : 0));
+    texts.push_back(t);
+  }
+  std::vector<std::wstring_view> views(texts.begin(), texts.end());
+  FirstContaining index(views);
+  for (int q = 0; q < 3000; ++q) {
+    std::wstring needle;
+    const int len = static_cast<int>(rng() % 9);
+    for (int k = 0; k < len; ++k) needle += static_cast<wchar_t>(L'0' + rng() % 4);
+    std::ptrdiff_t expected = -1;
+    for (std::size_t i = 0; i < texts.size(); ++i)
+      if (texts[i].find(needle) != std::wstring::npos) {
+        expected = static_cast<std::ptrdiff_t>(i);
+        break;
+      }
+    ASSERT_EQ(index.Find(needle), expected) << WideToUtf8(needle);
+  }
+  FirstContaining none({});
+  EXPECT_EQ(none.Find(L""), -1);
+}
+
+TEST(OrderingShortcuts, IntSlotsDenseSparseAndUnannounced) {
+  IntSlots<int> dense(std::vector<std::int32_t>{5, 7, 9});
+  dense[7] = 1;
+  dense[-3] = 2;  // never announced
+  EXPECT_EQ(dense[7], 1);
+  EXPECT_EQ(dense[-3], 2);
+  EXPECT_EQ(dense[5], 0);
+  IntSlots<int> sparse(std::vector<std::int32_t>{INT32_MIN, INT32_MAX});
+  sparse[INT32_MAX] = 3;
+  EXPECT_EQ(sparse[INT32_MAX], 3);
+  EXPECT_EQ(sparse[INT32_MIN], 0);
+}
+
+}  // namespace
+}  // namespace bv
