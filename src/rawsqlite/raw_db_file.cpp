@@ -451,7 +451,8 @@ std::int32_t RawDbFile::read_live_payload(Bytes page, std::uint32_t cell_offset,
 
   const std::uint64_t target = head + payload;
   joined.assign(page.begin() + cell_offset, page.begin() + static_cast<std::ptrdiff_t>(pointer_at));
-  joined.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(target, 64u << 20)));
+  // No reservation from the stated length: a damaged cell may claim terabytes; the
+  // buffer grows only with the pages the chain really has.
   std::uint32_t next = Be32(page, static_cast<std::size_t>(pointer_at));
   std::vector<std::uint8_t> buffer(PageSize());
   std::set<std::uint32_t> seen;
