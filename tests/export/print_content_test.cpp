@@ -1,0 +1,121 @@
+#include "export/print_content.h"
+
+#include <gtest/gtest.h>
+
+#include "export_fixture.h"
+
+namespace bv {
+namespace {
+
+using test::CountOf;
+using test::TempDir;
+
+class PrintContentTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    CallRecord live;
+    live.name = L"Live";
+    live.answered = 1;
+    live.duration = 3725;
+    CallRecord gone = live;
+    gone.name = L"Gone <b>";
+    gone.deleted = 1;
+    gone.duration = 0;
+    gone.answered = 0;
+    stores.calls = {live, gone};
+    stats.AddCalls(stores.calls);
+
+    MessageRecord m;
+    m.handleId = 4;
+    m.name = L"Unknown";
+    m.sender = L"+1555";
+    m.text = L"<img src=x onerror=alert(1)>\nsecond";
+    m.date = L"2021-01-01 00:00:00";
+    stores.conversations[4] = {m};
+    stores.conversationList = BuildConversationList(stores.conversations);
+    stats.AddConversations(stores.conversationList);
+
+    WhatsAppMessageRecord w;
+    w.sessionId = 3;
+    w.chatPartner = L"Family";
+    w.senderName = L"Ann";
+    w.pushName = L"ann";
+    w.text = L"hi & bye";
+    w.date = L"d";
+    WhatsAppMessageRecord me = w;
+    me.isFromMe = 1;
+    me.text = L"ok";
+    stores.chats[3] = {w, me};
+    stores.chatList = BuildChatList(stores.chats);
+    stats.AddChats(stores.chatList);
+
+    stores.cameraRoll = {MediaItem{}};
+    stats.AddMedia(Category::CameraRoll, stores.cameraRoll);
+  }
+  std::string Build(Category c, bool deletedOnly, const std::atomic<bool>* cancel = nullptr) {
+    std::string content;
+    last = BuildPrintContent(stores, stats, c, deletedOnly, cancel, content);
+    return content;
+  }
+  ScanStores stores;
+  CStatisticsObj stats;
+  Result last = 0;
+};
+
+TEST_F(PrintContentTest, CallsTickedAndDeletedOnly) {
+  const std::string all = Build(Category::CallHistory, false);
+  EXPECT_EQ(CountOf(all, "<div>\r\n"), 2u);
+  EXPECT_NE(all.find("<p><span>Duration:</span>1 Hour 2 Min</p>\r\n"), std::string::npos);
+  EXPECT_NE(all.find("<p><span>Name:</span>Gone &lt;b&gt;</p>\r\n"), std::string::npos);
+  EXPECT_NE(all.find("<p><span>Type:</span>Outgoing</p>\r\n<p><span>Duration:</span>Canceled</p>"),
+            std::string::npos);
+
+  const std::string deleted = Build(Category::CallHistory, true);
+  EXPECT_EQ(CountOf(deleted, "<div>\r\n"), 1u);
+  EXPECT_EQ(deleted.find("Live"), std::string::npos);
+
+  // Unticking the deleted call leaves nothing to print with the filter on.
+  stats.SetTicked(stats.FindEntry(&stores.calls.back()), false);
+  EXPECT_EQ(Build(Category::CallHistory, true), "");
+  EXPECT_EQ(CountOf(Build(Category::CallHistory, false), "<div>"), 1u);
+}
+
+TEST_F(PrintContentTest, MessagesAreEscapedAndUnknownNamesShowTheNumber) {
+  const std::string content = Build(Category::Messages, false);
+  EXPECT_EQ(content,
+            "<div>\r\n<p><span>From:</span>+1555</p>\r\n<p><span>Date:</span>2021-01-01 00:00:00</p>\r\n"
+            "<p><span>Content:</span>&lt;img src=x onerror=alert(1)&gt;<br>second</p>\r\n</div>\r\n");
+}
+
+TEST_F(PrintContentTest, ChatsListEveryMessageOnOneLine) {
+  const std::string content = Build(Category::WhatsApp, false);
+  EXPECT_NE(content.find("<p><span>Chats:</span>Family</p>\r\n<p><span>Name:</span>Ann</p>\r\n"
+                         "<p><span>Phone Number:</span>ann</p>\r\n<p><span>Content:</span></p>\r\n"
+                         "<p>Ann (d): hi &amp; bye</p><p>Me (d): ok</p></div>\r\n"),
+            std::string::npos);
+}
+
+TEST_F(PrintContentTest, MediaPrintsNothingAndCancelStops) {
+  EXPECT_EQ(Build(Category::CameraRoll, false), "");
+  EXPECT_EQ(last, 0);
+  std::atomic<bool> cancel{true};
+  EXPECT_EQ(Build(Category::CallHistory, false, &cancel), "");
+  EXPECT_EQ(last, kStopped);
+}
+
+TEST(PrintPageTest, TemplateHeadContentTail) {
+  TempDir dir;
+  test::WriteFile(dir / "Print.html", "<a>{|content|}<b>{|content|}");
+  PrintTemplate t = LoadPrintTemplate(dir / "Print.html");
+  EXPECT_EQ(t.head, "<a>");
+  EXPECT_EQ(t.tail, "<b>{|content|}");
+  ASSERT_EQ(WritePrintPage(t, "X", dir / "Print" / "page"), 0);
+  EXPECT_EQ(test::Slurp(dir / "Print" / "page"), "<a>X<b>{|content|}");
+  // A missing template gives a page of the content alone.
+  PrintTemplate none = LoadPrintTemplate(dir / "absent.html");
+  ASSERT_EQ(WritePrintPage(none, "X", dir / "p2"), 0);
+  EXPECT_EQ(test::Slurp(dir / "p2"), "X");
+}
+
+}  // namespace
+}  // namespace bv
