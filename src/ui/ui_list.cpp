@@ -213,7 +213,9 @@ CListUI::~CListUI() = default;
 
 CListHeaderItemUI* CListUI::AddColumn(const QString& name, const QString& text, int width) {
   auto* h = new CListHeaderItemUI(this);
-  h->hide();  // drawn by the view's header
+  // The view's header draws the heading; the item itself takes no room. Its visibility
+  // is the column's.
+  h->setGeometry(0, 0, 0, 0);
   h->SetName(name);
   h->CControlUI::SetText(text);
   h->m_fixedWidth = std::max(0, width);
@@ -485,6 +487,8 @@ void CListUI::SetAttribute(const QString& name, const QString& value) {
 
 void CListUI::DoLayout() {
   m_view->setGeometry(rect().marginsRemoved(m_inset));
+  for (CListHeaderItemUI* h : m_columns) h->setGeometry(0, 0, 0, 0);
+  ApplyColumnWidths();
   m_view->setFont(GetFont());
   m_view->horizontalHeader()->setFont(GetFont());
 }

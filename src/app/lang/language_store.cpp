@@ -1,0 +1,140 @@
+#include "app/lang/language_store.h"
+
+#include <QString>
+
+#include "app/lang/ini_file.h"
+#include "platform/platform.h"
+#include "ui/skin_window.h"
+
+namespace bv::lang {
+
+namespace {
+std::filesystem::path P(const std::wstring& w) { return platform::PathFromWide(w); }
+
+QString ToQ(const std::wstring& w) { return QString::fromStdWString(w); }
+}  // namespace
+
+namespace {
+CLanguageStore* g_override = nullptr;
+}
+
+CLanguageStore& CLanguageStore::instance() {
+  if (g_override) return *g_override;
+  static CLanguageStore store(platform::WideFromPath(platform::ExecutableFolder()));
+  return store;
+}
+
+void CLanguageStore::SetInstance(CLanguageStore* store) { g_override = store; }
+
+CLanguageStore::CLanguageStore(const std::wstring& exeFolder) { Load(exeFolder); }
+
+void CLanguageStore::Load(const std::wstring& exeFolder) {
+  std::wstring folder = exeFolder;
+  if (!folder.empty() && folder.back() != L'/' && folder.back() != L'\\') folder += L'/';
+  config_path = folder + L"config.ini";
+  languages_dir = folder + L"Languages/";
+  ReadCurrentLanguage();
+  language_list.clear();
+  std::vector<IniSection> cfg;
+  if (ReadIniFile(P(config_path), &cfg)) {
+    for (const auto& s : cfg)
+      if (s.name == L"Languages")
+        for (const auto& [k, v] : s.lines) language_list.emplace_back(k, v);
+  }
+  LoadTable();
+}
+
+void CLanguageStore::ReadCurrentLanguage() {
+  current_language = L"English";
+  std::vector<IniSection> cfg;
+  if (!ReadIniFile(P(config_path), &cfg)) return;
+  bool found = false;
+  for (const auto& s : cfg) {
+    if (s.name != L"DefaultLanguage" || found) continue;
+    for (const auto& [k, v] : s.lines)
+      if (k == L"Default") {
+        current_language = v;  // the first line of that name, as the profile reader does
+        found = true;
+        break;
+      }
+  }
+  // An empty value falls back to the default as well.
+  if (current_language.empty()) current_language = L"English";
+}
+
+void CLanguageStore::LoadTable() {
+  table.clear();
+  // The language name becomes part of a path: a name with separators or ".." is refused.
+  if (current_language.find_first_of(L"/\\") != std::wstring::npos || current_language == L".." ||
+      current_language == L".")
+    return;
+  std::vector<IniSection> sections;
+  if (!ReadIniFile(P(languages_dir + current_language + L".ini"), &sections)) return;
+  for (const auto& s : sections) {
+    TextSection& target = table[s.name];
+    for (const auto& [k, v] : s.lines) target[k] = v;  // a later duplicate replaces the earlier text
+  }
+}
+
+TextSection& CLanguageStore::section(const std::wstring& name) { return table[name]; }
+
+std::wstring CLanguageStore::text(TextSection& sectionMap, const std::wstring& key) { return sectionMap[key]; }
+
+bool CLanguageStore::set_language(const std::wstring& name) {
+  if (!WriteIniValue(P(config_path), L"DefaultLanguage", L"Default", name)) return false;
+  ReadCurrentLanguage();
+  LoadTable();
+  return true;
+}
+
+void CLanguageStore::apply(ui::CSkinWindow* window, const std::wstring& sectionName) {
+  if (!window) return;
+  const TextSection& sec = section(sectionName);
+  for (const auto& [key, value] : sec) {
+    ui::CControlUI* c = window->FindControl(ToQ(key));
+    if (!c) continue;
+    const bool disabled = !c->IsEnabled();
+    if (disabled) c->SetEnabled(true);
+    c->SetText(ToQ(value));
+    if (disabled) c->SetEnabled(false);
+    c->NeedParentUpdate();
+  }
+}
+
+std::wstring FormatMessageArgs(const std::wstring& pattern, const std::vector<MsgArg>& args) {
+  std::wstring out;
+  size_t next = 0;
+  for (size_t i = 0; i < pattern.size(); ++i) {
+    const wchar_t c = pattern[i];
+    if (c != L'%' || i + 1 >= pattern.size()) {
+      out.push_back(c);
+      continue;
+    }
+    // Skip flags and width ("%-5d", "%02d"); only s, d, i, u and %% are filled.
+    size_t j = i + 1;
+    while (j < pattern.size() && (pattern[j] == L'-' || pattern[j] == L'0' || pattern[j] == L'.' ||
+                                  (pattern[j] >= L'1' && pattern[j] <= L'9') || pattern[j] == L'l'))
+      ++j;
+    if (j >= pattern.size()) {
+      out.append(pattern, i, std::wstring::npos);
+      break;
+    }
+    const wchar_t conv = pattern[j];
+    if (conv == L'%') {
+      out.push_back(L'%');
+    } else if (conv == L's' || conv == L'S' || conv == L'd' || conv == L'i' || conv == L'u') {
+      if (next < args.size()) {
+        const MsgArg& a = args[next];
+        if (a.isText) out += a.text;
+        else out += std::to_wstring(a.number);
+      }
+      ++next;
+    } else {
+      out.append(pattern, i, j - i + 1);
+    }
+    i = j;
+  }
+  return out;
+}
+
+}  // namespace bv::lang

@@ -1,0 +1,72 @@
+#pragma once
+// The language store: the settings file, the list of languages, the loaded table of
+// texts, and the relabelling of a window's controls. One process-wide store, created on
+// first use. UI-thread only; workers receive texts already looked up.
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace bv::ui {
+class CSkinWindow;
+}
+
+namespace bv::lang {
+
+using TextSection = std::map<std::wstring, std::wstring>;
+
+class CLanguageStore {
+ public:
+  // The store beside the executable, loaded on the first call.
+  static CLanguageStore& instance();
+  // Makes instance() answer with `store` (nullptr goes back to the one beside the
+  // executable). For tests that point windows at their own language files.
+  static void SetInstance(CLanguageStore* store);
+
+  // A store over another folder (which must end in a separator or be a plain folder
+  // path); loads at once. Tests and tools use this.
+  explicit CLanguageStore(const std::wstring& exeFolder);
+
+  // The key->text map of a section; a section the file lacks is created empty.
+  TextSection& section(const std::wstring& name);
+  // The text for a key; a missing key yields "" (and is inserted with an empty text).
+  static std::wstring text(TextSection& sectionMap, const std::wstring& key);
+  const std::wstring& language_name() const { return current_language; }
+  const std::vector<std::pair<std::wstring, std::wstring>>& languages() const { return language_list; }
+  // Writes `name` as the default language into config.ini, reads it back and reloads
+  // the table. False when config.ini could not be written (nothing changes then).
+  bool set_language(const std::wstring& name);
+  // Relabels every control of `window` named by a key of the section.
+  void apply(ui::CSkinWindow* window, const std::wstring& sectionName);
+
+  const std::wstring& ConfigPath() const { return config_path; }
+  const std::wstring& LanguagesDir() const { return languages_dir; }
+
+ private:
+  void Load(const std::wstring& exeFolder);
+  void ReadCurrentLanguage();
+  void LoadTable();
+
+  std::wstring config_path;
+  std::wstring languages_dir;
+  std::wstring current_language;
+  std::vector<std::pair<std::wstring, std::wstring>> language_list;
+  std::map<std::wstring, TextSection> table;
+};
+
+// Texts with printf-style place holders ("%s", "%d", "%%") filled in order from typed
+// values; a missing value leaves its place holder empty, surplus values are ignored.
+// Never reads past the values given (the message texts are data files).
+struct MsgArg {
+  MsgArg(const std::wstring& s) : text(s), isText(true) {}
+  MsgArg(const wchar_t* s) : text(s), isText(true) {}
+  MsgArg(long long n) : number(n) {}
+  MsgArg(int n) : number(n) {}
+  MsgArg(unsigned n) : number(n) {}
+  std::wstring text;
+  long long number = 0;
+  bool isText = false;
+};
+std::wstring FormatMessageArgs(const std::wstring& pattern, const std::vector<MsgArg>& args);
+
+}  // namespace bv::lang
