@@ -6,3 +6,26 @@ ROOT="$BUILD/demo-root"
 rm -rf "$ROOT"
 "$BUILD/bin/mkbackup" --demo "$ROOT"
 "$BUILD/bin/backvault-cli" list --root "$ROOT"
+
+# Recover the newest backup (the first one listed) into BUILD/demo-output.
+OUT="$BUILD/demo-output"
+NEWEST=$("$BUILD/bin/backvault-cli" list --root "$ROOT" --json |
+  grep -o '"folder": "[^"]*"' | head -n 1 | sed -e 's/^"folder": "//' -e 's/"$//')
+if [ -z "$NEWEST" ]; then
+  echo "demo: no backup found in $ROOT" >&2
+  exit 1
+fi
+rm -rf "$OUT"
+echo
+echo "Recovering $NEWEST into $OUT"
+status=0
+"$BUILD/bin/backvault-cli" recover "$NEWEST" --out "$OUT" || status=$?
+if [ "$status" -ne 0 ]; then
+  echo "demo: the recovery reported failures (exit code $status); see the lines above" >&2
+fi
+echo
+echo "HTML documents (open them in a browser):"
+find "$OUT" -name '*.html' | sort | sed -e 's/^/  /' | head -n 25
+COUNT=$(find "$OUT" -name '*.html' | wc -l)
+if [ "$COUNT" -gt 25 ]; then echo "  ... and $((COUNT - 25)) more under $OUT"; fi
+exit "$status"

@@ -1,0 +1,189 @@
+// The recover and chats commands over backups written by mkbackup.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+#include <regex>
+#include <sstream>
+
+#include "cli/command.h"
+#include "common/hash.h"
+#include "support.h"
+
+namespace bv::cli {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ReadFile;
+
+struct Outcome {
+  int code;
+  std::string out, err;
+};
+
+Outcome Cli(std::vector<std::string> args) {
+  std::ostringstream out, err;
+  int code = RunCli(args, {out, err});
+  return {code, out.str(), err.str()};
+}
+
+std::map<std::string, std::string> Digests(const fs::path& root) {
+  std::map<std::string, std::string> files;
+  for (const auto& e : fs::recursive_directory_iterator(root))
+    if (e.is_regular_file()) files[fs::relative(e.path(), root).string()] = Sha1Hex(ReadFile(e.path()));
+  return files;
+}
+
+std::vector<fs::path> Children(const fs::path& folder) {
+  std::vector<fs::path> v;
+  if (fs::is_directory(folder))
+    for (const auto& e : fs::directory_iterator(folder)) v.push_back(e.path());
+  std::sort(v.begin(), v.end());
+  return v;
+}
+
+std::size_t Count(const std::string& text, const std::string& piece) {
+  std::size_t n = 0;
+  for (auto at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1)) ++n;
+  return n;
+}
+
+class RecoverCommandTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = new test::TempDir;
+    mkbackup::BackupOptions o;
+    o.seed = 11;
+    o.messages = 40;
+    o.contacts = 12;
+    o.calls = 10;
+    o.notes = 6;
+    o.whatsapp = 20;
+    o.media = 6;
+    backup_ = new fs::path(test::BuildBackup(*dir_, o));
+  }
+  static void TearDownTestSuite() {
+    delete backup_;
+    delete dir_;
+  }
+  void SetUp() override {
+    home_ = std::make_unique<test::TempDir>();
+    envHome_ = std::make_unique<test::ScopedEnv>("HOME", home_->path().string());
+    envData_ = std::make_unique<test::ScopedEnv>("XDG_DATA_HOME", (home_->path() / "data").string());
+  }
+  fs::path Out(const std::string& name) const { return home_->path() / name; }
+
+  static test::TempDir* dir_;
+  static fs::path* backup_;
+  std::unique_ptr<test::TempDir> home_;
+  std::unique_ptr<test::ScopedEnv> envHome_, envData_;
+};
+test::TempDir* RecoverCommandTest::dir_ = nullptr;
+fs::path* RecoverCommandTest::backup_ = nullptr;
+
+TEST_F(RecoverCommandTest, RecoversEveryCategoryIntoTheProgramsTree) {
+  const auto before = Digests(*backup_);
+  const fs::path out = Out("out");
+  Outcome r = Cli({"recover", backup_->string(), "--out", out.string()});
+  ASSERT_EQ(r.code, 0) << r.err << r.out;
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(r.out, m, std::regex("Recovered (\\d+) of (\\d+) item")));
+  EXPECT_EQ(m[1], m[2]);
+  EXPECT_GT(std::stoi(m[1]), 20);
+
+  // Documents: one folder per conversation and chat, each with its files.
+  const auto conversations = Children(out / "Message");
+  ASSERT_GT(conversations.size(), 1u);
+  std::size_t folders = 0;
+  for (const fs::path& p : conversations) {
+    if (p.filename() == "sms.sqlite") continue;
+    ++folders;
+    ASSERT_TRUE(fs::is_directory(p)) << p;
+    EXPECT_TRUE(std::regex_search(p.filename().string(), std::regex("-\\d{14}$"))) << p;
+    std::size_t txt = 0, html = 0;
+    for (const fs::path& f : Children(p)) {
+      txt += f.extension() == ".txt";
+      html += f.extension() == ".html";
+      if (f.extension() == ".txt") {
+        EXPECT_EQ(ReadFile(f).substr(0, 3), "\xEF\xBB\xBF");
+      }
+    }
+    EXPECT_GE(txt, 1u);
+    EXPECT_EQ(txt, html);
+  }
+  EXPECT_GT(folders, 0u);
+  EXPECT_EQ(Sha1Hex(ReadFile(out / "Message" / "sms.sqlite")),
+            Sha1Hex(ReadFile(*backup_ / "3d" / "3d0d7e5fb2ce288813306e4d4636395e047a3d28")));
+
+  const auto stamps = Children(out / "Contacts");
+  ASSERT_EQ(stamps.size(), 1u);
+  const std::string contacts = ReadFile(stamps[0] / "Contacts.html");
+  const std::string csv = ReadFile(stamps[0] / "Contacts.csv");
+  EXPECT_GT(Count(contacts, "\t<tr>"), 0u);
+  EXPECT_EQ(Count(csv, "Name,PhoneOne,"), 1u);
+  EXPECT_TRUE(fs::is_regular_file(stamps[0] / "Contacts.sqlite"));
+  EXPECT_EQ(Children(out / "CallHistory").size(), 1u);
+  EXPECT_EQ(Children(out / "Notes").size(), 1u);
+  EXPECT_FALSE(Children(out / "WhatsApp Message").empty());
+  EXPECT_FALSE(Children(out / "Camera Roll").empty());
+
+  // The backup folder is unchanged byte for byte.
+  EXPECT_EQ(Digests(*backup_), before);
+
+  // A second recovery into the same folder numbers the copies.
+  const std::size_t photos = Children(out / "Camera Roll").size();
+  Outcome again = Cli({"recover", backup_->string(), "--out", out.string(), "--categories", "camera-roll"});
+  ASSERT_EQ(again.code, 0) << again.err;
+  const auto twice = Children(out / "Camera Roll");
+  EXPECT_EQ(twice.size(), 2 * photos);
+  std::size_t numbered = 0;
+  for (const fs::path& p : twice) numbered += p.stem().string().ends_with("(1)");
+  EXPECT_EQ(numbered, photos);
+}
+
+TEST_F(RecoverCommandTest, CategoriesAndDeletedOnly) {
+  const fs::path out = Out("contacts-only");
+  Outcome r = Cli({"recover", backup_->string(), "--out", out.string(), "--categories",
+                   "contacts,call-history", "--deleted-only"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  for (const fs::path& p : Children(out)) {
+    const std::string name = p.filename().string();
+    EXPECT_TRUE(name == "Contacts" || name == "CallHistory") << name;
+  }
+  // Only deleted records are left: fewer contacts than a full recovery gives.
+  const fs::path all = Out("contacts-all");
+  ASSERT_EQ(Cli({"recover", backup_->string(), "--out", all.string(), "--categories", "contacts"}).code, 0);
+  auto rows = [](const fs::path& root) {
+    const auto stamps = Children(root / "Contacts");
+    return stamps.empty() ? 0u : Count(ReadFile(stamps[0] / "Contacts.html"), "\t<tr>");
+  };
+  EXPECT_LT(rows(out), rows(all));
+}
+
+TEST_F(RecoverCommandTest, BadArgumentsAndBadBackups) {
+  EXPECT_EQ(Cli({"recover", backup_->string()}).code, kExitUsage);
+  EXPECT_EQ(Cli({"recover", "--out", Out("x").string()}).code, kExitUsage);
+  EXPECT_EQ(Cli({"recover", backup_->string(), "--out", Out("x").string(), "--categories", "nope"}).code,
+            kExitUsage);
+  EXPECT_EQ(Cli({"recover", backup_->string(), "--out", Out("x").string(), "--password", "pw"}).code,
+            kExitUsage);
+  const fs::path empty = Out("not-a-backup");
+  fs::create_directories(empty);
+  Outcome r = Cli({"recover", empty.string(), "--out", Out("y").string()});
+  EXPECT_EQ(r.code, kExitFailed);
+  EXPECT_NE(r.err.find("Info.plist"), std::string::npos);
+}
+
+TEST_F(RecoverCommandTest, ChatsListsAccountsAsJson) {
+  Outcome r = Cli({"chats", backup_->string(), "--json"});
+  // The readers may not find a store, but the document is always well formed.
+  EXPECT_NE(r.out.find("\"wechat\": {\"result\": "), std::string::npos) << r.err;
+  EXPECT_NE(r.out.find("\"qq\": {\"result\": "), std::string::npos);
+  EXPECT_NO_THROW(test::Json::Parse(r.out));
+  Outcome text = Cli({"chats", backup_->string()});
+  EXPECT_NE(text.out.find("WeChat:"), std::string::npos);
+  EXPECT_NE(text.out.find("QQ:"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace bv::cli
