@@ -1,13 +1,14 @@
 #include "scan/data_source_factory.h"
 
 #include "catalogue/local_recovery.h"
+#include "device/device_recovery.h"
 
 namespace bv {
 
 std::unique_ptr<IPhoneRecoveryParse> CreateDataSource(std::int32_t kind, void* target) {
   std::unique_ptr<IPhoneRecoveryParse> source;
   if (kind == kLocalBackupSource) source = std::make_unique<CLocalBuckupRecovery>();
-  // kind 0 (a phone on USB) joins here with the device source.
+  if (kind == kDeviceSource) source = std::make_unique<CDeviceRecovery>();  // target: IDeviceAccess
   if (source) source->Attach(target);
   return source;
 }
