@@ -156,6 +156,24 @@ class CListModel : public QAbstractTableModel {
     endInsertRows();
   }
 
+  void HideRow(int row) {
+    const int v = ViewRow(row);
+    m_rows[static_cast<size_t>(row)].hidden = true;
+    if (v < 0) return;
+    beginRemoveRows(QModelIndex(), v, v);
+    m_visible.erase(m_visible.begin() + v);
+    endRemoveRows();
+  }
+
+  void ShowRow(int row) {
+    m_rows[static_cast<size_t>(row)].hidden = false;
+    const int v = static_cast<int>(std::lower_bound(m_visible.begin(), m_visible.end(), row) - m_visible.begin());
+    if (v < static_cast<int>(m_visible.size()) && m_visible[static_cast<size_t>(v)] == row) return;
+    beginInsertRows(QModelIndex(), v, v);
+    m_visible.insert(m_visible.begin() + v, row);
+    endInsertRows();
+  }
+
   void RowChanged(int row) {
     const int v = ViewRow(row);
     if (v >= 0) emit dataChanged(index(v, 0), index(v, columnCount() - 1));
@@ -198,7 +216,7 @@ CListUI::CListUI(QWidget* parent) : CContainerUI(parent), m_view(new QTableView(
   m_view->horizontalHeader()->setHighlightSections(false);
   m_view->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   m_view->horizontalHeader()->setFixedHeight(30);
-  m_view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  m_view->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   m_view->setStyleSheet(QString::fromLatin1(kViewStyle));
   QObject::connect(m_view, &QTableView::clicked, this, [this](const QModelIndex& i) { OnClicked(i, false); });
   QObject::connect(m_view, &QTableView::doubleClicked, this, [this](const QModelIndex& i) { OnClicked(i, true); });
@@ -348,19 +366,43 @@ bool CListUI::GetRowCheck(int row) const {
 
 void CListUI::SetRowHidden(int row, bool hidden) {
   if (!ValidRow(m_model, row) || m_model->m_rows[static_cast<size_t>(row)].hidden == hidden) return;
-  const int sel = GetCurSel();
+  if (m_updateDepth > 0) {
+    m_model->m_rows[static_cast<size_t>(row)].hidden = hidden;
+    m_hiddenDirty = true;
+    return;
+  }
+  // One row: remove it from or insert it into the view's rows, so the view keeps its
+  // selection and element widgets.
   m_suppressSelect = true;
-  m_model->Reset([&] { m_model->m_rows[static_cast<size_t>(row)].hidden = hidden; });
+  if (hidden) m_model->HideRow(row);
+  else m_model->ShowRow(row);
+  m_lastSel = GetCurSel();
+  m_suppressSelect = false;
+}
+
+void CListUI::BeginUpdate() {
+  if (m_updateDepth++ == 0) {
+    m_hiddenDirty = false;
+    m_selBeforeUpdate = GetCurSel();
+  }
+}
+
+void CListUI::EndUpdate() {
+  if (m_updateDepth == 0 || --m_updateDepth > 0 || !m_hiddenDirty) return;
+  m_hiddenDirty = false;
+  m_suppressSelect = true;
+  m_model->Reset([] {});
   // Index widgets do not survive a model reset; put the elements back.
   for (size_t i = 0; i < m_model->m_rows.size(); ++i) {
     auto& r = m_model->m_rows[i];
     const int v = m_model->ViewRow(static_cast<int>(i));
     if (!r.element || v < 0) continue;
-    m_view->setSpan(v, 0, 1, m_model->columnCount());
+    if (m_model->columnCount() > 1) m_view->setSpan(v, 0, 1, m_model->columnCount());
     m_view->setIndexWidget(m_model->index(v, 0), r.element);
     m_view->verticalHeader()->resizeSection(v, std::max(1, r.element->GetFixedHeight()));
   }
-  if (sel >= 0 && !IsRowHidden(sel)) SelectItem(sel, false);
+  if (m_selBeforeUpdate >= 0 && !IsRowHidden(m_selBeforeUpdate)) SelectItem(m_selBeforeUpdate, false);
+  m_lastSel = GetCurSel();
   m_suppressSelect = false;
 }
 

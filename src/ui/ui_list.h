@@ -71,6 +71,10 @@ class CListUI : public CContainerUI {
   void SetRowCheck(int row, bool checked);
   bool GetRowCheck(int row) const;
   void SetRowHidden(int row, bool hidden);
+  // Many changes of hidden rows at once: between these two calls SetRowHidden only
+  // records; EndUpdate shows the result in one go (a filter over a long list).
+  void BeginUpdate();
+  void EndUpdate();
   bool IsRowHidden(int row) const;
   int GetVisibleRowCount() const;
 
@@ -115,6 +119,9 @@ class CListUI : public CContainerUI {
   QString m_checkImage, m_uncheckImage;
   bool m_suppressSelect = false;
   int m_lastSel = -1;
+  int m_updateDepth = 0;
+  bool m_hiddenDirty = false;
+  int m_selBeforeUpdate = -1;
 };
 
 class CTreeViewUI;

@@ -418,6 +418,20 @@ TEST_F(FrameworkTest, ListColumnsRowsSelectionAndHiddenRows) {
   EXPECT_FALSE(list->GetRowCheck(3));
   EXPECT_TRUE(w->heard.contains(QStringLiteral("itemcheck:L")));
 
+  // A filter over many rows: recorded, then shown at once, the selection kept.
+  list->SelectItem(4, false);
+  list->BeginUpdate();
+  for (int r = 0; r < 5; r += 2) list->SetRowHidden(r, true);
+  EXPECT_EQ(list->View()->model()->rowCount(), 4);  // nothing shown before the end
+  list->EndUpdate();
+  EXPECT_EQ(list->GetVisibleRowCount(), 2);
+  EXPECT_EQ(list->View()->model()->index(1, 0).data().toString(), QStringLiteral("n3"));
+  EXPECT_EQ(list->GetCurSel(), -1);  // row 4 is hidden now
+  list->BeginUpdate();
+  for (int r = 0; r < 5; ++r) list->SetRowHidden(r, false);
+  list->EndUpdate();
+  EXPECT_EQ(list->GetVisibleRowCount(), 5);
+
   list->RemoveAll();
   EXPECT_EQ(list->GetRowCount(), 0);
   EXPECT_EQ(list->GetCurSel(), -1);

@@ -553,13 +553,16 @@ QImage DrawOthers() {
 
 // Scanning animation, 148 x 145: a phone with a ring sweeping round it.
 QImage LoadingFrame(int i, int n) {
+  // Transparent, so the same animation sits on the light page and the dark header.
   QImage img(148, 145, QImage::Format_ARGB32_Premultiplied);
-  img.fill(QColor(0xF5, 0xF7, 0xFA));
+  img.fill(Qt::transparent);
   QPainter p(&img);
   Prepare(p);
   const QPointF c(74, 72);
   p.setPen(QPen(QColor(0xE3, 0xE9, 0xF1), 8));
+  p.setBrush(QColor(0xFF, 0xFF, 0xFF));
   p.drawEllipse(c, 56, 56);
+  p.setBrush(Qt::NoBrush);
   QConicalGradient g(c, -360.0 * i / n);
   g.setColorAt(0, kBlue);
   g.setColorAt(0.35, QColor(0x2F, 0x7D, 0xE1, 0));
