@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <optional>
 #include <thread>
 
 #include "catalogue/decrypt.h"
@@ -22,6 +23,13 @@ namespace {
 namespace fs = std::filesystem;
 namespace td = testing_decrypt;
 
+// Installs the driver for one test and takes it away again, so tests that expect no
+// driver see none whatever the order.
+struct DriverInstalled {
+  DriverInstalled() { SetDecryptHook(&PrepareEncryptedBackup); }
+  ~DriverInstalled() { SetDecryptHook(nullptr); }
+};
+
 struct Progress {
   std::vector<std::int32_t> reports;
   std::int32_t stopAt = -1;  // answer 2 once a report reaches this
@@ -35,6 +43,10 @@ struct Progress {
 class DecryptDriver : public ::testing::Test {
  protected:
   void SetUp() override {
+    for (const char* name : {"XDG_DATA_HOME", "HOME"}) {
+      const char* value = std::getenv(name);
+      savedEnv_.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
+    }
     setenv("XDG_DATA_HOME", (dir_.path / "data").c_str(), 1);
     setenv("HOME", dir_.path.c_str(), 1);
     fs::create_directories(platform::WorkFolder());
@@ -53,6 +65,13 @@ class DecryptDriver : public ::testing::Test {
     fs::copy_file(fs::path(std::getenv("BV_BIN_DIR")) / "decrypt_fake_tool", fakeFolder_ / "tool");
   }
 
+  void TearDown() override {
+    for (const auto& [name, value] : savedEnv_) {
+      if (value) setenv(name.c_str(), value->c_str(), 1);
+      else unsetenv(name.c_str());
+    }
+  }
+
   void Script(const std::string& text) { td::WriteAll(backup_ / "fake_script.txt", text); }
 
   Result RunFake(const std::wstring& password = L"pw") {
@@ -62,6 +81,7 @@ class DecryptDriver : public ::testing::Test {
     return r;
   }
 
+  std::vector<std::pair<std::string, std::optional<std::string>>> savedEnv_;
   td::TempDir dir_;
   fs::path backup_;
   fs::path fakeFolder_;
@@ -221,7 +241,7 @@ class DecryptRealTool : public DecryptDriver {
 
 TEST_F(DecryptRealTool, WrongPasswordThroughOpenBackupGivesMinus110) {
   Encrypt(true);
-  SetDecryptHook(&PrepareEncryptedBackup);
+  DriverInstalled driver;
   EXPECT_EQ(OpenBackup(catalog_, L"wrong horse"), kWrongPassword);
   EXPECT_EQ(catalog_.backupFolder, platform::WideFromPath(backup_));
   EXPECT_TRUE(catalog_.manifest.empty());
@@ -250,7 +270,7 @@ TEST_F(DecryptRealTool, BothLayoutsOpenAsFlatBackups) {
 
 TEST_F(DecryptRealTool, OpenBackupReadsTheDecryptedManifest) {
   Encrypt(true);
-  SetDecryptHook(&PrepareEncryptedBackup);
+  DriverInstalled driver;
   ASSERT_EQ(OpenBackup(catalog_, L"right horse \"battery\""), kSuccess);
   EXPECT_EQ(catalog_.manifest.size(), files_.size() + 1);  // and the folder row
   EXPECT_EQ(platform::PathFromWide(catalog_.backupFolder), DecryptedOutputFolder());
