@@ -12,6 +12,7 @@
 // A table with no known column count gets no candidates: every test needs the count.
 #include <algorithm>
 #include <cstdint>
+#include <set>
 
 #include "rawsqlite/raw_db_file.h"
 
@@ -198,6 +199,8 @@ void RawDbFile::carve_stale_pointers(Bytes page, std::list<std::uint16_t>& out) 
   const std::uint32_t n = Be16(page, 3);
   std::int64_t last = 0;
   bool duplicate = false;
+  // Every candidate of the page so far, for the nearness test in one look-up.
+  std::multiset<std::int64_t> known(out.begin(), out.end());
   for (std::int64_t i = 0; i < s / 2; ++i) {
     if (8 + 2 * i + 2 > s) break;
     const std::int64_t e = Be16(page, static_cast<std::size_t>(8 + 2 * i));
@@ -232,6 +235,7 @@ void RawDbFile::carve_stale_pointers(Bytes page, std::list<std::uint16_t>& out) 
           if (p < s && static_cast<std::int64_t>(
                            record_length(Tail(page, static_cast<std::size_t>(p)), m, s - p)) <= size) {
             Append(out, p, s);
+            known.insert(p);
             continue;
           }
         }
@@ -278,9 +282,14 @@ void RawDbFile::carve_stale_pointers(Bytes page, std::list<std::uint16_t>& out) 
     const std::int64_t t = record_length(Tail(page, static_cast<std::size_t>(q)),
                                          static_cast<std::uint32_t>(hs), s - q);
     if (t == expected || block) {
-      for (std::uint16_t x : out)
-        if (x - 6 <= q && q <= x + 6) duplicate = true;
-      if (!duplicate) Append(out, q, s);
+      if (!duplicate) {
+        const auto near = known.lower_bound(q - 6);
+        if (near != known.end() && *near <= q + 6) duplicate = true;
+      }
+      if (!duplicate) {
+        Append(out, q, s);
+        known.insert(q);
+      }
     }
   }
 }

@@ -1,6 +1,7 @@
 // The generic table pass, the four row decoders and the two chat store passes.
 #include "rawsqlite/chat_passes.h"
 
+#include <algorithm>
 #include <set>
 #include <vector>
 
@@ -14,13 +15,12 @@ namespace bv {
 
 namespace {
 
-// Smallest other offset of the list above `offset`, else the page size.
-std::uint32_t NextOffset(const std::list<std::uint16_t>& offsets, std::uint16_t offset,
+// Smallest other offset of the sorted list above `offset`, else the page size. Sorted
+// once per leaf: a damaged page may claim tens of thousands of cells.
+std::uint32_t NextOffset(const std::vector<std::uint16_t>& sorted, std::uint16_t offset,
                          std::uint32_t page_size) {
-  std::uint32_t next = page_size;
-  for (std::uint16_t o : offsets)
-    if (o > offset && o < next) next = o;
-  return next;
+  const auto it = std::upper_bound(sorted.begin(), sorted.end(), offset);
+  return it == sorted.end() ? page_size : *it;
 }
 
 // Decodes every live cell of a cell map (leaf pages are read again).
@@ -31,8 +31,10 @@ std::int32_t DecodeLive(RawDbFile& reader, const CellMap& cells, std::int32_t st
     if (offsets.empty()) continue;
     if (std::int32_t rc = reader.read_page(leaf, buffer.data()); rc != 0) return rc;
     Bytes page(buffer);
+    std::vector<std::uint16_t> sorted(offsets.begin(), offsets.end());
+    std::sort(sorted.begin(), sorted.end());
     for (std::uint16_t offset : offsets) {
-      CellInput cell{page, offset, NextOffset(offsets, offset, reader.PageSize()), false, status,
+      CellInput cell{page, offset, NextOffset(sorted, offset, reader.PageSize()), false, status,
                      leaf};
       decoder(reader, cell);
     }
@@ -262,8 +264,10 @@ std::int32_t QQPass(const std::string& path, ChatMap& result) {
   const RowDecoder chat_decoder = [&messages](RawDbFile& r, const CellInput& c) {
     return decode_chat_message(r, c, messages, ChatLayout::QQ);
   };
+  // As for WeChat friends: a table named twice gives the same list again.
+  std::set<std::wstring> done;
   for (const QQTableRecord& t : tables) {
-    if (t.table_name.empty()) continue;
+    if (t.table_name.empty() || !done.insert(t.table_name).second) continue;
     const std::string table = WideToUtf8(t.table_name);
     read_table(reader, table, chat_decoder, false);
     // Freed pages may hold any partner's rows: keep those whose peer column names ours.
