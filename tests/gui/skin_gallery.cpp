@@ -254,7 +254,11 @@ int Gallery(const QString& outDir) {
 
 int Show(const QString& what, int seconds) {
   QWidget desk;
-  desk.setStyleSheet(QStringLiteral("background: #5B6B7F;"));
+  // A palette, not a style sheet: style sheets cascade into the windows it owns.
+  QPalette pal = desk.palette();
+  pal.setColor(QPalette::Window, QColor(0x5B, 0x6B, 0x7F));
+  desk.setPalette(pal);
+  desk.setAutoFillBackground(true);
   desk.setGeometry(0, 0, 1280, 800);
   desk.show();
   std::unique_ptr<QWidget> keep;

@@ -160,7 +160,7 @@ void Button(QPainter& p, const QRectF& r, const QColor& fill, const QColor& bord
 }
 
 void Bubble(QPainter& p, const QRectF& r, bool sent) {
-  const QColor fill = sent ? kBlue : QColor(0xEC, 0xEF, 0xF3);
+  const QColor fill = sent ? kBlue : QColor(0xE4, 0xE8, 0xEE);
   QPainterPath body;
   const QRectF box = sent ? r.adjusted(0, 0, -8, 0) : r.adjusted(8, 0, 0, 0);
   body.addRoundedRect(box, 12, 12);
