@@ -7,6 +7,8 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QTableView>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextEdit>
@@ -565,6 +567,62 @@ TEST(ZipSkinSource, RejectsGarbageAndMissingResource) {
   EXPECT_EQ(CZipSkinSource::FromBytes(QByteArray()), nullptr);
   EXPECT_EQ(CZipSkinSource::FromBytes(QByteArray("PK\x03\x04 not really a zip", 24)), nullptr);
   EXPECT_EQ(SkinSourceFromResource(QStringLiteral("ZIPRES"), 999), nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+// The embedded browser: load a page, call its script function, print it to PDF.
+TEST(WebBrowser, NavigatesCallsScriptAndPrintsPdf) {
+  QTemporaryDir tmp;
+  ASSERT_TRUE(tmp.isValid());
+  const QString page = tmp.filePath(QStringLiteral("page.html"));
+  {
+    QFile f(page);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("<html><body><p>Call history</p><script>function Init(){return 'ready';}</script></body></html>");
+  }
+  auto src = std::make_shared<MemorySkinSource>();
+  src->Put(QStringLiteral("xml/web.xml"), R"(<Window><VerticalLayout><WebBrowser name="Web" homepage="about:blank"/></VerticalLayout></Window>)");
+  RecordingWnd w;
+  w.SetSkinSource(src);
+  w.SetSkinFile(QStringLiteral("xml/web.xml"));
+  ASSERT_TRUE(w.Create());
+  w.resize(600, 400);
+  w.show();
+  auto* web = w.Find<CWebBrowserUI>(QStringLiteral("Web"));
+  ASSERT_NE(web, nullptr);
+  w.heard.clear();
+  web->Navigate(page);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return w.heard.contains(QStringLiteral("documentcomplete:Web")); }, 30000));
+  QString answer;
+  bool answered = false;
+  web->CallScript(QStringLiteral("Init"), [&](const QString& r) {
+    answer = r;
+    answered = true;
+  });
+  ASSERT_TRUE(QTest::qWaitFor([&] { return answered; }, 10000));
+  EXPECT_EQ(answer, QStringLiteral("ready"));
+  // Anything but a plain function name is refused without running.
+  answered = false;
+  web->CallScript(QStringLiteral("alert(1)"), [&](const QString& r) {
+    answer = r;
+    answered = true;
+  });
+  EXPECT_TRUE(answered);
+  EXPECT_TRUE(answer.isEmpty());
+  const QString pdf = tmp.filePath(QStringLiteral("out.pdf"));
+  bool printed = false, ok = false;
+  web->PrintToPdf(pdf, [&](bool r) {
+    ok = r;
+    printed = true;
+  });
+  ASSERT_TRUE(QTest::qWaitFor([&] { return printed; }, 30000));
+  EXPECT_TRUE(ok);
+  QFile f(pdf);
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(f.read(4) == "%PDF");
 }
 
 }  // namespace
