@@ -31,6 +31,7 @@ int CallHistoryReader::CallRow(void* context, int columns, char** values, char**
 Result CallHistoryReader::Read(const std::string& callDbPath, const std::string& addressBookPath,
                                std::list<CallRecord>& calls) {
   Result result = kSuccess;
+  bool replaced = false;
   {
     ReadOnlyDatabase callDb;
     const int rc = callDb.Open(callDbPath);
@@ -38,8 +39,7 @@ Result CallHistoryReader::Read(const std::string& callDbPath, const std::string&
       result = rc;
     } else {
       callDb.Exec(kCallStatement, CallRow, this);  // an error here only means no calls
-      calls.assign(std::make_move_iterator(rows_.begin()), std::make_move_iterator(rows_.end()));
-      rows_.clear();
+      replaced = true;
       ReadOnlyDatabase addressBook;
       const int abRc = addressBook.Open(addressBookPath);
       if (abRc != 0) {
@@ -52,16 +52,18 @@ Result CallHistoryReader::Read(const std::string& callDbPath, const std::string&
       }
     }
   }
+  // Without a call database the caller's calls are named and ordered again.
+  if (!replaced)
+    rows_.assign(std::make_move_iterator(calls.begin()), std::make_move_iterator(calls.end()));
 
   ContactNameLookup names(contacts_);
-  for (CallRecord& call : calls) {
+  for (CallRecord& call : rows_) {
     call.name.clear();
     if (call.address.size() >= kShortestNamedAddress) call.name = names.NameFor(call.address);
   }
-  std::vector<CallRecord> ordered(std::make_move_iterator(calls.begin()),
-                                  std::make_move_iterator(calls.end()));
-  OrderByText(ordered, [](const CallRecord& c) -> const std::wstring& { return c.date; });
-  calls.assign(std::make_move_iterator(ordered.begin()), std::make_move_iterator(ordered.end()));
+  OrderByText(rows_, [](const CallRecord& c) -> const std::wstring& { return c.date; });
+  calls.assign(std::make_move_iterator(rows_.begin()), std::make_move_iterator(rows_.end()));
+  rows_.clear();
   contacts_.clear();
   return result;
 }

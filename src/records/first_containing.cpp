@@ -26,7 +26,7 @@ FirstContaining::FirstContaining(const std::vector<std::wstring_view>& texts) {
 std::ptrdiff_t FirstContaining::Find(std::wstring_view needle) {
   if (starts_.empty()) return -1;
   if (needle.empty()) return 0;
-  auto it = cache_.find(std::wstring(needle));
+  auto it = cache_.find(needle);
   if (it != cache_.end()) return it->second;
   std::ptrdiff_t answer = Search(needle);
   cache_.emplace(std::wstring(needle), answer);

@@ -8,6 +8,7 @@
 // Not thread-safe (the cache fills on lookup).
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -42,7 +43,12 @@ class FirstContaining {
   unsigned bucketBits_ = 0;
   std::vector<std::uint32_t> bucketStart_;  // size 2^bits + 1
   std::vector<std::uint32_t> positions_;    // gram start offsets, ascending per bucket
-  std::unordered_map<std::wstring, std::ptrdiff_t> cache_;
+  // Looked up by view, so a repeated needle costs no allocation.
+  struct ViewHash {
+    using is_transparent = void;
+    std::size_t operator()(std::wstring_view v) const { return std::hash<std::wstring_view>()(v); }
+  };
+  std::unordered_map<std::wstring, std::ptrdiff_t, ViewHash, std::equal_to<>> cache_;
 };
 
 }  // namespace bv

@@ -18,8 +18,8 @@ bool DateDigits(const std::wstring& text, std::uint64_t& value);
 
 // The stable ascending (or descending) order of `items` by the text `field(item)`,
 // compared with CompareNoCase, as a list of indices.
-template <typename T, typename Field>
-std::vector<std::uint32_t> OrderOf(const std::vector<T>& items, Field field, bool descending = false) {
+template <typename Items, typename Field>
+std::vector<std::uint32_t> OrderOf(const Items& items, Field field, bool descending = false) {
   struct Key {
     std::uint64_t digits;
     std::uint32_t index;
