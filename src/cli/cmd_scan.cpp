@@ -1,0 +1,359 @@
+// scan BACKUP [--categories LIST] [--password-stdin | --password-file F] [--json]
+// Runs the scan exactly as the scan page does and prints every chosen category with
+// its count, or one JSON document with the backup, the open result and every record.
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <ostream>
+#include <thread>
+
+#include "catalogue/decrypt.h"
+#include "catalogue/discovery.h"
+#include "cli/command.h"
+#include "common/text.h"
+#include "platform/platform.h"
+#include "scan/scan_session.h"
+
+namespace bv::cli {
+
+namespace {
+
+std::atomic<bool> g_scanInterrupted{false};
+extern "C" void OnScanInterrupt(int) { g_scanInterrupted = true; }
+
+// First line of standard input or of a file, without its line end. The password never
+// comes from an argument, where other users of the machine could read it.
+bool ReadPasswordLine(bool fromStdin, const std::string& file, std::wstring& password,
+                      std::string& error) {
+  std::string line;
+  if (fromStdin) {
+    if (!std::getline(std::cin, line) && line.empty()) {
+      error = "no password on standard input";
+      return false;
+    }
+  } else {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+      error = "cannot read the password file '" + file + "'";
+      return false;
+    }
+    std::getline(in, line);
+  }
+  while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
+  password = Utf8ToWide(line);
+  return true;
+}
+
+// JSON pieces.
+std::string Str(const std::wstring& w) { return "\"" + JsonEscape(WideToUtf8(w)) + "\""; }
+std::string Str(const std::string& s) { return "\"" + JsonEscape(s) + "\""; }
+const char* Bool(bool b) { return b ? "true" : "false"; }
+
+void Put(std::ostream& os, const MediaItem& m) {
+  os << "{\"size\": " << m.size << ", \"name\": " << Str(m.name) << ", \"path\": " << Str(m.path)
+     << "}";
+}
+void Put(std::ostream& os, const AttachmentItem& m) {
+  os << "{\"reserved\": " << m.reserved << ", \"size\": " << m.size << ", \"name\": " << Str(m.name)
+     << ", \"path\": " << Str(m.path) << "}";
+}
+void Put(std::ostream& os, const AppMediaItem& m) {
+  os << "{\"size\": " << m.size << ", \"app\": " << Str(m.app) << ", \"name\": " << Str(m.name)
+     << ", \"path\": " << Str(m.path) << "}";
+}
+void Put(std::ostream& os, const ContactRecord& r) {
+  os << "{\"deleted\": " << r.deleted << ", \"email\": " << Str(r.email)
+     << ", \"address\": " << Str(r.address) << ", \"extra\": " << Str(r.extra)
+     << ", \"url\": " << Str(r.url) << ", \"phone\": " << Str(r.phone)
+     << ", \"organization\": " << Str(r.organization) << ", \"name\": " << Str(r.name) << "}";
+}
+void Put(std::ostream& os, const CallRecord& r) {
+  os << "{\"deleted\": " << r.deleted << ", \"answered\": " << r.answered
+     << ", \"duration\": " << r.duration << ", \"date\": " << Str(r.date)
+     << ", \"address\": " << Str(r.address) << ", \"name\": " << Str(r.name) << "}";
+}
+void Put(std::ostream& os, const NoteRecord& r) {
+  os << "{\"deleted\": " << r.deleted << ", \"reserved\": " << r.reserved
+     << ", \"date\": " << Str(r.date) << ", \"title\": " << Str(r.title)
+     << ", \"body\": " << Str(r.body) << "}";
+}
+void Put(std::ostream& os, const MessageRecord& r) {
+  os << "{\"deleted\": " << r.deleted << ", \"isFromMe\": " << r.isFromMe
+     << ", \"rowId\": " << r.rowId << ", \"handleId\": " << r.handleId
+     << ", \"date\": " << Str(r.date) << ", \"sender\": " << Str(r.sender)
+     << ", \"name\": " << Str(r.name) << ", \"text\": " << Str(r.text)
+     << ", \"extra\": " << Str(r.extra) << "}";
+}
+void Put(std::ostream& os, const WhatsAppMessageRecord& r) {
+  os << "{\"deleted\": " << r.deleted << ", \"isFromMe\": " << r.isFromMe
+     << ", \"messageId\": " << r.messageId << ", \"sessionId\": " << r.sessionId
+     << ", \"date\": " << Str(r.date) << ", \"senderName\": " << Str(r.senderName)
+     << ", \"text\": " << Str(r.text) << ", \"pushName\": " << Str(r.pushName)
+     << ", \"chatTitle\": " << Str(r.chatTitle) << ", \"chatJids\": " << Str(r.chatJids)
+     << ", \"chatPartner\": " << Str(r.chatPartner) << ", \"extra\": " << Str(r.extra) << "}";
+}
+
+template <typename List>
+void PutArray(std::ostream& os, const List& list, const char* indent) {
+  os << "[";
+  bool first = true;
+  for (const auto& item : list) {
+    os << (first ? "\n" : ",\n") << indent;
+    Put(os, item);
+    first = false;
+  }
+  os << (first ? "]" : "\n" + std::string(indent, std::char_traits<char>::length(indent) - 2) + "]");
+}
+
+void PutAppGroups(std::ostream& os, const AppGroups& groups, const char* indent) {
+  AppMediaList all;
+  for (const auto& [app, list] : groups) all.insert(all.end(), list.begin(), list.end());
+  PutArray(os, all, indent);
+}
+
+// Conversations and chats in the order the tree lists them, each with its key and
+// every message of the store under that key.
+void PutConversations(std::ostream& os, const ScanStores& s) {
+  os << "[";
+  bool first = true;
+  for (const MessageRecord& row : s.conversationList) {
+    auto it = s.conversations.find(row.handleId);
+    os << (first ? "\n" : ",\n") << "      {\"key\": " << row.handleId
+       << ", \"handleId\": " << row.handleId << ", \"deleted\": " << row.deleted
+       << ", \"messages\": ";
+    if (it != s.conversations.end())
+      PutArray(os, it->second, "          ");
+    else
+      os << "[]";
+    os << "}";
+    first = false;
+  }
+  os << (first ? "]" : "\n    ]");
+}
+
+void PutChats(std::ostream& os, const ScanStores& s) {
+  os << "[";
+  bool first = true;
+  for (const WhatsAppMessageRecord& row : s.chatList) {
+    auto it = s.chats.find(row.sessionId);
+    os << (first ? "\n" : ",\n") << "      {\"key\": " << row.sessionId
+       << ", \"sessionId\": " << row.sessionId << ", \"deleted\": " << row.deleted
+       << ", \"messages\": ";
+    if (it != s.chats.end())
+      PutArray(os, it->second, "          ");
+    else
+      os << "[]";
+    os << "}";
+    first = false;
+  }
+  os << (first ? "]" : "\n    ]");
+}
+
+void PrintJson(std::ostream& os, const BackupRecord& b, const CScanSession& session) {
+  const ScanStores& s = session.Stores();
+  os << "{\n  \"backup\": {\"encrypted\": " << Bool(b.encrypted)
+     << ", \"newerSystem\": " << Bool(b.newerSystem)
+     << ", \"lastBackupDate\": " << Str(b.lastBackupDate)
+     << ", \"phoneNumber\": " << Str(b.phoneNumber)
+     << ", \"serialNumber\": " << Str(b.serialNumber) << ", \"folder\": " << Str(b.folder)
+     << ", \"displayName\": " << Str(b.displayName) << "},\n";
+  os << "  \"openResult\": " << session.OpenResult() << ",\n";
+  os << "  \"categories\": [";
+  const char* indent = "      ";
+  for (const CategoryInfo& info : Categories()) {
+    const Category c = info.category;
+    const bool chosen = session.Chosen()[static_cast<int>(c)];
+    os << (c == Category::CameraRoll ? "\n" : ",\n") << "    {\"id\": " << CategoryId(c)
+       << ", \"name\": " << Str(std::string(info.name)) << ", \"chosen\": " << Bool(chosen)
+       << ", \"count\": " << session.CategoryCount(c) << ",\n    ";
+    switch (c) {
+      case Category::CameraRoll: os << "\"records\": "; PutArray(os, s.cameraRoll, indent); break;
+      case Category::PhotoStream: os << "\"records\": "; PutArray(os, s.photoStream, indent); break;
+      case Category::AppPhotos: os << "\"records\": "; PutAppGroups(os, s.appSplit.photos, indent); break;
+      case Category::AppVideos: os << "\"records\": "; PutAppGroups(os, s.appSplit.videos, indent); break;
+      case Category::Messages: os << "\"conversations\": "; PutConversations(os, s); break;
+      case Category::MessageAttachments:
+        os << "\"records\": ";
+        PutArray(os, s.messageAttachments, indent);
+        break;
+      case Category::Contacts: os << "\"records\": "; PutArray(os, s.contacts, indent); break;
+      case Category::CallHistory: os << "\"records\": "; PutArray(os, s.calls, indent); break;
+      case Category::Notes: os << "\"records\": "; PutArray(os, s.notes, indent); break;
+      case Category::WhatsApp: os << "\"chats\": "; PutChats(os, s); break;
+      case Category::WhatsAppAttachments:
+        os << "\"records\": ";
+        PutArray(os, s.whatsAppAttachments, indent);
+        break;
+      default: os << "\"records\": []"; break;  // never filled
+    }
+    os << "}";
+  }
+  os << "\n  ]\n}\n";
+}
+
+void PrintText(std::ostream& os, const BackupRecord& b, const CScanSession& session) {
+  os << (b.displayName.empty() ? std::string("(no name)") : WideToUtf8(b.displayName));
+  if (!b.lastBackupDate.empty()) os << "  " << b.lastBackupDate;
+  if (b.encrypted) os << "  [encrypted]";
+  os << "\n";
+  if (session.WrongPassword()) return;  // nothing was read
+  for (const CategoryInfo& info : Categories()) {
+    if (!session.Chosen()[static_cast<int>(info.category)]) continue;
+    // The tree's node text: its name followed by the count in parentheses.
+    std::string text = WideToUtf8(info.nodeText);
+    text = text.substr(0, text.find('('));
+    os << "  " << text << "(" << session.CategoryCount(info.category) << ")\n";
+  }
+  const StatisticsLabel label = session.Label();
+  os << "Total: " << label.items << " item(s), " << WideToUtf8(label.totalSize) << "\n";
+}
+
+// Queues what the worker posts: the command's thread prints it.
+class CliSink : public IScanEventSink {
+ public:
+  void Post(const ScanEvent& e) noexcept override {
+    if (e.kind == ScanEventKind::Warning) warned_ = true;
+  }
+  bool Warned() const { return warned_.load(); }
+
+ private:
+  std::atomic<bool> warned_{false};
+};
+
+class ScanCommand : public Command {
+ public:
+  std::string Name() const override { return "scan"; }
+  std::string Summary() const override {
+    return "Scan a backup folder and print each category with its count, or every record as JSON.";
+  }
+  std::string Usage() const override {
+    return "scan BACKUP [--categories LIST] [--password-stdin | --password-file F] [--json]";
+  }
+
+  int Run(const std::vector<std::string>& args, Streams io) override {
+    std::string folder, categories, error;
+    std::wstring password;
+    bool passwordGiven = false, json = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+      const std::string& a = args[i];
+      if (a == "--json") {
+        json = true;
+      } else if (a == "--categories" && i + 1 < args.size()) {
+        categories = args[++i];
+      } else if (a == "--password-stdin" && !passwordGiven) {
+        if (!ReadPasswordLine(true, {}, password, error)) return Fail(io, error);
+        passwordGiven = true;
+      } else if (a == "--password-file" && i + 1 < args.size() && !passwordGiven) {
+        if (!ReadPasswordLine(false, args[++i], password, error)) return Fail(io, error);
+        passwordGiven = true;
+      } else if (!a.empty() && a[0] != '-' && folder.empty()) {
+        folder = a;
+      } else {
+        return UsageError(io, "unexpected argument '" + a + "'");
+      }
+    }
+    if (folder.empty()) return UsageError(io, "no backup folder given");
+    CategorySet chosen = AllCategories();
+    if (!categories.empty() && !ParseCategoryList(categories, chosen, error))
+      return UsageError(io, error + " (known: " + KnownNames() + ")");
+
+    std::error_code ec;
+    if (!std::filesystem::is_directory(folder, ec))
+      return Fail(io, "'" + folder + "' is not a folder");
+    // Absolute, so that the paths of the records stay usable from anywhere.
+    const std::filesystem::path absolute = std::filesystem::absolute(folder, ec);
+    BackupRecord record;
+    if (ReadBackupFolder(platform::WideFromPath(ec ? std::filesystem::path(folder) : absolute),
+                         record) != kSuccess)
+      return Fail(io, "'" + folder + "' holds no Info.plist: not a backup folder");
+    if (record.encrypted && !passwordGiven)
+      return Fail(io,
+                  "the backup is encrypted: give its password with --password-stdin or --password-file");
+
+    // Encrypted backups go through the decryption tool; setting the hooks twice is harmless.
+    InstallDecryptionDriver();
+    BackupCatalog catalog;
+    InitCatalog(catalog);
+    CliSink sink;
+    CScanSession session;
+    session.SetEventSink(&sink);
+    session.SetOpenedPause(std::chrono::milliseconds(0));
+    ScanRequest request;
+    request.catalog = &catalog;
+    request.backup = record;
+    request.chosen = chosen;
+    request.password = password;
+    if (!session.Start(request)) {
+      DestroyCatalog(catalog);
+      return Fail(io, "cannot read this backup");
+    }
+    const bool showProgress = &io.err == &std::cerr && ::isatty(STDERR_FILENO);
+    // Ctrl-C stops the scan as the stop button does; what was read is still printed.
+    g_scanInterrupted = false;
+    auto previous = std::signal(SIGINT, OnScanInterrupt);
+    std::int32_t drawn = -1;
+    while (session.IsScanning()) {
+      if (g_scanInterrupted.load()) {
+        session.Stop();
+        break;
+      }
+      if (showProgress && session.ShownPercent() != drawn) {
+        drawn = session.ShownPercent();
+        std::fprintf(stderr, "\rScanning... %3d%%", drawn);
+        std::fflush(stderr);
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    session.Wait();
+    std::signal(SIGINT, previous);
+    if (showProgress && drawn >= 0) std::fprintf(stderr, "\n");
+
+    int rc = kExitOk;
+    if (session.WrongPassword()) {
+      io.err << "backvault-cli scan: the backup password is wrong\n";
+      rc = kExitFailed;
+    } else if (session.OpenResult() != kSuccess) {
+      io.err << "backvault-cli scan: the backup could not be opened (result "
+             << session.OpenResult() << ")\n";
+      rc = kExitFailed;
+    } else if (session.LastResult() == kStopped || sink.Warned()) {
+      io.err << "backvault-cli scan: the scan was stopped; the counts cover what was read\n";
+      rc = kExitFailed;
+    }
+    // The backup as the user named it (not the decrypted copy that was read).
+    if (json)
+      PrintJson(io.out, record, session);
+    else
+      PrintText(io.out, record, session);
+    DestroyCatalog(catalog);
+    return rc;
+  }
+
+ private:
+  static std::string KnownNames() {
+    std::string names;
+    for (const CategoryInfo& info : Categories())
+      names += (names.empty() ? "" : ", ") + std::string(CategoryCliName(info.category));
+    return names;
+  }
+  int UsageError(Streams io, const std::string& what) const {
+    io.err << "backvault-cli scan: " << what << "\nUsage: backvault-cli " << Usage() << "\n";
+    return kExitUsage;
+  }
+  static int Fail(Streams io, const std::string& what) {
+    io.err << "backvault-cli scan: " << what << "\n";
+    return kExitFailed;
+  }
+};
+
+}  // namespace
+
+BV_REGISTER_COMMAND(ScanCommand)
+
+}  // namespace bv::cli
