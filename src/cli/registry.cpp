@@ -7,6 +7,7 @@ namespace bv::cli {
 
 // Each command file defines its factory with BV_REGISTER_COMMAND.
 std::unique_ptr<Command> MakeListCommand();
+std::unique_ptr<Command> MakeScanCommand();
 std::unique_ptr<Command> MakeDeviceCommand();
 std::unique_ptr<Command> MakeRecoverCommand();
 std::unique_ptr<Command> MakeChatsCommand();
@@ -14,6 +15,7 @@ std::unique_ptr<Command> MakeChatsCommand();
 std::vector<std::unique_ptr<Command>> AllCommands() {
   std::vector<std::unique_ptr<Command>> all;
   all.push_back(MakeListCommand());
+  all.push_back(MakeScanCommand());
   all.push_back(MakeDeviceCommand());
   all.push_back(MakeRecoverCommand());
   all.push_back(MakeChatsCommand());
