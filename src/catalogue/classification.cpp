@@ -1,12 +1,12 @@
 #include "catalogue/classification.h"
 
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <vector>
 
 #include "catalogue/detection.h"
 #include "catalogue/manifest.h"
-#include "common/stable_sort.h"
 #include "common/text.h"
 #include "platform/platform.h"
 
@@ -33,17 +33,29 @@ std::wstring WithDetectedExtension(std::wstring name, const std::wstring& genera
   return name + ext;
 }
 
-std::uint32_t SizeLow32(const std::wstring& path) {
-  const std::int64_t size = platform::FileSize(platform::PathFromWide(path));
-  return size < 0 ? 0 : static_cast<std::uint32_t>(size);
+std::uint32_t Low32(std::int64_t size) { return size < 0 ? 0 : static_cast<std::uint32_t>(size); }
+
+// Detects the stored file of an entry. `missing` tells a file that is not there from
+// one that could not be read; the size comes from the same open.
+struct Detected {
+  std::wstring path;
+  std::wstring generated;  // empty when no type was recognised
+  std::int64_t size = -1;
+  bool missing = false;
+};
+Detected Detect(const BackupCatalog& catalog, const ManifestEntry& e, DetectionContext& ctx) {
+  Detected d;
+  d.path = StoredFilePath(catalog, e.fileId);
+  Result r = DetectFileType(d.path, ctx, d.generated, &d.size);
+  d.missing = r == ENOENT || r == ENOTDIR;
+  return d;
 }
 
+// std::list::sort is a stable merge sort that relinks nodes instead of copying items.
 template <typename List>
 void SortByName(List& list) {
   if (list.size() < 2) return;
-  std::vector<typename List::value_type> items(list.begin(), list.end());
-  StableMergeSort(items, [](const auto& a, const auto& b) { return CompareNoCase(a.name, b.name) < 0; });
-  list.assign(items.begin(), items.end());
+  list.sort([](const auto& a, const auto& b) { return CompareNoCase(a.name, b.name) < 0; });
 }
 
 // The shared manifest walk. `weight` is the progress span in units of progressStep.
@@ -74,14 +86,12 @@ bool IsWhatsAppMedia(const std::string& key) {
 // Detects and names a WhatsApp media entry; appended when its size is not 0.
 void CollectWhatsApp(const BackupCatalog& catalog, const ManifestEntry& e, DetectionContext& ctx,
                      MediaList& out) {
-  const std::wstring path = StoredFilePath(catalog, e.fileId);
-  std::wstring generated;
-  DetectFileType(path, ctx, generated);
-  if (generated.empty()) return;
+  Detected d = Detect(catalog, e, ctx);
+  if (d.generated.empty()) return;
   MediaItem item;
-  item.size = SizeLow32(path);
-  item.name = WithDetectedExtension(LastPiece(e.key), generated);
-  item.path = path;
+  item.size = Low32(d.size);
+  item.name = WithDetectedExtension(LastPiece(e.key), d.generated);
+  item.path = std::move(d.path);
   if (item.size != 0) out.push_back(std::move(item));
 }
 
@@ -101,18 +111,15 @@ std::wstring AppIdentifier(const std::string& key) {
 
 Result ReadMessageAttachments(BackupCatalog& catalog, AttachmentList& items) {
   DetectionContext ctx;
-  std::error_code ec;
   Result r = WalkManifest(catalog, 1, true, [&](const ManifestEntry& e) {
     if (!Contains(e.key, "/Attachments/")) return true;
-    const std::wstring path = StoredFilePath(catalog, e.fileId);
-    if (!std::filesystem::exists(platform::PathFromWide(path), ec)) return false;
-    std::wstring generated;
-    DetectFileType(path, ctx, generated);
-    if (generated.empty()) return true;
+    Detected d = Detect(catalog, e, ctx);
+    if (d.missing) return false;  // no file: next entry, without a report
+    if (d.generated.empty()) return true;
     AttachmentItem item;
-    item.size = SizeLow32(path);
-    item.name = WithDetectedExtension(LastPiece(e.key), generated);
-    item.path = path;
+    item.size = Low32(d.size);
+    item.name = WithDetectedExtension(LastPiece(e.key), d.generated);
+    item.path = std::move(d.path);
     if (item.size != 0) items.push_back(std::move(item));
     return true;
   });
@@ -123,7 +130,6 @@ Result ReadMessageAttachments(BackupCatalog& catalog, AttachmentList& items) {
 
 Result ReadPhotos(BackupCatalog& catalog, MediaList& cameraRoll, MediaList& photoStream) {
   DetectionContext ctx;
-  std::error_code ec;
   Result r = WalkManifest(catalog, 2, true, [&](const ManifestEntry& e) {
     MediaList* target = nullptr;
     if (Contains(e.key, "CameraRollDomain-Media/DCIM/"))
@@ -131,15 +137,13 @@ Result ReadPhotos(BackupCatalog& catalog, MediaList& cameraRoll, MediaList& phot
     else if (Contains(e.key, "MediaDomain-Media/PhotoStreamsData/"))
       target = &photoStream;
     if (!target) return true;
-    const std::wstring path = StoredFilePath(catalog, e.fileId);
-    if (!std::filesystem::exists(platform::PathFromWide(path), ec)) return false;
-    std::wstring generated;
-    DetectFileType(path, ctx, generated);
-    if (generated.empty()) return true;
+    Detected d = Detect(catalog, e, ctx);
+    if (d.missing) return false;  // no file: next entry, without a report
+    if (d.generated.empty()) return true;
     MediaItem item;
-    item.size = SizeLow32(path);
+    item.size = Low32(d.size);
     item.name = LastPiece(e.key);
-    item.path = path;
+    item.path = std::move(d.path);
     target->push_back(std::move(item));
     return true;
   });
@@ -159,15 +163,13 @@ Result ReadAppMedia(BackupCatalog& catalog, AppMediaList& items) {
       CollectWhatsApp(catalog, e, ctx, catalog.whatsAppAttachments);
       return true;
     }
-    const std::wstring path = StoredFilePath(catalog, e.fileId);
-    std::wstring generated;
-    DetectFileType(path, ctx, generated);
-    if (generated.empty()) return true;
+    Detected d = Detect(catalog, e, ctx);
+    if (d.generated.empty()) return true;
     AppMediaItem item;
-    item.size = SizeLow32(path);
+    item.size = Low32(d.size);
     item.app = AppIdentifier(e.key);
-    item.name = WithDetectedExtension(LastPiece(e.key), generated);
-    item.path = path;
+    item.name = WithDetectedExtension(LastPiece(e.key), d.generated);
+    item.path = std::move(d.path);
     items.push_back(std::move(item));
     return true;
   });

@@ -184,11 +184,21 @@ const char* ExtensionOfCode(int code) {
 }
 
 Result DetectFileType(const std::wstring& path, DetectionContext& context, std::wstring& name) {
+  return DetectFileType(path, context, name, nullptr);
+}
+
+Result DetectFileType(const std::wstring& path, DetectionContext& context, std::wstring& name,
+                      std::int64_t* size) {
   name.clear();
+  if (size) *size = -1;
   Fd f;
   // Read-only: detection must work on read-only media and never touch the backup.
   f.fd = ::open(platform::PathFromWide(path).c_str(), O_RDONLY | O_CLOEXEC);
   if (f.fd < 0) return errno;
+  if (size) {
+    struct stat st {};
+    if (::fstat(f.fd, &st) == 0) *size = st.st_size;
+  }
   unsigned char buf[512];
   std::size_t got = 0;
   while (got < sizeof buf) {

@@ -30,6 +30,10 @@ const char* ExtensionOfCode(int code);
 // (recognised or not; `name` empty when not), 30 when shorter than 512 bytes, or the
 // platform's error code.
 Result DetectFileType(const std::wstring& path, DetectionContext& context, std::wstring& name);
+// The same, also giving the file's size from the open file (-1 when it could not be
+// opened), so that a walk needs no second look at the file system.
+Result DetectFileType(const std::wstring& path, DetectionContext& context, std::wstring& name,
+                      std::int64_t* size);
 // The same on the first 128 bytes of a buffer (which must hold at least 128); always 0.
 Result DetectBufferType(const unsigned char* buffer, DetectionContext& context, std::wstring& name);
 
