@@ -130,7 +130,10 @@ bool CScanSession::Start(std::unique_ptr<IPhoneRecoveryParse> source, std::int32
 
 void CScanSession::ResetState() {
   stores_.Clear();
-  stats_.Reset();
+  {
+    std::lock_guard<std::mutex> lock(statsMutex_);
+    stats_.Reset();
+  }
   for (auto& c : counts_) c.store(0);
   for (auto& s : shown_) s.store(false);
   shownPercent_ = 0;
@@ -190,11 +193,18 @@ std::int32_t CScanSession::CategoryCount(Category c) const {
 
 bool CScanSession::NodeShown(Category c) const { return shown_[static_cast<int>(c)].load(); }
 
+bool CScanSession::SetTicked(std::size_t entry, bool ticked) {
+  std::lock_guard<std::mutex> lock(statsMutex_);
+  return stats_.SetTicked(entry, ticked);
+}
+
 void CScanSession::SetCategoryTicked(Category c, bool ticked) {
+  std::lock_guard<std::mutex> lock(statsMutex_);
   stats_.SetNodeTicked(stats_.CategoryNode(c), ticked);
 }
 
 bool CScanSession::SetDeletedOnly(Category c, bool on) {
+  std::lock_guard<std::mutex> lock(statsMutex_);
   return stats_.SetDeletedOnly(stats_.CategoryNode(c), on);
 }
 
@@ -213,7 +223,11 @@ StatisticsLabel CScanSession::Label() const {
     label.totalSize = L"0 MB";
     return label;
   }
-  const StatisticsValues v = stats_.Statistics();
+  StatisticsValues v;
+  {
+    std::lock_guard<std::mutex> lock(statsMutex_);
+    v = stats_.Statistics();
+  }
   label.tickedSize = FormatSize(static_cast<std::int64_t>(v.tickedSize));
   label.tickedVisible = v.tickedVisible;
   label.totalSize = FormatSize(static_cast<std::int64_t>(v.totalSize));
@@ -223,6 +237,7 @@ StatisticsLabel CScanSession::Label() const {
 
 bool CScanSession::RecoveryEnabled() const {
   if (IsScanning() && !IsPaused()) return false;
+  std::lock_guard<std::mutex> lock(statsMutex_);
   const StatNode& root = stats_.Root();
   return root.ticked > root.tickedHidden;
 }
@@ -346,7 +361,10 @@ void CScanSession::Publish(Category first, Category second) {
   scanLock_.acquire();  // the tree changes only while the front end cannot look
   for (Category c : {first, second}) {
     if (!IsChosen(chosen_, c)) continue;
-    PublishOne(c);
+    {
+      std::lock_guard<std::mutex> lock(statsMutex_);
+      PublishOne(c);
+    }
     if (NodeShown(c)) ready[readyCount++] = c;
     if (first == second) break;
   }

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <list>
 #include <memory>
+#include <mutex>
 #include <semaphore>
 #include <string>
 #include <string_view>
@@ -177,7 +178,7 @@ class CScanSession {
   bool NodeShown(Category c) const;
 
   // Tick and filter operations (controlling thread, paused or ended).
-  bool SetTicked(std::size_t entry, bool ticked) { return stats_.SetTicked(entry, ticked); }
+  bool SetTicked(std::size_t entry, bool ticked);
   void SetCategoryTicked(Category c, bool ticked);
   bool SetDeletedOnly(Category c, bool on);
   bool DeletedOnly(Category c) const;
@@ -185,6 +186,7 @@ class CScanSession {
   std::uint32_t FilteredCount(Category c) const;
 
   // The statistics label's four values; both sizes read "0 MB" before the first scan.
+  // Any thread (the page refreshes it after each category while the scan runs).
   StatisticsLabel Label() const;
   // Recovery is possible when no scan runs (or it is paused) and something ticked is
   // visible.
@@ -221,6 +223,9 @@ class CScanSession {
   std::array<std::atomic<std::int32_t>, kCategoryCount> counts_{};
   std::array<std::atomic<bool>, kCategoryCount> shown_{};
   CategorySet chosen_{};
+  // Guards the tree's counters between the worker adding a category and a label read;
+  // never held while waiting for anything else.
+  mutable std::mutex statsMutex_;
   ScanStores stores_;
   CStatisticsObj stats_;
 };
