@@ -1,6 +1,8 @@
 // SQLite wrapper of mkbackup: creation with a chosen page size, inserts that record
 // their rows in the truth, and deletes that leave the row bytes in the file.
 #include <algorithm>
+#include <cstring>
+#include <unordered_map>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -186,8 +188,29 @@ void CheckProbes(TruthDb& truth, const std::filesystem::path& file) {
   if (truth.deleted.empty()) return;
   std::ifstream in(file, std::ios::binary);
   std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  for (TruthDeleted& d : truth.deleted)
-    d.probeInFile = !d.probe.empty() && bytes.find(d.probe) != std::string::npos;
+  // One pass over the file for all probes of eight bytes or more, keyed by their
+  // first eight bytes; a search per probe would be quadratic on large databases.
+  auto key = [](const char* p) {
+    std::uint64_t k;
+    std::memcpy(&k, p, 8);
+    return k;
+  };
+  std::unordered_map<std::uint64_t, std::vector<TruthDeleted*>> byKey;
+  for (TruthDeleted& d : truth.deleted) {
+    d.probeInFile = false;
+    if (d.probe.size() >= 8) {
+      byKey[key(d.probe.data())].push_back(&d);
+    } else if (!d.probe.empty()) {
+      d.probeInFile = bytes.find(d.probe) != std::string::npos;
+    }
+  }
+  if (byKey.empty() || bytes.size() < 8) return;
+  for (std::size_t i = 0; i + 8 <= bytes.size(); ++i) {
+    auto it = byKey.find(key(bytes.data() + i));
+    if (it == byKey.end()) continue;
+    for (TruthDeleted* d : it->second)
+      if (!d->probeInFile && bytes.compare(i, d->probe.size(), d->probe) == 0) d->probeInFile = true;
+  }
 }
 
 TruthTable& TruthDb::Table(const std::string& name) {
