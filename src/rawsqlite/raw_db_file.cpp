@@ -75,6 +75,8 @@ void RawDbFile::close() {
   reserved_ = 0;
   page_count_ = 0;
   free_pages.clear();
+  cache_.clear();
+  cache_order_.clear();
 }
 
 std::int32_t RawDbFile::open(const std::string& path) {
@@ -162,7 +164,22 @@ std::int32_t RawDbFile::read_page(std::int32_t index, std::uint8_t* buffer) {
   if (!file.is_open()) return kInvalidParameter;
   if (index < 0 || index >= page_count_) return kShortRead;
   const std::uint32_t s = PageSize();
-  return read_at(static_cast<std::uint64_t>(index) * s, s, buffer);
+  // A table pass reads each leaf several times (live cells, carving, decoding); recent
+  // pages are kept so that the file is read about once.
+  if (const auto it = cache_.find(index); it != cache_.end()) {
+    std::memcpy(buffer, it->second.data(), s);
+    return kSuccess;
+  }
+  const std::int32_t rc = read_at(static_cast<std::uint64_t>(index) * s, s, buffer);
+  if (rc != kSuccess) return rc;
+  const std::size_t capacity = std::max<std::size_t>(16, (8u << 20) / s);
+  if (cache_order_.size() >= capacity) {
+    cache_.erase(cache_order_.front());
+    cache_order_.pop_front();
+  }
+  cache_.emplace(index, std::vector<std::uint8_t>(buffer, buffer + s));
+  cache_order_.push_back(index);
+  return kSuccess;
 }
 
 std::uint64_t RawDbFile::read_varint(Bytes bytes, std::int64_t limit, int& length,
@@ -228,6 +245,14 @@ std::uint32_t RawDbFile::record_length(Bytes bytes, std::uint32_t header_length,
 }
 
 std::uint32_t RawDbFile::expected_columns(const std::string& name) {
+  // The carving strategies look the count up at every step: answer repeats from the
+  // last lookup while the name and the adjustable counts are unchanged.
+  const std::uint32_t key[] = {message_columns, wa_message_columns, person_index_columns,
+                               other_columns};
+  if (cache_valid_ && name == cache_name_ && std::equal(key, key + 4, cache_key_)) {
+    current_columns = cache_result_;
+    return cache_result_;
+  }
   struct Row {
     const char* name;
     std::uint32_t columns;
@@ -268,6 +293,10 @@ std::uint32_t RawDbFile::expected_columns(const std::string& name) {
       result = 50;
   }
   current_columns = result;
+  cache_valid_ = true;
+  cache_name_ = name;
+  std::copy(key, key + 4, cache_key_);
+  cache_result_ = result;
   return result;
 }
 

@@ -65,12 +65,14 @@
 // chains) stops when a page or offset repeats, so no input can crash or hang it.
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <fstream>
 #include <list>
 #include <map>
 #include <set>
 #include <span>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace bv {
@@ -181,6 +183,12 @@ class RawDbFile {
   void schema_leaf(Bytes page, std::uint32_t header, const std::string& name,
                    std::map<std::int32_t, std::int64_t>& roots);
 
+  std::unordered_map<std::int32_t, std::vector<std::uint8_t>> cache_;
+  std::deque<std::int32_t> cache_order_;
+  bool cache_valid_ = false;
+  std::string cache_name_;
+  std::uint32_t cache_key_[4] = {};
+  std::uint32_t cache_result_ = 0;
   std::uint32_t reserved_ = 0;
   std::int64_t page_count_ = 0;
 };
