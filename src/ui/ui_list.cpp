@@ -1,6 +1,8 @@
 #include "ui/ui_list.h"
 
+#include <QApplication>
 #include <QHeaderView>
+#include <QStyledItemDelegate>
 #include <QPainter>
 #include <QTableView>
 #include <QTreeView>
@@ -31,6 +33,39 @@ const char* kViewStyle =
     "QHeaderView::section { background: #F4F6F9; color: #4A5563; border: none;"
     " border-right: 1px solid #E3E7ED; border-bottom: 1px solid #E3E7ED; padding-left: 6px; }";
 }  // namespace
+
+// Draws the skin's tick-box pictures over the style's boxes, where the style puts them
+// (so clicks on the box still work as the style expects).
+class TickDelegate : public QStyledItemDelegate {
+ public:
+  TickDelegate(CTreeViewUI* tree, QObject* parent) : QStyledItemDelegate(parent), m_tree(tree) {}
+  void paint(QPainter* p, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    QStyledItemDelegate::paint(p, option, index);
+    const QVariant v = index.data(Qt::CheckStateRole);
+    if (!v.isValid()) return;
+    const auto state = static_cast<Qt::CheckState>(v.toInt());
+    const QString img = m_tree->CheckImage(state);
+    if (img.isEmpty()) return;
+    QStyleOptionViewItem opt = option;
+    initStyleOption(&opt, index);
+    const QWidget* w = opt.widget;
+    QStyle* style = w ? w->style() : QApplication::style();
+    const QRect box = style->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &opt, w);
+    const QPixmap pm = CutImage(m_tree->GetManager(), img);
+    if (pm.isNull() || box.isEmpty()) return;
+    const QSize s = pm.size().scaled(box.size().expandedTo(pm.size()).boundedTo(QSize(18, 18)), Qt::KeepAspectRatio);
+    QRect r(QPoint(0, 0), s);
+    r.moveCenter(box.center());
+    p->save();
+    p->setRenderHint(QPainter::SmoothPixmapTransform);
+    p->fillRect(box.adjusted(-1, -1, 1, 1), (opt.state & QStyle::State_Selected) ? QColor(0xE3, 0xEF, 0xFC) : QColor(Qt::white));
+    p->drawPixmap(r, pm);
+    p->restore();
+  }
+
+ private:
+  CTreeViewUI* m_tree;
+};
 
 // ---- header items ----------------------------------------------------------------
 
@@ -585,6 +620,7 @@ CTreeViewUI::CTreeViewUI(QWidget* parent)
   m_view->setUniformRowHeights(true);
   m_view->setIconSize(QSize(18, 18));
   m_view->setStyleSheet(QString::fromLatin1(kViewStyle));
+  m_view->setItemDelegate(new TickDelegate(this, m_view));
   QObject::connect(m_model, &QStandardItemModel::itemChanged, this, [this](QStandardItem* it) { OnItemChanged(it); });
   QObject::connect(m_view, &QTreeView::clicked, this, [this](const QModelIndex& i) {
     m_eventNode = NodeFromItem(m_model->itemFromIndex(i));
@@ -714,6 +750,9 @@ void CTreeViewUI::RecomputeUp(CTreeNodeUI* node) {
 
 void CTreeViewUI::SetAttribute(const QString& name, const QString& value) {
   if (name == QLatin1String("checkbox")) m_checkBoxes = ParseBool(value);
+  else if (name == QLatin1String("uncheckimage")) m_checkImages[Qt::Unchecked] = value;
+  else if (name == QLatin1String("halfimage")) m_checkImages[Qt::PartiallyChecked] = value;
+  else if (name == QLatin1String("checkimage")) m_checkImages[Qt::Checked] = value;
   else if (name == QLatin1String("itemheight")) m_itemHeight = std::max(1, value.toInt());
   else if (name == QLatin1String("indent")) m_view->setIndentation(value.toInt());
   else CContainerUI::SetAttribute(name, value);

@@ -180,6 +180,8 @@ class CTreeViewUI : public CContainerUI {
   CTreeNodeUI* GetEventNode() const { return m_eventNode; }
   void SetAttribute(const QString& name, const QString& value) override;
   QTreeView* View() const { return m_view; }
+  // The picture for a tick state, or an empty string for the style's own box.
+  QString CheckImage(Qt::CheckState state) const { return m_checkImages[state]; }
 
  protected:
   void DoLayout() override;
@@ -200,6 +202,7 @@ class CTreeViewUI : public CContainerUI {
   bool m_updating = false;
   CTreeNodeUI* m_eventNode = nullptr;
   int m_itemHeight = 28;
+  QString m_checkImages[3];  // unchecked, half, checked: drawn over the style's boxes
 };
 
 }  // namespace bv::ui
