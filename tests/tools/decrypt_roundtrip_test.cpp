@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <algorithm>
+
 #include "backup_decryptor.h"
 #include "platform/process.h"
 #include "platform/platform.h"
@@ -170,6 +172,34 @@ TEST(DecryptRun, UnwrappableFileKeyIsSkipped) {
   }
   EXPECT_TRUE(reported);
   EXPECT_EQ(td::ReadAll(dir.path / "out" / td::IdOf(files[4])), files[4].content);
+}
+
+// A manifest row whose identifier is no identifier never names a path: it is reported
+// and nothing is written outside the output folder. (A plain backup: files are copied.)
+TEST(DecryptRun, HostileIdentifierIsRefused) {
+  td::TempDir dir;
+  const auto files = td::SampleFiles();
+  td::WriteNewerPlain(dir.path / "backup", files);
+  td::WriteAll(dir.path / "escape", "stored beside the backup");
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open((dir.path / "backup" / "Manifest.db").c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db,
+                         "INSERT INTO Files VALUES ('../escape', 'D', 'p', 1, NULL);"
+                         "INSERT INTO Files VALUES ('../../out-escape', 'D', 'q', 1, NULL);",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+  std::vector<std::string> lines;
+  RunStats stats;
+  EXPECT_EQ(DecryptBackupFolder(dir.path / "backup", dir.path / "nested" / "out", "",
+                                [&](const std::string& l) { lines.push_back(l); }, &stats),
+            kExitSomeSkipped);
+  EXPECT_EQ(stats.skipped, 2u);
+  EXPECT_EQ(stats.copied, files.size());
+  EXPECT_FALSE(fs::exists(dir.path / "nested" / "escape"));
+  EXPECT_FALSE(fs::exists(dir.path / "out-escape"));
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "Skipped: ? (bad file identifier)"), 2);
+  EXPECT_EQ(td::ReadAll(dir.path / "nested" / "out" / td::IdOf(files[0])), files[0].content);
 }
 
 // The tool itself, as a process: the password arrives on standard input, spaces and

@@ -270,7 +270,8 @@ int NewerLayout(Run& run, const fs::path& backup, const ManifestPlist& plist) {
     const unsigned char* idText = sqlite3_column_text(stmt, 0);
     const std::string id = idText ? reinterpret_cast<const char*>(idText) : "";
     const std::int64_t flags = sqlite3_column_int64(stmt, 1);
-    if (flags == 2 || flags == 4) continue;  // folders and links have no stored file
+    // Folders and links have no stored file; nor do the odd rows without identifier.
+    if (flags == 2 || flags == 4 || id.empty()) continue;
     if (!IsFileId(id)) {
       // Never let a damaged row name a path outside the output folder.
       run.Skip("?", "bad file identifier");
