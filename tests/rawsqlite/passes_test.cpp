@@ -167,6 +167,39 @@ TEST_F(PassTest, LiveRowsEqualSqliteAcrossSeeds) {
   }
 }
 
+// A live row whose payload spills into overflow pages, with a deleted row (a freeblock)
+// between it and the next live cell: its overflow link must be found where the file
+// format puts it, not at the end of the gap.
+TEST_F(PassTest, OverflowingLiveRowBesideAFreeblockIsIntact) {
+  for (int page : {1024, 4096}) {
+    const std::string path = dir.File("ovf" + std::to_string(page) + ".sqlite");
+    const std::string table = "Chat_" + Md5Hex("wxid_ovf");
+    std::mt19937 rng(static_cast<unsigned>(page));
+    const std::string big = test::RandomText(rng, static_cast<std::size_t>(page) * 3);
+    {
+      Db db(path, page);
+      test::CreateFriendTable(db);
+      test::AddFriend(db, "wxid_ovf", "O", 3);
+      test::CreateChatTable(db, table, true);
+      db.Exec("BEGIN");
+      test::AddChat(db, table, 1, 1500000001, "top row", 0, true);
+      test::AddChat(db, table, 2, 1500000002, "deleted row between", 1, true);
+      test::AddChat(db, table, 3, 1500000003, big, 0, true);
+      test::AddChat(db, table, 4, 1500000004, "below", 1, true);
+      db.Exec("COMMIT");
+      db.Exec("DELETE FROM " + table + " WHERE MesSvrID = 2");
+    }
+    ChatMap map;
+    ASSERT_EQ(WeChatPass(path, map), 0);
+    const auto& list = map[L"wxid_ovf"];
+    int live_big = 0;
+    for (const auto& r : list)
+      if (r.status == 0 && r.text == Utf8ToWide(big)) ++live_big;
+    EXPECT_EQ(live_big, 1) << page;
+    EXPECT_EQ(Live(list).size(), 3u);
+  }
+}
+
 struct Recovery {
   int deleted = 0;
   int found = 0;
