@@ -188,6 +188,8 @@ std::int32_t decode_friend(RawDbFile& reader, const CellInput& cell,
       record.nick_name = Utf8ToWide(col.Text());
     else if (col.index == 6 && col.type >= 1 && col.type <= 4 && col.Fits())
       record.type = static_cast<std::int32_t>(col.Signed());
+    else if (col.index == 6 && (col.type == 8 || col.type == 9))
+      record.type = col.type == 9 ? 1 : 0;  // the file format's own 0 and 1
   }
   out.push_back(std::move(record));
   return kSuccess;

@@ -92,6 +92,37 @@ TEST_F(PassTest, WeChatTableNameIsMd5OfUserNameAndOrderIsByTime) {
   EXPECT_EQ(nobody.front().time, L"1970-01-01 00:00:00");
 }
 
+TEST_F(PassTest, FriendRowsLiveAndDeleted) {
+  const std::string path = dir.File("friends.sqlite");
+  {
+    Db db(path, 1024);
+    test::CreateFriendTable(db);
+    const int types[] = {0, 1, 300, -5, 70000};
+    for (int i = 0; i < 5; ++i)
+      test::AddFriend(db, "wxid_f" + std::to_string(i), "Nick " + std::to_string(i), types[i]);
+    db.Exec("DELETE FROM Friend WHERE UsrName = 'wxid_f2'");
+  }
+  RawDbFile reader;
+  ASSERT_EQ(reader.open(path), 0);
+  std::list<WeChatFriendRecord> friends;
+  ASSERT_EQ(read_table(reader, "Friend",
+                       [&](RawDbFile& r, const CellInput& c) { return decode_friend(r, c, friends); },
+                       true),
+            0);
+  std::map<std::wstring, std::pair<int, int>> seen;  // user -> (type, status)
+  for (const auto& f : friends) seen[f.user_name] = {f.type, f.status};
+  EXPECT_EQ(seen[L"wxid_f0"], std::make_pair(0, 0));
+  EXPECT_EQ(seen[L"wxid_f1"], std::make_pair(1, 0));
+  EXPECT_EQ(seen[L"wxid_f3"], std::make_pair(-5, 0));
+  EXPECT_EQ(seen[L"wxid_f4"], std::make_pair(70000, 0));
+  ASSERT_TRUE(seen.count(L"wxid_f2"));  // the deleted row, carved from its freeblock
+  EXPECT_EQ(seen[L"wxid_f2"], std::make_pair(300, 1));
+  for (const auto& f : friends)
+    if (f.user_name == L"wxid_f1") {
+      EXPECT_EQ(f.nick_name, L"Nick 1");
+    }
+}
+
 TEST_F(PassTest, TimeIsLocalTime) {
   const std::string path = dir.File("MM.sqlite");
   {
