@@ -21,10 +21,13 @@ function(bv_test name)
   if(NOT _srcs)
     return()
   endif()
-  add_executable(test_${name} ${_srcs})
+  add_executable(test_${name} ${_srcs} ${CMAKE_SOURCE_DIR}/tests/test_main.cpp)
   target_compile_options(test_${name} PRIVATE ${BV_WARNINGS})
-  target_link_libraries(test_${name} PRIVATE ${ARGN} GTest::gtest GTest::gtest_main GTest::gmock)
+  target_compile_definitions(test_${name} PRIVATE BV_TEST_BIN_DIR="${CMAKE_BINARY_DIR}/bin"
+                                                  BV_TEST_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+  target_link_libraries(test_${name} PRIVATE ${ARGN} GTest::gtest GTest::gmock)
   target_include_directories(test_${name} PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/tests)
-  gtest_discover_tests(test_${name} DISCOVERY_MODE PRE_TEST
-    PROPERTIES ENVIRONMENT "BV_SOURCE_DIR=${CMAKE_SOURCE_DIR};BV_BIN_DIR=${CMAKE_BINARY_DIR}/bin;TZ=UTC")
+  # The environment the tests need is set by tests/test_main.cpp (a list given to
+  # gtest_discover_tests' ENVIRONMENT property would arrive cut to its first item).
+  gtest_discover_tests(test_${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60)
 endfunction()
