@@ -21,6 +21,21 @@ namespace bv::platform {
 namespace {
 std::mutex g_timeMutex;  // tzset/localtime read process-wide state
 
+// Re-reads the zone only when TZ changed since the last look: tzset with TZ unset
+// stats /etc/localtime on every call, which a reader converting many dates would pay.
+// Call with g_timeMutex held.
+void RefreshZone() {
+  static std::string last;
+  static bool first = true;
+  const char* tz = std::getenv("TZ");
+  std::string now = tz ? std::string("=") + tz : std::string();
+  if (first || now != last) {
+    tzset();
+    last = std::move(now);
+    first = false;
+  }
+}
+
 std::string Env(const char* name) {
   const char* v = std::getenv(name);
   return v ? std::string(v) : std::string();
@@ -88,7 +103,7 @@ std::wstring WideFromPath(const fs::path& path) { return DecodeUtf8(path.native(
 
 std::int32_t TimeZoneBiasMinutes() {
   std::lock_guard<std::mutex> lock(g_timeMutex);
-  tzset();
+  RefreshZone();
   // POSIX `timezone` is seconds west of UTC for standard time: the bias we need.
   return static_cast<std::int32_t>(timezone / 60);
 }
@@ -97,7 +112,7 @@ bool FormatLocalTime(std::int64_t unixSeconds, std::string& out) {
   std::tm tm{};
   {
     std::lock_guard<std::mutex> lock(g_timeMutex);
-    tzset();
+    RefreshZone();
     time_t t = static_cast<time_t>(unixSeconds);
     if (!localtime_r(&t, &tm)) return false;
   }
