@@ -224,8 +224,12 @@ void CRecoverJob::ExportFile(std::int32_t, const std::wstring& folder, const std
   }
   const fs::path destination = MakeUniquePath(dir / platform::PathFromWide(SafePathPiece(name)));
   const std::wstring dest = Wide(destination);
+  const std::int32_t doneBefore = doneCount_.load();
   Result r = source_ ? source_->CopyBackupFile(backupPath, dest, &CRecoverJob::ReportProgress, this)
-                     : Report(100, kInvalidParameter, dest);
+                     : kInvalidParameter;
+  // An empty file is copied without any report; the item still has to be counted and
+  // listed, or the counts would never reach the total.
+  if (doneCount_.load() == doneBefore && !cancelRequested_.load()) Report(100, r, dest);
   if (r == kStopped && cancelRequested_.load()) {
     // A copy cut short by cancelling would leave a truncated file under a real name.
     std::error_code ec;

@@ -157,7 +157,7 @@ class RecoveryJobTest : public ::testing::Test {
 
 TEST_F(RecoveryJobTest, MediaCopiesAreNumberedWithinAndAcrossJobs) {
   stores.cameraRoll = {Media("aa01", L"IMG_0001.JPG"), Media("bb02", L"IMG_0001.JPG", 70000)};
-  stores.photoStream = {Media("cc03", L"a/b.PNG")};
+  stores.photoStream = {Media("cc03", L"a/b.PNG"), Media("cc04", L"empty.png", 0)};
   stats.AddMedia(Category::CameraRoll, stores.cameraRoll);
   stats.AddMedia(Category::PhotoStream, stores.photoStream);
   const auto before = Snapshot(backup);
@@ -165,9 +165,10 @@ TEST_F(RecoveryJobTest, MediaCopiesAreNumberedWithinAndAcrossJobs) {
   for (int run = 0; run < 2; ++run) {
     auto job = MakeJob();
     ASSERT_EQ(job->Run(), 0);
-    EXPECT_EQ(job->DoneCount(), 3);
+    // The empty file is copied and counted like the others.
+    EXPECT_EQ(job->DoneCount(), 4);
     EXPECT_EQ(job->FailedCount(), 0);
-    EXPECT_EQ(job->TotalCount(), 3);
+    EXPECT_EQ(job->TotalCount(), 4);
     EXPECT_TRUE(job->Finished());
   }
   const fs::path cam = out / "Camera Roll";
@@ -178,6 +179,7 @@ TEST_F(RecoveryJobTest, MediaCopiesAreNumberedWithinAndAcrossJobs) {
   // A separator in a name never makes a folder.
   EXPECT_TRUE(fs::is_regular_file(out / "Photo Stream" / "a_b.PNG"));
   EXPECT_TRUE(fs::is_regular_file(out / "Photo Stream" / "a_b(1).PNG"));
+  EXPECT_EQ(fs::file_size(out / "Photo Stream" / "empty(1).png"), 0u);
   // The backup is read, never written.
   EXPECT_EQ(Snapshot(backup), before);
 }
