@@ -3,6 +3,7 @@
 // bounds, and the rules of each strategy.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -256,6 +257,35 @@ TEST(Carving, FreeblockChainEndsAtZeroSizeAndLoops) {
   // A table without a known column count gets no candidates at all.
   r.current_table = "unknown";
   EXPECT_TRUE(r.carve_page(Bytes(p)).empty());
+}
+
+TEST(Carving, FreeblockWithStalePointerIsFoundTwice) {
+  RawDbFile r;
+  r.page_size = 512;
+  r.current_table = "Chat_x";
+  Page p(512, 0);
+  p[0] = 0x0D;
+  // Live cells at 450 and 200; the deleted cell between them became a freeblock and
+  // its old pointer entry is still there beyond the cell count.
+  Put16(p, 1, 300);
+  Put16(p, 3, 2);
+  Put16(p, 5, 200);
+  Put16(p, 8, 450);
+  Put16(p, 10, 200);
+  Put16(p, 12, 300);
+  Put16(p, 300, 0);
+  Put16(p, 302, 40);
+  p[304] = 10;
+  PutBytes(p, 305, ChatRecordBody("twice", 1500000000));
+  const auto body = ChatRecordBody("live", 1500000000);
+  for (std::size_t at : {200u, 450u}) {
+    p[at] = static_cast<std::uint8_t>(body.size() + 1);
+    p[at + 1] = 1;
+    p[at + 2] = 10;
+    PutBytes(p, at + 3, body);
+  }
+  const auto all = r.carve_page(Bytes(p));
+  EXPECT_EQ(std::count(all.begin(), all.end(), 305), 2);
 }
 
 TEST(Carving, MessageFreeblockNeedsNonZeroLeadingBytes) {
