@@ -17,7 +17,10 @@
 // written: device facts, every stored file (key, identifier, size, true type), every
 // live row per table (columns written by us; the rest hold their defaults), and
 // every deleted row (table, row id, values, and a probe: bytes of the row that stay
-// in the database file). The truth describes the input, not any reader's output.
+// in the database file, with probeInFile saying whether they are really there, and
+// how: "row" freeblock, "page" emptied page on the freelist, "table" dropped table,
+// "fts" search-table row). The truth describes the input, not any reader's output.
+// It lies inside the backup folder; readers never look at it.
 //
 // WriteDemoRoot writes a folder of several backups (newer and older layouts,
 // different devices and dates) for the demo and for tests of backup discovery.
