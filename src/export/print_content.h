@@ -1,7 +1,8 @@
 #pragma once
-// The content of the print page: the ticked records of one category as HTML fragments,
-// put between the head and tail of the print template. Texts are HTML-escaped; message
-// line breaks become <br>. Thread: the print worker, while the scan is paused or ended.
+// The content of the print page: the ticked records of one category as HTML
+// fragments, put between the head and tail of the print template. Texts are
+// HTML-escaped; message line breaks become <br>. Thread: the print worker,
+// while the scan is paused or ended.
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
@@ -14,27 +15,31 @@
 
 namespace bv {
 
-// Appends the fragments of `category` to `content` (UTF-8): every record of the list the
-// scan shows, in list order, whose selection entry is ticked and, with `deletedOnly`,
-// whose `deleted` is non-zero. Categories without printable records add nothing.
-// Returns 0, or 2 when `cancel` was set before a record or message.
-Result BuildPrintContent(const ScanStores& stores, const CStatisticsObj& selection,
-                         Category category, bool deletedOnly, const std::atomic<bool>* cancel,
-                         std::string& content);
+// Appends the fragments of `category` to `content` (UTF-8): every record of the
+// list the scan shows, in list order, whose selection entry is ticked and, with
+// `deletedOnly`, whose `deleted` is non-zero. Categories without printable
+// records add nothing. Returns 0, or 2 when `cancel` was set before a record or
+// message.
+Result BuildPrintContent(const ScanStores &stores,
+                         const CStatisticsObj &selection, Category category,
+                         bool deletedOnly, const std::atomic<bool> *cancel,
+                         std::string &content);
 
-// The print template split at its first "{|content|}"; both empty when it cannot be read.
+// The print template split at its first "{|content|}"; both empty when it
+// cannot be read.
 struct PrintTemplate {
   std::string text;
   std::string head;
   std::string tail;
 };
-PrintTemplate LoadPrintTemplate(const std::filesystem::path& file);
+PrintTemplate LoadPrintTemplate(const std::filesystem::path &file);
 // The template beside the executable ("template/Print.html") and the page path
 // ("Print/page" beside the executable).
 std::filesystem::path DefaultPrintTemplate();
 std::filesystem::path DefaultPrintPage();
-// head + content + tail, replacing the file; its folder is created. 0 or the error code.
-Result WritePrintPage(const PrintTemplate& parts, const std::string& content,
-                      const std::filesystem::path& page);
+// head + content + tail, replacing the file; its folder is created. 0 or the
+// error code.
+Result WritePrintPage(const PrintTemplate &parts, const std::string &content,
+                      const std::filesystem::path &page);
 
-}  // namespace bv
+} // namespace bv

@@ -1,23 +1,27 @@
 #pragma once
-// The recovery job: writes the ticked items of a finished (or paused) scan into an output
-// folder as copies of the backed-up files under readable names and as HTML, CSV and text
-// documents, reporting per-item progress, counts and detail lines. The recovery window
-// of the desktop program and the command line's recover command are views over it.
+// The recovery job: writes the ticked items of a finished (or paused) scan into
+// an output folder as copies of the backed-up files under readable names and as
+// HTML, CSV and text documents, reporting per-item progress, counts and detail
+// lines. The recovery window of the desktop program and the command line's
+// recover command are views over it.
 //
-// Output tree below the chosen folder (stamp = local date and time at the start, 14 digits):
-//   Camera Roll/NAME, Photo Stream/NAME, App Photos/APP/NAME, App Video/APP/NAME,
-//   Message Attachments/NAME, WhatsApp Attachments/NAME            copies, numbered "(n)"
-//   Message/LABEL-STAMP/BASE.txt, BASE.html                        one folder per conversation
-//   Message/sms.sqlite                                             when a conversation was written
-//   WhatsApp Message/LABEL-STAMP/LABEL.txt, .csv, .html            one folder per chat
-//   Contacts/STAMP/Contacts.html, Contacts.csv, Contacts.sqlite    all ticked contacts
-//   CallHistory/CallHistory_STAMP.html, Notes/Notes_STAMP.html     all ticked calls / notes
+// Output tree below the chosen folder (stamp = local date and time at the
+// start, 14 digits):
+//   Camera Roll/NAME, Photo Stream/NAME, App Photos/APP/NAME, App
+//   Video/APP/NAME, Message Attachments/NAME, WhatsApp Attachments/NAME copies,
+//   numbered "(n)" Message/LABEL-STAMP/BASE.txt, BASE.html one folder per
+//   conversation Message/sms.sqlite when a conversation was written WhatsApp
+//   Message/LABEL-STAMP/LABEL.txt, .csv, .html            one folder per chat
+//   Contacts/STAMP/Contacts.html, Contacts.csv, Contacts.sqlite    all ticked
+//   contacts CallHistory/CallHistory_STAMP.html, Notes/Notes_STAMP.html     all
+//   ticked calls / notes
 // Every name taken from a backup or a record goes through SafePathPiece first.
 //
-// Threads: Run (or the thread that Start begins) is the worker. BeginCancel, ConfirmCancel,
-// AbortCancel, Start, Wait and the destructor belong to one controlling thread. The
-// counters and Details() may be read from any thread. The view is called on the worker
-// while it holds the job lock and must only queue what it is told.
+// Threads: Run (or the thread that Start begins) is the worker. BeginCancel,
+// ConfirmCancel, AbortCancel, Start, Wait and the destructor belong to one
+// controlling thread. The counters and Details() may be read from any thread.
+// The view is called on the worker while it holds the job lock and must only
+// queue what it is told.
 #include <atomic>
 #include <cstdint>
 #include <deque>
@@ -34,7 +38,8 @@
 
 namespace bv {
 
-// One line of the detail list: the destination path and "Success" or the error's text.
+// One line of the detail list: the destination path and "Success" or the
+// error's text.
 struct DetailLine {
   std::wstring path;
   std::string result;
@@ -47,65 +52,76 @@ struct RecoveryProgress {
   std::wstring current;
   std::int32_t doneCount = 0;
   std::int32_t totalCount = 0;
-  std::int32_t succeededCount = 0;  // doneCount - failedCount
+  std::int32_t succeededCount = 0; // doneCount - failedCount
   std::int32_t failedCount = 0;
 };
 
 class IRecoveryView {
- public:
+public:
   virtual ~IRecoveryView() = default;
-  // A finished item: a failure goes on top of the list (red), a success at the bottom.
-  virtual void OnDetailLine(const DetailLine& line) noexcept = 0;
-  virtual void OnProgress(const RecoveryProgress& progress) noexcept = 0;
+  // A finished item: a failure goes on top of the list (red), a success at the
+  // bottom.
+  virtual void OnDetailLine(const DetailLine &line) noexcept = 0;
+  virtual void OnProgress(const RecoveryProgress &progress) noexcept = 0;
 };
 
-// The text a detail line shows for a result: "Success", or the platform's US-English text
-// of the error code (our own code 87 reads as the Windows text for it).
+// The text a detail line shows for a result: "Success", or the platform's
+// US-English text of the error code (our own code 87 reads as the Windows text
+// for it).
 std::string DetailText(std::int32_t error);
 
-// Folder and file label of a conversation ("Unknown" without a name) and the file base
-// (label + "(" + sender + ")"); the label of a WhatsApp chat (a group's partner, else
-// title + "(" + jids + ")", else jids, else "Unknown"). Not yet made safe for paths.
-std::wstring MessageLabel(const MessageRecord& conversation);
-std::wstring MessageBase(const MessageRecord& conversation);
-std::wstring WhatsAppLabel(const WhatsAppMessageRecord& chat);
+// Folder and file label of a conversation ("Unknown" without a name) and the
+// file base (label + "(" + sender + ")"); the label of a WhatsApp chat (a
+// group's partner, else title + "(" + jids + ")", else jids, else "Unknown").
+// Not yet made safe for paths.
+std::wstring MessageLabel(const MessageRecord &conversation);
+std::wstring MessageBase(const MessageRecord &conversation);
+std::wstring WhatsAppLabel(const WhatsAppMessageRecord &chat);
 
 class CRecoverJob {
- public:
+public:
   // The stores, the selection and the data source must outlive the job and stay
   // unchanged while it runs. `deviceName` goes into the documents' titles.
-  CRecoverJob(const ScanStores& stores, const CStatisticsObj& selection,
-              IPhoneRecoveryParse* source, std::wstring deviceName, std::wstring outputRoot);
+  CRecoverJob(const ScanStores &stores, const CStatisticsObj &selection,
+              IPhoneRecoveryParse *source, std::wstring deviceName,
+              std::wstring outputRoot);
   ~CRecoverJob();
-  CRecoverJob(const CRecoverJob&) = delete;
-  CRecoverJob& operator=(const CRecoverJob&) = delete;
+  CRecoverJob(const CRecoverJob &) = delete;
+  CRecoverJob &operator=(const CRecoverJob &) = delete;
 
-  void SetView(IRecoveryView* view) { view_ = view; }
-  void SetTemplateFolder(std::filesystem::path folder) { templateFolder_ = std::move(folder); }
-  // Fixes the stamp instead of taking the local time when the job starts (tests).
+  void SetView(IRecoveryView *view) { view_ = view; }
+  void SetTemplateFolder(std::filesystem::path folder) {
+    templateFolder_ = std::move(folder);
+  }
+  // Fixes the stamp instead of taking the local time when the job starts
+  // (tests).
   void SetJobStamp(std::wstring stamp) { fixedStamp_ = std::move(stamp); }
 
-  // Loads the five templates (call history, notes, contacts, messages, WhatsApp). Returns
-  // 0, or the error of the first that cannot be used; then nothing may be exported.
+  // Loads the five templates (call history, notes, contacts, messages,
+  // WhatsApp). Returns 0, or the error of the first that cannot be used; then
+  // nothing may be exported.
   Result LoadTemplates();
-  // The worker's whole run, on the calling thread. Loads the templates when that has not
-  // been done; returns their error (nothing exported) or 0.
+  // The worker's whole run, on the calling thread. Loads the templates when
+  // that has not been done; returns their error (nothing exported) or 0.
   Result Run();
-  // Run on a thread of its own; false when templates are not loaded or a run is active.
+  // Run on a thread of its own; false when templates are not loaded or a run is
+  // active.
   bool Start();
   void Wait();
 
-  // Cancelling around the question box: BeginCancel takes the job lock (the worker waits
-  // at its next report); ConfirmCancel sets the cancel flag, releases the lock and waits,
-  // checking every 50 ms, until the worker has finished; AbortCancel releases the lock.
+  // Cancelling around the question box: BeginCancel takes the job lock (the
+  // worker waits at its next report); ConfirmCancel sets the cancel flag,
+  // releases the lock and waits, checking every 50 ms, until the worker has
+  // finished; AbortCancel releases the lock.
   void BeginCancel();
   void ConfirmCancel();
   void AbortCancel();
 
-  // The CopyCallback of the job (user data = the job): counts and shows a finished item
-  // at percent 100, returns 2 once cancelling has been confirmed.
-  static std::int32_t ReportProgress(void* job, std::int32_t percent, std::int32_t error,
-                                     const std::wstring& path);
+  // The CopyCallback of the job (user data = the job): counts and shows a
+  // finished item at percent 100, returns 2 once cancelling has been confirmed.
+  static std::int32_t ReportProgress(void *job, std::int32_t percent,
+                                     std::int32_t error,
+                                     const std::wstring &path);
 
   bool Finished() const { return jobFinished_.load(); }
   bool CancelRequested() const { return cancelRequested_.load(); }
@@ -113,34 +129,38 @@ class CRecoverJob {
   std::int32_t FailedCount() const { return failedCount_.load(); }
   std::int32_t TotalCount() const { return totalCount_.load(); }
   std::wstring JobStamp() const;
-  const std::wstring& OutputRoot() const { return outputRoot_; }
+  const std::wstring &OutputRoot() const { return outputRoot_; }
   // The detail list: failures first (latest on top), then successes in order.
   std::deque<DetailLine> Details() const;
   // The contacts CSV text assembled so far.
-  const std::wstring& ContactsCsv() const { return contactsCsv_; }
+  const std::wstring &ContactsCsv() const { return contactsCsv_; }
 
- private:
-  std::int32_t Report(std::int32_t percent, std::int32_t error, const std::wstring& path);
+private:
+  std::int32_t Report(std::int32_t percent, std::int32_t error,
+                      const std::wstring &path);
   std::filesystem::path Root() const;
-  void ExportFile(std::int32_t category, const std::wstring& folder, const std::wstring& app,
-                  const std::wstring& name, const std::wstring& backupPath);
-  void ExportConversation(const MessageRecord& conversation);
-  void ExportChat(const WhatsAppMessageRecord& chat);
-  void ExportContact(const ContactRecord& contact);
-  void ExportCall(const CallRecord& call);
-  void ExportNote(const NoteRecord& note);
+  void ExportFile(std::int32_t category, const std::wstring &folder,
+                  const std::wstring &app, const std::wstring &name,
+                  const std::wstring &backupPath);
+  void ExportConversation(const MessageRecord &conversation);
+  void ExportChat(const WhatsAppMessageRecord &chat);
+  void ExportContact(const ContactRecord &contact);
+  void ExportCall(const CallRecord &call);
+  void ExportNote(const NoteRecord &note);
   void FinalStep();
-  TemplateParts& Parts(TemplateKind kind) { return templates_[static_cast<int>(kind)]; }
+  TemplateParts &Parts(TemplateKind kind) {
+    return templates_[static_cast<int>(kind)];
+  }
 
-  const ScanStores& stores_;
-  const CStatisticsObj& selection_;
-  IPhoneRecoveryParse* source_;
+  const ScanStores &stores_;
+  const CStatisticsObj &selection_;
+  IPhoneRecoveryParse *source_;
   std::wstring deviceName_;
   std::wstring outputRoot_;
   std::wstring jobStamp_;
   std::wstring fixedStamp_;
   std::filesystem::path templateFolder_;
-  IRecoveryView* view_ = nullptr;
+  IRecoveryView *view_ = nullptr;
 
   std::atomic<std::int32_t> doneCount_{0};
   std::atomic<std::int32_t> failedCount_{0};
@@ -157,4 +177,4 @@ class CRecoverJob {
   std::thread worker_;
 };
 
-}  // namespace bv
+} // namespace bv

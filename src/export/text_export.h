@@ -1,9 +1,9 @@
 #pragma once
-// Text and CSV outputs of the recovery job: the conversation text files, the WhatsApp
-// CSV and the contacts CSV. Files are UTF-8 with a byte-order mark and CR LF line ends on
-// every platform, so they equal what the Windows runtime's UTF-8 text mode writes. CSV
-// values that hold a comma, quote or line break are quoted with doubled quotes.
-// Thread-safe (no state).
+// Text and CSV outputs of the recovery job: the conversation text files, the
+// WhatsApp CSV and the contacts CSV. Files are UTF-8 with a byte-order mark and
+// CR LF line ends on every platform, so they equal what the Windows runtime's
+// UTF-8 text mode writes. CSV values that hold a comma, quote or line break are
+// quoted with doubled quotes. Thread-safe (no state).
 #include <list>
 #include <string>
 #include <string_view>
@@ -16,30 +16,34 @@ namespace bv {
 // The contacts CSV header, 17 columns each followed by a comma.
 extern const wchar_t kContactsCsvHeader[];
 
-// The bytes of a text file: byte-order mark, UTF-8, every "\n" written as CR LF.
+// The bytes of a text file: byte-order mark, UTF-8, every "\n" written as CR
+// LF.
 std::string TextFileBytes(std::wstring_view text);
 // Writes TextFileBytes(text), replacing the file and creating its folder.
 // 0 or the platform's error code.
-Result WriteTextFile(const std::wstring& destination, std::wstring_view text);
+Result WriteTextFile(const std::wstring &destination, std::wstring_view text);
 
-// One CSV value: as it is, or quoted with its quotes doubled when it holds a comma,
-// quote, CR or LF.
+// One CSV value: as it is, or quoted with its quotes doubled when it holds a
+// comma, quote, CR or LF.
 std::wstring CsvField(std::wstring_view value);
 
-// The text of one conversation: per message "To"/"From", "Data" and "Content" lines.
-std::wstring MessageText(const std::list<MessageRecord>* messages);
-std::wstring WhatsAppText(const std::list<WhatsAppMessageRecord>* messages);
+// The text of one conversation: per message "To"/"From", "Data" and "Content"
+// lines.
+std::wstring MessageText(const std::list<MessageRecord> *messages);
+std::wstring WhatsAppText(const std::list<WhatsAppMessageRecord> *messages);
 // The CSV of one WhatsApp chat with its header.
-std::wstring WhatsAppCsv(const std::list<WhatsAppMessageRecord>* messages);
+std::wstring WhatsAppCsv(const std::list<WhatsAppMessageRecord> *messages);
 
-Result WriteMessageTextFile(const std::wstring& destination, const std::list<MessageRecord>* messages);
-Result WriteWhatsAppTextFile(const std::wstring& destination,
-                             const std::list<WhatsAppMessageRecord>* messages);
-Result WriteWhatsAppCsvFile(const std::wstring& destination,
-                            const std::list<WhatsAppMessageRecord>* messages);
+Result WriteMessageTextFile(const std::wstring &destination,
+                            const std::list<MessageRecord> *messages);
+Result WriteWhatsAppTextFile(const std::wstring &destination,
+                             const std::list<WhatsAppMessageRecord> *messages);
+Result WriteWhatsAppCsvFile(const std::wstring &destination,
+                            const std::list<WhatsAppMessageRecord> *messages);
 
-// Appends the contact's line to `csv`: name, four (or more) phone columns, four (or more)
-// e-mail columns, address, URL, social, company, " " under department, and three empty.
-void AppendContactCsvLine(std::wstring& csv, const ContactRecord& contact);
+// Appends the contact's line to `csv`: name, four (or more) phone columns, four
+// (or more) e-mail columns, address, URL, social, company, " " under
+// department, and three empty.
+void AppendContactCsvLine(std::wstring &csv, const ContactRecord &contact);
 
-}  // namespace bv
+} // namespace bv
