@@ -1,18 +1,12 @@
 #include "catalogue/backup_catalog.h"
 
-#include <atomic>
 #include <filesystem>
 
+#include "catalogue/decrypt.h"
 #include "catalogue/discovery.h"
 #include "platform/platform.h"
 
 namespace bv {
-
-namespace {
-std::atomic<void (*)(BackupCatalog&)> g_cleanUp{nullptr};
-}
-
-void SetCleanUpHook(void (*cleanUp)(BackupCatalog&)) { g_cleanUp.store(cleanUp); }
 
 std::int32_t BackupCatalog::Report(std::int32_t position) {
   return progressCallback ? progressCallback(progressUser, position) : 0;
@@ -30,7 +24,7 @@ void InitCatalog(BackupCatalog& catalog) {
     std::filesystem::create_directories(work, ec);
     catalog.workFolder = platform::WideFromPath(work / "");
   }
-  if (auto cleanUp = g_cleanUp.load()) cleanUp(catalog);
+  CleanUp(catalog);
   FindCandidates(catalog);
 }
 
@@ -38,7 +32,7 @@ void DestroyCatalog(BackupCatalog& catalog) {
   catalog.manifest.clear();
   catalog.backupFiles.clear();
   catalog.candidateFolders.clear();
-  if (auto cleanUp = g_cleanUp.load()) cleanUp(catalog);
+  CleanUp(catalog);
 }
 
 }  // namespace bv

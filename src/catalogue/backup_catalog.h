@@ -44,8 +44,6 @@ struct BackupCatalog {
 void InitCatalog(BackupCatalog& catalog);
 // Empties the lists and runs the clean-up again; the counterpart of InitCatalog.
 void DestroyCatalog(BackupCatalog& catalog);
-// The clean-up of leftovers (staged tool, decrypted output) that Init/DestroyCatalog run;
-// installed by the decryption driver.
-void SetCleanUpHook(void (*cleanUp)(BackupCatalog&));
+
 
 }  // namespace bv

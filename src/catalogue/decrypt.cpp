@@ -240,9 +240,4 @@ void CleanUp(BackupCatalog& catalog) {
   for (const char* name : {"tmp.jpg", "tmp.avi", "tmp.wav"}) fs::remove(work / name, ec);
 }
 
-void InstallDecryptionDriver() {
-  SetDecryptHook(&PrepareEncryptedBackup);
-  SetCleanUpHook(&CleanUp);
-}
-
 }  // namespace bv

@@ -53,7 +53,6 @@ Result DecryptBackup(BackupCatalog& catalog, const std::wstring& password,
 // output and names that folder in `decryptedFolder`. OpenBackup returns any non-zero
 // result at once; on 0 it loads the manifest from the backup's own folder (where the
 // tool left "Manifest.db-decypted") and then makes `decryptedFolder` the backupFolder.
-// Same signature as DecryptHook (catalogue/manifest.h).
 Result PrepareEncryptedBackup(BackupCatalog& catalog, const std::wstring& password,
                               std::wstring& decryptedFolder);
 
@@ -62,9 +61,5 @@ Result PrepareEncryptedBackup(BackupCatalog& catalog, const std::wstring& passwo
 // catalogue is created and when it is destroyed. "Manifest.db-decypted" in a backup
 // folder and the staged tool stay.
 void CleanUp(BackupCatalog& catalog);
-
-// Installs PrepareEncryptedBackup and CleanUp as the catalogue's hooks. Called once at
-// start-up by each front end, before the first catalogue is created.
-void InstallDecryptionDriver();
 
 }  // namespace bv

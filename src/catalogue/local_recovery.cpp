@@ -1,5 +1,6 @@
 #include "catalogue/local_recovery.h"
 
+#include "catalogue/accounts.h"
 #include "catalogue/classification.h"
 #include "catalogue/detection.h"
 #include "catalogue/file_copy.h"
@@ -7,6 +8,7 @@
 #include "common/result_codes.h"
 #include "common/text.h"
 #include "platform/platform.h"
+#include "records/chat_text.h"
 #include "records/readers.h"
 
 #include <filesystem>
@@ -164,17 +166,30 @@ std::int32_t CLocalBuckupRecovery::WriteWhatsAppChatText(std::int32_t chatKey, c
   return bv::WriteWhatsAppChatText(catalog_->whatsAppChats, chatKey, output, callback, user);
 }
 
-// The WeChat and QQ stores are wired in below as they land; until then these slots
-// report a missing part (87) and fill nothing.
-std::int32_t CLocalBuckupRecovery::ReadQQ(AccountChats&) { return kInvalidParameter; }
-std::int32_t CLocalBuckupRecovery::ReadWeChat(AccountChats&) { return kInvalidParameter; }
-std::int32_t CLocalBuckupRecovery::WriteQQChatText(const std::wstring&, const std::wstring&,
-                                                   const std::wstring&, CopyCallback, void*) {
-  return kInvalidParameter;
+std::int32_t CLocalBuckupRecovery::ReadQQ(AccountChats& chats) {
+  if (!catalog_) return kInvalidParameter;
+  return bv::ReadQQ(*catalog_, chats);
 }
-std::int32_t CLocalBuckupRecovery::WriteWeChatChatText(const std::wstring&, const std::wstring&,
-                                                       const std::wstring&, CopyCallback, void*) {
-  return kInvalidParameter;
+
+std::int32_t CLocalBuckupRecovery::ReadWeChat(AccountChats& chats) {
+  if (!catalog_) return kInvalidParameter;
+  return bv::ReadWeChat(*catalog_, chats);
+}
+
+std::int32_t CLocalBuckupRecovery::WriteQQChatText(const std::wstring& firstKey,
+                                                   const std::wstring& secondKey,
+                                                   const std::wstring& output, CopyCallback callback,
+                                                   void* user) {
+  if (!catalog_) return kInvalidParameter;
+  return bv::WriteQQChatText(catalog_->qqChats, firstKey, secondKey, output, callback, user);
+}
+
+std::int32_t CLocalBuckupRecovery::WriteWeChatChatText(const std::wstring& firstKey,
+                                                       const std::wstring& secondKey,
+                                                       const std::wstring& output,
+                                                       CopyCallback callback, void* user) {
+  if (!catalog_) return kInvalidParameter;
+  return bv::WriteWeChatChatText(catalog_->weChatChats, firstKey, secondKey, output, callback, user);
 }
 
 }  // namespace bv

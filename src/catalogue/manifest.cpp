@@ -2,12 +2,12 @@
 
 #include <sqlite3.h>
 
-#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <new>
 
+#include "catalogue/decrypt.h"
 #include "common/hash.h"
 #include "common/text.h"
 #include "platform/platform.h"
@@ -15,8 +15,6 @@
 namespace bv {
 
 namespace {
-
-std::atomic<DecryptHook> g_decryptHook{nullptr};
 
 bool FileExists(const std::wstring& path) {
   std::error_code ec;
@@ -151,8 +149,6 @@ Result LoadManifestMbdb(const std::wstring& path, std::vector<ManifestEntry>& en
   return r;
 }
 
-void SetDecryptHook(DecryptHook hook) { g_decryptHook.store(hook); }
-
 Result OpenBackup(BackupCatalog& catalog, const std::wstring& password) {
   catalog.progress = 0;
   catalog.progressStep = 11;
@@ -168,8 +164,7 @@ Result OpenBackup(BackupCatalog& catalog, const std::wstring& password) {
 
   std::wstring decrypted;
   if (catalog.current.encrypted) {
-    DecryptHook hook = g_decryptHook.load();
-    Result r = hook ? hook(catalog, password, decrypted) : kInvalidParameter;
+    Result r = PrepareEncryptedBackup(catalog, password, decrypted);
     if (r != kSuccess) return r;
   } else {
     catalog.progress = 1;

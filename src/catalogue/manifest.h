@@ -58,13 +58,6 @@ Result LoadManifestMbdb(const std::wstring& path, std::vector<ManifestEntry>& en
 Result ParseManifestMbdb(const unsigned char* data, std::size_t size,
                          std::vector<ManifestEntry>& entries);
 
-// Hook through which an encrypted backup is decrypted before its manifest is read.
-// Returns 0 and sets `decryptedFolder` on success, otherwise the result that ends
-// OpenBackup. Installed by the decryption driver; without it, 87.
-using DecryptHook = Result (*)(BackupCatalog& catalog, const std::wstring& password,
-                               std::wstring& decryptedFolder);
-void SetDecryptHook(DecryptHook hook);
-
 // Starts a scan: resets progress, decrypts when needed and loads the manifest.
 Result OpenBackup(BackupCatalog& catalog, const std::wstring& password);
 

@@ -276,8 +276,6 @@ class ScanCommand : public Command {
       return Fail(io,
                   "the backup is encrypted: give its password with --password-stdin or --password-file");
 
-    // Encrypted backups go through the decryption tool; setting the hooks twice is harmless.
-    InstallDecryptionDriver();
     BackupCatalog catalog;
     InitCatalog(catalog);
     CliSink sink;

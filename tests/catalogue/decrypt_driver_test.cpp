@@ -23,13 +23,6 @@ namespace {
 namespace fs = std::filesystem;
 namespace td = testing_decrypt;
 
-// Installs the driver for one test and takes it away again, so tests that expect no
-// driver see none whatever the order.
-struct DriverInstalled {
-  DriverInstalled() { SetDecryptHook(&PrepareEncryptedBackup); }
-  ~DriverInstalled() { SetDecryptHook(nullptr); }
-};
-
 struct Progress {
   std::vector<std::int32_t> reports;
   std::int32_t stopAt = -1;  // answer 2 once a report reaches this
@@ -241,7 +234,6 @@ class DecryptRealTool : public DecryptDriver {
 
 TEST_F(DecryptRealTool, WrongPasswordThroughOpenBackupGivesMinus110) {
   Encrypt(true);
-  DriverInstalled driver;
   EXPECT_EQ(OpenBackup(catalog_, L"wrong horse"), kWrongPassword);
   EXPECT_EQ(catalog_.backupFolder, platform::WideFromPath(backup_));
   EXPECT_TRUE(catalog_.manifest.empty());
@@ -270,7 +262,6 @@ TEST_F(DecryptRealTool, BothLayoutsOpenAsFlatBackups) {
 
 TEST_F(DecryptRealTool, OpenBackupReadsTheDecryptedManifest) {
   Encrypt(true);
-  DriverInstalled driver;
   ASSERT_EQ(OpenBackup(catalog_, L"right horse \"battery\""), kSuccess);
   EXPECT_EQ(catalog_.manifest.size(), files_.size() + 1);  // and the folder row
   EXPECT_EQ(platform::PathFromWide(catalog_.backupFolder), DecryptedOutputFolder());

@@ -21,13 +21,6 @@ namespace {
 namespace fs = std::filesystem;
 namespace td = testing_decrypt;
 
-// Installs the driver for one test and takes it away again, so tests that expect no
-// driver see none whatever the order.
-struct DriverInstalled {
-  DriverInstalled() { SetDecryptHook(&PrepareEncryptedBackup); }
-  ~DriverInstalled() { SetDecryptHook(nullptr); }
-};
-
 class DecryptTwin : public ::testing::TestWithParam<mkbackup::Layout> {};
 
 TEST_P(DecryptTwin, EncryptedTwinOpensLikeThePlainBackup) {
@@ -69,8 +62,6 @@ TEST_P(DecryptTwin, EncryptedTwinOpensLikeThePlainBackup) {
   ASSERT_EQ(mkbackup::EncryptBackup(dir.path / "twin", dir.path / "twin", e, &error), 0) << error;
   EXPECT_EQ(td::ReadAll(dir.path / "plain" / "mkbackup-truth.json"),
             td::ReadAll(dir.path / "twin" / "mkbackup-truth.json"));
-
-  DriverInstalled driver;
   auto open = [&](const fs::path& folder, BackupCatalog& catalog, const std::wstring& password) {
     fs::create_directories(platform::WorkFolder());
     catalog.workFolder = platform::WideFromPath(platform::WorkFolder() / "");

@@ -94,6 +94,33 @@ TEST_P(LocalSourceTest, CopiesTheFixedDatabases) {
   EXPECT_EQ(source_->Reserved(5), 0);
 }
 
+TEST_P(LocalSourceTest, WeChatAndQQAccountsWithDeletedMessages) {
+  ASSERT_EQ(source_->OpenBackup(L""), 0);
+  AccountChats wechat, qq;
+  EXPECT_EQ(source_->ReadWeChat(wechat), 0);
+  EXPECT_EQ(source_->ReadQQ(qq), 0);
+  ASSERT_EQ(wechat.size(), 2u);
+  EXPECT_EQ(wechat.begin()->first, L"User1");
+  EXPECT_EQ(qq.size(), 2u);
+  int live = 0, deleted = 0;
+  for (const auto* accounts : {&wechat, &qq})
+    for (const auto& [account, chats] : *accounts)
+      for (const auto& [key, messages] : chats)
+        for (const auto& m : messages) (m.status ? deleted : live)++;
+  EXPECT_GT(live, 0);
+  EXPECT_GT(deleted, 0);  // the synthetic stores keep deleted rows in their pages
+  // The writers look chats up in the catalogue's own copies.
+  const auto& [account, chats] = *wechat.begin();
+  ASSERT_FALSE(chats.empty());
+  const auto out = dir_.path() / "chat.txt";
+  EXPECT_EQ(source_->WriteWeChatChatText(account, chats.begin()->first, out.wstring(), nullptr, nullptr), 0);
+  EXPECT_GT(std::filesystem::file_size(out), 3u);
+  const auto& [qqAccount, qqChats] = *qq.begin();
+  ASSERT_FALSE(qqChats.empty());
+  EXPECT_EQ(source_->WriteQQChatText(qqAccount, qqChats.begin()->first, out.wstring(), nullptr, nullptr), 0);
+  EXPECT_GT(std::filesystem::file_size(out), 3u);
+}
+
 INSTANTIATE_TEST_SUITE_P(Layouts, LocalSourceTest,
                          ::testing::Values(mkbackup::Layout::kNewer, mkbackup::Layout::kOlder),
                          [](const auto& info) {

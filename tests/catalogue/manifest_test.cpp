@@ -229,17 +229,5 @@ TEST(OpenBackupTest, NoManifestAtAllIs87AndOlderLayoutReadsMbdb) {
   ASSERT_EQ(c.manifest.size(), 1u);
 }
 
-TEST(OpenBackupTest, EncryptedBackupWithoutDecryptionEndsAt87) {
-  TempFolder dir("open3");
-  MakeManifestDb(dir.path() / "Manifest.db", {{"1111", "HomeDomain", "a"}});
-  BackupCatalog c;
-  c.backupFolder = dir.wide();
-  c.current.encrypted = true;
-  SetDecryptHook(nullptr);
-  EXPECT_EQ(OpenBackup(c, L"pw"), 87);
-  EXPECT_TRUE(c.manifest.empty());
-  EXPECT_EQ(c.backupFolder, dir.wide());
-}
-
 }  // namespace
 }  // namespace bv
