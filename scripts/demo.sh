@@ -7,6 +7,13 @@ rm -rf "$ROOT"
 "$BUILD/bin/mkbackup" --demo "$ROOT"
 "$BUILD/bin/backvault-cli" list --root "$ROOT"
 
+# The encrypted one ("Locked iPhone") opens with its backup password, given on standard input.
+LOCKED="$ROOT/00008020-0011223344556677"
+echo
+echo "Scanning the encrypted demo backup with its password 'tarnwick demo':"
+printf 'tarnwick demo\n' | "$BUILD/bin/backvault-cli" scan "$LOCKED" --password-stdin \
+  --categories messages,contacts,call-history,notes
+
 # Recover the newest backup (the first one listed) into BUILD/demo-output.
 OUT="$BUILD/demo-output"
 NEWEST=$("$BUILD/bin/backvault-cli" list --root "$ROOT" --json |

@@ -1,4 +1,5 @@
 // The demo root: backups of different devices, layouts, versions and dates.
+#include "encrypt_backup.h"
 #include "internal.h"
 
 namespace bv::mkbackup {
@@ -32,7 +33,22 @@ int WriteDemoRoot(const std::filesystem::path& root, std::string* error) {
     int rc = WriteBackup(o, root / d.folder, error);
     if (rc != 0) return rc;
   }
-  return 0;
+  // One backup made with a backup password, as most people's are. Small iteration
+  // counts keep the demo quick; the scheme is the phone's.
+  BackupOptions locked;
+  locked.iosVersion = "13.5";
+  locked.displayName = "Locked iPhone";
+  locked.date = "2020-08-09T12:00:00Z";
+  locked.seed = 5;
+  const auto folder = root / "00008020-0011223344556677";
+  int rc = WriteBackup(locked, folder, error);
+  if (rc != 0) return rc;
+  EncryptOptions enc;
+  enc.password = kDemoPassword;
+  enc.dpic = 10000;
+  enc.iter = 1000;
+  enc.seed = locked.seed;
+  return EncryptBackup(folder, folder, enc, error);
 }
 
 }  // namespace bv::mkbackup

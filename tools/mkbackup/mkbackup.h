@@ -66,7 +66,11 @@ struct BackupOptions {
 int WriteBackup(const BackupOptions& options, const std::filesystem::path& folder,
                 std::string* error = nullptr);
 
-// Writes the demo root: one sub-folder per backup, named by a device identifier.
+// The backup password of the demo root's encrypted backup.
+inline constexpr const char* kDemoPassword = "tarnwick demo";
+
+// Writes the demo root: one sub-folder per backup, named by a device identifier; one
+// of them is encrypted with kDemoPassword.
 int WriteDemoRoot(const std::filesystem::path& root, std::string* error = nullptr);
 
 // The backup file identifier: SHA-1 of "domain-relativePath" in lowercase hex.
