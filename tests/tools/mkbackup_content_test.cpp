@@ -2,6 +2,8 @@
 // freelist pages and overflow rows, byte-identical output per seed, media of every
 // detected kind, the truth file's escaping, and the command line.
 #include <gtest/gtest.h>
+
+#include "catalogue/discovery.h"
 #include <sqlite3.h>
 #include <sys/wait.h>
 
@@ -289,7 +291,9 @@ TEST(MkbackupCommandLine, WritesBackupsAndTheDemoRootAndRefusesBadArguments) {
   EXPECT_EQ(RunCommand(tool + " --demo '" + root.string() + "' 2>/dev/null"), 0);
   std::set<std::string> names, dates;
   bool mbdb = false, db = false;
+  int encrypted = 0;
   for (const auto& e : fs::directory_iterator(root)) {
+    encrypted += bv::ProbeEncrypted(e.path().wstring()) ? 1 : 0;
     ASSERT_TRUE(fs::exists(e.path() / "Info.plist"));
     const Json t = bv::test::ReadTruth(e.path());
     names.insert(t["device"]["Serial Number"].Str());
@@ -300,6 +304,7 @@ TEST(MkbackupCommandLine, WritesBackupsAndTheDemoRootAndRefusesBadArguments) {
   EXPECT_GE(names.size(), 3u);
   EXPECT_GE(dates.size(), 3u);
   EXPECT_TRUE(mbdb && db);
+  EXPECT_EQ(encrypted, 1);  // the demo's "Locked iPhone"
 }
 
 }  // namespace
