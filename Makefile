@@ -39,7 +39,7 @@ fuzz: deps
 	cmake --build build-fuzz -j$(JOBS) --target $$(cd fuzz && ls *_fuzzer.cpp | sed 's/_fuzzer.cpp//;s/^/fuzz_/')
 	@bash scripts/fuzz.sh build-fuzz $(FUZZ_SECONDS)
 
-# Replays the seed corpora only (what CI runs).
+# Replays the seed corpora through the libFuzzer builds (make test replays them too).
 fuzz-replay: deps
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBV_FUZZ=ON -DBV_BUILD_GUI=OFF
 	cmake --build build-fuzz -j$(JOBS) --target $$(cd fuzz && ls *_fuzzer.cpp | sed 's/_fuzzer.cpp//;s/^/fuzz_/')
