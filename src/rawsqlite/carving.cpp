@@ -47,8 +47,7 @@ void RawDbFile::carve_freeblocks(Bytes page, std::list<std::uint16_t>& out) {
     int hl = 0;
     const std::uint64_t hs = VarintAt(page, f + 4, avail, hl);
     const std::uint32_t m = varints_length(Tail(page, static_cast<std::size_t>(f + 4 + hl)), c);
-    const std::int64_t p =
-        static_cast<std::int64_t>(hs) - hl == static_cast<std::int64_t>(m) ? f + 4 + hl : f + 4;
+    const std::int64_t p = hs - static_cast<std::uint64_t>(hl) == m ? f + 4 + hl : f + 4;
     const std::uint32_t u = record_length(Tail(page, static_cast<std::size_t>(p)), m, s - f - 4);
     if (u != 0 && u <= size) {
       bool take = true;
@@ -84,7 +83,9 @@ void RawDbFile::carve_tail(Bytes page, std::list<std::uint16_t>& out) {
   int lp = 0, lr = 0;
   const std::uint64_t payload = VarintAt(page, top, s - top, lp);
   VarintAt(page, top + lp, s - top - lp, lr);
-  const std::int64_t end = static_cast<std::uint16_t>(top + lp + lr + static_cast<std::int64_t>(payload));
+  // Unsigned: a damaged length may be near 2^64; only the low 16 bits count.
+  const std::int64_t end =
+      static_cast<std::uint16_t>(static_cast<std::uint64_t>(top + lp + lr) + payload);
 
   // Forward scan for intact record headers.
   std::int64_t pos = end;
@@ -230,8 +231,7 @@ void RawDbFile::carve_stale_pointers(Bytes page, std::list<std::uint16_t>& out) 
           const std::uint64_t hs = VarintAt(page, e + 4, rem, hl);
           const std::uint32_t m =
               c != 0 ? varints_length(Tail(page, static_cast<std::size_t>(e + 4 + hl)), c) : 0;
-          const std::int64_t p =
-              static_cast<std::int64_t>(hs) - hl == static_cast<std::int64_t>(m) ? e + 4 + hl : e + 4;
+          const std::int64_t p = hs - static_cast<std::uint64_t>(hl) == m ? e + 4 + hl : e + 4;
           if (p < s && static_cast<std::int64_t>(
                            record_length(Tail(page, static_cast<std::size_t>(p)), m, s - p)) <= size) {
             Append(out, p, s);
@@ -274,7 +274,7 @@ void RawDbFile::carve_stale_pointers(Bytes page, std::list<std::uint16_t>& out) 
     if (k != hs) continue;
 
     // d. The header must fit the page and the cell.
-    if (!(q + static_cast<std::int64_t>(hs) < s &&
+    if (!(q < s && hs < static_cast<std::uint64_t>(s - q) &&
           (expected < 0 || static_cast<std::int64_t>(hs) < expected) && hs != 0))
       continue;
 

@@ -401,7 +401,7 @@ void RawDbFile::schema_leaf(Bytes page, std::uint32_t /*header*/, const std::str
       if (length <= 0) break;
       pos += static_cast<std::size_t>(length);
       if (column == 4) {
-        if (matches && type >= 1 && type <= 4 && content + type <= s) {
+        if (matches && type >= 1 && type <= 4 && content <= s && type <= s - content) {
           std::uint32_t root = 0;
           for (std::uint64_t i = 0; i < type; ++i) root = (root << 8) | page[content + i];
           if (root >= 1 && root <= page_count_)
@@ -411,10 +411,10 @@ void RawDbFile::schema_leaf(Bytes page, std::uint32_t /*header*/, const std::str
       }
       if (type > 13) {
         const std::uint64_t len = (type - 13) / 2;
-        if (len == name.size() && content + len <= s &&
+        if (len == name.size() && content <= s && len <= s - content &&
             std::memcmp(page.data() + content, name.data(), name.size()) == 0)
           matches = true;
-        content += len;
+        content = len > s ? s + 1 : content + len;  // past the page: nothing more to compare
       }
       ++column;
     }
