@@ -39,7 +39,9 @@ Db::~Db() { Close(); }
 
 void Db::Close() {
   if (db_) {
-    sqlite3_close(db_);
+    // Inserters may still hold statements when a writer closes its database early;
+    // close_v2 frees the connection once the last of them is finalized.
+    sqlite3_close_v2(db_);
     db_ = nullptr;
   }
 }
