@@ -57,7 +57,8 @@ TEST(PhotosTest, CameraRollAndPhotoStreamByKeyAndContent) {
   b.Add("CameraRollDomain-Media/DCIM/100APPLE/img_2.JPG", &kJpeg);
   b.Add("CameraRollDomain-Media/DCIM/100APPLE/IMG_5.HEIC", &kHeic);       // outside the table
   b.Add("CameraRollDomain-Media/DCIM/100APPLE/IMG_6.JPG", nullptr);       // not stored
-  b.Add("CameraRollDomain-Media/DCIM/100APPLE/tiny.JPG", new std::string(kJpeg.substr(0, 100)));
+  const std::string tiny = kJpeg.substr(0, 100);
+  b.Add("CameraRollDomain-Media/DCIM/100APPLE/tiny.JPG", &tiny);
   b.Add("MediaDomain-Media/PhotoStreamsData/1/100APPLE/IMG_9.PNG", &kPng);
   b.Add("HomeDomain-Library/Other/x.jpg", &kJpeg);
   MediaList roll, stream;
@@ -73,7 +74,8 @@ TEST(AttachmentsTest, DetectedExtensionZeroSizeAndOrder) {
   Backup b("atts");
   b.Add("MediaDomain-Library/SMS/Attachments/ab/01/photo.jpg", &kPng);  // a PNG named .jpg
   b.Add("MediaDomain-Library/SMS/Attachments/ab/02/Clip", &kMp4);       // no extension
-  b.Add("MediaDomain-Library/SMS/Attachments/ab/03/empty.jpg", new std::string());
+  const std::string empty;
+  b.Add("MediaDomain-Library/SMS/Attachments/ab/03/empty.jpg", &empty);
   b.Add("MediaDomain-Library/SMS/Attachments/ab/04/a.b.mp3", &kMp3);
   AttachmentList items;
   EXPECT_EQ(ReadMessageAttachments(b.catalog, items), 0);
