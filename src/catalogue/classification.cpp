@@ -37,16 +37,19 @@ std::uint32_t Low32(std::int64_t size) { return size < 0 ? 0 : static_cast<std::
 
 // Detects the stored file of an entry. `missing` tells a file that is not there from
 // one that could not be read; the size comes from the same open.
+// The wide path is built only for files that become items.
 struct Detected {
-  std::wstring path;
+  std::string native;
   std::wstring generated;  // empty when no type was recognised
   std::int64_t size = -1;
   bool missing = false;
+  std::wstring Path() const { return Utf8ToWide(native); }
 };
-Detected Detect(const BackupCatalog& catalog, const ManifestEntry& e, DetectionContext& ctx) {
+Detected Detect(const BackupCatalog& catalog, const std::string& folder, const ManifestEntry& e,
+                DetectionContext& ctx) {
   Detected d;
-  d.path = StoredFilePath(catalog, e.fileId);
-  Result r = DetectFileType(d.path, ctx, d.generated, &d.size);
+  d.native = StoredFileNative(catalog, folder, e.fileId);
+  Result r = DetectFileTypeNative(d.native, ctx, d.generated, &d.size);
   d.missing = r == ENOENT || r == ENOTDIR;
   return d;
 }
@@ -84,14 +87,14 @@ bool IsWhatsAppMedia(const std::string& key) {
 }
 
 // Detects and names a WhatsApp media entry; appended when its size is not 0.
-void CollectWhatsApp(const BackupCatalog& catalog, const ManifestEntry& e, DetectionContext& ctx,
-                     MediaList& out) {
-  Detected d = Detect(catalog, e, ctx);
+void CollectWhatsApp(const BackupCatalog& catalog, const std::string& folder, const ManifestEntry& e,
+                     DetectionContext& ctx, MediaList& out) {
+  Detected d = Detect(catalog, folder, e, ctx);
   if (d.generated.empty()) return;
   MediaItem item;
   item.size = Low32(d.size);
   item.name = WithDetectedExtension(LastPiece(e.key), d.generated);
-  item.path = std::move(d.path);
+  item.path = d.Path();
   if (item.size != 0) out.push_back(std::move(item));
 }
 
@@ -111,15 +114,16 @@ std::wstring AppIdentifier(const std::string& key) {
 
 Result ReadMessageAttachments(BackupCatalog& catalog, AttachmentList& items) {
   DetectionContext ctx;
+  const std::string folder = WideToUtf8(catalog.backupFolder);
   Result r = WalkManifest(catalog, 1, true, [&](const ManifestEntry& e) {
     if (!Contains(e.key, "/Attachments/")) return true;
-    Detected d = Detect(catalog, e, ctx);
+    Detected d = Detect(catalog, folder, e, ctx);
     if (d.missing) return false;  // no file: next entry, without a report
     if (d.generated.empty()) return true;
     AttachmentItem item;
     item.size = Low32(d.size);
     item.name = WithDetectedExtension(LastPiece(e.key), d.generated);
-    item.path = std::move(d.path);
+    item.path = d.Path();
     if (item.size != 0) items.push_back(std::move(item));
     return true;
   });
@@ -130,6 +134,7 @@ Result ReadMessageAttachments(BackupCatalog& catalog, AttachmentList& items) {
 
 Result ReadPhotos(BackupCatalog& catalog, MediaList& cameraRoll, MediaList& photoStream) {
   DetectionContext ctx;
+  const std::string folder = WideToUtf8(catalog.backupFolder);
   Result r = WalkManifest(catalog, 2, true, [&](const ManifestEntry& e) {
     MediaList* target = nullptr;
     if (Contains(e.key, "CameraRollDomain-Media/DCIM/"))
@@ -137,13 +142,13 @@ Result ReadPhotos(BackupCatalog& catalog, MediaList& cameraRoll, MediaList& phot
     else if (Contains(e.key, "MediaDomain-Media/PhotoStreamsData/"))
       target = &photoStream;
     if (!target) return true;
-    Detected d = Detect(catalog, e, ctx);
+    Detected d = Detect(catalog, folder, e, ctx);
     if (d.missing) return false;  // no file: next entry, without a report
     if (d.generated.empty()) return true;
     MediaItem item;
     item.size = Low32(d.size);
     item.name = LastPiece(e.key);
-    item.path = std::move(d.path);
+    item.path = d.Path();
     target->push_back(std::move(item));
     return true;
   });
@@ -157,19 +162,20 @@ Result ReadAppMedia(BackupCatalog& catalog, AppMediaList& items) {
   catalog.whatsAppAttachments.clear();
   catalog.appMediaRead = true;
   DetectionContext ctx;
+  const std::string folder = WideToUtf8(catalog.backupFolder);
   Result r = WalkManifest(catalog, 2, true, [&](const ManifestEntry& e) {
     if (!Contains(e.key, "AppDomain-")) return true;
     if (Contains(e.key, "net.whatsapp.WhatsApp")) {
-      CollectWhatsApp(catalog, e, ctx, catalog.whatsAppAttachments);
+      CollectWhatsApp(catalog, folder, e, ctx, catalog.whatsAppAttachments);
       return true;
     }
-    Detected d = Detect(catalog, e, ctx);
+    Detected d = Detect(catalog, folder, e, ctx);
     if (d.generated.empty()) return true;
     AppMediaItem item;
     item.size = Low32(d.size);
     item.app = AppIdentifier(e.key);
     item.name = WithDetectedExtension(LastPiece(e.key), d.generated);
-    item.path = std::move(d.path);
+    item.path = d.Path();
     items.push_back(std::move(item));
     return true;
   });
@@ -185,8 +191,9 @@ Result ReadWhatsAppAttachments(BackupCatalog& catalog, MediaList& items) {
     // this backup's WhatsApp media now rather than show an earlier scan's (or nothing).
     catalog.whatsAppAttachments.clear();
     DetectionContext ctx;
+    const std::string folder = WideToUtf8(catalog.backupFolder);
     for (const ManifestEntry& e : catalog.manifest)
-      if (IsWhatsAppMedia(e.key)) CollectWhatsApp(catalog, e, ctx, catalog.whatsAppAttachments);
+      if (IsWhatsAppMedia(e.key)) CollectWhatsApp(catalog, folder, e, ctx, catalog.whatsAppAttachments);
     SortByName(catalog.whatsAppAttachments);
     catalog.appMediaRead = true;
   }

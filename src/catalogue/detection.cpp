@@ -189,11 +189,16 @@ Result DetectFileType(const std::wstring& path, DetectionContext& context, std::
 
 Result DetectFileType(const std::wstring& path, DetectionContext& context, std::wstring& name,
                       std::int64_t* size) {
+  return DetectFileTypeNative(platform::PathFromWide(path).native(), context, name, size);
+}
+
+Result DetectFileTypeNative(const std::string& path, DetectionContext& context, std::wstring& name,
+                            std::int64_t* size) {
   name.clear();
   if (size) *size = -1;
   Fd f;
   // Read-only: detection must work on read-only media and never touch the backup.
-  f.fd = ::open(platform::PathFromWide(path).c_str(), O_RDONLY | O_CLOEXEC);
+  f.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (f.fd < 0) return errno;
   if (size) {
     struct stat st {};

@@ -34,6 +34,9 @@ Result DetectFileType(const std::wstring& path, DetectionContext& context, std::
 // opened), so that a walk needs no second look at the file system.
 Result DetectFileType(const std::wstring& path, DetectionContext& context, std::wstring& name,
                       std::int64_t* size);
+// The same over a path as the file system takes it (UTF-8).
+Result DetectFileTypeNative(const std::string& path, DetectionContext& context, std::wstring& name,
+                            std::int64_t* size);
 // The same on the first 128 bytes of a buffer (which must hold at least 128); always 0.
 Result DetectBufferType(const unsigned char* buffer, DetectionContext& context, std::wstring& name);
 

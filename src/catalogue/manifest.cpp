@@ -82,10 +82,19 @@ class Cursor {
 }  // namespace
 
 std::wstring StoredFilePath(const BackupCatalog& catalog, const std::string& fileId) {
-  const std::wstring id = Utf8ToWide(fileId);
-  if (catalog.current.encrypted || !catalog.hasManifestDb || id.size() < 2)
-    return Join(catalog.backupFolder, id);
-  return Join(Join(catalog.backupFolder, id.substr(0, 2)), id);
+  return Utf8ToWide(StoredFileNative(catalog, WideToUtf8(catalog.backupFolder), fileId));
+}
+
+std::string StoredFileNative(const BackupCatalog& catalog, const std::string& folder,
+                             const std::string& fileId) {
+  std::string path = folder;
+  if (!path.empty() && path.back() != '/') path.push_back('/');
+  if (!(catalog.current.encrypted || !catalog.hasManifestDb || fileId.size() < 2)) {
+    path.append(fileId, 0, 2);
+    path.push_back('/');
+  }
+  path += fileId;
+  return path;
 }
 
 Result LoadManifestDb(const std::wstring& path, std::vector<ManifestEntry>& entries) {

@@ -45,6 +45,10 @@ inline constexpr const char* kNotesNewerId = "4f98687d8ab0d6d1a371110e6b7300f6e4
 // for an encrypted (decrypted) or older backup, in a two-character sub-folder for a plain
 // newer one.
 std::wstring StoredFilePath(const BackupCatalog& catalog, const std::string& fileId);
+// The same path as the file system takes it (UTF-8), for walks that open many files.
+// `folder` is the backup folder in that form.
+std::string StoredFileNative(const BackupCatalog& catalog, const std::string& folder,
+                             const std::string& fileId);
 
 // Reads the Files table of Manifest.db (or its decrypted copy). 0, sqlite3_open's code,
 // or 1006 when the statement fails (rows read before the failure are kept).
