@@ -343,27 +343,27 @@ void CControlUI::PaintBorder(QPainter& p) {
 }
 
 bool CControlUI::DrawImage(QPainter& p, const QString& imageString, const QRect& area) {
-  ImageSpec spec;
-  if (!ParseImageString(imageString, &spec)) return false;
+  ImageSpec img;
+  if (!ParseImageString(imageString, &img)) return false;
   QPixmap pm;
-  if (m_manager) pm = m_manager->GetImage(spec.file);
+  if (m_manager) pm = m_manager->GetImage(img.file);
   if (pm.isNull()) return false;
-  QRect src = spec.source.isNull() ? pm.rect() : spec.source.intersected(pm.rect());
+  QRect src = img.source.isNull() ? pm.rect() : img.source.intersected(pm.rect());
   if (src.isEmpty()) return false;
   const QRect base = area.isNull() ? rect() : area;
   QRect dst = base;
-  if (!spec.dest.isNull()) dst = spec.dest.translated(base.topLeft()).intersected(base);
+  if (!img.dest.isNull()) dst = img.dest.translated(base.topLeft()).intersected(base);
   if (dst.isEmpty()) return false;
   const qreal oldOpacity = p.opacity();
-  if (spec.fade < 255) p.setOpacity(oldOpacity * spec.fade / 255.0);
+  if (img.fade < 255) p.setOpacity(oldOpacity * img.fade / 255.0);
   const QPixmap piece = pm.copy(src);
-  if (!spec.corner.isNull()) {
-    QMargins c = spec.corner;
+  if (!img.corner.isNull()) {
+    QMargins c = img.corner;
     // Corners larger than the target would turn inside out; shrink them.
     if (c.left() + c.right() > dst.width()) c.setLeft(0), c.setRight(0);
     if (c.top() + c.bottom() > dst.height()) c.setTop(0), c.setBottom(0);
     qDrawBorderPixmap(&p, dst, c, piece, piece.rect(), c);
-  } else if (spec.xtiled || spec.ytiled) {
+  } else if (img.xtiled || img.ytiled) {
     p.drawTiledPixmap(dst, piece);
   } else {
     p.drawPixmap(dst, piece);

@@ -244,10 +244,10 @@ bool CMenuWnd::AddChildElement(const QString& parentName, const QString& name, c
   QAction* act = sub->addAction(text);
   act->setObjectName(name);
   if (!checkImage.isEmpty() && m_owner) {
-    ImageSpec spec;
-    if (ParseImageString(checkImage, &spec)) {
-      const QPixmap pm = m_owner->GetImage(spec.file);
-      if (!pm.isNull()) act->setIcon(QIcon(spec.source.isNull() ? pm : pm.copy(spec.source)));
+    ImageSpec img;
+    if (ParseImageString(checkImage, &img)) {
+      const QPixmap pm = m_owner->GetImage(img.file);
+      if (!pm.isNull()) act->setIcon(QIcon(img.source.isNull() ? pm : pm.copy(img.source)));
     }
     act->setProperty("checkImage", checkImage);
   }

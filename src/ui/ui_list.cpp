@@ -15,11 +15,11 @@ namespace bv::ui {
 namespace {
 // Cuts the picture an image string names out of the window's sprite sheet.
 QPixmap CutImage(const CSkinWindow* wnd, const QString& imageString) {
-  ImageSpec spec;
-  if (!wnd || !ParseImageString(imageString, &spec)) return QPixmap();
-  const QPixmap pm = wnd->GetImage(spec.file);
+  ImageSpec img;
+  if (!wnd || !ParseImageString(imageString, &img)) return QPixmap();
+  const QPixmap pm = wnd->GetImage(img.file);
   if (pm.isNull()) return pm;
-  const QRect src = spec.source.isNull() ? pm.rect() : spec.source.intersected(pm.rect());
+  const QRect src = img.source.isNull() ? pm.rect() : img.source.intersected(pm.rect());
   if (src.isEmpty()) return QPixmap();
   return pm.copy(src);
 }
