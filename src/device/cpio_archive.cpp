@@ -8,6 +8,8 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/platform.h"
+
 namespace bv {
 
 namespace fs = std::filesystem;
@@ -50,16 +52,6 @@ std::size_t ReadAt(int fd, std::uint64_t offset, void* buffer, std::size_t size)
   return done;
 }
 
-bool WriteAll(int fd, const unsigned char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -161,7 +153,7 @@ Result CopyArchiveRange(const fs::path& archive, std::uint64_t offset, std::uint
     const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(kCopyPiece, size - done));
     const std::size_t got = ReadAt(in.fd, offset + done, piece.data(), want);
     if (got == 0) break;
-    if (!WriteAll(out.fd, piece.data(), got)) return errno != 0 ? errno : EIO;
+    if (!platform::WriteAll(out.fd, piece.data(), got)) return errno != 0 ? errno : EIO;
     done += got;
   }
   return kSuccess;

@@ -41,16 +41,6 @@ struct Fd {
   }
 };
 
-bool WriteAll(int fd, const unsigned char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
 
 std::uint64_t ParseDecimal(const std::string& text) {
   std::uint64_t value = 0;
@@ -261,7 +251,7 @@ std::int32_t CDeviceRecovery::CopyFromDevice(const std::string& devicePath, cons
       if (rc != 0) throw DeviceError(kReadFailedText);
       if (length == 0) break;
       if (length > piece.size()) throw DeviceError(kReadFailedText);
-      if (!WriteAll(out.fd, piece.data(), length)) {
+      if (!platform::WriteAll(out.fd, piece.data(), length)) {
         const int error = errno != 0 ? errno : EIO;
         std::error_code ec;
         fs::remove(partial, ec);
@@ -334,7 +324,7 @@ std::int32_t CDeviceRecovery::ReceiveArchive() {
     const std::int64_t n = session_.service->Receive(piece.data(), piece.size());
     if (n < 1) break;
     const std::size_t got = static_cast<std::size_t>(std::min<std::int64_t>(n, piece.size()));
-    if (!WriteAll(out.fd, piece.data(), got)) break;
+    if (!platform::WriteAll(out.fd, piece.data(), got)) break;
     received += got;
     bool stop = false;
     while (received >= nextMark) {

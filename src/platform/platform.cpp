@@ -182,6 +182,18 @@ std::string ErrorText(int code) {
   return text;
 }
 
+bool WriteAll(int fd, const void* data, std::size_t size) {
+  const char* p = static_cast<const char*>(data);
+  while (size > 0) {
+    const ssize_t n = ::write(fd, p, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    p += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
 int CopyFileReplace(const fs::path& from, const fs::path& to) {
   int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
   if (in < 0) return errno;
@@ -201,17 +213,10 @@ int CopyFileReplace(const fs::path& from, const fs::path& to) {
       break;
     }
     if (n == 0) break;
-    ssize_t done = 0;
-    while (done < n) {
-      ssize_t w = ::write(out, buf.data() + done, static_cast<std::size_t>(n - done));
-      if (w < 0) {
-        if (errno == EINTR) continue;
-        result = errno;
-        break;
-      }
-      done += w;
+    if (!WriteAll(out, buf.data(), static_cast<std::size_t>(n))) {
+      result = errno != 0 ? errno : EIO;
+      break;
     }
-    if (result) break;
   }
   ::close(in);
   if (::close(out) != 0 && result == 0) result = errno;

@@ -49,6 +49,10 @@ std::uint64_t FreeSpace(const fs::path& path);
 // Text of a platform error code, in US English.
 std::string ErrorText(int code);
 
+// Writes all of `data` to a file descriptor, retrying short writes and interruptions.
+// False (errno set) when a write fails.
+bool WriteAll(int fd, const void* data, std::size_t size);
+
 // Copies a file, replacing the destination. Returns 0 or the platform error code.
 int CopyFileReplace(const fs::path& from, const fs::path& to);
 // Size of a file in bytes (64-bit); -1 with `error` set when it cannot be read.
