@@ -351,12 +351,16 @@ void COptionUI::Selected(bool selected, bool notify) {
   m_selected = selected;
   if (m_selected && !m_group.isEmpty() && m_manager && m_manager->GetRoot()) {
     // Only one option of a group is selected within a window.
-    const auto all = m_manager->GetRoot()->findChildren<COptionUI*>();
-    for (COptionUI* o : all)
-      if (o != this && o->m_group == m_group && o->m_selected) {
+    // COptionUI has no meta-object of its own, so findChildren<COptionUI*> would hand
+    // back every control of its nearest Q_OBJECT base: test the real type instead.
+    const auto all = m_manager->GetRoot()->findChildren<QWidget*>();
+    for (QWidget* w : all) {
+      auto* o = dynamic_cast<COptionUI*>(w);
+      if (o && o != this && o->m_group == m_group && o->m_selected) {
         o->m_selected = false;
         o->update();
       }
+    }
   }
   update();
   if (notify) SendNotify(QStringLiteral("selectchanged"));

@@ -229,8 +229,8 @@ TEST(Skins, MainWindowAndPages) {
   EXPECT_EQ(w.FindControl(QStringLiteral("BtnAssist"))->GetVirtualWnd(), QString());
   // The footer shows the version.
   bool version = false;
-  for (CControlUI* c : w.FindControl(QStringLiteral("FooterBar"))->findChildren<CControlUI*>())
-    version |= c->GetText() == QStringLiteral("Version 13.8.0");
+  for (QWidget* child : w.FindControl(QStringLiteral("FooterBar"))->findChildren<QWidget*>())
+    if (auto* c = dynamic_cast<CControlUI*>(child)) version |= c->GetText() == QStringLiteral("Version 13.8.0");
   EXPECT_TRUE(version);
 }
 
