@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "common/text.h"
+
 namespace bv::cli {
 
 // Exit codes of backvault-cli.
@@ -36,8 +38,7 @@ std::vector<std::unique_ptr<Command>> AllCommands();
 // Runs argv[1..] against the registry: help, dispatch, exit code.
 int RunCli(const std::vector<std::string>& args, Streams io);
 
-// Escapes a UTF-8 text for a JSON string literal (without the quotes).
-std::string JsonEscape(const std::string& text);
+using ::bv::JsonEscape;  // common/text.h
 
 }  // namespace bv::cli
 

@@ -34,6 +34,10 @@ std::wstring FormatDuration(std::int64_t seconds);
 // "%.2f TB/GB/MB/KB" or "%d Bytes".
 std::wstring FormatSize(std::int64_t bytes);
 
+// Escapes UTF-8 text for a JSON string literal (without the quotes): quote, backslash
+// and control characters; other bytes pass through.
+std::string JsonEscape(std::string_view text);
+
 // Lowercase hexadecimal of a byte range.
 std::string HexLower(const unsigned char* data, std::size_t size);
 

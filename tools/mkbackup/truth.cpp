@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "common/text.h"
 #include "internal.h"
 
 namespace bv::mkbackup {
@@ -11,25 +12,7 @@ namespace {
 
 void AppendString(std::string& out, std::string_view text) {
   out += '"';
-  for (unsigned char c : text) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      case '\b': out += "\\b"; break;
-      case '\f': out += "\\f"; break;
-      default:
-        if (c < 0x20 || c == 0x7F) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out += static_cast<char>(c);  // UTF-8 passes through unchanged
-        }
-    }
-  }
+  out += JsonEscape(text);  // UTF-8 passes through unchanged
   out += '"';
 }
 
