@@ -63,58 +63,56 @@ Result Messages(const ScanStores &s, const CStatisticsObj &sel,
   return kSuccess;
 }
 
-Result Contacts(const ScanStores &s, const CStatisticsObj &sel,
-                bool deletedOnly, const std::atomic<bool> *cancel,
-                std::string &out) {
-  for (const ContactRecord &c : s.contacts) {
+// One "<div>" card per ticked record of a list, its lines written by `card`.
+template <typename List, typename Card>
+Result Cards(const List &records, const CStatisticsObj &sel, bool deletedOnly,
+             const std::atomic<bool> *cancel, std::string &out, Card card) {
+  for (const auto &r : records) {
     if (Cancelled(cancel))
       return kStopped;
-    if (!Take(sel, c, deletedOnly))
+    if (!Take(sel, r, deletedOnly))
       continue;
     out += "<div>\r\n";
-    Line(out, "Name", c.name);
-    // Several numbers, one per line.
-    Line(out, "Phone Number", c.phone, true);
-    Line(out, "Company", c.organization);
-    Line(out, "Email", c.email);
-    Line(out, "URL", c.url);
+    card(r);
     out += "</div>\r\n";
   }
   return kSuccess;
+}
+
+Result Contacts(const ScanStores &s, const CStatisticsObj &sel,
+                bool deletedOnly, const std::atomic<bool> *cancel,
+                std::string &out) {
+  return Cards(s.contacts, sel, deletedOnly, cancel, out,
+               [&out](const ContactRecord &c) {
+                 Line(out, "Name", c.name);
+                 // Several numbers, one per line.
+                 Line(out, "Phone Number", c.phone, true);
+                 Line(out, "Company", c.organization);
+                 Line(out, "Email", c.email);
+                 Line(out, "URL", c.url);
+               });
 }
 
 Result Calls(const ScanStores &s, const CStatisticsObj &sel, bool deletedOnly,
              const std::atomic<bool> *cancel, std::string &out) {
-  for (const CallRecord &c : s.calls) {
-    if (Cancelled(cancel))
-      return kStopped;
-    if (!Take(sel, c, deletedOnly))
-      continue;
-    out += "<div>\r\n";
-    Line(out, "Name", c.name);
-    Line(out, "Phone Number", c.address);
-    Line(out, "Date", c.date);
-    Line(out, "Type", CallTypeText(c));
-    Line(out, "Duration", CallDurationText(c));
-    out += "</div>\r\n";
-  }
-  return kSuccess;
+  return Cards(s.calls, sel, deletedOnly, cancel, out,
+               [&out](const CallRecord &c) {
+                 Line(out, "Name", c.name);
+                 Line(out, "Phone Number", c.address);
+                 Line(out, "Date", c.date);
+                 Line(out, "Type", CallTypeText(c));
+                 Line(out, "Duration", CallDurationText(c));
+               });
 }
 
 Result Notes(const ScanStores &s, const CStatisticsObj &sel, bool deletedOnly,
              const std::atomic<bool> *cancel, std::string &out) {
-  for (const NoteRecord &n : s.notes) {
-    if (Cancelled(cancel))
-      return kStopped;
-    if (!Take(sel, n, deletedOnly))
-      continue;
-    out += "<div>\r\n";
-    Line(out, "Title", n.title);
-    Line(out, "Date", n.date);
-    Line(out, "Notes", n.body, true);
-    out += "</div>\r\n";
-  }
-  return kSuccess;
+  return Cards(s.notes, sel, deletedOnly, cancel, out,
+               [&out](const NoteRecord &n) {
+                 Line(out, "Title", n.title);
+                 Line(out, "Date", n.date);
+                 Line(out, "Notes", n.body, true);
+               });
 }
 
 Result Chats(const ScanStores &s, const CStatisticsObj &sel, bool deletedOnly,
