@@ -1,32 +1,38 @@
 #include "platform/utf8.h"
 
+#include <cstdint>
+
 namespace bv::platform {
 
 namespace {
 constexpr char32_t kReplacement = 0xFFFD;
 
-void AppendWide(std::wstring& out, char32_t cp) {
-  if constexpr (sizeof(wchar_t) == 2) {
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out.push_back(static_cast<wchar_t>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<wchar_t>(0xDC00 + (cp & 0x3FF)));
-      return;
-    }
-  }
-  out.push_back(static_cast<wchar_t>(cp));
-}
 }  // namespace
 
 std::wstring DecodeUtf8(std::string_view s) {
-  std::wstring out;
-  out.reserve(s.size());
-  std::size_t i = 0;
+  // Every byte yields at most one wide character (a four-byte sequence at most two
+  // UTF-16 units), so the result never outgrows the input: size it once and write
+  // through a pointer instead of growing it character by character.
   const std::size_t n = s.size();
+  std::wstring out(n, L'\0');
+  wchar_t* dst = out.data();
+  std::size_t j = 0;
+  std::size_t i = 0;
+  auto put = [&](char32_t cp) {
+    if constexpr (sizeof(wchar_t) == 2) {
+      if (cp >= 0x10000) {
+        cp -= 0x10000;
+        dst[j++] = static_cast<wchar_t>(0xD800 + (cp >> 10));
+        dst[j++] = static_cast<wchar_t>(0xDC00 + (cp & 0x3FF));
+        return;
+      }
+    }
+    dst[j++] = static_cast<wchar_t>(cp);
+  };
   while (i < n) {
     const unsigned char c = static_cast<unsigned char>(s[i]);
     if (c < 0x80) {
-      out.push_back(static_cast<wchar_t>(c));
+      dst[j++] = static_cast<wchar_t>(c);
       ++i;
       continue;
     }
@@ -39,7 +45,7 @@ std::wstring DecodeUtf8(std::string_view s) {
     } else if ((c & 0xF8) == 0xF0) {
       extra = 3, cp = c & 0x07, min = 0x10000;
     } else {
-      AppendWide(out, kReplacement);
+      put(kReplacement);
       ++i;
       continue;
     }
@@ -51,20 +57,26 @@ std::wstring DecodeUtf8(std::string_view s) {
     }
     if (got < extra || cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
       // One replacement per broken sequence; resume at the first byte not consumed.
-      AppendWide(out, kReplacement);
+      put(kReplacement);
       i += 1 + got;
       continue;
     }
-    AppendWide(out, cp);
+    put(cp);
     i += 1 + extra;
   }
+  out.resize(j);
   return out;
 }
 
 std::string EncodeUtf8(std::wstring_view w) {
-  std::string out;
-  out.reserve(w.size());
-  for (std::size_t i = 0; i < w.size(); ++i) {
+  // Texts are mostly ASCII: copy the ASCII prefix in one sized pass.
+  std::size_t ascii = 0;
+  while (ascii < w.size() && static_cast<std::uint32_t>(w[ascii]) < 0x80) ++ascii;
+  std::string out(ascii, '\0');
+  for (std::size_t i = 0; i < ascii; ++i) out[i] = static_cast<char>(w[i]);
+  if (ascii == w.size()) return out;
+  out.reserve(w.size() + (w.size() - ascii) * 2);
+  for (std::size_t i = ascii; i < w.size(); ++i) {
     char32_t cp = static_cast<char32_t>(w[i]);
     if constexpr (sizeof(wchar_t) == 2) {
       if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < w.size()) {
