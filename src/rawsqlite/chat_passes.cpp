@@ -115,34 +115,19 @@ std::int32_t read_table(RawDbFile& reader, const std::string& table, const RowDe
   return result;
 }
 
-std::int32_t decode_chat_message(RawDbFile& reader, const CellInput& cell,
-                                 std::list<ChatMessageRecord>& out, ChatLayout layout) {
-  ChatMessageRecord record;
-  record.status = cell.status;
-  Bytes bytes = Tail(cell.page, cell.offset);
-  std::vector<std::uint8_t> joined;
-  if (!cell.carved) {
-    if (std::int32_t rc = reader.read_live_payload(cell.page, cell.offset, cell.next, joined, bytes);
-        rc != 0)
-      return rc;
-  }
-  RecordCursor cursor;
-  if (!cursor.Open(reader, bytes, cell.carved,
-                   cell.carved ? reader.expected_columns(reader.current_table) : 0))
-    return kInvalidParameter;
-  if (!cell.carved) record.row_id = static_cast<std::int32_t>(cursor.row_id & 0xFFFFFFFFu);
+namespace {
 
+// Walks the columns of one chat row into `record`; 87 when a text leaves the bytes or
+// the peer column names another number.
+std::int32_t WalkChatColumns(RawDbFile& reader, RecordCursor& cursor, ChatMessageRecord& record,
+                             ChatLayout layout) {
   const int time_col = layout == ChatLayout::WeChat ? 3 : 2;
   const int text_col = layout == ChatLayout::WeChat ? 4 : 6;
   const int dir_col = layout == ChatLayout::WeChat ? 8 : 4;
   const int peer_col = layout == ChatLayout::QQ ? 1 : -1;
-  std::int32_t result = kSuccess;
   Column col;
   while (cursor.Next(col)) {
-    if (col.IsText() && !col.Fits()) {
-      result = kInvalidParameter;
-      break;
-    }
+    if (col.IsText() && !col.Fits()) return kInvalidParameter;
     if (col.index == time_col) {
       // The constants 0 and 1 are integers too: a time of 0 is stored as type 8.
       if (col.type == 8 || col.type == 9)
@@ -159,10 +144,46 @@ std::int32_t decode_chat_message(RawDbFile& reader, const CellInput& cell,
     } else if (col.index == peer_col) {
       if (col.IsText()) {
         const std::wstring peer = Utf8ToWide(col.Text());
-        if (!reader.peer_filter.empty() && peer != reader.peer_filter) {
-          result = kInvalidParameter;
-          break;
-        }
+        if (!reader.peer_filter.empty() && peer != reader.peer_filter) return kInvalidParameter;
+      }
+    }
+  }
+  return kSuccess;
+}
+
+}  // namespace
+
+std::int32_t decode_chat_message(RawDbFile& reader, const CellInput& cell,
+                                 std::list<ChatMessageRecord>& out, ChatLayout layout) {
+  ChatMessageRecord record;
+  record.status = cell.status;
+  Bytes bytes = Tail(cell.page, cell.offset);
+  std::vector<std::uint8_t> joined;
+  if (!cell.carved) {
+    if (std::int32_t rc = reader.read_live_payload(cell.page, cell.offset, cell.next, joined, bytes);
+        rc != 0)
+      return rc;
+  }
+  const std::uint32_t columns = cell.carved ? reader.expected_columns(reader.current_table) : 0;
+  RecordCursor cursor;
+  if (!cursor.Open(reader, bytes, cell.carved, columns)) return kInvalidParameter;
+  if (!cell.carved) record.row_id = static_cast<std::int32_t>(cursor.row_id & 0xFFFFFFFFu);
+  std::int32_t result = WalkChatColumns(reader, cursor, record, layout);
+
+  // WeChat writes its chat tables with TableVer (never NULL) in column 0 and the row-id
+  // alias MesLocalID (always NULL, type 0) in column 1. A carved header that starts
+  // with a non-zero byte is then whole, and one that starts with a zero byte has lost
+  // TableVer: the opposite of what the row-id-first reading assumes, which finds no
+  // text in such a row. When that reading yields nothing, read the row the other way.
+  if (cell.carved && layout == ChatLayout::WeChat && record.text.empty()) {
+    ChatMessageRecord other;
+    other.status = cell.status;
+    RecordCursor second;
+    if (second.OpenCarved(reader, bytes, columns, bytes[0] == 0 ? 1 : 0)) {
+      const std::int32_t rc = WalkChatColumns(reader, second, other, layout);
+      if (!other.text.empty()) {
+        record = std::move(other);
+        result = rc;
       }
     }
   }

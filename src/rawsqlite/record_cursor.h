@@ -65,9 +65,16 @@ class RecordCursor {
       column_ = 0;
       return true;
     }
-    if (columns == 0) return false;
-    const std::uint32_t count = bytes[0] == 0 ? columns : columns - 1;
-    column_ = bytes[0] == 0 ? 0 : 1;
+    return OpenCarved(reader, bytes, columns, bytes[0] == 0 ? 0 : 1);
+  }
+
+  // Carved, with the first column given instead of taken from the first byte: 0 reads
+  // C serial types for columns 0..C-1, 1 reads C-1 types for columns 1..C-1.
+  bool OpenCarved(const RawDbFile& reader, Bytes bytes, std::uint32_t columns, int first_column) {
+    bytes_ = bytes;
+    if (bytes.empty() || columns == 0) return false;
+    const std::uint32_t count = first_column == 0 ? columns : columns - 1;
+    column_ = first_column == 0 ? 0 : 1;
     const std::uint32_t h = reader.varints_length(bytes, count);
     if (h == 0 && count != 0) return false;
     pos_ = 0;

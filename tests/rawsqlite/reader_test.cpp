@@ -7,6 +7,8 @@
 #include <cstring>
 #include <vector>
 
+#include "common/text.h"
+#include "platform/platform.h"
 #include "rawsqlite/chat_passes.h"
 #include "rawsqlite/raw_db_file.h"
 #include "rawsqlite/store_builder.h"
@@ -363,6 +365,36 @@ TEST(Carving, CarvedRowWithLostFirstTypeKeepsColumnIndices) {
   decode_chat_message(r, CellInput{Bytes(p), 100, 512, true, 1}, records, ChatLayout::WeChat);
   ASSERT_EQ(records.size(), 1u);
   EXPECT_EQ(records.front().text, L"shifted");
+}
+
+// WeChat's own column order: TableVer (constant 1, type 9) in column 0, the row-id alias
+// MesLocalID (NULL, type 0) in column 1. Carved with its whole header, or with
+// TableVer's type overwritten, the row still gives its time, text and direction.
+TEST(Carving, CarvedRowInWeChatColumnOrder) {
+  RawDbFile r;
+  r.page_size = 512;
+  r.current_table = "Chat_x";
+  const std::string text = "phone order";
+  const std::uint32_t time = 1500000000;
+  std::vector<std::uint8_t> body{9, 0, 1, 4, static_cast<std::uint8_t>(text.size() * 2 + 13),
+                                 1, 1, 1, 8};
+  body.push_back(7);  // MesSvrID
+  for (int i = 0; i < 4; ++i) body.push_back(static_cast<std::uint8_t>(time >> (24 - 8 * i)));
+  body.insert(body.end(), text.begin(), text.end());
+  body.insert(body.end(), {2, 0, 1});
+  for (int lost : {0, 1}) {
+    Page p(512, 0);
+    PutBytes(p, 100, std::vector<std::uint8_t>(body.begin() + lost, body.end()));
+    std::list<ChatMessageRecord> records;
+    decode_chat_message(r, CellInput{Bytes(p), 100, 512, true, 1}, records, ChatLayout::WeChat);
+    ASSERT_EQ(records.size(), 1u) << lost;
+    EXPECT_EQ(records.front().text, L"phone order") << lost;
+    EXPECT_EQ(records.front().is_sender, 1) << lost;
+    EXPECT_EQ(records.front().status, 1) << lost;
+    std::string expected;
+    ASSERT_TRUE(platform::FormatLocalTime(time, expected));
+    EXPECT_EQ(records.front().time, Utf8ToWide(expected)) << lost;
+  }
 }
 
 TEST(Carving, DirectionStoredAsIntegerLeavesReceived) {
