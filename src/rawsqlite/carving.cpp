@@ -68,6 +68,100 @@ void RawDbFile::carve_freeblocks(Bytes page, std::list<std::uint16_t>& out) {
   }
 }
 
+namespace {
+
+// 1 integer, 2 real, 4 text, 8 blob, 16 NULL; 0 for the reserved types.
+std::uint8_t KindOf(std::uint64_t type) {
+  if (type == 0) return 16;
+  if (type == 10 || type == 11) return 0;
+  if (type <= 6 || type == 8 || type == 9) return 1;
+  if (type == 7) return 2;
+  return type % 2 == 1 ? 4 : 8;
+}
+
+}  // namespace
+
+void ColumnSignature::learn(Bytes page, const std::list<std::uint16_t>& cells) {
+  const std::int64_t s = static_cast<std::int64_t>(page.size());
+  for (std::uint16_t cell : cells) {
+    std::int64_t pos = cell;
+    int lp = 0, lr = 0, lh = 0;
+    VarintAt(page, pos, s - pos, lp);
+    if (lp <= 0) continue;
+    pos += lp;
+    VarintAt(page, pos, s - pos, lr);
+    if (lr <= 0) continue;
+    pos += lr;
+    const std::uint64_t header = VarintAt(page, pos, s - pos, lh);
+    if (lh <= 0 || header < static_cast<std::uint64_t>(lh) || header > 0xFFFF) continue;
+    const std::int64_t end = std::min<std::int64_t>(pos + static_cast<std::int64_t>(header), s);
+    pos += lh;
+    for (std::size_t column = 0; pos < end && column < 4096; ++column) {
+      int g = 0;
+      const std::uint64_t type = VarintAt(page, pos, end - pos, g);
+      if (g <= 0) break;
+      pos += g;
+      if (kinds_.size() <= column) kinds_.resize(column + 1, 0);
+      kinds_[column] |= KindOf(type);
+    }
+  }
+}
+
+bool ColumnSignature::fits(std::size_t column, std::uint64_t type) const {
+  const std::uint8_t kind = KindOf(type);
+  return kind != 0 && column < kinds_.size() && (kinds_[column] & kind) != 0;
+}
+
+void RawDbFile::carve_freeblock_interiors(Bytes page, const ColumnSignature& signature,
+                                          const std::list<std::uint16_t>& known,
+                                          std::list<std::uint16_t>& out) {
+  const std::int64_t s = static_cast<std::int64_t>(page.size());
+  const std::uint32_t c = expected_columns(current_table);
+  if (c < 2 || signature.empty()) return;
+  const std::set<std::uint16_t> seen(known.begin(), known.end());
+  // The record at `x` read with its first column `first`: its end, or -1 when a type
+  // does not fit its column, the header is cut, no column holds text, or the record
+  // leaves the block.
+  auto record_end = [&](std::int64_t x, std::uint32_t first, std::int64_t end) -> std::int64_t {
+    std::int64_t pos = x;
+    std::uint64_t contents = 0;
+    bool text = false;
+    for (std::uint32_t column = first; column < c; ++column) {
+      int g = 0;
+      const std::uint64_t type = VarintAt(page, pos, end - pos, g);
+      if (g <= 0 || !signature.fits(column, type)) return -1;
+      pos += g;
+      contents += SerialContentSize(type);
+      text |= type >= 15 && type % 2 == 1;
+      if (contents > static_cast<std::uint64_t>(end - pos)) return -1;
+    }
+    return text ? pos + static_cast<std::int64_t>(contents) : -1;
+  };
+  std::int64_t f = Be16(page, 1);
+  std::int64_t previous = 0;
+  while (f != 0) {
+    if (f <= previous || f + 4 > s) break;
+    const std::int64_t size = Be16(page, static_cast<std::size_t>(f) + 2);
+    if (size == 0) break;
+    const std::int64_t end = std::min(f + size, s);
+    std::int64_t x = f + 4;
+    while (x < end) {
+      std::int64_t stop = record_end(x, 0, end);
+      if (stop < 0) stop = record_end(x, 1, end);
+      if (stop < 0) {
+        ++x;
+        continue;
+      }
+      if (seen.count(static_cast<std::uint16_t>(x)) == 0) Append(out, x, s);
+      // The next cell's head (payload length, row id, header size) is at least three
+      // bytes, overwritten or not.
+      x = std::max(stop, x + 1);
+    }
+    previous = f;
+    f = Be16(page, static_cast<std::size_t>(f));
+  }
+}
+
 void RawDbFile::carve_tail(Bytes page, std::list<std::uint16_t>& out) {
   const std::int64_t s = static_cast<std::int64_t>(page.size());
   if (expected_columns(current_table) == 0) return;

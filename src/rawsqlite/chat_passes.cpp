@@ -56,6 +56,30 @@ std::int32_t DecodeCandidates(RawDbFile& reader, const CandidateMap& candidates,
   return kSuccess;
 }
 
+// Rows packed inside freeblocks beyond the candidates already decoded.
+void DecodeFreeblockInteriors(RawDbFile& reader, const CandidateMap& candidates,
+                              const RowDecoder& decoder, std::vector<std::uint8_t>& buffer) {
+  // The kinds of value of every column, from the live cells of all these leaves first.
+  ColumnSignature signature;
+  for (const auto& [leaf, offsets] : candidates) {
+    if (reader.read_page(leaf, buffer.data()) != 0) return;
+    Bytes page(buffer);
+    if (StartsWithMagic(page) || page[0] != 0x0D) continue;
+    signature.learn(page, reader.cell_offsets(page));
+  }
+  for (const auto& [leaf, offsets] : candidates) {
+    if (reader.read_page(leaf, buffer.data()) != 0) return;
+    Bytes page(buffer);
+    if (StartsWithMagic(page) || page[0] != 0x0D || Be16(page, 1) == 0) continue;
+    std::list<std::uint16_t> extra;
+    reader.carve_freeblock_interiors(page, signature, offsets, extra);
+    for (std::uint16_t offset : extra) {
+      CellInput cell{page, offset, reader.PageSize(), true, 1, leaf};
+      decoder(reader, cell);
+    }
+  }
+}
+
 std::wstring LocalTimeText(std::uint64_t seconds) {
   std::string text;
   if (!platform::FormatLocalTime(static_cast<std::int64_t>(seconds), text)) return {};
@@ -85,6 +109,7 @@ std::int32_t read_freed_pages(RawDbFile& reader, const std::string& table,
     CandidateMap candidates;
     reader.collect_candidates(index, page, candidates);
     DecodeCandidates(reader, candidates, decoder, leaf_buffer);
+    DecodeFreeblockInteriors(reader, candidates, decoder, leaf_buffer);
   }
   return kSuccess;
 }
@@ -108,6 +133,7 @@ std::int32_t read_table(RawDbFile& reader, const std::string& table, const RowDe
     if (std::int32_t rc = reader.collect_candidates(root, page, candidates); rc != 0) result = rc;
     if (std::int32_t rc = DecodeCandidates(reader, candidates, decoder, leaf_buffer); rc != 0)
       result = rc;
+    DecodeFreeblockInteriors(reader, candidates, decoder, leaf_buffer);
   }
   if (use_freed_pages) {
     if (std::int32_t rc = read_freed_pages(reader, table, decoder); rc != 0) result = rc;

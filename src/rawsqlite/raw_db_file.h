@@ -85,6 +85,20 @@ using CellMap = std::map<std::int32_t, std::list<std::uint16_t>>;
 // Carving candidates of every leaf page under one root.
 using CandidateMap = std::map<std::int32_t, std::list<std::uint16_t>>;
 
+// Per column, the kinds of value (integer, real, text, blob, NULL) seen in live rows
+// of a table. Learned from the cells of the table's own pages.
+class ColumnSignature {
+ public:
+  // Adds the record header of every live cell of a leaf page.
+  void learn(Bytes page, const std::list<std::uint16_t>& cells);
+  bool empty() const { return kinds_.empty(); }
+  // True when serial type `type` is of a kind seen in column `column`.
+  bool fits(std::size_t column, std::uint64_t type) const;
+
+ private:
+  std::vector<std::uint8_t> kinds_;
+};
+
 class RawDbFile {
  public:
   RawDbFile();
@@ -173,6 +187,16 @@ class RawDbFile {
   void carve_tail(Bytes page, std::list<std::uint16_t>& out);
   void carve_gap(Bytes page, std::list<std::uint16_t>& out);
   void carve_stale_pointers(Bytes page, std::list<std::uint16_t>& out);
+  // Records inside freeblocks beyond the one strategy A takes from each block's start:
+  // SQLite merges neighbouring freed cells into one block, so a run of deleted rows
+  // becomes a single block holding all of them, each behind a few overwritten head
+  // bytes. A position is taken when its serial types, read with all C columns or with
+  // column 0 lost, match the kinds of value the table's live rows hold in those
+  // columns (`signature`) and the record fits in the block; the scan then goes on
+  // behind that record. Positions already in `known` are left out.
+  void carve_freeblock_interiors(Bytes page, const ColumnSignature& signature,
+                                 const std::list<std::uint16_t>& known,
+                                 std::list<std::uint16_t>& out);
 
  private:
   std::int32_t walk(std::int32_t index, Bytes page, CellMap* cells, CandidateMap* candidates,
