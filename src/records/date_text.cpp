@@ -19,10 +19,10 @@ std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
   return (a % b != 0 && ((a < 0) != (b < 0))) ? q - 1 : q;
 }
 
-// Whole seconds of a column; false when there is no value or it leaves the range.
-bool ColumnSeconds(const char* column, std::int64_t& unixSeconds) {
+}  // namespace
+
+bool ColumnWholeSeconds(const char* column, std::int64_t& seconds) {
   if (column == nullptr) return false;
-  std::int64_t seconds = 0;
   if (std::strpbrk(column, "eE") != nullptr) {
     // SQLite writes REAL values of 1e15 and more with an exponent; read the whole value
     // instead of its leading digits.
@@ -32,9 +32,22 @@ bool ColumnSeconds(const char* column, std::int64_t& unixSeconds) {
   } else {
     seconds = ParseInt64(column);  // fraction dropped
   }
+  return true;
+}
+
+namespace {
+
+// Seconds since 1970 of a count since 2001; false when that leaves the range.
+bool UnixFromApple(std::int64_t seconds, std::int64_t& unixSeconds) {
   if (seconds > std::numeric_limits<std::int64_t>::max() - kAppleEpochOffset) return false;
   unixSeconds = seconds + kAppleEpochOffset;
   return true;
+}
+
+// Whole seconds of a column; false when there is no value or it leaves the range.
+bool ColumnSeconds(const char* column, std::int64_t& unixSeconds) {
+  std::int64_t seconds = 0;
+  return ColumnWholeSeconds(column, seconds) && UnixFromApple(seconds, unixSeconds);
 }
 
 // Local minus UTC at `unixSeconds`, from the platform's local text.
@@ -103,6 +116,12 @@ std::wstring LocalDateFormatter::FromUnixSeconds(std::int64_t unixSeconds) {
 std::wstring LocalDateFormatter::FromAppleSeconds(const char* column) {
   std::int64_t unixSeconds = 0;
   if (!ColumnSeconds(column, unixSeconds)) return {};
+  return FromUnixSeconds(unixSeconds);
+}
+
+std::wstring LocalDateFormatter::FromAppleWholeSeconds(std::int64_t seconds) {
+  std::int64_t unixSeconds = 0;
+  if (!UnixFromApple(seconds, unixSeconds)) return {};
   return FromUnixSeconds(unixSeconds);
 }
 

@@ -18,12 +18,19 @@ class LocalDateFormatter {
  public:
   // Empty for a null column and for a value the platform cannot convert.
   std::wstring FromAppleSeconds(const char* column);
+  // The same for the whole seconds that ColumnWholeSeconds gave.
+  std::wstring FromAppleWholeSeconds(std::int64_t seconds);
   std::wstring FromUnixSeconds(std::int64_t unixSeconds);
 
  private:
   static constexpr std::int64_t kVaries = INT64_MIN;
   std::unordered_map<std::int64_t, std::int64_t> dayOffset_;
 };
+
+// The whole seconds of such a column text: its leading integer, or the truncated
+// value of a text in exponent form; false for a null column or an exponent value out
+// of range.
+bool ColumnWholeSeconds(const char* column, std::int64_t& seconds);
 
 // The same for one value.
 std::wstring LocalDateFromAppleSeconds(const char* column);

@@ -5,6 +5,7 @@
 // the fixed form "YYYY-MM-DD HH:MM:SS" the key is the 14 digits as one number, which
 // compares exactly as the texts do; any other text falls back to the text comparison.
 #include <cstdint>
+#include <list>
 #include <string>
 #include <vector>
 
@@ -54,5 +55,83 @@ void OrderByText(std::vector<T>& items, Field field, bool descending = false) {
   for (std::uint32_t i : order) ordered.push_back(std::move(items[i]));
   items.swap(ordered);
 }
+
+// Sort keys of records that live in list nodes, taken while each record is built (its
+// memory is then still in cache), and the same stable order as OrderOf for them. The
+// nodes are then moved into their final lists in that order without copying a record.
+template <typename T>
+class NodeOrder {
+ public:
+  using Node = typename std::list<T>::iterator;
+
+  // `target` is the list the node goes to.
+  void Add(Node node, const std::wstring& text, std::list<T>* target) {
+    Key key;
+    key.index = static_cast<std::uint32_t>(nodes_.size());
+    key.isDate = DateDigits(text, key.digits);
+    allDates_ = allDates_ && key.isDate;
+    keys_.push_back(key);
+    nodes_.push_back({node, target});
+  }
+  std::size_t size() const { return nodes_.size(); }
+
+  // Moves every added node out of `from`, in ascending (or descending) order of the
+  // text `field(record)`, to the end of its target list.
+  template <typename Field>
+  void SpliceSorted(std::list<T>& from, Field field, bool descending = false) {
+    if (allDates_) {
+      SortDates(descending);
+    } else {
+      auto before = [&](const Key& a, const Key& b) {
+        int c;
+        if (a.isDate && b.isDate)
+          c = a.digits < b.digits ? -1 : (a.digits > b.digits ? 1 : 0);
+        else
+          c = CompareNoCase(field(*nodes_[a.index].node), field(*nodes_[b.index].node));
+        return descending ? c > 0 : c < 0;
+      };
+      StableMergeSort(keys_, before);
+    }
+    for (const Key& key : keys_) {
+      const Placed& p = nodes_[key.index];
+      p.target->splice(p.target->end(), from, p.node);
+    }
+    keys_.clear();
+    nodes_.clear();
+    allDates_ = true;
+  }
+
+ private:
+  struct Key {
+    std::uint64_t digits = 0;
+    std::uint32_t index = 0;
+    bool isDate = false;
+  };
+  struct Placed {
+    Node node;
+    std::list<T>* target;
+  };
+
+  // Date digits are below 10^14 (< 2^47): a stable radix sort in three passes of 16
+  // bits gives the merge sort's order without its mispredicted comparisons.
+  void SortDates(bool descending) {
+    std::vector<Key> scratch(keys_.size());
+    for (int shift = 0; shift < 48; shift += 16) {
+      std::vector<std::uint32_t> count(65537, 0);
+      auto digit = [&](const Key& k) {
+        const std::uint32_t d = static_cast<std::uint32_t>((k.digits >> shift) & 0xFFFF);
+        return descending ? 0xFFFF - d : d;
+      };
+      for (const Key& k : keys_) ++count[digit(k) + 1];
+      for (std::size_t i = 1; i < count.size(); ++i) count[i] += count[i - 1];
+      for (const Key& k : keys_) scratch[count[digit(k)]++] = k;
+      keys_.swap(scratch);
+    }
+  }
+
+  std::vector<Key> keys_;
+  std::vector<Placed> nodes_;
+  bool allDates_ = true;
+};
 
 }  // namespace bv

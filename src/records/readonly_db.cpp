@@ -2,6 +2,8 @@
 
 #include <sqlite3.h>
 
+#include "records/row_access.h"
+
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -138,6 +140,28 @@ bool ReadOnlyDatabase::Exec(const char* sql, SqliteRowCallback callback, void* c
     return true;
   }
   return rc != SQLITE_OK;
+}
+
+bool ReadOnlyDatabase::Each(const char* sql, StatementRowCallback callback, void* context) {
+  if (db_ == nullptr) return true;
+  // The loop of sqlite3_exec: every statement of the text in turn, until one fails.
+  const char* rest = sql;
+  while (rest != nullptr && *rest != '\0') {
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(db_, rest, -1, &statement, &rest) != SQLITE_OK) return true;
+    if (statement == nullptr) continue;  // only blanks or a comment
+    int rc;
+    while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
+      StatementRow row(statement);
+      if (callback(context, row) != 0) {
+        sqlite3_finalize(statement);
+        return true;  // exec reports "query aborted"
+      }
+    }
+    const int finished = sqlite3_finalize(statement);
+    if (rc != SQLITE_DONE || finished != SQLITE_OK) return true;
+  }
+  return false;
 }
 
 void ReadOnlyDatabase::Close() {

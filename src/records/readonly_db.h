@@ -16,8 +16,12 @@ struct sqlite3;
 
 namespace bv {
 
+class StatementRow;
+
 // Row callback of sqlite3_exec: (context, column count, column texts, column names).
 using SqliteRowCallback = int (*)(void* context, int columns, char** values, char** names);
+// Row callback over a stepped statement; non-zero stops the statement as with exec.
+using StatementRowCallback = int (*)(void* context, StatementRow& row);
 
 class ReadOnlyDatabase {
  public:
@@ -33,6 +37,9 @@ class ReadOnlyDatabase {
   // Runs `sql` with a row callback. Returns true when SQLite reported an error
   // message (already freed here), false when the statement ran to its end.
   bool Exec(const char* sql, SqliteRowCallback callback, void* context);
+  // The same statements and the same answer, stepped here so that the callback can
+  // read numeric columns without their text.
+  bool Each(const char* sql, StatementRowCallback callback, void* context);
   void Close();
 
  private:

@@ -17,59 +17,109 @@
 
 namespace bv {
 
-namespace {
-const char* Column(int columns, char** values, int index) {
-  return index < columns && values != nullptr ? values[index] : nullptr;
+template <typename Row>
+void WhatsAppReader::AddSession(const Row& row) {
+  WhatsAppSessionRecord s;
+  s.sessionId = row.Int32(0);
+  if (s.sessionId == 0) return;
+  s.partnerName = row.Wide(1);
+  s.contactJid = row.Wide(2);
+  sessions.push_back(std::move(s));
 }
-}  // namespace
+
+template <typename Row>
+void WhatsAppReader::AddMember(const Row& row) {
+  WhatsAppMemberRecord m;
+  m.memberSession = row.Int32(0);
+  if (m.memberSession == 0) return;
+  m.memberName = row.Wide(1);
+  m.memberJid = row.Wide(2);
+  members.push_back(std::move(m));
+}
+
+template <typename Row>
+void WhatsAppReader::AddMessage(const Row& row) {
+  const std::int32_t sessionId = row.Int32(2);
+  if (sessionId == 0) return;
+  const auto node = messages.emplace(messages.end());
+  WhatsAppMessageRecord& m = *node;
+  m.messageId = row.Int32(0);
+  m.isFromMe = row.Int32(1);
+  m.sessionId = sessionId;
+  std::int64_t seconds = 0;
+  if (row.WholeSeconds(3, seconds)) m.date = dates_.FromAppleWholeSeconds(seconds);
+  m.pushName = row.Wide(4);
+  m.text = row.Wide(5);
+  if (join_ != nullptr) NameMessage(node);
+}
+
+template <typename Row>
+void WhatsAppReader::AddMedia(const Row& row) {
+  WhatsAppMediaRecord m;
+  m.mediaMessage = row.Int32(0);
+  if (m.mediaMessage == 0) return;
+  m.mediaTitle = row.Wide(1);
+  media.push_back(std::move(m));
+}
 
 int WhatsAppReader::SessionRow(void* context, int columns, char** values, char** /*names*/) {
-  auto* reader = static_cast<WhatsAppReader*>(context);
-  WhatsAppSessionRecord s;
-  s.sessionId = ParseInt32(Column(columns, values, 0));
-  s.partnerName = Utf8ToWide(Column(columns, values, 1));
-  s.contactJid = Utf8ToWide(Column(columns, values, 2));
-  if (s.sessionId != 0) reader->sessions.push_back(std::move(s));
+  static_cast<WhatsAppReader*>(context)->AddSession(ExecRow(columns, values));
   return 0;
 }
-
 int WhatsAppReader::MemberRow(void* context, int columns, char** values, char** /*names*/) {
-  auto* reader = static_cast<WhatsAppReader*>(context);
-  WhatsAppMemberRecord m;
-  m.memberSession = ParseInt32(Column(columns, values, 0));
-  m.memberName = Utf8ToWide(Column(columns, values, 1));
-  m.memberJid = Utf8ToWide(Column(columns, values, 2));
-  if (m.memberSession != 0) reader->members.push_back(std::move(m));
+  static_cast<WhatsAppReader*>(context)->AddMember(ExecRow(columns, values));
   return 0;
 }
-
 int WhatsAppReader::MessageRow(void* context, int columns, char** values, char** /*names*/) {
-  auto* reader = static_cast<WhatsAppReader*>(context);
-  WhatsAppMessageRecord m;
-  m.messageId = ParseInt32(Column(columns, values, 0));
-  m.isFromMe = ParseInt32(Column(columns, values, 1));
-  m.sessionId = ParseInt32(Column(columns, values, 2));
-  if (m.sessionId == 0) return 0;
-  m.date = reader->dates_.FromAppleSeconds(Column(columns, values, 3));
-  m.pushName = Utf8ToWide(Column(columns, values, 4));
-  m.text = Utf8ToWide(Column(columns, values, 5));
-  reader->messages.push_back(std::move(m));
+  static_cast<WhatsAppReader*>(context)->AddMessage(ExecRow(columns, values));
+  return 0;
+}
+int WhatsAppReader::MediaRow(void* context, int columns, char** values, char** /*names*/) {
+  static_cast<WhatsAppReader*>(context)->AddMedia(ExecRow(columns, values));
+  return 0;
+}
+int WhatsAppReader::SessionRow(void* context, StatementRow& row) {
+  static_cast<WhatsAppReader*>(context)->AddSession(row);
+  return 0;
+}
+int WhatsAppReader::MemberRow(void* context, StatementRow& row) {
+  static_cast<WhatsAppReader*>(context)->AddMember(row);
+  return 0;
+}
+int WhatsAppReader::MessageRow(void* context, StatementRow& row) {
+  static_cast<WhatsAppReader*>(context)->AddMessage(row);
+  return 0;
+}
+int WhatsAppReader::MediaRow(void* context, StatementRow& row) {
+  static_cast<WhatsAppReader*>(context)->AddMedia(row);
   return 0;
 }
 
-int WhatsAppReader::MediaRow(void* context, int columns, char** values, char** /*names*/) {
-  auto* reader = static_cast<WhatsAppReader*>(context);
-  WhatsAppMediaRecord m;
-  m.mediaMessage = ParseInt32(Column(columns, values, 0));
-  m.mediaTitle = Utf8ToWide(Column(columns, values, 1));
-  if (m.mediaMessage != 0) reader->media.push_back(std::move(m));
-  return 0;
-}
+// What the join needs of the sessions and members, made once both are read, so that
+// each message is named while its row is being turned into a record.
+struct WhatsAppReader::JoinState {
+  template <typename Keys>
+  JoinState(const Keys& sessionKeys, const std::vector<std::wstring_view>& jids,
+            WhatsAppChatMap& chats)
+      : sessionById(sessionKeys), listOf(sessionKeys), memberByJid(jids), chats(chats) {}
+  IntSlots<const WhatsAppSessionRecord*> sessionById;
+  // Lists of a std::map stay where they are: each chat is looked up in the tree once.
+  IntSlots<std::list<WhatsAppMessageRecord>*> listOf;
+  // Senders of group messages: the first member (of all chats) whose JID holds the
+  // push name without its first character.
+  FirstContaining memberByJid;
+  WhatsAppChatMap& chats;
+  NodeOrder<WhatsAppMessageRecord> order;  // messages that have their text
+  std::vector<std::list<WhatsAppMessageRecord>::iterator> untitled;  // still without
+};
+
+WhatsAppReader::WhatsAppReader() = default;
+WhatsAppReader::~WhatsAppReader() = default;
 
 Result WhatsAppReader::Read(const std::string& chatStoragePath, WhatsAppChatMap& chats) {
   struct Step {
     const char* sql;
-    SqliteRowCallback row;
+    StatementRowCallback row;
   };
   const Step steps[] = {{kWhatsAppSessionStatement, SessionRow},
                         {kWhatsAppMemberStatement, MemberRow},
@@ -77,13 +127,15 @@ Result WhatsAppReader::Read(const std::string& chatStoragePath, WhatsAppChatMap&
                         {kWhatsAppMediaStatement, MediaRow}};
   Result result = kSuccess;
   for (const Step& step : steps) {
+    // Sessions and members are complete before the first message row.
+    if (&step == &steps[2]) PrepareJoin(chats);
     ReadOnlyDatabase db;
     const int rc = db.Open(chatStoragePath);
     result = rc;
     if (rc != 0) continue;
-    if (db.Exec(step.sql, step.row, this)) result = kQueryFailed;
+    if (db.Each(step.sql, step.row, this)) result = kQueryFailed;
   }
-  Join(chats);
+  FinishJoin(chats);
   return result;
 }
 
@@ -97,12 +149,16 @@ std::vector<std::int32_t> KeysOf(const List& list, Key key) {
 }
 }  // namespace
 
-void WhatsAppReader::Join(WhatsAppChatMap& chats) {
+void WhatsAppReader::PrepareJoin(WhatsAppChatMap& chats) {
+  std::vector<std::wstring_view> jids;
+  jids.reserve(members.size());
+  for (const auto& m : members) jids.push_back(m.memberJid);
+  join_ = std::make_unique<JoinState>(
+      KeysOf(sessions, [](const WhatsAppSessionRecord& s) { return s.sessionId; }), jids, chats);
+
   // Member lists, per session in row order.
   std::unordered_map<std::int32_t, std::vector<const WhatsAppMemberRecord*>> membersOf;
   for (const auto& m : members) membersOf[m.memberSession].push_back(&m);
-  IntSlots<const WhatsAppSessionRecord*> sessionById(
-      KeysOf(sessions, [](const WhatsAppSessionRecord& s) { return s.sessionId; }));
   for (auto& s : sessions) {
     auto it = membersOf.find(s.sessionId);
     if (it != membersOf.end()) {
@@ -120,22 +176,16 @@ void WhatsAppReader::Join(WhatsAppChatMap& chats) {
         }
       }
     }
-    auto& slot = sessionById[s.sessionId];
+    auto& slot = join_->sessionById[s.sessionId];
     if (slot == nullptr) slot = &s;  // the first session of an id wins
   }
+}
 
-  // Senders of group messages: the first member (of all chats) whose JID holds the
-  // push name without its first character.
-  std::vector<std::wstring_view> jids;
-  jids.reserve(members.size());
-  for (const auto& m : members) jids.push_back(m.memberJid);
-  FirstContaining memberByJid(jids);
-
-  for (auto& msg : messages) {
-    const WhatsAppSessionRecord* found = sessionById[msg.sessionId];
-    if (found == nullptr) continue;
+void WhatsAppReader::NameMessage(std::list<WhatsAppMessageRecord>::iterator node) {
+  WhatsAppMessageRecord& msg = *node;
+  const WhatsAppSessionRecord* found = join_->sessionById[msg.sessionId];
+  if (found != nullptr) {
     const WhatsAppSessionRecord& s = *found;
-    msg.senderName = s.partnerName;
     msg.chatPartner = s.partnerName;
     msg.chatJids = s.memberJids.empty() ? s.contactJid : s.memberJids;
     msg.chatTitle = s.memberNames.empty() ? s.partnerName : s.memberNames;
@@ -143,44 +193,58 @@ void WhatsAppReader::Join(WhatsAppChatMap& chats) {
     if (msg.isFromMe != 0) {
       msg.senderName = L"Me";
       msg.pushName.clear();
-    } else if (msg.chatJids.find(L',') != std::wstring::npos && !msg.pushName.empty()) {
-      const std::ptrdiff_t i = memberByJid.Find(std::wstring_view(msg.pushName).substr(1));
-      if (i >= 0) msg.senderName = members[static_cast<std::size_t>(i)].memberName;
+    } else {
+      const std::wstring* sender = &s.partnerName;
+      if (!msg.pushName.empty() && msg.chatJids.find(L',') != std::wstring::npos) {
+        const std::ptrdiff_t i =
+            join_->memberByJid.Find(std::wstring_view(msg.pushName).substr(1));
+        if (i >= 0) sender = &members[static_cast<std::size_t>(i)].memberName;
+      }
+      msg.senderName = *sender;
     }
   }
+  // A message without text may still get a media title, read after the messages.
+  if (msg.text.empty())
+    join_->untitled.push_back(node);
+  else
+    Keep(node);
+}
 
+void WhatsAppReader::Keep(std::list<WhatsAppMessageRecord>::iterator node) {
+  auto& list = join_->listOf[node->sessionId];
+  if (list == nullptr) list = &join_->chats[node->sessionId];
+  join_->order.Add(node, node->date, list);
+}
+
+void WhatsAppReader::FinishJoin(WhatsAppChatMap& chats) {
+  if (join_ == nullptr) PrepareJoin(chats);
   IntSlots<const WhatsAppMediaRecord*> mediaByMessage(
       KeysOf(media, [](const WhatsAppMediaRecord& m) { return m.mediaMessage; }));
   for (const auto& m : media) {
     auto& slot = mediaByMessage[m.mediaMessage];
     if (slot == nullptr) slot = &m;
   }
-  std::size_t kept = 0;
-  for (std::size_t i = 0; i < messages.size(); ++i) {
-    WhatsAppMessageRecord& msg = messages[i];
-    if (msg.messageId != 0 && msg.text.empty()) {
-      const WhatsAppMediaRecord* item = mediaByMessage[msg.messageId];
-      if (item != nullptr) msg.text = item->mediaTitle;
+  for (const auto node : join_->untitled) {
+    if (node->messageId != 0) {
+      const WhatsAppMediaRecord* item = mediaByMessage[node->messageId];
+      if (item != nullptr) node->text = item->mediaTitle;
     }
-    if (msg.text.empty()) continue;
-    if (kept != i) messages[kept] = std::move(msg);
-    ++kept;
+    if (node->text.empty())
+      messages.erase(node);
+    else
+      Keep(node);
   }
-  messages.resize(kept);
-
-  const auto order = OrderOf(messages, [](const WhatsAppMessageRecord& m) -> const std::wstring& {
-    return m.date;
-  });
-  // Lists of a std::map stay where they are: look each chat up in the tree once.
-  IntSlots<std::list<WhatsAppMessageRecord>*> listOf(
-      KeysOf(messages, [](const WhatsAppMessageRecord& m) { return m.sessionId; }));
-  for (std::uint32_t i : order) {
-    WhatsAppMessageRecord& msg = messages[i];
-    auto& list = listOf[msg.sessionId];
-    if (list == nullptr) list = &chats[msg.sessionId];
-    list->push_back(std::move(msg));
-  }
+  // The nodes move over, not their records.
+  join_->order.SpliceSorted(
+      messages, [](const WhatsAppMessageRecord& m) -> const std::wstring& { return m.date; });
   messages.clear();
+  join_.reset();
+}
+
+void WhatsAppReader::Join(WhatsAppChatMap& chats) {
+  PrepareJoin(chats);
+  for (auto it = messages.begin(); it != messages.end(); ++it) NameMessage(it);
+  FinishJoin(chats);
 }
 
 namespace {

@@ -5,6 +5,8 @@
 // Reading runs on the scan thread, writing on the export worker; each statement opens
 // and closes its own connection.
 #include <cstdint>
+#include <list>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,6 +14,7 @@
 #include "records/date_text.h"
 #include "records/progress_sink.h"
 #include "records/record_types.h"
+#include "records/row_access.h"
 
 namespace bv {
 
@@ -48,25 +51,49 @@ struct WhatsAppMediaRecord {
 
 class WhatsAppReader {
  public:
+  WhatsAppReader();
+  ~WhatsAppReader();
   // Reads the chats into `chats`. Result: 1006 when the media statement reported an
   // error, else the open code of its connection (0 when it opened). Failures of the
   // other three statements only leave their rows out.
   Result Read(const std::string& chatStoragePath, WhatsAppChatMap& chats);
 
+  // Row callbacks: in the form of sqlite3_exec, and over a stepped statement (what
+  // Read uses); both make the same record of a row.
   static int SessionRow(void* context, int columns, char** values, char** names);
   static int MemberRow(void* context, int columns, char** values, char** names);
   static int MessageRow(void* context, int columns, char** values, char** names);
   static int MediaRow(void* context, int columns, char** values, char** names);
+  static int SessionRow(void* context, StatementRow& row);
+  static int MemberRow(void* context, StatementRow& row);
+  static int MessageRow(void* context, StatementRow& row);
+  static int MediaRow(void* context, StatementRow& row);
 
   // The join of the four row lists into `chats` (exposed for tests of the rules).
+  // Read does the same, naming each message as its row arrives.
   void Join(WhatsAppChatMap& chats);
 
   std::vector<WhatsAppSessionRecord> sessions;
   std::vector<WhatsAppMemberRecord> members;
-  std::vector<WhatsAppMessageRecord> messages;
+  // Built in list nodes: the join moves each node into its chat without copying it.
+  std::list<WhatsAppMessageRecord> messages;
   std::vector<WhatsAppMediaRecord> media;
 
  private:
+  template <typename Row>
+  void AddSession(const Row& row);
+  template <typename Row>
+  void AddMember(const Row& row);
+  template <typename Row>
+  void AddMessage(const Row& row);
+  template <typename Row>
+  void AddMedia(const Row& row);
+  struct JoinState;
+  void PrepareJoin(WhatsAppChatMap& chats);
+  void NameMessage(std::list<WhatsAppMessageRecord>::iterator node);
+  void Keep(std::list<WhatsAppMessageRecord>::iterator node);
+  void FinishJoin(WhatsAppChatMap& chats);
+  std::unique_ptr<JoinState> join_;
   LocalDateFormatter dates_;
 };
 
