@@ -23,14 +23,17 @@ std::uint32_t NextOffset(const std::vector<std::uint16_t>& sorted, std::uint16_t
   return it == sorted.end() ? page_size : *it;
 }
 
-// Decodes every live cell of a cell map (leaf pages are read again).
+// Decodes every live cell of a cell map (leaf pages are read again), and learns from
+// them the kinds of value of each column when `signature` is given.
 std::int32_t DecodeLive(RawDbFile& reader, const CellMap& cells, std::int32_t status,
-                        const RowDecoder& decoder, std::vector<std::uint8_t>& buffer) {
+                        const RowDecoder& decoder, std::vector<std::uint8_t>& buffer,
+                        ColumnSignature* signature) {
   std::int32_t result = kSuccess;
   for (const auto& [leaf, offsets] : cells) {
     if (offsets.empty()) continue;
     if (std::int32_t rc = reader.read_page(leaf, buffer.data()); rc != 0) return rc;
     Bytes page(buffer);
+    if (signature != nullptr && !StartsWithMagic(page)) signature->learn(page, offsets);
     std::vector<std::uint16_t> sorted(offsets.begin(), offsets.end());
     std::sort(sorted.begin(), sorted.end());
     for (std::uint16_t offset : offsets) {
@@ -42,35 +45,21 @@ std::int32_t DecodeLive(RawDbFile& reader, const CellMap& cells, std::int32_t st
   return result;
 }
 
+// Decodes every candidate of a candidate map; with a signature, then also the rows
+// packed inside the freeblocks of each leaf beyond its candidates.
 std::int32_t DecodeCandidates(RawDbFile& reader, const CandidateMap& candidates,
-                              const RowDecoder& decoder, std::vector<std::uint8_t>& buffer) {
+                              const RowDecoder& decoder, std::vector<std::uint8_t>& buffer,
+                              const ColumnSignature& signature) {
   for (const auto& [leaf, offsets] : candidates) {
-    if (offsets.empty()) continue;
+    if (offsets.empty() && signature.empty()) continue;
     if (std::int32_t rc = reader.read_page(leaf, buffer.data()); rc != 0) return rc;
     Bytes page(buffer);
     for (std::uint16_t offset : offsets) {
       CellInput cell{page, offset, reader.PageSize(), true, 1, leaf};
       decoder(reader, cell);
     }
-  }
-  return kSuccess;
-}
-
-// Rows packed inside freeblocks beyond the candidates already decoded.
-void DecodeFreeblockInteriors(RawDbFile& reader, const CandidateMap& candidates,
-                              const RowDecoder& decoder, std::vector<std::uint8_t>& buffer) {
-  // The kinds of value of every column, from the live cells of all these leaves first.
-  ColumnSignature signature;
-  for (const auto& [leaf, offsets] : candidates) {
-    if (reader.read_page(leaf, buffer.data()) != 0) return;
-    Bytes page(buffer);
-    if (StartsWithMagic(page) || page[0] != 0x0D) continue;
-    signature.learn(page, reader.cell_offsets(page));
-  }
-  for (const auto& [leaf, offsets] : candidates) {
-    if (reader.read_page(leaf, buffer.data()) != 0) return;
-    Bytes page(buffer);
-    if (StartsWithMagic(page) || page[0] != 0x0D || Be16(page, 1) == 0) continue;
+    if (signature.empty() || StartsWithMagic(page) || page[0] != 0x0D || Be16(page, 1) == 0)
+      continue;
     std::list<std::uint16_t> extra;
     reader.carve_freeblock_interiors(page, signature, offsets, extra);
     for (std::uint16_t offset : extra) {
@@ -78,6 +67,7 @@ void DecodeFreeblockInteriors(RawDbFile& reader, const CandidateMap& candidates,
       decoder(reader, cell);
     }
   }
+  return kSuccess;
 }
 
 std::wstring LocalTimeText(std::uint64_t seconds) {
@@ -105,11 +95,11 @@ std::int32_t read_freed_pages(RawDbFile& reader, const std::string& table,
     reader.collect_live_cells(index, page, cells);
     const std::int32_t count = reader.match_free_page(cells);
     if (count < 0 || static_cast<std::uint32_t>(count) != reader.expected_columns(table)) continue;
-    DecodeLive(reader, cells, 1, decoder, leaf_buffer);
+    ColumnSignature signature;
+    DecodeLive(reader, cells, 1, decoder, leaf_buffer, &signature);
     CandidateMap candidates;
     reader.collect_candidates(index, page, candidates);
-    DecodeCandidates(reader, candidates, decoder, leaf_buffer);
-    DecodeFreeblockInteriors(reader, candidates, decoder, leaf_buffer);
+    DecodeCandidates(reader, candidates, decoder, leaf_buffer, signature);
   }
   return kSuccess;
 }
@@ -128,12 +118,14 @@ std::int32_t read_table(RawDbFile& reader, const std::string& table, const RowDe
     Bytes page(buffer);
     CellMap cells;
     if (std::int32_t rc = reader.collect_live_cells(root, page, cells); rc != 0) result = rc;
-    if (std::int32_t rc = DecodeLive(reader, cells, 0, decoder, leaf_buffer); rc != 0) result = rc;
+    ColumnSignature signature;
+    if (std::int32_t rc = DecodeLive(reader, cells, 0, decoder, leaf_buffer, &signature); rc != 0)
+      result = rc;
     CandidateMap candidates;
     if (std::int32_t rc = reader.collect_candidates(root, page, candidates); rc != 0) result = rc;
-    if (std::int32_t rc = DecodeCandidates(reader, candidates, decoder, leaf_buffer); rc != 0)
+    if (std::int32_t rc = DecodeCandidates(reader, candidates, decoder, leaf_buffer, signature);
+        rc != 0)
       result = rc;
-    DecodeFreeblockInteriors(reader, candidates, decoder, leaf_buffer);
   }
   if (use_freed_pages) {
     if (std::int32_t rc = read_freed_pages(reader, table, decoder); rc != 0) result = rc;
@@ -258,10 +250,61 @@ std::int32_t decode_qq_table(RawDbFile& reader, const CellInput& cell,
   return kSuccess;
 }
 
+namespace {
+
+// The 14 digits of a time text of the form "YYYY-MM-DD HH:MM:SS" as one number, plus 1
+// so that an empty text (0) comes first; false for any other text.
+bool TimeKey(const std::wstring& time, std::uint64_t& key) {
+  if (time.empty()) {
+    key = 0;
+    return true;
+  }
+  if (time.size() != 19) return false;
+  std::uint64_t value = 0;
+  for (std::size_t i = 0; i < 19; ++i) {
+    const wchar_t c = time[i];
+    if (i == 4 || i == 7) {
+      if (c != L'-') return false;
+    } else if (i == 10) {
+      if (c != L' ') return false;
+    } else if (i == 13 || i == 16) {
+      if (c != L':') return false;
+    } else {
+      if (c < L'0' || c > L'9') return false;
+      value = value * 10 + static_cast<std::uint64_t>(c - L'0');
+    }
+  }
+  key = value + 1;
+  return true;
+}
+
+}  // namespace
+
 void SortChatMessages(std::list<ChatMessageRecord>& messages) {
-  messages.sort([](const ChatMessageRecord& a, const ChatMessageRecord& b) {
-    return CompareNoCase(a.time, b.time) < 0;
-  });
+  // Time texts all have one fixed form (or are empty), so their digits order them as
+  // the text comparison does: sort small keys and relink the nodes once, instead of
+  // comparing wide texts node by node. Any other text falls back to the comparison.
+  struct Key {
+    std::uint64_t value;
+    std::list<ChatMessageRecord>::iterator node;
+  };
+  std::vector<Key> keys;
+  keys.reserve(messages.size());
+  for (auto it = messages.begin(); it != messages.end(); ++it) {
+    std::uint64_t value = 0;
+    if (!TimeKey(it->time, value)) {
+      messages.sort([](const ChatMessageRecord& a, const ChatMessageRecord& b) {
+        return CompareNoCase(a.time, b.time) < 0;
+      });
+      return;
+    }
+    keys.push_back({value, it});
+  }
+  std::stable_sort(keys.begin(), keys.end(),
+                   [](const Key& a, const Key& b) { return a.value < b.value; });
+  std::list<ChatMessageRecord> sorted;
+  for (const Key& k : keys) sorted.splice(sorted.end(), messages, k.node);
+  messages.swap(sorted);
 }
 
 std::int32_t WeChatPass(const std::string& path, ChatMap& result) {

@@ -428,3 +428,48 @@ TEST(Carving, TextBeyondThePageYieldsNothing) {
 
 }  // namespace
 }  // namespace bv
+
+namespace bv {
+namespace {
+
+std::vector<std::wstring> Texts(const std::list<ChatMessageRecord>& list) {
+  std::vector<std::wstring> out;
+  for (const auto& r : list) out.push_back(r.text);
+  return out;
+}
+
+// Ascending by time text; rows without a time first; equal times keep their order.
+TEST(ChatSort, OrdersByTimeTextAndKeepsTies) {
+  auto make = [](std::initializer_list<std::pair<const wchar_t*, const wchar_t*>> rows) {
+    std::list<ChatMessageRecord> list;
+    for (const auto& [time, text] : rows) {
+      ChatMessageRecord r;
+      r.time = time;
+      r.text = text;
+      list.push_back(r);
+    }
+    return list;
+  };
+  auto two = make({{L"2017-07-14 10:00:01", L"b"}, {L"2017-07-14 10:00:00", L"a"}});
+  SortChatMessages(two);
+  EXPECT_EQ(Texts(two), (std::vector<std::wstring>{L"a", L"b"}));
+
+  auto mixed = make({{L"2017-07-14 10:00:00", L"t1"},
+                     {L"", L"none1"},
+                     {L"2016-01-01 00:00:00", L"old"},
+                     {L"2017-07-14 10:00:00", L"t2"},
+                     {L"", L"none2"},
+                     {L"2017-07-14 10:00:00", L"t3"}});
+  SortChatMessages(mixed);
+  EXPECT_EQ(Texts(mixed),
+            (std::vector<std::wstring>{L"none1", L"none2", L"old", L"t1", L"t2", L"t3"}));
+
+  // A time of another form: the text comparison decides, case ignored.
+  auto odd = make({{L"2017-07-14 10:00:00", L"x"}, {L"abc", L"y"}, {L"ABD", L"z"},
+                   {L"1999-12-31 23:59:59", L"w"}});
+  SortChatMessages(odd);
+  EXPECT_EQ(Texts(odd), (std::vector<std::wstring>{L"w", L"x", L"y", L"z"}));
+}
+
+}  // namespace
+}  // namespace bv
