@@ -1,7 +1,7 @@
 // WeChat store pass throughput: builds a store of the given size (default 100 MB) with
 // a third of its messages deleted, then reports MB/s of reading the file sequentially,
 // of the live walk alone and of the whole pass (live rows, carving, freed pages).
-//   bench_rawsqlite [MB] [folder]
+//   bench_rawsqlite [MB] [folder] [rounds]   (medians of the rounds, default 5)
 #include <sqlite3.h>
 #include <unistd.h>
 
@@ -98,74 +98,91 @@ int main(int argc, char** argv) {
   const auto users = BuildStore(path, mb << 20);
   const double size_mb = static_cast<double>(fs::file_size(path)) / (1 << 20);
 
-  // Sequential read, after one warm-up read so that all three runs read from the cache.
-  double sequential = 1e9, sequential_cpu = 1e9;
-  for (int run = 0; run < 3; ++run) {
-    const auto start = Clock::now();
-    const double cpu0 = Cpu();
+  // Each round measures the floor (reading the file sequentially, from the cache after
+  // the first round's warm-up), the live walk alone and the whole pass; the medians of
+  // the rounds are reported.
+  const int rounds = argc > 3 ? std::max(1, std::atoi(argv[3])) : 5;
+  std::vector<double> seq_wall, seq_cpu, live_wall, live_cpu_s, whole_wall, whole_cpu_s;
+  std::size_t live_rows = 0, records = 0, deleted = 0;
+  auto sequential_read = [&] {
     FILE* f = std::fopen(path.c_str(), "rb");
     std::vector<char> buf(65536);
     std::size_t sum = 0;
-    while (std::size_t n = std::fread(buf.data(), 1, buf.size(), f)) sum += static_cast<unsigned char>(buf[n - 1]);
+    while (std::size_t n = std::fread(buf.data(), 1, buf.size(), f))
+      sum += static_cast<unsigned char>(buf[n - 1]);
     std::fclose(f);
-    if (run > 0) {
-      sequential = std::min(sequential, Seconds(start));
-      sequential_cpu = std::min(sequential_cpu, Cpu() - cpu0);
-    }
     if (sum == 1) std::printf(" ");
-  }
-
-  // Live walk alone: every chat table's live cells decoded, no carving.
-  const auto live_start = Clock::now();
-  const double live_cpu0 = Cpu();
-  std::size_t live_rows = 0;
-  {
-    bv::RawDbFile reader;
-    reader.open(path);
-    std::vector<std::uint8_t> page(reader.PageSize()), leaf(reader.PageSize());
-    std::list<bv::ChatMessageRecord> out;
-    for (const auto& u : users) {
-      const std::string table = "Chat_" + bv::Md5Hex(u);
-      reader.current_table = table;
-      for (const auto& [root, key] : reader.find_root_pages(table)) {
-        (void)key;
-        reader.read_page(root, page.data());
-        bv::CellMap cells;
-        reader.collect_live_cells(root, bv::Bytes(page), cells);
-        for (const auto& [index, offsets] : cells) {
-          reader.read_page(index, leaf.data());
-          std::vector<std::uint16_t> sorted(offsets.begin(), offsets.end());
-          std::sort(sorted.begin(), sorted.end());
-          for (std::uint16_t o : offsets) {
-            auto it = std::upper_bound(sorted.begin(), sorted.end(), o);
-            bv::CellInput cell{bv::Bytes(leaf), o, it == sorted.end() ? reader.PageSize() : *it,
-                               false, 0, index};
-            bv::decode_chat_message(reader, cell, out, bv::ChatLayout::WeChat);
+  };
+  sequential_read();  // warm-up
+  for (int round = 0; round < rounds; ++round) {
+    {
+      const auto start = Clock::now();
+      const double cpu0 = Cpu();
+      sequential_read();
+      seq_wall.push_back(Seconds(start));
+      seq_cpu.push_back(std::max(Cpu() - cpu0, 1e-3));
+    }
+    // Live walk alone: every chat table's live cells decoded, no carving.
+    const auto live_start = Clock::now();
+    const double live_cpu0 = Cpu();
+    live_rows = 0;
+    {
+      bv::RawDbFile reader;
+      reader.open(path);
+      std::vector<std::uint8_t> page(reader.PageSize()), leaf(reader.PageSize());
+      std::list<bv::ChatMessageRecord> out;
+      for (const auto& u : users) {
+        const std::string table = "Chat_" + bv::Md5Hex(u);
+        reader.current_table = table;
+        for (const auto& [root, key] : reader.find_root_pages(table)) {
+          (void)key;
+          reader.read_page(root, page.data());
+          bv::CellMap cells;
+          reader.collect_live_cells(root, bv::Bytes(page), cells);
+          for (const auto& [index, offsets] : cells) {
+            reader.read_page(index, leaf.data());
+            std::vector<std::uint16_t> sorted(offsets.begin(), offsets.end());
+            std::sort(sorted.begin(), sorted.end());
+            for (std::uint16_t o : offsets) {
+              auto it = std::upper_bound(sorted.begin(), sorted.end(), o);
+              bv::CellInput cell{bv::Bytes(leaf), o, it == sorted.end() ? reader.PageSize() : *it,
+                                 false, 0, index};
+              bv::decode_chat_message(reader, cell, out, bv::ChatLayout::WeChat);
+            }
           }
         }
+        live_rows += out.size();
+        out.clear();
       }
-      live_rows += out.size();
-      out.clear();
     }
-  }
-  const double live = Seconds(live_start);
-  const double live_cpu = Cpu() - live_cpu0;
+    live_wall.push_back(Seconds(live_start));
+    live_cpu_s.push_back(Cpu() - live_cpu0);
 
-  const auto whole_start = Clock::now();
-  const double whole_cpu0 = Cpu();
-  bv::ChatMap map;
-  bv::WeChatPass(path, map);
-  const double whole = Seconds(whole_start);
-  const double whole_cpu = Cpu() - whole_cpu0;
-  std::size_t records = 0, deleted = 0;
-  for (const auto& [k, list] : map)
-    for (const auto& r : list) {
-      ++records;
-      deleted += r.status != 0;
-    }
+    const auto whole_start = Clock::now();
+    const double whole_cpu0 = Cpu();
+    auto* map = new bv::ChatMap;
+    bv::WeChatPass(path, *map);
+    whole_wall.push_back(Seconds(whole_start));
+    whole_cpu_s.push_back(Cpu() - whole_cpu0);
+    records = deleted = 0;
+    for (const auto& [k, list] : *map)
+      for (const auto& r : list) {
+        ++records;
+        deleted += r.status != 0;
+      }
+    delete map;  // not timed
+  }
+  auto median = [](std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+  };
+  const double sequential = median(seq_wall), sequential_cpu = median(seq_cpu);
+  const double live = median(live_wall), live_cpu = median(live_cpu_s);
+  const double whole = median(whole_wall), whole_cpu = median(whole_cpu_s);
 
   std::printf("file %.1f MB; %zu live rows; whole pass %zu records (%zu deleted)\n", size_mb,
               live_rows, records, deleted);
+  std::printf("medians of %d rounds\n", rounds);
   std::printf("                  wall MB/s   cpu MB/s  (share of sequential, wall / cpu)\n");
   std::printf("sequential read : %9.1f  %9.1f\n", size_mb / sequential,
               size_mb / std::max(sequential_cpu, 1e-3));
