@@ -9,22 +9,31 @@
 namespace bv {
 
 namespace {
-const char* Column(int columns, char** values, int index) {
-  return index < columns && values != nullptr ? values[index] : nullptr;
-}
 // Numbers of four characters or fewer (short codes, voicemail) never get a name.
 constexpr std::size_t kShortestNamedAddress = 5;
 }  // namespace
 
+template <typename Row>
+void CallHistoryReader::AddCall(const Row& row) {
+  // Calls without an address are not listed: nothing else to convert for them.
+  std::wstring address = row.Wide(2);
+  if (address.empty()) return;
+  const auto node = rows_.emplace(rows_.end());
+  CallRecord& record = *node;
+  record.address = std::move(address);
+  record.answered = row.Int32(0);
+  record.duration = row.Int32(1);  // 65.7 gives 65
+  record.date = row.Wide(3);
+  order_.Add(node, record.date);
+}
+
 int CallHistoryReader::CallRow(void* context, int columns, char** values, char** /*names*/) {
-  auto* reader = static_cast<CallHistoryReader*>(context);
-  CallRecord record;
-  record.answered = ParseInt32(Column(columns, values, 0));
-  record.duration = ParseInt32(Column(columns, values, 1));  // "65.7" gives 65
-  record.address = Utf8ToWide(Column(columns, values, 2));
-  record.date = Utf8ToWide(Column(columns, values, 3));
-  if (record.address.empty()) return 0;
-  reader->rows_.push_back(std::move(record));
+  static_cast<CallHistoryReader*>(context)->AddCall(ExecRow(columns, values));
+  return 0;
+}
+
+int CallHistoryReader::CallRow(void* context, StatementRow& row) {
+  static_cast<CallHistoryReader*>(context)->AddCall(row);
   return 0;
 }
 
@@ -38,7 +47,7 @@ Result CallHistoryReader::Read(const std::string& callDbPath, const std::string&
     if (rc != 0) {
       result = rc;
     } else {
-      callDb.Exec(kCallStatement, CallRow, this);  // an error here only means no calls
+      callDb.Each(kCallStatement, CallRow, this);  // an error here only means no calls
       replaced = true;
       ReadOnlyDatabase addressBook;
       const int abRc = addressBook.Open(addressBookPath);
@@ -53,16 +62,22 @@ Result CallHistoryReader::Read(const std::string& callDbPath, const std::string&
     }
   }
   // Without a call database the caller's calls are named and ordered again.
-  if (!replaced)
-    rows_.assign(std::make_move_iterator(calls.begin()), std::make_move_iterator(calls.end()));
-
-  ContactNameLookup names(contacts_);
-  for (CallRecord& call : rows_) {
-    call.name.clear();
-    if (call.address.size() >= kShortestNamedAddress) call.name = names.NameFor(call.address);
+  if (!replaced) {
+    rows_.splice(rows_.end(), calls);
+    for (auto it = rows_.begin(); it != rows_.end(); ++it) order_.Add(it, it->date);
   }
-  OrderByText(rows_, [](const CallRecord& c) -> const std::wstring& { return c.date; });
-  calls.assign(std::make_move_iterator(rows_.begin()), std::make_move_iterator(rows_.end()));
+
+  // Each call is named as it moves into the caller's list, oldest first.
+  ContactNameLookup names(contacts_);
+  std::list<CallRecord> ordered;
+  order_.SpliceSorted(
+      rows_, [](const CallRecord& c) -> const std::wstring& { return c.date; },
+      [&](std::int32_t) -> std::list<CallRecord>& { return ordered; },
+      [&](CallRecord& call) {
+        call.name.clear();
+        if (call.address.size() >= kShortestNamedAddress) call.name = names.NameFor(call.address);
+      });
+  calls.swap(ordered);
   rows_.clear();
   contacts_.clear();
   return result;

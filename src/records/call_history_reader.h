@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "common/result_codes.h"
+#include "records/ordering.h"
 #include "records/record_types.h"
+#include "records/row_access.h"
 
 namespace bv {
 
@@ -24,11 +26,16 @@ class CallHistoryReader {
   Result Read(const std::string& callDbPath, const std::string& addressBookPath,
               std::list<CallRecord>& calls);
 
-  // sqlite3_exec row callback of the call statement; context is the reader.
+  // Row callback of the call statement, in the form of sqlite3_exec and over a
+  // stepped statement (what Read uses); context is the reader.
   static int CallRow(void* context, int columns, char** values, char** names);
+  static int CallRow(void* context, StatementRow& row);
 
  private:
-  std::vector<CallRecord> rows_;
+  template <typename Row>
+  void AddCall(const Row& row);
+  std::list<CallRecord> rows_;
+  NodeOrder<CallRecord> order_;
   std::vector<ContactRecord> contacts_;
 };
 

@@ -6,29 +6,35 @@
 namespace bv {
 
 namespace {
-const char* Column(int columns, char** values, int index) {
-  return index < columns && values != nullptr ? values[index] : nullptr;
+template <typename Row>
+void AddContact(ContactRows& sink, const Row& row) {
+  // Persons without a phone text are never kept: nothing else to convert for them.
+  std::wstring phone = row.Wide(3);
+  if (phone.empty()) return;
+  ContactRecord& record = sink.rows.emplace_back();
+  record.phone = std::move(phone);
+  record.name = row.Wide(0);
+  if (const char* last = row.Text(1); last != nullptr && *last != '\0') record.name += row.Wide(1);
+  record.organization = row.Wide(2);
+  record.email = row.Wide(4);
+  record.url = row.Wide(5);
+  if (sink.mode == ContactRowMode::kContacts && record.name.empty()) record.name = L"No Name";
 }
 }  // namespace
 
 int ContactRow(void* context, int columns, char** values, char** /*names*/) {
-  auto* sink = static_cast<ContactRows*>(context);
-  ContactRecord record;
-  record.name = Utf8ToWide(Column(columns, values, 0));
-  record.name += Utf8ToWide(Column(columns, values, 1));
-  record.organization = Utf8ToWide(Column(columns, values, 2));
-  record.phone = Utf8ToWide(Column(columns, values, 3));
-  record.email = Utf8ToWide(Column(columns, values, 4));
-  record.url = Utf8ToWide(Column(columns, values, 5));
-  if (record.phone.empty()) return 0;
-  if (sink->mode == ContactRowMode::kContacts && record.name.empty()) record.name = L"No Name";
-  sink->rows.push_back(std::move(record));
+  AddContact(*static_cast<ContactRows*>(context), ExecRow(columns, values));
+  return 0;
+}
+
+int ContactRow(void* context, StatementRow& row) {
+  AddContact(*static_cast<ContactRows*>(context), row);
   return 0;
 }
 
 Result RunAddressBookStatements(ReadOnlyDatabase& db, ContactRows& rows) {
-  if (!db.Exec(kAddressBookStatementNew, ContactRow, &rows)) return kSuccess;
-  db.Exec(kAddressBookStatementOld, ContactRow, &rows);
+  if (!db.Each(kAddressBookStatementNew, ContactRow, &rows)) return kSuccess;
+  db.Each(kAddressBookStatementOld, ContactRow, &rows);
   return kQueryFailed;
 }
 

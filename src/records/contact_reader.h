@@ -11,6 +11,7 @@
 #include "common/result_codes.h"
 #include "records/readonly_db.h"
 #include "records/record_types.h"
+#include "records/row_access.h"
 
 namespace bv {
 
@@ -33,8 +34,10 @@ struct ContactRows {
   std::vector<ContactRecord> rows;
 };
 
-// sqlite3_exec row callback; context is a ContactRows. Always 0.
+// Row callback, in the form of sqlite3_exec and over a stepped statement (what the
+// readers use); context is a ContactRows. Always 0.
 int ContactRow(void* context, int columns, char** values, char** names);
+int ContactRow(void* context, StatementRow& row);
 
 // Runs the newer-layout statement and, if SQLite reports an error for it, the older
 // one, both into `rows`. Returns 1006 when the first reported an error (even when the

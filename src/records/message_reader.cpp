@@ -9,31 +9,35 @@
 
 namespace bv {
 
-namespace {
-const char* Column(int columns, char** values, int index) {
-  return index < columns && values != nullptr ? values[index] : nullptr;
-}
-}  // namespace
-
-int MessageReader::MessageRow(void* context, int columns, char** values, char** /*names*/) {
-  auto* reader = static_cast<MessageReader*>(context);
-  MessageRecord record;
-  record.text = Utf8ToWide(Column(columns, values, 0));
-  record.isFromMe = ParseInt32(Column(columns, values, 1));
-  record.date = Utf8ToWide(Column(columns, values, 2));
-  record.rowId = ParseInt32(Column(columns, values, 3));
-  record.handleId = ParseInt32(Column(columns, values, 4));
-  record.sender = Utf8ToWide(Column(columns, values, 5));
+template <typename Row>
+void MessageReader::AddMessage(const Row& row) {
+  // Messages without text (attachments only) are not listed: nothing else to convert.
+  std::wstring text = row.Wide(0);
+  if (text.empty()) return;
+  const auto node = messages_.emplace(messages_.end());
+  MessageRecord& record = *node;
+  record.text = std::move(text);
+  record.isFromMe = row.Int32(1);
+  record.rowId = row.Int32(3);
+  record.handleId = row.Int32(4);
+  record.sender = row.Wide(5);
   // Up to 14 digits the stored date is in seconds (iOS 6 to 10), beyond that in
   // nanoseconds (iOS 11 on), which the first date column already divided.
-  const char* raw = Column(columns, values, 6);
-  std::size_t rawLength = 0;  // in characters: UTF-8 lead bytes
-  for (const char* c = raw; c != nullptr && *c != '\0'; ++c)
-    if ((static_cast<unsigned char>(*c) & 0xC0) != 0x80) ++rawLength;
-  const char* old = Column(columns, values, 7);
-  if (rawLength < 15 && old != nullptr) record.date = Utf8ToWide(old);
-  if (record.text.empty()) return 0;
-  reader->messages_.push_back(std::move(record));
+  if (row.TextLength(6) < 15 && row.Text(7) != nullptr)
+    record.date = row.Wide(7);
+  else
+    record.date = row.Wide(2);
+  order_.Add(node, record.date, record.handleId);
+  handles_.push_back(record.handleId);
+}
+
+int MessageReader::MessageRow(void* context, int columns, char** values, char** /*names*/) {
+  static_cast<MessageReader*>(context)->AddMessage(ExecRow(columns, values));
+  return 0;
+}
+
+int MessageReader::MessageRow(void* context, StatementRow& row) {
+  static_cast<MessageReader*>(context)->AddMessage(row);
   return 0;
 }
 
@@ -41,7 +45,6 @@ Result MessageReader::Read(const std::string& messageDbPath, const std::string& 
                            ConversationMap& conversations) {
   Result result = kSuccess;
   bool goOn = true;
-  std::vector<MessageRecord> working;
   bool namesLoaded = false;
   {
     ReadOnlyDatabase messageDb;
@@ -51,7 +54,7 @@ Result MessageReader::Read(const std::string& messageDbPath, const std::string& 
       result = rc;
       goOn = false;
     }
-    if (goOn && messageDb.Exec(kMessageStatement, MessageRow, this)) {
+    if (goOn && messageDb.Each(kMessageStatement, MessageRow, this)) {
       result = kQueryFailed;
       goOn = false;
     }
@@ -63,7 +66,6 @@ Result MessageReader::Read(const std::string& messageDbPath, const std::string& 
       }
     }
     if (goOn) {
-      working = std::move(messages_);
       const int abRc = addressBook.Open(addressBookPath);
       if (abRc != 0) {
         result = abRc;
@@ -78,25 +80,26 @@ Result MessageReader::Read(const std::string& messageDbPath, const std::string& 
     }
   }  // both connections closed here
 
-  ContactNameLookup names(contacts_);
-  for (MessageRecord& m : working) m.name = namesLoaded ? names.NameFor(m.sender) : std::wstring();
-
-  const auto order =
-      OrderOf(working, [](const MessageRecord& m) -> const std::wstring& { return m.date; });
-  // Lists of a std::map stay where they are: look each handle up in the tree once.
-  std::vector<std::int32_t> handles;
-  handles.reserve(working.size());
-  for (const MessageRecord& m : working) handles.push_back(m.handleId);
-  IntSlots<std::list<MessageRecord>*> listOf(handles);
-  for (std::uint32_t i : order) {
-    auto& list = listOf[working[i].handleId];
-    if (list == nullptr) list = &conversations[working[i].handleId];
-    list->push_back(std::move(working[i]));
+  if (goOn) {
+    // Each message is named as it moves into its conversation, in date order.
+    ContactNameLookup names(contacts_);
+    IntSlots<std::list<MessageRecord>*> listOf(handles_);
+    order_.SpliceSorted(
+        messages_, [](const MessageRecord& m) -> const std::wstring& { return m.date; },
+        [&](std::int32_t handleId) -> std::list<MessageRecord>& {
+          auto& list = listOf[handleId];
+          if (list == nullptr) list = &conversations[handleId];
+          return *list;
+        },
+        [&](MessageRecord& m) {
+          if (namesLoaded) m.name = names.NameFor(m.sender);
+        });
   }
-  working.clear();
 
   if (progress_.Present()) result = progress_.Report(progress_.progress + progress_.step);
   messages_.clear();
+  order_ = {};
+  handles_.clear();
   contacts_.clear();
   return result;
 }

@@ -1,12 +1,15 @@
 #pragma once
 // Text messages of sms.db with the address-book name of each correspondent, ordered by
 // time and grouped by handle. Runs on the scan thread; one object per read.
+#include <list>
 #include <string>
 #include <vector>
 
 #include "common/result_codes.h"
 #include "records/progress_sink.h"
+#include "records/ordering.h"
 #include "records/record_types.h"
+#include "records/row_access.h"
 
 namespace bv {
 
@@ -29,12 +32,19 @@ class MessageReader {
   Result Read(const std::string& messageDbPath, const std::string& addressBookPath,
               ConversationMap& conversations);
 
-  // sqlite3_exec row callback of the message statement; context is the reader.
+  // Row callback of the message statement, in the form of sqlite3_exec and over a
+  // stepped statement (what Read uses); context is the reader.
   static int MessageRow(void* context, int columns, char** values, char** names);
+  static int MessageRow(void* context, StatementRow& row);
 
  private:
+  template <typename Row>
+  void AddMessage(const Row& row);
   ProgressSink progress_;
-  std::vector<MessageRecord> messages_;
+  // Built in list nodes, which move into their conversations without a copy.
+  std::list<MessageRecord> messages_;
+  NodeOrder<MessageRecord> order_;
+  std::vector<std::int32_t> handles_;
   std::vector<ContactRecord> contacts_;
 };
 

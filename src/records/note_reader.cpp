@@ -7,19 +7,17 @@
 
 namespace bv {
 
-namespace {
-const char* Column(int columns, char** values, int index) {
-  return index < columns && values != nullptr ? values[index] : nullptr;
-}
-
-void SortNewestFirst(std::list<NoteRecord>& notes) {
+void NoteReader::SortNewestFirst(std::list<NoteRecord>& notes) {
   if (notes.size() < 2) return;
-  std::vector<NoteRecord> ordered(std::make_move_iterator(notes.begin()),
-                                  std::make_move_iterator(notes.end()));
-  OrderByText(ordered, [](const NoteRecord& n) -> const std::wstring& { return n.date; }, true);
-  notes.assign(std::make_move_iterator(ordered.begin()), std::make_move_iterator(ordered.end()));
+  std::list<NoteRecord> from;
+  from.splice(from.end(), notes);
+  NodeOrder<NoteRecord> order;
+  for (auto it = from.begin(); it != from.end(); ++it) order.Add(it, it->date);
+  order.SpliceSorted(
+      from, [](const NoteRecord& n) -> const std::wstring& { return n.date; },
+      [&](std::int32_t) -> std::list<NoteRecord>& { return notes; }, [](const NoteRecord&) {},
+      true);
 }
-}  // namespace
 
 void CleanNoteText(std::wstring& text) {
   ReplaceAll(text, L"&#39;", L"'");
@@ -33,70 +31,98 @@ void CleanNoteText(std::wstring& text) {
   ReplaceAll(text, L"<br>", L"\n");
 }
 
+template <typename Row>
+void NoteReader::AddOlder(const Row& row) {
+  std::wstring title = row.Wide(1);
+  std::wstring body = row.Wide(2);
+  if (title.empty() && body.empty()) return;
+  std::int64_t seconds = 0;
+  std::wstring date;
+  if (row.WholeSeconds(0, seconds)) date = dates_.FromAppleWholeSeconds(seconds);
+  Keep(std::move(date), std::move(title), std::move(body));
+}
+
+template <typename Row>
+void NoteReader::AddNewer(const Row& row) {
+  std::wstring title = row.Wide(0);
+  std::wstring body = row.Wide(1);
+  if (title.empty() && body.empty()) return;
+  Keep(row.Wide(2), std::move(title), std::move(body));
+}
+
+void NoteReader::Keep(std::wstring date, std::wstring title, std::wstring body) {
+  // Cleaned while the texts are in cache; a failed statement discards the rows anyway.
+  const auto node = rows_.emplace(rows_.end());
+  node->date = std::move(date);
+  node->body = std::move(body);
+  node->title = std::move(title);
+  CleanNoteText(node->body);
+  CleanNoteText(node->title);
+  order_.Add(node, node->date);
+}
+
 int NoteReader::OlderRow(void* context, int columns, char** values, char** /*names*/) {
-  auto* reader = static_cast<NoteReader*>(context);
-  NoteRecord note;
-  note.title = Utf8ToWide(Column(columns, values, 1));
-  note.body = Utf8ToWide(Column(columns, values, 2));
-  if (note.title.empty() && note.body.empty()) return 0;
-  note.date = reader->dates_.FromAppleSeconds(Column(columns, values, 0));
-  reader->rows_.push_back(std::move(note));
+  static_cast<NoteReader*>(context)->AddOlder(ExecRow(columns, values));
   return 0;
 }
-
 int NoteReader::NewerRow(void* context, int columns, char** values, char** /*names*/) {
-  auto* reader = static_cast<NoteReader*>(context);
-  NoteRecord note;
-  note.title = Utf8ToWide(Column(columns, values, 0));
-  note.body = Utf8ToWide(Column(columns, values, 1));
-  if (note.title.empty() && note.body.empty()) return 0;
-  note.date = Utf8ToWide(Column(columns, values, 2));
-  reader->rows_.push_back(std::move(note));
+  static_cast<NoteReader*>(context)->AddNewer(ExecRow(columns, values));
+  return 0;
+}
+int NoteReader::OlderRow(void* context, StatementRow& row) {
+  static_cast<NoteReader*>(context)->AddOlder(row);
+  return 0;
+}
+int NoteReader::NewerRow(void* context, StatementRow& row) {
+  static_cast<NoteReader*>(context)->AddNewer(row);
   return 0;
 }
 
-void NoteReader::CleanAndReplace(std::list<NoteRecord>& notes) {
-  std::list<NoteRecord> cleaned;
-  for (NoteRecord& note : rows_) {
-    if (note.title.empty() && note.body.empty()) continue;
-    CleanNoteText(note.body);
-    CleanNoteText(note.title);
-    cleaned.push_back(std::move(note));
-  }
+void NoteReader::Replace(std::list<NoteRecord>& notes) {
+  std::list<NoteRecord> ordered;
+  order_.SpliceSorted(
+      rows_, [](const NoteRecord& n) -> const std::wstring& { return n.date; },
+      [&](std::int32_t) -> std::list<NoteRecord>& { return ordered; }, [](const NoteRecord&) {},
+      true);
+  notes.swap(ordered);
+}
+
+void NoteReader::Discard() {
   rows_.clear();
-  notes.swap(cleaned);
+  order_ = {};
 }
 
 Result NoteReader::ReadOlderStore(const std::string& path, std::list<NoteRecord>& notes) {
-  rows_.clear();
+  Discard();
   ReadOnlyDatabase db;
   const int rc = db.Open(path);
   if (rc != 0) return rc;
-  if (db.Exec(kOlderNoteStatement, OlderRow, this)) {
-    rows_.clear();
+  if (db.Each(kOlderNoteStatement, OlderRow, this)) {
+    Discard();
     return kQueryFailed;
   }
-  CleanAndReplace(notes);
-  SortNewestFirst(notes);
+  Replace(notes);
   return kSuccess;
 }
 
 Result NoteReader::ReadNewerStore(const std::string& path, std::list<NoteRecord>& notes) {
-  rows_.clear();
+  Discard();
   Result result = kSuccess;
   {
     ReadOnlyDatabase db;
     const int rc = db.Open(path);
     if (rc != 0) {
       result = rc;
-    } else if (db.Exec(kNewerNoteStatement, NewerRow, this)) {
+    } else if (db.Each(kNewerNoteStatement, NewerRow, this)) {
       result = kQueryFailed;
-    } else {
-      CleanAndReplace(notes);
     }
   }
-  rows_.clear();
-  SortNewestFirst(notes);
+  if (result == kSuccess) {
+    Replace(notes);
+  } else {
+    Discard();
+    SortNewestFirst(notes);  // not replaced, but ordered all the same
+  }
   return result;
 }
 

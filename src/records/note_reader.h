@@ -8,7 +8,9 @@
 
 #include "common/result_codes.h"
 #include "records/date_text.h"
+#include "records/ordering.h"
 #include "records/record_types.h"
+#include "records/row_access.h"
 
 namespace bv {
 
@@ -37,12 +39,25 @@ class NoteReader {
   Result Read(const std::string& olderPath, const std::string& newerPath,
               std::list<NoteRecord>& notes);
 
+  // Row callbacks of the two stores, in the form of sqlite3_exec and over a stepped
+  // statement (what the reads use); context is the reader.
   static int OlderRow(void* context, int columns, char** values, char** names);
   static int NewerRow(void* context, int columns, char** values, char** names);
+  static int OlderRow(void* context, StatementRow& row);
+  static int NewerRow(void* context, StatementRow& row);
 
  private:
-  void CleanAndReplace(std::list<NoteRecord>& notes);
-  std::vector<NoteRecord> rows_;
+  template <typename Row>
+  void AddOlder(const Row& row);
+  template <typename Row>
+  void AddNewer(const Row& row);
+  void Keep(std::wstring date, std::wstring title, std::wstring body);
+  // Replaces `notes` by the rows, newest first.
+  void Replace(std::list<NoteRecord>& notes);
+  void Discard();
+  static void SortNewestFirst(std::list<NoteRecord>& notes);
+  std::list<NoteRecord> rows_;
+  NodeOrder<NoteRecord> order_;
   LocalDateFormatter dates_;
 };
 

@@ -64,21 +64,23 @@ class NodeOrder {
  public:
   using Node = typename std::list<T>::iterator;
 
-  // `target` is the list the node goes to.
-  void Add(Node node, const std::wstring& text, std::list<T>* target) {
+  // `group` names the list the node goes to (see SpliceSorted).
+  void Add(Node node, const std::wstring& text, std::int32_t group = 0) {
     Key key;
     key.index = static_cast<std::uint32_t>(nodes_.size());
     key.isDate = DateDigits(text, key.digits);
     allDates_ = allDates_ && key.isDate;
     keys_.push_back(key);
-    nodes_.push_back({node, target});
+    nodes_.push_back({node, group});
   }
   std::size_t size() const { return nodes_.size(); }
 
   // Moves every added node out of `from`, in ascending (or descending) order of the
-  // text `field(record)`, to the end of its target list.
-  template <typename Field>
-  void SpliceSorted(std::list<T>& from, Field field, bool descending = false) {
+  // text `field(record)`, to the end of the list `target(group)`; `visit(record)` runs
+  // on each record just before, while it is in cache.
+  template <typename Field, typename Target, typename Visit>
+  void SpliceSorted(std::list<T>& from, Field field, Target target, Visit visit,
+                    bool descending = false) {
     if (allDates_) {
       SortDates(descending);
     } else {
@@ -94,7 +96,9 @@ class NodeOrder {
     }
     for (const Key& key : keys_) {
       const Placed& p = nodes_[key.index];
-      p.target->splice(p.target->end(), from, p.node);
+      visit(*p.node);
+      std::list<T>& to = target(p.group);
+      to.splice(to.end(), from, p.node);
     }
     keys_.clear();
     nodes_.clear();
@@ -109,7 +113,7 @@ class NodeOrder {
   };
   struct Placed {
     Node node;
-    std::list<T>* target;
+    std::int32_t group;
   };
 
   // Date digits are below 10^14 (< 2^47): a stable radix sort in three passes of 16

@@ -91,7 +91,7 @@ int ReadOnlyDatabase::Open(const std::string& utf8Path) {
       if (!e1 && !e2) {
         const std::u8string u8 = copy.u8string();
         const std::string name(u8.begin(), u8.end());
-        int rc = sqlite3_open_v2(name.c_str(), &db_, SQLITE_OPEN_READONLY, nullptr);
+        int rc = sqlite3_open_v2(name.c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
         if (rc == SQLITE_OK) {
           Tune();
           return 0;
@@ -103,7 +103,7 @@ int ReadOnlyDatabase::Open(const std::string& utf8Path) {
       tempFolder_.clear();
     }
     // No private copy possible: read in place; SQLite may then need a "-shm" beside it.
-    int rc = sqlite3_open_v2(utf8Path.c_str(), &db_, SQLITE_OPEN_READONLY, nullptr);
+    int rc = sqlite3_open_v2(utf8Path.c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
       sqlite3_close(db_);
       db_ = nullptr;
@@ -114,7 +114,7 @@ int ReadOnlyDatabase::Open(const std::string& utf8Path) {
   }
 
   const std::string uri = FileUri(path, "?immutable=1");
-  int rc = sqlite3_open_v2(uri.c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr);
+  int rc = sqlite3_open_v2(uri.c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc != SQLITE_OK) {
     sqlite3_close(db_);
     db_ = nullptr;

@@ -8,7 +8,8 @@
 //  - with a non-empty "-wal" beside it (extracted app folders keep one), the database
 //    and its log are copied into a private temporary folder first and opened there, so
 //    that SQLite can replay the log without touching the original.
-// Not thread-safe; one connection per reader and per statement, as the readers use it.
+// Not thread-safe; one connection per reader and per statement, as the readers use it
+// (so SQLite is spared its per-call connection mutex).
 #include <filesystem>
 #include <string>
 

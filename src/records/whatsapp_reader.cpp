@@ -99,16 +99,14 @@ int WhatsAppReader::MediaRow(void* context, StatementRow& row) {
 // each message is named while its row is being turned into a record.
 struct WhatsAppReader::JoinState {
   template <typename Keys>
-  JoinState(const Keys& sessionKeys, const std::vector<std::wstring_view>& jids,
-            WhatsAppChatMap& chats)
-      : sessionById(sessionKeys), listOf(sessionKeys), memberByJid(jids), chats(chats) {}
+  JoinState(const Keys& sessionKeys, const std::vector<std::wstring_view>& jids)
+      : sessionById(sessionKeys), listOf(sessionKeys), memberByJid(jids) {}
   IntSlots<const WhatsAppSessionRecord*> sessionById;
   // Lists of a std::map stay where they are: each chat is looked up in the tree once.
   IntSlots<std::list<WhatsAppMessageRecord>*> listOf;
   // Senders of group messages: the first member (of all chats) whose JID holds the
   // push name without its first character.
   FirstContaining memberByJid;
-  WhatsAppChatMap& chats;
   NodeOrder<WhatsAppMessageRecord> order;  // messages that have their text
   std::vector<std::list<WhatsAppMessageRecord>::iterator> untitled;  // still without
 };
@@ -128,7 +126,7 @@ Result WhatsAppReader::Read(const std::string& chatStoragePath, WhatsAppChatMap&
   Result result = kSuccess;
   for (const Step& step : steps) {
     // Sessions and members are complete before the first message row.
-    if (&step == &steps[2]) PrepareJoin(chats);
+    if (&step == &steps[2]) PrepareJoin();
     ReadOnlyDatabase db;
     const int rc = db.Open(chatStoragePath);
     result = rc;
@@ -149,12 +147,12 @@ std::vector<std::int32_t> KeysOf(const List& list, Key key) {
 }
 }  // namespace
 
-void WhatsAppReader::PrepareJoin(WhatsAppChatMap& chats) {
+void WhatsAppReader::PrepareJoin() {
   std::vector<std::wstring_view> jids;
   jids.reserve(members.size());
   for (const auto& m : members) jids.push_back(m.memberJid);
   join_ = std::make_unique<JoinState>(
-      KeysOf(sessions, [](const WhatsAppSessionRecord& s) { return s.sessionId; }), jids, chats);
+      KeysOf(sessions, [](const WhatsAppSessionRecord& s) { return s.sessionId; }), jids);
 
   // Member lists, per session in row order.
   std::unordered_map<std::int32_t, std::vector<const WhatsAppMemberRecord*>> membersOf;
@@ -211,13 +209,11 @@ void WhatsAppReader::NameMessage(std::list<WhatsAppMessageRecord>::iterator node
 }
 
 void WhatsAppReader::Keep(std::list<WhatsAppMessageRecord>::iterator node) {
-  auto& list = join_->listOf[node->sessionId];
-  if (list == nullptr) list = &join_->chats[node->sessionId];
-  join_->order.Add(node, node->date, list);
+  join_->order.Add(node, node->date, node->sessionId);
 }
 
 void WhatsAppReader::FinishJoin(WhatsAppChatMap& chats) {
-  if (join_ == nullptr) PrepareJoin(chats);
+  if (join_ == nullptr) PrepareJoin();
   IntSlots<const WhatsAppMediaRecord*> mediaByMessage(
       KeysOf(media, [](const WhatsAppMediaRecord& m) { return m.mediaMessage; }));
   for (const auto& m : media) {
@@ -236,13 +232,19 @@ void WhatsAppReader::FinishJoin(WhatsAppChatMap& chats) {
   }
   // The nodes move over, not their records.
   join_->order.SpliceSorted(
-      messages, [](const WhatsAppMessageRecord& m) -> const std::wstring& { return m.date; });
+      messages, [](const WhatsAppMessageRecord& m) -> const std::wstring& { return m.date; },
+      [&](std::int32_t sessionId) -> std::list<WhatsAppMessageRecord>& {
+        auto& list = join_->listOf[sessionId];
+        if (list == nullptr) list = &chats[sessionId];
+        return *list;
+      },
+      [](const WhatsAppMessageRecord&) {});
   messages.clear();
   join_.reset();
 }
 
 void WhatsAppReader::Join(WhatsAppChatMap& chats) {
-  PrepareJoin(chats);
+  PrepareJoin();
   for (auto it = messages.begin(); it != messages.end(); ++it) NameMessage(it);
   FinishJoin(chats);
 }

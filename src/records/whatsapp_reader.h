@@ -89,7 +89,7 @@ class WhatsAppReader {
   template <typename Row>
   void AddMedia(const Row& row);
   struct JoinState;
-  void PrepareJoin(WhatsAppChatMap& chats);
+  void PrepareJoin();
   void NameMessage(std::list<WhatsAppMessageRecord>::iterator node);
   void Keep(std::list<WhatsAppMessageRecord>::iterator node);
   void FinishJoin(WhatsAppChatMap& chats);
