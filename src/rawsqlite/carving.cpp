@@ -112,54 +112,66 @@ bool ColumnSignature::fits(std::size_t column, std::uint64_t type) const {
   return kind != 0 && column < kinds_.size() && (kinds_[column] & kind) != 0;
 }
 
-void RawDbFile::carve_freeblock_interiors(Bytes page, const ColumnSignature& signature,
-                                          const std::list<std::uint16_t>& known,
-                                          std::list<std::uint16_t>& out) {
+void RawDbFile::carve_region(Bytes page, const ColumnSignature& signature, std::int64_t from,
+                             std::int64_t to, const std::set<std::uint16_t>& known,
+                             std::list<std::uint16_t>& out) {
   const std::int64_t s = static_cast<std::int64_t>(page.size());
   const std::uint32_t c = expected_columns(current_table);
   if (c < 2 || signature.empty()) return;
-  const std::set<std::uint16_t> seen(known.begin(), known.end());
+  from = std::max<std::int64_t>(from, 0);
+  to = std::min(to, s);
   // The record at `x` read with its first column `first`: its end, or -1 when a type
   // does not fit its column, the header is cut, no column holds text, or the record
-  // leaves the block.
-  auto record_end = [&](std::int64_t x, std::uint32_t first, std::int64_t end) -> std::int64_t {
+  // leaves the region.
+  auto record_end = [&](std::int64_t x, std::uint32_t first) -> std::int64_t {
     std::int64_t pos = x;
     std::uint64_t contents = 0;
     bool text = false;
     for (std::uint32_t column = first; column < c; ++column) {
       int g = 0;
-      const std::uint64_t type = VarintAt(page, pos, end - pos, g);
+      const std::uint64_t type = VarintAt(page, pos, to - pos, g);
       if (g <= 0 || !signature.fits(column, type)) return -1;
       pos += g;
       contents += SerialContentSize(type);
       text |= type >= 15 && type % 2 == 1;
-      if (contents > static_cast<std::uint64_t>(end - pos)) return -1;
+      if (contents > static_cast<std::uint64_t>(to - pos)) return -1;
     }
     return text ? pos + static_cast<std::int64_t>(contents) : -1;
   };
+  std::int64_t x = from;
+  while (x < to) {
+    std::int64_t stop = record_end(x, 0);
+    if (stop < 0) stop = record_end(x, 1);
+    if (stop < 0) {
+      ++x;
+      continue;
+    }
+    if (known.count(static_cast<std::uint16_t>(x)) == 0) Append(out, x, s);
+    x = std::max(stop, x + 1);
+  }
+}
+
+void RawDbFile::carve_free_space(Bytes page, const ColumnSignature& signature,
+                                 const std::list<std::uint16_t>& known,
+                                 std::list<std::uint16_t>& out) {
+  const std::int64_t s = static_cast<std::int64_t>(page.size());
+  if (expected_columns(current_table) < 2 || signature.empty() || s < 8) return;
+  const std::set<std::uint16_t> seen(known.begin(), known.end());
+  // Freeblocks, behind each block's own link and size.
   std::int64_t f = Be16(page, 1);
   std::int64_t previous = 0;
   while (f != 0) {
     if (f <= previous || f + 4 > s) break;
     const std::int64_t size = Be16(page, static_cast<std::size_t>(f) + 2);
     if (size == 0) break;
-    const std::int64_t end = std::min(f + size, s);
-    std::int64_t x = f + 4;
-    while (x < end) {
-      std::int64_t stop = record_end(x, 0, end);
-      if (stop < 0) stop = record_end(x, 1, end);
-      if (stop < 0) {
-        ++x;
-        continue;
-      }
-      if (seen.count(static_cast<std::uint16_t>(x)) == 0) Append(out, x, s);
-      // The next cell's head (payload length, row id, header size) is at least three
-      // bytes, overwritten or not.
-      x = std::max(stop, x + 1);
-    }
+    carve_region(page, signature, f + 4, f + size, seen, out);
     previous = f;
     f = Be16(page, static_cast<std::size_t>(f));
   }
+  // The unallocated space between the cell pointer array and the content area.
+  const std::int64_t n = Be16(page, 3);
+  const std::int64_t content = Be16(page, 5) == 0 ? 65536 : Be16(page, 5);
+  carve_region(page, signature, 8 + 2 * n, content, seen, out);
 }
 
 void RawDbFile::carve_tail(Bytes page, std::list<std::uint16_t>& out) {

@@ -46,7 +46,7 @@ std::int32_t DecodeLive(RawDbFile& reader, const CellMap& cells, std::int32_t st
 }
 
 // Decodes every candidate of a candidate map; with a signature, then also the rows
-// packed inside the freeblocks of each leaf beyond its candidates.
+// found in the free space of each leaf beyond its candidates.
 std::int32_t DecodeCandidates(RawDbFile& reader, const CandidateMap& candidates,
                               const RowDecoder& decoder, std::vector<std::uint8_t>& buffer,
                               const ColumnSignature& signature) {
@@ -58,10 +58,9 @@ std::int32_t DecodeCandidates(RawDbFile& reader, const CandidateMap& candidates,
       CellInput cell{page, offset, reader.PageSize(), true, 1, leaf};
       decoder(reader, cell);
     }
-    if (signature.empty() || StartsWithMagic(page) || page[0] != 0x0D || Be16(page, 1) == 0)
-      continue;
+    if (signature.empty() || StartsWithMagic(page) || page[0] != 0x0D) continue;
     std::list<std::uint16_t> extra;
-    reader.carve_freeblock_interiors(page, signature, offsets, extra);
+    reader.carve_free_space(page, signature, offsets, extra);
     for (std::uint16_t offset : extra) {
       CellInput cell{page, offset, reader.PageSize(), true, 1, leaf};
       decoder(reader, cell);
@@ -79,10 +78,12 @@ std::wstring LocalTimeText(std::uint64_t seconds) {
 }  // namespace
 
 std::int32_t read_freed_pages(RawDbFile& reader, const std::string& table,
-                              const RowDecoder& decoder) {
+                              const RowDecoder& decoder, ColumnSignature* shared) {
   reader.current_table = table;
   const std::uint32_t expected = reader.expected_columns(table);
   if (expected == 0) return kSuccess;
+  ColumnSignature local;
+  ColumnSignature& learned = shared != nullptr ? *shared : local;
   std::vector<std::uint8_t> page_buffer(reader.PageSize());
   std::vector<std::uint8_t> leaf_buffer(reader.PageSize());
   const std::vector<std::int32_t> freed = reader.free_pages;  // the walk may not change it
@@ -95,17 +96,35 @@ std::int32_t read_freed_pages(RawDbFile& reader, const std::string& table,
     reader.collect_live_cells(index, page, cells);
     const std::int32_t count = reader.match_free_page(cells);
     if (count < 0 || static_cast<std::uint32_t>(count) != reader.expected_columns(table)) continue;
-    ColumnSignature signature;
-    DecodeLive(reader, cells, 1, decoder, leaf_buffer, &signature);
+    DecodeLive(reader, cells, 1, decoder, leaf_buffer, &learned);
     CandidateMap candidates;
     reader.collect_candidates(index, page, candidates);
-    DecodeCandidates(reader, candidates, decoder, leaf_buffer, signature);
+    DecodeCandidates(reader, candidates, decoder, leaf_buffer, learned);
+  }
+  // A freed page that became a trunk of the freelist lost only its first bytes to the
+  // trunk's link, count and page list; the rest still holds its old cells.
+  if (learned.empty()) return kSuccess;
+  const std::vector<std::int32_t> trunks = reader.free_trunks;
+  for (std::int32_t index : trunks) {
+    if (std::int32_t rc = reader.read_page(index, page_buffer.data()); rc != 0) return rc;
+    Bytes page(page_buffer);
+    const std::int64_t listed =
+        std::min<std::int64_t>(Be32(page, 4), (static_cast<std::int64_t>(page.size()) - 8) / 4);
+    std::list<std::uint16_t> found;
+    reader.carve_region(page, learned, 8 + 4 * listed, static_cast<std::int64_t>(page.size()), {},
+                        found);
+    for (std::uint16_t offset : found) {
+      CellInput cell{page, offset, reader.PageSize(), true, 1, index};
+      decoder(reader, cell);
+    }
   }
   return kSuccess;
 }
 
 std::int32_t read_table(RawDbFile& reader, const std::string& table, const RowDecoder& decoder,
-                        bool use_freed_pages) {
+                        bool use_freed_pages, ColumnSignature* shared) {
+  ColumnSignature local;
+  ColumnSignature& signature = shared != nullptr ? *shared : local;
   std::vector<std::uint8_t> buffer(reader.PageSize());
   if (std::int32_t rc = reader.read_page(0, buffer.data()); rc != 0) return rc;
   const auto roots = reader.find_root_pages(table);
@@ -118,7 +137,6 @@ std::int32_t read_table(RawDbFile& reader, const std::string& table, const RowDe
     Bytes page(buffer);
     CellMap cells;
     if (std::int32_t rc = reader.collect_live_cells(root, page, cells); rc != 0) result = rc;
-    ColumnSignature signature;
     if (std::int32_t rc = DecodeLive(reader, cells, 0, decoder, leaf_buffer, &signature); rc != 0)
       result = rc;
     CandidateMap candidates;
@@ -128,7 +146,8 @@ std::int32_t read_table(RawDbFile& reader, const std::string& table, const RowDe
       result = rc;
   }
   if (use_freed_pages) {
-    if (std::int32_t rc = read_freed_pages(reader, table, decoder); rc != 0) result = rc;
+    if (std::int32_t rc = read_freed_pages(reader, table, decoder, &signature); rc != 0)
+      result = rc;
   }
   return result;
 }
@@ -320,13 +339,16 @@ std::int32_t WeChatPass(const std::string& path, ChatMap& result) {
   const RowDecoder chat_decoder = [&messages](RawDbFile& r, const CellInput& c) {
     return decode_chat_message(r, c, messages, ChatLayout::WeChat);
   };
+  // Every chat table has one layout: what their live rows show carves free space,
+  // freed pages and trunk pages of all of them.
+  ColumnSignature chat_columns;
   // A user name found twice (a live row and its carved copy) names the same table and
   // would give the same list again.
   std::set<std::wstring> done;
   for (const WeChatFriendRecord& f : friends) {
     if (!done.insert(f.user_name).second) continue;
     const std::string table = "Chat_" + Md5Hex(WideToUtf8(f.user_name));
-    read_table(reader, table, chat_decoder, false);
+    read_table(reader, table, chat_decoder, false, &chat_columns);
     if (!messages.empty()) {
       SortChatMessages(messages);
       result[f.user_name] = std::move(messages);
@@ -334,7 +356,7 @@ std::int32_t WeChatPass(const std::string& path, ChatMap& result) {
     }
   }
   // No schema row has this name: only freed pages with 9-column records contribute.
-  read_table(reader, "Chat_FreePageNumber", chat_decoder, true);
+  read_table(reader, "Chat_FreePageNumber", chat_decoder, true, &chat_columns);
   if (!messages.empty()) {
     SortChatMessages(messages);
     result[L"Unknown"] = std::move(messages);
@@ -356,15 +378,16 @@ std::int32_t QQPass(const std::string& path, ChatMap& result) {
   const RowDecoder chat_decoder = [&messages](RawDbFile& r, const CellInput& c) {
     return decode_chat_message(r, c, messages, ChatLayout::QQ);
   };
+  ColumnSignature chat_columns;  // as for WeChat: one layout for every message table
   // As for WeChat friends: a table named twice gives the same list again.
   std::set<std::wstring> done;
   for (const QQTableRecord& t : tables) {
     if (t.table_name.empty() || !done.insert(t.table_name).second) continue;
     const std::string table = WideToUtf8(t.table_name);
-    read_table(reader, table, chat_decoder, false);
+    read_table(reader, table, chat_decoder, false, &chat_columns);
     // Freed pages may hold any partner's rows: keep those whose peer column names ours.
     reader.peer_filter = t.peer;
-    read_freed_pages(reader, table, chat_decoder);
+    read_freed_pages(reader, table, chat_decoder, &chat_columns);
     reader.peer_filter.clear();
     if (!messages.empty()) {
       SortChatMessages(messages);

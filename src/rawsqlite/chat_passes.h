@@ -36,11 +36,17 @@ using RowDecoder = std::function<std::int32_t(RawDbFile&, const CellInput&)>;
 // The generic table pass: live cells (status 0) then carving candidates (status 1) of
 // every root page of `table`, then, when `use_freed_pages`, the freed pages whose first
 // record has the table's column count. Returns 0 or the code of the last failing step.
+// `signature`, when given, collects the kinds of value of the table's columns from its
+// live rows and is used (and kept) for carving free space; passes over several tables
+// of one layout share it, so that freed pages and freelist trunk pages, which belong
+// to no table, can be carved with what the live rows showed.
 std::int32_t read_table(RawDbFile& reader, const std::string& table, const RowDecoder& decoder,
-                        bool use_freed_pages);
-// Only the freed-page step of a table pass (current_table is set to `table`).
+                        bool use_freed_pages, ColumnSignature* signature = nullptr);
+// Only the freed-page step of a table pass (current_table is set to `table`); then the
+// freelist trunk pages, whose old contents behind their page lists are carved with
+// `signature` (nothing when it is empty).
 std::int32_t read_freed_pages(RawDbFile& reader, const std::string& table,
-                              const RowDecoder& decoder);
+                              const RowDecoder& decoder, ColumnSignature* signature = nullptr);
 
 std::int32_t decode_chat_message(RawDbFile& reader, const CellInput& cell,
                                  std::list<ChatMessageRecord>& out, ChatLayout layout);

@@ -75,6 +75,7 @@ void RawDbFile::close() {
   reserved_ = 0;
   page_count_ = 0;
   free_pages.clear();
+  free_trunks.clear();
   cache_.clear();
   cache_order_.clear();
 }
@@ -122,6 +123,7 @@ std::int32_t RawDbFile::open(const std::string& path) {
   std::uint32_t trunk = Be32(h, 32);
   while (trunk != 0 && trunk <= page_count_ && trunks.insert(trunk).second) {
     if (read_page(static_cast<std::int32_t>(trunk - 1), page.data()) != 0) break;
+    free_trunks.push_back(static_cast<std::int32_t>(trunk - 1));
     Bytes p(page);
     std::uint32_t n = Be32(p, 4);
     n = std::min<std::uint32_t>(n, (bytes - 8) / 4);

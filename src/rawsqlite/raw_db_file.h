@@ -109,6 +109,8 @@ class RawDbFile {
   std::ifstream file;  // not open when nothing is open
   std::uint16_t page_size = 0;  // 0 stands for 65536 once open (see PageSize())
   std::vector<std::int32_t> free_pages;
+  // Page indexes of the freelist's trunk pages, in chain order (not in free_pages).
+  std::vector<std::int32_t> free_trunks;
   std::string current_table;
   std::uint32_t current_columns = 0;
   std::uint32_t message_columns = 38;
@@ -187,16 +189,22 @@ class RawDbFile {
   void carve_tail(Bytes page, std::list<std::uint16_t>& out);
   void carve_gap(Bytes page, std::list<std::uint16_t>& out);
   void carve_stale_pointers(Bytes page, std::list<std::uint16_t>& out);
-  // Records inside freeblocks beyond the one strategy A takes from each block's start:
-  // SQLite merges neighbouring freed cells into one block, so a run of deleted rows
-  // becomes a single block holding all of them, each behind a few overwritten head
-  // bytes. A position is taken when its serial types, read with all C columns or with
-  // column 0 lost, match the kinds of value the table's live rows hold in those
-  // columns (`signature`) and the record fits in the block; the scan then goes on
-  // behind that record. Positions already in `known` are left out.
-  void carve_freeblock_interiors(Bytes page, const ColumnSignature& signature,
-                                 const std::list<std::uint16_t>& known,
-                                 std::list<std::uint16_t>& out);
+  // Deleted records in free space beyond the candidates of the strategies above:
+  // inside freeblocks (SQLite merges neighbouring freed cells into one block, so a run
+  // of deleted rows becomes a single block holding all of them) and in the unallocated
+  // space below the content area (freed cells that the content area gave back), each
+  // record behind a few overwritten head bytes. A position is taken when its serial
+  // types, read with all C columns or with column 0 lost, are of the kinds the table's
+  // live rows hold in those columns (`signature`), one of them is text, and the record
+  // fits in its region; the scan then goes on behind that record. Positions already
+  // in `known` are left out.
+  void carve_free_space(Bytes page, const ColumnSignature& signature,
+                        const std::list<std::uint16_t>& known, std::list<std::uint16_t>& out);
+  // The same scan over the bytes [from, to) of a page (a freelist trunk page's old
+  // contents, for instance).
+  void carve_region(Bytes page, const ColumnSignature& signature, std::int64_t from,
+                    std::int64_t to, const std::set<std::uint16_t>& known,
+                    std::list<std::uint16_t>& out);
 
  private:
   std::int32_t walk(std::int32_t index, Bytes page, CellMap* cells, CandidateMap* candidates,

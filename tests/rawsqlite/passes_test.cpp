@@ -295,8 +295,8 @@ TEST_F(PassTest, DeletedWeChatMessagesAreRecovered) {
   const char* kinds[] = {"freeblock", "unallocated", "freed page"};
   // [layout][page][kind] floors in percent; layout 0 = the phone's column order (column 0
   // TableVer, the row-id alias in column 1).
-  const int floors[2][3][3] = {{{75, 45, 85}, {85, 40, 85}, {95, 30, 40}},
-                               {{80, 45, 85}, {85, 40, 85}, {95, 30, 40}}};
+  const int floors[2][3][3] = {{{85, 85, 95}, {85, 70, 95}, {95, 30, 45}},
+                               {{85, 85, 95}, {85, 70, 95}, {95, 30, 45}}};
   const int pages[] = {1024, 4096, 65536};
   for (int layout = 0; layout < 2; ++layout) {
     for (int pi = 0; pi < 3; ++pi) {
