@@ -1,17 +1,27 @@
 // Times each record reader over large databases of the real iOS layouts against its
-// floor: the SQLite library running the reader's own statements with every row
-// discarded (same read-only connection). Each measurement runs in a child process so
-// that its peak memory (maximum resident set) is its own.
+// floor: the SQLite library running the reader's own statements through sqlite3_exec
+// with every row discarded, as the sqlite3 shell would. Each measurement runs in a
+// child process so that its peak memory (maximum resident set) is its own; reader and
+// floor runs alternate, and each figure is the median of the runs.
 //
-//   bench_records [--source DIR] [--scale N] [--only NAME] [--dir KEEP]
-//   (N = 1: 200,000 messages from 10,000 contacts; NAME picks readers by name)
+// A second line per reader, "records only", builds the reader's result again without
+// SQLite: the same number of records in list nodes with wide strings of the same
+// lengths. It shows how much of the reader's time is the building of its records,
+// which no way of reading the database avoids.
+//
+//   bench_records [--source DIR] [--scale N] [--only NAME] [--dir KEEP] [--runs N]
+//   (scale 1: 200,000 messages from 10,000 contacts; NAME picks readers by name;
+//    5 runs by default)
 //
 // Writes its databases into a temporary folder and removes it at the end.
 #include <sqlite3.h>
 #include <sys/resource.h>
+#include <time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -246,56 +256,123 @@ void Floor(const std::vector<std::pair<std::string, const char*>>& statements) {
 }
 
 struct Measure {
-  double ms = 0;     // processor time (user + system) of the child: steadier than wall
-  double wallMs = 0;  // time on a machine shared with other work
-  long peakKb = 0;
+  double ms = 0;      // processor time (user + system) of the work in the child
+  double wallMs = 0;  // wall time of the same work, on a machine shared with other work
+  long peakKb = 0;    // maximum resident set of the child
   long long items = 0;
-  double setupMs = 0;  // processor time the child spent before the work
 };
 
-// Runs `work` in a child process; returns its wall time and peak resident memory.
-Measure InChild(const std::function<long long()>& work) {
+double CpuMs() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) * 1000.0 + static_cast<double>(t.tv_nsec) / 1e6;
+}
+
+// Runs `work` in a child process. `work` returns a callable that counts the items of
+// its result; the counting walks every record and is not timed.
+using Work = std::function<std::function<long long()>()>;
+
+Measure InChild(const Work& work) {
   int fds[2];
   if (pipe(fds) != 0) std::exit(1);
+  std::fflush(stdout);
   const pid_t pid = fork();
   if (pid == 0) {
     close(fds[0]);
-    struct rusage before {};
-    getrusage(RUSAGE_SELF, &before);
+    const double cpu0 = CpuMs();
     const auto t0 = std::chrono::steady_clock::now();
-    long long items = work();
-    const double ms =
+    const auto count = work();
+    const double cpu = CpuMs() - cpu0;
+    const double wall =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
-    const double setup = (before.ru_utime.tv_sec + before.ru_stime.tv_sec) * 1000.0 +
-                         (before.ru_utime.tv_usec + before.ru_stime.tv_usec) / 1000.0;
-    char buf[96];
-    const int n = std::snprintf(buf, sizeof buf, "%f %lld %f", ms, items, setup);
+    const long long items = count();
+    char buf[128];
+    const int n = std::snprintf(buf, sizeof buf, "%f %f %lld", cpu, wall, items);
     if (write(fds[1], buf, static_cast<std::size_t>(n)) < 0) _exit(1);
-    _exit(0);
+    _exit(0);  // the result is freed with the process, not timed
   }
   close(fds[1]);
-  char buf[96] = {};
+  char buf[128] = {};
   if (read(fds[0], buf, sizeof buf - 1) < 0) buf[0] = 0;
   close(fds[0]);
   int status = 0;
   struct rusage usage {};
   wait4(pid, &status, 0, &usage);
   Measure m;
-  std::sscanf(buf, "%lf %lld %lf", &m.wallMs, &m.items, &m.setupMs);
-  m.ms = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000.0 +
-         (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000.0 - m.setupMs;
+  std::sscanf(buf, "%lf %lf %lld", &m.ms, &m.wallMs, &m.items);
   m.peakKb = usage.ru_maxrss;
   return m;
 }
 
-// Best of `runs` (time), with the peak memory of that run.
-Measure Best(int runs, const std::function<long long()>& work) {
-  Measure best;
-  for (int i = 0; i < runs; ++i) {
-    Measure m = InChild(work);
-    if (i == 0 || m.ms < best.ms) best = m;
+// The run with the median time (and its other figures).
+Measure Median(std::vector<Measure> runs) {
+  std::sort(runs.begin(), runs.end(), [](const Measure& a, const Measure& b) { return a.ms < b.ms; });
+  return runs[runs.size() / 2];
+}
+
+// Lengths of the wide strings of every record of a result, record after record.
+using Shape = std::vector<std::uint32_t>;
+
+template <typename R, std::size_t N>
+void AddShape(Shape& shape, const std::array<const std::wstring*, N>& fields) {
+  for (const std::wstring* f : fields) shape.push_back(static_cast<std::uint32_t>(f->size()));
+}
+
+// The records of a shape built again: list nodes, strings of the same lengths.
+template <typename R, std::size_t N>
+std::function<long long()> Rebuild(const Shape& shape,
+                                   std::array<std::wstring*, N> (*fields)(R&)) {
+  auto& list = *new std::list<R>;
+  for (std::size_t at = 0; at + N <= shape.size(); at += N) {
+    R& r = list.emplace_back();
+    const auto f = fields(r);
+    for (std::size_t k = 0; k < N; ++k) f[k]->assign(shape[at + k], L'x');
   }
-  return best;
+  return [&list] { return static_cast<long long>(list.size()); };
+}
+
+std::array<std::wstring*, 5> MessageFields(MessageRecord& m) {
+  return {&m.date, &m.sender, &m.name, &m.text, &m.extra};
+}
+std::array<std::wstring*, 7> ContactFields(ContactRecord& c) {
+  return {&c.email, &c.address, &c.extra, &c.url, &c.phone, &c.organization, &c.name};
+}
+std::array<std::wstring*, 3> CallFields(CallRecord& c) { return {&c.date, &c.address, &c.name}; }
+std::array<std::wstring*, 3> NoteFields(NoteRecord& n) { return {&n.date, &n.title, &n.body}; }
+std::array<std::wstring*, 8> WhatsAppFields(WhatsAppMessageRecord& m) {
+  return {&m.date, &m.senderName, &m.text, &m.pushName, &m.chatTitle, &m.chatJids, &m.chatPartner, &m.extra};
+}
+
+template <typename R, std::size_t N>
+Shape ShapeOf(const std::list<R>& list, std::array<std::wstring*, N> (*fields)(R&)) {
+  Shape shape;
+  for (const R& r : list) {
+    const auto f = fields(const_cast<R&>(r));
+    for (std::wstring* s : f) shape.push_back(static_cast<std::uint32_t>(s->size()));
+  }
+  return shape;
+}
+
+// The shape of a reader's result, taken in a child (so that the result's memory is
+// never part of this process) and handed over through a file.
+Shape ShapeInChild(const fs::path& file, const std::function<Shape()>& make) {
+  std::fflush(stdout);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const Shape shape = make();
+    std::ofstream out(file, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(shape.data()),
+              static_cast<std::streamsize>(shape.size() * sizeof(std::uint32_t)));
+    _exit(out ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  Shape shape(fs::exists(file) ? fs::file_size(file) / sizeof(std::uint32_t) : 0);
+  std::ifstream in(file, std::ios::binary);
+  in.read(reinterpret_cast<char*>(shape.data()),
+          static_cast<std::streamsize>(shape.size() * sizeof(std::uint32_t)));
+  fs::remove(file);
+  return shape;
 }
 
 }  // namespace
@@ -303,6 +380,7 @@ Measure Best(int runs, const std::function<long long()>& work) {
 int main(int argc, char** argv) {
   fs::path source = BV_BENCH_SOURCE_DIR;
   int scale = 1;
+  int runs = 5;
   std::string only;
   fs::path keep;  // --dir: keep (and reuse) the databases there
   for (int i = 1; i + 1 < argc; i += 2) {
@@ -310,6 +388,7 @@ int main(int argc, char** argv) {
     if (std::strcmp(argv[i], "--scale") == 0) scale = std::max(1, std::atoi(argv[i + 1]));
     if (std::strcmp(argv[i], "--only") == 0) only = argv[i + 1];
     if (std::strcmp(argv[i], "--dir") == 0) keep = argv[i + 1];
+    if (std::strcmp(argv[i], "--runs") == 0) runs = std::max(1, std::atoi(argv[i + 1]));
   }
   {
     std::ifstream in(source / "tools/mkbackup/ios-schemas.sql");
@@ -330,86 +409,150 @@ int main(int argc, char** argv) {
   const auto t0 = std::chrono::steady_clock::now();
   if (!reuse) Generate(dir, sizes);
   std::printf("databases written in %.0f ms: %d messages, %d contacts, %d calls, %d notes, "
-              "%d WhatsApp messages\n",
+              "%d WhatsApp messages; median of %d runs\n",
               std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count(),
-              sizes.messages, sizes.contacts, sizes.calls, sizes.notes, sizes.waMessages);
+              sizes.messages, sizes.contacts, sizes.calls, sizes.notes, sizes.waMessages, runs);
   const std::string sms = (dir / "sms.db").string(), ab = (dir / "ab.sqlitedb").string(),
                     calls = (dir / "CallHistory.storedata").string(),
                     older = (dir / "notes.sqlite").string(), newer = (dir / "NoteStore.sqlite").string(),
                     wa = (dir / "ChatStorage.sqlite").string();
 
+  // Each reader's result stays allocated (freed with the child process, not timed).
+  auto readMessages = [&]() -> ConversationMap& {
+    auto& map = *new ConversationMap;
+    MessageReader({}).Read(sms, ab, map);
+    return map;
+  };
+  auto readContacts = [&]() -> std::list<ContactRecord>& {
+    auto& l = *new std::list<ContactRecord>;
+    ContactReader().Read(ab, l);
+    return l;
+  };
+  auto readCalls = [&]() -> std::list<CallRecord>& {
+    auto& l = *new std::list<CallRecord>;
+    CallHistoryReader().Read(calls, ab, l);
+    return l;
+  };
+  auto readOlderNotes = [&]() -> std::list<NoteRecord>& {
+    auto& l = *new std::list<NoteRecord>;
+    NoteReader().Read(older, newer, l);
+    return l;
+  };
+  auto readNewerNotes = [&]() -> std::list<NoteRecord>& {
+    auto& l = *new std::list<NoteRecord>;
+    NoteReader().ReadNewerStore(newer, l);
+    return l;
+  };
+  auto readWhatsApp = [&]() -> WhatsAppChatMap& {
+    auto& map = *new WhatsAppChatMap;
+    WhatsAppReader().Read(wa, map);
+    return map;
+  };
+
   struct Case {
     const char* name;
-    std::function<long long()> reader;
+    Work reader;
     std::vector<std::pair<std::string, const char*>> floor;
+    std::function<Shape()> shape;
+    std::function<std::function<long long()>(const Shape&)> rebuild;
   };
   const Case cases[] = {
       {"messages",
        [&] {
-         auto& map = *new ConversationMap;  // freed by the child's exit, not timed
-         MessageReader({}).Read(sms, ab, map);
-         long long n = 0, named = 0;
-         for (auto& [k, l] : map)
-           for (auto& m : l) n += 1, named += !m.name.empty();
-         return named == n ? n : -n;  // negative: some message had no name
+         ConversationMap& map = readMessages();
+         return std::function<long long()>([&map] {
+           long long n = 0, named = 0;
+           for (auto& [k, l] : map)
+             for (auto& m : l) n += 1, named += !m.name.empty();
+           return named == n ? n : -n;  // negative: some message had no name
+         });
        },
-       {{sms, kMessageStatement}, {ab, kAddressBookStatementNew}}},
+       {{sms, kMessageStatement}, {ab, kAddressBookStatementNew}},
+       [&] {
+         std::list<MessageRecord> all;
+         for (auto& [k, l] : readMessages()) all.splice(all.end(), l);
+         return ShapeOf(all, MessageFields);
+       },
+       [](const Shape& s) { return Rebuild(s, MessageFields); }},
       {"contacts",
        [&] {
-         auto& l = *new std::list<ContactRecord>;
-         ContactReader().Read(ab, l);
-         return static_cast<long long>(l.size());
+         auto& l = readContacts();
+         return std::function<long long()>([&l] { return static_cast<long long>(l.size()); });
        },
-       {{ab, kAddressBookStatementNew}}},
+       {{ab, kAddressBookStatementNew}},
+       [&] { return ShapeOf(readContacts(), ContactFields); },
+       [](const Shape& s) { return Rebuild(s, ContactFields); }},
       {"calls",
        [&] {
-         auto& l = *new std::list<CallRecord>;
-         CallHistoryReader().Read(calls, ab, l);
-         return static_cast<long long>(l.size());
+         auto& l = readCalls();
+         return std::function<long long()>([&l] { return static_cast<long long>(l.size()); });
        },
-       {{calls, kCallStatement}, {ab, kAddressBookStatementNew}}},
+       {{calls, kCallStatement}, {ab, kAddressBookStatementNew}},
+       [&] { return ShapeOf(readCalls(), CallFields); },
+       [](const Shape& s) { return Rebuild(s, CallFields); }},
       {"notes (older store)",
        [&] {
-         auto& l = *new std::list<NoteRecord>;
-         NoteReader().Read(older, newer, l);
-         return static_cast<long long>(l.size());
+         auto& l = readOlderNotes();
+         return std::function<long long()>([&l] { return static_cast<long long>(l.size()); });
        },
-       {{older, kOlderNoteStatement}}},
+       {{older, kOlderNoteStatement}},
+       [&] { return ShapeOf(readOlderNotes(), NoteFields); },
+       [](const Shape& s) { return Rebuild(s, NoteFields); }},
       {"notes (newer store)",
        [&] {
-         auto& l = *new std::list<NoteRecord>;
-         NoteReader().ReadNewerStore(newer, l);
-         return static_cast<long long>(l.size());
+         auto& l = readNewerNotes();
+         return std::function<long long()>([&l] { return static_cast<long long>(l.size()); });
        },
-       {{newer, kNewerNoteStatement}}},
+       {{newer, kNewerNoteStatement}},
+       [&] { return ShapeOf(readNewerNotes(), NoteFields); },
+       [](const Shape& s) { return Rebuild(s, NoteFields); }},
       {"whatsapp",
        [&] {
-         auto& map = *new WhatsAppChatMap;
-         WhatsAppReader().Read(wa, map);
-         long long n = 0;
-         for (auto& [k, l] : map) n += static_cast<long long>(l.size());
-         return n;
+         auto& map = readWhatsApp();
+         return std::function<long long()>([&map] {
+           long long n = 0;
+           for (auto& [k, l] : map) n += static_cast<long long>(l.size());
+           return n;
+         });
        },
        {{wa, kWhatsAppSessionStatement},
         {wa, kWhatsAppMemberStatement},
         {wa, kWhatsAppMessageStatement},
-        {wa, kWhatsAppMediaStatement}}},
+        {wa, kWhatsAppMediaStatement}},
+       [&] {
+         std::list<WhatsAppMessageRecord> all;
+         for (auto& [k, l] : readWhatsApp()) all.splice(all.end(), l);
+         return ShapeOf(all, WhatsAppFields);
+       },
+       [](const Shape& s) { return Rebuild(s, WhatsAppFields); }},
   };
   std::printf("%-20s %9s %9s %6s %9s %9s %11s %11s %8s\n", "reader", "cpu ms", "floor ms",
               "ratio", "wall ms", "floor", "peak", "floor peak", "items");
   bool allWithin = true;
   for (const Case& c : cases) {
     if (!only.empty() && std::string(c.name).find(only) == std::string::npos) continue;
-    const Measure floor = Best(3, [&] {
-      Floor(c.floor);
-      return 0LL;
-    });
-    const Measure reader = Best(3, c.reader);
+    std::vector<Measure> floorRuns, readerRuns;
+    for (int i = 0; i < runs; ++i) {
+      floorRuns.push_back(InChild([&] {
+        Floor(c.floor);
+        return std::function<long long()>([] { return 0LL; });
+      }));
+      readerRuns.push_back(InChild(c.reader));
+    }
+    const Measure floor = Median(floorRuns);
+    const Measure reader = Median(readerRuns);
     const double ratio = reader.ms / floor.ms;
     allWithin &= ratio <= 1.5;
     std::printf("%-20s %9.1f %9.1f %6.2f %9.1f %9.1f %8ld KB %8ld KB %8lld\n", c.name, reader.ms,
                 floor.ms, ratio, reader.wallMs, floor.wallMs, reader.peakKb, floor.peakKb,
                 reader.items);
+    const Shape shape = ShapeInChild(dir / "shape.bin", c.shape);
+    std::vector<Measure> recordRuns;
+    for (int i = 0; i < runs; ++i) recordRuns.push_back(InChild([&] { return c.rebuild(shape); }));
+    const Measure records = Median(recordRuns);
+    std::printf("%-20s %9.1f %9s %6.2f %9.1f %9s %8ld KB %11s %8lld\n", "  records only",
+                records.ms, "", records.ms / floor.ms, records.wallMs, "", records.peakKb, "",
+                records.items);
   }
   std::error_code ec;
   if (keep.empty()) fs::remove_all(dir, ec);

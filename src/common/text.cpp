@@ -17,6 +17,7 @@ template <typename View, typename Unit>
 int CompareFolded(View a, View b) {
   const std::size_t n = a.size() < b.size() ? a.size() : b.size();
   for (std::size_t i = 0; i < n; ++i) {
+    if (a[i] == b[i]) continue;  // most characters of sorted texts agree: skip folding them
     auto ca = FoldAscii(static_cast<Unit>(a[i]));
     auto cb = FoldAscii(static_cast<Unit>(b[i]));
     if (ca != cb) return ca < cb ? -1 : 1;

@@ -1,5 +1,7 @@
 #include "records/contact_reader.h"
 
+#include <iterator>
+
 #include "records/ordering.h"
 #include "common/text.h"
 
@@ -11,14 +13,18 @@ void AddContact(ContactRows& sink, const Row& row) {
   // Persons without a phone text are never kept: nothing else to convert for them.
   std::wstring phone = row.Wide(3);
   if (phone.empty()) return;
-  ContactRecord& record = sink.rows.emplace_back();
+  const bool listed = sink.mode == ContactRowMode::kContacts;
+  ContactRecord& record = listed ? *sink.listed.emplace(sink.listed.end()) : sink.rows.emplace_back();
   record.phone = std::move(phone);
   record.name = row.Wide(0);
   if (const char* last = row.Text(1); last != nullptr && *last != '\0') record.name += row.Wide(1);
   record.organization = row.Wide(2);
   record.email = row.Wide(4);
   record.url = row.Wide(5);
-  if (sink.mode == ContactRowMode::kContacts && record.name.empty()) record.name = L"No Name";
+  if (listed) {
+    if (record.name.empty()) record.name = L"No Name";
+    sink.order.Add(std::prev(sink.listed.end()), record.name);
+  }
 }
 }  // namespace
 
@@ -56,9 +62,12 @@ Result ContactReader::Read(const std::string& addressBookPath, std::list<Contact
   ContactRows sink;
   sink.mode = ContactRowMode::kContacts;
   const Result result = RunAddressBookStatements(db, sink);
-  OrderByText(sink.rows, [](const ContactRecord& c) -> const std::wstring& { return c.name; });
-  contacts.assign(std::make_move_iterator(sink.rows.begin()),
-                  std::make_move_iterator(sink.rows.end()));
+  std::list<ContactRecord> ordered;
+  sink.order.SpliceSorted(
+      sink.listed, [](const ContactRecord& c) -> const std::wstring& { return c.name; },
+      [&](std::int32_t) -> std::list<ContactRecord>& { return ordered; },
+      [](const ContactRecord&) {});
+  contacts.swap(ordered);
   return result;
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/result_codes.h"
+#include "records/ordering.h"
 #include "records/readonly_db.h"
 #include "records/record_types.h"
 #include "records/row_access.h"
@@ -31,7 +32,10 @@ enum class ContactRowMode {
 // a phone text are kept.
 struct ContactRows {
   ContactRowMode mode = ContactRowMode::kContacts;
-  std::vector<ContactRecord> rows;
+  std::vector<ContactRecord> rows;  // name mode
+  // Contacts mode: list nodes, moved into the caller's list in name order.
+  std::list<ContactRecord> listed;
+  NodeOrder<ContactRecord> order;
 };
 
 // Row callback, in the form of sqlite3_exec and over a stepped statement (what the

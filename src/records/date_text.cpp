@@ -98,16 +98,17 @@ bool FormatCivil(std::int64_t unixSeconds, std::wstring& out) {
 
 std::wstring LocalDateFormatter::FromUnixSeconds(std::int64_t unixSeconds) {
   const std::int64_t day = FloorDiv(unixSeconds, kDay);
-  auto it = dayOffset_.find(day);
-  if (it == dayOffset_.end()) {
+  DayOffset& slot = dayOffset_[static_cast<std::size_t>(static_cast<std::uint64_t>(day) % dayOffset_.size())];
+  if (slot.day != day || day == kNoDay) {
     std::int64_t first = 0, last = 0;
     const bool same = day > INT64_MIN / kDay + 1 && day < INT64_MAX / kDay - 1 &&
                       LocalOffset(day * kDay, first) && LocalOffset(day * kDay + kDay - 1, last) &&
                       first == last;
-    it = dayOffset_.emplace(day, same ? first : kVaries).first;
+    slot.day = day;
+    slot.offset = same ? first : kVaries;
   }
   std::wstring out;
-  if (it->second != kVaries && FormatCivil(unixSeconds + it->second, out)) return out;
+  if (slot.offset != kVaries && FormatCivil(unixSeconds + slot.offset, out)) return out;
   std::string text;
   if (!platform::FormatLocalTime(unixSeconds, text)) return {};
   return Utf8ToWide(text);

@@ -1,8 +1,8 @@
 #pragma once
 // Date texts of the readers: "YYYY-MM-DD HH:MM:SS".
+#include <array>
 #include <cstdint>
 #include <string>
-#include <unordered_map>
 
 namespace bv {
 
@@ -24,7 +24,14 @@ class LocalDateFormatter {
 
  private:
   static constexpr std::int64_t kVaries = INT64_MIN;
-  std::unordered_map<std::int64_t, std::int64_t> dayOffset_;
+  static constexpr std::int64_t kNoDay = INT64_MIN;
+  // Offsets of recently seen days, by day number modulo the table size (a stored day
+  // that is not the one asked for is asked of the platform again).
+  struct DayOffset {
+    std::int64_t day = kNoDay;
+    std::int64_t offset = 0;
+  };
+  std::array<DayOffset, 1024> dayOffset_{};
 };
 
 // The whole seconds of such a column text: its leading integer, or the truncated
