@@ -319,8 +319,10 @@ void SortChatMessages(std::list<ChatMessageRecord>& messages) {
     }
     keys.push_back({value, it});
   }
-  std::stable_sort(keys.begin(), keys.end(),
-                   [](const Key& a, const Key& b) { return a.value < b.value; });
+  const auto before = [](const Key& a, const Key& b) { return a.value < b.value; };
+  // Live rows usually come in time order already.
+  if (std::is_sorted(keys.begin(), keys.end(), before)) return;
+  std::stable_sort(keys.begin(), keys.end(), before);
   std::list<ChatMessageRecord> sorted;
   for (const Key& k : keys) sorted.splice(sorted.end(), messages, k.node);
   messages.swap(sorted);
