@@ -168,10 +168,13 @@ void RawDbFile::carve_free_space(Bytes page, const ColumnSignature& signature,
     previous = f;
     f = Be16(page, static_cast<std::size_t>(f));
   }
-  // The unallocated space between the cell pointer array and the content area.
+  // The unallocated space between the cell pointer array and the content area (on an
+  // interior page: a root that was a leaf before its first split keeps its old cells
+  // there).
   const std::int64_t n = Be16(page, 3);
   const std::int64_t content = Be16(page, 5) == 0 ? 65536 : Be16(page, 5);
-  carve_region(page, signature, 8 + 2 * n, content, seen, out);
+  const std::int64_t array = page[0] == 0x05 ? 12 : 8;
+  carve_region(page, signature, array + 2 * n, content, seen, out);
 }
 
 void RawDbFile::carve_tail(Bytes page, std::list<std::uint16_t>& out) {

@@ -144,6 +144,16 @@ std::int32_t read_table(RawDbFile& reader, const std::string& table, const RowDe
     if (std::int32_t rc = DecodeCandidates(reader, candidates, decoder, leaf_buffer, signature);
         rc != 0)
       result = rc;
+    // A root that became an interior page when it first split keeps the cells it held
+    // as a leaf in its free space.
+    if (page[0] == 0x05 && !StartsWithMagic(page)) {
+      std::list<std::uint16_t> extra;
+      reader.carve_free_space(page, signature, {}, extra);
+      for (std::uint16_t offset : extra) {
+        CellInput cell{page, offset, reader.PageSize(), true, 1, root};
+        decoder(reader, cell);
+      }
+    }
   }
   if (use_freed_pages) {
     if (std::int32_t rc = read_freed_pages(reader, table, decoder, &signature); rc != 0)

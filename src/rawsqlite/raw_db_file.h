@@ -197,7 +197,8 @@ class RawDbFile {
   // types, read with all C columns or with column 0 lost, are of the kinds the table's
   // live rows hold in those columns (`signature`), one of them is text, and the record
   // fits in its region; the scan then goes on behind that record. Positions already
-  // in `known` are left out.
+  // in `known` are left out. An interior page is read the same way (its pointer
+  // array starts at 12).
   void carve_free_space(Bytes page, const ColumnSignature& signature,
                         const std::list<std::uint16_t>& known, std::list<std::uint16_t>& out);
   // The same scan over the bytes [from, to) of a page (a freelist trunk page's old

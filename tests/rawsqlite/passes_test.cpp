@@ -317,6 +317,71 @@ TEST_F(PassTest, DeletedWeChatMessagesAreRecovered) {
   }
 }
 
+// The same for a QQ message table: deleted rows of the table's own pages and of freed
+// pages whose peer column names the table's partner.
+Recovery DeletedQQ(const TempDir& dir, int page, int kind) {
+  const std::string path =
+      dir.File("qq" + std::to_string(page) + "_" + std::to_string(kind) + ".db");
+  const std::string table = "tb_c2cMsg_10001";
+  std::mt19937 rng(static_cast<unsigned>(page * 7 + kind));
+  std::map<int, std::pair<std::int64_t, std::string>> rows;
+  std::vector<int> removed;
+  {
+    Db db(path, page);
+    test::CreateQQTables(db);
+    db.Insert("tb_c2cTables", {test::Value::T(table)});
+    test::CreateQQMessageTable(db, table);
+    db.Exec("BEGIN");
+    const int n = std::min(kind == 2 ? 30 * page / 100 : 8 * page / 100, 1200);
+    for (int i = 0; i < n; ++i) {
+      const std::int64_t t = 1500000000 + i * 60;
+      std::string text = "qq " + std::to_string(i) + " " + test::RandomText(rng, rng() % 60 + 5);
+      rows[i] = {t, text};
+      test::AddQQMessage(db, table, "10001", t, text, i % 2);
+    }
+    db.Exec("COMMIT");
+    for (int i = 0; i < n; ++i) {
+      bool del = kind == 0 ? i % 3 == 1 : kind == 1 ? i >= n - n / 4 : i >= n / 10;
+      if (del) removed.push_back(i);
+    }
+    db.Exec("BEGIN");
+    for (int i : removed) db.Exec("DELETE FROM " + table + " WHERE time = " + std::to_string(1500000000 + i * 60));
+    db.Exec("COMMIT");
+  }
+  ChatMap map;
+  EXPECT_EQ(QQPass(path, map), 0);
+  std::multiset<std::pair<std::wstring, std::wstring>> got;
+  for (const auto& [key, list] : map)
+    for (const auto& r : list)
+      if (r.status == 1) got.insert({r.time, r.text});
+  Recovery result;
+  std::set<std::pair<std::wstring, std::wstring>> written;
+  for (const auto& [i, row] : rows)
+    written.insert({Utf8ToWide(UtcText(row.first)), Utf8ToWide(row.second)});
+  for (int i : removed) {
+    ++result.deleted;
+    if (got.count({Utf8ToWide(UtcText(rows[i].first)), Utf8ToWide(rows[i].second)})) ++result.found;
+  }
+  for (const auto& record : got) result.junk += written.count(record) == 0;
+  return result;
+}
+
+TEST_F(PassTest, DeletedQQMessagesAreRecovered) {
+  const char* kinds[] = {"freeblock", "unallocated", "freed page"};
+  const int floors[3][3] = {{95, 85, 95}, {95, 75, 95}, {50, 45, 95}};  // [page][kind]
+  const int pages[] = {1024, 4096, 65536};
+  for (int pi = 0; pi < 3; ++pi) {
+    for (int kind = 0; kind < 3; ++kind) {
+      const Recovery r = DeletedQQ(dir, pages[pi], kind);
+      const double share = r.deleted ? 100.0 * r.found / r.deleted : 0.0;
+      std::printf("recovery qq page=%d kind=%s deleted=%d found=%d (%.0f%%) junk=%d\n", pages[pi],
+                  kinds[kind], r.deleted, r.found, share, r.junk);
+      EXPECT_GE(share, floors[pi][kind]) << "page " << pages[pi] << " " << kinds[kind];
+      EXPECT_LE(r.junk, r.deleted / 20 + 2) << "page " << pages[pi] << " " << kinds[kind];
+    }
+  }
+}
+
 TEST_F(PassTest, QQPassFiltersFreedPagesByPeer) {
   const std::string path = dir.File("QQ.db");
   std::mt19937 rng(5);
