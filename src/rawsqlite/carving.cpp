@@ -10,6 +10,12 @@
 //   C  the unallocated gap between the cell pointer array and the content area;
 //   D  stale entries of the cell pointer array beyond the cell count.
 // A table with no known column count gets no candidates: every test needs the count.
+//
+// Beyond these, the table passes carve the free space itself (carve_free_space): the
+// rows that SQLite merged into one freeblock or gave back to the unallocated space
+// keep their serial types and contents behind a few overwritten head bytes, and each
+// is recognised by the kinds of value the table's live rows hold per column. Those
+// positions come after the strategies' own candidates and never replace them.
 #include <algorithm>
 #include <cstdint>
 #include <set>
