@@ -1,0 +1,364 @@
+// The readers over whole backups written by mkbackup for several iOS versions: what
+// they list must agree with the rows that mkbackup-truth.json says each database holds.
+// The expectations are worked out here from the truth alone (plain loops, no reader
+// code), so a fault in a reader's shortcuts (typed columns, name index, ordering)
+// shows as a difference.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <ctime>
+#include <map>
+#include <set>
+
+#include "common/text.h"
+#include "records/readers.h"
+#include "support.h"
+
+namespace bv {
+namespace {
+
+using test::Json;
+
+struct Version {
+  const char* ios;
+  mkbackup::Layout layout;
+};
+
+std::string Utc(std::int64_t unixSeconds) {
+  const std::time_t t = static_cast<std::time_t>(unixSeconds);
+  std::tm tm{};
+  gmtime_r(&t, &tm);
+  char buf[32];
+  std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
+  return buf;
+}
+
+constexpr std::int64_t kApple = 978307200;
+
+std::wstring W(const std::string& s) { return Utf8ToWide(s); }
+
+// Text of a truth value: strings as they are, blobs decoded, anything else empty.
+std::string TextOf(const Json& v) {
+  if (v.kind == Json::Kind::kString) return v.Str();
+  if (v.kind == Json::Kind::kObject && v.Has("blob")) {
+    const std::string& hex = v["blob"].Str();
+    std::string out;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+      out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    return out;
+  }
+  return {};
+}
+
+// Rows of a table by rowid.
+std::map<std::int64_t, const Json*> ByRowid(const Json& db, const std::string& table) {
+  std::map<std::int64_t, const Json*> rows;
+  for (const Json* r : test::LiveRows(db, table)) rows[(*r)["rowid"].Int()] = &(*r)["values"];
+  return rows;
+}
+
+class BackupVersions : public ::testing::TestWithParam<Version> {
+ protected:
+  void SetUp() override {
+    mkbackup::BackupOptions o;
+    o.layout = GetParam().layout;
+    o.iosVersion = GetParam().ios;
+    o.seed = 29;
+    o.messages = 150;
+    o.contacts = 40;
+    o.calls = 60;
+    o.notes = 14;
+    o.whatsapp = 80;
+    o.wechat = 4;
+    o.qq = 4;
+    backup_ = test::BuildBackup(dir_, o);
+    truth_ = test::ReadTruth(backup_);
+  }
+
+  std::string Path(const std::string& label) const {
+    const Json* db = test::FindDatabase(truth_, label);
+    return db != nullptr ? test::StoredFile(backup_, *db).string() : std::string();
+  }
+  int Major() const { return std::atoi(GetParam().ios); }
+
+  // Phone texts of the address book's search table in row order, with names.
+  std::vector<std::pair<std::wstring, std::wstring>> PhoneBook() const {
+    std::vector<std::pair<std::wstring, std::wstring>> book;
+    const Json* ab = test::FindDatabase(truth_, "AddressBook.sqlitedb");
+    if (ab == nullptr) return book;
+    for (const auto& [rowid, v] : ByRowid(*ab, "ABPersonFullTextSearch")) {
+      const std::string phone = TextOf((*v)["Phone"]);
+      if (phone.empty()) continue;
+      book.emplace_back(W(phone), W(TextOf((*v)["First"]) + TextOf((*v)["Last"])));
+    }
+    return book;
+  }
+  static std::wstring NameIn(const std::vector<std::pair<std::wstring, std::wstring>>& book,
+                             const std::wstring& number) {
+    for (const auto& [phone, name] : book)
+      if (phone.find(number) != std::wstring::npos) return name;
+    return {};
+  }
+  // The address book has the newer search-table layout from iOS 10 on.
+  Result AddressBookResult() const { return Major() >= 10 ? kSuccess : kQueryFailed; }
+
+  test::TempDir dir_;
+  test::fs::path backup_;
+  Json truth_;
+};
+
+TEST_P(BackupVersions, MessagesMatchTheTruth) {
+  const Json* sms = test::FindDatabase(truth_, "sms.db");
+  ASSERT_NE(sms, nullptr);
+  const auto messages = ByRowid(*sms, "message");
+  const auto handles = ByRowid(*sms, "handle");
+  const auto book = PhoneBook();
+  std::map<std::int64_t, int> inChats;  // message rowid: live join rows
+  for (const Json* j : test::LiveRows(*sms, "chat_message_join"))
+    ++inChats[(*j)["values"]["message_id"].Int()];
+
+  std::size_t expected = 0;
+  for (const auto& [rowid, v] : messages) {
+    auto h = handles.find((*v)["handle_id"].Int());
+    if (!TextOf((*v)["text"]).empty() && h != handles.end()) expected += inChats[rowid];
+  }
+  ASSERT_GT(expected, 20u);
+
+  ConversationMap map;
+  EXPECT_EQ(MessageReader({}).Read(Path("sms.db"), Path("AddressBook.sqlitedb"), map),
+            AddressBookResult());
+  std::size_t listed = 0;
+  int named = 0;
+  for (const auto& [handleId, list] : map) {
+    std::wstring previous;
+    for (const MessageRecord& m : list) {
+      ++listed;
+      EXPECT_EQ(m.handleId, handleId);
+      EXPECT_LE(CompareNoCase(previous, m.date), 0) << "conversation not in date order";
+      previous = m.date;
+      auto row = messages.find(m.rowId);
+      ASSERT_NE(row, messages.end()) << m.rowId;
+      const Json& v = *row->second;
+      EXPECT_EQ(m.text, W(TextOf(v["text"])));
+      EXPECT_EQ(m.isFromMe, v["is_from_me"].Int());
+      EXPECT_EQ(m.handleId, v["handle_id"].Int());
+      EXPECT_EQ(m.sender, W(TextOf((*handles.at(v["handle_id"].Int()))["id"])));
+      // Seconds up to iOS 10, nanoseconds from iOS 11.
+      const std::int64_t date = v["date"].Int();
+      const std::int64_t seconds = Major() >= 11 ? date / 1000000000 : date;
+      EXPECT_EQ(m.date, W(Utc(seconds + kApple)));
+      EXPECT_EQ(m.name, NameIn(book, m.sender)) << WideToUtf8(m.sender);
+      named += !m.name.empty();
+      EXPECT_TRUE(m.extra.empty());
+    }
+  }
+  EXPECT_EQ(listed, expected);
+  if (Major() >= 6) {
+    EXPECT_GT(named, 0);  // iOS 4 has no search table to name from
+  }
+}
+
+TEST_P(BackupVersions, ContactsMatchTheTruth) {
+  const Json* ab = test::FindDatabase(truth_, "AddressBook.sqlitedb");
+  ASSERT_NE(ab, nullptr);
+  std::multiset<std::wstring> expected;
+  for (const auto& [rowid, v] : ByRowid(*ab, "ABPersonFullTextSearch")) {
+    if (TextOf((*v)["Phone"]).empty()) continue;
+    const std::wstring name = W(TextOf((*v)["First"]) + TextOf((*v)["Last"]));
+    expected.insert(name.empty() ? L"No Name" : name);
+  }
+  // iOS 4 has no search table: neither statement runs and nobody is listed.
+  if (Major() >= 6) {
+    ASSERT_GT(expected.size(), 5u);
+  }
+
+  std::list<ContactRecord> contacts;
+  EXPECT_EQ(ContactReader().Read(Path("AddressBook.sqlitedb"), contacts), AddressBookResult());
+  std::multiset<std::wstring> got;
+  const ContactRecord* previous = nullptr;
+  for (const ContactRecord& c : contacts) {
+    got.insert(c.name);
+    EXPECT_FALSE(c.phone.empty());
+    if (previous != nullptr) {
+      EXPECT_LE(CompareNoCase(previous->name, c.name), 0);
+    }
+    previous = &c;
+  }
+  EXPECT_EQ(got, expected);
+}
+
+TEST_P(BackupVersions, CallsMatchTheTruth) {
+  // The newer call database when the backup has it, else the older one (no calls).
+  const bool newer = test::FindDatabase(truth_, "CallHistory.storedata") != nullptr;
+  const std::string callDb = Path(newer ? "CallHistory.storedata" : "call_history.db");
+  ASSERT_FALSE(callDb.empty());
+  const auto book = PhoneBook();
+  std::multiset<std::tuple<std::wstring, std::wstring, int, int, std::wstring>> expected;
+  if (newer) {
+    for (const auto& [rowid, v] : ByRowid(*test::FindDatabase(truth_, "CallHistory.storedata"),
+                                          "ZCALLRECORD")) {
+      const std::wstring address = W(TextOf((*v)["ZADDRESS"]));
+      if (address.empty()) continue;
+      const auto seconds = static_cast<std::int64_t>(std::floor((*v)["ZDATE"].Number()));
+      expected.insert({W(Utc(seconds + kApple)), address,
+                       static_cast<int>((*v)["ZANSWERED"].Int()),
+                       static_cast<int>(std::trunc((*v)["ZDURATION"].Number())),
+                       address.size() > 4 ? NameIn(book, address) : std::wstring()});
+    }
+    ASSERT_GT(expected.size(), 10u);
+  }
+
+  std::list<CallRecord> calls;
+  EXPECT_EQ(CallHistoryReader().Read(callDb, Path("AddressBook.sqlitedb"), calls),
+            AddressBookResult());
+  std::multiset<std::tuple<std::wstring, std::wstring, int, int, std::wstring>> got;
+  std::wstring previous;
+  for (const CallRecord& c : calls) {
+    got.insert({c.date, c.address, c.answered, c.duration, c.name});
+    EXPECT_LE(CompareNoCase(previous, c.date), 0) << "calls not oldest first";
+    previous = c.date;
+  }
+  EXPECT_EQ(got, expected);
+}
+
+TEST_P(BackupVersions, NotesComeFromTheStoreThatHoldsThem) {
+  const Json* older = test::FindDatabase(truth_, "notes.sqlite");
+  const Json* newer = test::FindDatabase(truth_, "NoteStore.sqlite");
+  // Titles of the notes that the chosen store lists, and their dates.
+  std::multiset<std::pair<std::wstring, std::wstring>> expected;
+  if (older != nullptr) {
+    const auto bodies = ByRowid(*older, "ZNOTEBODY");
+    for (const auto& [pk, v] : ByRowid(*older, "ZNOTE")) {
+      auto body = bodies.find((*v)["ZBODY"].Int());
+      const std::string text = body != bodies.end() ? TextOf((*body->second)["ZCONTENT"]) : "";
+      std::wstring title = W(TextOf((*v)["ZTITLE"]));
+      if (title.empty() && text.empty()) continue;
+      CleanNoteText(title);
+      // This machine's local time is UTC in the tests.
+      const auto seconds = static_cast<std::int64_t>(std::trunc((*v)["ZCREATIONDATE"].Number()));
+      expected.insert({title, W(Utc(seconds + kApple))});
+    }
+  }
+  const bool olderListed = !expected.empty();
+  if (!olderListed && newer != nullptr) {
+    for (const auto& [pk, v] : ByRowid(*newer, "ZICCLOUDSYNCINGOBJECT")) {
+      std::wstring title = W(TextOf((*v)["ZTITLE1"]));
+      if (title.empty() && TextOf((*v)["ZSNIPPET"]).empty()) continue;
+      CleanNoteText(title);
+      const Json& created = (*v)["ZCREATIONDATE"];
+      const std::wstring date =
+          created.kind == Json::Kind::kNumber
+              ? W(Utc(static_cast<std::int64_t>(std::floor(created.Number())) + kApple))
+              : std::wstring();
+      expected.insert({title, date});
+    }
+  }
+  ASSERT_GT(expected.size(), 3u);
+
+  std::list<NoteRecord> notes;
+  // A backup without the older store: its open fails and the newer store is read.
+  NoteReader().Read(Path("notes.sqlite").empty() ? (backup_ / "absent").string()
+                                                 : Path("notes.sqlite"),
+                    Path("NoteStore.sqlite"), notes);
+  std::multiset<std::pair<std::wstring, std::wstring>> got;
+  std::wstring previous;
+  bool first = true;
+  for (const NoteRecord& n : notes) {
+    got.insert({n.title, n.date});
+    if (!first) {
+      EXPECT_GE(CompareNoCase(previous, n.date), 0) << "notes not newest first";
+    }
+    previous = n.date;
+    first = false;
+  }
+  EXPECT_EQ(got, expected);
+}
+
+TEST_P(BackupVersions, WhatsAppChatsMatchTheTruth) {
+  const Json* db = test::FindDatabase(truth_, "ChatStorage.sqlite");
+  ASSERT_NE(db, nullptr);
+  const auto sessions = ByRowid(*db, "ZWACHATSESSION");
+  std::map<std::int64_t, std::wstring> jidsOf;  // session: member JIDs joined
+  for (const auto& [pk, m] : ByRowid(*db, "ZWAGROUPMEMBER")) {
+    std::wstring& jids = jidsOf[(*m)["ZCHATSESSION"].Int()];
+    jids += (jids.empty() ? L"" : L",") + W(TextOf((*m)["ZMEMBERJID"]));
+  }
+  std::map<std::int64_t, std::wstring> mediaTitle;
+  for (const auto& [pk, m] : ByRowid(*db, "ZWAMEDIAITEM")) {
+    const std::int64_t message = (*m)["ZMESSAGE"].Int();
+    if (message != 0 && !mediaTitle.count(message)) mediaTitle[message] = W(TextOf((*m)["ZTITLE"]));
+  }
+  struct Expected {
+    std::int64_t session;
+    std::wstring text, date, jids;
+    bool fromMe;
+  };
+  std::map<std::int64_t, Expected> expected;  // by Z_PK
+  for (const auto& [pk, v] : ByRowid(*db, "ZWAMESSAGE")) {
+    const std::int64_t session = (*v)["ZCHATSESSION"].Int();
+    if (session == 0) continue;
+    std::wstring text = W(TextOf((*v)["ZTEXT"]));
+    if (text.empty() && mediaTitle.count(pk)) text = mediaTitle[pk];
+    if (text.empty()) continue;
+    const auto seconds = static_cast<std::int64_t>(std::trunc((*v)["ZMESSAGEDATE"].Number()));
+    std::wstring jids;
+    if (auto s = sessions.find(session); s != sessions.end())
+      jids = jidsOf.count(session) ? jidsOf[session] : W(TextOf((*s->second)["ZCONTACTJID"]));
+    expected[pk] = {session, text, W(Utc(seconds + kApple)), jids, (*v)["ZISFROMME"].Int() != 0};
+  }
+  ASSERT_GT(expected.size(), 20u);
+
+  WhatsAppChatMap chats;
+  EXPECT_EQ(WhatsAppReader().Read(Path("ChatStorage.sqlite"), chats), kSuccess);
+  std::size_t listed = 0;
+  for (const auto& [session, list] : chats) {
+    std::wstring previous;
+    for (const WhatsAppMessageRecord& m : list) {
+      ++listed;
+      auto e = expected.find(m.messageId);
+      ASSERT_NE(e, expected.end()) << m.messageId;
+      EXPECT_EQ(m.sessionId, e->second.session);
+      EXPECT_EQ(session, e->second.session);
+      EXPECT_EQ(m.text, e->second.text);
+      EXPECT_EQ(m.date, e->second.date);
+      EXPECT_EQ(m.chatJids, e->second.jids);
+      if (e->second.fromMe) {  // outgoing: "Me", never a push name
+        EXPECT_EQ(m.senderName, L"Me");
+        EXPECT_TRUE(m.pushName.empty());
+      }
+      EXPECT_LE(CompareNoCase(previous, m.date), 0) << "chat not in date order";
+      previous = m.date;
+    }
+  }
+  EXPECT_EQ(listed, expected.size());
+
+  // The text file of the busiest chat has one block per message, in the same order.
+  auto busiest = std::max_element(chats.begin(), chats.end(), [](const auto& a, const auto& b) {
+    return a.second.size() < b.second.size();
+  });
+  ASSERT_NE(busiest, chats.end());
+  const test::fs::path out = dir_ / "chat.txt";
+  EXPECT_EQ(WriteWhatsAppChatText(chats, busiest->first, out.wstring(), nullptr, nullptr), 0);
+  const std::string file = test::ReadFile(out);
+  std::size_t blocks = 0;
+  for (std::size_t at = 0; (at = file.find(":\r\n    ", at)) != std::string::npos; ++at) ++blocks;
+  EXPECT_EQ(blocks, busiest->second.size());
+}
+
+INSTANTIATE_TEST_SUITE_P(Ios, BackupVersions,
+                         ::testing::Values(Version{"4.2.1", mkbackup::Layout::kOlder},
+                                           Version{"6.1.6", mkbackup::Layout::kOlder},
+                                           Version{"9.3.5", mkbackup::Layout::kOlder},
+                                           Version{"10.3.3", mkbackup::Layout::kNewer},
+                                           Version{"11.2", mkbackup::Layout::kNewer},
+                                           Version{"14.3", mkbackup::Layout::kNewer},
+                                           Version{"17.3", mkbackup::Layout::kNewer}),
+                         [](const auto& info) {
+                           std::string name = std::string("iOS_") + info.param.ios;
+                           std::replace(name.begin(), name.end(), '.', '_');
+                           return name;
+                         });
+
+}  // namespace
+}  // namespace bv
