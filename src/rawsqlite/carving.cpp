@@ -170,7 +170,12 @@ void RawDbFile::carve_free_space(Bytes page, const ColumnSignature& signature,
     if (f <= previous || f + 4 > s) break;
     const std::int64_t size = Be16(page, static_cast<std::size_t>(f) + 2);
     if (size == 0) break;
-    carve_region(page, signature, f + 4, f + size, seen, out);
+    // Start at the block's own candidate when it has one (the first record, behind the
+    // block's link and size and perhaps its header-size byte).
+    std::int64_t from = f + 4;
+    const auto first = seen.lower_bound(static_cast<std::uint16_t>(std::min<std::int64_t>(f + 4, 0xFFFF)));
+    if (first != seen.end() && *first < f + size && *first <= f + 6) from = *first;
+    carve_region(page, signature, from, f + size, seen, out);
     previous = f;
     f = Be16(page, static_cast<std::size_t>(f));
   }

@@ -367,6 +367,60 @@ TEST(Carving, CarvedRowWithLostFirstTypeKeepsColumnIndices) {
   EXPECT_EQ(records.front().text, L"shifted");
 }
 
+// Rows merged into one freeblock, each behind four overwritten head bytes, and a row in
+// the unallocated space: the free space step finds each once, beside the freeblock's
+// own candidate, and nothing in the junk between them.
+TEST(Carving, FreeSpaceHoldsRowsBehindOverwrittenHeads) {
+  RawDbFile r;
+  r.page_size = 512;
+  r.current_table = "Chat_x";
+  Page p(512, 0);
+  p[0] = 0x0D;
+  Put16(p, 3, 1);    // one live cell
+  Put16(p, 5, 200);  // content area from the freeblock on
+  Put16(p, 8, 400);
+  const auto live = ChatRecordBody("live", 1500000000);
+  p[400] = static_cast<std::uint8_t>(live.size() + 1);
+  p[401] = 1;
+  p[402] = 10;
+  PutBytes(p, 403, live);
+
+  const std::vector<std::uint8_t> junk{0, 0, 0, 0x30};
+  std::vector<std::uint8_t> block;
+  std::vector<std::size_t> starts;
+  for (const char* text : {"first", "second", "third"}) {
+    block.insert(block.end(), junk.begin(), junk.end());
+    starts.push_back(200 + block.size());
+    const auto body = ChatRecordBody(text, 1500000000);
+    block.insert(block.end(), body.begin(), body.end());
+  }
+  PutBytes(p, 200, block);
+  Put16(p, 1, 200);
+  Put16(p, 202, static_cast<std::uint32_t>(block.size()));
+  // A row given back to the unallocated space below the content area.
+  PutBytes(p, 60, junk);
+  PutBytes(p, 64, ChatRecordBody("gap", 1500000000));
+
+  ColumnSignature signature;
+  signature.learn(Bytes(p), {400});
+  std::list<std::uint16_t> found;
+  const std::list<std::uint16_t> known{static_cast<std::uint16_t>(starts[0])};
+  r.carve_free_space(Bytes(p), signature, known, found);
+  EXPECT_EQ(found, (std::list<std::uint16_t>{static_cast<std::uint16_t>(starts[1]),
+                                             static_cast<std::uint16_t>(starts[2]), 64}));
+  std::list<ChatMessageRecord> records;
+  for (std::uint16_t at : found)
+    decode_chat_message(r, CellInput{Bytes(p), at, 512, true, 1}, records, ChatLayout::WeChat);
+  std::vector<std::wstring> texts;
+  for (const auto& rec : records) texts.push_back(rec.text);
+  EXPECT_EQ(texts, (std::vector<std::wstring>{L"second", L"third", L"gap"}));
+
+  // Without live rows to learn from, the step finds nothing.
+  std::list<std::uint16_t> none;
+  r.carve_free_space(Bytes(p), ColumnSignature(), known, none);
+  EXPECT_TRUE(none.empty());
+}
+
 // WeChat's own column order: TableVer (constant 1, type 9) in column 0, the row-id alias
 // MesLocalID (NULL, type 0) in column 1. Carved with its whole header, or with
 // TableVer's type overwritten, the row still gives its time, text and direction.
