@@ -79,7 +79,8 @@ class Writer {
     }
   }
   // Runs `sql` once per row; `bind` fills the parameters of row i.
-  void Rows(const std::string& sql, int count, const std::function<void(sqlite3_stmt*, int)>& bind) {
+  void Rows(const std::string& sql, int count,
+            const std::function<void(sqlite3_stmt*, int)>& bind) {
     sqlite3_stmt* st = nullptr;
     if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) {
       std::fprintf(stderr, "%s\n", sqlite3_errmsg(db_));
@@ -124,16 +125,17 @@ void Generate(const fs::path& dir, const Sizes& s) {
   std::mt19937 rng(7);
   {
     Writer w((dir / "ab.sqlitedb").string(), Section("NEW full-text layout"));
-    w.Rows("INSERT INTO ABPersonFullTextSearch_content(docid,c0First,c1Last,c6Organization,c16Phone,"
-           "c17Email) VALUES(?,?,?,?,?,?)",
-           s.contacts, [&](sqlite3_stmt* st, int i) {
-             sqlite3_bind_int(st, 1, i + 1);
-             Text(st, 2, "First" + std::to_string(i));
-             Text(st, 3, "Last" + std::to_string(i % 977));
-             Text(st, 4, i % 5 == 0 ? "Company" : "");
-             Text(st, 5, PhoneText(i));
-             Text(st, 6, "p" + std::to_string(i) + "@example.com ");
-           });
+    w.Rows(
+        "INSERT INTO ABPersonFullTextSearch_content(docid,c0First,c1Last,c6Organization,c16Phone,"
+        "c17Email) VALUES(?,?,?,?,?,?)",
+        s.contacts, [&](sqlite3_stmt* st, int i) {
+          sqlite3_bind_int(st, 1, i + 1);
+          Text(st, 2, "First" + std::to_string(i));
+          Text(st, 3, "Last" + std::to_string(i % 977));
+          Text(st, 4, i % 5 == 0 ? "Company" : "");
+          Text(st, 5, PhoneText(i));
+          Text(st, 6, "p" + std::to_string(i) + "@example.com ");
+        });
   }
   {
     Writer w((dir / "sms.db").string(), Section("sms.db | iOS 12.4"));
@@ -148,17 +150,20 @@ void Generate(const fs::path& dir, const Sizes& s) {
              Text(st, 2, "iMessage;-;" + std::to_string(i));
            });
     const long long base = 600000000LL * 1000000000LL;
-    w.Rows("INSERT INTO message(ROWID,guid,text,handle_id,date,is_from_me,service) VALUES(?,?,?,?,?,?,"
-           "'iMessage')",
-           s.messages, [&](sqlite3_stmt* st, int i) {
-             sqlite3_bind_int(st, 1, i + 1);
-             Text(st, 2, "GUID-" + std::to_string(i));
-             Text(st, 3, "Message number " + std::to_string(i) + " with some ordinary text in it.");
-             sqlite3_bind_int(st, 4, static_cast<int>(rng() % s.contacts) + 1);
-             sqlite3_bind_int64(st, 5, base + static_cast<long long>(rng() % 100000000) * 1000000000LL);
-             sqlite3_bind_int(st, 6, static_cast<int>(rng() % 2));
-           });
-    w.Exec("INSERT INTO chat_message_join(chat_id,message_id) SELECT handle_id, ROWID FROM message;");
+    w.Rows(
+        "INSERT INTO message(ROWID,guid,text,handle_id,date,is_from_me,service) VALUES(?,?,?,?,?,?,"
+        "'iMessage')",
+        s.messages, [&](sqlite3_stmt* st, int i) {
+          sqlite3_bind_int(st, 1, i + 1);
+          Text(st, 2, "GUID-" + std::to_string(i));
+          Text(st, 3, "Message number " + std::to_string(i) + " with some ordinary text in it.");
+          sqlite3_bind_int(st, 4, static_cast<int>(rng() % s.contacts) + 1);
+          sqlite3_bind_int64(st, 5,
+                             base + static_cast<long long>(rng() % 100000000) * 1000000000LL);
+          sqlite3_bind_int(st, 6, static_cast<int>(rng() % 2));
+        });
+    w.Exec(
+        "INSERT INTO chat_message_join(chat_id,message_id) SELECT handle_id, ROWID FROM message;");
   }
   {
     Writer w((dir / "CallHistory.storedata").string(), Section("iOS 10.3.3 and iOS 11.2"));
@@ -177,8 +182,9 @@ void Generate(const fs::path& dir, const Sizes& s) {
     w.Rows("INSERT INTO ZNOTEBODY(Z_PK,ZCONTENT,ZOWNER) VALUES(?,?,?)", s.notes,
            [&](sqlite3_stmt* st, int i) {
              sqlite3_bind_int(st, 1, i + 1);
-             Text(st, 2, "<div>Note &amp; body " + std::to_string(i) +
-                             "</div><div>second&nbsp;line&lt;x&gt;<br>third</div>");
+             Text(st, 2,
+                  "<div>Note &amp; body " + std::to_string(i) +
+                      "</div><div>second&nbsp;line&lt;x&gt;<br>third</div>");
              sqlite3_bind_int(st, 3, i + 1);
            });
     w.Rows("INSERT INTO ZNOTE(Z_PK,ZBODY,ZCREATIONDATE,ZTITLE) VALUES(?,?,?,?)", s.notes,
@@ -191,15 +197,16 @@ void Generate(const fs::path& dir, const Sizes& s) {
   }
   {
     Writer w((dir / "NoteStore.sqlite").string(), Section("NoteStore.sqlite | iOS 11.2"));
-    w.Rows("INSERT INTO ZICCLOUDSYNCINGOBJECT(Z_PK,ZTITLE1,ZSNIPPET,ZCREATIONDATE,ZCREATIONDATE1) "
-           "VALUES(?,?,?,?,?)",
-           s.notes, [&](sqlite3_stmt* st, int i) {
-             sqlite3_bind_int(st, 1, i + 1);
-             Text(st, 2, "Note " + std::to_string(i));
-             Text(st, 3, "Snippet of the note &amp; its text " + std::to_string(i));
-             sqlite3_bind_double(st, 4, 500000000.0 + (rng() % 100000000));
-             sqlite3_bind_double(st, 5, 500000000.0 + (rng() % 100000000));
-           });
+    w.Rows(
+        "INSERT INTO ZICCLOUDSYNCINGOBJECT(Z_PK,ZTITLE1,ZSNIPPET,ZCREATIONDATE,ZCREATIONDATE1) "
+        "VALUES(?,?,?,?,?)",
+        s.notes, [&](sqlite3_stmt* st, int i) {
+          sqlite3_bind_int(st, 1, i + 1);
+          Text(st, 2, "Note " + std::to_string(i));
+          Text(st, 3, "Snippet of the note &amp; its text " + std::to_string(i));
+          sqlite3_bind_double(st, 4, 500000000.0 + (rng() % 100000000));
+          sqlite3_bind_double(st, 5, 500000000.0 + (rng() % 100000000));
+        });
   }
   {
     Writer w((dir / "ChatStorage.sqlite").string(), Section("ChatStorage.sqlite (AppDomainGroup"));
@@ -207,8 +214,9 @@ void Generate(const fs::path& dir, const Sizes& s) {
            [&](sqlite3_stmt* st, int i) {
              sqlite3_bind_int(st, 1, i + 1);
              Text(st, 2, "Chat " + std::to_string(i));
-             Text(st, 3, i % 10 == 0 ? "1203630" + std::to_string(i) + "@g.us"
-                                     : "1" + Number(i) + "@s.whatsapp.net");
+             Text(st, 3,
+                  i % 10 == 0 ? "1203630" + std::to_string(i) + "@g.us"
+                              : "1" + Number(i) + "@s.whatsapp.net");
            });
     // Groups (every tenth session) have eight members each.
     const int groups = s.waSessions / 10;
@@ -219,20 +227,21 @@ void Generate(const fs::path& dir, const Sizes& s) {
              Text(st, 3, i % 3 == 0 ? "" : "Member " + std::to_string(i));
              Text(st, 4, "1" + Number(i) + "@s.whatsapp.net");
            });
-    w.Rows("INSERT INTO ZWAMESSAGE(Z_PK,ZISFROMME,ZCHATSESSION,ZMESSAGEDATE,ZPUSHNAME,ZTEXT) "
-           "VALUES(?,?,?,?,?,?)",
-           s.waMessages, [&](sqlite3_stmt* st, int i) {
-             sqlite3_bind_int(st, 1, i + 1);
-             sqlite3_bind_int(st, 2, static_cast<int>(rng() % 2));
-             const int session = static_cast<int>(rng() % s.waSessions) + 1;
-             sqlite3_bind_int(st, 3, session);
-             sqlite3_bind_double(st, 4, 600000000.0 + (rng() % 100000000) + 0.5);
-             Text(st, 5, "~" + Number(static_cast<int>(rng() % (groups * 8))));
-             if (i % 20 == 0)
-               sqlite3_bind_null(st, 6);
-             else
-               Text(st, 6, "WhatsApp message " + std::to_string(i) + " saying something.");
-           });
+    w.Rows(
+        "INSERT INTO ZWAMESSAGE(Z_PK,ZISFROMME,ZCHATSESSION,ZMESSAGEDATE,ZPUSHNAME,ZTEXT) "
+        "VALUES(?,?,?,?,?,?)",
+        s.waMessages, [&](sqlite3_stmt* st, int i) {
+          sqlite3_bind_int(st, 1, i + 1);
+          sqlite3_bind_int(st, 2, static_cast<int>(rng() % 2));
+          const int session = static_cast<int>(rng() % s.waSessions) + 1;
+          sqlite3_bind_int(st, 3, session);
+          sqlite3_bind_double(st, 4, 600000000.0 + (rng() % 100000000) + 0.5);
+          Text(st, 5, "~" + Number(static_cast<int>(rng() % (groups * 8))));
+          if (i % 20 == 0)
+            sqlite3_bind_null(st, 6);
+          else
+            Text(st, 6, "WhatsApp message " + std::to_string(i) + " saying something.");
+        });
     w.Rows("INSERT INTO ZWAMEDIAITEM(Z_PK,ZMESSAGE,ZTITLE) VALUES(?,?,?)", s.waMessages / 20,
            [&](sqlite3_stmt* st, int i) {
              sqlite3_bind_int(st, 1, i + 1);
@@ -242,7 +251,9 @@ void Generate(const fs::path& dir, const Sizes& s) {
   }
 }
 
-int Discard(void*, int, char**, char**) { return 0; }
+int Discard(void*, int, char**, char**) {
+  return 0;
+}
 
 // The floor: the same statements run by the SQLite library as the sqlite3 shell runs
 // them (a read-only connection with default settings), every row discarded.
@@ -306,7 +317,8 @@ Measure InChild(const Work& work) {
 
 // The run with the median time (and its other figures).
 Measure Median(std::vector<Measure> runs) {
-  std::sort(runs.begin(), runs.end(), [](const Measure& a, const Measure& b) { return a.ms < b.ms; });
+  std::sort(runs.begin(), runs.end(),
+            [](const Measure& a, const Measure& b) { return a.ms < b.ms; });
   return runs[runs.size() / 2];
 }
 
@@ -320,8 +332,7 @@ void AddShape(Shape& shape, const std::array<const std::wstring*, N>& fields) {
 
 // The records of a shape built again: list nodes, strings of the same lengths.
 template <typename R, std::size_t N>
-std::function<long long()> Rebuild(const Shape& shape,
-                                   std::array<std::wstring*, N> (*fields)(R&)) {
+std::function<long long()> Rebuild(const Shape& shape, std::array<std::wstring*, N> (*fields)(R&)) {
   auto& list = *new std::list<R>;
   for (std::size_t at = 0; at + N <= shape.size(); at += N) {
     R& r = list.emplace_back();
@@ -337,10 +348,15 @@ std::array<std::wstring*, 5> MessageFields(MessageRecord& m) {
 std::array<std::wstring*, 7> ContactFields(ContactRecord& c) {
   return {&c.email, &c.address, &c.extra, &c.url, &c.phone, &c.organization, &c.name};
 }
-std::array<std::wstring*, 3> CallFields(CallRecord& c) { return {&c.date, &c.address, &c.name}; }
-std::array<std::wstring*, 3> NoteFields(NoteRecord& n) { return {&n.date, &n.title, &n.body}; }
+std::array<std::wstring*, 3> CallFields(CallRecord& c) {
+  return {&c.date, &c.address, &c.name};
+}
+std::array<std::wstring*, 3> NoteFields(NoteRecord& n) {
+  return {&n.date, &n.title, &n.body};
+}
 std::array<std::wstring*, 8> WhatsAppFields(WhatsAppMessageRecord& m) {
-  return {&m.date, &m.senderName, &m.text, &m.pushName, &m.chatTitle, &m.chatJids, &m.chatPartner, &m.extra};
+  return {&m.date,      &m.senderName, &m.text,        &m.pushName,
+          &m.chatTitle, &m.chatJids,   &m.chatPartner, &m.extra};
 }
 
 template <typename R, std::size_t N>
@@ -408,13 +424,15 @@ int main(int argc, char** argv) {
   fs::create_directories(dir);
   const auto t0 = std::chrono::steady_clock::now();
   if (!reuse) Generate(dir, sizes);
-  std::printf("databases written in %.0f ms: %d messages, %d contacts, %d calls, %d notes, "
-              "%d WhatsApp messages; median of %d runs\n",
-              std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count(),
-              sizes.messages, sizes.contacts, sizes.calls, sizes.notes, sizes.waMessages, runs);
+  std::printf(
+      "databases written in %.0f ms: %d messages, %d contacts, %d calls, %d notes, "
+      "%d WhatsApp messages; median of %d runs\n",
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count(),
+      sizes.messages, sizes.contacts, sizes.calls, sizes.notes, sizes.waMessages, runs);
   const std::string sms = (dir / "sms.db").string(), ab = (dir / "ab.sqlitedb").string(),
                     calls = (dir / "CallHistory.storedata").string(),
-                    older = (dir / "notes.sqlite").string(), newer = (dir / "NoteStore.sqlite").string(),
+                    older = (dir / "notes.sqlite").string(),
+                    newer = (dir / "NoteStore.sqlite").string(),
                     wa = (dir / "ChatStorage.sqlite").string();
 
   // Each reader's result stays allocated (freed with the child process, not timed).
@@ -526,8 +544,8 @@ int main(int argc, char** argv) {
        },
        [](const Shape& s) { return Rebuild(s, WhatsAppFields); }},
   };
-  std::printf("%-20s %9s %9s %6s %9s %9s %11s %11s %8s\n", "reader", "cpu ms", "floor ms",
-              "ratio", "wall ms", "floor", "peak", "floor peak", "items");
+  std::printf("%-20s %9s %9s %6s %9s %9s %11s %11s %8s\n", "reader", "cpu ms", "floor ms", "ratio",
+              "wall ms", "floor", "peak", "floor peak", "items");
   bool allWithin = true;
   for (const Case& c : cases) {
     if (!only.empty() && std::string(c.name).find(only) == std::string::npos) continue;

@@ -59,11 +59,22 @@ std::string WideToUtf8(std::wstring_view wide) { return platform::EncodeUtf8(wid
 
 void ReplaceAll(std::wstring& text, std::wstring_view from, std::wstring_view to) {
   if (from.empty()) return;
-  std::size_t pos = 0;
-  while ((pos = text.find(from, pos)) != std::wstring::npos) {
-    text.replace(pos, from.size(), to);
-    pos += to.size();
-  }
+  std::size_t pos = text.find(from);
+  if (pos == std::wstring::npos) return;
+  // Built once into a new text: replacing in place moves the rest of the text at every
+  // match. Scanning on after each match of the original text is the same as resuming
+  // after the inserted text.
+  std::wstring out;
+  out.reserve(text.size() + (to.size() > from.size() ? 8 * (to.size() - from.size()) : 0));
+  std::size_t done = 0;
+  do {
+    out.append(text, done, pos - done);
+    out.append(to);
+    done = pos + from.size();
+    pos = text.find(from, done);
+  } while (pos != std::wstring::npos);
+  out.append(text, done, std::wstring::npos);
+  text.swap(out);
 }
 
 int CompareNoCase(std::string_view a, std::string_view b) {

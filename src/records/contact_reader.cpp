@@ -14,7 +14,8 @@ void AddContact(ContactRows& sink, const Row& row) {
   std::wstring phone = row.Wide(3);
   if (phone.empty()) return;
   const bool listed = sink.mode == ContactRowMode::kContacts;
-  ContactRecord& record = listed ? *sink.listed.emplace(sink.listed.end()) : sink.rows.emplace_back();
+  ContactRecord& record =
+      listed ? *sink.listed.emplace(sink.listed.end()) : sink.rows.emplace_back();
   record.phone = std::move(phone);
   record.name = row.Wide(0);
   if (const char* last = row.Text(1); last != nullptr && *last != '\0') record.name += row.Wide(1);

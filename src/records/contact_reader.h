@@ -24,8 +24,8 @@ inline constexpr const char kAddressBookStatementOld[] =
     "ABPersonFullTextSearch_content;";
 
 enum class ContactRowMode {
-  kContacts,            // empty names become "No Name"
-  kPhoneRequiredName,   // lookup table: names may stay empty
+  kContacts,           // empty names become "No Name"
+  kPhoneRequiredName,  // lookup table: names may stay empty
 };
 
 // Row list that the contact row callback appends to. In both modes only persons with

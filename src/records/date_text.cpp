@@ -98,7 +98,8 @@ bool FormatCivil(std::int64_t unixSeconds, std::wstring& out) {
 
 std::wstring LocalDateFormatter::FromUnixSeconds(std::int64_t unixSeconds) {
   const std::int64_t day = FloorDiv(unixSeconds, kDay);
-  DayOffset& slot = dayOffset_[static_cast<std::size_t>(static_cast<std::uint64_t>(day) % dayOffset_.size())];
+  DayOffset& slot =
+      dayOffset_[static_cast<std::size_t>(static_cast<std::uint64_t>(day) % dayOffset_.size())];
   if (slot.day != day || day == kNoDay) {
     std::int64_t first = 0, last = 0;
     const bool same = day > INT64_MIN / kDay + 1 && day < INT64_MAX / kDay - 1 &&

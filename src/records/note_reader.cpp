@@ -20,15 +20,21 @@ void NoteReader::SortNewestFirst(std::list<NoteRecord>& notes) {
 }
 
 void CleanNoteText(std::wstring& text) {
-  ReplaceAll(text, L"&#39;", L"'");
-  ReplaceAll(text, L"&quot;", L"\"");
-  ReplaceAll(text, L"&lt;", L"<");
-  ReplaceAll(text, L"&gt;", L">");
-  ReplaceAll(text, L"&nbsp;", L" ");
-  ReplaceAll(text, L"&amp;", L"&");
-  ReplaceAll(text, L"<div>", L"\n");
-  ReplaceAll(text, L"</div>", L"");
-  ReplaceAll(text, L"<br>", L"\n");
+  // The entity steps all look for an ampersand and the tag steps for a less-than sign
+  // (which the entity steps may have made): without one, a group changes nothing.
+  if (text.find(L'&') != std::wstring::npos) {
+    ReplaceAll(text, L"&#39;", L"'");
+    ReplaceAll(text, L"&quot;", L"\"");
+    ReplaceAll(text, L"&lt;", L"<");
+    ReplaceAll(text, L"&gt;", L">");
+    ReplaceAll(text, L"&nbsp;", L" ");
+    ReplaceAll(text, L"&amp;", L"&");
+  }
+  if (text.find(L'<') != std::wstring::npos) {
+    ReplaceAll(text, L"<div>", L"\n");
+    ReplaceAll(text, L"</div>", L"");
+    ReplaceAll(text, L"<br>", L"\n");
+  }
 }
 
 template <typename Row>

@@ -27,9 +27,8 @@ std::string FileUri(const fs::path& path, const char* query) {
   if (text.empty() || text.front() != '/') uri += '/';
   static const char kHex[] = "0123456789ABCDEF";
   for (unsigned char c : text) {
-    const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
-                       (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' ||
-                       c == '~' || c == '/';
+    const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                       c == '-' || c == '.' || c == '_' || c == '~' || c == '/';
     if (plain) {
       uri += static_cast<char>(c);
     } else {
@@ -52,8 +51,8 @@ fs::path MakePrivateFolder() {
   std::error_code ec;
   const fs::path base = fs::temp_directory_path(ec);
   if (ec) return {};
-  const auto tick = static_cast<unsigned long long>(
-      std::chrono::steady_clock::now().time_since_epoch().count());
+  const auto tick =
+      static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count());
   for (int attempt = 0; attempt < 100; ++attempt) {
     char name[96];
     std::snprintf(name, sizeof name, "bv-db-%llx-%x", tick, counter.fetch_add(1));
@@ -68,7 +67,9 @@ fs::path MakePrivateFolder() {
 
 }  // namespace
 
-ReadOnlyDatabase::~ReadOnlyDatabase() { Close(); }
+ReadOnlyDatabase::~ReadOnlyDatabase() {
+  Close();
+}
 
 int ReadOnlyDatabase::Open(const std::string& utf8Path) {
   Close();
@@ -91,7 +92,8 @@ int ReadOnlyDatabase::Open(const std::string& utf8Path) {
       if (!e1 && !e2) {
         const std::u8string u8 = copy.u8string();
         const std::string name(u8.begin(), u8.end());
-        int rc = sqlite3_open_v2(name.c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
+        int rc = sqlite3_open_v2(name.c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX,
+                                 nullptr);
         if (rc == SQLITE_OK) {
           Tune();
           return 0;
@@ -103,7 +105,8 @@ int ReadOnlyDatabase::Open(const std::string& utf8Path) {
       tempFolder_.clear();
     }
     // No private copy possible: read in place; SQLite may then need a "-shm" beside it.
-    int rc = sqlite3_open_v2(utf8Path.c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
+    int rc = sqlite3_open_v2(utf8Path.c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX,
+                             nullptr);
     if (rc != SQLITE_OK) {
       sqlite3_close(db_);
       db_ = nullptr;
@@ -114,7 +117,8 @@ int ReadOnlyDatabase::Open(const std::string& utf8Path) {
   }
 
   const std::string uri = FileUri(path, "?immutable=1");
-  int rc = sqlite3_open_v2(uri.c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr);
+  int rc = sqlite3_open_v2(uri.c_str(), &db_,
+                           SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc != SQLITE_OK) {
     sqlite3_close(db_);
     db_ = nullptr;

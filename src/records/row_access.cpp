@@ -35,8 +35,8 @@ bool StatementRow::TruncatedReal(double value, std::int64_t& out) {
   const int decimals = 15 - digits;  // at least 1 below 1e14
   // Rounding to that many places (give or take a unit of the last) carries into the
   // integer part only for a fraction this close to 1; leave those to the text.
-  static constexpr double kTenths[] = {1,     1e-1,  1e-2,  1e-3,  1e-4,  1e-5,  1e-6, 1e-7,
-                                       1e-8,  1e-9,  1e-10, 1e-11, 1e-12, 1e-13, 1e-14};
+  static constexpr double kTenths[] = {1,    1e-1, 1e-2,  1e-3,  1e-4,  1e-5,  1e-6, 1e-7,
+                                       1e-8, 1e-9, 1e-10, 1e-11, 1e-12, 1e-13, 1e-14};
   if (fraction != 0 && 1.0 - fraction <= kTenths[decimals - 1]) return false;
   out = static_cast<std::int64_t>(std::trunc(value));
   return true;

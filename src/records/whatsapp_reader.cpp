@@ -194,8 +194,7 @@ void WhatsAppReader::NameMessage(std::list<WhatsAppMessageRecord>::iterator node
     } else {
       const std::wstring* sender = &s.partnerName;
       if (!msg.pushName.empty() && msg.chatJids.find(L',') != std::wstring::npos) {
-        const std::ptrdiff_t i =
-            join_->memberByJid.Find(std::wstring_view(msg.pushName).substr(1));
+        const std::ptrdiff_t i = join_->memberByJid.Find(std::wstring_view(msg.pushName).substr(1));
         if (i >= 0) sender = &members[static_cast<std::size_t>(i)].memberName;
       }
       msg.senderName = *sender;
@@ -304,7 +303,8 @@ Result WriteWhatsAppChatText(const WhatsAppChatMap& chats, std::int32_t sessionI
         writeError = true;
       ++written;
       if (callback != nullptr) {
-        result = callback(user, static_cast<std::int32_t>(written * 100 / total), result, outputPath);
+        result =
+            callback(user, static_cast<std::int32_t>(written * 100 / total), result, outputPath);
         if (result != 0) break;
       }
     }

@@ -36,7 +36,9 @@ std::string Utc(std::int64_t unixSeconds) {
 
 constexpr std::int64_t kApple = 978307200;
 
-std::wstring W(const std::string& s) { return Utf8ToWide(s); }
+std::wstring W(const std::string& s) {
+  return Utf8ToWide(s);
+}
 
 // Text of a truth value: strings as they are, blobs decoded, anything else empty.
 std::string TextOf(const Json& v) {
@@ -196,13 +198,12 @@ TEST_P(BackupVersions, CallsMatchTheTruth) {
   const auto book = PhoneBook();
   std::multiset<std::tuple<std::wstring, std::wstring, int, int, std::wstring>> expected;
   if (newer) {
-    for (const auto& [rowid, v] : ByRowid(*test::FindDatabase(truth_, "CallHistory.storedata"),
-                                          "ZCALLRECORD")) {
+    for (const auto& [rowid, v] :
+         ByRowid(*test::FindDatabase(truth_, "CallHistory.storedata"), "ZCALLRECORD")) {
       const std::wstring address = W(TextOf((*v)["ZADDRESS"]));
       if (address.empty()) continue;
       const auto seconds = static_cast<std::int64_t>(std::floor((*v)["ZDATE"].Number()));
-      expected.insert({W(Utc(seconds + kApple)), address,
-                       static_cast<int>((*v)["ZANSWERED"].Int()),
+      expected.insert({W(Utc(seconds + kApple)), address, static_cast<int>((*v)["ZANSWERED"].Int()),
                        static_cast<int>(std::trunc((*v)["ZDURATION"].Number())),
                        address.size() > 4 ? NameIn(book, address) : std::wstring()});
     }
@@ -258,9 +259,9 @@ TEST_P(BackupVersions, NotesComeFromTheStoreThatHoldsThem) {
 
   std::list<NoteRecord> notes;
   // A backup without the older store: its open fails and the newer store is read.
-  NoteReader().Read(Path("notes.sqlite").empty() ? (backup_ / "absent").string()
-                                                 : Path("notes.sqlite"),
-                    Path("NoteStore.sqlite"), notes);
+  NoteReader().Read(
+      Path("notes.sqlite").empty() ? (backup_ / "absent").string() : Path("notes.sqlite"),
+      Path("NoteStore.sqlite"), notes);
   std::multiset<std::pair<std::wstring, std::wstring>> got;
   std::wstring previous;
   bool first = true;

@@ -17,15 +17,16 @@ using test::Sql;
 using test::TempFolder;
 
 // What a reader can take from one column.
-using Reading = std::tuple<std::int32_t, std::int64_t, bool, std::int64_t, std::size_t,
-                           std::wstring, bool>;
+using Reading =
+    std::tuple<std::int32_t, std::int64_t, bool, std::int64_t, std::size_t, std::wstring, bool>;
 
 template <typename Row>
 Reading Read(const Row& row) {
   std::int64_t seconds = -1;
   const bool hasSeconds = row.WholeSeconds(0, seconds);
-  return {row.Int32(0), row.Int64(0), hasSeconds, hasSeconds ? seconds : -1,
-          row.TextLength(0), row.Wide(0), row.Text(0) == nullptr};
+  return {
+      row.Int32(0), row.Int64(0),          hasSeconds, hasSeconds ? seconds : -1, row.TextLength(0),
+      row.Wide(0),  row.Text(0) == nullptr};
 }
 
 std::vector<Reading> ByExec(ReadOnlyDatabase& db, const char* sql) {
@@ -90,7 +91,8 @@ TEST(StatementRows, ColumnsBeyondTheRowAndFailuresAsExecReportsThem) {
   EXPECT_FALSE(db.Each(
       "SELECT a, b FROM t;",
       [](void* c, StatementRow& row) {
-        auto& out = *static_cast<std::vector<std::tuple<std::int32_t, const char*, std::wstring>>*>(c);
+        auto& out =
+            *static_cast<std::vector<std::tuple<std::int32_t, const char*, std::wstring>>*>(c);
         out.emplace_back(row.Int32(5), row.Text(5), row.Wide(5));
         return 0;
       },
@@ -113,8 +115,10 @@ TEST(StatementRows, ColumnsBeyondTheRowAndFailuresAsExecReportsThem) {
       &rows));
   EXPECT_EQ(rows, 4);
   // A callback that stops the statement makes it fail, as exec's "query aborted".
-  EXPECT_TRUE(db.Each("SELECT a FROM t;", [](void*, StatementRow&) { return 1; }, nullptr));
-  EXPECT_TRUE(db.Exec("SELECT a FROM t;", [](void*, int, char**, char**) { return 1; }, nullptr));
+  EXPECT_TRUE(db.Each(
+      "SELECT a FROM t;", [](void*, StatementRow&) { return 1; }, nullptr));
+  EXPECT_TRUE(db.Exec(
+      "SELECT a FROM t;", [](void*, int, char**, char**) { return 1; }, nullptr));
 }
 
 }  // namespace
