@@ -2,6 +2,8 @@
 // order of CompareNoCase, the platform's local time, the first containing text.
 #include <gtest/gtest.h>
 
+#include <iterator>
+#include <list>
 #include <random>
 #include <vector>
 
@@ -24,8 +26,13 @@ struct Item {
 
 TEST(OrderingShortcuts, SameOrderAsCaseInsensitiveTextComparison) {
   std::mt19937 rng(3);
-  const std::vector<std::wstring> odd = {L"", L"abc", L"ABD", L"2020-01-01", L"2020-01-01 00:00:0x",
-                                         L"9999-12-31 23:59:59 ", L"2020-01-01T00:00:00"};
+  const std::vector<std::wstring> odd = {L"",
+                                         L"abc",
+                                         L"ABD",
+                                         L"2020-01-01",
+                                         L"2020-01-01 00:00:0x",
+                                         L"9999-12-31 23:59:59 ",
+                                         L"2020-01-01T00:00:00"};
   std::vector<Item> items;
   for (int i = 0; i < 3000; ++i) {
     std::wstring d;
@@ -45,9 +52,38 @@ TEST(OrderingShortcuts, SameOrderAsCaseInsensitiveTextComparison) {
       return descending ? c > 0 : c < 0;
     });
     std::vector<Item> got = items;
-    OrderByText(got, [](const Item& it) -> const std::wstring& { return it.date; }, descending);
+    OrderByText(
+        got, [](const Item& it) -> const std::wstring& { return it.date; }, descending);
     ASSERT_EQ(got.size(), expected.size());
     for (std::size_t i = 0; i < got.size(); ++i) ASSERT_EQ(got[i].id, expected[i].id) << i;
+
+    // List nodes spliced into two lists (odd and even ids) in that order: once with odd
+    // texts among the dates, once with dates only (which take another sort).
+    for (bool datesOnly : {false, true}) {
+      std::list<Item> from;
+      NodeOrder<Item> order;
+      for (const Item& it : items) {
+        if (datesOnly && it.id % 10 == 0) continue;
+        from.push_back(it);
+        order.Add(std::prev(from.end()), from.back().date, it.id % 2);
+      }
+      std::list<Item> lists[2];
+      int visited = 0;
+      order.SpliceSorted(
+          from, [](const Item& it) -> const std::wstring& { return it.date; },
+          [&](std::int32_t group) -> std::list<Item>& { return lists[group]; },
+          [&](Item&) { ++visited; }, descending);
+      EXPECT_TRUE(from.empty());
+      EXPECT_EQ(visited, static_cast<int>(lists[0].size() + lists[1].size()));
+      for (int group : {0, 1}) {
+        std::vector<int> want;
+        for (const Item& it : expected)
+          if (it.id % 2 == group && !(datesOnly && it.id % 10 == 0)) want.push_back(it.id);
+        std::vector<int> ids;
+        for (const Item& it : lists[group]) ids.push_back(it.id);
+        ASSERT_EQ(ids, want) << "descending " << descending << " dates only " << datesOnly;
+      }
+    }
   }
 }
 
@@ -74,6 +110,15 @@ TEST(OrderingShortcuts, DayOffsetsGiveThePlatformsLocalTimeAcrossDaylightSaving)
       ASSERT_TRUE(platform::FormatLocalTime(s, expected));
       ASSERT_EQ(WideToUtf8(formatter.FromUnixSeconds(s)), expected) << zone << " " << s;
     }
+    // Days far apart share the formatter's table of recent days.
+    for (std::int64_t s = 631152000; s < 1893456000; s += 3 * 86400 + 25200) {
+      std::string expected;
+      ASSERT_TRUE(platform::FormatLocalTime(s, expected));
+      ASSERT_EQ(WideToUtf8(formatter.FromUnixSeconds(s)), expected) << zone << " " << s;
+      ASSERT_EQ(WideToUtf8(formatter.FromUnixSeconds(s - 1024 * 86400)),
+                (platform::FormatLocalTime(s - 1024 * 86400, expected), expected))
+          << zone << " " << s;
+    }
   }
 }
 
@@ -83,7 +128,8 @@ TEST(OrderingShortcuts, FirstContainingAgreesWithAPlainWalk) {
   for (int i = 0; i < 4000; ++i) {
     std::wstring t;
     const int len = static_cast<int>(rng() % 40);
-    for (int k = 0; k < len; ++k) t += static_cast<wchar_t>(L'0' + rng() % 4 + (k % 9 == 8 ? 40 : 0));
+    for (int k = 0; k < len; ++k)
+      t += static_cast<wchar_t>(L'0' + rng() % 4 + (k % 9 == 8 ? 40 : 0));
     texts.push_back(t);
   }
   std::vector<std::wstring_view> views(texts.begin(), texts.end());
