@@ -69,8 +69,10 @@ std::uint32_t FirstContaining::BucketOf(const wchar_t* gram) const {
 void FirstContaining::BuildIndex() {
   indexed_ = true;
   const std::size_t n = joined_.size();
+  // Up to 2^16 buckets: their counters stay in cache while the texts stream past, and
+  // a bucket still holds few grams (each candidate costs one comparison).
   bucketBits_ = 10;
-  while (bucketBits_ < 22 && (std::size_t{1} << bucketBits_) < n) ++bucketBits_;
+  while (bucketBits_ < 16 && (std::size_t{1} << bucketBits_) < n) ++bucketBits_;
   const std::size_t buckets = std::size_t{1} << bucketBits_;
   bucketStart_.assign(buckets + 1, 0);
   const wchar_t* data = joined_.data();
