@@ -54,6 +54,7 @@ Result MessageReader::Read(const std::string& messageDbPath, const std::string& 
       result = rc;
       goOn = false;
     }
+    messageDb.CacheWholeFile();
     if (goOn && messageDb.Each(kMessageStatement, MessageRow, this)) {
       result = kQueryFailed;
       goOn = false;

@@ -94,10 +94,7 @@ int ReadOnlyDatabase::Open(const std::string& utf8Path) {
         const std::string name(u8.begin(), u8.end());
         int rc = sqlite3_open_v2(name.c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX,
                                  nullptr);
-        if (rc == SQLITE_OK) {
-          Tune();
-          return 0;
-        }
+        if (rc == SQLITE_OK) return 0;
         sqlite3_close(db_);
         db_ = nullptr;
       }
@@ -110,8 +107,6 @@ int ReadOnlyDatabase::Open(const std::string& utf8Path) {
     if (rc != SQLITE_OK) {
       sqlite3_close(db_);
       db_ = nullptr;
-    } else {
-      Tune();
     }
     return rc;
   }
@@ -122,16 +117,15 @@ int ReadOnlyDatabase::Open(const std::string& utf8Path) {
   if (rc != SQLITE_OK) {
     sqlite3_close(db_);
     db_ = nullptr;
-  } else {
-    Tune();
   }
   return rc;
 }
 
-void ReadOnlyDatabase::Tune() {
-  // The message join revisits pages all over the file; a page cache that holds the
-  // whole database (grown only as pages are read) saves reading them again. No memory
-  // map: a read error on damaged media would then be a signal instead of an error code.
+void ReadOnlyDatabase::CacheWholeFile() {
+  if (db_ == nullptr) return;
+  // A page cache that holds the whole database (grown only as pages are read) saves
+  // reading pages again. No memory map: a read error on damaged media would then be a
+  // signal instead of an error code.
   sqlite3_exec(db_, "PRAGMA cache_size=-262144;", nullptr, nullptr, nullptr);
 }
 

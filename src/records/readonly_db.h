@@ -35,6 +35,10 @@ class ReadOnlyDatabase {
   // (14, SQLITE_CANTOPEN, for a missing file). After a failure nothing is open.
   int Open(const std::string& utf8Path);
   bool IsOpen() const { return db_ != nullptr; }
+  // For statements that revisit pages all over the file (the message join): keep every
+  // page read. Scans keep SQLite's small default cache, which they reuse instead of
+  // allocating page after page.
+  void CacheWholeFile();
   // Runs `sql` with a row callback. Returns true when SQLite reported an error
   // message (already freed here), false when the statement ran to its end.
   bool Exec(const char* sql, SqliteRowCallback callback, void* context);
@@ -44,7 +48,6 @@ class ReadOnlyDatabase {
   void Close();
 
  private:
-  void Tune();
   sqlite3* db_ = nullptr;
   std::filesystem::path tempFolder_;  // private copy for a database with a log
 };
