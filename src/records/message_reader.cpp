@@ -1,5 +1,7 @@
 #include "records/message_reader.h"
 
+#include <cstdint>
+
 #include "common/text.h"
 #include "records/contact_reader.h"
 #include "records/int_slots.h"
@@ -85,6 +87,9 @@ Result MessageReader::Read(const std::string& messageDbPath, const std::string& 
     // Each message is named as it moves into its conversation, in date order.
     ContactNameLookup names(contacts_);
     IntSlots<std::list<MessageRecord>*> listOf(handles_);
+    // One handle row is one sender text, so its name is looked up once. A handle id
+    // that saturated 32 bits may stand for several rows: those are looked up by text.
+    IntSlots<const std::wstring*> nameOf(handles_);
     order_.SpliceSorted(
         messages_, [](const MessageRecord& m) -> const std::wstring& { return m.date; },
         [&](std::int32_t handleId) -> std::list<MessageRecord>& {
@@ -93,7 +98,14 @@ Result MessageReader::Read(const std::string& messageDbPath, const std::string& 
           return *list;
         },
         [&](MessageRecord& m) {
-          if (namesLoaded) m.name = names.NameFor(m.sender);
+          if (!namesLoaded) return;
+          const bool exact = m.handleId != INT32_MAX && m.handleId != INT32_MIN;
+          const std::wstring* name = exact ? nameOf[m.handleId] : nullptr;
+          if (name == nullptr) {
+            name = &names.NameFor(m.sender);
+            if (exact) nameOf[m.handleId] = name;
+          }
+          m.name = *name;
         });
   }
 

@@ -49,9 +49,10 @@ std::string MakeSmsDb(const TempFolder& t, const std::string& section,
 }
 
 // AddressBook.sqlitedb with the newer search-table layout (c16Phone).
-std::string MakeAddressBook(const TempFolder& t,
-                            const std::vector<std::tuple<std::string, std::string, std::string>>& people,
-                            bool olderLayout = false) {
+std::string MakeAddressBook(
+    const TempFolder& t,
+    const std::vector<std::tuple<std::string, std::string, std::string>>& people,
+    bool olderLayout = false) {
   const std::string path = MakeDb(t, olderLayout ? "ab-old.sqlitedb" : "ab.sqlitedb",
                                   olderLayout ? "OLD full-text layout" : "NEW full-text layout");
   std::string sql = "BEGIN;";
@@ -86,8 +87,8 @@ std::vector<MessageRecord> Flatten(const ConversationMap& map) {
 }
 
 TEST(MessageReaderDates, SecondsAndNanosecondsGiveTheSameUtcText) {
-  for (auto [section, value] : {std::pair<const char*, long long>{kIos6, 600000000LL},
-                                {kIos12, 600000000000000000LL}}) {
+  for (auto [section, value] :
+       {std::pair<const char*, long long>{kIos6, 600000000LL}, {kIos12, 600000000000000000LL}}) {
     TempFolder t;
     auto sms = MakeSmsDb(t, section, {{1, "+15551234567"}}, {{1, 1, "hello", value}});
     ConversationMap map;
@@ -138,11 +139,14 @@ TEST(MessageReaderGrouping, OrderedByDateAndGroupedByHandleAcrossChats) {
 
 TEST(MessageReaderNames, SubstringMatchInAddressBookRowOrder) {
   TempFolder t;
-  auto sms = MakeSmsDb(t, kIos12,
-                       {{1, "+15551234567"}, {2, "5551234567"}, {3, "+1 (555) 123-4567"},
-                        {4, "x@example.com"}, {5, "+4470000"}},
-                       {{1, 1, "m1", 1}, {2, 2, "m2", 2}, {3, 3, "m3", 3}, {4, 4, "m4", 4},
-                        {5, 5, "m5", 5}});
+  auto sms = MakeSmsDb(
+      t, kIos12,
+      {{1, "+15551234567"},
+       {2, "5551234567"},
+       {3, "+1 (555) 123-4567"},
+       {4, "x@example.com"},
+       {5, "+4470000"}},
+      {{1, 1, "m1", 1}, {2, 2, "m2", 2}, {3, 3, "m3", 3}, {4, 4, "m4", 4}, {5, 5, "m5", 5}});
   auto ab = MakeAddressBook(t, {{"Nophone", "Person", ""},
                                 {"Anna", "Berg", "+15551234567 +15559876543 "},
                                 {"Second", "Match", "+15551234567 "},
@@ -155,6 +159,31 @@ TEST(MessageReaderNames, SubstringMatchInAddressBookRowOrder) {
   EXPECT_EQ(map[3].front().name, L"");          // no normalisation
   EXPECT_EQ(map[4].front().name, L"Mail");      // e-mail found inside a phone text
   EXPECT_EQ(map[5].front().name, L"");          // a nameless person gives an empty name
+}
+
+TEST(MessageReaderNames, HandleRowsBeyond32BitsKeepTheirOwnNames) {
+  // Both handle ids saturate to the same 32-bit value; each message still gets the
+  // name of its own sender, and repeated messages of one handle the same name.
+  TempFolder t;
+  const std::string sms =
+      MakeSmsDb(t, kIos12, {{1, "+15550001111"}}, {{1, 1, "a", 1}, {2, 1, "b", 2}});
+  Sql(sms,
+      "INSERT INTO handle(ROWID,id,country,service) VALUES(3000000000,'+15552222222','us','SMS'),"
+      "(3000000001,'+15553333333','us','SMS');"
+      "INSERT INTO message(ROWID,guid,text,handle_id,date) VALUES(3,'G3','c',3000000000,3),"
+      "(4,'G4','d',3000000001,4),(5,'G5','e',3000000000,5);"
+      "INSERT INTO chat_message_join(chat_id,message_id) VALUES(1,3),(1,4),(1,5);");
+  auto ab = MakeAddressBook(
+      t,
+      {{"One", "", "+15550001111 "}, {"Two", "", "+15552222222 "}, {"Three", "", "+15553333333 "}});
+  ConversationMap map;
+  EXPECT_EQ(MessageReader({}).Read(sms, ab, map), 0);
+  std::vector<std::pair<std::wstring, std::wstring>> got;
+  for (const auto& [handle, list] : map)
+    for (const MessageRecord& m : list) got.emplace_back(m.text, m.name);
+  EXPECT_EQ(got,
+            (std::vector<std::pair<std::wstring, std::wstring>>{
+                {L"a", L"One"}, {L"b", L"One"}, {L"c", L"Two"}, {L"d", L"Three"}, {L"e", L"Two"}}));
 }
 
 TEST(MessageReaderNames, OlderAddressBookLayoutGivesNamesAndResult1006) {
@@ -232,7 +261,7 @@ TEST(MessageReaderNames, ManyContactsGiveTheSameNamesAsAPlainWalk) {
   std::vector<Msg> msgs;
   const char* texts[] = {"x"};
   for (int h = 1; h <= 400; ++h) {
-    std::string addr = h % 3 == 0 ? "+1555" + std::to_string(5550000 + h * 91)
+    std::string addr = h % 3 == 0   ? "+1555" + std::to_string(5550000 + h * 91)
                        : h % 3 == 1 ? std::to_string(555000 + h)  // prefix of several
                                     : "+9" + std::to_string(h);   // nobody
     handles.emplace_back(h, addr);
