@@ -1,5 +1,8 @@
 #include "records/note_reader.h"
 
+#include <string_view>
+#include <utility>
+
 #include "records/ordering.h"
 #include "common/text.h"
 #include "records/date_text.h"
@@ -20,16 +23,39 @@ void NoteReader::SortNewestFirst(std::list<NoteRecord>& notes) {
 }
 
 void CleanNoteText(std::wstring& text) {
-  // The entity steps all look for an ampersand and the tag steps for a less-than sign
-  // (which the entity steps may have made): without one, a group changes nothing.
-  if (text.find(L'&') != std::wstring::npos) {
-    ReplaceAll(text, L"&#39;", L"'");
-    ReplaceAll(text, L"&quot;", L"\"");
-    ReplaceAll(text, L"&lt;", L"<");
-    ReplaceAll(text, L"&gt;", L">");
-    ReplaceAll(text, L"&nbsp;", L" ");
-    ReplaceAll(text, L"&amp;", L"&");
+  // The six entity steps in one pass. Each entity runs from an ampersand to the next
+  // semicolon with neither in between, so no two matches overlap, and no replacement
+  // makes an entity that a later step would find: one left-to-right pass that replaces
+  // whichever entity starts at an ampersand gives what the six passes give (an "&amp;"
+  // followed by "lt;" becomes "&lt;" and stays so).
+  if (std::size_t at = text.find(L'&'); at != std::wstring::npos) {
+    static constexpr std::pair<std::wstring_view, wchar_t> kEntities[] = {
+        {L"&#39;", L'\''}, {L"&quot;", L'"'}, {L"&lt;", L'<'},
+        {L"&gt;", L'>'},   {L"&nbsp;", L' '}, {L"&amp;", L'&'}};
+    std::wstring out(text, 0, at);
+    out.reserve(text.size());
+    const std::wstring_view rest(text);
+    while (at < rest.size()) {
+      const wchar_t c = rest[at];
+      bool replaced = false;
+      if (c == L'&') {
+        for (const auto& [entity, replacement] : kEntities) {
+          if (rest.substr(at, entity.size()) == entity) {
+            out.push_back(replacement);
+            at += entity.size();
+            replaced = true;
+            break;
+          }
+        }
+      }
+      if (!replaced) {
+        out.push_back(c);
+        ++at;
+      }
+    }
+    text.swap(out);
   }
+  // The tag steps in their order: removing "</div>" can join the pieces of a "<br>".
   if (text.find(L'<') != std::wstring::npos) {
     ReplaceAll(text, L"<div>", L"\n");
     ReplaceAll(text, L"</div>", L"");

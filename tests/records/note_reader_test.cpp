@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <iterator>
+#include <random>
+#include <utility>
 #include <vector>
+
+#include "common/text.h"
 
 #include "records/note_reader.h"
 #include "records_fixture.h"
@@ -59,6 +64,9 @@ TEST(NoteCleanUp, EntitiesAndTagsInOrder) {
       {L"&lt;div&gt;z", L"\nz"},
       {L"it&#39;s &quot;q&quot;&nbsp;&amp;", L"it's \"q\" &"},
       {L"<DIV>kept<br/>", L"<DIV>kept<br/>"},
+      {L"<</div>br>", L"\n"},      // the removed closing tag joins a line break
+      {L"<</div>div>", L"<div>"},  // but a division tag that it joins stays
+      {L"&lt;br&gt;&amp;lt;", L"\n&lt;"},
   };
   for (auto& c : cases) {
     std::wstring text = c.in;
@@ -67,12 +75,35 @@ TEST(NoteCleanUp, EntitiesAndTagsInOrder) {
   }
 }
 
+TEST(NoteCleanUp, SameAsTheNineReplacementsOneAfterTheOther) {
+  // Texts made of the pieces of every entity and tag, checked against the nine steps
+  // run one after the other.
+  auto steps = [](std::wstring t) {
+    const std::pair<const wchar_t*, const wchar_t*> kSteps[] = {
+        {L"&#39;", L"'"}, {L"&quot;", L"\""}, {L"&lt;", L"<"},  {L"&gt;", L">"}, {L"&nbsp;", L" "},
+        {L"&amp;", L"&"}, {L"<div>", L"\n"},  {L"</div>", L""}, {L"<br>", L"\n"}};
+    for (const auto& [from, to] : kSteps) ReplaceAll(t, from, to);
+    return t;
+  };
+  const wchar_t* pieces[] = {L"&", L"amp;", L"lt;", L"gt;", L"quot;", L"#39;", L"nbsp;", L"<",
+                             L">", L"div",  L"/",   L"br",  L"x",     L";",    L"&amp",  L"</div>"};
+  std::mt19937 rng(17);
+  for (int i = 0; i < 20000; ++i) {
+    std::wstring text;
+    const int n = static_cast<int>(rng() % 12);
+    for (int k = 0; k < n; ++k) text += pieces[rng() % std::size(pieces)];
+    std::wstring cleaned = text;
+    CleanNoteText(cleaned);
+    ASSERT_EQ(cleaned, steps(text)) << WideToUtf8(text);
+  }
+}
+
 TEST(NoteReaderOlderStore, RowsDatesOrderAndCleanUp) {
   TempFolder t;
   auto path = MakeOlderStore(t, {{"0", "First", "a&lt;b"},
-                                 {"68169600", "Leap", nullptr},        // 2003-03-01
-                                 {"94608000.75", "NewYear", "x"},      // 2004-01-01
-                                 {"5", "", ""},                        // empty: dropped
+                                 {"68169600", "Leap", nullptr},    // 2003-03-01
+                                 {"94608000.75", "NewYear", "x"},  // 2004-01-01
+                                 {"5", "", ""},                    // empty: dropped
                                  {"6", nullptr, "body only"},
                                  {"1e300", "Huge", "still listed"},
                                  {"-1e17", "Negative", "still listed"}});
@@ -107,7 +138,8 @@ TEST(NoteReaderNewerStore, LayoutsOfSeveralVersions) {
   {
     auto path = MakeNewerStore(
         t, "NoteStore.sqlite | iOS 11.2",
-        "INSERT INTO ZICCLOUDSYNCINGOBJECT(Z_PK,ZTITLE1,ZSNIPPET,ZCREATIONDATE,ZCREATIONDATE1) VALUES"
+        "INSERT INTO ZICCLOUDSYNCINGOBJECT(Z_PK,ZTITLE1,ZSNIPPET,ZCREATIONDATE,ZCREATIONDATE1) "
+        "VALUES"
         "(1,'Old','s1',0,10),(2,'New','s2&amp;',600000000,20),(3,NULL,NULL,5,30),(4,'',"
         "'snippet only',NULL,NULL);");
     std::list<NoteRecord> notes;
