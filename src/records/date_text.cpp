@@ -54,12 +54,23 @@ bool ColumnSeconds(const char* column, std::int64_t& unixSeconds) {
 bool LocalOffset(std::int64_t unixSeconds, std::int64_t& offset) {
   std::string text;
   if (!platform::FormatLocalTime(unixSeconds, text)) return false;
-  int y, mo, d, h, mi, s;
-  char tail;
-  if (text.size() != 19 ||
-      std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%c", &y, &mo, &d, &h, &mi, &s, &tail) != 6)
-    return false;
-  offset = platform::UtcToUnix(y, mo, d, h, mi, s) - unixSeconds;
+  // "YYYY-MM-DD HH:MM:SS", read by hand: this runs for every new day of a read.
+  static const char kShape[] = "dddd-dd-dd dd:dd:dd";
+  if (text.size() != sizeof kShape - 1) return false;
+  int fields[6] = {};
+  int field = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (kShape[i] != 'd') {
+      if (text[i] != kShape[i]) return false;
+      ++field;
+    } else if (text[i] < '0' || text[i] > '9') {
+      return false;
+    } else {
+      fields[field] = fields[field] * 10 + (text[i] - '0');
+    }
+  }
+  offset = platform::UtcToUnix(fields[0], fields[1], fields[2], fields[3], fields[4], fields[5]) -
+           unixSeconds;
   return true;
 }
 

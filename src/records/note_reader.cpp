@@ -32,27 +32,23 @@ void CleanNoteText(std::wstring& text) {
     static constexpr std::pair<std::wstring_view, wchar_t> kEntities[] = {
         {L"&#39;", L'\''}, {L"&quot;", L'"'}, {L"&lt;", L'<'},
         {L"&gt;", L'>'},   {L"&nbsp;", L' '}, {L"&amp;", L'&'}};
-    std::wstring out(text, 0, at);
+    std::wstring out;
     out.reserve(text.size());
     const std::wstring_view rest(text);
-    while (at < rest.size()) {
-      const wchar_t c = rest[at];
-      bool replaced = false;
-      if (c == L'&') {
-        for (const auto& [entity, replacement] : kEntities) {
-          if (rest.substr(at, entity.size()) == entity) {
-            out.push_back(replacement);
-            at += entity.size();
-            replaced = true;
-            break;
-          }
+    std::size_t done = 0;  // text before `done` is in `out` or replaced
+    while (at != std::wstring_view::npos) {
+      for (const auto& [entity, replacement] : kEntities) {
+        if (rest.substr(at, entity.size()) == entity) {
+          out.append(rest.substr(done, at - done));
+          out.push_back(replacement);
+          done = at + entity.size();
+          at = done - 1;  // the next ampersand is searched after the entity
+          break;
         }
       }
-      if (!replaced) {
-        out.push_back(c);
-        ++at;
-      }
+      at = rest.find(L'&', at + 1);
     }
+    out.append(rest.substr(done));
     text.swap(out);
   }
   // The tag steps in their order: removing "</div>" can join the pieces of a "<br>".
