@@ -10,9 +10,11 @@
 #include <ctime>
 #include <map>
 #include <set>
+#include <tuple>
 
 #include "common/text.h"
 #include "records/readers.h"
+#include "records/readonly_db.h"
 #include "support.h"
 
 namespace bv {
@@ -345,6 +347,44 @@ TEST_P(BackupVersions, WhatsAppChatsMatchTheTruth) {
   std::size_t blocks = 0;
   for (std::size_t at = 0; (at = file.find(":\r\n    ", at)) != std::string::npos; ++at) ++blocks;
   EXPECT_EQ(blocks, busiest->second.size());
+}
+
+TEST_P(BackupVersions, ExecFormOfTheRowCallbacksMakesTheSameRecords) {
+  // The readers step their statements; the same callbacks in the form of sqlite3_exec
+  // must turn the same rows into the same records.
+  ReadOnlyDatabase db;
+  ASSERT_EQ(db.Open(Path("ChatStorage.sqlite")), 0);
+  WhatsAppReader byExec, byStatement;
+  EXPECT_FALSE(db.Exec(kWhatsAppMessageStatement, WhatsAppReader::MessageRow, &byExec));
+  EXPECT_FALSE(db.Each(kWhatsAppMessageStatement, WhatsAppReader::MessageRow, &byStatement));
+  ASSERT_EQ(byExec.messages.size(), byStatement.messages.size());
+  ASSERT_GT(byExec.messages.size(), 20u);
+  for (auto a = byExec.messages.begin(), b = byStatement.messages.begin();
+       a != byExec.messages.end(); ++a, ++b) {
+    EXPECT_EQ(std::tie(a->messageId, a->isFromMe, a->sessionId, a->date, a->pushName, a->text),
+              std::tie(b->messageId, b->isFromMe, b->sessionId, b->date, b->pushName, b->text));
+  }
+  EXPECT_FALSE(db.Exec(kWhatsAppMediaStatement, WhatsAppReader::MediaRow, &byExec));
+  EXPECT_FALSE(db.Each(kWhatsAppMediaStatement, WhatsAppReader::MediaRow, &byStatement));
+  ASSERT_EQ(byExec.media.size(), byStatement.media.size());
+  for (std::size_t i = 0; i < byExec.media.size(); ++i) {
+    EXPECT_EQ(byExec.media[i].mediaMessage, byStatement.media[i].mediaMessage);
+    EXPECT_EQ(byExec.media[i].mediaTitle, byStatement.media[i].mediaTitle);
+  }
+
+  if (Major() < 6) return;  // no search table to read persons from
+  ReadOnlyDatabase ab;
+  ASSERT_EQ(ab.Open(Path("AddressBook.sqlitedb")), 0);
+  const char* statement = Major() >= 10 ? kAddressBookStatementNew : kAddressBookStatementOld;
+  ContactRows exec, stepped;
+  EXPECT_FALSE(ab.Exec(statement, ContactRow, &exec));
+  EXPECT_FALSE(ab.Each(statement, ContactRow, &stepped));
+  ASSERT_EQ(exec.listed.size(), stepped.listed.size());
+  ASSERT_GT(exec.listed.size(), 5u);
+  for (auto a = exec.listed.begin(), b = stepped.listed.begin(); a != exec.listed.end(); ++a, ++b) {
+    EXPECT_EQ(std::tie(a->name, a->organization, a->phone, a->email, a->url),
+              std::tie(b->name, b->organization, b->phone, b->email, b->url));
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Ios, BackupVersions,
