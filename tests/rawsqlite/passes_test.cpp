@@ -237,6 +237,28 @@ struct Recovery {
   int junk = 0;  // deleted records equal to no row ever written
 };
 
+// Deleted rows (by number) that come back with status 1, equal time and text, and the
+// deleted records that equal no row written.
+Recovery Count(const ChatMap& map, const std::map<int, std::pair<std::int64_t, std::string>>& rows,
+               const std::vector<int>& removed) {
+  std::multiset<std::pair<std::wstring, std::wstring>> got;
+  for (const auto& [key, list] : map)
+    for (const auto& r : list)
+      if (r.status == 1) got.insert({r.time, r.text});
+  auto key = [](const std::pair<std::int64_t, std::string>& row) {
+    return std::make_pair(Utf8ToWide(UtcText(row.first)), Utf8ToWide(row.second));
+  };
+  Recovery result;
+  for (int i : removed) {
+    ++result.deleted;
+    if (got.count(key(rows.at(i)))) ++result.found;
+  }
+  std::set<std::pair<std::wstring, std::wstring>> written;
+  for (const auto& [i, row] : rows) written.insert(key(row));
+  for (const auto& record : got) result.junk += written.count(record) == 0;
+  return result;
+}
+
 // Deletes rows of a WeChat chat table in one of three ways and counts the deleted
 // messages that come back with status 1, equal text and time.
 Recovery DeletedWeChat(const TempDir& dir, int page, int kind, bool rowid_first) {
@@ -273,20 +295,7 @@ Recovery DeletedWeChat(const TempDir& dir, int page, int kind, bool rowid_first)
   }
   ChatMap map;
   EXPECT_EQ(WeChatPass(path, map), 0);
-  std::multiset<std::pair<std::wstring, std::wstring>> got;
-  for (const auto& [key, list] : map)
-    for (const auto& r : list)
-      if (r.status == 1) got.insert({r.time, r.text});
-  Recovery result;
-  for (int i : removed) {
-    ++result.deleted;
-    if (got.count({Utf8ToWide(UtcText(rows[i].first)), Utf8ToWide(rows[i].second)})) ++result.found;
-  }
-  std::set<std::pair<std::wstring, std::wstring>> written;
-  for (const auto& [i, row] : rows)
-    written.insert({Utf8ToWide(UtcText(row.first)), Utf8ToWide(row.second)});
-  for (const auto& record : got) result.junk += written.count(record) == 0;
-  return result;
+  return Count(map, rows, removed);
 }
 
 // Share of deleted messages that come back, per page size and kind of deletion. The
@@ -350,20 +359,7 @@ Recovery DeletedQQ(const TempDir& dir, int page, int kind) {
   }
   ChatMap map;
   EXPECT_EQ(QQPass(path, map), 0);
-  std::multiset<std::pair<std::wstring, std::wstring>> got;
-  for (const auto& [key, list] : map)
-    for (const auto& r : list)
-      if (r.status == 1) got.insert({r.time, r.text});
-  Recovery result;
-  std::set<std::pair<std::wstring, std::wstring>> written;
-  for (const auto& [i, row] : rows)
-    written.insert({Utf8ToWide(UtcText(row.first)), Utf8ToWide(row.second)});
-  for (int i : removed) {
-    ++result.deleted;
-    if (got.count({Utf8ToWide(UtcText(rows[i].first)), Utf8ToWide(rows[i].second)})) ++result.found;
-  }
-  for (const auto& record : got) result.junk += written.count(record) == 0;
-  return result;
+  return Count(map, rows, removed);
 }
 
 TEST_F(PassTest, DeletedQQMessagesAreRecovered) {
