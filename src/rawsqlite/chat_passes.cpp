@@ -69,11 +69,6 @@ std::int32_t DecodeCandidates(RawDbFile& reader, const CandidateMap& candidates,
   return kSuccess;
 }
 
-std::wstring LocalTimeText(std::uint64_t seconds) {
-  std::string text;
-  if (!platform::FormatLocalTime(static_cast<std::int64_t>(seconds), text)) return {};
-  return Utf8ToWide(text);
-}
 
 }  // namespace
 
@@ -178,9 +173,9 @@ std::int32_t WalkChatColumns(RawDbFile& reader, RecordCursor& cursor, ChatMessag
     if (col.index == time_col) {
       // The constants 0 and 1 are integers too: a time of 0 is stored as type 8.
       if (col.type == 8 || col.type == 9)
-        record.time = LocalTimeText(col.type == 9 ? 1 : 0);
+        record.time = reader.times.FromUnixSeconds(col.type == 9 ? 1 : 0);
       else if (col.type >= 1 && col.type <= 4 && col.Fits())
-        record.time = LocalTimeText(col.Unsigned());
+        record.time = reader.times.FromUnixSeconds(static_cast<std::int64_t>(col.Unsigned()));
     } else if (col.index == dir_col) {
       if (col.type == 8)
         record.is_sender = 1;

@@ -75,6 +75,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "common/local_time.h"
+
 namespace bv {
 
 using Bytes = std::span<const std::uint8_t>;
@@ -118,6 +120,8 @@ class RawDbFile {
   std::uint32_t call_columns = 0;
   std::uint32_t person_index_columns = 0;
   std::wstring peer_filter;
+  // Message times of this file's passes as local date texts.
+  LocalTimeFormatter times;
   // Column count for names the table of known counts does not list (0 = none). Lets
   // the carve command inspect any table.
   std::uint32_t other_columns = 0;

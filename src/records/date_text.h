@@ -1,8 +1,9 @@
 #pragma once
 // Date texts of the readers: "YYYY-MM-DD HH:MM:SS".
-#include <array>
 #include <cstdint>
 #include <string>
+
+#include "common/local_time.h"
 
 namespace bv {
 
@@ -23,15 +24,7 @@ class LocalDateFormatter {
   std::wstring FromUnixSeconds(std::int64_t unixSeconds);
 
  private:
-  static constexpr std::int64_t kVaries = INT64_MIN;
-  static constexpr std::int64_t kNoDay = INT64_MIN;
-  // Offsets of recently seen days, by day number modulo the table size (a stored day
-  // that is not the one asked for is asked of the platform again).
-  struct DayOffset {
-    std::int64_t day = kNoDay;
-    std::int64_t offset = 0;
-  };
-  std::array<DayOffset, 1024> dayOffset_{};
+  LocalTimeFormatter unix_;
 };
 
 // The whole seconds of such a column text: its leading integer, or the truncated
@@ -41,9 +34,5 @@ bool ColumnWholeSeconds(const char* column, std::int64_t& seconds);
 
 // The same for one value.
 std::wstring LocalDateFromAppleSeconds(const char* column);
-
-// "YYYY-MM-DD HH:MM:SS" of seconds since 1970 in UTC, for years 1000 to 9999; false
-// outside them.
-bool FormatCivil(std::int64_t unixSeconds, std::wstring& out);
 
 }  // namespace bv
