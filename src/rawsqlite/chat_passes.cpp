@@ -187,10 +187,20 @@ std::int32_t WalkChatColumns(RawDbFile& reader, RecordCursor& cursor, ChatMessag
       if (col.IsText()) {
         const std::wstring peer = Utf8ToWide(col.Text());
         if (!reader.peer_filter.empty() && peer != reader.peer_filter) return kInvalidParameter;
+      } else if (!reader.peer_filter.empty() && col.IsInteger() && col.Fits()) {
+        // QQ keeps the partner's number as an integer (uin INTEGER): compare its digits.
+        if (std::to_wstring(col.Signed()) != reader.peer_filter) return kInvalidParameter;
       }
     }
   }
   return kSuccess;
+}
+
+// A message as chat apps write them: a text free of undecodable bytes and a time from
+// 2000 to 2099 (carved rows read at a wrong alignment fail one or the other).
+bool PlausibleChat(const ChatMessageRecord& record) {
+  if (record.text.empty() || record.text.find(L'\uFFFD') != std::wstring::npos) return false;
+  return record.time.size() == 19 && record.time.compare(0, 2, L"20") == 0;
 }
 
 }  // namespace
@@ -212,21 +222,49 @@ std::int32_t decode_chat_message(RawDbFile& reader, const CellInput& cell,
   if (!cell.carved) record.row_id = static_cast<std::int32_t>(cursor.row_id & 0xFFFFFFFFu);
   std::int32_t result = WalkChatColumns(reader, cursor, record, layout);
 
-  // WeChat writes its chat tables with TableVer (never NULL) in column 0 and the row-id
-  // alias MesLocalID (always NULL, type 0) in column 1. A carved header that starts
-  // with a non-zero byte is then whole, and one that starts with a zero byte has lost
-  // TableVer: the opposite of what the row-id-first reading assumes, which finds no
-  // text in such a row. When that reading yields nothing, read the row the other way.
-  if (cell.carved && layout == ChatLayout::WeChat && record.text.empty()) {
-    ChatMessageRecord other;
-    other.status = cell.status;
-    RecordCursor second;
-    if (second.OpenCarved(reader, bytes, columns, bytes[0] == 0 ? 1 : 0)) {
-      const std::int32_t rc = WalkChatColumns(reader, second, other, layout);
-      if (!other.text.empty()) {
+  // The carved-header rule reads a row whose first byte is zero as whole and one whose
+  // first byte is not as having lost column 0 with no contents (a row-id alias is NULL).
+  // Real chat tables break both halves: WeChat keeps TableVer (never NULL) in column 0
+  // and its row-id alias in column 1, so a whole header starts with a non-zero byte and
+  // one that lost TableVer with a zero; QQ's msgId is an ordinary integer, so when its
+  // type is lost its contents still lead the record and every column reads shifted.
+  // When the rule's reading is not a plausible message, read the row the other way,
+  // then with the lost column's contents of each width an integer can have, and keep
+  // the first plausible reading.
+  if (cell.carved && !PlausibleChat(record)) {
+    struct Reading {
+      int first_column;
+      std::uint32_t skip;
+    };
+    const Reading readings[] = {{bytes[0] == 0 ? 1 : 0, 0}, {1, 1}, {1, 2}, {1, 3},
+                                {1, 4},                    {1, 6}, {1, 8}};
+    bool found = false;
+    ChatMessageRecord flipped;  // the other reading, whatever it gave
+    std::int32_t flipped_rc = kSuccess;
+    for (const Reading& reading : readings) {
+      if (reading.skip != 0 && bytes[0] == 0) break;  // column 0 was not lost
+      ChatMessageRecord other;
+      other.status = cell.status;
+      RecordCursor alternative;
+      if (!alternative.OpenCarved(reader, bytes, columns, reading.first_column, reading.skip))
+        continue;
+      const std::int32_t rc = WalkChatColumns(reader, alternative, other, layout);
+      if (PlausibleChat(other)) {
         record = std::move(other);
         result = rc;
+        found = true;
+        break;
       }
+      if (reading.skip == 0) {
+        flipped = std::move(other);
+        flipped_rc = rc;
+      }
+    }
+    // Nothing plausible: a WeChat row that the rule reads without text may still give
+    // its text the other way round.
+    if (!found && record.text.empty() && layout == ChatLayout::WeChat && !flipped.text.empty()) {
+      record = std::move(flipped);
+      result = flipped_rc;
     }
   }
   if (!record.text.empty()) out.push_back(std::move(record));

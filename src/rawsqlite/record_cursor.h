@@ -69,8 +69,11 @@ class RecordCursor {
   }
 
   // Carved, with the first column given instead of taken from the first byte: 0 reads
-  // C serial types for columns 0..C-1, 1 reads C-1 types for columns 1..C-1.
-  bool OpenCarved(const RawDbFile& reader, Bytes bytes, std::uint32_t columns, int first_column) {
+  // C serial types for columns 0..C-1, 1 reads C-1 types for columns 1..C-1. `skip`
+  // content bytes are passed over before the first column's contents (those of a
+  // column whose type was lost but whose contents were not).
+  bool OpenCarved(const RawDbFile& reader, Bytes bytes, std::uint32_t columns, int first_column,
+                  std::uint32_t skip = 0) {
     bytes_ = bytes;
     if (bytes.empty() || columns == 0) return false;
     const std::uint32_t count = first_column == 0 ? columns : columns - 1;
@@ -79,7 +82,7 @@ class RecordCursor {
     if (h == 0 && count != 0) return false;
     pos_ = 0;
     end_ = h;
-    content_ = h;
+    content_ = std::uint64_t{h} + skip;
     remaining_ = count;
     return true;
   }
