@@ -2,6 +2,7 @@
 #include "rawsqlite/chat_passes.h"
 
 #include <algorithm>
+#include <ctime>
 #include <set>
 #include <vector>
 
@@ -90,6 +91,17 @@ std::int32_t read_freed_pages(RawDbFile& reader, const std::string& table,
     CellMap cells;
     reader.collect_live_cells(index, page, cells);
     const std::int32_t count = reader.match_free_page(cells);
+    if (count < 0 && hdr == 0 && page[0] == 0x0D && Be16(page, 3) == 0 && !learned.empty()) {
+      // The pages of a dropped table go to the freelist with an empty header (no cells)
+      // but keep their old rows: carve the whole page with what the live rows showed.
+      std::list<std::uint16_t> found;
+      reader.carve_free_space(page, learned, {}, found);
+      for (std::uint16_t offset : found) {
+        CellInput cell{page, offset, reader.PageSize(), true, 1, index};
+        decoder(reader, cell);
+      }
+      continue;
+    }
     if (count < 0 || static_cast<std::uint32_t>(count) != reader.expected_columns(table)) continue;
     DecodeLive(reader, cells, 1, decoder, leaf_buffer, &learned);
     CandidateMap candidates;
@@ -162,7 +174,7 @@ namespace {
 // Walks the columns of one chat row into `record`; 87 when a text leaves the bytes or
 // the peer column names another number.
 std::int32_t WalkChatColumns(RawDbFile& reader, RecordCursor& cursor, ChatMessageRecord& record,
-                             ChatLayout layout) {
+                             ChatLayout layout, std::wstring& peer_seen) {
   const int time_col = layout == ChatLayout::WeChat ? 3 : 2;
   const int text_col = layout == ChatLayout::WeChat ? 4 : 6;
   const int dir_col = layout == ChatLayout::WeChat ? 8 : 4;
@@ -185,11 +197,12 @@ std::int32_t WalkChatColumns(RawDbFile& reader, RecordCursor& cursor, ChatMessag
       if (col.IsText()) record.text = Utf8ToWide(col.Text());
     } else if (col.index == peer_col) {
       if (col.IsText()) {
-        const std::wstring peer = Utf8ToWide(col.Text());
-        if (!reader.peer_filter.empty() && peer != reader.peer_filter) return kInvalidParameter;
-      } else if (!reader.peer_filter.empty() && col.IsInteger() && col.Fits()) {
+        peer_seen = Utf8ToWide(col.Text());
+        if (!reader.peer_filter.empty() && peer_seen != reader.peer_filter) return kInvalidParameter;
+      } else if (col.IsInteger() && col.Fits()) {
         // QQ keeps the partner's number as an integer (uin INTEGER): compare its digits.
-        if (std::to_wstring(col.Signed()) != reader.peer_filter) return kInvalidParameter;
+        peer_seen = std::to_wstring(col.Signed());
+        if (!reader.peer_filter.empty() && peer_seen != reader.peer_filter) return kInvalidParameter;
       }
     }
   }
@@ -197,10 +210,18 @@ std::int32_t WalkChatColumns(RawDbFile& reader, RecordCursor& cursor, ChatMessag
 }
 
 // A message as chat apps write them: a text free of undecodable bytes and a time from
-// 2000 to 2099 (carved rows read at a wrong alignment fail one or the other).
+// the year 2000 to next year (carved rows read at a wrong alignment fail one or the
+// other: their time comes from the wrong bytes).
 bool PlausibleChat(const ChatMessageRecord& record) {
   if (record.text.empty() || record.text.find(L'\uFFFD') != std::wstring::npos) return false;
-  return record.time.size() == 19 && record.time.compare(0, 2, L"20") == 0;
+  static const std::wstring latest = [] {
+    const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
+    std::wstring text;
+    FormatCivil(now + 366 * 86400LL, text);
+    return text;
+  }();
+  return record.time.size() == 19 && record.time >= L"2000-01-01 00:00:00" &&
+         record.time <= latest;
 }
 
 }  // namespace
@@ -220,7 +241,8 @@ std::int32_t decode_chat_message(RawDbFile& reader, const CellInput& cell,
   RecordCursor cursor;
   if (!cursor.Open(reader, bytes, cell.carved, columns)) return kInvalidParameter;
   if (!cell.carved) record.row_id = static_cast<std::int32_t>(cursor.row_id & 0xFFFFFFFFu);
-  std::int32_t result = WalkChatColumns(reader, cursor, record, layout);
+  std::wstring peer;
+  std::int32_t result = WalkChatColumns(reader, cursor, record, layout, peer);
 
   // The carved-header rule reads a row whose first byte is zero as whole and one whose
   // first byte is not as having lost column 0 with no contents (a row-id alias is NULL).
@@ -240,6 +262,7 @@ std::int32_t decode_chat_message(RawDbFile& reader, const CellInput& cell,
                                 {1, 4},                    {1, 6}, {1, 8}};
     bool found = false;
     ChatMessageRecord flipped;  // the other reading, whatever it gave
+    std::wstring flipped_peer;
     std::int32_t flipped_rc = kSuccess;
     for (const Reading& reading : readings) {
       if (reading.skip != 0 && bytes[0] == 0) break;  // column 0 was not lost
@@ -248,15 +271,18 @@ std::int32_t decode_chat_message(RawDbFile& reader, const CellInput& cell,
       RecordCursor alternative;
       if (!alternative.OpenCarved(reader, bytes, columns, reading.first_column, reading.skip))
         continue;
-      const std::int32_t rc = WalkChatColumns(reader, alternative, other, layout);
+      std::wstring other_peer;
+      const std::int32_t rc = WalkChatColumns(reader, alternative, other, layout, other_peer);
       if (PlausibleChat(other)) {
         record = std::move(other);
+        peer = std::move(other_peer);
         result = rc;
         found = true;
         break;
       }
       if (reading.skip == 0) {
         flipped = std::move(other);
+        flipped_peer = std::move(other_peer);
         flipped_rc = rc;
       }
     }
@@ -264,9 +290,11 @@ std::int32_t decode_chat_message(RawDbFile& reader, const CellInput& cell,
     // its text the other way round.
     if (!found && record.text.empty() && layout == ChatLayout::WeChat && !flipped.text.empty()) {
       record = std::move(flipped);
+      peer = std::move(flipped_peer);
       result = flipped_rc;
     }
   }
+  reader.last_peer = std::move(peer);
   if (!record.text.empty()) out.push_back(std::move(record));
   return result;
 }
@@ -439,6 +467,30 @@ std::int32_t QQPass(const std::string& path, ChatMap& result) {
       result[t.peer] = std::move(messages);
       messages.clear();
     }
+  }
+
+  // A conversation deleted as a whole loses its message table and its row in the table
+  // list; its rows survive only on freed pages. Group the plausible rows found there by
+  // their partner's number and keep those of numbers that no listed table stands for.
+  std::map<std::wstring, std::list<ChatMessageRecord>> orphans;
+  const RowDecoder orphan_decoder = [&orphans, &messages](RawDbFile& r, const CellInput& c) {
+    const std::int32_t rc = decode_chat_message(r, c, messages, ChatLayout::QQ);
+    if (!messages.empty()) {
+      if (PlausibleChat(messages.back()) && !r.last_peer.empty()) {
+        auto& list = orphans[r.last_peer];
+        list.splice(list.end(), messages);
+      }
+      messages.clear();
+    }
+    return rc;
+  };
+  read_freed_pages(reader, "tb_c2cMsg_FreePageNumber", orphan_decoder, &chat_columns);
+  std::set<std::wstring> listed;
+  for (const QQTableRecord& t : tables) listed.insert(t.peer);
+  for (auto& [peer, list] : orphans) {
+    if (listed.count(peer) != 0 || result.count(peer) != 0) continue;
+    SortChatMessages(list);
+    result[peer] = std::move(list);
   }
   return kSuccess;
 }
