@@ -4,6 +4,7 @@
 #include <fstream>
 #include <map>
 #include <regex>
+#include <set>
 #include <sstream>
 
 #include "cli/command.h"
@@ -196,6 +197,40 @@ TEST_F(RecoverCommandTest, BadArgumentsAndBadBackups) {
   Outcome r = Cli({"recover", empty.string(), "--out", Out("y").string()});
   EXPECT_EQ(r.code, kExitFailed);
   EXPECT_NE(r.err.find("Info.plist"), std::string::npos);
+}
+
+// Every WeChat and QQ message that mkbackup deleted and whose bytes are still in the
+// store (single rows, and whole conversations whose table was dropped) is shown as a
+// deleted message with its own text.
+TEST_F(RecoverCommandTest, ChatsShowEveryDeletedMessageStillInTheStore) {
+  Outcome r = Cli({"chats", backup_->string(), "--json"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  test::Json doc;
+  ASSERT_NO_THROW(doc = test::Json::Parse(r.out)) << r.out;
+  std::set<std::string> shown;
+  for (const char *app : {"wechat", "qq"})
+    for (const test::Json &account : doc[app]["accounts"].items)
+      for (const test::Json &chat : account["chats"].items)
+        for (const test::Json &m : chat["messages"].items)
+          if (m["status"].Int() != 0) shown.insert(m["text"].Str());
+  const test::Json truth = test::ReadTruth(*backup_);
+  int expected = 0;
+  for (const char *label : {"MM.sqlite", "QQ.db"}) {
+    for (const test::Json *db : test::FindDatabases(truth, label)) {
+      for (const test::Json &row : (*db)["deleted"].items) {
+        if (row["probeInFile"].kind != test::Json::Kind::kBool || !row["probeInFile"].boolean)
+          continue;
+        const test::Json &values = row["values"];
+        const std::string text =
+            values.Has("Message") ? values["Message"].Str() : values["content"].Str();
+        if (text.empty()) continue;
+        ++expected;
+        EXPECT_EQ(shown.count(text), 1u)
+            << label << " " << row["table"].Str() << " (" << row["how"].Str() << "): " << text;
+      }
+    }
+  }
+  EXPECT_GT(expected, 5);
 }
 
 TEST_F(RecoverCommandTest, ChatsListsAccountsWithLiveAndDeletedMessages) {
