@@ -46,6 +46,15 @@ std::int32_t DecodeLive(RawDbFile& reader, const CellMap& cells, std::int32_t st
   return result;
 }
 
+// Decodes positions of one page in carved mode, as deleted rows.
+void DecodeCarved(RawDbFile& reader, Bytes page, std::int32_t index,
+                  const std::list<std::uint16_t>& positions, const RowDecoder& decoder) {
+  for (std::uint16_t offset : positions) {
+    CellInput cell{page, offset, reader.PageSize(), true, 1, index};
+    decoder(reader, cell);
+  }
+}
+
 // Decodes every candidate of a candidate map; with a signature, then also the rows
 // found in the free space of each leaf beyond its candidates.
 std::int32_t DecodeCandidates(RawDbFile& reader, const CandidateMap& candidates,
@@ -55,17 +64,11 @@ std::int32_t DecodeCandidates(RawDbFile& reader, const CandidateMap& candidates,
     if (offsets.empty() && signature.empty()) continue;
     if (std::int32_t rc = reader.read_page(leaf, buffer.data()); rc != 0) return rc;
     Bytes page(buffer);
-    for (std::uint16_t offset : offsets) {
-      CellInput cell{page, offset, reader.PageSize(), true, 1, leaf};
-      decoder(reader, cell);
-    }
+    DecodeCarved(reader, page, leaf, offsets, decoder);
     if (signature.empty() || StartsWithMagic(page) || page[0] != 0x0D) continue;
     std::list<std::uint16_t> extra;
     reader.carve_free_space(page, signature, offsets, extra);
-    for (std::uint16_t offset : extra) {
-      CellInput cell{page, offset, reader.PageSize(), true, 1, leaf};
-      decoder(reader, cell);
-    }
+    DecodeCarved(reader, page, leaf, extra, decoder);
   }
   return kSuccess;
 }
@@ -96,10 +99,7 @@ std::int32_t read_freed_pages(RawDbFile& reader, const std::string& table,
       // but keep their old rows: carve the whole page with what the live rows showed.
       std::list<std::uint16_t> found;
       reader.carve_free_space(page, learned, {}, found);
-      for (std::uint16_t offset : found) {
-        CellInput cell{page, offset, reader.PageSize(), true, 1, index};
-        decoder(reader, cell);
-      }
+      DecodeCarved(reader, page, index, found, decoder);
       continue;
     }
     if (count < 0 || static_cast<std::uint32_t>(count) != reader.expected_columns(table)) continue;
@@ -120,10 +120,7 @@ std::int32_t read_freed_pages(RawDbFile& reader, const std::string& table,
     std::list<std::uint16_t> found;
     reader.carve_region(page, learned, 8 + 4 * listed, static_cast<std::int64_t>(page.size()), {},
                         found);
-    for (std::uint16_t offset : found) {
-      CellInput cell{page, offset, reader.PageSize(), true, 1, index};
-      decoder(reader, cell);
-    }
+    DecodeCarved(reader, page, index, found, decoder);
   }
   return kSuccess;
 }
@@ -156,10 +153,7 @@ std::int32_t read_table(RawDbFile& reader, const std::string& table, const RowDe
     if (page[0] == 0x05 && !StartsWithMagic(page)) {
       std::list<std::uint16_t> extra;
       reader.carve_free_space(page, signature, {}, extra);
-      for (std::uint16_t offset : extra) {
-        CellInput cell{page, offset, reader.PageSize(), true, 1, root};
-        decoder(reader, cell);
-      }
+      DecodeCarved(reader, page, root, extra, decoder);
     }
   }
   if (use_freed_pages) {
