@@ -42,8 +42,9 @@ void Tag(Bytes& out, const char* tag, const Bytes& value) {
   out.insert(out.end(), value.begin(), value.end());
 }
 void Tag(Bytes& out, const char* tag, std::uint32_t v) {
-  Tag(out, tag, Bytes{static_cast<std::uint8_t>(v >> 24), static_cast<std::uint8_t>(v >> 16),
-                      static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v)});
+  Tag(out, tag,
+      Bytes{static_cast<std::uint8_t>(v >> 24), static_cast<std::uint8_t>(v >> 16),
+            static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v)});
 }
 
 bool WriteCipherFile(const fs::path& path, const Bytes& key, std::uint64_t size) {
@@ -79,11 +80,16 @@ int main(int argc, char** argv) {
   fs::path dir = fs::temp_directory_path();
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string a = argv[i];
-    if (a == "--size-mb") sizeMb = std::strtoull(argv[i + 1], nullptr, 10);
-    else if (a == "--runs") runs = std::atoi(argv[i + 1]);
-    else if (a == "--dpic") dpic = static_cast<std::uint32_t>(std::strtoul(argv[i + 1], nullptr, 10));
-    else if (a == "--iter") iter = static_cast<std::uint32_t>(std::strtoul(argv[i + 1], nullptr, 10));
-    else if (a == "--dir") dir = argv[i + 1];
+    if (a == "--size-mb")
+      sizeMb = std::strtoull(argv[i + 1], nullptr, 10);
+    else if (a == "--runs")
+      runs = std::atoi(argv[i + 1]);
+    else if (a == "--dpic")
+      dpic = static_cast<std::uint32_t>(std::strtoul(argv[i + 1], nullptr, 10));
+    else if (a == "--iter")
+      iter = static_cast<std::uint32_t>(std::strtoul(argv[i + 1], nullptr, 10));
+    else if (a == "--dir")
+      dir = argv[i + 1];
   }
   if (runs < 1 || sizeMb == 0 || dpic == 0 || iter == 0) return 2;
 
@@ -104,8 +110,8 @@ int main(int argc, char** argv) {
     bv::decrypt::DeriveKek(keybag, password, kek);
     ours.push_back(Seconds(t));
     t = Clock::now();
-    PKCS5_PBKDF2_HMAC(password.data(), static_cast<int>(password.size()), keybag.dpSalt.data(),
-                      20, static_cast<int>(dpic), EVP_sha256(), 32, first.data());
+    PKCS5_PBKDF2_HMAC(password.data(), static_cast<int>(password.size()), keybag.dpSalt.data(), 20,
+                      static_cast<int>(dpic), EVP_sha256(), 32, first.data());
     PKCS5_PBKDF2_HMAC(reinterpret_cast<const char*>(first.data()), 32, keybag.salt.data(), 20,
                       static_cast<int>(iter), EVP_sha1(), 32, check.data());
     reference.push_back(Seconds(t));
@@ -114,13 +120,14 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
-  std::printf("key derivation (DPIC %u, ITER %u): tool %.3f s, OpenSSL PKCS5_PBKDF2_HMAC %.3f s, "
-              "tool/OpenSSL time ratio %.3f\n",
-              dpic, iter, Median(ours), Median(reference), Median(ours) / Median(reference));
+  std::printf(
+      "key derivation (DPIC %u, ITER %u): tool %.3f s, OpenSSL PKCS5_PBKDF2_HMAC %.3f s, "
+      "tool/OpenSSL time ratio %.3f\n",
+      dpic, iter, Median(ours), Median(reference), Median(ours) / Median(reference));
 
   // ---- throughput -----------------------------------------------------------------
-  const Bytes key = bv::decrypt::FromHex(
-      "00112233445566778899aabbccddeeff00112233445566778899aabbccddeeff");
+  const Bytes key =
+      bv::decrypt::FromHex("00112233445566778899aabbccddeeff00112233445566778899aabbccddeeff");
   const fs::path cipher = dir / "bv_bench_cipher.bin";
   const fs::path plainOurs = dir / "bv_bench_plain_tool.bin";
   const fs::path plainSsl = dir / "bv_bench_plain_openssl.bin";
@@ -159,10 +166,11 @@ int main(int argc, char** argv) {
   }
   const bool same = fs::file_size(plainOurs) == fs::file_size(plainSsl);
   const double mb = static_cast<double>(sizeMb);
-  std::printf("decryption of %llu MB: tool %.0f MB/s, openssl enc %.0f MB/s, tool/openssl "
-              "throughput ratio %.2f%s\n",
-              static_cast<unsigned long long>(sizeMb), mb / Median(oursT), mb / Median(sslT),
-              Median(sslT) / Median(oursT), same ? "" : " (output sizes differ!)");
+  std::printf(
+      "decryption of %llu MB: tool %.0f MB/s, openssl enc %.0f MB/s, tool/openssl "
+      "throughput ratio %.2f%s\n",
+      static_cast<unsigned long long>(sizeMb), mb / Median(oursT), mb / Median(sslT),
+      Median(sslT) / Median(oursT), same ? "" : " (output sizes differ!)");
   fs::remove(cipher);
   fs::remove(plainOurs);
   fs::remove(plainSsl);

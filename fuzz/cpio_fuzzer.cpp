@@ -7,7 +7,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   bv::MemberSpan span;
-  for (const char* path : {"/var/mobile/Library/SMS/sms.db", "/var/mobile/Library/AddressBook/AddressBook.sqlitedb"}) {
+  for (const char* path :
+       {"/var/mobile/Library/SMS/sms.db", "/var/mobile/Library/AddressBook/AddressBook.sqlitedb"}) {
     if (bv::FindMember(data, size, size, path, span)) {
       // The span must lie inside the archive.
       if (span.offset > size || span.size > size - span.offset) __builtin_trap();

@@ -17,7 +17,8 @@ int RunOne(const std::filesystem::path& file) {
     std::fprintf(stderr, "cannot read %s\n", file.c_str());
     return 1;
   }
-  std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                                  std::istreambuf_iterator<char>());
   LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
   return 0;
 }

@@ -106,8 +106,8 @@ void RunLayout(mkbackup::Layout layout, int runs, int media, int extra, const fs
     }));
   }
   const double f = Median(floor), w = Median(walks);
-  std::printf("%s layout: %zu manifest entries, %zu files touched (backup written in %.1f s)\n", name,
-              c.manifest.size(), TouchedFiles(c).size(), made);
+  std::printf("%s layout: %zu manifest entries, %zu files touched (backup written in %.1f s)\n",
+              name, c.manifest.size(), TouchedFiles(c).size(), made);
   std::printf("  manifest load  median %.3f s\n", Median(load));
   std::printf("  three walks    median %.3f s\n", w);
   std::printf("  floor          median %.3f s\n", f);
@@ -121,16 +121,23 @@ int main(int argc, char** argv) {
   fs::path keep;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
-    if (a == "--runs" && i + 1 < argc) runs = std::atoi(argv[++i]);
-    else if (a == "--media" && i + 1 < argc) media = std::atoi(argv[++i]);
-    else if (a == "--extra" && i + 1 < argc) extra = std::atoi(argv[++i]);
-    else if (a == "--keep" && i + 1 < argc) keep = argv[++i];
+    if (a == "--runs" && i + 1 < argc)
+      runs = std::atoi(argv[++i]);
+    else if (a == "--media" && i + 1 < argc)
+      media = std::atoi(argv[++i]);
+    else if (a == "--extra" && i + 1 < argc)
+      extra = std::atoi(argv[++i]);
+    else if (a == "--keep" && i + 1 < argc)
+      keep = argv[++i];
     else {
-      std::fprintf(stderr, "usage: bench_catalogue [--runs N] [--media N] [--extra N] [--keep DIR]\n");
+      std::fprintf(stderr,
+                   "usage: bench_catalogue [--runs N] [--media N] [--extra N] [--keep DIR]\n");
       return 1;
     }
   }
-  const fs::path dir = keep.empty() ? fs::temp_directory_path() / ("bench-catalogue-" + std::to_string(::getpid())) : keep;
+  const fs::path dir =
+      keep.empty() ? fs::temp_directory_path() / ("bench-catalogue-" + std::to_string(::getpid()))
+                   : keep;
   fs::create_directories(dir);
   RunLayout(mkbackup::Layout::kNewer, runs, media, extra, dir);
   RunLayout(mkbackup::Layout::kOlder, runs, media, extra, dir);

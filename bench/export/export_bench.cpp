@@ -37,35 +37,33 @@ double Median(std::vector<double> v) {
   return v[v.size() / 2];
 }
 
-template <typename F> double Seconds(F &&f) {
+template <typename F>
+double Seconds(F&& f) {
   auto t0 = std::chrono::steady_clock::now();
   f();
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0)
-      .count();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
 
 // Grows a stored file to `size` bytes, keeping its first bytes (its detected
 // type).
-void Enlarge(const fs::path &file, std::uintmax_t size) {
+void Enlarge(const fs::path& file, std::uintmax_t size) {
   std::error_code ec;
-  if (fs::file_size(file, ec) >= size)
-    return;
+  if (fs::file_size(file, ec) >= size) return;
   std::ofstream out(file, std::ios::binary | std::ios::app);
   std::string chunk(65536, '\0');
-  for (std::size_t i = 0; i < chunk.size(); ++i)
-    chunk[i] = static_cast<char>(i * 131 + 7);
+  for (std::size_t i = 0; i < chunk.size(); ++i) chunk[i] = static_cast<char>(i * 131 + 7);
   std::uintmax_t have = fs::file_size(file, ec);
   while (have < size) {
-    const std::size_t n = static_cast<std::size_t>(
-        std::min<std::uintmax_t>(chunk.size(), size - have));
+    const std::size_t n =
+        static_cast<std::size_t>(std::min<std::uintmax_t>(chunk.size(), size - have));
     out.write(chunk.data(), static_cast<std::streamsize>(n));
     have += n;
   }
 }
 
-} // namespace
+}  // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
   int runs = 5, media = 200;
   std::uintmax_t size = 2u << 20;
   std::string keep;
@@ -79,25 +77,23 @@ int main(int argc, char **argv) {
     else if (!std::strcmp(argv[i], "--keep") && i + 1 < argc)
       keep = argv[++i];
     else {
-      std::fprintf(stderr, "usage: bench_export [--runs N] [--media N] [--size "
-                           "BYTES] [--keep DIR]\n");
+      std::fprintf(stderr,
+                   "usage: bench_export [--runs N] [--media N] [--size "
+                   "BYTES] [--keep DIR]\n");
       return 1;
     }
   }
   const fs::path work =
-      keep.empty() ? fs::temp_directory_path() /
-                         ("bv-bench-export-" + std::to_string(::getpid()))
+      keep.empty() ? fs::temp_directory_path() / ("bv-bench-export-" + std::to_string(::getpid()))
                    : fs::path(keep);
   fs::create_directories(work);
   ::setenv("XDG_DATA_HOME", (work / "appdata").c_str(), 1);
   const fs::path backup = work / "backup";
   mkbackup::BackupOptions o;
   o.media = media;
-  o.messages = o.contacts = o.calls = o.notes = o.whatsapp = o.wechat = o.qq =
-      5;
+  o.messages = o.contacts = o.calls = o.notes = o.whatsapp = o.wechat = o.qq = 5;
   std::string error;
-  if (!fs::exists(backup / "Info.plist") &&
-      mkbackup::WriteBackup(o, backup, &error) != 0) {
+  if (!fs::exists(backup / "Info.plist") && mkbackup::WriteBackup(o, backup, &error) != 0) {
     std::fprintf(stderr, "mkbackup: %s\n", error.c_str());
     return 1;
   }
@@ -112,42 +108,34 @@ int main(int argc, char **argv) {
   request.backup = record;
   request.chosen = {};
   for (Category c :
-       {Category::CameraRoll, Category::PhotoStream, Category::AppPhotos,
-        Category::AppVideos, Category::MessageAttachments,
-        Category::WhatsAppAttachments})
+       {Category::CameraRoll, Category::PhotoStream, Category::AppPhotos, Category::AppVideos,
+        Category::MessageAttachments, Category::WhatsAppAttachments})
     request.chosen[static_cast<int>(c)] = true;
   session.Start(request);
   session.Wait();
 
   // The stored files that recovery copies, in visit order.
   std::vector<fs::path> files;
-  const ScanStores &s = session.Stores();
-  for (const auto &m : s.cameraRoll)
-    files.push_back(platform::PathFromWide(m.path));
-  for (const auto &m : s.photoStream)
-    files.push_back(platform::PathFromWide(m.path));
-  for (const auto &m : s.appMedia)
-    files.push_back(platform::PathFromWide(m.path));
-  for (const auto &m : s.messageAttachments)
-    files.push_back(platform::PathFromWide(m.path));
-  for (const auto &m : s.whatsAppAttachments)
-    files.push_back(platform::PathFromWide(m.path));
+  const ScanStores& s = session.Stores();
+  for (const auto& m : s.cameraRoll) files.push_back(platform::PathFromWide(m.path));
+  for (const auto& m : s.photoStream) files.push_back(platform::PathFromWide(m.path));
+  for (const auto& m : s.appMedia) files.push_back(platform::PathFromWide(m.path));
+  for (const auto& m : s.messageAttachments) files.push_back(platform::PathFromWide(m.path));
+  for (const auto& m : s.whatsAppAttachments) files.push_back(platform::PathFromWide(m.path));
   std::sort(files.begin(), files.end());
   files.erase(std::unique(files.begin(), files.end()), files.end());
   std::uintmax_t bytes = 0;
-  for (const auto &f : files) {
+  for (const auto& f : files) {
     Enlarge(f, size);
     bytes += fs::file_size(f);
   }
   const fs::path list = work / "files.list";
   {
     std::ofstream l(list, std::ios::binary);
-    for (const auto &f : files)
-      l << f.string() << '\0';
+    for (const auto& f : files) l << f.string() << '\0';
   }
-  std::printf("media files: %zu, %.1f MiB, entries ticked: %u, runs: %d\n",
-              files.size(), bytes / 1048576.0,
-              session.Statistics().Root().ticked, runs);
+  std::printf("media files: %zu, %.1f MiB, entries ticked: %u, runs: %d\n", files.size(),
+              bytes / 1048576.0, session.Statistics().Root().ticked, runs);
 
   std::vector<double> job, cp;
   int failed = 0;
@@ -158,27 +146,23 @@ int main(int argc, char **argv) {
     fs::create_directories(outJob);
     fs::create_directories(outCp);
     job.push_back(Seconds([&] {
-      CRecoverJob j(s, session.Statistics(), session.DataSource(),
-                    record.displayName, platform::WideFromPath(outJob));
+      CRecoverJob j(s, session.Statistics(), session.DataSource(), record.displayName,
+                    platform::WideFromPath(outJob));
       j.SetTemplateFolder(fs::path(BV_SOURCE_TEMPLATES));
       j.Run();
       failed += j.FailedCount();
     }));
-    const std::string cmd =
-        "xargs -0 -a '" + list.string() + "' cp -t '" + outCp.string() + "'";
+    const std::string cmd = "xargs -0 -a '" + list.string() + "' cp -t '" + outCp.string() + "'";
     cp.push_back(Seconds([&] {
-      if (std::system(cmd.c_str()) != 0)
-        std::fprintf(stderr, "cp failed\n");
+      if (std::system(cmd.c_str()) != 0) std::fprintf(stderr, "cp failed\n");
     }));
   }
   const double mj = Median(job), mc = Median(cp);
-  std::printf("recovery job: %.3f s (%.0f MiB/s), failed items: %d\n", mj,
-              bytes / 1048576.0 / mj, failed);
-  std::printf("cp:           %.3f s (%.0f MiB/s)\n", mc,
-              bytes / 1048576.0 / mc);
+  std::printf("recovery job: %.3f s (%.0f MiB/s), failed items: %d\n", mj, bytes / 1048576.0 / mj,
+              failed);
+  std::printf("cp:           %.3f s (%.0f MiB/s)\n", mc, bytes / 1048576.0 / mc);
   std::printf("ratio cp / recovery: %.2f (goal >= 0.8)\n", mc / mj);
   DestroyCatalog(catalog);
-  if (keep.empty())
-    fs::remove_all(work);
+  if (keep.empty()) fs::remove_all(work);
   return 0;
 }

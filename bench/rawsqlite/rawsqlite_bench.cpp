@@ -35,14 +35,18 @@ std::vector<std::string> BuildStore(const std::string& path, std::int64_t bytes)
   fs::remove(path);
   sqlite3* db = nullptr;
   sqlite3_open(path.c_str(), &db);
-  Exec(db, "PRAGMA page_size=4096; PRAGMA secure_delete=OFF; PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF");
-  Exec(db, "CREATE TABLE Friend (FriendID INTEGER PRIMARY KEY, UsrName TEXT, NickName TEXT, Uin "
-           "INTEGER, Email TEXT, Mobile TEXT, Type INTEGER, LastChatTime INTEGER, Draft TEXT, "
-           "DraftTime INTEGER, Sex INTEGER, ImgStatus INTEGER, Remark TEXT)");
+  Exec(db,
+       "PRAGMA page_size=4096; PRAGMA secure_delete=OFF; PRAGMA journal_mode=OFF; PRAGMA "
+       "synchronous=OFF");
+  Exec(db,
+       "CREATE TABLE Friend (FriendID INTEGER PRIMARY KEY, UsrName TEXT, NickName TEXT, Uin "
+       "INTEGER, Email TEXT, Mobile TEXT, Type INTEGER, LastChatTime INTEGER, Draft TEXT, "
+       "DraftTime INTEGER, Sex INTEGER, ImgStatus INTEGER, Remark TEXT)");
   std::vector<std::string> users;
   for (int u = 0; u < 40; ++u) {
     users.push_back("wxid_bench_" + std::to_string(u));
-    Exec(db, "INSERT INTO Friend (UsrName, NickName, Type) VALUES ('" + users.back() + "', 'n', 3)");
+    Exec(db,
+         "INSERT INTO Friend (UsrName, NickName, Type) VALUES ('" + users.back() + "', 'n', 3)");
     Exec(db, "CREATE TABLE Chat_" + bv::Md5Hex(users.back()) +
                  " (TableVer INTEGER DEFAULT 1, MesLocalID INTEGER PRIMARY KEY AUTOINCREMENT, "
                  "MesSvrID INTEGER DEFAULT 0, CreateTime INTEGER DEFAULT 0, Message TEXT, Status "
@@ -52,8 +56,10 @@ std::vector<std::string> BuildStore(const std::string& path, std::int64_t bytes)
   std::vector<sqlite3_stmt*> inserts;
   for (const auto& u : users) {
     sqlite3_stmt* s = nullptr;
-    sqlite3_prepare_v2(db, ("INSERT INTO Chat_" + bv::Md5Hex(u) +
-                            " VALUES (1, NULL, ?, ?, ?, 2, 0, 1, ?)").c_str(), -1, &s, nullptr);
+    sqlite3_prepare_v2(
+        db,
+        ("INSERT INTO Chat_" + bv::Md5Hex(u) + " VALUES (1, NULL, ?, ?, ?, 2, 0, 1, ?)").c_str(),
+        -1, &s, nullptr);
     inserts.push_back(s);
   }
   Exec(db, "BEGIN");
@@ -86,14 +92,17 @@ double Seconds(Clock::time_point start) {
 
 // Processor time of this process: on a shared machine wall time mostly measures the
 // neighbours.
-double Cpu() { return static_cast<double>(std::clock()) / CLOCKS_PER_SEC; }
+double Cpu() {
+  return static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
   const std::int64_t mb = argc > 1 ? std::atoll(argv[1]) : 100;
   const fs::path folder = argc > 2 ? fs::path(argv[2]) : fs::temp_directory_path();
-  const std::string path = (folder / ("bv_bench_mm_" + std::to_string(getpid()) + ".sqlite")).string();
+  const std::string path =
+      (folder / ("bv_bench_mm_" + std::to_string(getpid()) + ".sqlite")).string();
   std::printf("building a WeChat store of about %lld MB...\n", static_cast<long long>(mb));
   const auto users = BuildStore(path, mb << 20);
   const double size_mb = static_cast<double>(fs::file_size(path)) / (1 << 20);
@@ -147,7 +156,7 @@ int main(int argc, char** argv) {
             for (std::uint16_t o : offsets) {
               auto it = std::upper_bound(sorted.begin(), sorted.end(), o);
               bv::CellInput cell{bv::Bytes(leaf), o, it == sorted.end() ? reader.PageSize() : *it,
-                                 false, 0, index};
+                                 false,           0, index};
               bv::decode_chat_message(reader, cell, out, bv::ChatLayout::WeChat);
             }
           }
@@ -204,10 +213,11 @@ int main(int argc, char** argv) {
   std::printf("whole pass      : %9.1f  %9.1f  (%.0f%% / %.0f%%; goal 25%%)\n", size_mb / whole,
               size_mb / whole_cpu, 100.0 * sequential / whole,
               100.0 * std::max(sequential_cpu, 1e-3) / whole_cpu);
-  std::printf("records alone   : %9.1f  %9.1f  (%.0f%% / %.0f%%: copying the pass's records, "
-              "the bound for any pass that builds them)\n",
-              size_mb / build, size_mb / std::max(build_cpu, 1e-3), 100.0 * sequential / build,
-              100.0 * std::max(sequential_cpu, 1e-3) / std::max(build_cpu, 1e-3));
+  std::printf(
+      "records alone   : %9.1f  %9.1f  (%.0f%% / %.0f%%: copying the pass's records, "
+      "the bound for any pass that builds them)\n",
+      size_mb / build, size_mb / std::max(build_cpu, 1e-3), 100.0 * sequential / build,
+      100.0 * std::max(sequential_cpu, 1e-3) / std::max(build_cpu, 1e-3));
   fs::remove(path);
   return 0;
 }

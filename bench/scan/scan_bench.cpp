@@ -98,9 +98,9 @@ std::pair<double, long> Floor(const BackupRecord& record) {
   source.ReadWhatsApp(chats);
   source.ReadWhatsAppAttachments(waAtt);
   const double ms = Since(t0);
-  const long items = static_cast<long>(camera.size() + stream.size() + app.size() + messages.size() +
-                                       att.size() + contacts.size() + calls.size() + notes.size() +
-                                       chats.size() + waAtt.size());
+  const long items = static_cast<long>(camera.size() + stream.size() + app.size() +
+                                       messages.size() + att.size() + contacts.size() +
+                                       calls.size() + notes.size() + chats.size() + waAtt.size());
   return {ms, items};
 }
 
@@ -116,7 +116,8 @@ std::pair<double, long> FullScan(const BackupRecord& record) {
   if (!session.Start(request)) std::exit(3);
   session.Wait();
   const double ms = Since(t0);
-  if (session.ShownPercent() != 98) std::fprintf(stderr, "note: scan ended at %d %%\n", session.ShownPercent());
+  if (session.ShownPercent() != 98)
+    std::fprintf(stderr, "note: scan ended at %d %%\n", session.ShownPercent());
   return {ms, static_cast<long>(session.Statistics().Root().items)};
 }
 
@@ -127,16 +128,20 @@ int main(int argc, char** argv) {
   int runs = 3;
   std::string keep;
   for (int i = 1; i < argc; ++i) {
-    if (!std::strcmp(argv[i], "--scale") && i + 1 < argc) scale = std::atof(argv[++i]);
-    else if (!std::strcmp(argv[i], "--runs") && i + 1 < argc) runs = std::max(1, std::atoi(argv[++i]));
-    else if (!std::strcmp(argv[i], "--dir") && i + 1 < argc) keep = argv[++i];
+    if (!std::strcmp(argv[i], "--scale") && i + 1 < argc)
+      scale = std::atof(argv[++i]);
+    else if (!std::strcmp(argv[i], "--runs") && i + 1 < argc)
+      runs = std::max(1, std::atoi(argv[++i]));
+    else if (!std::strcmp(argv[i], "--dir") && i + 1 < argc)
+      keep = argv[++i];
     else {
       std::fprintf(stderr, "usage: bench_scan [--scale N] [--runs R] [--dir KEEP]\n");
       return 1;
     }
   }
-  const fs::path root = keep.empty() ? fs::temp_directory_path() / ("bench_scan-" + std::to_string(::getpid()))
-                                     : fs::path(keep);
+  const fs::path root =
+      keep.empty() ? fs::temp_directory_path() / ("bench_scan-" + std::to_string(::getpid()))
+                   : fs::path(keep);
   fs::create_directories(root / "data");
   ::setenv("XDG_DATA_HOME", (root / "data").c_str(), 1);
   const fs::path folder = root / "backup";
@@ -164,10 +169,11 @@ int main(int argc, char** argv) {
     }
     return {0, 0};
   });
-  std::printf("backup: %d messages, %d contacts, %d calls, %d notes, %d WhatsApp messages, "
-              "%d media, %d extra manifest entries (written in %.1f s)\n",
-              o.messages, o.contacts, o.calls, o.notes, o.whatsapp, o.media, o.manifestExtra,
-              Since(g0) / 1000);
+  std::printf(
+      "backup: %d messages, %d contacts, %d calls, %d notes, %d WhatsApp messages, "
+      "%d media, %d extra manifest entries (written in %.1f s)\n",
+      o.messages, o.contacts, o.calls, o.notes, o.whatsapp, o.media, o.manifestExtra,
+      Since(g0) / 1000);
 
   BackupRecord record;
   if (ReadBackupFolder(folder.wstring(), record) != 0) return 1;

@@ -20,7 +20,8 @@ int main(int argc, char** argv) {
   bv::ui::CSkinLoader loader(&wnd);
   auto* list = dynamic_cast<bv::ui::CListUI*>(loader.LoadElementFromText(
       "<List itemheight=\"30\"><ListHeader><ListHeaderItem text=\"Name\" width=\"200\"/>"
-      "<ListHeaderItem text=\"Date\" width=\"150\"/><ListHeaderItem text=\"Text\"/></ListHeader></List>"));
+      "<ListHeaderItem text=\"Date\" width=\"150\"/><ListHeaderItem "
+      "text=\"Text\"/></ListHeader></List>"));
   list->setParent(&wnd);
   list->setGeometry(0, 0, 1000, 650);
   list->show();
@@ -28,7 +29,8 @@ int main(int argc, char** argv) {
   std::vector<QStringList> rows;
   rows.reserve(static_cast<size_t>(n));
   for (int i = 0; i < n; ++i)
-    rows.push_back({QStringLiteral("Contact %1").arg(i), QStringLiteral("2024-01-01 12:00:%1").arg(i % 60, 2, 10, QLatin1Char('0')),
+    rows.push_back({QStringLiteral("Contact %1").arg(i),
+                    QStringLiteral("2024-01-01 12:00:%1").arg(i % 60, 2, 10, QLatin1Char('0')),
                     QStringLiteral("Message text number %1").arg(i)});
   QElapsedTimer t;
   t.start();
@@ -50,8 +52,11 @@ int main(int argc, char** argv) {
   list->SelectItem(n - 1, false);
   list->View()->viewport()->grab();
   const qint64 scroll = t.elapsed();
-  std::printf("rows=%d add=%lldms first_paint=%lldms hide_half_batched=%lldms hide_1000_singly=%lldms select_last_and_paint=%lldms visible=%d\n", n,
-              static_cast<long long>(add), static_cast<long long>(paint), static_cast<long long>(hideEach), static_cast<long long>(hideSingles),
-              static_cast<long long>(scroll), list->GetVisibleRowCount());
+  std::printf(
+      "rows=%d add=%lldms first_paint=%lldms hide_half_batched=%lldms hide_1000_singly=%lldms "
+      "select_last_and_paint=%lldms visible=%d\n",
+      n, static_cast<long long>(add), static_cast<long long>(paint),
+      static_cast<long long>(hideEach), static_cast<long long>(hideSingles),
+      static_cast<long long>(scroll), list->GetVisibleRowCount());
   return 0;
 }

@@ -11,7 +11,9 @@ MessageBoxResponder g_messageResponder;
 PasswordResponder g_passwordResponder;
 FolderPickerResponder g_folderResponder;
 
-QString ToQ(const std::wstring& w) { return QString::fromStdWString(w); }
+QString ToQ(const std::wstring& w) {
+  return QString::fromStdWString(w);
+}
 }  // namespace
 
 // ---- base ------------------------------------------------------------------------
@@ -25,7 +27,9 @@ CPopUpWnd::CPopUpWnd(QWidget* owner, const QString& skinFile, const std::wstring
   SetWindowClassName(className);
 }
 
-lang::TextSection& CPopUpWnd::Messages() { return lang::CLanguageStore::instance().section(L"Messages"); }
+lang::TextSection& CPopUpWnd::Messages() {
+  return lang::CLanguageStore::instance().section(L"Messages");
+}
 
 int CPopUpWnd::DoModal(int width, int height) {
   Create();
@@ -42,32 +46,47 @@ void CPopUpWnd::Notify(ui::TNotifyUI& msg) {
   }
   if (msg.sType != QLatin1String("click")) return;
   const QString name = msg.SenderName();
-  if (name == QLatin1String("closebtn") || name == QLatin1String("cancelbtn")) Close(2);
-  else if (name == QLatin1String("okbtn")) Close(1);
-  else OnClick(msg);
+  if (name == QLatin1String("closebtn") || name == QLatin1String("cancelbtn"))
+    Close(2);
+  else if (name == QLatin1String("okbtn"))
+    Close(1);
+  else
+    OnClick(msg);
 }
 
 // ---- message box ----------------------------------------------------------------
 
-static int NormaliseKind(int kind) { return kind >= kMsgError && kind <= kMsgQuestion ? kind : kMsgError; }
+static int NormaliseKind(int kind) {
+  return kind >= kMsgError && kind <= kMsgQuestion ? kind : kMsgError;
+}
 
 QString CMessageBox::SkinFileForKind(int kind) {
   switch (NormaliseKind(kind)) {
-    case kMsgConfirm: return QStringLiteral("xml\\MessageBox_Confirm.xml");
-    case kMsgInformation: return QStringLiteral("xml\\MessageBox_Information.xml");
-    case kMsgWarning: return QStringLiteral("xml\\MessageBox_Warning.xml");
-    case kMsgQuestion: return QStringLiteral("xml\\MessageBox_Question.xml");
-    default: return QStringLiteral("xml\\MessageBox_Error.xml");
+    case kMsgConfirm:
+      return QStringLiteral("xml\\MessageBox_Confirm.xml");
+    case kMsgInformation:
+      return QStringLiteral("xml\\MessageBox_Information.xml");
+    case kMsgWarning:
+      return QStringLiteral("xml\\MessageBox_Warning.xml");
+    case kMsgQuestion:
+      return QStringLiteral("xml\\MessageBox_Question.xml");
+    default:
+      return QStringLiteral("xml\\MessageBox_Error.xml");
   }
 }
 
 std::wstring CMessageBox::DefaultTitleId(int kind) {
   switch (NormaliseKind(kind)) {
-    case kMsgConfirm: return L"MSG0402";
-    case kMsgInformation: return L"MSG0403";
-    case kMsgWarning: return L"MSG0405";
-    case kMsgQuestion: return L"MSG0404";
-    default: return L"MSG0401";
+    case kMsgConfirm:
+      return L"MSG0402";
+    case kMsgInformation:
+      return L"MSG0403";
+    case kMsgWarning:
+      return L"MSG0405";
+    case kMsgQuestion:
+      return L"MSG0404";
+    default:
+      return L"MSG0401";
   }
 }
 
@@ -81,15 +100,19 @@ void CMessageBox::OnInit() {
     if (auto* c = FindControl(QStringLiteral("cancelbtn"))) c->SetVisible(*m_showCancel);
 }
 
-void SetMessageBoxResponder(MessageBoxResponder responder) { g_messageResponder = std::move(responder); }
+void SetMessageBoxResponder(MessageBoxResponder responder) {
+  g_messageResponder = std::move(responder);
+}
 
-int show_message(int kind, QWidget* owner, const std::wstring& text, const std::optional<std::wstring>& title,
-                 int width, int height, bool showCancel) {
+int show_message(int kind, QWidget* owner, const std::wstring& text,
+                 const std::optional<std::wstring>& title, int width, int height, bool showCancel) {
   MessageBoxRequest req;
   req.kind = NormaliseKind(kind);
   req.text = text;
   lang::CLanguageStore& store = lang::CLanguageStore::instance();
-  req.title = title ? *title : lang::CLanguageStore::text(store.section(L"Messages"), CMessageBox::DefaultTitleId(kind));
+  req.title = title ? *title
+                    : lang::CLanguageStore::text(store.section(L"Messages"),
+                                                 CMessageBox::DefaultTitleId(kind));
   req.width = width;
   req.height = height;
   req.showCancel = showCancel;
@@ -109,7 +132,8 @@ int show_message(int kind, QWidget* owner, const std::wstring& text, const std::
 // ---- password dialog ------------------------------------------------------------
 
 CDecryptionWnd::CDecryptionWnd(QWidget* owner)
-    : CPopUpWnd(owner, QStringLiteral("xml\\DecryptionWnd.xml"), L"DecryptionWnd", QStringLiteral("UIDecryptionWnd")) {}
+    : CPopUpWnd(owner, QStringLiteral("xml\\DecryptionWnd.xml"), L"DecryptionWnd",
+                QStringLiteral("UIDecryptionWnd")) {}
 
 void CDecryptionWnd::OnInit() {
   auto* edit = Find<ui::CEditUI>(QStringLiteral("EditPassword"));
@@ -119,12 +143,15 @@ void CDecryptionWnd::OnInit() {
     edit = new ui::CEditUI();
     edit->SetManager(this);
     box->Add(edit);
-    static const char* kAttrs[][2] = {{"name", "EditPassword"}, {"width", "350"},        {"height", "35"},
-                                      {"password", "true"},     {"padding", "5,5,20,0"}, {"textpadding", "10,0,10,0"},
+    static const char* kAttrs[][2] = {{"name", "EditPassword"}, {"width", "350"},
+                                      {"height", "35"},         {"password", "true"},
+                                      {"padding", "5,5,20,0"},  {"textpadding", "10,0,10,0"},
                                       {"maxchar", "256"}};
     // The named style first, then the attributes, as the loader would apply them.
-    for (const auto& [k, v] : ui::ParseAttributeList(GetStyle(QStringLiteral("EditBlue")))) edit->SetAttribute(k, v);
-    for (const auto& a : kAttrs) edit->SetAttribute(QString::fromLatin1(a[0]), QString::fromLatin1(a[1]));
+    for (const auto& [k, v] : ui::ParseAttributeList(GetStyle(QStringLiteral("EditBlue"))))
+      edit->SetAttribute(k, v);
+    for (const auto& a : kAttrs)
+      edit->SetAttribute(QString::fromLatin1(a[0]), QString::fromLatin1(a[1]));
     box->Relayout();
   }
   edit->SetFocusToEdit();
@@ -148,7 +175,9 @@ void CDecryptionWnd::Notify(ui::TNotifyUI& msg) {
   CPopUpWnd::Notify(msg);
 }
 
-void SetPasswordResponder(PasswordResponder responder) { g_passwordResponder = std::move(responder); }
+void SetPasswordResponder(PasswordResponder responder) {
+  g_passwordResponder = std::move(responder);
+}
 
 PasswordAnswer ask_password(QWidget* owner) {
   if (g_passwordResponder) {
@@ -165,12 +194,14 @@ PasswordAnswer ask_password(QWidget* owner) {
 
 // ---- folder picker --------------------------------------------------------------
 
-void SetFolderPickerResponder(FolderPickerResponder responder) { g_folderResponder = std::move(responder); }
+void SetFolderPickerResponder(FolderPickerResponder responder) {
+  g_folderResponder = std::move(responder);
+}
 
 std::optional<std::wstring> PickFolder(QWidget* owner, const std::wstring& prompt) {
   if (g_folderResponder) return g_folderResponder(prompt);
-  const QString dir = QFileDialog::getExistingDirectory(owner, ToQ(prompt), QString(),
-                                                        QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
+  const QString dir = QFileDialog::getExistingDirectory(
+      owner, ToQ(prompt), QString(), QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
   if (dir.isEmpty()) return std::nullopt;
   return dir.toStdWString();
 }

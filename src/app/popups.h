@@ -38,7 +38,13 @@ class CPopUpWnd : public ui::CSkinWindow {
   std::wstring m_section;
 };
 
-enum MessageKind { kMsgError = 0, kMsgConfirm = 1, kMsgInformation = 2, kMsgWarning = 3, kMsgQuestion = 4 };
+enum MessageKind {
+  kMsgError = 0,
+  kMsgConfirm = 1,
+  kMsgInformation = 2,
+  kMsgWarning = 3,
+  kMsgQuestion = 4
+};
 
 // The message box: a "title" label and a "message" label on the skin of its kind.
 class CMessageBox : public CPopUpWnd {
@@ -80,8 +86,8 @@ void SetMessageBoxResponder(MessageBoxResponder responder);
 // title, or the kind's default title from the Messages section when none is given.
 // Returns 1 (OK) or 2 (closed or cancelled).
 int show_message(int kind, QWidget* owner, const std::wstring& text,
-                 const std::optional<std::wstring>& title = std::nullopt, int width = 550, int height = 200,
-                 bool showCancel = false);
+                 const std::optional<std::wstring>& title = std::nullopt, int width = 550,
+                 int height = 200, bool showCancel = false);
 
 // The password dialog for encrypted backups.
 class CDecryptionWnd : public CPopUpWnd {
@@ -108,7 +114,8 @@ PasswordAnswer ask_password(QWidget* owner);
 
 // The platform's folder picker (folders only, with an edit box, no new-folder button);
 // nothing when the user cancels.
-using FolderPickerResponder = std::function<std::optional<std::wstring>(const std::wstring& prompt)>;
+using FolderPickerResponder =
+    std::function<std::optional<std::wstring>(const std::wstring& prompt)>;
 void SetFolderPickerResponder(FolderPickerResponder responder);
 std::optional<std::wstring> PickFolder(QWidget* owner, const std::wstring& prompt);
 

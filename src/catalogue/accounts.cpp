@@ -32,8 +32,7 @@ std::int32_t ReadAccounts(BackupCatalog& catalog, AccountChats& chats, Store sto
       account = Utf8ToWide(std::string_view(entry.key).substr(from, at - from));
     }
     // Store files are UTF-8 paths on this platform.
-    const std::string path =
-        platform::PathFromWide(StoredFilePath(catalog, entry.fileId)).string();
+    const std::string path = platform::PathFromWide(StoredFilePath(catalog, entry.fileId)).string();
     ChatMap working;
     result = store == Store::WeChat ? WeChatPass(path, working) : QQPass(path, working);
     // Filed whatever the pass returned: an unreadable store is an account without chats.

@@ -45,5 +45,4 @@ void InitCatalog(BackupCatalog& catalog);
 // Empties the lists and runs the clean-up again; the counterpart of InitCatalog.
 void DestroyCatalog(BackupCatalog& catalog);
 
-
 }  // namespace bv

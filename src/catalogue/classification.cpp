@@ -16,7 +16,9 @@ namespace {
 
 enum class Walk { Attachments, Photos, AppMedia, WhatsAppOnly };
 
-bool Contains(const std::string& key, const char* text) { return key.find(text) != std::string::npos; }
+bool Contains(const std::string& key, const char* text) {
+  return key.find(text) != std::string::npos;
+}
 
 std::wstring LastPiece(const std::string& key) {
   const std::size_t slash = key.rfind('/');
@@ -33,7 +35,9 @@ std::wstring WithDetectedExtension(std::wstring name, const std::wstring& genera
   return name + ext;
 }
 
-std::uint32_t Low32(std::int64_t size) { return size < 0 ? 0 : static_cast<std::uint32_t>(size); }
+std::uint32_t Low32(std::int64_t size) {
+  return size < 0 ? 0 : static_cast<std::uint32_t>(size);
+}
 
 // Detects the stored file of an entry. `missing` tells a file that is not there from
 // one that could not be read; the size comes from the same open.
@@ -71,7 +75,8 @@ Result WalkManifest(BackupCatalog& catalog, int weight, bool report, Visit visit
     bool reportThis = visit(catalog.manifest[i]);
     if (report && reportThis) {
       const std::int64_t pos = base + static_cast<std::int64_t>(weight) * catalog.progressStep *
-                                          static_cast<std::int64_t>(i + 1) / static_cast<std::int64_t>(n);
+                                          static_cast<std::int64_t>(i + 1) /
+                                          static_cast<std::int64_t>(n);
       std::int32_t answer = catalog.Report(static_cast<std::int32_t>(pos));
       if (answer != 0) {
         result = answer;
@@ -87,8 +92,8 @@ bool IsWhatsAppMedia(const std::string& key) {
 }
 
 // Detects and names a WhatsApp media entry; appended when its size is not 0.
-void CollectWhatsApp(const BackupCatalog& catalog, const std::string& folder, const ManifestEntry& e,
-                     DetectionContext& ctx, MediaList& out) {
+void CollectWhatsApp(const BackupCatalog& catalog, const std::string& folder,
+                     const ManifestEntry& e, DetectionContext& ctx, MediaList& out) {
   Detected d = Detect(catalog, folder, e, ctx);
   if (d.generated.empty()) return;
   MediaItem item;
@@ -193,7 +198,8 @@ Result ReadWhatsAppAttachments(BackupCatalog& catalog, MediaList& items) {
     DetectionContext ctx;
     const std::string folder = WideToUtf8(catalog.backupFolder);
     for (const ManifestEntry& e : catalog.manifest)
-      if (IsWhatsAppMedia(e.key)) CollectWhatsApp(catalog, folder, e, ctx, catalog.whatsAppAttachments);
+      if (IsWhatsAppMedia(e.key))
+        CollectWhatsApp(catalog, folder, e, ctx, catalog.whatsAppAttachments);
     SortByName(catalog.whatsAppAttachments);
     catalog.appMediaRead = true;
   }
@@ -203,7 +209,8 @@ Result ReadWhatsAppAttachments(BackupCatalog& catalog, MediaList& items) {
 
 bool IsAppVideo(const AppMediaItem& item) {
   const std::size_t dot = item.name.rfind(L'.');
-  std::string ext = dot == std::wstring::npos ? std::string() : WideToUtf8(item.name.substr(dot + 1));
+  std::string ext =
+      dot == std::wstring::npos ? std::string() : WideToUtf8(item.name.substr(dot + 1));
   for (char& c : ext) c = static_cast<char>((c >= 'A' && c <= 'Z') ? c + 32 : c);
   ext += "|";
   if (std::strstr(kImageExtensions, ext.c_str())) return false;
@@ -212,7 +219,8 @@ bool IsAppVideo(const AppMediaItem& item) {
 
 AppMediaSplit SplitAppMedia(const AppMediaList& items) {
   AppMediaSplit split;
-  for (const auto& item : items) (IsAppVideo(item) ? split.videos : split.photos)[item.app].push_back(item);
+  for (const auto& item : items)
+    (IsAppVideo(item) ? split.videos : split.photos)[item.app].push_back(item);
   return split;
 }
 

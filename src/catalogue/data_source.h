@@ -15,37 +15,37 @@ class IPhoneRecoveryParse {
  public:
   virtual ~IPhoneRecoveryParse() = default;  // slot 23
 
-  virtual std::int32_t Attach(void* target) = 0;                                          // 0
-  virtual std::int32_t SetProgressCallback(ProgressCallback callback, void* user) = 0;    // 1
-  virtual std::int32_t Reserved(std::int32_t ignored) = 0;                                // 2
-  virtual bool IsLocalBackup(std::int32_t ignored) = 0;                                   // 3
-  virtual std::int32_t OpenBackup(const std::wstring& password) = 0;                      // 4
-  virtual std::int32_t ReadMessages(ConversationMap& messages) = 0;                       // 5
-  virtual std::int32_t ReadMessageAttachments(AttachmentList& items) = 0;                 // 6
-  virtual std::int32_t ReadContacts(std::list<ContactRecord>& contacts) = 0;              // 7
-  virtual std::int32_t ReadNotes(std::list<NoteRecord>& notes) = 0;                       // 8
-  virtual std::int32_t ReadCallHistory(std::list<CallRecord>& calls) = 0;                 // 9
-  virtual std::int32_t ReadPhotos(MediaList& cameraRoll, MediaList& photoStream) = 0;     // 10
-  virtual std::int32_t ReadWhatsAppAttachments(MediaList& items) = 0;                     // 11
-  virtual std::int32_t ReadAppMedia(AppMediaList& items) = 0;                             // 12
-  virtual std::int32_t ReadQQ(AccountChats& chats) = 0;                                   // 13
-  virtual std::int32_t ReadWeChat(AccountChats& chats) = 0;                               // 14
-  virtual std::int32_t ReadWhatsApp(WhatsAppChatMap& chats) = 0;                          // 15
+  virtual std::int32_t Attach(void* target) = 0;                                        // 0
+  virtual std::int32_t SetProgressCallback(ProgressCallback callback, void* user) = 0;  // 1
+  virtual std::int32_t Reserved(std::int32_t ignored) = 0;                              // 2
+  virtual bool IsLocalBackup(std::int32_t ignored) = 0;                                 // 3
+  virtual std::int32_t OpenBackup(const std::wstring& password) = 0;                    // 4
+  virtual std::int32_t ReadMessages(ConversationMap& messages) = 0;                     // 5
+  virtual std::int32_t ReadMessageAttachments(AttachmentList& items) = 0;               // 6
+  virtual std::int32_t ReadContacts(std::list<ContactRecord>& contacts) = 0;            // 7
+  virtual std::int32_t ReadNotes(std::list<NoteRecord>& notes) = 0;                     // 8
+  virtual std::int32_t ReadCallHistory(std::list<CallRecord>& calls) = 0;               // 9
+  virtual std::int32_t ReadPhotos(MediaList& cameraRoll, MediaList& photoStream) = 0;   // 10
+  virtual std::int32_t ReadWhatsAppAttachments(MediaList& items) = 0;                   // 11
+  virtual std::int32_t ReadAppMedia(AppMediaList& items) = 0;                           // 12
+  virtual std::int32_t ReadQQ(AccountChats& chats) = 0;                                 // 13
+  virtual std::int32_t ReadWeChat(AccountChats& chats) = 0;                             // 14
+  virtual std::int32_t ReadWhatsApp(WhatsAppChatMap& chats) = 0;                        // 15
   virtual std::int32_t PreparePreviewCopy(const std::wstring& backupFile, std::wstring& copyPath,
-                                          ProgressCallback callback, void* user) = 0;     // 16
+                                          ProgressCallback callback, void* user) = 0;  // 16
   virtual std::int32_t CopyBackupFile(const std::wstring& source, const std::wstring& destination,
-                                      CopyCallback callback, void* user) = 0;             // 17
-  virtual std::int32_t CopyMessageDatabase(const std::string& destination) = 0;           // 18
-  virtual std::int32_t CopyContactsDatabase(const std::string& destination) = 0;          // 19
+                                      CopyCallback callback, void* user) = 0;     // 17
+  virtual std::int32_t CopyMessageDatabase(const std::string& destination) = 0;   // 18
+  virtual std::int32_t CopyContactsDatabase(const std::string& destination) = 0;  // 19
   virtual std::int32_t WriteWhatsAppChatText(std::int32_t chatKey, const std::wstring& output,
-                                             CopyCallback callback, void* user) = 0;      // 20
+                                             CopyCallback callback, void* user) = 0;  // 20
   virtual std::int32_t WriteQQChatText(const std::wstring& firstKey, const std::wstring& secondKey,
                                        const std::wstring& output, CopyCallback callback,
-                                       void* user) = 0;                                   // 21
+                                       void* user) = 0;  // 21
   virtual std::int32_t WriteWeChatChatText(const std::wstring& firstKey,
                                            const std::wstring& secondKey,
                                            const std::wstring& output, CopyCallback callback,
-                                           void* user) = 0;                               // 22
+                                           void* user) = 0;  // 22
 };
 
 }  // namespace bv

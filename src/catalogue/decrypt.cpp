@@ -145,7 +145,9 @@ fs::path TemporaryRoot() {
   return g_root;
 }
 
-fs::path DecryptedOutputFolder() { return TemporaryRoot() / "TarnwickBackvaultBackupPath"; }
+fs::path DecryptedOutputFolder() {
+  return TemporaryRoot() / "TarnwickBackvaultBackupPath";
+}
 
 Result DecryptBackup(BackupCatalog& catalog, const std::wstring& password,
                      std::wstring& outputFolder, const fs::path& toolFolder) {

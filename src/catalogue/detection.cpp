@@ -21,7 +21,9 @@ using Bytes = const unsigned char*;
 bool At(Bytes d, std::size_t n, std::size_t offset, std::string_view sig) {
   return offset + sig.size() <= n && std::memcmp(d + offset, sig.data(), sig.size()) == 0;
 }
-std::uint32_t Le16(Bytes d, std::size_t o) { return d[o] | (std::uint32_t(d[o + 1]) << 8); }
+std::uint32_t Le16(Bytes d, std::size_t o) {
+  return d[o] | (std::uint32_t(d[o + 1]) << 8);
+}
 std::uint32_t Le32(Bytes d, std::size_t o) {
   return d[o] | (std::uint32_t(d[o + 1]) << 8) | (std::uint32_t(d[o + 2]) << 16) |
          (std::uint32_t(d[o + 3]) << 24);
@@ -134,11 +136,11 @@ struct Row {
 };
 
 constexpr Row kTable[] = {
-    {"mpeg", 15, Mpeg},      {"mpg", 15, Mpeg},   {"vob", 15, Mpeg},   {"mp4", 18, Mp4},
-    {"rmvb", 23, RealMedia}, {"wmv", 24, Asf},    {"wma", 24, Asf},    {"avi", 22, Avi},
-    {"3gp", 16, ThreeGp},    {"mp3", 12, Mp3},    {"mid", 13, Midi},   {"wav", 21, Wave},
-    {"mov", 17, QuickTime},  {"gif", 31, Gif},    {"bmp", 29, Bmp},    {"jpg", 10, Jpeg},
-    {"jpeg", 10, Jpeg},      {"jpe", 10, Jpeg},   {"png", 30, Png},    {"ico", 46, Ico},
+    {"mpeg", 15, Mpeg},      {"mpg", 15, Mpeg}, {"vob", 15, Mpeg}, {"mp4", 18, Mp4},
+    {"rmvb", 23, RealMedia}, {"wmv", 24, Asf},  {"wma", 24, Asf},  {"avi", 22, Avi},
+    {"3gp", 16, ThreeGp},    {"mp3", 12, Mp3},  {"mid", 13, Midi}, {"wav", 21, Wave},
+    {"mov", 17, QuickTime},  {"gif", 31, Gif},  {"bmp", 29, Bmp},  {"jpg", 10, Jpeg},
+    {"jpeg", 10, Jpeg},      {"jpe", 10, Jpeg}, {"png", 30, Png},  {"ico", 46, Ico},
 };
 
 void NameFor(int code, DetectionContext& context, std::wstring& name) {
@@ -217,7 +219,8 @@ Result DetectFileTypeNative(const std::string& path, DetectionContext& context, 
   return kSuccess;
 }
 
-Result DetectBufferType(const unsigned char* buffer, DetectionContext& context, std::wstring& name) {
+Result DetectBufferType(const unsigned char* buffer, DetectionContext& context,
+                        std::wstring& name) {
   NameFor(RecogniseBuffer(buffer, 128), context, name);
   return kSuccess;
 }
@@ -252,8 +255,8 @@ Result PreparePreviewCopy(const BackupCatalog& catalog, const std::wstring& back
   Fd in, out;
   in.fd = ::open(platform::PathFromWide(backupFile).c_str(), O_RDONLY | O_CLOEXEC);
   if (in.fd >= 0)
-    out.fd = ::open(platform::PathFromWide(copyPath).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
-                    0600);
+    out.fd = ::open(platform::PathFromWide(copyPath).c_str(),
+                    O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (in.fd < 0 || out.fd < 0) return finish(kInvalidParameter);
 
   struct stat st {};

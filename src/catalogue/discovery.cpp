@@ -16,7 +16,9 @@ namespace {
 
 constexpr const char* kAddressBookId = "31bb7ba8914766d4ba40d6dfb6113c8b614be442";
 
-std::string Narrow(const std::wstring& w) { return WideToUtf8(w); }
+std::string Narrow(const std::wstring& w) {
+  return WideToUtf8(w);
+}
 
 std::wstring WithSeparator(std::wstring folder) {
   if (folder.empty() || folder.back() != L'/') folder.push_back(L'/');
@@ -79,7 +81,8 @@ bool ReadInfoPlist(const std::wstring& folder, BackupRecord& record) {
     } else if (line.find("<key>Product Version</key>") != std::string::npos) {
       if (reader.Next(value)) {
         std::string v;
-        if (ValueBetween(value, "<string>", "</string>", v)) r.newerSystem = ParseInt32(v.c_str()) > 11;
+        if (ValueBetween(value, "<string>", "</string>", v))
+          r.newerSystem = ParseInt32(v.c_str()) > 11;
       }
     } else if (line.find("<key>Serial Number</key>") != std::string::npos) {
       if (reader.Next(value)) ValueBetween(value, "<string>", "</string>", r.serialNumber);

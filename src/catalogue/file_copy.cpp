@@ -28,8 +28,8 @@ Result CopyChunks(int in, int out, std::int64_t size, const std::wstring& destin
   std::vector<char> buf(kChunk);
   std::int64_t copied = 0;
   while (copied < size) {
-    const std::size_t want =
-        static_cast<std::size_t>(size - copied < static_cast<std::int64_t>(kChunk) ? size - copied : kChunk);
+    const std::size_t want = static_cast<std::size_t>(
+        size - copied < static_cast<std::int64_t>(kChunk) ? size - copied : kChunk);
     std::size_t got = 0;
     while (got < want) {
       ssize_t n = ::pread(in, buf.data() + got, want - got, copied + static_cast<off_t>(got));

@@ -27,8 +27,12 @@ std::int32_t CLocalBuckupRecovery::SetProgressCallback(ProgressCallback callback
   return kSuccess;
 }
 
-std::int32_t CLocalBuckupRecovery::Reserved(std::int32_t) { return kSuccess; }
-bool CLocalBuckupRecovery::IsLocalBackup(std::int32_t) { return true; }
+std::int32_t CLocalBuckupRecovery::Reserved(std::int32_t) {
+  return kSuccess;
+}
+bool CLocalBuckupRecovery::IsLocalBackup(std::int32_t) {
+  return true;
+}
 
 std::int32_t CLocalBuckupRecovery::OpenBackup(const std::wstring& password) {
   if (!catalog_) return kInvalidParameter;
@@ -160,7 +164,8 @@ std::int32_t CLocalBuckupRecovery::ReadWhatsApp(WhatsAppChatMap& chats) {
   return c.Advance(c.progressStep);
 }
 
-std::int32_t CLocalBuckupRecovery::WriteWhatsAppChatText(std::int32_t chatKey, const std::wstring& output,
+std::int32_t CLocalBuckupRecovery::WriteWhatsAppChatText(std::int32_t chatKey,
+                                                         const std::wstring& output,
                                                          CopyCallback callback, void* user) {
   if (!catalog_) return kInvalidParameter;
   return bv::WriteWhatsAppChatText(catalog_->whatsAppChats, chatKey, output, callback, user);
@@ -178,8 +183,8 @@ std::int32_t CLocalBuckupRecovery::ReadWeChat(AccountChats& chats) {
 
 std::int32_t CLocalBuckupRecovery::WriteQQChatText(const std::wstring& firstKey,
                                                    const std::wstring& secondKey,
-                                                   const std::wstring& output, CopyCallback callback,
-                                                   void* user) {
+                                                   const std::wstring& output,
+                                                   CopyCallback callback, void* user) {
   if (!catalog_) return kInvalidParameter;
   return bv::WriteQQChatText(catalog_->qqChats, firstKey, secondKey, output, callback, user);
 }
@@ -189,7 +194,8 @@ std::int32_t CLocalBuckupRecovery::WriteWeChatChatText(const std::wstring& first
                                                        const std::wstring& output,
                                                        CopyCallback callback, void* user) {
   if (!catalog_) return kInvalidParameter;
-  return bv::WriteWeChatChatText(catalog_->weChatChats, firstKey, secondKey, output, callback, user);
+  return bv::WriteWeChatChatText(catalog_->weChatChats, firstKey, secondKey, output, callback,
+                                 user);
 }
 
 }  // namespace bv

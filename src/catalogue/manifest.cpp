@@ -107,7 +107,8 @@ Result LoadManifestDb(const std::wstring& path, std::vector<ManifestEntry>& entr
   }
   std::vector<ManifestEntry> read;
   char* error = nullptr;
-  rc = sqlite3_exec(db, "select fileID,domain, relativePath from Files;", ManifestRow, &read, &error);
+  rc = sqlite3_exec(db, "select fileID,domain, relativePath from Files;", ManifestRow, &read,
+                    &error);
   Result result = kSuccess;
   if (rc != SQLITE_OK) {
     sqlite3_free(error);

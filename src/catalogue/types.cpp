@@ -24,6 +24,8 @@ const std::array<CategoryInfo, kCategoryCount>& Categories() {
   return table;
 }
 
-const CategoryInfo& CategoryOf(Category c) { return Categories()[static_cast<int>(c)]; }
+const CategoryInfo& CategoryOf(Category c) {
+  return Categories()[static_cast<int>(c)];
+}
 
 }  // namespace bv

@@ -19,8 +19,8 @@ using CopyCallback = std::int32_t (*)(void* user, std::int32_t percent, std::int
 // One backup with its device facts.
 struct BackupRecord {
   bool encrypted = false;
-  bool newerSystem = false;     // Product Version 12 or later
-  std::string lastBackupDate;   // YYYY-MM-DD HH:MM:SS, local time
+  bool newerSystem = false;    // Product Version 12 or later
+  std::string lastBackupDate;  // YYYY-MM-DD HH:MM:SS, local time
   std::string phoneNumber;
   std::string serialNumber;
   std::wstring folder;

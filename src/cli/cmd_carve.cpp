@@ -21,10 +21,16 @@ namespace {
 std::string ValueText(const GenericValue& v, bool json) {
   std::ostringstream out;
   switch (v.kind) {
-    case GenericValue::Null: return json ? "null" : "NULL";
-    case GenericValue::Integer: out << v.integer; return out.str();
-    case GenericValue::Float: out << v.real; return out.str();
-    case GenericValue::Other: return json ? "null" : "?";
+    case GenericValue::Null:
+      return json ? "null" : "NULL";
+    case GenericValue::Integer:
+      out << v.integer;
+      return out.str();
+    case GenericValue::Float:
+      out << v.real;
+      return out.str();
+    case GenericValue::Other:
+      return json ? "null" : "?";
     case GenericValue::Text: {
       // Invalid UTF-8 is shown with replacement characters.
       const std::string text = WideToUtf8(Utf8ToWide(v.bytes)) + (v.truncated ? "..." : "");
@@ -40,7 +46,9 @@ std::string ValueText(const GenericValue& v, bool json) {
   return {};
 }
 
-std::string Utf8(const std::wstring& w) { return WideToUtf8(w); }
+std::string Utf8(const std::wstring& w) {
+  return WideToUtf8(w);
+}
 
 class CarveCommand : public Command {
  public:
@@ -126,8 +134,8 @@ class CarveCommand : public Command {
         bool f = true;
         for (const auto& m : chat) {
           io.out << (f ? "" : ",") << "{\"status\":\"" << (m.status ? "Deleted" : "Normal")
-                 << "\",\"time\":\"" << JsonEscape(Utf8(m.time)) << "\",\"isSender\":"
-                 << m.is_sender << ",\"rowId\":" << m.row_id << ",\"text\":\""
+                 << "\",\"time\":\"" << JsonEscape(Utf8(m.time))
+                 << "\",\"isSender\":" << m.is_sender << ",\"rowId\":" << m.row_id << ",\"text\":\""
                  << JsonEscape(Utf8(m.text)) << "\"}";
           f = false;
         }

@@ -17,14 +17,13 @@ struct BackupArgs {
   bool passwordGiven = false;
 };
 // In cmd_recover.cpp.
-bool ReadPassword(const std::string &option, const std::string &file,
-                  std::wstring &password, std::string &error);
-bool ReadBackupRecord(const BackupArgs &args, BackupRecord &record,
-                      std::string &error);
+bool ReadPassword(const std::string& option, const std::string& file, std::wstring& password,
+                  std::string& error);
+bool ReadBackupRecord(const BackupArgs& args, BackupRecord& record, std::string& error);
 
 namespace {
 
-std::string J(const std::wstring &text) {
+std::string J(const std::wstring& text) {
   return "\"" + JsonEscape(WideToUtf8(text)) + "\"";
 }
 
@@ -32,37 +31,32 @@ struct Counts {
   std::size_t live = 0, deleted = 0;
 };
 
-Counts CountOf(const std::list<ChatMessageRecord> &messages) {
+Counts CountOf(const std::list<ChatMessageRecord>& messages) {
   Counts c;
-  for (const ChatMessageRecord &m : messages)
-    (m.status != 0 ? c.deleted : c.live)++;
+  for (const ChatMessageRecord& m : messages) (m.status != 0 ? c.deleted : c.live)++;
   return c;
 }
 
-void PrintJsonApp(std::ostream &os, const char *app, std::int32_t result,
-                  const AccountChats &accounts) {
+void PrintJsonApp(std::ostream& os, const char* app, std::int32_t result,
+                  const AccountChats& accounts) {
   os << "  \"" << app << "\": {\"result\": " << result << ", \"accounts\": [";
   bool firstAccount = true;
-  for (const auto &[account, chats] : accounts) {
-    os << (firstAccount ? "\n" : ",\n") << "    {\"account\": " << J(account)
-       << ", \"chats\": [";
+  for (const auto& [account, chats] : accounts) {
+    os << (firstAccount ? "\n" : ",\n") << "    {\"account\": " << J(account) << ", \"chats\": [";
     firstAccount = false;
     bool firstChat = true;
-    for (const auto &[key, messages] : chats) {
+    for (const auto& [key, messages] : chats) {
       const Counts c = CountOf(messages);
-      os << (firstChat ? "\n" : ",\n") << "      {\"key\": " << J(key)
-         << ", \"live\": " << c.live << ", \"deleted\": " << c.deleted
-         << ", \"messages\": [";
+      os << (firstChat ? "\n" : ",\n") << "      {\"key\": " << J(key) << ", \"live\": " << c.live
+         << ", \"deleted\": " << c.deleted << ", \"messages\": [";
       firstChat = false;
       bool firstMessage = true;
-      for (const ChatMessageRecord &m : messages) {
-        os << (firstMessage ? "\n" : ",\n")
-           << "        {\"status\": " << m.status
+      for (const ChatMessageRecord& m : messages) {
+        os << (firstMessage ? "\n" : ",\n") << "        {\"status\": " << m.status
            << ", \"deleted\": " << (m.status != 0 ? "true" : "false")
            << ", \"isSender\": " << m.is_sender << ", \"rowId\": " << m.row_id
            << ", \"time\": " << J(m.time) << ", \"sender\": " << J(m.sender)
-           << ", \"text\": " << J(m.text) << ", \"extra\": " << J(m.extra)
-           << "}";
+           << ", \"text\": " << J(m.text) << ", \"extra\": " << J(m.extra) << "}";
         firstMessage = false;
       }
       os << (messages.empty() ? "]}" : "\n      ]}");
@@ -72,8 +66,8 @@ void PrintJsonApp(std::ostream &os, const char *app, std::int32_t result,
   os << (accounts.empty() ? "]}" : "\n  ]}");
 }
 
-void PrintTextApp(std::ostream &os, const char *app, std::int32_t result,
-                  const AccountChats &accounts) {
+void PrintTextApp(std::ostream& os, const char* app, std::int32_t result,
+                  const AccountChats& accounts) {
   os << app << ":";
   if (result != kSuccess && accounts.empty()) {
     os << " not read (result " << result << ")\n";
@@ -84,25 +78,22 @@ void PrintTextApp(std::ostream &os, const char *app, std::int32_t result,
     return;
   }
   os << " " << accounts.size() << " account(s)\n";
-  for (const auto &[account, chats] : accounts) {
-    os << "  account " << WideToUtf8(account) << ": " << chats.size()
-       << " chat(s)\n";
-    for (const auto &[key, messages] : chats) {
+  for (const auto& [account, chats] : accounts) {
+    os << "  account " << WideToUtf8(account) << ": " << chats.size() << " chat(s)\n";
+    for (const auto& [key, messages] : chats) {
       const Counts c = CountOf(messages);
-      os << "    " << WideToUtf8(key) << ": " << c.live << " live, "
-         << c.deleted << " deleted\n";
-      for (const ChatMessageRecord &m : messages) {
-        os << "      " << (m.status != 0 ? "[deleted] " : "")
-           << WideToUtf8(m.time) << "  "
-           << (m.is_sender != 0 ? std::string("me") : WideToUtf8(m.sender))
-           << ": " << WideToUtf8(m.text) << "\n";
+      os << "    " << WideToUtf8(key) << ": " << c.live << " live, " << c.deleted << " deleted\n";
+      for (const ChatMessageRecord& m : messages) {
+        os << "      " << (m.status != 0 ? "[deleted] " : "") << WideToUtf8(m.time) << "  "
+           << (m.is_sender != 0 ? std::string("me") : WideToUtf8(m.sender)) << ": "
+           << WideToUtf8(m.text) << "\n";
       }
     }
   }
 }
 
 class ChatsCommand : public Command {
-public:
+ public:
   std::string Name() const override { return "chats"; }
   std::string Summary() const override {
     return "Show the WeChat and QQ accounts of a backup with their live and "
@@ -112,28 +103,25 @@ public:
     return "chats BACKUP [--json] [--password-stdin | --password-file F]";
   }
 
-  int Run(const std::vector<std::string> &args, Streams io) override {
+  int Run(const std::vector<std::string>& args, Streams io) override {
     BackupArgs backup;
     bool json = false;
     std::string error;
     for (std::size_t i = 0; i < args.size(); ++i) {
-      const std::string &a = args[i];
+      const std::string& a = args[i];
       if (a == "--json") {
         json = true;
       } else if (a == "--password-stdin" && !backup.passwordGiven) {
-        if (!ReadPassword(a, {}, backup.password, error))
-          return Fail(io, error);
+        if (!ReadPassword(a, {}, backup.password, error)) return Fail(io, error);
         backup.passwordGiven = true;
-      } else if (a == "--password-file" && i + 1 < args.size() &&
-                 !backup.passwordGiven) {
-        if (!ReadPassword(a, args[++i], backup.password, error))
-          return Fail(io, error);
+      } else if (a == "--password-file" && i + 1 < args.size() && !backup.passwordGiven) {
+        if (!ReadPassword(a, args[++i], backup.password, error)) return Fail(io, error);
         backup.passwordGiven = true;
       } else if (!a.empty() && a[0] != '-' && backup.folder.empty()) {
         backup.folder = a;
       } else {
-        io.err << "backvault-cli chats: unexpected argument '" << a
-               << "'\nUsage: backvault-cli " << Usage() << "\n";
+        io.err << "backvault-cli chats: unexpected argument '" << a << "'\nUsage: backvault-cli "
+               << Usage() << "\n";
         return kExitUsage;
       }
     }
@@ -144,15 +132,13 @@ public:
       return kExitUsage;
     }
     BackupRecord record;
-    if (!ReadBackupRecord(backup, record, error))
-      return Fail(io, error);
+    if (!ReadBackupRecord(backup, record, error)) return Fail(io, error);
 
     BackupCatalog catalog;
     InitCatalog(catalog);
     SelectBackup(catalog, record);
     auto source = CreateDataSource(kLocalBackupSource, &catalog);
-    if (!source)
-      return Fail(io, "cannot read this backup");
+    if (!source) return Fail(io, "cannot read this backup");
     const std::int32_t open = source->OpenBackup(backup.password);
     if (open == kWrongPassword) {
       DestroyCatalog(catalog);
@@ -160,8 +146,7 @@ public:
     }
     if (open != kSuccess) {
       DestroyCatalog(catalog);
-      return Fail(io, "the backup could not be opened (result " +
-                          std::to_string(open) + ")");
+      return Fail(io, "the backup could not be opened (result " + std::to_string(open) + ")");
     }
     AccountChats weChat, qq;
     const std::int32_t weChatResult = source->ReadWeChat(weChat);
@@ -179,20 +164,20 @@ public:
       PrintTextApp(io.out, "WeChat", weChatResult, weChat);
       PrintTextApp(io.out, "QQ", qqResult, qq);
     }
-    const bool ok = (weChatResult == kSuccess || !weChat.empty()) &&
-                    (qqResult == kSuccess || !qq.empty());
+    const bool ok =
+        (weChatResult == kSuccess || !weChat.empty()) && (qqResult == kSuccess || !qq.empty());
     return ok ? kExitOk : kExitFailed;
   }
 
-private:
-  static int Fail(Streams io, const std::string &what) {
+ private:
+  static int Fail(Streams io, const std::string& what) {
     io.err << "backvault-cli chats: " << what << "\n";
     return kExitFailed;
   }
 };
 
-} // namespace
+}  // namespace
 
 BV_REGISTER_COMMAND(ChatsCommand)
 
-} // namespace bv::cli
+}  // namespace bv::cli

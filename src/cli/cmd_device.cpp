@@ -25,8 +25,8 @@ class DeviceCommand : public Command {
       if (arg == "--json") {
         json = true;
       } else {
-        io.err << "backvault-cli device: unexpected argument '" << arg << "'\nUsage: backvault-cli " << Usage()
-               << "\n";
+        io.err << "backvault-cli device: unexpected argument '" << arg << "'\nUsage: backvault-cli "
+               << Usage() << "\n";
         return kExitUsage;
       }
     }
@@ -37,10 +37,12 @@ class DeviceCommand : public Command {
     if (json) {
       io.out << "{\"connected\": " << (s.connected ? "true" : "false");
       if (s.connected) {
-        io.out << ", \"name\": \"" << JsonEscape(WideToUtf8(s.name)) << "\", \"openResult\": " << s.openResult
-               << ", \"categories\": {\"Messages\": " << s.messages << ", \"Message attachments\": "
-               << s.attachments << ", \"Contacts\": " << s.contacts << ", \"Call History\": " << s.calls
-               << ", \"Notes\": " << s.notes << ", \"WhatsApp\": " << s.whatsApp << "}";
+        io.out << ", \"name\": \"" << JsonEscape(WideToUtf8(s.name))
+               << "\", \"openResult\": " << s.openResult
+               << ", \"categories\": {\"Messages\": " << s.messages
+               << ", \"Message attachments\": " << s.attachments << ", \"Contacts\": " << s.contacts
+               << ", \"Call History\": " << s.calls << ", \"Notes\": " << s.notes
+               << ", \"WhatsApp\": " << s.whatsApp << "}";
       }
       io.out << ", \"message\": \"" << JsonEscape(error) << "\"}\n";
       return s.connected ? kExitOk : kExitFailed;
@@ -49,9 +51,11 @@ class DeviceCommand : public Command {
       io.out << "No iPhone is connected (" << error << ").\n";
       return kExitFailed;
     }
-    io.out << "Device: " << (s.name.empty() ? std::string("(name not available)") : WideToUtf8(s.name)) << "\n";
+    io.out << "Device: "
+           << (s.name.empty() ? std::string("(name not available)") : WideToUtf8(s.name)) << "\n";
     if (!error.empty()) io.out << "Device message: " << error << "\n";
-    io.out << "  Messages:            " << s.messages << " in " << s.conversations << " conversations\n"
+    io.out << "  Messages:            " << s.messages << " in " << s.conversations
+           << " conversations\n"
            << "  Message attachments: " << s.attachments << "\n"
            << "  Contacts:            " << s.contacts << "\n"
            << "  Call History:        " << s.calls << "\n"

@@ -27,8 +27,8 @@ class ListCommand : public Command {
       } else if (args[i] == "--root" && i + 1 < args.size()) {
         root = Utf8ToWide(args[++i]);
       } else {
-        io.err << "backvault-cli list: unexpected argument '" << args[i] << "'\nUsage: backvault-cli "
-               << Usage() << "\n";
+        io.err << "backvault-cli list: unexpected argument '" << args[i]
+               << "'\nUsage: backvault-cli " << Usage() << "\n";
         return kExitUsage;
       }
     }
@@ -61,8 +61,9 @@ class ListCommand : public Command {
     for (std::size_t i = 0; i < records.size(); ++i) {
       const auto& r = records[i];
       os << (i ? ",\n " : "\n ") << "{\"displayName\": \"" << JsonEscape(WideToUtf8(r.displayName))
-         << "\", \"lastBackupDate\": \"" << JsonEscape(r.lastBackupDate) << "\", \"serialNumber\": \""
-         << JsonEscape(r.serialNumber) << "\", \"phoneNumber\": \"" << JsonEscape(r.phoneNumber)
+         << "\", \"lastBackupDate\": \"" << JsonEscape(r.lastBackupDate)
+         << "\", \"serialNumber\": \"" << JsonEscape(r.serialNumber) << "\", \"phoneNumber\": \""
+         << JsonEscape(r.phoneNumber)
          << "\", \"newerSystem\": " << (r.newerSystem ? "true" : "false")
          << ", \"encrypted\": " << (r.encrypted ? "true" : "false") << ", \"folder\": \""
          << JsonEscape(WideToUtf8(r.folder)) << "\"}";

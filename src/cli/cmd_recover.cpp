@@ -34,8 +34,8 @@ struct BackupArgs {
 // Reads the password from standard input or a file: the first line, without its
 // line end. A password is never taken as an argument, where other users could
 // read it.
-bool ReadPassword(const std::string &option, const std::string &file,
-                  std::wstring &password, std::string &error) {
+bool ReadPassword(const std::string& option, const std::string& file, std::wstring& password,
+                  std::string& error) {
   std::string line;
   if (option == "--password-stdin") {
     if (!std::getline(std::cin, line) && line.empty()) {
@@ -50,16 +50,14 @@ bool ReadPassword(const std::string &option, const std::string &file,
     }
     std::getline(in, line);
   }
-  while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
-    line.pop_back();
+  while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
   password = Utf8ToWide(line);
   return true;
 }
 
 // Reads the backup's device facts; refuses an encrypted backup without a
 // password.
-bool ReadBackupRecord(const BackupArgs &args, BackupRecord &record,
-                      std::string &error) {
+bool ReadBackupRecord(const BackupArgs& args, BackupRecord& record, std::string& error) {
   std::error_code ec;
   if (!std::filesystem::is_directory(args.folder, ec)) {
     error = "'" + args.folder + "' is not a folder";
@@ -70,8 +68,9 @@ bool ReadBackupRecord(const BackupArgs &args, BackupRecord &record,
     return false;
   }
   if (record.encrypted && !args.passwordGiven) {
-    error = "the backup is encrypted: give its password with --password-stdin "
-            "or --password-file";
+    error =
+        "the backup is encrypted: give its password with --password-stdin "
+        "or --password-file";
     return false;
   }
   return true;
@@ -80,51 +79,46 @@ bool ReadBackupRecord(const BackupArgs &args, BackupRecord &record,
 namespace {
 
 std::atomic<bool> g_interrupted{false};
-extern "C" void OnInterrupt(int) { g_interrupted = true; }
+extern "C" void OnInterrupt(int) {
+  g_interrupted = true;
+}
 
 // Prints a one-line progress bar on standard error (only when it is a
 // terminal).
 class TerminalView : public IRecoveryView {
-public:
+ public:
   explicit TerminalView(bool show) : show_(show) {}
-  void OnDetailLine(const DetailLine &) noexcept override {}
-  void OnProgress(const RecoveryProgress &p) noexcept override {
-    if (!show_)
-      return;
+  void OnDetailLine(const DetailLine&) noexcept override {}
+  void OnProgress(const RecoveryProgress& p) noexcept override {
+    if (!show_) return;
     const auto now = std::chrono::steady_clock::now();
     // Redrawing for every chunk of a large copy would flood the terminal.
-    if (p.percent != 100 && now - last_ < std::chrono::milliseconds(100))
-      return;
+    if (p.percent != 100 && now - last_ < std::chrono::milliseconds(100)) return;
     last_ = now;
     const int total = p.totalCount > 0 ? p.totalCount : 1;
     const int width = 30;
-    const int filled =
-        static_cast<int>(static_cast<long long>(p.doneCount) * width / total);
-    std::string bar(static_cast<std::size_t>(filled > width ? width : filled),
-                    '#');
+    const int filled = static_cast<int>(static_cast<long long>(p.doneCount) * width / total);
+    std::string bar(static_cast<std::size_t>(filled > width ? width : filled), '#');
     bar.resize(width, '.');
-    std::string name =
-        WideToUtf8(platform::PathFromWide(p.current).filename().wstring());
-    if (name.size() > 40)
-      name = name.substr(0, 37) + "...";
-    std::fprintf(stderr, "\r[%s] %d/%d  %3d%%  %-40s", bar.c_str(), p.doneCount,
-                 p.totalCount, p.percent, name.c_str());
+    std::string name = WideToUtf8(platform::PathFromWide(p.current).filename().wstring());
+    if (name.size() > 40) name = name.substr(0, 37) + "...";
+    std::fprintf(stderr, "\r[%s] %d/%d  %3d%%  %-40s", bar.c_str(), p.doneCount, p.totalCount,
+                 p.percent, name.c_str());
     std::fflush(stderr);
     drawn_ = true;
   }
   void End() {
-    if (drawn_)
-      std::fprintf(stderr, "\n");
+    if (drawn_) std::fprintf(stderr, "\n");
   }
 
-private:
+ private:
   bool show_;
   bool drawn_ = false;
   std::chrono::steady_clock::time_point last_{};
 };
 
 class RecoverCommand : public Command {
-public:
+ public:
   std::string Name() const override { return "recover"; }
   std::string Summary() const override {
     return "Scan a backup and recover everything found (or only deleted "
@@ -135,12 +129,12 @@ public:
            "[--password-stdin | --password-file F]";
   }
 
-  int Run(const std::vector<std::string> &args, Streams io) override {
+  int Run(const std::vector<std::string>& args, Streams io) override {
     BackupArgs backup;
     std::string out, categories, error;
     bool deletedOnly = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
-      const std::string &a = args[i];
+      const std::string& a = args[i];
       if (a == "--out" && i + 1 < args.size()) {
         out = args[++i];
       } else if (a == "--categories" && i + 1 < args.size()) {
@@ -148,13 +142,10 @@ public:
       } else if (a == "--deleted-only") {
         deletedOnly = true;
       } else if (a == "--password-stdin" && !backup.passwordGiven) {
-        if (!ReadPassword(a, {}, backup.password, error))
-          return Fail(io, error);
+        if (!ReadPassword(a, {}, backup.password, error)) return Fail(io, error);
         backup.passwordGiven = true;
-      } else if (a == "--password-file" && i + 1 < args.size() &&
-                 !backup.passwordGiven) {
-        if (!ReadPassword(a, args[++i], backup.password, error))
-          return Fail(io, error);
+      } else if (a == "--password-file" && i + 1 < args.size() && !backup.passwordGiven) {
+        if (!ReadPassword(a, args[++i], backup.password, error)) return Fail(io, error);
         backup.passwordGiven = true;
       } else if (!a.empty() && a[0] != '-' && backup.folder.empty()) {
         backup.folder = a;
@@ -162,17 +153,14 @@ public:
         return UsageError(io, "unexpected argument '" + a + "'");
       }
     }
-    if (backup.folder.empty())
-      return UsageError(io, "no backup folder given");
-    if (out.empty())
-      return UsageError(io, "no output folder given (--out DIR)");
+    if (backup.folder.empty()) return UsageError(io, "no backup folder given");
+    if (out.empty()) return UsageError(io, "no output folder given (--out DIR)");
     CategorySet chosen = AllCategories();
     if (!categories.empty() && !ParseCategoryList(categories, chosen, error))
       return UsageError(io, error);
 
     BackupRecord record;
-    if (!ReadBackupRecord(backup, record, error))
-      return Fail(io, error);
+    if (!ReadBackupRecord(backup, record, error)) return Fail(io, error);
     std::error_code ec;
     std::filesystem::create_directories(out, ec);
     if (!std::filesystem::is_directory(out, ec))
@@ -187,8 +175,7 @@ public:
     request.backup = record;
     request.chosen = chosen;
     request.password = backup.password;
-    if (!session.Start(request))
-      return Fail(io, "cannot read this backup");
+    if (!session.Start(request)) return Fail(io, "cannot read this backup");
     session.Wait();
     int rc = ScanOutcome(session, io);
     if (rc != kExitOk) {
@@ -197,22 +184,20 @@ public:
     }
 
     if (deletedOnly) {
-      for (const CategoryInfo &info : Categories())
+      for (const CategoryInfo& info : Categories())
         if (CStatisticsObj::IsFilterable(info.category))
           session.SetDeletedOnly(info.category, true);
     }
     session.Statistics().RecomputeRoot();
 
-    CRecoverJob job(session.Stores(), session.Statistics(),
-                    session.DataSource(), record.displayName,
-                    platform::WideFromPath(outAbs));
+    CRecoverJob job(session.Stores(), session.Statistics(), session.DataSource(),
+                    record.displayName, platform::WideFromPath(outAbs));
     TerminalView view(&io.err == &std::cerr && ::isatty(STDERR_FILENO));
     job.SetView(&view);
     if (Result r = job.LoadTemplates(); r != kSuccess) {
       DestroyCatalog(catalog);
       return Fail(io, "cannot load the document templates from " +
-                          DefaultTemplateFolder().string() + ": " +
-                          platform::ErrorText(r));
+                          DefaultTemplateFolder().string() + ": " + platform::ErrorText(r));
     }
     // Ctrl-C cancels as the window's cancel button does: what is written stays.
     g_interrupted = false;
@@ -231,40 +216,36 @@ public:
     view.End();
     DestroyCatalog(catalog);
 
-    for (const DetailLine &line : job.Details())
+    for (const DetailLine& line : job.Details())
       if (line.error != 0)
-        io.err << "failed: " << WideToUtf8(line.path) << ": " << line.result
-               << "\n";
+        io.err << "failed: " << WideToUtf8(line.path) << ": " << line.result << "\n";
     const int done = job.DoneCount(), failed = job.FailedCount();
-    io.out << "Recovered " << done - failed << " of " << job.TotalCount()
-           << " item(s) into " << outAbs.string() << " (" << failed << " failed"
+    io.out << "Recovered " << done - failed << " of " << job.TotalCount() << " item(s) into "
+           << outAbs.string() << " (" << failed << " failed"
            << (job.CancelRequested() ? ", cancelled" : "") << ").\n";
     return failed == 0 && !job.CancelRequested() ? kExitOk : kExitFailed;
   }
 
-private:
-  int UsageError(Streams io, const std::string &what) {
-    io.err << "backvault-cli recover: " << what << "\nUsage: backvault-cli "
-           << Usage() << "\n";
+ private:
+  int UsageError(Streams io, const std::string& what) {
+    io.err << "backvault-cli recover: " << what << "\nUsage: backvault-cli " << Usage() << "\n";
     return kExitUsage;
   }
-  static int Fail(Streams io, const std::string &what) {
+  static int Fail(Streams io, const std::string& what) {
     io.err << "backvault-cli recover: " << what << "\n";
     return kExitFailed;
   }
-  static int ScanOutcome(const CScanSession &session, Streams io) {
-    if (session.WrongPassword())
-      return Fail(io, "the backup password is wrong");
+  static int ScanOutcome(const CScanSession& session, Streams io) {
+    if (session.WrongPassword()) return Fail(io, "the backup password is wrong");
     const std::int32_t open = session.OpenResult();
     if (open != kSuccess)
-      return Fail(io, "the backup could not be opened (result " +
-                          std::to_string(open) + ")");
+      return Fail(io, "the backup could not be opened (result " + std::to_string(open) + ")");
     return kExitOk;
   }
 };
 
-} // namespace
+}  // namespace
 
 BV_REGISTER_COMMAND(RecoverCommand)
 
-} // namespace bv::cli
+}  // namespace bv::cli

@@ -25,7 +25,9 @@ namespace bv::cli {
 namespace {
 
 std::atomic<bool> g_scanInterrupted{false};
-extern "C" void OnScanInterrupt(int) { g_scanInterrupted = true; }
+extern "C" void OnScanInterrupt(int) {
+  g_scanInterrupted = true;
+}
 
 // First line of standard input or of a file, without its line end. The password never
 // comes from an argument, where other users of the machine could read it.
@@ -51,9 +53,15 @@ bool ReadPasswordLine(bool fromStdin, const std::string& file, std::wstring& pas
 }
 
 // JSON pieces.
-std::string Str(const std::wstring& w) { return "\"" + JsonEscape(WideToUtf8(w)) + "\""; }
-std::string Str(const std::string& s) { return "\"" + JsonEscape(s) + "\""; }
-const char* Bool(bool b) { return b ? "true" : "false"; }
+std::string Str(const std::wstring& w) {
+  return "\"" + JsonEscape(WideToUtf8(w)) + "\"";
+}
+std::string Str(const std::string& s) {
+  return "\"" + JsonEscape(s) + "\"";
+}
+const char* Bool(bool b) {
+  return b ? "true" : "false";
+}
 
 void Put(std::ostream& os, const MediaItem& m) {
   os << "{\"size\": " << m.size << ", \"name\": " << Str(m.name) << ", \"path\": " << Str(m.path)
@@ -108,7 +116,8 @@ void PutArray(std::ostream& os, const List& list, const char* indent) {
     Put(os, item);
     first = false;
   }
-  os << (first ? "]" : "\n" + std::string(indent, std::char_traits<char>::length(indent) - 2) + "]");
+  os << (first ? "]"
+               : "\n" + std::string(indent, std::char_traits<char>::length(indent) - 2) + "]");
 }
 
 void PutAppGroups(std::ostream& os, const AppGroups& groups, const char* indent) {
@@ -160,9 +169,8 @@ void PrintJson(std::ostream& os, const BackupRecord& b, const CScanSession& sess
   os << "{\n  \"backup\": {\"encrypted\": " << Bool(b.encrypted)
      << ", \"newerSystem\": " << Bool(b.newerSystem)
      << ", \"lastBackupDate\": " << Str(b.lastBackupDate)
-     << ", \"phoneNumber\": " << Str(b.phoneNumber)
-     << ", \"serialNumber\": " << Str(b.serialNumber) << ", \"folder\": " << Str(b.folder)
-     << ", \"displayName\": " << Str(b.displayName) << "},\n";
+     << ", \"phoneNumber\": " << Str(b.phoneNumber) << ", \"serialNumber\": " << Str(b.serialNumber)
+     << ", \"folder\": " << Str(b.folder) << ", \"displayName\": " << Str(b.displayName) << "},\n";
   os << "  \"openResult\": " << session.OpenResult() << ",\n";
   os << "  \"categories\": [";
   const char* indent = "      ";
@@ -173,24 +181,53 @@ void PrintJson(std::ostream& os, const BackupRecord& b, const CScanSession& sess
        << ", \"name\": " << Str(std::string(info.name)) << ", \"chosen\": " << Bool(chosen)
        << ", \"count\": " << session.CategoryCount(c) << ",\n    ";
     switch (c) {
-      case Category::CameraRoll: os << "\"records\": "; PutArray(os, s.cameraRoll, indent); break;
-      case Category::PhotoStream: os << "\"records\": "; PutArray(os, s.photoStream, indent); break;
-      case Category::AppPhotos: os << "\"records\": "; PutAppGroups(os, s.appSplit.photos, indent); break;
-      case Category::AppVideos: os << "\"records\": "; PutAppGroups(os, s.appSplit.videos, indent); break;
-      case Category::Messages: os << "\"conversations\": "; PutConversations(os, s); break;
+      case Category::CameraRoll:
+        os << "\"records\": ";
+        PutArray(os, s.cameraRoll, indent);
+        break;
+      case Category::PhotoStream:
+        os << "\"records\": ";
+        PutArray(os, s.photoStream, indent);
+        break;
+      case Category::AppPhotos:
+        os << "\"records\": ";
+        PutAppGroups(os, s.appSplit.photos, indent);
+        break;
+      case Category::AppVideos:
+        os << "\"records\": ";
+        PutAppGroups(os, s.appSplit.videos, indent);
+        break;
+      case Category::Messages:
+        os << "\"conversations\": ";
+        PutConversations(os, s);
+        break;
       case Category::MessageAttachments:
         os << "\"records\": ";
         PutArray(os, s.messageAttachments, indent);
         break;
-      case Category::Contacts: os << "\"records\": "; PutArray(os, s.contacts, indent); break;
-      case Category::CallHistory: os << "\"records\": "; PutArray(os, s.calls, indent); break;
-      case Category::Notes: os << "\"records\": "; PutArray(os, s.notes, indent); break;
-      case Category::WhatsApp: os << "\"chats\": "; PutChats(os, s); break;
+      case Category::Contacts:
+        os << "\"records\": ";
+        PutArray(os, s.contacts, indent);
+        break;
+      case Category::CallHistory:
+        os << "\"records\": ";
+        PutArray(os, s.calls, indent);
+        break;
+      case Category::Notes:
+        os << "\"records\": ";
+        PutArray(os, s.notes, indent);
+        break;
+      case Category::WhatsApp:
+        os << "\"chats\": ";
+        PutChats(os, s);
+        break;
       case Category::WhatsAppAttachments:
         os << "\"records\": ";
         PutArray(os, s.whatsAppAttachments, indent);
         break;
-      default: os << "\"records\": []"; break;  // never filled
+      default:
+        os << "\"records\": []";
+        break;  // never filled
     }
     os << "}";
   }
@@ -273,8 +310,9 @@ class ScanCommand : public Command {
                          record) != kSuccess)
       return Fail(io, "'" + folder + "' holds no Info.plist: not a backup folder");
     if (record.encrypted && !passwordGiven)
-      return Fail(io,
-                  "the backup is encrypted: give its password with --password-stdin or --password-file");
+      return Fail(
+          io,
+          "the backup is encrypted: give its password with --password-stdin or --password-file");
 
     BackupCatalog catalog;
     InitCatalog(catalog);

@@ -44,5 +44,7 @@ using ::bv::JsonEscape;  // common/text.h
 
 // In a command's .cpp, inside namespace bv::cli: BV_REGISTER_COMMAND(ListCommand) defines
 // MakeListCommand(), which registry.cpp declares and lists.
-#define BV_REGISTER_COMMAND(Type) \
-  std::unique_ptr<Command> Make##Type() { return std::make_unique<Type>(); }
+#define BV_REGISTER_COMMAND(Type)         \
+  std::unique_ptr<Command> Make##Type() { \
+    return std::make_unique<Type>();      \
+  }

@@ -8,7 +8,9 @@
 namespace bv {
 
 namespace {
-wchar_t FoldAscii(wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c + 32) : c; }
+wchar_t FoldAscii(wchar_t c) {
+  return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c + 32) : c;
+}
 unsigned char FoldAscii(unsigned char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 32) : c;
 }
@@ -53,9 +55,13 @@ std::wstring Utf8ToWide(const char* utf8) {
   return Utf8ToWide(std::string_view(utf8));
 }
 
-std::wstring Utf8ToWide(std::string_view utf8) { return platform::DecodeUtf8(utf8); }
+std::wstring Utf8ToWide(std::string_view utf8) {
+  return platform::DecodeUtf8(utf8);
+}
 
-std::string WideToUtf8(std::wstring_view wide) { return platform::EncodeUtf8(wide); }
+std::string WideToUtf8(std::wstring_view wide) {
+  return platform::EncodeUtf8(wide);
+}
 
 void ReplaceAll(std::wstring& text, std::wstring_view from, std::wstring_view to) {
   if (from.empty()) return;
@@ -142,13 +148,27 @@ std::string JsonEscape(std::string_view text) {
   out.reserve(text.size() + 8);
   for (unsigned char c : text) {
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      case '\b': out += "\\b"; break;
-      case '\f': out += "\\f"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\b':
+        out += "\\b";
+        break;
+      case '\f':
+        out += "\\f";
+        break;
       default:
         if (c < 0x20 || c == 0x7F) {
           char buf[8];

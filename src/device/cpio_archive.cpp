@@ -52,7 +52,6 @@ std::size_t ReadAt(int fd, std::uint64_t offset, void* buffer, std::size_t size)
   return done;
 }
 
-
 }  // namespace
 
 bool ParseCpioHeader(const unsigned char* data, std::size_t size, CpioHeader& header) {
@@ -150,7 +149,8 @@ Result CopyArchiveRange(const fs::path& archive, std::uint64_t offset, std::uint
   std::vector<unsigned char> piece(kCopyPiece);
   std::uint64_t done = 0;
   while (done < size) {
-    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(kCopyPiece, size - done));
+    const std::size_t want =
+        static_cast<std::size_t>(std::min<std::uint64_t>(kCopyPiece, size - done));
     const std::size_t got = ReadAt(in.fd, offset + done, piece.data(), want);
     if (got == 0) break;
     if (!platform::WriteAll(out.fd, piece.data(), got)) return errno != 0 ? errno : EIO;
@@ -164,11 +164,12 @@ Result CutMember(const fs::path& archive, std::string_view memberPath, const fs:
   if (in.fd < 0) return kSuccess;  // nothing unpacked: nothing to cut, no error
   const off_t total = ::lseek(in.fd, 0, SEEK_END);
   if (total <= 0) return kSuccess;
-  std::vector<unsigned char> window(
-      static_cast<std::size_t>(std::min<std::uint64_t>(static_cast<std::uint64_t>(total), kMemberSearchWindow)));
+  std::vector<unsigned char> window(static_cast<std::size_t>(
+      std::min<std::uint64_t>(static_cast<std::uint64_t>(total), kMemberSearchWindow)));
   window.resize(ReadAt(in.fd, 0, window.data(), window.size()));
   MemberSpan span;
-  if (!FindMember(window.data(), window.size(), static_cast<std::uint64_t>(total), memberPath, span)) {
+  if (!FindMember(window.data(), window.size(), static_cast<std::uint64_t>(total), memberPath,
+                  span)) {
     return kSuccess;
   }
   return CopyArchiveRange(archive, span.offset, span.size, copy);

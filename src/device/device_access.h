@@ -73,7 +73,8 @@ class IDeviceAccess {
   // 4. Start a session.
   virtual int StartSession() = 0;
   // 5. Start a service.
-  virtual int StartService(const ServiceName& name, std::unique_ptr<ServiceConnection>& service) = 0;
+  virtual int StartService(const ServiceName& name,
+                           std::unique_ptr<ServiceConnection>& service) = 0;
   // 6. Stop the session.
   virtual int StopSession() = 0;
   // 7. Open a file-service connection on a started service (flags 0).

@@ -41,7 +41,6 @@ struct Fd {
   }
 };
 
-
 std::uint64_t ParseDecimal(const std::string& text) {
   std::uint64_t value = 0;
   for (char c : text) {
@@ -121,7 +120,9 @@ void CDeviceRecovery::ClearWorkFiles() const {
   }
 }
 
-fs::path CDeviceRecovery::RelayArchivePath() const { return workFolder_ / kRelayArchive; }
+fs::path CDeviceRecovery::RelayArchivePath() const {
+  return workFolder_ / kRelayArchive;
+}
 
 std::int32_t CDeviceRecovery::Report(std::int32_t position) const {
   return callback_ != nullptr ? callback_(callbackUser_, position) : 0;
@@ -168,11 +169,13 @@ void CDeviceRecovery::open_file_service(bool preferFullFilesystem) {
   firstConnectionDone_ = true;
   const bool tryFull = first || preferFullFilesystem;
   bool started = false;
-  if (tryFull && access_->StartService(access_->MakeServiceName(kAfc2Service), session_.service) == 0) {
+  if (tryFull &&
+      access_->StartService(access_->MakeServiceName(kAfc2Service), session_.service) == 0) {
     session_.fullFilesystem = true;
     started = true;
   }
-  if (!started && access_->StartService(access_->MakeServiceName(kAfcService), session_.service) == 0) {
+  if (!started &&
+      access_->StartService(access_->MakeServiceName(kAfcService), session_.service) == 0) {
     session_.fullFilesystem = false;
     started = true;
   }
@@ -223,7 +226,8 @@ FileInformation CDeviceRecovery::stat(const std::string& path) {
   return info;
 }
 
-std::int32_t CDeviceRecovery::CopyFromDevice(const std::string& devicePath, const fs::path& localPath) {
+std::int32_t CDeviceRecovery::CopyFromDevice(const std::string& devicePath,
+                                             const fs::path& localPath) {
   stat(devicePath);
   std::uint64_t handle = 0;
   if (access_->FileOpen(*session_.fileService, devicePath, kFileModeRead, handle) != 0) {
@@ -331,7 +335,8 @@ std::int32_t CDeviceRecovery::ReceiveArchive() {
       nextMark += kRelayProgressBytes;
       ++step;
       const std::int32_t answer =
-          session_.progress ? session_.progress(session_.progressUser, session_.progressBase + step) : 0;
+          session_.progress ? session_.progress(session_.progressUser, session_.progressBase + step)
+                            : 0;
       if (answer != 0) {
         relayStop_ = answer;
         stop = true;
@@ -367,8 +372,8 @@ std::int32_t CDeviceRecovery::RunFileRelay() {
     std::vector<unsigned char> skip(kDevicePiece);
     std::uint64_t left = length;
     while (left > 0) {
-      const std::int64_t n =
-          session_.service->Receive(skip.data(), static_cast<std::size_t>(std::min<std::uint64_t>(left, skip.size())));
+      const std::int64_t n = session_.service->Receive(
+          skip.data(), static_cast<std::size_t>(std::min<std::uint64_t>(left, skip.size())));
       if (n < 1) break;
       left -= std::min<std::uint64_t>(static_cast<std::uint64_t>(n), left);
     }
@@ -483,8 +488,12 @@ std::int32_t CDeviceRecovery::SetProgressCallback(ProgressCallback callback, voi
   return kSuccess;
 }
 
-std::int32_t CDeviceRecovery::Reserved(std::int32_t) { return kSuccess; }
-bool CDeviceRecovery::IsLocalBackup(std::int32_t) { return false; }
+std::int32_t CDeviceRecovery::Reserved(std::int32_t) {
+  return kSuccess;
+}
+bool CDeviceRecovery::IsLocalBackup(std::int32_t) {
+  return false;
+}
 
 std::int32_t CDeviceRecovery::OpenBackup(const std::wstring&) {
   progressStep_ = 11;
@@ -495,8 +504,8 @@ std::int32_t CDeviceRecovery::OpenBackup(const std::wstring&) {
 std::int32_t CDeviceRecovery::ReadMessages(ConversationMap& messages) {
   messages_.clear();
   const ProgressSink sink{callback_, callbackUser_, progress_, progressStep_};
-  const Result r = MessageReader(sink).Read(Copy(kMessagesCopy).string(), Copy(kContactsCopy).string(),
-                                            messages);
+  const Result r = MessageReader(sink).Read(Copy(kMessagesCopy).string(),
+                                            Copy(kContactsCopy).string(), messages);
   messages_ = messages;
   Advance(progressStep_ / 2);
   return r;
@@ -528,7 +537,8 @@ std::int32_t CDeviceRecovery::ReadMessageAttachments(AttachmentList& items) {
         // Stored under the digest of the member's name: nothing the archive says ever
         // becomes a path piece.
         const fs::path copy = root_ / Sha1Hex(member.name);
-        if (CopyArchiveRange(archive, member.dataOffset, member.header.fileSize, copy) == kSuccess) {
+        if (CopyArchiveRange(archive, member.dataOffset, member.header.fileSize, copy) ==
+            kSuccess) {
           std::wstring generated;
           DetectFileType(platform::WideFromPath(copy), context, generated);
           if (generated.empty()) {
@@ -536,7 +546,8 @@ std::int32_t CDeviceRecovery::ReadMessageAttachments(AttachmentList& items) {
             fs::remove(copy, ec);
           } else {
             const std::size_t slash = member.name.rfind('/');
-            std::wstring name = Utf8ToWide(member.name.substr(slash == std::string::npos ? 0 : slash + 1));
+            std::wstring name =
+                Utf8ToWide(member.name.substr(slash == std::string::npos ? 0 : slash + 1));
             const std::size_t dot = name.rfind(L'.');
             if (dot != std::wstring::npos) name.resize(dot);
             std::wstring ext = generated.substr(generated.rfind(L'.'));
@@ -553,7 +564,9 @@ std::int32_t CDeviceRecovery::ReadMessageAttachments(AttachmentList& items) {
       }
       const std::uint64_t done = member.dataOffset + member.header.fileSize;
       const std::int64_t position =
-          base + (total == 0 ? 0 : static_cast<std::int64_t>(static_cast<long double>(progressStep_) * done / total));
+          base + (total == 0 ? 0
+                             : static_cast<std::int64_t>(static_cast<long double>(progressStep_) *
+                                                         done / total));
       const std::int32_t answer = Report(static_cast<std::int32_t>(position));
       if (answer != 0) {
         result = answer;
@@ -587,15 +600,22 @@ std::int32_t CDeviceRecovery::ReadNotes(std::list<NoteRecord>& notes) {
 }
 
 std::int32_t CDeviceRecovery::ReadCallHistory(std::list<CallRecord>& calls) {
-  const Result r = CallHistoryReader().Read(Copy(kCallsCopy).string(), Copy(kContactsCopy).string(), calls);
+  const Result r =
+      CallHistoryReader().Read(Copy(kCallsCopy).string(), Copy(kContactsCopy).string(), calls);
   Advance(progressStep_ / 2);
   return r;
 }
 
 // Photos and app media are not gathered from the phone.
-std::int32_t CDeviceRecovery::ReadPhotos(MediaList&, MediaList&) { return kSuccess; }
-std::int32_t CDeviceRecovery::ReadWhatsAppAttachments(MediaList&) { return kSuccess; }
-std::int32_t CDeviceRecovery::ReadAppMedia(AppMediaList&) { return kSuccess; }
+std::int32_t CDeviceRecovery::ReadPhotos(MediaList&, MediaList&) {
+  return kSuccess;
+}
+std::int32_t CDeviceRecovery::ReadWhatsAppAttachments(MediaList&) {
+  return kSuccess;
+}
+std::int32_t CDeviceRecovery::ReadAppMedia(AppMediaList&) {
+  return kSuccess;
+}
 
 std::int32_t CDeviceRecovery::ReadQQ(AccountChats& chats) {
   qqChats_.clear();
@@ -606,7 +626,8 @@ std::int32_t CDeviceRecovery::ReadQQ(AccountChats& chats) {
 
 std::int32_t CDeviceRecovery::ReadWeChat(AccountChats& chats) {
   weChatChats_.clear();
-  for (const std::string& path : session_.weChatDatabases) WeChatPass(path, chats[Utf8ToWide(path)]);
+  for (const std::string& path : session_.weChatDatabases)
+    WeChatPass(path, chats[Utf8ToWide(path)]);
   weChatChats_ = chats;
   return kSuccess;
 }
@@ -620,13 +641,15 @@ std::int32_t CDeviceRecovery::ReadWhatsApp(WhatsAppChatMap& chats) {
   return Advance(progressStep_);
 }
 
-std::int32_t CDeviceRecovery::PreparePreviewCopy(const std::wstring& backupFile, std::wstring& copyPath,
-                                                 ProgressCallback callback, void* user) {
+std::int32_t CDeviceRecovery::PreparePreviewCopy(const std::wstring& backupFile,
+                                                 std::wstring& copyPath, ProgressCallback callback,
+                                                 void* user) {
   return bv::PreparePreviewCopy(previewCatalog_, backupFile, copyPath, callback, user);
 }
 
-std::int32_t CDeviceRecovery::CopyBackupFile(const std::wstring& source, const std::wstring& destination,
-                                             CopyCallback callback, void* user) {
+std::int32_t CDeviceRecovery::CopyBackupFile(const std::wstring& source,
+                                             const std::wstring& destination, CopyCallback callback,
+                                             void* user) {
   return bv::CopyBackupFile(source, destination, callback, user);
 }
 
@@ -639,14 +662,15 @@ std::int32_t CDeviceRecovery::CopyContactsDatabase(const std::string& destinatio
   return platform::CopyFileReplace(Copy(kContactsCopy), fs::path(destination));
 }
 
-std::int32_t CDeviceRecovery::WriteWhatsAppChatText(std::int32_t chatKey, const std::wstring& output,
+std::int32_t CDeviceRecovery::WriteWhatsAppChatText(std::int32_t chatKey,
+                                                    const std::wstring& output,
                                                     CopyCallback callback, void* user) {
   return bv::WriteWhatsAppChatText(whatsAppChats_, chatKey, output, callback, user);
 }
 
 // The chat-text writers of the WeChat and QQ accounts are not in the engine yet.
-std::int32_t CDeviceRecovery::WriteQQChatText(const std::wstring&, const std::wstring&, const std::wstring&,
-                                              CopyCallback, void*) {
+std::int32_t CDeviceRecovery::WriteQQChatText(const std::wstring&, const std::wstring&,
+                                              const std::wstring&, CopyCallback, void*) {
   return kInvalidParameter;
 }
 std::int32_t CDeviceRecovery::WriteWeChatChatText(const std::wstring&, const std::wstring&,

@@ -192,7 +192,8 @@ class CDeviceRecovery : public IPhoneRecoveryParse {
   std::int32_t RunFileRelay();
   std::int32_t ReceiveArchive();
   std::wstring ReadDeviceName();
-  std::int32_t CopyFromDevice(const std::string& devicePath, const std::filesystem::path& localPath);
+  std::int32_t CopyFromDevice(const std::string& devicePath,
+                              const std::filesystem::path& localPath);
   std::int32_t Report(std::int32_t position) const;
   std::int32_t Advance(std::int32_t amount);
   void ClearWorkFiles() const;

@@ -32,7 +32,8 @@ class ImdService : public ServiceConnection {
     if (!Ready()) return kError;
     const char* p = static_cast<const char*>(data);
     while (size > 0) {
-      const std::uint32_t piece = size > 0x10000000u ? 0x10000000u : static_cast<std::uint32_t>(size);
+      const std::uint32_t piece =
+          size > 0x10000000u ? 0x10000000u : static_cast<std::uint32_t>(size);
       std::uint32_t sent = 0;
       if (service_send(client_, p, piece, &sent) != SERVICE_E_SUCCESS || sent == 0) return kError;
       p += sent;
@@ -45,8 +46,8 @@ class ImdService : public ServiceConnection {
     if (!Ready()) return kError;
     const std::uint32_t want = size > 0x10000000u ? 0x10000000u : static_cast<std::uint32_t>(size);
     std::uint32_t received = 0;
-    const service_error_t rc =
-        service_receive_with_timeout(client_, static_cast<char*>(buffer), want, &received, kReceiveTimeoutMs);
+    const service_error_t rc = service_receive_with_timeout(client_, static_cast<char*>(buffer),
+                                                            want, &received, kReceiveTimeoutMs);
     if (received > 0) return received;
     return rc == SERVICE_E_SUCCESS || rc == SERVICE_E_TIMEOUT ? 0 : kError;
   }
@@ -56,7 +57,8 @@ class ImdService : public ServiceConnection {
  private:
   // The raw connection is made on first use; a file service opens its own.
   bool Ready() {
-    if (client_ == nullptr && service_client_new(device_, descriptor_, &client_) != SERVICE_E_SUCCESS) {
+    if (client_ == nullptr &&
+        service_client_new(device_, descriptor_, &client_) != SERVICE_E_SUCCESS) {
       client_ = nullptr;
     }
     return client_ != nullptr;
@@ -156,7 +158,9 @@ struct ImdDeviceAccess::State {
   std::string HostId() const {
     char* data = nullptr;
     std::uint32_t size = 0;
-    if (udid.empty() || usbmuxd_read_pair_record(udid.c_str(), &data, &size) != 0 || data == nullptr) return {};
+    if (udid.empty() || usbmuxd_read_pair_record(udid.c_str(), &data, &size) != 0 ||
+        data == nullptr)
+      return {};
     plist_t record = nullptr;
     plist_from_memory(data, size, &record);
     std::free(data);
@@ -164,7 +168,8 @@ struct ImdDeviceAccess::State {
     if (record != nullptr) {
       plist_t node = plist_dict_get_item(record, "HostID");
       char* text = nullptr;
-      if (node != nullptr && plist_get_node_type(node) == PLIST_STRING) plist_get_string_val(node, &text);
+      if (node != nullptr && plist_get_node_type(node) == PLIST_STRING)
+        plist_get_string_val(node, &text);
       if (text != nullptr) id = text;
       std::free(text);
       plist_free(record);
@@ -185,7 +190,8 @@ int ImdDeviceAccess::Discover() {
   // USB only: a phone on the network is not what the user plugged in.
   idevice_t device = nullptr;
   const idevice_error_t rc = idevice_new_with_options(&device, nullptr, IDEVICE_LOOKUP_USBMUX);
-  if (rc != IDEVICE_E_SUCCESS || device == nullptr) return rc != IDEVICE_E_SUCCESS ? rc : IDEVICE_E_NO_DEVICE;
+  if (rc != IDEVICE_E_SUCCESS || device == nullptr)
+    return rc != IDEVICE_E_SUCCESS ? rc : IDEVICE_E_NO_DEVICE;
   state_->device = device;
   char* udid = nullptr;
   if (idevice_get_udid(device, &udid) == IDEVICE_E_SUCCESS && udid != nullptr) state_->udid = udid;
@@ -193,11 +199,17 @@ int ImdDeviceAccess::Discover() {
   return 0;
 }
 
-bool ImdDeviceAccess::Connected() const { return state_->device != nullptr; }
+bool ImdDeviceAccess::Connected() const {
+  return state_->device != nullptr;
+}
 
-const std::string& ImdDeviceAccess::Udid() const { return state_->udid; }
+const std::string& ImdDeviceAccess::Udid() const {
+  return state_->udid;
+}
 
-ServiceName ImdDeviceAccess::MakeServiceName(const char* name) { return ServiceName{name != nullptr ? name : ""}; }
+ServiceName ImdDeviceAccess::MakeServiceName(const char* name) {
+  return ServiceName{name != nullptr ? name : ""};
+}
 
 int ImdDeviceAccess::Connect() {
   if (state_->device == nullptr) return kError;
@@ -212,7 +224,8 @@ int ImdDeviceAccess::Connect() {
 int ImdDeviceAccess::PairingQuery() {
   char* data = nullptr;
   std::uint32_t size = 0;
-  if (state_->udid.empty() || usbmuxd_read_pair_record(state_->udid.c_str(), &data, &size) != 0) return 0;
+  if (state_->udid.empty() || usbmuxd_read_pair_record(state_->udid.c_str(), &data, &size) != 0)
+    return 0;
   std::free(data);
   return 1;
 }
@@ -227,7 +240,8 @@ int ImdDeviceAccess::StartSession() {
   const std::string hostId = state_->HostId();
   if (hostId.empty()) return LOCKDOWN_E_INVALID_HOST_ID;
   char* session = nullptr;
-  const lockdownd_error_t rc = lockdownd_start_session(state_->lockdown, hostId.c_str(), &session, nullptr);
+  const lockdownd_error_t rc =
+      lockdownd_start_session(state_->lockdown, hostId.c_str(), &session, nullptr);
   if (session != nullptr) {
     state_->sessionId = session;
     std::free(session);
@@ -235,11 +249,13 @@ int ImdDeviceAccess::StartSession() {
   return rc;
 }
 
-int ImdDeviceAccess::StartService(const ServiceName& name, std::unique_ptr<ServiceConnection>& service) {
+int ImdDeviceAccess::StartService(const ServiceName& name,
+                                  std::unique_ptr<ServiceConnection>& service) {
   service.reset();
   if (state_->lockdown == nullptr) return kError;
   lockdownd_service_descriptor_t descriptor = nullptr;
-  const lockdownd_error_t rc = lockdownd_start_service(state_->lockdown, name.text.c_str(), &descriptor);
+  const lockdownd_error_t rc =
+      lockdownd_start_service(state_->lockdown, name.text.c_str(), &descriptor);
   if (rc != LOCKDOWN_E_SUCCESS || descriptor == nullptr) {
     if (descriptor != nullptr) lockdownd_service_descriptor_free(descriptor);
     return rc != LOCKDOWN_E_SUCCESS ? rc : kError;
@@ -300,7 +316,8 @@ int ImdDeviceAccess::FileInfoOpen(FileServiceConnection& fileService, const std:
   return 0;
 }
 
-int ImdDeviceAccess::FileInfoNext(FileInfoIterator& iterator, std::string& key, std::string& value) {
+int ImdDeviceAccess::FileInfoNext(FileInfoIterator& iterator, std::string& key,
+                                  std::string& value) {
   auto* imd = dynamic_cast<ImdFileInfo*>(&iterator);
   if (imd == nullptr) return kError;
   imd->Next(key, value);
@@ -320,12 +337,13 @@ int ImdDeviceAccess::FileOpen(FileServiceConnection& fileService, const std::str
   return afc_file_open(imd->Afc(), path.c_str(), AFC_FOPEN_RDONLY, &handle);
 }
 
-int ImdDeviceAccess::FileRead(FileServiceConnection& fileService, std::uint64_t handle, void* buffer,
-                              std::uint32_t& length) {
+int ImdDeviceAccess::FileRead(FileServiceConnection& fileService, std::uint64_t handle,
+                              void* buffer, std::uint32_t& length) {
   auto* imd = dynamic_cast<ImdFileService*>(&fileService);
   if (imd == nullptr || imd->Afc() == nullptr) return kError;
   std::uint32_t read = 0;
-  const afc_error_t rc = afc_file_read(imd->Afc(), handle, static_cast<char*>(buffer), length, &read);
+  const afc_error_t rc =
+      afc_file_read(imd->Afc(), handle, static_cast<char*>(buffer), length, &read);
   length = read;
   if (rc == AFC_E_OBJECT_IS_DIR) return kReadIsDirectory;
   return rc == AFC_E_SUCCESS ? 0 : (rc == kReadIsDirectory ? kError : static_cast<int>(rc));

@@ -36,7 +36,8 @@ std::string FrameRelayMessage(const std::string& payload) {
 }
 
 std::uint32_t ReadBigEndian32(const unsigned char* bytes) {
-  return (static_cast<std::uint32_t>(bytes[0]) << 24) | (static_cast<std::uint32_t>(bytes[1]) << 16) |
+  return (static_cast<std::uint32_t>(bytes[0]) << 24) |
+         (static_cast<std::uint32_t>(bytes[1]) << 16) |
          (static_cast<std::uint32_t>(bytes[2]) << 8) | static_cast<std::uint32_t>(bytes[3]);
 }
 

@@ -11,13 +11,12 @@ namespace bv {
 
 namespace {
 
-bool Cancelled(const std::atomic<bool> *cancel) {
+bool Cancelled(const std::atomic<bool>* cancel) {
   return cancel && cancel->load();
 }
 
 // "<p><span>LABEL:</span>" + text + "</p>\r\n"
-void Line(std::string &out, const char *label, std::wstring_view text,
-          bool message = false) {
+void Line(std::string& out, const char* label, std::wstring_view text, bool message = false) {
   out += "<p><span>";
   out += label;
   out += ":</span>";
@@ -25,34 +24,27 @@ void Line(std::string &out, const char *label, std::wstring_view text,
   out += "</p>\r\n";
 }
 
-std::wstring Who(const std::wstring &name, const std::wstring &address) {
-  if (!name.empty() && name != L"Unknown")
-    return name + L"(" + address + L")";
+std::wstring Who(const std::wstring& name, const std::wstring& address) {
+  if (!name.empty() && name != L"Unknown") return name + L"(" + address + L")";
   return address;
 }
 
 template <typename Record>
-bool Take(const CStatisticsObj &selection, const Record &r, bool deletedOnly) {
+bool Take(const CStatisticsObj& selection, const Record& r, bool deletedOnly) {
   const std::size_t at = selection.FindEntry(&r);
-  if (at == CStatisticsObj::npos || selection.Entries()[at].ticked == 0)
-    return false;
+  if (at == CStatisticsObj::npos || selection.Entries()[at].ticked == 0) return false;
   return !deletedOnly || r.deleted != 0;
 }
 
-Result Messages(const ScanStores &s, const CStatisticsObj &sel,
-                bool deletedOnly, const std::atomic<bool> *cancel,
-                std::string &out) {
-  for (const MessageRecord &conv : s.conversationList) {
-    if (Cancelled(cancel))
-      return kStopped;
-    if (!Take(sel, conv, deletedOnly))
-      continue;
+Result Messages(const ScanStores& s, const CStatisticsObj& sel, bool deletedOnly,
+                const std::atomic<bool>* cancel, std::string& out) {
+  for (const MessageRecord& conv : s.conversationList) {
+    if (Cancelled(cancel)) return kStopped;
+    if (!Take(sel, conv, deletedOnly)) continue;
     auto it = s.conversations.find(conv.handleId);
-    if (it == s.conversations.end())
-      continue;
-    for (const MessageRecord &m : it->second) {
-      if (Cancelled(cancel))
-        return kStopped;
+    if (it == s.conversations.end()) continue;
+    for (const MessageRecord& m : it->second) {
+      if (Cancelled(cancel)) return kStopped;
       out += "<div>\r\n";
       Line(out, m.isFromMe != 0 ? "To" : "From", Who(m.name, m.sender));
       Line(out, "Date", m.date);
@@ -65,13 +57,11 @@ Result Messages(const ScanStores &s, const CStatisticsObj &sel,
 
 // One "<div>" card per ticked record of a list, its lines written by `card`.
 template <typename List, typename Card>
-Result Cards(const List &records, const CStatisticsObj &sel, bool deletedOnly,
-             const std::atomic<bool> *cancel, std::string &out, Card card) {
-  for (const auto &r : records) {
-    if (Cancelled(cancel))
-      return kStopped;
-    if (!Take(sel, r, deletedOnly))
-      continue;
+Result Cards(const List& records, const CStatisticsObj& sel, bool deletedOnly,
+             const std::atomic<bool>* cancel, std::string& out, Card card) {
+  for (const auto& r : records) {
+    if (Cancelled(cancel)) return kStopped;
+    if (!Take(sel, r, deletedOnly)) continue;
     out += "<div>\r\n";
     card(r);
     out += "</div>\r\n";
@@ -79,64 +69,54 @@ Result Cards(const List &records, const CStatisticsObj &sel, bool deletedOnly,
   return kSuccess;
 }
 
-Result Contacts(const ScanStores &s, const CStatisticsObj &sel,
-                bool deletedOnly, const std::atomic<bool> *cancel,
-                std::string &out) {
-  return Cards(s.contacts, sel, deletedOnly, cancel, out,
-               [&out](const ContactRecord &c) {
-                 Line(out, "Name", c.name);
-                 // Several numbers, one per line.
-                 Line(out, "Phone Number", c.phone, true);
-                 Line(out, "Company", c.organization);
-                 Line(out, "Email", c.email);
-                 Line(out, "URL", c.url);
-               });
+Result Contacts(const ScanStores& s, const CStatisticsObj& sel, bool deletedOnly,
+                const std::atomic<bool>* cancel, std::string& out) {
+  return Cards(s.contacts, sel, deletedOnly, cancel, out, [&out](const ContactRecord& c) {
+    Line(out, "Name", c.name);
+    // Several numbers, one per line.
+    Line(out, "Phone Number", c.phone, true);
+    Line(out, "Company", c.organization);
+    Line(out, "Email", c.email);
+    Line(out, "URL", c.url);
+  });
 }
 
-Result Calls(const ScanStores &s, const CStatisticsObj &sel, bool deletedOnly,
-             const std::atomic<bool> *cancel, std::string &out) {
-  return Cards(s.calls, sel, deletedOnly, cancel, out,
-               [&out](const CallRecord &c) {
-                 Line(out, "Name", c.name);
-                 Line(out, "Phone Number", c.address);
-                 Line(out, "Date", c.date);
-                 Line(out, "Type", CallTypeText(c));
-                 Line(out, "Duration", CallDurationText(c));
-               });
+Result Calls(const ScanStores& s, const CStatisticsObj& sel, bool deletedOnly,
+             const std::atomic<bool>* cancel, std::string& out) {
+  return Cards(s.calls, sel, deletedOnly, cancel, out, [&out](const CallRecord& c) {
+    Line(out, "Name", c.name);
+    Line(out, "Phone Number", c.address);
+    Line(out, "Date", c.date);
+    Line(out, "Type", CallTypeText(c));
+    Line(out, "Duration", CallDurationText(c));
+  });
 }
 
-Result Notes(const ScanStores &s, const CStatisticsObj &sel, bool deletedOnly,
-             const std::atomic<bool> *cancel, std::string &out) {
-  return Cards(s.notes, sel, deletedOnly, cancel, out,
-               [&out](const NoteRecord &n) {
-                 Line(out, "Title", n.title);
-                 Line(out, "Date", n.date);
-                 Line(out, "Notes", n.body, true);
-               });
+Result Notes(const ScanStores& s, const CStatisticsObj& sel, bool deletedOnly,
+             const std::atomic<bool>* cancel, std::string& out) {
+  return Cards(s.notes, sel, deletedOnly, cancel, out, [&out](const NoteRecord& n) {
+    Line(out, "Title", n.title);
+    Line(out, "Date", n.date);
+    Line(out, "Notes", n.body, true);
+  });
 }
 
-Result Chats(const ScanStores &s, const CStatisticsObj &sel, bool deletedOnly,
-             const std::atomic<bool> *cancel, std::string &out) {
-  for (const WhatsAppMessageRecord &chat : s.chatList) {
-    if (Cancelled(cancel))
-      return kStopped;
-    if (!Take(sel, chat, deletedOnly))
-      continue;
+Result Chats(const ScanStores& s, const CStatisticsObj& sel, bool deletedOnly,
+             const std::atomic<bool>* cancel, std::string& out) {
+  for (const WhatsAppMessageRecord& chat : s.chatList) {
+    if (Cancelled(cancel)) return kStopped;
+    if (!Take(sel, chat, deletedOnly)) continue;
     out += "<div>\r\n";
     Line(out, "Chats", chat.chatPartner);
-    Line(out, "Name",
-         chat.chatTitle.empty() ? chat.senderName : chat.chatTitle);
-    Line(out, "Phone Number",
-         chat.chatJids.empty() ? chat.pushName : chat.chatJids);
+    Line(out, "Name", chat.chatTitle.empty() ? chat.senderName : chat.chatTitle);
+    Line(out, "Phone Number", chat.chatJids.empty() ? chat.pushName : chat.chatJids);
     out += "<p><span>Content:</span></p>\r\n";
     auto it = s.chats.find(chat.sessionId);
     if (it != s.chats.end()) {
-      for (const WhatsAppMessageRecord &m : it->second) {
-        if (Cancelled(cancel))
-          return kStopped;
-        out += "<p>" + HtmlEscape(m.isFromMe != 0 ? L"Me" : m.senderName) +
-               " (" + HtmlEscape(m.date) + "): " + HtmlEscapeMessage(m.text) +
-               "</p>";
+      for (const WhatsAppMessageRecord& m : it->second) {
+        if (Cancelled(cancel)) return kStopped;
+        out += "<p>" + HtmlEscape(m.isFromMe != 0 ? L"Me" : m.senderName) + " (" +
+               HtmlEscape(m.date) + "): " + HtmlEscapeMessage(m.text) + "</p>";
       }
     }
     out += "</div>\r\n";
@@ -144,54 +124,50 @@ Result Chats(const ScanStores &s, const CStatisticsObj &sel, bool deletedOnly,
   return kSuccess;
 }
 
-} // namespace
+}  // namespace
 
-Result BuildPrintContent(const ScanStores &stores,
-                         const CStatisticsObj &selection, Category category,
-                         bool deletedOnly, const std::atomic<bool> *cancel,
-                         std::string &content) {
+Result BuildPrintContent(const ScanStores& stores, const CStatisticsObj& selection,
+                         Category category, bool deletedOnly, const std::atomic<bool>* cancel,
+                         std::string& content) {
   std::string built;
   Result r = kSuccess;
   switch (category) {
-  case Category::Messages:
-    r = Messages(stores, selection, deletedOnly, cancel, built);
-    break;
-  case Category::Contacts:
-    r = Contacts(stores, selection, deletedOnly, cancel, built);
-    break;
-  case Category::CallHistory:
-    r = Calls(stores, selection, deletedOnly, cancel, built);
-    break;
-  case Category::Notes:
-    r = Notes(stores, selection, deletedOnly, cancel, built);
-    break;
-  case Category::WhatsApp:
-    r = Chats(stores, selection, deletedOnly, cancel, built);
-    break;
-  default:
-    break;
+    case Category::Messages:
+      r = Messages(stores, selection, deletedOnly, cancel, built);
+      break;
+    case Category::Contacts:
+      r = Contacts(stores, selection, deletedOnly, cancel, built);
+      break;
+    case Category::CallHistory:
+      r = Calls(stores, selection, deletedOnly, cancel, built);
+      break;
+    case Category::Notes:
+      r = Notes(stores, selection, deletedOnly, cancel, built);
+      break;
+    case Category::WhatsApp:
+      r = Chats(stores, selection, deletedOnly, cancel, built);
+      break;
+    default:
+      break;
   }
-  if (r != kSuccess)
-    return r;
+  if (r != kSuccess) return r;
   content += built;
   return kSuccess;
 }
 
-PrintTemplate LoadPrintTemplate(const std::filesystem::path &file) {
+PrintTemplate LoadPrintTemplate(const std::filesystem::path& file) {
   PrintTemplate parts;
-  std::FILE *in = std::fopen(file.c_str(), "rb");
-  if (!in)
-    return parts;
+  std::FILE* in = std::fopen(file.c_str(), "rb");
+  if (!in) return parts;
   char buffer[65536];
   std::size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, in)) > 0)
-    parts.text.append(buffer, n);
+  while ((n = std::fread(buffer, 1, sizeof buffer, in)) > 0) parts.text.append(buffer, n);
   std::fclose(in);
   constexpr std::string_view kContent = "{|content|}";
   const std::size_t at = parts.text.find(kContent);
   if (at == std::string::npos) {
-    parts.head = parts.text; // no place for content: the page is the template
-                             // then the content
+    parts.head = parts.text;  // no place for content: the page is the template
+                              // then the content
   } else {
     parts.head = parts.text.substr(0, at);
     parts.tail = parts.text.substr(at + kContent.size());
@@ -207,15 +183,14 @@ std::filesystem::path DefaultPrintPage() {
   return platform::ExecutableFolder() / "Print" / "page";
 }
 
-Result WritePrintPage(const PrintTemplate &parts, const std::string &content,
-                      const std::filesystem::path &page) {
+Result WritePrintPage(const PrintTemplate& parts, const std::string& content,
+                      const std::filesystem::path& page) {
   OutFile file;
-  if (int error = file.Open(page); error != 0)
-    return error;
+  if (int error = file.Open(page); error != 0) return error;
   file.Write(parts.head);
   file.Write(content);
   file.Write(parts.tail);
   return file.Close();
 }
 
-} // namespace bv
+}  // namespace bv

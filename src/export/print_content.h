@@ -20,10 +20,9 @@ namespace bv {
 // `deletedOnly`, whose `deleted` is non-zero. Categories without printable
 // records add nothing. Returns 0, or 2 when `cancel` was set before a record or
 // message.
-Result BuildPrintContent(const ScanStores &stores,
-                         const CStatisticsObj &selection, Category category,
-                         bool deletedOnly, const std::atomic<bool> *cancel,
-                         std::string &content);
+Result BuildPrintContent(const ScanStores& stores, const CStatisticsObj& selection,
+                         Category category, bool deletedOnly, const std::atomic<bool>* cancel,
+                         std::string& content);
 
 // The print template split at its first "{|content|}"; both empty when it
 // cannot be read.
@@ -32,14 +31,14 @@ struct PrintTemplate {
   std::string head;
   std::string tail;
 };
-PrintTemplate LoadPrintTemplate(const std::filesystem::path &file);
+PrintTemplate LoadPrintTemplate(const std::filesystem::path& file);
 // The template beside the executable ("template/Print.html") and the page path
 // ("Print/page" beside the executable).
 std::filesystem::path DefaultPrintTemplate();
 std::filesystem::path DefaultPrintPage();
 // head + content + tail, replacing the file; its folder is created. 0 or the
 // error code.
-Result WritePrintPage(const PrintTemplate &parts, const std::string &content,
-                      const std::filesystem::path &page);
+Result WritePrintPage(const PrintTemplate& parts, const std::string& content,
+                      const std::filesystem::path& page);
 
-} // namespace bv
+}  // namespace bv

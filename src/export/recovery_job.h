@@ -52,17 +52,17 @@ struct RecoveryProgress {
   std::wstring current;
   std::int32_t doneCount = 0;
   std::int32_t totalCount = 0;
-  std::int32_t succeededCount = 0; // doneCount - failedCount
+  std::int32_t succeededCount = 0;  // doneCount - failedCount
   std::int32_t failedCount = 0;
 };
 
 class IRecoveryView {
-public:
+ public:
   virtual ~IRecoveryView() = default;
   // A finished item: a failure goes on top of the list (red), a success at the
   // bottom.
-  virtual void OnDetailLine(const DetailLine &line) noexcept = 0;
-  virtual void OnProgress(const RecoveryProgress &progress) noexcept = 0;
+  virtual void OnDetailLine(const DetailLine& line) noexcept = 0;
+  virtual void OnProgress(const RecoveryProgress& progress) noexcept = 0;
 };
 
 // The text a detail line shows for a result: "Success", or the platform's
@@ -74,25 +74,22 @@ std::string DetailText(std::int32_t error);
 // file base (label + "(" + sender + ")"); the label of a WhatsApp chat (a
 // group's partner, else title + "(" + jids + ")", else jids, else "Unknown").
 // Not yet made safe for paths.
-std::wstring MessageLabel(const MessageRecord &conversation);
-std::wstring MessageBase(const MessageRecord &conversation);
-std::wstring WhatsAppLabel(const WhatsAppMessageRecord &chat);
+std::wstring MessageLabel(const MessageRecord& conversation);
+std::wstring MessageBase(const MessageRecord& conversation);
+std::wstring WhatsAppLabel(const WhatsAppMessageRecord& chat);
 
 class CRecoverJob {
-public:
+ public:
   // The stores, the selection and the data source must outlive the job and stay
   // unchanged while it runs. `deviceName` goes into the documents' titles.
-  CRecoverJob(const ScanStores &stores, const CStatisticsObj &selection,
-              IPhoneRecoveryParse *source, std::wstring deviceName,
-              std::wstring outputRoot);
+  CRecoverJob(const ScanStores& stores, const CStatisticsObj& selection,
+              IPhoneRecoveryParse* source, std::wstring deviceName, std::wstring outputRoot);
   ~CRecoverJob();
-  CRecoverJob(const CRecoverJob &) = delete;
-  CRecoverJob &operator=(const CRecoverJob &) = delete;
+  CRecoverJob(const CRecoverJob&) = delete;
+  CRecoverJob& operator=(const CRecoverJob&) = delete;
 
-  void SetView(IRecoveryView *view) { view_ = view; }
-  void SetTemplateFolder(std::filesystem::path folder) {
-    templateFolder_ = std::move(folder);
-  }
+  void SetView(IRecoveryView* view) { view_ = view; }
+  void SetTemplateFolder(std::filesystem::path folder) { templateFolder_ = std::move(folder); }
   // Fixes the stamp instead of taking the local time when the job starts
   // (tests).
   void SetJobStamp(std::wstring stamp) { fixedStamp_ = std::move(stamp); }
@@ -119,9 +116,8 @@ public:
 
   // The CopyCallback of the job (user data = the job): counts and shows a
   // finished item at percent 100, returns 2 once cancelling has been confirmed.
-  static std::int32_t ReportProgress(void *job, std::int32_t percent,
-                                     std::int32_t error,
-                                     const std::wstring &path);
+  static std::int32_t ReportProgress(void* job, std::int32_t percent, std::int32_t error,
+                                     const std::wstring& path);
 
   bool Finished() const { return jobFinished_.load(); }
   bool CancelRequested() const { return cancelRequested_.load(); }
@@ -129,38 +125,34 @@ public:
   std::int32_t FailedCount() const { return failedCount_.load(); }
   std::int32_t TotalCount() const { return totalCount_.load(); }
   std::wstring JobStamp() const;
-  const std::wstring &OutputRoot() const { return outputRoot_; }
+  const std::wstring& OutputRoot() const { return outputRoot_; }
   // The detail list: failures first (latest on top), then successes in order.
   std::deque<DetailLine> Details() const;
   // The contacts CSV text assembled so far.
-  const std::wstring &ContactsCsv() const { return contactsCsv_; }
+  const std::wstring& ContactsCsv() const { return contactsCsv_; }
 
-private:
-  std::int32_t Report(std::int32_t percent, std::int32_t error,
-                      const std::wstring &path);
+ private:
+  std::int32_t Report(std::int32_t percent, std::int32_t error, const std::wstring& path);
   std::filesystem::path Root() const;
-  void ExportFile(std::int32_t category, const std::wstring &folder,
-                  const std::wstring &app, const std::wstring &name,
-                  const std::wstring &backupPath);
-  void ExportConversation(const MessageRecord &conversation);
-  void ExportChat(const WhatsAppMessageRecord &chat);
-  void ExportContact(const ContactRecord &contact);
-  void ExportCall(const CallRecord &call);
-  void ExportNote(const NoteRecord &note);
+  void ExportFile(std::int32_t category, const std::wstring& folder, const std::wstring& app,
+                  const std::wstring& name, const std::wstring& backupPath);
+  void ExportConversation(const MessageRecord& conversation);
+  void ExportChat(const WhatsAppMessageRecord& chat);
+  void ExportContact(const ContactRecord& contact);
+  void ExportCall(const CallRecord& call);
+  void ExportNote(const NoteRecord& note);
   void FinalStep();
-  TemplateParts &Parts(TemplateKind kind) {
-    return templates_[static_cast<int>(kind)];
-  }
+  TemplateParts& Parts(TemplateKind kind) { return templates_[static_cast<int>(kind)]; }
 
-  const ScanStores &stores_;
-  const CStatisticsObj &selection_;
-  IPhoneRecoveryParse *source_;
+  const ScanStores& stores_;
+  const CStatisticsObj& selection_;
+  IPhoneRecoveryParse* source_;
   std::wstring deviceName_;
   std::wstring outputRoot_;
   std::wstring jobStamp_;
   std::wstring fixedStamp_;
   std::filesystem::path templateFolder_;
-  IRecoveryView *view_ = nullptr;
+  IRecoveryView* view_ = nullptr;
 
   std::atomic<std::int32_t> doneCount_{0};
   std::atomic<std::int32_t> failedCount_{0};
@@ -177,4 +169,4 @@ private:
   std::thread worker_;
 };
 
-} // namespace bv
+}  // namespace bv

@@ -14,25 +14,22 @@ const wchar_t kContactsCsvHeader[] =
 namespace {
 
 // "%10s: %s\n"
-void AppendLine(std::wstring &out, std::wstring_view label,
-                std::wstring_view value) {
-  if (label.size() < 10)
-    out.append(10 - label.size(), L' ');
+void AppendLine(std::wstring& out, std::wstring_view label, std::wstring_view value) {
+  if (label.size() < 10) out.append(10 - label.size(), L' ');
   out += label;
   out += L": ";
   out += value;
   out += L'\n';
 }
 
-std::wstring Who(const std::wstring &name, const std::wstring &address) {
-  if (!name.empty() && name != L"Unknown")
-    return name + L"(" + address + L")";
+std::wstring Who(const std::wstring& name, const std::wstring& address) {
+  if (!name.empty() && name != L"Unknown") return name + L"(" + address + L")";
   return address;
 }
 
 // Phone or e-mail columns: one value per line of `text`, padded to four
 // columns.
-void AppendSpread(std::wstring &out, std::wstring_view text) {
+void AppendSpread(std::wstring& out, std::wstring_view text) {
   int columns = 0;
   if (!text.empty()) {
     for (;;) {
@@ -40,54 +37,47 @@ void AppendSpread(std::wstring &out, std::wstring_view text) {
       out += CsvField(text.substr(0, nl));
       out += L',';
       ++columns;
-      if (nl == std::wstring_view::npos)
-        break;
+      if (nl == std::wstring_view::npos) break;
       text.remove_prefix(nl + 1);
     }
   }
-  for (; columns < 4; ++columns)
-    out += L',';
+  for (; columns < 4; ++columns) out += L',';
 }
 
-} // namespace
+}  // namespace
 
 std::string TextFileBytes(std::wstring_view text) {
   std::wstring crlf;
   crlf.reserve(text.size() + text.size() / 16);
   for (wchar_t c : text) {
-    if (c == L'\n')
-      crlf += L'\r';
+    if (c == L'\n') crlf += L'\r';
     crlf += c;
   }
   return "\xEF\xBB\xBF" + WideToUtf8(crlf);
 }
 
-Result WriteTextFile(const std::wstring &destination, std::wstring_view text) {
+Result WriteTextFile(const std::wstring& destination, std::wstring_view text) {
   OutFile file;
-  if (int error = file.Open(platform::PathFromWide(destination)); error != 0)
-    return error;
+  if (int error = file.Open(platform::PathFromWide(destination)); error != 0) return error;
   file.Write(TextFileBytes(text));
   return file.Close();
 }
 
 std::wstring CsvField(std::wstring_view value) {
-  if (value.find_first_of(L",\"\r\n") == std::wstring_view::npos)
-    return std::wstring(value);
+  if (value.find_first_of(L",\"\r\n") == std::wstring_view::npos) return std::wstring(value);
   std::wstring out = L"\"";
   for (wchar_t c : value) {
-    if (c == L'"')
-      out += L'"';
+    if (c == L'"') out += L'"';
     out += c;
   }
   out += L'"';
   return out;
 }
 
-std::wstring MessageText(const std::list<MessageRecord> *messages) {
+std::wstring MessageText(const std::list<MessageRecord>* messages) {
   std::wstring out;
-  if (!messages)
-    return out;
-  for (const MessageRecord &m : *messages) {
+  if (!messages) return out;
+  for (const MessageRecord& m : *messages) {
     AppendLine(out, m.isFromMe != 0 ? L"To" : L"From", Who(m.name, m.sender));
     AppendLine(out, L"Data", m.date);
     AppendLine(out, L"Content", m.text);
@@ -96,13 +86,11 @@ std::wstring MessageText(const std::list<MessageRecord> *messages) {
   return out;
 }
 
-std::wstring WhatsAppText(const std::list<WhatsAppMessageRecord> *messages) {
+std::wstring WhatsAppText(const std::list<WhatsAppMessageRecord>* messages) {
   std::wstring out;
-  if (!messages)
-    return out;
-  for (const WhatsAppMessageRecord &m : *messages) {
-    AppendLine(out, m.isFromMe != 0 ? L"To" : L"From",
-               Who(m.senderName, m.pushName));
+  if (!messages) return out;
+  for (const WhatsAppMessageRecord& m : *messages) {
+    AppendLine(out, m.isFromMe != 0 ? L"To" : L"From", Who(m.senderName, m.pushName));
     AppendLine(out, L"Data", m.date);
     AppendLine(out, L"Content", m.text);
     out += L'\n';
@@ -110,40 +98,38 @@ std::wstring WhatsAppText(const std::list<WhatsAppMessageRecord> *messages) {
   return out;
 }
 
-std::wstring WhatsAppCsv(const std::list<WhatsAppMessageRecord> *messages) {
+std::wstring WhatsAppCsv(const std::list<WhatsAppMessageRecord>* messages) {
   std::wstring out = L"Chats,Name/Phone,Date,Type,Content\n";
-  if (!messages)
-    return out;
-  for (const WhatsAppMessageRecord &m : *messages) {
-    out += CsvField(m.senderName) + L',' + CsvField(m.pushName) + L',' +
-           CsvField(m.date) + L',' + (m.isFromMe != 0 ? L"Send" : L"Received") +
-           L',' + CsvField(m.text) + L'\n';
+  if (!messages) return out;
+  for (const WhatsAppMessageRecord& m : *messages) {
+    out += CsvField(m.senderName) + L',' + CsvField(m.pushName) + L',' + CsvField(m.date) + L',' +
+           (m.isFromMe != 0 ? L"Send" : L"Received") + L',' + CsvField(m.text) + L'\n';
   }
   return out;
 }
 
-Result WriteMessageTextFile(const std::wstring &destination,
-                            const std::list<MessageRecord> *messages) {
+Result WriteMessageTextFile(const std::wstring& destination,
+                            const std::list<MessageRecord>* messages) {
   return WriteTextFile(destination, MessageText(messages));
 }
 
-Result WriteWhatsAppTextFile(const std::wstring &destination,
-                             const std::list<WhatsAppMessageRecord> *messages) {
+Result WriteWhatsAppTextFile(const std::wstring& destination,
+                             const std::list<WhatsAppMessageRecord>* messages) {
   return WriteTextFile(destination, WhatsAppText(messages));
 }
 
-Result WriteWhatsAppCsvFile(const std::wstring &destination,
-                            const std::list<WhatsAppMessageRecord> *messages) {
+Result WriteWhatsAppCsvFile(const std::wstring& destination,
+                            const std::list<WhatsAppMessageRecord>* messages) {
   return WriteTextFile(destination, WhatsAppCsv(messages));
 }
 
-void AppendContactCsvLine(std::wstring &csv, const ContactRecord &c) {
+void AppendContactCsvLine(std::wstring& csv, const ContactRecord& c) {
   csv += CsvField(c.name) + L',';
   AppendSpread(csv, c.phone);
   AppendSpread(csv, c.email);
-  csv += CsvField(c.address) + L',' + CsvField(c.url) + L',' +
-         CsvField(c.extra) + L',' + CsvField(c.organization) + L',';
+  csv += CsvField(c.address) + L',' + CsvField(c.url) + L',' + CsvField(c.extra) + L',' +
+         CsvField(c.organization) + L',';
   csv += L" ,,,,\n";
 }
 
-} // namespace bv
+}  // namespace bv

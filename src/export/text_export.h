@@ -21,7 +21,7 @@ extern const wchar_t kContactsCsvHeader[];
 std::string TextFileBytes(std::wstring_view text);
 // Writes TextFileBytes(text), replacing the file and creating its folder.
 // 0 or the platform's error code.
-Result WriteTextFile(const std::wstring &destination, std::wstring_view text);
+Result WriteTextFile(const std::wstring& destination, std::wstring_view text);
 
 // One CSV value: as it is, or quoted with its quotes doubled when it holds a
 // comma, quote, CR or LF.
@@ -29,21 +29,21 @@ std::wstring CsvField(std::wstring_view value);
 
 // The text of one conversation: per message "To"/"From", "Data" and "Content"
 // lines.
-std::wstring MessageText(const std::list<MessageRecord> *messages);
-std::wstring WhatsAppText(const std::list<WhatsAppMessageRecord> *messages);
+std::wstring MessageText(const std::list<MessageRecord>* messages);
+std::wstring WhatsAppText(const std::list<WhatsAppMessageRecord>* messages);
 // The CSV of one WhatsApp chat with its header.
-std::wstring WhatsAppCsv(const std::list<WhatsAppMessageRecord> *messages);
+std::wstring WhatsAppCsv(const std::list<WhatsAppMessageRecord>* messages);
 
-Result WriteMessageTextFile(const std::wstring &destination,
-                            const std::list<MessageRecord> *messages);
-Result WriteWhatsAppTextFile(const std::wstring &destination,
-                             const std::list<WhatsAppMessageRecord> *messages);
-Result WriteWhatsAppCsvFile(const std::wstring &destination,
-                            const std::list<WhatsAppMessageRecord> *messages);
+Result WriteMessageTextFile(const std::wstring& destination,
+                            const std::list<MessageRecord>* messages);
+Result WriteWhatsAppTextFile(const std::wstring& destination,
+                             const std::list<WhatsAppMessageRecord>* messages);
+Result WriteWhatsAppCsvFile(const std::wstring& destination,
+                            const std::list<WhatsAppMessageRecord>* messages);
 
 // Appends the contact's line to `csv`: name, four (or more) phone columns, four
 // (or more) e-mail columns, address, URL, social, company, " " under
 // department, and three empty.
-void AppendContactCsvLine(std::wstring &csv, const ContactRecord &contact);
+void AppendContactCsvLine(std::wstring& csv, const ContactRecord& contact);
 
-} // namespace bv
+}  // namespace bv

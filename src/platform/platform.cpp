@@ -99,7 +99,9 @@ fs::path PathFromWide(const std::wstring& wide) {
   return fs::path(EncodeUtf8(wide));
 }
 
-std::wstring WideFromPath(const fs::path& path) { return DecodeUtf8(path.native()); }
+std::wstring WideFromPath(const fs::path& path) {
+  return DecodeUtf8(path.native());
+}
 
 std::int32_t TimeZoneBiasMinutes() {
   std::lock_guard<std::mutex> lock(g_timeMutex);

@@ -86,12 +86,15 @@ bool Process::Reap(bool block) {
   return false;
 }
 
-bool Process::Running() { return pid_ > 0 && !Reap(false); }
+bool Process::Running() {
+  return pid_ > 0 && !Reap(false);
+}
 
 int Process::WriteInput(const std::string& data) {
   if (in_ < 0) return EBADF;
   // A child that exits without reading must not kill us with SIGPIPE.
-  struct sigaction ignore {}, old {};
+  struct sigaction ignore {
+  }, old{};
   ignore.sa_handler = SIG_IGN;
   ::sigaction(SIGPIPE, &ignore, &old);
   std::size_t done = 0;

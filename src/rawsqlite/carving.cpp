@@ -173,7 +173,8 @@ void RawDbFile::carve_free_space(Bytes page, const ColumnSignature& signature,
     // Start at the block's own candidate when it has one (the first record, behind the
     // block's link and size and perhaps its header-size byte).
     std::int64_t from = f + 4;
-    const auto first = seen.lower_bound(static_cast<std::uint16_t>(std::min<std::int64_t>(f + 4, 0xFFFF)));
+    const auto first =
+        seen.lower_bound(static_cast<std::uint16_t>(std::min<std::int64_t>(f + 4, 0xFFFF)));
     if (first != seen.end() && *first < f + size && *first <= f + 6) from = *first;
     carve_region(page, signature, from, f + size, seen, out);
     previous = f;
@@ -220,7 +221,8 @@ void RawDbFile::carve_tail(Bytes page, std::list<std::uint16_t>& out) {
         static_cast<std::int64_t>(c) < len - g) {
       if (current_table == "call") c = call_columns;
       const std::uint64_t k =
-          c != 0 ? std::uint64_t{varints_length(Tail(page, static_cast<std::size_t>(pos)), c)} + 1 : 0;
+          c != 0 ? std::uint64_t{varints_length(Tail(page, static_cast<std::size_t>(pos)), c)} + 1
+                 : 0;
       if (k == v) {
         const std::uint16_t u = static_cast<std::uint16_t>(record_length(
             Tail(page, static_cast<std::size_t>(pos)), static_cast<std::uint32_t>(v - 1), s - pos));
@@ -236,8 +238,8 @@ void RawDbFile::carve_tail(Bytes page, std::list<std::uint16_t>& out) {
   while (g + static_cast<std::int64_t>(c) + 9 < s) {
     g += 4;
     const std::uint32_t hl = varints_length(Tail(page, static_cast<std::size_t>(g)), c);
-    const std::uint16_t u =
-        static_cast<std::uint16_t>(record_length(Tail(page, static_cast<std::size_t>(g)), hl, s - g));
+    const std::uint16_t u = static_cast<std::uint16_t>(
+        record_length(Tail(page, static_cast<std::size_t>(g)), hl, s - g));
     if (s - g < u) break;
     Append(out, g, s);
     g += u;
@@ -289,7 +291,8 @@ void RawDbFile::carve_gap(Bytes page, std::list<std::uint16_t>& out) {
         static_cast<std::int64_t>(v) < d - gl) {
       if (current_table == "call") c = call_columns;
       const std::uint64_t k =
-          c != 0 ? std::uint64_t{varints_length(Tail(page, static_cast<std::size_t>(q)), c)} + 1 : 0;
+          c != 0 ? std::uint64_t{varints_length(Tail(page, static_cast<std::size_t>(q)), c)} + 1
+                 : 0;
       if (v == k && static_cast<std::int64_t>(record_length(Tail(page, static_cast<std::size_t>(q)),
                                                             static_cast<std::uint32_t>(v),
                                                             limit_top - q)) <= limit_top - q) {
@@ -307,8 +310,8 @@ void RawDbFile::carve_gap(Bytes page, std::list<std::uint16_t>& out) {
     const std::int64_t q = pos + 4;
     const std::uint32_t hl =
         c != 0 ? varints_length(Tail(page, static_cast<std::size_t>(q)), c) : word;
-    if (static_cast<std::int64_t>(record_length(Tail(page, static_cast<std::size_t>(q)), hl, s - q)) <=
-        top - q)
+    if (static_cast<std::int64_t>(
+            record_length(Tail(page, static_cast<std::size_t>(q)), hl, s - q)) <= top - q)
       Append(out, q, s);
     return;
   }
@@ -352,8 +355,8 @@ void RawDbFile::carve_stale_pointers(Bytes page, std::list<std::uint16_t>& out) 
           const std::uint32_t m =
               c != 0 ? varints_length(Tail(page, static_cast<std::size_t>(e + 4 + hl)), c) : 0;
           const std::int64_t p = hs - static_cast<std::uint64_t>(hl) == m ? e + 4 + hl : e + 4;
-          if (p < s && static_cast<std::int64_t>(
-                           record_length(Tail(page, static_cast<std::size_t>(p)), m, s - p)) <= size) {
+          if (p < s && static_cast<std::int64_t>(record_length(
+                           Tail(page, static_cast<std::size_t>(p)), m, s - p)) <= size) {
             Append(out, p, s);
             known.insert(p);
             continue;
@@ -442,8 +445,8 @@ std::int32_t RawDbFile::match_free_page(const CellMap& cells) {
   read_varint(view, static_cast<std::int64_t>(view.size()), lp);
   read_varint(Tail(view, lp), static_cast<std::int64_t>(view.size()) - lp, lr);
   const std::size_t payload = static_cast<std::size_t>(lp + lr);
-  const std::uint64_t header = read_varint(Tail(view, payload),
-                                           static_cast<std::int64_t>(view.size()) - lp - lr, lh);
+  const std::uint64_t header =
+      read_varint(Tail(view, payload), static_cast<std::int64_t>(view.size()) - lp - lr, lh);
   if (lh <= 0) return -1;
   const std::uint64_t end = std::min<std::uint64_t>(payload + header, view.size());
   std::uint64_t pos = payload + static_cast<std::uint64_t>(lh);

@@ -38,8 +38,8 @@ std::int32_t DecodeLive(RawDbFile& reader, const CellMap& cells, std::int32_t st
     std::vector<std::uint16_t> sorted(offsets.begin(), offsets.end());
     std::sort(sorted.begin(), sorted.end());
     for (std::uint16_t offset : offsets) {
-      CellInput cell{page, offset, NextOffset(sorted, offset, reader.PageSize()), false, status,
-                     leaf};
+      CellInput cell{page,  offset, NextOffset(sorted, offset, reader.PageSize()),
+                     false, status, leaf};
       decoder(reader, cell);
     }
   }
@@ -72,7 +72,6 @@ std::int32_t DecodeCandidates(RawDbFile& reader, const CandidateMap& candidates,
   }
   return kSuccess;
 }
-
 
 }  // namespace
 
@@ -192,11 +191,13 @@ std::int32_t WalkChatColumns(RawDbFile& reader, RecordCursor& cursor, ChatMessag
     } else if (col.index == peer_col) {
       if (col.IsText()) {
         peer_seen = Utf8ToWide(col.Text());
-        if (!reader.peer_filter.empty() && peer_seen != reader.peer_filter) return kInvalidParameter;
+        if (!reader.peer_filter.empty() && peer_seen != reader.peer_filter)
+          return kInvalidParameter;
       } else if (col.IsInteger() && col.Fits()) {
         // QQ keeps the partner's number as an integer (uin INTEGER): compare its digits.
         peer_seen = std::to_wstring(col.Signed());
-        if (!reader.peer_filter.empty() && peer_seen != reader.peer_filter) return kInvalidParameter;
+        if (!reader.peer_filter.empty() && peer_seen != reader.peer_filter)
+          return kInvalidParameter;
       }
     }
   }
@@ -214,8 +215,7 @@ bool PlausibleChat(const ChatMessageRecord& record) {
     FormatCivil(now + 366 * 86400LL, text);
     return text;
   }();
-  return record.time.size() == 19 && record.time >= L"2000-01-01 00:00:00" &&
-         record.time <= latest;
+  return record.time.size() == 19 && record.time >= L"2000-01-01 00:00:00" && record.time <= latest;
 }
 
 }  // namespace
@@ -227,7 +227,8 @@ std::int32_t decode_chat_message(RawDbFile& reader, const CellInput& cell,
   Bytes bytes = Tail(cell.page, cell.offset);
   std::vector<std::uint8_t> joined;
   if (!cell.carved) {
-    if (std::int32_t rc = reader.read_live_payload(cell.page, cell.offset, cell.next, joined, bytes);
+    if (std::int32_t rc =
+            reader.read_live_payload(cell.page, cell.offset, cell.next, joined, bytes);
         rc != 0)
       return rc;
   }
@@ -252,8 +253,8 @@ std::int32_t decode_chat_message(RawDbFile& reader, const CellInput& cell,
       int first_column;
       std::uint32_t skip;
     };
-    const Reading readings[] = {{bytes[0] == 0 ? 1 : 0, 0}, {1, 1}, {1, 2}, {1, 3},
-                                {1, 4},                    {1, 6}, {1, 8}};
+    const Reading readings[] = {
+        {bytes[0] == 0 ? 1 : 0, 0}, {1, 1}, {1, 2}, {1, 3}, {1, 4}, {1, 6}, {1, 8}};
     bool found = false;
     ChatMessageRecord flipped;  // the other reading, whatever it gave
     std::wstring flipped_peer;
@@ -438,8 +439,7 @@ std::int32_t QQPass(const std::string& path, ChatMap& result) {
   const RowDecoder table_decoder = [&tables](RawDbFile& r, const CellInput& c) {
     return decode_qq_table(r, c, tables);
   };
-  if (std::int32_t rc = read_table(reader, "tb_c2cTables", table_decoder, true); rc != 0)
-    return rc;
+  if (std::int32_t rc = read_table(reader, "tb_c2cTables", table_decoder, true); rc != 0) return rc;
 
   std::list<ChatMessageRecord> messages;
   const RowDecoder chat_decoder = [&messages](RawDbFile& r, const CellInput& c) {

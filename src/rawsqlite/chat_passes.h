@@ -22,9 +22,9 @@ enum class ChatLayout {
 
 // One cell or carving candidate handed to a decoder.
 struct CellInput {
-  Bytes page;                 // the whole page
-  std::uint32_t offset = 0;   // cell offset (live) or candidate offset (carved)
-  std::uint32_t next = 0;     // live: smallest other live cell offset above, or page size
+  Bytes page;                // the whole page
+  std::uint32_t offset = 0;  // cell offset (live) or candidate offset (carved)
+  std::uint32_t next = 0;    // live: smallest other live cell offset above, or page size
   bool carved = false;
   std::int32_t status = 0;
   std::int32_t page_index = -1;  // the leaf page the offsets belong to

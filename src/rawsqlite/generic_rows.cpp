@@ -18,7 +18,9 @@ GenericValue ValueOf(const Column& col) {
     return v;
   }
   if (!col.Fits()) {
-    v.kind = col.IsText() ? GenericValue::Text : col.IsBlob() ? GenericValue::Blob : GenericValue::Other;
+    v.kind = col.IsText()   ? GenericValue::Text
+             : col.IsBlob() ? GenericValue::Blob
+                            : GenericValue::Other;
     v.truncated = true;
     if (col.offset < col.bytes.size())
       v.bytes.assign(reinterpret_cast<const char*>(col.bytes.data() + col.offset),

@@ -19,11 +19,11 @@ struct GenericValue {
 };
 
 struct GenericRow {
-  std::int32_t status = 0;  // 0 live, 1 deleted
-  std::int32_t page = 0;    // page index
-  std::uint32_t offset = 0; // cell or candidate offset
-  std::int64_t row_id = 0;  // live rows only
-  int first_column = 0;     // 1 when the carved-header rule lost column 0
+  std::int32_t status = 0;   // 0 live, 1 deleted
+  std::int32_t page = 0;     // page index
+  std::uint32_t offset = 0;  // cell or candidate offset
+  std::int64_t row_id = 0;   // live rows only
+  int first_column = 0;      // 1 when the carved-header rule lost column 0
   std::vector<GenericValue> values;
 };
 

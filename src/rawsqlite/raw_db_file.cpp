@@ -18,7 +18,9 @@ constexpr std::uint32_t kChunk = 65536;
 // Deeper than any real table b-tree; a damaged file cannot recurse further.
 constexpr int kMaxDepth = 64;
 
-std::int32_t LastError(std::int32_t fallback) { return errno != 0 ? errno : fallback; }
+std::int32_t LastError(std::int32_t fallback) {
+  return errno != 0 ? errno : fallback;
+}
 
 }  // namespace
 
@@ -36,21 +38,30 @@ bool StartsWithMagic(Bytes page) {
 
 std::uint64_t SerialContentSize(std::uint64_t type) {
   switch (type) {
-    case 0: return 0;
-    case 1: return 1;
-    case 2: return 2;
-    case 3: return 3;
-    case 4: return 4;
-    case 5: return 6;
+    case 0:
+      return 0;
+    case 1:
+      return 1;
+    case 2:
+      return 2;
+    case 3:
+      return 3;
+    case 4:
+      return 4;
+    case 5:
+      return 6;
     case 6:
-    case 7: return 8;
+    case 7:
+      return 8;
     case 8:
     case 9:
     case 10:
     case 11:
     case 12:
-    case 13: return 0;
-    default: return type % 2 == 0 ? (type - 12) / 2 : (type - 13) / 2;
+    case 13:
+      return 0;
+    default:
+      return type % 2 == 0 ? (type - 12) / 2 : (type - 13) / 2;
   }
 }
 
@@ -66,7 +77,9 @@ std::uint32_t Be32(Bytes b, std::size_t offset) {
 }
 
 RawDbFile::RawDbFile() = default;
-RawDbFile::~RawDbFile() { close(); }
+RawDbFile::~RawDbFile() {
+  close();
+}
 
 void RawDbFile::close() {
   if (file.is_open()) file.close();
@@ -138,8 +151,7 @@ std::int32_t RawDbFile::open(const std::string& path) {
   return kSuccess;
 }
 
-std::int32_t RawDbFile::read_at(std::uint64_t offset, std::uint32_t length,
-                                std::uint8_t* buffer) {
+std::int32_t RawDbFile::read_at(std::uint64_t offset, std::uint32_t length, std::uint8_t* buffer) {
   if (!file.is_open()) return kInvalidParameter;
   file.clear();
   errno = 0;
@@ -188,8 +200,8 @@ std::uint64_t RawDbFile::read_varint(Bytes bytes, std::int64_t limit, int& lengt
                                      bool* truncated) {
   if (truncated) *truncated = false;
   if (limit <= 0) return 0;
-  const std::size_t n =
-      static_cast<std::size_t>(std::min<std::int64_t>(limit, static_cast<std::int64_t>(bytes.size())));
+  const std::size_t n = static_cast<std::size_t>(
+      std::min<std::int64_t>(limit, static_cast<std::int64_t>(bytes.size())));
   std::uint64_t value = 0;
   for (std::size_t i = 0; i < n; ++i) {
     value = (value << 7) | (bytes[i] & 0x7F);
@@ -234,8 +246,8 @@ std::uint32_t RawDbFile::record_length(Bytes bytes, std::uint32_t header_length,
   while (pos < end) {
     int length = 0;
     bool truncated = false;
-    const std::uint64_t type = read_varint(Tail(bytes, pos), static_cast<std::int64_t>(end - pos),
-                                           length, &truncated);
+    const std::uint64_t type =
+        read_varint(Tail(bytes, pos), static_cast<std::int64_t>(end - pos), length, &truncated);
     if (length <= 0) break;
     pos += static_cast<std::uint64_t>(length);
     contents += SerialContentSize(type);
@@ -327,8 +339,8 @@ std::map<std::int32_t, std::int64_t> RawDbFile::child_pages(Bytes page) const {
     if (std::size_t{offset} + 4 > s) continue;
     const std::uint32_t child = Be32(page, offset);
     int length = 0;
-    const std::uint64_t key = read_varint(
-        Tail(page, std::size_t{offset} + 4), static_cast<std::int64_t>(s) - offset - 4, length);
+    const std::uint64_t key = read_varint(Tail(page, std::size_t{offset} + 4),
+                                          static_cast<std::int64_t>(s) - offset - 4, length);
     if (child == 0 || child > page_count_) continue;  // no such page: nothing to walk
     children[static_cast<std::int32_t>(child - 1)] = static_cast<std::int64_t>(key);
   }
@@ -338,8 +350,7 @@ std::map<std::int32_t, std::int64_t> RawDbFile::child_pages(Bytes page) const {
 }
 
 std::int32_t RawDbFile::walk(std::int32_t index, Bytes page, CellMap* cells,
-                             CandidateMap* candidates, std::set<std::int32_t>& visited,
-                             int depth) {
+                             CandidateMap* candidates, std::set<std::int32_t>& visited, int depth) {
   const std::size_t hdr = StartsWithMagic(page) ? 100 : 0;
   if (hdr >= page.size()) return kSuccess;
   const std::uint8_t type = page[hdr];
@@ -398,16 +409,15 @@ void RawDbFile::schema_leaf(Bytes page, std::uint32_t /*header*/, const std::str
     int column = 1;
     while (pos < header_end && column <= 4) {
       length = 0;
-      const std::uint64_t type = read_varint(
-          Tail(page, pos), static_cast<std::int64_t>(header_end - pos), length);
+      const std::uint64_t type =
+          read_varint(Tail(page, pos), static_cast<std::int64_t>(header_end - pos), length);
       if (length <= 0) break;
       pos += static_cast<std::size_t>(length);
       if (column == 4) {
         if (matches && type >= 1 && type <= 4 && content <= s && type <= s - content) {
           std::uint32_t root = 0;
           for (std::uint64_t i = 0; i < type; ++i) root = (root << 8) | page[content + i];
-          if (root >= 1 && root <= page_count_)
-            roots[static_cast<std::int32_t>(root - 1)] = -1;
+          if (root >= 1 && root <= page_count_) roots[static_cast<std::int32_t>(root - 1)] = -1;
         }
         break;
       }
@@ -495,7 +505,8 @@ std::int32_t RawDbFile::read_live_payload(Bytes page, std::uint32_t cell_offset,
       return rc;
     }
     const std::uint64_t want = std::min<std::uint64_t>(target - joined.size(), usable - 4);
-    joined.insert(joined.end(), buffer.begin() + 4, buffer.begin() + 4 + static_cast<std::ptrdiff_t>(want));
+    joined.insert(joined.end(), buffer.begin() + 4,
+                  buffer.begin() + 4 + static_cast<std::ptrdiff_t>(want));
     next = Be32(Bytes(buffer), 0);
   }
   view = Bytes(joined);

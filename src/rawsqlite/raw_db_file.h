@@ -108,7 +108,7 @@ class RawDbFile {
   RawDbFile(const RawDbFile&) = delete;
   RawDbFile& operator=(const RawDbFile&) = delete;
 
-  std::ifstream file;  // not open when nothing is open
+  std::ifstream file;           // not open when nothing is open
   std::uint16_t page_size = 0;  // 0 stands for 65536 once open (see PageSize())
   std::vector<std::int32_t> free_pages;
   // Page indexes of the freelist's trunk pages, in chain order (not in free_pages).
@@ -158,8 +158,7 @@ class RawDbFile {
   // Serial types plus contents of a record at a carved position (carved-header rule
   // with C = expected_columns(current_table); `header_length` when C is 0), counting
   // contents only while they fit `available`.
-  std::uint32_t record_length(Bytes bytes, std::uint32_t header_length,
-                              std::int64_t available);
+  std::uint32_t record_length(Bytes bytes, std::uint32_t header_length, std::int64_t available);
   // Expected column count of a table; also stored in current_columns.
   std::uint32_t expected_columns(const std::string& name);
 
@@ -178,9 +177,8 @@ class RawDbFile {
   // part followed by its overflow chain. `next_offset` is the smallest other live cell
   // offset above it (page size when none). Returns 0 or the code of a failing
   // overflow read.
-  std::int32_t read_live_payload(Bytes page, std::uint32_t cell_offset,
-                                 std::uint32_t next_offset, std::vector<std::uint8_t>& joined,
-                                 Bytes& view);
+  std::int32_t read_live_payload(Bytes page, std::uint32_t cell_offset, std::uint32_t next_offset,
+                                 std::vector<std::uint8_t>& joined, Bytes& view);
 
   // Carving (deleted rows).
   // Leaf index -> candidate offsets for the sub-tree under `page`.

@@ -13,9 +13,9 @@ namespace bv {
 struct Column {
   int index = 0;
   std::uint64_t type = 0;
-  std::uint64_t size = 0;     // content bytes
-  std::uint64_t offset = 0;   // content position in the record bytes
-  Bytes bytes;                // the record bytes
+  std::uint64_t size = 0;    // content bytes
+  std::uint64_t offset = 0;  // content position in the record bytes
+  Bytes bytes;               // the record bytes
 
   bool IsText() const { return type >= 13 && type % 2 == 1; }
   bool IsBlob() const { return type >= 12 && type % 2 == 0; }
@@ -52,11 +52,12 @@ class RecordCursor {
     if (!carved) {
       int lp = 0, lr = 0, lh = 0;
       payload_length = RawDbFile::read_varint(bytes, static_cast<std::int64_t>(bytes.size()), lp);
-      row_id = RawDbFile::read_varint(Tail(bytes, lp), static_cast<std::int64_t>(bytes.size()) - lp, lr);
+      row_id =
+          RawDbFile::read_varint(Tail(bytes, lp), static_cast<std::int64_t>(bytes.size()) - lp, lr);
       const std::uint64_t start = static_cast<std::uint64_t>(lp) + static_cast<std::uint64_t>(lr);
       if (start >= bytes.size()) return false;
-      const std::uint64_t header =
-          RawDbFile::read_varint(Tail(bytes, start), static_cast<std::int64_t>(bytes.size() - start), lh);
+      const std::uint64_t header = RawDbFile::read_varint(
+          Tail(bytes, start), static_cast<std::int64_t>(bytes.size() - start), lh);
       if (lh <= 0 || header < static_cast<std::uint64_t>(lh)) return false;
       pos_ = start + static_cast<std::uint64_t>(lh);
       end_ = start + header;
@@ -92,8 +93,8 @@ class RecordCursor {
     if (remaining_ == 0 || pos_ >= end_ || pos_ >= bytes_.size()) return false;
     int length = 0;
     const std::uint64_t type = RawDbFile::read_varint(
-        Tail(bytes_, pos_), static_cast<std::int64_t>(std::min<std::uint64_t>(end_, bytes_.size()) - pos_),
-        length);
+        Tail(bytes_, pos_),
+        static_cast<std::int64_t>(std::min<std::uint64_t>(end_, bytes_.size()) - pos_), length);
     if (length <= 0) return false;
     pos_ += static_cast<std::uint64_t>(length);
     --remaining_;

@@ -65,7 +65,8 @@ Result WriteChatText(const AccountChats& accounts, const std::wstring& accountKe
         writeError = true;
       ++written;
       if (callback != nullptr) {
-        result = callback(user, static_cast<std::int32_t>(written * 100 / total), result, outputPath);
+        result =
+            callback(user, static_cast<std::int32_t>(written * 100 / total), result, outputPath);
         if (result != 0) break;
       }
     }

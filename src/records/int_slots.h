@@ -34,7 +34,8 @@ class IntSlots {
   T& operator[](std::int32_t key) {
     if (dense_) {
       const std::int64_t i = static_cast<std::int64_t>(key) - base_;
-      if (i >= 0 && i < static_cast<std::int64_t>(slots_.size())) return slots_[static_cast<std::size_t>(i)];
+      if (i >= 0 && i < static_cast<std::int64_t>(slots_.size()))
+        return slots_[static_cast<std::size_t>(i)];
       return spill_[key];  // a key that was not announced
     }
     return spill_[key];

@@ -75,7 +75,8 @@ struct WhatsAppSessionLess {
     return static_cast<std::uint32_t>(a) < static_cast<std::uint32_t>(b);
   }
 };
-using WhatsAppChatMap = std::map<std::int32_t, std::list<WhatsAppMessageRecord>, WhatsAppSessionLess>;
+using WhatsAppChatMap =
+    std::map<std::int32_t, std::list<WhatsAppMessageRecord>, WhatsAppSessionLess>;
 
 // Account key (ordinal order) to the chats of that account.
 using AccountChats = std::map<std::wstring, ChatMap>;

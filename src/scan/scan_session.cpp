@@ -13,7 +13,9 @@ constexpr auto kStopPoll = std::chrono::milliseconds(50);
 constexpr std::int32_t kFirstShownPercent = 2;
 constexpr std::int32_t kMaxShownPercent = 99;
 
-bool IsChosen(const CategorySet& set, Category c) { return set[static_cast<int>(c)]; }
+bool IsChosen(const CategorySet& set, Category c) {
+  return set[static_cast<int>(c)];
+}
 }  // namespace
 
 void ScanStores::Clear() {
@@ -93,8 +95,7 @@ CScanSession::~CScanSession() {
 }
 
 bool CScanSession::Start(const ScanRequest& request) {
-  if (request.sourceKind != kLocalBackupSource && request.sourceKind != kDeviceSource)
-    return false;
+  if (request.sourceKind != kLocalBackupSource && request.sourceKind != kDeviceSource) return false;
   if (IsScanning()) return false;
   void* target = request.sourceKind == kLocalBackupSource ? static_cast<void*>(request.catalog)
                                                           : request.deviceContext;
@@ -191,7 +192,9 @@ std::int32_t CScanSession::CategoryCount(Category c) const {
   return counts_[static_cast<int>(c)].load();
 }
 
-bool CScanSession::NodeShown(Category c) const { return shown_[static_cast<int>(c)].load(); }
+bool CScanSession::NodeShown(Category c) const {
+  return shown_[static_cast<int>(c)].load();
+}
 
 bool CScanSession::SetTicked(std::size_t entry, bool ticked) {
   std::lock_guard<std::mutex> lock(statsMutex_);
@@ -417,7 +420,8 @@ void CScanSession::Worker(std::wstring password) {
            [&] { return source_->ReadMessages(s.conversations); });
       step(Category::MessageAttachments, Category::MessageAttachments,
            [&] { return source_->ReadMessageAttachments(s.messageAttachments); });
-      step(Category::Contacts, Category::Contacts, [&] { return source_->ReadContacts(s.contacts); });
+      step(Category::Contacts, Category::Contacts,
+           [&] { return source_->ReadContacts(s.contacts); });
       step(Category::CallHistory, Category::CallHistory,
            [&] { return source_->ReadCallHistory(s.calls); });
       step(Category::Notes, Category::Notes, [&] { return source_->ReadNotes(s.notes); });
@@ -453,12 +457,14 @@ void CScanSession::Worker(std::wstring password) {
 
 namespace {
 constexpr std::array<std::string_view, kCategoryCount> kCliNames = {
-    "camera-roll", "photo-stream", "app-photos", "app-videos", "messages",
-    "message-attachments", "contacts", "call-history", "notes", "whatsapp",
-    "whatsapp-attachments", "reminder", "calendar", "safari-bookmark"};
+    "camera-roll",          "photo-stream", "app-photos",   "app-videos",     "messages",
+    "message-attachments",  "contacts",     "call-history", "notes",          "whatsapp",
+    "whatsapp-attachments", "reminder",     "calendar",     "safari-bookmark"};
 }  // namespace
 
-std::string_view CategoryCliName(Category c) { return kCliNames[static_cast<int>(c)]; }
+std::string_view CategoryCliName(Category c) {
+  return kCliNames[static_cast<int>(c)];
+}
 
 bool ParseCategoryList(std::string_view list, CategorySet& chosen, std::string& error) {
   CategorySet result{};

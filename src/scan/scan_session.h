@@ -28,13 +28,13 @@ namespace bv {
 // ---------------------------------------------------------------------------------
 // Events the worker posts. The numbers are the window messages of the desktop program.
 enum class ScanEventKind : std::int32_t {
-  Counts = 1032,       // the source is open / a category was added: refresh the counts
-  NodeReady = 1033,    // a category node has results; param = its category id (1..11)
-  Ended = 1034,        // the scan has ended; param = the last operation's result
-  OpenState = 1035,    // param 0: the source is open (first progress step);
-                       // param 1: the source refused the password
-  Warning = 1,         // show a warning; text = language id ("MSG0512")
-  Progress = 2,        // param = the percentage to show (2..99)
+  Counts = 1032,     // the source is open / a category was added: refresh the counts
+  NodeReady = 1033,  // a category node has results; param = its category id (1..11)
+  Ended = 1034,      // the scan has ended; param = the last operation's result
+  OpenState = 1035,  // param 0: the source is open (first progress step);
+                     // param 1: the source refused the password
+  Warning = 1,       // show a warning; text = language id ("MSG0512")
+  Progress = 2,      // param = the percentage to show (2..99)
 };
 
 struct ScanEvent {
@@ -61,19 +61,19 @@ class IScanEventSink {
 // store of a category is filled by exactly one read, so a paused scan's finished
 // categories stay put while later ones are being read.
 struct ScanStores {
-  MediaList cameraRoll;                        // 1
-  MediaList photoStream;                       // 2
-  AppMediaList appMedia;                       // 3 and 4, as read
-  AppMediaSplit appSplit;                      // 3 and 4 by app; what the tree points at
-  ConversationMap conversations;               // 5: handle id -> messages
-  std::list<MessageRecord> conversationList;   // 5: one row per conversation
-  AttachmentList messageAttachments;           // 6
-  std::list<ContactRecord> contacts;           // 7
-  std::list<CallRecord> calls;                 // 8
-  std::list<NoteRecord> notes;                 // 9
-  WhatsAppChatMap chats;                       // 10: session id -> messages
-  std::list<WhatsAppMessageRecord> chatList;   // 10: one row per chat
-  MediaList whatsAppAttachments;               // 11
+  MediaList cameraRoll;                       // 1
+  MediaList photoStream;                      // 2
+  AppMediaList appMedia;                      // 3 and 4, as read
+  AppMediaSplit appSplit;                     // 3 and 4 by app; what the tree points at
+  ConversationMap conversations;              // 5: handle id -> messages
+  std::list<MessageRecord> conversationList;  // 5: one row per conversation
+  AttachmentList messageAttachments;          // 6
+  std::list<ContactRecord> contacts;          // 7
+  std::list<CallRecord> calls;                // 8
+  std::list<NoteRecord> notes;                // 9
+  WhatsAppChatMap chats;                      // 10: session id -> messages
+  std::list<WhatsAppMessageRecord> chatList;  // 10: one row per chat
+  MediaList whatsAppAttachments;              // 11
 
   void Clear();
 };
@@ -91,12 +91,12 @@ using CategorySet = std::array<bool, kCategoryCount>;
 CategorySet AllCategories();
 
 struct ScanRequest {
-  std::int32_t sourceKind = 1;    // 1 backup, 0 connected phone
+  std::int32_t sourceKind = 1;       // 1 backup, 0 connected phone
   BackupCatalog* catalog = nullptr;  // kind 1: the catalogue; `backup` is selected into it
   BackupRecord backup;
   void* deviceContext = nullptr;  // kind 0
   CategorySet chosen = AllCategories();
-  std::wstring password;          // empty for a plain backup
+  std::wstring password;  // empty for a plain backup
 };
 
 // Texts of the statistics label: sizes already formatted, counts as numbers.

@@ -8,10 +8,14 @@ namespace {
 std::uint64_t ItemSize(std::uint32_t size) {
   return std::max<std::uint64_t>(size, kMinEntrySize);
 }
-std::uint32_t DeletedFlag(std::int32_t deleted) { return deleted != 0 ? 1u : 0u; }
+std::uint32_t DeletedFlag(std::int32_t deleted) {
+  return deleted != 0 ? 1u : 0u;
+}
 }  // namespace
 
-CStatisticsObj::CStatisticsObj() { Reset(); }
+CStatisticsObj::CStatisticsObj() {
+  Reset();
+}
 
 void CStatisticsObj::Reset() {
   entries_.clear();
@@ -42,7 +46,9 @@ StatNode& CStatisticsObj::NewNode(StatNode* parent, std::int32_t category, std::
   return node;
 }
 
-StatNode& CStatisticsObj::CategoryNode(Category c) { return *categoryNodes_[static_cast<int>(c)]; }
+StatNode& CStatisticsObj::CategoryNode(Category c) {
+  return *categoryNodes_[static_cast<int>(c)];
+}
 const StatNode& CStatisticsObj::CategoryNode(Category c) const {
   return *categoryNodes_[static_cast<int>(c)];
 }

@@ -36,8 +36,12 @@ namespace bv {
 
 // Category ids of the selection (1-based, as the recovery job dispatches on them):
 // 1 Camera Roll ... 11 WhatsApp attachments, 12 to 14 never hold items.
-inline constexpr std::int32_t CategoryId(Category c) { return static_cast<std::int32_t>(c) + 1; }
-inline constexpr Category CategoryFromId(std::int32_t id) { return static_cast<Category>(id - 1); }
+inline constexpr std::int32_t CategoryId(Category c) {
+  return static_cast<std::int32_t>(c) + 1;
+}
+inline constexpr Category CategoryFromId(std::int32_t id) {
+  return static_cast<Category>(id - 1);
+}
 
 // Records shorter than this count as this many bytes; a file item counts at least this.
 inline constexpr std::uint64_t kMinEntrySize = 1024;
@@ -48,20 +52,20 @@ inline constexpr std::uint64_t kMinEntrySize = 1024;
 // AttachmentItem; 7 a ContactRecord; 8 a CallRecord; 9 a NoteRecord; 10 the chat-list
 // record. Group entries hold their node.
 struct StatNode;
-using StatItem = std::variant<std::monostate, const StatNode*, const MediaItem*,
-                              const AppMediaItem*, const MessageRecord*, const AttachmentItem*,
-                              const ContactRecord*, const CallRecord*, const NoteRecord*,
-                              const WhatsAppMessageRecord*>;
+using StatItem =
+    std::variant<std::monostate, const StatNode*, const MediaItem*, const AppMediaItem*,
+                 const MessageRecord*, const AttachmentItem*, const ContactRecord*,
+                 const CallRecord*, const NoteRecord*, const WhatsAppMessageRecord*>;
 
 struct StatEntry {
-  std::uint32_t isGroup = 0;     // non-zero for a node's entry
-  std::uint32_t ticked = 1;      // a group entry: every item below it is ticked
-  std::uint32_t hidden = 0;      // hidden by the deleted-only filter
-  std::int32_t category = 0;     // 1..11 (see CategoryId)
-  std::uint64_t size = 0;        // bytes, at least kMinEntrySize for an item
-  std::uint32_t deleted = 0;     // the record's `deleted` (0 for files)
+  std::uint32_t isGroup = 0;  // non-zero for a node's entry
+  std::uint32_t ticked = 1;   // a group entry: every item below it is ticked
+  std::uint32_t hidden = 0;   // hidden by the deleted-only filter
+  std::int32_t category = 0;  // 1..11 (see CategoryId)
+  std::uint64_t size = 0;     // bytes, at least kMinEntrySize for an item
+  std::uint32_t deleted = 0;  // the record's `deleted` (0 for files)
   StatItem item;
-  StatNode* node = nullptr;      // the node the entry belongs to (its own node for a group)
+  StatNode* node = nullptr;  // the node the entry belongs to (its own node for a group)
 
   template <typename T>
   const T* As() const {
@@ -77,10 +81,10 @@ struct StatNode {
   std::uint32_t tickedHidden = 0;
   StatNode* parent = nullptr;
   std::vector<StatNode*> children;
-  std::int32_t category = 0;     // 0 for the root
-  std::wstring label;            // the app identifier of an app node, else empty
-  wchar_t filterState = L'N';    // deleted-only filter: L'D' on, L'N' off
-  std::size_t entry = 0;         // index of the node's own entry (none for the root)
+  std::int32_t category = 0;             // 0 for the root
+  std::wstring label;                    // the app identifier of an app node, else empty
+  wchar_t filterState = L'N';            // deleted-only filter: L'D' on, L'N' off
+  std::size_t entry = 0;                 // index of the node's own entry (none for the root)
   std::vector<std::size_t> itemEntries;  // the node's own item entries, in store order
 };
 
@@ -110,14 +114,14 @@ class CStatisticsObj {
   const StatNode* AppNode(Category c, const std::wstring& app) const;
 
   // Adding results: one ticked, visible entry per item under the category's node.
-  void AddMedia(Category c, const MediaList& items);          // 1, 2, 11
-  void AddAppMedia(Category c, const AppGroups& groups);      // 3, 4: one node per app
-  void AddConversations(const std::list<MessageRecord>& list);        // 5
-  void AddAttachments(const AttachmentList& items);                   // 6
-  void AddContacts(const std::list<ContactRecord>& contacts);         // 7
-  void AddCalls(const std::list<CallRecord>& calls);                  // 8
-  void AddNotes(const std::list<NoteRecord>& notes);                  // 9
-  void AddChats(const std::list<WhatsAppMessageRecord>& list);        // 10
+  void AddMedia(Category c, const MediaList& items);            // 1, 2, 11
+  void AddAppMedia(Category c, const AppGroups& groups);        // 3, 4: one node per app
+  void AddConversations(const std::list<MessageRecord>& list);  // 5
+  void AddAttachments(const AttachmentList& items);             // 6
+  void AddContacts(const std::list<ContactRecord>& contacts);   // 7
+  void AddCalls(const std::list<CallRecord>& calls);            // 8
+  void AddNotes(const std::list<NoteRecord>& notes);            // 9
+  void AddChats(const std::list<WhatsAppMessageRecord>& list);  // 10
 
   // Entries in store order.
   const std::vector<StatEntry>& Entries() const { return entries_; }

@@ -11,12 +11,12 @@
 namespace bv::stats {
 
 class UsageCounters {
-public:
-  void Increment(const std::string &code, std::uint32_t by = 1) {
+ public:
+  void Increment(const std::string& code, std::uint32_t by = 1) {
     std::lock_guard<std::mutex> hold(lock_);
     counts_[code] += by;
   }
-  std::uint32_t Count(const std::string &code) const {
+  std::uint32_t Count(const std::string& code) const {
     std::lock_guard<std::mutex> hold(lock_);
     auto it = counts_.find(code);
     return it == counts_.end() ? 0 : it->second;
@@ -30,13 +30,13 @@ public:
     counts_.clear();
   }
 
-private:
+ private:
   mutable std::mutex lock_;
   std::map<std::string, std::uint32_t> counts_;
 };
 
 // The counters of this process.
-inline UsageCounters &Usage() {
+inline UsageCounters& Usage() {
   static UsageCounters counters;
   return counters;
 }
@@ -45,12 +45,11 @@ inline UsageCounters &Usage() {
 // selection): "E01" for Camera Roll up to "E11" for WhatsApp attachments; empty
 // outside that range.
 inline std::string ExportCode(std::int32_t categoryId) {
-  if (categoryId < 1 || categoryId > 11)
-    return {};
+  if (categoryId < 1 || categoryId > 11) return {};
   std::string code = "E";
   code += static_cast<char>('0' + categoryId / 10);
   code += static_cast<char>('0' + categoryId % 10);
   return code;
 }
 
-} // namespace bv::stats
+}  // namespace bv::stats

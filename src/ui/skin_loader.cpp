@@ -13,11 +13,14 @@ namespace {
 // Includes nest rarely; a loop of includes must not recurse forever.
 constexpr int kMaxDepth = 64;
 
-QString Q(const char* s) { return QString::fromUtf8(s); }
+QString Q(const char* s) {
+  return QString::fromUtf8(s);
+}
 
 bool ParseXml(const QByteArray& bytes, pugi::xml_document* doc) {
   const pugi::xml_parse_result r =
-      doc->load_buffer(bytes.constData(), static_cast<size_t>(bytes.size()), pugi::parse_default, pugi::encoding_auto);
+      doc->load_buffer(bytes.constData(), static_cast<size_t>(bytes.size()), pugi::parse_default,
+                       pugi::encoding_auto);
   return static_cast<bool>(r);
 }
 }  // namespace
@@ -51,15 +54,17 @@ CControlUI* CSkinLoader::BuildFromBytes(const QByteArray& bytes, bool windowLeve
   if (!root) return nullptr;
   if (Q(root.name()) == QLatin1String("Window")) {
     if (windowLevel)
-      for (pugi::xml_attribute a : root.attributes()) m_window->SetWindowAttribute(Q(a.name()), Q(a.value()));
+      for (pugi::xml_attribute a : root.attributes())
+        m_window->SetWindowAttribute(Q(a.name()), Q(a.value()));
     ReadWindowElements(root, windowLevel);
     // One control: the single root control, or a vertical layout holding several.
     std::vector<pugi::xml_node> controls;
     for (pugi::xml_node n : root.children()) {
       if (n.type() != pugi::node_element) continue;
       const QString tag = Q(n.name());
-      if (tag == QLatin1String("Font") || tag == QLatin1String("Default") || tag == QLatin1String("Style") ||
-          tag == QLatin1String("Animation") || tag == QLatin1String("Image") || tag == QLatin1String("StyleSheet"))
+      if (tag == QLatin1String("Font") || tag == QLatin1String("Default") ||
+          tag == QLatin1String("Style") || tag == QLatin1String("Animation") ||
+          tag == QLatin1String("Image") || tag == QLatin1String("StyleSheet"))
         continue;
       controls.push_back(n);
     }
@@ -87,12 +92,16 @@ void CSkinLoader::ReadWindowElements(const pugi::xml_node& root, bool overwrite)
       f.setStyleHint(QFont::SansSerif);
       m_window->AddFont(id, f, overwrite && n.attribute("default").as_bool(false));
     } else if (tag == QLatin1String("Default")) {
-      m_window->AddDefaultAttributes(Q(n.attribute("name").value()), Q(n.attribute("value").value()), overwrite);
+      m_window->AddDefaultAttributes(Q(n.attribute("name").value()),
+                                     Q(n.attribute("value").value()), overwrite);
     } else if (tag == QLatin1String("Style") || tag == QLatin1String("StyleSheet")) {
       // A style sheet groups styles: <StyleSheet name="MainStyle"><Style .../></StyleSheet>.
-      if (n.attribute("value")) m_window->AddStyle(Q(n.attribute("name").value()), Q(n.attribute("value").value()), overwrite);
+      if (n.attribute("value"))
+        m_window->AddStyle(Q(n.attribute("name").value()), Q(n.attribute("value").value()),
+                           overwrite);
       for (pugi::xml_node s : n.children("Style"))
-        m_window->AddStyle(Q(s.attribute("name").value()), Q(s.attribute("value").value()), overwrite);
+        m_window->AddStyle(Q(s.attribute("name").value()), Q(s.attribute("value").value()),
+                           overwrite);
     }
   }
 }
@@ -120,12 +129,14 @@ CControlUI* CSkinLoader::MakeControl(const QString& tag) {
   return new CContainerUI();
 }
 
-void CSkinLoader::ApplyAttributes(CControlUI* control, const QString& tag, const pugi::xml_node& node) {
+void CSkinLoader::ApplyAttributes(CControlUI* control, const QString& tag,
+                                  const pugi::xml_node& node) {
   // Order: the window's defaults for the tag, then the named style, then the element's own.
   const QString defaults = m_window->GetDefaultAttributes(tag);
   for (const auto& [k, v] : ParseAttributeList(defaults)) control->SetAttribute(k, v);
   if (pugi::xml_attribute st = node.attribute("style")) {
-    for (const auto& [k, v] : ParseAttributeList(m_window->GetStyle(Q(st.value())))) control->SetAttribute(k, v);
+    for (const auto& [k, v] : ParseAttributeList(m_window->GetStyle(Q(st.value()))))
+      control->SetAttribute(k, v);
   }
   for (pugi::xml_attribute a : node.attributes()) {
     const QString name = Q(a.name());
@@ -150,8 +161,9 @@ CControlUI* CSkinLoader::BuildNode(const pugi::xml_node& node, CContainerUI* par
       ReadWindowElements(root, false);
       for (pugi::xml_node n : root.children()) {
         const QString t = Q(n.name());
-        if (n.type() != pugi::node_element || t == QLatin1String("Font") || t == QLatin1String("Default") ||
-            t == QLatin1String("Style") || t == QLatin1String("StyleSheet") || t == QLatin1String("Animation"))
+        if (n.type() != pugi::node_element || t == QLatin1String("Font") ||
+            t == QLatin1String("Default") || t == QLatin1String("Style") ||
+            t == QLatin1String("StyleSheet") || t == QLatin1String("Animation"))
           continue;
         CControlUI* c = BuildNode(n, parent, depth + 1);
         if (!first) first = c;

@@ -68,8 +68,10 @@ std::shared_ptr<CZipSkinSource> CZipSkinSource::FromBytes(QByteArray bytes) {
 }
 
 CZipSkinSource::~CZipSkinSource() {
-  if (m_zip) zip_discard(m_zip);  // also frees the source
-  else if (m_src) zip_source_free(m_src);
+  if (m_zip)
+    zip_discard(m_zip);  // also frees the source
+  else if (m_src)
+    zip_source_free(m_src);
 }
 
 QStringList CZipSkinSource::Entries() const {
@@ -127,6 +129,8 @@ void SetResourceErrorReporter(ResourceErrorReporter reporter) {
   g_reporter = reporter ? reporter : &ShowResourceError;
 }
 
-void ReportLoadResourceError() { g_reporter(QStringLiteral("Load Resource Error")); }
+void ReportLoadResourceError() {
+  g_reporter(QStringLiteral("Load Resource Error"));
+}
 
 }  // namespace bv::ui

@@ -29,15 +29,21 @@ CSkinWindow::~CSkinWindow() {
   if (m_loop) m_loop->quit();
 }
 
-void CSkinWindow::SetDefaultSkinSource(std::shared_ptr<ISkinSource> source) { DefaultSource() = std::move(source); }
-std::shared_ptr<ISkinSource> CSkinWindow::DefaultSkinSource() { return DefaultSource(); }
+void CSkinWindow::SetDefaultSkinSource(std::shared_ptr<ISkinSource> source) {
+  DefaultSource() = std::move(source);
+}
+std::shared_ptr<ISkinSource> CSkinWindow::DefaultSkinSource() {
+  return DefaultSource();
+}
 
 const ISkinSource* CSkinWindow::GetSkinSource() const {
   if (m_source) return m_source.get();
   return DefaultSource().get();
 }
 
-CControlUI* CSkinWindow::CreateControl(const QString&) { return nullptr; }
+CControlUI* CSkinWindow::CreateControl(const QString&) {
+  return nullptr;
+}
 
 CControlUI* CSkinWindow::CreateCustomControl(const QString& tag) {
   if (m_factory)
@@ -70,12 +76,19 @@ CControlUI* CSkinWindow::FindControl(const QString& name) const {
   return m_root ? ui::FindControl(m_root, name) : nullptr;
 }
 
-void CSkinWindow::AddVirtualWnd(const QString& name, INotifyUI* target) { m_virtualWnds.insert(name, target); }
-void CSkinWindow::RemoveVirtualWnd(const QString& name) { m_virtualWnds.remove(name); }
-INotifyUI* CSkinWindow::GetVirtualWnd(const QString& name) const { return m_virtualWnds.value(name, nullptr); }
+void CSkinWindow::AddVirtualWnd(const QString& name, INotifyUI* target) {
+  m_virtualWnds.insert(name, target);
+}
+void CSkinWindow::RemoveVirtualWnd(const QString& name) {
+  m_virtualWnds.remove(name);
+}
+INotifyUI* CSkinWindow::GetVirtualWnd(const QString& name) const {
+  return m_virtualWnds.value(name, nullptr);
+}
 
 void CSkinWindow::AddNotifier(INotifyUI* n) {
-  if (n && std::find(m_notifiers.begin(), m_notifiers.end(), n) == m_notifiers.end()) m_notifiers.push_back(n);
+  if (n && std::find(m_notifiers.begin(), m_notifiers.end(), n) == m_notifiers.end())
+    m_notifiers.push_back(n);
 }
 
 void CSkinWindow::RemoveNotifier(INotifyUI* n) {
@@ -85,7 +98,8 @@ void CSkinWindow::RemoveNotifier(INotifyUI* n) {
 void CSkinWindow::SendNotify(TNotifyUI& msg) {
   // A control may close or delete its window from a handler; keep the loop safe.
   QPointer<CSkinWindow> self(this);
-  if (msg.pSender && msg.sType != QLatin1String("windowinit")) msg.sVirtualWnd = msg.pSender->GetVirtualWnd();
+  if (msg.pSender && msg.sType != QLatin1String("windowinit"))
+    msg.sVirtualWnd = msg.pSender->GetVirtualWnd();
   if (!msg.sVirtualWnd.isEmpty()) {
     if (INotifyUI* target = m_virtualWnds.value(msg.sVirtualWnd, nullptr)) {
       target->Notify(msg);
@@ -102,7 +116,9 @@ void CSkinWindow::SendNotify(TNotifyUI& msg) {
 
 void CSkinWindow::Notify(TNotifyUI&) {}
 
-QFont CSkinWindow::GetFont(int id) const { return m_fonts.value(id, m_defaultFont); }
+QFont CSkinWindow::GetFont(int id) const {
+  return m_fonts.value(id, m_defaultFont);
+}
 
 void CSkinWindow::AddFont(int id, const QFont& f, bool isDefault) {
   m_fonts.insert(id, f);
@@ -126,11 +142,16 @@ QPixmap CSkinWindow::GetImage(const QString& file) const {
 void CSkinWindow::SetWindowAttribute(const QString& name, const QString& value) {
   m_windowAttrs.insert(name, value);
   int r[4];
-  if (name == QLatin1String("size") && ParseTwo(value, r)) m_initSize = QSize(r[0], r[1]);
-  else if (name == QLatin1String("mininfo") && ParseTwo(value, r)) m_minInfo = QSize(r[0], r[1]);
-  else if (name == QLatin1String("caption") && ParseFour(value, r)) m_caption = QRect(QPoint(r[0], r[1]), QPoint(r[2], r[3]));
-  else if (name == QLatin1String("sizebox") && ParseFour(value, r)) m_sizeBox = QMargins(r[0], r[1], r[2], r[3]);
-  else if (name == QLatin1String("roundcorner") && ParseTwo(value, r)) m_roundCorner = QSize(r[0], r[1]);
+  if (name == QLatin1String("size") && ParseTwo(value, r))
+    m_initSize = QSize(r[0], r[1]);
+  else if (name == QLatin1String("mininfo") && ParseTwo(value, r))
+    m_minInfo = QSize(r[0], r[1]);
+  else if (name == QLatin1String("caption") && ParseFour(value, r))
+    m_caption = QRect(QPoint(r[0], r[1]), QPoint(r[2], r[3]));
+  else if (name == QLatin1String("sizebox") && ParseFour(value, r))
+    m_sizeBox = QMargins(r[0], r[1], r[2], r[3]);
+  else if (name == QLatin1String("roundcorner") && ParseTwo(value, r))
+    m_roundCorner = QSize(r[0], r[1]);
 }
 
 CSkinWindow::Hit CSkinWindow::HitTest(const QPoint& pt) const {
@@ -151,15 +172,17 @@ CSkinWindow::Hit CSkinWindow::HitTest(const QPoint& pt) const {
   }
   // The caption rectangle: left/top/right are insets, bottom the strip's height.
   const QRect cap(rc.left() + m_caption.left(), rc.top() + m_caption.top(),
-                  rc.width() - m_caption.left() - m_caption.right(), m_caption.bottom() - m_caption.top());
+                  rc.width() - m_caption.left() - m_caption.right(),
+                  m_caption.bottom() - m_caption.top());
   if (m_caption.bottom() > 0 && cap.contains(pt)) {
     const QWidget* w = childAt(pt);
     for (; w && w != this; w = w->parentWidget()) {
       const auto* c = dynamic_cast<const CControlUI*>(w);
       if (!c) continue;
       const QString cls = c->GetClass();
-      if (cls == QLatin1String("ButtonUI") || cls == QLatin1String("OptionUI") || cls == QLatin1String("TextUI") ||
-          cls == QLatin1String("EditUI") || cls == QLatin1String("CheckBoxUI"))
+      if (cls == QLatin1String("ButtonUI") || cls == QLatin1String("OptionUI") ||
+          cls == QLatin1String("TextUI") || cls == QLatin1String("EditUI") ||
+          cls == QLatin1String("CheckBoxUI"))
         return Hit::Client;
       break;  // the innermost control decides
     }
@@ -170,8 +193,10 @@ CSkinWindow::Hit CSkinWindow::HitTest(const QPoint& pt) const {
 
 void CSkinWindow::CenterOver(QWidget* owner) {
   QRect area;
-  if (owner && owner->isVisible()) area = owner->frameGeometry();
-  else if (QScreen* s = QGuiApplication::primaryScreen()) area = s->availableGeometry();
+  if (owner && owner->isVisible())
+    area = owner->frameGeometry();
+  else if (QScreen* s = QGuiApplication::primaryScreen())
+    area = s->availableGeometry();
   if (area.isNull()) return;
   QRect g(QPoint(0, 0), size());
   g.moveCenter(area.center());

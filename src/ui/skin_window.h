@@ -87,7 +87,18 @@ class CSkinWindow : public QWidget, public INotifyUI {
   void SetWindowAttribute(const QString& name, const QString& value);
   QString GetWindowAttribute(const QString& name) const { return m_windowAttrs.value(name); }
 
-  enum class Hit { Client, Caption, Left, Right, Top, Bottom, TopLeft, TopRight, BottomLeft, BottomRight };
+  enum class Hit {
+    Client,
+    Caption,
+    Left,
+    Right,
+    Top,
+    Bottom,
+    TopLeft,
+    TopRight,
+    BottomLeft,
+    BottomRight
+  };
   // Hit-test of a window without system frame: size-box margins resize (unless
   // maximised), the caption strip drags except over buttons, options, texts, edits and
   // check boxes.

@@ -9,15 +9,20 @@
 
 namespace bv::ui {
 
-QString TNotifyUI::SenderName() const { return pSender ? pSender->GetName() : QString(); }
+QString TNotifyUI::SenderName() const {
+  return pSender ? pSender->GetName() : QString();
+}
 
 // ---- value parsers -------------------------------------------------------------
 
 bool ParseColor(const QString& text, QColor* out) {
   QString t = text.trimmed();
-  if (t.startsWith(QLatin1Char('#'))) t.remove(0, 1);
-  else if (t.startsWith(QLatin1String("0x"), Qt::CaseInsensitive)) t.remove(0, 2);
-  else return false;
+  if (t.startsWith(QLatin1Char('#')))
+    t.remove(0, 1);
+  else if (t.startsWith(QLatin1String("0x"), Qt::CaseInsensitive))
+    t.remove(0, 2);
+  else
+    return false;
   bool ok = false;
   const uint v = t.toUInt(&ok, 16);
   if (!ok) return false;
@@ -55,7 +60,8 @@ bool ParseTwo(const QString& text, int out[2]) {
 }
 
 bool ParseBool(const QString& text) {
-  return text.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0 || text == QLatin1String("1");
+  return text.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0 ||
+         text == QLatin1String("1");
 }
 
 std::vector<std::pair<QString, QString>> ParseAttributeList(const QString& text) {
@@ -94,13 +100,20 @@ bool ParseImageString(const QString& text, ImageSpec* out) {
   }
   int r[4];
   for (const auto& [k, v] : ParseAttributeList(t)) {
-    if (k == QLatin1String("file") || k == QLatin1String("res")) out->file = v;
-    else if (k == QLatin1String("source") && ParseFour(v, r)) out->source = QRect(QPoint(r[0], r[1]), QPoint(r[2] - 1, r[3] - 1));
-    else if (k == QLatin1String("dest") && ParseFour(v, r)) out->dest = QRect(QPoint(r[0], r[1]), QPoint(r[2] - 1, r[3] - 1));
-    else if (k == QLatin1String("corner") && ParseFour(v, r)) out->corner = QMargins(r[0], r[1], r[2], r[3]);
-    else if (k == QLatin1String("fade")) out->fade = qBound(0, v.toInt(), 255);
-    else if (k == QLatin1String("xtiled")) out->xtiled = ParseBool(v);
-    else if (k == QLatin1String("ytiled")) out->ytiled = ParseBool(v);
+    if (k == QLatin1String("file") || k == QLatin1String("res"))
+      out->file = v;
+    else if (k == QLatin1String("source") && ParseFour(v, r))
+      out->source = QRect(QPoint(r[0], r[1]), QPoint(r[2] - 1, r[3] - 1));
+    else if (k == QLatin1String("dest") && ParseFour(v, r))
+      out->dest = QRect(QPoint(r[0], r[1]), QPoint(r[2] - 1, r[3] - 1));
+    else if (k == QLatin1String("corner") && ParseFour(v, r))
+      out->corner = QMargins(r[0], r[1], r[2], r[3]);
+    else if (k == QLatin1String("fade"))
+      out->fade = qBound(0, v.toInt(), 255);
+    else if (k == QLatin1String("xtiled"))
+      out->xtiled = ParseBool(v);
+    else if (k == QLatin1String("ytiled"))
+      out->ytiled = ParseBool(v);
   }
   return !out->file.isEmpty();
 }
@@ -167,8 +180,10 @@ CContainerUI* CControlUI::GetParentContainer() const {
 }
 
 void CControlUI::NeedParentUpdate() {
-  if (CContainerUI* p = GetParentContainer()) p->Relayout();
-  else Relayout();
+  if (CContainerUI* p = GetParentContainer())
+    p->Relayout();
+  else
+    Relayout();
   update();
 }
 
@@ -206,21 +221,30 @@ static int ParseAlign(const QString& v, int current, bool vertical) {
   int a = current;
   if (!vertical) {
     a &= ~Qt::AlignHorizontal_Mask;
-    if (v.contains(QLatin1String("center"))) a |= Qt::AlignHCenter;
-    else if (v.contains(QLatin1String("right"))) a |= Qt::AlignRight;
-    else a |= Qt::AlignLeft;
+    if (v.contains(QLatin1String("center")))
+      a |= Qt::AlignHCenter;
+    else if (v.contains(QLatin1String("right")))
+      a |= Qt::AlignRight;
+    else
+      a |= Qt::AlignLeft;
     if (v.contains(QLatin1String("top")) || v.contains(QLatin1String("bottom")) ||
         v.contains(QLatin1String("vcenter"))) {
       a &= ~Qt::AlignVertical_Mask;
-      if (v.contains(QLatin1String("top"))) a |= Qt::AlignTop;
-      else if (v.contains(QLatin1String("bottom"))) a |= Qt::AlignBottom;
-      else a |= Qt::AlignVCenter;
+      if (v.contains(QLatin1String("top")))
+        a |= Qt::AlignTop;
+      else if (v.contains(QLatin1String("bottom")))
+        a |= Qt::AlignBottom;
+      else
+        a |= Qt::AlignVCenter;
     }
   } else {
     a &= ~Qt::AlignVertical_Mask;
-    if (v.contains(QLatin1String("top"))) a |= Qt::AlignTop;
-    else if (v.contains(QLatin1String("bottom"))) a |= Qt::AlignBottom;
-    else a |= Qt::AlignVCenter;
+    if (v.contains(QLatin1String("top")))
+      a |= Qt::AlignTop;
+    else if (v.contains(QLatin1String("bottom")))
+      a |= Qt::AlignBottom;
+    else
+      a |= Qt::AlignVCenter;
   }
   return a;
 }
@@ -228,39 +252,68 @@ static int ParseAlign(const QString& v, int current, bool vertical) {
 void CControlUI::SetAttribute(const QString& name, const QString& value) {
   int r[4];
   QColor c;
-  if (name == QLatin1String("name")) SetName(value);
-  else if (name == QLatin1String("text")) SetText(value);
-  else if (name == QLatin1String("tooltip")) setToolTip(value);
-  else if (name == QLatin1String("visible")) setVisible(ParseBool(value));
-  else if (name == QLatin1String("enabled")) setEnabled(ParseBool(value));
-  else if (name == QLatin1String("float")) m_float = ParseBool(value);
+  if (name == QLatin1String("name"))
+    SetName(value);
+  else if (name == QLatin1String("text"))
+    SetText(value);
+  else if (name == QLatin1String("tooltip"))
+    setToolTip(value);
+  else if (name == QLatin1String("visible"))
+    setVisible(ParseBool(value));
+  else if (name == QLatin1String("enabled"))
+    setEnabled(ParseBool(value));
+  else if (name == QLatin1String("float"))
+    m_float = ParseBool(value);
   else if (name == QLatin1String("pos") && ParseFour(value, r)) {
     m_floatPos = QRect(QPoint(r[0], r[1]), QPoint(r[2] - 1, r[3] - 1));
     if (m_fixedWidth == 0) m_fixedWidth = r[2] - r[0];
     if (m_fixedHeight == 0) m_fixedHeight = r[3] - r[1];
-  } else if (name == QLatin1String("width")) m_fixedWidth = qMax(0, value.toInt());
-  else if (name == QLatin1String("height")) m_fixedHeight = qMax(0, value.toInt());
-  else if (name == QLatin1String("minwidth")) m_minWidth = value.toInt();
-  else if (name == QLatin1String("minheight")) m_minHeight = value.toInt();
-  else if (name == QLatin1String("maxwidth")) m_maxWidth = value.toInt();
-  else if (name == QLatin1String("maxheight")) m_maxHeight = value.toInt();
-  else if (name == QLatin1String("padding") && ParseFour(value, r)) m_padding = QMargins(r[0], r[1], r[2], r[3]);
-  else if (name == QLatin1String("textpadding") && ParseFour(value, r)) m_textPadding = QMargins(r[0], r[1], r[2], r[3]);
-  else if (name == QLatin1String("bkcolor") && ParseColor(value, &c)) m_bkColor = c;
-  else if (name == QLatin1String("bkcolor2") && ParseColor(value, &c)) m_bkColor2 = c;
-  else if (name == QLatin1String("bkimage")) m_bkImage = value;
-  else if (name == QLatin1String("bordercolor") && ParseColor(value, &c)) m_borderColor = c;
-  else if (name == QLatin1String("bordersize")) m_borderSize = value.toInt();
-  else if (name == QLatin1String("borderround")) m_borderRound = value.section(QLatin1Char(','), 0, 0).toInt();
-  else if (name == QLatin1String("textcolor") && ParseColor(value, &c)) m_textColor = c;
-  else if (name == QLatin1String("disabledtextcolor") && ParseColor(value, &c)) m_disabledTextColor = c;
-  else if (name == QLatin1String("font")) m_fontId = value.toInt();
-  else if (name == QLatin1String("align")) m_align = ParseAlign(value, m_align, false);
-  else if (name == QLatin1String("valign")) m_align = ParseAlign(value, m_align, true);
-  else if (name == QLatin1String("endellipsis")) m_endEllipsis = ParseBool(value);
-  else if (name == QLatin1String("multiline") || name == QLatin1String("wordbreak")) m_multiLine = ParseBool(value);
-  else if (name == QLatin1String("userdata")) m_userData = value;
-  else if (name == QLatin1String("virtualwnd")) m_virtualWnd = value;
+  } else if (name == QLatin1String("width"))
+    m_fixedWidth = qMax(0, value.toInt());
+  else if (name == QLatin1String("height"))
+    m_fixedHeight = qMax(0, value.toInt());
+  else if (name == QLatin1String("minwidth"))
+    m_minWidth = value.toInt();
+  else if (name == QLatin1String("minheight"))
+    m_minHeight = value.toInt();
+  else if (name == QLatin1String("maxwidth"))
+    m_maxWidth = value.toInt();
+  else if (name == QLatin1String("maxheight"))
+    m_maxHeight = value.toInt();
+  else if (name == QLatin1String("padding") && ParseFour(value, r))
+    m_padding = QMargins(r[0], r[1], r[2], r[3]);
+  else if (name == QLatin1String("textpadding") && ParseFour(value, r))
+    m_textPadding = QMargins(r[0], r[1], r[2], r[3]);
+  else if (name == QLatin1String("bkcolor") && ParseColor(value, &c))
+    m_bkColor = c;
+  else if (name == QLatin1String("bkcolor2") && ParseColor(value, &c))
+    m_bkColor2 = c;
+  else if (name == QLatin1String("bkimage"))
+    m_bkImage = value;
+  else if (name == QLatin1String("bordercolor") && ParseColor(value, &c))
+    m_borderColor = c;
+  else if (name == QLatin1String("bordersize"))
+    m_borderSize = value.toInt();
+  else if (name == QLatin1String("borderround"))
+    m_borderRound = value.section(QLatin1Char(','), 0, 0).toInt();
+  else if (name == QLatin1String("textcolor") && ParseColor(value, &c))
+    m_textColor = c;
+  else if (name == QLatin1String("disabledtextcolor") && ParseColor(value, &c))
+    m_disabledTextColor = c;
+  else if (name == QLatin1String("font"))
+    m_fontId = value.toInt();
+  else if (name == QLatin1String("align"))
+    m_align = ParseAlign(value, m_align, false);
+  else if (name == QLatin1String("valign"))
+    m_align = ParseAlign(value, m_align, true);
+  else if (name == QLatin1String("endellipsis"))
+    m_endEllipsis = ParseBool(value);
+  else if (name == QLatin1String("multiline") || name == QLatin1String("wordbreak"))
+    m_multiLine = ParseBool(value);
+  else if (name == QLatin1String("userdata"))
+    m_userData = value;
+  else if (name == QLatin1String("virtualwnd"))
+    m_virtualWnd = value;
   else {
     for (auto& kv : m_extraAttrs)
       if (kv.first == name) {
@@ -307,7 +360,9 @@ void CControlUI::PaintBk(QPainter& p) {
   if (!m_bkImage.isEmpty()) DrawImage(p, m_bkImage);
 }
 
-QRect CControlUI::TextRect() const { return rect().marginsRemoved(m_textPadding); }
+QRect CControlUI::TextRect() const {
+  return rect().marginsRemoved(m_textPadding);
+}
 
 int CControlUI::TextFlags() const {
   int f = m_align;
@@ -319,7 +374,8 @@ void CControlUI::PaintText(QPainter& p) {
   const QString text = GetText();
   if (text.isEmpty()) return;
   QColor c = m_textColor.isValid() ? m_textColor : QColor(0x33, 0x33, 0x33);
-  if (!isEnabled()) c = m_disabledTextColor.isValid() ? m_disabledTextColor : QColor(0xA0, 0xA0, 0xA0);
+  if (!isEnabled())
+    c = m_disabledTextColor.isValid() ? m_disabledTextColor : QColor(0xA0, 0xA0, 0xA0);
   p.setPen(c);
   p.setFont(GetFont());
   const QRect r = TextRect();
@@ -338,8 +394,10 @@ void CControlUI::PaintBorder(QPainter& p) {
   p.setBrush(Qt::NoBrush);
   const qreal h = m_borderSize / 2.0;
   const QRectF r = QRectF(rect()).adjusted(h, h, -h, -h);
-  if (m_borderRound > 0) p.drawRoundedRect(r, m_borderRound, m_borderRound);
-  else p.drawRect(r);
+  if (m_borderRound > 0)
+    p.drawRoundedRect(r, m_borderRound, m_borderRound);
+  else
+    p.drawRect(r);
 }
 
 bool CControlUI::DrawImage(QPainter& p, const QString& imageString, const QRect& area) {

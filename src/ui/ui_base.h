@@ -40,9 +40,9 @@ class INotifyUI {
 // (whole control when absent), corner the nine-patch margins that are not stretched.
 struct ImageSpec {
   QString file;
-  QRect source;      // null when the whole file is used
-  QRect dest;        // null when the image fills the control
-  QMargins corner;   // zero for a plain stretch
+  QRect source;     // null when the whole file is used
+  QRect dest;       // null when the image fills the control
+  QMargins corner;  // zero for a plain stretch
   int fade = 255;
   bool xtiled = false;
   bool ytiled = false;

@@ -17,14 +17,19 @@ namespace bv::ui {
 
 CContainerUI::CContainerUI(QWidget* parent) : CControlUI(parent) {}
 
-CContainerUI::~CContainerUI() { m_items.clear(); }
+CContainerUI::~CContainerUI() {
+  m_items.clear();
+}
 
-bool CContainerUI::Add(CControlUI* control) { return AddAt(control, GetCount()); }
+bool CContainerUI::Add(CControlUI* control) {
+  return AddAt(control, GetCount());
+}
 
 bool CContainerUI::AddAt(CControlUI* control, int index) {
   if (!control || control == this) return false;
   // Drop entries of controls that are gone.
-  m_items.erase(std::remove_if(m_items.begin(), m_items.end(), [](const QPointer<CControlUI>& p) { return p.isNull(); }),
+  m_items.erase(std::remove_if(m_items.begin(), m_items.end(),
+                               [](const QPointer<CControlUI>& p) { return p.isNull(); }),
                 m_items.end());
   index = std::clamp(index, 0, static_cast<int>(m_items.size()));
   const bool explicitlyHidden = !control->IsVisible();
@@ -88,9 +93,12 @@ int CContainerUI::GetItemIndex(CControlUI* control) const {
 
 void CContainerUI::SetAttribute(const QString& name, const QString& value) {
   int r[4];
-  if (name == QLatin1String("inset") && ParseFour(value, r)) m_inset = QMargins(r[0], r[1], r[2], r[3]);
-  else if (name == QLatin1String("childpadding")) m_childPadding = value.toInt();
-  else CControlUI::SetAttribute(name, value);
+  if (name == QLatin1String("inset") && ParseFour(value, r))
+    m_inset = QMargins(r[0], r[1], r[2], r[3]);
+  else if (name == QLatin1String("childpadding"))
+    m_childPadding = value.toInt();
+  else
+    CControlUI::SetAttribute(name, value);
 }
 
 void CContainerUI::Relayout() {
@@ -136,7 +144,8 @@ void CContainerUI::DoLayout() {
     }
     QRect r = area.marginsRemoved(c->GetPadding());
     if (c->GetFixedWidth() > 0) r.setWidth(std::min(c->GetFixedWidth(), std::max(0, r.width())));
-    if (c->GetFixedHeight() > 0) r.setHeight(std::min(c->GetFixedHeight(), std::max(0, r.height())));
+    if (c->GetFixedHeight() > 0)
+      r.setHeight(std::min(c->GetFixedHeight(), std::max(0, r.height())));
     c->setGeometry(r);
   }
 }
@@ -145,15 +154,19 @@ void CVerticalLayoutUI::DoLayout() {
   const QRect area = rect().marginsRemoved(m_inset);
   std::vector<CControlUI*> items;
   for (CControlUI* c : VisibleItems()) {
-    if (c->IsFloat()) LayoutFloat(c);
-    else items.push_back(c);
+    if (c->IsFloat())
+      LayoutFloat(c);
+    else
+      items.push_back(c);
   }
   int fixedTotal = 0;
   int stretchCount = 0;
   for (CControlUI* c : items) {
     fixedTotal += c->GetPadding().top() + c->GetPadding().bottom();
-    if (c->GetFixedHeight() > 0) fixedTotal += c->GetFixedHeight();
-    else ++stretchCount;
+    if (c->GetFixedHeight() > 0)
+      fixedTotal += c->GetFixedHeight();
+    else
+      ++stretchCount;
   }
   if (!items.empty()) fixedTotal += m_childPadding * static_cast<int>(items.size() - 1);
   const int rest = std::max(0, area.height() - fixedTotal);
@@ -181,15 +194,19 @@ void CHorizontalLayoutUI::DoLayout() {
   const QRect area = rect().marginsRemoved(m_inset);
   std::vector<CControlUI*> items;
   for (CControlUI* c : VisibleItems()) {
-    if (c->IsFloat()) LayoutFloat(c);
-    else items.push_back(c);
+    if (c->IsFloat())
+      LayoutFloat(c);
+    else
+      items.push_back(c);
   }
   int fixedTotal = 0;
   int stretchCount = 0;
   for (CControlUI* c : items) {
     fixedTotal += c->GetPadding().left() + c->GetPadding().right();
-    if (c->GetFixedWidth() > 0) fixedTotal += c->GetFixedWidth();
-    else ++stretchCount;
+    if (c->GetFixedWidth() > 0)
+      fixedTotal += c->GetFixedWidth();
+    else
+      ++stretchCount;
   }
   if (!items.empty()) fixedTotal += m_childPadding * static_cast<int>(items.size() - 1);
   const int rest = std::max(0, area.width() - fixedTotal);
@@ -216,8 +233,10 @@ void CHorizontalLayoutUI::DoLayout() {
 // ---- tab layout ------------------------------------------------------------------
 
 void CTabLayoutUI::SetAttribute(const QString& name, const QString& value) {
-  if (name == QLatin1String("selectedid")) m_curSel = std::max(0, value.toInt());
-  else CContainerUI::SetAttribute(name, value);
+  if (name == QLatin1String("selectedid"))
+    m_curSel = std::max(0, value.toInt());
+  else
+    CContainerUI::SetAttribute(name, value);
 }
 
 bool CTabLayoutUI::SelectItem(int index) {
@@ -267,15 +286,24 @@ CButtonUI::CButtonUI(QWidget* parent) : CLabelUI(parent) {
 
 void CButtonUI::SetAttribute(const QString& name, const QString& value) {
   QColor c;
-  if (name == QLatin1String("normalimage")) m_normalImage = value;
-  else if (name == QLatin1String("hotimage")) m_hotImage = value;
-  else if (name == QLatin1String("pushedimage")) m_pushedImage = value;
-  else if (name == QLatin1String("disabledimage")) m_disabledImage = value;
-  else if (name == QLatin1String("focusedimage")) m_focusedImage = value;
-  else if (name == QLatin1String("foreimage")) m_foreImage = value;
-  else if (name == QLatin1String("hottextcolor") && ParseColor(value, &c)) m_hotTextColor = c;
-  else if (name == QLatin1String("pushedtextcolor") && ParseColor(value, &c)) m_pushedTextColor = c;
-  else CLabelUI::SetAttribute(name, value);
+  if (name == QLatin1String("normalimage"))
+    m_normalImage = value;
+  else if (name == QLatin1String("hotimage"))
+    m_hotImage = value;
+  else if (name == QLatin1String("pushedimage"))
+    m_pushedImage = value;
+  else if (name == QLatin1String("disabledimage"))
+    m_disabledImage = value;
+  else if (name == QLatin1String("focusedimage"))
+    m_focusedImage = value;
+  else if (name == QLatin1String("foreimage"))
+    m_foreImage = value;
+  else if (name == QLatin1String("hottextcolor") && ParseColor(value, &c))
+    m_hotTextColor = c;
+  else if (name == QLatin1String("pushedtextcolor") && ParseColor(value, &c))
+    m_pushedTextColor = c;
+  else
+    CLabelUI::SetAttribute(name, value);
 }
 
 void CButtonUI::Activate() {
@@ -317,18 +345,24 @@ void CButtonUI::mouseReleaseEvent(QMouseEvent* e) {
 }
 
 void CButtonUI::PaintStatusImage(QPainter& p) {
-  if (!isEnabled() && !m_disabledImage.isEmpty()) DrawImage(p, m_disabledImage);
-  else if (m_pushed && !m_pushedImage.isEmpty()) DrawImage(p, m_pushedImage);
-  else if (m_hot && !m_hotImage.isEmpty()) DrawImage(p, m_hotImage);
-  else if (!m_normalImage.isEmpty()) DrawImage(p, m_normalImage);
+  if (!isEnabled() && !m_disabledImage.isEmpty())
+    DrawImage(p, m_disabledImage);
+  else if (m_pushed && !m_pushedImage.isEmpty())
+    DrawImage(p, m_pushedImage);
+  else if (m_hot && !m_hotImage.isEmpty())
+    DrawImage(p, m_hotImage);
+  else if (!m_normalImage.isEmpty())
+    DrawImage(p, m_normalImage);
   if (!m_foreImage.isEmpty()) DrawImage(p, m_foreImage);
 }
 
 void CButtonUI::PaintText(QPainter& p) {
   const QColor saved = m_textColor;
   if (isEnabled()) {
-    if (m_pushed && m_pushedTextColor.isValid()) m_textColor = m_pushedTextColor;
-    else if (m_hot && m_hotTextColor.isValid()) m_textColor = m_hotTextColor;
+    if (m_pushed && m_pushedTextColor.isValid())
+      m_textColor = m_pushedTextColor;
+    else if (m_hot && m_hotTextColor.isValid())
+      m_textColor = m_hotTextColor;
   }
   CLabelUI::PaintText(p);
   m_textColor = saved;
@@ -338,12 +372,18 @@ void CButtonUI::PaintText(QPainter& p) {
 
 void COptionUI::SetAttribute(const QString& name, const QString& value) {
   QColor c;
-  if (name == QLatin1String("group")) m_group = value;
-  else if (name == QLatin1String("selected")) m_selected = ParseBool(value);
-  else if (name == QLatin1String("selectedimage")) m_selectedImage = value;
-  else if (name == QLatin1String("selectedhotimage")) m_selectedHotImage = value;
-  else if (name == QLatin1String("selectedtextcolor") && ParseColor(value, &c)) m_selectedTextColor = c;
-  else CButtonUI::SetAttribute(name, value);
+  if (name == QLatin1String("group"))
+    m_group = value;
+  else if (name == QLatin1String("selected"))
+    m_selected = ParseBool(value);
+  else if (name == QLatin1String("selectedimage"))
+    m_selectedImage = value;
+  else if (name == QLatin1String("selectedhotimage"))
+    m_selectedHotImage = value;
+  else if (name == QLatin1String("selectedtextcolor") && ParseColor(value, &c))
+    m_selectedTextColor = c;
+  else
+    CButtonUI::SetAttribute(name, value);
 }
 
 void COptionUI::Selected(bool selected, bool notify) {
@@ -371,15 +411,20 @@ void COptionUI::Activate() {
   QPointer<COptionUI> self(this);
   SendNotify(QStringLiteral("click"));
   if (!self) return;
-  if (!m_group.isEmpty()) Selected(true);
-  else Selected(!m_selected);
+  if (!m_group.isEmpty())
+    Selected(true);
+  else
+    Selected(!m_selected);
 }
 
 void COptionUI::PaintStatusImage(QPainter& p) {
   if (m_selected) {
-    if (m_hot && !m_selectedHotImage.isEmpty()) DrawImage(p, m_selectedHotImage);
-    else if (!m_selectedImage.isEmpty()) DrawImage(p, m_selectedImage);
-    else CButtonUI::PaintStatusImage(p);
+    if (m_hot && !m_selectedHotImage.isEmpty())
+      DrawImage(p, m_selectedHotImage);
+    else if (!m_selectedImage.isEmpty())
+      DrawImage(p, m_selectedImage);
+    else
+      CButtonUI::PaintStatusImage(p);
     if (!m_foreImage.isEmpty()) DrawImage(p, m_foreImage);
     return;
   }
@@ -409,9 +454,12 @@ Qt::CheckState CCheckBoxUI::CheckState() const {
 }
 
 void CCheckBoxUI::SetAttribute(const QString& name, const QString& value) {
-  if (name == QLatin1String("halfimage")) m_halfImage = value;
-  else if (name == QLatin1String("halfchecked")) m_half = ParseBool(value);
-  else COptionUI::SetAttribute(name, value);
+  if (name == QLatin1String("halfimage"))
+    m_halfImage = value;
+  else if (name == QLatin1String("halfchecked"))
+    m_half = ParseBool(value);
+  else
+    COptionUI::SetAttribute(name, value);
 }
 
 void CCheckBoxUI::Activate() {
@@ -437,21 +485,32 @@ void CCheckBoxUI::PaintStatusImage(QPainter& p) {
 
 CEditUI::CEditUI(QWidget* parent) : CControlUI(parent), m_edit(new QLineEdit(this)) {
   m_edit->setFrame(false);
-  QObject::connect(m_edit, &QLineEdit::textChanged, this, [this] { SendNotify(QStringLiteral("textchanged")); });
-  QObject::connect(m_edit, &QLineEdit::returnPressed, this, [this] { SendNotify(QStringLiteral("return")); });
+  QObject::connect(m_edit, &QLineEdit::textChanged, this,
+                   [this] { SendNotify(QStringLiteral("textchanged")); });
+  QObject::connect(m_edit, &QLineEdit::returnPressed, this,
+                   [this] { SendNotify(QStringLiteral("return")); });
   setFocusProxy(m_edit);
   ApplyStyle();
 }
 
-QString CEditUI::GetText() const { return m_edit->text(); }
-void CEditUI::SetText(const QString& text) { m_edit->setText(text); }
+QString CEditUI::GetText() const {
+  return m_edit->text();
+}
+void CEditUI::SetText(const QString& text) {
+  m_edit->setText(text);
+}
 
 void CEditUI::SetAttribute(const QString& name, const QString& value) {
-  if (name == QLatin1String("password")) m_edit->setEchoMode(ParseBool(value) ? QLineEdit::Password : QLineEdit::Normal);
-  else if (name == QLatin1String("maxchar")) m_edit->setMaxLength(std::max(1, value.toInt()));
-  else if (name == QLatin1String("readonly")) m_edit->setReadOnly(ParseBool(value));
-  else if (name == QLatin1String("text")) m_edit->setText(value);
-  else if (name == QLatin1String("prompttext")) m_edit->setPlaceholderText(value);
+  if (name == QLatin1String("password"))
+    m_edit->setEchoMode(ParseBool(value) ? QLineEdit::Password : QLineEdit::Normal);
+  else if (name == QLatin1String("maxchar"))
+    m_edit->setMaxLength(std::max(1, value.toInt()));
+  else if (name == QLatin1String("readonly"))
+    m_edit->setReadOnly(ParseBool(value));
+  else if (name == QLatin1String("text"))
+    m_edit->setText(value);
+  else if (name == QLatin1String("prompttext"))
+    m_edit->setPlaceholderText(value);
   else {
     CControlUI::SetAttribute(name, value);
     ApplyStyle();
@@ -474,7 +533,9 @@ void CEditUI::ApplyStyle() {
   resizeEvent(nullptr);
 }
 
-void CEditUI::SetFocusToEdit() { m_edit->setFocus(Qt::OtherFocusReason); }
+void CEditUI::SetFocusToEdit() {
+  m_edit->setFocus(Qt::OtherFocusReason);
+}
 
 void CEditUI::resizeEvent(QResizeEvent* e) {
   if (e) CControlUI::resizeEvent(e);
@@ -487,7 +548,8 @@ void CEditUI::resizeEvent(QResizeEvent* e) {
 
 CProgressUI::CProgressUI(QWidget* parent) : CLabelUI(parent) {
   m_align = Qt::AlignCenter;
-  QObject::connect(&m_timer, &QTimer::timeout, this, [this] { SendNotify(QStringLiteral("timer")); });
+  QObject::connect(&m_timer, &QTimer::timeout, this,
+                   [this] { SendNotify(QStringLiteral("timer")); });
 }
 
 void CProgressUI::SetValue(int v) {
@@ -514,17 +576,26 @@ void CProgressUI::StartTimer(int intervalMs) {
   m_timer.start(intervalMs);
 }
 
-void CProgressUI::StopTimer() { m_timer.stop(); }
+void CProgressUI::StopTimer() {
+  m_timer.stop();
+}
 
 void CProgressUI::SetAttribute(const QString& name, const QString& value) {
   QColor c;
-  if (name == QLatin1String("min")) m_min = value.toInt();
-  else if (name == QLatin1String("max")) m_max = value.toInt();
-  else if (name == QLatin1String("value")) SetValue(value.toInt());
-  else if (name == QLatin1String("foreimage")) m_foreImage = value;
-  else if (name == QLatin1String("forecolor") && ParseColor(value, &c)) m_foreColor = c;
-  else if (name == QLatin1String("timerinterval")) StartTimer(value.toInt());
-  else CLabelUI::SetAttribute(name, value);
+  if (name == QLatin1String("min"))
+    m_min = value.toInt();
+  else if (name == QLatin1String("max"))
+    m_max = value.toInt();
+  else if (name == QLatin1String("value"))
+    SetValue(value.toInt());
+  else if (name == QLatin1String("foreimage"))
+    m_foreImage = value;
+  else if (name == QLatin1String("forecolor") && ParseColor(value, &c))
+    m_foreColor = c;
+  else if (name == QLatin1String("timerinterval"))
+    StartTimer(value.toInt());
+  else
+    CLabelUI::SetAttribute(name, value);
 }
 
 void CProgressUI::PaintStatusImage(QPainter& p) {
@@ -540,7 +611,8 @@ void CProgressUI::PaintStatusImage(QPainter& p) {
     p.restore();
   } else {
     const QColor c = m_foreColor.isValid() ? m_foreColor : QColor(0x2F, 0x8C, 0xE6);
-    const qreal r = std::min(height() / 2.0, static_cast<qreal>(m_borderRound > 0 ? m_borderRound : height() / 2));
+    const qreal r = std::min(height() / 2.0,
+                             static_cast<qreal>(m_borderRound > 0 ? m_borderRound : height() / 2));
     p.setPen(Qt::NoPen);
     p.setBrush(c);
     p.drawRoundedRect(QRectF(done), r, r);
@@ -555,11 +627,17 @@ CRichEditUI::CRichEditUI(QWidget* parent) : CControlUI(parent), m_edit(new QText
   m_edit->setAcceptRichText(false);
 }
 
-QString CRichEditUI::GetText() const { return m_edit->toPlainText(); }
+QString CRichEditUI::GetText() const {
+  return m_edit->toPlainText();
+}
 
-void CRichEditUI::SetText(const QString& text) { m_edit->setPlainText(text); }
+void CRichEditUI::SetText(const QString& text) {
+  m_edit->setPlainText(text);
+}
 
-void CRichEditUI::Clear() { m_edit->clear(); }
+void CRichEditUI::Clear() {
+  m_edit->clear();
+}
 
 void CRichEditUI::AppendText(const QString& text, const QColor& color, Qt::Alignment align) {
   QTextCursor cur(m_edit->document());
@@ -604,9 +682,12 @@ bool CRichEditUI::AppendImage(const QImage& image) {
 }
 
 void CRichEditUI::SetAttribute(const QString& name, const QString& value) {
-  if (name == QLatin1String("readonly")) m_edit->setReadOnly(ParseBool(value));
-  else if (name == QLatin1String("text")) m_edit->setPlainText(value);
-  else CControlUI::SetAttribute(name, value);
+  if (name == QLatin1String("readonly"))
+    m_edit->setReadOnly(ParseBool(value));
+  else if (name == QLatin1String("text"))
+    m_edit->setPlainText(value);
+  else
+    CControlUI::SetAttribute(name, value);
 }
 
 void CRichEditUI::resizeEvent(QResizeEvent* e) {

@@ -134,8 +134,14 @@ class COptionUI : public CButtonUI {
   QString GetGroup() const { return m_group; }
   void SetAttribute(const QString& name, const QString& value) override;
   void Activate() override;
-  void SetSelectedImage(const QString& img) { m_selectedImage = img; update(); }
-  void SetNormalImage(const QString& img) { m_normalImage = img; update(); }
+  void SetSelectedImage(const QString& img) {
+    m_selectedImage = img;
+    update();
+  }
+  void SetNormalImage(const QString& img) {
+    m_normalImage = img;
+    update();
+  }
 
  protected:
   void PaintStatusImage(QPainter& p) override;

@@ -12,12 +12,18 @@ void CButtonExUI::SetOn(bool on) {
 }
 
 void CButtonExUI::SetAttribute(const QString& name, const QString& value) {
-  if (name == QLatin1String("onhot")) m_onHot = value;
-  else if (name == QLatin1String("offhot")) m_offHot = value;
-  else if (name == QLatin1String("onimage")) m_onImage = value;
-  else if (name == QLatin1String("offimage")) m_offImage = value;
-  else if (name == QLatin1String("on")) m_on = ParseBool(value);
-  else CButtonUI::SetAttribute(name, value);
+  if (name == QLatin1String("onhot"))
+    m_onHot = value;
+  else if (name == QLatin1String("offhot"))
+    m_offHot = value;
+  else if (name == QLatin1String("onimage"))
+    m_onImage = value;
+  else if (name == QLatin1String("offimage"))
+    m_offImage = value;
+  else if (name == QLatin1String("on"))
+    m_on = ParseBool(value);
+  else
+    CButtonUI::SetAttribute(name, value);
 }
 
 void CButtonExUI::Activate() {
@@ -30,24 +36,35 @@ void CButtonExUI::Activate() {
 void CButtonExUI::PaintStatusImage(QPainter& p) {
   const QString& hot = m_on ? m_onHot : m_offHot;
   const QString& plain = m_on ? m_onImage : m_offImage;
-  if (m_hot && !hot.isEmpty()) DrawImage(p, hot);
-  else if (!plain.isEmpty()) DrawImage(p, plain);
-  else CButtonUI::PaintStatusImage(p);
+  if (m_hot && !hot.isEmpty())
+    DrawImage(p, hot);
+  else if (!plain.isEmpty())
+    DrawImage(p, plain);
+  else
+    CButtonUI::PaintStatusImage(p);
 }
 
-CLabelExUI::CLabelExUI(QWidget* parent) : CLabelUI(parent) { m_multiLine = true; }
+CLabelExUI::CLabelExUI(QWidget* parent) : CLabelUI(parent) {
+  m_multiLine = true;
+}
 
 int CLabelExUI::HeightForText(int width) const {
   const QFontMetrics fm(GetFont());
   const int inner = std::max(1, width - m_textPadding.left() - m_textPadding.right());
-  const QRect r = fm.boundingRect(QRect(0, 0, inner, 100000), Qt::TextWordWrap | Qt::AlignLeft, m_text);
+  const QRect r =
+      fm.boundingRect(QRect(0, 0, inner, 100000), Qt::TextWordWrap | Qt::AlignLeft, m_text);
   return r.height() + m_textPadding.top() + m_textPadding.bottom();
 }
 
-CFileTreeUI::CFileTreeUI(QWidget* parent) : CTreeViewUI(parent) { SetAttribute(QStringLiteral("checkbox"), QStringLiteral("true")); }
+CFileTreeUI::CFileTreeUI(QWidget* parent) : CTreeViewUI(parent) {
+  SetAttribute(QStringLiteral("checkbox"), QStringLiteral("true"));
+}
 
 CPaginationUI::CPaginationUI(QWidget* parent)
-    : CHorizontalLayoutUI(parent), m_prev(new CButtonUI()), m_label(new CLabelUI()), m_next(new CButtonUI()) {
+    : CHorizontalLayoutUI(parent),
+      m_prev(new CButtonUI()),
+      m_label(new CLabelUI()),
+      m_next(new CButtonUI()) {
   m_prev->SetText(QStringLiteral("<"));
   m_next->SetText(QStringLiteral(">"));
   m_prev->SetFixedWidth(28);

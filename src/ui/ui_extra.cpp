@@ -18,16 +18,21 @@ namespace bv::ui {
 
 // ---- animated picture ---------------------------------------------------------------
 
-CGifAnimUI::CGifAnimUI(QWidget* parent) : CButtonUI(parent) { setCursor(Qt::ArrowCursor); }
+CGifAnimUI::CGifAnimUI(QWidget* parent) : CButtonUI(parent) {
+  setCursor(Qt::ArrowCursor);
+}
 
 CGifAnimUI::~CGifAnimUI() {
   if (m_movie) m_movie->stop();
 }
 
 void CGifAnimUI::SetAttribute(const QString& name, const QString& value) {
-  if (name == QLatin1String("normalgiffile") || name == QLatin1String("bkgif")) m_gifFile = value;
-  else if (name == QLatin1String("autoplay")) m_autoPlay = ParseBool(value);
-  else CButtonUI::SetAttribute(name, value);
+  if (name == QLatin1String("normalgiffile") || name == QLatin1String("bkgif"))
+    m_gifFile = value;
+  else if (name == QLatin1String("autoplay"))
+    m_autoPlay = ParseBool(value);
+  else
+    CButtonUI::SetAttribute(name, value);
 }
 
 bool CGifAnimUI::LoadGif(const QString& file) {
@@ -59,9 +64,13 @@ void CGifAnimUI::StopGif() {
   if (m_movie) m_movie->setPaused(true);
 }
 
-bool CGifAnimUI::IsPlaying() const { return m_movie && m_movie->state() == QMovie::Running; }
+bool CGifAnimUI::IsPlaying() const {
+  return m_movie && m_movie->state() == QMovie::Running;
+}
 
-int CGifAnimUI::FrameCount() const { return m_movie ? m_movie->frameCount() : 0; }
+int CGifAnimUI::FrameCount() const {
+  return m_movie ? m_movie->frameCount() : 0;
+}
 
 void CGifAnimUI::showEvent(QShowEvent* e) {
   CButtonUI::showEvent(e);
@@ -82,7 +91,8 @@ void CGifAnimUI::PaintStatusImage(QPainter& p) {
 
 // ---- web browser ----------------------------------------------------------------------
 
-CWebBrowserUI::CWebBrowserUI(QWidget* parent) : CControlUI(parent), m_view(new QWebEngineView(this)) {
+CWebBrowserUI::CWebBrowserUI(QWidget* parent)
+    : CControlUI(parent), m_view(new QWebEngineView(this)) {
   QObject::connect(m_view, &QWebEngineView::loadFinished, this,
                    [this](bool ok) { SendNotify(QStringLiteral("documentcomplete"), ok ? 1 : 0); });
 }
@@ -98,14 +108,19 @@ void CWebBrowserUI::SetAttribute(const QString& name, const QString& value) {
 
 void CWebBrowserUI::Navigate(const QString& urlOrPath) {
   QUrl url(urlOrPath);
-  if (url.scheme().isEmpty() || QFileInfo(urlOrPath).isAbsolute()) url = QUrl::fromLocalFile(urlOrPath);
+  if (url.scheme().isEmpty() || QFileInfo(urlOrPath).isAbsolute())
+    url = QUrl::fromLocalFile(urlOrPath);
   if (urlOrPath == QLatin1String("about:blank")) url = QUrl(urlOrPath);
   m_view->setUrl(url);
 }
 
-void CWebBrowserUI::Refresh() { m_view->reload(); }
+void CWebBrowserUI::Refresh() {
+  m_view->reload();
+}
 
-QString CWebBrowserUI::GetUrl() const { return m_view->url().toString(); }
+QString CWebBrowserUI::GetUrl() const {
+  return m_view->url().toString();
+}
 
 void CWebBrowserUI::CallScript(const QString& function, std::function<void(const QString&)> done) {
   // Only a plain function name is called: nothing from outside becomes script text.
@@ -114,7 +129,8 @@ void CWebBrowserUI::CallScript(const QString& function, std::function<void(const
     if (done) done(QString());
     return;
   }
-  const QString code = QStringLiteral("(typeof %1 === 'function') ? String(%1()) : ''").arg(function);
+  const QString code =
+      QStringLiteral("(typeof %1 === 'function') ? String(%1()) : ''").arg(function);
   m_view->page()->runJavaScript(code, [done](const QVariant& v) {
     if (done) done(v.toString());
   });
@@ -170,7 +186,8 @@ bool CMenuWnd::Init(CSkinWindow* owner, const QString& skinFile) {
   m_name = QString::fromUtf8(menu.attribute("name").value());
   m_menu->setObjectName(m_name);
   if (owner) m_menu->setFont(owner->GetDefaultFont());
-  std::function<void(const pugi::xml_node&, QMenu*)> build = [&](const pugi::xml_node& node, QMenu* into) {
+  std::function<void(const pugi::xml_node&, QMenu*)> build = [&](const pugi::xml_node& node,
+                                                                 QMenu* into) {
     for (pugi::xml_node el : node.children("MenuElement")) {
       const QString name = QString::fromUtf8(el.attribute("name").value());
       const QString text = QString::fromUtf8(el.attribute("text").value());
@@ -217,7 +234,9 @@ QMenu* CMenuWnd::MenuOf(const QString& elementName) {
   return sub;
 }
 
-bool CMenuWnd::HasElement(const QString& name) const { return Action(name) != nullptr; }
+bool CMenuWnd::HasElement(const QString& name) const {
+  return Action(name) != nullptr;
+}
 
 QString CMenuWnd::GetElementText(const QString& name) const {
   QAction* a = Action(name);

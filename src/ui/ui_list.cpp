@@ -39,7 +39,8 @@ const char* kViewStyle =
 class TickDelegate : public QStyledItemDelegate {
  public:
   TickDelegate(CTreeViewUI* tree, QObject* parent) : QStyledItemDelegate(parent), m_tree(tree) {}
-  void paint(QPainter* p, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+  void paint(QPainter* p, const QStyleOptionViewItem& option,
+             const QModelIndex& index) const override {
     QStyledItemDelegate::paint(p, option, index);
     const QVariant v = index.data(Qt::CheckStateRole);
     if (!v.isValid()) return;
@@ -53,12 +54,15 @@ class TickDelegate : public QStyledItemDelegate {
     const QRect box = style->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &opt, w);
     const QPixmap pm = CutImage(m_tree->GetManager(), img);
     if (pm.isNull() || box.isEmpty()) return;
-    const QSize s = pm.size().scaled(box.size().expandedTo(pm.size()).boundedTo(QSize(18, 18)), Qt::KeepAspectRatio);
+    const QSize s = pm.size().scaled(box.size().expandedTo(pm.size()).boundedTo(QSize(18, 18)),
+                                     Qt::KeepAspectRatio);
     QRect r(QPoint(0, 0), s);
     r.moveCenter(box.center());
     p->save();
     p->setRenderHint(QPainter::SmoothPixmapTransform);
-    p->fillRect(box.adjusted(-1, -1, 1, 1), (opt.state & QStyle::State_Selected) ? QColor(0xE3, 0xEF, 0xFC) : QColor(Qt::white));
+    p->fillRect(box.adjusted(-1, -1, 1, 1), (opt.state & QStyle::State_Selected)
+                                                ? QColor(0xE3, 0xEF, 0xFC)
+                                                : QColor(Qt::white));
     p->drawPixmap(r, pm);
     p->restore();
   }
@@ -71,7 +75,9 @@ class TickDelegate : public QStyledItemDelegate {
 
 CListHeaderItemUI::CListHeaderItemUI(QWidget* parent) : CControlUI(parent) {}
 
-CListUI* CListHeaderItemUI::GetOwner() const { return dynamic_cast<CListUI*>(parentWidget()); }
+CListUI* CListHeaderItemUI::GetOwner() const {
+  return dynamic_cast<CListUI*>(parentWidget());
+}
 
 int CListHeaderItemUI::GetColumn() const {
   CListUI* l = GetOwner();
@@ -97,8 +103,10 @@ void CListHeaderItemUI::SetImage(const QString& imageString) {
 }
 
 void CListHeaderItemUI::SetAttribute(const QString& name, const QString& value) {
-  if (name == QLatin1String("image") || name == QLatin1String("normalimage")) m_image = value;
-  else CControlUI::SetAttribute(name, value);
+  if (name == QLatin1String("image") || name == QLatin1String("normalimage"))
+    m_image = value;
+  else
+    CControlUI::SetAttribute(name, value);
 }
 
 // ---- the list model ----------------------------------------------------------------
@@ -202,7 +210,8 @@ class CListModel : public QAbstractTableModel {
 
   void ShowRow(int row) {
     m_rows[static_cast<size_t>(row)].hidden = false;
-    const int v = static_cast<int>(std::lower_bound(m_visible.begin(), m_visible.end(), row) - m_visible.begin());
+    const int v = static_cast<int>(std::lower_bound(m_visible.begin(), m_visible.end(), row) -
+                                   m_visible.begin());
     if (v < static_cast<int>(m_visible.size()) && m_visible[static_cast<size_t>(v)] == row) return;
     beginInsertRows(QModelIndex(), v, v);
     m_visible.insert(m_visible.begin() + v, row);
@@ -220,7 +229,9 @@ class CListModel : public QAbstractTableModel {
     return static_cast<int>(it - m_visible.begin());
   }
 
-  void HeaderChanged() { emit headerDataChanged(Qt::Horizontal, 0, std::max(0, columnCount() - 1)); }
+  void HeaderChanged() {
+    emit headerDataChanged(Qt::Horizontal, 0, std::max(0, columnCount() - 1));
+  }
   void ColumnsChanged() {
     beginResetModel();
     endResetModel();
@@ -253,13 +264,17 @@ CListUI::CListUI(QWidget* parent) : CContainerUI(parent), m_view(new QTableView(
   m_view->horizontalHeader()->setFixedHeight(30);
   m_view->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   m_view->setStyleSheet(QString::fromLatin1(kViewStyle));
-  QObject::connect(m_view, &QTableView::clicked, this, [this](const QModelIndex& i) { OnClicked(i, false); });
-  QObject::connect(m_view, &QTableView::doubleClicked, this, [this](const QModelIndex& i) { OnClicked(i, true); });
+  QObject::connect(m_view, &QTableView::clicked, this,
+                   [this](const QModelIndex& i) { OnClicked(i, false); });
+  QObject::connect(m_view, &QTableView::doubleClicked, this,
+                   [this](const QModelIndex& i) { OnClicked(i, true); });
   QObject::connect(m_view->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
                    [this](const QModelIndex& cur, const QModelIndex&) { OnCurrentChanged(cur); });
-  QObject::connect(m_view->horizontalHeader(), &QHeaderView::sectionClicked, this, [this](int section) {
-    if (CListHeaderItemUI* h = GetColumn(section)) h->SendNotify(QStringLiteral("headerclick"), section);
-  });
+  QObject::connect(m_view->horizontalHeader(), &QHeaderView::sectionClicked, this,
+                   [this](int section) {
+                     if (CListHeaderItemUI* h = GetColumn(section))
+                       h->SendNotify(QStringLiteral("headerclick"), section);
+                   });
 }
 
 CListUI::~CListUI() = default;
@@ -285,7 +300,9 @@ void CListUI::RemoveAllColumns() {
   m_model->ColumnsChanged();
 }
 
-int CListUI::GetColumnCount() const { return static_cast<int>(m_columns.size()); }
+int CListUI::GetColumnCount() const {
+  return static_cast<int>(m_columns.size());
+}
 
 CListHeaderItemUI* CListUI::GetColumn(int index) const {
   if (index < 0 || index >= GetColumnCount()) return nullptr;
@@ -298,7 +315,9 @@ void CListUI::HeaderChanged() {
   ApplyColumnWidths();
 }
 
-void CListUI::SetHeaderVisible(bool visible) { m_view->horizontalHeader()->setVisible(visible); }
+void CListUI::SetHeaderVisible(bool visible) {
+  m_view->horizontalHeader()->setVisible(visible);
+}
 
 void CListUI::ApplyColumnWidths() {
   QHeaderView* hh = m_view->horizontalHeader();
@@ -345,11 +364,17 @@ void CListUI::RemoveAllRows() {
   m_elements.clear();
 }
 
-void CListUI::RemoveAll() { RemoveAllRows(); }
+void CListUI::RemoveAll() {
+  RemoveAllRows();
+}
 
-int CListUI::GetRowCount() const { return static_cast<int>(m_model->m_rows.size()); }
+int CListUI::GetRowCount() const {
+  return static_cast<int>(m_model->m_rows.size());
+}
 
-static bool ValidRow(const CListModel* m, int row) { return row >= 0 && row < static_cast<int>(m->m_rows.size()); }
+static bool ValidRow(const CListModel* m, int row) {
+  return row >= 0 && row < static_cast<int>(m->m_rows.size());
+}
 
 QString CListUI::GetRowText(int row, int column) const {
   if (!ValidRow(m_model, row)) return QString();
@@ -409,8 +434,10 @@ void CListUI::SetRowHidden(int row, bool hidden) {
   // One row: remove it from or insert it into the view's rows, so the view keeps its
   // selection and element widgets.
   m_suppressSelect = true;
-  if (hidden) m_model->HideRow(row);
-  else m_model->ShowRow(row);
+  if (hidden)
+    m_model->HideRow(row);
+  else
+    m_model->ShowRow(row);
   m_lastSel = GetCurSel();
   m_suppressSelect = false;
 }
@@ -436,7 +463,8 @@ void CListUI::EndUpdate() {
     m_view->setIndexWidget(m_model->index(v, 0), r.element);
     m_view->verticalHeader()->resizeSection(v, std::max(1, r.element->GetFixedHeight()));
   }
-  if (m_selBeforeUpdate >= 0 && !IsRowHidden(m_selBeforeUpdate)) SelectItem(m_selBeforeUpdate, false);
+  if (m_selBeforeUpdate >= 0 && !IsRowHidden(m_selBeforeUpdate))
+    SelectItem(m_selBeforeUpdate, false);
   m_lastSel = GetCurSel();
   m_suppressSelect = false;
 }
@@ -445,18 +473,23 @@ bool CListUI::IsRowHidden(int row) const {
   return ValidRow(m_model, row) && m_model->m_rows[static_cast<size_t>(row)].hidden;
 }
 
-int CListUI::GetVisibleRowCount() const { return static_cast<int>(m_model->m_visible.size()); }
+int CListUI::GetVisibleRowCount() const {
+  return static_cast<int>(m_model->m_visible.size());
+}
 
 int CListUI::ViewRowToRow(int viewRow) const {
   if (viewRow < 0 || viewRow >= static_cast<int>(m_model->m_visible.size())) return -1;
   return m_model->m_visible[static_cast<size_t>(viewRow)];
 }
 
-int CListUI::RowToViewRow(int row) const { return m_model->ViewRow(row); }
+int CListUI::RowToViewRow(int row) const {
+  return m_model->ViewRow(row);
+}
 
 int CListUI::GetCurSel() const {
   const QModelIndex cur = m_view->selectionModel()->currentIndex();
-  if (!cur.isValid() || !m_view->selectionModel()->isRowSelected(cur.row(), QModelIndex())) return -1;
+  if (!cur.isValid() || !m_view->selectionModel()->isRowSelected(cur.row(), QModelIndex()))
+    return -1;
   return ViewRowToRow(cur.row());
 }
 
@@ -470,8 +503,8 @@ bool CListUI::SelectItem(int row, bool notify) {
   if (v < 0) return false;
   const bool saved = m_suppressSelect;
   m_suppressSelect = !notify;
-  m_view->selectionModel()->setCurrentIndex(m_model->index(v, 0),
-                                            QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  m_view->selectionModel()->setCurrentIndex(
+      m_model->index(v, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
   m_view->scrollTo(m_model->index(v, 0));
   m_suppressSelect = saved;
   return true;
@@ -497,7 +530,8 @@ void CListUI::OnClicked(const QModelIndex& index, bool dbl) {
     SendNotify(QStringLiteral("itemcheck"), row, r.checked ? 1 : 0);
     return;
   }
-  SendNotify(dbl ? QStringLiteral("itemactivate") : QStringLiteral("itemclick"), row, index.column());
+  SendNotify(dbl ? QStringLiteral("itemactivate") : QStringLiteral("itemclick"), row,
+             index.column());
 }
 
 bool CListUI::AddElement(CControlUI* element) {
@@ -535,7 +569,9 @@ CControlUI* CListUI::GetElementAt(int index) const {
   return nullptr;
 }
 
-void CListUI::RemoveAllElements() { RemoveAllRows(); }
+void CListUI::RemoveAllElements() {
+  RemoveAllRows();
+}
 
 void CListUI::SetItemHeight(int h) {
   m_itemHeight = std::max(1, h);
@@ -544,13 +580,20 @@ void CListUI::SetItemHeight(int h) {
 
 void CListUI::SetAttribute(const QString& name, const QString& value) {
   QColor c;
-  if (name == QLatin1String("itemheight")) SetItemHeight(value.toInt());
-  else if (name == QLatin1String("header")) SetHeaderVisible(value != QLatin1String("hidden") && value != QLatin1String("false"));
-  else if (name == QLatin1String("checkimage")) m_checkImage = value, m_checkColumn = true;
-  else if (name == QLatin1String("uncheckimage")) m_uncheckImage = value, m_checkColumn = true;
-  else if (name == QLatin1String("checkbox")) m_checkColumn = ParseBool(value);
-  else if (name == QLatin1String("iconcolumn")) m_model->m_iconColumn = value.toInt();
-  else if (name == QLatin1String("headerheight")) m_view->horizontalHeader()->setFixedHeight(std::max(1, value.toInt()));
+  if (name == QLatin1String("itemheight"))
+    SetItemHeight(value.toInt());
+  else if (name == QLatin1String("header"))
+    SetHeaderVisible(value != QLatin1String("hidden") && value != QLatin1String("false"));
+  else if (name == QLatin1String("checkimage"))
+    m_checkImage = value, m_checkColumn = true;
+  else if (name == QLatin1String("uncheckimage"))
+    m_uncheckImage = value, m_checkColumn = true;
+  else if (name == QLatin1String("checkbox"))
+    m_checkColumn = ParseBool(value);
+  else if (name == QLatin1String("iconcolumn"))
+    m_model->m_iconColumn = value.toInt();
+  else if (name == QLatin1String("headerheight"))
+    m_view->horizontalHeader()->setFixedHeight(std::max(1, value.toInt()));
   else if (name == QLatin1String("itemselectedbkcolor") && ParseColor(value, &c)) {
     QPalette pal = m_view->palette();
     pal.setColor(QPalette::Highlight, c);
@@ -559,7 +602,8 @@ void CListUI::SetAttribute(const QString& name, const QString& value) {
     QPalette pal = m_view->palette();
     pal.setColor(QPalette::Text, c);
     m_view->setPalette(pal);
-  } else CContainerUI::SetAttribute(name, value);
+  } else
+    CContainerUI::SetAttribute(name, value);
 }
 
 void CListUI::DoLayout() {
@@ -572,10 +616,18 @@ void CListUI::DoLayout() {
 
 // ---- tree --------------------------------------------------------------------------
 
-QString CTreeNodeUI::GetText() const { return m_item->text(); }
-void CTreeNodeUI::SetText(const QString& text) { m_item->setText(text); }
-quintptr CTreeNodeUI::GetData() const { return m_item->data(Qt::UserRole + 1).value<quintptr>(); }
-void CTreeNodeUI::SetData(quintptr data) { m_item->setData(QVariant::fromValue(data), Qt::UserRole + 1); }
+QString CTreeNodeUI::GetText() const {
+  return m_item->text();
+}
+void CTreeNodeUI::SetText(const QString& text) {
+  m_item->setText(text);
+}
+quintptr CTreeNodeUI::GetData() const {
+  return m_item->data(Qt::UserRole + 1).value<quintptr>();
+}
+void CTreeNodeUI::SetData(quintptr data) {
+  m_item->setData(QVariant::fromValue(data), Qt::UserRole + 1);
+}
 
 void CTreeNodeUI::SetIcon(const QString& imageString) {
   m_icon = imageString;
@@ -588,9 +640,13 @@ void CTreeNodeUI::SetVisible(bool visible) {
   m_tree->m_view->setRowHidden(idx.row(), idx.parent(), !visible);
 }
 
-Qt::CheckState CTreeNodeUI::GetCheckState() const { return m_item->checkState(); }
+Qt::CheckState CTreeNodeUI::GetCheckState() const {
+  return m_item->checkState();
+}
 
-void CTreeNodeUI::SetCheck(bool checked) { m_item->setCheckState(checked ? Qt::Checked : Qt::Unchecked); }
+void CTreeNodeUI::SetCheck(bool checked) {
+  m_item->setCheckState(checked ? Qt::Checked : Qt::Unchecked);
+}
 
 CTreeNodeUI* CTreeNodeUI::GetChild(int i) const {
   return i >= 0 && i < GetChildCount() ? m_children[static_cast<size_t>(i)] : nullptr;
@@ -621,7 +677,8 @@ CTreeViewUI::CTreeViewUI(QWidget* parent)
   m_view->setIconSize(QSize(18, 18));
   m_view->setStyleSheet(QString::fromLatin1(kViewStyle));
   m_view->setItemDelegate(new TickDelegate(this, m_view));
-  QObject::connect(m_model, &QStandardItemModel::itemChanged, this, [this](QStandardItem* it) { OnItemChanged(it); });
+  QObject::connect(m_model, &QStandardItemModel::itemChanged, this,
+                   [this](QStandardItem* it) { OnItemChanged(it); });
   QObject::connect(m_view, &QTreeView::clicked, this, [this](const QModelIndex& i) {
     m_eventNode = NodeFromItem(m_model->itemFromIndex(i));
     SendNotify(QStringLiteral("itemclick"));
@@ -650,14 +707,16 @@ CTreeNodeUI* CTreeViewUI::AddNode(const QString& text, CTreeNodeUI* parent, quin
   node->m_tree = this;
   node->m_parent = parent;
   node->m_item = new QStandardItem(text);
-  node->m_item->setData(QVariant::fromValue(reinterpret_cast<quintptr>(node.get())), Qt::UserRole + 2);
+  node->m_item->setData(QVariant::fromValue(reinterpret_cast<quintptr>(node.get())),
+                        Qt::UserRole + 2);
   node->m_item->setData(QVariant::fromValue(data), Qt::UserRole + 1);
   node->m_item->setSizeHint(QSize(0, m_itemHeight));
   m_updating = true;
   if (m_checkBoxes) {
     node->m_item->setCheckable(true);
-    node->m_item->setCheckState(parent ? parent->m_item->checkState() == Qt::Unchecked ? Qt::Unchecked : Qt::Checked
-                                       : Qt::Checked);
+    node->m_item->setCheckState(
+        parent ? parent->m_item->checkState() == Qt::Unchecked ? Qt::Unchecked : Qt::Checked
+               : Qt::Checked);
   }
   if (parent) {
     parent->m_item->appendRow(node->m_item);
@@ -683,7 +742,9 @@ void CTreeViewUI::RemoveAllNodes() {
 }
 
 CTreeNodeUI* CTreeViewUI::GetRootNode(int index) const {
-  return index >= 0 && index < static_cast<int>(m_roots.size()) ? m_roots[static_cast<size_t>(index)] : nullptr;
+  return index >= 0 && index < static_cast<int>(m_roots.size())
+             ? m_roots[static_cast<size_t>(index)]
+             : nullptr;
 }
 
 CTreeNodeUI* CTreeViewUI::NodeFromItem(QStandardItem* item) const {
@@ -704,19 +765,23 @@ bool CTreeViewUI::SelectNode(CTreeNodeUI* node, bool notify) {
   }
   const bool saved = m_updating;
   m_updating = !notify;
-  m_view->selectionModel()->setCurrentIndex(node->m_item->index(), QItemSelectionModel::ClearAndSelect);
+  m_view->selectionModel()->setCurrentIndex(node->m_item->index(),
+                                            QItemSelectionModel::ClearAndSelect);
   m_updating = saved;
   return true;
 }
 
-void CTreeViewUI::ExpandAll() { m_view->expandAll(); }
+void CTreeViewUI::ExpandAll() {
+  m_view->expandAll();
+}
 
 void CTreeViewUI::OnItemChanged(QStandardItem* item) {
   if (m_updating || !m_checkBoxes) return;
   CTreeNodeUI* node = NodeFromItem(item);
   if (!node) return;
   m_updating = true;
-  const Qt::CheckState st = item->checkState() == Qt::PartiallyChecked ? Qt::Checked : item->checkState();
+  const Qt::CheckState st =
+      item->checkState() == Qt::PartiallyChecked ? Qt::Checked : item->checkState();
   item->setCheckState(st);
   PropagateDown(node, st);
   if (node->m_parent) RecomputeUp(node->m_parent);
@@ -739,23 +804,34 @@ void CTreeViewUI::RecomputeUp(CTreeNodeUI* node) {
     if (n->m_children.empty()) continue;
     int checked = 0, unchecked = 0;
     for (CTreeNodeUI* c : n->m_children) {
-      if (c->m_item->checkState() == Qt::Checked) ++checked;
-      else if (c->m_item->checkState() == Qt::Unchecked) ++unchecked;
+      if (c->m_item->checkState() == Qt::Checked)
+        ++checked;
+      else if (c->m_item->checkState() == Qt::Unchecked)
+        ++unchecked;
     }
     const int total = static_cast<int>(n->m_children.size());
-    n->m_item->setCheckState(checked == total ? Qt::Checked : unchecked == total ? Qt::Unchecked : Qt::PartiallyChecked);
+    n->m_item->setCheckState(checked == total     ? Qt::Checked
+                             : unchecked == total ? Qt::Unchecked
+                                                  : Qt::PartiallyChecked);
   }
   m_updating = saved;
 }
 
 void CTreeViewUI::SetAttribute(const QString& name, const QString& value) {
-  if (name == QLatin1String("checkbox")) m_checkBoxes = ParseBool(value);
-  else if (name == QLatin1String("uncheckimage")) m_checkImages[Qt::Unchecked] = value;
-  else if (name == QLatin1String("halfimage")) m_checkImages[Qt::PartiallyChecked] = value;
-  else if (name == QLatin1String("checkimage")) m_checkImages[Qt::Checked] = value;
-  else if (name == QLatin1String("itemheight")) m_itemHeight = std::max(1, value.toInt());
-  else if (name == QLatin1String("indent")) m_view->setIndentation(value.toInt());
-  else CContainerUI::SetAttribute(name, value);
+  if (name == QLatin1String("checkbox"))
+    m_checkBoxes = ParseBool(value);
+  else if (name == QLatin1String("uncheckimage"))
+    m_checkImages[Qt::Unchecked] = value;
+  else if (name == QLatin1String("halfimage"))
+    m_checkImages[Qt::PartiallyChecked] = value;
+  else if (name == QLatin1String("checkimage"))
+    m_checkImages[Qt::Checked] = value;
+  else if (name == QLatin1String("itemheight"))
+    m_itemHeight = std::max(1, value.toInt());
+  else if (name == QLatin1String("indent"))
+    m_view->setIndentation(value.toInt());
+  else
+    CContainerUI::SetAttribute(name, value);
 }
 
 void CTreeViewUI::DoLayout() {

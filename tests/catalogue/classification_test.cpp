@@ -55,8 +55,8 @@ TEST(PhotosTest, CameraRollAndPhotoStreamByKeyAndContent) {
   Backup b("photos");
   b.Add("CameraRollDomain-Media/DCIM/100APPLE/IMG_3.JPG", &kJpeg);
   b.Add("CameraRollDomain-Media/DCIM/100APPLE/img_2.JPG", &kJpeg);
-  b.Add("CameraRollDomain-Media/DCIM/100APPLE/IMG_5.HEIC", &kHeic);       // outside the table
-  b.Add("CameraRollDomain-Media/DCIM/100APPLE/IMG_6.JPG", nullptr);       // not stored
+  b.Add("CameraRollDomain-Media/DCIM/100APPLE/IMG_5.HEIC", &kHeic);  // outside the table
+  b.Add("CameraRollDomain-Media/DCIM/100APPLE/IMG_6.JPG", nullptr);  // not stored
   const std::string tiny = kJpeg.substr(0, 100);
   b.Add("CameraRollDomain-Media/DCIM/100APPLE/tiny.JPG", &tiny);
   b.Add("MediaDomain-Media/PhotoStreamsData/1/100APPLE/IMG_9.PNG", &kPng);

@@ -60,8 +60,10 @@ class DecryptDriver : public ::testing::Test {
 
   void TearDown() override {
     for (const auto& [name, value] : savedEnv_) {
-      if (value) setenv(name.c_str(), value->c_str(), 1);
-      else unsetenv(name.c_str());
+      if (value)
+        setenv(name.c_str(), value->c_str(), 1);
+      else
+        unsetenv(name.c_str());
     }
   }
 
@@ -101,7 +103,9 @@ TEST_F(DecryptDriver, CountMarkersDriveProgress) {
   EXPECT_EQ(output_, DecryptedOutputFolder());
   // The staged copy carries the platform's executable header.
   const std::string staged = td::ReadAll(platform::WorkFolder() / "tool.exe");
-  EXPECT_EQ(staged.substr(0, 4), "\x7f" "ELF");
+  EXPECT_EQ(staged.substr(0, 4),
+            "\x7f"
+            "ELF");
 }
 
 TEST_F(DecryptDriver, NoFilesCountsAsZeroShare) {
@@ -194,9 +198,10 @@ TEST(DecryptTemporaryRoot, ChoiceOverVolumes) {
   const fs::path appData = "/home/u/.local/share";
   const fs::path own = appData / "TarnwickBackvault" / "TarnwickTempFile";
   const std::uint64_t gib = 1ull << 30;
-  std::vector<platform::Volume> volumes = {
-      {"/", "/dev/sda1", 20 * gib}, {"/data", "/dev/sdb1", 300 * gib},
-      {"/bad", "/dev/sdc1", 0},     {"/other", "/dev/sdd1", 300 * gib}};
+  std::vector<platform::Volume> volumes = {{"/", "/dev/sda1", 20 * gib},
+                                           {"/data", "/dev/sdb1", 300 * gib},
+                                           {"/bad", "/dev/sdc1", 0},
+                                           {"/other", "/dev/sdd1", 300 * gib}};
   // More than 15 GiB where the application data lives: stay there.
   auto choices = TemporaryRootChoices(appData, 15 * gib + 1, volumes);
   ASSERT_FALSE(choices.empty());

@@ -30,8 +30,10 @@ TEST_P(DecryptTwin, EncryptedTwinOpensLikeThePlainBackup) {
     std::string name;
     std::optional<std::string> value;
     ~EnvBack() {
-      if (value) setenv(name.c_str(), value->c_str(), 1);
-      else unsetenv(name.c_str());
+      if (value)
+        setenv(name.c_str(), value->c_str(), 1);
+      else
+        unsetenv(name.c_str());
     }
   };
   auto save = [](const char* name) {
@@ -74,8 +76,7 @@ TEST_P(DecryptTwin, EncryptedTwinOpensLikeThePlainBackup) {
   BackupCatalog twin;
   ASSERT_EQ(open(dir.path / "plain", plain, L""), kSuccess);
   EXPECT_FALSE(plain.current.encrypted);
-  ASSERT_EQ(open(dir.path / "twin", twin, Utf8ToWide(e.password)),
-            kSuccess);
+  ASSERT_EQ(open(dir.path / "twin", twin, Utf8ToWide(e.password)), kSuccess);
   EXPECT_TRUE(twin.current.encrypted);
 
   ASSERT_EQ(plain.manifest.size(), twin.manifest.size());

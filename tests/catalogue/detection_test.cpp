@@ -21,15 +21,22 @@ int Code(const std::string& bytes) {
   return RecogniseBuffer(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
 }
 std::string Le32(std::uint32_t v) {
-  return {static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16), static_cast<char>(v >> 24)};
+  return {static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
+          static_cast<char>(v >> 24)};
 }
 
 TEST(RecogniserTest, EverySignatureOfTheTable) {
   using std::string;
-  EXPECT_EQ(Code(Pad(string("\x00\x00\x01\xBA", 4) + string(8, 'x') + string("\x00\x00\x01\xBB", 4))), 15);
-  EXPECT_EQ(Code(Pad(string("\x00\x00\x01\xB3", 4) + string(20, 'x') + string("\x00\x00\x01\xB8", 4))), 15);
+  EXPECT_EQ(
+      Code(Pad(string("\x00\x00\x01\xBA", 4) + string(8, 'x') + string("\x00\x00\x01\xBB", 4))),
+      15);
+  EXPECT_EQ(
+      Code(Pad(string("\x00\x00\x01\xB3", 4) + string(20, 'x') + string("\x00\x00\x01\xB8", 4))),
+      15);
   // The second marker beyond the first 32 bytes does not count.
-  EXPECT_EQ(Code(Pad(string("\x00\x00\x01\xBA", 4) + string(40, 'x') + string("\x00\x00\x01\xBB", 4))), 48);
+  EXPECT_EQ(
+      Code(Pad(string("\x00\x00\x01\xBA", 4) + string(40, 'x') + string("\x00\x00\x01\xBB", 4))),
+      48);
   EXPECT_EQ(Code(Pad(string("\x00\x00\x00\x20", 4) + "ftypisom")), 18);
   EXPECT_EQ(Code(Pad(string("\x00\x00\x00\x20", 4) + "ftypmp42")), 18);
   EXPECT_EQ(Code(Pad(string("\x00\x00\x00\x20", 4) + "ftyp3gp4")), 16);
@@ -38,17 +45,28 @@ TEST(RecogniserTest, EverySignatureOfTheTable) {
   EXPECT_EQ(Code(Pad(string("\x00\x00\x00\x14", 4) + "ftypM4V ")), 48);
   EXPECT_EQ(Code(Pad("moov")), 17);
   EXPECT_EQ(Code(Pad(".RMF")), 23);
-  EXPECT_EQ(Code(Pad(string("\x30\x26\xB2\x75\x8E\x66\xCF\x11\xA6\xD9\x00\xAA\x00\x62\xCE\x6C", 16))), 24);
-  EXPECT_EQ(Code(Pad("RIFF\x10\x01\x01\x01" "AVI LIST")), 22);
-  EXPECT_EQ(Code(Pad("RIFF\x10\x01\x01\x01" "WAVEfmt ")), 21);
+  EXPECT_EQ(
+      Code(Pad(string("\x30\x26\xB2\x75\x8E\x66\xCF\x11\xA6\xD9\x00\xAA\x00\x62\xCE\x6C", 16))),
+      24);
+  EXPECT_EQ(Code(Pad("RIFF\x10\x01\x01\x01"
+                     "AVI LIST")),
+            22);
+  EXPECT_EQ(Code(Pad("RIFF\x10\x01\x01\x01"
+                     "WAVEfmt ")),
+            21);
   EXPECT_EQ(Code(Pad(string("MThd\x00\x00\x00\x06\x00\x01\x00\x02\x01\xE0", 14) + "MTrk")), 13);
   EXPECT_EQ(Code(Pad("GIF87a")), 31);
   EXPECT_EQ(Code(Pad("GIF89a")), 31);
   EXPECT_EQ(Code(Pad("GIF8Xa")), 48);
   EXPECT_EQ(Code(Pad(string("BM", 2) + Le32(1000) + string(8, '\0') + Le32(40))), 29);
-  EXPECT_EQ(Code(Pad(string("BM", 2) + Le32(1000) + string("\x01\x00\x00\x00", 4) + string(4, '\0') + Le32(40))), 48);
+  EXPECT_EQ(Code(Pad(string("BM", 2) + Le32(1000) + string("\x01\x00\x00\x00", 4) +
+                     string(4, '\0') + Le32(40))),
+            48);
   EXPECT_EQ(Code(Pad(string("\xFF\xD8\xFF\xE0\x00\x10JFIF", 10))), 10);
-  EXPECT_EQ(Code(Pad(string("\xFF\xD8\xFF\xE1\x00\x10" "Exif", 10))), 10);
+  EXPECT_EQ(Code(Pad(string("\xFF\xD8\xFF\xE1\x00\x10"
+                            "Exif",
+                            10))),
+            10);
   EXPECT_EQ(Code(Pad("\x89PNG\r\n\x1A\n")), 30);
   EXPECT_EQ(Code(Pad("plain text file")), 48);
 }
@@ -66,7 +84,9 @@ TEST(RecogniserTest, Id3FlagsAndSizes) {
 }
 
 TEST(RecogniserTest, WaveWithMovedFmtChunkIsNotRecognised) {
-  EXPECT_EQ(Code(Pad("RIFF\x10\x01\x01\x01" "WAVEJUNK\x04\x01\x01\x01xxxxfmt ")), 48);
+  EXPECT_EQ(Code(Pad("RIFF\x10\x01\x01\x01"
+                     "WAVEJUNK\x04\x01\x01\x01xxxxfmt ")),
+            48);
 }
 
 TEST(RecogniserTest, IcoDirectoryMustChainOffsets) {
@@ -133,7 +153,10 @@ TEST(PreviewCopyTest, ChoosesFixedFileByKindAndReplacesIt) {
   c.workFolder = (dir.path() / "work/").wstring();
   std::filesystem::create_directories(dir.path() / "work");
   const std::string big = Pad("\x89PNG\r\n\x1A\n", 200000);
-  const std::string small = Pad(std::string("\xFF\xD8\xFF\xE1\x00\x10" "Exif", 10), 600);
+  const std::string small = Pad(std::string("\xFF\xD8\xFF\xE1\x00\x10"
+                                            "Exif",
+                                            10),
+                                600);
   WriteFile(dir.path() / "big", big);
   WriteFile(dir.path() / "small", small);
   WriteFile(dir.path() / "song", Pad(std::string("ID3\x03\x00\x00\x00\x00\x00\x00", 10), 700));

@@ -57,7 +57,8 @@ TEST(InfoPlistTest, VersionsKeyOrderAndMissingValues) {
   EXPECT_TRUE(r.displayName.empty());
   EXPECT_FALSE(r.newerSystem);
 
-  WriteFile(dir.path() / "Info.plist", Plist(Key("Product Version", "11.4") + Key("Display Name", "X")));
+  WriteFile(dir.path() / "Info.plist",
+            Plist(Key("Product Version", "11.4") + Key("Display Name", "X")));
   ASSERT_EQ(ReadBackupFolder(dir.wide(), r), 0);
   EXPECT_FALSE(r.newerSystem);
   EXPECT_EQ(r.displayName, L"X");
@@ -66,7 +67,8 @@ TEST(InfoPlistTest, VersionsKeyOrderAndMissingValues) {
   EXPECT_TRUE(r.newerSystem);
 
   // A key on the last line, and a value line without its opening tag.
-  WriteFile(dir.path() / "Info.plist", "<key>Phone Number</key>\n<integer>5</integer>\n<key>Display Name</key>");
+  WriteFile(dir.path() / "Info.plist",
+            "<key>Phone Number</key>\n<integer>5</integer>\n<key>Display Name</key>");
   ASSERT_EQ(ReadBackupFolder(dir.wide(), r), 0);
   EXPECT_TRUE(r.phoneNumber.empty());
   EXPECT_TRUE(r.displayName.empty());
@@ -102,11 +104,13 @@ TEST(DateConversionTest, StandardTimeBiasApplied) {
 TEST(DateConversionTest, PlistDatesWithAndWithoutTAndZ) {
   ScopedEnv tz("TZ", "Asia/Shanghai");
   TempFolder dir("dates");
-  WriteFile(dir.path() / "Info.plist", Plist(Key("Last Backup Date", "2019-05-12T23:30:00Z", "date")));
+  WriteFile(dir.path() / "Info.plist",
+            Plist(Key("Last Backup Date", "2019-05-12T23:30:00Z", "date")));
   BackupRecord r;
   ASSERT_EQ(ReadBackupFolder(dir.wide(), r), 0);
   EXPECT_EQ(r.lastBackupDate, "2019-05-13 07:30:00");
-  WriteFile(dir.path() / "Info.plist", Plist(Key("Last Backup Date", "2019-05-12 23:30:00", "date")));
+  WriteFile(dir.path() / "Info.plist",
+            Plist(Key("Last Backup Date", "2019-05-12 23:30:00", "date")));
   ASSERT_EQ(ReadBackupFolder(dir.wide(), r), 0);
   EXPECT_EQ(r.lastBackupDate, "2019-05-13 07:30:00");
 }
@@ -144,14 +148,18 @@ TEST(ProbeEncryptedTest, WorksOnReadOnlyFiles) {
 TEST(ListBackupsTest, OnlyFoldersWithInfoPlistNewestFirstStable) {
   ScopedEnv tz("TZ", "UTC");
   TempFolder root("root");
-  WriteFile(root.path() / "a" / "Info.plist",
-            Plist(Key("Display Name", "Old") + Key("Last Backup Date", "2019-12-31T23:00:00Z", "date")));
-  WriteFile(root.path() / "b" / "Info.plist",
-            Plist(Key("Display Name", "New") + Key("Last Backup Date", "2020-01-02T10:00:00Z", "date")));
+  WriteFile(
+      root.path() / "a" / "Info.plist",
+      Plist(Key("Display Name", "Old") + Key("Last Backup Date", "2019-12-31T23:00:00Z", "date")));
+  WriteFile(
+      root.path() / "b" / "Info.plist",
+      Plist(Key("Display Name", "New") + Key("Last Backup Date", "2020-01-02T10:00:00Z", "date")));
   WriteFile(root.path() / "c" / "Info.plist",
-            Plist(Key("Display Name", "Twin1") + Key("Last Backup Date", "2019-06-01T00:00:00Z", "date")));
+            Plist(Key("Display Name", "Twin1") +
+                  Key("Last Backup Date", "2019-06-01T00:00:00Z", "date")));
   WriteFile(root.path() / "d" / "Info.plist",
-            Plist(Key("Display Name", "Twin2") + Key("Last Backup Date", "2019-06-01T00:00:00Z", "date")));
+            Plist(Key("Display Name", "Twin2") +
+                  Key("Last Backup Date", "2019-06-01T00:00:00Z", "date")));
   WriteFile(root.path() / "stray.txt", "not a backup");
   std::filesystem::create_directories(root.path() / "empty");
   WriteFile(root.path() / ".hidden" / "Info.plist", Plist(Key("Display Name", "Hidden")));

@@ -47,7 +47,9 @@ TEST(CopyBackupFileTest, ZeroLengthMakesEmptyFileWithoutReports) {
   TempFolder dir("copy0");
   WriteFile(dir.path() / "src", "");
   CopyLog log;
-  EXPECT_EQ(CopyBackupFile((dir.path() / "src").wstring(), (dir.path() / "dst").wstring(), CopyLog::Cb, &log), 0);
+  EXPECT_EQ(CopyBackupFile((dir.path() / "src").wstring(), (dir.path() / "dst").wstring(),
+                           CopyLog::Cb, &log),
+            0);
   EXPECT_TRUE(std::filesystem::exists(dir.path() / "dst"));
   EXPECT_EQ(std::filesystem::file_size(dir.path() / "dst"), 0u);
   EXPECT_TRUE(log.calls.empty());
@@ -58,13 +60,17 @@ TEST(CopyBackupFileTest, StopAfterFirstChunkAndMissingSource) {
   WriteFile(dir.path() / "src", std::string(200000, 'z'));
   CopyLog log;
   log.stopAfter = 1;
-  EXPECT_EQ(CopyBackupFile((dir.path() / "src").wstring(), (dir.path() / "dst").wstring(), CopyLog::Cb, &log), 2);
+  EXPECT_EQ(CopyBackupFile((dir.path() / "src").wstring(), (dir.path() / "dst").wstring(),
+                           CopyLog::Cb, &log),
+            2);
   ASSERT_EQ(log.calls.size(), 2u);
   EXPECT_EQ(log.calls[1].percent, 100);
   EXPECT_EQ(log.calls[1].status, 2);
 
   CopyLog missing;
-  EXPECT_EQ(CopyBackupFile((dir.path() / "nope").wstring(), (dir.path() / "d2").wstring(), CopyLog::Cb, &missing), 87);
+  EXPECT_EQ(CopyBackupFile((dir.path() / "nope").wstring(), (dir.path() / "d2").wstring(),
+                           CopyLog::Cb, &missing),
+            87);
   ASSERT_EQ(missing.calls.size(), 1u);
   EXPECT_EQ(missing.calls[0].status, 87);
 }

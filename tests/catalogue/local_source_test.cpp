@@ -113,11 +113,15 @@ TEST_P(LocalSourceTest, WeChatAndQQAccountsWithDeletedMessages) {
   const auto& [account, chats] = *wechat.begin();
   ASSERT_FALSE(chats.empty());
   const auto out = dir_.path() / "chat.txt";
-  EXPECT_EQ(source_->WriteWeChatChatText(account, chats.begin()->first, out.wstring(), nullptr, nullptr), 0);
+  EXPECT_EQ(
+      source_->WriteWeChatChatText(account, chats.begin()->first, out.wstring(), nullptr, nullptr),
+      0);
   EXPECT_GT(std::filesystem::file_size(out), 3u);
   const auto& [qqAccount, qqChats] = *qq.begin();
   ASSERT_FALSE(qqChats.empty());
-  EXPECT_EQ(source_->WriteQQChatText(qqAccount, qqChats.begin()->first, out.wstring(), nullptr, nullptr), 0);
+  EXPECT_EQ(
+      source_->WriteQQChatText(qqAccount, qqChats.begin()->first, out.wstring(), nullptr, nullptr),
+      0);
   EXPECT_GT(std::filesystem::file_size(out), 3u);
 }
 

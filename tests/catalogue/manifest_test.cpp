@@ -24,15 +24,15 @@ class MbdbWriter {
                      int properties = 0) {
     Str(&domain);
     Str(path);
-    Str(nullptr);                      // link target: absent
+    Str(nullptr);  // link target: absent
     std::string hash(20, '\xAB');
-    Str(&hash);                        // data hash
-    Str(nullptr);                      // encryption key
+    Str(&hash);    // data hash
+    Str(nullptr);  // encryption key
     U16(mode);
-    bytes_.append(8, '\x01');          // inode
-    bytes_.append(4 * 5, '\x02');      // uid, gid, mtime, atime, ctime
-    bytes_.append(8, '\x00');          // size
-    bytes_.push_back('\x04');          // flag
+    bytes_.append(8, '\x01');      // inode
+    bytes_.append(4 * 5, '\x02');  // uid, gid, mtime, atime, ctime
+    bytes_.append(8, '\x00');      // size
+    bytes_.push_back('\x04');      // flag
     bytes_.push_back(static_cast<char>(properties));
     for (int i = 0; i < properties; ++i) {
       std::string name = "n" + std::to_string(i), value = "v";
@@ -61,7 +61,8 @@ class MbdbWriter {
 
 std::vector<ManifestEntry> Parse(const std::string& bytes, Result* result = nullptr) {
   std::vector<ManifestEntry> entries;
-  Result r = ParseManifestMbdb(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), entries);
+  Result r = ParseManifestMbdb(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(),
+                               entries);
   if (result) *result = r;
   return entries;
 }
@@ -129,12 +130,13 @@ void MakeManifestDb(const std::filesystem::path& path,
                     const std::vector<std::tuple<std::string, std::string, const char*>>& rows) {
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(db,
-                         "CREATE TABLE Files (fileID TEXT PRIMARY KEY, domain TEXT, relativePath TEXT, "
-                         "flags INTEGER, file BLOB);"
-                         "CREATE TABLE Properties (key TEXT PRIMARY KEY, value BLOB);",
-                         nullptr, nullptr, nullptr),
-            SQLITE_OK);
+  ASSERT_EQ(
+      sqlite3_exec(db,
+                   "CREATE TABLE Files (fileID TEXT PRIMARY KEY, domain TEXT, relativePath TEXT, "
+                   "flags INTEGER, file BLOB);"
+                   "CREATE TABLE Properties (key TEXT PRIMARY KEY, value BLOB);",
+                   nullptr, nullptr, nullptr),
+      SQLITE_OK);
   sqlite3_stmt* st = nullptr;
   sqlite3_prepare_v2(db, "INSERT INTO Files VALUES (?, ?, ?, 1, NULL)", -1, &st, nullptr);
   for (const auto& [id, domain, rel] : rows) {
@@ -195,7 +197,8 @@ struct ProgressLog {
 TEST(OpenBackupTest, PlainNewerBackupPrefersDecryptedCopy) {
   TempFolder dir("open");
   MakeManifestDb(dir.path() / "Manifest.db", {{"1111", "HomeDomain", "a"}});
-  MakeManifestDb(dir.path() / "Manifest.db-decypted", {{"2222", "HomeDomain", "b"}, {"3333", "X", "c"}});
+  MakeManifestDb(dir.path() / "Manifest.db-decypted",
+                 {{"2222", "HomeDomain", "b"}, {"3333", "X", "c"}});
   BackupCatalog c;
   c.backupFolder = dir.wide();
   c.manifest = {{"old", "old"}};

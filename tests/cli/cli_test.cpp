@@ -42,7 +42,8 @@ class ListCommandTest : public ::testing::Test {
         << "<plist>\n<dict>\n<key>Display Name</key>\n<string>" << name
         << "</string>\n<key>Last Backup Date</key>\n<date>" << date
         << "</date>\n<key>Product Version</key>\n<string>" << version
-        << "</string>\n<key>Serial Number</key>\n<string>SN-" << dir << "</string>\n</dict>\n</plist>\n";
+        << "</string>\n<key>Serial Number</key>\n<string>SN-" << dir
+        << "</string>\n</dict>\n</plist>\n";
   }
   fs::path root_;
 };
@@ -52,11 +53,16 @@ TEST_F(ListCommandTest, JsonIsNewestFirstAndEscaped) {
   ASSERT_EQ(r.code, 0) << r.err;
   const std::string expected =
       "[\n {\"displayName\": \"Work \\\"Phone\\\"\", \"lastBackupDate\": \"2020-01-02 10:00:00\", "
-      "\"serialNumber\": \"SN-one\", \"phoneNumber\": \"\", \"newerSystem\": true, \"encrypted\": false, "
-      "\"folder\": \"" + (root_ / "one").string() + "\"},\n"
+      "\"serialNumber\": \"SN-one\", \"phoneNumber\": \"\", \"newerSystem\": true, \"encrypted\": "
+      "false, "
+      "\"folder\": \"" +
+      (root_ / "one").string() +
+      "\"},\n"
       " {\"displayName\": \"Tom &amp; Ann\", \"lastBackupDate\": \"2019-12-31 23:00:00\", "
-      "\"serialNumber\": \"SN-two\", \"phoneNumber\": \"\", \"newerSystem\": false, \"encrypted\": false, "
-      "\"folder\": \"" + (root_ / "two").string() + "\"}\n]\n";
+      "\"serialNumber\": \"SN-two\", \"phoneNumber\": \"\", \"newerSystem\": false, \"encrypted\": "
+      "false, "
+      "\"folder\": \"" +
+      (root_ / "two").string() + "\"}\n]\n";
   EXPECT_EQ(r.out, expected);
 }
 

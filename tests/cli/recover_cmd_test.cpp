@@ -29,34 +29,30 @@ Outcome Cli(std::vector<std::string> args) {
   return {code, out.str(), err.str()};
 }
 
-std::map<std::string, std::string> Digests(const fs::path &root) {
+std::map<std::string, std::string> Digests(const fs::path& root) {
   std::map<std::string, std::string> files;
-  for (const auto &e : fs::recursive_directory_iterator(root))
+  for (const auto& e : fs::recursive_directory_iterator(root))
     if (e.is_regular_file())
-      files[fs::relative(e.path(), root).string()] =
-          Sha1Hex(ReadFile(e.path()));
+      files[fs::relative(e.path(), root).string()] = Sha1Hex(ReadFile(e.path()));
   return files;
 }
 
-std::vector<fs::path> Children(const fs::path &folder) {
+std::vector<fs::path> Children(const fs::path& folder) {
   std::vector<fs::path> v;
   if (fs::is_directory(folder))
-    for (const auto &e : fs::directory_iterator(folder))
-      v.push_back(e.path());
+    for (const auto& e : fs::directory_iterator(folder)) v.push_back(e.path());
   std::sort(v.begin(), v.end());
   return v;
 }
 
-std::size_t Count(const std::string &text, const std::string &piece) {
+std::size_t Count(const std::string& text, const std::string& piece) {
   std::size_t n = 0;
-  for (auto at = text.find(piece); at != std::string::npos;
-       at = text.find(piece, at + 1))
-    ++n;
+  for (auto at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1)) ++n;
   return n;
 }
 
 class RecoverCommandTest : public ::testing::Test {
-protected:
+ protected:
   static void SetUpTestSuite() {
     dir_ = new test::TempDir;
     mkbackup::BackupOptions o;
@@ -75,20 +71,19 @@ protected:
   }
   void SetUp() override {
     home_ = std::make_unique<test::TempDir>();
-    envHome_ =
-        std::make_unique<test::ScopedEnv>("HOME", home_->path().string());
-    envData_ = std::make_unique<test::ScopedEnv>(
-        "XDG_DATA_HOME", (home_->path() / "data").string());
+    envHome_ = std::make_unique<test::ScopedEnv>("HOME", home_->path().string());
+    envData_ =
+        std::make_unique<test::ScopedEnv>("XDG_DATA_HOME", (home_->path() / "data").string());
   }
-  fs::path Out(const std::string &name) const { return home_->path() / name; }
+  fs::path Out(const std::string& name) const { return home_->path() / name; }
 
-  static test::TempDir *dir_;
-  static fs::path *backup_;
+  static test::TempDir* dir_;
+  static fs::path* backup_;
   std::unique_ptr<test::TempDir> home_;
   std::unique_ptr<test::ScopedEnv> envHome_, envData_;
 };
-test::TempDir *RecoverCommandTest::dir_ = nullptr;
-fs::path *RecoverCommandTest::backup_ = nullptr;
+test::TempDir* RecoverCommandTest::dir_ = nullptr;
+fs::path* RecoverCommandTest::backup_ = nullptr;
 
 TEST_F(RecoverCommandTest, RecoversEveryCategoryIntoTheProgramsTree) {
   const auto before = Digests(*backup_);
@@ -96,8 +91,7 @@ TEST_F(RecoverCommandTest, RecoversEveryCategoryIntoTheProgramsTree) {
   Outcome r = Cli({"recover", backup_->string(), "--out", out.string()});
   ASSERT_EQ(r.code, 0) << r.err << r.out;
   std::smatch m;
-  ASSERT_TRUE(std::regex_search(r.out, m,
-                                std::regex("Recovered (\\d+) of (\\d+) item")));
+  ASSERT_TRUE(std::regex_search(r.out, m, std::regex("Recovered (\\d+) of (\\d+) item")));
   EXPECT_EQ(m[1], m[2]);
   EXPECT_GT(std::stoi(m[1]), 20);
 
@@ -105,16 +99,13 @@ TEST_F(RecoverCommandTest, RecoversEveryCategoryIntoTheProgramsTree) {
   const auto conversations = Children(out / "Message");
   ASSERT_GT(conversations.size(), 1u);
   std::size_t folders = 0;
-  for (const fs::path &p : conversations) {
-    if (p.filename() == "sms.sqlite")
-      continue;
+  for (const fs::path& p : conversations) {
+    if (p.filename() == "sms.sqlite") continue;
     ++folders;
     ASSERT_TRUE(fs::is_directory(p)) << p;
-    EXPECT_TRUE(
-        std::regex_search(p.filename().string(), std::regex("-\\d{14}$")))
-        << p;
+    EXPECT_TRUE(std::regex_search(p.filename().string(), std::regex("-\\d{14}$"))) << p;
     std::size_t txt = 0, html = 0;
-    for (const fs::path &f : Children(p)) {
+    for (const fs::path& f : Children(p)) {
       txt += f.extension() == ".txt";
       html += f.extension() == ".html";
       if (f.extension() == ".txt") {
@@ -126,8 +117,7 @@ TEST_F(RecoverCommandTest, RecoversEveryCategoryIntoTheProgramsTree) {
   }
   EXPECT_GT(folders, 0u);
   EXPECT_EQ(Sha1Hex(ReadFile(out / "Message" / "sms.sqlite")),
-            Sha1Hex(ReadFile(*backup_ / "3d" /
-                             "3d0d7e5fb2ce288813306e4d4636395e047a3d28")));
+            Sha1Hex(ReadFile(*backup_ / "3d" / "3d0d7e5fb2ce288813306e4d4636395e047a3d28")));
 
   const auto stamps = Children(out / "Contacts");
   ASSERT_EQ(stamps.size(), 1u);
@@ -146,37 +136,33 @@ TEST_F(RecoverCommandTest, RecoversEveryCategoryIntoTheProgramsTree) {
 
   // A second recovery into the same folder numbers the copies.
   const std::size_t photos = Children(out / "Camera Roll").size();
-  Outcome again = Cli({"recover", backup_->string(), "--out", out.string(),
-                       "--categories", "camera-roll"});
+  Outcome again =
+      Cli({"recover", backup_->string(), "--out", out.string(), "--categories", "camera-roll"});
   ASSERT_EQ(again.code, 0) << again.err;
   const auto twice = Children(out / "Camera Roll");
   EXPECT_EQ(twice.size(), 2 * photos);
   std::size_t numbered = 0;
-  for (const fs::path &p : twice)
-    numbered += p.stem().string().ends_with("(1)");
+  for (const fs::path& p : twice) numbered += p.stem().string().ends_with("(1)");
   EXPECT_EQ(numbered, photos);
 }
 
 TEST_F(RecoverCommandTest, CategoriesAndDeletedOnly) {
   const fs::path out = Out("contacts-only");
-  Outcome r = Cli({"recover", backup_->string(), "--out", out.string(),
-                   "--categories", "contacts,call-history", "--deleted-only"});
+  Outcome r = Cli({"recover", backup_->string(), "--out", out.string(), "--categories",
+                   "contacts,call-history", "--deleted-only"});
   ASSERT_EQ(r.code, 0) << r.err;
-  for (const fs::path &p : Children(out)) {
+  for (const fs::path& p : Children(out)) {
     const std::string name = p.filename().string();
     EXPECT_TRUE(name == "Contacts" || name == "CallHistory") << name;
   }
   // Only deleted records are left: fewer contacts than a full recovery gives.
   const fs::path all = Out("contacts-all");
-  ASSERT_EQ(Cli({"recover", backup_->string(), "--out", all.string(),
-                 "--categories", "contacts"})
-                .code,
-            0);
-  auto rows = [](const fs::path &root) {
+  ASSERT_EQ(
+      Cli({"recover", backup_->string(), "--out", all.string(), "--categories", "contacts"}).code,
+      0);
+  auto rows = [](const fs::path& root) {
     const auto stamps = Children(root / "Contacts");
-    return stamps.empty()
-               ? 0u
-               : Count(ReadFile(stamps[0] / "Contacts.html"), "\t<tr>");
+    return stamps.empty() ? 0u : Count(ReadFile(stamps[0] / "Contacts.html"), "\t<tr>");
   };
   EXPECT_LT(rows(out), rows(all));
 }
@@ -184,14 +170,12 @@ TEST_F(RecoverCommandTest, CategoriesAndDeletedOnly) {
 TEST_F(RecoverCommandTest, BadArgumentsAndBadBackups) {
   EXPECT_EQ(Cli({"recover", backup_->string()}).code, kExitUsage);
   EXPECT_EQ(Cli({"recover", "--out", Out("x").string()}).code, kExitUsage);
-  EXPECT_EQ(Cli({"recover", backup_->string(), "--out", Out("x").string(),
-                 "--categories", "nope"})
-                .code,
-            kExitUsage);
-  EXPECT_EQ(Cli({"recover", backup_->string(), "--out", Out("x").string(),
-                 "--password", "pw"})
-                .code,
-            kExitUsage);
+  EXPECT_EQ(
+      Cli({"recover", backup_->string(), "--out", Out("x").string(), "--categories", "nope"}).code,
+      kExitUsage);
+  EXPECT_EQ(
+      Cli({"recover", backup_->string(), "--out", Out("x").string(), "--password", "pw"}).code,
+      kExitUsage);
   const fs::path empty = Out("not-a-backup");
   fs::create_directories(empty);
   Outcome r = Cli({"recover", empty.string(), "--out", Out("y").string()});
@@ -208,19 +192,19 @@ TEST_F(RecoverCommandTest, ChatsShowEveryDeletedMessageStillInTheStore) {
   test::Json doc;
   ASSERT_NO_THROW(doc = test::Json::Parse(r.out)) << r.out;
   std::set<std::string> shown;
-  for (const char *app : {"wechat", "qq"})
-    for (const test::Json &account : doc[app]["accounts"].items)
-      for (const test::Json &chat : account["chats"].items)
-        for (const test::Json &m : chat["messages"].items)
+  for (const char* app : {"wechat", "qq"})
+    for (const test::Json& account : doc[app]["accounts"].items)
+      for (const test::Json& chat : account["chats"].items)
+        for (const test::Json& m : chat["messages"].items)
           if (m["status"].Int() != 0) shown.insert(m["text"].Str());
   const test::Json truth = test::ReadTruth(*backup_);
   int expected = 0;
-  for (const char *label : {"MM.sqlite", "QQ.db"}) {
-    for (const test::Json *db : test::FindDatabases(truth, label)) {
-      for (const test::Json &row : (*db)["deleted"].items) {
+  for (const char* label : {"MM.sqlite", "QQ.db"}) {
+    for (const test::Json* db : test::FindDatabases(truth, label)) {
+      for (const test::Json& row : (*db)["deleted"].items) {
         if (row["probeInFile"].kind != test::Json::Kind::kBool || !row["probeInFile"].boolean)
           continue;
-        const test::Json &values = row["values"];
+        const test::Json& values = row["values"];
         const std::string text =
             values.Has("Message") ? values["Message"].Str() : values["content"].Str();
         if (text.empty()) continue;
@@ -237,15 +221,15 @@ TEST_F(RecoverCommandTest, ChatsListsAccountsWithLiveAndDeletedMessages) {
   Outcome r = Cli({"chats", backup_->string(), "--json"});
   test::Json doc;
   ASSERT_NO_THROW(doc = test::Json::Parse(r.out)) << r.out;
-  for (const char *app : {"wechat", "qq"}) {
+  for (const char* app : {"wechat", "qq"}) {
     SCOPED_TRACE(app);
-    const test::Json &part = doc[app];
+    const test::Json& part = doc[app];
     ASSERT_FALSE(part.IsNull());
     EXPECT_EQ(part["result"].Int(), 0);
     ASSERT_GT(part["accounts"].size(), 0u);
     std::int64_t live = 0, deleted = 0;
-    for (const test::Json &account : part["accounts"].items)
-      for (const test::Json &chat : account["chats"].items) {
+    for (const test::Json& account : part["accounts"].items)
+      for (const test::Json& chat : account["chats"].items) {
         live += chat["live"].Int();
         deleted += chat["deleted"].Int();
         EXPECT_EQ(static_cast<std::int64_t>(chat["messages"].size()),
@@ -262,5 +246,5 @@ TEST_F(RecoverCommandTest, ChatsListsAccountsWithLiveAndDeletedMessages) {
   EXPECT_NE(text.out.find("QQ:"), std::string::npos);
 }
 
-} // namespace
-} // namespace bv::cli
+}  // namespace
+}  // namespace bv::cli

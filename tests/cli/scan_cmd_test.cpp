@@ -44,9 +44,9 @@ class ScanCommandTest : public ::testing::Test {
 };
 
 const std::vector<std::string> kNames = {
-    "Camera Roll", "Photo Stream", "App Photos", "App Videos", "Messages",
-    "Message attachments", "Contacts", "Call History", "Notes", "WhatsApp",
-    "WhatsApp attachments", "Reminder", "Calendar", "Safari Bookmark"};
+    "Camera Roll",          "Photo Stream", "App Photos",   "App Videos",     "Messages",
+    "Message attachments",  "Contacts",     "Call History", "Notes",          "WhatsApp",
+    "WhatsApp attachments", "Reminder",     "Calendar",     "Safari Bookmark"};
 
 std::set<std::string> Keys(const Json& object) {
   std::set<std::string> keys;
@@ -60,9 +60,9 @@ TEST_F(ScanCommandTest, JsonCarriesEveryCategoryAndEveryRecordField) {
   Json doc = Json::Parse(r.out);
 
   const Json& backup = doc["backup"];
-  EXPECT_EQ(Keys(backup), (std::set<std::string>{"encrypted", "newerSystem", "lastBackupDate",
-                                                 "phoneNumber", "serialNumber", "folder",
-                                                 "displayName"}));
+  EXPECT_EQ(Keys(backup),
+            (std::set<std::string>{"encrypted", "newerSystem", "lastBackupDate", "phoneNumber",
+                                   "serialNumber", "folder", "displayName"}));
   EXPECT_EQ(backup["displayName"].Str(), "Test iPhone");
   EXPECT_FALSE(backup["encrypted"].boolean);
   EXPECT_TRUE(fs::path(backup["folder"].Str()).is_absolute());
@@ -71,15 +71,15 @@ TEST_F(ScanCommandTest, JsonCarriesEveryCategoryAndEveryRecordField) {
   const Json& cats = doc["categories"];
   ASSERT_EQ(cats.size(), 14u);
   const std::set<std::string> media = {"size", "name", "path"};
-  const std::set<std::string> contact = {"deleted", "email", "address", "extra",
+  const std::set<std::string> contact = {"deleted", "email", "address",      "extra",
                                          "url",     "phone", "organization", "name"};
   const std::set<std::string> call = {"deleted", "answered", "duration", "date", "address", "name"};
   const std::set<std::string> note = {"deleted", "reserved", "date", "title", "body"};
   const std::set<std::string> message = {"deleted", "isFromMe", "rowId", "handleId", "date",
                                          "sender",  "name",     "text",  "extra"};
-  const std::set<std::string> whatsapp = {"deleted", "isFromMe",  "messageId", "sessionId",
-                                          "date",    "senderName", "text",     "pushName",
-                                          "chatTitle", "chatJids", "chatPartner", "extra"};
+  const std::set<std::string> whatsapp = {"deleted",   "isFromMe",   "messageId",   "sessionId",
+                                          "date",      "senderName", "text",        "pushName",
+                                          "chatTitle", "chatJids",   "chatPartner", "extra"};
   for (std::size_t i = 0; i < 14; ++i) {
     const Json& c = cats[i];
     EXPECT_EQ(c["id"].Int(), static_cast<std::int64_t>(i + 1));
@@ -88,19 +88,41 @@ TEST_F(ScanCommandTest, JsonCarriesEveryCategoryAndEveryRecordField) {
     const Json& list = i == 4 ? c["conversations"] : i == 9 ? c["chats"] : c["records"];
     ASSERT_EQ(list.kind, Json::Kind::kArray) << kNames[i];
     EXPECT_EQ(c["count"].Int(), static_cast<std::int64_t>(list.size())) << kNames[i];
-    if (i < 11 && i != 4 && i != 9) { EXPECT_GT(list.size(), 0u) << kNames[i]; }
-    if (i >= 11) { EXPECT_EQ(list.size(), 0u); }
+    if (i < 11 && i != 4 && i != 9) {
+      EXPECT_GT(list.size(), 0u) << kNames[i];
+    }
+    if (i >= 11) {
+      EXPECT_EQ(list.size(), 0u);
+    }
     for (const Json& rec : list.items) {
       switch (i) {
-        case 0: case 1: case 10: EXPECT_EQ(Keys(rec), media); break;
-        case 2: case 3: EXPECT_EQ(Keys(rec), (std::set<std::string>{"size", "app", "name", "path"})); break;
-        case 5: EXPECT_EQ(Keys(rec), (std::set<std::string>{"reserved", "size", "name", "path"})); break;
-        case 6: EXPECT_EQ(Keys(rec), contact); break;
-        case 7: EXPECT_EQ(Keys(rec), call); break;
-        case 8: EXPECT_EQ(Keys(rec), note); break;
-        default: break;
+        case 0:
+        case 1:
+        case 10:
+          EXPECT_EQ(Keys(rec), media);
+          break;
+        case 2:
+        case 3:
+          EXPECT_EQ(Keys(rec), (std::set<std::string>{"size", "app", "name", "path"}));
+          break;
+        case 5:
+          EXPECT_EQ(Keys(rec), (std::set<std::string>{"reserved", "size", "name", "path"}));
+          break;
+        case 6:
+          EXPECT_EQ(Keys(rec), contact);
+          break;
+        case 7:
+          EXPECT_EQ(Keys(rec), call);
+          break;
+        case 8:
+          EXPECT_EQ(Keys(rec), note);
+          break;
+        default:
+          break;
       }
-      if (rec.Has("path")) { EXPECT_TRUE(fs::is_regular_file(rec["path"].Str())) << rec["path"].Str(); }
+      if (rec.Has("path")) {
+        EXPECT_TRUE(fs::is_regular_file(rec["path"].Str())) << rec["path"].Str();
+      }
     }
   }
 
@@ -119,7 +141,9 @@ TEST_F(ScanCommandTest, JsonCarriesEveryCategoryAndEveryRecordField) {
     }
     EXPECT_EQ(conv["deleted"].Int() != 0, anyDeleted);
     if (!anyDeleted) seenLive = true;
-    if (seenLive) { EXPECT_FALSE(anyDeleted) << "deleted conversations come first"; }
+    if (seenLive) {
+      EXPECT_FALSE(anyDeleted) << "deleted conversations come first";
+    }
   }
   const Json& chats = cats[9]["chats"];
   ASSERT_GT(chats.size(), 0u);
@@ -139,7 +163,9 @@ TEST_F(ScanCommandTest, CategoryListChoosesAndTextShowsTheTreeCounts) {
   for (std::size_t i = 0; i < 14; ++i) {
     const bool chosen = i == 6 || i == 8 || i == 11;
     EXPECT_EQ(doc["categories"][i]["chosen"].boolean, chosen) << i;
-    if (!chosen) { EXPECT_EQ(doc["categories"][i]["count"].Int(), 0) << i; }
+    if (!chosen) {
+      EXPECT_EQ(doc["categories"][i]["count"].Int(), 0) << i;
+    }
   }
   const std::int64_t contacts = doc["categories"][6]["count"].Int();
   EXPECT_GT(contacts, 0);

@@ -40,8 +40,9 @@ TEST(HashTest, Md5StandardVectors) {
   EXPECT_EQ(Md5Hex("abc"), "900150983cd24fb0d6963f7d28e17f72");
   EXPECT_EQ(Md5Hex("message digest"), "f96b697d7cb7938d525a2f31aaf161d0");
   EXPECT_EQ(Md5Hex("abcdefghijklmnopqrstuvwxyz"), "c3fcd3d76192e4007dfb496cca67e13b");
-  EXPECT_EQ(Md5Hex("12345678901234567890123456789012345678901234567890123456789012345678901234567890"),
-            "57edf4a22be3c955ac49da2e2107b67a");
+  EXPECT_EQ(
+      Md5Hex("12345678901234567890123456789012345678901234567890123456789012345678901234567890"),
+      "57edf4a22be3c955ac49da2e2107b67a");
   // Large input across many blocks: a 10 MB run of one byte, in pieces.
   Md5 h;
   std::string chunk(4099, 'x');
@@ -77,11 +78,16 @@ TEST(FormatTest, SizeTexts) {
 
 TEST(TextTest, Utf8RoundTripAndInvalidInput) {
   EXPECT_EQ(Utf8ToWide(static_cast<const char*>(nullptr)), L"");
-  EXPECT_EQ(Utf8ToWide("caf\xC3\xA9 \xE4\xB8\xAD \xF0\x9F\x98\x80"), L"caf\u00E9 \u4E2D \U0001F600");
-  EXPECT_EQ(WideToUtf8(L"caf\u00E9 \u4E2D \U0001F600"), "caf\xC3\xA9 \xE4\xB8\xAD \xF0\x9F\x98\x80");
+  EXPECT_EQ(Utf8ToWide("caf\xC3\xA9 \xE4\xB8\xAD \xF0\x9F\x98\x80"),
+            L"caf\u00E9 \u4E2D \U0001F600");
+  EXPECT_EQ(WideToUtf8(L"caf\u00E9 \u4E2D \U0001F600"),
+            "caf\xC3\xA9 \xE4\xB8\xAD \xF0\x9F\x98\x80");
   // Truncated, overlong and stray continuation bytes become replacement characters.
   EXPECT_EQ(Utf8ToWide("a\xE4\xB8"), L"a\uFFFD");
-  EXPECT_EQ(Utf8ToWide("\xC0\xAF" "b"), L"\uFFFD" L"b");
+  EXPECT_EQ(Utf8ToWide("\xC0\xAF"
+                       "b"),
+            L"\uFFFD"
+            L"b");
   EXPECT_EQ(Utf8ToWide("\x80x"), L"\uFFFDx");
   EXPECT_EQ(Utf8ToWide("\xED\xA0\x80"), L"\uFFFD");  // encoded surrogate
 }

@@ -13,14 +13,19 @@ namespace {
 
 std::string Member(const std::string& name, const std::string& data, unsigned mode = 0100644) {
   char head[77];
-  std::snprintf(head, sizeof head, "070707%06o%06o%06o%06o%06o%06o%06o%011o%06o%011llo", 0, 1, mode, 0, 0, 1,
-                0, 0, static_cast<unsigned>(name.size() + 1), static_cast<unsigned long long>(data.size()));
+  std::snprintf(head, sizeof head, "070707%06o%06o%06o%06o%06o%06o%06o%011o%06o%011llo", 0, 1, mode,
+                0, 0, 1, 0, 0, static_cast<unsigned>(name.size() + 1),
+                static_cast<unsigned long long>(data.size()));
   return std::string(head, 76) + name + std::string(1, '\0') + data;
 }
 
-std::string Trailer() { return Member("TRAILER!!!", ""); }
+std::string Trailer() {
+  return Member("TRAILER!!!", "");
+}
 
-const unsigned char* Bytes(const std::string& s) { return reinterpret_cast<const unsigned char*>(s.data()); }
+const unsigned char* Bytes(const std::string& s) {
+  return reinterpret_cast<const unsigned char*>(s.data());
+}
 
 bool Find(const std::string& archive, const char* path, MemberSpan& span) {
   return FindMember(Bytes(archive), archive.size(), archive.size(), path, span);
@@ -30,8 +35,9 @@ TEST(CpioArchive, FindsMembersByTheirHeaderSize) {
   // A text message that happens to hold the next header's magic must not cut the
   // database short.
   const std::string sms = "SQLite format 3 ... 07070700 ... the rest";
-  const std::string archive = Member("./var/mobile/Library/AddressBook/AddressBook.sqlitedb", "AB") +
-                              Member("./var/mobile/Library/SMS/sms.db", sms) + Trailer();
+  const std::string archive =
+      Member("./var/mobile/Library/AddressBook/AddressBook.sqlitedb", "AB") +
+      Member("./var/mobile/Library/SMS/sms.db", sms) + Trailer();
   MemberSpan span;
   ASSERT_TRUE(Find(archive, "/var/mobile/Library/SMS/sms.db", span));
   EXPECT_TRUE(span.fromHeader);
@@ -49,7 +55,8 @@ TEST(CpioArchive, FindsMembersByTheirHeaderSize) {
 
 TEST(CpioArchive, WithoutAHeaderTheDataEndsAtTheNextMagic) {
   // Damaged header in front of the name: the next member's magic ends the data.
-  std::string archive = Member("./var/mobile/Library/SMS/sms.db", "DATA") + Member("x", "y") + Trailer();
+  std::string archive =
+      Member("./var/mobile/Library/SMS/sms.db", "DATA") + Member("x", "y") + Trailer();
   archive[10] = 'Z';
   MemberSpan span;
   ASSERT_TRUE(Find(archive, "/var/mobile/Library/SMS/sms.db", span));
@@ -81,8 +88,8 @@ TEST(CpioArchive, SizesAreClampedToTheArchive) {
 }
 
 TEST(CpioArchive, WalkVisitsMembersUntilTheTrailerOrDamage) {
-  const std::string archive = Member("a", "1") + Member("dir", "", 040755) + Member("b", "22") + Trailer() +
-                              Member("after", "x");
+  const std::string archive = Member("a", "1") + Member("dir", "", 040755) + Member("b", "22") +
+                              Trailer() + Member("after", "x");
   const ByteReader read = [&](std::uint64_t off, void* buf, std::size_t n) {
     if (off >= archive.size()) return std::size_t{0};
     n = std::min<std::size_t>(n, archive.size() - off);
@@ -110,7 +117,8 @@ TEST(CpioArchive, WalkVisitsMembersUntilTheTrailerOrDamage) {
     std::memcpy(buf, damaged.data() + off, n);
     return n;
   };
-  WalkCpio(readDamaged, damaged.size(), [&](const CpioMember& m) { return names.push_back(m.name), true; });
+  WalkCpio(readDamaged, damaged.size(),
+           [&](const CpioMember& m) { return names.push_back(m.name), true; });
   EXPECT_EQ(names, (std::vector<std::string>{"a"}));
 }
 
@@ -122,12 +130,13 @@ TEST(CpioArchive, CutFindsNamesOnlyInTheFirst16MiBButCopiesWholeMembers) {
   big.replace(1000, 8, "07070700");
   const std::string archive = Member("./var/mobile/Library/SMS/sms.db", big) + Trailer();
   WriteFile(t.path() / "Tarnwick", archive);
-  EXPECT_EQ(CutMember(t.path() / "Tarnwick", "/var/mobile/Library/SMS/sms.db", t.path() / "sms"), 0);
+  EXPECT_EQ(CutMember(t.path() / "Tarnwick", "/var/mobile/Library/SMS/sms.db", t.path() / "sms"),
+            0);
   EXPECT_EQ(fs::file_size(t.path() / "sms"), big.size());
   // One that starts after 16 MiB is not found: no copy, no error.
-  WriteFile(t.path() / "Tarnwick", Member("pad", std::string(16u << 20, 'p')) +
-                                       Member("./var/mobile/Library/AddressBook/AddressBook.sqlitedb", "AB") +
-                                       Trailer());
+  WriteFile(t.path() / "Tarnwick",
+            Member("pad", std::string(16u << 20, 'p')) +
+                Member("./var/mobile/Library/AddressBook/AddressBook.sqlitedb", "AB") + Trailer());
   EXPECT_EQ(CutMember(t.path() / "Tarnwick", "/var/mobile/Library/AddressBook/AddressBook.sqlitedb",
                       t.path() / "personcontent"),
             0);
@@ -137,7 +146,8 @@ TEST(CpioArchive, CutFindsNamesOnlyInTheFirst16MiBButCopiesWholeMembers) {
   EXPECT_FALSE(fs::exists(t.path() / "y"));
   // An earlier, longer copy is replaced, not overwritten in place.
   WriteFile(t.path() / "Tarnwick", Member("./var/mobile/Library/SMS/sms.db", "new") + Trailer());
-  EXPECT_EQ(CutMember(t.path() / "Tarnwick", "/var/mobile/Library/SMS/sms.db", t.path() / "sms"), 0);
+  EXPECT_EQ(CutMember(t.path() / "Tarnwick", "/var/mobile/Library/SMS/sms.db", t.path() / "sms"),
+            0);
   EXPECT_EQ(ReadAll(t.path() / "sms"), "new");
 }
 

@@ -83,13 +83,16 @@ class DeviceTest : public ::testing::Test {
     const fs::path sms = library_ / "SMS/sms.db";
     fs::create_directories(sms.parent_path());
     Sql(sms.string(), SchemaSection("sms.db | iOS 12.4"));
-    std::string sql = "BEGIN;INSERT INTO handle(ROWID,id,country,service) VALUES(1,'+15550001','us','SMS'),"
-                      "(2,'+15550002','us','SMS');INSERT INTO chat(ROWID,guid,style,state) VALUES(1,'c1',45,3);";
+    std::string sql =
+        "BEGIN;INSERT INTO handle(ROWID,id,country,service) VALUES(1,'+15550001','us','SMS'),"
+        "(2,'+15550002','us','SMS');INSERT INTO chat(ROWID,guid,style,state) VALUES(1,'c1',45,3);";
     for (int i = 1; i <= 5; ++i) {
       sql += "INSERT INTO message(ROWID,guid,text,handle_id,date,is_from_me,service) VALUES(" +
              std::to_string(i) + ",'G" + std::to_string(i) + "','text " + std::to_string(i) + "'," +
-             std::to_string(i % 2 + 1) + "," + std::to_string(600000000000000000LL + i) + ",0,'SMS');"
-             "INSERT INTO chat_message_join(chat_id,message_id) VALUES(1," + std::to_string(i) + ");";
+             std::to_string(i % 2 + 1) + "," + std::to_string(600000000000000000LL + i) +
+             ",0,'SMS');"
+             "INSERT INTO chat_message_join(chat_id,message_id) VALUES(1," +
+             std::to_string(i) + ");";
     }
     Sql(sms.string(), sql + "COMMIT;");
 
@@ -98,7 +101,8 @@ class DeviceTest : public ::testing::Test {
     Sql(notes.string(), SchemaSection("notes.sqlite (HomeDomain"));
     Sql(notes.string(),
         "INSERT INTO ZNOTEBODY(Z_PK,ZCONTENT,ZOWNER) VALUES(1,'first body',1),(2,'second body',2);"
-        "INSERT INTO ZNOTE(Z_PK,ZBODY,ZCREATIONDATE,ZTITLE) VALUES(1,1,500000000,'One'),(2,2,500000100,'Two');");
+        "INSERT INTO ZNOTE(Z_PK,ZBODY,ZCREATIONDATE,ZTITLE) "
+        "VALUES(1,1,500000000,'One'),(2,2,500000100,'Two');");
 
     // The call database at the phone's older path, holding the store the call reader
     // understands.

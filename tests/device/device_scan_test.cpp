@@ -88,7 +88,9 @@ class EmptyMux {
       std::uint32_t head[4];
       while (::recv(c, head, sizeof head, MSG_WAITALL) == static_cast<ssize_t>(sizeof head)) {
         std::string body(head[0] > sizeof head ? head[0] - sizeof head : 0, '\0');
-        if (!body.empty() && ::recv(c, body.data(), body.size(), MSG_WAITALL) != static_cast<ssize_t>(body.size())) break;
+        if (!body.empty() &&
+            ::recv(c, body.data(), body.size(), MSG_WAITALL) != static_cast<ssize_t>(body.size()))
+          break;
         ++requests;
         plist_t reply = plist_new_dict();
         if (body.find("ListDevices") != std::string::npos) {

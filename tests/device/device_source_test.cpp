@@ -27,7 +27,8 @@ TEST_F(DeviceTest, RelayScanFillsMessagesAndContactsFromTheArchive) {
   ASSERT_FALSE(phone_->relayRequest.empty());
   EXPECT_EQ(phone_->relayRequestLength, phone_->relayRequest.size());
   plist_t request = nullptr;
-  plist_from_xml(phone_->relayRequest.data(), static_cast<std::uint32_t>(phone_->relayRequest.size()), &request);
+  plist_from_xml(phone_->relayRequest.data(),
+                 static_cast<std::uint32_t>(phone_->relayRequest.size()), &request);
   ASSERT_NE(request, nullptr);
   plist_t sources = plist_dict_get_item(request, "Sources");
   ASSERT_NE(sources, nullptr);
@@ -45,13 +46,15 @@ TEST_F(DeviceTest, RelayScanFillsMessagesAndContactsFromTheArchive) {
   EXPECT_FALSE(fs::exists(source->RelayArchivePath())) << "unpacked archive is deleted";
   // The cut copies are the phone's files byte for byte.
   EXPECT_EQ(ReadAll(root / "sms"), ReadAll(library_ / "SMS/sms.db"));
-  EXPECT_EQ(ReadAll(root / "personcontent"), ReadAll(library_ / "AddressBook/AddressBook.sqlitedb"));
+  EXPECT_EQ(ReadAll(root / "personcontent"),
+            ReadAll(library_ / "AddressBook/AddressBook.sqlitedb"));
 
   ConversationMap messages;
   EXPECT_EQ(source->ReadMessages(messages), 0);
   EXPECT_EQ(CountMessages(messages), 5u);
   ASSERT_TRUE(messages.count(1));
-  EXPECT_NE(messages[1].front().name.find(L"Ada"), std::wstring::npos) << "names from the cut address book";
+  EXPECT_NE(messages[1].front().name.find(L"Ada"), std::wstring::npos)
+      << "names from the cut address book";
   std::list<ContactRecord> contacts;
   EXPECT_EQ(source->ReadContacts(contacts), 0);
   EXPECT_EQ(contacts.size(), 2u);
@@ -155,7 +158,8 @@ TEST_F(DeviceTest, ReadingADirectoryOrAFailingReadGivesTheirMessages) {
   EXPECT_FALSE(fs::exists(local));
 
   EXPECT_EQ(source->copy_file("/private/var/mobile/Library/Nothing.db", local), kInvalidParameter);
-  EXPECT_EQ(source->LastError(), L"准备查询该文件信息时失败: /private/var/mobile/Library/Nothing.db");
+  EXPECT_EQ(source->LastError(),
+            L"准备查询该文件信息时失败: /private/var/mobile/Library/Nothing.db");
 
   phone_->faults.readFailsAfter = 4096;
   EXPECT_EQ(source->copy_file(kMessagesDevicePath, local), kInvalidParameter);
@@ -183,7 +187,8 @@ TEST_F(DeviceTest, ConnectionFailuresAreNamed) {
       {"pairing", [](FakePhoneFaults& f) { f.pairingFails = true; }, L"配对失败", true},
       {"session", [](FakePhoneFaults& f) { f.sessionFails = true; }, L"开始会话失败", true},
       // The session that could not be stopped still serves the relay.
-      {"stop session", [](FakePhoneFaults& f) { f.stopSessionFails = true; }, L"关闭会话失败", false},
+      {"stop session", [](FakePhoneFaults& f) { f.stopSessionFails = true; }, L"关闭会话失败",
+       false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

@@ -60,7 +60,8 @@ class FakeService : public ServiceConnection {
     const std::string reply =
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict><key>Status</key>"
         "<string>Acknowledged</string></dict></plist>\n";
-    const std::uint32_t n = phone_.faults.replyLengthZero ? 0 : static_cast<std::uint32_t>(reply.size());
+    const std::uint32_t n =
+        phone_.faults.replyLengthZero ? 0 : static_cast<std::uint32_t>(reply.size());
     outbox_.clear();
     outbox_.push_back(static_cast<char>(n >> 24));
     outbox_.push_back(static_cast<char>(n >> 16));
@@ -161,7 +162,9 @@ int FakePhone::Discover() {
   return discovered_ ? 0 : -3;
 }
 
-ServiceName FakePhone::MakeServiceName(const char* n) { return ServiceName{n}; }
+ServiceName FakePhone::MakeServiceName(const char* n) {
+  return ServiceName{n};
+}
 
 int FakePhone::Connect() {
   calls.push_back("connect");
@@ -170,7 +173,9 @@ int FakePhone::Connect() {
   return 0;
 }
 
-int FakePhone::PairingQuery() { return 1; }
+int FakePhone::PairingQuery() {
+  return 1;
+}
 
 int FakePhone::ValidatePairing() {
   calls.push_back("validate");
@@ -212,7 +217,9 @@ int FakePhone::StopSession() {
 int FakePhone::OpenFileService(ServiceConnection& service, int,
                                std::unique_ptr<FileServiceConnection>& fileService) {
   auto& s = dynamic_cast<FakeService&>(service);
-  calls.push_back(s.kind() == Kind::Afc2 ? "open afc2" : s.kind() == Kind::Afc ? "open afc" : "open relay");
+  calls.push_back(s.kind() == Kind::Afc2  ? "open afc2"
+                  : s.kind() == Kind::Afc ? "open afc"
+                                          : "open relay");
   // A file-service connection over the relay's socket opens but serves nothing.
   fileService = std::make_unique<FakeFileService>(
       s.kind() == Kind::Afc2 ? root_ : root_ / "private/var/mobile/Media", s.kind() != Kind::Relay);
@@ -251,7 +258,9 @@ int FakePhone::FileInfoOpen(FileServiceConnection& fileService, const std::strin
   info->pairs = {{"st_size", std::to_string(st.st_size)},
                  {"st_blocks", std::to_string(st.st_blocks)},
                  {"st_nlink", std::to_string(st.st_nlink)},
-                 {"st_ifmt", S_ISDIR(st.st_mode) ? "S_IFDIR" : S_ISLNK(st.st_mode) ? "S_IFLNK" : "S_IFREG"}};
+                 {"st_ifmt", S_ISDIR(st.st_mode)   ? "S_IFDIR"
+                             : S_ISLNK(st.st_mode) ? "S_IFLNK"
+                                                   : "S_IFREG"}};
   iterator = std::move(info);
   return 0;
 }
@@ -296,7 +305,8 @@ int FakePhone::FileRead(FileServiceConnection& fileService, std::uint64_t handle
     return kReadError;
   }
   std::uint32_t want = length;
-  if (faults.maxReceive > 0) want = std::min<std::uint32_t>(want, static_cast<std::uint32_t>(faults.maxReceive));
+  if (faults.maxReceive > 0)
+    want = std::min<std::uint32_t>(want, static_cast<std::uint32_t>(faults.maxReceive));
   const ssize_t n = ::read(it->second, buffer, want);
   if (n < 0) {
     length = 0;

@@ -16,14 +16,14 @@
 namespace bv::test {
 
 struct FakePhoneFaults {
-  bool absent = false;            // no phone: Discover fails
+  bool absent = false;  // no phone: Discover fails
   bool connectFails = false;
-  bool pairingFails = false;      // the pairing validation fails
+  bool pairingFails = false;  // the pairing validation fails
   bool sessionFails = false;
   bool stopSessionFails = false;
-  bool noRelay = false;           // the relay service does not start
-  bool replyLengthZero = false;   // the relay answers with a length of 0
-  std::size_t maxReceive = 0;     // short reads: at most this many bytes per receive (0: any)
+  bool noRelay = false;              // the relay service does not start
+  bool replyLengthZero = false;      // the relay answers with a length of 0
+  std::size_t maxReceive = 0;        // short reads: at most this many bytes per receive (0: any)
   std::int64_t readFailsAfter = -1;  // file reads fail once this many bytes were read
 };
 
@@ -38,10 +38,10 @@ class FakePhone : public IDeviceAccess {
   std::optional<std::string> relayPayload;
 
   // What the program did.
-  std::string relayRequest;          // the XML received by the relay, without framing
+  std::string relayRequest;              // the XML received by the relay, without framing
   std::uint32_t relayRequestLength = 0;  // the length that framed it
-  std::vector<std::string> calls;    // service and session steps, in order
-  int openFiles = 0;                 // file handles still open
+  std::vector<std::string> calls;        // service and session steps, in order
+  int openFiles = 0;                     // file handles still open
   int openFileServices = 0;
 
   // The archive the relay sends for the tree as it stands.

@@ -16,17 +16,19 @@
 
 namespace bv::test {
 
-inline std::string Slurp(const fs::path &path) {
+inline std::string Slurp(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream s;
   s << in.rdbuf();
   return s.str();
 }
 
-inline std::string Utf8(const std::wstring &w) { return WideToUtf8(w); }
+inline std::string Utf8(const std::wstring& w) {
+  return WideToUtf8(w);
+}
 
 inline fs::path SourceTemplates() {
-  const char *dir = std::getenv("BV_SOURCE_DIR");
+  const char* dir = std::getenv("BV_SOURCE_DIR");
   return fs::path(dir ? dir : ".") / "data" / "template";
 }
 
@@ -40,20 +42,19 @@ struct ReportLog {
   // Answer 2 from this call on (1-based); 0 never.
   std::size_t stopAt = 0;
 
-  static std::int32_t Callback(void *user, std::int32_t percent,
-                               std::int32_t error, const std::wstring &path) {
-    auto *log = static_cast<ReportLog *>(user);
+  static std::int32_t Callback(void* user, std::int32_t percent, std::int32_t error,
+                               const std::wstring& path) {
+    auto* log = static_cast<ReportLog*>(user);
     log->calls.push_back({percent, error, path});
     return (log->stopAt != 0 && log->calls.size() >= log->stopAt) ? 2 : 0;
   }
 };
 
-inline std::size_t CountOf(const std::string &text, const std::string &piece) {
+inline std::size_t CountOf(const std::string& text, const std::string& piece) {
   std::size_t n = 0;
-  for (std::size_t at = text.find(piece); at != std::string::npos;
-       at = text.find(piece, at + 1))
+  for (std::size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1))
     ++n;
   return n;
 }
 
-} // namespace bv::test
+}  // namespace bv::test

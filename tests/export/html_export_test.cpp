@@ -12,8 +12,8 @@ using test::ReportLog;
 using test::Slurp;
 using test::TempDir;
 
-MessageRecord Msg(int fromMe, int deleted, std::wstring text,
-                  std::wstring name = L"", std::wstring sender = L"+15550001") {
+MessageRecord Msg(int fromMe, int deleted, std::wstring text, std::wstring name = L"",
+                  std::wstring sender = L"+15550001") {
   MessageRecord m;
   m.isFromMe = fromMe;
   m.deleted = deleted;
@@ -25,9 +25,8 @@ MessageRecord Msg(int fromMe, int deleted, std::wstring text,
 }
 
 TEST(HtmlEscapeTest, MarkupAndBreaksInRecordTexts) {
-  EXPECT_EQ(
-      HtmlEscape(L"<script>alert('x')</script> & \"q\""),
-      "&lt;script&gt;alert(&#39;x&#39;)&lt;/script&gt; &amp; &quot;q&quot;");
+  EXPECT_EQ(HtmlEscape(L"<script>alert('x')</script> & \"q\""),
+            "&lt;script&gt;alert(&#39;x&#39;)&lt;/script&gt; &amp; &quot;q&quot;");
   EXPECT_EQ(HtmlEscape(L"a\nb"), "a\nb");
   EXPECT_EQ(HtmlEscapeMessage(L"a\r\nb\nc\rd"), "a<br>b<br>c<br>d");
   EXPECT_EQ(HtmlEscapeMessage(L"\u4f60\u597d \U0001F600"),
@@ -36,15 +35,14 @@ TEST(HtmlEscapeTest, MarkupAndBreaksInRecordTexts) {
 
 TEST(TemplateTest, SplitAtFirstContentAndTitleOnlyInHead) {
   TempDir dir;
-  test::WriteFile(
-      dir / "t.html",
-      "<title>{|title|}</title>{|title|}|{|content|}|{|title|}{|content|}end");
+  test::WriteFile(dir / "t.html",
+                  "<title>{|title|}</title>{|title|}|{|content|}|{|title|}{|content|}end");
   TemplateParts p;
-  ASSERT_EQ(LoadTemplate(p, dir / "t.html", L"iPhone's Notes of <Bob & Co>"),
-            0);
-  EXPECT_EQ(p.head, "<title>iPhone&#39;s Notes of &lt;Bob &amp; "
-                    "Co&gt;</title>iPhone&#39;s Notes of "
-                    "&lt;Bob &amp; Co&gt;|");
+  ASSERT_EQ(LoadTemplate(p, dir / "t.html", L"iPhone's Notes of <Bob & Co>"), 0);
+  EXPECT_EQ(p.head,
+            "<title>iPhone&#39;s Notes of &lt;Bob &amp; "
+            "Co&gt;</title>iPhone&#39;s Notes of "
+            "&lt;Bob &amp; Co&gt;|");
   // The second placeholder and the title after the content stay as they are.
   EXPECT_EQ(p.tail, "|{|title|}{|content|}end");
 }
@@ -61,19 +59,16 @@ TEST(TemplateTest, MissingOrUnusableTemplatesAreRefused) {
 }
 
 TEST(TemplateTest, ShippedTemplatesHaveTheirPlaceholdersInOrder) {
-  for (TemplateKind k :
-       {TemplateKind::CallHistory, TemplateKind::Notes, TemplateKind::Contacts,
-        TemplateKind::Messages, TemplateKind::WhatsApp}) {
-    const std::string text =
-        Slurp(test::SourceTemplates() / TemplateFileName(k));
+  for (TemplateKind k : {TemplateKind::CallHistory, TemplateKind::Notes, TemplateKind::Contacts,
+                         TemplateKind::Messages, TemplateKind::WhatsApp}) {
+    const std::string text = Slurp(test::SourceTemplates() / TemplateFileName(k));
     SCOPED_TRACE(TemplateFileName(k));
     ASSERT_EQ(CountOf(text, "{|content|}"), 1u);
     const std::size_t content = text.find("{|content|}");
     EXPECT_LT(text.find("{|title|}"), content);
     if (k == TemplateKind::Messages || k == TemplateKind::WhatsApp) {
       EXPECT_LT(text.find("{|person|}"), content);
-      for (const char *cls : {".date", ".send_msg", ".recv_msg",
-                              ".del_send_msg", ".del_recv_msg"})
+      for (const char* cls : {".date", ".send_msg", ".recv_msg", ".del_send_msg", ".del_recv_msg"})
         EXPECT_NE(text.find(cls), std::string::npos) << cls;
     }
     // No external resources: nothing is fetched when the document is opened.
@@ -108,12 +103,14 @@ TEST(FragmentTest, MessageBlocksByDirectionAndDeletion) {
   w.pushName = L"push";
   w.senderName = L"";
   w.deleted = 1;
-  EXPECT_EQ(WhatsAppBlock(w), "<div class=\"date\">Date: d push:</div>\r\n<div "
-                              "class=\"del_recv_msg\">t</div>\r\n");
+  EXPECT_EQ(WhatsAppBlock(w),
+            "<div class=\"date\">Date: d push:</div>\r\n<div "
+            "class=\"del_recv_msg\">t</div>\r\n");
   w.senderName = L"Sam";
   w.deleted = 0;
-  EXPECT_EQ(WhatsAppBlock(w), "<div class=\"date\">Date: d Sam:</div>\r\n<div "
-                              "class=\"recv_msg\">t</div>\r\n");
+  EXPECT_EQ(WhatsAppBlock(w),
+            "<div class=\"date\">Date: d Sam:</div>\r\n<div "
+            "class=\"recv_msg\">t</div>\r\n");
 }
 
 TEST(FragmentTest, TableRows) {
@@ -125,9 +122,10 @@ TEST(FragmentTest, TableRows) {
   c.url = L"u";
   c.extra = L"s";
   c.organization = L"O&O";
-  EXPECT_EQ(ContactRow(c), "\t<tr><td>Ann &lt;A&gt;</td><td>+1 555<br />+1 "
-                           "666</td><td>a@x</td><td>Street\n1</td>"
-                           "<td>u</td><td>s</td><td>O&amp;O</td></tr>\r\n");
+  EXPECT_EQ(ContactRow(c),
+            "\t<tr><td>Ann &lt;A&gt;</td><td>+1 555<br />+1 "
+            "666</td><td>a@x</td><td>Street\n1</td>"
+            "<td>u</td><td>s</td><td>O&amp;O</td></tr>\r\n");
 
   CallRecord missed;
   missed.answered = 1;
@@ -135,13 +133,13 @@ TEST(FragmentTest, TableRows) {
   missed.name = L"N";
   missed.address = L"A";
   missed.date = L"D";
-  EXPECT_EQ(CallRow(missed), "\t<tr><td>N</td><td>A</td><td>D</"
-                             "td><td>Incoming</td><td>Missed</td></tr>\r\n");
+  EXPECT_EQ(CallRow(missed),
+            "\t<tr><td>N</td><td>A</td><td>D</"
+            "td><td>Incoming</td><td>Missed</td></tr>\r\n");
   CallRecord longCall = missed;
   longCall.answered = 0;
   longCall.duration = 3725;
-  EXPECT_EQ(Utf8ToWide(CallRow(longCall))
-                    .find(L"<td>Outgoing</td><td>1 Hour 2 Min</td>") !=
+  EXPECT_EQ(Utf8ToWide(CallRow(longCall)).find(L"<td>Outgoing</td><td>1 Hour 2 Min</td>") !=
                 std::wstring::npos,
             true);
   longCall.duration = 0;
@@ -151,18 +149,14 @@ TEST(FragmentTest, TableRows) {
   n.title = L"T";
   n.date = L"D";
   n.body = L"line1\nline2";
-  EXPECT_EQ(NoteRow(n),
-            "\t<tr><td>T</td><td>D</td><td>line1\nline2</td></tr>\r\n");
+  EXPECT_EQ(NoteRow(n), "\t<tr><td>T</td><td>D</td><td>line1\nline2</td></tr>\r\n");
 }
 
 class ConversationDocumentTest : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override {
-    test::WriteFile(dir / "Sms.html",
-                    "<h1>{|title|}</h1><p>{|person|}</p>{|content|}<end>");
-    ASSERT_EQ(
-        LoadTemplate(parts, dir / "Sms.html", L"iPhone's Messages of Phone"),
-        0);
+    test::WriteFile(dir / "Sms.html", "<h1>{|title|}</h1><p>{|person|}</p>{|content|}<end>");
+    ASSERT_EQ(LoadTemplate(parts, dir / "Sms.html", L"iPhone's Messages of Phone"), 0);
     messages = {Msg(0, 0, L"one"), Msg(1, 0, L"two"), Msg(0, 1, L"three")};
     MessageRecord conv = messages.back();
     conv.name = L"Bob <b>";
@@ -176,9 +170,7 @@ protected:
 TEST_F(ConversationDocumentTest, ReportsEachMessageAndEndsWithSuccess) {
   ReportLog log;
   const std::wstring path = platform::WideFromPath(dir / "out" / "Bob.html");
-  ASSERT_EQ(
-      WriteMessageDocument(parts, path, &messages, &ReportLog::Callback, &log),
-      0);
+  ASSERT_EQ(WriteMessageDocument(parts, path, &messages, &ReportLog::Callback, &log), 0);
   ASSERT_EQ(log.calls.size(), 3u);
   EXPECT_EQ(log.calls[0].percent, 33);
   EXPECT_EQ(log.calls[1].percent, 66);
@@ -191,17 +183,14 @@ TEST_F(ConversationDocumentTest, ReportsEachMessageAndEndsWithSuccess) {
                       0),
             0u);
   EXPECT_EQ(CountOf(doc, "<div class=\"date\">"), 3u);
-  EXPECT_NE(doc.find("<div class=\"del_recv_msg\">three</div>\r\n<end>"),
-            std::string::npos);
+  EXPECT_NE(doc.find("<div class=\"del_recv_msg\">three</div>\r\n<end>"), std::string::npos);
 }
 
 TEST_F(ConversationDocumentTest, StopKeepsBlocksSoFarAndReportsTheAnswer) {
   ReportLog log;
   log.stopAt = 1;
   const std::wstring path = platform::WideFromPath(dir / "Bob.html");
-  EXPECT_EQ(
-      WriteMessageDocument(parts, path, &messages, &ReportLog::Callback, &log),
-      2);
+  EXPECT_EQ(WriteMessageDocument(parts, path, &messages, &ReportLog::Callback, &log), 2);
   ASSERT_EQ(log.calls.size(), 2u);
   EXPECT_EQ(log.calls[1].percent, 100);
   EXPECT_EQ(log.calls[1].error, 2);
@@ -213,11 +202,11 @@ TEST_F(ConversationDocumentTest, StopKeepsBlocksSoFarAndReportsTheAnswer) {
 TEST_F(ConversationDocumentTest, EmptyConversationWritesDocumentWithoutReport) {
   ReportLog log;
   std::list<MessageRecord> none;
-  EXPECT_EQ(WriteMessageDocument(parts, platform::WideFromPath(dir / "e.html"),
-                                 &none, &ReportLog::Callback, &log),
+  EXPECT_EQ(WriteMessageDocument(parts, platform::WideFromPath(dir / "e.html"), &none,
+                                 &ReportLog::Callback, &log),
             0);
-  EXPECT_EQ(WriteMessageDocument(parts, platform::WideFromPath(dir / "n.html"),
-                                 nullptr, &ReportLog::Callback, &log),
+  EXPECT_EQ(WriteMessageDocument(parts, platform::WideFromPath(dir / "n.html"), nullptr,
+                                 &ReportLog::Callback, &log),
             0);
   EXPECT_TRUE(log.calls.empty());
   EXPECT_EQ(Slurp(dir / "e.html").find("<div"), std::string::npos);
@@ -225,11 +214,10 @@ TEST_F(ConversationDocumentTest, EmptyConversationWritesDocumentWithoutReport) {
 }
 
 TEST_F(ConversationDocumentTest, UncreatableFileIsReportedAsFailure) {
-  test::WriteFile(dir / "blocker", "x"); // a file where a folder is needed
+  test::WriteFile(dir / "blocker", "x");  // a file where a folder is needed
   ReportLog log;
   const std::wstring path = platform::WideFromPath(dir / "blocker" / "x.html");
-  const Result r =
-      WriteMessageDocument(parts, path, &messages, &ReportLog::Callback, &log);
+  const Result r = WriteMessageDocument(parts, path, &messages, &ReportLog::Callback, &log);
   EXPECT_NE(r, 0);
   ASSERT_EQ(log.calls.size(), 1u);
   EXPECT_EQ(log.calls[0].percent, 100);
@@ -242,11 +230,9 @@ TEST(CollectedDocumentTest, HeadRowsTailAndFolderCreated) {
   p.head = "H";
   p.rows = "R";
   p.tail = "T";
-  ASSERT_EQ(WriteCollectedDocument(
-                p, platform::WideFromPath(dir / "a" / "b" / "d.html")),
-            0);
+  ASSERT_EQ(WriteCollectedDocument(p, platform::WideFromPath(dir / "a" / "b" / "d.html")), 0);
   EXPECT_EQ(Slurp(dir / "a" / "b" / "d.html"), "HRT");
 }
 
-} // namespace
-} // namespace bv
+}  // namespace
+}  // namespace bv

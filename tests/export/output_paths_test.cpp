@@ -22,10 +22,8 @@ TEST(SafePathPieceTest, HostileNamesStayOnePiece) {
   EXPECT_EQ(SafePathPiece(L"CON"), L"_CON");
   EXPECT_EQ(SafePathPiece(L"com1.txt"), L"_com1.txt");
   EXPECT_EQ(SafePathPiece(L"Bob(+1 555)"), L"Bob(+1 555)");
-  EXPECT_EQ(SafePathPiece(L"\u5f20\u4e09 \U0001F600"),
-            L"\u5f20\u4e09 \U0001F600");
-  for (const wchar_t *name :
-       {L"../../etc/passwd", L"..", L"/abs", L"a\\..\\..\\b", L"x/../.."}) {
+  EXPECT_EQ(SafePathPiece(L"\u5f20\u4e09 \U0001F600"), L"\u5f20\u4e09 \U0001F600");
+  for (const wchar_t* name : {L"../../etc/passwd", L"..", L"/abs", L"a\\..\\..\\b", L"x/../.."}) {
     const fs::path root = "/out/root";
     const fs::path p = root / platform::PathFromWide(SafePathPiece(name));
     EXPECT_TRUE(IsInside(root, p)) << p;
@@ -34,7 +32,7 @@ TEST(SafePathPieceTest, HostileNamesStayOnePiece) {
 }
 
 TEST(SafePathPieceTest, LongNamesAreCutKeepingTheExtension) {
-  std::wstring longName(300, L'\u4e2d'); // three UTF-8 bytes each
+  std::wstring longName(300, L'\u4e2d');  // three UTF-8 bytes each
   longName += L".jpeg";
   const std::wstring piece = SafePathPiece(longName);
   EXPECT_LE(WideToUtf8(piece).size(), 200u);
@@ -70,9 +68,8 @@ TEST(MakeUniquePathTest, NumbersTakenNamesInOrder) {
 TEST(JobStampTest, FourteenDigits) {
   const std::wstring s = MakeJobStamp();
   ASSERT_EQ(s.size(), 14u);
-  for (wchar_t c : s)
-    EXPECT_TRUE(c >= L'0' && c <= L'9');
+  for (wchar_t c : s) EXPECT_TRUE(c >= L'0' && c <= L'9');
 }
 
-} // namespace
-} // namespace bv
+}  // namespace
+}  // namespace bv

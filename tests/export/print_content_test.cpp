@@ -11,7 +11,7 @@ using test::CountOf;
 using test::TempDir;
 
 class PrintContentTest : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override {
     CallRecord live;
     live.name = L"Live";
@@ -52,8 +52,7 @@ protected:
     stores.cameraRoll = {MediaItem{}};
     stats.AddMedia(Category::CameraRoll, stores.cameraRoll);
   }
-  std::string Build(Category c, bool deletedOnly,
-                    const std::atomic<bool> *cancel = nullptr) {
+  std::string Build(Category c, bool deletedOnly, const std::atomic<bool>* cancel = nullptr) {
     std::string content;
     last = BuildPrintContent(stores, stats, c, deletedOnly, cancel, content);
     return content;
@@ -66,10 +65,8 @@ protected:
 TEST_F(PrintContentTest, CallsTickedAndDeletedOnly) {
   const std::string all = Build(Category::CallHistory, false);
   EXPECT_EQ(CountOf(all, "<div>\r\n"), 2u);
-  EXPECT_NE(all.find("<p><span>Duration:</span>1 Hour 2 Min</p>\r\n"),
-            std::string::npos);
-  EXPECT_NE(all.find("<p><span>Name:</span>Gone &lt;b&gt;</p>\r\n"),
-            std::string::npos);
+  EXPECT_NE(all.find("<p><span>Duration:</span>1 Hour 2 Min</p>\r\n"), std::string::npos);
+  EXPECT_NE(all.find("<p><span>Name:</span>Gone &lt;b&gt;</p>\r\n"), std::string::npos);
   EXPECT_NE(all.find("<p><span>Type:</span>Outgoing</p>\r\n<p><span>Duration:</"
                      "span>Canceled</p>"),
             std::string::npos);
@@ -86,21 +83,20 @@ TEST_F(PrintContentTest, CallsTickedAndDeletedOnly) {
 
 TEST_F(PrintContentTest, MessagesAreEscapedAndUnknownNamesShowTheNumber) {
   const std::string content = Build(Category::Messages, false);
-  EXPECT_EQ(content, "<div>\r\n<p><span>From:</span>+1555</"
-                     "p>\r\n<p><span>Date:</span>2021-01-01 00:00:00</p>\r\n"
-                     "<p><span>Content:</span>&lt;img src=x "
-                     "onerror=alert(1)&gt;<br>second</p>\r\n</div>\r\n");
+  EXPECT_EQ(content,
+            "<div>\r\n<p><span>From:</span>+1555</"
+            "p>\r\n<p><span>Date:</span>2021-01-01 00:00:00</p>\r\n"
+            "<p><span>Content:</span>&lt;img src=x "
+            "onerror=alert(1)&gt;<br>second</p>\r\n</div>\r\n");
 }
 
 TEST_F(PrintContentTest, ChatsListEveryMessageOnOneLine) {
   const std::string content = Build(Category::WhatsApp, false);
-  EXPECT_NE(
-      content.find(
-          "<p><span>Chats:</span>Family</p>\r\n<p><span>Name:</span>Ann</p>\r\n"
-          "<p><span>Phone "
-          "Number:</span>ann</p>\r\n<p><span>Content:</span></p>\r\n"
-          "<p>Ann (d): hi &amp; bye</p><p>Me (d): ok</p></div>\r\n"),
-      std::string::npos);
+  EXPECT_NE(content.find("<p><span>Chats:</span>Family</p>\r\n<p><span>Name:</span>Ann</p>\r\n"
+                         "<p><span>Phone "
+                         "Number:</span>ann</p>\r\n<p><span>Content:</span></p>\r\n"
+                         "<p>Ann (d): hi &amp; bye</p><p>Me (d): ok</p></div>\r\n"),
+            std::string::npos);
 }
 
 TEST_F(PrintContentTest, MediaPrintsNothingAndCancelStops) {
@@ -125,5 +121,5 @@ TEST(PrintPageTest, TemplateHeadContentTail) {
   EXPECT_EQ(test::Slurp(dir / "p2"), "X");
 }
 
-} // namespace
-} // namespace bv
+}  // namespace
+}  // namespace bv

@@ -22,14 +22,15 @@ using test::TempDir;
 
 const std::wstring kStamp = L"20210304050607";
 
-std::wstring W(const fs::path &p) { return platform::WideFromPath(p); }
+std::wstring W(const fs::path& p) {
+  return platform::WideFromPath(p);
+}
 
 // Every regular file below `root` with its bytes.
-std::map<std::string, std::string> Snapshot(const fs::path &root) {
+std::map<std::string, std::string> Snapshot(const fs::path& root) {
   std::map<std::string, std::string> files;
-  for (const auto &e : fs::recursive_directory_iterator(root))
-    if (e.is_regular_file())
-      files[fs::relative(e.path(), root).string()] = Slurp(e.path());
+  for (const auto& e : fs::recursive_directory_iterator(root))
+    if (e.is_regular_file()) files[fs::relative(e.path(), root).string()] = Slurp(e.path());
   return files;
 }
 
@@ -38,12 +39,12 @@ struct RecordingView : IRecoveryView {
   std::vector<DetailLine> lines;
   std::vector<RecoveryProgress> progress;
   std::atomic<int> lineCount{0};
-  void OnDetailLine(const DetailLine &line) noexcept override {
+  void OnDetailLine(const DetailLine& line) noexcept override {
     std::lock_guard<std::mutex> h(lock);
     lines.push_back(line);
     ++lineCount;
   }
-  void OnProgress(const RecoveryProgress &p) noexcept override {
+  void OnProgress(const RecoveryProgress& p) noexcept override {
     std::lock_guard<std::mutex> h(lock);
     progress.push_back(p);
   }
@@ -53,7 +54,7 @@ struct RecordingView : IRecoveryView {
 // stored media files, and the stores and selection of a finished scan over
 // them.
 class RecoveryJobTest : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override {
     backup = dir / "backup";
     out = dir / "out";
@@ -66,18 +67,15 @@ protected:
   }
 
   // A stored file of `size` bytes with a recognisable pattern.
-  std::wstring Stored(const std::string &id, std::size_t size) {
+  std::wstring Stored(const std::string& id, std::size_t size) {
     std::string bytes(size, '\0');
-    for (std::size_t i = 0; i < size; ++i)
-      bytes[i] = static_cast<char>((i * 7 + id.size()) & 0xff);
-    bytes.replace(0, std::min(id.size(), size),
-                  id.substr(0, std::min(id.size(), size)));
+    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 7 + id.size()) & 0xff);
+    bytes.replace(0, std::min(id.size(), size), id.substr(0, std::min(id.size(), size)));
     test::WriteFile(backup / id.substr(0, 2) / id, bytes);
     return W(backup / id.substr(0, 2) / id);
   }
 
-  MediaItem Media(const std::string &id, std::wstring name,
-                  std::size_t size = 5000) {
+  MediaItem Media(const std::string& id, std::wstring name, std::size_t size = 5000) {
     MediaItem m;
     m.path = Stored(id, size);
     m.name = std::move(name);
@@ -144,8 +142,7 @@ protected:
   }
 
   std::unique_ptr<CRecoverJob> MakeJob() {
-    auto job = std::make_unique<CRecoverJob>(stores, stats, &source,
-                                             L"Ann's iPhone", W(out));
+    auto job = std::make_unique<CRecoverJob>(stores, stats, &source, L"Ann's iPhone", W(out));
     job->SetTemplateFolder(test::SourceTemplates());
     job->SetJobStamp(kStamp);
     job->SetView(&view);
@@ -162,10 +159,8 @@ protected:
 };
 
 TEST_F(RecoveryJobTest, MediaCopiesAreNumberedWithinAndAcrossJobs) {
-  stores.cameraRoll = {Media("aa01", L"IMG_0001.JPG"),
-                       Media("bb02", L"IMG_0001.JPG", 70000)};
-  stores.photoStream = {Media("cc03", L"a/b.PNG"),
-                        Media("cc04", L"empty.png", 0)};
+  stores.cameraRoll = {Media("aa01", L"IMG_0001.JPG"), Media("bb02", L"IMG_0001.JPG", 70000)};
+  stores.photoStream = {Media("cc03", L"a/b.PNG"), Media("cc04", L"empty.png", 0)};
   stats.AddMedia(Category::CameraRoll, stores.cameraRoll);
   stats.AddMedia(Category::PhotoStream, stores.photoStream);
   const auto before = Snapshot(backup);
@@ -218,8 +213,7 @@ TEST_F(RecoveryJobTest, AppMediaGoesIntoAppFoldersAndAttachmentsIntoTheirs) {
 
   auto job = MakeJob();
   ASSERT_EQ(job->Run(), 0);
-  EXPECT_TRUE(
-      fs::is_regular_file(out / "App Photos" / "com.example.cam" / "p.jpg"));
+  EXPECT_TRUE(fs::is_regular_file(out / "App Photos" / "com.example.cam" / "p.jpg"));
   EXPECT_TRUE(fs::is_regular_file(out / "App Video" / "__" / "v.mov"));
   EXPECT_TRUE(fs::is_regular_file(out / "Message Attachments" / "doc.pdf"));
   EXPECT_TRUE(fs::is_regular_file(out / "WhatsApp Attachments" / "w.opus"));
@@ -240,46 +234,39 @@ TEST_F(RecoveryJobTest, ConversationsChatsAndTheMessageDatabase) {
                       0),
             0u);
   const std::string html = Slurp(unknown / "Unknown(+15550001).html");
-  EXPECT_NE(html.find("iPhone&#39;s Messages of Ann&#39;s iPhone"),
-            std::string::npos);
+  EXPECT_NE(html.find("iPhone&#39;s Messages of Ann&#39;s iPhone"), std::string::npos);
   EXPECT_NE(html.find("Name: , Phone: +15550001"), std::string::npos);
   EXPECT_EQ(html.find("<script>alert"), std::string::npos);
-  EXPECT_NE(html.find("&lt;script&gt;alert(1)&lt;/script&gt;<br>line two"),
-            std::string::npos);
-  EXPECT_NE(html.find("<div class=\"del_send_msg\">reply</div>"),
-            std::string::npos);
+  EXPECT_NE(html.find("&lt;script&gt;alert(1)&lt;/script&gt;<br>line two"), std::string::npos);
+  EXPECT_NE(html.find("<div class=\"del_send_msg\">reply</div>"), std::string::npos);
 
   // A name with separators stays one folder below Message.
   const fs::path bob = out / "Message" / (".._.._Bob-" + test::Utf8(kStamp));
   EXPECT_TRUE(fs::is_regular_file(bob / ".._.._Bob(bob@example.com).html"));
-  for (const auto &e : fs::recursive_directory_iterator(dir.path()))
-    EXPECT_TRUE(IsInside(backup, e.path()) || IsInside(out, e.path()))
-        << e.path();
+  for (const auto& e : fs::recursive_directory_iterator(dir.path()))
+    EXPECT_TRUE(IsInside(backup, e.path()) || IsInside(out, e.path())) << e.path();
 
   // A group chat is labelled by its partner; CSV keeps the comma inside one
   // column.
-  const fs::path family =
-      out / "WhatsApp Message" / ("Family-" + test::Utf8(kStamp));
+  const fs::path family = out / "WhatsApp Message" / ("Family-" + test::Utf8(kStamp));
   EXPECT_EQ(Slurp(family / "Family.csv"),
             "\xEF\xBB\xBF"
             "Chats,Name/Phone,Date,Type,Content\r\nAnn,ann,2021-02-02 "
             "00:00:00,Received,"
             "\"group, hello\"\r\n");
   EXPECT_TRUE(fs::is_regular_file(family / "Family.txt"));
-  const fs::path dee = out / "WhatsApp Message" /
-                       ("Dee(4477@s.whatsapp.net)-" + test::Utf8(kStamp));
-  EXPECT_NE(Slurp(dee / "Dee(4477@s.whatsapp.net).html")
-                .find("<div class=\"send_msg\">yo</div>"),
+  const fs::path dee =
+      out / "WhatsApp Message" / ("Dee(4477@s.whatsapp.net)-" + test::Utf8(kStamp));
+  EXPECT_NE(Slurp(dee / "Dee(4477@s.whatsapp.net).html").find("<div class=\"send_msg\">yo</div>"),
             std::string::npos);
 
-  EXPECT_EQ(Slurp(out / "Message" / "sms.sqlite"),
-            Slurp(backup / "3d" / kMessagesDbId));
+  EXPECT_EQ(Slurp(out / "Message" / "sms.sqlite"), Slurp(backup / "3d" / kMessagesDbId));
   EXPECT_EQ(job->DoneCount(), 4);
   EXPECT_EQ(job->TotalCount(), 4);
   // Each conversation's HTML is one "Success" line; text and CSV files make
   // none.
   EXPECT_EQ(view.lines.size(), 4u);
-  for (const DetailLine &l : view.lines) {
+  for (const DetailLine& l : view.lines) {
     EXPECT_EQ(l.result, "Success");
     EXPECT_EQ(l.path.substr(l.path.size() - 5), L".html");
   }
@@ -314,33 +301,27 @@ TEST_F(RecoveryJobTest, CollectedDocumentsContactsCsvAndDeletedFilter) {
   const std::string doc = Slurp(contacts / "Contacts.html");
   EXPECT_EQ(CountOf(doc, "\t<tr>"), 10u);
   EXPECT_NE(doc.find("+1 5550000<br />+1 666"), std::string::npos);
-  EXPECT_EQ(Slurp(contacts / "Contacts.sqlite"),
-            Slurp(backup / "31" / kAddressBookDbId));
+  EXPECT_EQ(Slurp(contacts / "Contacts.sqlite"), Slurp(backup / "31" / kAddressBookDbId));
   const std::string csv = Slurp(contacts / "Contacts.csv");
   EXPECT_EQ(csv.rfind("\xEF\xBB\xBFName,PhoneOne,", 0), 0u);
   EXPECT_EQ(CountOf(csv, "\r\n"), 11u);
-  EXPECT_NE(csv.find("Person 3,+1 5550003,+1 666,,,,,,,,,,, ,,,,\r\n"),
-            std::string::npos);
+  EXPECT_NE(csv.find("Person 3,+1 5550003,+1 666,,,,,,,,,,, ,,,,\r\n"), std::string::npos);
 
   int contactLines = 0;
-  for (const DetailLine &l : view.lines)
-    if (l.path == W(contacts / "Contacts.html"))
-      ++contactLines;
+  for (const DetailLine& l : view.lines)
+    if (l.path == W(contacts / "Contacts.html")) ++contactLines;
   EXPECT_EQ(contactLines, 10);
-  const std::string calls = Slurp(
-      out / "CallHistory" / ("CallHistory_" + test::Utf8(kStamp) + ".html"));
-  EXPECT_NE(
-      calls.find("<td>A &amp; "
-                 "B</td><td></td><td></td><td>Incoming</td><td>Missed</td>"),
-      std::string::npos);
-  EXPECT_TRUE(fs::is_regular_file(out / "Notes" /
-                                  ("Notes_" + test::Utf8(kStamp) + ".html")));
+  const std::string calls =
+      Slurp(out / "CallHistory" / ("CallHistory_" + test::Utf8(kStamp) + ".html"));
+  EXPECT_NE(calls.find("<td>A &amp; "
+                       "B</td><td></td><td></td><td>Incoming</td><td>Missed</td>"),
+            std::string::npos);
+  EXPECT_TRUE(fs::is_regular_file(out / "Notes" / ("Notes_" + test::Utf8(kStamp) + ".html")));
 
   // With the filter on, only ticked deleted contacts are exported and counted.
   fs::remove_all(out);
   fs::create_directories(out);
-  ASSERT_TRUE(
-      stats.SetDeletedOnly(stats.CategoryNode(Category::Contacts), true));
+  ASSERT_TRUE(stats.SetDeletedOnly(stats.CategoryNode(Category::Contacts), true));
   stats.SetNodeTicked(stats.CategoryNode(Category::CallHistory), false);
   stats.SetNodeTicked(stats.CategoryNode(Category::Notes), false);
   stats.RecomputeRoot();
@@ -356,8 +337,7 @@ TEST_F(RecoveryJobTest, CollectedDocumentsContactsCsvAndDeletedFilter) {
 TEST_F(RecoveryJobTest, FailuresComeFirstWithTheSystemText) {
   stores.cameraRoll = {Media("aa01", L"ok1.jpg"), Media("bb02", L"gone.jpg"),
                        Media("cc03", L"ok2.jpg")};
-  fs::remove(
-      platform::PathFromWide(std::next(stores.cameraRoll.begin())->path));
+  fs::remove(platform::PathFromWide(std::next(stores.cameraRoll.begin())->path));
   stats.AddMedia(Category::CameraRoll, stores.cameraRoll);
   AddMessages();
   // The conversation folder cannot be made: a file holds its name.
@@ -369,17 +349,16 @@ TEST_F(RecoveryJobTest, FailuresComeFirstWithTheSystemText) {
   EXPECT_EQ(job->FailedCount(), 3);
   const auto details = job->Details();
   ASSERT_EQ(details.size(), 5u);
-  for (int i = 0; i < 3; ++i)
-    EXPECT_NE(details[i].error, 0) << i;
+  for (int i = 0; i < 3; ++i) EXPECT_NE(details[i].error, 0) << i;
   EXPECT_EQ(details[3].result, "Success");
   EXPECT_EQ(details[4].result, "Success");
   // The latest failure is on top; every failure carries a readable text.
   EXPECT_EQ(details[0].result, platform::ErrorText(details[0].error));
   EXPECT_EQ(details[2].result,
-            "The parameter is incorrect."); // the missing stored file
+            "The parameter is incorrect.");  // the missing stored file
   EXPECT_EQ(details[2].path, W(out / "Camera Roll" / "gone.jpg"));
   ASSERT_FALSE(view.progress.empty());
-  const RecoveryProgress &last = view.progress.back();
+  const RecoveryProgress& last = view.progress.back();
   EXPECT_EQ(last.doneCount, 5);
   EXPECT_EQ(last.failedCount, 3);
   EXPECT_EQ(last.succeededCount, 2);
@@ -396,20 +375,17 @@ TEST_F(RecoveryJobTest, MissingTemplateExportsNothing) {
   EXPECT_TRUE(fs::is_empty(out));
 }
 
-TEST_F(RecoveryJobTest,
-       CancelHalfwayKeepsFinishedFilesWholeAndRunsTheFinalStep) {
+TEST_F(RecoveryJobTest, CancelHalfwayKeepsFinishedFilesWholeAndRunsTheFinalStep) {
   for (int i = 0; i < 40; ++i)
-    stores.cameraRoll.push_back(Media("f" + std::to_string(100 + i),
-                                      L"IMG_" + std::to_wstring(i) + L".JPG",
-                                      300000));
+    stores.cameraRoll.push_back(
+        Media("f" + std::to_string(100 + i), L"IMG_" + std::to_wstring(i) + L".JPG", 300000));
   stats.AddMedia(Category::CameraRoll, stores.cameraRoll);
   AddContacts(3);
   auto job = MakeJob();
   ASSERT_EQ(job->LoadTemplates(), 0);
   ASSERT_TRUE(job->Start());
-  while (view.lineCount.load() < 5 && !job->Finished())
-    std::this_thread::yield();
-  job->BeginCancel(); // the worker now waits at its next report
+  while (view.lineCount.load() < 5 && !job->Finished()) std::this_thread::yield();
+  job->BeginCancel();  // the worker now waits at its next report
   job->ConfirmCancel();
   EXPECT_TRUE(job->Finished());
   job->Wait();
@@ -419,18 +395,17 @@ TEST_F(RecoveryJobTest,
   EXPECT_LT(done, 40);
   // Every file in the output is a whole copy; nothing cut short is left.
   std::map<std::string, std::string> sources;
-  for (const MediaItem &m : stores.cameraRoll)
+  for (const MediaItem& m : stores.cameraRoll)
     sources[test::Utf8(m.name)] = Slurp(platform::PathFromWide(m.path));
   int files = 0;
-  for (const auto &e : fs::directory_iterator(out / "Camera Roll")) {
+  for (const auto& e : fs::directory_iterator(out / "Camera Roll")) {
     ++files;
-    EXPECT_EQ(Slurp(e.path()), sources[e.path().filename().string()])
-        << e.path();
+    EXPECT_EQ(Slurp(e.path()), sources[e.path().filename().string()]) << e.path();
   }
   EXPECT_EQ(files, done);
   // Contacts came after the media and were never reached.
   EXPECT_FALSE(fs::exists(out / "Contacts"));
 }
 
-} // namespace
-} // namespace bv
+}  // namespace
+}  // namespace bv

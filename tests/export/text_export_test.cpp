@@ -22,14 +22,14 @@ ContactRecord Contact(std::wstring phone, std::wstring email = L"") {
   return c;
 }
 
-std::wstring LineOf(const ContactRecord &c) {
+std::wstring LineOf(const ContactRecord& c) {
   std::wstring csv;
   AppendContactCsvLine(csv, c);
   return csv;
 }
 
 // Splits one CSV line (with quoting) into its columns.
-std::vector<std::wstring> Columns(const std::wstring &line) {
+std::vector<std::wstring> Columns(const std::wstring& line) {
   std::vector<std::wstring> cols(1);
   bool quoted = false;
   for (std::size_t i = 0; i < line.size(); ++i) {
@@ -56,17 +56,14 @@ std::vector<std::wstring> Columns(const std::wstring &line) {
 
 TEST(TextFileTest, ByteOrderMarkAndCrLfEverywhere) {
   EXPECT_EQ(TextFileBytes(L""), "\xEF\xBB\xBF");
-  EXPECT_EQ(TextFileBytes(L"a\nb\n"), "\xEF\xBB\xBF"
-                                      "a\r\nb\r\n");
+  EXPECT_EQ(TextFileBytes(L"a\nb\n"),
+            "\xEF\xBB\xBF"
+            "a\r\nb\r\n");
   TempDir dir;
-  ASSERT_EQ(
-      WriteTextFile(platform::WideFromPath(dir / "sub" / "x.txt"), L"\u00e9\n"),
-      0);
+  ASSERT_EQ(WriteTextFile(platform::WideFromPath(dir / "sub" / "x.txt"), L"\u00e9\n"), 0);
   EXPECT_EQ(Slurp(dir / "sub" / "x.txt"), "\xEF\xBB\xBF\xC3\xA9\r\n");
   test::WriteFile(dir / "blocker", "");
-  EXPECT_NE(
-      WriteTextFile(platform::WideFromPath(dir / "blocker" / "x.txt"), L"x"),
-      0);
+  EXPECT_NE(WriteTextFile(platform::WideFromPath(dir / "blocker" / "x.txt"), L"x"), 0);
 }
 
 TEST(TextFileTest, MessageLinesAreRightAlignedLabels) {
@@ -89,8 +86,7 @@ TEST(TextFileTest, MessageLinesAreRightAlignedLabels) {
             L"hello\nthere\n\n");
   TempDir dir;
   std::list<MessageRecord> none;
-  ASSERT_EQ(WriteMessageTextFile(platform::WideFromPath(dir / "e.txt"), &none),
-            0);
+  ASSERT_EQ(WriteMessageTextFile(platform::WideFromPath(dir / "e.txt"), &none), 0);
   EXPECT_EQ(Slurp(dir / "e.txt"), "\xEF\xBB\xBF");
 }
 
@@ -112,19 +108,17 @@ TEST(CsvTest, WhatsAppCsvKeepsFiveColumns) {
   me.isFromMe = 1;
   me.text = L"ok";
   std::list<WhatsAppMessageRecord> list{m, me};
-  EXPECT_EQ(
-      WhatsAppCsv(&list),
-      L"Chats,Name/Phone,Date,Type,Content\n"
-      L"Sam,+44 7700,2020-01-01 00:00:00,Received,\"hi, there \"\"you\"\"\"\n"
-      L"Sam,+44 7700,2020-01-01 00:00:00,Send,ok\n");
-  EXPECT_EQ(WhatsAppText(&list).substr(0, 29),
-            L"      From: Sam(+44 7700)\n   ");
+  EXPECT_EQ(WhatsAppCsv(&list),
+            L"Chats,Name/Phone,Date,Type,Content\n"
+            L"Sam,+44 7700,2020-01-01 00:00:00,Received,\"hi, there \"\"you\"\"\"\n"
+            L"Sam,+44 7700,2020-01-01 00:00:00,Send,ok\n");
+  EXPECT_EQ(WhatsAppText(&list).substr(0, 29), L"      From: Sam(+44 7700)\n   ");
 }
 
 TEST(ContactCsvTest, HeaderHasSeventeenColumns) {
   std::wstring header = kContactsCsvHeader;
   EXPECT_EQ(Columns(header).size(),
-            18u); // 17 names, then the empty piece after the last comma
+            18u);  // 17 names, then the empty piece after the last comma
   EXPECT_EQ(header.back(), L'\n');
 }
 
@@ -135,13 +129,11 @@ TEST(ContactCsvTest, PhoneAndEmailColumnsFillFourEach) {
   ASSERT_EQ(cols.size(), 18u);
   EXPECT_EQ(cols[0], L"Ann");
   EXPECT_EQ(cols[1], L"+1 555");
-  for (int i = 2; i <= 8; ++i)
-    EXPECT_EQ(cols[i], L"") << i;
+  for (int i = 2; i <= 8; ++i) EXPECT_EQ(cols[i], L"") << i;
   EXPECT_EQ(cols[9], L"Addr");
   EXPECT_EQ(cols[12], L"Org");
   EXPECT_EQ(cols[13], L" ");
-  EXPECT_EQ(LineOf(Contact(L"+1 555")),
-            L"Ann,+1 555,,,,,,,,Addr,U,X,Org, ,,,,\n");
+  EXPECT_EQ(LineOf(Contact(L"+1 555")), L"Ann,+1 555,,,,,,,,Addr,U,X,Org, ,,,,\n");
 
   // Two numbers separated by a newline.
   cols = Columns(LineOf(Contact(L"1\n2", L"a@x")));
@@ -160,7 +152,7 @@ TEST(ContactCsvTest, FiveNumbersAddAColumn) {
   auto cols = Columns(LineOf(Contact(L"1\n2\n3\n4\n5", L"e")));
   ASSERT_EQ(cols.size(), 19u);
   EXPECT_EQ(cols[5], L"5");
-  EXPECT_EQ(cols[6], L"e"); // e-mail columns start one later
+  EXPECT_EQ(cols[6], L"e");  // e-mail columns start one later
 }
 
 TEST(ContactCsvTest, CommasAndQuotesInValuesNoLongerShiftColumns) {
@@ -176,5 +168,5 @@ TEST(ContactCsvTest, CommasAndQuotesInValuesNoLongerShiftColumns) {
   EXPECT_EQ(cols[12], L"Org");
 }
 
-} // namespace
-} // namespace bv
+}  // namespace
+}  // namespace bv

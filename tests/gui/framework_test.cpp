@@ -29,7 +29,9 @@ namespace {
 // A window that records every notification it hears.
 class RecordingWnd : public CSkinWindow {
  public:
-  void Notify(TNotifyUI& msg) override { heard.push_back(msg.sType + QLatin1Char(':') + msg.SenderName()); }
+  void Notify(TNotifyUI& msg) override {
+    heard.push_back(msg.sType + QLatin1Char(':') + msg.SenderName());
+  }
   CControlUI* CreateControl(const QString& tag) override {
     if (tag == QLatin1String("Special")) {
       auto* c = new CLabelUI();
@@ -43,7 +45,10 @@ class RecordingWnd : public CSkinWindow {
 
 class RecordingTarget : public INotifyUI {
  public:
-  void Notify(TNotifyUI& msg) override { heard.push_back(msg.sType + QLatin1Char(':') + msg.SenderName() + QLatin1Char('@') + msg.sVirtualWnd); }
+  void Notify(TNotifyUI& msg) override {
+    heard.push_back(msg.sType + QLatin1Char(':') + msg.SenderName() + QLatin1Char('@') +
+                    msg.sVirtualWnd);
+  }
   QStringList heard;
 };
 
@@ -82,7 +87,8 @@ class FrameworkTest : public ::testing::Test {
 };
 
 TEST_F(FrameworkTest, BuildsNestedControlsWithAttributesAndIncludes) {
-  src->Put(QStringLiteral("xml/page.xml"), R"(<Window><VerticalLayout name="Page" virtualwnd="PageVtr">
+  src->Put(QStringLiteral("xml/page.xml"),
+           R"(<Window><VerticalLayout name="Page" virtualwnd="PageVtr">
       <Label name="PageLabel" text="from page"/></VerticalLayout></Window>)");
   auto w = Make(R"(<?xml version="1.0" encoding="utf-8"?>
     <Window size="320,200" caption="0,0,0,30" sizebox="4,4,4,4">
@@ -122,7 +128,8 @@ TEST_F(FrameworkTest, BuildsNestedControlsWithAttributesAndIncludes) {
   // An unknown tag keeps its children; the window's factory makes its own tags.
   EXPECT_EQ(w->FindControl(QStringLiteral("Wrapper"))->GetClass(), QStringLiteral("ContainerUI"));
   EXPECT_NE(w->FindControl(QStringLiteral("Inner")), nullptr);
-  EXPECT_EQ(w->FindControl(QStringLiteral("Custom"))->GetUserData(), QStringLiteral("made-by-window"));
+  EXPECT_EQ(w->FindControl(QStringLiteral("Custom"))->GetUserData(),
+            QStringLiteral("made-by-window"));
   EXPECT_EQ(w->FindControl(QStringLiteral("Nope")), nullptr);
   ASSERT_FALSE(w->heard.isEmpty());
   EXPECT_EQ(w->heard.front(), QStringLiteral("windowinit:Root"));
@@ -146,8 +153,10 @@ TEST_F(FrameworkTest, MissingOrBrokenSkinLeavesWindowWithoutControls) {
 }
 
 TEST_F(FrameworkTest, IncludeLoopsStop) {
-  src->Put(QStringLiteral("xml/loop.xml"), R"(<Window><VerticalLayout><Include source="xml/loop.xml"/></VerticalLayout></Window>)");
-  auto w = Make(R"(<Window><VerticalLayout name="Root"><Include source="xml/loop.xml"/></VerticalLayout></Window>)");
+  src->Put(QStringLiteral("xml/loop.xml"),
+           R"(<Window><VerticalLayout><Include source="xml/loop.xml"/></VerticalLayout></Window>)");
+  auto w = Make(
+      R"(<Window><VerticalLayout name="Root"><Include source="xml/loop.xml"/></VerticalLayout></Window>)");
   EXPECT_NE(w->FindControl(QStringLiteral("Root")), nullptr);
 }
 
@@ -189,7 +198,8 @@ TEST_F(FrameworkTest, NotificationsGoToWindowOrVirtualWindowBySenderName) {
   ClickControl(w->FindControl(QStringLiteral("BtnMain")));
   ClickControl(w->FindControl(QStringLiteral("BtnPage")));
   ClickControl(w->FindControl(QStringLiteral("BtnLost")));
-  EXPECT_EQ(w->heard, (QStringList{QStringLiteral("click:BtnMain"), QStringLiteral("click:BtnLost")}));
+  EXPECT_EQ(w->heard,
+            (QStringList{QStringLiteral("click:BtnMain"), QStringLiteral("click:BtnLost")}));
   EXPECT_EQ(page.heard, QStringList{QStringLiteral("click:BtnPage@PageVtr")});
   // Disabled and hidden buttons stay silent.
   w->FindControl(QStringLiteral("BtnMain"))->SetEnabled(false);
@@ -212,7 +222,8 @@ TEST_F(FrameworkTest, OptionGroupsCheckBoxesAndTabs) {
   ClickControl(o2);
   EXPECT_TRUE(o2->IsSelected());
   EXPECT_FALSE(o1->IsSelected());
-  EXPECT_EQ(w->heard, (QStringList{QStringLiteral("click:O2"), QStringLiteral("selectchanged:O2")}));
+  EXPECT_EQ(w->heard,
+            (QStringList{QStringLiteral("click:O2"), QStringLiteral("selectchanged:O2")}));
   ClickControl(o2);  // a selected option of a group stays selected
   EXPECT_TRUE(o2->IsSelected());
   ClickControl(free);
@@ -242,7 +253,8 @@ TEST_F(FrameworkTest, OptionGroupsCheckBoxesAndTabs) {
 }
 
 TEST_F(FrameworkTest, ContainersTakeAndDropChildren) {
-  auto w = Make(R"(<Window><VerticalLayout name="Box"><Label name="First" height="20"/></VerticalLayout></Window>)");
+  auto w = Make(
+      R"(<Window><VerticalLayout name="Box"><Label name="First" height="20"/></VerticalLayout></Window>)");
   auto* box = w->Find<CVerticalLayoutUI>(QStringLiteral("Box"));
   auto* added = new CButtonUI();
   added->SetName(QStringLiteral("Added"));
@@ -262,7 +274,10 @@ TEST_F(FrameworkTest, ContainersTakeAndDropChildren) {
 
 TEST(ImageStrings, ParseAndRejectMalformedParts) {
   ImageSpec s;
-  ASSERT_TRUE(ParseImageString(QStringLiteral("file='Controls.png' source='182,312,198,328' dest='0,4,16,20' corner='13,13,20,20'"), &s));
+  ASSERT_TRUE(ParseImageString(
+      QStringLiteral(
+          "file='Controls.png' source='182,312,198,328' dest='0,4,16,20' corner='13,13,20,20'"),
+      &s));
   EXPECT_EQ(s.file, QStringLiteral("Controls.png"));
   EXPECT_EQ(s.source, QRect(182, 312, 16, 16));
   EXPECT_EQ(s.dest, QRect(0, 4, 16, 16));
@@ -293,7 +308,9 @@ TEST_F(FrameworkTest, ImagesAreCutFromSpriteSheets) {
       <Label name="Nine" width="80" height="40" bkimage="file='Sheet.png' source='20,0,40,20' corner='1,1,1,1'"/>
       <Label name="Missing" width="20" height="20" bkcolor="#FFFFFFFF" bkimage="file='Absent.png' source='0,0,10,10'"/>
     </HorizontalLayout></Window>)");
-  auto grab = [&](const char* n) { return w->FindControl(QString::fromLatin1(n))->grab().toImage(); };
+  auto grab = [&](const char* n) {
+    return w->FindControl(QString::fromLatin1(n))->grab().toImage();
+  };
   EXPECT_EQ(grab("Blue").pixelColor(10, 10), QColor(Qt::blue));
   const QImage dest = grab("Dest");
   EXPECT_EQ(dest.pixelColor(10, 10), QColor(Qt::red));
@@ -305,12 +322,14 @@ TEST_F(FrameworkTest, ImagesAreCutFromSpriteSheets) {
   EXPECT_EQ(nine.pixelColor(40, 20), QColor(Qt::blue));
   EXPECT_EQ(grab("Missing").pixelColor(10, 10), QColor(Qt::white));
   // Changing the image at run time redraws with the new picture.
-  w->FindControl(QStringLiteral("Blue"))->SetBkImage(QStringLiteral("file='Sheet.png' source='0,0,20,20'"));
+  w->FindControl(QStringLiteral("Blue"))
+      ->SetBkImage(QStringLiteral("file='Sheet.png' source='0,0,20,20'"));
   EXPECT_EQ(grab("Blue").pixelColor(10, 10), QColor(Qt::red));
 }
 
 TEST_F(FrameworkTest, TextColourFixedHeightAndRelayout) {
-  auto w = Make(R"(<Window><VerticalLayout><Label name="L" text="Hello" height="20"/><Control name="Rest"/></VerticalLayout></Window>)");
+  auto w = Make(
+      R"(<Window><VerticalLayout><Label name="L" text="Hello" height="20"/><Control name="Rest"/></VerticalLayout></Window>)");
   auto* l = w->FindControl(QStringLiteral("L"));
   l->SetTextColor(QColor(0xF3, 0x73, 0x02));
   EXPECT_EQ(l->GetTextColor(), QColor(0xF3, 0x73, 0x02));
@@ -320,7 +339,8 @@ TEST_F(FrameworkTest, TextColourFixedHeightAndRelayout) {
 }
 
 TEST_F(FrameworkTest, ProgressBarClampsAndSendsTimer) {
-  auto w = Make(R"(<Window><VerticalLayout><Progress name="P" min="0" max="100" value="20" timerinterval="20" height="10"/></VerticalLayout></Window>)");
+  auto w = Make(
+      R"(<Window><VerticalLayout><Progress name="P" min="0" max="100" value="20" timerinterval="20" height="10"/></VerticalLayout></Window>)");
   auto* p = w->Find<CProgressUI>(QStringLiteral("P"));
   ASSERT_NE(p, nullptr);
   EXPECT_EQ(p->GetValue(), 20);
@@ -338,7 +358,8 @@ TEST_F(FrameworkTest, ProgressBarClampsAndSendsTimer) {
 }
 
 TEST_F(FrameworkTest, EditTakesPasswordAndMaxLength) {
-  auto w = Make(R"(<Window><VerticalLayout><Edit name="E" password="true" maxchar="5" text="abc" height="30"/></VerticalLayout></Window>)");
+  auto w = Make(
+      R"(<Window><VerticalLayout><Edit name="E" password="true" maxchar="5" text="abc" height="30"/></VerticalLayout></Window>)");
   auto* e = w->Find<CEditUI>(QStringLiteral("E"));
   EXPECT_EQ(e->LineEdit()->echoMode(), QLineEdit::Password);
   EXPECT_EQ(e->GetText(), QStringLiteral("abc"));
@@ -365,18 +386,21 @@ TEST_F(FrameworkTest, RichEditTakesColouredAlignedTextAndPictures) {
 
 TEST_F(FrameworkTest, ListColumnsRowsSelectionAndHiddenRows) {
   src->Put(QStringLiteral("Sheet.png"), PngBytes(Sheet()));
-  auto w = Make(R"(<Window><VerticalLayout><List name="L" itemheight="40" checkimage="file='Sheet.png' source='20,0,30,10'" uncheckimage="file='Sheet.png' source='0,0,10,10'">
+  auto w = Make(
+      R"(<Window><VerticalLayout><List name="L" itemheight="40" checkimage="file='Sheet.png' source='20,0,30,10'" uncheckimage="file='Sheet.png' source='0,0,10,10'">
       <ListHeader><ListHeaderItem name="H1" text="Name" width="120"/><ListHeaderItem name="H2" text="Date" width="90"/><ListHeaderItem name="H3" text="Serial"/></ListHeader>
     </List></VerticalLayout></Window>)",
-                QSize(500, 400));
+      QSize(500, 400));
   auto* list = w->Find<CListUI>(QStringLiteral("L"));
   ASSERT_NE(list, nullptr);
   ASSERT_EQ(list->GetColumnCount(), 3);
   auto* h1 = w->Find<CListHeaderItemUI>(QStringLiteral("H1"));
   ASSERT_NE(h1, nullptr);
-  EXPECT_EQ(list->View()->model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("Name"));
+  EXPECT_EQ(list->View()->model()->headerData(0, Qt::Horizontal).toString(),
+            QStringLiteral("Name"));
   h1->SetText(QStringLiteral("Device"));  // as a language table relabels it
-  EXPECT_EQ(list->View()->model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("Device"));
+  EXPECT_EQ(list->View()->model()->headerData(0, Qt::Horizontal).toString(),
+            QStringLiteral("Device"));
   EXPECT_EQ(list->View()->columnWidth(0), 120);
   EXPECT_EQ(list->View()->columnWidth(1), 90);
   w->FindControl(QStringLiteral("H2"))->SetVisible(false);
@@ -384,7 +408,8 @@ TEST_F(FrameworkTest, ListColumnsRowsSelectionAndHiddenRows) {
   w->FindControl(QStringLiteral("H2"))->SetVisible(true);
   EXPECT_FALSE(list->View()->isColumnHidden(1));
 
-  for (int i = 0; i < 5; ++i) list->AddRow({QStringLiteral("n%1").arg(i), QStringLiteral("d%1").arg(i)}, 100 + i);
+  for (int i = 0; i < 5; ++i)
+    list->AddRow({QStringLiteral("n%1").arg(i), QStringLiteral("d%1").arg(i)}, 100 + i);
   EXPECT_EQ(list->GetRowCount(), 5);
   EXPECT_EQ(list->GetRowData(3), 103u);
   list->SetRowText(2, 2, QStringLiteral("serial"));
@@ -392,7 +417,8 @@ TEST_F(FrameworkTest, ListColumnsRowsSelectionAndHiddenRows) {
   EXPECT_EQ(list->GetRowText(2, 7), QString());
   EXPECT_EQ(list->GetRowText(9, 0), QString());
   list->SetRowTextColor(1, QColor(0xF3, 0x73, 0x02));
-  EXPECT_EQ(list->View()->model()->index(1, 0).data(Qt::ForegroundRole).value<QColor>(), QColor(0xF3, 0x73, 0x02));
+  EXPECT_EQ(list->View()->model()->index(1, 0).data(Qt::ForegroundRole).value<QColor>(),
+            QColor(0xF3, 0x73, 0x02));
 
   w->heard.clear();
   EXPECT_TRUE(list->SelectItem(3));
@@ -441,7 +467,8 @@ TEST_F(FrameworkTest, ListColumnsRowsSelectionAndHiddenRows) {
 }
 
 TEST_F(FrameworkTest, ListTakesManyRowsAtOnceAndElements) {
-  auto w = Make(R"(<Window><VerticalLayout><List name="L"><ListHeader><ListHeaderItem name="C" text="Col"/></ListHeader></List></VerticalLayout></Window>)");
+  auto w = Make(
+      R"(<Window><VerticalLayout><List name="L"><ListHeader><ListHeaderItem name="C" text="Col"/></ListHeader></List></VerticalLayout></Window>)");
   auto* list = w->Find<CListUI>(QStringLiteral("L"));
   std::vector<QStringList> rows;
   for (int i = 0; i < 20000; ++i) rows.push_back({QString::number(i)});
@@ -452,13 +479,16 @@ TEST_F(FrameworkTest, ListTakesManyRowsAtOnceAndElements) {
   list->RemoveAll();
 
   CSkinLoader loader(w.get());
-  CControlUI* el = loader.LoadElementFromText(R"(<VerticalLayout height="70"><Label name="Bubble" text="hi"/></VerticalLayout>)");
+  CControlUI* el = loader.LoadElementFromText(
+      R"(<VerticalLayout height="70"><Label name="Bubble" text="hi"/></VerticalLayout>)");
   ASSERT_NE(el, nullptr);
   ASSERT_TRUE(list->AddElement(el));
   EXPECT_EQ(list->GetElementCount(), 1);
   EXPECT_EQ(list->View()->rowHeight(0), 70);
-  EXPECT_NE(w->FindControl(QStringLiteral("Bubble")), nullptr);  // elements are part of the window's tree
-  EXPECT_EQ(FindControl(list->GetElementAt(0), QStringLiteral("Bubble"))->GetText(), QStringLiteral("hi"));
+  EXPECT_NE(w->FindControl(QStringLiteral("Bubble")),
+            nullptr);  // elements are part of the window's tree
+  EXPECT_EQ(FindControl(list->GetElementAt(0), QStringLiteral("Bubble"))->GetText(),
+            QStringLiteral("hi"));
   list->RemoveAllElements();
   EXPECT_EQ(list->GetElementCount(), 0);
 }
@@ -476,7 +506,8 @@ TEST_F(FrameworkTest, TreeNodesTicksAndVisibility) {
   w2->show();
   auto* tree = w2->Find<CFileTreeUI>(QStringLiteral("T"));
   ASSERT_NE(tree, nullptr);
-  EXPECT_EQ(w->Find<CFileTreeUI>(QStringLiteral("T")), nullptr);  // without the factory: a plain container
+  EXPECT_EQ(w->Find<CFileTreeUI>(QStringLiteral("T")),
+            nullptr);  // without the factory: a plain container
   CTreeNodeUI* group = tree->AddNode(QStringLiteral("Photos & Videos"));
   CTreeNodeUI* a = tree->AddNode(QStringLiteral("Camera Roll (0)"), group, 1);
   CTreeNodeUI* b = tree->AddNode(QStringLiteral("Photo Stream (0)"), group, 2);
@@ -522,7 +553,9 @@ TEST_F(FrameworkTest, CaptionHitTestSparesButtonsAndTexts) {
 }
 
 TEST_F(FrameworkTest, ModalRunReturnsCloseCode) {
-  src->Put(QStringLiteral("xml/dlg.xml"), R"(<Window size="200,100"><VerticalLayout><Button name="okbtn"/></VerticalLayout></Window>)");
+  src->Put(
+      QStringLiteral("xml/dlg.xml"),
+      R"(<Window size="200,100"><VerticalLayout><Button name="okbtn"/></VerticalLayout></Window>)");
   QWidget owner;
   owner.setGeometry(100, 100, 600, 400);
   owner.show();
@@ -551,14 +584,17 @@ TEST_F(FrameworkTest, MenuFromSkinWithDynamicElements) {
   EXPECT_EQ(menu.GetName(), QStringLiteral("menu_test"));
   EXPECT_TRUE(menu.HasElement(QStringLiteral("item_a")));
   EXPECT_FALSE(menu.IsElementVisible(QStringLiteral("item_lang")));
-  ASSERT_TRUE(menu.AddChildElement(QStringLiteral("item_lang"), QStringLiteral("English"), QStringLiteral("English")));
+  ASSERT_TRUE(menu.AddChildElement(QStringLiteral("item_lang"), QStringLiteral("English"),
+                                   QStringLiteral("English")));
   EXPECT_TRUE(menu.HasElement(QStringLiteral("English")));
-  EXPECT_FALSE(menu.AddChildElement(QStringLiteral("absent"), QStringLiteral("X"), QStringLiteral("X")));
+  EXPECT_FALSE(
+      menu.AddChildElement(QStringLiteral("absent"), QStringLiteral("X"), QStringLiteral("X")));
   w->heard.clear();
   EXPECT_TRUE(menu.Trigger(QStringLiteral("English")));
   EXPECT_TRUE(menu.Trigger(QStringLiteral("item_exit")));
   EXPECT_FALSE(menu.Trigger(QStringLiteral("nothing")));
-  EXPECT_EQ(w->heard, (QStringList{QStringLiteral("itemclick:English"), QStringLiteral("itemclick:item_exit")}));
+  EXPECT_EQ(w->heard, (QStringList{QStringLiteral("itemclick:English"),
+                                   QStringLiteral("itemclick:item_exit")}));
   CMenuWnd missing;
   EXPECT_FALSE(missing.Init(w.get(), QStringLiteral("xml/none.xml")));
 }
@@ -581,10 +617,14 @@ TEST(WebBrowser, NavigatesCallsScriptAndPrintsPdf) {
   {
     QFile f(page);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write("<html><body><p>Call history</p><script>function Init(){return 'ready';}</script></body></html>");
+    f.write(
+        "<html><body><p>Call history</p><script>function Init(){return "
+        "'ready';}</script></body></html>");
   }
   auto src = std::make_shared<MemorySkinSource>();
-  src->Put(QStringLiteral("xml/web.xml"), R"(<Window><VerticalLayout><WebBrowser name="Web" homepage="about:blank"/></VerticalLayout></Window>)");
+  src->Put(
+      QStringLiteral("xml/web.xml"),
+      R"(<Window><VerticalLayout><WebBrowser name="Web" homepage="about:blank"/></VerticalLayout></Window>)");
   RecordingWnd w;
   w.SetSkinSource(src);
   w.SetSkinFile(QStringLiteral("xml/web.xml"));
@@ -595,7 +635,8 @@ TEST(WebBrowser, NavigatesCallsScriptAndPrintsPdf) {
   ASSERT_NE(web, nullptr);
   w.heard.clear();
   web->Navigate(page);
-  ASSERT_TRUE(QTest::qWaitFor([&] { return w.heard.contains(QStringLiteral("documentcomplete:Web")); }, 30000));
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] { return w.heard.contains(QStringLiteral("documentcomplete:Web")); }, 30000));
   QString answer;
   bool answered = false;
   web->CallScript(QStringLiteral("Init"), [&](const QString& r) {

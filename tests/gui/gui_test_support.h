@@ -15,7 +15,9 @@ namespace bv::testing {
 // Skin files kept in memory, for framework tests.
 class MemorySkinSource : public ui::ISkinSource {
  public:
-  void Put(const QString& name, const QByteArray& bytes) { m_files.insert(ui::NormaliseSkinPath(name), bytes); }
+  void Put(const QString& name, const QByteArray& bytes) {
+    m_files.insert(ui::NormaliseSkinPath(name), bytes);
+  }
   bool Read(const QString& name, QByteArray* out) const override {
     auto it = m_files.find(ui::NormaliseSkinPath(name));
     if (it == m_files.end()) return false;

@@ -34,12 +34,16 @@ class LanguageStoreTest : public ::testing::Test {
     ASSERT_TRUE(tmp.isValid());
     root = fs::path(tmp.path().toStdString());
     WriteFile(root / "config.ini",
-              "; settings\r\n[DefaultLanguage]\r\nDefault=English\r\n\r\n[Languages]\r\nEnglish=English\r\nDeutsch=Deutsch (DE)\r\n"
+              "; "
+              "settings\r\n[DefaultLanguage]\r\nDefault=English\r\n\r\n[Languages]\r\nEnglish="
+              "English\r\nDeutsch=Deutsch (DE)\r\n"
               "Odd=a=b\r\n");
     WriteFile(root / "Languages" / "English.ini",
-              "\xEF\xBB\xBF[Messages]\r\nMSG0401=Error\r\nMSG0401=Error again\r\nNoEquals\r\n[PageScan]\r\nBtnHome=Home\r\n"
+              "\xEF\xBB\xBF[Messages]\r\nMSG0401=Error\r\nMSG0401=Error "
+              "again\r\nNoEquals\r\n[PageScan]\r\nBtnHome=Home\r\n"
               "BtnRecovery=Recover\r\nNoSuchControl=x\r\n[Messages]\r\nMSG0403=Information\r\n");
-    WriteFile(root / "Languages" / "Deutsch.ini", "[PageScan]\nBtnHome=Start\nBtnRecovery=Wiederherstellen\n");
+    WriteFile(root / "Languages" / "Deutsch.ini",
+              "[PageScan]\nBtnHome=Start\nBtnRecovery=Wiederherstellen\n");
   }
   std::wstring Folder() const { return root.wstring(); }
   QTemporaryDir tmp;
@@ -50,11 +54,14 @@ TEST_F(LanguageStoreTest, LoadsListAndTableWithTheReadingRules) {
   CLanguageStore store(Folder());
   EXPECT_EQ(store.language_name(), L"English");
   ASSERT_EQ(store.languages().size(), 3u);
-  EXPECT_EQ(store.languages()[1], (std::pair<std::wstring, std::wstring>{L"Deutsch", L"Deutsch (DE)"}));
-  EXPECT_EQ(store.languages()[2], (std::pair<std::wstring, std::wstring>{L"Odd", L"a=b"}));  // split at the first "="
+  EXPECT_EQ(store.languages()[1],
+            (std::pair<std::wstring, std::wstring>{L"Deutsch", L"Deutsch (DE)"}));
+  EXPECT_EQ(store.languages()[2],
+            (std::pair<std::wstring, std::wstring>{L"Odd", L"a=b"}));  // split at the first "="
   TextSection& msgs = store.section(L"Messages");
   EXPECT_EQ(CLanguageStore::text(msgs, L"MSG0401"), L"Error again");  // the later duplicate wins
-  EXPECT_EQ(CLanguageStore::text(msgs, L"MSG0403"), L"Information");  // a repeated section adds to the first
+  EXPECT_EQ(CLanguageStore::text(msgs, L"MSG0403"),
+            L"Information");  // a repeated section adds to the first
   EXPECT_EQ(CLanguageStore::text(msgs, L"NoEquals"), L"");
   EXPECT_EQ(msgs.count(L"NoEquals"), 1u);
   // Missing keys and sections answer empty and are created.
@@ -97,7 +104,9 @@ TEST(IniFile, WritesMissingSectionAndKeyAndKeepsUtf16) {
   ASSERT_TRUE(WriteIniValue(p, L"DefaultLanguage", L"Default", L"Deutsch"));
   EXPECT_EQ(ReadFile(p), "[Languages]\nEnglish=English\n\n[DefaultLanguage]\nDefault=Deutsch\n");
   ASSERT_TRUE(WriteIniValue(p, L"Languages", L"Deutsch", L"Deutsch"));
-  EXPECT_EQ(ReadFile(p), "[Languages]\nEnglish=English\nDeutsch=Deutsch\n\n[DefaultLanguage]\nDefault=Deutsch\n");
+  EXPECT_EQ(
+      ReadFile(p),
+      "[Languages]\nEnglish=English\nDeutsch=Deutsch\n\n[DefaultLanguage]\nDefault=Deutsch\n");
   // UTF-16 files stay UTF-16.
   const std::string u16("\xFF\xFE[\0A\0]\0\r\0\n\0k\0=\0\xE4\0\r\0\n\0", 22);
   WriteFile(p, u16);
@@ -116,9 +125,11 @@ TEST(IniFile, WritesMissingSectionAndKeyAndKeepsUtf16) {
 }
 
 TEST(MessageFormat, FillsPlaceHoldersInOrderAndNeverOverruns) {
-  EXPECT_EQ(FormatMessageArgs(L"You select %s in %d item(s) of %s in %d item(s)", {L"1.00 MB", 3, L"2.00 MB", 7}),
+  EXPECT_EQ(FormatMessageArgs(L"You select %s in %d item(s) of %s in %d item(s)",
+                              {L"1.00 MB", 3, L"2.00 MB", 7}),
             L"You select 1.00 MB in 3 item(s) of 2.00 MB in 7 item(s)");
-  EXPECT_EQ(FormatMessageArgs(L"%d/%d done, %d ok, %d failed", {5, 9, 4, 1}), L"5/9 done, 4 ok, 1 failed");
+  EXPECT_EQ(FormatMessageArgs(L"%d/%d done, %d ok, %d failed", {5, 9, 4, 1}),
+            L"5/9 done, 4 ok, 1 failed");
   EXPECT_EQ(FormatMessageArgs(L"%s %d%%", {L"Current progress:", 42}), L"Current progress: 42%");
   EXPECT_EQ(FormatMessageArgs(L"%s and %s and %d", {L"one"}), L"one and  and ");
   EXPECT_EQ(FormatMessageArgs(L"trailing %", {}), L"trailing %");
@@ -133,26 +144,32 @@ TEST(ShippedLanguageFiles, HoldEverySectionAndMessage) {
   if (bin.isEmpty()) bin = QCoreApplication::applicationDirPath();
   CLanguageStore store(bin.toStdWString());
   ASSERT_GE(store.languages().size(), 2u);
-  for (const wchar_t* s : {L"Messages", L"MainWnd", L"PageItunesBackup", L"PageSpecifyFile", L"PageScan", L"DecryptionWnd",
-                           L"MessageBox", L"PreviewProcessWnd", L"RecoverProcessWnd", L"PrintWnd", L"MenuWnd"})
+  for (const wchar_t* s : {L"Messages", L"MainWnd", L"PageItunesBackup", L"PageSpecifyFile",
+                           L"PageScan", L"DecryptionWnd", L"MessageBox", L"PreviewProcessWnd",
+                           L"RecoverProcessWnd", L"PrintWnd", L"MenuWnd"})
     EXPECT_FALSE(store.section(s).empty()) << std::string(s, s + wcslen(s));
-  std::vector<std::wstring> ids = {L"MSG0301", L"MSG0302", L"MSG0501", L"MSG0502", L"MSG0503", L"MSG0504", L"MSG1207"};
+  std::vector<std::wstring> ids = {L"MSG0301", L"MSG0302", L"MSG0501", L"MSG0502",
+                                   L"MSG0503", L"MSG0504", L"MSG1207"};
   for (int i = 401; i <= 405; ++i) ids.push_back(L"MSG0" + std::to_wstring(i));
   for (int i = 506; i <= 513; ++i) ids.push_back(L"MSG0" + std::to_wstring(i));
   for (int i = 901; i <= 903; ++i) ids.push_back(L"MSG0" + std::to_wstring(i));
   for (int i = 1101; i <= 1104; ++i) ids.push_back(L"MSG" + std::to_wstring(i));
   TextSection copy = store.section(L"Messages");
-  for (const auto& id : ids) EXPECT_FALSE(CLanguageStore::text(copy, id).empty()) << std::string(id.begin(), id.end());
+  for (const auto& id : ids)
+    EXPECT_FALSE(CLanguageStore::text(copy, id).empty()) << std::string(id.begin(), id.end());
   // The formats take the values the program passes.
   const std::wstring m513 = FormatMessageArgs(copy[L"MSG0513"], {L"1 MB", 2, L"3 MB", 4});
   EXPECT_NE(m513.find(L"1 MB"), std::wstring::npos);
   EXPECT_NE(m513.find(L"4"), std::wstring::npos);
   const std::wstring m1102 = FormatMessageArgs(copy[L"MSG1102"], {11, 22, 33, 44});
-  for (const wchar_t* n : {L"11", L"22", L"33", L"44"}) EXPECT_NE(m1102.find(n), std::wstring::npos);
+  for (const wchar_t* n : {L"11", L"22", L"33", L"44"})
+    EXPECT_NE(m1102.find(n), std::wstring::npos);
   // The second file has the same messages.
   for (const auto& [name, display] : store.languages()) {
     std::vector<IniSection> secs;
-    ASSERT_TRUE(ReadIniFile(fs::path(bin.toStdString()) / "Languages" / (std::string(name.begin(), name.end()) + ".ini"), &secs));
+    ASSERT_TRUE(ReadIniFile(fs::path(bin.toStdString()) / "Languages" /
+                                (std::string(name.begin(), name.end()) + ".ini"),
+                            &secs));
     size_t msgCount = 0;
     for (const auto& s : secs)
       if (s.name == L"Messages") msgCount = s.lines.size();

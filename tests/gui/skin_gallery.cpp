@@ -25,7 +25,8 @@ namespace {
 
 class GalleryWnd : public CSkinWindow {
  public:
-  explicit GalleryWnd(const QString& file, const std::wstring& section = std::wstring()) : m_section(section) {
+  explicit GalleryWnd(const QString& file, const std::wstring& section = std::wstring())
+      : m_section(section) {
     SetSkinFile(file);
     SetControlFactory(CreateProgramControl);
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
@@ -65,16 +66,24 @@ void FillScanPage(CSkinWindow& w) {
     const char* text;
     const char* icon;
   };
-  const Node photos[] = {{"Camera Roll (128)", "1,410,19,428"}, {"Photo Stream (40)", "19,410,37,428"},
-                         {"App Photos (12)", "37,410,55,428"}, {"App Videos (3)", "55,410,73,428"}};
-  const Node msgs[] = {{"Messages (56)", "73,410,91,428"},      {"Messages Attachments (9)", "91,410,109,428"},
-                       {"Contacts (210)", "109,410,127,428"},   {"Call History (77)", "127,410,145,428"},
-                       {"Notes (14)", "145,410,163,428"},       {"WhatsApp (6)", "163,410,181,428"},
-                       {"WhatsApp Attachments (2)", "91,410,109,428"}, {"Reminder (0)", "181,410,199,428"},
-                       {"Calendar (0)", "199,410,217,428"},     {"Safari Bookmark (0)", "217,410,235,428"}};
+  const Node photos[] = {{"Camera Roll (128)", "1,410,19,428"},
+                         {"Photo Stream (40)", "19,410,37,428"},
+                         {"App Photos (12)", "37,410,55,428"},
+                         {"App Videos (3)", "55,410,73,428"}};
+  const Node msgs[] = {{"Messages (56)", "73,410,91,428"},
+                       {"Messages Attachments (9)", "91,410,109,428"},
+                       {"Contacts (210)", "109,410,127,428"},
+                       {"Call History (77)", "127,410,145,428"},
+                       {"Notes (14)", "145,410,163,428"},
+                       {"WhatsApp (6)", "163,410,181,428"},
+                       {"WhatsApp Attachments (2)", "91,410,109,428"},
+                       {"Reminder (0)", "181,410,199,428"},
+                       {"Calendar (0)", "199,410,217,428"},
+                       {"Safari Bookmark (0)", "217,410,235,428"}};
   CTreeNodeUI* g1 = tree->AddNode(QStringLiteral("Photos & Videos"));
   for (const Node& n : photos)
-    tree->AddNode(QString::fromLatin1(n.text), g1)->SetIcon(QStringLiteral("file='Controls.png' source='%1'").arg(QLatin1String(n.icon)));
+    tree->AddNode(QString::fromLatin1(n.text), g1)
+        ->SetIcon(QStringLiteral("file='Controls.png' source='%1'").arg(QLatin1String(n.icon)));
   CTreeNodeUI* g2 = tree->AddNode(QStringLiteral("Messages & Call logs"));
   CTreeNodeUI* calls = nullptr;
   for (const Node& n : msgs) {
@@ -92,11 +101,13 @@ void FillScanPage(CSkinWindow& w) {
     h->SetText(QString::fromLatin1(heads[i]));
     h->SetColumnWidth(widths[i]);
   }
-  const char* rows[][6] = {{"Anna Berg", "+49 151 2345678", "2024-03-02 18:20:11", "Incoming", "3 Min 12 Sec", "Normal"},
-                           {"Tom Eriksen", "+47 912 34 567", "2024-03-01 09:02:45", "Outgoing", "Canceled", "Deleted"},
-                           {"", "+1 415 555 0100", "2024-02-28 21:15:00", "Incoming", "Missed", "Normal"},
-                           {"Mia Chen", "+86 138 0013 8000", "2024-02-27 12:40:31", "Outgoing", "1 Hour 4 Min", "Deleted"},
-                           {"Paul Novak", "+420 601 123 456", "2024-02-26 08:05:19", "Incoming", "45 Sec", "Normal"}};
+  const char* rows[][6] = {
+      {"Anna Berg", "+49 151 2345678", "2024-03-02 18:20:11", "Incoming", "3 Min 12 Sec", "Normal"},
+      {"Tom Eriksen", "+47 912 34 567", "2024-03-01 09:02:45", "Outgoing", "Canceled", "Deleted"},
+      {"", "+1 415 555 0100", "2024-02-28 21:15:00", "Incoming", "Missed", "Normal"},
+      {"Mia Chen", "+86 138 0013 8000", "2024-02-27 12:40:31", "Outgoing", "1 Hour 4 Min",
+       "Deleted"},
+      {"Paul Novak", "+420 601 123 456", "2024-02-26 08:05:19", "Incoming", "45 Sec", "Normal"}};
   for (const auto& r : rows) {
     QStringList t{QString()};
     for (const char* c : r) t << QString::fromUtf8(c);
@@ -113,7 +124,8 @@ void FillScanPage(CSkinWindow& w) {
   msgList->SetVisible(true);
   CSkinLoader loader(&w);
   const std::pair<const char*, const char*> bubbles[] = {
-      {"xml\\MessagesElementRecv.xml", "2024-03-02 18:19:40 Anna Berg:|Are we still on for dinner tonight?"},
+      {"xml\\MessagesElementRecv.xml",
+       "2024-03-02 18:19:40 Anna Berg:|Are we still on for dinner tonight?"},
       {"xml\\MessagesElementSend.xml", "2024-03-02 18:20:02 Me:|Yes! 7 pm at the usual place."}};
   for (const auto& [file, text] : bubbles) {
     CControlUI* el = loader.LoadElement(QString::fromLatin1(file));
@@ -155,10 +167,14 @@ int Gallery(const QString& outDir) {
     w.Create();
     save(Render(&w, QSize(1000, 650)), "skin_step1_PageItunesBackup");
     auto* list = w.Find<CListUI>(QStringLiteral("BackupFileList"));
-    list->AddRow({QStringLiteral("Anna's iPhone"), QStringLiteral("2024-03-02 18:44:10"), QStringLiteral("F2LXK0ABCDEF")});
-    list->AddRow({QStringLiteral("Work iPhone 12"), QStringLiteral("2023-11-19 07:12:53"), QStringLiteral("DNPQ3XYZ1234")});
-    list->SetRowIcon(0, QStringLiteral("file='Controls.png' source='2,436,50,462' dest='0,0,48,26'"));
-    list->SetRowIcon(1, QStringLiteral("file='Controls.png' source='53,436,101,462' dest='0,0,48,26'"));
+    list->AddRow({QStringLiteral("Anna's iPhone"), QStringLiteral("2024-03-02 18:44:10"),
+                  QStringLiteral("F2LXK0ABCDEF")});
+    list->AddRow({QStringLiteral("Work iPhone 12"), QStringLiteral("2023-11-19 07:12:53"),
+                  QStringLiteral("DNPQ3XYZ1234")});
+    list->SetRowIcon(0,
+                     QStringLiteral("file='Controls.png' source='2,436,50,462' dest='0,0,48,26'"));
+    list->SetRowIcon(
+        1, QStringLiteral("file='Controls.png' source='53,436,101,462' dest='0,0,48,26'"));
     list->SelectItem(0, false);
     save(Render(&w, QSize(1000, 650)), "skin_step1_with_backups");
     w.Find<CTabLayoutUI>(QStringLiteral("TabPage"))->SelectItem(1);
@@ -176,11 +192,12 @@ int Gallery(const QString& outDir) {
     FillScanPage(w);
     save(Render(&w, QSize(1000, 650)), "skin_step3_PageScan_results");
   }
-  const std::pair<const char*, const char*> boxes[] = {{"Error", "The backup folder could not be read."},
-                                                       {"Confirm", "Do you want to continue?"},
-                                                       {"Information", "Tarnwick Backvault Pro is running."},
-                                                       {"Question", "Can not found the backup file, do you want to try again?"},
-                                                       {"Warning", "Please enter the password of the encrypted backup."}};
+  const std::pair<const char*, const char*> boxes[] = {
+      {"Error", "The backup folder could not be read."},
+      {"Confirm", "Do you want to continue?"},
+      {"Information", "Tarnwick Backvault Pro is running."},
+      {"Question", "Can not found the backup file, do you want to try again?"},
+      {"Warning", "Please enter the password of the encrypted backup."}};
   for (const auto& [kind, text] : boxes) {
     GalleryWnd w(QStringLiteral("xml\\MessageBox_%1.xml").arg(QLatin1String(kind)), L"MessageBox");
     w.Create();
@@ -203,16 +220,20 @@ int Gallery(const QString& outDir) {
   {
     GalleryWnd w(QStringLiteral("xml\\RecoverProcessWnd.xml"), L"RecoverProcessWnd");
     w.Create();
-    w.FindControl(QStringLiteral("current"))->SetText(QStringLiteral("/home/anna/Recovered/Camera Roll/IMG_0042.JPG"));
-    w.FindControl(QStringLiteral("recovered"))->SetText(QStringLiteral("12/40 item(s) done, 11 recovered, 1 failed"));
+    w.FindControl(QStringLiteral("current"))
+        ->SetText(QStringLiteral("/home/anna/Recovered/Camera Roll/IMG_0042.JPG"));
+    w.FindControl(QStringLiteral("recovered"))
+        ->SetText(QStringLiteral("12/40 item(s) done, 11 recovered, 1 failed"));
     w.Find<CProgressUI>(QStringLiteral("Progress"))->SetValue(70);
     w.FindControl(QStringLiteral("percent"))->SetText(QStringLiteral("Current progress: 70%"));
     save(Render(&w, QSize(600, 360)), "RecoverProcessWnd");
     w.FindControl(QStringLiteral("InfoLayout"))->SetVisible(false);
     auto* detail = w.Find<CListUI>(QStringLiteral("DetailList"));
     detail->SetVisible(true);
-    detail->AddRow({QStringLiteral("/home/anna/Recovered/Camera Roll/IMG_0041.JPG"), QStringLiteral("Success")});
-    detail->AddRow({QStringLiteral("/home/anna/Recovered/Camera Roll/IMG_0042.JPG"), QStringLiteral("No such file or directory")});
+    detail->AddRow({QStringLiteral("/home/anna/Recovered/Camera Roll/IMG_0041.JPG"),
+                    QStringLiteral("Success")});
+    detail->AddRow({QStringLiteral("/home/anna/Recovered/Camera Roll/IMG_0042.JPG"),
+                    QStringLiteral("No such file or directory")});
     save(Render(&w, QSize(600, 360)), "RecoverProcessWnd_detail");
   }
   {
@@ -233,7 +254,8 @@ int Gallery(const QString& outDir) {
   for (const char* f : {"MessagesElementSend", "MessagesElementRecv"}) {
     GalleryWnd w(QStringLiteral("xml\\%1.xml").arg(QLatin1String(f)));
     w.Create();
-    w.FindControl(QStringLiteral("LblMsgHeader"))->SetText(QStringLiteral("2024-03-02 18:20:02 Me:"));
+    w.FindControl(QStringLiteral("LblMsgHeader"))
+        ->SetText(QStringLiteral("2024-03-02 18:20:02 Me:"));
     w.FindControl(QStringLiteral("LblMsgBubble"))->SetText(QStringLiteral("See you at seven!"));
     save(Render(&w, QSize(260, 80)), f);
   }
@@ -243,9 +265,11 @@ int Gallery(const QString& outDir) {
     CMenuWnd menu;
     menu.Init(&owner, QStringLiteral("xml\\menu_assist.xml"));
     menu.SetElementVisible(QStringLiteral("item_language"), true);
-    menu.AddChildElement(QStringLiteral("item_language"), QStringLiteral("English"), QStringLiteral("English"),
-                         QStringLiteral("file='Controls.png' source='359,38,375,54' dest='0,4,16,20'"));
-    menu.AddChildElement(QStringLiteral("item_language"), QStringLiteral("Deutsch"), QStringLiteral("Deutsch"));
+    menu.AddChildElement(
+        QStringLiteral("item_language"), QStringLiteral("English"), QStringLiteral("English"),
+        QStringLiteral("file='Controls.png' source='359,38,375,54' dest='0,4,16,20'"));
+    menu.AddChildElement(QStringLiteral("item_language"), QStringLiteral("Deutsch"),
+                         QStringLiteral("Deutsch"));
     menu.Menu()->adjustSize();
     save(Render(menu.Menu(), menu.Menu()->sizeHint()), "menu_assist");
   }
@@ -268,7 +292,8 @@ int Show(const QString& what, int seconds) {
       for (QWidget* w : QApplication::topLevelWidgets())
         if (auto* s = dynamic_cast<CSkinWindow*>(w)) s->Close(2);
     });
-    show_message(kMsgQuestion, &desk, L"Can not found the backup file, do you want to try again?", std::wstring(L"Question"));
+    show_message(kMsgQuestion, &desk, L"Can not found the backup file, do you want to try again?",
+                 std::wstring(L"Question"));
     return 0;
   }
   if (what == QLatin1String("password")) {
@@ -279,10 +304,11 @@ int Show(const QString& what, int seconds) {
     ask_password(&desk);
     return 0;
   }
-  auto* w = new GalleryWnd(what == QLatin1String("recover") ? QStringLiteral("xml\\RecoverProcessWnd.xml")
-                           : what == QLatin1String("preview") ? QStringLiteral("xml\\PreviewProcessWnd.xml")
-                                                               : QStringLiteral("xml\\skin.xml"),
-                           L"MainWnd");
+  auto* w = new GalleryWnd(
+      what == QLatin1String("recover")   ? QStringLiteral("xml\\RecoverProcessWnd.xml")
+      : what == QLatin1String("preview") ? QStringLiteral("xml\\PreviewProcessWnd.xml")
+                                         : QStringLiteral("xml\\skin.xml"),
+      L"MainWnd");
   keep.reset(w);
   w->Create();
   if (what == QLatin1String("scan")) FillScanPage(*w);
@@ -302,7 +328,10 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   if (!InstallSkinArchive()) return 1;
   const QStringList args = app.arguments();
-  if (args.size() >= 3 && args[1] == QLatin1String("--show")) return Show(args[2], args.size() >= 4 ? args[3].toInt() : 5);
-  const QString out = args.size() >= 2 ? args[1] : QCoreApplication::applicationDirPath() + QStringLiteral("/../skin-gallery");
+  if (args.size() >= 3 && args[1] == QLatin1String("--show"))
+    return Show(args[2], args.size() >= 4 ? args[3].toInt() : 5);
+  const QString out = args.size() >= 2 ? args[1]
+                                       : QCoreApplication::applicationDirPath() +
+                                             QStringLiteral("/../skin-gallery");
   return Gallery(out);
 }

@@ -41,7 +41,8 @@ class ScopedEnv {
 };
 
 fs::path TempDir(const char* tag) {
-  fs::path p = fs::temp_directory_path() / (std::string("bvplat-") + tag + "-" + std::to_string(::getpid()));
+  fs::path p =
+      fs::temp_directory_path() / (std::string("bvplat-") + tag + "-" + std::to_string(::getpid()));
   fs::remove_all(p);
   fs::create_directories(p);
   return p;

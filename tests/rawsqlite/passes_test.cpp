@@ -105,10 +105,11 @@ TEST_F(PassTest, FriendRowsLiveAndDeleted) {
   RawDbFile reader;
   ASSERT_EQ(reader.open(path), 0);
   std::list<WeChatFriendRecord> friends;
-  ASSERT_EQ(read_table(reader, "Friend",
-                       [&](RawDbFile& r, const CellInput& c) { return decode_friend(r, c, friends); },
-                       true),
-            0);
+  ASSERT_EQ(
+      read_table(
+          reader, "Friend",
+          [&](RawDbFile& r, const CellInput& c) { return decode_friend(r, c, friends); }, true),
+      0);
   std::map<std::wstring, std::pair<int, int>> seen;  // user -> (type, status)
   for (const auto& f : friends) seen[f.user_name] = {f.type, f.status};
   EXPECT_EQ(seen[L"wxid_f0"], std::make_pair(0, 0));
@@ -181,8 +182,8 @@ TEST_F(PassTest, LiveRowsEqualSqliteAcrossSeeds) {
       }
       db.Exec("COMMIT");
       for (const auto& user : users)
-        db.Exec("DELETE FROM Chat_" + Md5Hex(user) + " WHERE MesSvrID % 5 = " +
-                std::to_string(seed % 5));
+        db.Exec("DELETE FROM Chat_" + Md5Hex(user) +
+                " WHERE MesSvrID % 5 = " + std::to_string(seed % 5));
     }
     ChatMap map;
     ASSERT_EQ(WeChatPass(path, map), 0);
@@ -262,9 +263,8 @@ Recovery Count(const ChatMap& map, const std::map<int, std::pair<std::int64_t, s
 // Deletes rows of a WeChat chat table in one of three ways and counts the deleted
 // messages that come back with status 1, equal text and time.
 Recovery DeletedWeChat(const TempDir& dir, int page, int kind, bool rowid_first) {
-  const std::string path =
-      dir.File("del" + std::to_string(page) + "_" + std::to_string(kind) +
-               (rowid_first ? "r" : "p") + ".sqlite");
+  const std::string path = dir.File("del" + std::to_string(page) + "_" + std::to_string(kind) +
+                                    (rowid_first ? "r" : "p") + ".sqlite");
   const std::string table = "Chat_" + Md5Hex("wxid_del");
   std::mt19937 rng(static_cast<unsigned>(page + kind));
   std::map<int, std::pair<std::int64_t, std::string>> rows;
@@ -278,7 +278,8 @@ Recovery DeletedWeChat(const TempDir& dir, int page, int kind, bool rowid_first)
     const int n = std::min(kind == 2 ? 40 * page / 100 : 12 * page / 100, 1500);
     for (int i = 0; i < n; ++i) {
       const std::int64_t t = 1500000000 + i * 60;
-      std::string text = "message " + std::to_string(i) + " " + test::RandomText(rng, rng() % 60 + 5);
+      std::string text =
+          "message " + std::to_string(i) + " " + test::RandomText(rng, rng() % 60 + 5);
       rows[i] = {t, text};
       test::AddChat(db, table, i, t, text, i % 2, rowid_first);
     }
@@ -290,7 +291,8 @@ Recovery DeletedWeChat(const TempDir& dir, int page, int kind, bool rowid_first)
       if (del) removed.push_back(i);
     }
     db.Exec("BEGIN");
-    for (int i : removed) db.Exec("DELETE FROM " + table + " WHERE MesSvrID = " + std::to_string(i));
+    for (int i : removed)
+      db.Exec("DELETE FROM " + table + " WHERE MesSvrID = " + std::to_string(i));
     db.Exec("COMMIT");
   }
   ChatMap map;
@@ -372,7 +374,8 @@ Recovery DeletedQQ(const TempDir& dir, int page, int kind, bool app_layout) {
       if (del) removed.push_back(i);
     }
     db.Exec("BEGIN");
-    for (int i : removed) db.Exec("DELETE FROM " + table + " WHERE time = " + std::to_string(1500000000 + i * 60));
+    for (int i : removed)
+      db.Exec("DELETE FROM " + table + " WHERE time = " + std::to_string(1500000000 + i * 60));
     db.Exec("COMMIT");
   }
   ChatMap map;
@@ -430,10 +433,14 @@ TEST_F(PassTest, QQConversationDeletedAsAWholeComesBack) {
           const std::string text =
               std::string("to ") + peer + " " + std::to_string(i) + " " + test::RandomText(rng, 30);
           texts[peer].insert(text);
-          std::vector<test::Value> v{test::Value::I(++id), test::Value::I(std::atoll(peer)),
-                                     test::Value::I(1500000000 + id * 60), test::Value::I(0),
-                                     test::Value::I(i % 2), test::Value::I(1),
-                                     test::Value::T(text), test::Value::N()};
+          std::vector<test::Value> v{test::Value::I(++id),
+                                     test::Value::I(std::atoll(peer)),
+                                     test::Value::I(1500000000 + id * 60),
+                                     test::Value::I(0),
+                                     test::Value::I(i % 2),
+                                     test::Value::I(1),
+                                     test::Value::T(text),
+                                     test::Value::N()};
           for (int c = 8; c < 50; ++c) v.push_back(test::Value::N());
           db.Insert(std::string("tb_c2cMsg_") + peer, v);
         }
@@ -477,8 +484,8 @@ TEST_F(PassTest, QQPassFiltersFreedPagesByPeer) {
     db.Insert("tb_c2cTables", {test::Value::T("")});
     db.Exec("BEGIN");
     for (int i = 0; i < 200; ++i) {
-      test::AddQQMessage(db, "tb_c2cMsg_10001", "10001", 1500000000 + i, "keep " + std::to_string(i),
-                         i % 2);
+      test::AddQQMessage(db, "tb_c2cMsg_10001", "10001", 1500000000 + i,
+                         "keep " + std::to_string(i), i % 2);
       test::AddQQMessage(db, "tb_c2cMsg_20002", "20002", 1500000000 + i,
                          "gone " + std::to_string(i) + test::RandomText(rng, 40), i % 2);
     }
@@ -498,9 +505,8 @@ TEST_F(PassTest, QQPassFiltersFreedPagesByPeer) {
   }
   EXPECT_EQ(live, 201);
   EXPECT_EQ(foreign, 1);
-  EXPECT_TRUE(std::is_sorted(mine.begin(), mine.end(), [](const auto& a, const auto& b) {
-    return a.time < b.time;
-  }));
+  EXPECT_TRUE(std::is_sorted(mine.begin(), mine.end(),
+                             [](const auto& a, const auto& b) { return a.time < b.time; }));
   EXPECT_EQ(mine.front().is_sender, 1);  // flag 0: the owner's message
   // The dropped table has no schema row; its freed pages still give its rows, as deleted.
   ASSERT_TRUE(map.count(L"20002"));
@@ -527,8 +533,8 @@ TEST_F(PassTest, DamagedStoresYieldFewerRecords) {
     std::mt19937 rng(9);
     db.Exec("BEGIN");
     for (int i = 0; i < 400; ++i)
-      test::AddChat(db, table, i, 1500000000 + i, test::RandomText(rng, rng() % 30 == 0 ? 3000 : 50),
-                    i % 2, true);
+      test::AddChat(db, table, i, 1500000000 + i,
+                    test::RandomText(rng, rng() % 30 == 0 ? 3000 : 50), i % 2, true);
     db.Exec("COMMIT");
     db.Exec("DELETE FROM " + table + " WHERE MesSvrID % 4 = 0");
   }
@@ -539,7 +545,8 @@ TEST_F(PassTest, DamagedStoresYieldFewerRecords) {
   const auto bytes = test::ReadAll(path);
 
   // Cut short anywhere: the live rows that remain are a subset.
-  for (std::size_t cut : {bytes.size() / 2, bytes.size() - 700, std::size_t{1500}, std::size_t{100}}) {
+  for (std::size_t cut :
+       {bytes.size() / 2, bytes.size() - 700, std::size_t{1500}, std::size_t{100}}) {
     const std::string p = dir.File("cut");
     test::WriteAll(p, std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + cut));
     ChatMap m;
@@ -553,10 +560,9 @@ TEST_F(PassTest, DamagedStoresYieldFewerRecords) {
     const std::size_t page = 1024;
     for (std::size_t at = page; at + page <= damaged.size(); at += page) {
       const std::uint32_t self = static_cast<std::uint32_t>(at / page + 1);
-      const std::uint8_t link[4] = {static_cast<std::uint8_t>(self >> 24),
-                                    static_cast<std::uint8_t>(self >> 16),
-                                    static_cast<std::uint8_t>(self >> 8),
-                                    static_cast<std::uint8_t>(self)};
+      const std::uint8_t link[4] = {
+          static_cast<std::uint8_t>(self >> 24), static_cast<std::uint8_t>(self >> 16),
+          static_cast<std::uint8_t>(self >> 8), static_cast<std::uint8_t>(self)};
       if (damaged[at] == 0x05)
         std::copy(link, link + 4, damaged.begin() + static_cast<std::ptrdiff_t>(at + 8));
       else if (damaged[at] != 0x0D && damaged[at] != 0x02 && damaged[at] != 0x0A)
@@ -573,7 +579,8 @@ TEST_F(PassTest, DamagedStoresYieldFewerRecords) {
   for (unsigned seed = 1; seed <= 40; ++seed) {
     std::mt19937 rng(seed);
     auto damaged = bytes;
-    for (int i = 0; i < 60; ++i) damaged[100 + rng() % (damaged.size() - 100)] = static_cast<std::uint8_t>(rng());
+    for (int i = 0; i < 60; ++i)
+      damaged[100 + rng() % (damaged.size() - 100)] = static_cast<std::uint8_t>(rng());
     const std::string p = dir.File("random");
     test::WriteAll(p, damaged);
     ChatMap m;

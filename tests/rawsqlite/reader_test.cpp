@@ -32,7 +32,8 @@ void PutBytes(Page& p, std::size_t at, const std::vector<std::uint8_t>& bytes) {
 // A 9-column chat record from its first serial type on: NULL row id, two 1-byte
 // integers, a 4-byte time, the text, three 1-byte integers, direction constant 0.
 std::vector<std::uint8_t> ChatRecordBody(const std::string& text, std::uint32_t time) {
-  std::vector<std::uint8_t> r{0, 1, 1, 4, static_cast<std::uint8_t>(text.size() * 2 + 13), 1, 1, 1, 8};
+  std::vector<std::uint8_t> r{0, 1, 1, 4, static_cast<std::uint8_t>(text.size() * 2 + 13),
+                              1, 1, 1, 8};
   r.insert(r.end(), {1, 7});
   for (int i = 0; i < 4; ++i) r.push_back(static_cast<std::uint8_t>(time >> (24 - 8 * i)));
   r.insert(r.end(), text.begin(), text.end());
@@ -456,8 +457,8 @@ TEST(Carving, DirectionStoredAsIntegerLeavesReceived) {
   r.page_size = 512;
   r.current_table = "Chat_x";
   auto body = ChatRecordBody("int direction", 1);
-  body[8] = 1;          // direction as a 1-byte integer...
-  body.push_back(0);    // ...holding 0
+  body[8] = 1;        // direction as a 1-byte integer...
+  body.push_back(0);  // ...holding 0
   Page p(512, 0);
   PutBytes(p, 100, body);
   std::list<ChatMessageRecord> records;
@@ -519,7 +520,9 @@ TEST(ChatSort, OrdersByTimeTextAndKeepsTies) {
             (std::vector<std::wstring>{L"none1", L"none2", L"old", L"t1", L"t2", L"t3"}));
 
   // A time of another form: the text comparison decides, case ignored.
-  auto odd = make({{L"2017-07-14 10:00:00", L"x"}, {L"abc", L"y"}, {L"ABD", L"z"},
+  auto odd = make({{L"2017-07-14 10:00:00", L"x"},
+                   {L"abc", L"y"},
+                   {L"ABD", L"z"},
                    {L"1999-12-31 23:59:59", L"w"}});
   SortChatMessages(odd);
   EXPECT_EQ(Texts(odd), (std::vector<std::wstring>{L"w", L"x", L"y", L"z"}));

@@ -147,7 +147,9 @@ inline void AddChat(Db& db, const std::string& table, std::int64_t svr, std::int
 
 // QQ layout: tb_c2cTables (one column) and tb_c2cMsg_<peer> with 50 columns (peer 1 as
 // text, time 2, direction 4, text 6; the rest filler).
-inline void CreateQQTables(Db& db) { db.Exec("CREATE TABLE tb_c2cTables (uin TEXT)"); }
+inline void CreateQQTables(Db& db) {
+  db.Exec("CREATE TABLE tb_c2cTables (uin TEXT)");
+}
 inline void CreateQQMessageTable(Db& db, const std::string& table) {
   std::string sql = "CREATE TABLE " + table +
                     " (msgId INTEGER PRIMARY KEY, uin TEXT, time INTEGER, type INTEGER, flag "
@@ -157,16 +159,17 @@ inline void CreateQQMessageTable(Db& db, const std::string& table) {
 }
 inline void AddQQMessage(Db& db, const std::string& table, const std::string& peer,
                          std::int64_t time, const std::string& text, int flag) {
-  std::vector<Value> v{Value::N(), Value::T(peer), Value::I(time), Value::I(0), Value::I(flag),
-                       Value::I(1), Value::T(text)};
+  std::vector<Value> v{Value::N(),     Value::T(peer), Value::I(time), Value::I(0),
+                       Value::I(flag), Value::I(1),    Value::T(text)};
   for (int i = 7; i < 50; ++i) v.push_back(i % 3 == 0 ? Value::I(i) : Value::N());
   db.Insert(table, v);
 }
 
 // A text of `length` printable characters (some multi-byte) from a seed.
 inline std::string RandomText(std::mt19937& rng, std::size_t length) {
-  static const char* pieces[] = {"a", "b", "c", "x", "y", "z", " ", "0", "1", "\xe4\xbd\xa0",
-                                 "\xe5\xa5\xbd", "\xc3\xa9", "Q", "!"};
+  static const char* pieces[] = {
+      "a",        "b", "c", "x", "y", "z", " ", "0", "1", "\xe4\xbd\xa0", "\xe5\xa5\xbd",
+      "\xc3\xa9", "Q", "!"};
   std::string text;
   while (text.size() < length) text += pieces[rng() % 14];
   return text;

@@ -86,7 +86,8 @@ TEST_F(ChatText, UncreatableFileReportsTheErrorCode) {
   const fs::path blocker = dir / "file";
   std::ofstream(blocker) << "x";
   const fs::path out = blocker / "chat.txt";  // a folder that is a file
-  const Result rc = WriteWeChatChatText(accounts, L"User1", L"wxid_a", out.wstring(), Record, nullptr);
+  const Result rc =
+      WriteWeChatChatText(accounts, L"User1", L"wxid_a", out.wstring(), Record, nullptr);
   EXPECT_GT(rc, 0);
   ASSERT_EQ(g_calls.size(), 1u);
   EXPECT_EQ(g_calls[0].percent, 100);

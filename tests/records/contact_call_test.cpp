@@ -31,8 +31,8 @@ class AddressBookLayouts : public ::testing::TestWithParam<bool> {
     for (const Person& p : people) {
       auto v = [](const std::string& s) { return s == "<null>" ? std::string("NULL") : Q(s); };
       sql += "INSERT INTO ABPersonFullTextSearch_content(docid,c0First,c1Last,c6Organization," +
-             cols + ") VALUES(" + std::to_string(doc++) + "," + v(p.first) + "," + v(p.last) +
-             "," + v(p.org) + "," + v(p.phone) + "," + v(p.email) + "," + v(p.url) + ");";
+             cols + ") VALUES(" + std::to_string(doc++) + "," + v(p.first) + "," + v(p.last) + "," +
+             v(p.org) + "," + v(p.phone) + "," + v(p.email) + "," + v(p.url) + ");";
     }
     Sql(path, sql + "COMMIT;");
     return path;
@@ -127,8 +127,9 @@ TEST(CallHistoryReaderDatabases, OlderFileAndStoredataLayouts) {
   EXPECT_TRUE(list.empty());
   // The iOS 9 storedata (18 columns) reads like the later one.
   const std::string ios9 = MakeDb(t, "ios9.storedata", "CallHistory.storedata (HomeDomain");
-  Sql(ios9, "INSERT INTO ZCALLRECORD(Z_PK,ZANSWERED,ZDURATION,ZADDRESS,ZDATE) VALUES"
-            "(1,0,12.9,'+4912345',0);");
+  Sql(ios9,
+      "INSERT INTO ZCALLRECORD(Z_PK,ZANSWERED,ZDURATION,ZADDRESS,ZDATE) VALUES"
+      "(1,0,12.9,'+4912345',0);");
   EXPECT_EQ(CallHistoryReader().Read(ios9, ab, list), 0);
   ASSERT_EQ(list.size(), 1u);
   EXPECT_EQ(list.front().date, L"2001-01-01 00:00:00");

@@ -31,20 +31,23 @@ TEST(CorpusAddressBooks, NewerLayoutPersonsAreRead) {
     const std::string ab = UnpackCorpus(c.zip, t.path(), "AddressBook.sqlitedb");
     if (ab.empty()) GTEST_SKIP() << "corpus not present";
     // The evidence folder stays as it was: no "-shm" or journal appears beside it.
-    const auto before = std::distance(std::filesystem::directory_iterator(t.path() / std::filesystem::path(ab).parent_path()),
-                                      std::filesystem::directory_iterator());
+    const auto before = std::distance(
+        std::filesystem::directory_iterator(t.path() / std::filesystem::path(ab).parent_path()),
+        std::filesystem::directory_iterator());
     std::list<ContactRecord> contacts;
     EXPECT_EQ(ContactReader().Read(ab, contacts), 0) << c.zip;
     EXPECT_EQ(static_cast<long long>(contacts.size()), c.expected) << c.zip;
-    const auto after = std::distance(std::filesystem::directory_iterator(std::filesystem::path(ab).parent_path()),
-                                     std::filesystem::directory_iterator());
+    const auto after =
+        std::distance(std::filesystem::directory_iterator(std::filesystem::path(ab).parent_path()),
+                      std::filesystem::directory_iterator());
     EXPECT_EQ(before, after);
     if (c.expected > 0) {
       // Cross-check with the library on a copy: every person with a phone text.
       std::filesystem::copy(std::filesystem::path(ab).parent_path(), t.path() / "copy");
-      EXPECT_EQ(CountRows((t.path() / "copy/AddressBook.sqlitedb").string(),
-                          "SELECT count(*) FROM ABPersonFullTextSearch_content WHERE c16Phone <> ''"),
-                c.expected);
+      EXPECT_EQ(
+          CountRows((t.path() / "copy/AddressBook.sqlitedb").string(),
+                    "SELECT count(*) FROM ABPersonFullTextSearch_content WHERE c16Phone <> ''"),
+          c.expected);
       bool apple = false;
       for (auto& p : contacts) apple |= p.organization == L"Apple Inc." && p.name == L"No Name";
       EXPECT_TRUE(apple);
@@ -54,22 +57,23 @@ TEST(CorpusAddressBooks, NewerLayoutPersonsAreRead) {
 
 TEST(CorpusNoteStore, Ios17NotesAreRead) {
   TempFolder t;
-  const std::string store = UnpackCorpus(
-      "ileapp/notes/testdata.notes.notes.josh_ios17_ffs.zip", t.path(), "NoteStore.sqlite");
+  const std::string store = UnpackCorpus("ileapp/notes/testdata.notes.notes.josh_ios17_ffs.zip",
+                                         t.path(), "NoteStore.sqlite");
   if (store.empty()) GTEST_SKIP() << "corpus not present";
   std::list<NoteRecord> notes;
   EXPECT_EQ(NoteReader().Read(t.File("no-older-store"), store, notes), 0);
   EXPECT_EQ(notes.size(), 13u);
   bool found = false;
-  for (auto& n : notes) found |= n.title == L"My First Note" && n.body == L"This is my first note. Nothing special.";
+  for (auto& n : notes)
+    found |= n.title == L"My First Note" && n.body == L"This is my first note. Nothing special.";
   EXPECT_TRUE(found);
 }
 
 TEST(CorpusWhatsApp, ChatStorageMessagesAreRead) {
   TempFolder t;
-  const std::string db = UnpackCorpus(
-      "ileapp/whatsApp/testdata.whatsApp.whatsAppMessages.josh_ios15_ffs.zip", t.path(),
-      "ChatStorage.sqlite");
+  const std::string db =
+      UnpackCorpus("ileapp/whatsApp/testdata.whatsApp.whatsAppMessages.josh_ios15_ffs.zip",
+                   t.path(), "ChatStorage.sqlite");
   if (db.empty()) GTEST_SKIP() << "corpus not present";
   const long long expected = CountRows(
       db,

@@ -20,7 +20,8 @@ std::set<std::string> Listing(const fs::path& dir) {
     std::ifstream in(e.path(), std::ios::binary);
     std::stringstream s;
     s << in.rdbuf();
-    out.insert(e.path().filename().string() + ":" + std::to_string(std::hash<std::string>()(s.str())));
+    out.insert(e.path().filename().string() + ":" +
+               std::to_string(std::hash<std::string>()(s.str())));
   }
   return out;
 }

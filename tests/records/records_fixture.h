@@ -43,7 +43,9 @@ class TempFolder {
 // The section of ios-schemas.sql whose "-- @@ section:" line contains `marker`.
 inline std::string SchemaSection(const std::string& marker) {
   const char* src = std::getenv("BV_SOURCE_DIR");
-  fs::path file = (src != nullptr ? fs::path(src) : fs::path(__FILE__).parent_path().parent_path().parent_path()) / "tools/mkbackup/ios-schemas.sql";
+  fs::path file = (src != nullptr ? fs::path(src)
+                                  : fs::path(__FILE__).parent_path().parent_path().parent_path()) /
+                  "tools/mkbackup/ios-schemas.sql";
   std::ifstream in(file);
   std::stringstream all;
   all << in.rdbuf();
@@ -103,7 +105,10 @@ class ZoneGuard {
     tzset();
   }
   ~ZoneGuard() {
-    if (had_) setenv("TZ", old_.c_str(), 1); else unsetenv("TZ");
+    if (had_)
+      setenv("TZ", old_.c_str(), 1);
+    else
+      unsetenv("TZ");
     tzset();
   }
 

@@ -182,8 +182,8 @@ TEST(WhatsAppChatText, FileBytesProgressAndFailures) {
 
   const std::string out = t.File("sub/dir/chat.txt");
   CopyRecorder r;
-  EXPECT_EQ(WriteWhatsAppChatText(chats, -5, platform::WideFromPath(out), CopyRecorder::Callback, &r),
-            0);
+  EXPECT_EQ(
+      WriteWhatsAppChatText(chats, -5, platform::WideFromPath(out), CopyRecorder::Callback, &r), 0);
   EXPECT_EQ(ReadAll(out),
             "\xEF\xBB\xBF"
             "2021-01-02 03:04:05 Pusher:\r\n    two\r\nlines\r\n\r\n"
@@ -193,11 +193,13 @@ TEST(WhatsAppChatText, FileBytesProgressAndFailures) {
 
   CopyRecorder stop;
   stop.stopAt = 0;
-  EXPECT_EQ(WriteWhatsAppChatText(chats, -5, platform::WideFromPath(out), CopyRecorder::Callback,
-                                  &stop),
-            2);
+  EXPECT_EQ(
+      WriteWhatsAppChatText(chats, -5, platform::WideFromPath(out), CopyRecorder::Callback, &stop),
+      2);
   EXPECT_EQ(stop.calls, (std::vector<std::vector<int>>{{33, 0}, {100, 2}}));
-  EXPECT_EQ(ReadAll(out), "\xEF\xBB\xBF" "2021-01-02 03:04:05 Pusher:\r\n    two\r\nlines\r\n\r\n");
+  EXPECT_EQ(ReadAll(out),
+            "\xEF\xBB\xBF"
+            "2021-01-02 03:04:05 Pusher:\r\n    two\r\nlines\r\n\r\n");
 
   // A chat that is not there: an empty text file and 0.
   EXPECT_EQ(WriteWhatsAppChatText(chats, 42, platform::WideFromPath(out), nullptr, nullptr), 0);
@@ -206,8 +208,8 @@ TEST(WhatsAppChatText, FileBytesProgressAndFailures) {
   // A path that cannot be created: the platform's code, reported once with 100.
   std::ofstream(t.File("blocker")) << "x";
   CopyRecorder fail;
-  const Result rc = WriteWhatsAppChatText(chats, -5, platform::WideFromPath(t.File("blocker/x.txt")),
-                                          CopyRecorder::Callback, &fail);
+  const Result rc = WriteWhatsAppChatText(
+      chats, -5, platform::WideFromPath(t.File("blocker/x.txt")), CopyRecorder::Callback, &fail);
   EXPECT_GT(rc, 0);
   EXPECT_EQ(fail.calls, (std::vector<std::vector<int>>{{100, rc}}));
 }

@@ -17,7 +17,7 @@
 namespace bv::test {
 
 struct FakeScript {
-  std::map<std::string, std::int32_t> results;              // default 0
+  std::map<std::string, std::int32_t> results;               // default 0
   std::map<std::string, std::vector<std::int32_t>> reports;  // progress values per operation
   MediaList cameraRoll, photoStream, whatsAppAttachments;
   AppMediaList appMedia;
@@ -77,8 +77,12 @@ class FakeSource : public IPhoneRecoveryParse {
   std::int32_t ReadAppMedia(AppMediaList& l) override {
     return Run("ReadAppMedia", [&] { l = script_.appMedia; });
   }
-  std::int32_t ReadQQ(AccountChats&) override { return Run("ReadQQ", [] {}); }
-  std::int32_t ReadWeChat(AccountChats&) override { return Run("ReadWeChat", [] {}); }
+  std::int32_t ReadQQ(AccountChats&) override {
+    return Run("ReadQQ", [] {});
+  }
+  std::int32_t ReadWeChat(AccountChats&) override {
+    return Run("ReadWeChat", [] {});
+  }
   std::int32_t ReadWhatsApp(WhatsAppChatMap& m) override {
     return Run("ReadWhatsApp", [&] { m = script_.chats; });
   }

@@ -1,7 +1,6 @@
 // A whole scan of a synthetic backup through the real data source and catalogue.
 #include <gtest/gtest.h>
 
-
 #include "catalogue/discovery.h"
 #include "catalogue/local_recovery.h"
 #include "fake_source.h"
@@ -71,17 +70,17 @@ TEST_F(ScanBackup, EveryCategoryOfAPlainBackupEndsAtNinetyEight) {
   source.ReadWhatsApp(chats);
   EXPECT_EQ(s.chatList.size(), chats.size());
 
-  for (Category c : {Category::CameraRoll, Category::Messages, Category::Contacts,
-                     Category::CallHistory, Category::Notes, Category::WhatsApp,
-                     Category::MessageAttachments})
+  for (Category c :
+       {Category::CameraRoll, Category::Messages, Category::Contacts, Category::CallHistory,
+        Category::Notes, Category::WhatsApp, Category::MessageAttachments})
     EXPECT_GT(session_.CategoryCount(c), 0) << CategoryCliName(c);
   for (Category c : {Category::Reminder, Category::Calendar, Category::SafariBookmark})
     EXPECT_EQ(session_.CategoryCount(c), 0);
 
   // The tree holds every item of every store, each entry pointing into its store.
   std::uint32_t sum = 0;
-  for (int i = 0; i < kCategoryCount; ++i) sum += static_cast<std::uint32_t>(
-      session_.CategoryCount(static_cast<Category>(i)));
+  for (int i = 0; i < kCategoryCount; ++i)
+    sum += static_cast<std::uint32_t>(session_.CategoryCount(static_cast<Category>(i)));
   EXPECT_EQ(session_.Statistics().Root().items, sum);
   for (const ContactRecord& c : s.contacts)
     EXPECT_NE(session_.Statistics().FindEntry(&c), CStatisticsObj::npos);

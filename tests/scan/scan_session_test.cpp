@@ -59,10 +59,11 @@ TEST(ScanWorker, RunsTheChosenReadsInTheFixedOrder) {
   ScanRun r;
   ASSERT_TRUE(r.Start(FullScript(), AllCategories(), L"secret"));
   r.session.Wait();
-  std::vector<std::string> want = {"OpenBackup",      "ReadPhotos",   "ReadMessages",
-                                   "ReadMessageAttachments", "ReadContacts", "ReadCallHistory",
-                                   "ReadNotes",       "ReadAppMedia", "ReadWhatsApp",
-                                   "ReadWhatsAppAttachments"};
+  std::vector<std::string> want = {"OpenBackup",   "ReadPhotos",
+                                   "ReadMessages", "ReadMessageAttachments",
+                                   "ReadContacts", "ReadCallHistory",
+                                   "ReadNotes",    "ReadAppMedia",
+                                   "ReadWhatsApp", "ReadWhatsAppAttachments"};
   EXPECT_EQ(r.calls, want);
   EXPECT_FALSE(r.session.IsScanning());
   EXPECT_EQ(r.log.Of(ScanEventKind::Ended), std::vector<std::int32_t>{0});
@@ -213,8 +214,8 @@ TEST(ScanWorker, RejectsUnknownKindsAndMissingSources) {
   CScanSession session;
   EXPECT_FALSE(session.Start(nullptr, 1, AllCategories(), L""));
   std::vector<std::string> calls;
-  EXPECT_FALSE(session.Start(std::make_unique<FakeSource>(FakeScript{}, &calls), 2,
-                             AllCategories(), L""));
+  EXPECT_FALSE(
+      session.Start(std::make_unique<FakeSource>(FakeScript{}, &calls), 2, AllCategories(), L""));
   ScanRequest request;
   request.sourceKind = 7;
   EXPECT_FALSE(session.Start(request));

@@ -14,7 +14,7 @@ struct Fixture {
   AppGroups appPhotos;
 
   Fixture() {
-    photos.push_back({100, L"IMG_0001.JPG", L"/b/aa"});      // counts as 1024
+    photos.push_back({100, L"IMG_0001.JPG", L"/b/aa"});  // counts as 1024
     photos.push_back({5000, L"IMG_0002.JPG", L"/b/bb"});
     photos.push_back({4000000000u, L"big.MOV", L"/b/cc"});  // near the 32-bit edge
     for (int i = 0; i < 4; ++i) {

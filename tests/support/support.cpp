@@ -86,7 +86,8 @@ class Parser {
     throw std::runtime_error(std::string("JSON: ") + what + " at offset " + std::to_string(pos_));
   }
   void Space() {
-    while (pos_ < s_.size() && (s_[pos_] == ' ' || s_[pos_] == '\n' || s_[pos_] == '\r' || s_[pos_] == '\t'))
+    while (pos_ < s_.size() &&
+           (s_[pos_] == ' ' || s_[pos_] == '\n' || s_[pos_] == '\r' || s_[pos_] == '\t'))
       ++pos_;
   }
   bool Take(char c) {
@@ -131,10 +132,14 @@ class Parser {
     for (int i = 0; i < 4; ++i) {
       char c = s_[pos_++];
       v <<= 4;
-      if (c >= '0' && c <= '9') v |= static_cast<std::uint32_t>(c - '0');
-      else if (c >= 'a' && c <= 'f') v |= static_cast<std::uint32_t>(c - 'a' + 10);
-      else if (c >= 'A' && c <= 'F') v |= static_cast<std::uint32_t>(c - 'A' + 10);
-      else Fail("bad hex digit");
+      if (c >= '0' && c <= '9')
+        v |= static_cast<std::uint32_t>(c - '0');
+      else if (c >= 'a' && c <= 'f')
+        v |= static_cast<std::uint32_t>(c - 'a' + 10);
+      else if (c >= 'A' && c <= 'F')
+        v |= static_cast<std::uint32_t>(c - 'A' + 10);
+      else
+        Fail("bad hex digit");
     }
     return v;
   }
@@ -153,14 +158,30 @@ class Parser {
       if (pos_ >= s_.size()) Fail("unterminated escape");
       char e = s_[pos_++];
       switch (e) {
-        case '"': out += '"'; break;
-        case '\\': out += '\\'; break;
-        case '/': out += '/'; break;
-        case 'b': out += '\b'; break;
-        case 'f': out += '\f'; break;
-        case 'n': out += '\n'; break;
-        case 'r': out += '\r'; break;
-        case 't': out += '\t'; break;
+        case '"':
+          out += '"';
+          break;
+        case '\\':
+          out += '\\';
+          break;
+        case '/':
+          out += '/';
+          break;
+        case 'b':
+          out += '\b';
+          break;
+        case 'f':
+          out += '\f';
+          break;
+        case 'n':
+          out += '\n';
+          break;
+        case 'r':
+          out += '\r';
+          break;
+        case 't':
+          out += '\t';
+          break;
         case 'u': {
           std::uint32_t cp = Hex4();
           if (cp >= 0xD800 && cp < 0xDC00 && Word("\\u")) {
@@ -170,7 +191,8 @@ class Parser {
           PutUtf8(out, cp);
           break;
         }
-        default: Fail("bad escape");
+        default:
+          Fail("bad escape");
       }
     }
   }
@@ -211,9 +233,9 @@ class Parser {
       v.kind = Json::Kind::kNull;
     } else if (c == '-' || (c >= '0' && c <= '9')) {
       std::size_t start = pos_++;
-      while (pos_ < s_.size() && (std::isdigit(static_cast<unsigned char>(s_[pos_])) ||
-                                  s_[pos_] == '.' || s_[pos_] == 'e' || s_[pos_] == 'E' ||
-                                  s_[pos_] == '+' || s_[pos_] == '-'))
+      while (pos_ < s_.size() &&
+             (std::isdigit(static_cast<unsigned char>(s_[pos_])) || s_[pos_] == '.' ||
+              s_[pos_] == 'e' || s_[pos_] == 'E' || s_[pos_] == '+' || s_[pos_] == '-'))
         ++pos_;
       v.kind = Json::Kind::kNumber;
       v.text = s_.substr(start, pos_ - start);
@@ -245,10 +267,16 @@ bool Json::Has(const std::string& name) const {
   return false;
 }
 
-std::int64_t Json::Int() const { return kind == Kind::kNumber ? std::stoll(text) : 0; }
-double Json::Number() const { return kind == Kind::kNumber ? std::stod(text) : 0.0; }
+std::int64_t Json::Int() const {
+  return kind == Kind::kNumber ? std::stoll(text) : 0;
+}
+double Json::Number() const {
+  return kind == Kind::kNumber ? std::stod(text) : 0.0;
+}
 
-Json Json::Parse(const std::string& text) { return Parser(text).Document(); }
+Json Json::Parse(const std::string& text) {
+  return Parser(text).Document();
+}
 
 Json ReadTruth(const fs::path& backupFolder) {
   return Json::Parse(ReadFile(backupFolder / "mkbackup-truth.json"));

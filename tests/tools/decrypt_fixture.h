@@ -39,7 +39,9 @@ inline std::string Sha1HexOf(const std::string& text) {
   return out;
 }
 
-inline std::string IdOf(const PlainFile& f) { return Sha1HexOf(f.domain + "-" + f.path); }
+inline std::string IdOf(const PlainFile& f) {
+  return Sha1HexOf(f.domain + "-" + f.path);
+}
 
 inline std::string ReadAll(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);
@@ -61,9 +63,10 @@ inline std::string MbFileBlob(const PlainFile& f) {
   plist_t objects = plist_new_array();
   plist_array_append_item(objects, plist_new_string("$null"));
   plist_t file = plist_new_dict();
-  plist_dict_set_item(file, "Size", plist_new_uint(f.recordedSize >= 0
-                                                        ? static_cast<std::uint64_t>(f.recordedSize)
-                                                        : f.content.size()));
+  plist_dict_set_item(
+      file, "Size",
+      plist_new_uint(f.recordedSize >= 0 ? static_cast<std::uint64_t>(f.recordedSize)
+                                         : f.content.size()));
   plist_dict_set_item(file, "Mode", plist_new_uint(0100644));
   plist_dict_set_item(file, "ProtectionClass", plist_new_uint(3));
   plist_dict_set_item(file, "RelativePath", plist_new_uid(2));
@@ -172,7 +175,8 @@ inline std::string RandomBytes(std::size_t n, unsigned seed) {
 // Files of the sizes that matter for padding and streaming.
 inline std::vector<PlainFile> SampleFiles() {
   return {
-      {"HomeDomain", "Library/SMS/sms.db", std::string("SQLite format 3\0", 16) + RandomBytes(4080, 1)},
+      {"HomeDomain", "Library/SMS/sms.db",
+       std::string("SQLite format 3\0", 16) + RandomBytes(4080, 1)},
       {"HomeDomain", "Library/Notes/empty.txt", ""},
       {"MediaDomain", "Media/DCIM/100APPLE/IMG_0001.JPG", RandomBytes(3 * (1 << 20) + 5, 2)},
       {"AppDomain-net.whatsapp.WhatsApp", "Documents/ChatStorage.sqlite", RandomBytes(17, 3)},

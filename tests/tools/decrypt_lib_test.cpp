@@ -32,8 +32,9 @@ void Tag(Bytes& out, const char* tag, const Bytes& value) {
   out.insert(out.end(), value.begin(), value.end());
 }
 void Tag(Bytes& out, const char* tag, std::uint32_t v) {
-  Tag(out, tag, Bytes{static_cast<std::uint8_t>(v >> 24), static_cast<std::uint8_t>(v >> 16),
-                      static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v)});
+  Tag(out, tag,
+      Bytes{static_cast<std::uint8_t>(v >> 24), static_cast<std::uint8_t>(v >> 16),
+            static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v)});
 }
 
 // The all-zero keybags of the public fixtures (password "0000").
@@ -74,7 +75,7 @@ TEST(DecryptKeybag, ParsesTheNewerPublicKeybagByTag) {
   EXPECT_EQ(kb.dpIterations, 10000000u);
   ASSERT_EQ(kb.classes.size(), 11u);
   EXPECT_EQ(kb.classes[0].protectionClass, 11u);
-  EXPECT_EQ(kb.classes[0].wrap, 3u);   // the header's WRAP did not leak into a class
+  EXPECT_EQ(kb.classes[0].wrap, 3u);  // the header's WRAP did not leak into a class
   EXPECT_EQ(kb.classes[7].protectionClass, 4u);
   EXPECT_EQ(kb.classes[7].wrap, 2u);
   EXPECT_EQ(ToHex(kb.classes[10].wrappedKey), kWpky102);
@@ -310,8 +311,8 @@ TEST(DecryptRun, PublicOlderBackupVector) {
   mbdb.insert(mbdb.end(), {0xff, 0xff, 0xff, 0xff, 0x00, 0x2c, 0x04, 0, 0, 0});
   const Bytes wrapped = FromHex(kWrappedZeroKey);
   mbdb.insert(mbdb.end(), wrapped.begin(), wrapped.end());
-  const Bytes fixed = FromHex(
-      "81ed00000000000012d8000001f5000001f5610a911f610a914d6108ed2400000000000000090400");
+  const Bytes fixed =
+      FromHex("81ed00000000000012d8000001f5000001f5610a911f610a914d6108ed2400000000000000090400");
   mbdb.insert(mbdb.end(), fixed.begin(), fixed.end());
 
   std::vector<MbdbRecord> records;

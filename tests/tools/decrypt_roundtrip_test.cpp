@@ -60,8 +60,9 @@ TEST_P(DecryptRoundTrip, EveryFileComesBackExactly) {
   }
   std::vector<std::string> lines;
   RunStats stats;
-  const int code = DecryptBackupFolder(encrypted_, dir_.path / "out", password_,
-                                       [&](const std::string& l) { lines.push_back(l); }, &stats);
+  const int code = DecryptBackupFolder(
+      encrypted_, dir_.path / "out", password_, [&](const std::string& l) { lines.push_back(l); },
+      &stats);
   ASSERT_EQ(code, kExitOk);
   for (const auto& f : files_) {
     EXPECT_EQ(td::ReadAll(dir_.path / "out" / td::IdOf(f)), f.content) << f.path;
@@ -85,8 +86,9 @@ TEST_P(DecryptRoundTrip, EveryFileComesBackExactly) {
                               SQLITE_OPEN_READONLY, nullptr),
               SQLITE_OK);
     sqlite3_stmt* st = nullptr;
-    ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT count(*) FROM Files WHERE flags = 1", -1, &st, nullptr),
-              SQLITE_OK);
+    ASSERT_EQ(
+        sqlite3_prepare_v2(db, "SELECT count(*) FROM Files WHERE flags = 1", -1, &st, nullptr),
+        SQLITE_OK);
     ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
     EXPECT_EQ(sqlite3_column_int(st, 0), static_cast<int>(files_.size()));
     sqlite3_finalize(st);
@@ -115,8 +117,9 @@ TEST_P(DecryptRoundTrip, DamagedFilesAreReportedAndTheRestDecrypted) {
   td::WriteAll(StoredPath(garbageId), td::RandomBytes(32, 77));
   std::vector<std::string> lines;
   RunStats stats;
-  const int code = DecryptBackupFolder(encrypted_, dir_.path / "out", password_,
-                                       [&](const std::string& l) { lines.push_back(l); }, &stats);
+  const int code = DecryptBackupFolder(
+      encrypted_, dir_.path / "out", password_, [&](const std::string& l) { lines.push_back(l); },
+      &stats);
   EXPECT_EQ(code, kExitOk);
   EXPECT_EQ(stats.warnings, 2u);
   auto has = [&](const std::string& text) {
@@ -160,8 +163,9 @@ TEST(DecryptRun, UnwrappableFileKeyIsSkipped) {
 
   std::vector<std::string> lines;
   RunStats stats;
-  EXPECT_EQ(DecryptBackupFolder(dir.path / "enc", dir.path / "out", "pw",
-                                [&](const std::string& l) { lines.push_back(l); }, &stats),
+  EXPECT_EQ(DecryptBackupFolder(
+                dir.path / "enc", dir.path / "out", "pw",
+                [&](const std::string& l) { lines.push_back(l); }, &stats),
             kExitSomeSkipped);
   EXPECT_EQ(stats.skipped, 1u);
   EXPECT_EQ(stats.decrypted, files.size() - 1);
@@ -191,8 +195,9 @@ TEST(DecryptRun, HostileIdentifierIsRefused) {
   sqlite3_close(db);
   std::vector<std::string> lines;
   RunStats stats;
-  EXPECT_EQ(DecryptBackupFolder(dir.path / "backup", dir.path / "nested" / "out", "",
-                                [&](const std::string& l) { lines.push_back(l); }, &stats),
+  EXPECT_EQ(DecryptBackupFolder(
+                dir.path / "backup", dir.path / "nested" / "out", "",
+                [&](const std::string& l) { lines.push_back(l); }, &stats),
             kExitSomeSkipped);
   EXPECT_EQ(stats.skipped, 2u);
   EXPECT_EQ(stats.copied, files.size());

@@ -53,7 +53,8 @@ std::string MakeArchive(const std::vector<Entry>& entries, const std::string& fo
     archive_entry_set_perm(x, e.type == AE_IFDIR ? 0755 : 0644);
     if (e.type == AE_IFLNK) archive_entry_set_symlink(x, e.link.c_str());
     if (e.type == AE_IFREG && !e.link.empty()) archive_entry_set_hardlink(x, e.link.c_str());
-    archive_entry_set_size(x, e.type == AE_IFREG && e.link.empty() ? static_cast<la_int64_t>(e.data.size()) : 0);
+    archive_entry_set_size(
+        x, e.type == AE_IFREG && e.link.empty() ? static_cast<la_int64_t>(e.data.size()) : 0);
     archive_write_header(a, x);
     if (e.type == AE_IFREG && e.link.empty()) archive_write_data(a, e.data.data(), e.data.size());
     archive_entry_free(x);
@@ -117,7 +118,8 @@ class ExtractTest : public ::testing::Test {
 
 TEST_F(ExtractTest, CompressedRelayArchiveLeavesTheCpioBytes) {
   const std::string cpio = MakeArchive({{"./var/mobile/Library/SMS/sms.db", "sms"}}, "cpio", false);
-  const fs::path archive = Write("Tarnwick.tmp", MakeArchive({{"./var/mobile/Library/SMS/sms.db", "sms"}}, "cpio", true));
+  const fs::path archive = Write(
+      "Tarnwick.tmp", MakeArchive({{"./var/mobile/Library/SMS/sms.db", "sms"}}, "cpio", true));
   std::string output;
   EXPECT_EQ(Extract(archive, output), 0) << output;
   EXPECT_NE(output.find("Everything is Ok"), std::string::npos);
@@ -154,13 +156,26 @@ TEST_F(ExtractTest, NothingIsWrittenOutsideTheOutputFolder) {
   };
   const std::vector<Case> cases = {
       {"parent", {{"../escaped.txt", "x"}, {"ok.txt", "ok"}}, dir_ / "escaped.txt", "cpio"},
-      {"deep parent", {{"a/../../escaped2.txt", "x"}, {"ok.txt", "ok"}}, dir_ / "escaped2.txt", "cpio"},
-      {"absolute", {{(dir_ / "absolute.txt").string(), "x"}, {"ok.txt", "ok"}}, dir_ / "absolute.txt", "cpio"},
-      {"through a link", {{"link", "", AE_IFLNK, dir_.string()}, {"link/through.txt", "x"}, {"ok.txt", "ok"}},
-       dir_ / "through.txt", "cpio"},
-      {"relative link out", {{"up", "", AE_IFLNK, ".."}, {"up/through2.txt", "x"}, {"ok.txt", "ok"}},
-       dir_ / "through2.txt", "cpio"},
-      {"hard link out", {{"hard", "", AE_IFREG, "../secret"}, {"ok.txt", "ok"}}, dir_ / "out/hard", "tar"},
+      {"deep parent",
+       {{"a/../../escaped2.txt", "x"}, {"ok.txt", "ok"}},
+       dir_ / "escaped2.txt",
+       "cpio"},
+      {"absolute",
+       {{(dir_ / "absolute.txt").string(), "x"}, {"ok.txt", "ok"}},
+       dir_ / "absolute.txt",
+       "cpio"},
+      {"through a link",
+       {{"link", "", AE_IFLNK, dir_.string()}, {"link/through.txt", "x"}, {"ok.txt", "ok"}},
+       dir_ / "through.txt",
+       "cpio"},
+      {"relative link out",
+       {{"up", "", AE_IFLNK, ".."}, {"up/through2.txt", "x"}, {"ok.txt", "ok"}},
+       dir_ / "through2.txt",
+       "cpio"},
+      {"hard link out",
+       {{"hard", "", AE_IFREG, "../secret"}, {"ok.txt", "ok"}},
+       dir_ / "out/hard",
+       "tar"},
   };
   std::ofstream(dir_ / "secret") << "secret";
   for (const Case& c : cases) {
@@ -183,7 +198,8 @@ TEST_F(ExtractTest, NothingIsWrittenOutsideTheOutputFolder) {
 }
 
 TEST_F(ExtractTest, DamagedInputFails) {
-  const std::string good = MakeArchive({{"./var/mobile/Library/SMS/sms.db", std::string(200000, 's')}}, "cpio", true);
+  const std::string good =
+      MakeArchive({{"./var/mobile/Library/SMS/sms.db", std::string(200000, 's')}}, "cpio", true);
   std::string output;
   // A transfer cut short: no success, but what arrived is kept.
   EXPECT_NE(Extract(Write("cut.tmp", good.substr(0, good.size() / 2)), output), 0);

@@ -106,7 +106,8 @@ TEST_F(ContentTest, ChatStoresHaveFreelistPagesOverflowRowsAndVariedPageSizes) {
     for (const Json* db : dbs) {
       const std::string bytes = bv::test::ReadFile(bv::test::StoredFile(*backup_, *db));
       ASSERT_GT(bytes.size(), 100u);
-      int pageSize = static_cast<unsigned char>(bytes[16]) << 8 | static_cast<unsigned char>(bytes[17]);
+      int pageSize =
+          static_cast<unsigned char>(bytes[16]) << 8 | static_cast<unsigned char>(bytes[17]);
       if (pageSize == 1) pageSize = 65536;
       EXPECT_EQ(pageSize, (*db)["pageSize"].Int());
       pageSizes.insert(pageSize);
@@ -116,7 +117,8 @@ TEST_F(ContentTest, ChatStoresHaveFreelistPagesOverflowRowsAndVariedPageSizes) {
       for (const Json& t : (*db)["tables"].items)
         for (const Json& row : t["rows"].items)
           for (const auto& [column, value] : row["values"].members)
-            if (value.kind == Json::Kind::kString && static_cast<int>(value.Str().size()) > pageSize)
+            if (value.kind == Json::Kind::kString &&
+                static_cast<int>(value.Str().size()) > pageSize)
               overflow = true;
       EXPECT_TRUE(overflow) << label << " page size " << pageSize;
     }
@@ -140,7 +142,9 @@ TEST_F(ContentTest, MediaCoverEveryDetectedKind) {
       continue;
     }
     bool ok = false;
-    if (type == "jpg") ok = at(b, 0, "\xFF\xD8\xFF\xE0") ? at(b, 6, "JFIF") : (at(b, 0, "\xFF\xD8\xFF\xE1") && at(b, 6, "Exif"));
+    if (type == "jpg")
+      ok = at(b, 0, "\xFF\xD8\xFF\xE0") ? at(b, 6, "JFIF")
+                                        : (at(b, 0, "\xFF\xD8\xFF\xE1") && at(b, 6, "Exif"));
     if (type == "png") ok = at(b, 0, "\x89PNG\r\n\x1A\n");
     if (type == "gif") ok = at(b, 0, "GIF87a") || at(b, 0, "GIF89a");
     if (type == "bmp") ok = at(b, 0, "BM") && Be32At(b, 14) == 0x28000000u;
@@ -157,8 +161,10 @@ TEST_F(ContentTest, MediaCoverEveryDetectedKind) {
     if (type == "rmvb") ok = at(b, 0, ".RMF");
     if (type == "mpeg") {
       const std::string head = b.substr(0, 32);
-      ok = (at(b, 0, std::string("\0\0\1\xBA", 4)) && head.find(std::string("\0\0\1\xBB", 4)) != std::string::npos) ||
-           (at(b, 0, std::string("\0\0\1\xB3", 4)) && head.find(std::string("\0\0\1\xB8", 4)) != std::string::npos);
+      ok = (at(b, 0, std::string("\0\0\1\xBA", 4)) &&
+            head.find(std::string("\0\0\1\xBB", 4)) != std::string::npos) ||
+           (at(b, 0, std::string("\0\0\1\xB3", 4)) &&
+            head.find(std::string("\0\0\1\xB8", 4)) != std::string::npos);
     }
     EXPECT_TRUE(ok) << type << " " << f["key"].Str();
     std::string variant = type;
@@ -169,17 +175,19 @@ TEST_F(ContentTest, MediaCoverEveryDetectedKind) {
     if (type == "mpeg" && at(b, 3, "\xB3")) variant += "-es";
     ++seen[variant];
   }
-  for (const char* kind : {"jpg", "jpg-exif", "png", "gif", "gif87", "bmp", "ico", "mp4", "mp4-mp42",
-                           "3gp", "mov", "mov-moov", "mp3", "mid", "wav", "avi", "wmv", "rmvb", "mpeg", "mpeg-es",
-                           "heic", "short"})
+  for (const char* kind :
+       {"jpg",      "jpg-exif", "png",  "gif",      "gif87", "bmp",  "ico", "mp4",
+        "mp4-mp42", "3gp",      "mov",  "mov-moov", "mp3",   "mid",  "wav", "avi",
+        "wmv",      "rmvb",     "mpeg", "mpeg-es",  "heic",  "short"})
     EXPECT_GT(seen[kind], 0) << kind;
   // Placement: Camera Roll, Photo Stream, attachments, app and group containers.
   std::set<std::string> places;
   for (const Json& f : (*truth_)["files"].items) {
     const std::string key = f["key"].Str();
-    for (const char* p : {"CameraRollDomain-Media/DCIM/", "MediaDomain-Media/PhotoStreamsData/", "/Attachments/",
-                          "AppDomain-com.", "AppDomain-net.", "AppDomain-org.", "AppDomain-net.whatsapp.WhatsApp",
-                          "AppDomainGroup-group.net.whatsapp.WhatsApp.shared"})
+    for (const char* p :
+         {"CameraRollDomain-Media/DCIM/", "MediaDomain-Media/PhotoStreamsData/", "/Attachments/",
+          "AppDomain-com.", "AppDomain-net.", "AppDomain-org.", "AppDomain-net.whatsapp.WhatsApp",
+          "AppDomainGroup-group.net.whatsapp.WhatsApp.shared"})
       if (key.find(p) != std::string::npos) places.insert(p);
   }
   EXPECT_EQ(places.size(), 8u);
@@ -210,7 +218,8 @@ TEST(MkbackupDeterminism, SameSeedGivesIdenticalBytesOtherSeedDoesNot) {
     for (const auto& entry : fs::recursive_directory_iterator(b)) inB += entry.is_regular_file();
     EXPECT_EQ(compared, inB);
     EXPECT_GT(compared, 100u);
-    EXPECT_NE(bv::test::ReadFile(a / "mkbackup-truth.json"), bv::test::ReadFile(c / "mkbackup-truth.json"));
+    EXPECT_NE(bv::test::ReadFile(a / "mkbackup-truth.json"),
+              bv::test::ReadFile(c / "mkbackup-truth.json"));
     fs::remove_all(a);
     fs::remove_all(b);
     fs::remove_all(c);
@@ -231,9 +240,13 @@ TEST(MkbackupTruth, TextsWithQuotesAndControlsSurviveTheJson) {
   const Json* sms = bv::test::FindDatabase(truth, "sms.db");
   ASSERT_NE(sms, nullptr);
   sqlite3* h = nullptr;
-  ASSERT_EQ(sqlite3_open_v2(bv::test::StoredFile(backup, *sms).string().c_str(), &h, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+  ASSERT_EQ(sqlite3_open_v2(bv::test::StoredFile(backup, *sms).string().c_str(), &h,
+                            SQLITE_OPEN_READONLY, nullptr),
+            SQLITE_OK);
   sqlite3_stmt* st = nullptr;
-  ASSERT_EQ(sqlite3_prepare_v2(h, "SELECT ROWID, text FROM message ORDER BY ROWID", -1, &st, nullptr), SQLITE_OK);
+  ASSERT_EQ(
+      sqlite3_prepare_v2(h, "SELECT ROWID, text FROM message ORDER BY ROWID", -1, &st, nullptr),
+      SQLITE_OK);
   auto rows = bv::test::LiveRows(*sms, "message");
   std::size_t i = 0;
   while (sqlite3_step(st) == SQLITE_ROW) {
@@ -280,7 +293,11 @@ TEST(MkbackupCommandLine, WritesBackupsAndTheDemoRootAndRefusesBadArguments) {
   if (!fs::exists(tool)) GTEST_SKIP() << "mkbackup not built";
   bv::test::TempDir dir;
   const std::string out = (dir / "cli").string();
-  EXPECT_EQ(RunCommand(tool + " '" + out + "' --layout older --ios 9.3.5 --seed 3 --messages 20 --name 'CLI phone' 2>/dev/null"), 0);
+  EXPECT_EQ(
+      RunCommand(
+          tool + " '" + out +
+          "' --layout older --ios 9.3.5 --seed 3 --messages 20 --name 'CLI phone' 2>/dev/null"),
+      0);
   EXPECT_TRUE(fs::exists(fs::path(out) / "Manifest.mbdb"));
   EXPECT_EQ(bv::test::ReadTruth(out)["device"]["Display Name"].Str(), "CLI phone");
   EXPECT_NE(RunCommand(tool + " '" + out + "' --messages lots 2>/dev/null"), 0);

@@ -35,7 +35,8 @@ std::string Sha1Of(const std::string& text) {
 // The reference file, read from the source tree, split into its sections.
 std::map<std::string, std::string> ReferenceSections() {
   const char* src = std::getenv("BV_SOURCE_DIR");
-  std::string text = bv::test::ReadFile(fs::path(src ? src : ".") / "tools/mkbackup/ios-schemas.sql");
+  std::string text =
+      bv::test::ReadFile(fs::path(src ? src : ".") / "tools/mkbackup/ios-schemas.sql");
   std::map<std::string, std::string> out;
   std::istringstream in(text);
   std::string line, title;
@@ -53,9 +54,9 @@ std::map<std::string, std::string> ReferenceSections() {
 class Sqlite {
  public:
   explicit Sqlite(const std::string& path, bool readOnly = true) {
-    int rc = sqlite3_open_v2(path.c_str(), &db_,
-                             readOnly ? SQLITE_OPEN_READONLY : (SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE),
-                             nullptr);
+    int rc = sqlite3_open_v2(
+        path.c_str(), &db_,
+        readOnly ? SQLITE_OPEN_READONLY : (SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE), nullptr);
     if (rc != SQLITE_OK) ADD_FAILURE() << "cannot open " << path;
   }
   ~Sqlite() { sqlite3_close(db_); }
@@ -95,7 +96,9 @@ struct Case {
 
 class LayoutTest : public ::testing::TestWithParam<Case> {
  protected:
-  static void SetUpTestSuite() { sections_ = new std::map<std::string, std::string>(ReferenceSections()); }
+  static void SetUpTestSuite() {
+    sections_ = new std::map<std::string, std::string>(ReferenceSections());
+  }
   static void TearDownTestSuite() {
     delete sections_;
     sections_ = nullptr;
@@ -136,9 +139,12 @@ TEST_P(LayoutTest, EveryTableHasTheReferenceColumns) {
       ASSERT_TRUE(sections_->count(section)) << section;
       Sqlite reference(":memory:", false);
       char* err = nullptr;
-      ASSERT_EQ(sqlite3_exec(reference.get(), (*sections_)[section].c_str(), nullptr, nullptr, &err), SQLITE_OK)
+      ASSERT_EQ(
+          sqlite3_exec(reference.get(), (*sections_)[section].c_str(), nullptr, nullptr, &err),
+          SQLITE_OK)
           << (err ? err : "");
-      const std::string refName = name.rfind("Chat_", 0) == 0 ? "Chat_00000000000000000000000000000000" : name;
+      const std::string refName =
+          name.rfind("Chat_", 0) == 0 ? "Chat_00000000000000000000000000000000" : name;
       const std::vector<std::string> expected = reference.Columns(refName);
       ASSERT_FALSE(expected.empty()) << name << " not in " << section;
       EXPECT_EQ(file.Columns(name), expected) << db["label"].Str() << " " << name;
@@ -156,7 +162,8 @@ TEST_P(LayoutTest, ChatStoresHaveTheDecodedColumnPositions) {
     EXPECT_EQ(friendCols[1], "UsrName");
     EXPECT_EQ(friendCols[2], "NickName");
     EXPECT_EQ(friendCols[6], "Type");
-    auto chats = file.Query("SELECT name FROM sqlite_master WHERE name LIKE 'Chat\\_%' ESCAPE '\\'");
+    auto chats =
+        file.Query("SELECT name FROM sqlite_master WHERE name LIKE 'Chat\\_%' ESCAPE '\\'");
     ASSERT_FALSE(chats.empty());
     for (auto& row : chats) {
       EXPECT_EQ(row[0].size(), 37u);
@@ -217,7 +224,9 @@ TEST_P(LayoutTest, ManifestListsExactlyTheWrittenFiles) {
     }
     // The file blob is an NSKeyedArchiver archive of an MBFile.
     sqlite3_stmt* st = nullptr;
-    ASSERT_EQ(sqlite3_prepare_v2(manifest.get(), "SELECT relativePath, file FROM Files", -1, &st, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_prepare_v2(manifest.get(), "SELECT relativePath, file FROM Files", -1, &st,
+                                 nullptr),
+              SQLITE_OK);
     std::size_t i = 0;
     while (sqlite3_step(st) == SQLITE_ROW) {
       const std::string path = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
@@ -280,9 +289,9 @@ TEST_P(LayoutTest, ManifestListsExactlyTheWrittenFiles) {
       const Json& f = files[index++];
       EXPECT_EQ(str(), f["domain"].Str());
       EXPECT_EQ(str(), f["path"].Str());
-      str();                            // link target
-      const std::string hash = str();   // data hash
-      str();                            // encryption key
+      str();                           // link target
+      const std::string hash = str();  // data hash
+      str();                           // encryption key
       const std::uint64_t mode = u(2);
       u(8);  // inode
       u(4);
@@ -326,7 +335,8 @@ TEST_P(LayoutTest, InfoPlistCarriesTheDeviceFactsOneValuePerLine) {
     std::size_t at = text.find(keyLine);
     ASSERT_NE(at, std::string::npos) << key;
     std::size_t next = text.find('\n', at + keyLine.size());
-    EXPECT_NE(text.substr(at + keyLine.size(), next - at - keyLine.size()).find("<string>"), std::string::npos);
+    EXPECT_NE(text.substr(at + keyLine.size(), next - at - keyLine.size()).find("<string>"),
+              std::string::npos);
   }
   EXPECT_EQ(plist_get_node_type(plist_dict_get_item(root, "Last Backup Date")), PLIST_DATE);
   EXPECT_LT(text.find("<key>Display Name</key>"), text.find("<key>Serial Number</key>"));
@@ -346,14 +356,19 @@ TEST_P(LayoutTest, MessageDatesUseTheUnitOfTheVersion) {
   if (std::atoi(GetParam().ios) >= 11) {
     EXPECT_GT(lo, 100000000000000000ll);  // nanoseconds since 2001
   } else {
-    EXPECT_GT(lo, 100000000ll);           // seconds since 2001
+    EXPECT_GT(lo, 100000000ll);  // seconds since 2001
     EXPECT_LT(hi, 10000000000ll);
   }
   // Messages without text, without a chat, and handles of e-mail addresses exist.
   EXPECT_FALSE(file.Query("SELECT 1 FROM message WHERE text IS NULL").empty());
-  EXPECT_FALSE(file.Query("SELECT 1 FROM message WHERE ROWID NOT IN (SELECT message_id FROM chat_message_join)").empty());
+  EXPECT_FALSE(
+      file.Query(
+              "SELECT 1 FROM message WHERE ROWID NOT IN (SELECT message_id FROM chat_message_join)")
+          .empty());
   EXPECT_FALSE(file.Query("SELECT 1 FROM handle WHERE id LIKE '%@%'").empty());
-  EXPECT_FALSE(file.Query("SELECT handle_id FROM chat_handle_join GROUP BY handle_id HAVING count(*) > 1").empty());
+  EXPECT_FALSE(
+      file.Query("SELECT handle_id FROM chat_handle_join GROUP BY handle_id HAVING count(*) > 1")
+          .empty());
 }
 
 TEST_P(LayoutTest, AddressBookSearchTableIsRealFts) {
@@ -373,14 +388,18 @@ TEST_P(LayoutTest, AddressBookSearchTableIsRealFts) {
     EXPECT_NE(sql[0][0].find("ab_cf_tokenizer"), std::string::npos);
   }
   // Every number of a person appears in the person's search text.
-  auto rows = file.Query("SELECT m.value, c." + phone +
-                         " FROM ABMultiValue m JOIN ABPersonFullTextSearch_content c ON c.docid = m.record_id"
-                         " WHERE m.property = 3");
+  auto rows = file.Query(
+      "SELECT m.value, c." + phone +
+      " FROM ABMultiValue m JOIN ABPersonFullTextSearch_content c ON c.docid = m.record_id"
+      " WHERE m.property = 3");
   ASSERT_FALSE(rows.empty());
   for (auto& r : rows) EXPECT_NE(r[1].find(r[0] + " "), std::string::npos) << r[0];
   EXPECT_FALSE(file.Query("SELECT 1 FROM ABPersonFullTextSearch_content WHERE " + phone +
-                          " IS NULL AND " + email + " IS NOT NULL").empty());
-  EXPECT_FALSE(file.Query("SELECT 1 FROM ABPersonFullTextSearch_content WHERE c0First IS NULL AND c1Last IS NULL").empty());
+                          " IS NULL AND " + email + " IS NOT NULL")
+                   .empty());
+  EXPECT_FALSE(file.Query("SELECT 1 FROM ABPersonFullTextSearch_content WHERE c0First IS NULL AND "
+                          "c1Last IS NULL")
+                   .empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Versions, LayoutTest,
@@ -391,7 +410,11 @@ INSTANTIATE_TEST_SUITE_P(Versions, LayoutTest,
                                            Case{bv::mkbackup::Layout::kOlder, "6.1.6"},
                                            Case{bv::mkbackup::Layout::kOlder, "4.2.1"}),
                          [](const auto& info) {
-                           std::string name = std::string(info.param.layout == bv::mkbackup::Layout::kNewer ? "Newer" : "Older") + "_" + info.param.ios;
+                           std::string name =
+                               std::string(info.param.layout == bv::mkbackup::Layout::kNewer
+                                               ? "Newer"
+                                               : "Older") +
+                               "_" + info.param.ios;
                            for (char& c : name)
                              if (c == '.') c = '_';
                            return name;

@@ -259,9 +259,8 @@ int NewerLayout(Run& run, const fs::path& backup, const ManifestPlist& plist) {
   const int rc = sqlite3_open_v2(manifest.c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
   std::unique_ptr<sqlite3, DbCloser> db(raw);
   sqlite3_stmt* stmt = nullptr;
-  if (rc != SQLITE_OK ||
-      sqlite3_prepare_v2(raw, "SELECT fileID, flags, file FROM Files", -1, &stmt, nullptr) !=
-          SQLITE_OK) {
+  if (rc != SQLITE_OK || sqlite3_prepare_v2(raw, "SELECT fileID, flags, file FROM Files", -1, &stmt,
+                                            nullptr) != SQLITE_OK) {
     run.Line("Error: cannot read the Files table of Manifest.db");
     return kExitFailed;
   }

@@ -5,11 +5,11 @@
 // flat into the output folder under its 40-digit identifier.
 //
 // Lines it prints (each ends with a line feed and is flushed at once):
-//   "Count: n"          n files handled so far; "Count: 0" as soon as the password opened the keybag
-//   "Wrong password"    the password did not open the keybag; nothing is written
-//   "Skipped: <id> (<reason>)"   a file that could not be decrypted; the run goes on
-//   "Warning: <id> (<reason>)"   a file written with a remark (bad padding, cut short)
-//   "Error: <reason>"   the run cannot go on
+//   "Count: n"          n files handled so far; "Count: 0" as soon as the password opened the
+//   keybag "Wrong password"    the password did not open the keybag; nothing is written "Skipped:
+//   <id> (<reason>)"   a file that could not be decrypted; the run goes on "Warning: <id>
+//   (<reason>)"   a file written with a remark (bad padding, cut short) "Error: <reason>"   the run
+//   cannot go on
 // Only identifiers are printed, never names from the backup, so no backup content can
 // pose as a marker.
 #include <cstdint>
@@ -21,9 +21,9 @@ namespace bv::decrypt {
 
 enum ExitCode : int {
   kExitOk = 0,
-  kExitFailed = 1,          // no usable manifest or keybag, or no output folder
+  kExitFailed = 1,  // no usable manifest or keybag, or no output folder
   kExitWrongPassword = 2,
-  kExitSomeSkipped = 3,     // finished, but some files could not be decrypted
+  kExitSomeSkipped = 3,  // finished, but some files could not be decrypted
 };
 
 struct RunStats {

@@ -44,8 +44,8 @@ bool Wrap(bool unwrap, const Bytes& kek, const Bytes& in, Bytes& out) {
   }
   Bytes buffer(in.size() + 16, 0);
   int length = 0;
-  if (EVP_CipherUpdate(ctx.get(), buffer.data(), &length, in.data(),
-                       static_cast<int>(in.size())) != 1 ||
+  if (EVP_CipherUpdate(ctx.get(), buffer.data(), &length, in.data(), static_cast<int>(in.size())) !=
+          1 ||
       length <= 0) {
     Wipe(buffer);
     return false;
@@ -101,7 +101,8 @@ StreamStatus DecryptCore(const Bytes& key, const Reader& read, const Writer& wri
     if (got == 0) break;
     total += static_cast<std::uint64_t>(got);
     int produced = 0;
-    if (EVP_DecryptUpdate(ctx.get(), out.data(), &produced, in.data(), static_cast<int>(got)) != 1) {
+    if (EVP_DecryptUpdate(ctx.get(), out.data(), &produced, in.data(), static_cast<int>(got)) !=
+        1) {
       return StreamStatus::kCipherError;
     }
     if (produced <= 0) continue;
@@ -177,19 +178,26 @@ std::size_t Pkcs7PadLength(const std::uint8_t* data, std::size_t size) {
 
 const char* StreamStatusText(StreamStatus status) {
   switch (status) {
-    case StreamStatus::kOk: return "ok";
-    case StreamStatus::kBadPadding: return "invalid padding, kept unpadded bytes";
-    case StreamStatus::kTruncated: return "ciphertext cut short, kept whole blocks";
-    case StreamStatus::kEmpty: return "no ciphertext";
-    case StreamStatus::kReadError: return "read error";
-    case StreamStatus::kWriteError: return "write error";
-    case StreamStatus::kCipherError: return "cipher error";
+    case StreamStatus::kOk:
+      return "ok";
+    case StreamStatus::kBadPadding:
+      return "invalid padding, kept unpadded bytes";
+    case StreamStatus::kTruncated:
+      return "ciphertext cut short, kept whole blocks";
+    case StreamStatus::kEmpty:
+      return "no ciphertext";
+    case StreamStatus::kReadError:
+      return "read error";
+    case StreamStatus::kWriteError:
+      return "write error";
+    case StreamStatus::kCipherError:
+      return "cipher error";
   }
   return "unknown";
 }
 
-StreamStatus DecryptStream(const Bytes& key, std::FILE* in, std::FILE* out,
-                           std::uint64_t& written, std::size_t chunkSize) {
+StreamStatus DecryptStream(const Bytes& key, std::FILE* in, std::FILE* out, std::uint64_t& written,
+                           std::size_t chunkSize) {
   Reader read = [in](std::uint8_t* buffer, std::size_t max) -> long long {
     const std::size_t got = std::fread(buffer, 1, max, in);
     if (got == 0 && std::ferror(in)) return -1;

@@ -37,10 +37,10 @@ bool AesWrap(const Bytes& kek, const Bytes& key, Bytes& wrapped);
 std::size_t Pkcs7PadLength(const std::uint8_t* data, std::size_t size);
 
 enum class StreamStatus {
-  kOk,            // decrypted, valid padding removed
-  kBadPadding,    // decrypted, but the last block holds no valid padding: kept as is
-  kTruncated,     // length not a whole number of blocks: the whole blocks were kept
-  kEmpty,         // no ciphertext at all
+  kOk,          // decrypted, valid padding removed
+  kBadPadding,  // decrypted, but the last block holds no valid padding: kept as is
+  kTruncated,   // length not a whole number of blocks: the whole blocks were kept
+  kEmpty,       // no ciphertext at all
   kReadError,
   kWriteError,
   kCipherError,
@@ -51,8 +51,8 @@ const char* StreamStatusText(StreamStatus status);
 // pass through a fixed buffer. Valid PKCS#7 padding is stripped; invalid padding is
 // kept and reported rather than guessed at, and the plaintext is never cut to a
 // recorded size. `written` receives the number of plaintext bytes written.
-StreamStatus DecryptStream(const Bytes& key, std::FILE* in, std::FILE* out,
-                           std::uint64_t& written, std::size_t chunkSize = 1 << 20);
+StreamStatus DecryptStream(const Bytes& key, std::FILE* in, std::FILE* out, std::uint64_t& written,
+                           std::size_t chunkSize = 1 << 20);
 
 // One-shot forms for small buffers (keys, tests, fixtures).
 StreamStatus DecryptBuffer(const Bytes& key, const Bytes& cipher, Bytes& plain);

@@ -23,9 +23,9 @@ namespace bv::decrypt {
 
 struct FileBlobInfo {
   bool hasKey = false;
-  Bytes encryptionKey;            // the 44 bytes
+  Bytes encryptionKey;                // the 44 bytes
   std::uint32_t protectionClass = 0;  // 0 when missing
-  std::int64_t size = -1;         // -1 when missing
+  std::int64_t size = -1;             // -1 when missing
 };
 
 // False when the bytes are no property list or carry no MBFile object.

@@ -11,11 +11,13 @@ std::uint32_t BigEndian32(const std::uint8_t* p) {
          std::uint32_t{p[3]};
 }
 
-bool IsTag(const std::uint8_t* p, const char* tag) { return std::memcmp(p, tag, 4) == 0; }
+bool IsTag(const std::uint8_t* p, const char* tag) {
+  return std::memcmp(p, tag, 4) == 0;
+}
 
 bool IsIntegerTag(const std::uint8_t* p) {
-  static const char* const kTags[] = {"VERS", "TYPE", "WRAP", "ITER", "DPWT",
-                                      "DPIC", "CLAS", "KTYP"};
+  static const char* const kTags[] = {"VERS", "TYPE", "WRAP", "ITER",
+                                      "DPWT", "DPIC", "CLAS", "KTYP"};
   for (const char* tag : kTags) {
     if (IsTag(p, tag)) return true;
   }
@@ -64,19 +66,33 @@ bool ParseKeybag(const std::uint8_t* data, std::size_t size, Keybag& keybag, std
     }
     if (inClasses) {
       KeybagClass& entry = keybag.classes.back();
-      if (IsTag(tag, "CLAS")) entry.protectionClass = number;
-      else if (IsTag(tag, "WRAP")) entry.wrap = number;
-      else if (IsTag(tag, "KTYP")) entry.keyType = number;
-      else if (IsTag(tag, "WPKY")) entry.wrappedKey.assign(value, value + length);
+      if (IsTag(tag, "CLAS"))
+        entry.protectionClass = number;
+      else if (IsTag(tag, "WRAP"))
+        entry.wrap = number;
+      else if (IsTag(tag, "KTYP"))
+        entry.keyType = number;
+      else if (IsTag(tag, "WPKY"))
+        entry.wrappedKey.assign(value, value + length);
       continue;
     }
-    if (IsTag(tag, "VERS")) keybag.version = number;
-    else if (IsTag(tag, "TYPE")) keybag.type = number;
-    else if (IsTag(tag, "WRAP") && !headerWrapSeen) headerWrapSeen = true;
-    else if (IsTag(tag, "SALT")) keybag.salt.assign(value, value + length);
-    else if (IsTag(tag, "ITER")) { keybag.iterations = number; haveIter = true; }
-    else if (IsTag(tag, "DPSL")) keybag.dpSalt.assign(value, value + length);
-    else if (IsTag(tag, "DPIC")) { keybag.dpIterations = number; haveDpic = true; }
+    if (IsTag(tag, "VERS"))
+      keybag.version = number;
+    else if (IsTag(tag, "TYPE"))
+      keybag.type = number;
+    else if (IsTag(tag, "WRAP") && !headerWrapSeen)
+      headerWrapSeen = true;
+    else if (IsTag(tag, "SALT"))
+      keybag.salt.assign(value, value + length);
+    else if (IsTag(tag, "ITER")) {
+      keybag.iterations = number;
+      haveIter = true;
+    } else if (IsTag(tag, "DPSL"))
+      keybag.dpSalt.assign(value, value + length);
+    else if (IsTag(tag, "DPIC")) {
+      keybag.dpIterations = number;
+      haveDpic = true;
+    }
   }
   // Fewer than 8 trailing bytes cannot hold a record; they are ignored.
   if (keybag.salt.empty() || !haveIter || keybag.iterations == 0) {

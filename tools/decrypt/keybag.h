@@ -58,9 +58,9 @@ struct Keybag {
   Bytes uuid;
   Bytes salt;
   std::uint32_t iterations = 0;
-  Bytes dpSalt;                 // DPSL, empty when absent
+  Bytes dpSalt;                    // DPSL, empty when absent
   std::uint32_t dpIterations = 0;  // DPIC, 0 when absent
-  bool hasDp = false;           // both DPSL and DPIC present
+  bool hasDp = false;              // both DPSL and DPIC present
   std::vector<KeybagClass> classes;
 };
 

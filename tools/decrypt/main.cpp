@@ -27,8 +27,8 @@ int main(int argc, char** argv) {
     return bv::decrypt::kExitFailed;
   }
   std::string password = ReadPasswordLine();
-  const int code = bv::decrypt::DecryptBackupFolder(
-      argv[1], argv[2], password, [](const std::string& line) {
+  const int code =
+      bv::decrypt::DecryptBackupFolder(argv[1], argv[2], password, [](const std::string& line) {
         std::fputs(line.c_str(), stdout);
         std::fputc('\n', stdout);
         std::fflush(stdout);

@@ -39,11 +39,11 @@ struct MbdbRecord {
   std::string domain;
   std::string path;
   bool hasKey = false;
-  Bytes encryptionKey;   // the 44 bytes when present
+  Bytes encryptionKey;  // the 44 bytes when present
   std::uint16_t mode = 0;
   std::uint64_t size = 0;
   std::uint8_t protectionClass = 0;
-  std::string fileId;    // SHA-1 of "domain-path", 40 lowercase hex digits
+  std::string fileId;  // SHA-1 of "domain-path", 40 lowercase hex digits
 
   bool IsRegularFile() const { return (mode & 0xF000) == 0x8000; }
 };

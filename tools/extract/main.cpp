@@ -235,7 +235,8 @@ int UnpackMembers(const Options& o, std::uint64_t& files, std::uint64_t& bytes) 
       }
       fs::remove(target, ec);
       if (::symlink(linkTarget, target.c_str()) != 0) {
-        std::fprintf(stderr, "ERROR: cannot create link %s: %s\n", target.c_str(), std::strerror(errno));
+        std::fprintf(stderr, "ERROR: cannot create link %s: %s\n", target.c_str(),
+                     std::strerror(errno));
         result = kExitError;
       }
       ++files;

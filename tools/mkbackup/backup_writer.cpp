@@ -61,14 +61,14 @@ std::string Guid(Prng& rng) {
 
 std::string Sentence(Prng& rng, int minWords, int maxWords) {
   static const std::vector<std::string> words = {
-      "see",     "you",    "at",      "the",     "station", "tomorrow", "lunch",   "call",
-      "me",      "later",  "meeting", "moved",   "to",      "friday",   "thanks",  "for",
-      "photos",  "can",    "we",      "talk",    "about",   "plan",     "dinner",  "tonight",
-      "running", "late",   "traffic", "is",      "bad",     "happy",    "birthday", "send",
-      "address", "please", "ok",      "great",   "news",    "train",    "leaves",  "at",
-      "nine",    "bring",  "keys",    "coffee",  "shop",    "near",     "office",  "weekend",
-      "trip",    "tickets", "booked", "café",    "naïve",   "résumé",   "über",    "smile 😀",
-      "見て",    "你好",   "ok 👍",   "a<b",     "x&y",     "\"quoted\"", "it's",   "50%"};
+      "see",     "you",     "at",      "the",    "station", "tomorrow",   "lunch",    "call",
+      "me",      "later",   "meeting", "moved",  "to",      "friday",     "thanks",   "for",
+      "photos",  "can",     "we",      "talk",   "about",   "plan",       "dinner",   "tonight",
+      "running", "late",    "traffic", "is",     "bad",     "happy",      "birthday", "send",
+      "address", "please",  "ok",      "great",  "news",    "train",      "leaves",   "at",
+      "nine",    "bring",   "keys",    "coffee", "shop",    "near",       "office",   "weekend",
+      "trip",    "tickets", "booked",  "café",   "naïve",   "résumé",     "über",     "smile 😀",
+      "見て",    "你好",    "ok 👍",    "a<b",    "x&y",     "\"quoted\"", "it's",     "50%"};
   int n = static_cast<int>(rng.Range(minWords, maxWords));
   std::string out;
   for (int i = 0; i < n; ++i) {
@@ -82,14 +82,14 @@ std::string Sentence(Prng& rng, int minWords, int maxWords) {
 
 std::vector<Person> MakePeople(std::uint64_t seed, int count) {
   static const std::vector<std::string> firsts = {
-      "Anna", "Bert", "carl", "Dora", "Emil", "Fiona", "Georg", "Hanna", "Ivan", "Julia",
-      "Karl", "Lena", "Marco", "Nora", "Oskar", "Paula", "Quinn", "Rosa", "Sven", "Tara",
-      "Uwe", "Vera", "Wang", "Xenia", "Yusuf", "Zoe", "Renée", "José", "李", "Tom & Ann"};
+      "Anna", "Bert", "carl",  "Dora",  "Emil",  "Fiona", "Georg", "Hanna", "Ivan", "Julia",
+      "Karl", "Lena", "Marco", "Nora",  "Oskar", "Paula", "Quinn", "Rosa",  "Sven", "Tara",
+      "Uwe",  "Vera", "Wang",  "Xenia", "Yusuf", "Zoe",   "Renée", "José",  "李",   "Tom & Ann"};
   static const std::vector<std::string> lasts = {
-      "Berg", "Meyer", "Novak", "Okafor", "Smith", "García", "Müller", "Rossi", "Dubois",
-      "Kowalski", "Tanaka", "Nguyen", "O'Brien", "Silva", "Ivanova", "王", "Hansen", "Costa"};
-  static const std::vector<std::string> orgs = {"", "", "Acme Corp", "City Hospital",
-                                                "Blue Bakery", "", "Tarn & Wick Ltd"};
+      "Berg",     "Meyer",  "Novak",  "Okafor",  "Smith", "García",  "Müller", "Rossi",  "Dubois",
+      "Kowalski", "Tanaka", "Nguyen", "O'Brien", "Silva", "Ivanova", "王",     "Hansen", "Costa"};
+  static const std::vector<std::string> orgs = {
+      "", "", "Acme Corp", "City Hospital", "Blue Bakery", "", "Tarn & Wick Ltd"};
   Prng rng(seed ^ 0x5EED0F9E0F1Eull);
   std::vector<Person> people;
   people.reserve(static_cast<std::size_t>(count));
@@ -132,9 +132,8 @@ std::string RawSha1(const std::string& bytes) {
 
 BackupContext::BackupContext(const BackupOptions& options, std::filesystem::path folder)
     : options_(options), folder_(std::move(folder)), prng_(options.seed) {
-  versionText_ = options.iosVersion.empty()
-                     ? (options.layout == Layout::kNewer ? "14.3" : "9.3.5")
-                     : options.iosVersion;
+  versionText_ = options.iosVersion.empty() ? (options.layout == Layout::kNewer ? "14.3" : "9.3.5")
+                                            : options.iosVersion;
   version_ = ParseVersion(versionText_);
 }
 
@@ -146,8 +145,7 @@ std::filesystem::path BackupContext::StoredPath(const std::string& fileId) {
 }
 
 void BackupContext::AddFile(const std::string& domain, const std::string& path,
-                            const std::string& bytes, const std::string& type,
-                            std::int64_t mtime) {
+                            const std::string& bytes, const std::string& type, std::int64_t mtime) {
   Entry e;
   e.domain = domain;
   e.path = path;
@@ -240,9 +238,9 @@ void BackupContext::FinishDatabase(TruthDb& db, std::int64_t mtime) {
 int WriteBackup(const BackupOptions& options, const std::filesystem::path& folder,
                 std::string* error) {
   try {
-    if (options.messages < 0 || options.contacts < 0 || options.calls < 0 ||
-        options.notes < 0 || options.whatsapp < 0 || options.wechat < 0 || options.qq < 0 ||
-        options.media < 0 || options.manifestExtra < 0)
+    if (options.messages < 0 || options.contacts < 0 || options.calls < 0 || options.notes < 0 ||
+        options.whatsapp < 0 || options.wechat < 0 || options.qq < 0 || options.media < 0 ||
+        options.manifestExtra < 0)
       throw std::runtime_error("counts must not be negative");
     ParseIsoDate(options.date);
     std::filesystem::create_directories(folder);

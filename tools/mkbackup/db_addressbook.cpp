@@ -71,8 +71,8 @@ void WriteAddressBook(BackupContext& ctx) {
   const std::int64_t created = ParseIsoDate(o.date) - 400 * 86400 - kAppleEpoch;
   {
     Inserter labels(db, &truth.Table("ABMultiValueLabel"), "ABMultiValueLabel", {"value"});
-    for (const char* l : {"_$!<Mobile>!$_", "_$!<Home>!$_", "_$!<Work>!$_", "iPhone",
-                          "_$!<HomePage>!$_"})
+    for (const char* l :
+         {"_$!<Mobile>!$_", "_$!<Home>!$_", "_$!<Work>!$_", "iPhone", "_$!<HomePage>!$_"})
       labels.Row({std::string(l)});
   }
   Inserter person(db, &truth.Table("ABPerson"), "ABPerson",
@@ -84,8 +84,8 @@ void WriteAddressBook(BackupContext& ctx) {
   if (hasFts) {
     fts = std::make_unique<Inserter>(
         db, &truth.Table("ABPersonFullTextSearch"), "ABPersonFullTextSearch",
-        std::vector<std::string>{"docid", "First", "Last", "Organization", "Phone", "Email",
-                                 "URL", "DisplayName"});
+        std::vector<std::string>{"docid", "First", "Last", "Organization", "Phone", "Email", "URL",
+                                 "DisplayName"});
   }
   std::int64_t uid = 0;
   std::vector<std::int64_t> deletable;
@@ -96,8 +96,8 @@ void WriteAddressBook(BackupContext& ctx) {
     const Value first = p.first.empty() ? Value{} : Value{p.first};
     const Value last = p.last.empty() ? Value{} : Value{p.last};
     const Value org = p.organization.empty() ? Value{} : Value{p.organization};
-    person.Row({rowid, first, last, org, std::int64_t{0}, when, when + 60, std::int64_t{0},
-                Value{}, Guid(rng)});
+    person.Row({rowid, first, last, org, std::int64_t{0}, when, when + 60, std::int64_t{0}, Value{},
+                Guid(rng)});
     int identifier = 0;
     for (std::size_t k = 0; k < p.phones.size(); ++k)
       multi.Row({++uid, rowid, std::int64_t{3}, std::int64_t{identifier++},
@@ -106,8 +106,8 @@ void WriteAddressBook(BackupContext& ctx) {
       multi.Row({++uid, rowid, std::int64_t{4}, std::int64_t{identifier++}, std::int64_t{2}, e,
                  Guid(rng)});
     if (!p.url.empty())
-      multi.Row({++uid, rowid, std::int64_t{22}, std::int64_t{identifier++}, std::int64_t{5},
-                 p.url, Guid(rng)});
+      multi.Row({++uid, rowid, std::int64_t{22}, std::int64_t{identifier++}, std::int64_t{5}, p.url,
+                 Guid(rng)});
     if (fts) {
       fts->Row({rowid, first, last, org, p.phones.empty() ? Value{} : Value{PhoneText(p.phones)},
                 p.emails.empty() ? Value{} : Value{Join(p.emails)},
@@ -117,8 +117,8 @@ void WriteAddressBook(BackupContext& ctx) {
   }
   fts.reset();
   if (o.deletedRows && !deletable.empty()) {
-    DeleteRows(db, truth, "ABMultiValue", RowidsWhere(truth, "ABMultiValue", "record_id", deletable),
-               "value", "row");
+    DeleteRows(db, truth, "ABMultiValue",
+               RowidsWhere(truth, "ABMultiValue", "record_id", deletable), "value", "row");
     DeleteRows(db, truth, "ABPerson", deletable, "Last", "row");
     // The index maintenance of a search-table delete may reuse the freed pages.
     if (hasFts) DeleteRows(db, truth, "ABPersonFullTextSearch", deletable, "Phone", "fts");

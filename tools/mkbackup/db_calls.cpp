@@ -34,7 +34,8 @@ std::vector<Call> MakeCalls(BackupContext& ctx, Prng& rng) {
     c.unixTime = when;
     c.answered = !rng.Chance(25);
     c.originated = rng.Chance(45);
-    c.duration = c.answered ? static_cast<double>(rng.Range(0, 5400)) + rng.Below(1000) / 1000.0 : 0.0;
+    c.duration =
+        c.answered ? static_cast<double>(rng.Range(0, 5400)) + rng.Below(1000) / 1000.0 : 0.0;
     if (i % 13 == 5) c.duration = 65.7;
     c.type = i % 11 == 3 ? 8 : (i % 11 == 7 ? 16 : 1);
     calls.push_back(c);
@@ -50,17 +51,17 @@ void WriteOldCallDb(BackupContext& ctx, const std::vector<Call>& calls, const ch
   db.Exec("BEGIN;");
   CreateOverlay(db, truth, {section});
   {
-    Inserter ins(db, &truth.Table("call"), "call",
-                 {"ROWID", "address", "date", "duration", "flags", "id", "name", "country_code",
-                  "network_code", "read", "assisted", "face_time_data", "originalAddress",
-                  "answered"});
+    Inserter ins(
+        db, &truth.Table("call"), "call",
+        {"ROWID", "address", "date", "duration", "flags", "id", "name", "country_code",
+         "network_code", "read", "assisted", "face_time_data", "originalAddress", "answered"});
     std::int64_t rowid = 0;
     for (const Call& c : calls) {
       ins.Row({++rowid, c.address.empty() ? Value{} : Value{c.address}, c.unixTime,
                static_cast<std::int64_t>(c.duration), std::int64_t{c.originated ? 5 : 4},
-               std::int64_t{-1}, Value{}, std::string("310"), std::string("410"),
-               std::int64_t{1}, std::int64_t{0}, Value{},
-               c.address.empty() ? Value{} : Value{c.address}, std::int64_t{c.answered ? 1 : 0}});
+               std::int64_t{-1}, Value{}, std::string("310"), std::string("410"), std::int64_t{1},
+               std::int64_t{0}, Value{}, c.address.empty() ? Value{} : Value{c.address},
+               std::int64_t{c.answered ? 1 : 0}});
     }
   }
   if (deleteSome && calls.size() >= 10) {
@@ -83,7 +84,8 @@ void WriteCallHistory(BackupContext& ctx) {
   const std::vector<Call> calls = MakeCalls(ctx, rng);
 
   if (v.major < 8) {
-    WriteOldCallDb(ctx, calls, v.major < 5 ? "call_history.db (WirelessDomain" : "call_history.db | iOS 6.1.6",
+    WriteOldCallDb(ctx, calls,
+                   v.major < 5 ? "call_history.db (WirelessDomain" : "call_history.db | iOS 6.1.6",
                    o.deletedRows);
     return;
   }
@@ -102,22 +104,52 @@ void WriteCallHistory(BackupContext& ctx) {
   CreateOverlay(db, truth, sections);
   {
     Inserter ins(db, &truth.Table("ZCALLRECORD"), "ZCALLRECORD",
-                 {"Z_PK", "Z_ENT", "Z_OPT", "ZANSWERED", "ZCALL_CATEGORY", "ZCALLTYPE",
-                  "ZDISCONNECTED_CAUSE", "ZFACE_TIME_DATA", "ZHANDLE_TYPE",
-                  "ZNUMBER_AVAILABILITY", "ZORIGINATED", "ZREAD", "ZDATE", "ZDURATION",
-                  "ZDEVICE_ID", "ZISO_COUNTRY_CODE", "ZLOCATION", "ZNAME", "ZSERVICE_PROVIDER",
-                  "ZUNIQUE_ID", "ZADDRESS"});
+                 {"Z_PK",
+                  "Z_ENT",
+                  "Z_OPT",
+                  "ZANSWERED",
+                  "ZCALL_CATEGORY",
+                  "ZCALLTYPE",
+                  "ZDISCONNECTED_CAUSE",
+                  "ZFACE_TIME_DATA",
+                  "ZHANDLE_TYPE",
+                  "ZNUMBER_AVAILABILITY",
+                  "ZORIGINATED",
+                  "ZREAD",
+                  "ZDATE",
+                  "ZDURATION",
+                  "ZDEVICE_ID",
+                  "ZISO_COUNTRY_CODE",
+                  "ZLOCATION",
+                  "ZNAME",
+                  "ZSERVICE_PROVIDER",
+                  "ZUNIQUE_ID",
+                  "ZADDRESS"});
     std::int64_t pk = 0;
     for (const Call& c : calls) {
       // Dates carry a fraction of a second, as the phone stores them.
       const double zdate = static_cast<double>(c.unixTime - kAppleEpoch) + (pk % 7) * 0.125;
-      ins.Row({++pk, std::int64_t{2}, std::int64_t{1}, std::int64_t{c.answered ? 1 : 0},
-               std::int64_t{1}, std::int64_t{c.type}, std::int64_t{0}, Value{},
-               std::int64_t{2}, std::int64_t{0}, std::int64_t{c.originated ? 1 : 0},
-               std::int64_t{1}, zdate, c.duration, Value{}, std::string("us"),
-               std::string("RecentsNumberLocationNotFound"), Value{},
+      ins.Row({++pk,
+               std::int64_t{2},
+               std::int64_t{1},
+               std::int64_t{c.answered ? 1 : 0},
+               std::int64_t{1},
+               std::int64_t{c.type},
+               std::int64_t{0},
+               Value{},
+               std::int64_t{2},
+               std::int64_t{0},
+               std::int64_t{c.originated ? 1 : 0},
+               std::int64_t{1},
+               zdate,
+               c.duration,
+               Value{},
+               std::string("us"),
+               std::string("RecentsNumberLocationNotFound"),
+               Value{},
                std::string(c.type == 1 ? "com.apple.Telephony" : "com.apple.FaceTime"),
-               Guid(rng), c.address.empty() ? Value{} : Value{Blob{c.address}}});
+               Guid(rng),
+               c.address.empty() ? Value{} : Value{Blob{c.address}}});
     }
   }
   {

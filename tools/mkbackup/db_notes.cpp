@@ -84,11 +84,21 @@ std::vector<Note> MakeNotes(BackupContext& ctx, Prng& rng) {
     n.title = i % 7 == 3 ? std::string() : Sentence(rng, 1, 4);
     const std::string a = Sentence(rng, 3, 10), b = Sentence(rng, 3, 10);
     switch (i % 5) {
-      case 0: n.html = a + "<div>" + b + "</div>"; break;
-      case 1: n.html = a + "<br>" + b + "<br>"; break;
-      case 2: n.html = "Price &lt; 5 &amp; tax &gt; 0 &quot;ok&quot; it&#39;s&nbsp;fine"; break;
-      case 3: n.html = "<div>" + a + "</div><div>&amp;lt;b&amp;gt;</div><div><br></div>"; break;
-      default: n.html = a; break;
+      case 0:
+        n.html = a + "<div>" + b + "</div>";
+        break;
+      case 1:
+        n.html = a + "<br>" + b + "<br>";
+        break;
+      case 2:
+        n.html = "Price &lt; 5 &amp; tax &gt; 0 &quot;ok&quot; it&#39;s&nbsp;fine";
+        break;
+      case 3:
+        n.html = "<div>" + a + "</div><div>&amp;lt;b&amp;gt;</div><div><br></div>";
+        break;
+      default:
+        n.html = a;
+        break;
     }
     if (i % 11 == 6) {
       while (n.html.size() < 5000) n.html += "<div>" + Sentence(rng, 8, 16) + "</div>";
@@ -112,19 +122,19 @@ void WriteOldNotes(BackupContext& ctx, const std::vector<Note>& notes, bool live
   {
     Inserter acc(db, &truth.Table("ZACCOUNT"), "ZACCOUNT",
                  {"Z_PK", "Z_ENT", "Z_OPT", "ZTYPE", "ZDEFAULTSTORE", "ZNAME"});
-    acc.Row({std::int64_t{1}, std::int64_t{1}, std::int64_t{1}, std::int64_t{0},
-             std::int64_t{1}, std::string("On My iPhone")});
+    acc.Row({std::int64_t{1}, std::int64_t{1}, std::int64_t{1}, std::int64_t{0}, std::int64_t{1},
+             std::string("On My iPhone")});
     Inserter store(db, &truth.Table("ZSTORE"), "ZSTORE",
                    {"Z_PK", "Z_ENT", "Z_OPT", "ZACCOUNT", "ZNAME"});
-    store.Row({std::int64_t{1}, std::int64_t{4}, std::int64_t{1}, std::int64_t{1},
-               std::string("Notes")});
+    store.Row(
+        {std::int64_t{1}, std::int64_t{4}, std::int64_t{1}, std::int64_t{1}, std::string("Notes")});
   }
   std::vector<std::int64_t> noteRows;
   {
-    Inserter note(db, &truth.Table("ZNOTE"), "ZNOTE",
-                  {"Z_PK", "Z_ENT", "Z_OPT", "ZCONTAINSCJK", "ZCONTENTTYPE", "ZDELETEDFLAG",
-                   "ZBODY", "ZSTORE", "ZCREATIONDATE", "ZMODIFICATIONDATE", "ZAUTHOR", "ZGUID",
-                   "ZSUMMARY", "ZTITLE"});
+    Inserter note(
+        db, &truth.Table("ZNOTE"), "ZNOTE",
+        {"Z_PK", "Z_ENT", "Z_OPT", "ZCONTAINSCJK", "ZCONTENTTYPE", "ZDELETEDFLAG", "ZBODY",
+         "ZSTORE", "ZCREATIONDATE", "ZMODIFICATIONDATE", "ZAUTHOR", "ZGUID", "ZSUMMARY", "ZTITLE"});
     Inserter body(db, &truth.Table("ZNOTEBODY"), "ZNOTEBODY",
                   {"Z_PK", "Z_ENT", "Z_OPT", "ZOWNER", "ZCONTENT"});
     Prng rng(ctx.options().seed ^ 0x7070);
@@ -167,8 +177,9 @@ void WriteNoteStore(BackupContext& ctx, const std::vector<Note>& notes) {
                                        : "NoteStore.sqlite | iOS 17.3";
   CreateOverlay(db, truth, {section});
   // Where the creation date goes moves between versions.
-  const std::string createdColumn =
-      v.major < 10 ? "ZCREATIONDATE" : v.major < 17 ? "ZCREATIONDATE1" : "ZCREATIONDATE3";
+  const std::string createdColumn = v.major < 10   ? "ZCREATIONDATE"
+                                    : v.major < 17 ? "ZCREATIONDATE1"
+                                                   : "ZCREATIONDATE3";
   Prng rng(ctx.options().seed ^ 0x5707E);
   std::vector<std::int64_t> noteRows;
   {

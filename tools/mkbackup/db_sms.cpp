@@ -12,9 +12,9 @@ struct SmsVersion {
   int fromMajor;
   const char* section;
 };
-const SmsVersion kSmsSections[] = {
-    {0, "sms.db | iOS 6.1.6"},  {9, "sms.db | iOS 9.2.1"},  {10, "sms.db | iOS 10.2"},
-    {11, "sms.db | iOS 11.2"},  {12, "sms.db | iOS 12.4"},  {14, "sms.db | iOS 14.x"}};
+const SmsVersion kSmsSections[] = {{0, "sms.db | iOS 6.1.6"}, {9, "sms.db | iOS 9.2.1"},
+                                   {10, "sms.db | iOS 10.2"}, {11, "sms.db | iOS 11.2"},
+                                   {12, "sms.db | iOS 12.4"}, {14, "sms.db | iOS 14.x"}};
 
 }  // namespace
 
@@ -77,22 +77,20 @@ void WriteSmsDb(BackupContext& ctx) {
   {
     Inserter ins(db, &truth.Table("chat"), "chat",
                  {"ROWID", "guid", "style", "state", "account_id", "chat_identifier",
-                  "service_name", "room_name", "account_login", "is_archived",
-                  "display_name"});
+                  "service_name", "room_name", "account_login", "is_archived", "display_name"});
     for (std::int64_t h = 1; h <= handleCount; ++h) {
       const std::string& id = handleIds[static_cast<std::size_t>(h - 1)];
       const std::string& service = services[static_cast<std::size_t>(h - 1)];
       ins.Row({std::int64_t(chats.size() + 1), service + ";-;" + id, std::int64_t{45},
-               std::int64_t{3}, Guid(rng), id, service, Value{}, std::string("E:"),
-               std::int64_t{0}, std::string("")});
+               std::int64_t{3}, Guid(rng), id, service, Value{}, std::string("E:"), std::int64_t{0},
+               std::string("")});
       chats.push_back(Chat{{h}});
     }
     for (int g = 0; g < 2 && handleCount >= 4; ++g) {
       std::string room = "chat" + std::to_string(100000 + rng.Below(900000));
       ins.Row({std::int64_t(chats.size() + 1), "iMessage;+;" + room, std::int64_t{43},
-               std::int64_t{3}, Guid(rng), room, std::string("iMessage"), room,
-               std::string("E:"), std::int64_t{0},
-               g == 0 ? std::string("Weekend trip") : std::string("")});
+               std::int64_t{3}, Guid(rng), room, std::string("iMessage"), room, std::string("E:"),
+               std::int64_t{0}, g == 0 ? std::string("Weekend trip") : std::string("")});
       chats.push_back(Chat{{1, 2 + g, 3 + g}});
     }
   }
@@ -110,8 +108,8 @@ void WriteSmsDb(BackupContext& ctx) {
   std::vector<std::int64_t> textRows;
   Inserter msg(db, &truth.Table("message"), "message",
                {"ROWID", "guid", "text", "handle_id", "service", "account", "date", "date_read",
-                "date_delivered", "is_delivered", "is_finished", "is_from_me", "is_read",
-                "is_sent", "cache_has_attachments", "cache_roomnames", "type", "version"});
+                "date_delivered", "is_delivered", "is_finished", "is_from_me", "is_read", "is_sent",
+                "cache_has_attachments", "cache_roomnames", "type", "version"});
   Inserter cmj(db, &truth.Table("chat_message_join"), "chat_message_join",
                {"chat_id", "message_id", "message_date"});
   Inserter att(db, &truth.Table("attachment"), "attachment",
@@ -128,8 +126,8 @@ void WriteSmsDb(BackupContext& ctx) {
     const bool group = chat.handles.size() > 1;
     const bool fromMe = rng.Chance(40);
     // In a group the owner's messages carry handle 0; received ones the sender's handle.
-    std::int64_t handle = group ? (fromMe ? 0 : chat.handles[rng.Below(chat.handles.size())])
-                                : chat.handles[0];
+    std::int64_t handle =
+        group ? (fromMe ? 0 : chat.handles[rng.Below(chat.handles.size())]) : chat.handles[0];
     const int kind = i % 17;  // 5: attachment only, 9: null text, 13: no chat
     Value text = Sentence(rng, 2, 14);
     if (kind == 9) text = Value{};
@@ -140,7 +138,8 @@ void WriteSmsDb(BackupContext& ctx) {
       text = longText;
     }
     const std::int64_t secs = when - kAppleEpoch;
-    const std::int64_t date = nanos ? secs * 1000000000 + static_cast<std::int64_t>(rng.Below(1000)) * 1000000 : secs;
+    const std::int64_t date =
+        nanos ? secs * 1000000000 + static_cast<std::int64_t>(rng.Below(1000)) * 1000000 : secs;
     const std::int64_t read = fromMe ? 0 : date + (nanos ? 60000000000ll : 60);
     const std::string service = services[static_cast<std::size_t>((handle ? handle : 1) - 1)];
     msg.Row({rowid, Guid(rng), text, handle, service, std::string("e:owner@example.com"), date,
@@ -161,7 +160,8 @@ void WriteSmsDb(BackupContext& ctx) {
       const bool png = attachmentId % 4 == 0;
       const bool empty = attachmentId % 7 == 3;
       const std::string name = "IMG_" + std::to_string(1000 + attachmentId) + ".jpeg";
-      const std::string rel = "Library/SMS/Attachments/" + std::string(sub) + "/" + guid + "/" + name;
+      const std::string rel =
+          "Library/SMS/Attachments/" + std::string(sub) + "/" + guid + "/" + name;
       std::string bytes = empty ? std::string() : MediaBytes(png ? "png" : "jpeg-jfif", rng, 900);
       ctx.AddFile("MediaDomain", rel, bytes, empty ? "empty" : (png ? "png" : "jpg"), when);
       att.Row({attachmentId, "at_0_" + guid, secs, secs, "~/" + rel,

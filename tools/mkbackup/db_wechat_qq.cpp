@@ -101,10 +101,11 @@ void WriteWeChat(BackupContext& ctx) {
 
   const int pageSizes[] = {1024, 65536};
   for (int account = 0; account < 2; ++account) {
-    const std::string own = "wxid_owner" + std::to_string(o.seed % 1000) + "_" + std::to_string(account);
+    const std::string own =
+        "wxid_owner" + std::to_string(o.seed % 1000) + "_" + std::to_string(account);
     const std::string path = "Documents/" + Md5Hex(own) + "/DB/MM.sqlite";
-    TruthDb& truth = ctx.BeginDatabase("MM.sqlite", "AppDomain-com.tencent.xin", path,
-                                       pageSizes[account]);
+    TruthDb& truth =
+        ctx.BeginDatabase("MM.sqlite", "AppDomain-com.tencent.xin", path, pageSizes[account]);
     Db db(ctx.StoredPath(truth.fileId), truth.pageSize);
     db.Exec("BEGIN;");
     db.Exec(kFriendTable);
@@ -164,8 +165,10 @@ void WriteWeChat(BackupContext& ctx) {
       const std::string main = "Chat_" + Md5Hex(friends[0].user);
       const std::vector<std::int64_t>& rows = rowsOf[0];
       // The run first: the merges it causes would rewrite pages that hold freeblocks.
-      if (rows.size() >= 300) DeleteRows(db, truth, main, Slice(rows, rows.size() / 2, 120), "Message", "page");
-      DeleteRows(db, truth, main, AwayFrom(Every(rows, 2, 11), rows, rows.size() / 2, 120), "Message", "row");
+      if (rows.size() >= 300)
+        DeleteRows(db, truth, main, Slice(rows, rows.size() / 2, 120), "Message", "page");
+      DeleteRows(db, truth, main, AwayFrom(Every(rows, 2, 11), rows, rows.size() / 2, 120),
+                 "Message", "row");
       DropTable(db, truth, "Chat_" + Md5Hex(friends[4].user), "Message");
       DeleteRows(db, truth, "Friend", {5}, "UsrName", "row");
     }
@@ -221,8 +224,10 @@ void WriteQQ(BackupContext& ctx) {
     if (o.deletedRows) {
       const std::string main = "tb_c2cMsg_" + peers[0];
       const std::vector<std::int64_t>& rows = rowsOf[0];
-      if (rows.size() >= 200) DeleteRows(db, truth, main, Slice(rows, rows.size() / 2, 90), "content", "page");
-      DeleteRows(db, truth, main, AwayFrom(Every(rows, 3, 13), rows, rows.size() / 2, 90), "content", "row");
+      if (rows.size() >= 200)
+        DeleteRows(db, truth, main, Slice(rows, rows.size() / 2, 90), "content", "page");
+      DeleteRows(db, truth, main, AwayFrom(Every(rows, 3, 13), rows, rows.size() / 2, 90),
+                 "content", "row");
       DropTable(db, truth, "tb_c2cMsg_" + peers[2], "content");
       DeleteRows(db, truth, "tb_c2cTables", {3}, "uin", "row");
     }

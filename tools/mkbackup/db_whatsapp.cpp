@@ -34,7 +34,8 @@ void WriteWhatsApp(BackupContext& ctx) {
   const std::vector<Person> people = MakePeople(o.seed, std::max(o.contacts, 12));
   auto jidOf = [&](std::size_t i) {
     const Person& p = people[i % people.size()];
-    std::string digits = p.phones.empty() ? "4479" + std::to_string(5000000 + i) : p.phones[0].substr(1);
+    std::string digits =
+        p.phones.empty() ? "4479" + std::to_string(5000000 + i) : p.phones[0].substr(1);
     return digits + "@s.whatsapp.net";
   };
   auto nameOf = [&](std::size_t i) {
@@ -54,7 +55,9 @@ void WriteWhatsApp(BackupContext& ctx) {
   for (int g = 0; g < 2; ++g) {
     Session s{static_cast<std::int64_t>(sessions.size() + 1),
               "1203630" + std::to_string(40000000 + g * 777) + "@g.us",
-              g == 0 ? "Family 🏠" : "Book club", true, {}};
+              g == 0 ? "Family 🏠" : "Book club",
+              true,
+              {}};
     // The second group lists a member without a name first.
     for (std::size_t m = 0; m < 3; ++m) {
       Member mem{static_cast<std::int64_t>(members.size() + 1), s.pk, jidOf(2 + m + g),
@@ -66,19 +69,19 @@ void WriteWhatsApp(BackupContext& ctx) {
   }
   {
     Inserter ins(db, &truth.Table("ZWACHATSESSION"), "ZWACHATSESSION",
-                 {"Z_PK", "Z_ENT", "Z_OPT", "ZARCHIVED", "ZHIDDEN", "ZMESSAGECOUNTER",
-                  "ZREMOVED", "ZSESSIONTYPE", "ZUNREADCOUNT", "ZGROUPINFO", "ZCONTACTJID",
-                  "ZPARTNERNAME", "ZLASTMESSAGEDATE"});
+                 {"Z_PK", "Z_ENT", "Z_OPT", "ZARCHIVED", "ZHIDDEN", "ZMESSAGECOUNTER", "ZREMOVED",
+                  "ZSESSIONTYPE", "ZUNREADCOUNT", "ZGROUPINFO", "ZCONTACTJID", "ZPARTNERNAME",
+                  "ZLASTMESSAGEDATE"});
     for (const Session& s : sessions)
       ins.Row({s.pk, std::int64_t{4}, std::int64_t{10}, std::int64_t{0}, std::int64_t{0},
-               std::int64_t{0}, std::int64_t{0}, std::int64_t{s.group ? 1 : 0},
-               std::int64_t{0}, s.group ? Value{s.pk} : Value{}, s.jid, s.name,
+               std::int64_t{0}, std::int64_t{0}, std::int64_t{s.group ? 1 : 0}, std::int64_t{0},
+               s.group ? Value{s.pk} : Value{}, s.jid, s.name,
                static_cast<double>(ParseIsoDate(o.date) - kAppleEpoch - 7200)});
   }
   {
     Inserter ins(db, &truth.Table("ZWAGROUPMEMBER"), "ZWAGROUPMEMBER",
-                 {"Z_PK", "Z_ENT", "Z_OPT", "ZISACTIVE", "ZISADMIN", "ZCHATSESSION",
-                  "ZCONTACTNAME", "ZFIRSTNAME", "ZMEMBERJID"});
+                 {"Z_PK", "Z_ENT", "Z_OPT", "ZISACTIVE", "ZISADMIN", "ZCHATSESSION", "ZCONTACTNAME",
+                  "ZFIRSTNAME", "ZMEMBERJID"});
     for (const Member& m : members)
       ins.Row({m.pk, std::int64_t{6}, std::int64_t{1}, std::int64_t{1},
                std::int64_t{m.pk % 3 == 1 ? 1 : 0}, m.session,
@@ -96,12 +99,12 @@ void WriteWhatsApp(BackupContext& ctx) {
   std::vector<std::int64_t> textRows;
   {
     Inserter msg(db, &truth.Table("ZWAMESSAGE"), "ZWAMESSAGE",
-                 {"Z_PK", "Z_ENT", "Z_OPT", "ZISFROMME", "ZMESSAGESTATUS", "ZMESSAGETYPE",
-                  "ZSORT", "ZCHATSESSION", "ZGROUPMEMBER", "ZMEDIAITEM", "ZMESSAGEDATE",
-                  "ZSENTDATE", "ZFROMJID", "ZPUSHNAME", "ZSTANZAID", "ZTEXT", "ZTOJID"});
+                 {"Z_PK", "Z_ENT", "Z_OPT", "ZISFROMME", "ZMESSAGESTATUS", "ZMESSAGETYPE", "ZSORT",
+                  "ZCHATSESSION", "ZGROUPMEMBER", "ZMEDIAITEM", "ZMESSAGEDATE", "ZSENTDATE",
+                  "ZFROMJID", "ZPUSHNAME", "ZSTANZAID", "ZTEXT", "ZTOJID"});
     Inserter media(db, &truth.Table("ZWAMEDIAITEM"), "ZWAMEDIAITEM",
-                   {"Z_PK", "Z_ENT", "Z_OPT", "ZFILESIZE", "ZMESSAGE", "ZMEDIALOCALPATH",
-                    "ZTITLE", "ZAUTHORNAME"});
+                   {"Z_PK", "Z_ENT", "Z_OPT", "ZFILESIZE", "ZMESSAGE", "ZMEDIALOCALPATH", "ZTITLE",
+                    "ZAUTHORNAME"});
     std::int64_t mediaPk = 0;
     // Runs of several rows per chat, as conversations happen.
     std::size_t current = 0;
@@ -130,9 +133,9 @@ void WriteWhatsApp(BackupContext& ctx) {
       msg.Row({pk, std::int64_t{9}, std::int64_t{3}, std::int64_t{fromMe ? 1 : 0},
                std::int64_t{fromMe ? 8 : 0}, std::int64_t{isMedia ? 1 : (i % 31 == 17 ? 10 : 0)},
                static_cast<double>(pk), s.pk, member ? Value{member} : Value{},
-               isMedia ? Value{mediaPk + 1} : Value{}, date, date,
-               fromMe ? Value{} : Value{s.jid}, push.empty() ? Value{} : Value{push},
-               Guid(rng), text, fromMe ? Value{s.jid} : Value{}});
+               isMedia ? Value{mediaPk + 1} : Value{}, date, date, fromMe ? Value{} : Value{s.jid},
+               push.empty() ? Value{} : Value{push}, Guid(rng), text,
+               fromMe ? Value{s.jid} : Value{}});
       if (std::holds_alternative<std::string>(text) && !std::get<std::string>(text).empty())
         textRows.push_back(pk);
       if (isMedia) {
@@ -148,9 +151,8 @@ void WriteWhatsApp(BackupContext& ctx) {
         } else {
           ctx.AddFile(kAppDomain, "Library/" + local, bytes, video ? "mp4" : "jpg", when);
         }
-        media.Row({mediaPk, std::int64_t{8}, std::int64_t{2}, std::int64_t(bytes.size()), pk,
-                   local, mediaPk % 4 == 1 ? Value{Sentence(rng, 1, 4)} : Value{},
-                   Value{}});
+        media.Row({mediaPk, std::int64_t{8}, std::int64_t{2}, std::int64_t(bytes.size()), pk, local,
+                   mediaPk % 4 == 1 ? Value{Sentence(rng, 1, 4)} : Value{}, Value{}});
       }
     }
   }
@@ -171,7 +173,8 @@ void WriteWhatsApp(BackupContext& ctx) {
   ctx.FinishDatabase(truth, end);
 
   // The contact store of the app container (and the newer one in the shared container).
-  TruthDb& contacts = ctx.BeginDatabase("Contacts.sqlite", kAppDomain, "Documents/Contacts.sqlite", 4096);
+  TruthDb& contacts =
+      ctx.BeginDatabase("Contacts.sqlite", kAppDomain, "Documents/Contacts.sqlite", 4096);
   Db cdb(ctx.StoredPath(contacts.fileId), contacts.pageSize);
   cdb.Exec("BEGIN;");
   CreateOverlay(cdb, contacts, {"Contacts.sqlite"});
@@ -200,9 +203,9 @@ void WriteWhatsApp(BackupContext& ctx) {
     vdb.Exec("BEGIN;");
     CreateOverlay(vdb, v2, {"ContactsV2.sqlite"});
     {
-      Inserter c(vdb, &v2.Table("ZWAADDRESSBOOKCONTACT"), "ZWAADDRESSBOOKCONTACT",
-                 {"Z_PK", "Z_ENT", "Z_OPT", "ZFULLNAME", "ZGIVENNAME", "ZPHONENUMBER",
-                  "ZWHATSAPPID"});
+      Inserter c(
+          vdb, &v2.Table("ZWAADDRESSBOOKCONTACT"), "ZWAADDRESSBOOKCONTACT",
+          {"Z_PK", "Z_ENT", "Z_OPT", "ZFULLNAME", "ZGIVENNAME", "ZPHONENUMBER", "ZWHATSAPPID"});
       for (std::size_t i = 0; i < sessions.size(); ++i) {
         if (sessions[i].group) continue;
         const std::string& full = sessions[i].name;

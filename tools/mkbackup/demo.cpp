@@ -14,10 +14,12 @@ int WriteDemoRoot(const std::filesystem::path& root, std::string* error) {
     std::uint64_t seed;
   };
   const Demo demos[] = {
-      {"00008030-001A2B3C4D5E6F70", Layout::kNewer, "14.3", "Anna's iPhone", "2021-03-04T05:06:07Z", 1},
+      {"00008030-001A2B3C4D5E6F70", Layout::kNewer, "14.3", "Anna's iPhone", "2021-03-04T05:06:07Z",
+       1},
       {"a1b2c3d4e5f60718293a4b5c6d7e8f9012345678", Layout::kOlder, "9.3.5", "Work iPhone",
        "2017-06-18T21:40:00Z", 2},
-      {"00008101-000C1D2E3F405162", Layout::kNewer, "12.4", "Tom & Ann's iPhone", "2019-11-30T09:15:00Z", 3},
+      {"00008101-000C1D2E3F405162", Layout::kNewer, "12.4", "Tom & Ann's iPhone",
+       "2019-11-30T09:15:00Z", 3},
       {"f0e1d2c3b4a5968778695a4b3c2d1e0f12345678", Layout::kOlder, "6.1.6", "Old iPhone 4S",
        "2013-02-10T18:00:00Z", 4},
   };

@@ -27,10 +27,12 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-constexpr std::uint32_t kFileClass = 3;      // NSFileProtectionCompleteUntilFirstUserAuthentication
+constexpr std::uint32_t kFileClass = 3;  // NSFileProtectionCompleteUntilFirstUserAuthentication
 constexpr std::uint32_t kManifestClass = 3;
 
-[[noreturn]] void Fail(const std::string& what) { throw std::runtime_error(what); }
+[[noreturn]] void Fail(const std::string& what) {
+  throw std::runtime_error(what);
+}
 
 // Key material: deterministic from the seed (SHA-256 in counter mode) or from the
 // system's random source.
@@ -91,8 +93,8 @@ Bytes Wrap(const Bytes& kek, const Bytes& key) {
   int length = 0;
   int tail = 0;
   if (EVP_EncryptInit_ex(ctx.get(), EVP_aes_256_wrap(), nullptr, kek.data(), nullptr) != 1 ||
-      EVP_EncryptUpdate(ctx.get(), out.data(), &length, key.data(),
-                        static_cast<int>(key.size())) != 1 ||
+      EVP_EncryptUpdate(ctx.get(), out.data(), &length, key.data(), static_cast<int>(key.size())) !=
+          1 ||
       EVP_EncryptFinal_ex(ctx.get(), out.data() + length, &tail) != 1) {
     Fail("key wrap failed");
   }
@@ -254,8 +256,8 @@ std::string WithEncryptionKey(const void* blob, int blobSize, const Bytes& store
   }
   PlistPtr guard(root);
   plist_t objects = root ? plist_dict_get_item(root, "$objects") : nullptr;
-  plist_t file = objects && plist_array_get_size(objects) > 1 ? plist_array_get_item(objects, 1)
-                                                              : nullptr;
+  plist_t file =
+      objects && plist_array_get_size(objects) > 1 ? plist_array_get_item(objects, 1) : nullptr;
   if (!file || plist_get_node_type(file) != PLIST_DICT) {
     guard.reset(plist_new_dict());
     root = guard.get();
@@ -273,8 +275,9 @@ std::string WithEncryptionKey(const void* blob, int blobSize, const Bytes& store
   }
   const uint32_t dataIndex = plist_array_get_size(objects);
   plist_t data = plist_new_dict();
-  plist_dict_set_item(data, "NS.data", plist_new_data(reinterpret_cast<const char*>(storedKey.data()),
-                                                      storedKey.size()));
+  plist_dict_set_item(
+      data, "NS.data",
+      plist_new_data(reinterpret_cast<const char*>(storedKey.data()), storedKey.size()));
   plist_dict_set_item(data, "$class", plist_new_uid(dataIndex + 1));
   plist_array_append_item(objects, data);
   plist_t cls = plist_new_dict();
@@ -317,7 +320,8 @@ struct DbCloser {
   void operator()(sqlite3* db) const { sqlite3_close(db); }
 };
 
-Bytes EncryptNewer(const fs::path& plain, const fs::path& out, KeySource& random, const Keys& keys) {
+Bytes EncryptNewer(const fs::path& plain, const fs::path& out, KeySource& random,
+                   const Keys& keys) {
   // Work on a plain copy of the manifest, add the keys, then encrypt it as a whole.
   const fs::path work = out / "Manifest.db.plain-work";
   fs::copy_file(plain / "Manifest.db", work, fs::copy_options::overwrite_existing);
@@ -356,9 +360,9 @@ Bytes EncryptNewer(const fs::path& plain, const fs::path& out, KeySource& random
       OPENSSL_cleanse(fileKey.data(), fileKey.size());
       const void* blob = sqlite3_column_blob(select, 3);
       const int blobSize = sqlite3_column_bytes(select, 3);
-      updates.push_back({sqlite3_column_int64(select, 0),
-                         WithEncryptionKey(blob, blobSize, stored44, kFileClass,
-                                           fs::file_size(stored))});
+      updates.push_back(
+          {sqlite3_column_int64(select, 0),
+           WithEncryptionKey(blob, blobSize, stored44, kFileClass, fs::file_size(stored))});
     }
     sqlite3_finalize(select);
     for (const Updates& u : updates) {
@@ -396,8 +400,8 @@ void EncryptOlder(const fs::path& plain, const fs::path& out, KeySource& random,
   };
   auto readString = [&](std::string* value) {
     need(2);
-    const std::size_t length = (static_cast<unsigned char>(mbdb[pos]) << 8) |
-                               static_cast<unsigned char>(mbdb[pos + 1]);
+    const std::size_t length =
+        (static_cast<unsigned char>(mbdb[pos]) << 8) | static_cast<unsigned char>(mbdb[pos + 1]);
     const std::size_t start = pos;
     pos += 2;
     if (length != 0xFFFF) {
@@ -420,8 +424,8 @@ void EncryptOlder(const fs::path& plain, const fs::path& out, KeySource& random,
     need(40);
     std::string fixed = mbdb.substr(pos, 40);
     pos += 40;
-    const unsigned mode = (static_cast<unsigned char>(fixed[0]) << 8) |
-                          static_cast<unsigned char>(fixed[1]);
+    const unsigned mode =
+        (static_cast<unsigned char>(fixed[0]) << 8) | static_cast<unsigned char>(fixed[1]);
     const std::string id = [&] {
       const std::string key = domain + "-" + path;
       unsigned char digest[20];
@@ -465,7 +469,8 @@ int EncryptBackup(const fs::path& plainFolder, const fs::path& encryptedFolder,
     if (!newer && !fs::exists(plainFolder / "Manifest.mbdb")) {
       Fail("no Manifest.db or Manifest.mbdb in " + plainFolder.string());
     }
-    if (options.iter == 0 || (newer && options.dpic == 0)) Fail("iteration counts must be positive");
+    if (options.iter == 0 || (newer && options.dpic == 0))
+      Fail("iteration counts must be positive");
     KeySource random(options.seed);
     Keys keys;
     BuildKeybag(options, newer, random, keys);
@@ -477,16 +482,16 @@ int EncryptBackup(const fs::path& plainFolder, const fs::path& encryptedFolder,
     }
     if (newer) {
       const Bytes manifestKey = EncryptNewer(plainFolder, encryptedFolder, random, keys);
-      plist_dict_set_item(manifest.get(), "ManifestKey",
-                          plist_new_data(reinterpret_cast<const char*>(manifestKey.data()),
-                                         manifestKey.size()));
+      plist_dict_set_item(
+          manifest.get(), "ManifestKey",
+          plist_new_data(reinterpret_cast<const char*>(manifestKey.data()), manifestKey.size()));
     } else {
       EncryptOlder(plainFolder, encryptedFolder, random, keys);
       plist_dict_remove_item(manifest.get(), "ManifestKey");
     }
-    plist_dict_set_item(manifest.get(), "BackupKeyBag",
-                        plist_new_data(reinterpret_cast<const char*>(keys.keybag.data()),
-                                       keys.keybag.size()));
+    plist_dict_set_item(
+        manifest.get(), "BackupKeyBag",
+        plist_new_data(reinterpret_cast<const char*>(keys.keybag.data()), keys.keybag.size()));
     plist_dict_set_item(manifest.get(), "IsEncrypted", plist_new_bool(1));
     WriteBytes(encryptedFolder / "Manifest.plist", ToBinary(manifest.get()));
     return 0;

@@ -20,9 +20,9 @@
 namespace bv::mkbackup {
 
 struct EncryptOptions {
-  std::string password;              // UTF-8, as typed
-  std::uint32_t dpic = 10'000'000;   // SHA-256 stage (newer layout); tests use ~1000
-  std::uint32_t iter = 10'000;       // SHA-1 stage
+  std::string password;             // UTF-8, as typed
+  std::uint32_t dpic = 10'000'000;  // SHA-256 stage (newer layout); tests use ~1000
+  std::uint32_t iter = 10'000;      // SHA-1 stage
   // Salts and keys come from this seed, so equal options give equal folders. 0 takes
   // them from the system's random source instead.
   std::uint64_t seed = 1;

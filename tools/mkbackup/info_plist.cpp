@@ -16,10 +16,17 @@ std::string XmlEscape(const std::string& text) {
   std::string out;
   for (char c : text) {
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      default: out += c;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
@@ -49,20 +56,34 @@ std::string Digits(Prng& rng, int n) {
 
 const char* BuildOf(int major) {
   switch (major) {
-    case 4: return "8C148";
-    case 5: return "9B206";
-    case 6: return "10B500";
-    case 7: return "11D257";
-    case 8: return "12H321";
-    case 9: return "13G36";
-    case 10: return "14G60";
-    case 11: return "15G77";
-    case 12: return "16G77";
-    case 13: return "17H35";
-    case 14: return "18C66";
-    case 15: return "19D52";
-    case 16: return "20D47";
-    default: return "21D50";
+    case 4:
+      return "8C148";
+    case 5:
+      return "9B206";
+    case 6:
+      return "10B500";
+    case 7:
+      return "11D257";
+    case 8:
+      return "12H321";
+    case 9:
+      return "13G36";
+    case 10:
+      return "14G60";
+    case 11:
+      return "15G77";
+    case 12:
+      return "16G77";
+    case 13:
+      return "17H35";
+    case 14:
+      return "18C66";
+    case 15:
+      return "19D52";
+    case 16:
+      return "20D47";
+    default:
+      return "21D50";
   }
 }
 
@@ -77,8 +98,8 @@ void WriteInfoPlists(BackupContext& ctx) {
     serial = "F";
     for (int i = 0; i < 11; ++i) serial += alnum[rng.Below(34)];
   }
-  std::string phone = o.phoneNumber.empty() ? "+1 (555) 01" + Digits(rng, 2) + "-" + Digits(rng, 4)
-                                            : o.phoneNumber;
+  std::string phone =
+      o.phoneNumber.empty() ? "+1 (555) 01" + Digits(rng, 2) + "-" + Digits(rng, 4) : o.phoneNumber;
   std::string udid;
   static const char* hex = "0123456789abcdef";
   for (int i = 0; i < 40; ++i) udid += hex[rng.Below(16)];
@@ -90,17 +111,25 @@ void WriteInfoPlists(BackupContext& ctx) {
   std::string guid;
   for (int i = 0; i < 32; ++i) guid += "0123456789ABCDEF"[rng.Below(16)];
   const Version v = ctx.version();
-  std::string productType = v.major >= 14 ? "iPhone12,1" : v.major >= 10 ? "iPhone9,3" : "iPhone7,2";
+  std::string productType = v.major >= 14   ? "iPhone12,1"
+                            : v.major >= 10 ? "iPhone9,3"
+                                            : "iPhone7,2";
   std::string build = BuildOf(v.major);
   std::string date = FormatIsoDate(ParseIsoDate(o.date));
 
   auto& device = ctx.truth().device;
-  device = {{"Display Name", o.displayName},   {"Device Name", o.displayName},
-            {"Last Backup Date", date},         {"Phone Number", phone},
-            {"Product Version", ctx.versionText()}, {"Serial Number", serial},
-            {"Product Type", productType},      {"Build Version", build},
-            {"Unique Identifier", udidUpper},   {"Target Identifier", udid},
-            {"IMEI", imei},                     {"ICCID", iccid},
+  device = {{"Display Name", o.displayName},
+            {"Device Name", o.displayName},
+            {"Last Backup Date", date},
+            {"Phone Number", phone},
+            {"Product Version", ctx.versionText()},
+            {"Serial Number", serial},
+            {"Product Type", productType},
+            {"Build Version", build},
+            {"Unique Identifier", udidUpper},
+            {"Target Identifier", udid},
+            {"IMEI", imei},
+            {"ICCID", iccid},
             {"GUID", guid}};
 
   const std::vector<std::string> apps = {"com.tencent.xin", "com.tencent.mqq",

@@ -37,7 +37,9 @@ class Prng {
   }
   bool Chance(int percent) { return static_cast<int>(Below(100)) < percent; }
   template <class T>
-  const T& Pick(const std::vector<T>& items) { return items[Below(items.size())]; }
+  const T& Pick(const std::vector<T>& items) {
+    return items[Below(items.size())];
+  }
   // A generator of its own for one part, so parts do not shift each other's draws.
   Prng Fork(std::uint64_t salt) { return Prng(Next() ^ (salt * 0x2545F4914F6CDD1Dull)); }
 
@@ -54,9 +56,9 @@ using Value = std::variant<std::monostate, std::int64_t, double, std::string, Bl
 
 struct TruthTable {
   std::string name;
-  std::string section;  // ios-schemas.sql section the layout comes from ("" = our own)
-  std::vector<std::string> columns;                  // columns we wrote
-  std::map<std::int64_t, std::vector<Value>> rows;   // live rows by row id
+  std::string section;               // ios-schemas.sql section the layout comes from ("" = our own)
+  std::vector<std::string> columns;  // columns we wrote
+  std::map<std::int64_t, std::vector<Value>> rows;  // live rows by row id
 };
 
 struct TruthDeleted {
@@ -64,9 +66,9 @@ struct TruthDeleted {
   std::int64_t rowid = 0;
   std::vector<std::string> columns;
   std::vector<Value> values;
-  std::string probe;       // bytes of the row expected to stay in the file
+  std::string probe;  // bytes of the row expected to stay in the file
   bool probeInFile = false;
-  std::string how;         // "row" (freeblock), "page" (freelist), "table" (dropped table)
+  std::string how;  // "row" (freeblock), "page" (freelist), "table" (dropped table)
 };
 
 struct TruthDb {
@@ -116,8 +118,7 @@ class Db {
 class Inserter {
  public:
   // `truth` may be null (rows then go unrecorded).
-  Inserter(Db& db, TruthTable* truth, const std::string& table,
-           std::vector<std::string> columns);
+  Inserter(Db& db, TruthTable* truth, const std::string& table, std::vector<std::string> columns);
   ~Inserter();
   Inserter(const Inserter&) = delete;
   Inserter& operator=(const Inserter&) = delete;

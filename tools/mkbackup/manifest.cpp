@@ -72,7 +72,9 @@ void PutString(std::string& out, const std::string& s) {
   PutU16(out, static_cast<unsigned>(s.size()));
   out += s;
 }
-void PutAbsent(std::string& out) { PutU16(out, 0xFFFF); }
+void PutAbsent(std::string& out) {
+  PutU16(out, 0xFFFF);
+}
 
 }  // namespace
 
@@ -86,8 +88,8 @@ void WriteManifestDb(BackupContext& ctx) {
   {
     Inserter ins(db, nullptr, "Files", {"fileID", "domain", "relativePath", "flags", "file"});
     for (const BackupContext::Entry& e : ctx.entries()) {
-      ins.Row({e.fileId, e.domain, e.path, std::int64_t{e.directory ? 2 : 1},
-               Blob{MbFileArchive(e)}});
+      ins.Row(
+          {e.fileId, e.domain, e.path, std::int64_t{e.directory ? 2 : 1}, Blob{MbFileArchive(e)}});
     }
   }
   db.Exec("COMMIT;");
@@ -102,9 +104,9 @@ void WriteManifestMbdb(BackupContext& ctx) {
   for (const BackupContext::Entry& e : ctx.entries()) {
     PutString(out, e.domain);
     PutString(out, e.path);
-    PutAbsent(out);  // link target
+    PutAbsent(out);            // link target
     PutString(out, e.digest);  // raw SHA-1 of the content; empty for directories
-    PutAbsent(out);  // encryption key
+    PutAbsent(out);            // encryption key
     PutU16(out, static_cast<unsigned>(e.mode));
     PutU64(out, static_cast<std::uint64_t>(e.inode));
     PutU32(out, 501);

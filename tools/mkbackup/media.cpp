@@ -12,12 +12,18 @@ namespace {
 
 // An 8 x 8 baseline JPEG (JFIF), blue.
 const char* kJpegHex =
-    "ffd8ffe000104a46494600010100000100010000ffdb00430006040506050406060506070706080a100a0a09090a140e"
-    "0f0c1017141818171416161a1d251f1a1b231c1616202c20232627292a29191f2d302d283025282928ffdb0043010707"
-    "070a080a130a0a13281a161a282828282828282828282828282828282828282828282828282828282828282828282828"
-    "2828282828282828282828282828ffc00011080008000803012200021101031101ffc400150001010000000000000000"
-    "0000000000000005ffc40014100100000000000000000000000000000000ffc400150101010000000000000000000000"
-    "0000000607ffc40014110100000000000000000000000000000000ffda000c03010002110311003f0098028022ffd9";
+    "ffd8ffe000104a46494600010100000100010000ffdb00430006040506050406060506070706080a100a0a09090a14"
+    "0e"
+    "0f0c1017141818171416161a1d251f1a1b231c1616202c20232627292a29191f2d302d283025282928ffdb00430107"
+    "07"
+    "070a080a130a0a13281a161a2828282828282828282828282828282828282828282828282828282828282828282828"
+    "28"
+    "2828282828282828282828282828ffc00011080008000803012200021101031101ffc4001500010100000000000000"
+    "00"
+    "0000000000000005ffc40014100100000000000000000000000000000000ffc4001501010100000000000000000000"
+    "00"
+    "0000000607ffc40014110100000000000000000000000000000000ffda000c03010002110311003f0098028022ffd"
+    "9";
 
 std::string FromHex(const char* hex) {
   std::string out;
@@ -107,7 +113,8 @@ std::string Png(Prng& rng, std::size_t size) {
   Be32(z, b << 16 | a);
   std::string text = "Comment";
   text += '\0';
-  while (out.size() + 12 + text.size() + 12 + z.size() + 12 < size) text += static_cast<char>('a' + rng.Below(26));
+  while (out.size() + 12 + text.size() + 12 + z.size() + 12 < size)
+    text += static_cast<char>('a' + rng.Below(26));
   PngChunk(out, "tEXt", text);
   PngChunk(out, "IDAT", z);
   PngChunk(out, "IEND", "");
@@ -118,7 +125,7 @@ std::string Gif(bool v87, Prng& rng, std::size_t size) {
   std::string out = v87 ? "GIF87a" : "GIF89a";
   Le16(out, 1);
   Le16(out, 1);
-  out += std::string("\x80\x00\x00", 3);               // global table of 2 colours
+  out += std::string("\x80\x00\x00", 3);              // global table of 2 colours
   out += std::string("\xFF\x00\x00\x00\x00\xFF", 6);  // red, blue
   if (!v87) {
     out += "\x21\xFE";  // comment extension
@@ -372,8 +379,8 @@ void WriteMedia(BackupContext& ctx) {
     char name[64];
     std::snprintf(name, sizeof name, "IMG_%04d.%s", static_cast<int>(100 + i), k.ext);
     add("CameraRollDomain", std::string("Media/DCIM/100APPLE/") + name, k, 600 + 97 * i);
-    add("MediaDomain",
-        "Media/PhotoStreamsData/1234567890/100APPLE/" + std::string(name), k, 700 + 31 * i);
+    add("MediaDomain", "Media/PhotoStreamsData/1234567890/100APPLE/" + std::string(name), k,
+        700 + 31 * i);
     std::snprintf(name, sizeof name, "file_%02d.%s", static_cast<int>(i), k.ext);
     add("AppDomain-com.example.camera", std::string("Documents/") + name, k, 800 + 13 * i);
     add("AppDomain-net.example.player", std::string("Library/Caches/") + name, k, 900 + 7 * i);
@@ -396,8 +403,8 @@ void WriteMedia(BackupContext& ctx) {
     ctx.AddFile("CameraRollDomain", "Media/DCIM/100APPLE/IMG_0901.JPG",
                 MediaBytes("jpeg-jfif", small, 512).substr(0, 511), "jpg", base);
     ctx.AddFile("CameraRollDomain", "Media/DCIM/100APPLE/IMG_0902.JPG", "", "empty", base);
-    ctx.AddFile("MediaDomain", "Library/SMS/Attachments/1a/02/EMPTY-0001/empty.jpg", "",
-                "empty", base);
+    ctx.AddFile("MediaDomain", "Library/SMS/Attachments/1a/02/EMPTY-0001/empty.jpg", "", "empty",
+                base);
     ctx.AddFile("AppDomain-com.example.camera", "Documents/tiny.png",
                 MediaBytes("png", small, 512).substr(0, 300), "png", base);
   }
@@ -411,11 +418,23 @@ void WriteMedia(BackupContext& ctx) {
     std::snprintf(name, sizeof name, "IMG_%05d.%s", 10000 + i, k.ext);
     std::string path;
     switch (place) {
-      case 0: path = "Media/DCIM/1" + std::to_string(10 + i / 1000) + "APPLE/" + name; break;
-      case 1: path = "Media/PhotoStreamsData/1234567890/1" + std::to_string(10 + i / 1000) + "APPLE/" + name; break;
-      case 2: path = std::string("Documents/gallery/") + name; break;
-      case 3: path = std::string("Library/Media/Sent/") + name; break;
-      default: path = "Library/SMS/Attachments/" + std::to_string(10 + i % 90) + "/0" + std::to_string(i % 10) + "/" + name; break;
+      case 0:
+        path = "Media/DCIM/1" + std::to_string(10 + i / 1000) + "APPLE/" + name;
+        break;
+      case 1:
+        path =
+            "Media/PhotoStreamsData/1234567890/1" + std::to_string(10 + i / 1000) + "APPLE/" + name;
+        break;
+      case 2:
+        path = std::string("Documents/gallery/") + name;
+        break;
+      case 3:
+        path = std::string("Library/Media/Sent/") + name;
+        break;
+      default:
+        path = "Library/SMS/Attachments/" + std::to_string(10 + i % 90) + "/0" +
+               std::to_string(i % 10) + "/" + name;
+        break;
     }
     add(domains[place], path, k, 512 + rng.Below(1500));
   }
@@ -431,12 +450,14 @@ void WriteExtraEntries(BackupContext& ctx) {
                      dir, when);
   ctx.AddDirectory("AppDomain-net.whatsapp.WhatsApp", "Documents", when);
   for (int i = 0; i < o.manifestExtra; ++i) {
-    const std::string domain = i % 4 == 0 ? "HomeDomain" : "AppDomain-com.example.app" + std::to_string(i % 7);
+    const std::string domain =
+        i % 4 == 0 ? "HomeDomain" : "AppDomain-com.example.app" + std::to_string(i % 7);
     if (i % 3 == 2) {
       ctx.AddDirectory(domain, "Library/Caches/dir" + std::to_string(i), when + i);
     } else {
-      const std::string body = "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>n</key><integer>" +
-                               std::to_string(i) + "</integer></dict></plist>\n";
+      const std::string body =
+          "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>n</key><integer>" +
+          std::to_string(i) + "</integer></dict></plist>\n";
       ctx.AddFile(domain, "Library/Preferences/com.example.pref" + std::to_string(i) + ".plist",
                   body, "plist", when + i);
     }

@@ -110,7 +110,8 @@ void CreateOverlay(Db& db, TruthDb& truth, const std::vector<std::string>& secti
 Version ParseVersion(const std::string& text) {
   Version v{0, 0};
   std::size_t i = 0;
-  while (i < text.size() && text[i] >= '0' && text[i] <= '9') v.major = v.major * 10 + (text[i++] - '0');
+  while (i < text.size() && text[i] >= '0' && text[i] <= '9')
+    v.major = v.major * 10 + (text[i++] - '0');
   if (i < text.size() && text[i] == '.') {
     ++i;
     while (i < text.size() && text[i] >= '0' && text[i] <= '9')

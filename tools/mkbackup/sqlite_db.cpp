@@ -30,12 +30,15 @@ Db::Db(const std::filesystem::path& path, int pageSize) {
     throw std::runtime_error("cannot create " + path.string() + ": " + message);
   }
   // The system library deletes securely by default; deleted rows must stay readable.
-  Exec("PRAGMA secure_delete=OFF; PRAGMA auto_vacuum=NONE; PRAGMA journal_mode=MEMORY;"
-       " PRAGMA synchronous=OFF; PRAGMA page_size=" +
-       std::to_string(pageSize) + ";");
+  Exec(
+      "PRAGMA secure_delete=OFF; PRAGMA auto_vacuum=NONE; PRAGMA journal_mode=MEMORY;"
+      " PRAGMA synchronous=OFF; PRAGMA page_size=" +
+      std::to_string(pageSize) + ";");
 }
 
-Db::~Db() { Close(); }
+Db::~Db() {
+  Close();
+}
 
 void Db::Close() {
   if (db_) {
@@ -97,7 +100,9 @@ Inserter::Inserter(Db& db, TruthTable* truth, const std::string& table,
   }
 }
 
-Inserter::~Inserter() { sqlite3_finalize(stmt_); }
+Inserter::~Inserter() {
+  sqlite3_finalize(stmt_);
+}
 
 std::int64_t Inserter::Row(std::vector<Value> values) {
   if (values.size() != columnCount_) throw std::runtime_error("insert: wrong value count");
@@ -119,12 +124,11 @@ std::int64_t Inserter::Row(std::vector<Value> values) {
     } else if (auto* d = std::get_if<double>(&v)) {
       rc = sqlite3_bind_double(stmt_, index, *d);
     } else if (auto* s = std::get_if<std::string>(&v)) {
-      rc = sqlite3_bind_text(stmt_, index, s->data(), static_cast<int>(s->size()),
-                             SQLITE_TRANSIENT);
+      rc =
+          sqlite3_bind_text(stmt_, index, s->data(), static_cast<int>(s->size()), SQLITE_TRANSIENT);
     } else {
       const std::string& b = std::get<Blob>(v).bytes;
-      rc = sqlite3_bind_blob(stmt_, index, b.data(), static_cast<int>(b.size()),
-                             SQLITE_TRANSIENT);
+      rc = sqlite3_bind_blob(stmt_, index, b.data(), static_cast<int>(b.size()), SQLITE_TRANSIENT);
     }
     if (rc != SQLITE_OK) Fail(db_.handle(), "bind");
   }
@@ -211,7 +215,8 @@ void CheckProbes(TruthDb& truth, const std::filesystem::path& file) {
     auto it = byKey.find(key(bytes.data() + i));
     if (it == byKey.end()) continue;
     for (TruthDeleted* d : it->second)
-      if (!d->probeInFile && bytes.compare(i, d->probe.size(), d->probe) == 0) d->probeInFile = true;
+      if (!d->probeInFile && bytes.compare(i, d->probe.size(), d->probe) == 0)
+        d->probeInFile = true;
   }
 }
 

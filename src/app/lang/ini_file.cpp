@@ -10,7 +10,9 @@ namespace bv::lang {
 namespace {
 
 std::wstring Trim(const std::wstring& s) {
-  const auto isSpace = [](wchar_t c) { return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n'; };
+  const auto isSpace = [](wchar_t c) {
+    return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n';
+  };
   size_t b = 0, e = s.size();
   while (b < e && isSpace(s[b])) ++b;
   while (e > b && isSpace(s[e - 1])) --e;
@@ -41,7 +43,8 @@ bool IsHeader(const std::wstring& t, std::wstring* name) {
 }
 
 bool IsUtf16(const std::string& bytes) {
-  return bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF && static_cast<unsigned char>(bytes[1]) == 0xFE;
+  return bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
+         static_cast<unsigned char>(bytes[1]) == 0xFE;
 }
 
 std::string EncodeUtf16(const std::wstring& text) {
@@ -69,9 +72,11 @@ std::wstring DecodeIniBytes(const std::string& bytes) {
   if (IsUtf16(bytes)) {
     std::wstring out;
     for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
-      unsigned v = static_cast<unsigned char>(bytes[i]) | (static_cast<unsigned char>(bytes[i + 1]) << 8);
+      unsigned v =
+          static_cast<unsigned char>(bytes[i]) | (static_cast<unsigned char>(bytes[i + 1]) << 8);
       if (v >= 0xD800 && v < 0xDC00 && i + 3 < bytes.size()) {
-        const unsigned lo = static_cast<unsigned char>(bytes[i + 2]) | (static_cast<unsigned char>(bytes[i + 3]) << 8);
+        const unsigned lo = static_cast<unsigned char>(bytes[i + 2]) |
+                            (static_cast<unsigned char>(bytes[i + 3]) << 8);
         if (lo >= 0xDC00 && lo < 0xE000) {
           v = 0x10000 + ((v - 0xD800) << 10) + (lo - 0xDC00);
           i += 2;
@@ -104,8 +109,10 @@ std::vector<IniSection> ParseIni(const std::wstring& text) {
     }
     if (!cur) continue;
     const size_t eq = t.find(L'=');
-    if (eq == std::wstring::npos) cur->lines.emplace_back(t, std::wstring());
-    else cur->lines.emplace_back(Trim(t.substr(0, eq)), Trim(t.substr(eq + 1)));
+    if (eq == std::wstring::npos)
+      cur->lines.emplace_back(t, std::wstring());
+    else
+      cur->lines.emplace_back(Trim(t.substr(0, eq)), Trim(t.substr(eq + 1)));
   }
   return sections;
 }
@@ -118,8 +125,8 @@ bool ReadIniFile(const std::filesystem::path& path, std::vector<IniSection>* out
   return true;
 }
 
-bool WriteIniValue(const std::filesystem::path& path, const std::wstring& section, const std::wstring& key,
-                   const std::wstring& value) {
+bool WriteIniValue(const std::filesystem::path& path, const std::wstring& section,
+                   const std::wstring& key, const std::wstring& value) {
   std::string bytes;
   {
     std::ifstream in(path, std::ios::binary);
@@ -128,7 +135,8 @@ bool WriteIniValue(const std::filesystem::path& path, const std::wstring& sectio
   const bool utf16 = IsUtf16(bytes);
   const bool hadBom = bytes.size() >= 3 && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0;
   std::wstring text = DecodeIniBytes(bytes);
-  const std::wstring eol = text.find(L"\r\n") != std::wstring::npos || text.empty() ? L"\r\n" : L"\n";
+  const std::wstring eol =
+      text.find(L"\r\n") != std::wstring::npos || text.empty() ? L"\r\n" : L"\n";
   std::vector<std::wstring> lines = SplitLines(text);
   for (auto& l : lines)
     if (!l.empty() && l.back() == L'\r') l.pop_back();
@@ -167,7 +175,8 @@ bool WriteIniValue(const std::filesystem::path& path, const std::wstring& sectio
   }
   std::wstring outText;
   for (const auto& l : lines) outText += l + eol;
-  std::string outBytes = utf16 ? EncodeUtf16(outText) : (hadBom ? "\xEF\xBB\xBF" : "") + WideToUtf8(outText);
+  std::string outBytes =
+      utf16 ? EncodeUtf16(outText) : (hadBom ? "\xEF\xBB\xBF" : "") + WideToUtf8(outText);
   // Write beside and rename, so a failed write never leaves half a settings file.
   const std::filesystem::path tmp = path.string() + ".tmp";
   {

@@ -30,7 +30,7 @@ bool ReadIniFile(const std::filesystem::path& path, std::vector<IniSection>* out
 // line is replaced in place, a missing key is added at the end of its section, a
 // missing section is appended. The file keeps its encoding. False when the file
 // cannot be written.
-bool WriteIniValue(const std::filesystem::path& path, const std::wstring& section, const std::wstring& key,
-                   const std::wstring& value);
+bool WriteIniValue(const std::filesystem::path& path, const std::wstring& section,
+                   const std::wstring& key, const std::wstring& value);
 
 }  // namespace bv::lang

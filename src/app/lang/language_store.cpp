@@ -9,9 +9,13 @@
 namespace bv::lang {
 
 namespace {
-std::filesystem::path P(const std::wstring& w) { return platform::PathFromWide(w); }
+std::filesystem::path P(const std::wstring& w) {
+  return platform::PathFromWide(w);
+}
 
-QString ToQ(const std::wstring& w) { return QString::fromStdWString(w); }
+QString ToQ(const std::wstring& w) {
+  return QString::fromStdWString(w);
+}
 }  // namespace
 
 namespace {
@@ -24,9 +28,13 @@ CLanguageStore& CLanguageStore::instance() {
   return store;
 }
 
-void CLanguageStore::SetInstance(CLanguageStore* store) { g_override = store; }
+void CLanguageStore::SetInstance(CLanguageStore* store) {
+  g_override = store;
+}
 
-CLanguageStore::CLanguageStore(const std::wstring& exeFolder) { Load(exeFolder); }
+CLanguageStore::CLanguageStore(const std::wstring& exeFolder) {
+  Load(exeFolder);
+}
 
 void CLanguageStore::Load(const std::wstring& exeFolder) {
   std::wstring folder = exeFolder;
@@ -72,13 +80,18 @@ void CLanguageStore::LoadTable() {
   if (!ReadIniFile(P(languages_dir + current_language + L".ini"), &sections)) return;
   for (const auto& s : sections) {
     TextSection& target = table[s.name];
-    for (const auto& [k, v] : s.lines) target[k] = v;  // a later duplicate replaces the earlier text
+    for (const auto& [k, v] : s.lines)
+      target[k] = v;  // a later duplicate replaces the earlier text
   }
 }
 
-TextSection& CLanguageStore::section(const std::wstring& name) { return table[name]; }
+TextSection& CLanguageStore::section(const std::wstring& name) {
+  return table[name];
+}
 
-std::wstring CLanguageStore::text(TextSection& sectionMap, const std::wstring& key) { return sectionMap[key]; }
+std::wstring CLanguageStore::text(TextSection& sectionMap, const std::wstring& key) {
+  return sectionMap[key];
+}
 
 bool CLanguageStore::set_language(const std::wstring& name) {
   if (!WriteIniValue(P(config_path), L"DefaultLanguage", L"Default", name)) return false;
@@ -125,8 +138,10 @@ std::wstring FormatMessageArgs(const std::wstring& pattern, const std::vector<Ms
     } else if (conv == L's' || conv == L'S' || conv == L'd' || conv == L'i' || conv == L'u') {
       if (next < args.size()) {
         const MsgArg& a = args[next];
-        if (a.isText) out += a.text;
-        else out += std::to_wstring(a.number);
+        if (a.isText)
+          out += a.text;
+        else
+          out += std::to_wstring(a.number);
       }
       ++next;
     } else {

@@ -32,7 +32,9 @@ class CLanguageStore {
   // The text for a key; a missing key yields "" (and is inserted with an empty text).
   static std::wstring text(TextSection& sectionMap, const std::wstring& key);
   const std::wstring& language_name() const { return current_language; }
-  const std::vector<std::pair<std::wstring, std::wstring>>& languages() const { return language_list; }
+  const std::vector<std::pair<std::wstring, std::wstring>>& languages() const {
+    return language_list;
+  }
   // Writes `name` as the default language into config.ini, reads it back and reloads
   // the table. False when config.ini could not be written (nothing changes then).
   bool set_language(const std::wstring& name);

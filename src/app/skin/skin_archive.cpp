@@ -4,7 +4,9 @@
 
 // The archive is linked in as a Qt resource from a static library; its initialiser has
 // to be called by name so the linker keeps it.
-static void InitSkinResource() { Q_INIT_RESOURCE(bv_skin_archive); }
+static void InitSkinResource() {
+  Q_INIT_RESOURCE(bv_skin_archive);
+}
 
 namespace bv {
 

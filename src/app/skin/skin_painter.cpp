@@ -31,9 +31,12 @@ void Prepare(QPainter& p) {
   p.setRenderHint(QPainter::SmoothPixmapTransform, true);
 }
 
-QRectF R(int l, int t, int r, int b) { return QRectF(l, t, r - l, b - t); }
+QRectF R(int l, int t, int r, int b) {
+  return QRectF(l, t, r - l, b - t);
+}
 
-void RoundRect(QPainter& p, const QRectF& r, qreal rad, const QBrush& fill, const QPen& pen = Qt::NoPen) {
+void RoundRect(QPainter& p, const QRectF& r, qreal rad, const QBrush& fill,
+               const QPen& pen = Qt::NoPen) {
   p.setPen(pen);
   p.setBrush(fill);
   p.drawRoundedRect(r, rad, rad);
@@ -56,7 +59,8 @@ void CheckMark(QPainter& p, const QRectF& r, const QColor& c, qreal w) {
   p.drawPath(path);
 }
 
-void Glyph(QPainter& p, const QRectF& r, const QString& text, const QColor& c, qreal px, bool bold = true) {
+void Glyph(QPainter& p, const QRectF& r, const QString& text, const QColor& c, qreal px,
+           bool bold = true) {
   QFont f(QStringLiteral("DejaVu Sans"));
   f.setPixelSize(static_cast<int>(px));
   f.setBold(bold);
@@ -90,7 +94,8 @@ void SourceBadge(QPainter& p, const QRectF& r, bool device) {
     p.setPen(Stroke(Qt::white, 2.2));
     QPainterPath cable;
     cable.moveTo(phone.center().x(), phone.bottom());
-    cable.cubicTo(phone.center().x(), phone.bottom() + 6, phone.right() + 8, phone.bottom() + 2, phone.right() + 9, phone.center().y());
+    cable.cubicTo(phone.center().x(), phone.bottom() + 6, phone.right() + 8, phone.bottom() + 2,
+                  phone.right() + 9, phone.center().y());
     p.drawPath(cable);
   } else {
     // Circular arrows: a backup.
@@ -117,7 +122,8 @@ void TickBox(QPainter& p, const QRectF& r, int state, bool hot = false) {
     CheckMark(p, b, Qt::white, b.width() > 14 ? 2.2 : 1.8);
   } else {
     p.setPen(Stroke(Qt::white, 2.2));
-    p.drawLine(QPointF(b.left() + b.width() * 0.27, b.center().y()), QPointF(b.right() - b.width() * 0.27, b.center().y()));
+    p.drawLine(QPointF(b.left() + b.width() * 0.27, b.center().y()),
+               QPointF(b.right() - b.width() * 0.27, b.center().y()));
   }
 }
 
@@ -145,7 +151,8 @@ void Caption(QPainter& p, const QRectF& r, CaptionGlyph g, const QColor& c, cons
       break;
     case kRestore:
       p.drawRoundedRect(QRectF(m + QPointF(-6, -3), QSizeF(9, 9)), 1.5, 1.5);
-      p.drawPolyline(QPolygonF({m + QPointF(-3, -3), m + QPointF(-3, -6), m + QPointF(6, -6), m + QPointF(6, 3), m + QPointF(3, 3)}));
+      p.drawPolyline(QPolygonF({m + QPointF(-3, -3), m + QPointF(-3, -6), m + QPointF(6, -6),
+                                m + QPointF(6, 3), m + QPointF(3, 3)}));
       break;
     case kMenu:
       for (int i = -1; i <= 1; ++i) p.drawLine(m + QPointF(-6, i * 4.5), m + QPointF(6, i * 4.5));
@@ -155,8 +162,10 @@ void Caption(QPainter& p, const QRectF& r, CaptionGlyph g, const QColor& c, cons
 
 void Button(QPainter& p, const QRectF& r, const QColor& fill, const QColor& border) {
   const QRectF b = r.adjusted(0.5, 0.5, -0.5, -0.5);
-  if (border.isValid()) RoundRect(p, b, 6, fill, QPen(border, 1));
-  else RoundRect(p, b, 6, fill);
+  if (border.isValid())
+    RoundRect(p, b, 6, fill, QPen(border, 1));
+  else
+    RoundRect(p, b, 6, fill);
 }
 
 void Bubble(QPainter& p, const QRectF& r, bool sent) {
@@ -197,7 +206,9 @@ void KindIcon(QPainter& p, const QRectF& r, int kind) {
     p.drawPoint(QPointF(c.center().x(), c.top() + 27));
     return;
   }
-  const QColor col = kind == 0 ? QColor(0xE0, 0x4F, 0x4F) : kind == 1 ? QColor(0x27, 0xAE, 0x60) : kBlue;
+  const QColor col = kind == 0   ? QColor(0xE0, 0x4F, 0x4F)
+                     : kind == 1 ? QColor(0x27, 0xAE, 0x60)
+                                 : kBlue;
   p.setBrush(col);
   p.drawEllipse(c);
   const QPointF m = c.center();
@@ -237,9 +248,10 @@ void DeletedMark(QPainter& p, const QRectF& r) {
 // The category icons: a coloured rounded square with a white picture.
 void CategoryIcon(QPainter& p, const QRectF& r, int which) {
   static const QColor colours[] = {
-      QColor(0xF2, 0x99, 0x4A), QColor(0x56, 0xCC, 0xF2), QColor(0xBB, 0x6B, 0xD9), QColor(0xEB, 0x57, 0x57),
-      QColor(0x27, 0xAE, 0x60), QColor(0x82, 0x8F, 0xA1), QColor(0x8D, 0x6E, 0x63), QColor(0x2D, 0x9C, 0xDB),
-      QColor(0xF2, 0xC9, 0x4C), QColor(0x25, 0xD3, 0x66), QColor(0xEB, 0x57, 0x57), QColor(0xE8, 0x4A, 0x5F),
+      QColor(0xF2, 0x99, 0x4A), QColor(0x56, 0xCC, 0xF2), QColor(0xBB, 0x6B, 0xD9),
+      QColor(0xEB, 0x57, 0x57), QColor(0x27, 0xAE, 0x60), QColor(0x82, 0x8F, 0xA1),
+      QColor(0x8D, 0x6E, 0x63), QColor(0x2D, 0x9C, 0xDB), QColor(0xF2, 0xC9, 0x4C),
+      QColor(0x25, 0xD3, 0x66), QColor(0xEB, 0x57, 0x57), QColor(0xE8, 0x4A, 0x5F),
       QColor(0x2F, 0x80, 0xED), QColor(0xF2, 0xB3, 0x4C)};
   const QRectF b = r.adjusted(0.5, 0.5, -0.5, -0.5);
   RoundRect(p, b, 4, colours[which]);
@@ -326,7 +338,8 @@ void CategoryIcon(QPainter& p, const QRectF& r, int which) {
     }
     case 8:  // notes: lines on a page
       p.setPen(Stroke(QColor(0x7A, 0x5C, 0x00), 1.2));
-      for (int i = -1; i <= 2; ++i) p.drawLine(m + QPointF(-4.5, i * 2.6 - 1), m + QPointF(i == 2 ? 1 : 4.5, i * 2.6 - 1));
+      for (int i = -1; i <= 2; ++i)
+        p.drawLine(m + QPointF(-4.5, i * 2.6 - 1), m + QPointF(i == 2 ? 1 : 4.5, i * 2.6 - 1));
       break;
     case 9: {  // WhatsApp: a round bubble with a handset
       p.drawEllipse(m, 5.5, 5.5);
@@ -491,8 +504,10 @@ QImage DrawLogo() {
   p.setPen(Stroke(Qt::white, 2.2));
   for (int i = 0; i < 3; ++i) {
     const double a = i * M_PI / 3 + M_PI / 6;
-    p.drawLine(QPointF(24 + std::cos(a) * 3.5, 24 + std::sin(a) * 3.5), QPointF(24 + std::cos(a) * 8.5, 24 + std::sin(a) * 8.5));
-    p.drawLine(QPointF(24 - std::cos(a) * 3.5, 24 - std::sin(a) * 3.5), QPointF(24 - std::cos(a) * 8.5, 24 - std::sin(a) * 8.5));
+    p.drawLine(QPointF(24 + std::cos(a) * 3.5, 24 + std::sin(a) * 3.5),
+               QPointF(24 + std::cos(a) * 8.5, 24 + std::sin(a) * 8.5));
+    p.drawLine(QPointF(24 - std::cos(a) * 3.5, 24 - std::sin(a) * 3.5),
+               QPointF(24 - std::cos(a) * 8.5, 24 - std::sin(a) * 8.5));
   }
   p.setPen(Qt::NoPen);
   p.setBrush(Qt::white);
@@ -543,7 +558,8 @@ QImage DrawOthers() {
   Prepare(p);
   RoundRect(p, QRectF(30, 14, 76, 100), 8, QColor(0xF4, 0xF6, 0xF9), QPen(kLine, 2));
   p.setPen(Stroke(kLine, 3));
-  for (int i = 0; i < 4; ++i) p.drawLine(QPointF(44, 38 + i * 16), QPointF(i == 3 ? 76 : 92, 38 + i * 16));
+  for (int i = 0; i < 4; ++i)
+    p.drawLine(QPointF(44, 38 + i * 16), QPointF(i == 3 ? 76 : 92, 38 + i * 16));
   p.setPen(Stroke(kBlue, 5));
   p.setBrush(QColor(255, 255, 255, 200));
   p.drawEllipse(QPointF(102, 84), 22, 22);
@@ -622,8 +638,14 @@ int main(int argc, char** argv) {
   ok = Save(DrawOthers(), out.filePath(QStringLiteral("Others.png"))) && ok;
   const int n = 24;
   for (int i = 0; i < n; ++i)
-    ok = Save(LoadingFrame(i, n), out.filePath(QStringLiteral("frames/loading_%1.png").arg(i, 2, 10, QLatin1Char('0')))) && ok;
+    ok = Save(LoadingFrame(i, n),
+              out.filePath(
+                  QStringLiteral("frames/loading_%1.png").arg(i, 2, 10, QLatin1Char('0')))) &&
+         ok;
   for (int i = 0; i < 12; ++i)
-    ok = Save(PrintFrame(i, 12), out.filePath(QStringLiteral("frames/print_%1.png").arg(i, 2, 10, QLatin1Char('0')))) && ok;
+    ok =
+        Save(PrintFrame(i, 12),
+             out.filePath(QStringLiteral("frames/print_%1.png").arg(i, 2, 10, QLatin1Char('0')))) &&
+        ok;
   return ok ? 0 : 1;
 }
