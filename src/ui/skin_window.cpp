@@ -27,6 +27,11 @@ CSkinWindow::CSkinWindow(QWidget* parent) : QWidget(parent) {
 
 CSkinWindow::~CSkinWindow() {
   if (m_loop) m_loop->quit();
+  // The controls go while the window's routing tables still exist: a control that
+  // notifies on its way out must not reach a destroyed table.
+  CControlUI* root = m_root;
+  m_root = nullptr;
+  delete root;
 }
 
 void CSkinWindow::SetDefaultSkinSource(std::shared_ptr<ISkinSource> source) {
@@ -250,13 +255,18 @@ void CSkinWindow::mousePressEvent(QMouseEvent* e) {
     e->accept();
     return;
   }
-  if (h != Hit::Client && windowHandle()) {
+  if (h != Hit::Client) {
     Qt::Edges edges;
     if (h == Hit::Left || h == Hit::TopLeft || h == Hit::BottomLeft) edges |= Qt::LeftEdge;
     if (h == Hit::Right || h == Hit::TopRight || h == Hit::BottomRight) edges |= Qt::RightEdge;
     if (h == Hit::Top || h == Hit::TopLeft || h == Hit::TopRight) edges |= Qt::TopEdge;
     if (h == Hit::Bottom || h == Hit::BottomLeft || h == Hit::BottomRight) edges |= Qt::BottomEdge;
-    windowHandle()->startSystemResize(edges);
+    // Without a window manager that resizes for us, we follow the pointer ourselves.
+    if (!(windowHandle() && windowHandle()->startSystemResize(edges))) {
+      m_resizeEdges = edges;
+      m_resizeStart = e->globalPosition().toPoint();
+      m_resizeGeometry = geometry();
+    }
     e->accept();
     return;
   }
@@ -269,11 +279,28 @@ void CSkinWindow::mouseMoveEvent(QMouseEvent* e) {
     e->accept();
     return;
   }
+  if (m_resizeEdges) {
+    const QPoint d = e->globalPosition().toPoint() - m_resizeStart;
+    QRect g = m_resizeGeometry;
+    const QSize minimum = minimumSize();
+    // The edge that moves stops where the window would get smaller than its minimum.
+    if (m_resizeEdges & Qt::LeftEdge)
+      g.setLeft(std::min(g.left() + d.x(), g.right() + 1 - std::max(1, minimum.width())));
+    if (m_resizeEdges & Qt::RightEdge) g.setRight(g.right() + d.x());
+    if (m_resizeEdges & Qt::TopEdge)
+      g.setTop(std::min(g.top() + d.y(), g.bottom() + 1 - std::max(1, minimum.height())));
+    if (m_resizeEdges & Qt::BottomEdge) g.setBottom(g.bottom() + d.y());
+    g.setSize(g.size().expandedTo(minimum));
+    setGeometry(g);
+    e->accept();
+    return;
+  }
   QWidget::mouseMoveEvent(e);
 }
 
 void CSkinWindow::mouseReleaseEvent(QMouseEvent* e) {
   m_dragging = false;
+  m_resizeEdges = {};
   QWidget::mouseReleaseEvent(e);
 }
 

@@ -151,6 +151,9 @@ class CSkinWindow : public QWidget, public INotifyUI {
   int m_result = 0;
   bool m_dragging = false;
   QPoint m_dragOffset;
+  Qt::Edges m_resizeEdges;
+  QPoint m_resizeStart;
+  QRect m_resizeGeometry;
 };
 
 }  // namespace bv::ui

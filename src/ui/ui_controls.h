@@ -187,6 +187,8 @@ class CEditUI : public CControlUI {
   QLineEdit* LineEdit() const { return m_edit; }
 
  protected:
+  // The line edit draws the text (as dots for a password); the control draws none.
+  void PaintText(QPainter& p) override { (void)p; }
   void resizeEvent(QResizeEvent* e) override;
   void ApplyStyle();
   QLineEdit* m_edit;
@@ -233,6 +235,7 @@ class CRichEditUI : public CControlUI {
   void SetAttribute(const QString& name, const QString& value) override;
 
  protected:
+  void PaintText(QPainter& p) override { (void)p; }  // the text box draws its text
   void resizeEvent(QResizeEvent* e) override;
   QTextEdit* m_edit;
   int m_imageCounter = 0;

@@ -414,6 +414,11 @@ void CListUI::SetRowIcon(int row, const QString& imageString) {
   m_model->RowChanged(row);
 }
 
+QString CListUI::GetRowIcon(int row) const {
+  if (!ValidRow(m_model, row)) return QString();
+  return m_model->m_rows[static_cast<size_t>(row)].icon;
+}
+
 void CListUI::SetRowCheck(int row, bool checked) {
   if (!ValidRow(m_model, row)) return;
   m_model->m_rows[static_cast<size_t>(row)].checked = checked;

@@ -66,6 +66,7 @@ class CListUI : public CContainerUI {
   void SetRowTextColor(int row, const QColor& color);
   QColor GetRowTextColor(int row) const;
   void SetRowIcon(int row, const QString& imageString);
+  QString GetRowIcon(int row) const;
   // Tick box in column 0 (shown when the list has "checkimage"/"uncheckimage" or
   // "checkbox" set); a click on it sends "itemcheck" with the row as wParam.
   void SetRowCheck(int row, bool checked);

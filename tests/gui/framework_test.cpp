@@ -368,6 +368,26 @@ TEST_F(FrameworkTest, EditTakesPasswordAndMaxLength) {
   EXPECT_EQ(e->GetClass(), QStringLiteral("EditUI"));
 }
 
+// A password shows as dots only: two passwords of one length draw the same picture,
+// and a different length draws another (so the comparison can tell them apart).
+TEST_F(FrameworkTest, PasswordEditDrawsNoPlainText) {
+  auto w = Make(
+      R"(<Window><VerticalLayout><Edit name="E" password="true" height="30" textcolor="#FF000000"/></VerticalLayout></Window>)");
+  auto* e = w->Find<CEditUI>(QStringLiteral("E"));
+  auto picture = [&](const QString& text) {
+    e->SetText(text);
+    e->LineEdit()->deselect();
+    e->LineEdit()->setCursorPosition(0);
+    QCoreApplication::processEvents();
+    return e->grab().toImage();
+  };
+  const QImage secret = picture(QStringLiteral("hunter2!"));
+  const QImage other = picture(QStringLiteral("WWWWWWWW"));
+  const QImage shorter = picture(QStringLiteral("abc"));
+  EXPECT_TRUE(secret == other);
+  EXPECT_FALSE(secret == shorter);
+}
+
 TEST_F(FrameworkTest, RichEditTakesColouredAlignedTextAndPictures) {
   auto w = Make(R"(<Window><VerticalLayout><RichEdit name="R"/></VerticalLayout></Window>)");
   auto* r = w->Find<CRichEditUI>(QStringLiteral("R"));
@@ -550,6 +570,38 @@ TEST_F(FrameworkTest, CaptionHitTestSparesButtonsAndTexts) {
   EXPECT_EQ(w->HitTest(QPoint(1, 150)), CSkinWindow::Hit::Left);
   EXPECT_EQ(w->HitTest(QPoint(399, 299)), CSkinWindow::Hit::BottomRight);
   EXPECT_EQ(w->HitTest(QPoint(200, 1)), CSkinWindow::Hit::Top);
+}
+
+// Real mouse input on a frameless window: a press on a caption label and a move drag the
+// window; a press on the bottom-right size box and a move resize it, never below its
+// minimum; a press on a caption button does neither. (Without a window manager the
+// window follows the pointer itself.)
+TEST_F(FrameworkTest, FramelessWindowDragsAndResizesByMouse) {
+  auto w = Make(R"(<Window caption="0,0,0,40" sizebox="4,4,4,4" mininfo="300,200"><VerticalLayout>
+      <HorizontalLayout height="40"><Label name="Cap" width="100"/><Button name="B" width="40"/><Control/></HorizontalLayout>
+      <Control/></VerticalLayout></Window>)",
+                QSize(400, 300));
+  w->setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
+  w->setGeometry(100, 100, 400, 300);
+  w->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(w.get()));
+  auto drag = [](QWidget* target, QPoint from, QPoint by) {
+    QTest::mousePress(target, Qt::LeftButton, Qt::NoModifier, from);
+    QTest::mouseMove(target, from + by);
+    QTest::mouseRelease(target, Qt::LeftButton, Qt::NoModifier, from + by);
+  };
+  const QPoint start = w->pos();
+  drag(w->FindControl(QStringLiteral("Cap")), QPoint(50, 20), QPoint(30, 25));
+  EXPECT_EQ(w->pos(), start + QPoint(30, 25));
+  drag(w->FindControl(QStringLiteral("B")), QPoint(20, 20), QPoint(30, 25));
+  EXPECT_EQ(w->pos(), start + QPoint(30, 25));
+  drag(w.get(), QPoint(398, 298), QPoint(50, 40));
+  EXPECT_EQ(w->size(), QSize(450, 340));
+  EXPECT_EQ(w->pos(), start + QPoint(30, 25));
+  // The left edge moves the window's left side; the minimum width stops it.
+  drag(w.get(), QPoint(1, 150), QPoint(200, 0));
+  EXPECT_EQ(w->width(), 300);
+  EXPECT_EQ(w->geometry().right(), start.x() + 30 + 449);
 }
 
 TEST_F(FrameworkTest, ModalRunReturnsCloseCode) {
