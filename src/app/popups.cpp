@@ -1,6 +1,9 @@
 #include "app/popups.h"
 
+#include <QDir>
 #include <QFileDialog>
+
+#include "app/qt_text.h"
 
 #include "ui/ui_controls.h"
 
@@ -10,10 +13,6 @@ namespace {
 MessageBoxResponder g_messageResponder;
 PasswordResponder g_passwordResponder;
 FolderPickerResponder g_folderResponder;
-
-QString ToQ(const std::wstring& w) {
-  return QString::fromStdWString(w);
-}
 }  // namespace
 
 // ---- base ------------------------------------------------------------------------
@@ -162,7 +161,7 @@ void CDecryptionWnd::Notify(ui::TNotifyUI& msg) {
     const QString name = msg.SenderName();
     if (name == QLatin1String("BtnOK")) {
       auto* edit = FindControl(QStringLiteral("EditPassword"));
-      m_password = edit ? edit->GetText().toStdWString() : std::wstring();
+      m_password = edit ? ToWide(edit->GetText()) : std::wstring();
       Close(1);
       return;
     }
@@ -200,10 +199,15 @@ void SetFolderPickerResponder(FolderPickerResponder responder) {
 
 std::optional<std::wstring> PickFolder(QWidget* owner, const std::wstring& prompt) {
   if (g_folderResponder) return g_folderResponder(prompt);
-  const QString dir = QFileDialog::getExistingDirectory(
-      owner, ToQ(prompt), QString(), QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
-  if (dir.isEmpty()) return std::nullopt;
-  return dir.toStdWString();
+  QFileDialog dialog(owner, ToQ(prompt), QDir::homePath());
+  dialog.setFileMode(QFileDialog::Directory);
+  // Folders only, and nothing can be made, renamed or deleted from inside the picker.
+  dialog.setOptions(QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks |
+                    QFileDialog::ReadOnly);
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  const QStringList chosen = dialog.selectedFiles();
+  if (chosen.isEmpty() || chosen.front().isEmpty()) return std::nullopt;
+  return ToWide(chosen.front());
 }
 
 }  // namespace bv

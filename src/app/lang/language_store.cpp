@@ -3,6 +3,7 @@
 #include <QString>
 
 #include "app/lang/ini_file.h"
+#include "app/qt_text.h"
 #include "platform/platform.h"
 #include "ui/skin_window.h"
 
@@ -11,10 +12,6 @@ namespace bv::lang {
 namespace {
 std::filesystem::path P(const std::wstring& w) {
   return platform::PathFromWide(w);
-}
-
-QString ToQ(const std::wstring& w) {
-  return QString::fromStdWString(w);
 }
 }  // namespace
 
@@ -102,9 +99,14 @@ bool CLanguageStore::set_language(const std::wstring& name) {
 
 void CLanguageStore::apply(ui::CSkinWindow* window, const std::wstring& sectionName) {
   if (!window) return;
+  apply(window->GetRoot(), sectionName);
+}
+
+void CLanguageStore::apply(ui::CControlUI* root, const std::wstring& sectionName) {
+  if (!root) return;
   const TextSection& sec = section(sectionName);
   for (const auto& [key, value] : sec) {
-    ui::CControlUI* c = window->FindControl(ToQ(key));
+    ui::CControlUI* c = ui::FindControl(root, ToQ(key));
     if (!c) continue;
     const bool disabled = !c->IsEnabled();
     if (disabled) c->SetEnabled(true);

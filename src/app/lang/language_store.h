@@ -9,7 +9,8 @@
 
 namespace bv::ui {
 class CSkinWindow;
-}
+class CControlUI;
+}  // namespace bv::ui
 
 namespace bv::lang {
 
@@ -40,6 +41,9 @@ class CLanguageStore {
   bool set_language(const std::wstring& name);
   // Relabels every control of `window` named by a key of the section.
   void apply(ui::CSkinWindow* window, const std::wstring& sectionName);
+  // The same for the controls below `root` only (a pane that shares its window with
+  // others, so that its section cannot relabel a namesake elsewhere in the window).
+  void apply(ui::CControlUI* root, const std::wstring& sectionName);
 
   const std::wstring& ConfigPath() const { return config_path; }
   const std::wstring& LanguagesDir() const { return languages_dir; }

@@ -1,0 +1,29 @@
+#pragma once
+// The one place where engine text becomes Qt text, and Qt text (a folder the user
+// picked, a typed password) goes back to the engine. Engine records carry UTF-8
+// `std::string` or wide `std::wstring` fields; both convert here, without the locale.
+// Only what a window shows is converted.
+#include <QString>
+#include <string>
+
+namespace bv {
+
+inline QString ToQ(const std::string& utf8) {
+  return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+}
+inline QString ToQ(const std::wstring& wide) {
+  return QString::fromStdWString(wide);
+}
+inline QString ToQ(const wchar_t* wide) {
+  return wide ? QString::fromWCharArray(wide) : QString();
+}
+
+inline std::wstring ToWide(const QString& text) {
+  return text.toStdWString();
+}
+inline std::string ToUtf8(const QString& text) {
+  const QByteArray bytes = text.toUtf8();
+  return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+}  // namespace bv
