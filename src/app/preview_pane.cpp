@@ -1,0 +1,19 @@
+#include "app/preview_pane.h"
+
+#include "app/lang/language_store.h"
+
+namespace bv {
+
+CPreviewVrtWnd::CPreviewVrtWnd(CMainWnd& main, ui::CSkinWindow& window)
+    : CBaseVrtWnd(main, window, QStringLiteral("PreviewVtrWnd"), L"PreviewProcessWnd") {}
+
+void CPreviewVrtWnd::ApplyTexts() {
+  if (ui::CControlUI* pane = Find(QStringLiteral("PreviewLayout")))
+    lang::CLanguageStore::instance().apply(pane, LanguageSection());
+}
+
+void CPreviewVrtWnd::OnPreviewReady(std::int64_t param) {
+  (void)param;  // nothing is previewed before the scan page's views exist
+}
+
+}  // namespace bv

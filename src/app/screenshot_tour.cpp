@@ -1,0 +1,382 @@
+#include "app/screenshot_tour.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDateTime>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QScreen>
+#include <QTableView>
+#include <QTimer>
+#include <QWindow>
+#include <cstdio>
+
+#include "app/itunes_backup_page.h"
+#include "app/lang/language_store.h"
+#include "app/main_wnd.h"
+#include "app/popups.h"
+#include "app/qt_text.h"
+#include "app/scan_page.h"
+#include "platform/platform.h"
+
+namespace bv {
+
+namespace {
+constexpr int kPollMs = 50;
+constexpr int kSettleMs = 400;
+constexpr qint64 kStepTimeoutMs = 60000;
+
+qint64 Now() {
+  return QDateTime::currentMSecsSinceEpoch();
+}
+
+ui::CSkinWindow* RunningModal() {
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (auto* s = dynamic_cast<ui::CSkinWindow*>(w))
+      if (s->IsModalRunning() && s->isVisible()) return s;
+  return nullptr;
+}
+
+CMessageBox* ModalBox(int kind) {
+  auto* box = dynamic_cast<CMessageBox*>(RunningModal());
+  return box && box->Kind() == kind ? box : nullptr;
+}
+
+CDecryptionWnd* ModalPassword() {
+  return dynamic_cast<CDecryptionWnd*>(RunningModal());
+}
+
+QLineEdit* PasswordEdit() {
+  CDecryptionWnd* w = ModalPassword();
+  auto* edit = w ? w->Find<ui::CEditUI>(QStringLiteral("EditPassword")) : nullptr;
+  return edit ? edit->LineEdit() : nullptr;
+}
+
+QFileDialog* OpenFileDialog() {
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (auto* d = qobject_cast<QFileDialog*>(w))
+      if (d->isVisible()) return d;
+  return nullptr;
+}
+
+QMenu* VisibleMenu(const QString& objectName) {
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (auto* m = qobject_cast<QMenu*>(w))
+      if (m->isVisible() && m->objectName() == objectName) return m;
+  return nullptr;
+}
+
+QAction* MenuAction(QMenu* menu, const QString& name) {
+  if (!menu) return nullptr;
+  for (QAction* a : menu->actions())
+    if (a->objectName() == name) return a;
+  return nullptr;
+}
+}  // namespace
+
+std::unique_ptr<CScreenshotTour> CScreenshotTour::FromEnvironment(CMainWnd& wnd) {
+  const QString folder = qEnvironmentVariable("BACKVAULT_SCREENSHOTS");
+  if (folder.isEmpty()) return nullptr;
+  return std::make_unique<CScreenshotTour>(wnd, folder);
+}
+
+CScreenshotTour::CScreenshotTour(CMainWnd& wnd, QString folder)
+    : m_wnd(wnd), m_folder(std::move(folder)) {
+  QDir().mkpath(m_folder);
+  m_startLanguage = lang::CLanguageStore::instance().language_name();
+  Build();
+  m_stepStarted = Now();
+  QTimer::singleShot(kPollMs, this, [this] { Poll(); });
+}
+
+CScreenshotTour::~CScreenshotTour() = default;
+
+void CScreenshotTour::Build() {
+  auto add = [this](const char* what, std::function<bool()> ready, std::function<void()> act) {
+    m_steps.push_back(Step{QString::fromLatin1(what), std::move(ready), std::move(act)});
+  };
+  auto tabIs = [this](int index) {
+    auto* tab = m_wnd.Find<ui::CTabLayoutUI>(QStringLiteral("TabPage"));
+    return tab && tab->GetCurSel() == index && !RunningModal();
+  };
+  auto list = [this] { return m_wnd.Find<ui::CListUI>(QStringLiteral("BackupFileList")); };
+  // The first language on the menu that is not the one in use at the start.
+  QString other;
+  for (const auto& [name, display] : lang::CLanguageStore::instance().languages())
+    if (name != m_startLanguage && other.isEmpty()) other = ToQ(name);
+  auto languageIs = [](const QString& name) {
+    return ToQ(lang::CLanguageStore::instance().language_name()) == name &&
+           !VisibleMenu(QStringLiteral("menu_assist"));
+  };
+  // Opens the assist menu, then its language entries, and picks one.
+  auto chooseLanguage = [this, add](const QString& name, const QString& shot) {
+    add(
+        "the assist menu", [] { return !RunningModal(); },
+        [this] { ClickControl(QStringLiteral("BtnAssist")); });
+    add(
+        "the assist menu to open", [] { return VisibleMenu(QStringLiteral("menu_assist")); },
+        [this] {
+          QMenu* menu = VisibleMenu(QStringLiteral("menu_assist"));
+          QAction* entry = MenuAction(menu, QStringLiteral("item_language"));
+          if (!entry) return Fail(QStringLiteral("the menu has no language entry"));
+          // Hovering opens the sub-menu, as it does under a person's pointer.
+          const QPoint at = menu->actionGeometry(entry).center();
+          QCoreApplication::postEvent(
+              menu, new QMouseEvent(QEvent::MouseMove, QPointF(at), QPointF(menu->mapToGlobal(at)),
+                                    Qt::NoButton, Qt::NoButton, Qt::NoModifier));
+        });
+    add(
+        "the language entries to open", [] { return VisibleMenu(QStringLiteral("item_language")); },
+        [this, name, shot] {
+          if (!shot.isEmpty()) Shot(shot);
+          QMenu* sub = VisibleMenu(QStringLiteral("item_language"));
+          QAction* entry = MenuAction(sub, name);
+          if (!entry) return Fail(QStringLiteral("no language entry named ") + name);
+          ClickAt(sub, sub->actionGeometry(entry).center());
+        });
+  };
+
+  add(
+      "the backup list",
+      [this, list] {
+        return m_wnd.isVisible() && m_wnd.windowHandle() && m_wnd.windowHandle()->isExposed() &&
+               list() && list()->GetRowCount() > 0;
+      },
+      [this, list] {
+        Shot(QStringLiteral("01_backup_list"));
+        // The encrypted backup, so that the password dialog comes next.
+        const auto& backups = m_wnd.BackupPage().Backups();
+        int row = -1;
+        for (std::size_t i = 0; i < backups.size() && row < 0; ++i)
+          if (backups[i].encrypted) row = static_cast<int>(i);
+        if (row < 0) return Fail(QStringLiteral("no encrypted backup in the list"));
+        QTableView* view = list()->View();
+        ClickAt(view->viewport(), view->visualRect(view->model()->index(row, 1)).center());
+        ClickControl(QStringLiteral("BtnNext1"));
+      });
+  add(
+      "the category page", [tabIs] { return tabIs(1); },
+      [this] {
+        ClickControl(QStringLiteral("OptNotes"));
+        ClickControl(QStringLiteral("OptCalendar"));
+      });
+  add(
+      "some categories unticked",
+      [this] {
+        auto* all = m_wnd.Find<ui::CCheckBoxUI>(QStringLiteral("ChkSelAll"));
+        return all && all->IsHalfChecked();
+      },
+      [this] {
+        Shot(QStringLiteral("02_categories"));
+        ClickControl(QStringLiteral("BtnNext2"));
+      });
+  add(
+      "the password dialog", [] { return PasswordEdit() != nullptr; },
+      [this] { Type(PasswordEdit(), QStringLiteral("not my password")); });
+  add(
+      "the typed password", [] { return PasswordEdit() && !PasswordEdit()->text().isEmpty(); },
+      [this] {
+        Shot(QStringLiteral("03_password"));
+        QLineEdit* edit = PasswordEdit();
+        Key(edit, Qt::Key_A, Qt::ControlModifier);
+        Key(edit, Qt::Key_Backspace);
+        ClickInModal(QStringLiteral("BtnOK"));
+      });
+  add(
+      "the warning about the empty password", [] { return ModalBox(kMsgWarning) != nullptr; },
+      [this] {
+        Shot(QStringLiteral("04_empty_password"));
+        // Closing the warning goes on without a password, which the backup refuses.
+        ClickInModal(QStringLiteral("closebtn"));
+      });
+  add(
+      "the wrong-password notice", [] { return ModalBox(kMsgInformation) != nullptr; },
+      [this] {
+        Shot(QStringLiteral("05_wrong_password"));
+        ClickInModal(QStringLiteral("okbtn"));
+      });
+  add(
+      "the password dialog again", [] { return PasswordEdit() != nullptr; },
+      [this] {
+        const QString password = qEnvironmentVariable("BACKVAULT_SCREENSHOTS_PASSWORD");
+        Type(PasswordEdit(), password);
+        ClickInModal(QStringLiteral("BtnOK"));
+      });
+  add(
+      "the scan page",
+      [this, tabIs] {
+        const CScanSession& session = m_wnd.ScanPage().Session();
+        return tabIs(2) && !session.IsScanning() && !session.WrongPassword();
+      },
+      [this] { Shot(QStringLiteral("06_scan_page")); });
+  if (!other.isEmpty()) {
+    chooseLanguage(other, QStringLiteral("07_assist_menu"));
+    add(
+        "the texts of the other language", [languageIs, other] { return languageIs(other); },
+        [this] { ClickControl(QStringLiteral("OptStep1")); });
+    add(
+        "the backup list in the other language", [tabIs] { return tabIs(0); },
+        [this, other] {
+          Shot(QStringLiteral("08_backup_list_") + other);
+          ClickControl(QStringLiteral("OptStep2"));
+        });
+    add(
+        "the categories in the other language", [tabIs] { return tabIs(1); },
+        [this, other] { Shot(QStringLiteral("09_categories_") + other); });
+    chooseLanguage(ToQ(m_startLanguage), QString());
+    add(
+        "the texts of the first language",
+        [this, languageIs] { return languageIs(ToQ(m_startLanguage)); }, [] {});
+  }
+  add(
+      "the backup list for browsing", [] { return !RunningModal(); },
+      [this] { ClickControl(QStringLiteral("OptStep1")); });
+  add(
+      "the browse button", [tabIs] { return tabIs(0); },
+      [this] { ClickControl(QStringLiteral("BtnSelDir")); });
+  // A folder that holds no backup: the data folder above the backup root.
+  const QString notABackup = QString::fromStdU16String(platform::AppDataFolder().u16string());
+  add(
+      "the folder picker", [] { return OpenFileDialog() != nullptr; },
+      [notABackup] { OpenFileDialog()->setDirectory(notABackup); });
+  add(
+      "the folder picker showing the data folder",
+      [notABackup] {
+        QFileDialog* dialog = OpenFileDialog();
+        return dialog && dialog->directory().absolutePath() == QDir(notABackup).absolutePath();
+      },
+      [this] {
+        Shot(QStringLiteral("10_folder_picker"));
+        QFileDialog* dialog = OpenFileDialog();
+        auto* buttons = dialog->findChild<QDialogButtonBox*>();
+        QAbstractButton* accept = nullptr;
+        if (buttons)
+          for (QAbstractButton* b : buttons->buttons())
+            if (buttons->buttonRole(b) == QDialogButtonBox::AcceptRole) accept = b;
+        if (!accept) return Fail(QStringLiteral("the folder picker has no accept button"));
+        ClickWidget(accept);
+      });
+  add(
+      "the question about a folder without a backup",
+      [] { return ModalBox(kMsgQuestion) != nullptr && !OpenFileDialog(); },
+      [this] {
+        Shot(QStringLiteral("11_not_a_backup"));
+        ClickInModal(QStringLiteral("closebtn"));
+      });
+  add(
+      "the end", [] { return !RunningModal() && !OpenFileDialog(); }, [this] { Finish(); });
+}
+
+void CScreenshotTour::Poll() {
+  if (m_done) return;
+  if (m_next >= m_steps.size()) return Finish();
+  Step& step = m_steps[m_next];
+  const qint64 now = Now();
+  if (!step.ready()) {
+    m_readySince = 0;
+    if (now - m_stepStarted > kStepTimeoutMs)
+      return Fail(QStringLiteral("waited in vain for ") + step.what);
+    QTimer::singleShot(kPollMs, this, [this] { Poll(); });
+    return;
+  }
+  // The state has to hold for a moment (layouts, the pop-up's first paint, a message
+  // still queued) before the tour acts on it.
+  if (m_readySince == 0) m_readySince = now;
+  if (now - m_readySince < kSettleMs) {
+    QTimer::singleShot(kPollMs, this, [this] { Poll(); });
+    return;
+  }
+  ++m_next;
+  m_stepStarted = now;
+  m_readySince = 0;
+  // The next poll is queued before acting: an action that opens a modal pop-up returns
+  // only when the pop-up closes, and the polls go on inside its loop.
+  QTimer::singleShot(kPollMs, this, [this] { Poll(); });
+  step.act();
+}
+
+void CScreenshotTour::Fail(const QString& why) {
+  if (m_done) return;
+  std::fprintf(stderr, "screenshot tour: %s\n", qPrintable(why));
+  m_failed = true;
+  Finish();
+}
+
+void CScreenshotTour::Finish() {
+  if (m_done) return;
+  m_done = true;
+  // Leave the settings as they were, whatever the tour got to.
+  lang::CLanguageStore& store = lang::CLanguageStore::instance();
+  if (store.language_name() != m_startLanguage) store.set_language(m_startLanguage);
+  if (!m_failed) std::printf("screenshot tour: %d pictures in %s\n", m_shots, qPrintable(m_folder));
+  std::fflush(stdout);
+  // Closes every pop-up and ends the program (from inside a modal loop too).
+  QApplication::exit(m_failed ? 1 : 0);
+}
+
+void CScreenshotTour::Shot(const QString& name) {
+  QScreen* screen = m_wnd.screen();
+  if (!screen) return Fail(QStringLiteral("no screen to grab"));
+  // The picture is the part of the screen that the program's windows cover.
+  QRect area;
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (w->isVisible() && !w->isMinimized()) area |= w->frameGeometry();
+  area &= screen->geometry();
+  const QPixmap full = screen->grabWindow(0);
+  const QPixmap part =
+      area.isEmpty() ? full : full.copy(area.translated(-screen->geometry().topLeft()));
+  const QString path = QDir(m_folder).filePath(name + QStringLiteral(".png"));
+  if (part.isNull() || !part.save(path)) return Fail(QStringLiteral("could not write ") + path);
+  ++m_shots;
+  std::printf("%s\n", qPrintable(path));
+}
+
+void CScreenshotTour::ClickAt(QWidget* w, const QPoint& local) {
+  if (!w) return Fail(QStringLiteral("nothing to click"));
+  const QPointF at(local);
+  const QPointF global(w->mapToGlobal(local));
+  QCoreApplication::postEvent(w, new QMouseEvent(QEvent::MouseButtonPress, at, global,
+                                                 Qt::LeftButton, Qt::LeftButton, Qt::NoModifier));
+  QCoreApplication::postEvent(w, new QMouseEvent(QEvent::MouseButtonRelease, at, global,
+                                                 Qt::LeftButton, Qt::NoButton, Qt::NoModifier));
+}
+
+void CScreenshotTour::ClickWidget(QWidget* w) {
+  if (!w) return Fail(QStringLiteral("nothing to click"));
+  ClickAt(w, w->rect().center());
+}
+
+void CScreenshotTour::ClickControl(const QString& name) {
+  ui::CControlUI* c = m_wnd.FindControl(name);
+  if (!c) return Fail(QStringLiteral("no control named ") + name);
+  ClickWidget(c);
+}
+
+void CScreenshotTour::ClickInModal(const QString& name) {
+  ui::CSkinWindow* modal = RunningModal();
+  ui::CControlUI* c = modal ? modal->FindControl(name) : nullptr;
+  if (!c) return Fail(QStringLiteral("no pop-up control named ") + name);
+  ClickWidget(c);
+}
+
+void CScreenshotTour::Key(QWidget* w, int key, Qt::KeyboardModifiers mods) {
+  if (!w) return Fail(QStringLiteral("nothing to type into"));
+  QCoreApplication::postEvent(w, new QKeyEvent(QEvent::KeyPress, key, mods));
+  QCoreApplication::postEvent(w, new QKeyEvent(QEvent::KeyRelease, key, mods));
+}
+
+void CScreenshotTour::Type(QWidget* w, const QString& text) {
+  if (!w) return Fail(QStringLiteral("nothing to type into"));
+  for (const QChar c : text) {
+    QCoreApplication::postEvent(w, new QKeyEvent(QEvent::KeyPress, 0, Qt::NoModifier, QString(c)));
+    QCoreApplication::postEvent(w,
+                                new QKeyEvent(QEvent::KeyRelease, 0, Qt::NoModifier, QString(c)));
+  }
+}
+
+}  // namespace bv
