@@ -8,7 +8,7 @@ ifeq ($(CI),true)
 endif
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps build demo test asan fuzz fuzz-replay format clean bench
+.PHONY: all deps build demo gui screenshots test asan fuzz fuzz-replay format clean bench
 
 all: build
 
@@ -23,6 +23,14 @@ build: deps $(BUILD)/build.ninja
 
 demo: build
 	@bash scripts/demo.sh $(BUILD)
+
+# The desktop program over the demo backups (XDG_DATA_HOME points at $(BUILD)/gui-data).
+gui: build
+	@bash scripts/gui.sh $(BUILD)
+
+# The desktop program under Xvfb walks its own states: one PNG each in $(BUILD)/screenshots.
+screenshots: build
+	@bash scripts/screenshots.sh $(BUILD)
 
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS) --timeout 600
