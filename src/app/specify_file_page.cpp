@@ -67,9 +67,15 @@ void CSpecifyFileVrtWnd::Recount() {
 }
 
 void CSpecifyFileVrtWnd::OnNext() {
+  CScanVrtWnd& scan = Main().ScanPage();
+  // One scan at a time: while one runs (the wizard is usable again once its backup is
+  // open), Next shows it rather than asking for a second.
+  if (scan.Session().IsScanning() && !scan.Session().WrongPassword()) {
+    Main().SelectStep(3);
+    return;
+  }
   if (m_next) m_next->SetEnabled(false);
   Main().EnableTabPage(false);
-  CScanVrtWnd& scan = Main().ScanPage();
   scan.SetChosenCategories(ChosenCategories());
   if (scan.ChosenBackup().encrypted) {
     if (!AskPassword()) {

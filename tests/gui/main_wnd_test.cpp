@@ -9,6 +9,8 @@
 #include <QMenu>
 #include <QScreen>
 #include <QUrl>
+#include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "app/itunes_backup_page.h"
@@ -21,6 +23,8 @@
 #include "catalogue/discovery.h"
 #include "common/version.h"
 #include "platform/platform.h"
+#include "scan/data_source_factory.h"
+#include "fake_source.h"
 #include "main_wnd_support.h"
 #include "ui/ui_custom.h"
 
@@ -304,6 +308,39 @@ TEST_F(MainWndTest, PlainBackupScansWithoutAPasswordAndAnEndedScanFreesTheWizard
   ASSERT_EQ(log.messages.size(), 1u);
   EXPECT_EQ(log.messages[0].kind, kMsgWarning);
   EXPECT_EQ(log.messages[0].text, w.MessageText(L"MSG0512"));
+}
+
+// While a scan runs (here one over a scripted source that waits once it is open), the
+// wizard is usable, and Next on the categories shows the running scan instead of asking
+// for a password and starting another.
+TEST_F(MainWndTest, NextDuringAScanShowsTheRunningScan) {
+  CMainWnd& w = MakeWindow();
+  ClickRow(ControlAs<ui::CListUI>("BackupFileList"), 1);  // encrypted
+  Click("BtnNext1");
+  std::atomic<bool> release{false};
+  test::FakeScript script;
+  script.reports["OpenBackup"] = {1, 5};
+  script.onReport = [&](const std::string&, std::int32_t value, std::int32_t) {
+    while (value == 5 && !release) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  };
+  CScanSession& session = w.ScanPage().Session();
+  ASSERT_TRUE(session.Start(std::make_unique<test::FakeSource>(script, nullptr), kLocalBackupSource,
+                            AllCategories(), L""));
+  const IPhoneRecoveryParse* running = session.DataSource();
+  // The open state (1035 with 0) makes the wizard usable.
+  Control("BtnNext2")->SetEnabled(false);
+  w.EnableTabPage(false);
+  ASSERT_TRUE(WaitFor([&] { return Control("BtnNext2")->IsEnabled(); }, 5000));
+  EXPECT_TRUE(Control("MainTabPage")->IsEnabled());
+  Click("OptStep2");
+  Click("BtnNext2");
+  EXPECT_EQ(log.passwordPrompts, 0);
+  EXPECT_EQ(CurrentTab(), 2);
+  EXPECT_TRUE(session.IsScanning());
+  EXPECT_EQ(session.DataSource(), running);
+  release = true;
+  ASSERT_TRUE(WaitFor([&] { return !session.IsScanning(); }));
+  QTest::qWait(20);
 }
 
 // Picks a language through the assist menu with the mouse: open the menu, hover its
