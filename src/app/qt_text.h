@@ -5,11 +5,15 @@
 // Only what a window shows is converted.
 #include <QString>
 #include <string>
+#include <string_view>
 
 namespace bv {
 
-inline QString ToQ(const std::string& utf8) {
+inline QString ToQ(std::string_view utf8) {
   return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+}
+inline QString ToQ(const std::string& utf8) {
+  return ToQ(std::string_view(utf8));
 }
 inline QString ToQ(const std::wstring& wide) {
   return QString::fromStdWString(wide);

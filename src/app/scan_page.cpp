@@ -71,8 +71,7 @@ void CScanVrtWnd::Post(const ScanEvent& event) noexcept {
   }
   if (message == 0) return;
   try {
-    msg::Post(&Main(), message, event.param, 0,
-              QString::fromUtf8(event.text.data(), static_cast<qsizetype>(event.text.size())));
+    msg::Post(&Main(), message, event.param, 0, ToQ(event.text));
   } catch (...) {
     // Out of memory while queueing: the message is lost, the worker goes on.
   }
