@@ -48,6 +48,12 @@ SharedBackups* MakeBackups() {
       mkbackup::WriteBackup(Small(1, "Anna's iPhone", "2021-03-04T05:06:07Z"), b->newest, &error),
       0)
       << error;
+  b->elsewhere = b->dir.path() / fs::path(u8"Sicherung 备份 📱");
+  EXPECT_EQ(
+      mkbackup::WriteBackup(Small(4, "\xE5\xB0\x8F\xE6\x98\x8E's iPhone", "2022-05-01T08:30:00Z"),
+                            b->elsewhere, &error),
+      0)
+      << error;
   b->notABackup = b->dir.path() / "just a folder";
   fs::create_directories(b->notABackup);
   test::WriteFile(b->notABackup / "notes.txt", "no Info.plist here");

@@ -35,6 +35,7 @@ struct SharedBackups {
   fs::path encrypted;  // newer layout, 2020, password kPassword
   fs::path oldest;     // plain, older layout, 2017
   fs::path notABackup;
+  fs::path elsewhere;  // a plain backup outside the root, in a folder named in Chinese
   static constexpr const char* kPassword = "open sesame";
 };
 const SharedBackups& Backups();

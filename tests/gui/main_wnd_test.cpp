@@ -103,16 +103,23 @@ TEST_F(MainWndTest, EmptyBackupRootShowsNothingAndBrowsingStillWorks) {
   Click("BtnNext1");
   EXPECT_EQ(CurrentTab(), 0);
 
-  folderAnswers.push_back(W(Backups().encrypted));
+  folderAnswers.push_back(W(Backups().elsewhere));
   Click("BtnSelDir");
   ASSERT_EQ(log.folderPrompts.size(), 1u);
   EXPECT_EQ(log.folderPrompts[0],
             L"Select the iTunes Backup File from other folder to recover your data.");
   EXPECT_EQ(CurrentTab(), 1);
-  EXPECT_EQ(wnd->ScanPage().ChosenBackup().folder, W(Backups().encrypted));
-  EXPECT_TRUE(wnd->ScanPage().ChosenBackup().encrypted);
+  const BackupRecord& chosen = wnd->ScanPage().ChosenBackup();
+  EXPECT_EQ(chosen.folder, W(Backups().elsewhere));
+  EXPECT_EQ(ToQ(chosen.displayName), QString::fromUtf8("\xE5\xB0\x8F\xE6\x98\x8E's iPhone"));
+  EXPECT_FALSE(chosen.encrypted);
   // Browsing adds no row.
   EXPECT_EQ(list->GetRowCount(), 0);
+  // The folder's name in another script is no obstacle to the scan.
+  Click("BtnNext2");
+  ASSERT_TRUE(ScanFinished(*wnd));
+  EXPECT_EQ(wnd->ScanPage().Session().OpenResult(), kSuccess);
+  EXPECT_GT(wnd->ScanPage().Session().CategoryCount(Category::Contacts), 0);
 }
 
 TEST_F(MainWndTest, BrowsingToAFolderWithoutABackupAsksAgainUntilTheUserStops) {
