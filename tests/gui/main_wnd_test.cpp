@@ -444,10 +444,17 @@ TEST_F(MainWndTest, LanguageSwitchRelabelsEveryPageAndIsKept) {
 }
 
 TEST_F(MainWndTest, AssistMenuOpensConfiguredPagesOnlyAndExits) {
+  // The program's own settings point at the help pages beside it, and they are there.
+  const std::wstring shipped = platform::WideFromPath(platform::ExecutableFolder() / "config.ini");
+  for (int message : {msg::kHelp, msg::kFaq, msg::kAbout, msg::kSupport}) {
+    const QUrl page = ConfiguredPage(shipped, message);
+    EXPECT_TRUE(page.isLocalFile()) << message;
+    EXPECT_TRUE(fs::is_regular_file(page.toLocalFile().toStdString())) << message;
+  }
   test::WriteFile(langDir / "config.ini",
-                  test::ReadFile(langDir / "config.ini") +
-                      "\n[Links]\nHelp=https://example.org/backvault/help\nFAQ=help/faq.html\n"
-                      "About=javascript:alert(1)\n");
+                  "[DefaultLanguage]\r\nDefault=English\r\n[Languages]\r\nEnglish=English\r\n"
+                  "[Links]\r\nHelp=https://example.org/backvault/help\r\nFAQ=help/faq.html\r\n"
+                  "About=javascript:alert(1)\r\n");
   store = std::make_unique<lang::CLanguageStore>(platform::WideFromPath(langDir.path()));
   lang::CLanguageStore::SetInstance(store.get());
   std::vector<QUrl> opened;
