@@ -1,11 +1,15 @@
 #include "export/output_paths.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <ctime>
 #include <system_error>
 
 #include "common/text.h"
+#include "export/output_folder.h"
 #include "platform/platform.h"
+#include "platform/utf8.h"
 
 namespace bv {
 
@@ -83,16 +87,76 @@ fs::path MakeUniquePath(const fs::path& path) {
   // symlink_status: a dangling link still occupies the name.
   if (!fs::exists(fs::symlink_status(path, ec))) return path;
   const fs::path folder = path.parent_path();
-  const std::wstring stem = path.stem().wstring();
-  const std::wstring ext = path.extension().wstring();
+  const std::string name = platform::Utf8FromPath(path.filename());
   for (unsigned n = 1;; ++n) {
-    fs::path candidate = folder / (stem + L"(" + std::to_wstring(n) + L")" + ext);
+    fs::path candidate = folder / platform::PathFromUtf8(NumberedName(name, n));
     if (!fs::exists(fs::symlink_status(candidate, ec))) return candidate;
   }
 }
 
 std::wstring MakeUniquePath(const std::wstring& path) {
   return platform::WideFromPath(MakeUniquePath(platform::PathFromWide(path)));
+}
+
+namespace {
+
+struct Identity {
+  dev_t device = 0;
+  ino_t inode = 0;
+  bool operator==(const Identity&) const = default;
+};
+
+bool FolderIdentity(const fs::path& folder, Identity& id) {
+  struct stat st {};
+  if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+  id = {st.st_dev, st.st_ino};
+  return true;
+}
+
+// Absolute, with links and ".." resolved as far as the path exists.
+fs::path Resolved(const fs::path& path) {
+  std::error_code ec;
+  fs::path absolute = fs::absolute(path, ec);
+  if (ec) absolute = path;
+  fs::path resolved = fs::weakly_canonical(absolute, ec);
+  return ec ? absolute.lexically_normal() : resolved;
+}
+
+std::string Quoted(const fs::path& path) {
+  return "'" + platform::Utf8FromPath(path) + "'";
+}
+
+}  // namespace
+
+std::string OutputFolderProblem(const fs::path& backupFolder, const fs::path& outputFolder) {
+  Identity backup;
+  if (!FolderIdentity(backupFolder, backup)) return {};  // nothing there to protect
+  const fs::path out = Resolved(outputFolder);
+  for (fs::path p = out;; p = p.parent_path()) {
+    Identity id;
+    if (FolderIdentity(p, id) && id == backup) {
+      if (p == out)
+        return "the output folder " + Quoted(outputFolder) +
+               " is the backup folder itself; choose a folder outside the backup";
+      return "the output folder " + Quoted(outputFolder) + " lies inside the backup folder " +
+             Quoted(backupFolder) + "; choose a folder outside the backup";
+    }
+    if (p.parent_path() == p || p.empty()) break;
+  }
+  Identity output;
+  if (!FolderIdentity(out, output)) return {};
+  const fs::path inBackup = Resolved(backupFolder);
+  for (fs::path b = inBackup; b.parent_path() != b && !b.empty(); b = b.parent_path()) {
+    Identity parent;
+    if (!FolderIdentity(b.parent_path(), parent) || !(parent == output)) continue;
+    const std::string top = platform::Utf8FromPath(b.filename());
+    for (const char* name : kOutputFolders)
+      if (top == name)
+        return "the backup folder " + Quoted(backupFolder) + " lies inside " +
+               Quoted(outputFolder / name) +
+               ", where recovered files are written; choose another output folder";
+  }
+  return {};
 }
 
 bool IsInside(const fs::path& root, const fs::path& path) {

@@ -21,6 +21,27 @@ std::wstring SafePathPiece(const std::wstring& name);
 fs::path MakeUniquePath(const fs::path& path);
 std::wstring MakeUniquePath(const std::wstring& path);
 
+// The folders that a recovery writes directly below the chosen output folder.
+inline constexpr const char* kOutputFolders[] = {"Camera Roll",
+                                                 "Photo Stream",
+                                                 "App Photos",
+                                                 "App Video",
+                                                 "Message Attachments",
+                                                 "WhatsApp Attachments",
+                                                 "Message",
+                                                 "WhatsApp Message",
+                                                 "Contacts",
+                                                 "CallHistory",
+                                                 "Notes"};
+
+// Why `outputFolder` may not receive a recovery of the backup in `backupFolder`, as a
+// sentence for the user; empty when it may. Refused: the backup folder itself, any
+// folder inside it, and a folder whose output tree would reach into the backup (the
+// backup lying in its "Message" sub-folder, say). Links and ".." are resolved and
+// folders compared by identity, so another path to the same folder (a link, a bind
+// mount) is caught as well. The output folder need not exist; nothing is created.
+std::string OutputFolderProblem(const fs::path& backupFolder, const fs::path& outputFolder);
+
 // True when `path`, taken lexically, lies inside `root` (or is `root`).
 bool IsInside(const fs::path& root, const fs::path& path);
 
