@@ -10,6 +10,7 @@
 
 #include "catalogue/manifest.h"
 #include "platform/platform.h"
+#include "platform/utf8.h"
 
 namespace bv {
 
@@ -43,6 +44,7 @@ Result CopyChunks(int in, int out, std::int64_t size, const std::wstring& destin
       ssize_t n = ::pwrite(out, buf.data() + put, got - put, copied + static_cast<off_t>(put));
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) return errno;
+      if (n == 0) return EIO;  // a device that takes nothing would loop forever
       put += static_cast<std::size_t>(n);
     }
     copied += static_cast<std::int64_t>(got);
@@ -67,31 +69,41 @@ Result CopyBackupFile(const std::wstring& source, const std::wstring& destinatio
   Result result = kSuccess;
   Fd in, out;
   in.fd = ::open(platform::PathFromWide(source).c_str(), O_RDONLY | O_CLOEXEC);
-  if (in.fd >= 0) out.fd = ::open(dest.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (in.fd < 0 || out.fd < 0) {
-    result = kInvalidParameter;
+  if (in.fd < 0) {
+    result = errno;
   } else {
+    // The destination is always new: never an existing file, never through a link
+    // planted under its name.
+    out.fd = ::open(dest.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (out.fd < 0) result = errno;
+  }
+  if (result == kSuccess) {
     struct stat st {};
     if (::fstat(in.fd, &st) != 0) {
       result = errno;
     } else if (st.st_size > 0) {
       result = CopyChunks(in.fd, out.fd, st.st_size, destination, callback, user);
     }
+    // The close reports what delayed writes could not do (network file systems).
+    const int closed = ::close(out.fd);
+    if (closed != 0 && errno != EINTR && result == kSuccess) result = errno;
+    out.fd = -1;
+    // A copy cut short never stays under the destination's name.
+    if (result != kSuccess) ::unlink(dest.c_str());
   }
   if (result != kSuccess && callback) callback(user, 100, result, destination);
   return result;
 }
 
 Result CopyMessageDatabase(const BackupCatalog& catalog, const std::string& destination) {
-  platform::CopyFileReplace(platform::PathFromWide(StoredFilePath(catalog, kMessagesDbId)),
-                            destination);
-  return kSuccess;
+  return platform::CopyFileReplace(platform::PathFromWide(StoredFilePath(catalog, kMessagesDbId)),
+                                   platform::PathFromUtf8(destination));
 }
 
 Result CopyContactsDatabase(const BackupCatalog& catalog, const std::string& destination) {
-  platform::CopyFileReplace(platform::PathFromWide(StoredFilePath(catalog, kAddressBookDbId)),
-                            destination);
-  return kSuccess;
+  return platform::CopyFileReplace(
+      platform::PathFromWide(StoredFilePath(catalog, kAddressBookDbId)),
+      platform::PathFromUtf8(destination));
 }
 
 }  // namespace bv

@@ -8,14 +8,16 @@
 namespace bv {
 
 // Copies `source` to `destination` (creating its folders) in 64 KiB chunks, reporting
-// each chunk to `callback`. The backup file is opened read-only; sizes are 64-bit.
-// 0, 87 when either file cannot be opened, the callback's non-zero answer, or the
-// platform's error code; every non-zero end is reported once more with percent 100.
+// each chunk to `callback`. The backup file is opened read-only; sizes are 64-bit. The
+// destination must not exist yet (a link under its name is not followed); a copy that
+// does not end well is removed. 0, the callback's non-zero answer, or the platform's
+// error code (of the failed open, read, write or close); every non-zero end is
+// reported once more with percent 100.
 Result CopyBackupFile(const std::wstring& source, const std::wstring& destination,
                       CopyCallback callback, void* user);
 
-// Copy the message / address-book database of the current backup to `destination`,
-// replacing a file that is there. Always 0.
+// Copy the message / address-book database of the current backup to `destination`
+// (UTF-8), replacing a file that is there. 0 or the platform's error code.
 Result CopyMessageDatabase(const BackupCatalog& catalog, const std::string& destination);
 Result CopyContactsDatabase(const BackupCatalog& catalog, const std::string& destination);
 

@@ -1,9 +1,9 @@
 #include "export/html_export.h"
 
+#include <cerrno>
 #include <cstdio>
 
 #include "common/text.h"
-#include "export/out_file.h"
 #include "platform/platform.h"
 
 namespace bv {
@@ -68,45 +68,27 @@ std::string Td(std::wstring_view text) {
 }
 
 template <typename Record, typename BlockFn>
-Result WriteConversation(TemplateParts& parts, const std::wstring& destination,
-                         const std::list<Record>* messages, CopyCallback report, void* user,
-                         BlockFn block) {
-  OutFile file;
-  if (int error = file.Open(platform::PathFromWide(destination)); error != 0) {
-    if (report) report(user, 100, error, destination);
-    return error;
-  }
+Result WriteConversation(TemplateParts& parts, PendingFile& file, const std::list<Record>* messages,
+                         CopyCallback report, void* user, BlockFn block) {
   parts.rows.clear();
-  std::int32_t answer = 0;
   const std::int64_t n = messages ? static_cast<std::int64_t>(messages->size()) : 0;
-  std::int64_t i = 0;
   if (messages) {
+    const std::wstring path = platform::WideFromPath(file.FinalPath());
+    std::int64_t i = 0;
     for (const Record& message : *messages) {
       parts.rows += block(message);
-      // The last message's report (100) waits until the file is written, so
-      // that it carries the true outcome of the write.
+      // The last message's report (100) is the caller's, once the file is whole under
+      // its name.
       if (++i == n) break;
-      answer = report ? report(user, static_cast<std::int32_t>(i * 100 / n), 0, destination) : 0;
-      if (answer != 0) break;
+      const std::int32_t answer =
+          report ? report(user, static_cast<std::int32_t>(i * 100 / n), 0, path) : 0;
+      // Stopped: a document cut short is not written at all.
+      if (answer != 0) return answer;
     }
   }
   file.Write(parts.personHead);
   file.Write(parts.rows);
-  file.Write(parts.tail);
-  const int writeError = file.Close();
-  if (answer != 0) {
-    if (report) report(user, 100, answer, destination);
-    return answer;
-  }
-  if (n == 0) {
-    // An empty conversation makes no report, unless its document could not be
-    // written.
-    if (writeError != 0 && report) report(user, 100, writeError, destination);
-    return writeError;
-  }
-  answer = report ? report(user, 100, writeError, destination) : 0;
-  if (writeError != 0) return writeError;
-  return answer;
+  return file.Write(parts.tail);
 }
 
 }  // namespace
@@ -167,6 +149,13 @@ Result LoadTemplate(TemplateParts& parts, const fs::path& file, const std::wstri
     char buffer[65536];
     std::size_t n;
     while ((n = std::fread(buffer, 1, sizeof buffer, in)) > 0) parts.text.append(buffer, n);
+    if (std::ferror(in)) {
+      // A template read in part would give documents without their end.
+      const int error = errno != 0 ? errno : EIO;
+      std::fclose(in);
+      parts.text.clear();
+      return error;
+    }
   }
   std::fclose(in);
   const std::size_t at = parts.text.find(kContent);
@@ -255,27 +244,24 @@ std::string NoteRow(const NoteRecord& note) {
   return "\t<tr>" + Td(note.title) + Td(note.date) + Td(note.body) + "</tr>\r\n";
 }
 
-Result WriteMessageDocument(TemplateParts& parts, const std::wstring& destination,
+Result WriteMessageDocument(TemplateParts& parts, PendingFile& file,
                             const std::list<MessageRecord>* messages, CopyCallback report,
                             void* user) {
-  return WriteConversation(parts, destination, messages, report, user,
+  return WriteConversation(parts, file, messages, report, user,
                            [](const MessageRecord& m) { return MessageBlock(m); });
 }
 
-Result WriteWhatsAppDocument(TemplateParts& parts, const std::wstring& destination,
+Result WriteWhatsAppDocument(TemplateParts& parts, PendingFile& file,
                              const std::list<WhatsAppMessageRecord>* messages, CopyCallback report,
                              void* user) {
-  return WriteConversation(parts, destination, messages, report, user,
+  return WriteConversation(parts, file, messages, report, user,
                            [](const WhatsAppMessageRecord& m) { return WhatsAppBlock(m); });
 }
 
-Result WriteCollectedDocument(const TemplateParts& parts, const std::wstring& destination) {
-  OutFile file;
-  if (int error = file.Open(platform::PathFromWide(destination)); error != 0) return error;
+Result WriteCollectedDocument(const TemplateParts& parts, PendingFile& file) {
   file.Write(parts.head);
   file.Write(parts.rows);
-  file.Write(parts.tail);
-  return file.Close();
+  return file.Write(parts.tail);
 }
 
 }  // namespace bv

@@ -11,6 +11,7 @@
 
 #include "catalogue/types.h"
 #include "common/result_codes.h"
+#include "export/output_folder.h"
 #include "records/record_types.h"
 
 namespace bv {
@@ -69,20 +70,19 @@ std::string ContactRow(const ContactRecord& contact);
 std::string CallRow(const CallRecord& call);
 std::string NoteRow(const NoteRecord& note);
 
-// Writes one conversation (messages may be null: no messages). Opens the file
-// first; a failed open is reported (100, error, path) and returned. Reports
-// i*100/n after each message; a non-zero answer stops adding blocks, the
-// document is still written with the blocks so far, a final report (100,
-// answer) is made and the answer returned.
-Result WriteMessageDocument(TemplateParts& parts, const std::wstring& destination,
+// Writes one conversation (messages may be null: no messages) into `file`, which the
+// caller commits. Reports i*100/n with the file's path after each message but the last;
+// the outcome (100) is the caller's to report once the file has its name. A non-zero
+// answer stops the writing and is returned: nothing is written then, and the caller
+// discards the file. Otherwise 0 or the first write error.
+Result WriteMessageDocument(TemplateParts& parts, PendingFile& file,
                             const std::list<MessageRecord>* messages, CopyCallback report,
                             void* user);
-Result WriteWhatsAppDocument(TemplateParts& parts, const std::wstring& destination,
+Result WriteWhatsAppDocument(TemplateParts& parts, PendingFile& file,
                              const std::list<WhatsAppMessageRecord>* messages, CopyCallback report,
                              void* user);
 
-// head + rows + tail, replacing the file; its folder is created. 0 or the error
-// code.
-Result WriteCollectedDocument(const TemplateParts& parts, const std::wstring& destination);
+// head + rows + tail into `file`. 0 or the first write error.
+Result WriteCollectedDocument(const TemplateParts& parts, PendingFile& file);
 
 }  // namespace bv

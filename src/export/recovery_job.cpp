@@ -1,12 +1,17 @@
 #include "export/recovery_job.h"
 
+#include <cerrno>
 #include <chrono>
+#include <memory>
+#include <new>
+#include <vector>
 #include <system_error>
 
 #include "common/text.h"
 #include "export/output_paths.h"
 #include "export/text_export.h"
 #include "platform/platform.h"
+#include "platform/utf8.h"
 #include "stats/usage_counters.h"
 
 namespace bv {
@@ -15,13 +20,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::wstring Wide(const fs::path& p) {
+std::wstring W(const fs::path& p) {
   return platform::WideFromPath(p);
-}
-
-void EnsureFolder(const fs::path& folder) {
-  std::error_code ec;
-  if (!fs::is_directory(folder, ec)) fs::create_directories(folder, ec);
 }
 
 template <typename Map>
@@ -121,19 +121,14 @@ std::int32_t CRecoverJob::ReportProgress(void* job, std::int32_t percent, std::i
 
 std::int32_t CRecoverJob::Report(std::int32_t percent, std::int32_t error,
                                  const std::wstring& path) {
+  if (percent != 100) return Progress(percent, path);
+  Finish(error, path);
+  return cancelRequested_.load() ? kStopped : kSuccess;
+}
+
+std::int32_t CRecoverJob::Progress(std::int32_t percent, const std::wstring& path) {
   std::lock_guard<std::mutex> hold(jobLock_);
   if (cancelRequested_.load()) return kStopped;
-  if (percent == 100) {
-    DetailLine line{path, DetailText(error), error};
-    if (error != 0) {
-      ++failedCount_;
-      details_.push_front(line);
-    } else {
-      details_.push_back(line);
-    }
-    ++doneCount_;
-    if (view_) view_->OnDetailLine(line);
-  }
   if (view_) {
     RecoveryProgress p;
     p.percent = percent;
@@ -147,104 +142,229 @@ std::int32_t CRecoverJob::Report(std::int32_t percent, std::int32_t error,
   return kSuccess;
 }
 
-Result CRecoverJob::Run() {
-  if (!templatesLoaded_) {
-    if (Result r = LoadTemplates(); r != kSuccess) {
-      jobFinished_ = true;
+void CRecoverJob::Finish(std::int32_t error, const std::wstring& path, const std::string& reason) {
+  std::lock_guard<std::mutex> hold(jobLock_);
+  itemFinished_ = true;
+  DetailLine line{path, reason.empty() ? DetailText(error) : reason, error};
+  if (error != 0) {
+    ++failedCount_;
+    details_.push_front(line);
+  } else {
+    details_.push_back(line);
+  }
+  ++doneCount_;
+  // After a confirmed cancel the counts stay true, but the window shows no more.
+  if (!view_ || cancelRequested_.load()) return;
+  view_->OnDetailLine(line);
+  RecoveryProgress p;
+  p.percent = 100;
+  p.current = path;
+  p.doneCount = doneCount_.load();
+  p.totalCount = totalCount_.load();
+  p.failedCount = failedCount_.load();
+  p.succeededCount = p.doneCount - p.failedCount;
+  view_->OnProgress(p);
+}
+
+void CRecoverJob::FinishOther(std::int32_t error, const std::wstring& path,
+                              const std::string& reason) {
+  if (error == 0) return;
+  std::lock_guard<std::mutex> hold(jobLock_);
+  DetailLine line{path, reason.empty() ? DetailText(error) : reason, error};
+  details_.push_front(line);
+  ++otherFailures_;
+  if (view_ && !cancelRequested_.load()) view_->OnDetailLine(line);
+}
+
+std::int32_t CRecoverJob::CopyProgress(void* job, std::int32_t percent, std::int32_t error,
+                                       const std::wstring&) {
+  auto* self = static_cast<CRecoverJob*>(job);
+  // A copy's failure report: the job reports the item itself once it knows the
+  // outcome, under the path the file was meant to get.
+  if (percent >= 100 && error != 0) return self->cancelRequested_.load() ? kStopped : kSuccess;
+  return self->Progress(percent, self->currentPath_);
+}
+
+namespace {
+
+// What a failed folder says: a link is refused on purpose, which its error code
+// alone ("Too many levels of symbolic links") would not tell.
+std::string FolderReason(Result error, const fs::path& folder) {
+  if (error != ELOOP) return {};
+  return "'" + platform::Utf8FromPath(folder) +
+         "' is a symbolic link; recovered files are never written through links";
+}
+
+std::string ExceptionReason(const char* what) {
+  return std::string("unexpected failure: ") + (what ? what : "unknown");
+}
+
+}  // namespace
+
+Result CRecoverJob::Folder(const char* top, std::string_view sub, OutputFolder& storage,
+                           const OutputFolder*& folder, std::string& reason) {
+  folder = nullptr;
+  if (rootError_ != kSuccess) return rootError_;
+  auto it = tops_.find(top);
+  if (it == tops_.end()) {
+    OutputFolder opened;
+    if (Result r = root_.Enter(top, opened); r != kSuccess) {
+      reason = FolderReason(r, root_.PathOf(top));
       return r;
     }
+    it = tops_.emplace(top, std::move(opened)).first;
   }
-  {
-    std::lock_guard<std::mutex> hold(jobLock_);
-    jobStamp_ = fixedStamp_.empty() ? MakeJobStamp() : fixedStamp_;
-    details_.clear();
+  if (sub.empty()) {
+    folder = &it->second;
+    return kSuccess;
   }
-  jobFinished_ = false;
-  messagesExported_ = false;
-  contactsCsv_ = kContactsCsvHeader;
-  for (TemplateKind k : {TemplateKind::CallHistory, TemplateKind::Notes, TemplateKind::Contacts})
-    Parts(k).rows.clear();
-  doneCount_ = 0;
-  failedCount_ = 0;
-  // What the statistics label shows as ticked: entries hidden by a filter are
-  // not exported, so they are not counted either.
-  const StatNode& root = selection_.Root();
-  totalCount_ = root.ticked > root.tickedHidden
-                    ? static_cast<std::int32_t>(root.ticked - root.tickedHidden)
-                    : 0;
+  if (Result r = it->second.Enter(sub, storage); r != kSuccess) {
+    reason = FolderReason(r, it->second.PathOf(sub));
+    return r;
+  }
+  folder = &storage;
+  return kSuccess;
+}
+
+Result CRecoverJob::Run() {
+  struct Finished {
+    std::atomic<bool>& flag;
+    ~Finished() { flag = true; }
+  } finished{jobFinished_};
+  try {
+    if (!templatesLoaded_) {
+      if (Result r = LoadTemplates(); r != kSuccess) return r;
+    }
+    {
+      std::lock_guard<std::mutex> hold(jobLock_);
+      jobStamp_ = fixedStamp_.empty() ? MakeJobStamp() : fixedStamp_;
+      details_.clear();
+    }
+    jobFinished_ = false;
+    messagesExported_ = false;
+    contactsCsv_ = kContactsCsvHeader;
+    for (TemplateKind k : {TemplateKind::CallHistory, TemplateKind::Notes, TemplateKind::Contacts})
+      Parts(k).rows.clear();
+    contactRecords_ = callRecords_ = noteRecords_ = 0;
+    doneCount_ = 0;
+    failedCount_ = 0;
+    otherFailures_ = 0;
+    tops_.clear();
+    // What the statistics label shows as ticked: entries hidden by a filter are
+    // not exported, so they are not counted either.
+    const StatNode& root = selection_.Root();
+    totalCount_ = root.ticked > root.tickedHidden
+                      ? static_cast<std::int32_t>(root.ticked - root.tickedHidden)
+                      : 0;
+    // Each item fails with this when the chosen folder cannot be opened.
+    rootError_ = OutputFolder::OpenRoot(Root(), root_);
+  } catch (...) {
+    return kInvalidParameter;
+  }
 
   for (const StatEntry& e : selection_.Entries()) {
     // After a confirmed cancel nothing new is written; the final step still
     // saves what was collected.
     if (cancelRequested_.load()) break;
     if (e.isGroup != 0 || e.ticked == 0 || e.hidden != 0) continue;
-    const std::int32_t id = e.category;
-    switch (id) {
-      case 1:
-      case 2:
-      case 11:
-        if (const MediaItem* m = e.As<MediaItem>()) {
-          const wchar_t* folder = id == 1   ? L"Camera Roll"
-                                  : id == 2 ? L"Photo Stream"
-                                            : L"WhatsApp Attachments";
-          ExportFile(id, folder, {}, m->name, m->path);
-        }
-        break;
-      case 3:
-      case 4:
-        if (const AppMediaItem* m = e.As<AppMediaItem>())
-          ExportFile(id, id == 3 ? L"App Photos" : L"App Video", m->app, m->name, m->path);
-        break;
-      case 6:
-        if (const AttachmentItem* m = e.As<AttachmentItem>())
-          ExportFile(id, L"Message Attachments", {}, m->name, m->path);
-        break;
-      case 5:
-        if (const MessageRecord* r = e.As<MessageRecord>()) ExportConversation(*r);
-        break;
-      case 7:
-        if (const ContactRecord* r = e.As<ContactRecord>()) ExportContact(*r);
-        break;
-      case 8:
-        if (const CallRecord* r = e.As<CallRecord>()) ExportCall(*r);
-        break;
-      case 9:
-        if (const NoteRecord* r = e.As<NoteRecord>()) ExportNote(*r);
-        break;
-      case 10:
-        if (const WhatsAppMessageRecord* r = e.As<WhatsAppMessageRecord>()) ExportChat(*r);
-        break;
-      default:
-        continue;
+    itemFinished_ = false;
+    currentPath_.clear();
+    try {
+      Dispatch(e);
+    } catch (const fs::filesystem_error& x) {
+      if (!itemFinished_) Finish(x.code().value() != 0 ? x.code().value() : EIO, currentPath_);
+    } catch (const std::bad_alloc&) {
+      if (!itemFinished_) Finish(ENOMEM, currentPath_);
+    } catch (const std::exception& x) {
+      if (!itemFinished_) Finish(EIO, currentPath_, ExceptionReason(x.what()));
+    } catch (...) {
+      if (!itemFinished_) Finish(EIO, currentPath_, ExceptionReason(nullptr));
     }
-    stats::Usage().Increment(stats::ExportCode(id));
   }
-  FinalStep();
-  jobFinished_ = true;
+  try {
+    FinalStep();
+  } catch (const std::exception& x) {
+    FinishOther(EIO, W(Root()), ExceptionReason(x.what()));
+  } catch (...) {
+    FinishOther(EIO, W(Root()), ExceptionReason(nullptr));
+  }
   return kSuccess;
 }
 
-void CRecoverJob::ExportFile(std::int32_t, const std::wstring& folder, const std::wstring& app,
-                             const std::wstring& name, const std::wstring& backupPath) {
-  fs::path dir = Root() / platform::PathFromWide(folder);
-  if (!app.empty() || folder == L"App Photos" || folder == L"App Video") {
-    dir /= platform::PathFromWide(SafePathPiece(app));
-    EnsureFolder(dir);
+void CRecoverJob::Dispatch(const StatEntry& e) {
+  const std::int32_t id = e.category;
+  switch (id) {
+    case 1:
+    case 2:
+    case 11:
+      if (const MediaItem* m = e.As<MediaItem>()) {
+        const char* folder = id == 1   ? "Camera Roll"
+                             : id == 2 ? "Photo Stream"
+                                       : "WhatsApp Attachments";
+        ExportFile(folder, nullptr, m->name, m->path);
+      }
+      break;
+    case 3:
+    case 4:
+      if (const AppMediaItem* m = e.As<AppMediaItem>())
+        ExportFile(id == 3 ? "App Photos" : "App Video", &m->app, m->name, m->path);
+      break;
+    case 6:
+      if (const AttachmentItem* m = e.As<AttachmentItem>())
+        ExportFile("Message Attachments", nullptr, m->name, m->path);
+      break;
+    case 5:
+      if (const MessageRecord* r = e.As<MessageRecord>()) ExportConversation(*r);
+      break;
+    case 7:
+      if (const ContactRecord* r = e.As<ContactRecord>()) ExportContact(*r);
+      break;
+    case 8:
+      if (const CallRecord* r = e.As<CallRecord>()) ExportCall(*r);
+      break;
+    case 9:
+      if (const NoteRecord* r = e.As<NoteRecord>()) ExportNote(*r);
+      break;
+    case 10:
+      if (const WhatsAppMessageRecord* r = e.As<WhatsAppMessageRecord>()) ExportChat(*r);
+      break;
+    default:
+      return;
   }
-  const fs::path destination = MakeUniquePath(dir / platform::PathFromWide(SafePathPiece(name)));
-  const std::wstring dest = Wide(destination);
-  const std::int32_t doneBefore = doneCount_.load();
-  Result r = source_ ? source_->CopyBackupFile(backupPath, dest, &CRecoverJob::ReportProgress, this)
-                     : kInvalidParameter;
-  // An empty file is copied without any report; the item still has to be
-  // counted and listed, or the counts would never reach the total.
-  if (doneCount_.load() == doneBefore && !cancelRequested_.load()) Report(100, r, dest);
+  stats::Usage().Increment(stats::ExportCode(id));
+}
+
+void CRecoverJob::ExportFile(const char* top, const std::wstring* app, const std::wstring& name,
+                             const std::wstring& backupPath) {
+  const std::string piece = WideToUtf8(SafePathPiece(name));
+  const std::string sub = app ? WideToUtf8(SafePathPiece(*app)) : std::string();
+  fs::path shown = Root() / top;
+  if (app) shown /= platform::PathFromUtf8(sub);
+  currentPath_ = W(shown / platform::PathFromUtf8(piece));
+
+  OutputFolder storage;
+  const OutputFolder* folder = nullptr;
+  std::string reason;
+  if (Result r = Folder(top, sub, storage, folder, reason); r != kSuccess) {
+    Finish(r, currentPath_, reason);
+    return;
+  }
+  PendingFile file;
+  Result r = file.Reserve(*folder, piece);
+  // Progress shows the name the copy is meant to get, not its temporary one.
+  currentPath_ = W(file.FinalPath());
+  if (r == kSuccess)
+    r = source_ ? source_->CopyBackupFile(backupPath, W(file.TempPath()),
+                                          &CRecoverJob::CopyProgress, this)
+                : kInvalidParameter;
   if (r == kStopped && cancelRequested_.load()) {
-    // A copy cut short by cancelling would leave a truncated file under a real
-    // name.
-    std::error_code ec;
-    fs::remove(destination, ec);
+    // Cut short by a cancel: no half copy stays behind, and the item is not done.
+    file.Discard();
+    return;
   }
+  if (r == kSuccess) r = file.Commit();
+  file.Discard();
+  Finish(r, W(file.FinalPath()));
 }
 
 std::wstring MessageLabel(const MessageRecord& conversation) {
@@ -256,21 +376,69 @@ std::wstring MessageBase(const MessageRecord& conversation) {
   return conversation.sender.empty() ? label : label + L"(" + conversation.sender + L")";
 }
 
+namespace {
+
+// The files of one conversation or chat, written under temporary names and then
+// given their names in order, so that an item cut short by a cancel leaves nothing.
+struct ItemFiles {
+  struct One {
+    PendingFile file;
+    Result result = kSuccess;
+  };
+  std::vector<std::unique_ptr<One>> files;
+
+  One& Add(const OutputFolder& folder, const std::string& name) {
+    files.push_back(std::make_unique<One>());
+    One& one = *files.back();
+    one.result = one.file.Create(folder, name);
+    return one;
+  }
+  // Commits every file that was written; the item's outcome is its first failure.
+  void Commit(Result& error, fs::path& failed) {
+    for (auto& one : files) {
+      if (one->result == kSuccess) one->result = one->file.Commit();
+      one->file.Discard();
+      if (one->result != kSuccess && error == kSuccess) {
+        error = one->result;
+        failed = one->file.FinalPath();
+      }
+    }
+  }
+};
+
+}  // namespace
+
 void CRecoverJob::ExportConversation(const MessageRecord& conversation) {
-  const std::wstring label = MessageLabel(conversation);
-  const std::wstring base = MessageBase(conversation);
-  const fs::path folder =
-      Root() / "Message" / platform::PathFromWide(SafePathPiece(label) + L"-" + jobStamp_);
-  EnsureFolder(folder);
+  const std::string label = WideToUtf8(SafePathPiece(MessageLabel(conversation)));
+  const std::string base = WideToUtf8(SafePathPiece(MessageBase(conversation)));
+  const std::string sub = label + "-" + WideToUtf8(jobStamp_);
+  currentPath_ =
+      W(Root() / "Message" / platform::PathFromUtf8(sub) / platform::PathFromUtf8(base + ".html"));
+  OutputFolder storage;
+  const OutputFolder* folder = nullptr;
+  std::string reason;
+  if (Result r = Folder("Message", sub, storage, folder, reason); r != kSuccess) {
+    Finish(r, currentPath_, reason);
+    return;
+  }
   messagesExported_ = true;
   TemplateParts& parts = Parts(TemplateKind::Messages);
   FillPerson(parts, MessagePersonLine(conversation));
   const auto* messages = Find(stores_.conversations, conversation.handleId);
-  const std::wstring safeBase = SafePathPiece(base);
-  const fs::path text = MakeUniquePath(folder / platform::PathFromWide(safeBase + L".txt"));
-  WriteMessageTextFile(Wide(text), messages);
-  const fs::path html = MakeUniquePath(folder / platform::PathFromWide(safeBase + L".html"));
-  WriteMessageDocument(parts, Wide(html), messages, &CRecoverJob::ReportProgress, this);
+
+  ItemFiles item;
+  ItemFiles::One& text = item.Add(*folder, base + ".txt");
+  if (text.result == kSuccess) text.result = WriteMessageTextFile(text.file, messages);
+  ItemFiles::One& html = item.Add(*folder, base + ".html");
+  currentPath_ = W(html.file.FinalPath());
+  if (html.result == kSuccess)
+    html.result =
+        WriteMessageDocument(parts, html.file, messages, &CRecoverJob::ReportProgress, this);
+  if (html.result == kStopped && cancelRequested_.load()) return;  // the files go with `item`
+  Result error = kSuccess;
+  fs::path failed;
+  item.Commit(error, failed);
+  Finish(error, W(error != kSuccess ? failed : html.file.FinalPath()));
 }
 
 std::wstring WhatsAppLabel(const WhatsAppMessageRecord& chat) {
@@ -285,67 +453,134 @@ std::wstring WhatsAppLabel(const WhatsAppMessageRecord& chat) {
 }
 
 void CRecoverJob::ExportChat(const WhatsAppMessageRecord& chat) {
-  const std::wstring label = SafePathPiece(WhatsAppLabel(chat));
-  const fs::path folder =
-      Root() / "WhatsApp Message" / platform::PathFromWide(label + L"-" + jobStamp_);
-  EnsureFolder(folder);
+  const std::string label = WideToUtf8(SafePathPiece(WhatsAppLabel(chat)));
+  const std::string sub = label + "-" + WideToUtf8(jobStamp_);
+  currentPath_ = W(Root() / "WhatsApp Message" / platform::PathFromUtf8(sub) /
+                   platform::PathFromUtf8(label + ".html"));
+  OutputFolder storage;
+  const OutputFolder* folder = nullptr;
+  std::string reason;
+  if (Result r = Folder("WhatsApp Message", sub, storage, folder, reason); r != kSuccess) {
+    Finish(r, currentPath_, reason);
+    return;
+  }
   TemplateParts& parts = Parts(TemplateKind::WhatsApp);
   FillPerson(parts, WhatsAppPersonLine(chat));
   const auto* messages = Find(stores_.chats, chat.sessionId);
-  const fs::path base = folder / platform::PathFromWide(label);
-  WriteWhatsAppTextFile(Wide(MakeUniquePath(fs::path(base).concat(".txt"))), messages);
-  WriteWhatsAppCsvFile(Wide(MakeUniquePath(fs::path(base).concat(".csv"))), messages);
-  WriteWhatsAppDocument(parts, Wide(MakeUniquePath(fs::path(base).concat(".html"))), messages,
-                        &CRecoverJob::ReportProgress, this);
+
+  ItemFiles item;
+  ItemFiles::One& text = item.Add(*folder, label + ".txt");
+  if (text.result == kSuccess) text.result = WriteWhatsAppTextFile(text.file, messages);
+  ItemFiles::One& csv = item.Add(*folder, label + ".csv");
+  if (csv.result == kSuccess) csv.result = WriteWhatsAppCsvFile(csv.file, messages);
+  ItemFiles::One& html = item.Add(*folder, label + ".html");
+  currentPath_ = W(html.file.FinalPath());
+  if (html.result == kSuccess)
+    html.result =
+        WriteWhatsAppDocument(parts, html.file, messages, &CRecoverJob::ReportProgress, this);
+  if (html.result == kStopped && cancelRequested_.load()) return;
+  Result error = kSuccess;
+  fs::path failed;
+  item.Commit(error, failed);
+  Finish(error, W(error != kSuccess ? failed : html.file.FinalPath()));
 }
 
+// Contacts, calls and notes are collected here and written in the final step; they
+// are counted there, when their document is whole.
 void CRecoverJob::ExportContact(const ContactRecord& contact) {
-  const fs::path folder = Root() / "Contacts" / platform::PathFromWide(jobStamp_);
-  EnsureFolder(folder);
+  itemFinished_ = true;
   Parts(TemplateKind::Contacts).rows += ContactRow(contact);
   AppendContactCsvLine(contactsCsv_, contact);
-  Report(100, 0, Wide(folder / "Contacts.html"));
+  ++contactRecords_;
+  Progress(100, W(Root() / "Contacts" / platform::PathFromWide(jobStamp_) / "Contacts.html"));
 }
 
 void CRecoverJob::ExportCall(const CallRecord& call) {
-  const fs::path folder = Root() / "CallHistory";
-  EnsureFolder(folder);
+  itemFinished_ = true;
   Parts(TemplateKind::CallHistory).rows += CallRow(call);
-  Report(100, 0, Wide(folder / platform::PathFromWide(L"CallHistory_" + jobStamp_ + L".html")));
+  ++callRecords_;
+  Progress(100, W(Root() / "CallHistory" /
+                  platform::PathFromWide(L"CallHistory_" + jobStamp_ + L".html")));
 }
 
 void CRecoverJob::ExportNote(const NoteRecord& note) {
-  const fs::path folder = Root() / "Notes";
-  EnsureFolder(folder);
+  itemFinished_ = true;
   Parts(TemplateKind::Notes).rows += NoteRow(note);
-  Report(100, 0, Wide(folder / platform::PathFromWide(L"Notes_" + jobStamp_ + L".html")));
+  ++noteRecords_;
+  Progress(100, W(Root() / "Notes" / platform::PathFromWide(L"Notes_" + jobStamp_ + L".html")));
+}
+
+void CRecoverJob::CopyDatabase(const OutputFolder& folder, const char* name, bool messages) {
+  PendingFile file;
+  Result r = file.Reserve(folder, name);
+  if (r == kSuccess) {
+    const std::string temp = platform::Utf8FromPath(file.TempPath());
+    r = messages ? source_->CopyMessageDatabase(temp) : source_->CopyContactsDatabase(temp);
+  }
+  if (r == kSuccess) r = file.Commit();
+  file.Discard();
+  FinishOther(r, W(file.FinalPath()));
+}
+
+void CRecoverJob::WriteCollected(TemplateKind kind, const char* top, std::string_view sub,
+                                 const std::string& name, std::int32_t records) {
+  fs::path shown = Root() / top;
+  if (!sub.empty()) shown /= platform::PathFromUtf8(sub);
+  std::wstring path = W(shown / platform::PathFromUtf8(name));
+  OutputFolder storage;
+  const OutputFolder* folder = nullptr;
+  std::string reason;
+  Result r = Folder(top, sub, storage, folder, reason);
+  if (r == kSuccess) {
+    PendingFile file;
+    r = file.Create(*folder, name);
+    if (r == kSuccess) r = WriteCollectedDocument(Parts(kind), file);
+    if (r == kSuccess) r = file.Commit();
+    file.Discard();
+    path = W(file.FinalPath());
+    if (r == kSuccess && kind == TemplateKind::Contacts) {
+      // The CSV of the same contacts, beside the document (Contacts(1).csv beside
+      // Contacts(1).html). An extra of ours: its failure is no contact's.
+      const std::string csvName =
+          platform::Utf8FromPath(platform::PathFromUtf8(file.Name()).stem()) + ".csv";
+      PendingFile csv;
+      Result c = csv.Create(*folder, csvName);
+      if (c == kSuccess) c = WriteTextFile(csv, contactsCsv_);
+      if (c == kSuccess) c = csv.Commit();
+      csv.Discard();
+      FinishOther(c, W(csv.FinalPath()));
+    }
+  }
+  for (std::int32_t i = 0; i < records; ++i) Finish(r, path, reason);
 }
 
 void CRecoverJob::FinalStep() {
-  std::error_code ec;
+  const std::string stamp = WideToUtf8(jobStamp_);
   if (messagesExported_ && source_) {
-    const fs::path db = Root() / "Message" / "sms.sqlite";
-    fs::remove(db, ec);
-    source_->CopyMessageDatabase(WideToUtf8(Wide(db)));
+    OutputFolder storage;
+    const OutputFolder* folder = nullptr;
+    std::string reason;
+    if (Result r = Folder("Message", {}, storage, folder, reason); r != kSuccess)
+      FinishOther(r, W(Root() / "Message" / "sms.sqlite"), reason);
+    else
+      CopyDatabase(*folder, "sms.sqlite", true);
   }
-  if (!Parts(TemplateKind::CallHistory).rows.empty())
-    WriteCollectedDocument(Parts(TemplateKind::CallHistory),
-                           Wide(Root() / "CallHistory" /
-                                platform::PathFromWide(L"CallHistory_" + jobStamp_ + L".html")));
-  if (!Parts(TemplateKind::Notes).rows.empty())
-    WriteCollectedDocument(
-        Parts(TemplateKind::Notes),
-        Wide(Root() / "Notes" / platform::PathFromWide(L"Notes_" + jobStamp_ + L".html")));
-  if (!Parts(TemplateKind::Contacts).rows.empty()) {
-    const fs::path folder = Root() / "Contacts" / platform::PathFromWide(jobStamp_);
-    EnsureFolder(folder);
+  if (callRecords_ > 0)
+    WriteCollected(TemplateKind::CallHistory, "CallHistory", {}, "CallHistory_" + stamp + ".html",
+                   callRecords_);
+  if (noteRecords_ > 0)
+    WriteCollected(TemplateKind::Notes, "Notes", {}, "Notes_" + stamp + ".html", noteRecords_);
+  if (contactRecords_ > 0) {
     if (source_) {
-      fs::remove(folder / "Contacts.sqlite", ec);
-      source_->CopyContactsDatabase(WideToUtf8(Wide(folder / "Contacts.sqlite")));
+      OutputFolder storage;
+      const OutputFolder* folder = nullptr;
+      std::string reason;
+      if (Result r = Folder("Contacts", stamp, storage, folder, reason); r != kSuccess)
+        FinishOther(r, W(Root() / "Contacts" / stamp / "Contacts.sqlite"), reason);
+      else
+        CopyDatabase(*folder, "Contacts.sqlite", false);
     }
-    WriteCollectedDocument(Parts(TemplateKind::Contacts), Wide(folder / "Contacts.html"));
-    // The CSV of the same contacts, beside the document.
-    WriteTextFile(Wide(folder / "Contacts.csv"), contactsCsv_);
+    WriteCollected(TemplateKind::Contacts, "Contacts", stamp, "Contacts.html", contactRecords_);
   }
 }
 

@@ -7,25 +7,40 @@
 //
 // Output tree below the chosen folder (stamp = local date and time at the
 // start, 14 digits):
-//   Camera Roll/NAME, Photo Stream/NAME, App Photos/APP/NAME, App
-//   Video/APP/NAME, Message Attachments/NAME, WhatsApp Attachments/NAME copies,
-//   numbered "(n)" Message/LABEL-STAMP/BASE.txt, BASE.html one folder per
-//   conversation Message/sms.sqlite when a conversation was written WhatsApp
-//   Message/LABEL-STAMP/LABEL.txt, .csv, .html            one folder per chat
-//   Contacts/STAMP/Contacts.html, Contacts.csv, Contacts.sqlite    all ticked
-//   contacts CallHistory/CallHistory_STAMP.html, Notes/Notes_STAMP.html     all
-//   ticked calls / notes
+//   Camera Roll/NAME, Photo Stream/NAME, App Photos/APP/NAME,
+//   App Video/APP/NAME, Message Attachments/NAME, WhatsApp Attachments/NAME
+//                                                  copies
+//   Message/LABEL-STAMP/BASE.txt, BASE.html        one folder per conversation
+//   Message/sms.sqlite                             when a conversation was written
+//   WhatsApp Message/LABEL-STAMP/LABEL.txt, .csv, .html     one folder per chat
+//   Contacts/STAMP/Contacts.html, Contacts.csv, Contacts.sqlite    all ticked contacts
+//   CallHistory/CallHistory_STAMP.html, Notes/Notes_STAMP.html     all ticked calls, notes
 // Every name taken from a backup or a record goes through SafePathPiece first.
+// Every file, documents and database copies included, is written through
+// OutputFolder and PendingFile: folders are entered without following links, a
+// file appears under its name only when whole, and a taken name is numbered
+// "(n)", never replaced.
+//
+// Counting: an item is counted once its files have their names (or failed); a
+// conversation or chat is one item for its text, CSV and HTML files together, and
+// its first failure is the item's. Contacts, calls and notes are counted when
+// their document is written in the final step, one line per record. Database
+// copies are no items: their failures are detail lines of their own
+// (OtherFailures). An item cut short by a cancel leaves no file and is not
+// counted; outcomes after a cancel are still counted (true counts) but no
+// longer shown to the view.
 //
 // Threads: Run (or the thread that Start begins) is the worker. BeginCancel,
 // ConfirmCancel, AbortCancel, Start, Wait and the destructor belong to one
 // controlling thread. The counters and Details() may be read from any thread.
 // The view is called on the worker while it holds the job lock and must only
-// queue what it is told.
+// queue what it is told. No exception leaves the worker: a failure inside one
+// item fails that item with a reason and the job goes on.
 #include <atomic>
 #include <cstdint>
 #include <deque>
 #include <filesystem>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -33,6 +48,7 @@
 #include "catalogue/data_source.h"
 #include "common/result_codes.h"
 #include "export/html_export.h"
+#include "export/output_folder.h"
 #include "scan/scan_session.h"
 #include "scan/statistics.h"
 
@@ -114,8 +130,9 @@ class CRecoverJob {
   void ConfirmCancel();
   void AbortCancel();
 
-  // The CopyCallback of the job (user data = the job): counts and shows a
-  // finished item at percent 100, returns 2 once cancelling has been confirmed.
+  // The CopyCallback of the job (user data = the job): shows progress, counts and
+  // lists a finished item at percent 100 (also after a cancel, without showing it),
+  // returns 2 once cancelling has been confirmed.
   static std::int32_t ReportProgress(void* job, std::int32_t percent, std::int32_t error,
                                      const std::wstring& path);
 
@@ -124,6 +141,9 @@ class CRecoverJob {
   std::int32_t DoneCount() const { return doneCount_.load(); }
   std::int32_t FailedCount() const { return failedCount_.load(); }
   std::int32_t TotalCount() const { return totalCount_.load(); }
+  // Outputs that are no items (the database copies) and could not be written; each
+  // has a failure line in Details().
+  std::int32_t OtherFailures() const { return otherFailures_.load(); }
   std::wstring JobStamp() const;
   const std::wstring& OutputRoot() const { return outputRoot_; }
   // The detail list: failures first (latest on top), then successes in order.
@@ -133,15 +153,34 @@ class CRecoverJob {
 
  private:
   std::int32_t Report(std::int32_t percent, std::int32_t error, const std::wstring& path);
+  // Progress of the current item; 2 once cancelling has been confirmed.
+  std::int32_t Progress(std::int32_t percent, const std::wstring& path);
+  // The outcome of an item (or of one record of a collected document). `reason`
+  // replaces the error's text when given.
+  void Finish(std::int32_t error, const std::wstring& path, const std::string& reason = {});
+  // A failed output that is no item.
+  void FinishOther(std::int32_t error, const std::wstring& path, const std::string& reason = {});
+  // The CopyCallback handed to the data source's copies: progress under the name the
+  // file is meant to get; their own final reports are left to the job.
+  static std::int32_t CopyProgress(void* job, std::int32_t percent, std::int32_t error,
+                                   const std::wstring& path);
+  // Enters the top folder `top` (kept open for the job) and, when `sub` is not empty,
+  // its sub-folder `sub` into `storage`; `folder` points at the one entered.
+  Result Folder(const char* top, std::string_view sub, OutputFolder& storage,
+                const OutputFolder*& folder, std::string& reason);
   std::filesystem::path Root() const;
-  void ExportFile(std::int32_t category, const std::wstring& folder, const std::wstring& app,
-                  const std::wstring& name, const std::wstring& backupPath);
+  void Dispatch(const StatEntry& e);
+  void ExportFile(const char* folder, const std::wstring* app, const std::wstring& name,
+                  const std::wstring& backupPath);
   void ExportConversation(const MessageRecord& conversation);
   void ExportChat(const WhatsAppMessageRecord& chat);
   void ExportContact(const ContactRecord& contact);
   void ExportCall(const CallRecord& call);
   void ExportNote(const NoteRecord& note);
   void FinalStep();
+  void CopyDatabase(const OutputFolder& folder, const char* name, bool messages);
+  void WriteCollected(TemplateKind kind, const char* top, std::string_view sub,
+                      const std::string& name, std::int32_t records);
   TemplateParts& Parts(TemplateKind kind) { return templates_[static_cast<int>(kind)]; }
 
   const ScanStores& stores_;
@@ -157,7 +196,19 @@ class CRecoverJob {
   std::atomic<std::int32_t> doneCount_{0};
   std::atomic<std::int32_t> failedCount_{0};
   std::atomic<std::int32_t> totalCount_{0};
+  std::atomic<std::int32_t> otherFailures_{0};
   bool messagesExported_ = false;
+  // Records collected for the documents of the final step.
+  std::int32_t contactRecords_ = 0;
+  std::int32_t callRecords_ = 0;
+  std::int32_t noteRecords_ = 0;
+  // Worker-only: the chosen folder, the top folders entered so far, the path the
+  // current item is meant to get, whether its outcome was counted.
+  OutputFolder root_;
+  Result rootError_ = kSuccess;
+  std::map<std::string, OutputFolder> tops_;
+  std::wstring currentPath_;
+  bool itemFinished_ = false;
   bool templatesLoaded_ = false;
   TemplateParts templates_[kTemplateCount];
   std::wstring contactsCsv_;

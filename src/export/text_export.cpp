@@ -1,8 +1,6 @@
 #include "export/text_export.h"
 
 #include "common/text.h"
-#include "export/out_file.h"
-#include "platform/platform.h"
 
 namespace bv {
 
@@ -56,11 +54,8 @@ std::string TextFileBytes(std::wstring_view text) {
   return "\xEF\xBB\xBF" + WideToUtf8(crlf);
 }
 
-Result WriteTextFile(const std::wstring& destination, std::wstring_view text) {
-  OutFile file;
-  if (int error = file.Open(platform::PathFromWide(destination)); error != 0) return error;
-  file.Write(TextFileBytes(text));
-  return file.Close();
+Result WriteTextFile(PendingFile& file, std::wstring_view text) {
+  return file.Write(TextFileBytes(text));
 }
 
 std::wstring CsvField(std::wstring_view value) {
@@ -108,19 +103,16 @@ std::wstring WhatsAppCsv(const std::list<WhatsAppMessageRecord>* messages) {
   return out;
 }
 
-Result WriteMessageTextFile(const std::wstring& destination,
-                            const std::list<MessageRecord>* messages) {
-  return WriteTextFile(destination, MessageText(messages));
+Result WriteMessageTextFile(PendingFile& file, const std::list<MessageRecord>* messages) {
+  return WriteTextFile(file, MessageText(messages));
 }
 
-Result WriteWhatsAppTextFile(const std::wstring& destination,
-                             const std::list<WhatsAppMessageRecord>* messages) {
-  return WriteTextFile(destination, WhatsAppText(messages));
+Result WriteWhatsAppTextFile(PendingFile& file, const std::list<WhatsAppMessageRecord>* messages) {
+  return WriteTextFile(file, WhatsAppText(messages));
 }
 
-Result WriteWhatsAppCsvFile(const std::wstring& destination,
-                            const std::list<WhatsAppMessageRecord>* messages) {
-  return WriteTextFile(destination, WhatsAppCsv(messages));
+Result WriteWhatsAppCsvFile(PendingFile& file, const std::list<WhatsAppMessageRecord>* messages) {
+  return WriteTextFile(file, WhatsAppCsv(messages));
 }
 
 void AppendContactCsvLine(std::wstring& csv, const ContactRecord& c) {

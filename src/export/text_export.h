@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "common/result_codes.h"
+#include "export/output_folder.h"
 #include "records/record_types.h"
 
 namespace bv {
@@ -19,9 +20,9 @@ extern const wchar_t kContactsCsvHeader[];
 // The bytes of a text file: byte-order mark, UTF-8, every "\n" written as CR
 // LF.
 std::string TextFileBytes(std::wstring_view text);
-// Writes TextFileBytes(text), replacing the file and creating its folder.
-// 0 or the platform's error code.
-Result WriteTextFile(const std::wstring& destination, std::wstring_view text);
+// Writes TextFileBytes(text) into `file`, which the caller commits. 0 or the first
+// write error.
+Result WriteTextFile(PendingFile& file, std::wstring_view text);
 
 // One CSV value: as it is, or quoted with its quotes doubled when it holds a
 // comma, quote, CR or LF.
@@ -34,12 +35,9 @@ std::wstring WhatsAppText(const std::list<WhatsAppMessageRecord>* messages);
 // The CSV of one WhatsApp chat with its header.
 std::wstring WhatsAppCsv(const std::list<WhatsAppMessageRecord>* messages);
 
-Result WriteMessageTextFile(const std::wstring& destination,
-                            const std::list<MessageRecord>* messages);
-Result WriteWhatsAppTextFile(const std::wstring& destination,
-                             const std::list<WhatsAppMessageRecord>* messages);
-Result WriteWhatsAppCsvFile(const std::wstring& destination,
-                            const std::list<WhatsAppMessageRecord>* messages);
+Result WriteMessageTextFile(PendingFile& file, const std::list<MessageRecord>* messages);
+Result WriteWhatsAppTextFile(PendingFile& file, const std::list<WhatsAppMessageRecord>* messages);
+Result WriteWhatsAppCsvFile(PendingFile& file, const std::list<WhatsAppMessageRecord>* messages);
 
 // Appends the contact's line to `csv`: name, four (or more) phone columns, four
 // (or more) e-mail columns, address, URL, social, company, " " under

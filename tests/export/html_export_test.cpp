@@ -161,22 +161,32 @@ class ConversationDocumentTest : public ::testing::Test {
     MessageRecord conv = messages.back();
     conv.name = L"Bob <b>";
     FillPerson(parts, MessagePersonLine(conv));
+    ASSERT_EQ(OutputFolder::OpenRoot(dir / "out", folder), 0);
+  }
+  std::size_t FilesInFolder() const {
+    std::size_t n = 0;
+    for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir / "out")) ++n;
+    return n;
   }
   TempDir dir;
   TemplateParts parts;
   std::list<MessageRecord> messages;
+  OutputFolder folder;
 };
 
-TEST_F(ConversationDocumentTest, ReportsEachMessageAndEndsWithSuccess) {
+TEST_F(ConversationDocumentTest, ReportsEachMessageButTheLastAndWritesTheWholeDocument) {
   ReportLog log;
-  const std::wstring path = platform::WideFromPath(dir / "out" / "Bob.html");
-  ASSERT_EQ(WriteMessageDocument(parts, path, &messages, &ReportLog::Callback, &log), 0);
-  ASSERT_EQ(log.calls.size(), 3u);
+  PendingFile file;
+  ASSERT_EQ(file.Create(folder, "Bob.html"), 0);
+  ASSERT_EQ(WriteMessageDocument(parts, file, &messages, &ReportLog::Callback, &log), 0);
+  // The outcome (100) is the caller's, once the file has its name.
+  ASSERT_EQ(log.calls.size(), 2u);
   EXPECT_EQ(log.calls[0].percent, 33);
   EXPECT_EQ(log.calls[1].percent, 66);
-  EXPECT_EQ(log.calls[2].percent, 100);
-  EXPECT_EQ(log.calls[2].error, 0);
-  EXPECT_EQ(log.calls[2].path, path);
+  EXPECT_EQ(log.calls[1].path, platform::WideFromPath(dir / "out" / "Bob.html"));
+  // Nothing under the final name before the commit.
+  EXPECT_FALSE(fs::exists(dir / "out" / "Bob.html"));
+  ASSERT_EQ(file.Commit(), 0);
   const std::string doc = Slurp(dir / "out" / "Bob.html");
   EXPECT_EQ(doc.rfind("<h1>iPhone&#39;s Messages of Phone</h1><p>Name: Bob "
                       "&lt;b&gt;, Phone: +15550001</p>",
@@ -184,53 +194,49 @@ TEST_F(ConversationDocumentTest, ReportsEachMessageAndEndsWithSuccess) {
             0u);
   EXPECT_EQ(CountOf(doc, "<div class=\"date\">"), 3u);
   EXPECT_NE(doc.find("<div class=\"del_recv_msg\">three</div>\r\n<end>"), std::string::npos);
+  EXPECT_EQ(FilesInFolder(), 1u);
 }
 
-TEST_F(ConversationDocumentTest, StopKeepsBlocksSoFarAndReportsTheAnswer) {
+TEST_F(ConversationDocumentTest, StopWritesNothingAndReturnsTheAnswer) {
   ReportLog log;
   log.stopAt = 1;
-  const std::wstring path = platform::WideFromPath(dir / "Bob.html");
-  EXPECT_EQ(WriteMessageDocument(parts, path, &messages, &ReportLog::Callback, &log), 2);
-  ASSERT_EQ(log.calls.size(), 2u);
-  EXPECT_EQ(log.calls[1].percent, 100);
-  EXPECT_EQ(log.calls[1].error, 2);
-  const std::string doc = Slurp(dir / "Bob.html");
-  EXPECT_EQ(CountOf(doc, "<div class=\"date\">"), 1u);
-  EXPECT_NE(doc.find("<end>"), std::string::npos);
+  {
+    PendingFile file;
+    ASSERT_EQ(file.Create(folder, "Bob.html"), 0);
+    EXPECT_EQ(WriteMessageDocument(parts, file, &messages, &ReportLog::Callback, &log), 2);
+    ASSERT_EQ(log.calls.size(), 1u);
+  }
+  // Dropped uncommitted: no document cut short, no temporary file left.
+  EXPECT_EQ(FilesInFolder(), 0u);
 }
 
 TEST_F(ConversationDocumentTest, EmptyConversationWritesDocumentWithoutReport) {
   ReportLog log;
   std::list<MessageRecord> none;
-  EXPECT_EQ(WriteMessageDocument(parts, platform::WideFromPath(dir / "e.html"), &none,
-                                 &ReportLog::Callback, &log),
-            0);
-  EXPECT_EQ(WriteMessageDocument(parts, platform::WideFromPath(dir / "n.html"), nullptr,
-                                 &ReportLog::Callback, &log),
-            0);
+  PendingFile empty, absent;
+  ASSERT_EQ(empty.Create(folder, "e.html"), 0);
+  ASSERT_EQ(absent.Create(folder, "n.html"), 0);
+  EXPECT_EQ(WriteMessageDocument(parts, empty, &none, &ReportLog::Callback, &log), 0);
+  EXPECT_EQ(WriteMessageDocument(parts, absent, nullptr, &ReportLog::Callback, &log), 0);
+  ASSERT_EQ(empty.Commit(), 0);
+  ASSERT_EQ(absent.Commit(), 0);
   EXPECT_TRUE(log.calls.empty());
-  EXPECT_EQ(Slurp(dir / "e.html").find("<div"), std::string::npos);
-  EXPECT_TRUE(fs::exists(dir / "n.html"));
+  EXPECT_EQ(Slurp(dir / "out" / "e.html").find("<div"), std::string::npos);
+  EXPECT_EQ(Slurp(dir / "out" / "n.html"), Slurp(dir / "out" / "e.html"));
 }
 
-TEST_F(ConversationDocumentTest, UncreatableFileIsReportedAsFailure) {
-  test::WriteFile(dir / "blocker", "x");  // a file where a folder is needed
-  ReportLog log;
-  const std::wstring path = platform::WideFromPath(dir / "blocker" / "x.html");
-  const Result r = WriteMessageDocument(parts, path, &messages, &ReportLog::Callback, &log);
-  EXPECT_NE(r, 0);
-  ASSERT_EQ(log.calls.size(), 1u);
-  EXPECT_EQ(log.calls[0].percent, 100);
-  EXPECT_EQ(log.calls[0].error, r);
-}
-
-TEST(CollectedDocumentTest, HeadRowsTailAndFolderCreated) {
+TEST(CollectedDocumentTest, HeadRowsTail) {
   TempDir dir;
   TemplateParts p;
   p.head = "H";
   p.rows = "R";
   p.tail = "T";
-  ASSERT_EQ(WriteCollectedDocument(p, platform::WideFromPath(dir / "a" / "b" / "d.html")), 0);
+  OutputFolder folder;
+  ASSERT_EQ(OutputFolder::OpenRoot(dir / "a" / "b", folder), 0);
+  PendingFile file;
+  ASSERT_EQ(file.Create(folder, "d.html"), 0);
+  ASSERT_EQ(WriteCollectedDocument(p, file), 0);
+  ASSERT_EQ(file.Commit(), 0);
   EXPECT_EQ(Slurp(dir / "a" / "b" / "d.html"), "HRT");
 }
 

@@ -2,15 +2,24 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <cstdio>
 #include <map>
 #include <mutex>
+#include <new>
+#include <set>
+#include <stdexcept>
 #include <thread>
 
 #include "catalogue/local_recovery.h"
 #include "catalogue/manifest.h"
 #include "export/output_paths.h"
 #include "export_fixture.h"
+#include "scratch_mount.h"
 #include "stats/usage_counters.h"
 
 namespace bv {
@@ -32,6 +41,22 @@ std::map<std::string, std::string> Snapshot(const fs::path& root) {
   for (const auto& e : fs::recursive_directory_iterator(root))
     if (e.is_regular_file()) files[fs::relative(e.path(), root).string()] = Slurp(e.path());
   return files;
+}
+
+// Files below `root` whose names are not final ones: what a write cut short would
+// leave.
+std::vector<fs::path> Leftovers(const fs::path& root) {
+  std::vector<fs::path> found;
+  for (const auto& e : fs::recursive_directory_iterator(root)) {
+    const std::string name = e.path().filename().string();
+    if (name.find(".part") != std::string::npos || name.find("backvault") != std::string::npos)
+      found.push_back(e.path());
+  }
+  return found;
+}
+
+fs::path U8(const char* utf8) {
+  return fs::path(std::u8string(reinterpret_cast<const char8_t*>(utf8)));
 }
 
 struct RecordingView : IRecoveryView {
@@ -354,8 +379,8 @@ TEST_F(RecoveryJobTest, FailuresComeFirstWithTheSystemText) {
   EXPECT_EQ(details[4].result, "Success");
   // The latest failure is on top; every failure carries a readable text.
   EXPECT_EQ(details[0].result, platform::ErrorText(details[0].error));
-  EXPECT_EQ(details[2].result,
-            "The parameter is incorrect.");  // the missing stored file
+  // The missing stored file reads as what it is.
+  EXPECT_EQ(details[2].result, platform::ErrorText(ENOENT));
   EXPECT_EQ(details[2].path, W(out / "Camera Roll" / "gone.jpg"));
   ASSERT_FALSE(view.progress.empty());
   const RecoveryProgress& last = view.progress.back();
@@ -403,8 +428,347 @@ TEST_F(RecoveryJobTest, CancelHalfwayKeepsFinishedFilesWholeAndRunsTheFinalStep)
     EXPECT_EQ(Slurp(e.path()), sources[e.path().filename().string()]) << e.path();
   }
   EXPECT_EQ(files, done);
+  EXPECT_EQ(job->FailedCount(), 0);
+  EXPECT_TRUE(Leftovers(out).empty());
   // Contacts came after the media and were never reached.
   EXPECT_FALSE(fs::exists(out / "Contacts"));
+}
+
+// Names with non-ASCII characters that clash, within one job and with an earlier one,
+// in the "C" locale this test runs in: numbered like any other, nothing aborts.
+TEST_F(RecoveryJobTest, NonAsciiNamesThatClashAreNumbered) {
+  stores.cameraRoll = {Media("aa01", L"\u00c9mil.jpg"), Media("bb02", L"\u00c9mil.jpg", 9000)};
+  stats.AddMedia(Category::CameraRoll, stores.cameraRoll);
+  // The same person and number on two services: two conversations, one name.
+  MessageRecord sms;
+  sms.handleId = 1;
+  sms.sender = L"+15550001";
+  sms.name = L"\u00c9mil";
+  sms.text = L"salut";
+  sms.date = L"2021-01-01 10:00:00";
+  MessageRecord imessage = sms;
+  imessage.handleId = 2;
+  imessage.text = L"\u00e7a va";
+  stores.conversations[1] = {sms};
+  stores.conversations[2] = {imessage};
+  stores.conversationList = BuildConversationList(stores.conversations);
+  stats.AddConversations(stores.conversationList);
+  // One group, two chat files.
+  WhatsAppMessageRecord first;
+  first.sessionId = 7;
+  first.chatTitle = L"Ann, Bob";
+  first.chatPartner = L"Team Alpha \U0001F680";
+  first.chatJids = L"1@g.us";
+  first.senderName = L"Ann";
+  first.text = L"launch";
+  first.date = L"2021-02-02 00:00:00";
+  WhatsAppMessageRecord second = first;
+  second.sessionId = 8;
+  second.chatJids = L"2@g.us";
+  second.text = L"landed";
+  stores.chats[7] = {first};
+  stores.chats[8] = {second};
+  stores.chatList = BuildChatList(stores.chats);
+  stats.AddChats(stores.chatList);
+
+  for (int run = 0; run < 2; ++run) {
+    auto job = MakeJob();
+    ASSERT_EQ(job->Run(), 0);
+    EXPECT_EQ(job->DoneCount(), 6);
+    EXPECT_EQ(job->FailedCount(), 0);
+  }
+  const fs::path cam = out / "Camera Roll";
+  EXPECT_EQ(Slurp(cam / U8("\xC3\x89mil.jpg")),
+            Slurp(platform::PathFromWide(stores.cameraRoll.front().path)));
+  EXPECT_EQ(Slurp(cam / U8("\xC3\x89mil(1).jpg")),
+            Slurp(platform::PathFromWide(stores.cameraRoll.back().path)));
+  EXPECT_EQ(Slurp(cam / U8("\xC3\x89mil(3).jpg")), Slurp(cam / U8("\xC3\x89mil(1).jpg")));
+
+  const fs::path conv = out / "Message" / U8("\xC3\x89mil-20210304050607");
+  for (const char* n : {"", "(1)", "(2)", "(3)"}) {
+    const std::string base = std::string("\xC3\x89mil(+15550001)") + n;
+    EXPECT_TRUE(fs::is_regular_file(conv / U8((base + ".txt").c_str()))) << base;
+    EXPECT_TRUE(fs::is_regular_file(conv / U8((base + ".html").c_str()))) << base;
+  }
+  EXPECT_NE(Slurp(conv / U8("\xC3\x89mil(+15550001)(1).html"))
+                .find("\xC3\xA7"
+                      "a va"),
+            std::string::npos);
+
+  const fs::path group =
+      out / "WhatsApp Message" / U8("Team Alpha \xF0\x9F\x9A\x80-20210304050607");
+  std::size_t files = 0;
+  for ([[maybe_unused]] const auto& e : fs::directory_iterator(group)) ++files;
+  EXPECT_EQ(files, 12u);  // four chat files of three kinds
+  EXPECT_NE(Slurp(group / U8("Team Alpha \xF0\x9F\x9A\x80(1).csv")).find("landed"),
+            std::string::npos);
+}
+
+// A data source that fails by throwing, for some files.
+class ThrowingSource : public CLocalBuckupRecovery {
+ public:
+  std::int32_t CopyBackupFile(const std::wstring& source, const std::wstring& destination,
+                              CopyCallback callback, void* user) override {
+    if (source.find(L"boom") != std::wstring::npos) throw std::runtime_error("simulated fault");
+    if (source.find(L"oom") != std::wstring::npos) throw std::bad_alloc();
+    return CLocalBuckupRecovery::CopyBackupFile(source, destination, callback, user);
+  }
+};
+
+TEST_F(RecoveryJobTest, AnExceptionInsideAnItemFailsOnlyThatItem) {
+  ThrowingSource throwing;
+  throwing.Attach(&catalog);
+  stores.cameraRoll = {Media("aa01", L"ok.jpg"), Media("boom", L"bad.jpg"),
+                       Media("xoom", L"big.jpg"), Media("cc03", L"ok2.jpg")};
+  stats.AddMedia(Category::CameraRoll, stores.cameraRoll);
+  AddContacts(2);
+  CRecoverJob job(stores, stats, &throwing, L"Phone", W(out));
+  job.SetTemplateFolder(test::SourceTemplates());
+  job.SetJobStamp(kStamp);
+  ASSERT_EQ(job.LoadTemplates(), 0);
+  // On its own thread, as the window runs it: nothing may leave the worker.
+  ASSERT_TRUE(job.Start());
+  job.Wait();
+  EXPECT_TRUE(job.Finished());
+  EXPECT_EQ(job.TotalCount(), 6);
+  EXPECT_EQ(job.DoneCount(), 6);
+  EXPECT_EQ(job.FailedCount(), 2);
+  std::set<std::string> reasons;
+  for (const DetailLine& l : job.Details())
+    if (l.error != 0) reasons.insert(test::Utf8(l.path) + ": " + l.result);
+  EXPECT_EQ(
+      reasons,
+      (std::set<std::string>{
+          (out / "Camera Roll" / "bad.jpg").string() + ": unexpected failure: simulated fault",
+          (out / "Camera Roll" / "big.jpg").string() + ": " + platform::ErrorText(ENOMEM)}));
+  EXPECT_TRUE(fs::is_regular_file(out / "Camera Roll" / "ok2.jpg"));
+  EXPECT_FALSE(fs::exists(out / "Camera Roll" / "bad.jpg"));
+  EXPECT_EQ(CountOf(Slurp(out / "Contacts" / "20210304050607" / "Contacts.html"), "\t<tr>"), 2u);
+  EXPECT_TRUE(Leftovers(out).empty());
+}
+
+// Two jobs into one folder within one second share the stamp: the second job's
+// documents are numbered, the first job's stay as they were.
+TEST_F(RecoveryJobTest, DocumentsOfTwoJobsInOneSecondAreBothKept) {
+  AddContacts(3);
+  CallRecord call;
+  call.name = L"Ann";
+  stores.calls = {call};
+  stats.AddCalls(stores.calls);
+  NoteRecord note;
+  note.title = L"T";
+  stores.notes = {note};
+  stats.AddNotes(stores.notes);
+  AddMessages();
+
+  auto first = MakeJob();
+  ASSERT_EQ(first->Run(), 0);
+  const auto before = Snapshot(out);
+  auto second = MakeJob();
+  ASSERT_EQ(second->Run(), 0);
+  EXPECT_EQ(second->DoneCount(), second->TotalCount());
+  EXPECT_EQ(second->FailedCount(), 0);
+  const auto after = Snapshot(out);
+  // Nothing the first job wrote was touched.
+  for (const auto& [name, bytes] : before) {
+    ASSERT_TRUE(after.count(name)) << name;
+    EXPECT_EQ(after.at(name), bytes) << name;
+  }
+  const fs::path contacts = out / "Contacts" / "20210304050607";
+  for (const char* name : {"Contacts(1).html", "Contacts(1).csv", "Contacts(1).sqlite"})
+    EXPECT_TRUE(fs::is_regular_file(contacts / name)) << name;
+  EXPECT_EQ(CountOf(Slurp(contacts / "Contacts(1).html"), "\t<tr>"), 3u);
+  EXPECT_TRUE(fs::is_regular_file(out / "CallHistory" / "CallHistory_20210304050607(1).html"));
+  EXPECT_TRUE(fs::is_regular_file(out / "Notes" / "Notes_20210304050607(1).html"));
+  EXPECT_TRUE(fs::is_regular_file(out / "Message" / "sms(1).sqlite"));
+  // The second job's lines name the documents it wrote.
+  int numbered = 0;
+  for (const DetailLine& l : second->Details())
+    numbered += l.path.find(L"(1).html") != std::wstring::npos;
+  EXPECT_EQ(numbered, second->DoneCount());
+}
+
+// Links already inside the output folder never lead a write outside it.
+TEST_F(RecoveryJobTest, LinksInsideTheOutputFolderAreNeverFollowed) {
+  const fs::path outside = dir / "outside";
+  for (const char* d : {"cam", "msg", "stamp", "notes"}) fs::create_directories(outside / d);
+  test::WriteFile(outside / "victim.png", "victim");
+  fs::create_directory_symlink(outside / "cam", out / "Camera Roll");
+  fs::create_directory_symlink(outside / "msg", out / "Message");
+  fs::create_directories(out / "Contacts");
+  fs::create_directory_symlink(outside / "stamp", out / "Contacts" / "20210304050607");
+  fs::create_directory_symlink(outside / "notes", out / "Notes");
+  fs::create_directories(out / "Photo Stream");
+  fs::create_symlink(outside / "victim.png", out / "Photo Stream" / "a.png");
+
+  stores.cameraRoll = {Media("aa01", L"IMG_0001.JPG")};
+  stats.AddMedia(Category::CameraRoll, stores.cameraRoll);
+  stores.photoStream = {Media("bb02", L"a.png")};
+  stats.AddMedia(Category::PhotoStream, stores.photoStream);
+  AddMessages();
+  AddContacts(2);
+  NoteRecord note;
+  stores.notes = {note};
+  stats.AddNotes(stores.notes);
+
+  auto job = MakeJob();
+  ASSERT_EQ(job->Run(), 0);
+  for (const char* d : {"cam", "msg", "stamp", "notes"})
+    EXPECT_TRUE(fs::is_empty(outside / d)) << d;
+  EXPECT_EQ(Slurp(outside / "victim.png"), "victim");
+  // The file beside the planted link is written under a free name.
+  EXPECT_EQ(Slurp(out / "Photo Stream" / "a(1).png"),
+            Slurp(platform::PathFromWide(stores.photoStream.front().path)));
+  // Photo, two conversations, two contacts and the note failed, and say why.
+  EXPECT_EQ(job->DoneCount(), 7);
+  EXPECT_EQ(job->FailedCount(), 6);
+  for (const DetailLine& l : job->Details()) {
+    if (l.error != 0) {
+      EXPECT_NE(l.result.find("symbolic link"), std::string::npos) << l.result;
+    }
+  }
+  for (const auto& e : fs::recursive_directory_iterator(dir.path())) {
+    if (!e.is_symlink() && e.is_regular_file()) {
+      EXPECT_TRUE(IsInside(backup, e.path()) || IsInside(out, e.path()) ||
+                  e.path() == outside / "victim.png")
+          << e.path();
+    }
+  }
+}
+
+// Everything that a job writes, checked against what it should be: copies equal their
+// stored files, every document ends with its template's end, nothing is left under a
+// temporary name. Returns what is wrong, one line each.
+std::string WholeOutputs(const fs::path& out, const std::map<std::string, std::string>& sources) {
+  std::string problems;
+  // The end of each kind of document, by the folder it is written to.
+  std::map<std::string, std::string> tails;
+  for (const auto& [top, file] :
+       std::map<std::string, const char*>{{"Message", "Sms.html"},
+                                          {"WhatsApp Message", "WhatsApp.html"},
+                                          {"Contacts", "contacts.html"},
+                                          {"CallHistory", "CallHistory.html"},
+                                          {"Notes", "Notes.html"}}) {
+    TemplateParts parts;
+    LoadTemplate(parts, test::SourceTemplates() / file, L"");
+    tails[top] = parts.tail;
+  }
+  std::set<std::string> copies;
+  for (const auto& [name, bytes] : sources) copies.insert(bytes);
+  for (const auto& e : fs::recursive_directory_iterator(out)) {
+    if (!e.is_regular_file()) continue;
+    const std::string name = e.path().filename().string();
+    const std::string bytes = Slurp(e.path());
+    if (!Leftovers(e.path().parent_path()).empty())
+      problems += "left under a temporary name: " + e.path().string() + "\n";
+    if (e.path().extension() == ".html") {
+      const std::string top = fs::relative(e.path(), out).begin()->string();
+      const std::string& tail = tails[top];
+      if (bytes.size() < tail.size() || !bytes.ends_with(tail))
+        problems += "cut short: " + e.path().string() + "\n";
+    }
+    if (e.path().parent_path().filename() == "Camera Roll" && !copies.count(bytes))
+      problems += "not a whole copy: " + e.path().string() + "\n";
+  }
+  return problems;
+}
+
+// Write failures from the kernel: a file-size limit of 64 KiB makes every write past it
+// fail (EFBIG), the way a full disk does. Larger outputs are failed items with the
+// system's text; nothing is left cut short.
+TEST_F(RecoveryJobTest, WriteFailuresAreFailedItemsAndLeaveNoPartialFile) {
+  stores.cameraRoll = {Media("aa01", L"small.jpg", 3000), Media("bb02", L"large.jpg", 200000)};
+  stats.AddMedia(Category::CameraRoll, stores.cameraRoll);
+  AddContacts(1200);  // a document well over the limit
+  NoteRecord note;
+  note.title = L"short";
+  stores.notes = {note};
+  stats.AddNotes(stores.notes);
+  std::map<std::string, std::string> sources;
+  for (const MediaItem& m : stores.cameraRoll)
+    sources[test::Utf8(m.name)] = Slurp(platform::PathFromWide(m.path));
+
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  auto child = [&] {
+    ::signal(SIGXFSZ, SIG_IGN);
+    const struct rlimit limit = {65536, 65536};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    auto job = MakeJob();
+    job->Run();
+    std::string problems = WholeOutputs(out, sources);
+    const std::string efbig = platform::ErrorText(EFBIG);
+    int failed = 0;
+    for (const DetailLine& l : job->Details())
+      if (l.error != 0) {
+        ++failed;
+        if (l.result != efbig) problems += "failure text: " + l.result + "\n";
+      }
+    // The large photo and the 1200 contacts; the note and the small photo are fine.
+    if (job->DoneCount() != 1203 || job->FailedCount() != 1201 || failed != 1201)
+      problems += "counts: done " + std::to_string(job->DoneCount()) + ", failed " +
+                  std::to_string(job->FailedCount()) + "\n";
+    if (fs::exists(out / "Camera Roll" / "large.jpg")) problems += "large.jpg exists\n";
+    if (fs::exists(out / "Contacts" / "20210304050607" / "Contacts.html"))
+      problems += "Contacts.html exists\n";
+    std::fputs(problems.c_str(), stderr);
+    std::fflush(stderr);
+    ::_exit(problems.empty() ? 0 : 1);
+  };
+  EXPECT_EXIT(child(), ::testing::ExitedWithCode(0), "");
+}
+
+// A full disk for real: a tmpfs of 256 KiB.
+TEST_F(RecoveryJobTest, AFullDiskFailsWhatDoesNotFitAndKeepsWhatDoes) {
+  test::ScratchMount disk(out, "size=262144");
+  if (!disk.ok()) GTEST_SKIP() << disk.error();
+  for (int i = 0; i < 12; ++i)
+    stores.cameraRoll.push_back(
+        Media("f" + std::to_string(100 + i), L"IMG_" + std::to_wstring(i) + L".JPG", 40000));
+  stats.AddMedia(Category::CameraRoll, stores.cameraRoll);
+  AddContacts(3);
+  AddMessages();
+  std::map<std::string, std::string> sources;
+  for (const MediaItem& m : stores.cameraRoll)
+    sources[test::Utf8(m.name)] = Slurp(platform::PathFromWide(m.path));
+
+  auto job = MakeJob();
+  ASSERT_EQ(job->Run(), 0);
+  EXPECT_EQ(WholeOutputs(out, sources), "");
+  EXPECT_EQ(job->DoneCount(), job->TotalCount());
+  EXPECT_GT(job->FailedCount(), 0);
+  for (const DetailLine& l : job->Details()) {
+    if (l.error != 0) {
+      EXPECT_EQ(l.result, platform::ErrorText(ENOSPC)) << test::Utf8(l.path);
+    }
+  }
+  // What is there is whole; what failed is not there under its name.
+  int copies = 0;
+  for ([[maybe_unused]] const auto& e : fs::directory_iterator(out / "Camera Roll")) ++copies;
+  int failedCopies = 0;
+  for (const DetailLine& l : job->Details())
+    failedCopies += l.error != 0 && l.path.find(L"Camera Roll") != std::wstring::npos;
+  EXPECT_EQ(copies + failedCopies, 12);
+  EXPECT_GT(failedCopies, 0);
+}
+
+TEST_F(RecoveryJobTest, AReadOnlyOutputFolderFailsEveryItemWithTheSystemText) {
+  test::ScratchMount readOnly(out, "size=65536", true);
+  if (!readOnly.ok()) GTEST_SKIP() << readOnly.error();
+  stores.cameraRoll = {Media("aa01", L"a.jpg")};
+  stats.AddMedia(Category::CameraRoll, stores.cameraRoll);
+  AddContacts(2);
+  AddMessages();
+  CallRecord call;
+  stores.calls = {call};
+  stats.AddCalls(stores.calls);
+
+  auto job = MakeJob();
+  ASSERT_EQ(job->Run(), 0);
+  EXPECT_EQ(job->TotalCount(), 6);
+  EXPECT_EQ(job->DoneCount(), 6);
+  EXPECT_EQ(job->FailedCount(), 6);
+  for (const DetailLine& l : job->Details()) EXPECT_EQ(l.result, platform::ErrorText(EROFS));
+  EXPECT_TRUE(fs::is_empty(out));
 }
 
 }  // namespace

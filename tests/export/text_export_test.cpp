@@ -60,10 +60,13 @@ TEST(TextFileTest, ByteOrderMarkAndCrLfEverywhere) {
             "\xEF\xBB\xBF"
             "a\r\nb\r\n");
   TempDir dir;
-  ASSERT_EQ(WriteTextFile(platform::WideFromPath(dir / "sub" / "x.txt"), L"\u00e9\n"), 0);
+  OutputFolder folder;
+  ASSERT_EQ(OutputFolder::OpenRoot(dir / "sub", folder), 0);
+  PendingFile file;
+  ASSERT_EQ(file.Create(folder, "x.txt"), 0);
+  ASSERT_EQ(WriteTextFile(file, L"\u00e9\n"), 0);
+  ASSERT_EQ(file.Commit(), 0);
   EXPECT_EQ(Slurp(dir / "sub" / "x.txt"), "\xEF\xBB\xBF\xC3\xA9\r\n");
-  test::WriteFile(dir / "blocker", "");
-  EXPECT_NE(WriteTextFile(platform::WideFromPath(dir / "blocker" / "x.txt"), L"x"), 0);
 }
 
 TEST(TextFileTest, MessageLinesAreRightAlignedLabels) {
@@ -85,8 +88,13 @@ TEST(TextFileTest, MessageLinesAreRightAlignedLabels) {
             L"      From: +1555\n      Data: 2021-01-02 03:04:05\n   Content: "
             L"hello\nthere\n\n");
   TempDir dir;
+  OutputFolder folder;
+  ASSERT_EQ(OutputFolder::OpenRoot(dir.path(), folder), 0);
   std::list<MessageRecord> none;
-  ASSERT_EQ(WriteMessageTextFile(platform::WideFromPath(dir / "e.txt"), &none), 0);
+  PendingFile file;
+  ASSERT_EQ(file.Create(folder, "e.txt"), 0);
+  ASSERT_EQ(WriteMessageTextFile(file, &none), 0);
+  ASSERT_EQ(file.Commit(), 0);
   EXPECT_EQ(Slurp(dir / "e.txt"), "\xEF\xBB\xBF");
 }
 
