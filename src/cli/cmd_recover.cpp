@@ -5,9 +5,7 @@
 // DIR with the same output tree as the desktop program.
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
-#include <csignal>
 #include <fstream>
 #include <iostream>
 #include <mutex>
@@ -17,8 +15,12 @@
 #include "catalogue/discovery.h"
 #include "cli/command.h"
 #include "common/text.h"
+#include "export/output_folder.h"
+#include "export/output_paths.h"
 #include "export/recovery_job.h"
+#include "platform/interrupt.h"
 #include "platform/platform.h"
+#include "platform/utf8.h"
 #include "scan/scan_session.h"
 
 namespace bv::cli {
@@ -78,11 +80,6 @@ bool ReadBackupRecord(const BackupArgs& args, BackupRecord& record, std::string&
 
 namespace {
 
-std::atomic<bool> g_interrupted{false};
-extern "C" void OnInterrupt(int) {
-  g_interrupted = true;
-}
-
 // Prints a one-line progress bar on standard error (only when it is a
 // terminal).
 class TerminalView : public IRecoveryView {
@@ -100,7 +97,7 @@ class TerminalView : public IRecoveryView {
     const int filled = static_cast<int>(static_cast<long long>(p.doneCount) * width / total);
     std::string bar(static_cast<std::size_t>(filled > width ? width : filled), '#');
     bar.resize(width, '.');
-    std::string name = WideToUtf8(platform::PathFromWide(p.current).filename().wstring());
+    std::string name = platform::Utf8FromPath(platform::PathFromWide(p.current).filename());
     if (name.size() > 40) name = name.substr(0, 37) + "...";
     std::fprintf(stderr, "\r[%s] %d/%d  %3d%%  %-40s", bar.c_str(), p.doneCount, p.totalCount,
                  p.percent, name.c_str());
@@ -161,12 +158,21 @@ class RecoverCommand : public Command {
 
     BackupRecord record;
     if (!ReadBackupRecord(backup, record, error)) return Fail(io, error);
+    // Checked before anything is read or made: recovered files never go into the
+    // backup they come from.
+    const std::filesystem::path outPath = platform::PathFromUtf8(out);
+    if (std::string problem = OutputFolderProblem(platform::PathFromUtf8(backup.folder), outPath);
+        !problem.empty()) {
+      io.err << "backvault-cli recover: " << problem << "\n";
+      return kExitUsage;
+    }
     std::error_code ec;
-    std::filesystem::create_directories(out, ec);
-    if (!std::filesystem::is_directory(out, ec))
-      return Fail(io, "cannot create the output folder '" + out + "'");
-    const std::filesystem::path outAbs = std::filesystem::absolute(out, ec);
+    const std::filesystem::path outAbs = std::filesystem::absolute(outPath, ec);
+    const std::string shownOut = platform::Utf8FromPath(ec ? outPath : outAbs);
 
+    // Ctrl-C and SIGTERM cancel as the window's cancel button does: the item being
+    // written is finished or removed, what is written stays.
+    platform::InterruptScope interrupts;
     BackupCatalog catalog;
     InitCatalog(catalog);
     CScanSession session;
@@ -175,8 +181,22 @@ class RecoverCommand : public Command {
     request.backup = record;
     request.chosen = chosen;
     request.password = backup.password;
-    if (!session.Start(request)) return Fail(io, "cannot read this backup");
+    if (!session.Start(request)) {
+      DestroyCatalog(catalog);
+      return Fail(io, "cannot read this backup");
+    }
+    while (session.IsScanning()) {
+      if (platform::InterruptRequested() && !session.StopRequested()) session.Stop();
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
     session.Wait();
+    auto cancelledEarly = [&] {
+      DestroyCatalog(catalog);
+      io.out << "Recovery cancelled before anything was written; " << shownOut
+             << " was not created or changed.\n";
+      return platform::InterruptExitCode();
+    };
+    if (platform::InterruptRequested()) return cancelledEarly();
     int rc = ScanOutcome(session, io);
     if (rc != kExitOk) {
       DestroyCatalog(catalog);
@@ -191,39 +211,50 @@ class RecoverCommand : public Command {
     session.Statistics().RecomputeRoot();
 
     CRecoverJob job(session.Stores(), session.Statistics(), session.DataSource(),
-                    record.displayName, platform::WideFromPath(outAbs));
+                    record.displayName, platform::WideFromPath(ec ? outPath : outAbs));
     TerminalView view(&io.err == &std::cerr && ::isatty(STDERR_FILENO));
     job.SetView(&view);
     if (Result r = job.LoadTemplates(); r != kSuccess) {
       DestroyCatalog(catalog);
       return Fail(io, "cannot load the document templates from " +
-                          DefaultTemplateFolder().string() + ": " + platform::ErrorText(r));
+                          platform::Utf8FromPath(DefaultTemplateFolder()) + ": " +
+                          platform::ErrorText(r));
     }
-    // Ctrl-C cancels as the window's cancel button does: what is written stays.
-    g_interrupted = false;
-    auto previous = std::signal(SIGINT, OnInterrupt);
+    // The output folder is made only now that the backup has opened.
+    if (platform::InterruptRequested()) return cancelledEarly();
+    {
+      OutputFolder root;
+      if (Result r = OutputFolder::OpenRoot(outPath, root); r != kSuccess) {
+        DestroyCatalog(catalog);
+        return Fail(io, "cannot create the output folder '" + out + "': " + platform::ErrorText(r));
+      }
+    }
     job.Start();
     while (!job.Finished()) {
-      if (g_interrupted.load()) {
+      if (platform::InterruptRequested()) {
         job.BeginCancel();
         job.ConfirmCancel();
         break;
       }
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     job.Wait();
-    std::signal(SIGINT, previous);
     view.End();
     DestroyCatalog(catalog);
 
     for (const DetailLine& line : job.Details())
       if (line.error != 0)
         io.err << "failed: " << WideToUtf8(line.path) << ": " << line.result << "\n";
-    const int done = job.DoneCount(), failed = job.FailedCount();
+    const int done = job.DoneCount(), failed = job.FailedCount(), other = job.OtherFailures();
+    const bool cancelled = job.CancelRequested();
     io.out << "Recovered " << done - failed << " of " << job.TotalCount() << " item(s) into "
-           << outAbs.string() << " (" << failed << " failed"
-           << (job.CancelRequested() ? ", cancelled" : "") << ").\n";
-    return failed == 0 && !job.CancelRequested() ? kExitOk : kExitFailed;
+           << shownOut << " (" << failed << " failed";
+    if (other > 0) io.out << ", " << other << " other file(s) not written";
+    if (cancelled) io.out << ", cancelled";
+    io.out << ").\n";
+    if (cancelled)
+      return platform::InterruptExitCode() != 0 ? platform::InterruptExitCode() : kExitFailed;
+    return failed == 0 && other == 0 ? kExitOk : kExitFailed;
   }
 
  private:
