@@ -10,6 +10,7 @@
 #include "cli/command.h"
 #include "common/hash.h"
 #include "common/result_codes.h"
+#include "scratch_mount.h"
 #include "support.h"
 
 namespace bv::cli {
@@ -181,6 +182,81 @@ TEST_F(RecoverCommandTest, BadArgumentsAndBadBackups) {
   Outcome r = Cli({"recover", empty.string(), "--out", Out("y").string()});
   EXPECT_EQ(r.code, kExitFailed);
   EXPECT_NE(r.err.find("Info.plist"), std::string::npos);
+}
+
+// An output folder that is the backup, lies inside it, or reaches it through a link or
+// "..": refused before anything is read or made, and the backup stays as it was.
+TEST_F(RecoverCommandTest, AnOutputFolderInsideTheBackupIsRefused) {
+  const auto before = Digests(*backup_);
+  fs::create_directory_symlink(*backup_, Out("link-to-backup"));
+  const std::vector<fs::path> inside = {
+      *backup_,
+      *backup_ / "recovered",
+      *backup_ / "3d",
+      Out("link-to-backup") / "recovered",
+      *backup_ / "nothing-yet" / ".." / "recovered",
+  };
+  for (const fs::path& out : inside) {
+    SCOPED_TRACE(out);
+    Outcome r = Cli({"recover", backup_->string(), "--out", out.string()});
+    EXPECT_EQ(r.code, kExitUsage);
+    EXPECT_NE(r.err.find("backup folder"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
+  }
+  EXPECT_EQ(Digests(*backup_), before);
+  EXPECT_FALSE(fs::exists(*backup_ / "recovered"));
+  EXPECT_FALSE(fs::exists(*backup_ / "nothing-yet"));
+}
+
+// A backup that cannot be opened leaves no output folder behind.
+TEST_F(RecoverCommandTest, NoOutputFolderBeforeTheBackupHasOpened) {
+  mkbackup::BackupOptions o;
+  o.seed = 5;
+  o.messages = o.contacts = 5;
+  const fs::path broken = test::BuildBackup(*home_, o, "broken");
+  test::WriteFile(broken / "Manifest.db", std::string(8192, 'x'));
+  const fs::path out = Out("never-made");
+  Outcome r = Cli({"recover", broken.string(), "--out", out.string()});
+  EXPECT_NE(r.code, kExitOk) << r.out;
+  EXPECT_FALSE(fs::exists(out)) << r.err;
+}
+
+// A read-only output volume: every item fails with the system's reason and the summary
+// says so; nothing is counted as recovered.
+TEST_F(RecoverCommandTest, AReadOnlyOutputFolderIsNoSuccess) {
+  const fs::path out = Out("read-only");
+  test::ScratchMount readOnly(out, "size=65536", true);
+  if (!readOnly.ok()) GTEST_SKIP() << readOnly.error();
+  Outcome r = Cli({"recover", backup_->string(), "--out", out.string()});
+  EXPECT_EQ(r.code, kExitFailed);
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(r.out, m, std::regex("Recovered (\\d+) of (\\d+) item\\(s\\)")))
+      << r.out;
+  EXPECT_EQ(m[1], "0");
+  EXPECT_GT(std::stoi(m[2]), 20);
+  EXPECT_EQ(Count(r.err, "failed: "), Count(r.err, ": Read-only file system\n")) << r.err;
+  EXPECT_EQ(r.err.find("The parameter is incorrect."), std::string::npos);
+  EXPECT_TRUE(fs::is_empty(out));
+}
+
+// A full disk: what did not fit is reported, what is there is whole (no empty or cut
+// documents), and the exit code says that something failed.
+TEST_F(RecoverCommandTest, AFullDiskIsReportedAndLeavesNoEmptyDocuments) {
+  const fs::path out = Out("full");
+  test::ScratchMount disk(out, "size=196608");
+  if (!disk.ok()) GTEST_SKIP() << disk.error();
+  Outcome r = Cli({"recover", backup_->string(), "--out", out.string()});
+  EXPECT_EQ(r.code, kExitFailed);
+  EXPECT_GT(Count(r.err, ": No space left on device\n"), 0u) << r.err;
+  for (const auto& e : fs::recursive_directory_iterator(out)) {
+    if (!e.is_regular_file()) continue;
+    const std::string name = e.path().filename().string();
+    EXPECT_EQ(name.find(".part"), std::string::npos) << e.path();
+    if (e.path().extension() == ".html") {
+      const std::string html = ReadFile(e.path());
+      EXPECT_NE(html.find("</html>"), std::string::npos) << e.path();
+    }
+  }
 }
 
 // Every WeChat and QQ message that mkbackup deleted and whose bytes are still in the
