@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <vector>
 
 #include "catalogue/file_copy.h"
@@ -66,13 +67,36 @@ TEST(CopyBackupFileTest, StopAfterFirstChunkAndMissingSource) {
   ASSERT_EQ(log.calls.size(), 2u);
   EXPECT_EQ(log.calls[1].percent, 100);
   EXPECT_EQ(log.calls[1].status, 2);
+  // A copy cut short does not stay under the destination's name.
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "dst"));
 
+  // The system's reason, not a code of our own that reads "The parameter is incorrect.".
   CopyLog missing;
   EXPECT_EQ(CopyBackupFile((dir.path() / "nope").wstring(), (dir.path() / "d2").wstring(),
                            CopyLog::Cb, &missing),
-            87);
+            ENOENT);
   ASSERT_EQ(missing.calls.size(), 1u);
-  EXPECT_EQ(missing.calls[0].status, 87);
+  EXPECT_EQ(missing.calls[0].status, ENOENT);
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "d2"));
+}
+
+// The destination is always a new file: an existing one is neither replaced nor
+// written through when it is a link.
+TEST(CopyBackupFileTest, AnExistingDestinationIsLeftAlone) {
+  TempFolder dir("copyexisting");
+  WriteFile(dir.path() / "src", "new bytes");
+  WriteFile(dir.path() / "taken", "old bytes");
+  WriteFile(dir.path() / "victim", "victim");
+  std::filesystem::create_symlink(dir.path() / "victim", dir.path() / "link");
+  for (const char* name : {"taken", "link"}) {
+    CopyLog log;
+    EXPECT_EQ(CopyBackupFile((dir.path() / "src").wstring(), (dir.path() / name).wstring(),
+                             CopyLog::Cb, &log),
+              EEXIST)
+        << name;
+  }
+  EXPECT_EQ(ReadFile(dir.path() / "taken"), "old bytes");
+  EXPECT_EQ(ReadFile(dir.path() / "victim"), "victim");
 }
 
 TEST(CopyBackupFileTest, FilesOverFourGiBAreCopiedWhole) {
@@ -122,6 +146,10 @@ TEST(CopyDatabaseTest, CopiesFixedDatabasesReplacing) {
   EXPECT_EQ(ReadFile(dir.path() / "out.db"), "messages");
   EXPECT_EQ(CopyContactsDatabase(c, (dir.path() / "ab.db").string()), 0);
   EXPECT_EQ(ReadFile(dir.path() / "ab.db"), "contacts");
+  // A copy that cannot be made says why (it used to answer 0 whatever happened).
+  EXPECT_EQ(CopyMessageDatabase(c, (dir.path() / "no-folder" / "out.db").string()), ENOENT);
+  std::filesystem::remove(dir.path() / "31" / kAddressBookDbId);
+  EXPECT_EQ(CopyContactsDatabase(c, (dir.path() / "ab2.db").string()), ENOENT);
 }
 
 }  // namespace
