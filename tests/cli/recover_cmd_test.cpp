@@ -239,26 +239,6 @@ TEST_F(RecoverCommandTest, AReadOnlyOutputFolderIsNoSuccess) {
   EXPECT_TRUE(fs::is_empty(out));
 }
 
-// A full disk: what did not fit is reported, what is there is whole (no empty or cut
-// documents), and the exit code says that something failed.
-TEST_F(RecoverCommandTest, AFullDiskIsReportedAndLeavesNoEmptyDocuments) {
-  const fs::path out = Out("full");
-  test::ScratchMount disk(out, "size=196608");
-  if (!disk.ok()) GTEST_SKIP() << disk.error();
-  Outcome r = Cli({"recover", backup_->string(), "--out", out.string()});
-  EXPECT_EQ(r.code, kExitFailed);
-  EXPECT_GT(Count(r.err, ": No space left on device\n"), 0u) << r.err;
-  for (const auto& e : fs::recursive_directory_iterator(out)) {
-    if (!e.is_regular_file()) continue;
-    const std::string name = e.path().filename().string();
-    EXPECT_EQ(name.find(".part"), std::string::npos) << e.path();
-    if (e.path().extension() == ".html") {
-      const std::string html = ReadFile(e.path());
-      EXPECT_NE(html.find("</html>"), std::string::npos) << e.path();
-    }
-  }
-}
-
 // Every WeChat and QQ message that mkbackup deleted and whose bytes are still in the
 // store (single rows, and whole conversations whose table was dropped) is shown as a
 // deleted message with its own text.
