@@ -129,17 +129,19 @@ std::int32_t CRecoverJob::Report(std::int32_t percent, std::int32_t error,
 std::int32_t CRecoverJob::Progress(std::int32_t percent, const std::wstring& path) {
   std::lock_guard<std::mutex> hold(jobLock_);
   if (cancelRequested_.load()) return kStopped;
-  if (view_) {
-    RecoveryProgress p;
-    p.percent = percent;
-    p.current = path;
-    p.doneCount = doneCount_.load();
-    p.totalCount = totalCount_.load();
-    p.failedCount = failedCount_.load();
-    p.succeededCount = p.doneCount - p.failedCount;
-    view_->OnProgress(p);
-  }
+  if (view_) view_->OnProgress(Shown(percent, path));
   return kSuccess;
+}
+
+RecoveryProgress CRecoverJob::Shown(std::int32_t percent, const std::wstring& path) const {
+  RecoveryProgress p;
+  p.percent = percent;
+  p.current = path;
+  p.doneCount = doneCount_.load();
+  p.totalCount = totalCount_.load();
+  p.failedCount = failedCount_.load();
+  p.succeededCount = p.doneCount - p.failedCount;
+  return p;
 }
 
 void CRecoverJob::Finish(std::int32_t error, const std::wstring& path, const std::string& reason) {
@@ -156,14 +158,7 @@ void CRecoverJob::Finish(std::int32_t error, const std::wstring& path, const std
   // After a confirmed cancel the counts stay true, but the window shows no more.
   if (!view_ || cancelRequested_.load()) return;
   view_->OnDetailLine(line);
-  RecoveryProgress p;
-  p.percent = 100;
-  p.current = path;
-  p.doneCount = doneCount_.load();
-  p.totalCount = totalCount_.load();
-  p.failedCount = failedCount_.load();
-  p.succeededCount = p.doneCount - p.failedCount;
-  view_->OnProgress(p);
+  view_->OnProgress(Shown(100, path));
 }
 
 void CRecoverJob::FinishOther(std::int32_t error, const std::wstring& path,

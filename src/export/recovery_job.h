@@ -155,6 +155,8 @@ class CRecoverJob {
   std::int32_t Report(std::int32_t percent, std::int32_t error, const std::wstring& path);
   // Progress of the current item; 2 once cancelling has been confirmed.
   std::int32_t Progress(std::int32_t percent, const std::wstring& path);
+  // What the view shows; call with the job lock held.
+  RecoveryProgress Shown(std::int32_t percent, const std::wstring& path) const;
   // The outcome of an item (or of one record of a collected document). `reason`
   // replaces the error's text when given.
   void Finish(std::int32_t error, const std::wstring& path, const std::string& reason = {});
