@@ -13,6 +13,7 @@
 #include "catalogue/manifest.h"
 #include "common/text.h"
 #include "platform/process.h"
+#include "platform/program_files.h"
 
 namespace bv {
 
@@ -62,14 +63,14 @@ std::int64_t CountIn(const std::string& chunk, bool& found) {
   return n;
 }
 
-// Copies "tool" to the work folder as "tool.exe", marks it as an executable of this
+// Copies the tool to the work folder as "tool.exe", marks it as an executable of this
 // platform and makes it runnable. A failed copy leaves no staged tool behind, so an
 // older copy can never run in its place.
-fs::path StageTool(const BackupCatalog& catalog, const fs::path& toolFolder) {
+fs::path StageTool(const BackupCatalog& catalog, const fs::path& tool) {
   const fs::path staged = platform::PathFromWide(catalog.workFolder) / "tool.exe";
   std::error_code ec;
   fs::remove(staged, ec);  // a running old copy keeps its inode; we get a fresh file
-  if (platform::CopyFileReplace(toolFolder / "tool", staged) != 0) {
+  if (platform::CopyFileReplace(tool, staged) != 0) {
     fs::remove(staged, ec);
     return staged;
   }
@@ -151,7 +152,8 @@ fs::path DecryptedOutputFolder() {
 
 Result DecryptBackup(BackupCatalog& catalog, const std::wstring& password,
                      std::wstring& outputFolder, const fs::path& toolFolder) {
-  const fs::path source = toolFolder.empty() ? platform::ExecutableFolder() : toolFolder;
+  const fs::path source =
+      toolFolder.empty() ? platform::HelperProgram("tool") : toolFolder / "tool";
   const fs::path staged = StageTool(catalog, source);
 
   const fs::path output = DecryptedOutputFolder();

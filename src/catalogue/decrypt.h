@@ -43,7 +43,7 @@ std::filesystem::path DecryptedOutputFolder();
 // Runs the tool over `catalog.current.folder`. Result: 0 (the tool ran and accepted the
 // password); -110 for "Wrong password"; 87 when the tool cannot be staged or started;
 // or the non-zero answer of the progress callback. `outputFolder` is set whatever
-// happens. `toolFolder` is where "tool" is looked for (empty: our executable's folder).
+// happens. `toolFolder` is where "tool" is looked for (empty: platform::HelperProgram).
 Result DecryptBackup(BackupCatalog& catalog, const std::wstring& password,
                      std::wstring& outputFolder, const std::filesystem::path& toolFolder = {});
 

@@ -19,6 +19,7 @@
 #include "device/cpio_archive.h"
 #include "device/relay_request.h"
 #include "platform/platform.h"
+#include "platform/program_files.h"
 #include "platform/process.h"
 #include "rawsqlite/chat_passes.h"
 #include "records/readers.h"
@@ -407,8 +408,8 @@ std::int32_t CDeviceRecovery::ReopenFileService(bool preferFullFilesystem) {
 }
 
 std::int32_t CDeviceRecovery::UnpackArchive() {
-  const fs::path folder = toolFolder_.empty() ? platform::ExecutableFolder() : toolFolder_;
-  const fs::path tool = folder / "extract";
+  const fs::path tool =
+      toolFolder_.empty() ? platform::HelperProgram("extract") : toolFolder_ / "extract";
   const fs::path archive = RelayArchivePath();
   std::error_code ec;
   if (!fs::is_regular_file(tool, ec)) return kInvalidParameter;

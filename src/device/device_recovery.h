@@ -176,7 +176,7 @@ class CDeviceRecovery : public IPhoneRecoveryParse {
   // 1 when it ran without success (the archive stays).
   std::int32_t UnpackArchive();
 
-  // Where "extract" is looked for; empty (the default): our executable's folder.
+  // Where "extract" is looked for; empty (the default): platform::HelperProgram.
   void SetToolFolder(const std::filesystem::path& folder) { toolFolder_ = folder; }
   const std::filesystem::path& TemporaryRootFolder() const { return root_; }
   std::filesystem::path RelayArchivePath() const;

@@ -25,8 +25,8 @@ struct DeviceScanSummary {
   std::size_t whatsApp = 0;
 };
 
-// `access` has been discovered (or not). `toolFolder`: where "extract" lies (empty: our
-// executable's folder).
+// `access` has been discovered (or not). `toolFolder`: where "extract" lies (empty: the
+// program's own, platform::HelperProgram).
 DeviceScanSummary ScanDevice(IDeviceAccess& access, const std::filesystem::path& toolFolder = {});
 
 }  // namespace bv

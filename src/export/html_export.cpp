@@ -5,6 +5,7 @@
 
 #include "common/text.h"
 #include "platform/platform.h"
+#include "platform/program_files.h"
 
 namespace bv {
 
@@ -126,7 +127,7 @@ const wchar_t* TemplateTitlePrefix(TemplateKind kind) {
 }
 
 fs::path DefaultTemplateFolder() {
-  return platform::ExecutableFolder() / "template";
+  return platform::DataFolder() / "template";
 }
 
 std::string HtmlEscape(std::wstring_view text) {

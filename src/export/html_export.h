@@ -26,7 +26,7 @@ inline constexpr int kTemplateCount = 5;
 const char* TemplateFileName(TemplateKind kind);
 // "iPhone's Call History of " and the others; each ends with a space.
 const wchar_t* TemplateTitlePrefix(TemplateKind kind);
-// The folder of the templates beside the executable.
+// The folder of the templates among the program's data files (platform::DataFolder).
 fs::path DefaultTemplateFolder();
 
 // One template, split at its first "{|content|}", with the rows built by the

@@ -6,6 +6,7 @@
 #include "export/html_export.h"
 #include "export/out_file.h"
 #include "platform/platform.h"
+#include "platform/program_files.h"
 
 namespace bv {
 
@@ -176,11 +177,13 @@ PrintTemplate LoadPrintTemplate(const std::filesystem::path& file) {
 }
 
 std::filesystem::path DefaultPrintTemplate() {
-  return platform::ExecutableFolder() / "template" / "Print.html";
+  return platform::DataFolder() / "template" / "Print.html";
 }
 
 std::filesystem::path DefaultPrintPage() {
-  return platform::ExecutableFolder() / "Print" / "page";
+  // Not beside the executable: an installed program's folder is not writable by its user.
+  const std::filesystem::path work = platform::WorkFolder();
+  return (work.empty() ? platform::ExecutableFolder() : work) / "Print" / "page";
 }
 
 Result WritePrintPage(const PrintTemplate& parts, const std::string& content,

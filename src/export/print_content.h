@@ -32,8 +32,8 @@ struct PrintTemplate {
   std::string tail;
 };
 PrintTemplate LoadPrintTemplate(const std::filesystem::path& file);
-// The template beside the executable ("template/Print.html") and the page path
-// ("Print/page" beside the executable).
+// The template among the data files ("template/Print.html") and the page path
+// ("Print/page" in the work folder).
 std::filesystem::path DefaultPrintTemplate();
 std::filesystem::path DefaultPrintPage();
 // head + content + tail, replacing the file; its folder is created. 0 or the

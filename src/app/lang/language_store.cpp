@@ -5,6 +5,7 @@
 #include "app/lang/ini_file.h"
 #include "app/qt_text.h"
 #include "platform/platform.h"
+#include "platform/program_files.h"
 #include "ui/skin_window.h"
 
 namespace bv::lang {
@@ -21,7 +22,7 @@ CLanguageStore* g_override = nullptr;
 
 CLanguageStore& CLanguageStore::instance() {
   if (g_override) return *g_override;
-  static CLanguageStore store(platform::WideFromPath(platform::ExecutableFolder()));
+  static CLanguageStore store(platform::WideFromPath(platform::DataFolder()));
   return store;
 }
 

@@ -18,10 +18,10 @@ using TextSection = std::map<std::wstring, std::wstring>;
 
 class CLanguageStore {
  public:
-  // The store beside the executable, loaded on the first call.
+  // The store over the program's data files (platform::DataFolder), loaded on the first call.
   static CLanguageStore& instance();
-  // Makes instance() answer with `store` (nullptr goes back to the one beside the
-  // executable). For tests that point windows at their own language files.
+  // Makes instance() answer with `store` (nullptr goes back to the one over the data
+  // files). For tests that point windows at their own language files.
   static void SetInstance(CLanguageStore* store);
 
   // A store over another folder (which must end in a separator or be a plain folder
