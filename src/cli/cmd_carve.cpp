@@ -57,6 +57,15 @@ class CarveCommand : public Command {
     return "Show the live and deleted rows of one table of an SQLite file (raw reader)";
   }
   std::string Usage() const override { return "carve FILE TABLE [--columns N] [--json]"; }
+  std::vector<ArgumentHelp> Arguments() const override {
+    return {{"FILE", "an SQLite database file; it is only read"},
+            {"TABLE", "the name of the table whose rows are shown"},
+            {"--columns N",
+             "the table's number of columns (1 to 32767), needed to carve deleted rows of a "
+             "table the reader does not know; for \"message\" and \"ZWAMESSAGE\" it replaces "
+             "the built-in count"},
+            {"--json", "print the rows as one JSON array"}};
+  }
 
   int Run(const std::vector<std::string>& args, Streams io) override {
     std::vector<std::string> positional;

@@ -102,6 +102,14 @@ class ChatsCommand : public Command {
   std::string Usage() const override {
     return "chats BACKUP [--json] [--password-stdin | --password-file F]";
   }
+  std::vector<ArgumentHelp> Arguments() const override {
+    std::vector<ArgumentHelp> a = {
+        {"BACKUP", "the folder of one backup (as 'list' prints it)"},
+        {"--json", "print the accounts and their messages as one JSON document"},
+    };
+    for (ArgumentHelp& p : PasswordArguments()) a.push_back(std::move(p));
+    return a;
+  }
 
   int Run(const std::vector<std::string>& args, Streams io) override {
     BackupArgs backup;

@@ -18,6 +18,9 @@ class DeviceCommand : public Command {
     return "Show the iPhone connected by USB and scan it like a backup.";
   }
   std::string Usage() const override { return "device [--json]"; }
+  std::vector<ArgumentHelp> Arguments() const override {
+    return {{"--json", "print the device and the counts of its scan as one JSON object"}};
+  }
 
   int Run(const std::vector<std::string>& args, Streams io) override {
     bool json = false;

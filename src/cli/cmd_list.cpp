@@ -17,6 +17,12 @@ class ListCommand : public Command {
     return "List the backups of a backup root (default: this user's), newest first.";
   }
   std::string Usage() const override { return "list [--root DIR] [--json]"; }
+  std::vector<ArgumentHelp> Arguments() const override {
+    return {{"--root DIR",
+             "list the backups in DIR instead of this user's backup root ($XDG_DATA_HOME, else "
+             "~/.local/share, followed by \"Apple Computer/MobileSync/Backup\")"},
+            {"--json", "print one JSON array of the backups instead of text"}};
+  }
 
   int Run(const std::vector<std::string>& args, Streams io) override {
     std::wstring root;

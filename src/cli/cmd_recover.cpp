@@ -125,6 +125,16 @@ class RecoverCommand : public Command {
     return "recover BACKUP --out DIR [--categories LIST] [--deleted-only] "
            "[--password-stdin | --password-file F]";
   }
+  std::vector<ArgumentHelp> Arguments() const override {
+    std::vector<ArgumentHelp> a = {
+        {"BACKUP", "the folder of one backup (as 'list' prints it); nothing in it is changed"},
+        {"--out DIR", "the folder to recover into; it is created when missing"},
+        CategoriesArgument(),
+        {"--deleted-only", "recover only records found in deleted space"},
+    };
+    for (ArgumentHelp& p : PasswordArguments()) a.push_back(std::move(p));
+    return a;
+  }
 
   int Run(const std::vector<std::string>& args, Streams io) override {
     BackupArgs backup;

@@ -272,6 +272,17 @@ class ScanCommand : public Command {
   std::string Usage() const override {
     return "scan BACKUP [--categories LIST] [--password-stdin | --password-file F] [--json]";
   }
+  std::vector<ArgumentHelp> Arguments() const override {
+    std::vector<ArgumentHelp> a = {
+        {"BACKUP", "the folder of one backup (as 'list' prints it)"},
+        CategoriesArgument(),
+    };
+    for (ArgumentHelp& p : PasswordArguments()) a.push_back(std::move(p));
+    a.push_back({"--json",
+                 "print the backup, the open result and every record as one JSON "
+                 "document instead of the counts"});
+    return a;
+  }
 
   int Run(const std::vector<std::string>& args, Streams io) override {
     std::string folder, categories, error;

@@ -10,10 +10,28 @@
 
 namespace bv::cli {
 
-// Exit codes of backvault-cli.
+// Exit codes of backvault-cli. Help and the manual page print kExitCodes, so a new code
+// goes into the constants and into the table below it.
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitUsage = 1;
 inline constexpr int kExitFailed = 2;
+
+struct ExitCodeInfo {
+  int code;
+  const char* meaning;
+};
+inline constexpr ExitCodeInfo kExitCodes[] = {
+    {kExitOk, "success"},
+    {kExitUsage, "usage error: unknown command or option, missing or bad argument"},
+    {kExitFailed, "the operation failed; the reason is printed on standard error"},
+};
+
+// One argument or option of a command as its Usage writes it ("BACKUP", "--root DIR"),
+// with what it means.
+struct ArgumentHelp {
+  std::string name;
+  std::string text;
+};
 
 struct Streams {
   std::ostream& out;
@@ -28,6 +46,9 @@ class Command {
   virtual std::string Summary() const = 0;
   // Usage text, e.g. "list [--root DIR] [--json]".
   virtual std::string Usage() const = 0;
+  // Every argument and option of Usage() with its meaning, in Usage's order; `help COMMAND`
+  // and the manual page print them.
+  virtual std::vector<ArgumentHelp> Arguments() const { return {}; }
   // Runs with the arguments after the command name.
   virtual int Run(const std::vector<std::string>& args, Streams io) = 0;
 };
@@ -37,6 +58,12 @@ std::vector<std::unique_ptr<Command>> AllCommands();
 
 // Runs argv[1..] against the registry: help, dispatch, exit code.
 int RunCli(const std::vector<std::string>& args, Streams io);
+
+// The two ways of giving a backup password, as the commands that open a backup explain them.
+std::vector<ArgumentHelp> PasswordArguments();
+// The names that --categories takes, in the categories' fixed order, and its explanation.
+std::vector<std::string> CategoryNames();
+ArgumentHelp CategoriesArgument();
 
 using ::bv::JsonEscape;  // common/text.h
 
