@@ -7,8 +7,9 @@ ifeq ($(CI),true)
   CMAKE_FLAGS += -DBV_WERROR=ON
 endif
 FUZZ_SECONDS ?= 60
+PREFIX ?= /usr/local
 
-.PHONY: all deps build demo gui screenshots test asan fuzz fuzz-replay format clean bench
+.PHONY: all deps build demo gui screenshots test asan fuzz fuzz-replay format clean bench install package
 
 all: build
 
@@ -34,6 +35,14 @@ screenshots: build
 
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS) --timeout 600
+
+# Installs the programs under PREFIX (bin, libexec/backvault, share/...); DESTDIR stages.
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+# The Debian package: $(BUILD)/backvault_<version>_<arch>.deb.
+package: build
+	cd $(BUILD) && cpack -G DEB
 
 # Engine tests under AddressSanitizer and UndefinedBehaviorSanitizer (no Qt front end).
 asan: deps

@@ -12,6 +12,7 @@ PACKAGES=(
   qt6-webengine-dev qt6-multimedia-dev
   gstreamer1.0-plugins-good fonts-wqy-microhei fonts-noto-color-emoji
   xvfb xauth imagemagick poppler-utils zip unzip tzdata
+  dpkg-dev desktop-file-utils appstream man-db groff-base
 )
 
 missing=()

@@ -489,10 +489,12 @@ QImage DrawHeader() {
   return img;
 }
 
-QImage DrawLogo() {
-  QImage img = NewImage(48, 48);
+// Drawn on a 48-unit grid; other sizes scale the drawing itself (the desktop's icons).
+QImage DrawLogo(int size = 48) {
+  QImage img = NewImage(size, size);
   QPainter p(&img);
   Prepare(p);
+  p.scale(size / 48.0, size / 48.0);
   QLinearGradient g(0, 0, 48, 48);
   g.setColorAt(0, QColor(0x56, 0xA8, 0xFF));
   g.setColorAt(1, QColor(0x2B, 0x6C, 0xB0));
@@ -623,8 +625,20 @@ bool Save(const QImage& img, const QString& path) {
 
 int main(int argc, char** argv) {
   QGuiApplication app(argc, argv);
+  if (argc == 4 && QByteArray(argv[1]) == "--icon") {
+    // The program's icon at one size, for the desktop's icon theme.
+    bool ok = false;
+    const int size = QByteArray(argv[2]).toInt(&ok);
+    if (!ok || size < 16 || size > 1024) {
+      std::fprintf(stderr, "bv_skin_painter: icon size must be 16 to 1024\n");
+      return 2;
+    }
+    return Save(DrawLogo(size), QString::fromLocal8Bit(argv[3])) ? 0 : 1;
+  }
   if (argc < 2) {
-    std::fprintf(stderr, "usage: bv_skin_painter <output folder>\n");
+    std::fprintf(stderr,
+                 "usage: bv_skin_painter <output folder>\n"
+                 "       bv_skin_painter --icon SIZE FILE\n");
     return 2;
   }
   const QDir out(QString::fromLocal8Bit(argv[1]));
