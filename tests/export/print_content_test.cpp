@@ -121,5 +121,17 @@ TEST(PrintPageTest, TemplateHeadContentTail) {
   EXPECT_EQ(test::Slurp(dir / "p2"), "X");
 }
 
+// The page is written while printing; an installed program's own folder is not writable
+// by its user, so the page goes to the work folder. The template is one of the data files.
+TEST(PrintPageTest, PageInWorkFolderTemplateAmongDataFiles) {
+  TempDir dir;
+  test::ScopedEnv data("XDG_DATA_HOME", (dir / "data").string());
+  EXPECT_EQ(DefaultPrintPage(), dir / "data" / "TarnwickBackvault" / "Print" / "page");
+  // The test runs from the build's bin folder, where the data files lie beside it.
+  EXPECT_EQ(DefaultPrintTemplate(),
+            std::filesystem::path(BV_TEST_BIN_DIR) / "template" / "Print.html");
+  EXPECT_TRUE(std::filesystem::is_regular_file(DefaultPrintTemplate()));
+}
+
 }  // namespace
 }  // namespace bv
