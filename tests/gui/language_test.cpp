@@ -97,6 +97,40 @@ TEST_F(LanguageStoreTest, SwitchingRewritesOnlyDefault) {
   EXPECT_EQ(CLanguageStore::text(store.section(L"PageScan"), L"BtnHome"), L"");
 }
 
+// An install: config.ini is shared and read-only, the user's choice goes to a file of
+// their own, which wins over the shipped default and leaves config.ini untouched.
+TEST_F(LanguageStoreTest, InstalledStoreKeepsTheChoiceInTheUsersFile) {
+  const std::string shipped = ReadFile(root / "config.ini");
+  const fs::path user = root / "home" / "TarnwickBackvault" / "config.ini";
+  {
+    CLanguageStore store(Folder(), user.wstring());
+    EXPECT_EQ(store.language_name(), L"English");  // no user file yet: the shipped default
+    EXPECT_EQ(store.SettingsPath(), user.wstring());
+    ASSERT_TRUE(store.set_language(L"Deutsch"));  // its folder is created
+    EXPECT_EQ(CLanguageStore::text(store.section(L"PageScan"), L"BtnHome"), L"Start");
+  }
+  EXPECT_EQ(ReadFile(root / "config.ini"), shipped);
+  EXPECT_EQ(ReadFile(user), "[DefaultLanguage]\r\nDefault=Deutsch\r\n");
+  {
+    // The next start reads the user's choice; the list still comes from config.ini.
+    CLanguageStore store(Folder(), user.wstring());
+    EXPECT_EQ(store.language_name(), L"Deutsch");
+    EXPECT_EQ(store.languages().size(), 3u);
+  }
+  // An empty choice, or none in that file, falls back to the shipped default.
+  WriteFile(user, "[DefaultLanguage]\nDefault=\n");
+  EXPECT_EQ(CLanguageStore(Folder(), user.wstring()).language_name(), L"English");
+  WriteFile(user, "[Other]\nDefault=Deutsch\n");
+  EXPECT_EQ(CLanguageStore(Folder(), user.wstring()).language_name(), L"English");
+  // A settings file that cannot be written changes nothing.
+  const fs::path blocked = root / "blocker";
+  WriteFile(blocked, "a file, so no folder can be made here");
+  CLanguageStore store(Folder(), (blocked / "config.ini").wstring());
+  EXPECT_FALSE(store.set_language(L"Deutsch"));
+  EXPECT_EQ(store.language_name(), L"English");
+  EXPECT_EQ(ReadFile(root / "config.ini"), shipped);
+}
+
 TEST(IniFile, WritesMissingSectionAndKeyAndKeepsUtf16) {
   QTemporaryDir tmp;
   const fs::path p = fs::path(tmp.path().toStdString()) / "c.ini";

@@ -18,11 +18,39 @@ std::filesystem::path P(const std::wstring& w) {
 
 namespace {
 CLanguageStore* g_override = nullptr;
+
+// Beside the executable (a build, or a program folder of its own) config.ini is the
+// program's to rewrite. An install keeps it with the shared data files, read-only for the
+// user, so the user's choice lives in the work folder and wins over the shipped default.
+std::wstring UserSettingsFile(const std::filesystem::path& dataFolder) {
+  if (dataFolder == platform::ExecutableFolder()) return {};
+  const std::filesystem::path work = platform::WorkFolder();
+  if (work.empty()) return {};
+  return platform::WideFromPath(work / "config.ini");
 }
+
+// The first "Default" line under "DefaultLanguage", as the profile reader finds it;
+// false when the file or the value is missing or empty.
+bool ReadDefaultLanguage(const std::wstring& path, std::wstring& name) {
+  std::vector<IniSection> cfg;
+  if (!ReadIniFile(P(path), &cfg)) return false;
+  for (const auto& s : cfg) {
+    if (s.name != L"DefaultLanguage") continue;
+    for (const auto& [k, v] : s.lines)
+      if (k == L"Default") {
+        if (v.empty()) return false;
+        name = v;
+        return true;
+      }
+  }
+  return false;
+}
+}  // namespace
 
 CLanguageStore& CLanguageStore::instance() {
   if (g_override) return *g_override;
-  static CLanguageStore store(platform::WideFromPath(platform::DataFolder()));
+  static CLanguageStore store(platform::WideFromPath(platform::DataFolder()),
+                              UserSettingsFile(platform::DataFolder()));
   return store;
 }
 
@@ -30,14 +58,15 @@ void CLanguageStore::SetInstance(CLanguageStore* store) {
   g_override = store;
 }
 
-CLanguageStore::CLanguageStore(const std::wstring& exeFolder) {
-  Load(exeFolder);
+CLanguageStore::CLanguageStore(const std::wstring& exeFolder, const std::wstring& userSettings) {
+  Load(exeFolder, userSettings);
 }
 
-void CLanguageStore::Load(const std::wstring& exeFolder) {
+void CLanguageStore::Load(const std::wstring& exeFolder, const std::wstring& userSettings) {
   std::wstring folder = exeFolder;
   if (!folder.empty() && folder.back() != L'/' && folder.back() != L'\\') folder += L'/';
   config_path = folder + L"config.ini";
+  settings_path = userSettings.empty() ? config_path : userSettings;
   languages_dir = folder + L"Languages/";
   ReadCurrentLanguage();
   language_list.clear();
@@ -51,21 +80,9 @@ void CLanguageStore::Load(const std::wstring& exeFolder) {
 }
 
 void CLanguageStore::ReadCurrentLanguage() {
-  current_language = L"English";
-  std::vector<IniSection> cfg;
-  if (!ReadIniFile(P(config_path), &cfg)) return;
-  bool found = false;
-  for (const auto& s : cfg) {
-    if (s.name != L"DefaultLanguage" || found) continue;
-    for (const auto& [k, v] : s.lines)
-      if (k == L"Default") {
-        current_language = v;  // the first line of that name, as the profile reader does
-        found = true;
-        break;
-      }
-  }
-  // An empty value falls back to the default as well.
-  if (current_language.empty()) current_language = L"English";
+  // The user's choice, else the shipped default; an empty value counts as none.
+  if (settings_path != config_path && ReadDefaultLanguage(settings_path, current_language)) return;
+  if (!ReadDefaultLanguage(config_path, current_language)) current_language = L"English";
 }
 
 void CLanguageStore::LoadTable() {
@@ -92,7 +109,11 @@ std::wstring CLanguageStore::text(TextSection& sectionMap, const std::wstring& k
 }
 
 bool CLanguageStore::set_language(const std::wstring& name) {
-  if (!WriteIniValue(P(config_path), L"DefaultLanguage", L"Default", name)) return false;
+  if (settings_path != config_path) {
+    std::error_code ec;
+    std::filesystem::create_directories(P(settings_path).parent_path(), ec);
+  }
+  if (!WriteIniValue(P(settings_path), L"DefaultLanguage", L"Default", name)) return false;
   ReadCurrentLanguage();
   LoadTable();
   return true;

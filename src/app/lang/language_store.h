@@ -25,8 +25,10 @@ class CLanguageStore {
   static void SetInstance(CLanguageStore* store);
 
   // A store over another folder (which must end in a separator or be a plain folder
-  // path); loads at once. Tests and tools use this.
-  explicit CLanguageStore(const std::wstring& exeFolder);
+  // path); loads at once. Tests and tools use this. `userSettings`, when given, is the
+  // file that keeps the user's choice of language instead of config.ini: an installed
+  // config.ini is shared by every user and not theirs to rewrite.
+  explicit CLanguageStore(const std::wstring& exeFolder, const std::wstring& userSettings = {});
 
   // The key->text map of a section; a section the file lacks is created empty.
   TextSection& section(const std::wstring& name);
@@ -36,8 +38,9 @@ class CLanguageStore {
   const std::vector<std::pair<std::wstring, std::wstring>>& languages() const {
     return language_list;
   }
-  // Writes `name` as the default language into config.ini, reads it back and reloads
-  // the table. False when config.ini could not be written (nothing changes then).
+  // Writes `name` as the default language into the settings file (config.ini, or the
+  // user's settings file), reads it back and reloads the table. False when the file could
+  // not be written (nothing changes then).
   bool set_language(const std::wstring& name);
   // Relabels every control of `window` named by a key of the section.
   void apply(ui::CSkinWindow* window, const std::wstring& sectionName);
@@ -46,14 +49,17 @@ class CLanguageStore {
   void apply(ui::CControlUI* root, const std::wstring& sectionName);
 
   const std::wstring& ConfigPath() const { return config_path; }
+  // The file that keeps the chosen language: ConfigPath(), or the user's settings file.
+  const std::wstring& SettingsPath() const { return settings_path; }
   const std::wstring& LanguagesDir() const { return languages_dir; }
 
  private:
-  void Load(const std::wstring& exeFolder);
+  void Load(const std::wstring& exeFolder, const std::wstring& userSettings);
   void ReadCurrentLanguage();
   void LoadTable();
 
   std::wstring config_path;
+  std::wstring settings_path;
   std::wstring languages_dir;
   std::wstring current_language;
   std::vector<std::pair<std::wstring, std::wstring>> language_list;
