@@ -110,15 +110,15 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-# Shared libraries are found by dpkg-shlibdeps; what is loaded at run time without being
-# linked (Qt's platform plugins, the web engine's helper process, GStreamer's elements,
+# Shared libraries (and the web engine's helper process) are found by dpkg-shlibdeps; what
+# is loaded at run time without being linked (Qt's platform plugins, GStreamer's elements,
 # the fonts for Chinese text and emoji) is named here.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS OFF)
 set(BV_RUNTIME_DEPENDS "")
 if(TARGET backvault)
-  list(APPEND BV_RUNTIME_DEPENDS qt6-qpa-plugins libqt6webenginecore6-bin
-       gstreamer1.0-plugins-good fonts-wqy-microhei fonts-noto-color-emoji)
+  list(APPEND BV_RUNTIME_DEPENDS qt6-qpa-plugins gstreamer1.0-plugins-good fonts-wqy-microhei
+       fonts-noto-color-emoji)
 endif()
 string(REPLACE ";" ", " CPACK_DEBIAN_PACKAGE_DEPENDS "${BV_RUNTIME_DEPENDS}")
 set(CPACK_STRIP_FILES ON)

@@ -52,7 +52,8 @@ if [ -e "$ROOT/usr/bin/backvault" ]; then
   done
   for f in usr/share/applications/backvault.desktop \
     usr/share/metainfo/com.tarnwick.backvault.metainfo.xml \
-    usr/share/icons/hicolor/48x48/apps/backvault.png usr/share/man/man1/backvault.1.gz; do
+    usr/share/icons/hicolor/48x48/apps/backvault.png usr/share/man/man1/backvault.1.gz \
+    usr/share/backvault/help/help.html; do
     [ -e "$ROOT/$f" ] || fail "the package lacks /$f"
   done
   desktop-file-validate "$ROOT/usr/share/applications/backvault.desktop" ||
@@ -98,5 +99,25 @@ grep -Eq "Contacts \([1-9][0-9]*\)" <<<"$LOCKED" || fail "no contacts decrypted:
 HTML=$(find "$WORK/out" -name '*.html' | head -n 1)
 [ -n "$HTML" ] || fail "recover wrote no HTML document"
 grep -q "<html" "$HTML" || fail "$HTML is no HTML document"
+
+# The installed desktop program walks its own states under Xvfb (as make screenshots does):
+# skins, language files and help pages come from the unpacked tree, and its language
+# switch keeps the user's choice in the work folder, never in the shipped config.ini.
+if [ -e "$ROOT/usr/bin/backvault" ]; then
+  command -v xvfb-run >/dev/null || fail "xvfb-run is missing (scripts/install-deps.sh)"
+  GUI_DATA="$WORK/gui-data"
+  mkdir -p "$GUI_DATA/Apple Computer/MobileSync" "$WORK/shots"
+  cp -r "$WORK/demo" "$GUI_DATA/Apple Computer/MobileSync/Backup"
+  mkdir -m 700 "$WORK/runtime"
+  XDG_DATA_HOME="$GUI_DATA" XDG_RUNTIME_DIR="$WORK/runtime" QT_QPA_PLATFORM=xcb \
+    BACKVAULT_SCREENSHOTS="$WORK/shots" BACKVAULT_SCREENSHOTS_PASSWORD="tarnwick demo" \
+    xvfb-run -a -s "-screen 0 1280x800x24 -dpi 96" "$ROOT/usr/bin/backvault" \
+    >"$WORK/gui.log" 2>&1 || { cat "$WORK/gui.log" >&2; fail "the installed backvault failed"; }
+  ls "$WORK/shots" | grep -q "Deutsch" || fail "the installed backvault showed no second language"
+  cmp -s "$ROOT/usr/share/backvault/config.ini" "$(dirname "$0")/../data/config.ini" ||
+    fail "the installed backvault rewrote the shipped config.ini"
+  grep -q "^Default=" "$GUI_DATA/TarnwickBackvault/config.ini" ||
+    fail "the language choice was not kept in the user's work folder"
+fi
 
 echo "check-package: $(basename "$DEB") unpacks and runs from $ROOT"

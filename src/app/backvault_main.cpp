@@ -12,5 +12,8 @@ int main(int argc, char** argv) {
   if (geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
     qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
   QApplication app(argc, argv);
+  // Names the menu entry (backvault.desktop), so the desktop shows its icon and name for
+  // the window.
+  QGuiApplication::setDesktopFileName(QStringLiteral("backvault"));
   return bv::RunProgram(app);
 }
