@@ -15,6 +15,9 @@ namespace bv::cli {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitUsage = 1;
 inline constexpr int kExitFailed = 2;
+// 128 + the signal's number, as platform::InterruptExitCode() gives them.
+inline constexpr int kExitInterrupted = 130;  // SIGINT
+inline constexpr int kExitTerminated = 143;   // SIGTERM
 
 struct ExitCodeInfo {
   int code;
@@ -24,6 +27,9 @@ inline constexpr ExitCodeInfo kExitCodes[] = {
     {kExitOk, "success"},
     {kExitUsage, "usage error: unknown command or option, missing or bad argument"},
     {kExitFailed, "the operation failed; the reason is printed on standard error"},
+    {kExitInterrupted,
+     "interrupted by SIGINT (Ctrl-C); recover finishes or removes the item it was writing"},
+    {kExitTerminated, "ended by SIGTERM, with the same clean-up as SIGINT"},
 };
 
 // One argument or option of a command as its Usage writes it ("BACKUP", "--root DIR"),

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -11,6 +12,7 @@
 #include "cli/command.h"
 #include "cli/docs.h"
 #include "common/version.h"
+#include "platform/interrupt.h"
 #include "platform/process.h"
 #include "support/support.h"
 
@@ -68,6 +70,21 @@ TEST(CliHelpTest, VersionAndExitCodes) {
   // The same list goes to standard error when no command is given.
   EXPECT_NE(Cli({}, &code).find(kExitCodes[0].meaning), std::string::npos);
   EXPECT_EQ(code, kExitUsage);
+}
+
+// The table names the codes the platform layer gives an interrupted command.
+TEST(CliHelpTest, InterruptCodesAreThePlatformsOwn) {
+  platform::ResetInterrupt();
+  platform::RequestInterrupt(SIGINT);
+  EXPECT_EQ(platform::InterruptExitCode(), kExitInterrupted);
+  platform::ResetInterrupt();
+  platform::RequestInterrupt(SIGTERM);
+  EXPECT_EQ(platform::InterruptExitCode(), kExitTerminated);
+  platform::ResetInterrupt();
+  std::set<int> listed;
+  for (const ExitCodeInfo& e : kExitCodes) EXPECT_TRUE(listed.insert(e.code).second) << e.code;
+  for (int code : {kExitOk, kExitUsage, kExitFailed, kExitInterrupted, kExitTerminated})
+    EXPECT_EQ(listed.count(code), 1u) << code;
 }
 
 TEST(CliHelpTest, CommandHelpExplainsEveryArgument) {
