@@ -43,8 +43,16 @@ int Process::Start(const std::vector<std::string>& argv, const std::filesystem::
   for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
 
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  if (ownGroup_) {
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
+  }
+
   pid_t pid = -1;
-  int rc = posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, args.data(), environ);
+  int rc = posix_spawn(&pid, argv[0].c_str(), &actions, &attributes, args.data(), environ);
+  posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   ::close(inPipe[0]);
   ::close(outPipe[1]);

@@ -17,6 +17,9 @@ class Process {
   Process(const Process&) = delete;
   Process& operator=(const Process&) = delete;
 
+  // A child in a process group of its own does not get the terminal's Ctrl-C: we end it
+  // ourselves, after our own clean-up. Set before Start.
+  void SetOwnProcessGroup(bool own) { ownGroup_ = own; }
   // Starts argv[0] (a path) with the arguments. Returns 0 or the platform error code.
   int Start(const std::vector<std::string>& argv, const std::filesystem::path& workDir = {});
   bool Running();
@@ -45,6 +48,7 @@ class Process {
   int out_ = -1;
   int exitCode_ = -1;
   bool outputClosed_ = false;
+  bool ownGroup_ = false;
 };
 
 }  // namespace bv::platform
