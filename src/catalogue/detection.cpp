@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/text.h"
+#include "platform/files.h"
 #include "platform/platform.h"
 
 namespace bv {
@@ -150,13 +151,6 @@ void NameFor(int code, DetectionContext& context, std::wstring& name) {
   ++context.counter;
 }
 
-struct Fd {
-  int fd = -1;
-  ~Fd() {
-    if (fd >= 0) ::close(fd);
-  }
-};
-
 }  // namespace
 
 const char* const kImageExtensions =
@@ -198,22 +192,16 @@ Result DetectFileTypeNative(const std::string& path, DetectionContext& context, 
                             std::int64_t* size) {
   name.clear();
   if (size) *size = -1;
-  Fd f;
-  // Read-only: detection must work on read-only media and never touch the backup.
-  f.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (f.fd < 0) return errno;
-  if (size) {
-    struct stat st {};
-    if (::fstat(f.fd, &st) == 0) *size = st.st_size;
-  }
+  // Read-only, regular files only: detection must work on read-only media, never touch
+  // the backup and never wait on a FIFO or a device node (those count as missing).
+  platform::ReadOnlyFile f;
+  if (const int rc = f.Open(path); rc != 0) return platform::IsMissingFile(rc) ? ENOENT : rc;
+  if (size) *size = f.Size();
   unsigned char buf[512];
-  std::size_t got = 0;
-  while (got < sizeof buf) {
-    ssize_t n = ::read(f.fd, buf + got, sizeof buf - got);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    got += static_cast<std::size_t>(n);
-  }
+  int error = 0;
+  const std::int64_t read = f.ReadAt(0, buf, sizeof buf, &error);
+  if (read < 0) return error;
+  const auto got = static_cast<std::size_t>(read);
   if (got < sizeof buf) return kShortRead;
   NameFor(RecogniseBuffer(buf, sizeof buf), context, name);
   return kSuccess;
@@ -252,30 +240,24 @@ Result PreparePreviewCopy(const BackupCatalog& catalog, const std::wstring& back
   if (!copyPath.empty() && copyPath.back() != L'/') copyPath.push_back(L'/');
   copyPath += Utf8ToWide(target);
 
-  Fd in, out;
-  in.fd = ::open(platform::PathFromWide(backupFile).c_str(), O_RDONLY | O_CLOEXEC);
-  if (in.fd >= 0)
-    out.fd = ::open(platform::PathFromWide(copyPath).c_str(),
-                    O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (in.fd < 0 || out.fd < 0) return finish(kInvalidParameter);
+  platform::ReadOnlyFile in;
+  platform::UniqueFd out;
+  if (in.Open(platform::PathFromWide(backupFile)) == 0)
+    out.Reset(::open(platform::PathFromWide(copyPath).c_str(),
+                     O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+  if (!in.IsOpen() || !out.Valid()) return finish(kInvalidParameter);
 
-  struct stat st {};
-  if (::fstat(in.fd, &st) != 0) return finish(errno);
-  const std::int64_t size = st.st_size;  // 64-bit: films over 4 GiB are copied whole
+  const std::int64_t size = in.Size();  // 64-bit: films over 4 GiB are copied whole
   std::vector<char> buf(65536);
   std::int64_t copied = 0;
   while (copied < size) {
-    ssize_t n = ::read(in.fd, buf.data(), buf.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return finish(errno);
+    int error = 0;
+    const std::int64_t n =
+        in.ReadAt(static_cast<std::uint64_t>(copied), buf.data(), buf.size(), &error);
+    if (n < 0) return finish(error);
     if (n == 0) break;
-    ssize_t done = 0;
-    while (done < n) {
-      ssize_t w = ::write(out.fd, buf.data() + done, static_cast<std::size_t>(n - done));
-      if (w < 0 && errno == EINTR) continue;
-      if (w < 0) return finish(errno);
-      done += w;
-    }
+    if (!platform::WriteAll(out.Get(), buf.data(), static_cast<std::size_t>(n)))
+      return finish(errno != 0 ? errno : EIO);
     copied += n;
     if (callback) {
       std::int32_t answer = callback(user, static_cast<std::int32_t>(copied * 100 / size));

@@ -2,12 +2,14 @@
 
 #include <dirent.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "common/stable_sort.h"
 #include "common/text.h"
+#include "platform/files.h"
 #include "platform/platform.h"
 
 namespace bv {
@@ -25,20 +27,29 @@ std::wstring WithSeparator(std::wstring folder) {
   return folder;
 }
 
-// fgets-style reader: a line into a 2048-byte buffer, longer lines in 2047-byte pieces.
+// fgets-style reader over the file's bytes: a line into a 2048-byte buffer, longer lines in
+// 2047-byte pieces; a zero byte ends the piece's text as it ends a C string.
 class LineReader {
  public:
-  explicit LineReader(std::FILE* f) : f_(f) {}
+  explicit LineReader(std::string_view text) : text_(text) {}
   bool Next(std::string& line) {
-    char buf[2048];
-    if (!std::fgets(buf, sizeof buf, f_)) return false;
-    line.assign(buf);
+    if (at_ >= text_.size()) return false;
+    std::size_t end = text_.find('\n', at_);
+    end = end == std::string_view::npos ? text_.size() : end + 1;
+    end = std::min(end, at_ + 2047);
+    std::string_view piece = text_.substr(at_, end - at_);
+    at_ = end;
+    line.assign(piece.substr(0, piece.find('\0')));
     return true;
   }
 
  private:
-  std::FILE* f_;
+  std::string_view text_;
+  std::size_t at_ = 0;
 };
+
+// Info.plist files of real backups stay well below this; more is not a backup's.
+constexpr std::uint64_t kInfoPlistLimit = 256ull << 20;
 
 // Text after `open` in `line`, cut at `close`; false when the opening tag is missing.
 bool ValueBetween(const std::string& line, const char* open, const char* close, std::string& out) {
@@ -53,10 +64,11 @@ bool ValueBetween(const std::string& line, const char* open, const char* close, 
 
 bool ReadInfoPlist(const std::wstring& folder, BackupRecord& record) {
   const std::string path = Narrow(WithSeparator(folder)) + "Info.plist";
-  std::FILE* f = std::fopen(path.c_str(), "r");
-  if (!f) return false;
+  // A FIFO or device node named Info.plist counts as missing rather than hanging the list.
+  std::string bytes;
+  if (platform::ReadWholeFile(path, bytes, kInfoPlistLimit) != 0) return false;
   BackupRecord r;
-  LineReader reader(f);
+  LineReader reader(bytes);
   std::string line, value;
   const int bias = platform::TimeZoneBiasMinutes();
   while (reader.Next(line)) {
@@ -89,7 +101,6 @@ bool ReadInfoPlist(const std::wstring& folder, BackupRecord& record) {
       break;  // nothing after the serial number is looked at
     }
   }
-  std::fclose(f);
   r.folder = folder;
   r.encrypted = ProbeEncrypted(folder);
   record = std::move(r);
@@ -146,13 +157,13 @@ bool ProbeEncrypted(const std::wstring& backupFolder) {
   std::error_code ec;
   const bool newer = std::filesystem::exists(base + "Manifest.db", ec);
   const std::string path = newer ? base + "31/" + kAddressBookId : base + kAddressBookId;
-  // Read-only: the probe must work on read-only media and never change a backup.
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) f = std::fopen((path + ".mddata").c_str(), "rb");
-  if (!f) return false;
+  // Read-only and regular files only: the probe must work on read-only media, never change
+  // a backup and never wait on a FIFO.
+  platform::ReadOnlyFile f;
+  if (f.Open(path) != 0 && f.Open(path + ".mddata") != 0) return false;
   char head[512] = {};
-  std::size_t n = std::fread(head, 1, sizeof head, f);
-  std::fclose(f);
+  const std::int64_t read = f.ReadAt(0, head, sizeof head);
+  const std::size_t n = read > 0 ? static_cast<std::size_t>(read) : 0;
   // A file shorter than six bytes cannot start with "SQLite": its bytes are not a database.
   return !(n >= 6 && EqualsNoCase(std::string_view(head, 6), "SQLite"));
 }

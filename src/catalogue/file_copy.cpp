@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "catalogue/manifest.h"
+#include "platform/files.h"
 #include "platform/platform.h"
 #include "platform/utf8.h"
 
@@ -16,29 +17,20 @@ namespace bv {
 
 namespace {
 
-struct Fd {
-  int fd = -1;
-  ~Fd() {
-    if (fd >= 0) ::close(fd);
-  }
-};
-
-Result CopyChunks(int in, int out, std::int64_t size, const std::wstring& destination,
-                  CopyCallback callback, void* user) {
+Result CopyChunks(const platform::ReadOnlyFile& in, int out, std::int64_t size,
+                  const std::wstring& destination, CopyCallback callback, void* user) {
   constexpr std::size_t kChunk = 65536;
   std::vector<char> buf(kChunk);
   std::int64_t copied = 0;
   while (copied < size) {
     const std::size_t want = static_cast<std::size_t>(
         size - copied < static_cast<std::int64_t>(kChunk) ? size - copied : kChunk);
-    std::size_t got = 0;
-    while (got < want) {
-      ssize_t n = ::pread(in, buf.data() + got, want - got, copied + static_cast<off_t>(got));
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) return errno;
-      if (n == 0) return EIO;  // the file shrank under us
-      got += static_cast<std::size_t>(n);
-    }
+    int error = 0;
+    const std::int64_t read =
+        in.ReadAt(static_cast<std::uint64_t>(copied), buf.data(), want, &error);
+    if (read < 0) return error;
+    const auto got = static_cast<std::size_t>(read);
+    if (got < want) return EIO;  // the file shrank under us
     std::size_t put = 0;
     while (put < got) {
       ssize_t n = ::pwrite(out, buf.data() + put, got - put, copied + static_cast<off_t>(put));
@@ -67,27 +59,23 @@ Result CopyBackupFile(const std::wstring& source, const std::wstring& destinatio
   if (dest.has_parent_path()) std::filesystem::create_directories(dest.parent_path(), ec);
 
   Result result = kSuccess;
-  Fd in, out;
-  in.fd = ::open(platform::PathFromWide(source).c_str(), O_RDONLY | O_CLOEXEC);
-  if (in.fd < 0) {
-    result = errno;
+  // Regular files only, opened without blocking: a FIFO or device node in the backup
+  // counts as missing instead of hanging the copy.
+  platform::ReadOnlyFile in;
+  platform::UniqueFd out;
+  if (const int rc = in.Open(platform::PathFromWide(source)); rc != 0) {
+    result = rc == platform::kNotRegularFile ? ENOENT : rc;
   } else {
     // The destination is always new: never an existing file, never through a link
     // planted under its name.
-    out.fd = ::open(dest.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (out.fd < 0) result = errno;
+    out.Reset(::open(dest.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+    if (!out.Valid()) result = errno;
   }
   if (result == kSuccess) {
-    struct stat st {};
-    if (::fstat(in.fd, &st) != 0) {
-      result = errno;
-    } else if (st.st_size > 0) {
-      result = CopyChunks(in.fd, out.fd, st.st_size, destination, callback, user);
-    }
+    if (in.Size() > 0) result = CopyChunks(in, out.Get(), in.Size(), destination, callback, user);
     // The close reports what delayed writes could not do (network file systems).
-    const int closed = ::close(out.fd);
-    if (closed != 0 && errno != EINTR && result == kSuccess) result = errno;
-    out.fd = -1;
+    const int closed = out.Close();
+    if (closed != 0 && result == kSuccess) result = closed;
     // A copy cut short never stays under the destination's name.
     if (result != kSuccess) ::unlink(dest.c_str());
   }

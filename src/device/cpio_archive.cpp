@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/files.h"
 #include "platform/platform.h"
 
 namespace bv {
@@ -32,24 +33,11 @@ bool Octal(const unsigned char* p, std::size_t n, std::uint64_t& value) {
   return true;
 }
 
-// Closes a descriptor when it goes out of scope.
-struct Fd {
-  int fd = -1;
-  ~Fd() {
-    if (fd >= 0) ::close(fd);
-  }
-};
-
-std::size_t ReadAt(int fd, std::uint64_t offset, void* buffer, std::size_t size) {
-  std::size_t done = 0;
-  auto* out = static_cast<unsigned char*>(buffer);
-  while (done < size) {
-    const ssize_t n = ::pread(fd, out + done, size - done, static_cast<off_t>(offset + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<std::size_t>(n);
-  }
-  return done;
+// What was read before an error or the end of the file (the cutter reads what there is).
+std::size_t ReadAt(const platform::ReadOnlyFile& file, std::uint64_t offset, void* buffer,
+                   std::size_t size) {
+  const std::int64_t n = file.ReadAt(offset, buffer, size);
+  return n > 0 ? static_cast<std::size_t>(n) : 0;
 }
 
 }  // namespace
@@ -141,32 +129,33 @@ std::size_t WalkCpio(const ByteReader& read, std::uint64_t archiveSize,
 
 Result CopyArchiveRange(const fs::path& archive, std::uint64_t offset, std::uint64_t size,
                         const fs::path& copy) {
-  Fd in{::open(archive.c_str(), O_RDONLY | O_CLOEXEC)};
-  if (in.fd < 0) return errno;
+  platform::ReadOnlyFile in;
+  if (const int rc = in.Open(archive); rc != 0)
+    return rc == platform::kNotRegularFile ? ENOENT : rc;
   // Replaced, never appended to: a longer earlier copy must not leave its tail behind.
-  Fd out{::open(copy.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600)};
-  if (out.fd < 0) return errno;
+  platform::UniqueFd out(::open(copy.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+  if (!out.Valid()) return errno;
   std::vector<unsigned char> piece(kCopyPiece);
   std::uint64_t done = 0;
   while (done < size) {
     const std::size_t want =
         static_cast<std::size_t>(std::min<std::uint64_t>(kCopyPiece, size - done));
-    const std::size_t got = ReadAt(in.fd, offset + done, piece.data(), want);
+    const std::size_t got = ReadAt(in, offset + done, piece.data(), want);
     if (got == 0) break;
-    if (!platform::WriteAll(out.fd, piece.data(), got)) return errno != 0 ? errno : EIO;
+    if (!platform::WriteAll(out.Get(), piece.data(), got)) return errno != 0 ? errno : EIO;
     done += got;
   }
   return kSuccess;
 }
 
 Result CutMember(const fs::path& archive, std::string_view memberPath, const fs::path& copy) {
-  Fd in{::open(archive.c_str(), O_RDONLY | O_CLOEXEC)};
-  if (in.fd < 0) return kSuccess;  // nothing unpacked: nothing to cut, no error
-  const off_t total = ::lseek(in.fd, 0, SEEK_END);
+  platform::ReadOnlyFile in;
+  if (in.Open(archive) != 0) return kSuccess;  // nothing unpacked: nothing to cut, no error
+  const std::int64_t total = in.Size();
   if (total <= 0) return kSuccess;
   std::vector<unsigned char> window(static_cast<std::size_t>(
       std::min<std::uint64_t>(static_cast<std::uint64_t>(total), kMemberSearchWindow)));
-  window.resize(ReadAt(in.fd, 0, window.data(), window.size()));
+  window.resize(ReadAt(in, 0, window.data(), window.size()));
   MemberSpan span;
   if (!FindMember(window.data(), window.size(), static_cast<std::uint64_t>(total), memberPath,
                   span)) {

@@ -18,6 +18,7 @@
 #include "common/text.h"
 #include "device/cpio_archive.h"
 #include "device/relay_request.h"
+#include "platform/files.h"
 #include "platform/platform.h"
 #include "platform/program_files.h"
 #include "platform/process.h"
@@ -33,14 +34,6 @@ namespace {
 constexpr int kExtractWaitMs = 5;
 constexpr std::size_t kExtractPiece = 4096;
 constexpr int kExtractDrainPasses = 100;
-
-// Closes a descriptor when it goes out of scope.
-struct Fd {
-  int fd = -1;
-  ~Fd() {
-    if (fd >= 0) ::close(fd);
-  }
-};
 
 std::uint64_t ParseDecimal(const std::string& text) {
   std::uint64_t value = 0;
@@ -245,8 +238,8 @@ std::int32_t CDeviceRecovery::CopyFromDevice(const std::string& devicePath,
   // half database under the name the readers open.
   fs::path partial = localPath;
   partial += ".part";
-  Fd out{::open(partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600)};
-  if (out.fd < 0) return errno;
+  platform::UniqueFd out(::open(partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+  if (!out.Valid()) return errno;
   std::vector<unsigned char> piece(kDevicePiece);
   try {
     for (;;) {
@@ -256,7 +249,7 @@ std::int32_t CDeviceRecovery::CopyFromDevice(const std::string& devicePath,
       if (rc != 0) throw DeviceError(kReadFailedText);
       if (length == 0) break;
       if (length > piece.size()) throw DeviceError(kReadFailedText);
-      if (!platform::WriteAll(out.fd, piece.data(), length)) {
+      if (!platform::WriteAll(out.Get(), piece.data(), length)) {
         const int error = errno != 0 ? errno : EIO;
         std::error_code ec;
         fs::remove(partial, ec);
@@ -268,8 +261,11 @@ std::int32_t CDeviceRecovery::CopyFromDevice(const std::string& devicePath,
     fs::remove(partial, ec);
     throw;
   }
-  ::close(out.fd);
-  out.fd = -1;
+  if (const int closed = out.Close(); closed != 0) {
+    std::error_code ec;
+    fs::remove(partial, ec);
+    return closed;
+  }
   std::error_code ec;
   fs::rename(partial, localPath, ec);
   if (ec) {
@@ -319,8 +315,9 @@ std::int32_t CDeviceRecovery::ReceiveArchive() {
   std::error_code ec;
   fs::create_directories(workFolder_, ec);
   // Replaced, not overwritten in place: a shorter archive must not keep an older tail.
-  Fd out{::open(RelayArchivePath().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600)};
-  if (out.fd < 0) return errno;
+  platform::UniqueFd out(
+      ::open(RelayArchivePath().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+  if (!out.Valid()) return errno;
   std::vector<unsigned char> piece(kDevicePiece);
   std::uint64_t received = 0;
   std::uint64_t nextMark = kRelayProgressBytes;
@@ -329,7 +326,7 @@ std::int32_t CDeviceRecovery::ReceiveArchive() {
     const std::int64_t n = session_.service->Receive(piece.data(), piece.size());
     if (n < 1) break;
     const std::size_t got = static_cast<std::size_t>(std::min<std::int64_t>(n, piece.size()));
-    if (!platform::WriteAll(out.fd, piece.data(), got)) break;
+    if (!platform::WriteAll(out.Get(), piece.data(), got)) break;
     received += got;
     bool stop = false;
     while (received >= nextMark) {
@@ -514,21 +511,13 @@ std::int32_t CDeviceRecovery::ReadMessages(ConversationMap& messages) {
 
 std::int32_t CDeviceRecovery::ReadMessageAttachments(AttachmentList& items) {
   const fs::path archive = Copy(kUnpackedArchive);
-  Fd in{::open(archive.c_str(), O_RDONLY | O_CLOEXEC)};
+  platform::ReadOnlyFile in;
   Result result = kSuccess;
-  if (in.fd >= 0) {
-    const off_t end = ::lseek(in.fd, 0, SEEK_END);
-    const std::uint64_t total = end > 0 ? static_cast<std::uint64_t>(end) : 0;
+  if (in.Open(archive) == 0) {
+    const std::uint64_t total = in.Size() > 0 ? static_cast<std::uint64_t>(in.Size()) : 0;
     const ByteReader read = [&](std::uint64_t offset, void* buffer, std::size_t size) {
-      std::size_t done = 0;
-      while (done < size) {
-        const ssize_t n = ::pread(in.fd, static_cast<char*>(buffer) + done, size - done,
-                                  static_cast<off_t>(offset + done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        done += static_cast<std::size_t>(n);
-      }
-      return done;
+      const std::int64_t n = in.ReadAt(offset, buffer, size);
+      return n > 0 ? static_cast<std::size_t>(n) : std::size_t{0};
     };
     DetectionContext context;
     const std::int32_t base = progress_;

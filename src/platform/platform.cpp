@@ -1,5 +1,6 @@
 #include "platform/platform.h"
 
+#include "platform/files.h"
 #include "platform/utf8.h"
 
 #include <sys/stat.h>
@@ -197,32 +198,23 @@ bool WriteAll(int fd, const void* data, std::size_t size) {
 }
 
 int CopyFileReplace(const fs::path& from, const fs::path& to) {
-  int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) return errno;
-  int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (out < 0) {
-    int e = errno;
-    ::close(in);
-    return e;
-  }
+  // The source is often a file of a backup: never wait on a FIFO or a device node.
+  ReadOnlyFile in;
+  if (const int rc = in.Open(from); rc != 0) return rc == kNotRegularFile ? ENOENT : rc;
+  UniqueFd out(::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  if (!out.Valid()) return errno;
   std::vector<char> buf(1 << 20);
-  int result = 0;
+  std::uint64_t offset = 0;
   for (;;) {
-    ssize_t n = ::read(in, buf.data(), buf.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      result = errno;
-      break;
-    }
+    int error = 0;
+    const std::int64_t n = in.ReadAt(offset, buf.data(), buf.size(), &error);
+    if (n < 0) return error;
     if (n == 0) break;
-    if (!WriteAll(out, buf.data(), static_cast<std::size_t>(n))) {
-      result = errno != 0 ? errno : EIO;
-      break;
-    }
+    if (!WriteAll(out.Get(), buf.data(), static_cast<std::size_t>(n)))
+      return errno != 0 ? errno : EIO;
+    offset += static_cast<std::uint64_t>(n);
   }
-  ::close(in);
-  if (::close(out) != 0 && result == 0) result = errno;
-  return result;
+  return out.Close();
 }
 
 std::int64_t FileSize(const fs::path& path, int* error) {

@@ -8,6 +8,7 @@
 
 #include "common/result_codes.h"
 #include "common/text.h"
+#include "platform/files.h"
 
 namespace bv {
 
@@ -96,6 +97,9 @@ void RawDbFile::close() {
 std::int32_t RawDbFile::open(const std::string& path) {
   close();
   errno = 0;
+  // A FIFO or device node in place of a store would block the open below for good.
+  if (const int rc = platform::CheckRegularFile(path); rc != 0)
+    return rc == platform::kNotRegularFile ? kInvalidParameter : rc;
   // Read-only: backup files are evidence and may sit on read-only media.
   file.open(path, std::ios::in | std::ios::binary);
   if (!file.is_open()) return LastError(kInvalidParameter);

@@ -130,7 +130,8 @@ class RawDbFile {
   std::uint32_t other_columns = 0;
 
   // Opens an existing file read-only. 0, the platform error code, or 87 when the file
-  // is no SQLite database or its page size is impossible.
+  // is no SQLite database or its page size is impossible, or no regular file (a FIFO or
+  // a device node, which is never opened for reading).
   std::int32_t open(const std::string& path);
   void close();
 
