@@ -41,13 +41,17 @@ Result CallHistoryReader::Read(const std::string& callDbPath, const std::string&
                                std::list<CallRecord>& calls) {
   Result result = kSuccess;
   bool replaced = false;
+  problem_ = {};
+  namesProblem_ = {};
   {
     ReadOnlyDatabase callDb;
     const int rc = callDb.Open(callDbPath);
     if (rc != 0) {
       result = rc;
+      problem_ = callDb.Issue();
     } else {
-      callDb.Each(kCallStatement, CallRow, this);  // an error here only means no calls
+      callDb.Each(kCallStatement, CallRow, this);  // not in the result; told by Problem()
+      problem_ = callDb.Issue();
       replaced = true;
       ReadOnlyDatabase addressBook;
       const int abRc = addressBook.Open(addressBookPath);
@@ -59,6 +63,7 @@ Result CallHistoryReader::Read(const std::string& callDbPath, const std::string&
         result = RunAddressBookStatements(addressBook, sink);
         contacts_ = std::move(sink.rows);
       }
+      namesProblem_ = AddressBookIssue(addressBook);
     }
   }
   // Without a call database the caller's calls are named and ordered again.

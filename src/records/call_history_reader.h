@@ -8,6 +8,7 @@
 
 #include "common/result_codes.h"
 #include "records/ordering.h"
+#include "records/readonly_db.h"
 #include "records/record_types.h"
 #include "records/row_access.h"
 
@@ -31,9 +32,16 @@ class CallHistoryReader {
   static int CallRow(void* context, int columns, char** values, char** names);
   static int CallRow(void* context, StatementRow& row);
 
+  // After Read: why the call database could not be read (a failing call statement
+  // included, which the result does not show), and why the address book gave no names.
+  const DatabaseIssue& Problem() const { return problem_; }
+  const DatabaseIssue& NamesProblem() const { return namesProblem_; }
+
  private:
   template <typename Row>
   void AddCall(const Row& row);
+  DatabaseIssue problem_;
+  DatabaseIssue namesProblem_;
   std::list<CallRecord> rows_;
   NodeOrder<CallRecord> order_;
   std::vector<ContactRecord> contacts_;

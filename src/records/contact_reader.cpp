@@ -41,8 +41,15 @@ int ContactRow(void* context, StatementRow& row) {
 
 Result RunAddressBookStatements(ReadOnlyDatabase& db, ContactRows& rows) {
   if (!db.Each(kAddressBookStatementNew, ContactRow, &rows)) return kSuccess;
+  // The newer statement's failure is how an older layout shows itself.
+  db.ForgetStatementError();
   db.Each(kAddressBookStatementOld, ContactRow, &rows);
   return kQueryFailed;
+}
+
+DatabaseIssue AddressBookIssue(const ReadOnlyDatabase& db) {
+  if (db.Issue().kind == DatabaseIssue::Kind::kMissing) return {};
+  return db.Issue();
 }
 
 Result LoadNameLookup(const std::string& utf8Path, std::vector<ContactRecord>& rows) {
@@ -59,10 +66,12 @@ Result LoadNameLookup(const std::string& utf8Path, std::vector<ContactRecord>& r
 Result ContactReader::Read(const std::string& addressBookPath, std::list<ContactRecord>& contacts) {
   ReadOnlyDatabase db;
   const int rc = db.Open(addressBookPath);
+  problem_ = db.Issue();
   if (rc != 0) return rc;
   ContactRows sink;
   sink.mode = ContactRowMode::kContacts;
   const Result result = RunAddressBookStatements(db, sink);
+  problem_ = db.Issue();
   std::list<ContactRecord> ordered;
   sink.order.SpliceSorted(
       sink.listed, [](const ContactRecord& c) -> const std::wstring& { return c.name; },

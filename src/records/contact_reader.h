@@ -48,6 +48,11 @@ int ContactRow(void* context, StatementRow& row);
 // second delivered the persons), else 0.
 Result RunAddressBookStatements(ReadOnlyDatabase& db, ContactRows& rows);
 
+// What the address book's connection says after RunAddressBookStatements: kNone when
+// either statement read it (the older layout rejects the newer statement; that is no
+// damage) or when the address book is simply absent, which only leaves names out.
+DatabaseIssue AddressBookIssue(const ReadOnlyDatabase& db);
+
 // Opens the address book at `utf8Path` and loads the name lookup table. Returns the
 // open code, 1006 as above, or 0; `rows` holds whatever was delivered.
 Result LoadNameLookup(const std::string& utf8Path, std::vector<ContactRecord>& rows);
@@ -58,6 +63,11 @@ class ContactReader {
   // regard to case. Returns the open code (list untouched), 1006 when the first
   // statement failed, else 0.
   Result Read(const std::string& addressBookPath, std::list<ContactRecord>& contacts);
+  // After Read: why the address book could not be read (kNone when it was).
+  const DatabaseIssue& Problem() const { return problem_; }
+
+ private:
+  DatabaseIssue problem_;
 };
 
 }  // namespace bv

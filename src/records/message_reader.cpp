@@ -48,6 +48,8 @@ Result MessageReader::Read(const std::string& messageDbPath, const std::string& 
   Result result = kSuccess;
   bool goOn = true;
   bool namesLoaded = false;
+  problem_ = {};
+  namesProblem_ = {};
   {
     ReadOnlyDatabase messageDb;
     ReadOnlyDatabase addressBook;
@@ -61,6 +63,7 @@ Result MessageReader::Read(const std::string& messageDbPath, const std::string& 
       result = kQueryFailed;
       goOn = false;
     }
+    problem_ = messageDb.Issue();
     if (goOn && progress_.Present()) {
       const std::int32_t answer = progress_.Report(progress_.progress + progress_.step / 5);
       if (answer != 0) {
@@ -80,6 +83,7 @@ Result MessageReader::Read(const std::string& messageDbPath, const std::string& 
         namesLoaded = true;
         if (progress_.Present()) result = progress_.Report(progress_.progress + progress_.step / 4);
       }
+      namesProblem_ = AddressBookIssue(addressBook);
     }
   }  // both connections closed here
 

@@ -8,6 +8,7 @@
 #include "common/result_codes.h"
 #include "records/progress_sink.h"
 #include "records/ordering.h"
+#include "records/readonly_db.h"
 #include "records/record_types.h"
 #include "records/row_access.h"
 
@@ -37,6 +38,11 @@ class MessageReader {
   static int MessageRow(void* context, int columns, char** values, char** names);
   static int MessageRow(void* context, StatementRow& row);
 
+  // After Read: why the message database could not be read (kNone when it was), and why
+  // the address book gave no names (an absent address book is not an issue here).
+  const DatabaseIssue& Problem() const { return problem_; }
+  const DatabaseIssue& NamesProblem() const { return namesProblem_; }
+
  private:
   template <typename Row>
   void AddMessage(const Row& row);
@@ -46,6 +52,8 @@ class MessageReader {
   NodeOrder<MessageRecord> order_;
   std::vector<std::int32_t> handles_;
   std::vector<ContactRecord> contacts_;
+  DatabaseIssue problem_;
+  DatabaseIssue namesProblem_;
 };
 
 }  // namespace bv

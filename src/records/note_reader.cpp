@@ -124,8 +124,10 @@ Result NoteReader::ReadOlderStore(const std::string& path, std::list<NoteRecord>
   Discard();
   ReadOnlyDatabase db;
   const int rc = db.Open(path);
+  olderIssue_ = db.Issue();
   if (rc != 0) return rc;
   if (db.Each(kOlderNoteStatement, OlderRow, this)) {
+    olderIssue_ = db.Issue();
     Discard();
     return kQueryFailed;
   }
@@ -144,6 +146,7 @@ Result NoteReader::ReadNewerStore(const std::string& path, std::list<NoteRecord>
     } else if (db.Each(kNewerNoteStatement, NewerRow, this)) {
       result = kQueryFailed;
     }
+    newerIssue_ = db.Issue();
   }
   if (result == kSuccess) {
     Replace(notes);
@@ -156,8 +159,18 @@ Result NoteReader::ReadNewerStore(const std::string& path, std::list<NoteRecord>
 
 Result NoteReader::Read(const std::string& olderPath, const std::string& newerPath,
                         std::list<NoteRecord>& notes) {
+  olderIssue_ = newerIssue_ = problem_ = {};
   Result result = ReadOlderStore(olderPath, notes);
-  if (notes.empty()) result = ReadNewerStore(newerPath, notes);
+  bool newerTried = false;
+  if (notes.empty()) {
+    result = ReadNewerStore(newerPath, notes);
+    newerTried = true;
+  }
+  // Only one store exists on a phone: the other one missing is the normal case.
+  if (newerTried && !newerIssue_.Ok() && newerIssue_.kind != DatabaseIssue::Kind::kMissing)
+    problem_ = newerIssue_;
+  else if (!olderIssue_.Ok() && (!newerTried || !newerIssue_.Ok()))
+    problem_ = olderIssue_;
   return result;
 }
 

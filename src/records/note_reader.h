@@ -9,6 +9,7 @@
 #include "common/result_codes.h"
 #include "records/date_text.h"
 #include "records/ordering.h"
+#include "records/readonly_db.h"
 #include "records/record_types.h"
 #include "records/row_access.h"
 
@@ -38,6 +39,9 @@ class NoteReader {
   // result of the last read.
   Result Read(const std::string& olderPath, const std::string& newerPath,
               std::list<NoteRecord>& notes);
+  // After Read: kNone when a store that was read could be read. When neither could, the
+  // issue of the one that is there (the newer first), else "missing".
+  const DatabaseIssue& Problem() const { return problem_; }
 
   // Row callbacks of the two stores, in the form of sqlite3_exec and over a stepped
   // statement (what the reads use); context is the reader.
@@ -59,6 +63,9 @@ class NoteReader {
   std::list<NoteRecord> rows_;
   NodeOrder<NoteRecord> order_;
   LocalDateFormatter dates_;
+  DatabaseIssue olderIssue_;
+  DatabaseIssue newerIssue_;
+  DatabaseIssue problem_;
 };
 
 }  // namespace bv

@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include "platform/files.h"
 #include "records/row_access.h"
 
 #include <atomic>
@@ -67,14 +68,50 @@ fs::path MakePrivateFolder() {
 
 }  // namespace
 
+std::string DatabaseIssue::Describe(const std::string& what) const {
+  switch (kind) {
+    case Kind::kNone:
+      return {};
+    case Kind::kMissing:
+      return what + " is missing from the backup";
+    case Kind::kNotRegular:
+      return what + " is not a regular file";
+    case Kind::kEmpty:
+      return what + " is empty (0 bytes)";
+    case Kind::kUnreadable:
+      return what + " cannot be read: " + detail;
+    case Kind::kDamaged:
+      return what + " is damaged: " + detail;
+  }
+  return {};
+}
+
 ReadOnlyDatabase::~ReadOnlyDatabase() {
   Close();
 }
 
 int ReadOnlyDatabase::Open(const std::string& utf8Path) {
   Close();
-  if (utf8Path.empty()) return SQLITE_CANTOPEN;  // no file: never a temporary database
+  issue_ = {};
+  if (utf8Path.empty()) {  // no file: never a temporary database
+    issue_.kind = DatabaseIssue::Kind::kMissing;
+    return SQLITE_CANTOPEN;
+  }
   const fs::path path = PathFromUtf8(utf8Path);
+  {
+    // SQLite opens with a blocking open(): a FIFO in place of the database would hang
+    // the scan. The same rule as for every other file of a backup, before SQLite sees it.
+    platform::ReadOnlyFile probe;
+    const int rc = probe.Open(path);
+    if (rc != 0) {
+      issue_.kind = rc == platform::kNotRegularFile ? DatabaseIssue::Kind::kNotRegular
+                    : platform::IsMissingFile(rc)   ? DatabaseIssue::Kind::kMissing
+                                                    : DatabaseIssue::Kind::kUnreadable;
+      issue_.detail = platform::OpenErrorText(rc);
+      return SQLITE_CANTOPEN;
+    }
+    if (probe.Size() == 0) issue_.kind = DatabaseIssue::Kind::kEmpty;
+  }
   fs::path log = path;
   log += "-wal";
   std::error_code ec;
@@ -105,6 +142,7 @@ int ReadOnlyDatabase::Open(const std::string& utf8Path) {
     int rc = sqlite3_open_v2(utf8Path.c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX,
                              nullptr);
     if (rc != SQLITE_OK) {
+      NoteStatementError(sqlite3_errstr(rc));
       sqlite3_close(db_);
       db_ = nullptr;
     }
@@ -115,6 +153,7 @@ int ReadOnlyDatabase::Open(const std::string& utf8Path) {
   int rc = sqlite3_open_v2(uri.c_str(), &db_,
                            SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc != SQLITE_OK) {
+    NoteStatementError(sqlite3_errstr(rc));
     sqlite3_close(db_);
     db_ = nullptr;
   }
@@ -129,14 +168,22 @@ void ReadOnlyDatabase::CacheWholeFile() {
   sqlite3_exec(db_, "PRAGMA cache_size=-262144;", nullptr, nullptr, nullptr);
 }
 
+void ReadOnlyDatabase::NoteStatementError(const char* message) {
+  if (issue_.kind == DatabaseIssue::Kind::kEmpty) return;  // says more than "no such table"
+  issue_.kind = DatabaseIssue::Kind::kDamaged;
+  issue_.detail = message != nullptr && *message != '\0' ? message : "unknown SQLite error";
+}
+
 bool ReadOnlyDatabase::Exec(const char* sql, SqliteRowCallback callback, void* context) {
   if (db_ == nullptr) return true;
   char* error = nullptr;
   int rc = sqlite3_exec(db_, sql, callback, context, &error);
   if (error != nullptr) {
+    if (rc != SQLITE_ABORT) NoteStatementError(error);  // a callback's stop is no damage
     sqlite3_free(error);
     return true;
   }
+  if (rc != SQLITE_OK) NoteStatementError(sqlite3_errstr(rc));
   return rc != SQLITE_OK;
 }
 
@@ -146,7 +193,10 @@ bool ReadOnlyDatabase::Each(const char* sql, StatementRowCallback callback, void
   const char* rest = sql;
   while (rest != nullptr && *rest != '\0') {
     sqlite3_stmt* statement = nullptr;
-    if (sqlite3_prepare_v2(db_, rest, -1, &statement, &rest) != SQLITE_OK) return true;
+    if (sqlite3_prepare_v2(db_, rest, -1, &statement, &rest) != SQLITE_OK) {
+      NoteStatementError(sqlite3_errmsg(db_));
+      return true;
+    }
     if (statement == nullptr) continue;  // only blanks or a comment
     int rc;
     while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
@@ -156,7 +206,9 @@ bool ReadOnlyDatabase::Each(const char* sql, StatementRowCallback callback, void
         return true;  // exec reports "query aborted"
       }
     }
+    if (rc != SQLITE_DONE) NoteStatementError(sqlite3_errmsg(db_));
     const int finished = sqlite3_finalize(statement);
+    if (rc == SQLITE_DONE && finished != SQLITE_OK) NoteStatementError(sqlite3_errstr(finished));
     if (rc != SQLITE_DONE || finished != SQLITE_OK) return true;
   }
   return false;

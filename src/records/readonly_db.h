@@ -19,6 +19,26 @@ namespace bv {
 
 class StatementRow;
 
+// Why a database of a backup could not be read, for the user. The readers keep one per
+// database they depend on; the data source turns it into a sentence per category.
+struct DatabaseIssue {
+  enum class Kind {
+    kNone,        // read to its end
+    kMissing,     // no such file in the backup
+    kNotRegular,  // a FIFO, a device node or a folder in its place
+    kEmpty,       // 0 bytes
+    kUnreadable,  // the platform refused to read it (detail: its error text)
+    kDamaged,     // SQLite refused it or a statement failed (detail: SQLite's message)
+  };
+  Kind kind = Kind::kNone;
+  std::string detail;
+
+  bool Ok() const { return kind == Kind::kNone; }
+  // "<what> is damaged: file is not a database", "<what> is missing from the backup", ...;
+  // empty when there is nothing to say.
+  std::string Describe(const std::string& what) const;
+};
+
 // Row callback of sqlite3_exec: (context, column count, column texts, column names).
 using SqliteRowCallback = int (*)(void* context, int columns, char** values, char** names);
 // Row callback over a stepped statement; non-zero stops the statement as with exec.
@@ -32,7 +52,9 @@ class ReadOnlyDatabase {
   ReadOnlyDatabase& operator=(const ReadOnlyDatabase&) = delete;
 
   // Opens the database at `utf8Path`. Returns 0 or the non-zero SQLite open code
-  // (14, SQLITE_CANTOPEN, for a missing file). After a failure nothing is open.
+  // (14, SQLITE_CANTOPEN, for a missing file, and for a FIFO, a device node or a folder,
+  // which SQLite is never handed: it would wait on them forever). After a failure
+  // nothing is open.
   int Open(const std::string& utf8Path);
   bool IsOpen() const { return db_ != nullptr; }
   // For statements that revisit pages all over the file (the message join): keep every
@@ -47,8 +69,19 @@ class ReadOnlyDatabase {
   bool Each(const char* sql, StatementRowCallback callback, void* context);
   void Close();
 
+  // What went wrong with the last Open, Exec or Each; kNone when nothing did. A file of 0
+  // bytes opens (SQLite reads it as an empty database) but stays kEmpty, which says more
+  // than the "no such table" its statements then give.
+  const DatabaseIssue& Issue() const { return issue_; }
+  // For a statement that was only a first try (a layout probe): its error was expected.
+  void ForgetStatementError() {
+    if (issue_.kind == DatabaseIssue::Kind::kDamaged) issue_ = {};
+  }
+
  private:
+  void NoteStatementError(const char* message);
   sqlite3* db_ = nullptr;
+  DatabaseIssue issue_;
   std::filesystem::path tempFolder_;  // private copy for a database with a log
 };
 

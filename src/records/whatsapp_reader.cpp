@@ -124,14 +124,15 @@ Result WhatsAppReader::Read(const std::string& chatStoragePath, WhatsAppChatMap&
                         {kWhatsAppMessageStatement, MessageRow},
                         {kWhatsAppMediaStatement, MediaRow}};
   Result result = kSuccess;
+  problem_ = {};
   for (const Step& step : steps) {
     // Sessions and members are complete before the first message row.
     if (&step == &steps[2]) PrepareJoin();
     ReadOnlyDatabase db;
     const int rc = db.Open(chatStoragePath);
     result = rc;
-    if (rc != 0) continue;
-    if (db.Each(step.sql, step.row, this)) result = kQueryFailed;
+    if (rc == 0 && db.Each(step.sql, step.row, this)) result = kQueryFailed;
+    if (problem_.Ok()) problem_ = db.Issue();
   }
   FinishJoin(chats);
   return result;

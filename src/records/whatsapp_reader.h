@@ -13,6 +13,7 @@
 #include "common/result_codes.h"
 #include "records/date_text.h"
 #include "records/progress_sink.h"
+#include "records/readonly_db.h"
 #include "records/record_types.h"
 #include "records/row_access.h"
 
@@ -57,6 +58,9 @@ class WhatsAppReader {
   // error, else the open code of its connection (0 when it opened). Failures of the
   // other three statements only leave their rows out.
   Result Read(const std::string& chatStoragePath, WhatsAppChatMap& chats);
+  // After Read: the first thing that kept a statement from reading the chat database
+  // (kNone when all four read it).
+  const DatabaseIssue& Problem() const { return problem_; }
 
   // Row callbacks: in the form of sqlite3_exec, and over a stepped statement (what
   // Read uses); both make the same record of a row.
@@ -95,6 +99,7 @@ class WhatsAppReader {
   void FinishJoin(WhatsAppChatMap& chats);
   std::unique_ptr<JoinState> join_;
   LocalDateFormatter dates_;
+  DatabaseIssue problem_;
 };
 
 // Writes the chat `sessionId` of `chats` as UTF-8 text with byte-order mark and CR LF
