@@ -32,6 +32,7 @@ void DestroyCatalog(BackupCatalog& catalog) {
   catalog.manifest.clear();
   catalog.backupFiles.clear();
   catalog.candidateFolders.clear();
+  catalog.decryptionRun.reset();
   CleanUp(catalog);
 }
 

@@ -2,12 +2,15 @@
 // The catalogue of one backup: one per run of the program, owned by the main window
 // (or the command line). Not thread-safe: a scan, a preview or an export uses it from
 // one worker thread at a time, as the front ends guarantee.
+#include <array>
 #include <cstdint>
 #include <list>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "catalogue/types.h"
+#include "platform/private_folder.h"
 #include "records/record_types.h"
 
 namespace bv {
@@ -31,6 +34,15 @@ struct BackupCatalog {
   MediaList whatsAppAttachments;
   // Set when ReadAppMedia has refilled whatsAppAttachments in this scan.
   bool appMediaRead = false;
+  // Why OpenBackup could not read the manifest, or read it only in part, in words
+  // ("Manifest.mbdb is cut short after 85 records: ..."); empty when it was read whole.
+  std::string manifestProblem;
+  // Per category, why the last read could not read its source, in words; empty when it
+  // could. Emptied by OpenBackup; filled by the data source's read slots.
+  std::array<std::string, kCategoryCount> readProblems;
+  // The private folder of this scan's decrypted files (encrypted backups only). Replaced
+  // by the next OpenBackup; removed with everything in it when reset or destroyed.
+  std::unique_ptr<platform::PrivateFolder> decryptionRun;
 
   // Reports `position` through the callback (when there is one); returns its answer,
   // 0 without a callback.
@@ -42,7 +54,8 @@ struct BackupCatalog {
 // Creates the catalogue's work folder, removes what earlier runs left there and lists
 // the backup root. `catalog` starts empty.
 void InitCatalog(BackupCatalog& catalog);
-// Empties the lists and runs the clean-up again; the counterpart of InitCatalog.
+// Empties the lists, removes this scan's decrypted files and runs the clean-up again;
+// the counterpart of InitCatalog.
 void DestroyCatalog(BackupCatalog& catalog);
 
 }  // namespace bv

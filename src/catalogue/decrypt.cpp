@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <mutex>
 #include <system_error>
@@ -12,6 +14,8 @@
 #include "catalogue/discovery.h"
 #include "catalogue/manifest.h"
 #include "common/text.h"
+#include "platform/files.h"
+#include "platform/private_folder.h"
 #include "platform/process.h"
 #include "platform/program_files.h"
 
@@ -33,6 +37,7 @@ constexpr char kExecutableHeader[2] = {'\x7f', 'E'};
 constexpr int kWaitMs = 5;
 constexpr std::size_t kPeekSize = 4096;
 constexpr int kDrainPasses = 100;
+constexpr auto kQuietReport = std::chrono::milliseconds(200);
 
 std::mutex g_rootMutex;
 fs::path g_rootAppData;
@@ -63,29 +68,37 @@ std::int64_t CountIn(const std::string& chunk, bool& found) {
   return n;
 }
 
-// Copies the tool to the work folder as "tool.exe", marks it as an executable of this
-// platform and makes it runnable. A failed copy leaves no staged tool behind, so an
-// older copy can never run in its place.
-fs::path StageTool(const BackupCatalog& catalog, const fs::path& tool) {
-  const fs::path staged = platform::PathFromWide(catalog.workFolder) / "tool.exe";
+// Copies "tool" into the run's private folder as "tool.exe", marks it as an executable
+// of this platform and makes it runnable. Each run stages its own copy: two runs at once
+// never start (or overwrite) each other's half-written file. Returns 0 or the error.
+int StageTool(const fs::path& staged, const fs::path& tool) {
   std::error_code ec;
-  fs::remove(staged, ec);  // a running old copy keeps its inode; we get a fresh file
-  if (platform::CopyFileReplace(tool, staged) != 0) {
+  if (const int rc = platform::CopyFileReplace(tool, staged); rc != 0) {
     fs::remove(staged, ec);
-    return staged;
+    return rc;
   }
-  const int fd = ::open(staged.c_str(), O_RDWR | O_CLOEXEC);
-  if (fd >= 0) {
-    if (::pwrite(fd, kExecutableHeader, sizeof kExecutableHeader, 0) !=
-        static_cast<ssize_t>(sizeof kExecutableHeader)) {
-      ::close(fd);
-      fs::remove(staged, ec);
-      return staged;
-    }
-    ::close(fd);
+  platform::UniqueFd fd(::open(staged.c_str(), O_RDWR | O_CLOEXEC));
+  if (!fd.Valid() || ::pwrite(fd.Get(), kExecutableHeader, sizeof kExecutableHeader, 0) !=
+                         static_cast<ssize_t>(sizeof kExecutableHeader)) {
+    const int error = errno != 0 ? errno : EIO;
+    fd.Reset();
+    fs::remove(staged, ec);
+    return error;
   }
+  if (const int closed = fd.Close(); closed != 0) return closed;
   ::chmod(staged.c_str(), 0700);
-  return staged;
+  return 0;
+}
+
+// The text of the first "Error: " line of a chunk (without the marker), or empty.
+std::string ErrorLineIn(const std::string& chunk) {
+  const std::size_t at = chunk.find("Error: ");
+  if (at == std::string::npos) return {};
+  const std::size_t end = chunk.find('\n', at);
+  std::string text =
+      chunk.substr(at + 7, end == std::string::npos ? std::string::npos : end - at - 7);
+  while (!text.empty() && (text.back() == '\r' || text.back() == ' ')) text.pop_back();
+  return text;
 }
 
 }  // namespace
@@ -150,23 +163,56 @@ fs::path DecryptedOutputFolder() {
   return TemporaryRoot() / "TarnwickBackvaultBackupPath";
 }
 
+fs::path DecryptionRunParent(const BackupCatalog& catalog) {
+  if (!catalog.workFolder.empty())
+    return platform::PathFromWide(catalog.workFolder) / "TarnwickTempFile";
+  std::error_code ec;
+  return fs::temp_directory_path(ec) / "TarnwickTempFile";
+}
+
 Result DecryptBackup(BackupCatalog& catalog, const std::wstring& password,
                      std::wstring& outputFolder, const fs::path& toolFolder) {
-  const fs::path source =
-      toolFolder.empty() ? platform::HelperProgram("tool") : toolFolder / "tool";
-  const fs::path staged = StageTool(catalog, source);
-
-  const fs::path output = DecryptedOutputFolder();
-  std::error_code ec;
-  fs::create_directories(output, ec);
+  outputFolder.clear();
+  // A previous scan's plaintext goes before this one's is made.
+  catalog.decryptionRun.reset();
+  int error = 0;
+  catalog.decryptionRun =
+      platform::PrivateFolder::Create(DecryptionRunParent(catalog), kDecryptionRunPrefix, &error);
+  if (!catalog.decryptionRun) {
+    catalog.manifestProblem = "no private folder for the decrypted files could be made in " +
+                              DecryptionRunParent(catalog).string() + ": " +
+                              platform::ErrorText(error);
+    return kInvalidParameter;
+  }
+  const fs::path run = catalog.decryptionRun->Path();
+  const fs::path output = run / kDecryptedOutputName;
+  if (::mkdir(output.c_str(), 0700) != 0) {
+    catalog.manifestProblem =
+        "no private folder for the decrypted files could be made: " + platform::ErrorText(errno);
+    return kInvalidParameter;
+  }
   outputFolder = platform::WideFromPath(output);
 
+  const fs::path source =
+      toolFolder.empty() ? platform::HelperProgram("tool") : toolFolder / "tool";
+  const fs::path staged = run / "tool.exe";
+  if (const int rc = StageTool(staged, source); rc != 0) {
+    catalog.manifestProblem = "the decryption tool cannot be prepared from " + source.string() +
+                              ": " + platform::ErrorText(rc);
+    return kInvalidParameter;
+  }
+
   // The password never goes on the command line, where any local user could read it;
-  // it is the first line of the tool's standard input.
+  // it is the first line of the tool's standard input. In a process group of its own,
+  // the tool does not get the terminal's Ctrl-C: we end it ourselves after a stop.
   platform::Process tool;
+  tool.SetOwnProcessGroup(true);
   const std::vector<std::string> argv = {
       staged.string(), platform::PathFromWide(catalog.current.folder).string(), output.string()};
-  if (tool.Start(argv) != 0) return kInvalidParameter;
+  if (const int rc = tool.Start(argv); rc != 0) {
+    catalog.manifestProblem = "the decryption tool cannot be started: " + platform::ErrorText(rc);
+    return kInvalidParameter;
+  }
   std::string secret = WideToUtf8(password);
   secret.push_back('\n');
   tool.WriteInput(secret);  // a tool that ended early is noticed by the loop below
@@ -176,20 +222,38 @@ Result DecryptBackup(BackupCatalog& catalog, const std::wstring& password,
   const std::int64_t files = static_cast<std::int64_t>(catalog.backupFiles.size());
   Result result = kSuccess;
   int countdown = kDrainPasses;
+  std::string toolError;
+  std::int32_t lastReported = catalog.progress;
+  auto lastReport = std::chrono::steady_clock::now();
   for (;;) {
     // Once the tool has ended, a bounded number of passes drains what it left.
     if (tool.Wait(kWaitMs) && --countdown < 0) break;
-    if (tool.Available() == 0) continue;
+    if (tool.Available() == 0) {
+      // A tool that is silent for long (deriving the key of a real backup takes seconds)
+      // still hears a stop: the last position is reported again now and then.
+      if (catalog.progressCallback &&
+          std::chrono::steady_clock::now() - lastReport >= kQuietReport) {
+        lastReport = std::chrono::steady_clock::now();
+        if (Result r = catalog.Report(lastReported); r != 0) {
+          result = r;
+          break;
+        }
+      }
+      continue;
+    }
     std::string chunk;
     if (tool.ReadAvailable(chunk, kPeekSize) == 0) break;
     if (chunk.find("Wrong password") != std::string::npos) {
       result = kWrongPassword;
       break;
     }
+    if (toolError.empty()) toolError = ErrorLineIn(chunk);
     bool counted = false;
     const std::int64_t n = CountIn(chunk, counted);
     if (counted && catalog.progress == 0) {
       catalog.progress = 1;
+      lastReported = 1;
+      lastReport = std::chrono::steady_clock::now();
       if (Result r = catalog.Report(1); r != 0) {
         result = r;
         break;
@@ -198,14 +262,26 @@ Result DecryptBackup(BackupCatalog& catalog, const std::wstring& password,
     if (catalog.progressCallback) {
       const std::int64_t share =
           files == 0 ? 0 : static_cast<std::int64_t>(catalog.progressStep) * n / files;
-      if (Result r = catalog.Report(static_cast<std::int32_t>(catalog.progress + share)); r != 0) {
+      lastReported = static_cast<std::int32_t>(catalog.progress + share);
+      lastReport = std::chrono::steady_clock::now();
+      if (Result r = catalog.Report(lastReported); r != 0) {
         result = r;
         break;
       }
     }
   }
+  if (result == kSuccess && tool.ExitCode() >= 128) {
+    // Ended by a signal: what it left is a part at best.
+    result = kInvalidParameter;
+    catalog.manifestProblem = "the decryption tool was ended by signal " +
+                              std::to_string(tool.ExitCode() - 128) + " before it finished";
+  } else if (result == kSuccess && !toolError.empty()) {
+    catalog.manifestProblem = "the decryption tool reported: " + toolError;
+  }
   // Leaving `tool` ends it if it still runs (a stop or a wrong password): only our child.
-  catalog.Report(catalog.progress + catalog.progressStep);
+  // A stop that arrives with the final report still counts: the scan must not go on.
+  const Result last = catalog.Report(catalog.progress + catalog.progressStep);
+  if (result == kSuccess && last != 0) result = last;
   return result;
 }
 
@@ -227,13 +303,21 @@ Result PrepareEncryptedBackup(BackupCatalog& catalog, const std::wstring& passwo
   const Result r = DecryptBackup(catalog, password, output);
   if (r != kSuccess) return r;
   catalog.backupFiles.clear();
-  ListFolder(output, catalog.backupFiles);
+  std::vector<std::wstring> written;
+  ListFolder(output, written);
+  // The decrypted manifest lies beside the stored files; it is none of them.
+  for (std::wstring& entry : written) {
+    if (platform::PathFromWide(entry).filename() != kDecryptedManifestName)
+      catalog.backupFiles.push_back(std::move(entry));
+  }
   decryptedFolder = output;
   return kSuccess;
 }
 
 void CleanUp(BackupCatalog& catalog) {
   std::error_code ec;
+  // Runs that were killed left their private folders; their processes are gone now.
+  platform::RemoveStalePrivateFolders(DecryptionRunParent(catalog), kDecryptionRunPrefix);
   const fs::path output = DecryptedOutputFolder();
   for (fs::directory_iterator it(output, ec), end; !ec && it != end; it.increment(ec)) {
     std::error_code fileEc;

@@ -1,9 +1,14 @@
 #pragma once
 // Encrypted backups: the decryption tool is a program of its own ("tool" beside our
-// executable). The catalogue stages a copy as "tool.exe" in its work folder, runs it
-// on the backup with an output folder, hands it the password on its standard input
-// and watches its output for "Count:" (files done) and "Wrong password". Afterwards
-// the output folder is read as a flat backup.
+// executable). Each run gets a private folder (0700, under the work folder's
+// "TarnwickTempFile") that nobody else shares: the catalogue stages a copy of the tool
+// there as "tool.exe", runs it on the backup with the output folder
+// "TarnwickBackvaultBackupPath" inside it, hands it the password on its standard input and
+// watches its output for "Count:" (files done) and "Wrong password". The tool writes the
+// decrypted files and the decrypted manifest "Manifest.db-decypted" only there, never into
+// the backup. Afterwards the output folder is read as a flat backup. The private folder
+// goes with the catalogue's `decryptionRun` (a new scan, the data source's end, the
+// catalogue's end); folders of runs that were killed go at the next start (CleanUp).
 //
 // Runs on the scan thread only; blocks it while the tool runs. A stop from the progress
 // callback ends the watching and our own child with it.
@@ -35,31 +40,48 @@ std::vector<std::filesystem::path> TemporaryRootChoices(
     const std::vector<platform::Volume>& volumes);
 
 // The temporary root of this run: computed on first use (for the current application
-// data folder) and created; kept afterwards.
+// data folder) and created; kept afterwards. Device copies live there.
 std::filesystem::path TemporaryRoot();
-// The temporary root + "TarnwickBackvaultBackupPath": where the tool writes.
+// The temporary root + "TarnwickBackvaultBackupPath": the one output folder that every
+// decryption shared before runs got folders of their own. CleanUp still empties it, so
+// that plaintext an earlier version left there does not stay.
 std::filesystem::path DecryptedOutputFolder();
 
-// Runs the tool over `catalog.current.folder`. Result: 0 (the tool ran and accepted the
-// password); -110 for "Wrong password"; 87 when the tool cannot be staged or started;
-// or the non-zero answer of the progress callback. `outputFolder` is set whatever
-// happens. `toolFolder` is where "tool" is looked for (empty: platform::HelperProgram).
+// Where the private folders of decryption runs are made: the work folder +
+// "TarnwickTempFile" (the system's temporary folder when there is no work folder).
+std::filesystem::path DecryptionRunParent(const BackupCatalog& catalog);
+// Names of those folders: "run-<pid>-<start time>-<n>" (platform/private_folder.h).
+inline constexpr const char* kDecryptionRunPrefix = "run";
+// The tool's output folder inside a run's private folder.
+inline constexpr const char* kDecryptedOutputName = "TarnwickBackvaultBackupPath";
+// The decrypted manifest, which the tool writes into its output folder.
+inline constexpr const char* kDecryptedManifestName = "Manifest.db-decypted";
+
+// Runs the tool over `catalog.current.folder` in a fresh private folder, which replaces
+// `catalog.decryptionRun`. Result: 0 (the tool ran and accepted the password); -110 for
+// "Wrong password"; 87 when no private folder can be made, the tool cannot be staged or
+// started, or it was ended by a signal; or the non-zero answer of the progress callback
+// (also that of the final report). `outputFolder` is set whenever the private folder
+// was made. `toolFolder` is where "tool" is looked for (empty: platform::HelperProgram).
+// On a failure, and when the tool printed an "Error:" line, `catalog.manifestProblem`
+// says what happened.
 Result DecryptBackup(BackupCatalog& catalog, const std::wstring& password,
                      std::wstring& outputFolder, const std::filesystem::path& toolFolder = {});
 
 // The encrypted branch of OpenBackup, after progress was reset and the lists emptied:
 // sets progressStep to 10, fills backupFiles with the backup's files (one folder level
 // down), runs DecryptBackup and, on success, refills backupFiles with the decrypted
-// output and names that folder in `decryptedFolder`. OpenBackup returns any non-zero
-// result at once; on 0 it loads the manifest from the backup's own folder (where the
-// tool left "Manifest.db-decypted") and then makes `decryptedFolder` the backupFolder.
+// files of the output folder and names that folder in `decryptedFolder`. OpenBackup
+// returns any non-zero result at once; on 0 it loads the manifest from the tool's
+// "Manifest.db-decypted" there and then makes `decryptedFolder` the backupFolder.
 Result PrepareEncryptedBackup(BackupCatalog& catalog, const std::wstring& password,
                               std::wstring& decryptedFolder);
 
-// Removes the files directly inside the decrypted-output folder (not the folder) and
-// the preview copies tmp.jpg, tmp.avi and tmp.wav of the work folder. Run when the
-// catalogue is created and when it is destroyed. "Manifest.db-decypted" in a backup
-// folder and the staged tool stay.
+// Removes the private folders of decryption runs whose process has ended (killed runs),
+// the files directly inside the shared output folder of earlier versions, and the
+// preview copies tmp.jpg, tmp.avi and tmp.wav of the work folder. Run when the catalogue
+// is created and when it is destroyed. Folders of runs that are still going (this one's
+// included) and anything in a backup folder stay.
 void CleanUp(BackupCatalog& catalog);
 
 }  // namespace bv

@@ -10,11 +10,22 @@
 #include "catalogue/decrypt.h"
 #include "common/hash.h"
 #include "common/text.h"
+#include "platform/files.h"
 #include "platform/platform.h"
 
 namespace bv {
 
 namespace {
+
+// Manifests of real backups hold a few hundred thousand records, far below this.
+constexpr std::uint64_t kMbdbLimit = 4ull << 30;
+
+// What ReadOnlyFile::Open's answer means for a manifest, to follow its name.
+std::string OpenProblem(int openError) {
+  if (openError == platform::kNotRegularFile) return "is not a regular file";
+  if (platform::IsMissingFile(openError)) return "is missing";
+  return "cannot be read: " + platform::ErrorText(openError);
+}
 
 bool FileExists(const std::wstring& path) {
   std::error_code ec;
@@ -97,11 +108,23 @@ std::string StoredFileNative(const BackupCatalog& catalog, const std::string& fo
   return path;
 }
 
-Result LoadManifestDb(const std::wstring& path, std::vector<ManifestEntry>& entries) {
+Result LoadManifestDb(const std::wstring& path, std::vector<ManifestEntry>& entries,
+                      std::string* problem) {
+  if (problem) problem->clear();
+  // SQLite would wait forever on a FIFO: only a regular file is handed to it.
+  platform::ReadOnlyFile probe;
+  const int open = probe.Open(platform::PathFromWide(path));
+  if (open != 0) {
+    if (problem) *problem = OpenProblem(open);
+    return SQLITE_CANTOPEN;
+  }
+  const bool empty = probe.Size() == 0;
+  probe.Close();
   sqlite3* db = nullptr;
   // Read-only: a backup folder is never written to.
   int rc = sqlite3_open_v2(WideToUtf8(path).c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
   if (rc != SQLITE_OK) {
+    if (problem) *problem = "cannot be opened: " + std::string(sqlite3_errstr(rc));
     if (db) sqlite3_close(db);
     return rc;
   }
@@ -111,6 +134,11 @@ Result LoadManifestDb(const std::wstring& path, std::vector<ManifestEntry>& entr
                     &error);
   Result result = kSuccess;
   if (rc != SQLITE_OK) {
+    if (problem) {
+      *problem = empty
+                     ? std::string("is empty (0 bytes)")
+                     : "is damaged: " + std::string(error != nullptr ? error : sqlite3_errstr(rc));
+    }
     sqlite3_free(error);
     result = kQueryFailed;
   }
@@ -120,19 +148,29 @@ Result LoadManifestDb(const std::wstring& path, std::vector<ManifestEntry>& entr
 }
 
 Result ParseManifestMbdb(const unsigned char* data, std::size_t size,
-                         std::vector<ManifestEntry>& entries) {
+                         std::vector<ManifestEntry>& entries, bool* complete,
+                         std::size_t* records) {
+  if (complete) *complete = false;
+  if (records) *records = 0;
   if (size <= 6 || data[0] != 'm' || data[1] != 'b' || data[2] != 'd' || data[3] != 'b')
     return kInvalidParameter;
   Cursor c(data, size);
   c.Skip(6);
+  bool whole = true;
+  std::size_t count = 0;
   while (!c.AtEnd()) {
     std::string domain, path;
-    std::uint32_t mode = 0, count = 0, scratch = 0;
+    std::uint32_t mode = 0, properties = 0, scratch = 0;
     bool ok = c.String(&domain) && c.String(&path) && c.String(nullptr) && c.String(nullptr) &&
               c.String(nullptr) && c.U16(mode) && c.Skip(8) && c.Skip(4 * 5) && c.Skip(8) &&
-              c.U8(scratch) && c.U8(count);
-    for (std::uint32_t i = 0; ok && i < count; ++i) ok = c.String(nullptr) && c.String(nullptr);
-    if (!ok) break;  // a record cut short is not added
+              c.U8(scratch) && c.U8(properties);
+    for (std::uint32_t i = 0; ok && i < properties; ++i)
+      ok = c.String(nullptr) && c.String(nullptr);
+    if (!ok) {  // a record cut short is not added
+      whole = false;
+      break;
+    }
+    ++count;
     if (!domain.empty() && !path.empty() && (mode & 0xE000) != 0x4000) {
       ManifestEntry e;
       e.key = domain + "-" + path;
@@ -140,22 +178,41 @@ Result ParseManifestMbdb(const unsigned char* data, std::size_t size,
       entries.push_back(std::move(e));
     }
   }
+  if (complete) *complete = whole;
+  if (records) *records = count;
   return kSuccess;
 }
 
-Result LoadManifestMbdb(const std::wstring& path, std::vector<ManifestEntry>& entries) {
+Result LoadManifestMbdb(const std::wstring& path, std::vector<ManifestEntry>& entries,
+                        std::string* problem) {
+  if (problem) problem->clear();
   if (path.empty()) return kInvalidParameter;
-  std::ifstream in(platform::PathFromWide(path), std::ios::binary);
-  if (!in) return kMbdbUnopenable;
-  std::vector<unsigned char> bytes;
+  std::string bytes;
   try {
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    const int rc = platform::ReadWholeFile(platform::PathFromWide(path), bytes, kMbdbLimit);
+    // Not there, unreadable, or no regular file (a FIFO must not hang the scan).
+    if (rc != 0) {
+      if (problem) *problem = OpenProblem(rc);
+      return kMbdbUnopenable;
+    }
   } catch (const std::bad_alloc&) {
+    if (problem) *problem = "is too large to be read";
     return kInvalidParameter;
   }
   std::vector<ManifestEntry> read;
-  Result r = ParseManifestMbdb(bytes.data(), bytes.size(), read);
-  if (r == kSuccess) entries = std::move(read);
+  bool complete = false;
+  std::size_t records = 0;
+  Result r = ParseManifestMbdb(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(),
+                               read, &complete, &records);
+  if (r != kSuccess) {
+    if (problem) *problem = "is damaged: it does not begin with the \"mbdb\" header";
+    return r;
+  }
+  if (!complete && problem) {
+    *problem = "is cut short after " + std::to_string(records) +
+               " records: the files listed after them are missing";
+  }
+  entries = std::move(read);
   return r;
 }
 
@@ -168,6 +225,10 @@ Result OpenBackup(BackupCatalog& catalog, const std::wstring& password) {
   catalog.candidateFolders.clear();
   catalog.manifest.clear();
   catalog.appMediaRead = false;
+  catalog.manifestProblem.clear();
+  for (std::string& problem : catalog.readProblems) problem.clear();
+  // The previous scan's decrypted files are not this scan's business.
+  catalog.decryptionRun.reset();
 
   const std::wstring folder = catalog.backupFolder;
   catalog.hasManifestDb = FileExists(Join(folder, L"Manifest.db"));
@@ -182,17 +243,42 @@ Result OpenBackup(BackupCatalog& catalog, const std::wstring& password) {
   }
 
   Result result;
+  std::string problem;
   if (catalog.hasManifestDb) {
     const std::wstring db = Join(folder, L"Manifest.db");
-    const std::wstring copy = Join(folder, L"Manifest.db-decypted");
-    if (!FileExists(db))
+    // The tool leaves its decrypted copy in its private output folder; a plain backup may
+    // carry a decrypted copy of its own beside Manifest.db.
+    const std::wstring copy = decrypted.empty()
+                                  ? Join(folder, Utf8ToWide(kDecryptedManifestName))
+                                  : Join(decrypted, Utf8ToWide(kDecryptedManifestName));
+    if (!FileExists(db)) {
       result = kInvalidParameter;
-    else
-      result = LoadManifestDb(FileExists(copy) ? copy : db, catalog.manifest);
+      problem = "Manifest.db is missing";
+    } else if (FileExists(copy)) {
+      result = LoadManifestDb(copy, catalog.manifest, &problem);
+      if (!problem.empty()) problem = "the decrypted manifest " + problem;
+    } else {
+      result = LoadManifestDb(db, catalog.manifest, &problem);
+      if (!decrypted.empty()) {
+        // The encrypted Manifest.db cannot be read by itself: say why there is no copy.
+        problem = "the decryption tool wrote no decrypted manifest";
+        if (!catalog.manifestProblem.empty()) problem += " (" + catalog.manifestProblem + ")";
+      } else if (!problem.empty()) {
+        problem = "Manifest.db " + problem;
+      }
+    }
   } else {
     const std::wstring mbdb = Join(folder, L"Manifest.mbdb");
-    result = FileExists(mbdb) ? LoadManifestMbdb(mbdb, catalog.manifest) : kInvalidParameter;
+    if (FileExists(mbdb)) {
+      result = LoadManifestMbdb(mbdb, catalog.manifest, &problem);
+      if (!problem.empty()) problem = "Manifest.mbdb " + problem;
+    } else {
+      result = kInvalidParameter;
+      problem = "the folder has neither Manifest.db nor Manifest.mbdb";
+    }
   }
+  // What the tool said stays when the manifest itself was fine.
+  if (!problem.empty() || result != kSuccess) catalog.manifestProblem = problem;
 
   if (!decrypted.empty()) {
     catalog.backupFolder = decrypted;

@@ -50,19 +50,28 @@ std::wstring StoredFilePath(const BackupCatalog& catalog, const std::string& fil
 std::string StoredFileNative(const BackupCatalog& catalog, const std::string& folder,
                              const std::string& fileId);
 
-// Reads the Files table of Manifest.db (or its decrypted copy). 0, sqlite3_open's code,
-// or 1006 when the statement fails (rows read before the failure are kept).
-Result LoadManifestDb(const std::wstring& path, std::vector<ManifestEntry>& entries);
+// Reads the Files table of Manifest.db (or its decrypted copy). 0, sqlite3_open's code
+// (14 as well for a path that is no regular file, which SQLite is never handed), or 1006
+// when the statement fails (rows read before the failure are kept). `problem`, when
+// given, receives what is wrong in words, to follow the file's name ("is damaged: file
+// is not a database"), or is emptied.
+Result LoadManifestDb(const std::wstring& path, std::vector<ManifestEntry>& entries,
+                      std::string* problem = nullptr);
 
-// Reads Manifest.mbdb. 0; 6009 when it cannot be opened; 87 when the path is empty,
-// memory runs out or the magic is wrong.
-Result LoadManifestMbdb(const std::wstring& path, std::vector<ManifestEntry>& entries);
+// Reads Manifest.mbdb. 0; 6009 when it cannot be opened (or is no regular file: a FIFO
+// counts as missing); 87 when the path is empty, memory runs out or the magic is wrong. `problem`
+// as above; it is also set (with result 0) when the file is cut short.
+Result LoadManifestMbdb(const std::wstring& path, std::vector<ManifestEntry>& entries,
+                        std::string* problem = nullptr);
 // Parses the bytes of a Manifest.mbdb. 87 when the magic is wrong or the data too short.
-// A record cut short ends parsing and is not added.
+// A record cut short ends parsing and is not added; `records`, when given, receives the
+// number of whole records and `complete` whether the data ended after one.
 Result ParseManifestMbdb(const unsigned char* data, std::size_t size,
-                         std::vector<ManifestEntry>& entries);
+                         std::vector<ManifestEntry>& entries, bool* complete = nullptr,
+                         std::size_t* records = nullptr);
 
-// Starts a scan: resets progress, decrypts when needed and loads the manifest.
+// Starts a scan: resets progress, decrypts when needed and loads the manifest. Whatever
+// kept the manifest from being read whole is told in `catalog.manifestProblem`.
 Result OpenBackup(BackupCatalog& catalog, const std::wstring& password);
 
 }  // namespace bv

@@ -4,6 +4,8 @@
 // tool decrypts real encrypted fixtures.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -14,6 +16,8 @@
 #include "catalogue/manifest.h"
 #include "common/text.h"
 #include "platform/platform.h"
+#include "platform/private_folder.h"
+#include "support.h"
 #include "tests/tools/decrypt_fixture.h"
 #include "tools/mkbackup/encrypt_backup.h"
 
@@ -25,11 +29,21 @@ namespace td = testing_decrypt;
 
 struct Progress {
   std::vector<std::int32_t> reports;
-  std::int32_t stopAt = -1;  // answer 2 once a report reaches this
+  std::int32_t stopAt = -1;          // answer 2 once a report reaches this
+  std::atomic<bool> stopNow{false};  // answer 2 from now on
   static std::int32_t Callback(void* user, std::int32_t percent) {
     auto* self = static_cast<Progress*>(user);
     self->reports.push_back(percent);
+    if (self->stopNow) return 2;
     return self->stopAt >= 0 && percent >= self->stopAt ? 2 : 0;
+  }
+  // The positions as the scan page shows them: a silent tool makes the driver report
+  // the last position again now and then, and 0 is where every scan starts.
+  std::vector<std::int32_t> Steps() const {
+    std::vector<std::int32_t> steps;
+    for (std::int32_t r : reports)
+      if (r != 0 && (steps.empty() || steps.back() != r)) steps.push_back(r);
+    return steps;
   }
 };
 
@@ -91,18 +105,16 @@ TEST_F(DecryptDriver, CountMarkersDriveProgress) {
   EXPECT_EQ(RunFake(), kSuccess);
   EXPECT_EQ(catalog_.progress, 1);
   // 0 -> 1 at the first marker, then 1 + 10 * n / 20, then the end advance.
-  ASSERT_GE(progress_.reports.size(), 5u);
-  EXPECT_EQ(progress_.reports[0], 1);
-  EXPECT_EQ(progress_.reports[1], 1);
-  EXPECT_NE(std::find(progress_.reports.begin(), progress_.reports.end(), 3),
-            progress_.reports.end());
-  EXPECT_NE(std::find(progress_.reports.begin(), progress_.reports.end(), 6),
-            progress_.reports.end());
-  EXPECT_EQ(progress_.reports.back(), 11);
+  EXPECT_EQ(progress_.Steps(), (std::vector<std::int32_t>{1, 3, 6, 11}));
   EXPECT_TRUE(std::is_sorted(progress_.reports.begin(), progress_.reports.end()));
-  EXPECT_EQ(output_, DecryptedOutputFolder());
+  // The tool wrote into the run's private folder, where its own staged copy lies too.
+  ASSERT_NE(catalog_.decryptionRun, nullptr);
+  const fs::path run = catalog_.decryptionRun->Path();
+  EXPECT_EQ(output_, run / "TarnwickBackvaultBackupPath");
+  EXPECT_EQ(run.parent_path(), platform::WorkFolder() / "TarnwickTempFile");
+  EXPECT_FALSE(fs::exists(platform::WorkFolder() / "tool.exe"));
   // The staged copy carries the platform's executable header.
-  const std::string staged = td::ReadAll(platform::WorkFolder() / "tool.exe");
+  const std::string staged = td::ReadAll(run / "tool.exe");
   EXPECT_EQ(staged.substr(0, 4),
             "\x7f"
             "ELF");
@@ -111,7 +123,7 @@ TEST_F(DecryptDriver, CountMarkersDriveProgress) {
 TEST_F(DecryptDriver, NoFilesCountsAsZeroShare) {
   Script("print Count: 7\n");
   EXPECT_EQ(RunFake(), kSuccess);
-  EXPECT_EQ(progress_.reports, (std::vector<std::int32_t>{1, 1, 11}));
+  EXPECT_EQ(progress_.Steps(), (std::vector<std::int32_t>{1, 11}));
 }
 
 TEST_F(DecryptDriver, WrongPasswordMarkerGivesMinus110) {
@@ -123,7 +135,35 @@ TEST_F(DecryptDriver, WrongPasswordMarkerGivesMinus110) {
 TEST_F(DecryptDriver, SilentToolEndsWithSuccess) {
   Script("exit 1\n");
   EXPECT_EQ(RunFake(), kSuccess);
-  EXPECT_EQ(progress_.reports, (std::vector<std::int32_t>{10}));
+  EXPECT_EQ(progress_.Steps(), (std::vector<std::int32_t>{10}));
+}
+
+TEST_F(DecryptDriver, AToolEndedBySignalIsAFailureNotASuccess) {
+  Script("print Count: 0\nsignal 9\n");
+  EXPECT_EQ(RunFake(), kInvalidParameter);
+  EXPECT_NE(catalog_.manifestProblem.find("ended by signal 9"), std::string::npos)
+      << catalog_.manifestProblem;
+}
+
+TEST_F(DecryptDriver, TheToolsErrorLineIsKeptForTheUser) {
+  Script("print Count: 0\nprint Error: cannot read the Files table of Manifest.db\nexit 1\n");
+  EXPECT_EQ(RunFake(), kSuccess);
+  EXPECT_EQ(catalog_.manifestProblem,
+            "the decryption tool reported: cannot read the Files table of Manifest.db");
+}
+
+// Deriving the key of a real backup keeps the tool silent for seconds; a stop must not
+// wait for its next line.
+TEST_F(DecryptDriver, StopReachesASilentTool) {
+  Script("sleep 20000\nprint Count: 0\n");
+  std::thread stopper([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    progress_.stopNow = true;
+  });
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(RunFake(), kStopped);
+  stopper.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
 TEST_F(DecryptDriver, StopFromCallbackEndsTheWatching) {
@@ -176,21 +216,59 @@ TEST_F(DecryptDriver, PasswordNeverInAnyCommandLine) {
   EXPECT_FALSE(leaked);
 }
 
-TEST_F(DecryptDriver, CleanUpEmptiesTheOutputFolderOnly) {
-  const fs::path output = DecryptedOutputFolder();
-  fs::create_directories(output / "sub");
-  td::WriteAll(output / "3d0d7e5fb2ce288813306e4d4636395e047a3d28", "x");
-  td::WriteAll(output / "sub" / "keep", "x");
+TEST_F(DecryptDriver, EachRunHasAPrivateFolderThatGoesWithIt) {
+  Script("print Count: 0\nsave_password\n");
+  ASSERT_EQ(RunFake(L"first"), kSuccess);
+  ASSERT_NE(catalog_.decryptionRun, nullptr);
+  const fs::path first = catalog_.decryptionRun->Path();
+  EXPECT_EQ(fs::status(first).permissions() & fs::perms::mask, fs::perms::owner_all);
+  EXPECT_EQ(fs::status(output_).permissions() & fs::perms::mask, fs::perms::owner_all);
+  EXPECT_EQ(td::ReadAll(output_ / "password.txt"), "first");
+
+  // The next run replaces it: the first one's plaintext is gone before the second starts.
+  ASSERT_EQ(RunFake(L"second"), kSuccess);
+  const fs::path second = catalog_.decryptionRun->Path();
+  EXPECT_NE(first, second);
+  EXPECT_FALSE(fs::exists(first));
+  EXPECT_EQ(td::ReadAll(output_ / "password.txt"), "second");
+
+  catalog_.decryptionRun.reset();
+  EXPECT_FALSE(fs::exists(second));
+  EXPECT_TRUE(fs::is_empty(platform::WorkFolder() / "TarnwickTempFile"));
+}
+
+TEST_F(DecryptDriver, CleanUpRemovesKilledRunsAndWhatOlderVersionsLeft) {
+  Script("print Count: 0\n");
+  ASSERT_EQ(RunFake(), kSuccess);
+  const fs::path live = catalog_.decryptionRun->Path();
+  // A run that was killed: its process is gone.
+  const fs::path parent = platform::WorkFolder() / "TarnwickTempFile";
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) ::_exit(0);
+  ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+  const fs::path killed = parent / platform::PrivateFolderName("run", child, 1, 0);
+  td::WriteAll(killed / "TarnwickBackvaultBackupPath" / "3d0d7e5fb2ce288813306e4d4636395e047a3d28",
+               "plaintext");
+  // The one shared output folder of earlier versions.
+  const fs::path shared = DecryptedOutputFolder();
+  fs::create_directories(shared / "sub");
+  td::WriteAll(shared / "3d0d7e5fb2ce288813306e4d4636395e047a3d28", "x");
+  td::WriteAll(shared / "sub" / "keep", "x");
   td::WriteAll(platform::WorkFolder() / "tmp.jpg", "x");
   td::WriteAll(platform::WorkFolder() / "tmp.wav", "x");
   td::WriteAll(platform::WorkFolder() / "other", "x");
   td::WriteAll(backup_ / "Manifest.db-decypted", "x");
+
   CleanUp(catalog_);
-  EXPECT_FALSE(fs::exists(output / "3d0d7e5fb2ce288813306e4d4636395e047a3d28"));
-  EXPECT_TRUE(fs::exists(output / "sub" / "keep"));
+  EXPECT_FALSE(fs::exists(killed));
+  EXPECT_TRUE(fs::exists(live)) << "this run is still going";
+  EXPECT_FALSE(fs::exists(shared / "3d0d7e5fb2ce288813306e4d4636395e047a3d28"));
+  EXPECT_TRUE(fs::exists(shared / "sub" / "keep"));
   EXPECT_FALSE(fs::exists(platform::WorkFolder() / "tmp.jpg"));
   EXPECT_FALSE(fs::exists(platform::WorkFolder() / "tmp.wav"));
   EXPECT_TRUE(fs::exists(platform::WorkFolder() / "other"));
+  // Nothing in a backup folder is ever touched.
   EXPECT_TRUE(fs::exists(backup_ / "Manifest.db-decypted"));
 }
 
@@ -252,29 +330,71 @@ TEST_F(DecryptRealTool, BothLayoutsOpenAsFlatBackups) {
     fs::remove_all(dir_.path / "plain");
     fs::create_directories(backup_);
     Encrypt(newer);
+    const auto before = test::SnapshotTree(backup_);
     std::wstring decrypted;
-    ASSERT_EQ(PrepareEncryptedBackup(catalog_, L"right horse \"battery\"", decrypted), kSuccess);
+    {
+      test::ReadOnlyTree readOnly(backup_);
+      ASSERT_EQ(PrepareEncryptedBackup(catalog_, L"right horse \"battery\"", decrypted), kSuccess);
+    }
     EXPECT_EQ(catalog_.progressStep, 10);
-    EXPECT_EQ(platform::PathFromWide(decrypted), DecryptedOutputFolder());
+    ASSERT_NE(catalog_.decryptionRun, nullptr);
+    const fs::path output = platform::PathFromWide(decrypted);
+    EXPECT_EQ(output, catalog_.decryptionRun->Path() / "TarnwickBackvaultBackupPath");
     EXPECT_EQ(catalog_.backupFiles.size(), files_.size());
     for (const auto& f : files_) {
-      EXPECT_EQ(td::ReadAll(platform::PathFromWide(decrypted) / td::IdOf(f)), f.content);
+      EXPECT_EQ(td::ReadAll(output / td::IdOf(f)), f.content);
+      EXPECT_EQ(fs::status(output / td::IdOf(f)).permissions() & fs::perms::mask,
+                fs::perms::owner_read | fs::perms::owner_write);
     }
-    EXPECT_EQ(fs::exists(backup_ / "Manifest.db-decypted"), newer);
-    CleanUp(catalog_);
+    // The decrypted manifest stays with the decrypted files, out of the backup.
+    EXPECT_EQ(fs::exists(output / "Manifest.db-decypted"), newer);
+    EXPECT_EQ(test::SnapshotTree(backup_), before);
+    const fs::path run = catalog_.decryptionRun->Path();
+    catalog_.decryptionRun.reset();
+    EXPECT_FALSE(fs::exists(run));
   }
 }
 
 TEST_F(DecryptRealTool, OpenBackupReadsTheDecryptedManifest) {
   Encrypt(true);
+  // A decrypted manifest that an earlier version left in the backup is stale: not read.
+  td::WriteAll(backup_ / "Manifest.db-decypted", "stale");
   ASSERT_EQ(OpenBackup(catalog_, L"right horse \"battery\""), kSuccess);
   EXPECT_EQ(catalog_.manifest.size(), files_.size() + 1);  // and the folder row
-  EXPECT_EQ(platform::PathFromWide(catalog_.backupFolder), DecryptedOutputFolder());
+  EXPECT_EQ(catalog_.manifestProblem, "");
+  ASSERT_NE(catalog_.decryptionRun, nullptr);
+  EXPECT_EQ(platform::PathFromWide(catalog_.backupFolder),
+            catalog_.decryptionRun->Path() / "TarnwickBackvaultBackupPath");
   EXPECT_EQ(catalog_.current.folder, catalog_.backupFolder);
   EXPECT_EQ(td::ReadAll(platform::PathFromWide(StoredFilePath(catalog_, td::IdOf(files_[0])))),
             files_[0].content);
   EXPECT_EQ(progress_.reports.front(), 0);
   EXPECT_EQ(progress_.reports.back(), 11);
+}
+
+// Two scans of encrypted backups at once (two windows, two command lines) share nothing:
+// each stages its own tool and reads its own decrypted files.
+TEST_F(DecryptRealTool, TwoRunsAtOnceShareNothing) {
+  Encrypt(true);
+  BackupCatalog other;
+  other.workFolder = catalog_.workFolder;
+  other.current = catalog_.current;
+  other.backupFolder = catalog_.backupFolder;
+  catalog_.progressCallback = nullptr;
+  Result results[2] = {-1, -1};
+  std::thread a([&] { results[0] = OpenBackup(catalog_, L"right horse \"battery\""); });
+  std::thread b([&] { results[1] = OpenBackup(other, L"right horse \"battery\""); });
+  a.join();
+  b.join();
+  EXPECT_EQ(results[0], kSuccess);
+  EXPECT_EQ(results[1], kSuccess);
+  ASSERT_TRUE(catalog_.decryptionRun && other.decryptionRun);
+  EXPECT_NE(catalog_.decryptionRun->Path(), other.decryptionRun->Path());
+  for (BackupCatalog* c : {&catalog_, &other}) {
+    EXPECT_EQ(c->manifest.size(), files_.size() + 1);
+    for (const auto& f : files_)
+      EXPECT_EQ(td::ReadAll(platform::PathFromWide(StoredFilePath(*c, td::IdOf(f)))), f.content);
+  }
 }
 
 }  // namespace

@@ -1,6 +1,10 @@
 #include "support.h"
 
+#include <fcntl.h>
+#include <linux/fs.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -37,6 +41,80 @@ ScopedEnv::~ScopedEnv() {
   } else {
     unsetenv(name_.c_str());
   }
+}
+
+std::map<std::string, std::string> SnapshotTree(const fs::path& folder) {
+  std::map<std::string, std::string> tree;
+  std::error_code ec;
+  for (fs::recursive_directory_iterator it(folder, fs::directory_options::none, ec), end;
+       !ec && it != end; it.increment(ec)) {
+    const std::string rel = fs::relative(it->path(), folder).string();
+    struct stat st {};
+    if (::lstat(it->path().c_str(), &st) != 0) {
+      tree[rel] = "unreadable";
+      continue;
+    }
+    std::string entry = std::to_string(st.st_mode);
+    if (S_ISREG(st.st_mode)) {
+      entry += " " + ReadFile(it->path());
+    } else if (S_ISLNK(st.st_mode)) {
+      entry += " -> " + fs::read_symlink(it->path(), ec).string();
+    }
+    tree[rel] = entry;
+  }
+  return tree;
+}
+
+namespace {
+bool SetImmutable(const fs::path& path, bool on) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return false;
+  int flags = 0;
+  bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+  if (ok) {
+    flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+    ok = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+  }
+  ::close(fd);
+  return ok;
+}
+}  // namespace
+
+ReadOnlyTree::ReadOnlyTree(const fs::path& folder) : folder_(folder) {
+  std::vector<fs::path> entries;
+  std::error_code ec;
+  for (fs::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+    entries.push_back(it->path());
+  entries.push_back(folder);
+  for (const fs::path& p : entries) {
+    if (fs::is_symlink(fs::symlink_status(p, ec))) continue;
+    const fs::file_status st = fs::status(p, ec);
+    if (ec || !(fs::is_regular_file(st) || fs::is_directory(st))) continue;
+    perms_.emplace_back(p, st.permissions());
+    fs::permissions(p, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove, ec);
+  }
+  // Files first, the folders above them last: the order of `entries`.
+  if (::geteuid() == 0) {
+    for (const auto& [p, perms] : perms_)
+      if (SetImmutable(p, true)) immutable_.push_back(p);
+  }
+}
+
+ReadOnlyTree::~ReadOnlyTree() {
+  for (auto it = immutable_.rbegin(); it != immutable_.rend(); ++it) SetImmutable(*it, false);
+  std::error_code ec;
+  for (auto it = perms_.rbegin(); it != perms_.rend(); ++it)
+    fs::permissions(it->first, it->second, fs::perm_options::replace, ec);
+}
+
+bool ReadOnlyTree::Effective() const {
+  const fs::path probe = folder_ / ".write-probe";
+  const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) return true;
+  ::close(fd);
+  ::unlink(probe.c_str());
+  return false;
 }
 
 fs::path BuildBackup(const TempDir& dir, const mkbackup::BackupOptions& options,

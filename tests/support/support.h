@@ -50,6 +50,29 @@ class ScopedEnv {
   std::string old_;
 };
 
+// Every entry below a folder (relative path -> kind, permission bits and bytes), for
+// checks that a run left a backup exactly as it was. Links are recorded by target.
+std::map<std::string, std::string> SnapshotTree(const fs::path& folder);
+
+// Makes a folder tree read-only for the lifetime of the object: every entry loses its
+// write bits, and where the file system allows it (as root, which ignores write bits)
+// it becomes immutable as well. Restored on destruction, so the tree can be removed.
+class ReadOnlyTree {
+ public:
+  explicit ReadOnlyTree(const fs::path& folder);
+  ~ReadOnlyTree();
+  ReadOnlyTree(const ReadOnlyTree&) = delete;
+  ReadOnlyTree& operator=(const ReadOnlyTree&) = delete;
+  // True when a file really cannot be created in the folder now (else a test of
+  // read-only media proves nothing here and should be skipped).
+  bool Effective() const;
+
+ private:
+  fs::path folder_;
+  std::vector<std::pair<fs::path, fs::perms>> perms_;
+  std::vector<fs::path> immutable_;
+};
+
 // Writes a backup into dir/name; a failure aborts the test run with mkbackup's message.
 fs::path BuildBackup(const TempDir& dir, const mkbackup::BackupOptions& options,
                      const std::string& name = "backup");

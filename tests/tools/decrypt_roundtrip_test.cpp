@@ -8,6 +8,7 @@
 #include "backup_decryptor.h"
 #include "platform/process.h"
 #include "platform/platform.h"
+#include "support.h"
 #include "tests/tools/decrypt_fixture.h"
 #include "tools/mkbackup/encrypt_backup.h"
 
@@ -58,12 +59,19 @@ TEST_P(DecryptRoundTrip, EveryFileComesBackExactly) {
     if (f.content.size() < 16) continue;
     EXPECT_NE(td::ReadAll(StoredPath(td::IdOf(f))).substr(0, 16), f.content.substr(0, 16));
   }
+  const auto before = test::SnapshotTree(encrypted_);
   std::vector<std::string> lines;
   RunStats stats;
-  const int code = DecryptBackupFolder(
-      encrypted_, dir_.path / "out", password_, [&](const std::string& l) { lines.push_back(l); },
-      &stats);
+  int code = 0;
+  {
+    // Read-only media (and, as root, immutable files): the tool writes only its output.
+    test::ReadOnlyTree readOnly(encrypted_);
+    code = DecryptBackupFolder(
+        encrypted_, dir_.path / "out", password_, [&](const std::string& l) { lines.push_back(l); },
+        &stats);
+  }
   ASSERT_EQ(code, kExitOk);
+  EXPECT_EQ(test::SnapshotTree(encrypted_), before) << "the backup was changed";
   for (const auto& f : files_) {
     EXPECT_EQ(td::ReadAll(dir_.path / "out" / td::IdOf(f)), f.content) << f.path;
   }
@@ -71,18 +79,23 @@ TEST_P(DecryptRoundTrip, EveryFileComesBackExactly) {
   EXPECT_EQ(stats.skipped, 0u);
   EXPECT_EQ(lines.front(), "Count: 0");
   EXPECT_EQ(lines.back(), "Count: " + std::to_string(files_.size()));
-  // Only stored files land in the output, flat.
+  // Only stored files (and the decrypted manifest) land in the output, flat, and only
+  // our user may read them.
   std::size_t outputs = 0;
   for (const auto& e : fs::directory_iterator(dir_.path / "out")) {
     EXPECT_TRUE(e.is_regular_file());
+    EXPECT_EQ(e.status().permissions() & fs::perms::mask,
+              fs::perms::owner_read | fs::perms::owner_write)
+        << e.path();
     ++outputs;
   }
-  EXPECT_EQ(outputs, files_.size());
+  EXPECT_EQ(outputs, files_.size() + (GetParam().newer ? 1 : 0));
+  EXPECT_FALSE(fs::exists(encrypted_ / "Manifest.db-decypted"));
 
   if (GetParam().newer) {
-    // The decrypted manifest sits beside the encrypted one and SQLite reads it.
+    // The decrypted manifest lies in the output folder and SQLite reads it.
     sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open_v2((encrypted_ / "Manifest.db-decypted").c_str(), &db,
+    ASSERT_EQ(sqlite3_open_v2((dir_.path / "out" / "Manifest.db-decypted").c_str(), &db,
                               SQLITE_OPEN_READONLY, nullptr),
               SQLITE_OK);
     sqlite3_stmt* st = nullptr;

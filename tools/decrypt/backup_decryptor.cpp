@@ -1,7 +1,9 @@
 #include "backup_decryptor.h"
 
 #include <plist/plist.h>
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -13,6 +15,7 @@
 #include <vector>
 
 #include "crypto.h"
+#include "platform/files.h"
 #include "file_blob.h"
 #include "keybag.h"
 #include "mbdb_records.h"
@@ -32,11 +35,44 @@ struct PlistDeleter {
   void operator()(void* p) const { plist_free(static_cast<plist_t>(p)); }
 };
 
+// Regular files only: a FIFO or device node in a backup must not hang the tool.
 bool ReadWholeFile(const fs::path& path, Bytes& out) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
+  std::string bytes;
+  if (bv::platform::ReadWholeFile(path, bytes, std::uint64_t{4} << 30) != 0) return false;
+  out.assign(bytes.begin(), bytes.end());
+  return true;
+}
+
+// Creates (or empties) an output file for our user alone: decrypted data is never left
+// readable by others, whatever the umask, and a link planted in the output folder is
+// not followed.
+FilePtr CreatePrivate(const fs::path& path) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) return nullptr;
+  ::fchmod(fd, 0600);
+  std::FILE* file = ::fdopen(fd, "wb");
+  if (file == nullptr) ::close(fd);
+  return FilePtr(file);
+}
+
+// Copies a stored file that needs no decryption into a private output file.
+bool CopyPrivate(const fs::path& from, const fs::path& to) {
+  bv::platform::ReadOnlyFile in;
+  if (in.Open(from) != 0) return false;
+  FilePtr out = CreatePrivate(to);
+  if (!out) return false;
+  std::vector<char> buf(1 << 16);
+  std::uint64_t offset = 0;
+  for (;;) {
+    const std::int64_t n = in.ReadAt(offset, buf.data(), buf.size());
+    if (n < 0) return false;
+    if (n == 0) break;
+    if (std::fwrite(buf.data(), 1, static_cast<std::size_t>(n), out.get()) !=
+        static_cast<std::size_t>(n))
+      return false;
+    offset += static_cast<std::uint64_t>(n);
+  }
+  return std::fclose(out.release()) == 0;
 }
 
 bool IsFileId(const std::string& id) {
@@ -126,9 +162,8 @@ class Run {
                   std::uint32_t preferredClass) {
     const fs::path target = output_ / id;
     if (!wrappedKey) {
-      std::error_code ec;
-      fs::copy_file(stored, target, fs::copy_options::overwrite_existing, ec);
-      if (ec) {
+      if (!CopyPrivate(stored, target)) {
+        std::error_code ec;
         fs::remove(target, ec);
         Skip(id, "copy failed");
       } else {
@@ -175,9 +210,11 @@ class Run {
 
   static StreamStatus DecryptFile(const Bytes& key, const fs::path& from, const fs::path& to,
                                   std::uint64_t& written) {
+    // A FIFO or device node in place of a stored file must not hang the tool.
+    if (bv::platform::CheckRegularFile(from) != 0) return StreamStatus::kReadError;
     FilePtr in(std::fopen(from.c_str(), "rb"));
     if (!in) return StreamStatus::kReadError;
-    FilePtr out(std::fopen(to.c_str(), "wb"));
+    FilePtr out = CreatePrivate(to);
     if (!out) return StreamStatus::kWriteError;
     StreamStatus status = DecryptStream(key, in.get(), out.get(), written);
     if (std::fclose(out.release()) != 0 && status != StreamStatus::kReadError) {
@@ -207,10 +244,11 @@ bool PrepareManifestDb(Run& run, const fs::path& backup, const ManifestPlist& pl
   if (plist.manifestKey.empty()) {
     // Older backups keep the database in plain text; a copy keeps the decrypted name
     // in step with the current manifest.
+    if (CopyPrivate(source, target)) return true;
     std::error_code ec;
-    fs::copy_file(source, target, fs::copy_options::overwrite_existing, ec);
-    if (ec) error = "cannot copy Manifest.db: " + ec.message();
-    return !ec;
+    fs::remove(target, ec);
+    error = "cannot copy Manifest.db";
+    return false;
   }
   WrappedKey wrapped;
   Bytes key;
@@ -231,29 +269,16 @@ bool PrepareManifestDb(Run& run, const fs::path& backup, const ManifestPlist& pl
   return true;
 }
 
-int NewerLayout(Run& run, const fs::path& backup, const ManifestPlist& plist) {
+int NewerLayout(Run& run, const fs::path& backup, const fs::path& output,
+                const ManifestPlist& plist) {
   std::string error;
-  fs::path manifest = backup / "Manifest.db-decypted";
-  fs::path scratch;
+  // Into our output folder, never into the backup: it may be read-only evidence, and
+  // plaintext must not stay beside it.
+  const fs::path manifest = output / "Manifest.db-decypted";
   if (!PrepareManifestDb(run, backup, plist, manifest, error)) {
-    // A backup on read-only media: decrypt the manifest for our own use elsewhere, so
-    // the files can still be decrypted.
-    scratch = fs::temp_directory_path() / ("tool-manifest-" + std::to_string(getpid()) + ".db");
-    std::string second;
-    if (!PrepareManifestDb(run, backup, plist, scratch, second)) {
-      run.Line("Error: " + error);
-      return kExitFailed;
-    }
-    run.Line("Error: cannot write Manifest.db-decypted into the backup folder");
-    manifest = scratch;
+    run.Line("Error: " + error);
+    return kExitFailed;
   }
-  struct ScratchRemover {
-    fs::path path;
-    ~ScratchRemover() {
-      std::error_code ec;
-      if (!path.empty()) fs::remove(path, ec);
-    }
-  } remover{scratch};
 
   sqlite3* raw = nullptr;
   const int rc = sqlite3_open_v2(manifest.c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
@@ -296,7 +321,7 @@ int NewerLayout(Run& run, const fs::path& backup, const ManifestPlist& plist) {
   }
   if (step != SQLITE_DONE) run.Line("Error: Manifest.db could not be read to the end");
   sqlite3_finalize(stmt);
-  return step == SQLITE_DONE && scratch.empty() ? kExitOk : kExitFailed;
+  return step == SQLITE_DONE ? kExitOk : kExitFailed;
 }
 
 int OlderLayout(Run& run, const fs::path& backup) {
@@ -370,7 +395,7 @@ int DecryptBackupFolder(const fs::path& backupFolder, const fs::path& outputFold
 
   int code = kExitOk;
   if (fs::exists(backupFolder / "Manifest.db", ec)) {
-    code = NewerLayout(run, backupFolder, plist);
+    code = NewerLayout(run, backupFolder, outputFolder, plist);
   } else if (fs::exists(backupFolder / "Manifest.mbdb", ec)) {
     code = OlderLayout(run, backupFolder);
   } else {

@@ -1,15 +1,17 @@
 #pragma once
 // One run of the decryption tool: opens the keybag of an encrypted backup with the
-// password, writes the decrypted manifest as "Manifest.db-decypted" beside
-// "Manifest.db" (newer backups), and writes every stored file, decrypted or copied,
-// flat into the output folder under its 40-digit identifier.
+// password and writes, into the output folder only (never into the backup), the
+// decrypted manifest as "Manifest.db-decypted" (newer backups) and every stored file,
+// decrypted or copied, flat under its 40-digit identifier. Every file it writes is
+// readable by our user alone (0600).
 //
 // Lines it prints (each ends with a line feed and is flushed at once):
-//   "Count: n"          n files handled so far; "Count: 0" as soon as the password opened the
-//   keybag "Wrong password"    the password did not open the keybag; nothing is written "Skipped:
-//   <id> (<reason>)"   a file that could not be decrypted; the run goes on "Warning: <id>
-//   (<reason>)"   a file written with a remark (bad padding, cut short) "Error: <reason>"   the run
-//   cannot go on
+//   "Count: n"              n files handled so far; "Count: 0" as soon as the password
+//                           opened the keybag
+//   "Wrong password"        the password did not open the keybag; nothing is written
+//   "Skipped: <id> (<why>)" a file that could not be decrypted; the run goes on
+//   "Warning: <id> (<why>)" a file written with a remark (bad padding, cut short)
+//   "Error: <reason>"       the run cannot go on
 // Only identifiers are printed, never names from the backup, so no backup content can
 // pose as a marker.
 #include <cstdint>

@@ -4,6 +4,9 @@
 //   sleep MS          waits MS milliseconds
 //   save_password     writes the password it received to OUTPUT_FOLDER/password.txt
 //   exit N            ends with exit code N
+//   signal N          ends by signal N
+#include <signal.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -31,6 +34,9 @@ int main(int argc, char** argv) {
       std::ofstream(std::string(argv[2]) + "/password.txt", std::ios::binary) << password;
     } else if (command == "exit") {
       return std::atoi(arg.c_str());
+    } else if (command == "signal") {
+      ::signal(std::atoi(arg.c_str()), SIG_DFL);
+      ::raise(std::atoi(arg.c_str()));
     }
   }
   return 0;

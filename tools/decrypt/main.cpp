@@ -2,6 +2,13 @@
 // Decrypts an encrypted backup into OUTPUT_FOLDER. The password comes as one line on
 // standard input, never on the command line, where every local user could read it
 // from the process list.
+#include <sys/stat.h>
+#include <unistd.h>
+#if defined(__linux__)
+#include <signal.h>
+#include <sys/prctl.h>
+#endif
+
 #include <cstdio>
 #include <string>
 
@@ -21,6 +28,15 @@ std::string ReadPasswordLine() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Whatever we write is decrypted data: for our user alone.
+  ::umask(077);
+#if defined(__linux__)
+  // Our parent cleans up after us when it ends; a tool that went on writing plaintext
+  // into a folder it removes would undo that. Ends with the parent, even a killed one.
+  const pid_t parent = ::getppid();
+  ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (::getppid() != parent) return bv::decrypt::kExitFailed;
+#endif
   if (argc < 3) {
     std::fputs("Error: usage: tool BACKUP_FOLDER OUTPUT_FOLDER (password on standard input)\n",
                stdout);
