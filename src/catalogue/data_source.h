@@ -46,6 +46,22 @@ class IPhoneRecoveryParse {
                                            const std::wstring& secondKey,
                                            const std::wstring& output, CopyCallback callback,
                                            void* user) = 0;  // 22
+
+  // Beyond the slots above: what a scan could not read, so that the front ends can say
+  // so instead of showing an empty category as if it were empty. Texts are UTF-8
+  // sentences without a final full stop ("the message database is damaged: file is not
+  // a database"). Scan thread, after the operation concerned.
+  //
+  // Why the last read of category `c` could not read its source (or read it only in
+  // part); empty when it could, before the first read and for a category this source
+  // does not tell about. OpenBackup forgets every earlier text.
+  virtual std::string ReadProblem(Category c) const {
+    (void)c;
+    return {};
+  }
+  // Why OpenBackup could not open the source or read its list of files whole; empty
+  // when it could.
+  virtual std::string OpenProblem() const { return {}; }
 };
 
 }  // namespace bv

@@ -15,6 +15,19 @@
 
 namespace bv {
 
+CLocalBuckupRecovery::~CLocalBuckupRecovery() {
+  if (catalog_) catalog_->decryptionRun.reset();
+}
+
+std::string CLocalBuckupRecovery::ReadProblem(Category c) const {
+  if (!catalog_) return {};
+  return catalog_->readProblems[static_cast<std::size_t>(c)];
+}
+
+std::string CLocalBuckupRecovery::OpenProblem() const {
+  return catalog_ ? catalog_->manifestProblem : std::string();
+}
+
 std::int32_t CLocalBuckupRecovery::Attach(void* target) {
   catalog_ = static_cast<BackupCatalog*>(target);
   return kSuccess;
@@ -39,23 +52,42 @@ std::int32_t CLocalBuckupRecovery::OpenBackup(const std::wstring& password) {
   return bv::OpenBackup(*catalog_, password);
 }
 
+namespace {
+
+void SetProblem(BackupCatalog& c, Category category, std::string text) {
+  c.readProblems[static_cast<std::size_t>(category)] = std::move(text);
+}
+
+// The categories found by walking the manifest lose what a damaged manifest does not list.
+void SetManifestProblem(BackupCatalog& c, Category category) {
+  SetProblem(c, category, c.manifestProblem);
+}
+
+}  // namespace
+
 std::int32_t CLocalBuckupRecovery::ReadMessageAttachments(AttachmentList& items) {
   if (!catalog_) return kInvalidParameter;
+  SetManifestProblem(*catalog_, Category::MessageAttachments);
   return bv::ReadMessageAttachments(*catalog_, items);
 }
 
 std::int32_t CLocalBuckupRecovery::ReadPhotos(MediaList& cameraRoll, MediaList& photoStream) {
   if (!catalog_) return kInvalidParameter;
+  SetManifestProblem(*catalog_, Category::CameraRoll);
+  SetManifestProblem(*catalog_, Category::PhotoStream);
   return bv::ReadPhotos(*catalog_, cameraRoll, photoStream);
 }
 
 std::int32_t CLocalBuckupRecovery::ReadWhatsAppAttachments(MediaList& items) {
   if (!catalog_) return kInvalidParameter;
+  SetManifestProblem(*catalog_, Category::WhatsAppAttachments);
   return bv::ReadWhatsAppAttachments(*catalog_, items);
 }
 
 std::int32_t CLocalBuckupRecovery::ReadAppMedia(AppMediaList& items) {
   if (!catalog_) return kInvalidParameter;
+  SetManifestProblem(*catalog_, Category::AppPhotos);
+  SetManifestProblem(*catalog_, Category::AppVideos);
   return bv::ReadAppMedia(*catalog_, items);
 }
 
@@ -105,14 +137,27 @@ ProgressSink SinkOf(const BackupCatalog& c) {
   return ProgressSink{c.progressCallback, c.progressUser, c.progress, c.progressStep};
 }
 
+// The database's own issue; else, for readers that name people, the address book's,
+// with what it costs.
+std::string DatabaseProblem(const DatabaseIssue& own, const std::string& what,
+                            const DatabaseIssue& names = {}, const char* without = nullptr) {
+  if (!own.Ok()) return own.Describe(what);
+  if (!names.Ok() && without != nullptr)
+    return names.Describe("the address book") + " (" + without + ")";
+  return {};
+}
+
 }  // namespace
 
 std::int32_t CLocalBuckupRecovery::ReadMessages(ConversationMap& messages) {
   if (!catalog_) return kInvalidParameter;
   BackupCatalog& c = *catalog_;
   c.messages.clear();
-  Result r = MessageReader(SinkOf(c)).Read(StoredUtf8(c, kMessagesDbId),
-                                           StoredUtf8(c, kAddressBookDbId), messages);
+  MessageReader reader(SinkOf(c));
+  Result r = reader.Read(StoredUtf8(c, kMessagesDbId), StoredUtf8(c, kAddressBookDbId), messages);
+  SetProblem(c, Category::Messages,
+             DatabaseProblem(reader.Problem(), "the message database", reader.NamesProblem(),
+                             "messages are shown without names"));
   c.messages = messages;
   c.Advance(c.progressStep / 2);
   return r;
@@ -121,7 +166,9 @@ std::int32_t CLocalBuckupRecovery::ReadMessages(ConversationMap& messages) {
 std::int32_t CLocalBuckupRecovery::ReadContacts(std::list<ContactRecord>& contacts) {
   if (!catalog_) return kInvalidParameter;
   BackupCatalog& c = *catalog_;
-  Result r = ContactReader().Read(StoredUtf8(c, kAddressBookDbId), contacts);
+  ContactReader reader;
+  Result r = reader.Read(StoredUtf8(c, kAddressBookDbId), contacts);
+  SetProblem(c, Category::Contacts, DatabaseProblem(reader.Problem(), "the address book"));
   c.Advance(c.progressStep / 2);
   return r;
 }
@@ -129,7 +176,9 @@ std::int32_t CLocalBuckupRecovery::ReadContacts(std::list<ContactRecord>& contac
 std::int32_t CLocalBuckupRecovery::ReadNotes(std::list<NoteRecord>& notes) {
   if (!catalog_) return kInvalidParameter;
   BackupCatalog& c = *catalog_;
-  Result r = NoteReader().Read(StoredUtf8(c, kNotesOlderId), StoredUtf8(c, kNotesNewerId), notes);
+  NoteReader reader;
+  Result r = reader.Read(StoredUtf8(c, kNotesOlderId), StoredUtf8(c, kNotesNewerId), notes);
+  SetProblem(c, Category::Notes, DatabaseProblem(reader.Problem(), "the notes database"));
   c.Advance(c.progressStep / 2);
   return r;
 }
@@ -138,7 +187,11 @@ std::int32_t CLocalBuckupRecovery::ReadCallHistory(std::list<CallRecord>& calls)
   if (!catalog_) return kInvalidParameter;
   BackupCatalog& c = *catalog_;
   const char* db = StoredExists(c, kCallHistoryNewerId) ? kCallHistoryNewerId : kCallHistoryOlderId;
-  Result r = CallHistoryReader().Read(StoredUtf8(c, db), StoredUtf8(c, kAddressBookDbId), calls);
+  CallHistoryReader reader;
+  Result r = reader.Read(StoredUtf8(c, db), StoredUtf8(c, kAddressBookDbId), calls);
+  SetProblem(c, Category::CallHistory,
+             DatabaseProblem(reader.Problem(), "the call history database", reader.NamesProblem(),
+                             "calls are shown without names"));
   c.Advance(c.progressStep / 2);
   return r;
 }
@@ -159,7 +212,14 @@ std::int32_t CLocalBuckupRecovery::ReadWhatsApp(WhatsAppChatMap& chats) {
     }
     if (matches >= 2) break;
   }
-  if (!chatStorage.empty()) WhatsAppReader().Read(WideToUtf8(chatStorage), chats);
+  if (!chatStorage.empty()) {
+    WhatsAppReader reader;
+    reader.Read(WideToUtf8(chatStorage), chats);
+    SetProblem(c, Category::WhatsApp, DatabaseProblem(reader.Problem(), "the WhatsApp database"));
+  } else {
+    // No WhatsApp in the backup, or in the part of the manifest that could be read.
+    SetManifestProblem(c, Category::WhatsApp);
+  }
   c.whatsAppChats = chats;
   return c.Advance(c.progressStep);
 }

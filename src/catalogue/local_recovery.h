@@ -9,6 +9,12 @@ namespace bv {
 
 class CLocalBuckupRecovery : public IPhoneRecoveryParse {
  public:
+  CLocalBuckupRecovery() = default;
+  // Removes the decrypted files of this source's scan (the catalogue's private folder).
+  ~CLocalBuckupRecovery() override;
+  CLocalBuckupRecovery(const CLocalBuckupRecovery&) = delete;
+  CLocalBuckupRecovery& operator=(const CLocalBuckupRecovery&) = delete;
+
   std::int32_t Attach(void* target) override;
   std::int32_t SetProgressCallback(ProgressCallback callback, void* user) override;
   std::int32_t Reserved(std::int32_t ignored) override;
@@ -39,6 +45,9 @@ class CLocalBuckupRecovery : public IPhoneRecoveryParse {
   std::int32_t WriteWeChatChatText(const std::wstring& firstKey, const std::wstring& secondKey,
                                    const std::wstring& output, CopyCallback callback,
                                    void* user) override;
+
+  std::string ReadProblem(Category c) const override;
+  std::string OpenProblem() const override;
 
   BackupCatalog* Catalog() const { return catalog_; }
 
