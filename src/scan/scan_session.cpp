@@ -141,6 +141,43 @@ void CScanSession::ResetState() {
   openResult_ = 0;
   lastResult_ = 0;
   wrongPassword_ = false;
+  std::lock_guard<std::mutex> lock(problemMutex_);
+  for (std::string& p : problems_) p.clear();
+  openProblem_.clear();
+}
+
+std::string CScanSession::CategoryProblem(Category c) const {
+  std::lock_guard<std::mutex> lock(problemMutex_);
+  return problems_[static_cast<std::size_t>(c)];
+}
+
+std::string CScanSession::OpenProblem() const {
+  std::lock_guard<std::mutex> lock(problemMutex_);
+  return openProblem_;
+}
+
+bool CScanSession::AnyCategoryProblem() const {
+  std::lock_guard<std::mutex> lock(problemMutex_);
+  for (const std::string& p : problems_)
+    if (!p.empty()) return true;
+  return false;
+}
+
+void CScanSession::TakeProblems(Category first, Category second) {
+  std::array<Category, 2> told{};
+  std::size_t toldCount = 0;
+  {
+    std::lock_guard<std::mutex> lock(problemMutex_);
+    for (Category c : {first, second}) {
+      if (!IsChosen(chosen_, c)) continue;
+      std::string text = source_->ReadProblem(c);
+      if (!text.empty()) told[toldCount++] = c;
+      problems_[static_cast<std::size_t>(c)] = std::move(text);
+      if (first == second) break;
+    }
+  }
+  for (std::size_t i = 0; i < toldCount; ++i)
+    PostEvent(ScanEventKind::SourceProblem, CategoryId(told[i]));
 }
 
 void CScanSession::Clear() {
@@ -383,6 +420,10 @@ void CScanSession::Worker(std::wstring password) {
   bool postEnd = true;
   try {
     last = source_->OpenBackup(password);
+    {
+      std::lock_guard<std::mutex> lock(problemMutex_);
+      openProblem_ = source_->OpenProblem();
+    }
     openResult_ = last;
     lastResult_ = last;
     if (last == kWrongPassword) {
@@ -406,6 +447,7 @@ void CScanSession::Worker(std::wstring password) {
         last = read();
         lastResult_ = last;
         if (last == kStopped) return;
+        TakeProblems(a, b);
         Publish(a, b);
       };
       auto& s = stores_;

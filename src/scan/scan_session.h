@@ -28,13 +28,15 @@ namespace bv {
 // ---------------------------------------------------------------------------------
 // Events the worker posts. The numbers are the window messages of the desktop program.
 enum class ScanEventKind : std::int32_t {
-  Counts = 1032,     // the source is open / a category was added: refresh the counts
-  NodeReady = 1033,  // a category node has results; param = its category id (1..11)
-  Ended = 1034,      // the scan has ended; param = the last operation's result
-  OpenState = 1035,  // param 0: the source is open (first progress step);
-                     // param 1: the source refused the password
-  Warning = 1,       // show a warning; text = language id ("MSG0512")
-  Progress = 2,      // param = the percentage to show (2..99)
+  Counts = 1032,      // the source is open / a category was added: refresh the counts
+  NodeReady = 1033,   // a category node has results; param = its category id (1..11)
+  Ended = 1034,       // the scan has ended; param = the last operation's result
+  OpenState = 1035,   // param 0: the source is open (first progress step);
+                      // param 1: the source refused the password
+  Warning = 1,        // show a warning; text = language id ("MSG0512")
+  Progress = 2,       // param = the percentage to show (2..99)
+  SourceProblem = 3,  // a chosen category's source could not be read (or only in part);
+                      // param = its category id; the text is CategoryProblem()
 };
 
 struct ScanEvent {
@@ -167,6 +169,15 @@ class CScanSession {
   std::int32_t LastResult() const { return lastResult_.load(); }
   // True once the worker has seen the source refuse the password.
   bool WrongPassword() const { return wrongPassword_.load(); }
+  // Why the source of a chosen category could not be read, or only in part, in words
+  // ("the message database is damaged: file is not a database"); empty when it was read
+  // (or not yet, or not chosen). Set before the category's node is published.
+  std::string CategoryProblem(Category c) const;
+  // Why the source could not be opened, or its list of files read only in part; empty
+  // when it could. Set when OpenBackup has returned.
+  std::string OpenProblem() const;
+  // True when a chosen category has a problem.
+  bool AnyCategoryProblem() const;
 
   // Paused or ended only.
   const CategorySet& Chosen() const { return chosen_; }
@@ -204,6 +215,8 @@ class CScanSession {
   void PublishOne(Category c);
   void RefreshCounts();
   void ResetState();
+  // Takes the source's problem texts for the chosen ones of `first` and `second`.
+  void TakeProblems(Category first, Category second);
 
   IScanEventSink* sink_ = nullptr;
   std::chrono::milliseconds openedPause_{100};
@@ -226,6 +239,10 @@ class CScanSession {
   // Guards the tree's counters between the worker adding a category and a label read;
   // never held while waiting for anything else.
   mutable std::mutex statsMutex_;
+  // Guards the problem texts between the worker and any reader.
+  mutable std::mutex problemMutex_;
+  std::array<std::string, kCategoryCount> problems_;
+  std::string openProblem_;
   ScanStores stores_;
   CStatisticsObj stats_;
 };

@@ -29,6 +29,9 @@ struct FakeScript {
   WhatsAppChatMap chats;
   // Called after every report with (operation, value, callback answer).
   std::function<void(const std::string&, std::int32_t, std::int32_t)> onReport;
+  // What ReadProblem and OpenProblem answer (a category's text from its read on).
+  std::map<Category, std::string> problems;
+  std::string openProblem;
 };
 
 class FakeSource : public IPhoneRecoveryParse {
@@ -108,6 +111,12 @@ class FakeSource : public IPhoneRecoveryParse {
                                    CopyCallback, void*) override {
     return kInvalidParameter;
   }
+
+  std::string ReadProblem(Category c) const override {
+    auto it = script_.problems.find(c);
+    return it == script_.problems.end() ? std::string() : it->second;
+  }
+  std::string OpenProblem() const override { return script_.openProblem; }
 
   std::wstring password_;
 

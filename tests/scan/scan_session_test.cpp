@@ -162,6 +162,45 @@ TEST(ScanWorker, ReadErrorsDoNotStopAndTheLastOneStillEndsTheScan) {
   EXPECT_EQ(r.session.CategoryCount(Category::Messages), 1);
 }
 
+// What could not be read reaches the front end per chosen category, with an event it
+// can react to, instead of an empty category that looks like an empty one.
+TEST(ScanWorker, SourceProblemsAreKeptPerChosenCategory) {
+  ScanRun r;
+  FakeScript s = FullScript();
+  s.openProblem = "Manifest.mbdb is cut short after 85 records";
+  s.problems[Category::Messages] = "the message database is damaged: file is not a database";
+  s.problems[Category::PhotoStream] = "Manifest.mbdb is cut short after 85 records";
+  s.problems[Category::CameraRoll] = "Manifest.mbdb is cut short after 85 records";
+  s.problems[Category::Notes] = "the notes database is empty (0 bytes)";
+  ASSERT_TRUE(
+      r.Start(std::move(s), Only({Category::Messages, Category::PhotoStream, Category::Contacts})));
+  r.session.Wait();
+  EXPECT_EQ(r.session.OpenProblem(), "Manifest.mbdb is cut short after 85 records");
+  EXPECT_EQ(r.session.CategoryProblem(Category::Messages),
+            "the message database is damaged: file is not a database");
+  EXPECT_EQ(r.session.CategoryProblem(Category::PhotoStream),
+            "Manifest.mbdb is cut short after 85 records");
+  // Not chosen: not this scan's business, even when the same read covered it.
+  EXPECT_EQ(r.session.CategoryProblem(Category::CameraRoll), "");
+  EXPECT_EQ(r.session.CategoryProblem(Category::Notes), "");
+  EXPECT_EQ(r.session.CategoryProblem(Category::Contacts), "");
+  EXPECT_TRUE(r.session.AnyCategoryProblem());
+  // Told before the category's node is published, so the page can show both at once.
+  std::vector<std::int32_t> order;
+  for (const ScanEvent& e : r.log.Events()) {
+    if (e.kind == ScanEventKind::SourceProblem) order.push_back(-e.param);
+    if (e.kind == ScanEventKind::NodeReady) order.push_back(e.param);
+  }
+  EXPECT_EQ(order, (std::vector<std::int32_t>{-2, 2, -5, 5, 7}));  // contacts: no problem
+
+  // The next scan starts without the last one's problems.
+  ASSERT_TRUE(r.Start(FullScript()));
+  r.session.Wait();
+  EXPECT_EQ(r.session.OpenProblem(), "");
+  EXPECT_EQ(r.session.CategoryProblem(Category::Messages), "");
+  EXPECT_FALSE(r.session.AnyCategoryProblem());
+}
+
 TEST(ScanWorker, OpenResultsDecideWhetherTheScanGoesOn) {
   {
     ScanRun r;  // wrong password: back to the password dialog, no end message, no reads
