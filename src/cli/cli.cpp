@@ -1,9 +1,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <ostream>
+#include <sstream>
 
 #include "cli/command.h"
 #include "common/version.h"
+#include "platform/interrupt.h"
 #include "scan/scan_session.h"
 
 namespace bv::cli {
@@ -65,7 +67,18 @@ ArgumentHelp CategoriesArgument() {
   return {"--categories LIST", text};
 }
 
+std::istream& NoInput() {
+  thread_local std::istringstream empty;
+  empty.clear();
+  empty.str({});
+  return empty;
+}
+
 int RunCli(const std::vector<std::string>& args, Streams io) {
+  // One scope for every command: Ctrl-C and SIGTERM become a cancel request that the
+  // command answers, so its clean-up (decrypted files, partial output) runs as usual.
+  platform::InterruptScope interrupts;
+  platform::ResetInterrupt();
   auto commands = AllCommands();
   if (args.empty()) {
     PrintHelp(io.err, commands);

@@ -119,6 +119,14 @@ class CarveCommand : public Command {
       read_table(reader, table, decoder, true);
     }
 
+    // A name the schema does not know, with nothing carved under it either, is a mistake
+    // (a typo, the wrong file): said so, rather than an empty result.
+    const bool inSchema = !reader.find_root_pages(table).empty();
+    if (!inSchema && rows.empty() && chat.empty()) {
+      io.err << "carve: " << file << " has no table '" << table << "'\n";
+      return kExitFailed;
+    }
+
     std::size_t live = 0, deleted = 0;
     for (const auto& row : rows) (row.status == 0 ? live : deleted)++;
     if (json) {
@@ -154,6 +162,8 @@ class CarveCommand : public Command {
     } else {
       io.out << file << ": page size " << reader.PageSize() << ", " << reader.free_pages.size()
              << " free pages; table " << table << ", expected columns " << expected << "\n";
+      if (!inSchema)
+        io.out << "(no table of this name in the schema: the rows come from freed pages)\n";
       if (expected == 0)
         io.out << "(no column count known for this table: deleted space is not carved; "
                   "give --columns N)\n";

@@ -5,23 +5,20 @@
 #include <ostream>
 
 #include "catalogue/discovery.h"
+#include "cli/backup_args.h"
 #include "cli/command.h"
 #include "common/text.h"
+#include "platform/interrupt.h"
 #include "scan/data_source_factory.h"
 
 namespace bv::cli {
 
-struct BackupArgs {
-  std::string folder;
-  std::wstring password;
-  bool passwordGiven = false;
-};
-// In cmd_recover.cpp.
-bool ReadPassword(const std::string& option, const std::string& file, std::wstring& password,
-                  std::string& error);
-bool ReadBackupRecord(const BackupArgs& args, BackupRecord& record, std::string& error);
-
 namespace {
+
+// Ctrl-C and SIGTERM reach the reads (and a running decryption) as a stop.
+std::int32_t StopOnInterrupt(void*, std::int32_t) {
+  return platform::InterruptRequested() ? kStopped : kSuccess;
+}
 
 std::string J(const std::wstring& text) {
   return "\"" + JsonEscape(WideToUtf8(text)) + "\"";
@@ -112,33 +109,22 @@ class ChatsCommand : public Command {
   }
 
   int Run(const std::vector<std::string>& args, Streams io) override {
-    BackupArgs backup;
+    BackupArgParser backupArgs;
     bool json = false;
     std::string error;
     for (std::size_t i = 0; i < args.size(); ++i) {
       const std::string& a = args[i];
+      if (backupArgs.Take(args, i)) continue;
       if (a == "--json") {
         json = true;
-      } else if (a == "--password-stdin" && !backup.passwordGiven) {
-        if (!ReadPassword(a, {}, backup.password, error)) return Fail(io, error);
-        backup.passwordGiven = true;
-      } else if (a == "--password-file" && i + 1 < args.size() && !backup.passwordGiven) {
-        if (!ReadPassword(a, args[++i], backup.password, error)) return Fail(io, error);
-        backup.passwordGiven = true;
-      } else if (!a.empty() && a[0] != '-' && backup.folder.empty()) {
-        backup.folder = a;
       } else {
-        io.err << "backvault-cli chats: unexpected argument '" << a << "'\nUsage: backvault-cli "
-               << Usage() << "\n";
-        return kExitUsage;
+        return UsageError(io, "unexpected argument '" + a + "'");
       }
     }
-    if (backup.folder.empty()) {
-      io.err << "backvault-cli chats: no backup folder given\nUsage: "
-                "backvault-cli "
-             << Usage() << "\n";
-      return kExitUsage;
-    }
+    BackupArgs backup;
+    bool usage = false;
+    if (!backupArgs.Finish(io.in, backup, error, usage))
+      return usage ? UsageError(io, error) : Fail(io, error);
     BackupRecord record;
     if (!ReadBackupRecord(backup, record, error)) return Fail(io, error);
 
@@ -147,18 +133,22 @@ class ChatsCommand : public Command {
     SelectBackup(catalog, record);
     auto source = CreateDataSource(kLocalBackupSource, &catalog);
     if (!source) return Fail(io, "cannot read this backup");
+    source->SetProgressCallback(&StopOnInterrupt, nullptr);
     const std::int32_t open = source->OpenBackup(backup.password);
-    if (open == kWrongPassword) {
-      DestroyCatalog(catalog);
-      return Fail(io, "the backup password is wrong");
-    }
+    if (platform::InterruptRequested()) return Cancelled(io, source, catalog);
     if (open != kSuccess) {
+      const std::string problem = source->OpenProblem();
+      source.reset();
       DestroyCatalog(catalog);
-      return Fail(io, "the backup could not be opened (result " + std::to_string(open) + ")");
+      if (open == kWrongPassword) return Fail(io, "the backup password is wrong");
+      return Fail(
+          io, "the backup could not be opened" +
+                  (problem.empty() ? " (result " + std::to_string(open) + ")" : ": " + problem));
     }
     AccountChats weChat, qq;
     const std::int32_t weChatResult = source->ReadWeChat(weChat);
-    const std::int32_t qqResult = source->ReadQQ(qq);
+    const std::int32_t qqResult = platform::InterruptRequested() ? kStopped : source->ReadQQ(qq);
+    if (platform::InterruptRequested()) return Cancelled(io, source, catalog);
     source.reset();
     DestroyCatalog(catalog);
 
@@ -181,6 +171,18 @@ class ChatsCommand : public Command {
   static int Fail(Streams io, const std::string& what) {
     io.err << "backvault-cli chats: " << what << "\n";
     return kExitFailed;
+  }
+  int UsageError(Streams io, const std::string& what) const {
+    io.err << "backvault-cli chats: " << what << "\nUsage: backvault-cli " << Usage() << "\n";
+    return kExitUsage;
+  }
+  // Nothing is printed of a run that was cut off; the decrypted files go with the source.
+  static int Cancelled(Streams io, std::unique_ptr<IPhoneRecoveryParse>& source,
+                       BackupCatalog& catalog) {
+    source.reset();
+    DestroyCatalog(catalog);
+    io.err << "backvault-cli chats: cancelled\n";
+    return platform::InterruptExitCode();
   }
 };
 

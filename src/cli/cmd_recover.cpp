@@ -6,14 +6,15 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <fstream>
 #include <iostream>
 #include <mutex>
 #include <ostream>
 #include <thread>
 
 #include "catalogue/discovery.h"
+#include "cli/backup_args.h"
 #include "cli/command.h"
+#include "cli/scan_outcome.h"
 #include "common/text.h"
 #include "export/output_folder.h"
 #include "export/output_paths.h"
@@ -24,59 +25,6 @@
 #include "scan/scan_session.h"
 
 namespace bv::cli {
-
-// Shared with the chats command: the password options and opening a backup
-// folder.
-struct BackupArgs {
-  std::string folder;
-  std::wstring password;
-  bool passwordGiven = false;
-};
-
-// Reads the password from standard input or a file: the first line, without its
-// line end. A password is never taken as an argument, where other users could
-// read it.
-bool ReadPassword(const std::string& option, const std::string& file, std::wstring& password,
-                  std::string& error) {
-  std::string line;
-  if (option == "--password-stdin") {
-    if (!std::getline(std::cin, line) && line.empty()) {
-      error = "no password on standard input";
-      return false;
-    }
-  } else {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-      error = "cannot read the password file '" + file + "'";
-      return false;
-    }
-    std::getline(in, line);
-  }
-  while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
-  password = Utf8ToWide(line);
-  return true;
-}
-
-// Reads the backup's device facts; refuses an encrypted backup without a
-// password.
-bool ReadBackupRecord(const BackupArgs& args, BackupRecord& record, std::string& error) {
-  std::error_code ec;
-  if (!std::filesystem::is_directory(args.folder, ec)) {
-    error = "'" + args.folder + "' is not a folder";
-    return false;
-  }
-  if (ReadBackupFolder(Utf8ToWide(args.folder), record) != kSuccess) {
-    error = "'" + args.folder + "' holds no Info.plist: not a backup folder";
-    return false;
-  }
-  if (record.encrypted && !args.passwordGiven) {
-    error =
-        "the backup is encrypted: give its password with --password-stdin "
-        "or --password-file";
-    return false;
-  }
-  return true;
-}
 
 namespace {
 
@@ -137,34 +85,32 @@ class RecoverCommand : public Command {
   }
 
   int Run(const std::vector<std::string>& args, Streams io) override {
-    BackupArgs backup;
+    BackupArgParser backupArgs;
     std::string out, categories, error;
     bool deletedOnly = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
       const std::string& a = args[i];
+      if (backupArgs.Take(args, i)) continue;
       if (a == "--out" && i + 1 < args.size()) {
         out = args[++i];
       } else if (a == "--categories" && i + 1 < args.size()) {
         categories = args[++i];
       } else if (a == "--deleted-only") {
         deletedOnly = true;
-      } else if (a == "--password-stdin" && !backup.passwordGiven) {
-        if (!ReadPassword(a, {}, backup.password, error)) return Fail(io, error);
-        backup.passwordGiven = true;
-      } else if (a == "--password-file" && i + 1 < args.size() && !backup.passwordGiven) {
-        if (!ReadPassword(a, args[++i], backup.password, error)) return Fail(io, error);
-        backup.passwordGiven = true;
-      } else if (!a.empty() && a[0] != '-' && backup.folder.empty()) {
-        backup.folder = a;
       } else {
         return UsageError(io, "unexpected argument '" + a + "'");
       }
     }
-    if (backup.folder.empty()) return UsageError(io, "no backup folder given");
+    if (!backupArgs.Check(error)) return UsageError(io, error);
     if (out.empty()) return UsageError(io, "no output folder given (--out DIR)");
     CategorySet chosen = AllCategories();
     if (!categories.empty() && !ParseCategoryList(categories, chosen, error))
       return UsageError(io, error);
+    // The password is read last: a wrong argument must not have used up standard input.
+    BackupArgs backup;
+    bool usage = false;
+    if (!backupArgs.Finish(io.in, backup, error, usage))
+      return usage ? UsageError(io, error) : Fail(io, error);
 
     BackupRecord record;
     if (!ReadBackupRecord(backup, record, error)) return Fail(io, error);
@@ -180,9 +126,9 @@ class RecoverCommand : public Command {
     const std::filesystem::path outAbs = std::filesystem::absolute(outPath, ec);
     const std::string shownOut = platform::Utf8FromPath(ec ? outPath : outAbs);
 
-    // Ctrl-C and SIGTERM cancel as the window's cancel button does: the item being
-    // written is finished or removed, what is written stays.
-    platform::InterruptScope interrupts;
+    // Ctrl-C and SIGTERM (an InterruptScope is around every command) cancel as the
+    // window's cancel button does: the item being written is finished or removed, what
+    // is written stays.
     BackupCatalog catalog;
     InitCatalog(catalog);
     CScanSession session;
@@ -195,11 +141,7 @@ class RecoverCommand : public Command {
       DestroyCatalog(catalog);
       return Fail(io, "cannot read this backup");
     }
-    while (session.IsScanning()) {
-      if (platform::InterruptRequested() && !session.StopRequested()) session.Stop();
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    session.Wait();
+    WaitForScan(session, false);
     auto cancelledEarly = [&] {
       DestroyCatalog(catalog);
       io.out << "Recovery cancelled before anything was written; " << shownOut
@@ -207,11 +149,11 @@ class RecoverCommand : public Command {
       return platform::InterruptExitCode();
     };
     if (platform::InterruptRequested()) return cancelledEarly();
-    int rc = ScanOutcome(session, io);
-    if (rc != kExitOk) {
+    if (const std::string failure = OpenFailure(session); !failure.empty()) {
       DestroyCatalog(catalog);
-      return rc;
+      return Fail(io, failure);
     }
+    const bool warned = PrintCategoryWarnings(session, io.err, "backvault-cli recover: ") > 0;
 
     if (deletedOnly) {
       for (const CategoryInfo& info : Categories())
@@ -264,7 +206,8 @@ class RecoverCommand : public Command {
     io.out << ").\n";
     if (cancelled)
       return platform::InterruptExitCode() != 0 ? platform::InterruptExitCode() : kExitFailed;
-    return failed == 0 && other == 0 ? kExitOk : kExitFailed;
+    if (failed != 0 || other != 0) return kExitFailed;
+    return warned ? kExitWarnings : kExitOk;
   }
 
  private:
@@ -275,13 +218,6 @@ class RecoverCommand : public Command {
   static int Fail(Streams io, const std::string& what) {
     io.err << "backvault-cli recover: " << what << "\n";
     return kExitFailed;
-  }
-  static int ScanOutcome(const CScanSession& session, Streams io) {
-    if (session.WrongPassword()) return Fail(io, "the backup password is wrong");
-    const std::int32_t open = session.OpenResult();
-    if (open != kSuccess)
-      return Fail(io, "the backup could not be opened (result " + std::to_string(open) + ")");
-    return kExitOk;
   }
 };
 

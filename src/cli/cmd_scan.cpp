@@ -1,56 +1,27 @@
 // scan BACKUP [--categories LIST] [--password-stdin | --password-file F] [--json]
 // Runs the scan exactly as the scan page does and prints every chosen category with
 // its count, or one JSON document with the backup, the open result and every record.
+// A category whose source could not be read gets a warning on standard error (and its
+// reason in the JSON's "error"), and the exit code 3.
 #include <unistd.h>
 
 #include <atomic>
-#include <chrono>
-#include <csignal>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <ostream>
-#include <thread>
 
-#include "catalogue/decrypt.h"
 #include "catalogue/discovery.h"
+#include "cli/backup_args.h"
 #include "cli/command.h"
+#include "cli/scan_outcome.h"
 #include "common/text.h"
+#include "platform/interrupt.h"
 #include "platform/platform.h"
 #include "scan/scan_session.h"
 
 namespace bv::cli {
 
 namespace {
-
-std::atomic<bool> g_scanInterrupted{false};
-extern "C" void OnScanInterrupt(int) {
-  g_scanInterrupted = true;
-}
-
-// First line of standard input or of a file, without its line end. The password never
-// comes from an argument, where other users of the machine could read it.
-bool ReadPasswordLine(bool fromStdin, const std::string& file, std::wstring& password,
-                      std::string& error) {
-  std::string line;
-  if (fromStdin) {
-    if (!std::getline(std::cin, line) && line.empty()) {
-      error = "no password on standard input";
-      return false;
-    }
-  } else {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-      error = "cannot read the password file '" + file + "'";
-      return false;
-    }
-    std::getline(in, line);
-  }
-  while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
-  password = Utf8ToWide(line);
-  return true;
-}
 
 // JSON pieces.
 std::string Str(const std::wstring& w) {
@@ -177,9 +148,11 @@ void PrintJson(std::ostream& os, const BackupRecord& b, const CScanSession& sess
   for (const CategoryInfo& info : Categories()) {
     const Category c = info.category;
     const bool chosen = session.Chosen()[static_cast<int>(c)];
+    const std::string problem = session.CategoryProblem(c);
     os << (c == Category::CameraRoll ? "\n" : ",\n") << "    {\"id\": " << CategoryId(c)
        << ", \"name\": " << Str(std::string(info.name)) << ", \"chosen\": " << Bool(chosen)
-       << ", \"count\": " << session.CategoryCount(c) << ",\n    ";
+       << ", \"count\": " << session.CategoryCount(c)
+       << ", \"error\": " << (problem.empty() ? std::string("null") : Str(problem)) << ",\n    ";
     switch (c) {
       case Category::CameraRoll:
         os << "\"records\": ";
@@ -239,7 +212,6 @@ void PrintText(std::ostream& os, const BackupRecord& b, const CScanSession& sess
   if (!b.lastBackupDate.empty()) os << "  " << b.lastBackupDate;
   if (b.encrypted) os << "  [encrypted]";
   os << "\n";
-  if (session.WrongPassword()) return;  // nothing was read
   for (const CategoryInfo& info : Categories()) {
     if (!session.Chosen()[static_cast<int>(info.category)]) continue;
     // The tree's node text: its name followed by the count in parentheses.
@@ -285,45 +257,29 @@ class ScanCommand : public Command {
   }
 
   int Run(const std::vector<std::string>& args, Streams io) override {
-    std::string folder, categories, error;
-    std::wstring password;
-    bool passwordGiven = false, json = false;
+    BackupArgParser backupArgs;
+    std::string categories, error;
+    bool json = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
       const std::string& a = args[i];
+      if (backupArgs.Take(args, i)) continue;
       if (a == "--json") {
         json = true;
       } else if (a == "--categories" && i + 1 < args.size()) {
         categories = args[++i];
-      } else if (a == "--password-stdin" && !passwordGiven) {
-        if (!ReadPasswordLine(true, {}, password, error)) return Fail(io, error);
-        passwordGiven = true;
-      } else if (a == "--password-file" && i + 1 < args.size() && !passwordGiven) {
-        if (!ReadPasswordLine(false, args[++i], password, error)) return Fail(io, error);
-        passwordGiven = true;
-      } else if (!a.empty() && a[0] != '-' && folder.empty()) {
-        folder = a;
       } else {
         return UsageError(io, "unexpected argument '" + a + "'");
       }
     }
-    if (folder.empty()) return UsageError(io, "no backup folder given");
     CategorySet chosen = AllCategories();
     if (!categories.empty() && !ParseCategoryList(categories, chosen, error))
       return UsageError(io, error + " (known: " + KnownNames() + ")");
-
-    std::error_code ec;
-    if (!std::filesystem::is_directory(folder, ec))
-      return Fail(io, "'" + folder + "' is not a folder");
-    // Absolute, so that the paths of the records stay usable from anywhere.
-    const std::filesystem::path absolute = std::filesystem::absolute(folder, ec);
+    BackupArgs backup;
+    bool usage = false;
+    if (!backupArgs.Finish(io.in, backup, error, usage))
+      return usage ? UsageError(io, error) : Fail(io, error);
     BackupRecord record;
-    if (ReadBackupFolder(platform::WideFromPath(ec ? std::filesystem::path(folder) : absolute),
-                         record) != kSuccess)
-      return Fail(io, "'" + folder + "' holds no Info.plist: not a backup folder");
-    if (record.encrypted && !passwordGiven)
-      return Fail(
-          io,
-          "the backup is encrypted: give its password with --password-stdin or --password-file");
+    if (!ReadBackupRecord(backup, record, error)) return Fail(io, error);
 
     BackupCatalog catalog;
     InitCatalog(catalog);
@@ -335,49 +291,43 @@ class ScanCommand : public Command {
     request.catalog = &catalog;
     request.backup = record;
     request.chosen = chosen;
-    request.password = password;
+    request.password = backup.password;
     if (!session.Start(request)) {
       DestroyCatalog(catalog);
       return Fail(io, "cannot read this backup");
     }
-    const bool showProgress = &io.err == &std::cerr && ::isatty(STDERR_FILENO);
-    // Ctrl-C stops the scan as the stop button does; what was read is still printed.
-    g_scanInterrupted = false;
-    auto previous = std::signal(SIGINT, OnScanInterrupt);
-    std::int32_t drawn = -1;
-    while (session.IsScanning()) {
-      if (g_scanInterrupted.load()) {
-        session.Stop();
-        break;
-      }
-      if (showProgress && session.ShownPercent() != drawn) {
-        drawn = session.ShownPercent();
-        std::fprintf(stderr, "\rScanning... %3d%%", drawn);
-        std::fflush(stderr);
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    session.Wait();
-    std::signal(SIGINT, previous);
-    if (showProgress && drawn >= 0) std::fprintf(stderr, "\n");
+    // Ctrl-C and SIGTERM stop the scan as the stop button does.
+    WaitForScan(session, &io.err == &std::cerr && ::isatty(STDERR_FILENO));
 
     int rc = kExitOk;
-    if (session.WrongPassword()) {
-      io.err << "backvault-cli scan: the backup password is wrong\n";
+    bool print = true;
+    if (platform::InterruptRequested()) {
+      rc = platform::InterruptExitCode();
+      if (session.OpenResult() != kSuccess) {
+        io.err << "backvault-cli scan: cancelled before the backup was opened\n";
+        print = false;
+      } else {
+        io.err << "backvault-cli scan: cancelled; the counts cover what was read before\n";
+      }
+    } else if (const std::string failure = OpenFailure(session); !failure.empty()) {
+      // Nothing on standard output: there is nothing to show.
+      io.err << "backvault-cli scan: " << failure << "\n";
       rc = kExitFailed;
-    } else if (session.OpenResult() != kSuccess) {
-      io.err << "backvault-cli scan: the backup could not be opened (result "
-             << session.OpenResult() << ")\n";
-      rc = kExitFailed;
+      print = false;
     } else if (session.LastResult() == kStopped || sink.Warned()) {
       io.err << "backvault-cli scan: the scan was stopped; the counts cover what was read\n";
       rc = kExitFailed;
     }
+    if (print && PrintCategoryWarnings(session, io.err, "backvault-cli scan: ") > 0 &&
+        rc == kExitOk)
+      rc = kExitWarnings;
     // The backup as the user named it (not the decrypted copy that was read).
-    if (json)
-      PrintJson(io.out, record, session);
-    else
-      PrintText(io.out, record, session);
+    if (print) {
+      if (json)
+        PrintJson(io.out, record, session);
+      else
+        PrintText(io.out, record, session);
+    }
     DestroyCatalog(catalog);
     return rc;
   }

@@ -1,8 +1,9 @@
 #pragma once
 // The command line as a registry of commands: one class per sub-command, output through
 // streams handed in, so tests run commands and read what they print.
-#include <iosfwd>
+#include <istream>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@ namespace bv::cli {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitUsage = 1;
 inline constexpr int kExitFailed = 2;
+inline constexpr int kExitWarnings = 3;  // finished, but some source could not be read
 // 128 + the signal's number, as platform::InterruptExitCode() gives them.
 inline constexpr int kExitInterrupted = 130;  // SIGINT
 inline constexpr int kExitTerminated = 143;   // SIGTERM
@@ -26,9 +28,15 @@ struct ExitCodeInfo {
 inline constexpr ExitCodeInfo kExitCodes[] = {
     {kExitOk, "success"},
     {kExitUsage, "usage error: unknown command or option, missing or bad argument"},
-    {kExitFailed, "the operation failed; the reason is printed on standard error"},
+    {kExitFailed,
+     "the operation failed; the reason is printed on standard error (nothing on standard "
+     "output when the backup could not be opened)"},
+    {kExitWarnings,
+     "finished with warnings: a category's source could not be read (a damaged, cut, empty or "
+     "missing database, a cut manifest); one warning per such category on standard error"},
     {kExitInterrupted,
-     "interrupted by SIGINT (Ctrl-C); recover finishes or removes the item it was writing"},
+     "interrupted by SIGINT (Ctrl-C): the work stops as the stop button stops it, decrypted "
+     "files are removed, recover finishes or removes the item it was writing"},
     {kExitTerminated, "ended by SIGTERM, with the same clean-up as SIGINT"},
 };
 
@@ -39,9 +47,13 @@ struct ArgumentHelp {
   std::string text;
 };
 
+// An input with nothing in it, for runs that hand a command no standard input.
+std::istream& NoInput();
+
 struct Streams {
   std::ostream& out;
   std::ostream& err;
+  std::istream& in = NoInput();  // the command's standard input (--password-stdin)
 };
 
 class Command {
@@ -62,7 +74,9 @@ class Command {
 // Every command, in the order help lists them (registry.cpp names each factory).
 std::vector<std::unique_ptr<Command>> AllCommands();
 
-// Runs argv[1..] against the registry: help, dispatch, exit code.
+// Runs argv[1..] against the registry: help, dispatch, exit code. The command runs
+// inside an InterruptScope: SIGINT and SIGTERM become a cancel request that the command
+// answers with a cancelled summary and exit code 130 or 143.
 int RunCli(const std::vector<std::string>& args, Streams io);
 
 // The two ways of giving a backup password, as the commands that open a backup explain them.

@@ -7,5 +7,5 @@
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
-  return bv::cli::RunCli(args, {std::cout, std::cerr});
+  return bv::cli::RunCli(args, {std::cout, std::cerr, std::cin});
 }

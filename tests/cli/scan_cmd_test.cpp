@@ -219,7 +219,7 @@ TEST_F(ScanCommandTest, EncryptedBackupNeedsItsPasswordFromAFile) {
             "--json"});
   EXPECT_EQ(r.code, kExitFailed);
   EXPECT_NE(r.err.find("password is wrong"), std::string::npos);
-  EXPECT_EQ(Json::Parse(r.out)["openResult"].Int(), -110);
+  EXPECT_EQ(r.out, "") << "a backup that did not open has nothing to show";
 
   test::WriteFile(dir_ / "right", e.password + "\r\n");
   r = Scan({enc.string(), "--categories", "contacts", "--password-file", (dir_ / "right").string(),
