@@ -82,6 +82,8 @@ std::string DatabaseIssue::Describe(const std::string& what) const {
       return what + " cannot be read: " + detail;
     case Kind::kDamaged:
       return what + " is damaged: " + detail;
+    case Kind::kLayout:
+      return what + " has a layout this program does not read (" + detail + ")";
   }
   return {};
 }
@@ -170,8 +172,12 @@ void ReadOnlyDatabase::CacheWholeFile() {
 
 void ReadOnlyDatabase::NoteStatementError(const char* message) {
   if (issue_.kind == DatabaseIssue::Kind::kEmpty) return;  // says more than "no such table"
-  issue_.kind = DatabaseIssue::Kind::kDamaged;
   issue_.detail = message != nullptr && *message != '\0' ? message : "unknown SQLite error";
+  // A readable database without the table or column asked for is of another layout, not
+  // damaged (a damaged schema gives "malformed" instead).
+  const bool layout =
+      issue_.detail.rfind("no such table", 0) == 0 || issue_.detail.rfind("no such column", 0) == 0;
+  issue_.kind = layout ? DatabaseIssue::Kind::kLayout : DatabaseIssue::Kind::kDamaged;
 }
 
 bool ReadOnlyDatabase::Exec(const char* sql, SqliteRowCallback callback, void* context) {

@@ -29,6 +29,8 @@ struct DatabaseIssue {
     kEmpty,       // 0 bytes
     kUnreadable,  // the platform refused to read it (detail: its error text)
     kDamaged,     // SQLite refused it or a statement failed (detail: SQLite's message)
+    kLayout,      // a table or column the statement needs is not there: a layout (of an
+                  // older or newer system) this program does not read (detail: SQLite's)
   };
   Kind kind = Kind::kNone;
   std::string detail;
@@ -75,7 +77,8 @@ class ReadOnlyDatabase {
   const DatabaseIssue& Issue() const { return issue_; }
   // For a statement that was only a first try (a layout probe): its error was expected.
   void ForgetStatementError() {
-    if (issue_.kind == DatabaseIssue::Kind::kDamaged) issue_ = {};
+    if (issue_.kind == DatabaseIssue::Kind::kDamaged || issue_.kind == DatabaseIssue::Kind::kLayout)
+      issue_ = {};
   }
 
  private:

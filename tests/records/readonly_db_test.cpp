@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <fstream>
 #include <set>
@@ -91,6 +92,56 @@ TEST(ReadOnlyDatabaseTest, PlainFilesOpenImmutableAndMissingOnesFail) {
   std::ofstream(dir / "text.db") << "not a database at all, just some text";
   ASSERT_EQ(db.Open((dir / "text.db").string()), 0);
   EXPECT_TRUE(db.Exec("SELECT 1 FROM sqlite_master;", nullptr, nullptr));
+}
+
+// What the data source tells the user comes from here: each way a database can fail
+// has its own words, and a file that merely lacks a table is not called damaged.
+TEST(ReadOnlyDatabaseTest, EachFailureIsToldApart) {
+  TempFolder t;
+  auto issue = [](const std::string& path, const char* sql) {
+    ReadOnlyDatabase db;
+    if (db.Open(path) == 0) db.Exec(sql, nullptr, nullptr);
+    return db.Issue().Describe("the test database");
+  };
+  const char* select = "SELECT x FROM t;";
+  {
+    sqlite3* w = nullptr;
+    ASSERT_EQ(sqlite3_open(t.File("good.db").c_str(), &w), SQLITE_OK);
+    sqlite3_exec(w, "CREATE TABLE t(x); INSERT INTO t VALUES(1);", nullptr, nullptr, nullptr);
+    sqlite3_close(w);
+  }
+  EXPECT_EQ(issue(t.File("good.db"), select), "");
+  EXPECT_EQ(issue(t.File("good.db"), "SELECT x FROM other;"),
+            "the test database has a layout this program does not read (no such table: other)");
+  EXPECT_EQ(issue(t.File("good.db"), "SELECT y FROM t;"),
+            "the test database has a layout this program does not read (no such column: y)");
+  EXPECT_EQ(issue(t.File("missing.db"), select), "the test database is missing from the backup");
+  EXPECT_EQ(issue("", select), "the test database is missing from the backup");
+  std::ofstream(t.File("empty.db")).close();
+  EXPECT_EQ(issue(t.File("empty.db"), select), "the test database is empty (0 bytes)");
+  std::ofstream(t.File("text.db")) << std::string(2048, 'x');
+  EXPECT_EQ(issue(t.File("text.db"), select),
+            "the test database is damaged: file is not a database");
+  fs::create_directories(t.path() / "folder.db");
+  EXPECT_EQ(issue((t.path() / "folder.db").string(), select),
+            "the test database is not a regular file");
+  ASSERT_EQ(::mkfifo(t.File("fifo.db").c_str(), 0600), 0);
+  ReadOnlyDatabase fifo;
+  EXPECT_EQ(fifo.Open(t.File("fifo.db")), SQLITE_CANTOPEN);  // at once, never waiting
+  EXPECT_EQ(fifo.Issue().kind, DatabaseIssue::Kind::kNotRegular);
+  // A good file cut to a third: SQLite's own words for it.
+  {
+    sqlite3* w = nullptr;
+    ASSERT_EQ(sqlite3_open(t.File("big.db").c_str(), &w), SQLITE_OK);
+    sqlite3_exec(w,
+                 "CREATE TABLE t(x); WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM "
+                 "n WHERE i < 5000) INSERT INTO t SELECT printf('%0200d', i) FROM n;",
+                 nullptr, nullptr, nullptr);
+    sqlite3_close(w);
+  }
+  fs::resize_file(t.File("big.db"), fs::file_size(t.File("big.db")) / 3);
+  const std::string cut = issue(t.File("big.db"), "SELECT count(x) FROM t;");
+  EXPECT_EQ(cut.rfind("the test database is damaged: ", 0), 0u) << cut;
 }
 
 }  // namespace
