@@ -18,6 +18,7 @@
 #include "platform/private_folder.h"
 #include "platform/process.h"
 #include "platform/program_files.h"
+#include "records/readonly_db.h"
 
 namespace bv {
 
@@ -318,6 +319,8 @@ void CleanUp(BackupCatalog& catalog) {
   std::error_code ec;
   // Runs that were killed left their private folders; their processes are gone now.
   platform::RemoveStalePrivateFolders(DecryptionRunParent(catalog), kDecryptionRunPrefix);
+  // So did copies of databases with a log (decrypted ones among them).
+  platform::RemoveStalePrivateFolders(fs::temp_directory_path(ec), kPrivateCopyPrefix);
   const fs::path output = DecryptedOutputFolder();
   for (fs::directory_iterator it(output, ec), end; !ec && it != end; it.increment(ec)) {
     std::error_code fileEc;

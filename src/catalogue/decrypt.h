@@ -78,7 +78,8 @@ Result PrepareEncryptedBackup(BackupCatalog& catalog, const std::wstring& passwo
                               std::wstring& decryptedFolder);
 
 // Removes the private folders of decryption runs whose process has ended (killed runs),
-// the files directly inside the shared output folder of earlier versions, and the
+// likewise the private copies of databases with a log (records/readonly_db.h), the files
+// directly inside the shared output folder of earlier versions, and the
 // preview copies tmp.jpg, tmp.avi and tmp.wav of the work folder. Run when the catalogue
 // is created and when it is destroyed. Folders of runs that are still going (this one's
 // included) and anything in a backup folder stay.

@@ -3,11 +3,9 @@
 #include <sqlite3.h>
 
 #include "platform/files.h"
+#include "platform/private_folder.h"
 #include "records/row_access.h"
 
-#include <atomic>
-#include <chrono>
-#include <cstdio>
 #include <system_error>
 
 namespace bv {
@@ -44,26 +42,6 @@ std::string FileUri(const fs::path& path, const char* query) {
 
 fs::path PathFromUtf8(const std::string& utf8) {
   return fs::path(std::u8string(utf8.begin(), utf8.end()));
-}
-
-// A fresh folder under the system's temporary folder, or empty when none can be made.
-fs::path MakePrivateFolder() {
-  static std::atomic<unsigned> counter{0};
-  std::error_code ec;
-  const fs::path base = fs::temp_directory_path(ec);
-  if (ec) return {};
-  const auto tick =
-      static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count());
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    char name[96];
-    std::snprintf(name, sizeof name, "bv-db-%llx-%x", tick, counter.fetch_add(1));
-    fs::path folder = base / name;
-    if (fs::create_directory(folder, ec) && !ec) {
-      fs::permissions(folder, fs::perms::owner_all, fs::perm_options::replace, ec);
-      return folder;
-    }
-  }
-  return {};
 }
 
 }  // namespace
@@ -120,9 +98,11 @@ int ReadOnlyDatabase::Open(const std::string& utf8Path) {
   const bool hasLog = fs::is_regular_file(log, ec) && fs::file_size(log, ec) > 0 && !ec;
 
   if (hasLog && fs::is_regular_file(path, ec)) {
-    tempFolder_ = MakePrivateFolder();
-    if (!tempFolder_.empty()) {
-      const fs::path copy = tempFolder_ / "db";
+    std::error_code tempEc;
+    tempFolder_ =
+        platform::PrivateFolder::Create(fs::temp_directory_path(tempEc), kPrivateCopyPrefix);
+    if (tempFolder_) {
+      const fs::path copy = tempFolder_->Path() / "db";
       fs::path copyLog = copy;
       copyLog += "-wal";
       std::error_code e1, e2;
@@ -137,8 +117,7 @@ int ReadOnlyDatabase::Open(const std::string& utf8Path) {
         sqlite3_close(db_);
         db_ = nullptr;
       }
-      fs::remove_all(tempFolder_, ec);
-      tempFolder_.clear();
+      tempFolder_.reset();
     }
     // No private copy possible: read in place; SQLite may then need a "-shm" beside it.
     int rc = sqlite3_open_v2(utf8Path.c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX,
@@ -225,11 +204,7 @@ void ReadOnlyDatabase::Close() {
     sqlite3_close(db_);
     db_ = nullptr;
   }
-  if (!tempFolder_.empty()) {
-    std::error_code ec;
-    fs::remove_all(tempFolder_, ec);
-    tempFolder_.clear();
-  }
+  tempFolder_.reset();
 }
 
 }  // namespace bv

@@ -7,15 +7,24 @@
 //    "-shm" file, no hot-journal recovery);
 //  - with a non-empty "-wal" beside it (extracted app folders keep one), the database
 //    and its log are copied into a private temporary folder first and opened there, so
-//    that SQLite can replay the log without touching the original.
+//    that SQLite can replay the log without touching the original. The folder (0700,
+//    "bv-db-<pid>-<start>-<n>" in the system's temporary folder) goes with the
+//    connection; one that a killed run left is removed at the next start (the catalogue's
+//    clean-up calls RemoveStalePrivateFolders with kPrivateCopyPrefix).
 // Not thread-safe; one connection per reader and per statement, as the readers use it
 // (so SQLite is spared its per-call connection mutex).
 #include <filesystem>
+#include <memory>
 #include <string>
+
+#include "platform/private_folder.h"
 
 struct sqlite3;
 
 namespace bv {
+
+// Names of the private folders that hold copies of databases with a log.
+inline constexpr const char* kPrivateCopyPrefix = "bv-db";
 
 class StatementRow;
 
@@ -85,7 +94,7 @@ class ReadOnlyDatabase {
   void NoteStatementError(const char* message);
   sqlite3* db_ = nullptr;
   DatabaseIssue issue_;
-  std::filesystem::path tempFolder_;  // private copy for a database with a log
+  std::unique_ptr<platform::PrivateFolder> tempFolder_;  // copy of a database with a log
 };
 
 }  // namespace bv

@@ -250,6 +250,10 @@ TEST_F(DecryptDriver, CleanUpRemovesKilledRunsAndWhatOlderVersionsLeft) {
   const fs::path killed = parent / platform::PrivateFolderName("run", child, 1, 0);
   td::WriteAll(killed / "TarnwickBackvaultBackupPath" / "3d0d7e5fb2ce288813306e4d4636395e047a3d28",
                "plaintext");
+  // The private copy of a database with a log that the killed run was reading.
+  const fs::path copy =
+      fs::temp_directory_path() / platform::PrivateFolderName("bv-db", child, 1, 0);
+  td::WriteAll(copy / "db", "plaintext");
   // The one shared output folder of earlier versions.
   const fs::path shared = DecryptedOutputFolder();
   fs::create_directories(shared / "sub");
@@ -262,6 +266,7 @@ TEST_F(DecryptDriver, CleanUpRemovesKilledRunsAndWhatOlderVersionsLeft) {
 
   CleanUp(catalog_);
   EXPECT_FALSE(fs::exists(killed));
+  EXPECT_FALSE(fs::exists(copy));
   EXPECT_TRUE(fs::exists(live)) << "this run is still going";
   EXPECT_FALSE(fs::exists(shared / "3d0d7e5fb2ce288813306e4d4636395e047a3d28"));
   EXPECT_TRUE(fs::exists(shared / "sub" / "keep"));
