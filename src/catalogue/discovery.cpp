@@ -68,6 +68,16 @@ bool ReadInfoPlist(const std::wstring& folder, BackupRecord& record) {
   std::string bytes;
   if (platform::ReadWholeFile(path, bytes, kInfoPlistLimit) != 0) return false;
   BackupRecord r;
+  ParseInfoPlist(bytes, r);
+  r.folder = folder;
+  r.encrypted = ProbeEncrypted(folder);
+  record = std::move(r);
+  return true;
+}
+
+}  // namespace
+
+void ParseInfoPlist(std::string_view bytes, BackupRecord& r) {
   LineReader reader(bytes);
   std::string line, value;
   const int bias = platform::TimeZoneBiasMinutes();
@@ -101,13 +111,7 @@ bool ReadInfoPlist(const std::wstring& folder, BackupRecord& record) {
       break;  // nothing after the serial number is looked at
     }
   }
-  r.folder = folder;
-  r.encrypted = ProbeEncrypted(folder);
-  record = std::move(r);
-  return true;
 }
-
-}  // namespace
 
 bool ListFolder(const std::wstring& folder, std::vector<std::wstring>& entries) {
   const std::wstring prefix = WithSeparator(folder);

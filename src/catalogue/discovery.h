@@ -3,6 +3,7 @@
 // Info.plist. The plist is read as text, line by line, with plain substring searches:
 // no property-list parser is involved.
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "catalogue/backup_catalog.h"
@@ -28,6 +29,11 @@ Result ListBackups(const BackupCatalog& catalog, std::vector<BackupRecord>& reco
 // Fills `record` from the Info.plist of a folder the user browsed to; 87 (and the
 // record untouched) when there is none.
 Result ReadBackupFolder(const std::wstring& folder, BackupRecord& record);
+// The device facts of an Info.plist's bytes (text form), read line by line as the
+// reader of the file does: display name, last backup date (converted to local time),
+// phone number, system version and serial number into `record`. Untrusted bytes: any
+// input gives some record, never a read outside them.
+void ParseInfoPlist(std::string_view bytes, BackupRecord& record);
 
 // True when the backup's files are enciphered: its address book does not start with
 // "SQLite".
