@@ -129,7 +129,14 @@ bool ReadBackupRecord(const BackupArgs& args, BackupRecord& record, std::string&
   // Absolute, so that the paths of the records stay usable from anywhere.
   const fs::path absolute = fs::absolute(folder, ec);
   if (ReadBackupFolder(platform::WideFromPath(ec ? folder : absolute), record) != kSuccess) {
-    error = "'" + args.folder + "' holds no Info.plist: not a backup folder";
+    const int rc = platform::CheckRegularFile(folder / "Info.plist");
+    // Missing (or a file that reads but says nothing): no backup. Anything else in the
+    // way (a FIFO, no permission) is said as it is.
+    if (rc == 0 || rc == ENOENT || rc == ENOTDIR)
+      error = "'" + args.folder + "' holds no Info.plist: not a backup folder";
+    else
+      error =
+          "the Info.plist of '" + args.folder + "' cannot be read: " + platform::OpenErrorText(rc);
     return false;
   }
   if (record.encrypted && !args.passwordGiven) {

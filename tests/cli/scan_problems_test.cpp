@@ -3,6 +3,7 @@
 // the JSON's "error" per category, exit code 3; a backup that does not open says why in
 // words and prints nothing else; carve refuses a table that is not there.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <sstream>
 
@@ -144,6 +145,24 @@ TEST_F(ScanProblemsTest, ABackupThatDoesNotOpenSaysWhyAndPrintsNothingElse) {
   EXPECT_EQ(r.code, kExitFailed);
   EXPECT_EQ(r.out, "");
   EXPECT_NE(r.err.find("Manifest.db is damaged: file is not a database"), std::string::npos);
+
+  // A FIFO in place of the manifest or of Info.plist: at once, and said as it is.
+  fs::remove(backup / "Manifest.db");
+  ASSERT_EQ(::mkfifo((backup / "Manifest.db").c_str(), 0600), 0);
+  const Outcome fifo = Cli({"scan", backup.string()});
+  EXPECT_EQ(fifo.code, kExitFailed);
+  EXPECT_EQ(fifo.err,
+            "backvault-cli scan: the backup could not be opened: Manifest.db is not a regular "
+            "file\n");
+  const std::string info = test::ReadFile(backup / "Info.plist");
+  fs::remove(backup / "Info.plist");
+  ASSERT_EQ(::mkfifo((backup / "Info.plist").c_str(), 0600), 0);
+  const Outcome plist = Cli({"scan", backup.string()});
+  EXPECT_EQ(plist.code, kExitFailed);
+  EXPECT_EQ(plist.err, "backvault-cli scan: the Info.plist of '" + backup.string() +
+                           "' cannot be read: not a regular file\n");
+  fs::remove(backup / "Info.plist");
+  test::WriteFile(backup / "Info.plist", info);
 
   fs::remove(backup / "Manifest.db");
   const Outcome none = Cli({"scan", backup.string()});
