@@ -68,6 +68,8 @@ void CScanVrtWnd::Post(const ScanEvent& event) noexcept {
     case ScanEventKind::Progress:
       message = msg::kScanProgress;
       break;
+    case ScanEventKind::SourceProblem:
+      break;  // not shown yet: the page has no place for a category's reason so far
   }
   if (message == 0) return;
   try {
