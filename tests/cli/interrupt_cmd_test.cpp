@@ -112,7 +112,7 @@ TEST_F(InterruptCommandTest, SigintAndSigtermDuringDecryptionCancelTheScanAndLea
     EXPECT_NE(r.output.find("backvault-cli scan: cancelled"), std::string::npos) << r.output;
     EXPECT_EQ(r.output.find("could not be opened"), std::string::npos) << r.output;
     EXPECT_TRUE(Runs().empty()) << "decrypted files were left behind";
-    EXPECT_EQ(test::SnapshotTree(enc), before);
+    EXPECT_EQ(test::TreeChanges(before, test::SnapshotTree(enc)), "");
   }
   // The chats command the same way.
   const Result r = RunAndSignal({"chats", enc.string(), "--password-stdin"}, SIGINT);
@@ -132,7 +132,7 @@ TEST_F(InterruptCommandTest, AKilledRunsFolderGoesAtTheNextStart) {
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   const auto left = test::SnapshotTree(Runs().front());
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  EXPECT_EQ(test::SnapshotTree(Runs().front()), left);
+  EXPECT_EQ(test::TreeChanges(left, test::SnapshotTree(Runs().front())), "");
 
   // Any next start of the program, whatever it does, removes it.
   platform::Process next;

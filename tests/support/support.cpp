@@ -65,6 +65,21 @@ std::map<std::string, std::string> SnapshotTree(const fs::path& folder) {
   return tree;
 }
 
+std::string TreeChanges(const std::map<std::string, std::string>& before,
+                        const std::map<std::string, std::string>& after) {
+  std::string changes;
+  for (const auto& [path, entry] : after) {
+    auto it = before.find(path);
+    if (it == before.end())
+      changes += "added: " + path + "\n";
+    else if (it->second != entry)
+      changes += "changed: " + path + "\n";
+  }
+  for (const auto& [path, entry] : before)
+    if (after.find(path) == after.end()) changes += "removed: " + path + "\n";
+  return changes;
+}
+
 namespace {
 bool SetImmutable(const fs::path& path, bool on) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);

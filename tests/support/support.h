@@ -53,6 +53,10 @@ class ScopedEnv {
 // Every entry below a folder (relative path -> kind, permission bits and bytes), for
 // checks that a run left a backup exactly as it was. Links are recorded by target.
 std::map<std::string, std::string> SnapshotTree(const fs::path& folder);
+// What differs between two snapshots, one entry a line ("added: x", "removed: y",
+// "changed: z"); empty when they are equal. Short enough for a failure message.
+std::string TreeChanges(const std::map<std::string, std::string>& before,
+                        const std::map<std::string, std::string>& after);
 
 // Makes a folder tree read-only for the lifetime of the object: every entry loses its
 // write bits, and where the file system allows it (as root, which ignores write bits)
