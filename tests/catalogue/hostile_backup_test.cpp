@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -187,16 +188,17 @@ TEST_P(HostileBackupTest, StandInsForStoredFilesNeverHangAndAreToldApart) {
   source->ReadWhatsAppAttachments(whatsAppMedia);
   source->ReadWeChat(weChat);
   source->ReadQQ(qq);
-  // Copies and previews of a FIFO fail instead of waiting for a writer.
+  // Copies and previews of a FIFO fail as for a missing file instead of waiting for a
+  // writer.
   const fs::path out = dir_ / "out";
   EXPECT_EQ(source->CopyBackupFile(platform::WideFromPath(photo),
                                    platform::WideFromPath(out / "photo.jpg"), nullptr, nullptr),
-            kInvalidParameter);
+            ENOENT);
   std::wstring preview;
   EXPECT_EQ(
       source->PreparePreviewCopy(platform::WideFromPath(attachment), preview, nullptr, nullptr),
       kInvalidParameter);
-  EXPECT_EQ(source->CopyMessageDatabase((out / "sms.db").string()), kSuccess);
+  EXPECT_EQ(source->CopyMessageDatabase((out / "sms.db").string()), ENOENT);
   EXPECT_FALSE(fs::exists(out / "sms.db"));
   EXPECT_FALSE(watchdog.Fired()) << "a FIFO was opened for reading and blocked";
 
