@@ -16,6 +16,10 @@ extern char** environ;
 
 namespace bv::platform {
 
+namespace {
+constexpr int kBusyRetries = 50;
+}  // namespace
+
 Process::~Process() {
   if (in_ >= 0) ::close(in_);
   if (out_ >= 0) ::close(out_);
@@ -52,6 +56,13 @@ int Process::Start(const std::vector<std::string>& argv, const std::filesystem::
 
   pid_t pid = -1;
   int rc = posix_spawn(&pid, argv[0].c_str(), &actions, &attributes, args.data(), environ);
+  // A program written just before (a staged copy) cannot be run while another thread's
+  // child, between its fork and its exec, still holds a descriptor that was open for
+  // writing it: the kernel says "text file busy" until that child has exec'd.
+  for (int retry = 0; rc == ETXTBSY && retry < kBusyRetries; ++retry) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    rc = posix_spawn(&pid, argv[0].c_str(), &actions, &attributes, args.data(), environ);
+  }
   posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   ::close(inPipe[0]);

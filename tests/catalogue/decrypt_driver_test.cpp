@@ -391,8 +391,8 @@ TEST_F(DecryptRealTool, TwoRunsAtOnceShareNothing) {
   std::thread b([&] { results[1] = OpenBackup(other, L"right horse \"battery\""); });
   a.join();
   b.join();
-  EXPECT_EQ(results[0], kSuccess);
-  EXPECT_EQ(results[1], kSuccess);
+  EXPECT_EQ(results[0], kSuccess) << catalog_.manifestProblem;
+  EXPECT_EQ(results[1], kSuccess) << other.manifestProblem;
   ASSERT_TRUE(catalog_.decryptionRun && other.decryptionRun);
   EXPECT_NE(catalog_.decryptionRun->Path(), other.decryptionRun->Path());
   for (BackupCatalog* c : {&catalog_, &other}) {
