@@ -134,6 +134,8 @@ class CListModel : public QAbstractTableModel {
 
   QVariant data(const QModelIndex& idx, int role) const override {
     if (!idx.isValid() || idx.row() >= static_cast<int>(m_visible.size())) return {};
+    if (const IListRowSource* src = m_list->m_source)
+      return SourceData(*src, m_visible[static_cast<size_t>(idx.row())], idx.column(), role);
     const ListRow& r = m_rows[static_cast<size_t>(m_visible[static_cast<size_t>(idx.row())])];
     const int col = idx.column();
     switch (role) {
@@ -148,6 +150,34 @@ class CListModel : public QAbstractTableModel {
         if (r.element) return {};
         if (m_list->HasCheckColumn() && col == 0) return Pixmap(m_list->CheckImage(r.checked));
         if (col == m_iconColumn && !r.icon.isEmpty()) return Pixmap(r.icon);
+        return {};
+      case Qt::FontRole:
+        return m_list->GetFont();
+      case Qt::TextAlignmentRole:
+        return int(Qt::AlignLeft | Qt::AlignVCenter);
+      default:
+        return {};
+    }
+  }
+
+  // A row of the list's source: asked for only what the view shows.
+  QVariant SourceData(const IListRowSource& src, int row, int col, int role) const {
+    switch (role) {
+      case Qt::DisplayRole:
+      case Qt::ToolTipRole:
+        return src.RowText(row, col);
+      case Qt::ForegroundRole: {
+        const QColor c = src.RowTextColor(row);
+        if (c.isValid()) return c;
+        return {};
+      }
+      case Qt::DecorationRole:
+        if (m_list->HasCheckColumn() && col == 0)
+          return Pixmap(m_list->CheckImage(src.RowChecked(row)));
+        if (col == m_iconColumn) {
+          const QString icon = src.RowIcon(row);
+          if (!icon.isEmpty()) return Pixmap(icon);
+        }
         return {};
       case Qt::FontRole:
         return m_list->GetFont();
@@ -185,6 +215,13 @@ class CListModel : public QAbstractTableModel {
 
   void RebuildVisible() {
     m_visible.clear();
+    if (const IListRowSource* src = m_list->m_source) {
+      const int n = std::max(0, src->RowCount());
+      m_visible.reserve(static_cast<size_t>(n));
+      for (int i = 0; i < n; ++i)
+        if (!src->RowHidden(i)) m_visible.push_back(i);
+      return;
+    }
     m_visible.reserve(m_rows.size());
     for (size_t i = 0; i < m_rows.size(); ++i)
       if (!m_rows[i].hidden) m_visible.push_back(static_cast<int>(i));
@@ -360,6 +397,7 @@ void CListUI::RemoveAllRows() {
     for (auto& r : m_model->m_rows)
       if (r.element) r.element->deleteLater();
     m_model->m_rows.clear();
+    m_source = nullptr;
   });
   m_elements.clear();
 }
@@ -368,15 +406,48 @@ void CListUI::RemoveAll() {
   RemoveAllRows();
 }
 
+void CListUI::SetRowSource(IListRowSource* source) {
+  m_lastSel = -1;
+  m_model->Reset([&] {
+    for (auto& r : m_model->m_rows)
+      if (r.element) r.element->deleteLater();
+    m_model->m_rows.clear();
+    m_source = source;
+  });
+  m_elements.clear();
+}
+
+void CListUI::RowSourceReset() {
+  m_lastSel = -1;
+  m_suppressSelect = true;
+  m_model->Reset([] {});
+  m_suppressSelect = false;
+}
+
+void CListUI::RowSourceDataChanged() {
+  if (m_model->rowCount() > 0)
+    emit m_model->dataChanged(m_model->index(0, 0),
+                              m_model->index(m_model->rowCount() - 1, m_model->columnCount() - 1));
+}
+
+void CListUI::RowSourceRowChanged(int row) {
+  m_model->RowChanged(row);
+}
+
 int CListUI::GetRowCount() const {
+  if (m_source) return std::max(0, m_source->RowCount());
   return static_cast<int>(m_model->m_rows.size());
 }
 
+// A row of the list's own (the setters and most getters work on these only).
 static bool ValidRow(const CListModel* m, int row) {
   return row >= 0 && row < static_cast<int>(m->m_rows.size());
 }
 
 QString CListUI::GetRowText(int row, int column) const {
+  if (m_source)
+    return row >= 0 && row < GetRowCount() && column >= 0 ? m_source->RowText(row, column)
+                                                          : QString();
   if (!ValidRow(m_model, row)) return QString();
   const auto& t = m_model->m_rows[static_cast<size_t>(row)].texts;
   return column >= 0 && column < t.size() ? t[column] : QString();
@@ -426,6 +497,7 @@ void CListUI::SetRowCheck(int row, bool checked) {
 }
 
 bool CListUI::GetRowCheck(int row) const {
+  if (m_source) return row >= 0 && row < GetRowCount() && m_source->RowChecked(row);
   return ValidRow(m_model, row) && m_model->m_rows[static_cast<size_t>(row)].checked;
 }
 
@@ -475,6 +547,7 @@ void CListUI::EndUpdate() {
 }
 
 bool CListUI::IsRowHidden(int row) const {
+  if (m_source) return row >= 0 && row < GetRowCount() && m_model->ViewRow(row) < 0;
   return ValidRow(m_model, row) && m_model->m_rows[static_cast<size_t>(row)].hidden;
 }
 
@@ -528,6 +601,10 @@ void CListUI::OnCurrentChanged(const QModelIndex& index) {
 void CListUI::OnClicked(const QModelIndex& index, bool dbl) {
   const int row = ViewRowToRow(index.row());
   if (row < 0) return;
+  if (!dbl && m_checkColumn && index.column() == 0 && m_source) {
+    SendNotify(QStringLiteral("itemcheck"), row, m_source->RowChecked(row) ? 0 : 1);
+    return;
+  }
   if (!dbl && m_checkColumn && index.column() == 0) {
     auto& r = m_model->m_rows[static_cast<size_t>(row)];
     r.checked = !r.checked;
@@ -651,6 +728,14 @@ Qt::CheckState CTreeNodeUI::GetCheckState() const {
 
 void CTreeNodeUI::SetCheck(bool checked) {
   m_item->setCheckState(checked ? Qt::Checked : Qt::Unchecked);
+}
+
+void CTreeNodeUI::ShowCheckState(Qt::CheckState state) {
+  if (!m_item->isCheckable() || m_item->checkState() == state) return;
+  const bool saved = m_tree->m_updating;
+  m_tree->m_updating = true;
+  m_item->setCheckState(state);
+  m_tree->m_updating = saved;
 }
 
 CTreeNodeUI* CTreeNodeUI::GetChild(int i) const {

@@ -39,6 +39,34 @@ class CListHeaderItemUI : public CControlUI {
 
 class CListModel;
 
+// Rows that live elsewhere (a program's own store of records): the list asks for a
+// row's texts, colour, icon, tick and visibility only when it shows the row, so a list
+// of any length costs nothing until it is painted. Row indices are the source's.
+class IListRowSource {
+ public:
+  virtual ~IListRowSource() = default;
+  virtual int RowCount() const = 0;
+  virtual QString RowText(int row, int column) const = 0;
+  virtual bool RowChecked(int row) const {
+    (void)row;
+    return false;
+  }
+  // Invalid for the list's own text colour.
+  virtual QColor RowTextColor(int row) const {
+    (void)row;
+    return QColor();
+  }
+  // An image string for the list's icon column; empty for none.
+  virtual QString RowIcon(int row) const {
+    (void)row;
+    return QString();
+  }
+  virtual bool RowHidden(int row) const {
+    (void)row;
+    return false;
+  }
+};
+
 class CListUI : public CContainerUI {
  public:
   explicit CListUI(QWidget* parent = nullptr);
@@ -89,8 +117,21 @@ class CListUI : public CContainerUI {
   CControlUI* GetElementAt(int index) const;
   void RemoveAllElements();
 
-  // Removes rows and elements (the columns stay).
+  // Removes rows and elements, and lets go of a row source (the columns stay).
   void RemoveAll();
+
+  // Shows the rows of `source` instead of rows of its own (null goes back to its own,
+  // empty). The list keeps the pointer: the source must outlive it or be replaced
+  // first. In this mode a click on a tick box only asks: "itemcheck" carries the row
+  // and, as lParam, the tick it would get; the owner changes its source and says so.
+  void SetRowSource(IListRowSource* source);
+  IListRowSource* RowSource() const { return m_source; }
+  // The source's rows changed in number or visibility: the list reads them again
+  // (the selection goes).
+  void RowSourceReset();
+  // Texts, ticks or colours of the source's rows changed (all rows, or one).
+  void RowSourceDataChanged();
+  void RowSourceRowChanged(int row);
 
   int GetItemHeight() const { return m_itemHeight; }
   void SetItemHeight(int h);
@@ -123,6 +164,7 @@ class CListUI : public CContainerUI {
   int m_updateDepth = 0;
   bool m_hiddenDirty = false;
   int m_selBeforeUpdate = -1;
+  IListRowSource* m_source = nullptr;
 };
 
 class CTreeViewUI;
@@ -140,7 +182,11 @@ class CTreeNodeUI {
   void SetVisible(bool visible);
   bool IsVisible() const { return m_visible; }
   Qt::CheckState GetCheckState() const;
+  // As a click does: children follow, ancestors are recomputed, "itemcheck" is sent.
   void SetCheck(bool checked);
+  // Only this node's look (a program showing a state it keeps elsewhere): nothing
+  // follows and nothing is sent.
+  void ShowCheckState(Qt::CheckState state);
   CTreeNodeUI* GetParent() const { return m_parent; }
   int GetChildCount() const { return static_cast<int>(m_children.size()); }
   CTreeNodeUI* GetChild(int i) const;

@@ -513,6 +513,93 @@ TEST_F(FrameworkTest, ListTakesManyRowsAtOnceAndElements) {
   EXPECT_EQ(list->GetElementCount(), 0);
 }
 
+// Rows kept by the program: texts, ticks, colours and visibility are asked for.
+class NumberRows : public IListRowSource {
+ public:
+  explicit NumberRows(int n) : ticks(static_cast<size_t>(n), true), n_(n) {}
+  int RowCount() const override { return n_; }
+  QString RowText(int row, int column) const override {
+    ++asked;
+    return column == 0 ? QString() : QStringLiteral("r%1c%2").arg(row).arg(column);
+  }
+  bool RowChecked(int row) const override { return ticks[static_cast<size_t>(row)]; }
+  QColor RowTextColor(int row) const override {
+    return row % 3 == 0 ? QColor(0xF3, 0x73, 0x02) : QColor();
+  }
+  QString RowIcon(int row) const override {
+    return row % 3 == 0 ? QStringLiteral("file='Sheet.png' source='20,0,30,10'") : QString();
+  }
+  bool RowHidden(int row) const override { return onlyThirds && row % 3 != 0; }
+  std::vector<bool> ticks;
+  bool onlyThirds = false;
+  mutable int asked = 0;
+
+ private:
+  int n_;
+};
+
+TEST_F(FrameworkTest, ListShowsRowsKeptElsewhereAndAsksOnlyForWhatItShows) {
+  src->Put(QStringLiteral("Sheet.png"), PngBytes(Sheet()));
+  auto w = Make(
+      R"(<Window><VerticalLayout><List name="L" iconcolumn="1" checkimage="file='Sheet.png' source='20,0,30,10'" uncheckimage="file='Sheet.png' source='0,0,10,10'">
+      <ListHeader><ListHeaderItem name="All" width="21"/><ListHeaderItem name="A" width="100"/><ListHeaderItem name="B"/></ListHeader>
+    </List></VerticalLayout></Window>)",
+      QSize(500, 400));
+  auto* list = w->Find<CListUI>(QStringLiteral("L"));
+  ASSERT_NE(list, nullptr);
+  list->AddRow({QStringLiteral("own row")});
+  NumberRows rows(300000);
+  list->SetRowSource(&rows);
+  EXPECT_EQ(list->GetRowCount(), 300000);
+  EXPECT_EQ(list->View()->model()->rowCount(), 300000);
+  list->View()->viewport()->grab();
+  // A painted screen asks for a screen of rows, not for the whole list.
+  EXPECT_GT(rows.asked, 0);
+  EXPECT_LT(rows.asked, 2000);
+  QAbstractItemModel* m = list->View()->model();
+  EXPECT_EQ(m->index(4, 2).data().toString(), QStringLiteral("r4c2"));
+  EXPECT_EQ(list->GetRowText(299999, 1), QStringLiteral("r299999c1"));
+  EXPECT_EQ(m->index(3, 1).data(Qt::ForegroundRole).value<QColor>(), QColor(0xF3, 0x73, 0x02));
+  EXPECT_FALSE(m->index(4, 1).data(Qt::ForegroundRole).isValid());
+  EXPECT_FALSE(m->index(3, 1).data(Qt::DecorationRole).value<QPixmap>().isNull());
+  EXPECT_FALSE(m->index(4, 1).data(Qt::DecorationRole).isValid());
+  const QImage ticked = m->index(0, 0).data(Qt::DecorationRole).value<QPixmap>().toImage();
+  EXPECT_EQ(ticked.pixelColor(2, 2), QColor(Qt::blue));
+
+  // A click on a tick box asks the owner; nothing changes until it says so.
+  w->heard.clear();
+  QTableView* v = list->View();
+  QTest::mouseClick(v->viewport(), Qt::LeftButton, Qt::NoModifier,
+                    v->visualRect(m->index(1, 0)).center());
+  EXPECT_TRUE(w->heard.contains(QStringLiteral("itemcheck:L")));
+  EXPECT_FALSE(w->heard.contains(QStringLiteral("itemclick:L")));
+  EXPECT_TRUE(list->GetRowCheck(1));
+  rows.ticks[1] = false;
+  list->RowSourceRowChanged(1);
+  EXPECT_FALSE(list->GetRowCheck(1));
+  EXPECT_EQ(m->index(1, 0).data(Qt::DecorationRole).value<QPixmap>().toImage().pixelColor(2, 2),
+            QColor(Qt::red));
+
+  // The source hides rows: the list takes the new visibility on a reset, in one go.
+  rows.onlyThirds = true;
+  list->RowSourceReset();
+  EXPECT_EQ(list->GetVisibleRowCount(), 100000);
+  EXPECT_EQ(m->index(1, 1).data().toString(), QStringLiteral("r3c1"));
+  EXPECT_TRUE(list->IsRowHidden(1));
+  EXPECT_FALSE(list->IsRowHidden(3));
+  EXPECT_TRUE(list->SelectItem(3));
+  EXPECT_EQ(list->GetCurSel(), 3);
+  EXPECT_FALSE(list->SelectItem(4));
+
+  // Emptying the list lets go of the source.
+  list->RemoveAll();
+  EXPECT_EQ(list->RowSource(), nullptr);
+  EXPECT_EQ(list->GetRowCount(), 0);
+  rows.asked = 0;
+  list->View()->viewport()->grab();
+  EXPECT_EQ(rows.asked, 0);
+}
+
 TEST_F(FrameworkTest, TreeNodesTicksAndVisibility) {
   auto w = Make(R"(<Window><VerticalLayout><FileTree name="T"/></VerticalLayout></Window>)");
   w->SetControlFactory(CreateProgramControl);
@@ -546,6 +633,15 @@ TEST_F(FrameworkTest, TreeNodesTicksAndVisibility) {
   group->SetCheck(true);
   EXPECT_EQ(a->GetCheckState(), Qt::Checked);
   EXPECT_EQ(b->GetCheckState(), Qt::Checked);
+  // A state kept elsewhere is only shown: no notification, nothing follows.
+  w2->heard.clear();
+  group->ShowCheckState(Qt::PartiallyChecked);
+  a->ShowCheckState(Qt::Unchecked);
+  EXPECT_EQ(group->GetCheckState(), Qt::PartiallyChecked);
+  EXPECT_EQ(a->GetCheckState(), Qt::Unchecked);
+  EXPECT_EQ(b->GetCheckState(), Qt::Checked);
+  EXPECT_TRUE(w2->heard.isEmpty());
+  group->SetCheck(true);
   b->SetVisible(false);
   EXPECT_TRUE(tree->View()->isRowHidden(1, group->Item()->index()));
   w2->heard.clear();
