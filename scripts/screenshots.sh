@@ -22,7 +22,7 @@ cp -r "$BUILD/bin/Languages" "$BUILD/bin/template" "$PROGRAM/"
 # A runtime folder of its own, so that a copy of the program already running elsewhere
 # does not take the screenshots' place.
 RUNTIME="$(mktemp -d)"
-trap 'rm -rf "$RUNTIME" "$PROGRAM"' EXIT
+trap 'rm -rf "$RUNTIME" "$PROGRAM" "$OUT-recovered"' EXIT
 chmod 700 "$RUNTIME"
 XDG_DATA_HOME="$DATA" XDG_RUNTIME_DIR="$RUNTIME" QT_QPA_PLATFORM=xcb \
   BACKVAULT_SCREENSHOTS="$OUT" BACKVAULT_SCREENSHOTS_PASSWORD="tarnwick demo" \

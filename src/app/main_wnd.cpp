@@ -146,6 +146,9 @@ void CMainWnd::Notify(ui::TNotifyUI& msg) {
       close();
     else if (name == QLatin1String("BtnScanPause") || name == QLatin1String("BtnScanStop"))
       m_scanPage->Notify(msg);
+  } else if (msg.sType == QLatin1String("timer")) {
+    // The header's progress bar keeps the scan page's counts fresh.
+    if (name == QLatin1String("ProgressScan")) m_scanPage->Notify(msg);
   } else if (msg.sType == QLatin1String("selectchanged")) {
     if (name.startsWith(QLatin1String("OptStep"))) OnStepChanged(msg.pSender);
   } else if (msg.sType == QLatin1String("itemclick")) {
@@ -221,6 +224,7 @@ void CMainWnd::OnMessage(int message, std::int64_t wParam, const QString& text) 
       m_scanPage->OnWorkerMessage(message, wParam, text);
       break;
     case msg::kPasswordResult:
+      m_scanPage->OnWorkerMessage(message, wParam, text);
       OnPasswordResult(wParam);
       break;
     case msg::kHelp:

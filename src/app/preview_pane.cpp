@@ -13,7 +13,15 @@ void CPreviewVrtWnd::ApplyTexts() {
 }
 
 void CPreviewVrtWnd::OnPreviewReady(std::int64_t param) {
-  (void)param;  // nothing is previewed before the scan page's views exist
+  (void)param;  // nothing is copied for showing yet
+}
+
+void CPreviewVrtWnd::ShowRow(const PreviewRow& row) {
+  m_row = row;
+}
+
+void CPreviewVrtWnd::Clear() {
+  m_row.reset();
 }
 
 }  // namespace bv

@@ -12,6 +12,7 @@
 #include <QMouseEvent>
 #include <QScreen>
 #include <QTableView>
+#include <QTreeView>
 #include <QTimer>
 #include <QWindow>
 #include <cstdio>
@@ -20,9 +21,13 @@
 #include "app/lang/language_store.h"
 #include "app/main_wnd.h"
 #include "app/popups.h"
+#include "app/print_window.h"
 #include "app/qt_text.h"
+#include "app/recover_window.h"
 #include "app/scan_page.h"
+#include "app/window_messages.h"
 #include "platform/platform.h"
+#include "ui/ui_extra.h"
 
 namespace bv {
 
@@ -42,8 +47,17 @@ ui::CSkinWindow* RunningModal() {
   return nullptr;
 }
 
+// A modal window of this type that runs now (several may, one over the other).
+template <class T>
+T* Modal() {
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (auto* t = dynamic_cast<T*>(w))
+      if (t->IsModalRunning() && t->isVisible()) return t;
+  return nullptr;
+}
+
 CMessageBox* ModalBox(int kind) {
-  auto* box = dynamic_cast<CMessageBox*>(RunningModal());
+  auto* box = Modal<CMessageBox>();
   return box && box->Kind() == kind ? box : nullptr;
 }
 
@@ -88,13 +102,41 @@ std::unique_ptr<CScreenshotTour> CScreenshotTour::FromEnvironment(CMainWnd& wnd)
 CScreenshotTour::CScreenshotTour(CMainWnd& wnd, QString folder)
     : m_wnd(wnd), m_folder(std::move(folder)) {
   QDir().mkpath(m_folder);
+  // The recovery writes beside the pictures, not among them.
+  m_outputFolder = QDir::cleanPath(m_folder) + QStringLiteral("-recovered");
+  QDir(m_outputFolder).removeRecursively();
+  QDir().mkpath(m_outputFolder);
+  qApp->installEventFilter(this);
   m_startLanguage = lang::CLanguageStore::instance().language_name();
   Build();
   m_stepStarted = Now();
   QTimer::singleShot(kPollMs, this, [this] { Poll(); });
 }
 
-CScreenshotTour::~CScreenshotTour() = default;
+CScreenshotTour::~CScreenshotTour() {
+  qApp->removeEventFilter(this);
+}
+
+bool CScreenshotTour::eventFilter(QObject* watched, QEvent* e) {
+  if (m_holdScan && watched == &m_wnd && e->type() == msg::CWindowMessageEvent::Type() &&
+      static_cast<msg::CWindowMessageEvent*>(e)->Message() == msg::kCategorySelection) {
+    // The first results: the scan waits at its next report while the picture is taken.
+    CScanSession& session = m_wnd.ScanPage().Session();
+    if (session.IsScanning() && !session.IsPaused()) {
+      session.Pause();
+      m_holdScan = false;
+      m_scanHeld = true;
+    }
+  }
+  if (m_holdRecovery && e->type() == QEvent::MetaCall) {
+    // The recovery's first report: its cancel question holds the job meanwhile.
+    if (auto* recovery = dynamic_cast<CRecoverProcessWnd*>(watched)) {
+      m_holdRecovery = false;
+      recovery->AskCancel();
+    }
+  }
+  return QObject::eventFilter(watched, e);
+}
 
 void CScreenshotTour::Build() {
   auto add = [this](const char* what, std::function<bool()> ready, std::function<void()> act) {
@@ -207,27 +249,135 @@ void CScreenshotTour::Build() {
         Type(PasswordEdit(), password);
         ClickInModal(QStringLiteral("BtnOK"));
       });
+  CScanVrtWnd* page = &m_wnd.ScanPage();
+  auto clickNode = [this, page](Category c) {
+    ui::CTreeNodeUI* node = page->CategoryNode(c);
+    auto* tree = m_wnd.Find<ui::CTreeViewUI>(QStringLiteral("NodeTree"));
+    if (!node || !tree) return Fail(QStringLiteral("no tree node for ") + page->CategoryName(c));
+    QTreeView* view = tree->View();
+    ClickAt(view->viewport(), view->visualRect(node->Item()->index()).center());
+  };
+  auto resultList = [this] { return m_wnd.Find<ui::CListUI>(QStringLiteral("DataList")); };
+  auto clickTick = [this, resultList](int row) {
+    QTableView* view = resultList()->View();
+    ClickAt(view->viewport(), view->visualRect(view->model()->index(row, 0)).center());
+  };
   add(
-      "the scan page",
-      [this, tabIs] {
-        const CScanSession& session = m_wnd.ScanPage().Session();
+      "the scan under way", [this] { return m_scanHeld && !RunningModal(); },
+      [this, page] {
+        Shot(QStringLiteral("06_scanning"));
+        m_scanHeld = false;
+        page->Session().Resume();
+      });
+  add(
+      "the results",
+      [tabIs, page] {
+        const CScanSession& session = page->Session();
         return tabIs(2) && !session.IsScanning() && !session.WrongPassword();
       },
-      [this] { Shot(QStringLiteral("06_scan_page")); });
+      [this, clickNode] {
+        Shot(QStringLiteral("07_results"));
+        clickNode(Category::Messages);
+      });
+  add(
+      "the messages listed",
+      [page, resultList] {
+        return page->SelectedCategory() == Category::Messages && resultList() &&
+               resultList()->GetVisibleRowCount() > 3;
+      },
+      [clickTick] {
+        clickTick(1);
+        clickTick(2);
+      });
+  add(
+      "two messages unticked",
+      [resultList] { return !resultList()->GetRowCheck(1) && !resultList()->GetRowCheck(2); },
+      [this] { ClickControl(QStringLiteral("OptOnOffFilter")); });
+  add(
+      "the deleted messages only", [page] { return page->DeletedOnly(); },
+      [this] {
+        Shot(QStringLiteral("08_filter_on"));
+        ClickControl(QStringLiteral("OptOnOffFilter"));
+      });
+  add(
+      "every message again", [page] { return !page->DeletedOnly(); },
+      [this] {
+        m_holdRecovery = true;
+        ClickControl(QStringLiteral("BtnRecovery"));
+      });
+  add(
+      "the folder picker for the recovery", [] { return OpenFileDialog() != nullptr; },
+      [this] { OpenFileDialog()->setDirectory(m_outputFolder); });
+  add(
+      "the output folder in the picker",
+      [this] {
+        QFileDialog* dialog = OpenFileDialog();
+        return dialog && dialog->directory().absolutePath() == QDir(m_outputFolder).absolutePath();
+      },
+      [this] {
+        QFileDialog* dialog = OpenFileDialog();
+        auto* buttons = dialog->findChild<QDialogButtonBox*>();
+        QAbstractButton* accept = nullptr;
+        if (buttons)
+          for (QAbstractButton* b : buttons->buttons())
+            if (buttons->buttonRole(b) == QDialogButtonBox::AcceptRole) accept = b;
+        if (!accept) return Fail(QStringLiteral("the folder picker has no accept button"));
+        ClickWidget(accept);
+      });
+  add(
+      "the recovery under way",
+      [] { return Modal<CRecoverProcessWnd>() && ModalBox(kMsgQuestion) && !OpenFileDialog(); },
+      [this] {
+        Shot(QStringLiteral("09_recovery_running"));
+        // Go on with the job.
+        ClickWidget(ModalBox(kMsgQuestion)->FindControl(QStringLiteral("cancelbtn")));
+      });
+  add(
+      "the recovery at its end",
+      [] {
+        auto* w = Modal<CRecoverProcessWnd>();
+        return w && w->JobEnded() && !ModalBox(kMsgQuestion);
+      },
+      [this] {
+        ClickWidget(Modal<CRecoverProcessWnd>()->FindControl(QStringLiteral("DetailBtn")));
+      });
+  add(
+      "the recovery's details",
+      [] {
+        auto* w = Modal<CRecoverProcessWnd>();
+        return w && w->DetailsShown();
+      },
+      [this] {
+        Shot(QStringLiteral("10_recovery_done"));
+        ClickWidget(Modal<CRecoverProcessWnd>()->FindControl(QStringLiteral("FinishBtn")));
+      });
+  add(
+      "the results after the recovery", [] { return !RunningModal(); },
+      [this] { ClickControl(QStringLiteral("BtnPrint")); });
+  add(
+      "the print page",
+      [] {
+        auto* w = Modal<CPrintWnd>();
+        return w && w->PageShown() && w->InitDone();
+      },
+      [this] {
+        Shot(QStringLiteral("11_print"));
+        ClickWidget(Modal<CPrintWnd>()->FindControl(QStringLiteral("closebtn")));
+      });
   if (!other.isEmpty()) {
-    chooseLanguage(other, QStringLiteral("07_assist_menu"));
+    chooseLanguage(other, QStringLiteral("12_assist_menu"));
     add(
         "the texts of the other language", [languageIs, other] { return languageIs(other); },
         [this] { ClickControl(QStringLiteral("OptStep1")); });
     add(
         "the backup list in the other language", [tabIs] { return tabIs(0); },
         [this, other] {
-          Shot(QStringLiteral("08_backup_list_") + other);
+          Shot(QStringLiteral("13_backup_list_") + other);
           ClickControl(QStringLiteral("OptStep2"));
         });
     add(
         "the categories in the other language", [tabIs] { return tabIs(1); },
-        [this, other] { Shot(QStringLiteral("09_categories_") + other); });
+        [this, other] { Shot(QStringLiteral("14_categories_") + other); });
     chooseLanguage(ToQ(m_startLanguage), QString());
     add(
         "the texts of the first language",
@@ -251,7 +401,7 @@ void CScreenshotTour::Build() {
         return dialog && dialog->directory().absolutePath() == QDir(notABackup).absolutePath();
       },
       [this] {
-        Shot(QStringLiteral("10_folder_picker"));
+        Shot(QStringLiteral("15_folder_picker"));
         QFileDialog* dialog = OpenFileDialog();
         auto* buttons = dialog->findChild<QDialogButtonBox*>();
         QAbstractButton* accept = nullptr;
@@ -265,7 +415,7 @@ void CScreenshotTour::Build() {
       "the question about a folder without a backup",
       [] { return ModalBox(kMsgQuestion) != nullptr && !OpenFileDialog(); },
       [this] {
-        Shot(QStringLiteral("11_not_a_backup"));
+        Shot(QStringLiteral("16_not_a_backup"));
         ClickInModal(QStringLiteral("closebtn"));
       });
   add(

@@ -25,6 +25,11 @@ class CScreenshotTour : public QObject {
   ~CScreenshotTour() override;
   bool Failed() const { return m_failed; }
 
+ protected:
+  // Holds the scan when its first results arrive and the recovery job when its first
+  // report arrives, so that the pictures show them under way.
+  bool eventFilter(QObject* watched, QEvent* e) override;
+
  private:
   struct Step {
     QString what;                 // said when the step cannot happen
@@ -54,6 +59,10 @@ class CScreenshotTour : public QObject {
   bool m_done = false;
   std::wstring m_startLanguage;
   int m_shots = 0;
+  bool m_holdScan = true;
+  bool m_scanHeld = false;
+  bool m_holdRecovery = false;
+  QString m_outputFolder;
 };
 
 }  // namespace bv

@@ -179,6 +179,15 @@ class CScanSession {
   // True when a chosen category has a problem.
   bool AnyCategoryProblem() const;
 
+  // Runs `read` over the selection tree while the worker cannot change it, and returns
+  // what `read` returns. Any thread (a window reads ticks of categories already listed
+  // while the scan goes on); `read` must be short and must not call the session.
+  template <typename Read>
+  auto ReadStatistics(Read&& read) const {
+    std::lock_guard<std::mutex> lock(statsMutex_);
+    return read(static_cast<const CStatisticsObj&>(stats_));
+  }
+
   // Paused or ended only.
   const CategorySet& Chosen() const { return chosen_; }
   const ScanStores& Stores() const { return stores_; }

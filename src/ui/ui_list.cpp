@@ -255,6 +255,23 @@ class CListModel : public QAbstractTableModel {
     endInsertRows();
   }
 
+  // New rows of the list's source: the rows from `first` on move down by `count`.
+  void InsertSourceRows(const IListRowSource& src, int first, int count) {
+    const auto at = std::lower_bound(m_visible.begin(), m_visible.end(), first);
+    const int viewFirst = static_cast<int>(at - m_visible.begin());
+    std::vector<int> added;
+    for (int row = first; row < first + count; ++row)
+      if (!src.RowHidden(row)) added.push_back(row);
+    if (added.empty()) {
+      for (auto it = at; it != m_visible.end(); ++it) *it += count;
+      return;
+    }
+    beginInsertRows(QModelIndex(), viewFirst, viewFirst + static_cast<int>(added.size()) - 1);
+    for (auto it = m_visible.begin() + viewFirst; it != m_visible.end(); ++it) *it += count;
+    m_visible.insert(m_visible.begin() + viewFirst, added.begin(), added.end());
+    endInsertRows();
+  }
+
   void RowChanged(int row) {
     const int v = ViewRow(row);
     if (v >= 0) emit dataChanged(index(v, 0), index(v, columnCount() - 1));
@@ -422,6 +439,11 @@ void CListUI::RowSourceReset() {
   m_suppressSelect = true;
   m_model->Reset([] {});
   m_suppressSelect = false;
+}
+
+void CListUI::RowSourceRowsInserted(int first, int count) {
+  if (!m_source || count <= 0 || first < 0) return;
+  m_model->InsertSourceRows(*m_source, first, count);
 }
 
 void CListUI::RowSourceDataChanged() {

@@ -129,6 +129,9 @@ class CListUI : public CContainerUI {
   // The source's rows changed in number or visibility: the list reads them again
   // (the selection goes).
   void RowSourceReset();
+  // The source has `count` new rows from `first` on (the rows after them moved down);
+  // the list shows them without reading the others again.
+  void RowSourceRowsInserted(int first, int count);
   // Texts, ticks or colours of the source's rows changed (all rows, or one).
   void RowSourceDataChanged();
   void RowSourceRowChanged(int row);

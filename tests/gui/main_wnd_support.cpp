@@ -94,7 +94,7 @@ void MainWndTest::SetUp() {
     fs::copy_file(e.path(), langDir / "Languages" / e.path().filename());
   store = std::make_unique<lang::CLanguageStore>(platform::WideFromPath(langDir.path()));
   lang::CLanguageStore::SetInstance(store.get());
-  UseDataFolder(Backups().dir.path() / "data");
+  UseDataFolder(DataFolder());
   homeEnv = std::make_unique<test::ScopedEnv>("HOME", langDir.path().string());
 
   SetMessageBoxResponder([this](const MessageBoxRequest& req) {
@@ -143,6 +143,10 @@ void MainWndTest::TearDown() {
   EXPECT_TRUE(messageAnswers.empty()) << "message answers left over";
   EXPECT_TRUE(passwordAnswers.empty()) << "password answers left over";
   EXPECT_TRUE(folderAnswers.empty()) << "folder answers left over";
+}
+
+fs::path MainWndTest::DataFolder() const {
+  return Backups().dir.path() / "data";
 }
 
 void MainWndTest::UseDataFolder(const fs::path& data) {

@@ -59,6 +59,8 @@ class MainWndTest : public ::testing::Test {
   // The data folder the program reads (the shared backups unless a test points
   // XDG_DATA_HOME elsewhere before making the window).
   void UseDataFolder(const fs::path& data);
+  // Where SetUp points the program: the shared backups' data folder.
+  virtual fs::path DataFolder() const;
   CMainWnd& MakeWindow();
 
   ui::CControlUI* Control(const char* name) const;

@@ -1,0 +1,191 @@
+#include "app/result_columns.h"
+
+#include <array>
+
+#include "app/qt_text.h"
+#include "common/text.h"
+
+namespace bv {
+
+namespace {
+
+// A column whose cell reads one kind of record; any other item gives an empty cell.
+template <typename Record, typename Text>
+ResultColumn Col(const wchar_t* key, const char* heading, int width, Text text) {
+  return ResultColumn{key, heading, width, [text](const StatItem& item) -> QString {
+                        const auto* p = std::get_if<const Record*>(&item);
+                        return p && *p ? OneLine(text(**p)) : QString();
+                      }};
+}
+
+QString Size(std::uint32_t bytes) {
+  return ToQ(FormatSize(static_cast<std::int64_t>(bytes)));
+}
+
+QString CallStatus(const CallRecord& c) {
+  if (c.duration != 0) return ToQ(FormatDuration(c.duration));
+  return c.answered != 0 ? QStringLiteral("Missed") : QStringLiteral("Canceled");
+}
+
+std::vector<ResultColumn> NoColumns() {
+  return {};
+}
+
+std::vector<ResultColumn> NoteColumns() {
+  return {
+      Col<NoteRecord>(L"ColTitle", "Title", 100, [](const NoteRecord& n) { return ToQ(n.title); }),
+      Col<NoteRecord>(L"ColDate", "Date", 110, [](const NoteRecord& n) { return ToQ(n.date); }),
+      Col<NoteRecord>(L"ColNote", "Note", 0, [](const NoteRecord& n) { return ToQ(n.body); })};
+}
+
+std::vector<ResultColumn> CallColumns() {
+  return {Col<CallRecord>(L"ColUserName", "User Name", 150,
+                          [](const CallRecord& c) { return ToQ(c.name); }),
+          Col<CallRecord>(L"ColPhoneNumber", "Phone Number", 150,
+                          [](const CallRecord& c) { return ToQ(c.address); }),
+          Col<CallRecord>(L"ColDate", "Date", 130, [](const CallRecord& c) { return ToQ(c.date); }),
+          Col<CallRecord>(L"ColCallStatus", "Call Status", 100,
+                          [](const CallRecord& c) {
+                            return c.answered != 0 ? QStringLiteral("Incoming")
+                                                   : QStringLiteral("Outgoing");
+                          }),
+          Col<CallRecord>(L"ColDuration", "Duration", 100, CallStatus),
+          Col<CallRecord>(L"ColStatus", "Status", 0, [](const CallRecord& c) {
+            return c.deleted != 0 ? QStringLiteral("Deleted") : QStringLiteral("Normal");
+          })};
+}
+
+std::vector<ResultColumn> MessageColumns() {
+  return {Col<MessageRecord>(L"ColUserName", "User Name", 100,
+                             [](const MessageRecord& m) { return ToQ(m.name); }),
+          Col<MessageRecord>(L"ColPhoneNumber", "Phone Number", 100,
+                             [](const MessageRecord& m) { return ToQ(m.sender); }),
+          Col<MessageRecord>(L"ColDate", "Date", 120,
+                             [](const MessageRecord& m) { return ToQ(m.date); }),
+          Col<MessageRecord>(L"ColMessage", "Message", 0,
+                             [](const MessageRecord& m) { return ToQ(m.text); })};
+}
+
+std::vector<ResultColumn> ContactColumns() {
+  return {Col<ContactRecord>(L"ColName", "Name", 100,
+                             [](const ContactRecord& c) { return ToQ(c.name); }),
+          Col<ContactRecord>(L"ColCompany", "Company", 100,
+                             [](const ContactRecord& c) { return ToQ(c.organization); }),
+          Col<ContactRecord>(L"ColPhone", "Phone", 100,
+                             [](const ContactRecord& c) { return FirstLine(ToQ(c.phone)); }),
+          Col<ContactRecord>(L"ColEmail", "Email", 100,
+                             [](const ContactRecord& c) { return ToQ(c.email); }),
+          Col<ContactRecord>(L"ColHomePage", "Home Page", 0,
+                             [](const ContactRecord& c) { return ToQ(c.url); })};
+}
+
+std::vector<ResultColumn> ChatColumns() {
+  return {
+      Col<WhatsAppMessageRecord>(L"ColChats", "Chats", 150,
+                                 [](const WhatsAppMessageRecord& m) { return ToQ(m.chatPartner); }),
+      Col<WhatsAppMessageRecord>(L"ColName", "Name", 150,
+                                 [](const WhatsAppMessageRecord& m) {
+                                   return ToQ(m.chatTitle.empty() ? m.senderName : m.chatTitle);
+                                 }),
+      Col<WhatsAppMessageRecord>(L"ColPhone", "Phone", 0, [](const WhatsAppMessageRecord& m) {
+        return ToQ(m.chatJids.empty() ? m.pushName : m.chatJids);
+      })};
+}
+
+std::vector<ResultColumn> PhotoColumns() {
+  return {Col<MediaItem>(L"ColFileName", "File Name", 200,
+                         [](const MediaItem& m) { return ToQ(m.name); }),
+          Col<MediaItem>(L"ColFileSize", "File Size", 0,
+                         [](const MediaItem& m) { return Size(m.size); })};
+}
+
+std::vector<ResultColumn> MessageAttachmentColumns() {
+  return {Col<AttachmentItem>(L"ColFileName", "File Name", 300,
+                              [](const AttachmentItem& a) { return ToQ(a.name); }),
+          Col<AttachmentItem>(L"ColFileSize", "File Size", 0,
+                              [](const AttachmentItem& a) { return Size(a.size); })};
+}
+
+std::vector<ResultColumn> WhatsAppAttachmentColumns() {
+  return {Col<MediaItem>(L"ColFileName", "File Name", 300,
+                         [](const MediaItem& m) { return ToQ(m.name); }),
+          Col<MediaItem>(L"ColFileSize", "File Size", 0,
+                         [](const MediaItem& m) { return Size(m.size); })};
+}
+
+// An app of the app list is a folder of files, opened by a click.
+std::vector<ResultColumn> AppColumns() {
+  return {
+      Col<StatNode>(L"ColAppName", "App Name", 300, [](const StatNode& n) { return ToQ(n.label); }),
+      Col<StatNode>(L"ColType", "Type", 0,
+                    [](const StatNode&) { return QStringLiteral("Folder"); })};
+}
+
+std::vector<ResultColumn> AppFileColumns() {
+  return {
+      Col<AppMediaItem>(L"ColFileName", "File Name", 300,
+                        [](const AppMediaItem& a) { return ToQ(a.name); }),
+      Col<AppMediaItem>(L"ColAppName", "App Name", 200,
+                        [](const AppMediaItem& a) { return ToQ(a.app); }),
+      Col<AppMediaItem>(L"ColSize", "Size", 0, [](const AppMediaItem& a) { return Size(a.size); })};
+}
+
+struct Table {
+  std::array<std::vector<ResultColumn>, kCategoryCount> records;
+  std::vector<ResultColumn> apps, appFiles, none;
+};
+
+const Table& Columns() {
+  static const Table table = [] {
+    Table t;
+    auto at = [&t](Category c) -> std::vector<ResultColumn>& {
+      return t.records[static_cast<std::size_t>(c)];
+    };
+    at(Category::CameraRoll) = PhotoColumns();
+    at(Category::PhotoStream) = PhotoColumns();
+    at(Category::AppPhotos) = AppFileColumns();
+    at(Category::AppVideos) = AppFileColumns();
+    at(Category::Messages) = MessageColumns();
+    at(Category::MessageAttachments) = MessageAttachmentColumns();
+    at(Category::Contacts) = ContactColumns();
+    at(Category::CallHistory) = CallColumns();
+    at(Category::Notes) = NoteColumns();
+    at(Category::WhatsApp) = ChatColumns();
+    at(Category::WhatsAppAttachments) = WhatsAppAttachmentColumns();
+    at(Category::Reminder) = NoColumns();
+    at(Category::Calendar) = NoColumns();
+    at(Category::SafariBookmark) = NoColumns();
+    t.apps = AppColumns();
+    t.appFiles = AppFileColumns();
+    return t;
+  }();
+  return table;
+}
+
+}  // namespace
+
+const std::vector<ResultColumn>& ResultColumns(Category c, ResultView view) {
+  const Table& t = Columns();
+  const bool apps = c == Category::AppPhotos || c == Category::AppVideos;
+  if (apps && view == ResultView::kApps) return t.apps;
+  if (apps) return t.appFiles;
+  const auto index = static_cast<std::size_t>(c);
+  return index < t.records.size() ? t.records[index] : t.none;
+}
+
+QString OneLine(QString text) {
+  for (QChar& ch : text)
+    if (ch == QLatin1Char('\n') || ch == QLatin1Char('\r') || ch == QChar::LineSeparator ||
+        ch == QChar::ParagraphSeparator)
+      ch = QLatin1Char(' ');
+  return text;
+}
+
+QString FirstLine(const QString& text) {
+  const qsizetype end = text.indexOf(QLatin1Char('\n'));
+  QString line = end < 0 ? text : text.left(end);
+  if (line.endsWith(QLatin1Char('\r'))) line.chop(1);
+  return line;
+}
+
+}  // namespace bv

@@ -1,0 +1,611 @@
+// The scan page over a real mkbackup backup and over scripted sources: the tree and the
+// lists against the backup's truth file, ticking, the deleted-only filter and the
+// statistics label against the selection tree, pause, stop, closing and Home.
+#include <QHeaderView>
+#include <QTreeView>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <map>
+#include <set>
+#include <thread>
+
+#include "app/lang/language_store.h"
+#include "app/preview_pane.h"
+#include "app/qt_text.h"
+#include "app/window_messages.h"
+#include "common/text.h"
+#include "fake_source.h"
+#include "records/note_reader.h"
+#include "scan/data_source_factory.h"
+#include "scan_page_support.h"
+#include "ui/ui_extra.h"
+
+using namespace bv;
+using namespace bv::testing;
+using test::Json;
+
+namespace {
+
+// ---- what the truth file says each category holds ----------------------------------
+
+// Types that the program's detection knows; smaller files have no type.
+const std::set<std::string> kDetected = {"jpg", "png", "gif",  "bmp",  "ico", "mp4", "mov", "3gp",
+                                         "avi", "wmv", "rmvb", "mpeg", "mp3", "mid", "wav"};
+
+std::string TextOf(const Json& v) {
+  if (v.kind == Json::Kind::kString) return v.Str();
+  if (v.kind == Json::Kind::kObject && v.Has("blob")) {
+    const std::string& hex = v["blob"].Str();
+    std::string out;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+      out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    return out;
+  }
+  return {};
+}
+
+std::map<std::int64_t, const Json*> ByRowid(const Json& db, const std::string& table) {
+  std::map<std::int64_t, const Json*> rows;
+  for (const Json* r : test::LiveRows(db, table)) rows[(*r)["rowid"].Int()] = &(*r)["values"];
+  return rows;
+}
+
+QStringList Sorted(QStringList list) {
+  list.sort();
+  return list;
+}
+
+// File names of the stored files whose key holds `part` (and not `unless`) and that
+// have a detectable type. Attachments and app files are named with the type's
+// extension in capitals; camera roll and photo stream files keep their names.
+enum class Naming { kAsStored, kByType };
+constexpr auto kAsStored = Naming::kAsStored;
+constexpr auto kByType = Naming::kByType;
+QStringList TruthFiles(const Json& truth, const std::string& part, Naming naming,
+                       const std::string& unless = {}) {
+  QStringList names;
+  for (const Json& f : truth["files"].items) {
+    const std::string& key = f["key"].Str();
+    if (key.find(part) == std::string::npos) continue;
+    if (!unless.empty() && key.find(unless) != std::string::npos) continue;
+    if (!kDetected.count(f["type"].Str()) || f["size"].Int() < 512) continue;
+    QString name = QString::fromStdString(key.substr(key.rfind('/') + 1));
+    if (naming == Naming::kByType) {
+      const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+      if (dot >= 0) name.truncate(dot);
+      name += QLatin1Char('.') + QString::fromStdString(f["type"].Str()).toUpper();
+    }
+    names << name;
+  }
+  return Sorted(names);
+}
+
+QStringList TruthContactNames(const Json& truth) {
+  QStringList names;
+  for (const auto& [rowid, v] :
+       ByRowid(*test::FindDatabase(truth, "AddressBook.sqlitedb"), "ABPersonFullTextSearch")) {
+    if (TextOf((*v)["Phone"]).empty()) continue;
+    const std::string name = TextOf((*v)["First"]) + TextOf((*v)["Last"]);
+    names << QString::fromStdString(name.empty() ? "No Name" : name);
+  }
+  return Sorted(names);
+}
+
+QStringList TruthCallNumbers(const Json& truth) {
+  QStringList numbers;
+  for (const auto& [rowid, v] :
+       ByRowid(*test::FindDatabase(truth, "CallHistory.storedata"), "ZCALLRECORD")) {
+    const std::string address = TextOf((*v)["ZADDRESS"]);
+    if (!address.empty()) numbers << QString::fromStdString(address);
+  }
+  return Sorted(numbers);
+}
+
+QStringList TruthNoteTitles(const Json& truth) {
+  QStringList titles;
+  for (const auto& [pk, v] :
+       ByRowid(*test::FindDatabase(truth, "NoteStore.sqlite"), "ZICCLOUDSYNCINGOBJECT")) {
+    std::wstring title = Utf8ToWide(TextOf((*v)["ZTITLE1"]));
+    if (title.empty() && TextOf((*v)["ZSNIPPET"]).empty()) continue;
+    CleanNoteText(title);
+    titles << ToQ(title);
+  }
+  return Sorted(titles);
+}
+
+// One conversation per handle that has a message with text in a chat: their numbers.
+QStringList TruthConversationNumbers(const Json& truth) {
+  const Json& sms = *test::FindDatabase(truth, "sms.db");
+  const auto handles = ByRowid(sms, "handle");
+  std::set<std::int64_t> inChats;
+  for (const Json* j : test::LiveRows(sms, "chat_message_join"))
+    inChats.insert((*j)["values"]["message_id"].Int());
+  std::set<std::int64_t> conversations;
+  for (const auto& [rowid, v] : ByRowid(sms, "message")) {
+    auto h = handles.find((*v)["handle_id"].Int());
+    if (TextOf((*v)["text"]).empty() || h == handles.end() || !inChats.count(rowid)) continue;
+    conversations.insert(h->first);
+  }
+  QStringList list;  // one number may have two handles (two services)
+  for (std::int64_t handle : conversations)
+    list << QString::fromStdString(TextOf((*handles.at(handle))["id"]));
+  return Sorted(list);
+}
+
+// WhatsApp chats: sessions that have a message with text (or a media title).
+int TruthChatCount(const Json& truth) {
+  const Json& db = *test::FindDatabase(truth, "ChatStorage.sqlite");
+  std::set<std::int64_t> titled;
+  for (const auto& [pk, m] : ByRowid(db, "ZWAMEDIAITEM"))
+    if (!TextOf((*m)["ZTITLE"]).empty()) titled.insert((*m)["ZMESSAGE"].Int());
+  std::set<std::int64_t> sessions;
+  for (const auto& [pk, v] : ByRowid(db, "ZWAMESSAGE")) {
+    const std::int64_t session = (*v)["ZCHATSESSION"].Int();
+    if (session == 0) continue;
+    if (TextOf((*v)["ZTEXT"]).empty() && !titled.count(pk)) continue;
+    sessions.insert(session);
+  }
+  return static_cast<int>(sessions.size());
+}
+
+// ---- helpers ---------------------------------------------------------------------
+
+int NodeCount(ui::CTreeNodeUI* node) {
+  const QString text = node->GetText();
+  const qsizetype open = text.lastIndexOf(QLatin1Char('('));
+  return text.mid(open + 1, text.size() - open - 2).toInt();
+}
+
+QString Label(CMainWnd& w, const char* name) {
+  return w.FindControl(QString::fromLatin1(name))->GetText();
+}
+
+// A scripted source with deleted records in every filterable category.
+test::FakeScript DeletedScript() {
+  test::FakeScript s;
+  for (int i = 0; i < 6; ++i) {
+    ContactRecord c;
+    c.deleted = i % 3 == 0 ? 1 : 0;  // contacts 0 and 3 are deleted
+    c.name = L"Person " + std::to_wstring(i);
+    c.phone = L"+1 555 010" + std::to_wstring(i) + L"\n+1 555 999" + std::to_wstring(i);
+    s.contacts.push_back(c);
+  }
+  for (int i = 0; i < 4; ++i) {
+    CallRecord c;
+    c.deleted = i == 1 ? 1 : 0;
+    c.answered = i % 2;
+    c.duration = i == 2 ? 0 : 75 * i;
+    c.address = L"+1 555 02" + std::to_wstring(i);
+    c.date = L"2021-01-0" + std::to_wstring(i + 1) + L" 10:00:00";
+    s.calls.push_back(c);
+  }
+  for (int i = 0; i < 3; ++i) {
+    NoteRecord n;
+    n.title = L"Note " + std::to_wstring(i);
+    n.body = L"line one\nline two";
+    s.notes.push_back(n);  // nothing deleted here
+  }
+  for (int h = 1; h <= 3; ++h) {
+    MessageRecord m;
+    m.handleId = h;
+    m.sender = L"+1 555 03" + std::to_wstring(h);
+    m.text = L"hello " + std::to_wstring(h);
+    m.deleted = h == 2 ? 1 : 0;
+    s.conversations[h].push_back(m);
+  }
+  MediaItem photo;
+  photo.name = L"IMG_0001.JPG";
+  photo.size = 4096;
+  s.cameraRoll.push_back(photo);
+  for (const char* app : {"example.camera", "example.chat"})
+    for (int i = 0; i < 2; ++i) {
+      AppMediaItem a;
+      a.app = Utf8ToWide(app);
+      a.name = L"file_" + std::to_wstring(i) + L".JPG";
+      a.size = 2048;
+      s.appMedia.push_back(a);
+    }
+  return s;
+}
+
+// ---- tests -------------------------------------------------------------------------
+
+TEST_F(ScanPageTest, AWholeScanShowsTheTruthInTheTreeAndTheLists) {
+  CMainWnd& w = Scanned();
+  CScanVrtWnd& page = w.ScanPage();
+  const Json& truth = Truth();
+  ASSERT_EQ(page.Session().LastResult(), kSuccess);
+
+  // The header and the bottom bar after the end.
+  EXPECT_FALSE(Control("ScanToolBar")->IsVisible());
+  EXPECT_TRUE(Control("ReocveryToolBar")->IsVisible());
+  EXPECT_TRUE(Control("DataListToolBar")->IsVisible());
+  EXPECT_TRUE(Control("HorLayoutScan")->IsVisible());
+  EXPECT_FALSE(Control("HorLayoutMain")->IsVisible());
+  EXPECT_EQ(Label(w, "LblRemark"), QStringLiteral("Recover from iTunes Backup File"));
+  EXPECT_TRUE(Control("BtnHome")->IsEnabled());
+  EXPECT_TRUE(Control("BtnRecovery")->IsEnabled());
+  EXPECT_EQ(Label(w, "LblStatistics"), ExpectedStatistics());
+  EXPECT_FALSE(dynamic_cast<ui::CGifAnimUI*>(Control("BtnGifLoading"))->IsPlaying());
+
+  // Every chosen category has its node; those with results show their count.
+  const std::map<Category, qsizetype> expected = {
+      {Category::CameraRoll, TruthFiles(truth, "CameraRollDomain-Media/DCIM/", kAsStored).size()},
+      {Category::PhotoStream,
+       TruthFiles(truth, "MediaDomain-Media/PhotoStreamsData/", kAsStored).size()},
+      {Category::MessageAttachments, TruthFiles(truth, "/Attachments/", kByType).size()},
+      {Category::WhatsAppAttachments,
+       TruthFiles(truth, "AppDomain-net.whatsapp.WhatsApp", kByType).size()},
+      {Category::Messages, TruthConversationNumbers(truth).size()},
+      {Category::Contacts, TruthContactNames(truth).size()},
+      {Category::CallHistory, TruthCallNumbers(truth).size()},
+      {Category::Notes, TruthNoteTitles(truth).size()},
+      {Category::WhatsApp, static_cast<qsizetype>(TruthChatCount(truth))},
+  };
+  for (const auto& [c, n] : expected) {
+    ui::CTreeNodeUI* node = page.CategoryNode(c);
+    ASSERT_NE(node, nullptr) << CategoryCliName(c);
+    ASSERT_GT(n, 0) << CategoryCliName(c);
+    EXPECT_TRUE(node->IsVisible()) << CategoryCliName(c);
+    EXPECT_EQ(NodeCount(node), n) << CategoryCliName(c);
+  }
+  const int appFiles = TruthFiles(truth, "AppDomain-", kByType, "net.whatsapp.WhatsApp").size();
+  EXPECT_EQ(NodeCount(page.CategoryNode(Category::AppPhotos)) +
+                NodeCount(page.CategoryNode(Category::AppVideos)),
+            appFiles);
+  for (Category c : {Category::Reminder, Category::Calendar, Category::SafariBookmark}) {
+    ASSERT_NE(page.CategoryNode(c), nullptr);
+    EXPECT_FALSE(page.CategoryNode(c)->IsVisible()) << "an empty category keeps its node hidden";
+  }
+  EXPECT_EQ(page.CategoryNode(Category::Messages)->GetText(),
+            QStringLiteral("Messages (%1)").arg(expected.at(Category::Messages)));
+
+  // The first category with results filled the list by itself.
+  EXPECT_EQ(page.SelectedCategory(), Category::CameraRoll);
+  EXPECT_EQ(Sorted(Column(1)), TruthFiles(truth, "CameraRollDomain-Media/DCIM/", kAsStored));
+  EXPECT_FALSE(Control("FilterToolBar")->IsVisible());
+
+  // Each record category lists what the truth holds, under its own headings.
+  ClickNode(Category::Contacts);
+  EXPECT_EQ(page.SelectedCategory(), Category::Contacts);
+  EXPECT_TRUE(Control("FilterToolBar")->IsVisible());
+  QHeaderView* header = List()->View()->horizontalHeader();
+  QAbstractItemModel* model = List()->View()->model();
+  EXPECT_EQ(model->headerData(1, Qt::Horizontal).toString(), QStringLiteral("Name"));
+  EXPECT_EQ(model->headerData(5, Qt::Horizontal).toString(), QStringLiteral("Home Page"));
+  EXPECT_EQ(header->sectionSize(1), 100);
+  EXPECT_TRUE(List()->View()->isColumnHidden(6));
+  EXPECT_EQ(Sorted(Column(1)), TruthContactNames(truth));
+  for (const QString& phone : Column(3)) EXPECT_FALSE(phone.contains(QLatin1Char('\n')));
+
+  ClickNode(Category::CallHistory);
+  EXPECT_EQ(model->headerData(4, Qt::Horizontal).toString(), QStringLiteral("Call Status"));
+  EXPECT_EQ(Sorted(Column(2)), TruthCallNumbers(truth));
+  for (const QString& status : Column(6)) EXPECT_EQ(status, QStringLiteral("Normal"));
+
+  ClickNode(Category::Notes);
+  EXPECT_EQ(Sorted(Column(1)), TruthNoteTitles(truth));
+  ClickNode(Category::Messages);
+  EXPECT_EQ(Sorted(Column(2)), TruthConversationNumbers(truth));
+  ClickNode(Category::WhatsApp);
+  EXPECT_EQ(model->rowCount(), TruthChatCount(truth));
+  ClickNode(Category::WhatsAppAttachments);
+  EXPECT_EQ(Sorted(Column(1)), TruthFiles(truth, "AppDomain-net.whatsapp.WhatsApp", kByType));
+  EXPECT_FALSE(Control("FilterToolBar")->IsVisible());
+
+  // A row click hands the row to the preview pane.
+  ClickNode(Category::Notes);
+  QTableView* view = List()->View();
+  QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier,
+                    view->visualRect(model->index(1, 2)).center());
+  Settle();
+  const auto& shown = w.PreviewPane().ShownRow();
+  ASSERT_TRUE(shown.has_value());
+  EXPECT_EQ(shown->category, Category::Notes);
+  const NoteRecord* note = std::get<const NoteRecord*>(shown->item);
+  EXPECT_EQ(ToQ(note->title), model->index(1, 1).data().toString());
+
+  // App photos: the list of apps, an app's files, and back.
+  ClickNode(Category::AppPhotos);
+  const int apps = model->rowCount();
+  ASSERT_GT(apps, 0);
+  EXPECT_EQ(model->headerData(1, Qt::Horizontal).toString(), QStringLiteral("App Name"));
+  EXPECT_FALSE(model->index(0, 1).data(Qt::DecorationRole).value<QPixmap>().isNull());
+  const QString app = model->index(0, 1).data().toString();
+  EXPECT_FALSE(Control("BtnBackAppDir")->IsVisible());
+  QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier,
+                    view->visualRect(model->index(0, 1)).center());
+  Settle();
+  EXPECT_TRUE(Control("BtnBackAppDir")->IsVisible());
+  EXPECT_EQ(model->headerData(2, Qt::Horizontal).toString(), QStringLiteral("App Name"));
+  ASSERT_GT(model->rowCount(), 0);
+  for (int r = 0; r < model->rowCount(); ++r) EXPECT_EQ(model->index(r, 2).data().toString(), app);
+  Click("BtnBackAppDir");
+  EXPECT_EQ(model->rowCount(), apps);
+  EXPECT_FALSE(Control("BtnBackAppDir")->IsVisible());
+  EXPECT_EQ(model->index(0, 1).data().toString(), app);
+}
+
+TEST_F(ScanPageTest, TicksTheFilterAndTheStatisticsFollowTheSelectionTree) {
+  CMainWnd& w = MakeWindow();
+  CScanVrtWnd& page = w.ScanPage();
+  ASSERT_TRUE(page.StartScan(std::make_unique<test::FakeSource>(DeletedScript(), nullptr),
+                             kLocalBackupSource));
+  ASSERT_TRUE(WaitFor([&] { return !page.Session().IsScanning(); }));
+  Settle();
+  const StatNode& root = page.Session().Statistics().Root();
+  const std::uint32_t items = root.items;
+  ASSERT_EQ(items, 6u + 4u + 3u + 3u + 1u + 4u);
+  EXPECT_EQ(Label(w, "LblStatistics"), ExpectedStatistics());
+
+  // Deleted records in orange with the deleted icon; a contact shows its first number.
+  ClickNode(Category::Contacts);
+  QAbstractItemModel* m = List()->View()->model();
+  ASSERT_EQ(m->rowCount(), 6);
+  const QColor orange(0xF3, 0x73, 0x02);
+  EXPECT_EQ(m->index(0, 1).data(Qt::ForegroundRole).value<QColor>(), orange);
+  EXPECT_FALSE(m->index(0, 1).data(Qt::DecorationRole).value<QPixmap>().isNull());
+  EXPECT_FALSE(m->index(1, 1).data(Qt::ForegroundRole).isValid());
+  EXPECT_FALSE(m->index(1, 1).data(Qt::DecorationRole).isValid());
+  EXPECT_EQ(m->index(0, 3).data().toString(), QStringLiteral("+1 555 0100"));
+
+  // Unticking two rows: two fewer ticked, the header box no longer ticked.
+  ClickTick(1);
+  ClickTick(2);
+  EXPECT_FALSE(List()->GetRowCheck(1));
+  EXPECT_FALSE(List()->GetRowCheck(2));
+  EXPECT_EQ(page.Session().Label().tickedVisible, items - 2);
+  EXPECT_EQ(Label(w, "LblStatistics"), ExpectedStatistics());
+  EXPECT_EQ(List()->GetColumn(0)->GetImage(), QString::fromLatin1(kListUntickImage));
+  EXPECT_EQ(Tree()->GetSelectedNode()->GetCheckState(), Qt::PartiallyChecked);
+
+  // The filter: only deleted rows (0 and 3), the others counted as filtered.
+  Click("OptOnOffFilter");
+  EXPECT_TRUE(page.DeletedOnly());
+  EXPECT_EQ(List()->GetVisibleRowCount(), 2);
+  EXPECT_EQ(Column(1), (QStringList{QStringLiteral("Person 0"), QStringLiteral("Person 3")}));
+  EXPECT_TRUE(Control("LblFilterCount")->IsVisible());
+  EXPECT_EQ(Label(w, "LblFilterCount"), QStringLiteral("Files Filtered: 4 item(s)"));
+  // Hidden ticked rows leave the count: rows 4 and 5 were still ticked.
+  EXPECT_EQ(page.Session().Label().tickedVisible, items - 2 - 2);
+  EXPECT_EQ(Label(w, "LblStatistics"), ExpectedStatistics());
+  // The header box works on every row of the list, hidden ones too: not all ticked,
+  // so it ticks all (the hidden ones stay out of the count while hidden)...
+  EXPECT_EQ(List()->GetColumn(0)->GetImage(), QString::fromLatin1(kListUntickImage));
+  ClickHeaderTick();
+  EXPECT_EQ(page.Session().Label().tickedVisible, items - 4);
+  EXPECT_EQ(List()->GetColumn(0)->GetImage(), QString::fromLatin1(kListTickImage));
+  EXPECT_EQ(Label(w, "LblStatistics"), ExpectedStatistics());
+  // ...then unticks all.
+  ClickHeaderTick();
+  EXPECT_EQ(page.Session().Label().tickedVisible, items - 6);
+  EXPECT_EQ(Label(w, "LblStatistics"), ExpectedStatistics());
+  EXPECT_EQ(Tree()->GetSelectedNode()->GetCheckState(), Qt::Unchecked);
+  // Off again: every row back, none of them ticked.
+  Click("OptOnOffFilter");
+  EXPECT_FALSE(page.DeletedOnly());
+  EXPECT_EQ(List()->GetVisibleRowCount(), 6);
+  EXPECT_FALSE(Control("LblFilterCount")->IsVisible());
+  EXPECT_EQ(page.Session().Label().tickedVisible, items - 6);
+  EXPECT_FALSE(List()->GetRowCheck(4));
+  EXPECT_EQ(Label(w, "LblStatistics"), ExpectedStatistics());
+  // The header box ticks all six again.
+  ClickHeaderTick();
+  EXPECT_EQ(page.Session().Label().tickedVisible, items);
+  EXPECT_EQ(List()->GetColumn(0)->GetImage(), QString::fromLatin1(kListTickImage));
+  EXPECT_TRUE(List()->GetRowCheck(2));
+
+  // A filter over a category without deleted records shows nothing and counts all.
+  ClickNode(Category::Notes);
+  Click("OptOnOffFilter");
+  EXPECT_EQ(List()->GetVisibleRowCount(), 0);
+  EXPECT_EQ(Label(w, "LblFilterCount"), QStringLiteral("Files Filtered: 3 item(s)"));
+  EXPECT_EQ(Label(w, "LblStatistics"), ExpectedStatistics());
+  // Each node keeps its own filter: Contacts shows all again, Notes stays filtered.
+  ClickNode(Category::Contacts);
+  EXPECT_FALSE(dynamic_cast<ui::COptionUI*>(Control("OptOnOffFilter"))->IsSelected());
+  EXPECT_EQ(List()->GetVisibleRowCount(), 6);
+  ClickNode(Category::Notes);
+  EXPECT_TRUE(dynamic_cast<ui::COptionUI*>(Control("OptOnOffFilter"))->IsSelected());
+  EXPECT_EQ(List()->GetVisibleRowCount(), 0);
+
+  // Unticking every category through the tree: nothing to recover.
+  EXPECT_TRUE(Control("BtnRecovery")->IsEnabled());
+  for (ui::CTreeNodeUI* group : {Tree()->GetRootNode(0), Tree()->GetRootNode(1)})
+    ClickNodeTick(group);
+  EXPECT_EQ(page.Session().Label().tickedVisible, 0u);
+  EXPECT_EQ(Label(w, "LblStatistics"), ExpectedStatistics());
+  EXPECT_FALSE(Control("BtnRecovery")->IsEnabled());
+  EXPECT_EQ(page.CategoryNode(Category::Contacts)->GetCheckState(), Qt::Unchecked);
+
+  // Only live records ticked while every filter shows deleted ones: still nothing.
+  ClickNodeTick(page.CategoryNode(Category::CallHistory));
+  EXPECT_TRUE(Control("BtnRecovery")->IsEnabled());
+  ClickNode(Category::CallHistory);
+  Click("OptOnOffFilter");
+  ASSERT_EQ(List()->GetVisibleRowCount(), 1);
+  ClickTick(0);  // the one deleted call
+  EXPECT_FALSE(Control("BtnRecovery")->IsEnabled());
+  EXPECT_EQ(page.Session().RecoveryEnabled(), Control("BtnRecovery")->IsEnabled());
+  EXPECT_EQ(Label(w, "LblStatistics"), ExpectedStatistics());
+
+  // The category page's group heading of the tree reads as the tree's groups.
+  EXPECT_EQ(Tree()->GetRootNode(0)->GetText(), QStringLiteral("Photos & Videos"));
+  EXPECT_EQ(Tree()->GetRootNode(1)->GetText(), QStringLiteral("Messages & Call logs"));
+}
+
+// A scripted scan that waits at a gate, so that the test can pause, resume and stop it
+// while it runs.
+struct Gate {
+  std::atomic<int> at{-1};  // the value whose report waits
+  std::atomic<bool> open{false};
+  std::atomic<bool> reached{false};
+  void Hook(test::FakeScript& s) {
+    s.onReport = [this](const std::string&, std::int32_t value, std::int32_t) {
+      if (value != at) return;
+      reached = true;
+      while (!open) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    };
+  }
+};
+
+TEST_F(ScanPageTest, PauseHoldsTheProgressStopAsksAndEnds) {
+  CMainWnd& w = MakeWindow();
+  CScanVrtWnd& page = w.ScanPage();
+  test::FakeScript script = DeletedScript();
+  script.reports["OpenBackup"] = {1};
+  script.reports["ReadPhotos"] = {10};
+  script.reports["ReadMessages"] = {20, 30};
+  script.reports["ReadContacts"] = {40, 50};
+  Gate gate;
+  gate.at = 30;
+  gate.Hook(script);
+  ASSERT_TRUE(
+      page.StartScan(std::make_unique<test::FakeSource>(script, nullptr), kLocalBackupSource));
+  EXPECT_TRUE(Control("ScanToolBar")->IsVisible());
+  EXPECT_FALSE(Control("BtnHome")->IsEnabled());
+  EXPECT_FALSE(Control("BtnRecovery")->IsEnabled());
+  ASSERT_TRUE(WaitFor([&] { return gate.reached && Label(w, "LblPercent") == "30%"; }, 5000));
+  EXPECT_EQ(dynamic_cast<ui::CProgressUI*>(Control("ProgressScan"))->GetValue(), 30);
+  // Camera Roll is in; its node is shown and fills the list.
+  EXPECT_EQ(page.SelectedCategory(), Category::CameraRoll);
+  EXPECT_TRUE(dynamic_cast<ui::CGifAnimUI*>(Control("BtnGifScanning"))->IsPlaying());
+
+  Click("BtnScanPause");
+  EXPECT_TRUE(page.IsPaused());
+  EXPECT_EQ(Label(w, "BtnScanPause"), QStringLiteral("Resume"));
+  EXPECT_FALSE(dynamic_cast<ui::CGifAnimUI*>(Control("BtnGifScanning"))->IsPlaying());
+  gate.open = true;
+  // The worker waits at its next report: nothing moves.
+  QTest::qWait(200);
+  Settle();
+  EXPECT_EQ(Label(w, "LblPercent"), QStringLiteral("30%"));
+  EXPECT_EQ(page.Session().ShownPercent(), 30);
+  EXPECT_TRUE(page.Session().IsScanning());
+  // A paused scan's finished categories can be recovered.
+  EXPECT_TRUE(Control("BtnRecovery")->IsEnabled());
+
+  // Pause, stop, cancel: still paused; resuming goes on to the end.
+  messageAnswers.push_back(2);
+  Click("BtnScanStop");
+  ASSERT_EQ(log.messages.size(), 1u);
+  EXPECT_EQ(log.messages[0].text, L"Do you want to stop the scan?");
+  EXPECT_EQ(log.messages[0].kind, kMsgQuestion);
+  EXPECT_EQ(log.messages[0].width, 550);
+  EXPECT_TRUE(page.IsPaused());
+  QTest::qWait(100);
+  EXPECT_EQ(page.Session().ShownPercent(), 30);
+  Click("BtnScanPause");
+  EXPECT_FALSE(page.IsPaused());
+  EXPECT_EQ(Label(w, "BtnScanPause"), QStringLiteral("Pause"));
+  ASSERT_TRUE(WaitFor([&] { return !page.Session().IsScanning(); }, 5000));
+  Settle();
+  EXPECT_EQ(Label(w, "LblPercent"), QStringLiteral("50%"));
+  EXPECT_EQ(page.Session().LastResult(), kSuccess);
+  EXPECT_TRUE(Control("BtnHome")->IsEnabled());
+
+  // A second scan, stopped while it runs (not paused): the question, then the end.
+  Gate second;
+  second.at = 20;
+  test::FakeScript again = DeletedScript();
+  again.reports["OpenBackup"] = {1};
+  again.reports["ReadMessages"] = {20, 30};
+  second.Hook(again);
+  ASSERT_TRUE(
+      page.StartScan(std::make_unique<test::FakeSource>(again, nullptr), kLocalBackupSource));
+  EXPECT_EQ(page.SelectedCategory(), std::nullopt);
+  ASSERT_TRUE(WaitFor([&] { return second.reached.load(); }, 5000));
+  SetMessageBoxResponder([&](const MessageBoxRequest& req) {
+    log.messages.push_back(req);
+    EXPECT_FALSE(page.IsPaused());
+    second.open = true;  // the worker reaches its next report while the question is up
+    return 1;
+  });
+  Click("BtnScanStop");
+  EXPECT_FALSE(page.Session().IsScanning());
+  EXPECT_EQ(page.Session().LastResult(), kStopped);
+  Settle();
+  EXPECT_FALSE(Control("ScanToolBar")->IsVisible());
+  EXPECT_TRUE(Control("ReocveryToolBar")->IsVisible());
+  EXPECT_EQ(Label(w, "LblPercent"), QStringLiteral("20%"));
+}
+
+TEST_F(ScanPageTest, ClosingDuringAScanAsksAndHomeClearsThePage) {
+  CMainWnd& w = MakeWindow();
+  CScanVrtWnd& page = w.ScanPage();
+  test::FakeScript script = DeletedScript();
+  script.reports["OpenBackup"] = {1, 3};
+  Gate gate;
+  gate.at = 3;  // the scan waits during its first percents
+  gate.Hook(script);
+  ASSERT_TRUE(
+      page.StartScan(std::make_unique<test::FakeSource>(script, nullptr), kLocalBackupSource));
+  ASSERT_TRUE(WaitFor([&] { return gate.reached.load(); }, 5000));
+
+  // Cancel keeps the window and the scan.
+  messageAnswers.push_back(2);
+  w.close();
+  Settle();
+  ASSERT_EQ(log.messages.size(), 1u);
+  EXPECT_EQ(log.messages[0].kind, kMsgWarning);
+  EXPECT_TRUE(log.messages[0].showCancel);
+  EXPECT_EQ(log.messages[0].title, L"Warning");
+  EXPECT_EQ(log.messages[0].text,
+            L"A scan is running or its results are shown. Do you want to quit?");
+  EXPECT_TRUE(w.isVisible());
+  EXPECT_TRUE(page.Session().IsScanning());
+  EXPECT_TRUE(dynamic_cast<ui::CGifAnimUI*>(Control("BtnGifLoading"))->IsPlaying());
+
+  // OK stops the scan during its first percents and lets the window go.
+  SetMessageBoxResponder([&](const MessageBoxRequest& req) {
+    log.messages.push_back(req);
+    gate.open = true;
+    return 1;
+  });
+  w.close();
+  EXPECT_FALSE(page.Session().IsScanning());
+  EXPECT_EQ(page.Session().LastResult(), kStopped);
+  EXPECT_FALSE(w.isVisible());
+  Settle();
+
+  // Results shown and a node selected: Home asks, Cancel keeps everything.
+  w.show();
+  ASSERT_TRUE(page.StartScan(std::make_unique<test::FakeSource>(DeletedScript(), nullptr),
+                             kLocalBackupSource));
+  w.SelectStep(3);
+  ASSERT_TRUE(WaitFor([&] { return !page.Session().IsScanning(); }));
+  Settle();
+  ASSERT_TRUE(page.SelectedCategory().has_value());
+  SetMessageBoxResponder([&](const MessageBoxRequest& req) {
+    log.messages.push_back(req);
+    return 2;
+  });
+  const std::size_t asked = log.messages.size();
+  Click("BtnHome");
+  ASSERT_EQ(log.messages.size(), asked + 1);
+  EXPECT_EQ(log.messages.back().text, L"Go back to the start? The scan results will be cleared.");
+  EXPECT_EQ(CurrentTab(), 2);
+  EXPECT_GT(page.Session().Statistics().Root().items, 0u);
+  // OK: the first step, an empty page, "0 MB" again.
+  SetMessageBoxResponder([&](const MessageBoxRequest& req) {
+    log.messages.push_back(req);
+    return 1;
+  });
+  Click("BtnHome");
+  EXPECT_EQ(CurrentTab(), 0);
+  EXPECT_TRUE(Control("HorLayoutMain")->IsVisible());
+  EXPECT_FALSE(Control("HorLayoutScan")->IsVisible());
+  EXPECT_EQ(page.Session().Statistics().Root().items, 0u);
+  EXPECT_EQ(List()->GetRowCount(), 0);
+  EXPECT_EQ(Tree()->GetNodeCount(), 0);
+  EXPECT_FALSE(page.SelectedCategory().has_value());
+  EXPECT_FALSE(Control("BtnRecovery")->IsEnabled());
+  EXPECT_EQ(Label(w, "LblStatistics"), ExpectedStatistics());
+  // With nothing shown, closing asks nothing.
+  const std::size_t before = log.messages.size();
+  w.close();
+  EXPECT_EQ(log.messages.size(), before);
+}
+
+}  // namespace
