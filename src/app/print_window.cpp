@@ -1,9 +1,12 @@
 #include "app/print_window.h"
 
 #include <QCloseEvent>
+#include <QTimer>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QUrl>
+#include <QWebEngineLoadingInfo>
+#include <QWebEnginePage>
 #include <QWebEngineView>
 #include <chrono>
 
@@ -20,9 +23,17 @@ namespace bv {
 
 namespace {
 constexpr auto kDonePoll = std::chrono::milliseconds(50);
+constexpr int kMaxInitTries = 10;
+constexpr int kInitRetryMs = 50;
 
 QString PathText(const std::filesystem::path& path) {
   return ToQ(platform::WideFromPath(path));
+}
+
+// The browser tells a page from plain text by its name: the page file ends in ".html".
+std::filesystem::path PageFile(std::filesystem::path page) {
+  if (page.extension() != ".html") page += ".html";
+  return page;
 }
 }  // namespace
 
@@ -34,7 +45,7 @@ CPrintWnd::CPrintWnd(QWidget* owner, const CScanSession& session, std::optional<
       m_category(category),
       m_deletedOnly(deletedOnly),
       m_templateFile(DefaultPrintTemplate()),
-      m_pagePath(DefaultPrintPage()) {}
+      m_pagePath(PageFile(DefaultPrintPage())) {}
 
 CPrintWnd::~CPrintWnd() {
   // A window that goes while its page is being built stops the build first.
@@ -52,9 +63,13 @@ void CPrintWnd::OnInit() {
   if (auto* tabs = Find<ui::CTabLayoutUI>(QStringLiteral("PrintTabPage"))) tabs->SelectItem(0);
   if (m_template.text.empty()) m_template = LoadPrintTemplate(m_templateFile);
   m_browser = Find<ui::CWebBrowserUI>(QStringLiteral("WebPagePrint"));
-  if (m_browser)
+  if (m_browser) {
     QObject::connect(m_browser->View(), &QWebEngineView::printRequested, this,
                      [this] { PrintWithDialog(); });
+    // Which page has loaded: the home page may finish after the print page was asked for.
+    QObject::connect(m_browser->View()->page(), &QWebEnginePage::loadingChanged, this,
+                     [this](const QWebEngineLoadingInfo& info) { OnLoading(info); });
+  }
   // Cleared here rather than by the worker, so that a close before the worker has got
   // going waits for it.
   m_printDone = false;
@@ -91,16 +106,40 @@ bool CPrintWnd::event(QEvent* e) {
 void CPrintWnd::ShowPage() {
   if (auto* tabs = Find<ui::CTabLayoutUI>(QStringLiteral("PrintTabPage"))) tabs->SelectItem(1);
   m_pageShown = true;
+  NavigateToPage();
+}
+
+void CPrintWnd::NavigateToPage() {
   if (!m_browser) return;
-  // A blank page first, so that an earlier page of the same name is never what shows.
-  m_browser->Navigate(QStringLiteral("about:blank"));
+  // A navigation asked for while the browser still loads its home page can be lost to
+  // that load: the page waits until the home page is there.
+  if (m_browser->View()->page()->isLoading() && m_navigations == 0) {
+    m_pageWanted = true;
+    return;
+  }
+  m_pageWanted = false;
+  ++m_navigations;
   m_browser->Navigate(PathText(m_pagePath));
 }
 
-void CPrintWnd::OnDocumentComplete(bool ok) {
-  if (!ok || !m_browser) return;
-  if (m_browser->View()->url() != QUrl::fromLocalFile(PathText(m_pagePath))) return;
+void CPrintWnd::OnLoading(const QWebEngineLoadingInfo& info) {
+  if (!m_browser) return;
+  const QUrl page = QUrl::fromLocalFile(PathText(m_pagePath));
+  if (info.status() == QWebEngineLoadingInfo::LoadStartedStatus) return;
+  if (info.url() != page) {
+    if (m_pageWanted) NavigateToPage();
+    return;
+  }
+  if (info.status() == QWebEngineLoadingInfo::LoadSucceededStatus) CallInit();
+}
+
+void CPrintWnd::CallInit() {
   m_browser->CallScript(QStringLiteral("Init"), [this](const QString& answer) {
+    // No answer yet: the page's script may still be starting; ask again shortly.
+    if (answer.isEmpty() && m_initTries++ < kMaxInitTries) {
+      QTimer::singleShot(kInitRetryMs, this, [this] { CallInit(); });
+      return;
+    }
     m_initAnswer = answer;
     m_initDone = true;
   });
@@ -146,11 +185,6 @@ void CPrintWnd::AskClose() {
 }
 
 void CPrintWnd::Notify(ui::TNotifyUI& msg) {
-  if (msg.sType == QLatin1String("documentcomplete") &&
-      msg.SenderName() == QLatin1String("WebPagePrint")) {
-    OnDocumentComplete(msg.wParam != 0);
-    return;
-  }
   if (msg.sType == QLatin1String("click") && msg.SenderName() == QLatin1String("closebtn")) {
     AskClose();
     return;

@@ -23,6 +23,7 @@
 #include "scan/scan_session.h"
 
 class QPrinter;
+class QWebEngineLoadingInfo;
 
 namespace bv {
 
@@ -45,7 +46,9 @@ class CPrintWnd : public CPopUpWnd {
             bool deletedOnly);
   ~CPrintWnd() override;
 
-  // Where the template is read and the page written (default: beside the program).
+  // Where the template is read and the page written (default: the print template and
+  // the print page of the data files, the page named ".html" so the browser reads it
+  // as a page).
   void SetTemplateFile(std::filesystem::path file) { m_templateFile = std::move(file); }
   void SetPagePath(std::filesystem::path page) { m_pagePath = std::move(page); }
   const std::filesystem::path& PagePath() const { return m_pagePath; }
@@ -75,7 +78,9 @@ class CPrintWnd : public CPopUpWnd {
  private:
   void Worker();
   void ShowPage();
-  void OnDocumentComplete(bool ok);
+  void NavigateToPage();
+  void OnLoading(const QWebEngineLoadingInfo& info);
+  void CallInit();
   void AskClose();
 
   const CScanSession& m_session;
@@ -94,6 +99,9 @@ class CPrintWnd : public CPopUpWnd {
   ui::CWebBrowserUI* m_browser = nullptr;
   std::unique_ptr<QPrinter> m_printer;
   bool m_pageShown = false;
+  int m_navigations = 0;
+  bool m_pageWanted = false;
+  int m_initTries = 0;
   bool m_initDone = false;
   QString m_initAnswer;
 };

@@ -56,6 +56,10 @@ const fs::path& ScanPageTest::BackupFolder() {
   return Shared().folder;
 }
 
+const fs::path& SharedScanBackup() {
+  return Shared().folder;
+}
+
 const test::Json& ScanPageTest::Truth() {
   return Shared().truth;
 }

@@ -11,6 +11,9 @@
 
 namespace bv::testing {
 
+// The backup folder that every test of the program shares.
+const fs::path& SharedScanBackup();
+
 class ScanPageTest : public MainWndTest {
  public:
   static constexpr const char* kDeviceName = "Scan Test iPhone";
