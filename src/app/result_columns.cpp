@@ -11,12 +11,19 @@ namespace {
 
 // A column whose cell reads one kind of record; any other item gives an empty cell.
 template <typename Record, typename Text>
-ResultColumn Col(const wchar_t* key, const char* heading, int width, Text text) {
-  return ResultColumn{key, heading, width, [text](const StatItem& item) -> QString {
+ResultColumn Col(const wchar_t* key, const char* heading, int width, Text text,
+                 const char* sample = "") {
+  return ResultColumn{key, heading, width,
+                      [text](const StatItem& item) -> QString {
                         const auto* p = std::get_if<const Record*>(&item);
                         return p && *p ? OneLine(text(**p)) : QString();
-                      }};
+                      },
+                      sample};
 }
+
+// Samples of texts that must show whole: a date, a phone number.
+constexpr const char* kDate = "0000-00-00 00:00:00";
+constexpr const char* kNumber = "+00 (000) 0000-0000";
 
 QString Size(std::uint32_t bytes) {
   return ToQ(FormatSize(static_cast<std::int64_t>(bytes)));
@@ -34,22 +41,25 @@ std::vector<ResultColumn> NoColumns() {
 std::vector<ResultColumn> NoteColumns() {
   return {
       Col<NoteRecord>(L"ColTitle", "Title", 100, [](const NoteRecord& n) { return ToQ(n.title); }),
-      Col<NoteRecord>(L"ColDate", "Date", 110, [](const NoteRecord& n) { return ToQ(n.date); }),
+      Col<NoteRecord>(
+          L"ColDate", "Date", 110, [](const NoteRecord& n) { return ToQ(n.date); }, kDate),
       Col<NoteRecord>(L"ColNote", "Note", 0, [](const NoteRecord& n) { return ToQ(n.body); })};
 }
 
 std::vector<ResultColumn> CallColumns() {
   return {Col<CallRecord>(L"ColUserName", "User Name", 150,
                           [](const CallRecord& c) { return ToQ(c.name); }),
-          Col<CallRecord>(L"ColPhoneNumber", "Phone Number", 150,
-                          [](const CallRecord& c) { return ToQ(c.address); }),
-          Col<CallRecord>(L"ColDate", "Date", 130, [](const CallRecord& c) { return ToQ(c.date); }),
+          Col<CallRecord>(
+              L"ColPhoneNumber", "Phone Number", 150,
+              [](const CallRecord& c) { return ToQ(c.address); }, kNumber),
+          Col<CallRecord>(
+              L"ColDate", "Date", 130, [](const CallRecord& c) { return ToQ(c.date); }, kDate),
           Col<CallRecord>(L"ColCallStatus", "Call Status", 100,
                           [](const CallRecord& c) {
                             return c.answered != 0 ? QStringLiteral("Incoming")
                                                    : QStringLiteral("Outgoing");
                           }),
-          Col<CallRecord>(L"ColDuration", "Duration", 100, CallStatus),
+          Col<CallRecord>(L"ColDuration", "Duration", 100, CallStatus, "00 Hour 00 Min"),
           Col<CallRecord>(L"ColStatus", "Status", 0, [](const CallRecord& c) {
             return c.deleted != 0 ? QStringLiteral("Deleted") : QStringLiteral("Normal");
           })};
@@ -58,10 +68,11 @@ std::vector<ResultColumn> CallColumns() {
 std::vector<ResultColumn> MessageColumns() {
   return {Col<MessageRecord>(L"ColUserName", "User Name", 100,
                              [](const MessageRecord& m) { return ToQ(m.name); }),
-          Col<MessageRecord>(L"ColPhoneNumber", "Phone Number", 100,
-                             [](const MessageRecord& m) { return ToQ(m.sender); }),
-          Col<MessageRecord>(L"ColDate", "Date", 120,
-                             [](const MessageRecord& m) { return ToQ(m.date); }),
+          Col<MessageRecord>(
+              L"ColPhoneNumber", "Phone Number", 100,
+              [](const MessageRecord& m) { return ToQ(m.sender); }, kNumber),
+          Col<MessageRecord>(
+              L"ColDate", "Date", 120, [](const MessageRecord& m) { return ToQ(m.date); }, kDate),
           Col<MessageRecord>(L"ColMessage", "Message", 0,
                              [](const MessageRecord& m) { return ToQ(m.text); })};
 }

@@ -17,6 +17,9 @@ struct ResultColumn {
   const char* heading;  // the heading when the language has none
   int width;            // pixels; 0 takes what is left
   std::function<QString(const StatItem&)> cell;
+  // A text the column must show whole (a date, a number), whatever the font: the
+  // column is at least as wide as it. Empty: the width stands.
+  const char* sample = "";
 };
 
 // What the list shows for a category node: its records, or for App Photos and App

@@ -1,5 +1,8 @@
 #include "app/scan_page.h"
 
+#include <QTableView>
+#include <algorithm>
+
 #include "app/lang/language_store.h"
 #include "app/main_wnd.h"
 #include "app/popups.h"
@@ -51,6 +54,8 @@ constexpr quintptr kGroupData = 100;
 constexpr const char* kStatisticsPattern = "You select %s in %d item(s) of %s in %d item(s)";
 constexpr const char* kFilterCountPattern = "Files Filtered: %d item(s)";
 constexpr int kMaxCategoryId = kCategoryCount;
+// A cell's margins around its text.
+constexpr int kCellPadding = 16;
 
 // Engine text (UTF-8 or wide) as the language store's wide text.
 template <typename Text>
@@ -434,7 +439,14 @@ void CScanVrtWnd::SetColumns() {
     if (i - 1 < static_cast<int>(columns.size())) {
       const ResultColumn& col = columns[static_cast<std::size_t>(i - 1)];
       header->SetText(PageText(col.key, col.heading));
-      header->SetColumnWidth(col.width);
+      int width = col.width;
+      // The described widths suit a narrower font than this platform may have: dates
+      // and numbers are never cut.
+      if (width > 0 && col.sample[0] != '\0')
+        width = std::max(width, m_list->View()->fontMetrics().horizontalAdvance(
+                                    QString::fromLatin1(col.sample)) +
+                                    kCellPadding);
+      header->SetColumnWidth(width);
       header->SetVisible(true);
     } else {
       header->SetText(QString());

@@ -119,8 +119,9 @@ CScreenshotTour::~CScreenshotTour() {
 
 bool CScreenshotTour::eventFilter(QObject* watched, QEvent* e) {
   if (m_holdScan && watched == &m_wnd && e->type() == msg::CWindowMessageEvent::Type() &&
-      static_cast<msg::CWindowMessageEvent*>(e)->Message() == msg::kCategorySelection) {
-    // The first results: the scan waits at its next report while the picture is taken.
+      static_cast<msg::CWindowMessageEvent*>(e)->Message() == msg::kPasswordResult &&
+      static_cast<msg::CWindowMessageEvent*>(e)->WParam() == 0) {
+    // The backup is open: the scan waits at its next report while the picture is taken.
     CScanSession& session = m_wnd.ScanPage().Session();
     if (session.IsScanning() && !session.IsPaused()) {
       session.Pause();

@@ -26,8 +26,8 @@ class CScreenshotTour : public QObject {
   bool Failed() const { return m_failed; }
 
  protected:
-  // Holds the scan when its first results arrive and the recovery job when its first
-  // report arrives, so that the pictures show them under way.
+  // Holds the scan once its backup is open and the recovery job at its first report,
+  // so that the pictures show them under way.
   bool eventFilter(QObject* watched, QEvent* e) override;
 
  private:
