@@ -199,17 +199,14 @@ void CRecoverProcessWnd::closeEvent(QCloseEvent* e) {
 
 std::wstring OutputFolderRefusal(const std::wstring& backupFolder, const std::wstring& output) {
   if (backupFolder.empty() || output.empty()) return {};
-  std::error_code ec;
-  const auto resolve = [&ec](const std::wstring& p) {
-    const fs::path path = platform::PathFromWide(p);
-    fs::path canonical = fs::weakly_canonical(path, ec);
-    return ec ? path.lexically_normal() : canonical;
-  };
-  const fs::path backup = resolve(backupFolder);
-  const fs::path out = resolve(output);
-  if (!IsInside(backup, out)) return {};
-  return L"The recovered files cannot go into the backup folder or a folder inside it. "
-         L"Please choose a folder outside the backup.";
+  const std::string problem =
+      OutputFolderProblem(platform::PathFromWide(backupFolder), platform::PathFromWide(output));
+  if (problem.empty()) return {};
+  // The engine's sentence, as a message box says it: capital first, full stop last.
+  QString text = ToQ(problem);
+  text[0] = text[0].toUpper();
+  if (!text.endsWith(QLatin1Char('.'))) text += QLatin1Char('.');
+  return ToWide(text);
 }
 
 int RunRecovery(CMainWnd& main, CScanVrtWnd& page) {

@@ -102,8 +102,9 @@ class CRecoverProcessWnd : public CPopUpWnd, private IRecoveryView {
   bool m_asking = false;
 };
 
-// Why `output` may not take a recovery of the backup in `backupFolder`, for the user;
-// empty when it may.
+// Why `output` may not take a recovery of the backup in `backupFolder` (the engine's
+// check: inside the backup, the backup itself, or a folder whose output would reach
+// into it), as a message box says it; empty when it may.
 std::wstring OutputFolderRefusal(const std::wstring& backupFolder, const std::wstring& output);
 
 // The recovery button: asks for a folder (titled "MSG0509"; again after a refused one)

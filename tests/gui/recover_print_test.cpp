@@ -159,7 +159,9 @@ TEST_F(ScanPageTest, RecoveryWritesWhatTheCommandLineWritesAndNeverIntoTheBackup
   EXPECT_EQ(guiNames, cliNames);
   for (const auto& [name, bytes] : gui) {
     auto c = cli.find(name);
-    if (c != cli.end()) EXPECT_TRUE(bytes == c->second) << name << " differs";
+    if (c != cli.end()) {
+      EXPECT_TRUE(bytes == c->second) << name << " differs";
+    }
   }
 }
 
@@ -285,8 +287,9 @@ TEST_F(ScanPageTest, PrintShowsTheTickedRecordsOfEachPrintableCategory) {
       EXPECT_NE(text.find("Phone Number:"), std::string::npos) << text;
       const QStringList names = Column(1);
       for (int r = 1; r < names.size(); ++r)
-        if (names[r] != unticked)
+        if (names[r] != unticked) {
           EXPECT_NE(text.find(names[r].toStdString()), std::string::npos) << names[r].toStdString();
+        }
       EXPECT_EQ(text.find(unticked.toStdString()), std::string::npos);
     }
   }
