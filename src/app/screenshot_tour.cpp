@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
@@ -33,7 +34,10 @@ namespace bv {
 
 namespace {
 constexpr int kPollMs = 50;
-constexpr int kSettleMs = 400;
+// A state must hold this long before the tour acts on it; a picture waits longer, for
+// the last layouts and paints.
+constexpr int kSettleMs = 120;
+constexpr int kPictureSettleMs = 300;
 constexpr qint64 kStepTimeoutMs = 60000;
 
 qint64 Now() {
@@ -425,6 +429,10 @@ void CScreenshotTour::Build() {
 
 void CScreenshotTour::Poll() {
   if (m_done) return;
+  if (m_inShot) {  // a picture is being settled: the next step waits for it
+    QTimer::singleShot(kPollMs, this, [this] { Poll(); });
+    return;
+  }
   if (m_next >= m_steps.size()) return Finish();
   Step& step = m_steps[m_next];
   const qint64 now = Now();
@@ -471,6 +479,12 @@ void CScreenshotTour::Finish() {
 }
 
 void CScreenshotTour::Shot(const QString& name) {
+  m_inShot = true;
+  QElapsedTimer settle;
+  settle.start();
+  while (settle.elapsed() < kPictureSettleMs)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, kPollMs);
+  m_inShot = false;
   QScreen* screen = m_wnd.screen();
   if (!screen) return Fail(QStringLiteral("no screen to grab"));
   // The picture is the part of the screen that the program's windows cover.
@@ -485,6 +499,7 @@ void CScreenshotTour::Shot(const QString& name) {
   if (part.isNull() || !part.save(path)) return Fail(QStringLiteral("could not write ") + path);
   ++m_shots;
   std::printf("%s\n", qPrintable(path));
+  std::fflush(stdout);
 }
 
 void CScreenshotTour::ClickAt(QWidget* w, const QPoint& local) {

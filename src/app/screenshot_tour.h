@@ -59,6 +59,7 @@ class CScreenshotTour : public QObject {
   bool m_done = false;
   std::wstring m_startLanguage;
   int m_shots = 0;
+  bool m_inShot = false;
   bool m_holdScan = true;
   bool m_scanHeld = false;
   bool m_holdRecovery = false;
