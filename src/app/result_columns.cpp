@@ -23,7 +23,8 @@ ResultColumn Col(const wchar_t* key, const char* heading, int width, Text text,
 
 // Samples of texts that must show whole: a date, a phone number.
 constexpr const char* kDate = "0000-00-00 00:00:00";
-constexpr const char* kNumber = "+00 (000) 0000-0000";
+constexpr const char* kNumber = "+000000000000";
+constexpr const char* kEnteredNumber = "+0 (000) 000-0000";
 
 QString Size(std::uint32_t bytes) {
   return ToQ(FormatSize(static_cast<std::int64_t>(bytes)));
@@ -59,7 +60,7 @@ std::vector<ResultColumn> CallColumns() {
                             return c.answered != 0 ? QStringLiteral("Incoming")
                                                    : QStringLiteral("Outgoing");
                           }),
-          Col<CallRecord>(L"ColDuration", "Duration", 100, CallStatus, "00 Hour 00 Min"),
+          Col<CallRecord>(L"ColDuration", "Duration", 100, CallStatus),
           Col<CallRecord>(L"ColStatus", "Status", 0, [](const CallRecord& c) {
             return c.deleted != 0 ? QStringLiteral("Deleted") : QStringLiteral("Normal");
           })};
@@ -82,8 +83,9 @@ std::vector<ResultColumn> ContactColumns() {
                              [](const ContactRecord& c) { return ToQ(c.name); }),
           Col<ContactRecord>(L"ColCompany", "Company", 100,
                              [](const ContactRecord& c) { return ToQ(c.organization); }),
-          Col<ContactRecord>(L"ColPhone", "Phone", 100,
-                             [](const ContactRecord& c) { return FirstLine(ToQ(c.phone)); }),
+          Col<ContactRecord>(
+              L"ColPhone", "Phone", 100,
+              [](const ContactRecord& c) { return FirstLine(ToQ(c.phone)); }, kEnteredNumber),
           Col<ContactRecord>(L"ColEmail", "Email", 100,
                              [](const ContactRecord& c) { return ToQ(c.email); }),
           Col<ContactRecord>(L"ColHomePage", "Home Page", 0,

@@ -1,5 +1,6 @@
 #include "app/scan_page.h"
 
+#include <QFontMetrics>
 #include <QTableView>
 #include <algorithm>
 
@@ -54,8 +55,8 @@ constexpr quintptr kGroupData = 100;
 constexpr const char* kStatisticsPattern = "You select %s in %d item(s) of %s in %d item(s)";
 constexpr const char* kFilterCountPattern = "Files Filtered: %d item(s)";
 constexpr int kMaxCategoryId = kCategoryCount;
-// A cell's margins around its text.
-constexpr int kCellPadding = 16;
+// A cell's margins around its text (the list's padding and the style's margins).
+constexpr int kCellPadding = 20;
 
 // Engine text (UTF-8 or wide) as the language store's wide text.
 template <typename Text>
@@ -443,9 +444,10 @@ void CScanVrtWnd::SetColumns() {
       // The described widths suit a narrower font than this platform may have: dates
       // and numbers are never cut.
       if (width > 0 && col.sample[0] != '\0')
-        width = std::max(width, m_list->View()->fontMetrics().horizontalAdvance(
-                                    QString::fromLatin1(col.sample)) +
-                                    kCellPadding);
+        width = std::max(
+            width,
+            QFontMetrics(m_list->GetFont()).horizontalAdvance(QString::fromLatin1(col.sample)) +
+                kCellPadding);
       header->SetColumnWidth(width);
       header->SetVisible(true);
     } else {

@@ -24,6 +24,9 @@ QPixmap CutImage(const CSkinWindow* wnd, const QString& imageString) {
   return pm.copy(src);
 }
 
+// The least width of a column that takes the rest of a list.
+constexpr int kMinRestWidth = 80;
+
 const char* kViewStyle =
     "QTableView, QTreeView { border: none; background: #FFFFFF; outline: 0;"
     " selection-background-color: #E3EFFC; selection-color: #1F2A37; }"
@@ -375,11 +378,26 @@ void CListUI::SetHeaderVisible(bool visible) {
 
 void CListUI::ApplyColumnWidths() {
   QHeaderView* hh = m_view->horizontalHeader();
+  // Columns of width 0 share what the fixed ones leave; when that is too little to read
+  // them, they keep a readable width and the list scrolls sideways instead.
+  int fixed = 0, rest = 0;
+  for (int i = 0; i < GetColumnCount() && i < hh->count(); ++i) {
+    const CListHeaderItemUI* h = m_columns[static_cast<size_t>(i)];
+    if (!h->IsVisible()) continue;
+    if (h->GetColumnWidth() > 0)
+      fixed += h->GetColumnWidth();
+    else
+      ++rest;
+  }
+  const bool squeezed = rest > 0 && m_view->viewport()->width() - fixed < rest * kMinRestWidth;
   for (int i = 0; i < GetColumnCount() && i < hh->count(); ++i) {
     const int w = m_columns[static_cast<size_t>(i)]->GetColumnWidth();
     if (w > 0) {
       hh->setSectionResizeMode(i, QHeaderView::Fixed);
       hh->resizeSection(i, w);
+    } else if (squeezed) {
+      hh->setSectionResizeMode(i, QHeaderView::Fixed);
+      hh->resizeSection(i, kMinRestWidth);
     } else {
       hh->setSectionResizeMode(i, QHeaderView::Stretch);
     }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QBuffer>
+#include <QHeaderView>
 #include <QImage>
 #include <QLineEdit>
 #include <QPainter>
@@ -484,6 +485,26 @@ TEST_F(FrameworkTest, ListColumnsRowsSelectionAndHiddenRows) {
   EXPECT_EQ(list->GetRowCount(), 0);
   EXPECT_EQ(list->GetCurSel(), -1);
   EXPECT_EQ(list->GetColumnCount(), 3);
+}
+
+TEST_F(FrameworkTest, ListRestColumnStaysReadableWhenTheFixedOnesTakeTheRoom) {
+  auto w = Make(
+      R"(<Window><VerticalLayout><List name="L"><ListHeader><ListHeaderItem name="A" width="150"/><ListHeaderItem name="B" width="150"/><ListHeaderItem name="R"/></ListHeader></List></VerticalLayout></Window>)",
+      QSize(500, 300));
+  auto* list = w->Find<CListUI>(QStringLiteral("L"));
+  QHeaderView* header = list->View()->horizontalHeader();
+  // Room enough: the last column takes the rest.
+  EXPECT_GT(header->sectionSize(2), 150);
+  EXPECT_EQ(header->length(), list->View()->viewport()->width());
+  // Too little room: it keeps a readable width and the list scrolls sideways.
+  w->resize(320, 300);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(header->sectionSize(0), 150);
+  EXPECT_GE(header->sectionSize(2), 80);
+  EXPECT_GT(header->length(), list->View()->viewport()->width());
+  w->resize(500, 300);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(header->length(), list->View()->viewport()->width());
 }
 
 TEST_F(FrameworkTest, ListTakesManyRowsAtOnceAndElements) {
