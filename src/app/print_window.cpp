@@ -160,7 +160,21 @@ void CPrintWnd::PrintWithDialog() {
   if (dialog.exec() != QDialog::Accepted) return;
   // The printer lives until the next print or the window: printing runs on.
   m_printer = std::move(printer);
-  m_browser->Print(m_printer.get(), {});
+  PrintTo(m_printer.get(), {});
+}
+
+void CPrintWnd::PrintTo(QPrinter* printer, std::function<void(bool)> done) {
+  if (!m_browser || !printer) {
+    if (done) done(false);
+    return;
+  }
+  // "Print to File (PDF)": the browser writes the PDF itself, with the page's text as
+  // text (printing through the printer would give pictures of the pages).
+  if (printer->outputFormat() == QPrinter::PdfFormat && !printer->outputFileName().isEmpty()) {
+    m_browser->PrintToPdf(printer->outputFileName(), std::move(done), printer->pageLayout());
+    return;
+  }
+  m_browser->Print(printer, std::move(done));
 }
 
 void CPrintWnd::AskClose() {

@@ -65,8 +65,11 @@ class CPrintWnd : public CPopUpWnd {
   ui::CWebBrowserUI* Browser() const { return m_browser; }
   // Prints the page to a PDF file; `done(ok)` when it is written.
   void PrintToPdf(const QString& path, std::function<void(bool)> done);
-  // What the page's print action does: the system's print dialog, then printing.
+  // What the page's print action does: the system's print dialog, then PrintTo.
   void PrintWithDialog();
+  // Prints the page as the dialog set up `printer`: to the printer, or, for "Print to
+  // File (PDF)", to that file with the page's text as text. `done(ok)` at the end.
+  void PrintTo(QPrinter* printer, std::function<void(bool)> done);
 
  protected:
   void OnInit() override;

@@ -136,7 +136,8 @@ void CWebBrowserUI::CallScript(const QString& function, std::function<void(const
   });
 }
 
-void CWebBrowserUI::PrintToPdf(const QString& path, std::function<void(bool)> done) {
+void CWebBrowserUI::PrintToPdf(const QString& path, std::function<void(bool)> done,
+                               const QPageLayout& layout) {
   QWebEnginePage* page = m_view->page();
   auto conn = std::make_shared<QMetaObject::Connection>();
   *conn = QObject::connect(page, &QWebEnginePage::pdfPrintingFinished, this,
@@ -144,7 +145,10 @@ void CWebBrowserUI::PrintToPdf(const QString& path, std::function<void(bool)> do
                              QObject::disconnect(*conn);
                              if (done) done(ok);
                            });
-  page->printToPdf(path);
+  if (layout.isValid())
+    page->printToPdf(path, layout);
+  else
+    page->printToPdf(path);
 }
 
 void CWebBrowserUI::Print(QPrinter* printer, std::function<void(bool)> done) {

@@ -1,6 +1,7 @@
 #pragma once
 // Controls beyond the basics: an animated picture, an embedded web browser and menus
 // built from skins. UI-thread only.
+#include <QPageLayout>
 #include <QPointer>
 #include <functional>
 #include <memory>
@@ -56,8 +57,10 @@ class CWebBrowserUI : public CControlUI {
   QString GetUrl() const;
   // Calls `function()` of the page; `done` (optional) gets the result as text.
   void CallScript(const QString& function, std::function<void(const QString&)> done = {});
-  // Writes the page as PDF; `done(ok)` is called when the file is written.
-  void PrintToPdf(const QString& path, std::function<void(bool)> done = {});
+  // Writes the page as PDF (A4 portrait unless a layout is given); `done(ok)` is called
+  // when the file is written.
+  void PrintToPdf(const QString& path, std::function<void(bool)> done = {},
+                  const QPageLayout& layout = QPageLayout());
   // Prints to a printer; `done(ok)` when finished.
   void Print(QPrinter* printer, std::function<void(bool)> done = {});
   QWebEngineView* View() const { return m_view; }

@@ -3,6 +3,7 @@
 // folder inside the backup, a cancel midway, a missing template; the print page of
 // each printable category, its Init, and its PDF read back as text.
 #include <QFile>
+#include <QPrinter>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QUrl>
@@ -274,7 +275,12 @@ TEST_F(ScanPageTest, PrintShowsTheTickedRecordsOfEachPrintableCategory) {
                                   ClickControl(p->FindControl(QStringLiteral("closebtn")));
                                   return;
                                 }
-                                p->PrintToPdf(pdf, [&, p](bool ok) {
+                                // As the print dialog leaves a printer set to "Print to File
+                                // (PDF)".
+                                auto printer = std::make_shared<QPrinter>(QPrinter::HighResolution);
+                                printer->setOutputFormat(QPrinter::PdfFormat);
+                                printer->setOutputFileName(pdf);
+                                p->PrintTo(printer.get(), [&, p, printer](bool ok) {
                                   EXPECT_TRUE(ok);
                                   text = Pdftotext(pdf);
                                   ClickControl(p->FindControl(QStringLiteral("closebtn")));
