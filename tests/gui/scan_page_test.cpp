@@ -430,9 +430,26 @@ TEST_F(ScanPageTest, TicksTheFilterAndTheStatisticsFollowTheSelectionTree) {
   EXPECT_EQ(page.Session().RecoveryEnabled(), Control("BtnRecovery")->IsEnabled());
   EXPECT_EQ(Label(w, "LblStatistics"), ExpectedStatistics());
 
-  // The category page's group heading of the tree reads as the tree's groups.
   EXPECT_EQ(Tree()->GetRootNode(0)->GetText(), QStringLiteral("Photos & Videos"));
   EXPECT_EQ(Tree()->GetRootNode(1)->GetText(), QStringLiteral("Messages & Call logs"));
+
+  // The preview switch shows and hides the pane.
+  EXPECT_FALSE(Control("PreviewLayout")->IsVisible());
+  Click("OptOnOffPreview");
+  EXPECT_TRUE(Control("PreviewLayout")->IsVisible());
+  Click("OptOnOffPreview");
+  EXPECT_FALSE(Control("PreviewLayout")->IsVisible());
+
+  // Another language relabels what the page makes itself: nodes, headings, counts.
+  ASSERT_TRUE(store->set_language(L"Deutsch"));
+  w.PostMessage(msg::kLanguageChanged);
+  Settle();
+  EXPECT_EQ(page.CategoryNode(Category::CallHistory)->GetText(), QStringLiteral("Anrufliste (4)"));
+  EXPECT_EQ(Tree()->GetRootNode(1)->GetText(), QStringLiteral("Nachrichten & Anrufe"));
+  EXPECT_EQ(List()->View()->model()->headerData(2, Qt::Horizontal).toString(),
+            QStringLiteral("Telefonnummer"));
+  EXPECT_TRUE(Label(w, "LblStatistics").startsWith(QStringLiteral("Gewählt: ")));
+  EXPECT_EQ(Label(w, "LblFilterCount"), QStringLiteral("Gefiltert: 3 Element(e)"));
 }
 
 // A scripted scan that waits at a gate, so that the test can pause, resume and stop it
