@@ -164,6 +164,7 @@ bool CScanVrtWnd::BeginScan(const std::function<bool()>& start) {
 }
 
 void CScanVrtWnd::ResetPage(bool scanning) {
+  for (QString& problem : m_problems) problem.clear();
   ClearList();
   if (m_tree) m_tree->RemoveAllNodes();
   m_nodes.fill(nullptr);
@@ -189,11 +190,33 @@ void CScanVrtWnd::ResetPage(bool scanning) {
   PlayAnimation(scanning);
 }
 
+void CScanVrtWnd::SetCategoryProblem(Category c, const QString& reason) {
+  QString text = reason.trimmed();
+  // The engine's reason as a sentence.
+  if (!text.isEmpty()) {
+    text[0] = text[0].toUpper();
+    if (!text.endsWith(QLatin1Char('.'))) text += QLatin1Char('.');
+  }
+  m_problems[static_cast<std::size_t>(c)] = text;
+  UpdateNodes();
+  RefreshProblem();
+}
+
+void CScanVrtWnd::RefreshProblem() {
+  ui::CControlUI* label = Find(QStringLiteral("LblCategoryProblem"));
+  if (!label) return;
+  const QString text = m_selected ? m_problems[static_cast<std::size_t>(*m_selected)] : QString();
+  label->SetText(text);
+  label->setToolTip(text);
+  label->SetVisible(!text.isEmpty());
+}
+
 void CScanVrtWnd::ClearList() {
   Main().PreviewPane().Clear();
   if (m_list) m_list->SetRowSource(nullptr);
   m_rows.Clear();
   m_selected.reset();
+  RefreshProblem();
   if (ui::CControlUI* bar = Find(QStringLiteral("FilterToolBar"))) bar->SetVisible(false);
   if (ui::CControlUI* count = Find(QStringLiteral("LblFilterCount"))) count->SetVisible(false);
   if (ui::CControlUI* back = Find(QStringLiteral("BtnBackAppDir"))) back->SetVisible(false);
@@ -346,7 +369,8 @@ void CScanVrtWnd::UpdateNodes() {
     if (!node) continue;
     const auto c = static_cast<Category>(i);
     node->SetText(QStringLiteral("%1 (%2)").arg(CategoryName(c)).arg(m_session.CategoryCount(c)));
-    const bool shown = m_session.NodeShown(c);
+    // A category that could not be read shows too, so that its reason can be read.
+    const bool shown = m_session.NodeShown(c) || !m_problems[static_cast<std::size_t>(i)].isEmpty();
     if (node->IsVisible() != shown) node->SetVisible(shown);
   }
   UpdateTreeTicks();
@@ -416,6 +440,7 @@ void CScanVrtWnd::ShowCategory(Category c) {
   if (ui::CControlUI* back = Find(QStringLiteral("BtnBackAppDir"))) back->SetVisible(false);
   ShowRows(IsAppCategory(c) ? ResultView::kApps : ResultView::kRecords, nullptr);
   RefreshFilterCount();
+  RefreshProblem();
 }
 
 void CScanVrtWnd::ShowRows(ResultView view, const StatNode* app) {

@@ -82,6 +82,12 @@ class CScanVrtWnd : public CBaseVrtWnd, private IScanEventSink {
   // Stops a running scan and waits for its worker (the main window is going).
   void Shutdown();
 
+  // Why a chosen category's source could not be read, or only in part, as the engine
+  // says it (empty: it was read). Its node shows even without results, and above its
+  // list the page says why. Cleared by the next scan and by "BtnHome".
+  void SetCategoryProblem(Category c, const QString& reason);
+  QString CategoryProblem(Category c) const { return m_problems[static_cast<std::size_t>(c)]; }
+
   // The category node selected in the tree (none before the first selection).
   std::optional<Category> SelectedCategory() const { return m_selected; }
   // Selects a category's node as a click does; false when it is not shown.
@@ -135,6 +141,7 @@ class CScanVrtWnd : public CBaseVrtWnd, private IScanEventSink {
   void RefreshRecoveryButton();
   void RefreshFilterCount();
   void RefreshPauseText();
+  void RefreshProblem();
   std::wstring Message(const wchar_t* id) const;
   QString PageText(const wchar_t* key, const char* fallback) const;
 
@@ -150,6 +157,7 @@ class CScanVrtWnd : public CBaseVrtWnd, private IScanEventSink {
   bool m_paused = false;
   bool m_stopAsked = false;  // the stop question is up
   std::optional<Category> m_selected;
+  std::array<QString, kCategoryCount> m_problems;
 
   // Controls, bound at "windowinit" (null when the skin lacks one).
   ui::CTreeViewUI* m_tree = nullptr;

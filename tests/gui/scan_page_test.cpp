@@ -440,6 +440,22 @@ TEST_F(ScanPageTest, TicksTheFilterAndTheStatisticsFollowTheSelectionTree) {
   Click("OptOnOffPreview");
   EXPECT_FALSE(Control("PreviewLayout")->IsVisible());
 
+  // A category whose source could not be read shows its node, and why above its list.
+  EXPECT_FALSE(Control("LblCategoryProblem")->IsVisible());
+  ASSERT_NE(page.CategoryNode(Category::WhatsApp), nullptr);
+  EXPECT_FALSE(page.CategoryNode(Category::WhatsApp)->IsVisible());  // nothing read
+  page.SetCategoryProblem(
+      Category::WhatsApp,
+      QStringLiteral("the WhatsApp database is damaged: file is not a database"));
+  EXPECT_TRUE(page.CategoryNode(Category::WhatsApp)->IsVisible());
+  ClickNode(Category::WhatsApp);
+  EXPECT_EQ(List()->GetRowCount(), 0);
+  EXPECT_TRUE(Control("LblCategoryProblem")->IsVisible());
+  EXPECT_EQ(Label(w, "LblCategoryProblem"),
+            QStringLiteral("The WhatsApp database is damaged: file is not a database."));
+  ClickNode(Category::CallHistory);
+  EXPECT_FALSE(Control("LblCategoryProblem")->IsVisible());
+
   // Another language relabels what the page makes itself: nodes, headings, counts.
   ASSERT_TRUE(store->set_language(L"Deutsch"));
   w.PostMessage(msg::kLanguageChanged);
