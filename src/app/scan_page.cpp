@@ -128,15 +128,17 @@ void CScanVrtWnd::ApplyTexts() {
 // Starting, the worker's messages, the end.
 
 bool CScanVrtWnd::StartScan(std::int32_t sourceKind) {
-  if (sourceKind != kLocalBackupSource) return false;  // no phone context in this window
+  if (sourceKind != kLocalBackupSource && sourceKind != kDeviceSource) return false;
+  if (sourceKind == kDeviceSource && m_device == nullptr) return false;
   // A refused password ends the worker right after it says so; let it finish.
   if (m_session.IsScanning() && m_session.WrongPassword()) m_session.Wait();
   ScanRequest request;
   request.sourceKind = sourceKind;
   request.catalog = &Main().Catalog();
+  request.deviceContext = m_device;
   request.backup = m_backup;
   request.chosen = m_chosen;
-  request.password = m_password;
+  request.password = sourceKind == kLocalBackupSource ? m_password : std::wstring();
   return BeginScan([&] { return m_session.Start(request); });
 }
 
@@ -152,7 +154,12 @@ bool CScanVrtWnd::BeginScan(const std::function<bool()>& start) {
   ResetPage(true);
   const bool started = start();
   if (started) {
-    m_scanned = m_backup;
+    if (m_session.SourceKind() == kDeviceSource) {
+      m_scanned = BackupRecord{};
+      m_scanned.displayName = m_deviceName;
+    } else {
+      m_scanned = m_backup;
+    }
     BuildTree();
     ShowSourceTexts();
   } else {

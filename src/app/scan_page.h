@@ -50,15 +50,23 @@ class CScanVrtWnd : public CBaseVrtWnd, private IScanEventSink {
   const std::wstring& Password() const { return m_password; }
   void SetChosenCategories(const CategorySet& chosen) { m_chosen = chosen; }
   const CategorySet& ChosenCategories() const { return m_chosen; }
-  // The backup of the scan last started (what recovery refers to).
+  // The phone on USB that kind 0 scans (its device-access object, which must outlive
+  // the scan) and its name; none by default, and kind 0 then starts nothing.
+  void SetDevice(void* deviceAccess, const std::wstring& name) {
+    m_device = deviceAccess;
+    m_deviceName = name;
+  }
+  // What the scan last started read (what recovery refers to): the backup, or for a
+  // phone a record with its name only.
   const BackupRecord& ScannedBackup() const { return m_scanned; }
 
   void OnInit() override;
   void ApplyTexts() override;
   void Notify(ui::TNotifyUI& msg) override;
 
-  // The start-scan message: kind 1 scans the chosen backup. False, with nothing
-  // started, for another kind, while a scan runs, or when no data source could be built.
+  // The start-scan message: kind 1 scans the chosen backup, kind 0 the phone given with
+  // SetDevice. False, with nothing started, for another kind, for kind 0 without a
+  // phone, while a scan runs, or when no data source could be built.
   bool StartScan(std::int32_t sourceKind);
   // The same over a data source built elsewhere (tests, benchmarks): the page resets
   // and shows the scan exactly as for a backup.
@@ -147,6 +155,8 @@ class CScanVrtWnd : public CBaseVrtWnd, private IScanEventSink {
 
   BackupRecord m_backup;
   BackupRecord m_scanned;
+  void* m_device = nullptr;
+  std::wstring m_deviceName;
   std::wstring m_password;
   CategorySet m_chosen = AllCategories();
   CScanSession m_session;

@@ -15,6 +15,7 @@
 #include "app/qt_text.h"
 #include "app/window_messages.h"
 #include "common/text.h"
+#include "fake_phone.h"
 #include "fake_source.h"
 #include "records/note_reader.h"
 #include "scan/data_source_factory.h"
@@ -639,6 +640,31 @@ TEST_F(ScanPageTest, ClosingDuringAScanAsksAndHomeClearsThePage) {
   const std::size_t before = log.messages.size();
   w.close();
   EXPECT_EQ(log.messages.size(), before);
+}
+
+// The start message with kind 0 scans the phone the page was given, and the page says
+// so; without a phone it starts nothing.
+TEST_F(ScanPageTest, TheStartMessageScansAPhoneOnUsbToo) {
+  CMainWnd& w = MakeWindow();
+  CScanVrtWnd& page = w.ScanPage();
+  EXPECT_FALSE(page.StartScan(kDeviceSource));
+  test::TempDir phoneRoot;
+  fs::create_directories(phoneRoot.path() / "private/var/mobile/Media");
+  fs::create_directories(phoneRoot.path() / "private/var/mobile/Library");
+  test::FakePhone phone(phoneRoot.path());
+  page.SetDevice(&phone, L"Test iPhone");
+  w.PostMessage(msg::kStartScan, kDeviceSource);
+  ASSERT_TRUE(WaitFor([&] { return page.Session().SourceKind() == kDeviceSource; }, 5000));
+  ASSERT_TRUE(WaitFor([&] { return !page.Session().IsScanning(); }));
+  Settle();
+  EXPECT_EQ(CurrentTab(), 2);
+  EXPECT_EQ(Label(w, "LblScanType"), QStringLiteral("Scanning iOS Device"));
+  EXPECT_EQ(Label(w, "LblScanInfo"), QStringLiteral("Scanning iOS Device"));
+  EXPECT_EQ(Label(w, "LblRemark"), QStringLiteral("Recover from iOS Device"));
+  EXPECT_EQ(Control("LblScanInfo")->GetBkImage(), QString::fromLatin1(kDeviceSourceImage));
+  EXPECT_TRUE(Control("ReocveryToolBar")->IsVisible());
+  EXPECT_EQ(page.ScannedBackup().displayName, L"Test iPhone");
+  EXPECT_TRUE(page.ScannedBackup().folder.empty());
 }
 
 }  // namespace
