@@ -652,6 +652,13 @@ TEST_F(ScanPageTest, TheStartMessageScansAPhoneOnUsbToo) {
   fs::create_directories(phoneRoot.path() / "private/var/mobile/Media");
   fs::create_directories(phoneRoot.path() / "private/var/mobile/Library");
   test::FakePhone phone(phoneRoot.path());
+  ASSERT_EQ(phone.Discover(), 0);
+  // The scan's data source keeps the phone for recovery and lets it go when the window
+  // closes: the window goes first, however the test ends.
+  struct CloseWindowFirst {
+    std::unique_ptr<CMainWnd>& window;
+    ~CloseWindowFirst() { window.reset(); }
+  } closeFirst{wnd};
   page.SetDevice(&phone, L"Test iPhone");
   w.PostMessage(msg::kStartScan, kDeviceSource);
   ASSERT_TRUE(WaitFor([&] { return page.Session().SourceKind() == kDeviceSource; }, 5000));
