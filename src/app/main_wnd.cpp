@@ -221,6 +221,7 @@ void CMainWnd::OnMessage(int message, std::int64_t wParam, const QString& text) 
     case msg::kCategorySelection:
     case msg::kScanProgress:
     case msg::kScanWarning:
+    case msg::kScanSourceProblem:
       m_scanPage->OnWorkerMessage(message, wParam, text);
       break;
     case msg::kPasswordResult:

@@ -326,6 +326,14 @@ void CScanVrtWnd::OnWorkerMessage(int message, std::int64_t param, const QString
         show_message(kMsgWarning, &Main(), Main().MessageText(ToWide(text)), std::nullopt, 550,
                      200);
       break;
+    case msg::kScanSourceProblem:
+      // The session keeps the reason until the next scan or Home; a message left over
+      // from a scan already cleared reads an empty one and shows nothing.
+      if (param >= 1 && param <= kMaxCategoryId) {
+        const Category c = CategoryFromId(static_cast<std::int32_t>(param));
+        SetCategoryProblem(c, ToQ(m_session.CategoryProblem(c)));
+      }
+      break;
     default:
       break;
   }
@@ -786,7 +794,8 @@ void CScanVrtWnd::Post(const ScanEvent& event) noexcept {
       message = msg::kScanProgress;
       break;
     case ScanEventKind::SourceProblem:
-      break;  // not shown yet: the page has no place for a category's reason so far
+      message = msg::kScanSourceProblem;
+      break;
   }
   if (message == 0) return;
   try {

@@ -24,9 +24,12 @@ inline constexpr int kFaq = 1125;
 inline constexpr int kAbout = 1128;
 inline constexpr int kSupport = 1129;
 // Our own: what the scan worker reported beyond the numbered messages (its progress,
-// and a warning to show by its message identifier).
+// a warning to show by its message identifier, a category it could not read).
 inline constexpr int kScanProgress = 1100;
 inline constexpr int kScanWarning = 1101;
+// A chosen category's source could not be read (first parameter: the category id); the
+// reason is the session's, read when the message arrives.
+inline constexpr int kScanSourceProblem = 1102;
 
 class CWindowMessageEvent : public QEvent {
  public:

@@ -674,4 +674,41 @@ TEST_F(ScanPageTest, TheStartMessageScansAPhoneOnUsbToo) {
   EXPECT_TRUE(page.ScannedBackup().folder.empty());
 }
 
+// A category the engine could not read shows its node and the engine's reason above
+// its list; the next scan, read whole, shows neither.
+TEST_F(ScanPageTest, ACategoryTheEngineCouldNotReadSaysWhyOnThePage) {
+  CMainWnd& w = MakeWindow();
+  CScanVrtWnd& page = w.ScanPage();
+  test::FakeScript script = DeletedScript();
+  script.problems[Category::WhatsApp] = "the WhatsApp database is damaged: file is not a database";
+  script.problems[Category::Contacts] = "the address book was read only in part.";
+  ASSERT_TRUE(
+      page.StartScan(std::make_unique<test::FakeSource>(script, nullptr), kLocalBackupSource));
+  w.SelectStep(3);
+  ASSERT_TRUE(WaitFor([&] { return !page.Session().IsScanning(); }));
+  Settle();
+  ASSERT_NE(page.CategoryNode(Category::WhatsApp), nullptr);
+  EXPECT_TRUE(page.CategoryNode(Category::WhatsApp)->IsVisible());
+  ClickNode(Category::WhatsApp);
+  EXPECT_EQ(List()->GetRowCount(), 0);
+  EXPECT_TRUE(Control("LblCategoryProblem")->IsVisible());
+  EXPECT_EQ(Label(w, "LblCategoryProblem"),
+            QStringLiteral("The WhatsApp database is damaged: file is not a database."));
+  // Read in part: its records are listed under the reason.
+  ClickNode(Category::Contacts);
+  EXPECT_EQ(List()->GetRowCount(), 6);
+  EXPECT_EQ(Label(w, "LblCategoryProblem"),
+            QStringLiteral("The address book was read only in part."));
+  ClickNode(Category::CallHistory);
+  EXPECT_FALSE(Control("LblCategoryProblem")->IsVisible());
+
+  ASSERT_TRUE(page.StartScan(std::make_unique<test::FakeSource>(DeletedScript(), nullptr),
+                             kLocalBackupSource));
+  ASSERT_TRUE(WaitFor([&] { return !page.Session().IsScanning(); }));
+  Settle();
+  EXPECT_FALSE(page.CategoryNode(Category::WhatsApp)->IsVisible());
+  ClickNode(Category::Contacts);
+  EXPECT_FALSE(Control("LblCategoryProblem")->IsVisible());
+}
+
 }  // namespace
