@@ -1,20 +1,15 @@
 #pragma once
 // Small records the catalogue hands to the scan page and to export, the fourteen
-// categories, and the two callbacks of the progress protocol.
+// categories; the two callbacks of the progress protocol come from records.
 #include <array>
 #include <cstdint>
 #include <list>
 #include <string>
 #include <string_view>
 
-namespace bv {
+#include "records/progress_sink.h"  // ProgressCallback, CopyCallback
 
-// Progress report: (user data, position in percent). 0 goes on, non-zero stops and
-// becomes the operation's result.
-using ProgressCallback = std::int32_t (*)(void* user, std::int32_t percent);
-// Copy report: (user data, percent, status, destination path). Same answer.
-using CopyCallback = std::int32_t (*)(void* user, std::int32_t percent, std::int32_t status,
-                                      const std::wstring& destination);
+namespace bv {
 
 // One backup with its device facts.
 struct BackupRecord {

@@ -3,8 +3,8 @@
 // export worker; reads the account map it is given and nothing else.
 #include <string>
 
-#include "catalogue/types.h"
 #include "common/result_codes.h"
+#include "records/progress_sink.h"
 #include "records/record_types.h"
 
 namespace bv {

@@ -8,9 +8,12 @@
 
 namespace bv {
 
-// Same types as the catalogue's (records sits below the catalogue and cannot include
-// it; redeclaring an alias to the identical type is allowed).
+// The two callbacks of the progress protocol, declared here, in the lowest layer that
+// reports progress; the catalogue and everything above include this header.
+// Progress report: (user data, position in percent). 0 goes on, non-zero stops and
+// becomes the operation's result.
 using ProgressCallback = std::int32_t (*)(void* user, std::int32_t percent);
+// Copy report: (user data, percent, status, destination path). Same answer.
 using CopyCallback = std::int32_t (*)(void* user, std::int32_t percent, std::int32_t status,
                                       const std::wstring& destination);
 
