@@ -9,7 +9,7 @@ endif
 FUZZ_SECONDS ?= 60
 PREFIX ?= /usr/local
 
-.PHONY: all deps build demo gui screenshots test asan fuzz fuzz-replay format clean bench install package
+.PHONY: all deps build demo gui screenshots test asan fuzz fuzz-replay format format-check clean bench install package
 
 all: build
 
@@ -64,6 +64,10 @@ fuzz-replay: deps
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+# Fails when a tracked C++ file is not formatted as .clang-format says (CI runs it).
+format-check: deps
+	git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 
 clean:
 	rm -rf $(BUILD) build-asan build-fuzz
