@@ -12,34 +12,18 @@
 #include <fstream>
 #include <string>
 
+#include "support.h"
+
 namespace bv::testing {
 
 inline bool SetImmutable(const std::filesystem::path& p, bool on);
 
-class TempFolder {
+// The shared temporary folder, named after the test, with the wide path that the
+// catalogue's interfaces take.
+class TempFolder : public bv::test::TempDir {
  public:
-  explicit TempFolder(const std::string& tag) {
-    static std::atomic<int> counter{0};
-    path_ = std::filesystem::temp_directory_path() /
-            ("bvcat-" + tag + "-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
-    std::filesystem::remove_all(path_);
-    std::filesystem::create_directories(path_);
-  }
-  ~TempFolder() {
-    std::error_code ec;
-    for (auto& e : std::filesystem::recursive_directory_iterator(path_, ec))
-      if (e.is_regular_file(ec)) SetImmutable(e.path(), false);
-    // Read-only folders made by a test must not survive it.
-    for (auto& e : std::filesystem::recursive_directory_iterator(path_, ec))
-      std::filesystem::permissions(e.path(), std::filesystem::perms::owner_all,
-                                   std::filesystem::perm_options::add, ec);
-    std::filesystem::remove_all(path_, ec);
-  }
-  const std::filesystem::path& path() const { return path_; }
-  std::wstring wide() const { return std::filesystem::path(path_).wstring(); }
-
- private:
-  std::filesystem::path path_;
+  explicit TempFolder(const std::string& tag) : TempDir("bvcat-" + tag) {}
+  std::wstring wide() const { return path().wstring(); }
 };
 
 // Marks a file immutable, so that even root cannot open it for writing: the way to

@@ -54,11 +54,11 @@ class DecryptDriver : public ::testing::Test {
       const char* value = std::getenv(name);
       savedEnv_.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
     }
-    setenv("XDG_DATA_HOME", (dir_.path / "data").c_str(), 1);
-    setenv("HOME", dir_.path.c_str(), 1);
+    setenv("XDG_DATA_HOME", (dir_.path() / "data").c_str(), 1);
+    setenv("HOME", dir_.path().c_str(), 1);
     fs::create_directories(platform::WorkFolder());
     catalog_.workFolder = platform::WideFromPath(platform::WorkFolder() / "");
-    backup_ = dir_.path / "backup";
+    backup_ = dir_.path() / "backup";
     fs::create_directories(backup_);
     catalog_.current.folder = platform::WideFromPath(backup_);
     catalog_.current.encrypted = true;
@@ -67,7 +67,7 @@ class DecryptDriver : public ::testing::Test {
     catalog_.progressUser = &progress_;
     catalog_.progressStep = 10;
     // The stand-in, delivered as "tool" in a folder of its own.
-    fakeFolder_ = dir_.path / "fakebin";
+    fakeFolder_ = dir_.path() / "fakebin";
     fs::create_directories(fakeFolder_);
     fs::copy_file(fs::path(std::getenv("BV_BIN_DIR")) / "decrypt_fake_tool", fakeFolder_ / "tool");
   }
@@ -187,7 +187,7 @@ TEST_F(DecryptDriver, MissingToolGives87EvenAfterAnEarlierStaging) {
   Script("print Count: 0\n");
   ASSERT_EQ(RunFake(), kSuccess);  // leaves a staged tool.exe behind
   std::wstring out;
-  EXPECT_EQ(DecryptBackup(catalog_, L"pw", out, dir_.path / "empty"), kInvalidParameter);
+  EXPECT_EQ(DecryptBackup(catalog_, L"pw", out, dir_.path() / "empty"), kInvalidParameter);
   EXPECT_FALSE(out.empty());
 }
 
@@ -315,15 +315,15 @@ class DecryptRealTool : public DecryptDriver {
   void Encrypt(bool newer) {
     files_ = td::SampleFiles();
     if (newer) {
-      td::WriteNewerPlain(dir_.path / "plain", files_);
+      td::WriteNewerPlain(dir_.path() / "plain", files_);
     } else {
-      td::WriteOlderPlain(dir_.path / "plain", files_);
+      td::WriteOlderPlain(dir_.path() / "plain", files_);
     }
     mkbackup::EncryptOptions o;
     o.password = "right horse \"battery\"";
     o.dpic = 10;
     o.iter = 10;
-    ASSERT_EQ(mkbackup::EncryptBackup(dir_.path / "plain", backup_, o), 0);
+    ASSERT_EQ(mkbackup::EncryptBackup(dir_.path() / "plain", backup_, o), 0);
   }
   std::vector<td::PlainFile> files_;
 };
@@ -340,7 +340,7 @@ TEST_F(DecryptRealTool, BothLayoutsOpenAsFlatBackups) {
   for (bool newer : {true, false}) {
     SCOPED_TRACE(newer ? "newer" : "older");
     fs::remove_all(backup_);
-    fs::remove_all(dir_.path / "plain");
+    fs::remove_all(dir_.path() / "plain");
     fs::create_directories(backup_);
     Encrypt(newer);
     const auto before = test::SnapshotTree(backup_);

@@ -42,8 +42,8 @@ TEST_P(DecryptTwin, EncryptedTwinOpensLikeThePlainBackup) {
   };
   EnvBack data = save("XDG_DATA_HOME");
   EnvBack home = save("HOME");
-  setenv("XDG_DATA_HOME", (dir.path / "data").c_str(), 1);
-  setenv("HOME", dir.path.c_str(), 1);
+  setenv("XDG_DATA_HOME", (dir.path() / "data").c_str(), 1);
+  setenv("HOME", dir.path().c_str(), 1);
   mkbackup::BackupOptions o;
   o.layout = GetParam();
   o.seed = 11;
@@ -55,15 +55,16 @@ TEST_P(DecryptTwin, EncryptedTwinOpensLikeThePlainBackup) {
   o.wechat = 4;
   o.qq = 4;
   std::string error;
-  ASSERT_EQ(mkbackup::WriteBackup(o, dir.path / "plain", &error), 0) << error;
-  ASSERT_EQ(mkbackup::WriteBackup(o, dir.path / "twin", &error), 0) << error;
+  ASSERT_EQ(mkbackup::WriteBackup(o, dir.path() / "plain", &error), 0) << error;
+  ASSERT_EQ(mkbackup::WriteBackup(o, dir.path() / "twin", &error), 0) << error;
   mkbackup::EncryptOptions e;
   e.password = "twin \"pass\"";
   e.dpic = 10;
   e.iter = 10;
-  ASSERT_EQ(mkbackup::EncryptBackup(dir.path / "twin", dir.path / "twin", e, &error), 0) << error;
-  EXPECT_EQ(td::ReadAll(dir.path / "plain" / "mkbackup-truth.json"),
-            td::ReadAll(dir.path / "twin" / "mkbackup-truth.json"));
+  ASSERT_EQ(mkbackup::EncryptBackup(dir.path() / "twin", dir.path() / "twin", e, &error), 0)
+      << error;
+  EXPECT_EQ(td::ReadAll(dir.path() / "plain" / "mkbackup-truth.json"),
+            td::ReadAll(dir.path() / "twin" / "mkbackup-truth.json"));
   auto open = [&](const fs::path& folder, BackupCatalog& catalog, const std::wstring& password) {
     fs::create_directories(platform::WorkFolder());
     catalog.workFolder = platform::WideFromPath(platform::WorkFolder() / "");
@@ -74,9 +75,9 @@ TEST_P(DecryptTwin, EncryptedTwinOpensLikeThePlainBackup) {
   };
   BackupCatalog plain;
   BackupCatalog twin;
-  ASSERT_EQ(open(dir.path / "plain", plain, L""), kSuccess);
+  ASSERT_EQ(open(dir.path() / "plain", plain, L""), kSuccess);
   EXPECT_FALSE(plain.current.encrypted);
-  ASSERT_EQ(open(dir.path / "twin", twin, Utf8ToWide(e.password)), kSuccess);
+  ASSERT_EQ(open(dir.path() / "twin", twin, Utf8ToWide(e.password)), kSuccess);
   EXPECT_TRUE(twin.current.encrypted);
 
   ASSERT_EQ(plain.manifest.size(), twin.manifest.size());

@@ -27,6 +27,16 @@ const unsigned char* Bytes(const std::string& s) {
   return reinterpret_cast<const unsigned char*>(s.data());
 }
 
+// Reads `bytes` as the walker reads an archive: what lies past the end is not there.
+ByteReader ReaderOver(const std::string& bytes) {
+  return [&bytes](std::uint64_t off, void* buf, std::size_t n) {
+    if (off >= bytes.size()) return std::size_t{0};
+    n = std::min<std::size_t>(n, bytes.size() - off);
+    std::memcpy(buf, bytes.data() + off, n);
+    return n;
+  };
+}
+
 bool Find(const std::string& archive, const char* path, MemberSpan& span) {
   return FindMember(Bytes(archive), archive.size(), archive.size(), path, span);
 }
@@ -78,24 +88,14 @@ TEST(CpioArchive, SizesAreClampedToTheArchive) {
   EXPECT_EQ(span.offset + span.size, archive.size());
   // The walker stops there instead of reading past the end.
   std::size_t seen = 0;
-  const ByteReader read = [&](std::uint64_t off, void* buf, std::size_t n) {
-    if (off >= archive.size()) return std::size_t{0};
-    n = std::min<std::size_t>(n, archive.size() - off);
-    std::memcpy(buf, archive.data() + off, n);
-    return n;
-  };
+  const ByteReader read = ReaderOver(archive);
   EXPECT_EQ(WalkCpio(read, archive.size(), [&](const CpioMember&) { return ++seen, true; }), 0u);
 }
 
 TEST(CpioArchive, WalkVisitsMembersUntilTheTrailerOrDamage) {
   const std::string archive = Member("a", "1") + Member("dir", "", 040755) + Member("b", "22") +
                               Trailer() + Member("after", "x");
-  const ByteReader read = [&](std::uint64_t off, void* buf, std::size_t n) {
-    if (off >= archive.size()) return std::size_t{0};
-    n = std::min<std::size_t>(n, archive.size() - off);
-    std::memcpy(buf, archive.data() + off, n);
-    return n;
-  };
+  const ByteReader read = ReaderOver(archive);
   std::vector<std::string> names;
   std::vector<bool> regular;
   EXPECT_EQ(WalkCpio(read, archive.size(),
@@ -111,12 +111,7 @@ TEST(CpioArchive, WalkVisitsMembersUntilTheTrailerOrDamage) {
   std::string damaged = archive;
   damaged[Member("a", "1").size() + 20] = '9';
   names.clear();
-  const ByteReader readDamaged = [&](std::uint64_t off, void* buf, std::size_t n) {
-    if (off >= damaged.size()) return std::size_t{0};
-    n = std::min<std::size_t>(n, damaged.size() - off);
-    std::memcpy(buf, damaged.data() + off, n);
-    return n;
-  };
+  const ByteReader readDamaged = ReaderOver(damaged);
   WalkCpio(readDamaged, damaged.size(),
            [&](const CpioMember& m) { return names.push_back(m.name), true; });
   EXPECT_EQ(names, (std::vector<std::string>{"a"}));

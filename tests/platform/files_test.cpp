@@ -15,28 +15,14 @@
 
 #include "platform/files.h"
 #include "platform/private_folder.h"
+#include "support.h"
 
 namespace bv::platform {
 namespace {
 
 namespace fs = std::filesystem;
 
-class TempFolder {
- public:
-  TempFolder() {
-    char pattern[] = "/tmp/bv-files-test-XXXXXX";
-    path_ = ::mkdtemp(pattern);
-  }
-  ~TempFolder() {
-    std::error_code ec;
-    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
-    fs::remove_all(path_, ec);
-  }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
+using TempFolder = bv::test::TempDir;
 
 void Write(const fs::path& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;

@@ -1,9 +1,9 @@
 #pragma once
 // Builds real SQLite files through the SQLite library for the raw reader's tests: the
 // WeChat and QQ chat layouts, deletions left in place (secure_delete off), and a
-// reference read of the live rows through the library.
+// reference read of the live rows through the library. Temporary folders are the
+// shared TempDir of tests/support.
 #include <sqlite3.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -13,27 +13,11 @@
 #include <string>
 #include <vector>
 
+#include "support.h"
+
 namespace bv::test {
 
 namespace fs = std::filesystem;
-
-class TempDir {
- public:
-  TempDir() {
-    std::string tmpl = (fs::temp_directory_path() / "bv_raw_XXXXXX").string();
-    if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp");
-    path_ = tmpl;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  const fs::path& path() const { return path_; }
-  std::string File(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  fs::path path_;
-};
 
 struct Value {
   enum Kind { Null, Int, Text } kind = Null;

@@ -15,30 +15,14 @@
 #include <sstream>
 #include <string>
 
+#include "support.h"
+
 namespace bv::test {
 
 namespace fs = std::filesystem;
 
-class TempFolder {
- public:
-  TempFolder() {
-    static std::atomic<int> n{0};
-    const auto tick = std::chrono::steady_clock::now().time_since_epoch().count();
-    path_ = fs::temp_directory_path() /
-            ("bv-records-test-" + std::to_string(tick) + "-" + std::to_string(n++));
-    fs::create_directories(path_);
-  }
-  ~TempFolder() {
-    std::error_code ec;
-    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
-    fs::remove_all(path_, ec);
-  }
-  const fs::path& path() const { return path_; }
-  std::string File(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  fs::path path_;
-};
+// The shared temporary folder under the name these tests have always used.
+using TempFolder = TempDir;
 
 // The section of ios-schemas.sql whose "-- @@ section:" line contains `marker`.
 inline std::string SchemaSection(const std::string& marker) {

@@ -16,14 +16,35 @@
 
 namespace bv::test {
 
-TempDir::TempDir() {
-  std::string pattern = (fs::temp_directory_path() / "bvtest-XXXXXX").string();
+namespace {
+bool SetImmutable(const fs::path& path, bool on);
+}
+
+TempDir::TempDir(const std::string& tag) {
+  std::string pattern = (fs::temp_directory_path() / (tag + "-XXXXXX")).string();
   if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
   path_ = pattern;
 }
 
+namespace {
+// Gives `p` and, for a folder, everything below it back its owner's rights (and takes
+// away the immutable flag as root), the folder before its entries so that it can be read.
+void Unlock(const fs::path& p) {
+  std::error_code ec;
+  if (fs::is_symlink(fs::symlink_status(p, ec))) return;
+  if (::geteuid() == 0) SetImmutable(p, false);
+  fs::permissions(p, fs::perms::owner_all, fs::perm_options::add, ec);
+  if (!fs::is_directory(fs::status(p, ec))) return;
+  for (fs::directory_iterator it(p, ec), end; !ec && it != end; it.increment(ec))
+    Unlock(it->path());
+}
+}  // namespace
+
 TempDir::~TempDir() {
   std::error_code ec;
+  if (fs::remove_all(path_, ec) != static_cast<std::uintmax_t>(-1) && !ec) return;
+  // A test left something read-only or immutable (as root, write bits alone stop nothing).
+  Unlock(path_);
   fs::remove_all(path_, ec);
 }
 

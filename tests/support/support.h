@@ -21,16 +21,19 @@ namespace bv::test {
 
 namespace fs = std::filesystem;
 
-// A fresh folder under the system temporary folder, removed with everything in it
-// when the object goes.
+// A fresh folder under the system temporary folder (named "<tag>-XXXXXX"), removed with
+// everything in it when the object goes, also what a test left read-only or immutable.
+// The one temporary folder of the tests.
 class TempDir {
  public:
-  TempDir();
+  explicit TempDir(const std::string& tag = "bvtest");
   ~TempDir();
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
   const fs::path& path() const { return path_; }
   fs::path operator/(const std::string& name) const { return path_ / name; }
+  // The path of `name` inside the folder, as a UTF-8 string.
+  std::string File(const std::string& name) const { return (path_ / name).string(); }
 
  private:
   fs::path path_;

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "support.h"
+
 namespace bv::testing_decrypt {
 
 namespace fs = std::filesystem;
@@ -187,17 +189,6 @@ inline std::vector<PlainFile> SampleFiles() {
   };
 }
 
-struct TempDir {
-  fs::path path;
-  TempDir() {
-    std::string tmpl = (fs::temp_directory_path() / "bvdecXXXXXX").string();
-    path = mkdtemp(tmpl.data());
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, ec);
-    fs::remove_all(path, ec);
-  }
-};
+using TempDir = bv::test::TempDir;
 
 }  // namespace bv::testing_decrypt

@@ -332,7 +332,7 @@ TEST(DecryptRun, PublicOlderBackupVector) {
   }
 
   TempDir dir;
-  const auto backup = dir.path / "backup";
+  const auto backup = dir.path() / "backup";
   testing_decrypt::WriteAll(backup / "Manifest.mbdb", std::string(mbdb.begin(), mbdb.end()));
   const Bytes data = FromHex("78b51ca5374c3ad575174288688cda49");
   testing_decrypt::WriteAll(backup / "5727bd1c5fa1055e15d8b4a75a74793c84b5ffdc",
@@ -350,21 +350,22 @@ TEST(DecryptRun, PublicOlderBackupVector) {
   plist_free(root);
 
   std::vector<std::string> lines;
-  const int code = DecryptBackupFolder(backup, dir.path / "out", "0000",
+  const int code = DecryptBackupFolder(backup, dir.path() / "out", "0000",
                                        [&](const std::string& l) { lines.push_back(l); });
   EXPECT_EQ(code, kExitOk);
-  EXPECT_EQ(testing_decrypt::ReadAll(dir.path / "out" / "5727bd1c5fa1055e15d8b4a75a74793c84b5ffdc"),
-            "Test data");
+  EXPECT_EQ(
+      testing_decrypt::ReadAll(dir.path() / "out" / "5727bd1c5fa1055e15d8b4a75a74793c84b5ffdc"),
+      "Test data");
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines.front(), "Count: 0");
   EXPECT_EQ(lines.back(), "Count: 1");
 
   lines.clear();
-  EXPECT_EQ(DecryptBackupFolder(backup, dir.path / "out2", "1234",
+  EXPECT_EQ(DecryptBackupFolder(backup, dir.path() / "out2", "1234",
                                 [&](const std::string& l) { lines.push_back(l); }),
             kExitWrongPassword);
   EXPECT_EQ(lines, std::vector<std::string>{"Wrong password"});
-  EXPECT_TRUE(fs::is_empty(dir.path / "out2"));
+  EXPECT_TRUE(fs::is_empty(dir.path() / "out2"));
 }
 
 }  // namespace

@@ -26,8 +26,8 @@ struct Layout {
 class DecryptRoundTrip : public ::testing::TestWithParam<Layout> {
  protected:
   void SetUp() override {
-    plain_ = dir_.path / "plain";
-    encrypted_ = dir_.path / "encrypted";
+    plain_ = dir_.path() / "plain";
+    encrypted_ = dir_.path() / "encrypted";
     files_ = td::SampleFiles();
     if (GetParam().newer) {
       td::WriteNewerPlain(plain_, files_);
@@ -67,14 +67,14 @@ TEST_P(DecryptRoundTrip, EveryFileComesBackExactly) {
     // Read-only media (and, as root, immutable files): the tool writes only its output.
     test::ReadOnlyTree readOnly(encrypted_);
     code = DecryptBackupFolder(
-        encrypted_, dir_.path / "out", password_, [&](const std::string& l) { lines.push_back(l); },
-        &stats);
+        encrypted_, dir_.path() / "out", password_,
+        [&](const std::string& l) { lines.push_back(l); }, &stats);
   }
   ASSERT_EQ(code, kExitOk);
   EXPECT_EQ(test::TreeChanges(before, test::SnapshotTree(encrypted_)), "")
       << "the backup was changed";
   for (const auto& f : files_) {
-    EXPECT_EQ(td::ReadAll(dir_.path / "out" / td::IdOf(f)), f.content) << f.path;
+    EXPECT_EQ(td::ReadAll(dir_.path() / "out" / td::IdOf(f)), f.content) << f.path;
   }
   EXPECT_EQ(stats.decrypted, files_.size());
   EXPECT_EQ(stats.skipped, 0u);
@@ -83,7 +83,7 @@ TEST_P(DecryptRoundTrip, EveryFileComesBackExactly) {
   // Only stored files (and the decrypted manifest) land in the output, flat, and only
   // our user may read them.
   std::size_t outputs = 0;
-  for (const auto& e : fs::directory_iterator(dir_.path / "out")) {
+  for (const auto& e : fs::directory_iterator(dir_.path() / "out")) {
     EXPECT_TRUE(e.is_regular_file());
     EXPECT_EQ(e.status().permissions() & fs::perms::mask,
               fs::perms::owner_read | fs::perms::owner_write)
@@ -96,7 +96,7 @@ TEST_P(DecryptRoundTrip, EveryFileComesBackExactly) {
   if (GetParam().newer) {
     // The decrypted manifest lies in the output folder and SQLite reads it.
     sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open_v2((dir_.path / "out" / "Manifest.db-decypted").c_str(), &db,
+    ASSERT_EQ(sqlite3_open_v2((dir_.path() / "out" / "Manifest.db-decypted").c_str(), &db,
                               SQLITE_OPEN_READONLY, nullptr),
               SQLITE_OK);
     sqlite3_stmt* st = nullptr;
@@ -113,14 +113,14 @@ TEST_P(DecryptRoundTrip, EveryFileComesBackExactly) {
 
 TEST_P(DecryptRoundTrip, WrongPasswordWritesNothing) {
   std::vector<std::string> lines;
-  EXPECT_EQ(DecryptBackupFolder(encrypted_, dir_.path / "out", "pass word",
+  EXPECT_EQ(DecryptBackupFolder(encrypted_, dir_.path() / "out", "pass word",
                                 [&](const std::string& l) { lines.push_back(l); }),
             kExitWrongPassword);
   EXPECT_EQ(lines, std::vector<std::string>{"Wrong password"});
   EXPECT_FALSE(fs::exists(encrypted_ / "Manifest.db-decypted"));
-  EXPECT_TRUE(fs::is_empty(dir_.path / "out"));
+  EXPECT_TRUE(fs::is_empty(dir_.path() / "out"));
   // The empty password is a password like any other.
-  EXPECT_EQ(DecryptBackupFolder(encrypted_, dir_.path / "out", "", nullptr), kExitWrongPassword);
+  EXPECT_EQ(DecryptBackupFolder(encrypted_, dir_.path() / "out", "", nullptr), kExitWrongPassword);
 }
 
 TEST_P(DecryptRoundTrip, DamagedFilesAreReportedAndTheRestDecrypted) {
@@ -132,7 +132,7 @@ TEST_P(DecryptRoundTrip, DamagedFilesAreReportedAndTheRestDecrypted) {
   std::vector<std::string> lines;
   RunStats stats;
   const int code = DecryptBackupFolder(
-      encrypted_, dir_.path / "out", password_, [&](const std::string& l) { lines.push_back(l); },
+      encrypted_, dir_.path() / "out", password_, [&](const std::string& l) { lines.push_back(l); },
       &stats);
   EXPECT_EQ(code, kExitOk);
   EXPECT_EQ(stats.warnings, 2u);
@@ -145,11 +145,11 @@ TEST_P(DecryptRoundTrip, DamagedFilesAreReportedAndTheRestDecrypted) {
   EXPECT_TRUE(has("Warning: " + cutId));
   EXPECT_TRUE(has("Warning: " + garbageId));
   // The cut file keeps every whole block it had.
-  const std::string cut = td::ReadAll(dir_.path / "out" / cutId);
+  const std::string cut = td::ReadAll(dir_.path() / "out" / cutId);
   EXPECT_EQ(cut, files_[2].content.substr(0, cut.size()));
   EXPECT_GT(cut.size(), files_[2].content.size() - 32);
   for (std::size_t i : {0u, 1u, 4u, 5u}) {
-    EXPECT_EQ(td::ReadAll(dir_.path / "out" / td::IdOf(files_[i])), files_[i].content);
+    EXPECT_EQ(td::ReadAll(dir_.path() / "out" / td::IdOf(files_[i])), files_[i].content);
   }
 }
 
@@ -162,34 +162,34 @@ INSTANTIATE_TEST_SUITE_P(Layouts, DecryptRoundTrip,
 TEST(DecryptRun, UnwrappableFileKeyIsSkipped) {
   td::TempDir dir;
   const auto files = td::SampleFiles();
-  td::WriteOlderPlain(dir.path / "plain", files);
+  td::WriteOlderPlain(dir.path() / "plain", files);
   mkbackup::EncryptOptions o;
   o.password = "pw";
   o.iter = 5;
-  ASSERT_EQ(mkbackup::EncryptBackup(dir.path / "plain", dir.path / "enc", o), 0);
+  ASSERT_EQ(mkbackup::EncryptBackup(dir.path() / "plain", dir.path() / "enc", o), 0);
   // The manifest of the older layout is plain: flip a bit inside the first file key.
-  std::string mbdb = td::ReadAll(dir.path / "enc" / "Manifest.mbdb");
+  std::string mbdb = td::ReadAll(dir.path() / "enc" / "Manifest.mbdb");
   const std::size_t at = mbdb.find(files[0].path);
   ASSERT_NE(at, std::string::npos);
   // path, link (ff ff), digest (ff ff), key length (2), class prefix (4), wrapped key
   mbdb[at + files[0].path.size() + 2 + 2 + 2 + 4 + 10] ^= 0x01;
-  td::WriteAll(dir.path / "enc" / "Manifest.mbdb", mbdb);
+  td::WriteAll(dir.path() / "enc" / "Manifest.mbdb", mbdb);
 
   std::vector<std::string> lines;
   RunStats stats;
   EXPECT_EQ(DecryptBackupFolder(
-                dir.path / "enc", dir.path / "out", "pw",
+                dir.path() / "enc", dir.path() / "out", "pw",
                 [&](const std::string& l) { lines.push_back(l); }, &stats),
             kExitSomeSkipped);
   EXPECT_EQ(stats.skipped, 1u);
   EXPECT_EQ(stats.decrypted, files.size() - 1);
-  EXPECT_FALSE(fs::exists(dir.path / "out" / td::IdOf(files[0])));
+  EXPECT_FALSE(fs::exists(dir.path() / "out" / td::IdOf(files[0])));
   bool reported = false;
   for (const auto& l : lines) {
     reported = reported || l == "Skipped: " + td::IdOf(files[0]) + " (file key does not unwrap)";
   }
   EXPECT_TRUE(reported);
-  EXPECT_EQ(td::ReadAll(dir.path / "out" / td::IdOf(files[4])), files[4].content);
+  EXPECT_EQ(td::ReadAll(dir.path() / "out" / td::IdOf(files[4])), files[4].content);
 }
 
 // A manifest row whose identifier is no identifier never names a path: it is reported
@@ -197,10 +197,10 @@ TEST(DecryptRun, UnwrappableFileKeyIsSkipped) {
 TEST(DecryptRun, HostileIdentifierIsRefused) {
   td::TempDir dir;
   const auto files = td::SampleFiles();
-  td::WriteNewerPlain(dir.path / "backup", files);
-  td::WriteAll(dir.path / "escape", "stored beside the backup");
+  td::WriteNewerPlain(dir.path() / "backup", files);
+  td::WriteAll(dir.path() / "escape", "stored beside the backup");
   sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open((dir.path / "backup" / "Manifest.db").c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_open((dir.path() / "backup" / "Manifest.db").c_str(), &db), SQLITE_OK);
   ASSERT_EQ(sqlite3_exec(db,
                          "INSERT INTO Files VALUES ('../escape', 'D', 'p', 1, NULL);"
                          "INSERT INTO Files VALUES ('../../out-escape', 'D', 'q', 1, NULL);",
@@ -210,15 +210,15 @@ TEST(DecryptRun, HostileIdentifierIsRefused) {
   std::vector<std::string> lines;
   RunStats stats;
   EXPECT_EQ(DecryptBackupFolder(
-                dir.path / "backup", dir.path / "nested" / "out", "",
+                dir.path() / "backup", dir.path() / "nested" / "out", "",
                 [&](const std::string& l) { lines.push_back(l); }, &stats),
             kExitSomeSkipped);
   EXPECT_EQ(stats.skipped, 2u);
   EXPECT_EQ(stats.copied, files.size());
-  EXPECT_FALSE(fs::exists(dir.path / "nested" / "escape"));
-  EXPECT_FALSE(fs::exists(dir.path / "out-escape"));
+  EXPECT_FALSE(fs::exists(dir.path() / "nested" / "escape"));
+  EXPECT_FALSE(fs::exists(dir.path() / "out-escape"));
   EXPECT_EQ(std::count(lines.begin(), lines.end(), "Skipped: ? (bad file identifier)"), 2);
-  EXPECT_EQ(td::ReadAll(dir.path / "nested" / "out" / td::IdOf(files[0])), files[0].content);
+  EXPECT_EQ(td::ReadAll(dir.path() / "nested" / "out" / td::IdOf(files[0])), files[0].content);
 }
 
 // The tool itself, as a process: the password arrives on standard input, spaces and
@@ -228,17 +228,17 @@ TEST(DecryptToolProcess, ReadsThePasswordFromStandardInput) {
   ASSERT_NE(bin, nullptr);
   td::TempDir dir;
   const auto files = td::SampleFiles();
-  td::WriteNewerPlain(dir.path / "plain", files);
+  td::WriteNewerPlain(dir.path() / "plain", files);
   mkbackup::EncryptOptions o;
   o.password = "  two  spaces \"and\" quotes ";
   o.dpic = 20;
   o.iter = 20;
-  ASSERT_EQ(mkbackup::EncryptBackup(dir.path / "plain", dir.path / "enc", o), 0);
+  ASSERT_EQ(mkbackup::EncryptBackup(dir.path() / "plain", dir.path() / "enc", o), 0);
 
   auto run = [&](const std::string& input, std::string& output) {
     platform::Process p;
-    EXPECT_EQ(p.Start({(fs::path(bin) / "tool").string(), (dir.path / "enc").string(),
-                       (dir.path / "out").string()}),
+    EXPECT_EQ(p.Start({(fs::path(bin) / "tool").string(), (dir.path() / "enc").string(),
+                       (dir.path() / "out").string()}),
               0);
     p.WriteInput(input);
     p.CloseInput();
@@ -252,7 +252,7 @@ TEST(DecryptToolProcess, ReadsThePasswordFromStandardInput) {
   std::string output;
   EXPECT_EQ(run(o.password + "\r\n", output), kExitOk) << output;
   EXPECT_NE(output.find("Count: " + std::to_string(files.size())), std::string::npos);
-  EXPECT_EQ(td::ReadAll(dir.path / "out" / td::IdOf(files[2])), files[2].content);
+  EXPECT_EQ(td::ReadAll(dir.path() / "out" / td::IdOf(files[2])), files[2].content);
   output.clear();
   EXPECT_EQ(run("two spaces\n", output), kExitWrongPassword);
   EXPECT_EQ(output, "Wrong password\n");
