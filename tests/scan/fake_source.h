@@ -27,6 +27,8 @@ struct FakeScript {
   std::list<CallRecord> calls;
   std::list<NoteRecord> notes;
   WhatsAppChatMap chats;
+  // Called just before every report is made (operation, value), on the reading thread.
+  std::function<void(const std::string&, std::int32_t)> beforeReport;
   // Called after every report with (operation, value, callback answer).
   std::function<void(const std::string&, std::int32_t, std::int32_t)> onReport;
   // What ReadProblem and OpenProblem answer (a category's text from its read on).
@@ -129,6 +131,7 @@ class FakeSource : public IPhoneRecoveryParse {
     auto it = script_.reports.find(name);
     if (it != script_.reports.end()) {
       for (std::int32_t v : it->second) {
+        if (script_.beforeReport) script_.beforeReport(name, v);
         answer = cb_ ? cb_(user_, v) : 0;
         if (script_.onReport) script_.onReport(name, v, answer);
         if (answer != 0) break;  // a walk stops at the first non-zero answer

@@ -2,6 +2,8 @@
 // the progress report, pause and stop, the lists and the counts.
 #include <gtest/gtest.h>
 
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 #include "fake_source.h"
@@ -264,9 +266,34 @@ TEST(ScanWorker, RejectsUnknownKindsAndMissingSources) {
   EXPECT_FALSE(session.IsScanning());
 }
 
-// A read that reports many times; the test drives pause and stop from this thread.
+// A read that reports many times; the test drives pause and stop from this thread and
+// learns from the reading thread itself where it stands (no waiting on the clock).
 struct Gate {
-  std::atomic<int> reports{0};
+  std::mutex mutex;
+  std::condition_variable changed;
+  int reports = 0;       // reports answered
+  int holdAt = 5;        // the worker waits after this many until the test holds the lock
+  bool armed = false;    // the scan lock is held by the test from now on
+  bool arrived = false;  // a report began after that: the worker waits in it
+
+  int Reports() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return reports;
+  }
+  void WaitForReports(int n) {
+    std::unique_lock<std::mutex> lock(mutex);
+    changed.wait(lock, [&] { return reports >= n; });
+  }
+  // Call right after Pause or BeginStop returned (the test holds the scan lock): waits
+  // until the worker has begun its next report, which cannot return while the lock is
+  // held, and gives the number of reports answered before it, which stays so.
+  int WaitUntilHeld() {
+    std::unique_lock<std::mutex> lock(mutex);
+    armed = true;
+    changed.notify_all();
+    changed.wait(lock, [&] { return arrived; });
+    return reports;
+  }
 };
 
 FakeScript LongContacts(Gate& gate) {
@@ -274,31 +301,29 @@ FakeScript LongContacts(Gate& gate) {
   std::vector<std::int32_t> values;
   for (int i = 0; i < 400; ++i) values.push_back(10 + i / 10);
   s.reports["ReadContacts"] = values;
+  s.beforeReport = [&gate](const std::string&, std::int32_t) {
+    std::lock_guard<std::mutex> lock(gate.mutex);
+    if (gate.armed) gate.arrived = true;
+    gate.changed.notify_all();
+  };
   s.onReport = [&gate](const std::string&, std::int32_t, std::int32_t) {
+    std::unique_lock<std::mutex> lock(gate.mutex);
     gate.reports++;
-    std::this_thread::sleep_for(1ms);
+    gate.changed.notify_all();
+    // However busy the machine, the read is still under way when the test pauses it.
+    if (gate.reports == gate.holdAt) gate.changed.wait(lock, [&gate] { return gate.armed; });
   };
   return s;
-}
-
-// Waits until the report counter stops moving for a while.
-int Settle(Gate& gate) {
-  int last = -1;
-  while (gate.reports.load() != last) {
-    last = gate.reports.load();
-    std::this_thread::sleep_for(30ms);
-  }
-  return last;
 }
 
 TEST(ScanWorker, PauseHoldsTheWorkerAndCancelledStopKeepsItPaused) {
   Gate gate;
   ScanRun r;
   ASSERT_TRUE(r.Start(LongContacts(gate)));
-  while (gate.reports.load() < 5) std::this_thread::sleep_for(1ms);
+  gate.WaitForReports(5);
   r.session.Pause();
   EXPECT_TRUE(r.session.IsPaused());
-  const int held = Settle(gate);
+  const int held = gate.WaitUntilHeld();
   EXPECT_LT(held, 400);
   EXPECT_TRUE(r.session.IsScanning());
   EXPECT_TRUE(r.session.RecoveryEnabled());  // paused with finished categories ticked
@@ -308,11 +333,11 @@ TEST(ScanWorker, PauseHoldsTheWorkerAndCancelledStopKeepsItPaused) {
   r.session.CancelStop();
   EXPECT_TRUE(r.session.IsPaused());
   std::this_thread::sleep_for(60ms);
-  EXPECT_EQ(gate.reports.load(), held);
+  EXPECT_EQ(gate.Reports(), held);
 
   r.session.Resume();
   r.session.Wait();
-  EXPECT_EQ(gate.reports.load(), 400);
+  EXPECT_EQ(gate.Reports(), 400);
   EXPECT_EQ(r.calls.size(), 10u);
   EXPECT_EQ(r.log.Of(ScanEventKind::Ended), std::vector<std::int32_t>{0});
 }
@@ -321,13 +346,13 @@ TEST(ScanWorker, ConfirmedStopEndsTheScanAtTheNextReport) {
   Gate gate;
   ScanRun r;
   ASSERT_TRUE(r.Start(LongContacts(gate)));
-  while (gate.reports.load() < 5) std::this_thread::sleep_for(1ms);
+  gate.WaitForReports(5);
   r.session.BeginStop();  // the question box is up: the worker waits
-  const int held = Settle(gate);
+  const int held = gate.WaitUntilHeld();
   r.session.ConfirmStop();
   EXPECT_FALSE(r.session.IsScanning());
   r.session.Wait();
-  EXPECT_LE(gate.reports.load(), held + 1);  // one more report, answered 2
+  EXPECT_EQ(gate.Reports(), held + 1);  // one more report, answered 2
   EXPECT_EQ(r.calls.back(), "ReadContacts");
   EXPECT_EQ(r.log.Of(ScanEventKind::Ended), std::vector<std::int32_t>{kStopped});
   EXPECT_EQ(r.session.Statistics().CategoryNode(Category::Contacts).items, 0u);
@@ -342,8 +367,9 @@ TEST(ScanWorker, StopWhilePausedAndStopOfAReadThatIgnoresItsAnswer) {
   FakeScript s = LongContacts(gate);
   s.results["ReadContacts"] = 0;  // a database reader ignores its end report's answer
   ASSERT_TRUE(r.Start(std::move(s)));
-  while (gate.reports.load() < 5) std::this_thread::sleep_for(1ms);
+  gate.WaitForReports(5);
   r.session.Pause();
+  gate.WaitUntilHeld();
   r.session.BeginStop();
   r.session.ConfirmStop();
   EXPECT_FALSE(r.session.IsPaused());
@@ -355,16 +381,18 @@ TEST(ScanWorker, StopWhilePausedAndStopOfAReadThatIgnoresItsAnswer) {
 
 TEST(ScanWorker, DestroyingARunningSessionStopsIt) {
   Gate gate;
+  gate.holdAt = 3;
   std::vector<std::string> calls;
   {
     CScanSession session;
     session.SetOpenedPause(0ms);
     ASSERT_TRUE(session.Start(std::make_unique<FakeSource>(LongContacts(gate), &calls), 1,
                               AllCategories(), L""));
-    while (gate.reports.load() < 3) std::this_thread::sleep_for(1ms);
+    gate.WaitForReports(3);
     session.Pause();
+    gate.WaitUntilHeld();
   }
-  EXPECT_LT(gate.reports.load(), 400);
+  EXPECT_LT(gate.Reports(), 400);
 }
 
 TEST(ScanLists, ConversationRowsAreLastMessagesWithDeletedFirstStable) {
