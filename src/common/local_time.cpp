@@ -40,16 +40,16 @@ bool LocalOffset(std::int64_t unixSeconds, std::int64_t& offset) {
   return true;
 }
 
-void Put(std::wstring& out, std::size_t at, std::int64_t value, int digits) {
+void Put(std::string& out, std::size_t at, std::int64_t value, int digits) {
   for (int i = digits - 1; i >= 0; --i) {
-    out[at + static_cast<std::size_t>(i)] = static_cast<wchar_t>(L'0' + value % 10);
+    out[at + static_cast<std::size_t>(i)] = static_cast<char>('0' + value % 10);
     value /= 10;
   }
 }
 
 }  // namespace
 
-bool FormatCivil(std::int64_t unixSeconds, std::wstring& out) {
+bool FormatCivil(std::int64_t unixSeconds, std::string& out) {
   if (unixSeconds < -30610224000LL || unixSeconds > 253402300799LL) return false;  // 1000..9999
   const std::int64_t days = FloorDiv(unixSeconds, kDay);
   const std::int64_t secs = unixSeconds - days * kDay;
@@ -63,7 +63,7 @@ bool FormatCivil(std::int64_t unixSeconds, std::wstring& out) {
   const std::int64_t day = doy - (153 * mp + 2) / 5 + 1;
   const std::int64_t month = mp < 10 ? mp + 3 : mp - 9;
   const std::int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
-  out.assign(L"0000-00-00 00:00:00");
+  out.assign("0000-00-00 00:00:00");
   Put(out, 0, year, 4);
   Put(out, 5, month, 2);
   Put(out, 8, day, 2);
@@ -73,7 +73,7 @@ bool FormatCivil(std::int64_t unixSeconds, std::wstring& out) {
   return true;
 }
 
-std::wstring LocalTimeFormatter::FromUnixSeconds(std::int64_t unixSeconds) {
+std::string LocalTimeFormatter::FromUnixSeconds(std::int64_t unixSeconds) {
   const std::int64_t day = FloorDiv(unixSeconds, kDay);
   DayOffset& slot =
       dayOffset_[static_cast<std::size_t>(static_cast<std::uint64_t>(day) % dayOffset_.size())];
@@ -85,11 +85,11 @@ std::wstring LocalTimeFormatter::FromUnixSeconds(std::int64_t unixSeconds) {
     slot.day = day;
     slot.offset = same ? first : kVaries;
   }
-  std::wstring out;
+  std::string out;
   if (slot.offset != kVaries && FormatCivil(unixSeconds + slot.offset, out)) return out;
   std::string text;
   if (!platform::FormatLocalTime(unixSeconds, text)) return {};
-  return Utf8ToWide(text);
+  return ValidUtf8(text);
 }
 
 }  // namespace bv

@@ -13,7 +13,7 @@ namespace bv {
 class LocalTimeFormatter {
  public:
   // Empty for a value the platform cannot convert.
-  std::wstring FromUnixSeconds(std::int64_t unixSeconds);
+  std::string FromUnixSeconds(std::int64_t unixSeconds);
 
  private:
   static constexpr std::int64_t kVaries = INT64_MIN;
@@ -29,6 +29,6 @@ class LocalTimeFormatter {
 
 // "YYYY-MM-DD HH:MM:SS" of seconds since 1970 in UTC, for years 1000 to 9999; false
 // outside them.
-bool FormatCivil(std::int64_t unixSeconds, std::wstring& out);
+bool FormatCivil(std::int64_t unixSeconds, std::string& out);
 
 }  // namespace bv

@@ -1,7 +1,6 @@
 #include "platform/platform.h"
 
 #include "platform/files.h"
-#include "platform/utf8.h"
 
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -93,15 +92,6 @@ fs::path ExecutableFolder() {
   fs::path exe = fs::read_symlink("/proc/self/exe", ec);
   if (ec) return fs::current_path(ec);
   return exe.parent_path();
-}
-
-fs::path PathFromWide(const std::wstring& wide) {
-  // std::filesystem would convert with the program's locale; paths are UTF-8 always.
-  return fs::path(EncodeUtf8(wide));
-}
-
-std::wstring WideFromPath(const fs::path& path) {
-  return DecodeUtf8(path.native());
 }
 
 std::int32_t TimeZoneBiasMinutes() {

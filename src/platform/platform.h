@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/utf8.h"
+
 namespace bv::platform {
 
 namespace fs = std::filesystem;
@@ -20,10 +22,6 @@ fs::path BackupRoot();
 fs::path WorkFolder();
 // Folder of the running executable.
 fs::path ExecutableFolder();
-
-// Wide paths as the rest of the program holds them, and back.
-fs::path PathFromWide(const std::wstring& wide);
-std::wstring WideFromPath(const fs::path& path);
 
 // Standard-time offset of the local zone in minutes west of UTC (UTC+8 gives -480),
 // without daylight saving.

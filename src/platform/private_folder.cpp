@@ -144,7 +144,7 @@ std::size_t RemoveStalePrivateFolders(const fs::path& parent, std::string_view p
   std::size_t removed = 0;
   std::error_code ec;
   for (fs::directory_iterator it(parent, ec), end; !ec && it != end; it.increment(ec)) {
-    const std::string name = it->path().filename().string();
+    const std::string name = it->path().filename().native();
     int pid = 0;
     std::uint64_t start = 0;
     if (!ParsePrivateFolderName(name, prefix, pid, start)) continue;

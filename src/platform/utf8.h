@@ -1,17 +1,12 @@
 #pragma once
-// UTF-8 <-> wide conversion that never throws: invalid input becomes U+FFFD.
-// wchar_t is UTF-32 here; on a 16-bit wchar_t platform surrogate pairs are used.
-// Paths and UTF-8 text: std::filesystem would convert narrow and wide text with the
-// program's locale (and throw under LANG=C); these go through char8_t, which it takes
-// as UTF-8 always.
+// Paths from UTF-8 text and back. std::filesystem would convert narrow and wide text
+// with the program's locale (and throw under LANG=C); these go through char8_t, which
+// it takes as UTF-8 always.
 #include <filesystem>
 #include <string>
 #include <string_view>
 
 namespace bv::platform {
-
-std::wstring DecodeUtf8(std::string_view utf8);
-std::string EncodeUtf8(std::wstring_view wide);
 
 inline std::filesystem::path PathFromUtf8(std::string_view utf8) {
   return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));

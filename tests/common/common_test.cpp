@@ -56,58 +56,56 @@ TEST(HashTest, Md5StandardVectors) {
 }
 
 TEST(FormatTest, DurationTexts) {
-  EXPECT_EQ(FormatDuration(0), L"0 Sec");
-  EXPECT_EQ(FormatDuration(59), L"59 Sec");
-  EXPECT_EQ(FormatDuration(60), L"1 Min 0 Sec");
-  EXPECT_EQ(FormatDuration(3599), L"59 Min 59 Sec");
-  EXPECT_EQ(FormatDuration(3600), L"1 Hour 0 Min");
-  EXPECT_EQ(FormatDuration(7384), L"2 Hour 3 Min");
-  EXPECT_EQ(FormatDuration(-5), L"-5 Sec");
+  EXPECT_EQ(FormatDuration(0), "0 Sec");
+  EXPECT_EQ(FormatDuration(59), "59 Sec");
+  EXPECT_EQ(FormatDuration(60), "1 Min 0 Sec");
+  EXPECT_EQ(FormatDuration(3599), "59 Min 59 Sec");
+  EXPECT_EQ(FormatDuration(3600), "1 Hour 0 Min");
+  EXPECT_EQ(FormatDuration(7384), "2 Hour 3 Min");
+  EXPECT_EQ(FormatDuration(-5), "-5 Sec");
 }
 
 TEST(FormatTest, SizeTexts) {
-  EXPECT_EQ(FormatSize(0), L"0 Bytes");
-  EXPECT_EQ(FormatSize(1023), L"1023 Bytes");
-  EXPECT_EQ(FormatSize(1024), L"1.00 KB");
-  EXPECT_EQ(FormatSize(1536), L"1.50 KB");
-  EXPECT_EQ(FormatSize(1048576), L"1.00 MB");
-  EXPECT_EQ(FormatSize(1073741824LL * 3 / 2), L"1.50 GB");
-  EXPECT_EQ(FormatSize(1099511627776LL * 2), L"2.00 TB");
-  EXPECT_EQ(FormatSize(-1), L"-1 Bytes");
+  EXPECT_EQ(FormatSize(0), "0 Bytes");
+  EXPECT_EQ(FormatSize(1023), "1023 Bytes");
+  EXPECT_EQ(FormatSize(1024), "1.00 KB");
+  EXPECT_EQ(FormatSize(1536), "1.50 KB");
+  EXPECT_EQ(FormatSize(1048576), "1.00 MB");
+  EXPECT_EQ(FormatSize(1073741824LL * 3 / 2), "1.50 GB");
+  EXPECT_EQ(FormatSize(1099511627776LL * 2), "2.00 TB");
+  EXPECT_EQ(FormatSize(-1), "-1 Bytes");
 }
 
 TEST(TextTest, Utf8RoundTripAndInvalidInput) {
-  EXPECT_EQ(Utf8ToWide(static_cast<const char*>(nullptr)), L"");
-  EXPECT_EQ(Utf8ToWide("caf\xC3\xA9 \xE4\xB8\xAD \xF0\x9F\x98\x80"),
-            L"caf\u00E9 \u4E2D \U0001F600");
-  EXPECT_EQ(WideToUtf8(L"caf\u00E9 \u4E2D \U0001F600"),
-            "caf\xC3\xA9 \xE4\xB8\xAD \xF0\x9F\x98\x80");
+  EXPECT_EQ(ValidUtf8(static_cast<const char*>(nullptr)), "");
+  EXPECT_EQ(ValidUtf8("caf\xC3\xA9 \xE4\xB8\xAD \xF0\x9F\x98\x80"), "caf\u00E9 \u4E2D \U0001F600");
+  EXPECT_EQ(("caf\u00E9 \u4E2D \U0001F600"), "caf\xC3\xA9 \xE4\xB8\xAD \xF0\x9F\x98\x80");
   // Truncated, overlong and stray continuation bytes become replacement characters.
-  EXPECT_EQ(Utf8ToWide("a\xE4\xB8"), L"a\uFFFD");
-  EXPECT_EQ(Utf8ToWide("\xC0\xAF"
-                       "b"),
-            L"\uFFFD"
-            L"b");
-  EXPECT_EQ(Utf8ToWide("\x80x"), L"\uFFFDx");
-  EXPECT_EQ(Utf8ToWide("\xED\xA0\x80"), L"\uFFFD");  // encoded surrogate
+  EXPECT_EQ(ValidUtf8("a\xE4\xB8"), "a\uFFFD");
+  EXPECT_EQ(ValidUtf8("\xC0\xAF"
+                      "b"),
+            "\uFFFD"
+            "b");
+  EXPECT_EQ(ValidUtf8("\x80x"), "\uFFFDx");
+  EXPECT_EQ(ValidUtf8("\xED\xA0\x80"), "\uFFFD");  // encoded surrogate
 }
 
 TEST(TextTest, ReplaceAllResumesAfterInsertedText) {
-  std::wstring s = L"a&amp;b&amp;&amp;";
-  ReplaceAll(s, L"&amp;", L"&");
-  EXPECT_EQ(s, L"a&b&&");
-  std::wstring grow = L"xx";
-  ReplaceAll(grow, L"x", L"xx");  // must not loop forever
-  EXPECT_EQ(grow, L"xxxx");
-  std::wstring same = L"abc";
-  ReplaceAll(same, L"", L"z");
-  EXPECT_EQ(same, L"abc");
+  std::string s = "a&amp;b&amp;&amp;";
+  ReplaceAll(s, "&amp;", "&");
+  EXPECT_EQ(s, "a&b&&");
+  std::string grow = "xx";
+  ReplaceAll(grow, "x", "xx");  // must not loop forever
+  EXPECT_EQ(grow, "xxxx");
+  std::string same = "abc";
+  ReplaceAll(same, "", "z");
+  EXPECT_EQ(same, "abc");
 }
 
 TEST(TextTest, CaseFoldingIsAsciiOnly) {
   EXPECT_EQ(CompareNoCase("SQLite", "sqlite"), 0);
   EXPECT_LT(CompareNoCase("img_2.JPG", "IMG_3.JPG"), 0);
-  EXPECT_NE(CompareNoCase(L"\u00C9", L"\u00E9"), 0);  // non-ASCII letters are not folded
+  EXPECT_NE(CompareNoCase("\u00C9", "\u00E9"), 0);  // non-ASCII letters are not folded
   EXPECT_LT(CompareNoCase("abc", "abcd"), 0);
   EXPECT_EQ(FindNoCase("xxHeLLo", "hello"), 2u);
 }

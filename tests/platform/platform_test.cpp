@@ -74,10 +74,10 @@ TEST(FoldersTest, ExecutableFolderHoldsThisTest) {
 }
 
 TEST(PathsTest, WideAndUtf8PathsRoundTrip) {
-  std::wstring w = L"/tmp/Tom & Ann \u4E2D\u6587/\U0001F600.jpg";
-  fs::path p = PathFromWide(w);
+  std::string w = "/tmp/Tom & Ann \u4E2D\u6587/\U0001F600.jpg";
+  fs::path p = PathFromUtf8(w);
   EXPECT_EQ(p.native(), "/tmp/Tom & Ann \xE4\xB8\xAD\xE6\x96\x87/\xF0\x9F\x98\x80.jpg");
-  EXPECT_EQ(WideFromPath(p), w);
+  EXPECT_EQ(Utf8FromPath(p), w);
 }
 
 TEST(TimeTest, BiasIsStandardTimeMinutesWest) {
