@@ -167,7 +167,7 @@ namespace {
 // Walks the columns of one chat row into `record`; 87 when a text leaves the bytes or
 // the peer column names another number.
 std::int32_t WalkChatColumns(RawDbFile& reader, RecordCursor& cursor, ChatMessageRecord& record,
-                             ChatLayout layout, std::wstring& peer_seen) {
+                             ChatLayout layout, std::string& peer_seen) {
   const int time_col = layout == ChatLayout::WeChat ? 3 : 2;
   const int text_col = layout == ChatLayout::WeChat ? 4 : 6;
   const int dir_col = layout == ChatLayout::WeChat ? 8 : 4;
@@ -187,15 +187,15 @@ std::int32_t WalkChatColumns(RawDbFile& reader, RecordCursor& cursor, ChatMessag
       else if (col.type == 9)
         record.is_sender = 0;
     } else if (col.index == text_col) {
-      if (col.IsText()) record.text = Utf8ToWide(col.Text());
+      if (col.IsText()) record.text = ValidUtf8(col.Text());
     } else if (col.index == peer_col) {
       if (col.IsText()) {
-        peer_seen = Utf8ToWide(col.Text());
+        peer_seen = ValidUtf8(col.Text());
         if (!reader.peer_filter.empty() && peer_seen != reader.peer_filter)
           return kInvalidParameter;
       } else if (col.IsInteger() && col.Fits()) {
         // QQ keeps the partner's number as an integer (uin INTEGER): compare its digits.
-        peer_seen = std::to_wstring(col.Signed());
+        peer_seen = std::to_string(col.Signed());
         if (!reader.peer_filter.empty() && peer_seen != reader.peer_filter)
           return kInvalidParameter;
       }
@@ -208,14 +208,14 @@ std::int32_t WalkChatColumns(RawDbFile& reader, RecordCursor& cursor, ChatMessag
 // the year 2000 to next year (carved rows read at a wrong alignment fail one or the
 // other: their time comes from the wrong bytes).
 bool PlausibleChat(const ChatMessageRecord& record) {
-  if (record.text.empty() || record.text.find(L'\uFFFD') != std::wstring::npos) return false;
-  static const std::wstring latest = [] {
+  if (record.text.empty() || record.text.find("\uFFFD") != std::string::npos) return false;
+  static const std::string latest = [] {
     const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
-    std::wstring text;
+    std::string text;
     FormatCivil(now + 366 * 86400LL, text);
     return text;
   }();
-  return record.time.size() == 19 && record.time >= L"2000-01-01 00:00:00" && record.time <= latest;
+  return record.time.size() == 19 && record.time >= "2000-01-01 00:00:00" && record.time <= latest;
 }
 
 }  // namespace
@@ -236,7 +236,7 @@ std::int32_t decode_chat_message(RawDbFile& reader, const CellInput& cell,
   RecordCursor cursor;
   if (!cursor.Open(reader, bytes, cell.carved, columns)) return kInvalidParameter;
   if (!cell.carved) record.row_id = static_cast<std::int32_t>(cursor.row_id & 0xFFFFFFFFu);
-  std::wstring peer;
+  std::string peer;
   std::int32_t result = WalkChatColumns(reader, cursor, record, layout, peer);
 
   // The carved-header rule reads a row whose first byte is zero as whole and one whose
@@ -257,7 +257,7 @@ std::int32_t decode_chat_message(RawDbFile& reader, const CellInput& cell,
         {bytes[0] == 0 ? 1 : 0, 0}, {1, 1}, {1, 2}, {1, 3}, {1, 4}, {1, 6}, {1, 8}};
     bool found = false;
     ChatMessageRecord flipped;  // the other reading, whatever it gave
-    std::wstring flipped_peer;
+    std::string flipped_peer;
     std::int32_t flipped_rc = kSuccess;
     for (const Reading& reading : readings) {
       if (reading.skip != 0 && bytes[0] == 0) break;  // column 0 was not lost
@@ -266,7 +266,7 @@ std::int32_t decode_chat_message(RawDbFile& reader, const CellInput& cell,
       RecordCursor alternative;
       if (!alternative.OpenCarved(reader, bytes, columns, reading.first_column, reading.skip))
         continue;
-      std::wstring other_peer;
+      std::string other_peer;
       const std::int32_t rc = WalkChatColumns(reader, alternative, other, layout, other_peer);
       if (PlausibleChat(other)) {
         record = std::move(other);
@@ -307,9 +307,9 @@ std::int32_t decode_friend(RawDbFile& reader, const CellInput& cell,
   while (cursor.Next(col)) {
     if (col.IsText() && !col.Fits()) return kInvalidParameter;
     if (col.index == 1 && col.IsText())
-      record.user_name = Utf8ToWide(col.Text());
+      record.user_name = ValidUtf8(col.Text());
     else if (col.index == 2 && col.IsText())
-      record.nick_name = Utf8ToWide(col.Text());
+      record.nick_name = ValidUtf8(col.Text());
     else if (col.index == 6 && col.type >= 1 && col.type <= 4 && col.Fits())
       record.type = static_cast<std::int32_t>(col.Signed());
     else if (col.index == 6 && (col.type == 8 || col.type == 9))
@@ -327,10 +327,10 @@ std::int32_t decode_qq_table(RawDbFile& reader, const CellInput& cell,
   Column col;
   while (cursor.Next(col)) {
     if (col.IsText() && !col.Fits()) return kInvalidParameter;
-    if (col.index == 0 && col.IsText()) record.table_name = Utf8ToWide(col.Text());
+    if (col.index == 0 && col.IsText()) record.table_name = ValidUtf8(col.Text());
   }
-  const std::size_t underscore = record.table_name.rfind(L'_');
-  if (underscore != std::wstring::npos) record.peer = record.table_name.substr(underscore + 1);
+  const std::size_t underscore = record.table_name.rfind('_');
+  if (underscore != std::string::npos) record.peer = record.table_name.substr(underscore + 1);
   out.push_back(std::move(record));
   return kSuccess;
 }
@@ -339,7 +339,7 @@ namespace {
 
 // The 14 digits of a time text of the form "YYYY-MM-DD HH:MM:SS" as one number, plus 1
 // so that an empty text (0) comes first; false for any other text.
-bool TimeKey(const std::wstring& time, std::uint64_t& key) {
+bool TimeKey(const std::string& time, std::uint64_t& key) {
   if (time.empty()) {
     key = 0;
     return true;
@@ -347,16 +347,16 @@ bool TimeKey(const std::wstring& time, std::uint64_t& key) {
   if (time.size() != 19) return false;
   std::uint64_t value = 0;
   for (std::size_t i = 0; i < 19; ++i) {
-    const wchar_t c = time[i];
+    const char c = time[i];
     if (i == 4 || i == 7) {
-      if (c != L'-') return false;
+      if (c != '-') return false;
     } else if (i == 10) {
-      if (c != L' ') return false;
+      if (c != ' ') return false;
     } else if (i == 13 || i == 16) {
-      if (c != L':') return false;
+      if (c != ':') return false;
     } else {
-      if (c < L'0' || c > L'9') return false;
-      value = value * 10 + static_cast<std::uint64_t>(c - L'0');
+      if (c < '0' || c > '9') return false;
+      value = value * 10 + static_cast<std::uint64_t>(c - '0');
     }
   }
   key = value + 1;
@@ -412,10 +412,10 @@ std::int32_t WeChatPass(const std::string& path, ChatMap& result) {
   ColumnSignature chat_columns;
   // A user name found twice (a live row and its carved copy) names the same table and
   // would give the same list again.
-  std::set<std::wstring> done;
+  std::set<std::string> done;
   for (const WeChatFriendRecord& f : friends) {
     if (!done.insert(f.user_name).second) continue;
-    const std::string table = "Chat_" + Md5Hex(WideToUtf8(f.user_name));
+    const std::string table = "Chat_" + Md5Hex(f.user_name);
     read_table(reader, table, chat_decoder, false, &chat_columns);
     if (!messages.empty()) {
       SortChatMessages(messages);
@@ -427,7 +427,7 @@ std::int32_t WeChatPass(const std::string& path, ChatMap& result) {
   read_table(reader, "Chat_FreePageNumber", chat_decoder, true, &chat_columns);
   if (!messages.empty()) {
     SortChatMessages(messages);
-    result[L"Unknown"] = std::move(messages);
+    result["Unknown"] = std::move(messages);
   }
   return kSuccess;
 }
@@ -447,10 +447,10 @@ std::int32_t QQPass(const std::string& path, ChatMap& result) {
   };
   ColumnSignature chat_columns;  // as for WeChat: one layout for every message table
   // As for WeChat friends: a table named twice gives the same list again.
-  std::set<std::wstring> done;
+  std::set<std::string> done;
   for (const QQTableRecord& t : tables) {
     if (t.table_name.empty() || !done.insert(t.table_name).second) continue;
-    const std::string table = WideToUtf8(t.table_name);
+    const std::string table = t.table_name;
     read_table(reader, table, chat_decoder, false, &chat_columns);
     // Freed pages may hold any partner's rows: keep those whose peer column names ours.
     reader.peer_filter = t.peer;
@@ -466,7 +466,7 @@ std::int32_t QQPass(const std::string& path, ChatMap& result) {
   // A conversation deleted as a whole loses its message table and its row in the table
   // list; its rows survive only on freed pages. Group the plausible rows found there by
   // their partner's number and keep those of numbers that no listed table stands for.
-  std::map<std::wstring, std::list<ChatMessageRecord>> orphans;
+  std::map<std::string, std::list<ChatMessageRecord>> orphans;
   const RowDecoder orphan_decoder = [&orphans, &messages](RawDbFile& r, const CellInput& c) {
     const std::int32_t rc = decode_chat_message(r, c, messages, ChatLayout::QQ);
     if (!messages.empty()) {
@@ -479,7 +479,7 @@ std::int32_t QQPass(const std::string& path, ChatMap& result) {
     return rc;
   };
   read_freed_pages(reader, "tb_c2cMsg_FreePageNumber", orphan_decoder, &chat_columns);
-  std::set<std::wstring> listed;
+  std::set<std::string> listed;
   for (const QQTableRecord& t : tables) listed.insert(t.peer);
   for (auto& [peer, list] : orphans) {
     if (listed.count(peer) != 0 || result.count(peer) != 0) continue;

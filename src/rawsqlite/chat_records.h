@@ -12,27 +12,27 @@ struct ChatMessageRecord {
   std::int32_t status = 0;
   std::int32_t is_sender = 0;
   std::int32_t row_id = 0;
-  std::wstring time;
-  std::wstring sender;
-  std::wstring text;
-  std::wstring extra;
+  std::string time;
+  std::string sender;
+  std::string text;
+  std::string extra;
 };
 
 // One row of the WeChat "Friend" table.
 struct WeChatFriendRecord {
   std::int32_t status = 0;
   std::int32_t type = 0;
-  std::wstring user_name;
-  std::wstring nick_name;
+  std::string user_name;
+  std::string nick_name;
 };
 
 // One row of the QQ "tb_c2cTables" table.
 struct QQTableRecord {
-  std::wstring peer;
-  std::wstring table_name;
+  std::string peer;
+  std::string table_name;
 };
 
 // Chat key (WeChat user name, QQ peer number or "Unknown") to its messages.
-using ChatMap = std::map<std::wstring, std::list<ChatMessageRecord>>;
+using ChatMap = std::map<std::string, std::list<ChatMessageRecord>>;
 
 }  // namespace bv

@@ -119,10 +119,10 @@ class RawDbFile {
   std::uint32_t wa_message_columns = 28;
   std::uint32_t call_columns = 0;
   std::uint32_t person_index_columns = 0;
-  std::wstring peer_filter;
+  std::string peer_filter;
   // The partner column of the chat row decoded last (QQ layout; its digits when it is
   // an integer), empty when the row had none.
-  std::wstring last_peer;
+  std::string last_peer;
   // Message times of this file's passes as local date texts.
   LocalTimeFormatter times;
   // Column count for names the table of known counts does not list (0 = none). Lets

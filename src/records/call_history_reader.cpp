@@ -16,14 +16,14 @@ constexpr std::size_t kShortestNamedAddress = 5;
 template <typename Row>
 void CallHistoryReader::AddCall(const Row& row) {
   // Calls without an address are not listed: nothing else to convert for them.
-  std::wstring address = row.Wide(2);
+  std::string address = row.Utf8(2);
   if (address.empty()) return;
   const auto node = rows_.emplace(rows_.end());
   CallRecord& record = *node;
   record.address = std::move(address);
   record.answered = row.Int32(0);
   record.duration = row.Int32(1);  // 65.7 gives 65
-  record.date = row.Wide(3);
+  record.date = row.Utf8(3);
   order_.Add(node, record.date);
 }
 
@@ -76,11 +76,13 @@ Result CallHistoryReader::Read(const std::string& callDbPath, const std::string&
   ContactNameLookup names(contacts_);
   std::list<CallRecord> ordered;
   order_.SpliceSorted(
-      rows_, [](const CallRecord& c) -> const std::wstring& { return c.date; },
+      rows_, [](const CallRecord& c) -> const std::string& { return c.date; },
       [&](std::int32_t) -> std::list<CallRecord>& { return ordered; },
       [&](CallRecord& call) {
         call.name.clear();
-        if (call.address.size() >= kShortestNamedAddress) call.name = names.NameFor(call.address);
+        if (call.address.size() >= kShortestNamedAddress &&
+            Utf8Length(call.address) >= kShortestNamedAddress)
+          call.name = names.NameFor(call.address);
       });
   calls.swap(ordered);
   rows_.clear();

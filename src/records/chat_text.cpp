@@ -20,17 +20,17 @@ struct FileCloser {
 };
 
 // Text as written by the runtime's text mode: every line feed becomes CR LF.
-void AppendText(std::string& out, const std::wstring& text) {
-  for (char c : WideToUtf8(text)) {
+void AppendText(std::string& out, const std::string& text) {
+  for (char c : text) {
     if (c == '\n') out += '\r';
     out += c;
   }
 }
 
-Result WriteChatText(const AccountChats& accounts, const std::wstring& accountKey,
-                     const std::wstring& chatKey, const std::wstring& outputPath,
+Result WriteChatText(const AccountChats& accounts, const std::string& accountKey,
+                     const std::string& chatKey, const std::string& outputPath,
                      CopyCallback callback, void* user) {
-  const std::filesystem::path path = platform::PathFromWide(outputPath);
+  const std::filesystem::path path = platform::PathFromUtf8(outputPath);
   std::error_code ec;
   if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path(), ec);
   errno = 0;
@@ -56,7 +56,7 @@ Result WriteChatText(const AccountChats& accounts, const std::wstring& accountKe
       block.clear();
       AppendText(block, m.time);
       block += ' ';
-      AppendText(block, m.is_sender != 0 ? std::wstring(L"Me") : m.sender);
+      AppendText(block, m.is_sender != 0 ? std::string("Me") : m.sender);
       block += ":\r\n    ";
       AppendText(block, m.text);
       block += "\r\n\r\n";
@@ -80,14 +80,14 @@ Result WriteChatText(const AccountChats& accounts, const std::wstring& accountKe
 
 }  // namespace
 
-Result WriteWeChatChatText(const AccountChats& accounts, const std::wstring& accountKey,
-                           const std::wstring& chatKey, const std::wstring& outputPath,
+Result WriteWeChatChatText(const AccountChats& accounts, const std::string& accountKey,
+                           const std::string& chatKey, const std::string& outputPath,
                            CopyCallback callback, void* user) {
   return WriteChatText(accounts, accountKey, chatKey, outputPath, callback, user);
 }
 
-Result WriteQQChatText(const AccountChats& accounts, const std::wstring& accountKey,
-                       const std::wstring& chatKey, const std::wstring& outputPath,
+Result WriteQQChatText(const AccountChats& accounts, const std::string& accountKey,
+                       const std::string& chatKey, const std::string& outputPath,
                        CopyCallback callback, void* user) {
   return WriteChatText(accounts, accountKey, chatKey, outputPath, callback, user);
 }

@@ -14,11 +14,11 @@ namespace bv {
 // record's sender text otherwise. Result: 0, the callback's non-zero answer, or the
 // platform error code when the file cannot be created or written. An account or chat
 // that is not in the map leaves an empty file and returns 0.
-Result WriteWeChatChatText(const AccountChats& accounts, const std::wstring& accountKey,
-                           const std::wstring& chatKey, const std::wstring& outputPath,
+Result WriteWeChatChatText(const AccountChats& accounts, const std::string& accountKey,
+                           const std::string& chatKey, const std::string& outputPath,
                            CopyCallback callback, void* user);
-Result WriteQQChatText(const AccountChats& accounts, const std::wstring& accountKey,
-                       const std::wstring& chatKey, const std::wstring& outputPath,
+Result WriteQQChatText(const AccountChats& accounts, const std::string& accountKey,
+                       const std::string& chatKey, const std::string& outputPath,
                        CopyCallback callback, void* user);
 
 }  // namespace bv

@@ -11,19 +11,19 @@ namespace {
 template <typename Row>
 void AddContact(ContactRows& sink, const Row& row) {
   // Persons without a phone text are never kept: nothing else to convert for them.
-  std::wstring phone = row.Wide(3);
+  std::string phone = row.Utf8(3);
   if (phone.empty()) return;
   const bool listed = sink.mode == ContactRowMode::kContacts;
   ContactRecord& record =
       listed ? *sink.listed.emplace(sink.listed.end()) : sink.rows.emplace_back();
   record.phone = std::move(phone);
-  record.name = row.Wide(0);
-  if (const char* last = row.Text(1); last != nullptr && *last != '\0') record.name += row.Wide(1);
-  record.organization = row.Wide(2);
-  record.email = row.Wide(4);
-  record.url = row.Wide(5);
+  record.name = row.Utf8(0);
+  if (const char* last = row.Text(1); last != nullptr && *last != '\0') record.name += row.Utf8(1);
+  record.organization = row.Utf8(2);
+  record.email = row.Utf8(4);
+  record.url = row.Utf8(5);
   if (listed) {
-    if (record.name.empty()) record.name = L"No Name";
+    if (record.name.empty()) record.name = "No Name";
     sink.order.Add(std::prev(sink.listed.end()), record.name);
   }
 }
@@ -74,7 +74,7 @@ Result ContactReader::Read(const std::string& addressBookPath, std::list<Contact
   problem_ = db.Issue();
   std::list<ContactRecord> ordered;
   sink.order.SpliceSorted(
-      sink.listed, [](const ContactRecord& c) -> const std::wstring& { return c.name; },
+      sink.listed, [](const ContactRecord& c) -> const std::string& { return c.name; },
       [&](std::int32_t) -> std::list<ContactRecord>& { return ordered; },
       [](const ContactRecord&) {});
   contacts.swap(ordered);

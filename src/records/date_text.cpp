@@ -41,28 +41,28 @@ bool ColumnSeconds(const char* column, std::int64_t& unixSeconds) {
 
 }  // namespace
 
-std::wstring LocalDateFormatter::FromUnixSeconds(std::int64_t unixSeconds) {
+std::string LocalDateFormatter::FromUnixSeconds(std::int64_t unixSeconds) {
   return unix_.FromUnixSeconds(unixSeconds);
 }
 
-std::wstring LocalDateFormatter::FromAppleSeconds(const char* column) {
+std::string LocalDateFormatter::FromAppleSeconds(const char* column) {
   std::int64_t unixSeconds = 0;
   if (!ColumnSeconds(column, unixSeconds)) return {};
   return FromUnixSeconds(unixSeconds);
 }
 
-std::wstring LocalDateFormatter::FromAppleWholeSeconds(std::int64_t seconds) {
+std::string LocalDateFormatter::FromAppleWholeSeconds(std::int64_t seconds) {
   std::int64_t unixSeconds = 0;
   if (!UnixFromApple(seconds, unixSeconds)) return {};
   return FromUnixSeconds(unixSeconds);
 }
 
-std::wstring LocalDateFromAppleSeconds(const char* column) {
+std::string LocalDateFromAppleSeconds(const char* column) {
   std::int64_t unixSeconds = 0;
   if (!ColumnSeconds(column, unixSeconds)) return {};
   std::string text;
   if (!platform::FormatLocalTime(unixSeconds, text)) return {};
-  return Utf8ToWide(text);
+  return ValidUtf8(text);
 }
 
 }  // namespace bv

@@ -18,10 +18,10 @@ inline constexpr std::int64_t kAppleEpochOffset = 978307200;
 class LocalDateFormatter {
  public:
   // Empty for a null column and for a value the platform cannot convert.
-  std::wstring FromAppleSeconds(const char* column);
+  std::string FromAppleSeconds(const char* column);
   // The same for the whole seconds that ColumnWholeSeconds gave.
-  std::wstring FromAppleWholeSeconds(std::int64_t seconds);
-  std::wstring FromUnixSeconds(std::int64_t unixSeconds);
+  std::string FromAppleWholeSeconds(std::int64_t seconds);
+  std::string FromUnixSeconds(std::int64_t unixSeconds);
 
  private:
   LocalTimeFormatter unix_;
@@ -33,6 +33,6 @@ class LocalDateFormatter {
 bool ColumnWholeSeconds(const char* column, std::int64_t& seconds);
 
 // The same for one value.
-std::wstring LocalDateFromAppleSeconds(const char* column);
+std::string LocalDateFromAppleSeconds(const char* column);
 
 }  // namespace bv

@@ -1,7 +1,7 @@
 #include "records/first_containing.h"
 
 #include <algorithm>
-#include <cwchar>
+#include <cstring>
 #include <limits>
 
 namespace bv {
@@ -11,7 +11,7 @@ namespace {
 constexpr std::size_t kIndexThreshold = 16384;
 }  // namespace
 
-FirstContaining::FirstContaining(const std::vector<std::wstring_view>& texts) {
+FirstContaining::FirstContaining(const std::vector<std::string_view>& texts) {
   std::size_t total = 0;
   for (auto t : texts) total += t.size() + 1;
   joined_.reserve(total);
@@ -19,17 +19,17 @@ FirstContaining::FirstContaining(const std::vector<std::wstring_view>& texts) {
   for (auto t : texts) {
     starts_.push_back(joined_.size());
     joined_.append(t);
-    joined_.push_back(L'\0');
+    joined_.push_back('\0');
   }
 }
 
-std::ptrdiff_t FirstContaining::Find(std::wstring_view needle) {
+std::ptrdiff_t FirstContaining::Find(std::string_view needle) {
   if (starts_.empty()) return -1;
   if (needle.empty()) return 0;
   auto it = cache_.find(needle);
   if (it != cache_.end()) return it->second;
   std::ptrdiff_t answer = Search(needle);
-  cache_.emplace(std::wstring(needle), answer);
+  cache_.emplace(std::string(needle), answer);
   return answer;
 }
 
@@ -38,13 +38,13 @@ std::ptrdiff_t FirstContaining::TextAt(std::size_t offset) const {
   return static_cast<std::ptrdiff_t>(it - starts_.begin()) - 1;
 }
 
-std::ptrdiff_t FirstContaining::Search(std::wstring_view needle) {
-  if (needle.find(L'\0') != std::wstring_view::npos) {
+std::ptrdiff_t FirstContaining::Search(std::string_view needle) {
+  if (needle.find('\0') != std::string_view::npos) {
     // Cannot come from SQLite text, but a NUL would match across the separators.
     for (std::size_t i = 0; i < starts_.size(); ++i) {
       const std::size_t end = i + 1 < starts_.size() ? starts_[i + 1] - 1 : joined_.size() - 1;
-      std::wstring_view text(joined_.data() + starts_[i], end - starts_[i]);
-      if (text.find(needle) != std::wstring_view::npos) return static_cast<std::ptrdiff_t>(i);
+      std::string_view text(joined_.data() + starts_[i], end - starts_[i]);
+      if (text.find(needle) != std::string_view::npos) return static_cast<std::ptrdiff_t>(i);
     }
     return -1;
   }
@@ -53,11 +53,11 @@ std::ptrdiff_t FirstContaining::Search(std::wstring_view needle) {
     if (!indexed_) BuildIndex();
     return SearchByGrams(needle);
   }
-  const std::size_t at = std::wstring_view(joined_).find(needle);
-  return at == std::wstring_view::npos ? -1 : TextAt(at);
+  const std::size_t at = std::string_view(joined_).find(needle);
+  return at == std::string_view::npos ? -1 : TextAt(at);
 }
 
-std::uint32_t FirstContaining::BucketOf(const wchar_t* gram) const {
+std::uint32_t FirstContaining::BucketOf(const char* gram) const {
   std::uint64_t h = 0;
   for (std::size_t i = 0; i < kGram; ++i)
     h = (h ^ static_cast<std::uint32_t>(gram[i])) * 0x100000001b3ULL + 0x9e3779b97f4a7c15ULL;
@@ -75,11 +75,11 @@ void FirstContaining::BuildIndex() {
   while (bucketBits_ < 16 && (std::size_t{1} << bucketBits_) < n) ++bucketBits_;
   const std::size_t buckets = std::size_t{1} << bucketBits_;
   bucketStart_.assign(buckets + 1, 0);
-  const wchar_t* data = joined_.data();
+  const char* data = joined_.data();
   // Grams holding a separator can never match a needle and are left out.
   auto usable = [&](std::size_t i) {
     for (std::size_t k = 0; k < kGram; ++k)
-      if (data[i + k] == L'\0') return false;
+      if (data[i + k] == '\0') return false;
     return true;
   };
   std::vector<std::uint32_t> bucketOf(n >= kGram ? n - kGram + 1 : 0,
@@ -98,7 +98,7 @@ void FirstContaining::BuildIndex() {
   }
 }
 
-std::ptrdiff_t FirstContaining::SearchByGrams(std::wstring_view needle) {
+std::ptrdiff_t FirstContaining::SearchByGrams(std::string_view needle) {
   // The rarest gram of the needle gives the fewest candidates; its positions are in
   // ascending order, so the first verified candidate is the earliest match overall.
   std::size_t bestOffset = 0;
@@ -120,7 +120,7 @@ std::ptrdiff_t FirstContaining::SearchByGrams(std::wstring_view needle) {
     if (p < bestOffset) continue;
     const std::size_t start = p - bestOffset;
     if (start + needle.size() > n) continue;
-    if (std::wmemcmp(joined_.data() + start, needle.data(), needle.size()) == 0)
+    if (std::memcmp(joined_.data() + start, needle.data(), needle.size()) == 0)
       return TextAt(start);
   }
   return -1;

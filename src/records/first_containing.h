@@ -19,25 +19,25 @@ namespace bv {
 class FirstContaining {
  public:
   // `texts` is copied; their order is the order of the answer.
-  explicit FirstContaining(const std::vector<std::wstring_view>& texts);
+  explicit FirstContaining(const std::vector<std::string_view>& texts);
 
   // Index of the first text containing `needle`, or -1. An empty needle is contained
   // in every text, the empty ones included.
-  std::ptrdiff_t Find(std::wstring_view needle);
+  std::ptrdiff_t Find(std::string_view needle);
 
   std::size_t size() const { return starts_.size(); }
 
  private:
   static constexpr std::size_t kGram = 4;
-  std::ptrdiff_t Search(std::wstring_view needle);
-  std::ptrdiff_t SearchByGrams(std::wstring_view needle);
+  std::ptrdiff_t Search(std::string_view needle);
+  std::ptrdiff_t SearchByGrams(std::string_view needle);
   std::ptrdiff_t TextAt(std::size_t offset) const;
-  std::uint32_t BucketOf(const wchar_t* gram) const;
+  std::uint32_t BucketOf(const char* gram) const;
   void BuildIndex();
 
   // All texts joined, each followed by a NUL; needles never hold a NUL, so a match
   // never spans two texts.
-  std::wstring joined_;
+  std::string joined_;
   std::vector<std::size_t> starts_;  // offset of each text in joined_
   bool indexed_ = false;
   unsigned bucketBits_ = 0;
@@ -46,9 +46,9 @@ class FirstContaining {
   // Looked up by view, so a repeated needle costs no allocation.
   struct ViewHash {
     using is_transparent = void;
-    std::size_t operator()(std::wstring_view v) const { return std::hash<std::wstring_view>()(v); }
+    std::size_t operator()(std::string_view v) const { return std::hash<std::string_view>()(v); }
   };
-  std::unordered_map<std::wstring, std::ptrdiff_t, ViewHash, std::equal_to<>> cache_;
+  std::unordered_map<std::string, std::ptrdiff_t, ViewHash, std::equal_to<>> cache_;
 };
 
 }  // namespace bv

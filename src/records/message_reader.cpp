@@ -14,7 +14,7 @@ namespace bv {
 template <typename Row>
 void MessageReader::AddMessage(const Row& row) {
   // Messages without text (attachments only) are not listed: nothing else to convert.
-  std::wstring text = row.Wide(0);
+  std::string text = row.Utf8(0);
   if (text.empty()) return;
   const auto node = messages_.emplace(messages_.end());
   MessageRecord& record = *node;
@@ -22,13 +22,13 @@ void MessageReader::AddMessage(const Row& row) {
   record.isFromMe = row.Int32(1);
   record.rowId = row.Int32(3);
   record.handleId = row.Int32(4);
-  record.sender = row.Wide(5);
+  record.sender = row.Utf8(5);
   // Up to 14 digits the stored date is in seconds (iOS 6 to 10), beyond that in
   // nanoseconds (iOS 11 on), which the first date column already divided.
   if (row.TextLength(6) < 15 && row.Text(7) != nullptr)
-    record.date = row.Wide(7);
+    record.date = row.Utf8(7);
   else
-    record.date = row.Wide(2);
+    record.date = row.Utf8(2);
   order_.Add(node, record.date, record.handleId);
   handles_.push_back(record.handleId);
 }
@@ -93,9 +93,9 @@ Result MessageReader::Read(const std::string& messageDbPath, const std::string& 
     IntSlots<std::list<MessageRecord>*> listOf(handles_);
     // One handle row is one sender text, so its name is looked up once. A handle id
     // that saturated 32 bits may stand for several rows: those are looked up by text.
-    IntSlots<const std::wstring*> nameOf(handles_);
+    IntSlots<const std::string*> nameOf(handles_);
     order_.SpliceSorted(
-        messages_, [](const MessageRecord& m) -> const std::wstring& { return m.date; },
+        messages_, [](const MessageRecord& m) -> const std::string& { return m.date; },
         [&](std::int32_t handleId) -> std::list<MessageRecord>& {
           auto& list = listOf[handleId];
           if (list == nullptr) list = &conversations[handleId];
@@ -104,7 +104,7 @@ Result MessageReader::Read(const std::string& messageDbPath, const std::string& 
         [&](MessageRecord& m) {
           if (!namesLoaded) return;
           const bool exact = m.handleId != INT32_MAX && m.handleId != INT32_MIN;
-          const std::wstring* name = exact ? nameOf[m.handleId] : nullptr;
+          const std::string* name = exact ? nameOf[m.handleId] : nullptr;
           if (name == nullptr) {
             name = &names.NameFor(m.sender);
             if (exact) nameOf[m.handleId] = name;

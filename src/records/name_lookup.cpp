@@ -2,9 +2,9 @@
 
 namespace bv {
 
-std::vector<std::wstring_view> ContactNameLookup::PhoneTexts(
+std::vector<std::string_view> ContactNameLookup::PhoneTexts(
     const std::vector<ContactRecord>& contacts, std::vector<std::size_t>& owners) {
-  std::vector<std::wstring_view> texts;
+  std::vector<std::string_view> texts;
   for (std::size_t i = 0; i < contacts.size(); ++i) {
     if (contacts[i].phone.empty()) continue;
     texts.push_back(contacts[i].phone);
@@ -16,7 +16,7 @@ std::vector<std::wstring_view> ContactNameLookup::PhoneTexts(
 ContactNameLookup::ContactNameLookup(const std::vector<ContactRecord>& contacts)
     : contacts_(contacts), phones_(PhoneTexts(contacts, owners_)) {}
 
-const std::wstring& ContactNameLookup::NameFor(std::wstring_view number) {
+const std::string& ContactNameLookup::NameFor(std::string_view number) {
   const std::ptrdiff_t i = phones_.Find(number);
   return i < 0 ? empty_ : contacts_[owners_[static_cast<std::size_t>(i)]].name;
 }

@@ -17,15 +17,15 @@ class ContactNameLookup {
   // `contacts` must outlive the lookup.
   explicit ContactNameLookup(const std::vector<ContactRecord>& contacts);
   // The matching person's name, or an empty text.
-  const std::wstring& NameFor(std::wstring_view number);
+  const std::string& NameFor(std::string_view number);
 
  private:
-  static std::vector<std::wstring_view> PhoneTexts(const std::vector<ContactRecord>& contacts,
-                                                   std::vector<std::size_t>& owners);
+  static std::vector<std::string_view> PhoneTexts(const std::vector<ContactRecord>& contacts,
+                                                  std::vector<std::size_t>& owners);
   const std::vector<ContactRecord>& contacts_;
   std::vector<std::size_t> owners_;  // contact index of each phone text
   FirstContaining phones_;
-  const std::wstring empty_;
+  const std::string empty_;
 };
 
 }  // namespace bv

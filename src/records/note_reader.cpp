@@ -17,26 +17,26 @@ void NoteReader::SortNewestFirst(std::list<NoteRecord>& notes) {
   NodeOrder<NoteRecord> order;
   for (auto it = from.begin(); it != from.end(); ++it) order.Add(it, it->date);
   order.SpliceSorted(
-      from, [](const NoteRecord& n) -> const std::wstring& { return n.date; },
+      from, [](const NoteRecord& n) -> const std::string& { return n.date; },
       [&](std::int32_t) -> std::list<NoteRecord>& { return notes; }, [](const NoteRecord&) {},
       true);
 }
 
-void CleanNoteText(std::wstring& text) {
+void CleanNoteText(std::string& text) {
   // The six entity steps in one pass. Each entity runs from an ampersand to the next
   // semicolon with neither in between, so no two matches overlap, and no replacement
   // makes an entity that a later step would find: one left-to-right pass that replaces
   // whichever entity starts at an ampersand gives what the six passes give (an "&amp;"
   // followed by "lt;" becomes "&lt;" and stays so).
-  if (std::size_t at = text.find(L'&'); at != std::wstring::npos) {
-    static constexpr std::pair<std::wstring_view, wchar_t> kEntities[] = {
-        {L"&#39;", L'\''}, {L"&quot;", L'"'}, {L"&lt;", L'<'},
-        {L"&gt;", L'>'},   {L"&nbsp;", L' '}, {L"&amp;", L'&'}};
-    std::wstring out;
+  if (std::size_t at = text.find('&'); at != std::string::npos) {
+    static constexpr std::pair<std::string_view, char> kEntities[] = {
+        {"&#39;", '\''}, {"&quot;", '"'}, {"&lt;", '<'},
+        {"&gt;", '>'},   {"&nbsp;", ' '}, {"&amp;", '&'}};
+    std::string out;
     out.reserve(text.size());
-    const std::wstring_view rest(text);
+    const std::string_view rest(text);
     std::size_t done = 0;  // text before `done` is in `out` or replaced
-    while (at != std::wstring_view::npos) {
+    while (at != std::string_view::npos) {
       for (const auto& [entity, replacement] : kEntities) {
         if (rest.substr(at, entity.size()) == entity) {
           out.append(rest.substr(done, at - done));
@@ -46,39 +46,39 @@ void CleanNoteText(std::wstring& text) {
           break;
         }
       }
-      at = rest.find(L'&', at + 1);
+      at = rest.find('&', at + 1);
     }
     out.append(rest.substr(done));
     text.swap(out);
   }
   // The tag steps in their order: removing "</div>" can join the pieces of a "<br>".
-  if (text.find(L'<') != std::wstring::npos) {
-    ReplaceAll(text, L"<div>", L"\n");
-    ReplaceAll(text, L"</div>", L"");
-    ReplaceAll(text, L"<br>", L"\n");
+  if (text.find('<') != std::string::npos) {
+    ReplaceAll(text, "<div>", "\n");
+    ReplaceAll(text, "</div>", "");
+    ReplaceAll(text, "<br>", "\n");
   }
 }
 
 template <typename Row>
 void NoteReader::AddOlder(const Row& row) {
-  std::wstring title = row.Wide(1);
-  std::wstring body = row.Wide(2);
+  std::string title = row.Utf8(1);
+  std::string body = row.Utf8(2);
   if (title.empty() && body.empty()) return;
   std::int64_t seconds = 0;
-  std::wstring date;
+  std::string date;
   if (row.WholeSeconds(0, seconds)) date = dates_.FromAppleWholeSeconds(seconds);
   Keep(std::move(date), std::move(title), std::move(body));
 }
 
 template <typename Row>
 void NoteReader::AddNewer(const Row& row) {
-  std::wstring title = row.Wide(0);
-  std::wstring body = row.Wide(1);
+  std::string title = row.Utf8(0);
+  std::string body = row.Utf8(1);
   if (title.empty() && body.empty()) return;
-  Keep(row.Wide(2), std::move(title), std::move(body));
+  Keep(row.Utf8(2), std::move(title), std::move(body));
 }
 
-void NoteReader::Keep(std::wstring date, std::wstring title, std::wstring body) {
+void NoteReader::Keep(std::string date, std::string title, std::string body) {
   // Cleaned while the texts are in cache; a failed statement discards the rows anyway.
   const auto node = rows_.emplace(rows_.end());
   node->date = std::move(date);
@@ -109,7 +109,7 @@ int NoteReader::NewerRow(void* context, StatementRow& row) {
 void NoteReader::Replace(std::list<NoteRecord>& notes) {
   std::list<NoteRecord> ordered;
   order_.SpliceSorted(
-      rows_, [](const NoteRecord& n) -> const std::wstring& { return n.date; },
+      rows_, [](const NoteRecord& n) -> const std::string& { return n.date; },
       [&](std::int32_t) -> std::list<NoteRecord>& { return ordered; }, [](const NoteRecord&) {},
       true);
   notes.swap(ordered);

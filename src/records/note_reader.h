@@ -24,7 +24,7 @@ inline constexpr const char kNewerNoteStatement[] =
     "XFORMATTEDDATESTRING1 FROM ZICCLOUDSYNCINGOBJECT order by XFORMATTEDDATESTRING1 desc;";
 
 // Entities and the div and br tags of a note's HTML, replaced in a fixed order.
-void CleanNoteText(std::wstring& text);
+void CleanNoteText(std::string& text);
 
 class NoteReader {
  public:
@@ -55,7 +55,7 @@ class NoteReader {
   void AddOlder(const Row& row);
   template <typename Row>
   void AddNewer(const Row& row);
-  void Keep(std::wstring date, std::wstring title, std::wstring body);
+  void Keep(std::string date, std::string title, std::string body);
   // Replaces `notes` by the rows, newest first.
   void Replace(std::list<NoteRecord>& notes);
   void Discard();

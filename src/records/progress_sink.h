@@ -15,7 +15,7 @@ namespace bv {
 using ProgressCallback = std::int32_t (*)(void* user, std::int32_t percent);
 // Copy report: (user data, percent, status, destination path). Same answer.
 using CopyCallback = std::int32_t (*)(void* user, std::int32_t percent, std::int32_t status,
-                                      const std::wstring& destination);
+                                      const std::string& destination);
 
 struct ProgressSink {
   ProgressCallback callback = nullptr;  // may be absent

@@ -1,7 +1,7 @@
 #pragma once
 // The record readers of a backup's databases, and how the data source calls them.
 //
-// Paths are UTF-8 (WideToUtf8 of the backup file path). Every reader opens its own
+// Paths are UTF-8 text. Every reader opens its own
 // read-only connection(s) and closes them before returning; nothing is written beside
 // the backup files. The readers never move the catalogue's progress; the slot makes
 // the end advance. All of this runs on the scan thread (chat text: export worker).
@@ -11,21 +11,21 @@
 //   ReadMessages(map):
 //     cat.messages.clear();
 //     ProgressSink sink{cat.progressCallback, cat.progressUser, cat.progress, cat.progressStep};
-//     Result r = MessageReader(sink).Read(WideToUtf8(smsDb), WideToUtf8(addressBook), map);
+//     Result r = MessageReader(sink).Read(smsDb, addressBook, map);
 //     cat.messages = map;  cat.Advance(cat.progressStep / 2);  // answer ignored
 //     return r;
 //   ReadContacts(list):
-//     Result r = ContactReader().Read(WideToUtf8(addressBook), list);
+//     Result r = ContactReader().Read(addressBook, list);
 //     cat.Advance(cat.progressStep / 2);  return r;               // answer ignored
 //   ReadCallHistory(list): callDb = CallHistory.storedata (5a4935c7...) when that file
 //     exists, else call_history.db (2b2b0084...);
-//     Result r = CallHistoryReader().Read(WideToUtf8(callDb), WideToUtf8(addressBook), list);
+//     Result r = CallHistoryReader().Read(callDb, addressBook, list);
 //     cat.Advance(cat.progressStep / 2);  return r;               // answer ignored
 //   ReadNotes(list): older ca3bc056..., newer 4f98687d...;
-//     Result r = NoteReader().Read(WideToUtf8(older), WideToUtf8(newer), list);
+//     Result r = NoteReader().Read(older, newer, list);
 //     cat.Advance(cat.progressStep / 2);  return r;               // answer ignored
 //   ReadWhatsApp(map): cat.whatsAppChats.clear(); find ChatStorage.sqlite in the manifest;
-//     WhatsAppReader().Read(WideToUtf8(chatStorage), map);   // its result is replaced:
+//     WhatsAppReader().Read(chatStorage, map);   // its result is replaced:
 //     cat.whatsAppChats = map;  return cat.Advance(cat.progressStep);
 //   WriteWhatsAppChatText(key, output, cb, user):
 //     return WriteWhatsAppChatText(cat.whatsAppChats, key, output, cb, user);

@@ -12,14 +12,14 @@ const char* StatementRow::Text(int i) const {
   return reinterpret_cast<const char*>(sqlite3_column_text(statement_, i));
 }
 
-std::wstring StatementRow::Wide(int i) const {
+std::string StatementRow::Utf8(int i) const {
   const char* text = Text(i);
   if (text == nullptr) return {};
   // The length SQLite already knows; a callback would see the text up to a NUL.
   const std::size_t bytes = static_cast<std::size_t>(sqlite3_column_bytes(statement_, i));
   const void* nul = std::memchr(text, '\0', bytes);
   const std::size_t length = nul != nullptr ? static_cast<const char*>(nul) - text : bytes;
-  return Utf8ToWide(std::string_view(text, length));
+  return ValidUtf8(std::string_view(text, length));
 }
 
 bool StatementRow::TruncatedReal(double value, std::int64_t& out) {

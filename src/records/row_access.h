@@ -9,7 +9,8 @@
 //
 // Row callbacks are written once as templates over the row type; every answer here
 // equals the text rule of ExecRow (null pointer for NULL, text up to its first NUL,
-// leading-digits integers that saturate).
+// leading-digits integers that saturate). Text enters the program through Utf8(),
+// which makes it valid UTF-8.
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -31,7 +32,8 @@ class ExecRow {
   const char* Text(int i) const {
     return i < columns_ && values_ != nullptr ? values_[i] : nullptr;
   }
-  std::wstring Wide(int i) const { return Utf8ToWide(Text(i)); }
+  // The column's text as UTF-8 (invalid bytes become U+FFFD); empty for NULL.
+  std::string Utf8(int i) const { return ValidUtf8(Text(i)); }
   std::int32_t Int32(int i) const { return ParseInt32(Text(i)); }
   std::int64_t Int64(int i) const { return ParseInt64(Text(i)); }
   // Length in characters (UTF-8 lead bytes) of the column's text; 0 for NULL.
@@ -57,7 +59,7 @@ class StatementRow {
  public:
   explicit StatementRow(sqlite3_stmt* statement);
   const char* Text(int i) const;
-  std::wstring Wide(int i) const;
+  std::string Utf8(int i) const;
   std::int32_t Int32(int i) const;
   std::int64_t Int64(int i) const;
   std::size_t TextLength(int i) const;

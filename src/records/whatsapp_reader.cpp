@@ -22,8 +22,8 @@ void WhatsAppReader::AddSession(const Row& row) {
   WhatsAppSessionRecord s;
   s.sessionId = row.Int32(0);
   if (s.sessionId == 0) return;
-  s.partnerName = row.Wide(1);
-  s.contactJid = row.Wide(2);
+  s.partnerName = row.Utf8(1);
+  s.contactJid = row.Utf8(2);
   sessions.push_back(std::move(s));
 }
 
@@ -32,8 +32,8 @@ void WhatsAppReader::AddMember(const Row& row) {
   WhatsAppMemberRecord m;
   m.memberSession = row.Int32(0);
   if (m.memberSession == 0) return;
-  m.memberName = row.Wide(1);
-  m.memberJid = row.Wide(2);
+  m.memberName = row.Utf8(1);
+  m.memberJid = row.Utf8(2);
   members.push_back(std::move(m));
 }
 
@@ -48,8 +48,8 @@ void WhatsAppReader::AddMessage(const Row& row) {
   m.sessionId = sessionId;
   std::int64_t seconds = 0;
   if (row.WholeSeconds(3, seconds)) m.date = dates_.FromAppleWholeSeconds(seconds);
-  m.pushName = row.Wide(4);
-  m.text = row.Wide(5);
+  m.pushName = row.Utf8(4);
+  m.text = row.Utf8(5);
   if (join_ != nullptr) NameMessage(node);
 }
 
@@ -58,7 +58,7 @@ void WhatsAppReader::AddMedia(const Row& row) {
   WhatsAppMediaRecord m;
   m.mediaMessage = row.Int32(0);
   if (m.mediaMessage == 0) return;
-  m.mediaTitle = row.Wide(1);
+  m.mediaTitle = row.Utf8(1);
   media.push_back(std::move(m));
 }
 
@@ -99,7 +99,7 @@ int WhatsAppReader::MediaRow(void* context, StatementRow& row) {
 // each message is named while its row is being turned into a record.
 struct WhatsAppReader::JoinState {
   template <typename Keys>
-  JoinState(const Keys& sessionKeys, const std::vector<std::wstring_view>& jids)
+  JoinState(const Keys& sessionKeys, const std::vector<std::string_view>& jids)
       : sessionById(sessionKeys), listOf(sessionKeys), memberByJid(jids) {}
   IntSlots<const WhatsAppSessionRecord*> sessionById;
   // Lists of a std::map stay where they are: each chat is looked up in the tree once.
@@ -149,7 +149,7 @@ std::vector<std::int32_t> KeysOf(const List& list, Key key) {
 }  // namespace
 
 void WhatsAppReader::PrepareJoin() {
-  std::vector<std::wstring_view> jids;
+  std::vector<std::string_view> jids;
   jids.reserve(members.size());
   for (const auto& m : members) jids.push_back(m.memberJid);
   join_ = std::make_unique<JoinState>(
@@ -166,15 +166,20 @@ void WhatsAppReader::PrepareJoin() {
           s.memberJids = m->memberJid;
           s.memberNames = m->memberName;
         } else {
-          s.memberJids += L',';
+          s.memberJids += ',';
           s.memberJids += m->memberJid;
           if (!m->memberName.empty()) {
-            s.memberNames += L',';
+            s.memberNames += ',';
             s.memberNames += m->memberName;
           }
         }
       }
     }
+    auto info = std::make_shared<WhatsAppChatInfo>();
+    info->partner = s.partnerName;
+    info->jids = s.memberJids.empty() ? s.contactJid : s.memberJids;
+    info->title = s.memberNames.empty() ? s.partnerName : s.memberNames;
+    s.chat = std::move(info);
     auto& slot = join_->sessionById[s.sessionId];
     if (slot == nullptr) slot = &s;  // the first session of an id wins
   }
@@ -185,17 +190,17 @@ void WhatsAppReader::NameMessage(std::list<WhatsAppMessageRecord>::iterator node
   const WhatsAppSessionRecord* found = join_->sessionById[msg.sessionId];
   if (found != nullptr) {
     const WhatsAppSessionRecord& s = *found;
-    msg.chatPartner = s.partnerName;
-    msg.chatJids = s.memberJids.empty() ? s.contactJid : s.memberJids;
-    msg.chatTitle = s.memberNames.empty() ? s.partnerName : s.memberNames;
+    msg.chat = s.chat;
     // Every message keeps its own text, also the first of a run of rows of a group.
     if (msg.isFromMe != 0) {
-      msg.senderName = L"Me";
+      msg.senderName = "Me";
       msg.pushName.clear();
     } else {
-      const std::wstring* sender = &s.partnerName;
-      if (!msg.pushName.empty() && msg.chatJids.find(L',') != std::wstring::npos) {
-        const std::ptrdiff_t i = join_->memberByJid.Find(std::wstring_view(msg.pushName).substr(1));
+      const std::string* sender = &s.partnerName;
+      if (!msg.pushName.empty() && s.chat->jids.find(',') != std::string::npos) {
+        // The push name without its first character (a "~" before the number).
+        const std::string_view push(msg.pushName);
+        const std::ptrdiff_t i = join_->memberByJid.Find(push.substr(Utf8Offset(push, 1)));
         if (i >= 0) sender = &members[static_cast<std::size_t>(i)].memberName;
       }
       msg.senderName = *sender;
@@ -232,7 +237,7 @@ void WhatsAppReader::FinishJoin(WhatsAppChatMap& chats) {
   }
   // The nodes move over, not their records.
   join_->order.SpliceSorted(
-      messages, [](const WhatsAppMessageRecord& m) -> const std::wstring& { return m.date; },
+      messages, [](const WhatsAppMessageRecord& m) -> const std::string& { return m.date; },
       [&](std::int32_t sessionId) -> std::list<WhatsAppMessageRecord>& {
         auto& list = join_->listOf[sessionId];
         if (list == nullptr) list = &chats[sessionId];
@@ -256,8 +261,8 @@ struct FileCloser {
 };
 
 // Text as the Windows runtime's UTF-8 text mode writes it: every line feed as CR LF.
-void AppendText(std::string& out, std::wstring_view text) {
-  for (char c : WideToUtf8(text)) {
+void AppendText(std::string& out, std::string_view text) {
+  for (char c : text) {
     if (c == '\n') out += '\r';
     out += c;
   }
@@ -266,8 +271,8 @@ void AppendText(std::string& out, std::wstring_view text) {
 }  // namespace
 
 Result WriteWhatsAppChatText(const WhatsAppChatMap& chats, std::int32_t sessionId,
-                             const std::wstring& outputPath, CopyCallback callback, void* user) {
-  const std::filesystem::path path = platform::PathFromWide(outputPath);
+                             const std::string& outputPath, CopyCallback callback, void* user) {
+  const std::filesystem::path path = platform::PathFromUtf8(outputPath);
   std::error_code ec;
   if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path(), ec);
   errno = 0;
@@ -288,10 +293,10 @@ Result WriteWhatsAppChatText(const WhatsAppChatMap& chats, std::int32_t sessionI
     std::int64_t written = 0;
     std::string block;
     for (const WhatsAppMessageRecord& m : list) {
-      const std::wstring& sender = m.isFromMe != 0 ? std::wstring(L"Me")
-                                   : (m.senderName.empty() || m.senderName == L"Unknown")
-                                       ? m.pushName
-                                       : m.senderName;
+      const std::string& sender = m.isFromMe != 0 ? std::string("Me")
+                                  : (m.senderName.empty() || m.senderName == "Unknown")
+                                      ? m.pushName
+                                      : m.senderName;
       block.clear();
       AppendText(block, m.date);
       block += ' ';

@@ -31,23 +31,25 @@ inline constexpr const char kWhatsAppMediaStatement[] =
 // One chat session.
 struct WhatsAppSessionRecord {
   std::int32_t sessionId = 0;
-  std::wstring contactJid;
-  std::wstring partnerName;
-  std::wstring memberNames;  // built by the join, comma-separated
-  std::wstring memberJids;   // built by the join, comma-separated
+  std::string contactJid;
+  std::string partnerName;
+  std::string memberNames;  // built by the join, comma-separated
+  std::string memberJids;   // built by the join, comma-separated
+  // What the session's messages share, made by the join.
+  std::shared_ptr<const WhatsAppChatInfo> chat;
 };
 
 // One group member.
 struct WhatsAppMemberRecord {
   std::int32_t memberSession = 0;
-  std::wstring memberJid;
-  std::wstring memberName;
+  std::string memberJid;
+  std::string memberName;
 };
 
 // One media item.
 struct WhatsAppMediaRecord {
   std::int32_t mediaMessage = 0;
-  std::wstring mediaTitle;
+  std::string mediaTitle;
 };
 
 class WhatsAppReader {
@@ -108,6 +110,6 @@ class WhatsAppReader {
 // callback's non-zero answer, or the platform error code when the file cannot be
 // written. A chat that is not in the map leaves an empty text file and returns 0.
 Result WriteWhatsAppChatText(const WhatsAppChatMap& chats, std::int32_t sessionId,
-                             const std::wstring& outputPath, CopyCallback callback, void* user);
+                             const std::string& outputPath, CopyCallback callback, void* user);
 
 }  // namespace bv

@@ -32,7 +32,7 @@ std::string UtcText(std::int64_t t) {
 }
 
 // (time, text, is_sender) of a message, for comparing without regard to order.
-using Msg = std::tuple<std::wstring, std::wstring, int>;
+using Msg = std::tuple<std::string, std::string, int>;
 
 std::multiset<Msg> Live(const std::list<ChatMessageRecord>& list) {
   std::multiset<Msg> out;
@@ -45,8 +45,8 @@ std::multiset<Msg> Reference(Db& db, const std::string& sql) {
   std::multiset<Msg> out;
   for (const auto& row : db.Query(sql)) {
     if (row[1] == "<null>" || row[1].empty()) continue;
-    out.insert({Utf8ToWide(UtcText(std::atoll(row[0].c_str()))), Utf8ToWide(row[1]),
-                row[2] == "0" ? 1 : 0});
+    out.insert(
+        {ValidUtf8(UtcText(std::atoll(row[0].c_str()))), ValidUtf8(row[1]), row[2] == "0" ? 1 : 0});
   }
   return out;
 }
@@ -78,18 +78,18 @@ TEST_F(PassTest, WeChatTableNameIsMd5OfUserNameAndOrderIsByTime) {
   ChatMap map;
   ASSERT_EQ(WeChatPass(path, map), 0);
   ASSERT_EQ(map.size(), 2u);
-  const auto& alice = map.at(L"wxid_alice");
+  const auto& alice = map.at("wxid_alice");
   ASSERT_EQ(alice.size(), 2u);
-  EXPECT_EQ(alice.front().text, L"first");
-  EXPECT_EQ(alice.front().time, L"2017-07-14 02:40:00");
+  EXPECT_EQ(alice.front().text, "first");
+  EXPECT_EQ(alice.front().time, "2017-07-14 02:40:00");
   EXPECT_EQ(alice.front().is_sender, 1);
   EXPECT_EQ(alice.back().is_sender, 0);
   EXPECT_EQ(alice.front().status, 0);
   EXPECT_EQ(alice.front().row_id, 2);
   EXPECT_TRUE(alice.front().sender.empty());
-  const auto& nobody = map.at(L"");
+  const auto& nobody = map.at("");
   ASSERT_EQ(nobody.size(), 1u);
-  EXPECT_EQ(nobody.front().time, L"1970-01-01 00:00:00");
+  EXPECT_EQ(nobody.front().time, "1970-01-01 00:00:00");
 }
 
 TEST_F(PassTest, FriendRowsLiveAndDeleted) {
@@ -110,17 +110,17 @@ TEST_F(PassTest, FriendRowsLiveAndDeleted) {
           reader, "Friend",
           [&](RawDbFile& r, const CellInput& c) { return decode_friend(r, c, friends); }, true),
       0);
-  std::map<std::wstring, std::pair<int, int>> seen;  // user -> (type, status)
+  std::map<std::string, std::pair<int, int>> seen;  // user -> (type, status)
   for (const auto& f : friends) seen[f.user_name] = {f.type, f.status};
-  EXPECT_EQ(seen[L"wxid_f0"], std::make_pair(0, 0));
-  EXPECT_EQ(seen[L"wxid_f1"], std::make_pair(1, 0));
-  EXPECT_EQ(seen[L"wxid_f3"], std::make_pair(-5, 0));
-  EXPECT_EQ(seen[L"wxid_f4"], std::make_pair(70000, 0));
-  ASSERT_TRUE(seen.count(L"wxid_f2"));  // the deleted row, carved from its freeblock
-  EXPECT_EQ(seen[L"wxid_f2"], std::make_pair(300, 1));
+  EXPECT_EQ(seen["wxid_f0"], std::make_pair(0, 0));
+  EXPECT_EQ(seen["wxid_f1"], std::make_pair(1, 0));
+  EXPECT_EQ(seen["wxid_f3"], std::make_pair(-5, 0));
+  EXPECT_EQ(seen["wxid_f4"], std::make_pair(70000, 0));
+  ASSERT_TRUE(seen.count("wxid_f2"));  // the deleted row, carved from its freeblock
+  EXPECT_EQ(seen["wxid_f2"], std::make_pair(300, 1));
   for (const auto& f : friends)
-    if (f.user_name == L"wxid_f1") {
-      EXPECT_EQ(f.nick_name, L"Nick 1");
+    if (f.user_name == "wxid_f1") {
+      EXPECT_EQ(f.nick_name, "Nick 1");
     }
 }
 
@@ -137,8 +137,8 @@ TEST_F(PassTest, TimeIsLocalTime) {
   tzset();
   ChatMap map;
   ASSERT_EQ(WeChatPass(path, map), 0);
-  ASSERT_EQ(map[L"wxid_bob"].size(), 1u);
-  EXPECT_EQ(map[L"wxid_bob"].front().time, L"1970-01-01 08:00:00");
+  ASSERT_EQ(map["wxid_bob"].size(), 1u);
+  EXPECT_EQ(map["wxid_bob"].front().time, "1970-01-01 08:00:00");
 }
 
 TEST_F(PassTest, UnopenableAndNonDatabaseFiles) {
@@ -191,7 +191,7 @@ TEST_F(PassTest, LiveRowsEqualSqliteAcrossSeeds) {
     for (const auto& user : users) {
       const auto expected =
           Reference(db, "SELECT CreateTime, Message, Des FROM Chat_" + Md5Hex(user));
-      const auto it = map.find(Utf8ToWide(user));
+      const auto it = map.find(ValidUtf8(user));
       const auto actual = it == map.end() ? std::multiset<Msg>{} : Live(it->second);
       EXPECT_EQ(actual.size(), expected.size()) << user;
       EXPECT_TRUE(actual == expected) << user;
@@ -223,10 +223,10 @@ TEST_F(PassTest, OverflowingLiveRowBesideAFreeblockIsIntact) {
     }
     ChatMap map;
     ASSERT_EQ(WeChatPass(path, map), 0);
-    const auto& list = map[L"wxid_ovf"];
+    const auto& list = map["wxid_ovf"];
     int live_big = 0;
     for (const auto& r : list)
-      if (r.status == 0 && r.text == Utf8ToWide(big)) ++live_big;
+      if (r.status == 0 && r.text == ValidUtf8(big)) ++live_big;
     EXPECT_EQ(live_big, 1) << page;
     EXPECT_EQ(Live(list).size(), 3u);
   }
@@ -242,19 +242,19 @@ struct Recovery {
 // deleted records that equal no row written.
 Recovery Count(const ChatMap& map, const std::map<int, std::pair<std::int64_t, std::string>>& rows,
                const std::vector<int>& removed) {
-  std::multiset<std::pair<std::wstring, std::wstring>> got;
+  std::multiset<std::pair<std::string, std::string>> got;
   for (const auto& [key, list] : map)
     for (const auto& r : list)
       if (r.status == 1) got.insert({r.time, r.text});
   auto key = [](const std::pair<std::int64_t, std::string>& row) {
-    return std::make_pair(Utf8ToWide(UtcText(row.first)), Utf8ToWide(row.second));
+    return std::make_pair(ValidUtf8(UtcText(row.first)), ValidUtf8(row.second));
   };
   Recovery result;
   for (int i : removed) {
     ++result.deleted;
     if (got.count(key(rows.at(i)))) ++result.found;
   }
-  std::set<std::pair<std::wstring, std::wstring>> written;
+  std::set<std::pair<std::string, std::string>> written;
   for (const auto& [i, row] : rows) written.insert(key(row));
   for (const auto& record : got) result.junk += written.count(record) == 0;
   return result;
@@ -452,19 +452,19 @@ TEST_F(PassTest, QQConversationDeletedAsAWholeComesBack) {
     }
     ChatMap map;
     ASSERT_EQ(QQPass(path, map), 0);
-    const auto dropped = map.find(L"30003");
+    const auto dropped = map.find("30003");
     ASSERT_NE(dropped, map.end());
     int back = 0;
     for (const auto& r : dropped->second) {
       EXPECT_EQ(r.status, 1);
-      back += texts["30003"].count(WideToUtf8(r.text)) != 0;
+      back += texts["30003"].count(r.text) != 0;
     }
     EXPECT_GE(back, 36);  // of 40
     // (A carved row may have lost a byte or two to later writes: compare the prefix
     // that names the partner.)
     for (const char* peer : {"10001", "20002"}) {
-      for (const auto& r : map[Utf8ToWide(peer)]) {
-        const std::string text = WideToUtf8(r.text);
+      for (const auto& r : map[ValidUtf8(peer)]) {
+        const std::string text = r.text;
         EXPECT_EQ(text.rfind(std::string("to ") + peer + " ", 0), 0u) << peer << " holds " << text;
       }
     }
@@ -496,12 +496,12 @@ TEST_F(PassTest, QQPassFiltersFreedPagesByPeer) {
   }
   ChatMap map;
   ASSERT_EQ(QQPass(path, map), 0);
-  const auto& mine = map.at(L"10001");
+  const auto& mine = map.at("10001");
   int live = 0, foreign = 0;
   for (const auto& r : mine) {
-    EXPECT_EQ(r.text.rfind(L"gone", 0), std::wstring::npos) << "a freed row of 20002 leaked in";
+    EXPECT_EQ(r.text.rfind("gone", 0), std::string::npos) << "a freed row of 20002 leaked in";
     if (r.status == 0) ++live;
-    if (r.text == L"foreign but live") ++foreign;
+    if (r.text == "foreign but live") ++foreign;
   }
   EXPECT_EQ(live, 201);
   EXPECT_EQ(foreign, 1);
@@ -509,15 +509,15 @@ TEST_F(PassTest, QQPassFiltersFreedPagesByPeer) {
                              [](const auto& a, const auto& b) { return a.time < b.time; }));
   EXPECT_EQ(mine.front().is_sender, 1);  // flag 0: the owner's message
   // The dropped table has no schema row; its freed pages still give its rows, as deleted.
-  ASSERT_TRUE(map.count(L"20002"));
+  ASSERT_TRUE(map.count("20002"));
   int recovered = 0;
-  for (const auto& r : map.at(L"20002")) {
+  for (const auto& r : map.at("20002")) {
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.text.rfind(L"gone", 0), 0u);
+    EXPECT_EQ(r.text.rfind("gone", 0), 0u);
     ++recovered;
   }
   EXPECT_GE(recovered, 150);
-  EXPECT_EQ(map.count(L""), 0u);
+  EXPECT_EQ(map.count(""), 0u);
 }
 
 // Truncated files, cyclic links and random damage: fewer records, never a crash or hang.
@@ -540,7 +540,7 @@ TEST_F(PassTest, DamagedStoresYieldFewerRecords) {
   }
   ChatMap good;
   ASSERT_EQ(WeChatPass(path, good), 0);
-  const std::size_t live = Live(good[Utf8ToWide(user)]).size();
+  const std::size_t live = Live(good[ValidUtf8(user)]).size();
   ASSERT_EQ(live, 300u);
   const auto bytes = test::ReadAll(path);
 
@@ -551,7 +551,7 @@ TEST_F(PassTest, DamagedStoresYieldFewerRecords) {
     test::WriteAll(p, std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + cut));
     ChatMap m;
     WeChatPass(p, m);
-    EXPECT_LE(Live(m[Utf8ToWide(user)]).size(), live) << cut;
+    EXPECT_LE(Live(m[ValidUtf8(user)]).size(), live) << cut;
   }
 
   // Every 4-byte link of every interior and overflow page turned into a self-reference.
@@ -572,7 +572,7 @@ TEST_F(PassTest, DamagedStoresYieldFewerRecords) {
     test::WriteAll(p, damaged);
     ChatMap m;
     EXPECT_EQ(WeChatPass(p, m), 0);
-    EXPECT_LE(Live(m[Utf8ToWide(user)]).size(), live);
+    EXPECT_LE(Live(m[ValidUtf8(user)]).size(), live);
   }
 
   // Random bytes over the pages.

@@ -346,7 +346,7 @@ TEST(Carving, StalePointerNearLastLiveIsSkipped) {
   CellInput cell{Bytes(p), 403, 512, true, 1};
   decode_chat_message(r, cell, records, ChatLayout::WeChat);
   ASSERT_EQ(records.size(), 1u);
-  EXPECT_EQ(records.front().text, L"stale row");
+  EXPECT_EQ(records.front().text, "stale row");
   EXPECT_EQ(records.front().status, 1);
   EXPECT_EQ(records.front().is_sender, 1);
   EXPECT_EQ(records.front().row_id, 0);
@@ -365,7 +365,7 @@ TEST(Carving, CarvedRowWithLostFirstTypeKeepsColumnIndices) {
   std::list<ChatMessageRecord> records;
   decode_chat_message(r, CellInput{Bytes(p), 100, 512, true, 1}, records, ChatLayout::WeChat);
   ASSERT_EQ(records.size(), 1u);
-  EXPECT_EQ(records.front().text, L"shifted");
+  EXPECT_EQ(records.front().text, "shifted");
 }
 
 // Rows merged into one freeblock, each behind four overwritten head bytes, and a row in
@@ -412,9 +412,9 @@ TEST(Carving, FreeSpaceHoldsRowsBehindOverwrittenHeads) {
   std::list<ChatMessageRecord> records;
   for (std::uint16_t at : found)
     decode_chat_message(r, CellInput{Bytes(p), at, 512, true, 1}, records, ChatLayout::WeChat);
-  std::vector<std::wstring> texts;
+  std::vector<std::string> texts;
   for (const auto& rec : records) texts.push_back(rec.text);
-  EXPECT_EQ(texts, (std::vector<std::wstring>{L"second", L"third", L"gap"}));
+  EXPECT_EQ(texts, (std::vector<std::string>{"second", "third", "gap"}));
 
   // Without live rows to learn from, the step finds nothing.
   std::list<std::uint16_t> none;
@@ -443,12 +443,12 @@ TEST(Carving, CarvedRowInWeChatColumnOrder) {
     std::list<ChatMessageRecord> records;
     decode_chat_message(r, CellInput{Bytes(p), 100, 512, true, 1}, records, ChatLayout::WeChat);
     ASSERT_EQ(records.size(), 1u) << lost;
-    EXPECT_EQ(records.front().text, L"phone order") << lost;
+    EXPECT_EQ(records.front().text, "phone order") << lost;
     EXPECT_EQ(records.front().is_sender, 1) << lost;
     EXPECT_EQ(records.front().status, 1) << lost;
     std::string expected;
     ASSERT_TRUE(platform::FormatLocalTime(time, expected));
-    EXPECT_EQ(records.front().time, Utf8ToWide(expected)) << lost;
+    EXPECT_EQ(records.front().time, ValidUtf8(expected)) << lost;
   }
 }
 
@@ -487,15 +487,15 @@ TEST(Carving, TextBeyondThePageYieldsNothing) {
 namespace bv {
 namespace {
 
-std::vector<std::wstring> Texts(const std::list<ChatMessageRecord>& list) {
-  std::vector<std::wstring> out;
+std::vector<std::string> Texts(const std::list<ChatMessageRecord>& list) {
+  std::vector<std::string> out;
   for (const auto& r : list) out.push_back(r.text);
   return out;
 }
 
 // Ascending by time text; rows without a time first; equal times keep their order.
 TEST(ChatSort, OrdersByTimeTextAndKeepsTies) {
-  auto make = [](std::initializer_list<std::pair<const wchar_t*, const wchar_t*>> rows) {
+  auto make = [](std::initializer_list<std::pair<const char*, const char*>> rows) {
     std::list<ChatMessageRecord> list;
     for (const auto& [time, text] : rows) {
       ChatMessageRecord r;
@@ -505,27 +505,24 @@ TEST(ChatSort, OrdersByTimeTextAndKeepsTies) {
     }
     return list;
   };
-  auto two = make({{L"2017-07-14 10:00:01", L"b"}, {L"2017-07-14 10:00:00", L"a"}});
+  auto two = make({{"2017-07-14 10:00:01", "b"}, {"2017-07-14 10:00:00", "a"}});
   SortChatMessages(two);
-  EXPECT_EQ(Texts(two), (std::vector<std::wstring>{L"a", L"b"}));
+  EXPECT_EQ(Texts(two), (std::vector<std::string>{"a", "b"}));
 
-  auto mixed = make({{L"2017-07-14 10:00:00", L"t1"},
-                     {L"", L"none1"},
-                     {L"2016-01-01 00:00:00", L"old"},
-                     {L"2017-07-14 10:00:00", L"t2"},
-                     {L"", L"none2"},
-                     {L"2017-07-14 10:00:00", L"t3"}});
+  auto mixed = make({{"2017-07-14 10:00:00", "t1"},
+                     {"", "none1"},
+                     {"2016-01-01 00:00:00", "old"},
+                     {"2017-07-14 10:00:00", "t2"},
+                     {"", "none2"},
+                     {"2017-07-14 10:00:00", "t3"}});
   SortChatMessages(mixed);
-  EXPECT_EQ(Texts(mixed),
-            (std::vector<std::wstring>{L"none1", L"none2", L"old", L"t1", L"t2", L"t3"}));
+  EXPECT_EQ(Texts(mixed), (std::vector<std::string>{"none1", "none2", "old", "t1", "t2", "t3"}));
 
   // A time of another form: the text comparison decides, case ignored.
-  auto odd = make({{L"2017-07-14 10:00:00", L"x"},
-                   {L"abc", L"y"},
-                   {L"ABD", L"z"},
-                   {L"1999-12-31 23:59:59", L"w"}});
+  auto odd = make(
+      {{"2017-07-14 10:00:00", "x"}, {"abc", "y"}, {"ABD", "z"}, {"1999-12-31 23:59:59", "w"}});
   SortChatMessages(odd);
-  EXPECT_EQ(Texts(odd), (std::vector<std::wstring>{L"w", L"x", L"y", L"z"}));
+  EXPECT_EQ(Texts(odd), (std::vector<std::string>{"w", "x", "y", "z"}));
 }
 
 }  // namespace

@@ -38,8 +38,8 @@ std::string Utc(std::int64_t unixSeconds) {
 
 constexpr std::int64_t kApple = 978307200;
 
-std::wstring W(const std::string& s) {
-  return Utf8ToWide(s);
+std::string W(const std::string& s) {
+  return ValidUtf8(s);
 }
 
 // Text of a truth value: strings as they are, blobs decoded, anything else empty.
@@ -87,8 +87,8 @@ class BackupVersions : public ::testing::TestWithParam<Version> {
   int Major() const { return std::atoi(GetParam().ios); }
 
   // Phone texts of the address book's search table in row order, with names.
-  std::vector<std::pair<std::wstring, std::wstring>> PhoneBook() const {
-    std::vector<std::pair<std::wstring, std::wstring>> book;
+  std::vector<std::pair<std::string, std::string>> PhoneBook() const {
+    std::vector<std::pair<std::string, std::string>> book;
     const Json* ab = test::FindDatabase(truth_, "AddressBook.sqlitedb");
     if (ab == nullptr) return book;
     for (const auto& [rowid, v] : ByRowid(*ab, "ABPersonFullTextSearch")) {
@@ -98,10 +98,10 @@ class BackupVersions : public ::testing::TestWithParam<Version> {
     }
     return book;
   }
-  static std::wstring NameIn(const std::vector<std::pair<std::wstring, std::wstring>>& book,
-                             const std::wstring& number) {
+  static std::string NameIn(const std::vector<std::pair<std::string, std::string>>& book,
+                            const std::string& number) {
     for (const auto& [phone, name] : book)
-      if (phone.find(number) != std::wstring::npos) return name;
+      if (phone.find(number) != std::string::npos) return name;
     return {};
   }
   // The address book has the newer search-table layout from iOS 10 on.
@@ -135,7 +135,7 @@ TEST_P(BackupVersions, MessagesMatchTheTruth) {
   std::size_t listed = 0;
   int named = 0;
   for (const auto& [handleId, list] : map) {
-    std::wstring previous;
+    std::string previous;
     for (const MessageRecord& m : list) {
       ++listed;
       EXPECT_EQ(m.handleId, handleId);
@@ -152,7 +152,7 @@ TEST_P(BackupVersions, MessagesMatchTheTruth) {
       const std::int64_t date = v["date"].Int();
       const std::int64_t seconds = Major() >= 11 ? date / 1000000000 : date;
       EXPECT_EQ(m.date, W(Utc(seconds + kApple)));
-      EXPECT_EQ(m.name, NameIn(book, m.sender)) << WideToUtf8(m.sender);
+      EXPECT_EQ(m.name, NameIn(book, m.sender)) << m.sender;
       named += !m.name.empty();
       EXPECT_TRUE(m.extra.empty());
     }
@@ -166,11 +166,11 @@ TEST_P(BackupVersions, MessagesMatchTheTruth) {
 TEST_P(BackupVersions, ContactsMatchTheTruth) {
   const Json* ab = test::FindDatabase(truth_, "AddressBook.sqlitedb");
   ASSERT_NE(ab, nullptr);
-  std::multiset<std::wstring> expected;
+  std::multiset<std::string> expected;
   for (const auto& [rowid, v] : ByRowid(*ab, "ABPersonFullTextSearch")) {
     if (TextOf((*v)["Phone"]).empty()) continue;
-    const std::wstring name = W(TextOf((*v)["First"]) + TextOf((*v)["Last"]));
-    expected.insert(name.empty() ? L"No Name" : name);
+    const std::string name = W(TextOf((*v)["First"]) + TextOf((*v)["Last"]));
+    expected.insert(name.empty() ? "No Name" : name);
   }
   // iOS 4 has no search table: neither statement runs and nobody is listed.
   if (Major() >= 6) {
@@ -179,7 +179,7 @@ TEST_P(BackupVersions, ContactsMatchTheTruth) {
 
   std::list<ContactRecord> contacts;
   EXPECT_EQ(ContactReader().Read(Path("AddressBook.sqlitedb"), contacts), AddressBookResult());
-  std::multiset<std::wstring> got;
+  std::multiset<std::string> got;
   const ContactRecord* previous = nullptr;
   for (const ContactRecord& c : contacts) {
     got.insert(c.name);
@@ -198,16 +198,16 @@ TEST_P(BackupVersions, CallsMatchTheTruth) {
   const std::string callDb = Path(newer ? "CallHistory.storedata" : "call_history.db");
   ASSERT_FALSE(callDb.empty());
   const auto book = PhoneBook();
-  std::multiset<std::tuple<std::wstring, std::wstring, int, int, std::wstring>> expected;
+  std::multiset<std::tuple<std::string, std::string, int, int, std::string>> expected;
   if (newer) {
     for (const auto& [rowid, v] :
          ByRowid(*test::FindDatabase(truth_, "CallHistory.storedata"), "ZCALLRECORD")) {
-      const std::wstring address = W(TextOf((*v)["ZADDRESS"]));
+      const std::string address = W(TextOf((*v)["ZADDRESS"]));
       if (address.empty()) continue;
       const auto seconds = static_cast<std::int64_t>(std::floor((*v)["ZDATE"].Number()));
       expected.insert({W(Utc(seconds + kApple)), address, static_cast<int>((*v)["ZANSWERED"].Int()),
                        static_cast<int>(std::trunc((*v)["ZDURATION"].Number())),
-                       address.size() > 4 ? NameIn(book, address) : std::wstring()});
+                       address.size() > 4 ? NameIn(book, address) : std::string()});
     }
     ASSERT_GT(expected.size(), 10u);
   }
@@ -215,8 +215,8 @@ TEST_P(BackupVersions, CallsMatchTheTruth) {
   std::list<CallRecord> calls;
   EXPECT_EQ(CallHistoryReader().Read(callDb, Path("AddressBook.sqlitedb"), calls),
             AddressBookResult());
-  std::multiset<std::tuple<std::wstring, std::wstring, int, int, std::wstring>> got;
-  std::wstring previous;
+  std::multiset<std::tuple<std::string, std::string, int, int, std::string>> got;
+  std::string previous;
   for (const CallRecord& c : calls) {
     got.insert({c.date, c.address, c.answered, c.duration, c.name});
     EXPECT_LE(CompareNoCase(previous, c.date), 0) << "calls not oldest first";
@@ -229,13 +229,13 @@ TEST_P(BackupVersions, NotesComeFromTheStoreThatHoldsThem) {
   const Json* older = test::FindDatabase(truth_, "notes.sqlite");
   const Json* newer = test::FindDatabase(truth_, "NoteStore.sqlite");
   // Titles of the notes that the chosen store lists, and their dates.
-  std::multiset<std::pair<std::wstring, std::wstring>> expected;
+  std::multiset<std::pair<std::string, std::string>> expected;
   if (older != nullptr) {
     const auto bodies = ByRowid(*older, "ZNOTEBODY");
     for (const auto& [pk, v] : ByRowid(*older, "ZNOTE")) {
       auto body = bodies.find((*v)["ZBODY"].Int());
       const std::string text = body != bodies.end() ? TextOf((*body->second)["ZCONTENT"]) : "";
-      std::wstring title = W(TextOf((*v)["ZTITLE"]));
+      std::string title = W(TextOf((*v)["ZTITLE"]));
       if (title.empty() && text.empty()) continue;
       CleanNoteText(title);
       // This machine's local time is UTC in the tests.
@@ -246,14 +246,14 @@ TEST_P(BackupVersions, NotesComeFromTheStoreThatHoldsThem) {
   const bool olderListed = !expected.empty();
   if (!olderListed && newer != nullptr) {
     for (const auto& [pk, v] : ByRowid(*newer, "ZICCLOUDSYNCINGOBJECT")) {
-      std::wstring title = W(TextOf((*v)["ZTITLE1"]));
+      std::string title = W(TextOf((*v)["ZTITLE1"]));
       if (title.empty() && TextOf((*v)["ZSNIPPET"]).empty()) continue;
       CleanNoteText(title);
       const Json& created = (*v)["ZCREATIONDATE"];
-      const std::wstring date =
+      const std::string date =
           created.kind == Json::Kind::kNumber
               ? W(Utc(static_cast<std::int64_t>(std::floor(created.Number())) + kApple))
-              : std::wstring();
+              : std::string();
       expected.insert({title, date});
     }
   }
@@ -264,8 +264,8 @@ TEST_P(BackupVersions, NotesComeFromTheStoreThatHoldsThem) {
   NoteReader().Read(
       Path("notes.sqlite").empty() ? (backup_ / "absent").string() : Path("notes.sqlite"),
       Path("NoteStore.sqlite"), notes);
-  std::multiset<std::pair<std::wstring, std::wstring>> got;
-  std::wstring previous;
+  std::multiset<std::pair<std::string, std::string>> got;
+  std::string previous;
   bool first = true;
   for (const NoteRecord& n : notes) {
     got.insert({n.title, n.date});
@@ -282,30 +282,30 @@ TEST_P(BackupVersions, WhatsAppChatsMatchTheTruth) {
   const Json* db = test::FindDatabase(truth_, "ChatStorage.sqlite");
   ASSERT_NE(db, nullptr);
   const auto sessions = ByRowid(*db, "ZWACHATSESSION");
-  std::map<std::int64_t, std::wstring> jidsOf;  // session: member JIDs joined
+  std::map<std::int64_t, std::string> jidsOf;  // session: member JIDs joined
   for (const auto& [pk, m] : ByRowid(*db, "ZWAGROUPMEMBER")) {
-    std::wstring& jids = jidsOf[(*m)["ZCHATSESSION"].Int()];
-    jids += (jids.empty() ? L"" : L",") + W(TextOf((*m)["ZMEMBERJID"]));
+    std::string& jids = jidsOf[(*m)["ZCHATSESSION"].Int()];
+    jids += (jids.empty() ? "" : ",") + W(TextOf((*m)["ZMEMBERJID"]));
   }
-  std::map<std::int64_t, std::wstring> mediaTitle;
+  std::map<std::int64_t, std::string> mediaTitle;
   for (const auto& [pk, m] : ByRowid(*db, "ZWAMEDIAITEM")) {
     const std::int64_t message = (*m)["ZMESSAGE"].Int();
     if (message != 0 && !mediaTitle.count(message)) mediaTitle[message] = W(TextOf((*m)["ZTITLE"]));
   }
   struct Expected {
     std::int64_t session;
-    std::wstring text, date, jids;
+    std::string text, date, jids;
     bool fromMe;
   };
   std::map<std::int64_t, Expected> expected;  // by Z_PK
   for (const auto& [pk, v] : ByRowid(*db, "ZWAMESSAGE")) {
     const std::int64_t session = (*v)["ZCHATSESSION"].Int();
     if (session == 0) continue;
-    std::wstring text = W(TextOf((*v)["ZTEXT"]));
+    std::string text = W(TextOf((*v)["ZTEXT"]));
     if (text.empty() && mediaTitle.count(pk)) text = mediaTitle[pk];
     if (text.empty()) continue;
     const auto seconds = static_cast<std::int64_t>(std::trunc((*v)["ZMESSAGEDATE"].Number()));
-    std::wstring jids;
+    std::string jids;
     if (auto s = sessions.find(session); s != sessions.end())
       jids = jidsOf.count(session) ? jidsOf[session] : W(TextOf((*s->second)["ZCONTACTJID"]));
     expected[pk] = {session, text, W(Utc(seconds + kApple)), jids, (*v)["ZISFROMME"].Int() != 0};
@@ -316,7 +316,7 @@ TEST_P(BackupVersions, WhatsAppChatsMatchTheTruth) {
   EXPECT_EQ(WhatsAppReader().Read(Path("ChatStorage.sqlite"), chats), kSuccess);
   std::size_t listed = 0;
   for (const auto& [session, list] : chats) {
-    std::wstring previous;
+    std::string previous;
     for (const WhatsAppMessageRecord& m : list) {
       ++listed;
       auto e = expected.find(m.messageId);
@@ -325,9 +325,9 @@ TEST_P(BackupVersions, WhatsAppChatsMatchTheTruth) {
       EXPECT_EQ(session, e->second.session);
       EXPECT_EQ(m.text, e->second.text);
       EXPECT_EQ(m.date, e->second.date);
-      EXPECT_EQ(m.chatJids, e->second.jids);
+      EXPECT_EQ(m.chatJids(), e->second.jids);
       if (e->second.fromMe) {  // outgoing: "Me", never a push name
-        EXPECT_EQ(m.senderName, L"Me");
+        EXPECT_EQ(m.senderName, "Me");
         EXPECT_TRUE(m.pushName.empty());
       }
       EXPECT_LE(CompareNoCase(previous, m.date), 0) << "chat not in date order";
@@ -342,7 +342,7 @@ TEST_P(BackupVersions, WhatsAppChatsMatchTheTruth) {
   });
   ASSERT_NE(busiest, chats.end());
   const test::fs::path out = dir_ / "chat.txt";
-  EXPECT_EQ(WriteWhatsAppChatText(chats, busiest->first, out.wstring(), nullptr, nullptr), 0);
+  EXPECT_EQ(WriteWhatsAppChatText(chats, busiest->first, out.string(), nullptr, nullptr), 0);
   const std::string file = test::ReadFile(out);
   std::size_t blocks = 0;
   for (std::size_t at = 0; (at = file.find(":\r\n    ", at)) != std::string::npos; ++at) ++blocks;

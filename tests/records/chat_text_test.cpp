@@ -23,7 +23,7 @@ struct Call {
 };
 std::vector<Call> g_calls;
 std::int32_t g_answer = 0;
-std::int32_t Record(void*, std::int32_t percent, std::int32_t status, const std::wstring&) {
+std::int32_t Record(void*, std::int32_t percent, std::int32_t status, const std::string&) {
   g_calls.push_back({percent, status});
   return g_answer;
 }
@@ -35,14 +35,14 @@ class ChatText : public ::testing::Test {
     fs::remove_all(dir);
     ChatMessageRecord mine;
     mine.is_sender = 1;
-    mine.time = L"2020-01-02 03:04:05";
-    mine.text = L"hi \u4f60\u597d";
+    mine.time = "2020-01-02 03:04:05";
+    mine.text = "hi \u4f60\u597d";
     ChatMessageRecord theirs;
-    theirs.time = L"2020-01-02 03:05:00";
-    theirs.text = L"line one\nline two";
+    theirs.time = "2020-01-02 03:05:00";
+    theirs.text = "line one\nline two";
     ChatMessageRecord third = theirs;
-    third.text = L"three";
-    accounts[L"User1"][L"wxid_a"] = {mine, theirs, third};
+    third.text = "three";
+    accounts["User1"]["wxid_a"] = {mine, theirs, third};
     g_calls.clear();
     g_answer = 0;
   }
@@ -53,7 +53,7 @@ class ChatText : public ::testing::Test {
 
 TEST_F(ChatText, WritesOwnerAsMeAndReceivedWithEmptySender) {
   const fs::path out = dir / "sub" / "chat.txt";
-  EXPECT_EQ(WriteWeChatChatText(accounts, L"User1", L"wxid_a", out.wstring(), Record, nullptr), 0);
+  EXPECT_EQ(WriteWeChatChatText(accounts, "User1", "wxid_a", out.string(), Record, nullptr), 0);
   EXPECT_EQ(Slurp(out),
             "\xEF\xBB\xBF"
             "2020-01-02 03:04:05 Me:\r\n    hi \xe4\xbd\xa0\xe5\xa5\xbd\r\n\r\n"
@@ -66,16 +66,16 @@ TEST_F(ChatText, WritesOwnerAsMeAndReceivedWithEmptySender) {
 
 TEST_F(ChatText, MissingChatGivesEmptyFile) {
   const fs::path out = dir / "empty.txt";
-  EXPECT_EQ(WriteQQChatText(accounts, L"User1", L"nobody", out.wstring(), Record, nullptr), 0);
+  EXPECT_EQ(WriteQQChatText(accounts, "User1", "nobody", out.string(), Record, nullptr), 0);
   EXPECT_EQ(Slurp(out), "\xEF\xBB\xBF");
-  EXPECT_EQ(WriteQQChatText(accounts, L"User9", L"wxid_a", out.wstring(), nullptr, nullptr), 0);
+  EXPECT_EQ(WriteQQChatText(accounts, "User9", "wxid_a", out.string(), nullptr, nullptr), 0);
   EXPECT_TRUE(g_calls.empty());
 }
 
 TEST_F(ChatText, CallbackStopsAndIsToldOnceMore) {
   g_answer = 5;
   const fs::path out = dir / "stop.txt";
-  EXPECT_EQ(WriteWeChatChatText(accounts, L"User1", L"wxid_a", out.wstring(), Record, nullptr), 5);
+  EXPECT_EQ(WriteWeChatChatText(accounts, "User1", "wxid_a", out.string(), Record, nullptr), 5);
   ASSERT_EQ(g_calls.size(), 2u);  // one message, then the final report of the result
   EXPECT_EQ(g_calls[1].percent, 100);
   EXPECT_EQ(g_calls[1].status, 5);
@@ -86,8 +86,7 @@ TEST_F(ChatText, UncreatableFileReportsTheErrorCode) {
   const fs::path blocker = dir / "file";
   std::ofstream(blocker) << "x";
   const fs::path out = blocker / "chat.txt";  // a folder that is a file
-  const Result rc =
-      WriteWeChatChatText(accounts, L"User1", L"wxid_a", out.wstring(), Record, nullptr);
+  const Result rc = WriteWeChatChatText(accounts, "User1", "wxid_a", out.string(), Record, nullptr);
   EXPECT_GT(rc, 0);
   ASSERT_EQ(g_calls.size(), 1u);
   EXPECT_EQ(g_calls[0].percent, 100);

@@ -51,14 +51,14 @@ TEST_P(AddressBookLayouts, ContactsModeFieldsNamesAndOrder) {
                   {"Null", "Phone", "", "<null>", "", ""}});
   std::list<ContactRecord> contacts{ContactRecord{}};  // replaced, not appended to
   EXPECT_EQ(ContactReader().Read(ab, contacts), Expected());
-  std::vector<std::wstring> names;
+  std::vector<std::string> names;
   for (auto& c : contacts) names.push_back(c.name);
-  EXPECT_EQ(names, (std::vector<std::wstring>{L"AnnaBerg", L"Bert", L"carl", L"No Name", L"Only"}));
+  EXPECT_EQ(names, (std::vector<std::string>{"AnnaBerg", "Bert", "carl", "No Name", "Only"}));
   const ContactRecord& anna = contacts.front();
-  EXPECT_EQ(anna.phone, L"+1 555 ");
-  EXPECT_EQ(anna.email, L"anna@x.se");
-  EXPECT_EQ(anna.url, L"http://a");
-  EXPECT_EQ(anna.organization, L"Org");
+  EXPECT_EQ(anna.phone, "+1 555 ");
+  EXPECT_EQ(anna.email, "anna@x.se");
+  EXPECT_EQ(anna.url, "http://a");
+  EXPECT_EQ(anna.organization, "Org");
   EXPECT_TRUE(anna.address.empty());
   EXPECT_EQ(anna.deleted, 0);
 }
@@ -68,7 +68,7 @@ TEST_P(AddressBookLayouts, NameModeKeepsEmptyNames) {
   std::vector<ContactRecord> rows;
   EXPECT_EQ(LoadNameLookup(ab, rows), Expected());
   ASSERT_EQ(rows.size(), 1u);
-  EXPECT_EQ(rows[0].name, L"");
+  EXPECT_EQ(rows[0].name, "");
 }
 
 TEST_P(AddressBookLayouts, CallsGetNamesOrderAndDurations) {
@@ -87,17 +87,17 @@ TEST_P(AddressBookLayouts, CallsGetNamesOrderAndDurations) {
   EXPECT_EQ(CallHistoryReader().Read(calls, ab, list), Expected());
   ASSERT_EQ(list.size(), 3u);
   auto it = list.begin();
-  EXPECT_EQ(it->date, L"2020-01-06 10:41:40");  // oldest first
+  EXPECT_EQ(it->date, "2020-01-06 10:41:40");  // oldest first
   EXPECT_EQ(it->duration, 65);
   EXPECT_EQ(it->answered, 1);
-  EXPECT_EQ(it->address, L"+15550001");
-  EXPECT_EQ(it->name, L"FirstHit");
+  EXPECT_EQ(it->address, "+15550001");
+  EXPECT_EQ(it->name, "FirstHit");
   ++it;
-  EXPECT_EQ(it->address, L"15550002");
-  EXPECT_EQ(it->name, L"SecondHit");
+  EXPECT_EQ(it->address, "15550002");
+  EXPECT_EQ(it->name, "SecondHit");
   ++it;
-  EXPECT_EQ(it->address, L"1234");
-  EXPECT_EQ(it->name, L"");  // four characters never get a name
+  EXPECT_EQ(it->address, "1234");
+  EXPECT_EQ(it->name, "");  // four characters never get a name
   EXPECT_EQ(it->answered, 0);
 }
 
@@ -132,7 +132,7 @@ TEST(CallHistoryReaderDatabases, OlderFileAndStoredataLayouts) {
       "(1,0,12.9,'+4912345',0);");
   EXPECT_EQ(CallHistoryReader().Read(ios9, ab, list), 0);
   ASSERT_EQ(list.size(), 1u);
-  EXPECT_EQ(list.front().date, L"2001-01-01 00:00:00");
+  EXPECT_EQ(list.front().date, "2001-01-01 00:00:00");
   EXPECT_EQ(list.front().duration, 12);
 }
 
@@ -144,20 +144,20 @@ TEST(CallHistoryReaderFailures, OpenCodesAndKeptList) {
   // Address book missing: calls listed without names, its open code is the result.
   EXPECT_EQ(CallHistoryReader().Read(calls, t.File("none"), list), 14);
   ASSERT_EQ(list.size(), 1u);
-  EXPECT_EQ(list.front().name, L"");
+  EXPECT_EQ(list.front().name, "");
   // Call database missing: the list is kept, names cleared, order applied.
   CallRecord a;
-  a.date = L"2020-01-02 00:00:00";
-  a.address = L"b";
-  a.name = L"stale";
+  a.date = "2020-01-02 00:00:00";
+  a.address = "b";
+  a.name = "stale";
   CallRecord b;
-  b.date = L"2020-01-01 00:00:00";
-  b.address = L"a";
+  b.date = "2020-01-01 00:00:00";
+  b.address = "a";
   list = {a, b};
   EXPECT_EQ(CallHistoryReader().Read(t.File("none"), calls, list), 14);
   ASSERT_EQ(list.size(), 2u);
-  EXPECT_EQ(list.front().address, L"a");
-  EXPECT_EQ(list.back().name, L"");
+  EXPECT_EQ(list.front().address, "a");
+  EXPECT_EQ(list.back().name, "");
 }
 
 }  // namespace

@@ -49,7 +49,7 @@ TEST(CorpusAddressBooks, NewerLayoutPersonsAreRead) {
                     "SELECT count(*) FROM ABPersonFullTextSearch_content WHERE c16Phone <> ''"),
           c.expected);
       bool apple = false;
-      for (auto& p : contacts) apple |= p.organization == L"Apple Inc." && p.name == L"No Name";
+      for (auto& p : contacts) apple |= p.organization == "Apple Inc." && p.name == "No Name";
       EXPECT_TRUE(apple);
     }
   }
@@ -65,7 +65,7 @@ TEST(CorpusNoteStore, Ios17NotesAreRead) {
   EXPECT_EQ(notes.size(), 13u);
   bool found = false;
   for (auto& n : notes)
-    found |= n.title == L"My First Note" && n.body == L"This is my first note. Nothing special.";
+    found |= n.title == "My First Note" && n.body == "This is my first note. Nothing special.";
   EXPECT_TRUE(found);
 }
 
@@ -87,16 +87,16 @@ TEST(CorpusWhatsApp, ChatStorageMessagesAreRead) {
     count += static_cast<long long>(list.size());
     for (auto& m : list) {
       EXPECT_EQ(m.date.size(), 19u);
-      EXPECT_FALSE(m.chatTitle.empty());
+      EXPECT_FALSE(m.chatTitle().empty());
       if (m.isFromMe) {
-        EXPECT_EQ(m.senderName, L"Me");
+        EXPECT_EQ(m.senderName, "Me");
       }
     }
   }
   EXPECT_EQ(count, expected);
   EXPECT_EQ(count, 15);
   ASSERT_EQ(chats.count(5), 1u);
-  EXPECT_EQ(chats[5].front().chatTitle, L"This Is DFIR Two");
+  EXPECT_EQ(chats[5].front().chatTitle(), "This Is DFIR Two");
 }
 
 }  // namespace

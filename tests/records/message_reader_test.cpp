@@ -94,9 +94,9 @@ TEST(MessageReaderDates, SecondsAndNanosecondsGiveTheSameUtcText) {
     ConversationMap map;
     EXPECT_EQ(MessageReader({}).Read(sms, t.File("none.sqlitedb"), map), 14) << section;
     ASSERT_EQ(map.size(), 1u) << section;
-    EXPECT_EQ(map[1].front().date, L"2020-01-06 10:40:00") << section;
-    EXPECT_EQ(map[1].front().text, L"hello");
-    EXPECT_EQ(map[1].front().sender, L"+15551234567");
+    EXPECT_EQ(map[1].front().date, "2020-01-06 10:40:00") << section;
+    EXPECT_EQ(map[1].front().text, "hello");
+    EXPECT_EQ(map[1].front().sender, "+15551234567");
     EXPECT_EQ(map[1].front().rowId, 1);
   }
 }
@@ -114,7 +114,7 @@ TEST(MessageReaderRows, EmptyNullOrChatlessMessagesAreLeftOut) {
   MessageReader({}).Read(sms, "", map);
   auto all = Flatten(map);
   ASSERT_EQ(all.size(), 1u);
-  EXPECT_EQ(all[0].text, L"kept");
+  EXPECT_EQ(all[0].text, "kept");
   EXPECT_EQ(all[0].isFromMe, 1);
 }
 
@@ -129,11 +129,11 @@ TEST(MessageReaderGrouping, OrderedByDateAndGroupedByHandleAcrossChats) {
   map[7].push_back(MessageRecord{});  // the reader only adds
   MessageReader({}).Read(sms, "", map);
   ASSERT_EQ(map.size(), 3u);
-  std::vector<std::wstring> a, b;
+  std::vector<std::string> a, b;
   for (auto& m : map[1]) a.push_back(m.text);
   for (auto& m : map[2]) b.push_back(m.text);
-  EXPECT_EQ(a, (std::vector<std::wstring>{L"a-early", L"a-mid"}));
-  EXPECT_EQ(b, (std::vector<std::wstring>{L"b-early", L"b-late"}));
+  EXPECT_EQ(a, (std::vector<std::string>{"a-early", "a-mid"}));
+  EXPECT_EQ(b, (std::vector<std::string>{"b-early", "b-late"}));
   EXPECT_EQ(map.begin()->first, 1);
 }
 
@@ -154,11 +154,11 @@ TEST(MessageReaderNames, SubstringMatchInAddressBookRowOrder) {
                                 {"", "", "+4470000"}});
   ConversationMap map;
   EXPECT_EQ(MessageReader({}).Read(sms, ab, map), 0);
-  EXPECT_EQ(map[1].front().name, L"AnnaBerg");
-  EXPECT_EQ(map[2].front().name, L"AnnaBerg");  // substring
-  EXPECT_EQ(map[3].front().name, L"");          // no normalisation
-  EXPECT_EQ(map[4].front().name, L"Mail");      // e-mail found inside a phone text
-  EXPECT_EQ(map[5].front().name, L"");          // a nameless person gives an empty name
+  EXPECT_EQ(map[1].front().name, "AnnaBerg");
+  EXPECT_EQ(map[2].front().name, "AnnaBerg");  // substring
+  EXPECT_EQ(map[3].front().name, "");          // no normalisation
+  EXPECT_EQ(map[4].front().name, "Mail");      // e-mail found inside a phone text
+  EXPECT_EQ(map[5].front().name, "");          // a nameless person gives an empty name
 }
 
 TEST(MessageReaderNames, HandleRowsBeyond32BitsKeepTheirOwnNames) {
@@ -178,12 +178,11 @@ TEST(MessageReaderNames, HandleRowsBeyond32BitsKeepTheirOwnNames) {
       {{"One", "", "+15550001111 "}, {"Two", "", "+15552222222 "}, {"Three", "", "+15553333333 "}});
   ConversationMap map;
   EXPECT_EQ(MessageReader({}).Read(sms, ab, map), 0);
-  std::vector<std::pair<std::wstring, std::wstring>> got;
+  std::vector<std::pair<std::string, std::string>> got;
   for (const auto& [handle, list] : map)
     for (const MessageRecord& m : list) got.emplace_back(m.text, m.name);
-  EXPECT_EQ(got,
-            (std::vector<std::pair<std::wstring, std::wstring>>{
-                {L"a", L"One"}, {L"b", L"One"}, {L"c", L"Two"}, {L"d", L"Three"}, {L"e", L"Two"}}));
+  EXPECT_EQ(got, (std::vector<std::pair<std::string, std::string>>{
+                     {"a", "One"}, {"b", "One"}, {"c", "Two"}, {"d", "Three"}, {"e", "Two"}}));
 }
 
 TEST(MessageReaderNames, OlderAddressBookLayoutGivesNamesAndResult1006) {
@@ -192,7 +191,7 @@ TEST(MessageReaderNames, OlderAddressBookLayoutGivesNamesAndResult1006) {
   auto ab = MakeAddressBook(t, {{"Old", "Layout", "+15551234567"}}, true);
   ConversationMap map;
   EXPECT_EQ(MessageReader({}).Read(sms, ab, map), kQueryFailed);
-  EXPECT_EQ(map[1].front().name, L"OldLayout");
+  EXPECT_EQ(map[1].front().name, "OldLayout");
 }
 
 TEST(MessageReaderFailures, WrongOrMissingDatabases) {
@@ -273,15 +272,15 @@ TEST(MessageReaderNames, ManyContactsGiveTheSameNamesAsAPlainWalk) {
   ASSERT_EQ(map.size(), 400u);
   int named = 0;
   for (auto& [h, list] : map) {
-    const std::wstring sender = list.front().sender;
-    std::wstring expected;
+    const std::string sender = list.front().sender;
+    std::string expected;
     for (auto& [first, last, phone] : people) {
-      if (Utf8ToWide(phone).find(sender) != std::wstring::npos) {
-        expected = Utf8ToWide(first + last);
+      if (ValidUtf8(phone).find(sender) != std::string::npos) {
+        expected = ValidUtf8(first + last);
         break;
       }
     }
-    EXPECT_EQ(list.front().name, expected) << WideToUtf8(sender);
+    EXPECT_EQ(list.front().name, expected) << sender;
     named += !expected.empty();
   }
   EXPECT_GT(named, 100);

@@ -46,30 +46,30 @@ std::string MakeNewerStore(const TempFolder& t, const std::string& section,
   return path;
 }
 
-std::vector<std::wstring> Titles(const std::list<NoteRecord>& notes) {
-  std::vector<std::wstring> out;
+std::vector<std::string> Titles(const std::list<NoteRecord>& notes) {
+  std::vector<std::string> out;
   for (auto& n : notes) out.push_back(n.title);
   return out;
 }
 
 TEST(NoteCleanUp, EntitiesAndTagsInOrder) {
   struct Case {
-    std::wstring in, out;
+    std::string in, out;
   } cases[] = {
-      {L"a&lt;b&gt;c", L"a<b>c"},
-      {L"x<div>y</div>", L"x\ny"},
-      {L"l1<br>l2", L"l1\nl2"},
-      {L"&amp;nbsp;", L"&nbsp;"},
-      {L"&amp;lt;", L"&lt;"},
-      {L"&lt;div&gt;z", L"\nz"},
-      {L"it&#39;s &quot;q&quot;&nbsp;&amp;", L"it's \"q\" &"},
-      {L"<DIV>kept<br/>", L"<DIV>kept<br/>"},
-      {L"<</div>br>", L"\n"},      // the removed closing tag joins a line break
-      {L"<</div>div>", L"<div>"},  // but a division tag that it joins stays
-      {L"&lt;br&gt;&amp;lt;", L"\n&lt;"},
+      {"a&lt;b&gt;c", "a<b>c"},
+      {"x<div>y</div>", "x\ny"},
+      {"l1<br>l2", "l1\nl2"},
+      {"&amp;nbsp;", "&nbsp;"},
+      {"&amp;lt;", "&lt;"},
+      {"&lt;div&gt;z", "\nz"},
+      {"it&#39;s &quot;q&quot;&nbsp;&amp;", "it's \"q\" &"},
+      {"<DIV>kept<br/>", "<DIV>kept<br/>"},
+      {"<</div>br>", "\n"},      // the removed closing tag joins a line break
+      {"<</div>div>", "<div>"},  // but a division tag that it joins stays
+      {"&lt;br&gt;&amp;lt;", "\n&lt;"},
   };
   for (auto& c : cases) {
-    std::wstring text = c.in;
+    std::string text = c.in;
     CleanNoteText(text);
     EXPECT_EQ(text, c.out);
   }
@@ -78,23 +78,23 @@ TEST(NoteCleanUp, EntitiesAndTagsInOrder) {
 TEST(NoteCleanUp, SameAsTheNineReplacementsOneAfterTheOther) {
   // Texts made of the pieces of every entity and tag, checked against the nine steps
   // run one after the other.
-  auto steps = [](std::wstring t) {
-    const std::pair<const wchar_t*, const wchar_t*> kSteps[] = {
-        {L"&#39;", L"'"}, {L"&quot;", L"\""}, {L"&lt;", L"<"},  {L"&gt;", L">"}, {L"&nbsp;", L" "},
-        {L"&amp;", L"&"}, {L"<div>", L"\n"},  {L"</div>", L""}, {L"<br>", L"\n"}};
+  auto steps = [](std::string t) {
+    const std::pair<const char*, const char*> kSteps[] = {
+        {"&#39;", "'"}, {"&quot;", "\""}, {"&lt;", "<"},  {"&gt;", ">"}, {"&nbsp;", " "},
+        {"&amp;", "&"}, {"<div>", "\n"},  {"</div>", ""}, {"<br>", "\n"}};
     for (const auto& [from, to] : kSteps) ReplaceAll(t, from, to);
     return t;
   };
-  const wchar_t* pieces[] = {L"&", L"amp;", L"lt;", L"gt;", L"quot;", L"#39;", L"nbsp;", L"<",
-                             L">", L"div",  L"/",   L"br",  L"x",     L";",    L"&amp",  L"</div>"};
+  const char* pieces[] = {"&", "amp;", "lt;", "gt;", "quot;", "#39;", "nbsp;", "<",
+                          ">", "div",  "/",   "br",  "x",     ";",    "&amp",  "</div>"};
   std::mt19937 rng(17);
   for (int i = 0; i < 20000; ++i) {
-    std::wstring text;
+    std::string text;
     const int n = static_cast<int>(rng() % 12);
     for (int k = 0; k < n; ++k) text += pieces[rng() % std::size(pieces)];
-    std::wstring cleaned = text;
+    std::string cleaned = text;
     CleanNoteText(cleaned);
-    ASSERT_EQ(cleaned, steps(text)) << WideToUtf8(text);
+    ASSERT_EQ(cleaned, steps(text)) << text;
   }
 }
 
@@ -112,15 +112,15 @@ TEST(NoteReaderOlderStore, RowsDatesOrderAndCleanUp) {
   ASSERT_EQ(notes.size(), 6u);
   // Newest first; unconvertible dates are empty and sort last.
   EXPECT_EQ(Titles(notes),
-            (std::vector<std::wstring>{L"NewYear", L"Leap", L"", L"First", L"Huge", L"Negative"}));
+            (std::vector<std::string>{"NewYear", "Leap", "", "First", "Huge", "Negative"}));
   auto it = notes.begin();
-  EXPECT_EQ(it->date, L"2004-01-01 00:00:00");
-  EXPECT_EQ((++it)->date, L"2003-03-01 00:00:00");  // never a 29 February of 2003
-  EXPECT_EQ((++it)->body, L"body only");
-  EXPECT_EQ((++it)->date, L"2001-01-01 00:00:00");
-  EXPECT_EQ(it->body, L"a<b");
-  EXPECT_EQ((++it)->date, L"");
-  EXPECT_EQ((++it)->date, L"");
+  EXPECT_EQ(it->date, "2004-01-01 00:00:00");
+  EXPECT_EQ((++it)->date, "2003-03-01 00:00:00");  // never a 29 February of 2003
+  EXPECT_EQ((++it)->body, "body only");
+  EXPECT_EQ((++it)->date, "2001-01-01 00:00:00");
+  EXPECT_EQ(it->body, "a<b");
+  EXPECT_EQ((++it)->date, "");
+  EXPECT_EQ((++it)->date, "");
 }
 
 TEST(NoteReaderOlderStore, DatesFollowTheLocalZone) {
@@ -130,7 +130,7 @@ TEST(NoteReaderOlderStore, DatesFollowTheLocalZone) {
   std::list<NoteRecord> notes;
   ASSERT_EQ(NoteReader().ReadOlderStore(path, notes), 0);
   ASSERT_EQ(notes.size(), 1u);
-  EXPECT_EQ(notes.front().date, L"2001-01-01 09:00:00");
+  EXPECT_EQ(notes.front().date, "2001-01-01 09:00:00");
 }
 
 TEST(NoteReaderNewerStore, LayoutsOfSeveralVersions) {
@@ -144,22 +144,22 @@ TEST(NoteReaderNewerStore, LayoutsOfSeveralVersions) {
         "'snippet only',NULL,NULL);");
     std::list<NoteRecord> notes;
     EXPECT_EQ(NoteReader().ReadNewerStore(path, notes), 0);
-    EXPECT_EQ(Titles(notes), (std::vector<std::wstring>{L"New", L"Old", L""}));
-    EXPECT_EQ(notes.front().date, L"2020-01-06 10:40:00");  // UTC text from SQLite
-    EXPECT_EQ(notes.front().body, L"s2&");
-    EXPECT_EQ(notes.back().date, L"");
+    EXPECT_EQ(Titles(notes), (std::vector<std::string>{"New", "Old", ""}));
+    EXPECT_EQ(notes.front().date, "2020-01-06 10:40:00");  // UTC text from SQLite
+    EXPECT_EQ(notes.front().body, "s2&");
+    EXPECT_EQ(notes.back().date, "");
   }
   {
     // iOS 9 has no ZCREATIONDATE1: the statement fails, the list is kept (and ordered).
     TempFolder t9;
     auto path = MakeNewerStore(t9, "NoteStore.sqlite (AppDomainGroup", "");
     NoteRecord a, b;
-    a.date = L"2001";
-    b.date = L"2002";
+    a.date = "2001";
+    b.date = "2002";
     std::list<NoteRecord> notes{a, b};
     EXPECT_EQ(NoteReader().ReadNewerStore(path, notes), kQueryFailed);
     ASSERT_EQ(notes.size(), 2u);
-    EXPECT_EQ(notes.front().date, L"2002");
+    EXPECT_EQ(notes.front().date, "2002");
   }
 }
 
@@ -171,16 +171,16 @@ TEST(NoteReaderChoice, OlderStoreShadowsNewer) {
   auto older = MakeOlderStore(t, {{"0", "Older", "o"}});
   std::list<NoteRecord> notes;
   EXPECT_EQ(NoteReader().Read(older, newer, notes), 0);
-  EXPECT_EQ(Titles(notes), (std::vector<std::wstring>{L"Older"}));
+  EXPECT_EQ(Titles(notes), (std::vector<std::string>{"Older"}));
   // An older store without notes, or none at all, lets the newer one be read.
   TempFolder t2;
   auto emptyOlder = MakeOlderStore(t2, {{"0", "", ""}});
   notes.clear();
   EXPECT_EQ(NoteReader().Read(emptyOlder, newer, notes), 0);
-  EXPECT_EQ(Titles(notes), (std::vector<std::wstring>{L"Newer"}));
+  EXPECT_EQ(Titles(notes), (std::vector<std::string>{"Newer"}));
   notes.clear();
   EXPECT_EQ(NoteReader().Read(t.File("none"), newer, notes), 0);
-  EXPECT_EQ(Titles(notes), (std::vector<std::wstring>{L"Newer"}));
+  EXPECT_EQ(Titles(notes), (std::vector<std::string>{"Newer"}));
   notes.clear();
   EXPECT_EQ(NoteReader().Read(t.File("none"), t.File("none2"), notes), 14);
   EXPECT_TRUE(notes.empty());

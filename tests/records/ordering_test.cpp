@@ -20,26 +20,26 @@ namespace bv {
 namespace {
 
 struct Item {
-  std::wstring date;
+  std::string date;
   int id;
 };
 
 TEST(OrderingShortcuts, SameOrderAsCaseInsensitiveTextComparison) {
   std::mt19937 rng(3);
-  const std::vector<std::wstring> odd = {L"",
-                                         L"abc",
-                                         L"ABD",
-                                         L"2020-01-01",
-                                         L"2020-01-01 00:00:0x",
-                                         L"9999-12-31 23:59:59 ",
-                                         L"2020-01-01T00:00:00"};
+  const std::vector<std::string> odd = {"",
+                                        "abc",
+                                        "ABD",
+                                        "2020-01-01",
+                                        "2020-01-01 00:00:0x",
+                                        "9999-12-31 23:59:59 ",
+                                        "2020-01-01T00:00:00"};
   std::vector<Item> items;
   for (int i = 0; i < 3000; ++i) {
-    std::wstring d;
+    std::string d;
     if (i % 10 == 0) {
       d = odd[rng() % odd.size()];
     } else {
-      std::wstring text;
+      std::string text;
       FormatCivil(static_cast<std::int64_t>(rng() % 400000) * 3600 * (i % 7 == 0 ? 1 : 24), text);
       d = text;
     }
@@ -53,7 +53,7 @@ TEST(OrderingShortcuts, SameOrderAsCaseInsensitiveTextComparison) {
     });
     std::vector<Item> got = items;
     OrderByText(
-        got, [](const Item& it) -> const std::wstring& { return it.date; }, descending);
+        got, [](const Item& it) -> const std::string& { return it.date; }, descending);
     ASSERT_EQ(got.size(), expected.size());
     for (std::size_t i = 0; i < got.size(); ++i) ASSERT_EQ(got[i].id, expected[i].id) << i;
 
@@ -70,7 +70,7 @@ TEST(OrderingShortcuts, SameOrderAsCaseInsensitiveTextComparison) {
       std::list<Item> lists[2];
       int visited = 0;
       order.SpliceSorted(
-          from, [](const Item& it) -> const std::wstring& { return it.date; },
+          from, [](const Item& it) -> const std::string& { return it.date; },
           [&](std::int32_t group) -> std::list<Item>& { return lists[group]; },
           [&](Item&) { ++visited; }, descending);
       EXPECT_TRUE(from.empty());
@@ -92,11 +92,11 @@ TEST(OrderingShortcuts, CivilTextMatchesThePlatformInUtc) {
                          253402300799LL, -30610224000LL}) {
     std::string platformText;
     ASSERT_TRUE(platform::FormatUtcTime(s, platformText));
-    std::wstring ours;
+    std::string ours;
     ASSERT_TRUE(FormatCivil(s, ours));
-    EXPECT_EQ(WideToUtf8(ours), platformText) << s;
+    EXPECT_EQ(ours, platformText) << s;
   }
-  std::wstring out;
+  std::string out;
   EXPECT_FALSE(FormatCivil(253402300800LL, out));  // year 10000
 }
 
@@ -108,14 +108,14 @@ TEST(OrderingShortcuts, DayOffsetsGiveThePlatformsLocalTimeAcrossDaylightSaving)
     for (std::int64_t s = 1609459200; s < 1672531200; s += 1020) {
       std::string expected;
       ASSERT_TRUE(platform::FormatLocalTime(s, expected));
-      ASSERT_EQ(WideToUtf8(formatter.FromUnixSeconds(s)), expected) << zone << " " << s;
+      ASSERT_EQ(formatter.FromUnixSeconds(s), expected) << zone << " " << s;
     }
     // Days far apart share the formatter's table of recent days.
     for (std::int64_t s = 631152000; s < 1893456000; s += 3 * 86400 + 25200) {
       std::string expected;
       ASSERT_TRUE(platform::FormatLocalTime(s, expected));
-      ASSERT_EQ(WideToUtf8(formatter.FromUnixSeconds(s)), expected) << zone << " " << s;
-      ASSERT_EQ(WideToUtf8(formatter.FromUnixSeconds(s - 1024 * 86400)),
+      ASSERT_EQ(formatter.FromUnixSeconds(s), expected) << zone << " " << s;
+      ASSERT_EQ(formatter.FromUnixSeconds(s - 1024 * 86400),
                 (platform::FormatLocalTime(s - 1024 * 86400, expected), expected))
           << zone << " " << s;
     }
@@ -124,30 +124,29 @@ TEST(OrderingShortcuts, DayOffsetsGiveThePlatformsLocalTimeAcrossDaylightSaving)
 
 TEST(OrderingShortcuts, FirstContainingAgreesWithAPlainWalk) {
   std::mt19937 rng(5);
-  std::vector<std::wstring> texts;
+  std::vector<std::string> texts;
   for (int i = 0; i < 4000; ++i) {
-    std::wstring t;
+    std::string t;
     const int len = static_cast<int>(rng() % 40);
-    for (int k = 0; k < len; ++k)
-      t += static_cast<wchar_t>(L'0' + rng() % 4 + (k % 9 == 8 ? 40 : 0));
+    for (int k = 0; k < len; ++k) t += static_cast<char>('0' + rng() % 4 + (k % 9 == 8 ? 40 : 0));
     texts.push_back(t);
   }
-  std::vector<std::wstring_view> views(texts.begin(), texts.end());
+  std::vector<std::string_view> views(texts.begin(), texts.end());
   FirstContaining index(views);
   for (int q = 0; q < 3000; ++q) {
-    std::wstring needle;
+    std::string needle;
     const int len = static_cast<int>(rng() % 9);
-    for (int k = 0; k < len; ++k) needle += static_cast<wchar_t>(L'0' + rng() % 4);
+    for (int k = 0; k < len; ++k) needle += static_cast<char>('0' + rng() % 4);
     std::ptrdiff_t expected = -1;
     for (std::size_t i = 0; i < texts.size(); ++i)
-      if (texts[i].find(needle) != std::wstring::npos) {
+      if (texts[i].find(needle) != std::string::npos) {
         expected = static_cast<std::ptrdiff_t>(i);
         break;
       }
-    ASSERT_EQ(index.Find(needle), expected) << WideToUtf8(needle);
+    ASSERT_EQ(index.Find(needle), expected) << needle;
   }
   FirstContaining none({});
-  EXPECT_EQ(none.Find(L""), -1);
+  EXPECT_EQ(none.Find(""), -1);
 }
 
 TEST(OrderingShortcuts, IntSlotsDenseSparseAndUnannounced) {

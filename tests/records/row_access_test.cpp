@@ -18,7 +18,7 @@ using test::TempFolder;
 
 // What a reader can take from one column.
 using Reading =
-    std::tuple<std::int32_t, std::int64_t, bool, std::int64_t, std::size_t, std::wstring, bool>;
+    std::tuple<std::int32_t, std::int64_t, bool, std::int64_t, std::size_t, std::string, bool>;
 
 template <typename Row>
 Reading Read(const Row& row) {
@@ -26,7 +26,7 @@ Reading Read(const Row& row) {
   const bool hasSeconds = row.WholeSeconds(0, seconds);
   return {
       row.Int32(0), row.Int64(0),          hasSeconds, hasSeconds ? seconds : -1, row.TextLength(0),
-      row.Wide(0),  row.Text(0) == nullptr};
+      row.Utf8(0),  row.Text(0) == nullptr};
 }
 
 std::vector<Reading> ByExec(ReadOnlyDatabase& db, const char* sql) {
@@ -87,18 +87,18 @@ TEST(StatementRows, ColumnsBeyondTheRowAndFailuresAsExecReportsThem) {
   ReadOnlyDatabase db;
   ASSERT_EQ(db.Open(path), 0);
   // A column index past the row reads as a null column.
-  std::vector<std::tuple<std::int32_t, const char*, std::wstring>> got;
+  std::vector<std::tuple<std::int32_t, const char*, std::string>> got;
   EXPECT_FALSE(db.Each(
       "SELECT a, b FROM t;",
       [](void* c, StatementRow& row) {
         auto& out =
-            *static_cast<std::vector<std::tuple<std::int32_t, const char*, std::wstring>>*>(c);
-        out.emplace_back(row.Int32(5), row.Text(5), row.Wide(5));
+            *static_cast<std::vector<std::tuple<std::int32_t, const char*, std::string>>*>(c);
+        out.emplace_back(row.Int32(5), row.Text(5), row.Utf8(5));
         return 0;
       },
       &got));
   ASSERT_EQ(got.size(), 2u);
-  EXPECT_EQ(got[0], std::make_tuple(0, static_cast<const char*>(nullptr), std::wstring()));
+  EXPECT_EQ(got[0], std::make_tuple(0, static_cast<const char*>(nullptr), std::string()));
 
   auto none = [](void*, StatementRow&) { return 0; };
   auto noneExec = [](void*, int, char**, char**) { return 0; };

@@ -65,41 +65,41 @@ TEST(WhatsAppReaderJoin, MembersNamesMediaAndGroups) {
 
   const auto* first = ById(chats, 1);
   ASSERT_NE(first, nullptr);
-  EXPECT_EQ(first->text, L"group first");
-  EXPECT_EQ(first->chatJids, L"4477@s.whatsapp.net,4488@s.whatsapp.net");
-  EXPECT_EQ(first->chatTitle, L"Ann");
-  EXPECT_EQ(first->chatPartner, L"Team");
-  EXPECT_EQ(first->senderName, L"Ann");  // "4477" found in Ann's JID
+  EXPECT_EQ(first->text, "group first");
+  EXPECT_EQ(first->chatJids(), "4477@s.whatsapp.net,4488@s.whatsapp.net");
+  EXPECT_EQ(first->chatTitle(), "Ann");
+  EXPECT_EQ(first->chatPartner(), "Team");
+  EXPECT_EQ(first->senderName, "Ann");  // "4477" found in Ann's JID
 
   const auto* second = ById(chats, 2);
-  EXPECT_EQ(second->senderName, L"");  // the unnamed member's name
+  EXPECT_EQ(second->senderName, "");  // the unnamed member's name
 
   const auto* reversed = ById(chats, 10);
   ASSERT_NE(reversed, nullptr);
-  EXPECT_EQ(reversed->chatTitle, L",Ann");
-  EXPECT_EQ(reversed->chatJids, L"4488@s.whatsapp.net,4477@s.whatsapp.net");
-  EXPECT_EQ(reversed->senderName, L"Other");  // nobody matched: the partner name stays
+  EXPECT_EQ(reversed->chatTitle(), ",Ann");
+  EXPECT_EQ(reversed->chatJids(), "4488@s.whatsapp.net,4477@s.whatsapp.net");
+  EXPECT_EQ(reversed->senderName, "Other");  // nobody matched: the partner name stays
 
-  EXPECT_EQ(ById(chats, 4)->senderName, L"Ann");  // one character: first member of all
+  EXPECT_EQ(ById(chats, 4)->senderName, "Ann");  // one character: first member of all
 
   const auto* mine = ById(chats, 5);
-  EXPECT_EQ(mine->senderName, L"Me");
-  EXPECT_EQ(mine->pushName, L"");
+  EXPECT_EQ(mine->senderName, "Me");
+  EXPECT_EQ(mine->pushName, "");
   EXPECT_EQ(mine->isFromMe, 1);
 
   const auto* direct = ById(chats, 3);
-  EXPECT_EQ(direct->chatJids, L"1555@s.whatsapp.net");
-  EXPECT_EQ(direct->chatTitle, L"Bob");
-  EXPECT_EQ(direct->senderName, L"Bob");
-  EXPECT_EQ(direct->pushName, L"Bobby");
+  EXPECT_EQ(direct->chatJids(), "1555@s.whatsapp.net");
+  EXPECT_EQ(direct->chatTitle(), "Bob");
+  EXPECT_EQ(direct->senderName, "Bob");
+  EXPECT_EQ(direct->pushName, "Bobby");
 
-  EXPECT_EQ(ById(chats, 6)->text, L"photo title");  // first media item of the message
-  EXPECT_EQ(ById(chats, 7), nullptr);               // no text, no media
+  EXPECT_EQ(ById(chats, 6)->text, "photo title");  // first media item of the message
+  EXPECT_EQ(ById(chats, 7), nullptr);              // no text, no media
 
   const auto* lost = ById(chats, 8);
   ASSERT_NE(lost, nullptr);
-  EXPECT_EQ(lost->chatTitle, L"");
-  EXPECT_EQ(lost->senderName, L"");
+  EXPECT_EQ(lost->chatTitle(), "");
+  EXPECT_EQ(lost->senderName, "");
 
   // Ordered by date within a chat.
   std::vector<int> team;
@@ -117,16 +117,16 @@ TEST(WhatsAppReaderDates, SecondsSince2001InLocalTime) {
       "(4,0,1,-1e17,'far'),(5,0,1,NULL,'none');");
   WhatsAppChatMap chats;
   WhatsAppReader().Read(path, chats);
-  EXPECT_EQ(ById(chats, 1)->date, L"2001-01-01 00:00:00");
-  EXPECT_EQ(ById(chats, 2)->date, L"2003-03-01 00:00:00");
-  EXPECT_EQ(ById(chats, 3)->date, L"2023-05-02 15:56:47");
-  EXPECT_EQ(ById(chats, 4)->date, L"");  // cannot be converted, still listed
-  EXPECT_EQ(ById(chats, 5)->date, L"");
+  EXPECT_EQ(ById(chats, 1)->date, "2001-01-01 00:00:00");
+  EXPECT_EQ(ById(chats, 2)->date, "2003-03-01 00:00:00");
+  EXPECT_EQ(ById(chats, 3)->date, "2023-05-02 15:56:47");
+  EXPECT_EQ(ById(chats, 4)->date, "");  // cannot be converted, still listed
+  EXPECT_EQ(ById(chats, 5)->date, "");
   test::ZoneGuard zone("America/New_York");
   WhatsAppChatMap local;
   WhatsAppReader().Read(path, local);
-  EXPECT_EQ(ById(local, 1)->date, L"2000-12-31 19:00:00");
-  EXPECT_EQ(ById(local, 3)->date, L"2023-05-02 11:56:47");  // daylight saving applies
+  EXPECT_EQ(ById(local, 1)->date, "2000-12-31 19:00:00");
+  EXPECT_EQ(ById(local, 3)->date, "2023-05-02 11:56:47");  // daylight saving applies
 }
 
 TEST(WhatsAppReaderFailures, ResultCodes) {
@@ -157,7 +157,7 @@ struct CopyRecorder {
   std::vector<std::vector<int>> calls;  // percent, status
   int stopAt = -1;
   static std::int32_t Callback(void* user, std::int32_t percent, std::int32_t status,
-                               const std::wstring&) {
+                               const std::string&) {
     auto* r = static_cast<CopyRecorder*>(user);
     r->calls.push_back({percent, status});
     return static_cast<int>(r->calls.size()) - 1 == r->stopAt ? 2 : 0;
@@ -168,22 +168,22 @@ TEST(WhatsAppChatText, FileBytesProgressAndFailures) {
   TempFolder t;
   WhatsAppChatMap chats;
   WhatsAppMessageRecord a;
-  a.date = L"2021-01-02 03:04:05";
-  a.senderName = L"Unknown";
-  a.pushName = L"Pusher";
-  a.text = L"two\nlines";
+  a.date = "2021-01-02 03:04:05";
+  a.senderName = "Unknown";
+  a.pushName = "Pusher";
+  a.text = "two\nlines";
   WhatsAppMessageRecord b = a;
   b.isFromMe = 1;
-  b.text = L"caf\u00e9";
+  b.text = "caf\u00e9";
   WhatsAppMessageRecord c = a;
-  c.senderName = L"Named";
-  c.text = L"third";
+  c.senderName = "Named";
+  c.text = "third";
   chats[-5] = {a, b, c};  // keys beyond 2^31 are kept as they are
 
   const std::string out = t.File("sub/dir/chat.txt");
   CopyRecorder r;
   EXPECT_EQ(
-      WriteWhatsAppChatText(chats, -5, platform::WideFromPath(out), CopyRecorder::Callback, &r), 0);
+      WriteWhatsAppChatText(chats, -5, platform::Utf8FromPath(out), CopyRecorder::Callback, &r), 0);
   EXPECT_EQ(ReadAll(out),
             "\xEF\xBB\xBF"
             "2021-01-02 03:04:05 Pusher:\r\n    two\r\nlines\r\n\r\n"
@@ -194,7 +194,7 @@ TEST(WhatsAppChatText, FileBytesProgressAndFailures) {
   CopyRecorder stop;
   stop.stopAt = 0;
   EXPECT_EQ(
-      WriteWhatsAppChatText(chats, -5, platform::WideFromPath(out), CopyRecorder::Callback, &stop),
+      WriteWhatsAppChatText(chats, -5, platform::Utf8FromPath(out), CopyRecorder::Callback, &stop),
       2);
   EXPECT_EQ(stop.calls, (std::vector<std::vector<int>>{{33, 0}, {100, 2}}));
   EXPECT_EQ(ReadAll(out),
@@ -202,14 +202,14 @@ TEST(WhatsAppChatText, FileBytesProgressAndFailures) {
             "2021-01-02 03:04:05 Pusher:\r\n    two\r\nlines\r\n\r\n");
 
   // A chat that is not there: an empty text file and 0.
-  EXPECT_EQ(WriteWhatsAppChatText(chats, 42, platform::WideFromPath(out), nullptr, nullptr), 0);
+  EXPECT_EQ(WriteWhatsAppChatText(chats, 42, platform::Utf8FromPath(out), nullptr, nullptr), 0);
   EXPECT_EQ(ReadAll(out), "\xEF\xBB\xBF");
 
   // A path that cannot be created: the platform's code, reported once with 100.
   std::ofstream(t.File("blocker")) << "x";
   CopyRecorder fail;
   const Result rc = WriteWhatsAppChatText(
-      chats, -5, platform::WideFromPath(t.File("blocker/x.txt")), CopyRecorder::Callback, &fail);
+      chats, -5, platform::Utf8FromPath(t.File("blocker/x.txt")), CopyRecorder::Callback, &fail);
   EXPECT_GT(rc, 0);
   EXPECT_EQ(fail.calls, (std::vector<std::vector<int>>{{100, rc}}));
 }
