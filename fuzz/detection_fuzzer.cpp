@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<unsigned char> window(128, 0);
   std::memcpy(window.data(), data, size < 128 ? size : 128);
   bv::DetectionContext ctx;
-  std::wstring name;
+  std::string name;
   bv::DetectBufferType(window.data(), ctx, name);
   return 0;
 }

@@ -89,11 +89,11 @@ void RunLayout(mkbackup::Layout layout, int runs, int media, int extra, const fs
   });
   BackupCatalog c;
   BackupRecord r;
-  ReadBackupFolder(folder.wstring(), r);
+  ReadBackupFolder(folder.string(), r);
   SelectBackup(c, r);
   std::vector<double> load, walks, floor;
   for (int i = 0; i < runs; ++i) {
-    load.push_back(Seconds([&] { OpenBackup(c, L""); }));
+    load.push_back(Seconds([&] { OpenBackup(c, ""); }));
     const auto files = TouchedFiles(c);
     floor.push_back(Seconds([&] { Floor(files); }));
     walks.push_back(Seconds([&] {

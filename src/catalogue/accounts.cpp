@@ -23,20 +23,19 @@ std::int32_t ReadAccounts(BackupCatalog& catalog, AccountChats& chats, Store sto
   for (const ManifestEntry& entry : catalog.manifest) {
     const std::size_t at = entry.key.find(marker);
     if (at == std::string::npos) continue;
-    std::wstring account;
+    std::string account;
     if (store == Store::WeChat) {
-      account = L"User" + std::to_wstring(++counter);
+      account = "User" + std::to_string(++counter);
     } else {
       const std::size_t slash = at == 0 ? std::string::npos : entry.key.rfind('/', at - 1);
       const std::size_t from = slash == std::string::npos ? 0 : slash + 1;
-      account = Utf8ToWide(std::string_view(entry.key).substr(from, at - from));
+      account = ValidUtf8(std::string_view(entry.key).substr(from, at - from));
     }
-    // Store files are UTF-8 paths on this platform.
-    const std::string path = platform::PathFromWide(StoredFilePath(catalog, entry.fileId)).string();
+    const std::string path = StoredFilePath(catalog, entry.fileId);
     ChatMap working;
     result = store == Store::WeChat ? WeChatPass(path, working) : QQPass(path, working);
     // Filed whatever the pass returned: an unreadable store is an account without chats.
-    own[account] = working;
+    own[account] = std::move(working);
     ++handled;
     if (catalog.progressCallback != nullptr) {
       result = catalog.Report(catalog.progress + handled);

@@ -22,7 +22,7 @@ void InitCatalog(BackupCatalog& catalog) {
   if (!work.empty()) {
     std::error_code ec;
     std::filesystem::create_directories(work, ec);
-    catalog.workFolder = platform::WideFromPath(work / "");
+    catalog.workFolder = platform::Utf8FromPath(work / "");
   }
   CleanUp(catalog);
   FindCandidates(catalog);

@@ -16,11 +16,11 @@
 namespace bv {
 
 struct BackupCatalog {
-  std::wstring backupFolder;
-  std::wstring workFolder;  // application data + TarnwickBackvault/
+  std::string backupFolder;
+  std::string workFolder;  // application data + TarnwickBackvault/
   BackupRecord current;
-  std::vector<std::wstring> candidateFolders;
-  std::vector<std::wstring> backupFiles;
+  std::vector<std::string> candidateFolders;
+  std::vector<std::string> backupFiles;
   std::vector<ManifestEntry> manifest;
   ProgressCallback progressCallback = nullptr;
   void* progressUser = nullptr;

@@ -20,18 +20,18 @@ bool Contains(const std::string& key, const char* text) {
   return key.find(text) != std::string::npos;
 }
 
-std::wstring LastPiece(const std::string& key) {
+std::string LastPiece(const std::string& key) {
   const std::size_t slash = key.rfind('/');
-  return Utf8ToWide(slash == std::string::npos ? key : key.substr(slash + 1));
+  return ValidUtf8(slash == std::string::npos ? key : key.substr(slash + 1));
 }
 
 // The name cut at its last "." with the detected extension appended in upper case.
-std::wstring WithDetectedExtension(std::wstring name, const std::wstring& generated) {
-  const std::size_t dot = name.rfind(L'.');
-  if (dot != std::wstring::npos) name.resize(dot);
-  std::wstring ext = generated.substr(generated.rfind(L'.'));
-  for (wchar_t& c : ext)
-    if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - 32);
+std::string WithDetectedExtension(std::string name, const std::string& generated) {
+  const std::size_t dot = name.rfind('.');
+  if (dot != std::string::npos) name.resize(dot);
+  std::string ext = generated.substr(generated.rfind('.'));
+  for (char& c : ext)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
   return name + ext;
 }
 
@@ -41,13 +41,12 @@ std::uint32_t Low32(std::int64_t size) {
 
 // Detects the stored file of an entry. `missing` tells a file that is not there from
 // one that could not be read; the size comes from the same open.
-// The wide path is built only for files that become items.
 struct Detected {
   std::string native;
-  std::wstring generated;  // empty when no type was recognised
+  std::string generated;  // empty when no type was recognised
   std::int64_t size = -1;
   bool missing = false;
-  std::wstring Path() const { return Utf8ToWide(native); }
+  const std::string& Path() const { return native; }
 };
 Detected Detect(const BackupCatalog& catalog, const std::string& folder, const ManifestEntry& e,
                 DetectionContext& ctx) {
@@ -105,21 +104,21 @@ void CollectWhatsApp(const BackupCatalog& catalog, const std::string& folder,
 
 }  // namespace
 
-std::wstring AppIdentifier(const std::string& key) {
+std::string AppIdentifier(const std::string& key) {
   std::size_t at = key.find("com.");
   if (at == std::string::npos) at = key.find("net.");
-  if (at == std::string::npos) return L"other";
+  if (at == std::string::npos) return "other";
   const std::size_t start = at + 4;
   const std::size_t dash = key.find('-', start);
-  if (dash == std::string::npos) return L"other";
+  if (dash == std::string::npos) return "other";
   std::string id = key.substr(start, dash - start);
   if (id.size() > 259) id.resize(259);
-  return Utf8ToWide(id);
+  return ValidUtf8(id);
 }
 
 Result ReadMessageAttachments(BackupCatalog& catalog, AttachmentList& items) {
   DetectionContext ctx;
-  const std::string folder = WideToUtf8(catalog.backupFolder);
+  const std::string folder = catalog.backupFolder;
   Result r = WalkManifest(catalog, 1, true, [&](const ManifestEntry& e) {
     if (!Contains(e.key, "/Attachments/")) return true;
     Detected d = Detect(catalog, folder, e, ctx);
@@ -139,7 +138,7 @@ Result ReadMessageAttachments(BackupCatalog& catalog, AttachmentList& items) {
 
 Result ReadPhotos(BackupCatalog& catalog, MediaList& cameraRoll, MediaList& photoStream) {
   DetectionContext ctx;
-  const std::string folder = WideToUtf8(catalog.backupFolder);
+  const std::string folder = catalog.backupFolder;
   Result r = WalkManifest(catalog, 2, true, [&](const ManifestEntry& e) {
     MediaList* target = nullptr;
     if (Contains(e.key, "CameraRollDomain-Media/DCIM/"))
@@ -167,7 +166,7 @@ Result ReadAppMedia(BackupCatalog& catalog, AppMediaList& items) {
   catalog.whatsAppAttachments.clear();
   catalog.appMediaRead = true;
   DetectionContext ctx;
-  const std::string folder = WideToUtf8(catalog.backupFolder);
+  const std::string folder = catalog.backupFolder;
   Result r = WalkManifest(catalog, 2, true, [&](const ManifestEntry& e) {
     if (!Contains(e.key, "AppDomain-")) return true;
     if (Contains(e.key, "net.whatsapp.WhatsApp")) {
@@ -196,7 +195,7 @@ Result ReadWhatsAppAttachments(BackupCatalog& catalog, MediaList& items) {
     // this backup's WhatsApp media now rather than show an earlier scan's (or nothing).
     catalog.whatsAppAttachments.clear();
     DetectionContext ctx;
-    const std::string folder = WideToUtf8(catalog.backupFolder);
+    const std::string folder = catalog.backupFolder;
     for (const ManifestEntry& e : catalog.manifest)
       if (IsWhatsAppMedia(e.key))
         CollectWhatsApp(catalog, folder, e, ctx, catalog.whatsAppAttachments);
@@ -208,9 +207,8 @@ Result ReadWhatsAppAttachments(BackupCatalog& catalog, MediaList& items) {
 }
 
 bool IsAppVideo(const AppMediaItem& item) {
-  const std::size_t dot = item.name.rfind(L'.');
-  std::string ext =
-      dot == std::wstring::npos ? std::string() : WideToUtf8(item.name.substr(dot + 1));
+  const std::size_t dot = item.name.rfind('.');
+  std::string ext = dot == std::string::npos ? std::string() : item.name.substr(dot + 1);
   for (char& c : ext) c = static_cast<char>((c >= 'A' && c <= 'Z') ? c + 32 : c);
   ext += "|";
   if (std::strstr(kImageExtensions, ext.c_str())) return false;

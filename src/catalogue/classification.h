@@ -20,10 +20,10 @@ Result ReadWhatsAppAttachments(BackupCatalog& catalog, MediaList& items);
 
 // The app identifier of a key: the text between "com." (or "net.") and the next "-",
 // or "other".
-std::wstring AppIdentifier(const std::string& key);
+std::string AppIdentifier(const std::string& key);
 
 // App media split: items under App Photos or App Videos, grouped by app identifier.
-using AppGroups = std::map<std::wstring, AppMediaList>;
+using AppGroups = std::map<std::string, AppMediaList>;
 struct AppMediaSplit {
   AppGroups photos;
   AppGroups videos;

@@ -19,7 +19,7 @@ class IPhoneRecoveryParse {
   virtual std::int32_t SetProgressCallback(ProgressCallback callback, void* user) = 0;  // 1
   virtual std::int32_t Reserved(std::int32_t ignored) = 0;                              // 2
   virtual bool IsLocalBackup(std::int32_t ignored) = 0;                                 // 3
-  virtual std::int32_t OpenBackup(const std::wstring& password) = 0;                    // 4
+  virtual std::int32_t OpenBackup(const std::string& password) = 0;                     // 4
   virtual std::int32_t ReadMessages(ConversationMap& messages) = 0;                     // 5
   virtual std::int32_t ReadMessageAttachments(AttachmentList& items) = 0;               // 6
   virtual std::int32_t ReadContacts(std::list<ContactRecord>& contacts) = 0;            // 7
@@ -31,20 +31,20 @@ class IPhoneRecoveryParse {
   virtual std::int32_t ReadQQ(AccountChats& chats) = 0;                                 // 13
   virtual std::int32_t ReadWeChat(AccountChats& chats) = 0;                             // 14
   virtual std::int32_t ReadWhatsApp(WhatsAppChatMap& chats) = 0;                        // 15
-  virtual std::int32_t PreparePreviewCopy(const std::wstring& backupFile, std::wstring& copyPath,
+  virtual std::int32_t PreparePreviewCopy(const std::string& backupFile, std::string& copyPath,
                                           ProgressCallback callback, void* user) = 0;  // 16
-  virtual std::int32_t CopyBackupFile(const std::wstring& source, const std::wstring& destination,
+  virtual std::int32_t CopyBackupFile(const std::string& source, const std::string& destination,
                                       CopyCallback callback, void* user) = 0;     // 17
   virtual std::int32_t CopyMessageDatabase(const std::string& destination) = 0;   // 18
   virtual std::int32_t CopyContactsDatabase(const std::string& destination) = 0;  // 19
-  virtual std::int32_t WriteWhatsAppChatText(std::int32_t chatKey, const std::wstring& output,
+  virtual std::int32_t WriteWhatsAppChatText(std::int32_t chatKey, const std::string& output,
                                              CopyCallback callback, void* user) = 0;  // 20
-  virtual std::int32_t WriteQQChatText(const std::wstring& firstKey, const std::wstring& secondKey,
-                                       const std::wstring& output, CopyCallback callback,
+  virtual std::int32_t WriteQQChatText(const std::string& firstKey, const std::string& secondKey,
+                                       const std::string& output, CopyCallback callback,
                                        void* user) = 0;  // 21
-  virtual std::int32_t WriteWeChatChatText(const std::wstring& firstKey,
-                                           const std::wstring& secondKey,
-                                           const std::wstring& output, CopyCallback callback,
+  virtual std::int32_t WriteWeChatChatText(const std::string& firstKey,
+                                           const std::string& secondKey, const std::string& output,
+                                           CopyCallback callback,
                                            void* user) = 0;  // 22
 
   // Beyond the slots above: what a scan could not read, so that the front ends can say

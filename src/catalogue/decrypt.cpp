@@ -166,13 +166,13 @@ fs::path DecryptedOutputFolder() {
 
 fs::path DecryptionRunParent(const BackupCatalog& catalog) {
   if (!catalog.workFolder.empty())
-    return platform::PathFromWide(catalog.workFolder) / "TarnwickTempFile";
+    return platform::PathFromUtf8(catalog.workFolder) / "TarnwickTempFile";
   std::error_code ec;
   return fs::temp_directory_path(ec) / "TarnwickTempFile";
 }
 
-Result DecryptBackup(BackupCatalog& catalog, const std::wstring& password,
-                     std::wstring& outputFolder, const fs::path& toolFolder) {
+Result DecryptBackup(BackupCatalog& catalog, const std::string& password, std::string& outputFolder,
+                     const fs::path& toolFolder) {
   outputFolder.clear();
   // A previous scan's plaintext goes before this one's is made.
   catalog.decryptionRun.reset();
@@ -181,7 +181,7 @@ Result DecryptBackup(BackupCatalog& catalog, const std::wstring& password,
       platform::PrivateFolder::Create(DecryptionRunParent(catalog), kDecryptionRunPrefix, &error);
   if (!catalog.decryptionRun) {
     catalog.manifestProblem = "no private folder for the decrypted files could be made in " +
-                              DecryptionRunParent(catalog).string() + ": " +
+                              platform::Utf8FromPath(DecryptionRunParent(catalog)) + ": " +
                               platform::ErrorText(error);
     return kInvalidParameter;
   }
@@ -192,14 +192,14 @@ Result DecryptBackup(BackupCatalog& catalog, const std::wstring& password,
         "no private folder for the decrypted files could be made: " + platform::ErrorText(errno);
     return kInvalidParameter;
   }
-  outputFolder = platform::WideFromPath(output);
+  outputFolder = platform::Utf8FromPath(output);
 
   const fs::path source =
       toolFolder.empty() ? platform::HelperProgram("tool") : toolFolder / "tool";
   const fs::path staged = run / "tool.exe";
   if (const int rc = StageTool(staged, source); rc != 0) {
-    catalog.manifestProblem = "the decryption tool cannot be prepared from " + source.string() +
-                              ": " + platform::ErrorText(rc);
+    catalog.manifestProblem = "the decryption tool cannot be prepared from " +
+                              platform::Utf8FromPath(source) + ": " + platform::ErrorText(rc);
     return kInvalidParameter;
   }
 
@@ -209,12 +209,12 @@ Result DecryptBackup(BackupCatalog& catalog, const std::wstring& password,
   platform::Process tool;
   tool.SetOwnProcessGroup(true);
   const std::vector<std::string> argv = {
-      staged.string(), platform::PathFromWide(catalog.current.folder).string(), output.string()};
+      staged.native(), platform::PathFromUtf8(catalog.current.folder).native(), output.native()};
   if (const int rc = tool.Start(argv); rc != 0) {
     catalog.manifestProblem = "the decryption tool cannot be started: " + platform::ErrorText(rc);
     return kInvalidParameter;
   }
-  std::string secret = WideToUtf8(password);
+  std::string secret = password;
   secret.push_back('\n');
   tool.WriteInput(secret);  // a tool that ended early is noticed by the loop below
   WipeText(secret);
@@ -286,29 +286,29 @@ Result DecryptBackup(BackupCatalog& catalog, const std::wstring& password,
   return result;
 }
 
-Result PrepareEncryptedBackup(BackupCatalog& catalog, const std::wstring& password,
-                              std::wstring& decryptedFolder) {
+Result PrepareEncryptedBackup(BackupCatalog& catalog, const std::string& password,
+                              std::string& decryptedFolder) {
   catalog.progressStep = 10;
   catalog.backupFiles.clear();
-  std::vector<std::wstring> top;
+  std::vector<std::string> top;
   ListFolder(catalog.backupFolder, top);
-  for (const std::wstring& entry : top) {
+  for (const std::string& entry : top) {
     std::error_code ec;
-    if (fs::is_directory(platform::PathFromWide(entry), ec)) {
+    if (fs::is_directory(platform::PathFromUtf8(entry), ec)) {
       ListFolder(entry, catalog.backupFiles);
     } else {
       catalog.backupFiles.push_back(entry);
     }
   }
-  std::wstring output;
+  std::string output;
   const Result r = DecryptBackup(catalog, password, output);
   if (r != kSuccess) return r;
   catalog.backupFiles.clear();
-  std::vector<std::wstring> written;
+  std::vector<std::string> written;
   ListFolder(output, written);
   // The decrypted manifest lies beside the stored files; it is none of them.
-  for (std::wstring& entry : written) {
-    if (platform::PathFromWide(entry).filename() != kDecryptedManifestName)
+  for (std::string& entry : written) {
+    if (platform::PathFromUtf8(entry).filename() != kDecryptedManifestName)
       catalog.backupFiles.push_back(std::move(entry));
   }
   decryptedFolder = output;
@@ -327,7 +327,7 @@ void CleanUp(BackupCatalog& catalog) {
     if (it->is_regular_file(fileEc) || it->is_symlink(fileEc)) fs::remove(it->path(), fileEc);
   }
   if (catalog.workFolder.empty()) return;
-  const fs::path work = platform::PathFromWide(catalog.workFolder);
+  const fs::path work = platform::PathFromUtf8(catalog.workFolder);
   for (const char* name : {"tmp.jpg", "tmp.avi", "tmp.wav"}) fs::remove(work / name, ec);
 }
 

@@ -65,8 +65,8 @@ inline constexpr const char* kDecryptedManifestName = "Manifest.db-decypted";
 // was made. `toolFolder` is where "tool" is looked for (empty: platform::HelperProgram).
 // On a failure, and when the tool printed an "Error:" line, `catalog.manifestProblem`
 // says what happened.
-Result DecryptBackup(BackupCatalog& catalog, const std::wstring& password,
-                     std::wstring& outputFolder, const std::filesystem::path& toolFolder = {});
+Result DecryptBackup(BackupCatalog& catalog, const std::string& password, std::string& outputFolder,
+                     const std::filesystem::path& toolFolder = {});
 
 // The encrypted branch of OpenBackup, after progress was reset and the lists emptied:
 // sets progressStep to 10, fills backupFiles with the backup's files (one folder level
@@ -74,8 +74,8 @@ Result DecryptBackup(BackupCatalog& catalog, const std::wstring& password,
 // files of the output folder and names that folder in `decryptedFolder`. OpenBackup
 // returns any non-zero result at once; on 0 it loads the manifest from the tool's
 // "Manifest.db-decypted" there and then makes `decryptedFolder` the backupFolder.
-Result PrepareEncryptedBackup(BackupCatalog& catalog, const std::wstring& password,
-                              std::wstring& decryptedFolder);
+Result PrepareEncryptedBackup(BackupCatalog& catalog, const std::string& password,
+                              std::string& decryptedFolder);
 
 // Removes the private folders of decryption runs whose process has ended (killed runs),
 // likewise the private copies of databases with a log (records/readonly_db.h), the files

@@ -144,10 +144,10 @@ constexpr Row kTable[] = {
     {"jpeg", 10, Jpeg},      {"jpe", 10, Jpeg}, {"png", 30, Png},  {"ico", 46, Ico},
 };
 
-void NameFor(int code, DetectionContext& context, std::wstring& name) {
+void NameFor(int code, DetectionContext& context, std::string& name) {
   name.clear();
   if (code == kTypeUnknown) return;
-  name = std::to_wstring(context.counter) + L"." + Utf8ToWide(ExtensionOfCode(code));
+  name = std::to_string(context.counter) + "." + ExtensionOfCode(code);
   ++context.counter;
 }
 
@@ -179,16 +179,16 @@ const char* ExtensionOfCode(int code) {
   return "";
 }
 
-Result DetectFileType(const std::wstring& path, DetectionContext& context, std::wstring& name) {
+Result DetectFileType(const std::string& path, DetectionContext& context, std::string& name) {
   return DetectFileType(path, context, name, nullptr);
 }
 
-Result DetectFileType(const std::wstring& path, DetectionContext& context, std::wstring& name,
+Result DetectFileType(const std::string& path, DetectionContext& context, std::string& name,
                       std::int64_t* size) {
-  return DetectFileTypeNative(platform::PathFromWide(path).native(), context, name, size);
+  return DetectFileTypeNative(platform::PathFromUtf8(path).native(), context, name, size);
 }
 
-Result DetectFileTypeNative(const std::string& path, DetectionContext& context, std::wstring& name,
+Result DetectFileTypeNative(const std::string& path, DetectionContext& context, std::string& name,
                             std::int64_t* size) {
   name.clear();
   if (size) *size = -1;
@@ -207,24 +207,23 @@ Result DetectFileTypeNative(const std::string& path, DetectionContext& context, 
   return kSuccess;
 }
 
-Result DetectBufferType(const unsigned char* buffer, DetectionContext& context,
-                        std::wstring& name) {
+Result DetectBufferType(const unsigned char* buffer, DetectionContext& context, std::string& name) {
   NameFor(RecogniseBuffer(buffer, 128), context, name);
   return kSuccess;
 }
 
-Result PreparePreviewCopy(const BackupCatalog& catalog, const std::wstring& backupFile,
-                          std::wstring& copyPath, ProgressCallback callback, void* user) {
+Result PreparePreviewCopy(const BackupCatalog& catalog, const std::string& backupFile,
+                          std::string& copyPath, ProgressCallback callback, void* user) {
   auto finish = [&](Result r) {
     if (callback) callback(user, 100);
     return r;
   };
   DetectionContext context;
-  std::wstring generated;
+  std::string generated;
   DetectFileType(backupFile, context, generated);
-  const std::size_t dot = generated.rfind(L'.');
-  if (dot == std::wstring::npos) return finish(kInvalidParameter);
-  std::string ext = WideToUtf8(generated.substr(dot + 1));
+  const std::size_t dot = generated.rfind('.');
+  if (dot == std::string::npos) return finish(kInvalidParameter);
+  std::string ext = generated.substr(dot + 1);
   for (char& c : ext) c = static_cast<char>((c >= 'A' && c <= 'Z') ? c + 32 : c);
 
   const char* target = nullptr;
@@ -237,13 +236,13 @@ Result PreparePreviewCopy(const BackupCatalog& catalog, const std::wstring& back
   if (!target) return finish(kSuccess);
 
   copyPath = catalog.workFolder;
-  if (!copyPath.empty() && copyPath.back() != L'/') copyPath.push_back(L'/');
-  copyPath += Utf8ToWide(target);
+  if (!copyPath.empty() && copyPath.back() != '/') copyPath.push_back('/');
+  copyPath += target;
 
   platform::ReadOnlyFile in;
   platform::UniqueFd out;
-  if (in.Open(platform::PathFromWide(backupFile)) == 0)
-    out.Reset(::open(platform::PathFromWide(copyPath).c_str(),
+  if (in.Open(platform::PathFromUtf8(backupFile)) == 0)
+    out.Reset(::open(platform::PathFromUtf8(copyPath).c_str(),
                      O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
   if (!in.IsOpen() || !out.Valid()) return finish(kInvalidParameter);
 

@@ -29,16 +29,16 @@ const char* ExtensionOfCode(int code);
 // Reads the first 512 bytes of `path` (opened read-only) and names it. 0 when read
 // (recognised or not; `name` empty when not), 30 when shorter than 512 bytes, or the
 // platform's error code.
-Result DetectFileType(const std::wstring& path, DetectionContext& context, std::wstring& name);
+Result DetectFileType(const std::string& path, DetectionContext& context, std::string& name);
 // The same, also giving the file's size from the open file (-1 when it could not be
 // opened), so that a walk needs no second look at the file system.
-Result DetectFileType(const std::wstring& path, DetectionContext& context, std::wstring& name,
+Result DetectFileType(const std::string& path, DetectionContext& context, std::string& name,
                       std::int64_t* size);
 // The same over a path as the file system takes it (UTF-8).
-Result DetectFileTypeNative(const std::string& path, DetectionContext& context, std::wstring& name,
+Result DetectFileTypeNative(const std::string& path, DetectionContext& context, std::string& name,
                             std::int64_t* size);
 // The same on the first 128 bytes of a buffer (which must hold at least 128); always 0.
-Result DetectBufferType(const unsigned char* buffer, DetectionContext& context, std::wstring& name);
+Result DetectBufferType(const unsigned char* buffer, DetectionContext& context, std::string& name);
 
 // The image, video and audio extension lists ("*.bmp|*.gif|...").
 extern const char* const kImageExtensions;
@@ -47,7 +47,7 @@ extern const char* const kAudioExtensions;
 
 // Copies a backup file to the fixed preview file of its kind (tmp.jpg, tmp.wav, tmp.avi
 // in the work folder) and names it in `copyPath`. Always reports 100 at the end.
-Result PreparePreviewCopy(const BackupCatalog& catalog, const std::wstring& backupFile,
-                          std::wstring& copyPath, ProgressCallback callback, void* user);
+Result PreparePreviewCopy(const BackupCatalog& catalog, const std::string& backupFile,
+                          std::string& copyPath, ProgressCallback callback, void* user);
 
 }  // namespace bv

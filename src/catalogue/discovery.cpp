@@ -18,12 +18,8 @@ namespace {
 
 constexpr const char* kAddressBookId = "31bb7ba8914766d4ba40d6dfb6113c8b614be442";
 
-std::string Narrow(const std::wstring& w) {
-  return WideToUtf8(w);
-}
-
-std::wstring WithSeparator(std::wstring folder) {
-  if (folder.empty() || folder.back() != L'/') folder.push_back(L'/');
+std::string WithSeparator(std::string folder) {
+  if (folder.empty() || folder.back() != '/') folder.push_back('/');
   return folder;
 }
 
@@ -62,8 +58,8 @@ bool ValueBetween(const std::string& line, const char* open, const char* close, 
   return true;
 }
 
-bool ReadInfoPlist(const std::wstring& folder, BackupRecord& record) {
-  const std::string path = Narrow(WithSeparator(folder)) + "Info.plist";
+bool ReadInfoPlist(const std::string& folder, BackupRecord& record) {
+  const std::string path = WithSeparator(folder) + "Info.plist";
   // A FIFO or device node named Info.plist counts as missing rather than hanging the list.
   std::string bytes;
   if (platform::ReadWholeFile(path, bytes, kInfoPlistLimit) != 0) return false;
@@ -85,7 +81,7 @@ void ParseInfoPlist(std::string_view bytes, BackupRecord& r) {
     if (line.find("<key>Display Name</key>") != std::string::npos) {
       if (reader.Next(value)) {
         std::string v;
-        if (ValueBetween(value, "<string>", "</string>", v)) r.displayName = Utf8ToWide(v);
+        if (ValueBetween(value, "<string>", "</string>", v)) r.displayName = ValidUtf8(v);
       }
     } else if (line.find("<key>Last Backup Date</key>") != std::string::npos) {
       if (reader.Next(value)) {
@@ -95,11 +91,13 @@ void ParseInfoPlist(std::string_view bytes, BackupRecord& r) {
           if (t != std::string::npos) v[t] = ' ';
           std::size_t z = v.find('Z');
           if (z != std::string::npos) v.resize(z);
-          r.lastBackupDate = ConvertBackupDate(v, bias);
+          r.lastBackupDate = ValidUtf8(ConvertBackupDate(v, bias));
         }
       }
     } else if (line.find("<key>Phone Number</key>") != std::string::npos) {
-      if (reader.Next(value)) ValueBetween(value, "<string>", "</string>", r.phoneNumber);
+      std::string v;
+      if (reader.Next(value) && ValueBetween(value, "<string>", "</string>", v))
+        r.phoneNumber = ValidUtf8(v);
     } else if (line.find("<key>Product Version</key>") != std::string::npos) {
       if (reader.Next(value)) {
         std::string v;
@@ -107,25 +105,28 @@ void ParseInfoPlist(std::string_view bytes, BackupRecord& r) {
           r.newerSystem = ParseInt32(v.c_str()) > 11;
       }
     } else if (line.find("<key>Serial Number</key>") != std::string::npos) {
-      if (reader.Next(value)) ValueBetween(value, "<string>", "</string>", r.serialNumber);
+      std::string v;
+      if (reader.Next(value) && ValueBetween(value, "<string>", "</string>", v))
+        r.serialNumber = ValidUtf8(v);
       break;  // nothing after the serial number is looked at
     }
   }
 }
 
-bool ListFolder(const std::wstring& folder, std::vector<std::wstring>& entries) {
-  const std::wstring prefix = WithSeparator(folder);
-  DIR* dir = ::opendir(Narrow(prefix).c_str());
+bool ListFolder(const std::string& folder, std::vector<std::string>& entries) {
+  const std::string prefix = WithSeparator(folder);
+  DIR* dir = ::opendir(prefix.c_str());
   if (!dir) return false;
   while (dirent* e = ::readdir(dir)) {
     if (e->d_name[0] == '.') continue;
-    entries.push_back(prefix + Utf8ToWide(e->d_name));
+    // A path, not a text: the name's bytes as they are, so that it opens again.
+    entries.push_back(prefix + e->d_name);
   }
   ::closedir(dir);
   return true;
 }
 
-Result FindCandidatesIn(BackupCatalog& catalog, const std::wstring& root) {
+Result FindCandidatesIn(BackupCatalog& catalog, const std::string& root) {
   catalog.candidateFolders.clear();
   ListFolder(root, catalog.candidateFolders);
   return kSuccess;
@@ -135,7 +136,7 @@ Result FindCandidates(BackupCatalog& catalog) {
   catalog.candidateFolders.clear();
   auto root = platform::BackupRoot();
   if (root.empty()) return kInvalidParameter;  // no application data folder at all
-  ListFolder(platform::WideFromPath(root), catalog.candidateFolders);
+  ListFolder(platform::Utf8FromPath(root), catalog.candidateFolders);
   return kSuccess;
 }
 
@@ -152,12 +153,12 @@ Result ListBackups(const BackupCatalog& catalog, std::vector<BackupRecord>& reco
   return kSuccess;
 }
 
-Result ReadBackupFolder(const std::wstring& folder, BackupRecord& record) {
+Result ReadBackupFolder(const std::string& folder, BackupRecord& record) {
   return ReadInfoPlist(folder, record) ? kSuccess : kInvalidParameter;
 }
 
-bool ProbeEncrypted(const std::wstring& backupFolder) {
-  const std::string base = Narrow(WithSeparator(backupFolder));
+bool ProbeEncrypted(const std::string& backupFolder) {
+  const std::string base = WithSeparator(backupFolder);
   std::error_code ec;
   const bool newer = std::filesystem::exists(base + "Manifest.db", ec);
   const std::string path = newer ? base + "31/" + kAddressBookId : base + kAddressBookId;

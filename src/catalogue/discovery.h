@@ -15,12 +15,12 @@ namespace bv {
 // Appends the entries of `folder` (files and folders, except names beginning with
 // ".") as full paths, in the order the file system gives them. False when the folder
 // cannot be enumerated.
-bool ListFolder(const std::wstring& folder, std::vector<std::wstring>& entries);
+bool ListFolder(const std::string& folder, std::vector<std::string>& entries);
 
 // Empties candidateFolders and lists the backup root into it.
 Result FindCandidates(BackupCatalog& catalog);
 // Same, over a given root (the command line's --root).
-Result FindCandidatesIn(BackupCatalog& catalog, const std::wstring& root);
+Result FindCandidatesIn(BackupCatalog& catalog, const std::string& root);
 
 // A record for every candidate with a readable Info.plist, appended to `records` and
 // ordered newest first (stable).
@@ -28,7 +28,7 @@ Result ListBackups(const BackupCatalog& catalog, std::vector<BackupRecord>& reco
 
 // Fills `record` from the Info.plist of a folder the user browsed to; 87 (and the
 // record untouched) when there is none.
-Result ReadBackupFolder(const std::wstring& folder, BackupRecord& record);
+Result ReadBackupFolder(const std::string& folder, BackupRecord& record);
 // The device facts of an Info.plist's bytes (text form), read line by line as the
 // reader of the file does: display name, last backup date (converted to local time),
 // phone number, system version and serial number into `record`. Untrusted bytes: any
@@ -37,7 +37,7 @@ void ParseInfoPlist(std::string_view bytes, BackupRecord& record);
 
 // True when the backup's files are enciphered: its address book does not start with
 // "SQLite".
-bool ProbeEncrypted(const std::wstring& backupFolder);
+bool ProbeEncrypted(const std::string& backupFolder);
 
 // Makes `record` the backup of the next scan.
 void SelectBackup(BackupCatalog& catalog, const BackupRecord& record);

@@ -18,7 +18,7 @@ namespace bv {
 namespace {
 
 Result CopyChunks(const platform::ReadOnlyFile& in, int out, std::int64_t size,
-                  const std::wstring& destination, CopyCallback callback, void* user) {
+                  const std::string& destination, CopyCallback callback, void* user) {
   constexpr std::size_t kChunk = 65536;
   std::vector<char> buf(kChunk);
   std::int64_t copied = 0;
@@ -52,9 +52,9 @@ Result CopyChunks(const platform::ReadOnlyFile& in, int out, std::int64_t size,
 
 }  // namespace
 
-Result CopyBackupFile(const std::wstring& source, const std::wstring& destination,
+Result CopyBackupFile(const std::string& source, const std::string& destination,
                       CopyCallback callback, void* user) {
-  const auto dest = platform::PathFromWide(destination);
+  const auto dest = platform::PathFromUtf8(destination);
   std::error_code ec;
   if (dest.has_parent_path()) std::filesystem::create_directories(dest.parent_path(), ec);
 
@@ -63,7 +63,7 @@ Result CopyBackupFile(const std::wstring& source, const std::wstring& destinatio
   // counts as missing instead of hanging the copy.
   platform::ReadOnlyFile in;
   platform::UniqueFd out;
-  if (const int rc = in.Open(platform::PathFromWide(source)); rc != 0) {
+  if (const int rc = in.Open(platform::PathFromUtf8(source)); rc != 0) {
     result = rc == platform::kNotRegularFile ? ENOENT : rc;
   } else {
     // The destination is always new: never an existing file, never through a link
@@ -84,13 +84,13 @@ Result CopyBackupFile(const std::wstring& source, const std::wstring& destinatio
 }
 
 Result CopyMessageDatabase(const BackupCatalog& catalog, const std::string& destination) {
-  return platform::CopyFileReplace(platform::PathFromWide(StoredFilePath(catalog, kMessagesDbId)),
+  return platform::CopyFileReplace(platform::PathFromUtf8(StoredFilePath(catalog, kMessagesDbId)),
                                    platform::PathFromUtf8(destination));
 }
 
 Result CopyContactsDatabase(const BackupCatalog& catalog, const std::string& destination) {
   return platform::CopyFileReplace(
-      platform::PathFromWide(StoredFilePath(catalog, kAddressBookDbId)),
+      platform::PathFromUtf8(StoredFilePath(catalog, kAddressBookDbId)),
       platform::PathFromUtf8(destination));
 }
 

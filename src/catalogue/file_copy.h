@@ -13,7 +13,7 @@ namespace bv {
 // does not end well is removed. 0, the callback's non-zero answer, or the platform's
 // error code (of the failed open, read, write or close); every non-zero end is
 // reported once more with percent 100.
-Result CopyBackupFile(const std::wstring& source, const std::wstring& destination,
+Result CopyBackupFile(const std::string& source, const std::string& destination,
                       CopyCallback callback, void* user);
 
 // Copy the message / address-book database of the current backup to `destination`

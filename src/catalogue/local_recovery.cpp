@@ -47,7 +47,7 @@ bool CLocalBuckupRecovery::IsLocalBackup(std::int32_t) {
   return true;
 }
 
-std::int32_t CLocalBuckupRecovery::OpenBackup(const std::wstring& password) {
+std::int32_t CLocalBuckupRecovery::OpenBackup(const std::string& password) {
   if (!catalog_) return kInvalidParameter;
   return bv::OpenBackup(*catalog_, password);
 }
@@ -91,15 +91,15 @@ std::int32_t CLocalBuckupRecovery::ReadAppMedia(AppMediaList& items) {
   return bv::ReadAppMedia(*catalog_, items);
 }
 
-std::int32_t CLocalBuckupRecovery::PreparePreviewCopy(const std::wstring& backupFile,
-                                                      std::wstring& copyPath,
+std::int32_t CLocalBuckupRecovery::PreparePreviewCopy(const std::string& backupFile,
+                                                      std::string& copyPath,
                                                       ProgressCallback callback, void* user) {
   if (!catalog_) return kInvalidParameter;
   return bv::PreparePreviewCopy(*catalog_, backupFile, copyPath, callback, user);
 }
 
-std::int32_t CLocalBuckupRecovery::CopyBackupFile(const std::wstring& source,
-                                                  const std::wstring& destination,
+std::int32_t CLocalBuckupRecovery::CopyBackupFile(const std::string& source,
+                                                  const std::string& destination,
                                                   CopyCallback callback, void* user) {
   return bv::CopyBackupFile(source, destination, callback, user);
 }
@@ -117,12 +117,12 @@ std::int32_t CLocalBuckupRecovery::CopyContactsDatabase(const std::string& desti
 namespace {
 
 std::string StoredUtf8(const BackupCatalog& c, const char* fileId) {
-  return WideToUtf8(StoredFilePath(c, fileId));
+  return StoredFilePath(c, fileId);
 }
 
 bool StoredExists(const BackupCatalog& c, const char* fileId) {
   std::error_code ec;
-  return std::filesystem::exists(platform::PathFromWide(StoredFilePath(c, fileId)), ec);
+  return std::filesystem::exists(platform::PathFromUtf8(StoredFilePath(c, fileId)), ec);
 }
 
 // SQLite's side files are backed up as files of their own; opening one as the
@@ -200,7 +200,7 @@ std::int32_t CLocalBuckupRecovery::ReadWhatsApp(WhatsAppChatMap& chats) {
   if (!catalog_) return kInvalidParameter;
   BackupCatalog& c = *catalog_;
   c.whatsAppChats.clear();
-  std::wstring chatStorage;
+  std::string chatStorage;
   int matches = 0;
   for (const ManifestEntry& e : c.manifest) {
     if (IsSideFile(e.key)) continue;
@@ -214,7 +214,7 @@ std::int32_t CLocalBuckupRecovery::ReadWhatsApp(WhatsAppChatMap& chats) {
   }
   if (!chatStorage.empty()) {
     WhatsAppReader reader;
-    reader.Read(WideToUtf8(chatStorage), chats);
+    reader.Read(chatStorage, chats);
     SetProblem(c, Category::WhatsApp, DatabaseProblem(reader.Problem(), "the WhatsApp database"));
   } else {
     // No WhatsApp in the backup, or in the part of the manifest that could be read.
@@ -225,7 +225,7 @@ std::int32_t CLocalBuckupRecovery::ReadWhatsApp(WhatsAppChatMap& chats) {
 }
 
 std::int32_t CLocalBuckupRecovery::WriteWhatsAppChatText(std::int32_t chatKey,
-                                                         const std::wstring& output,
+                                                         const std::string& output,
                                                          CopyCallback callback, void* user) {
   if (!catalog_) return kInvalidParameter;
   return bv::WriteWhatsAppChatText(catalog_->whatsAppChats, chatKey, output, callback, user);
@@ -241,17 +241,17 @@ std::int32_t CLocalBuckupRecovery::ReadWeChat(AccountChats& chats) {
   return bv::ReadWeChat(*catalog_, chats);
 }
 
-std::int32_t CLocalBuckupRecovery::WriteQQChatText(const std::wstring& firstKey,
-                                                   const std::wstring& secondKey,
-                                                   const std::wstring& output,
-                                                   CopyCallback callback, void* user) {
+std::int32_t CLocalBuckupRecovery::WriteQQChatText(const std::string& firstKey,
+                                                   const std::string& secondKey,
+                                                   const std::string& output, CopyCallback callback,
+                                                   void* user) {
   if (!catalog_) return kInvalidParameter;
   return bv::WriteQQChatText(catalog_->qqChats, firstKey, secondKey, output, callback, user);
 }
 
-std::int32_t CLocalBuckupRecovery::WriteWeChatChatText(const std::wstring& firstKey,
-                                                       const std::wstring& secondKey,
-                                                       const std::wstring& output,
+std::int32_t CLocalBuckupRecovery::WriteWeChatChatText(const std::string& firstKey,
+                                                       const std::string& secondKey,
+                                                       const std::string& output,
                                                        CopyCallback callback, void* user) {
   if (!catalog_) return kInvalidParameter;
   return bv::WriteWeChatChatText(catalog_->weChatChats, firstKey, secondKey, output, callback,

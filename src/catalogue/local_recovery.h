@@ -19,7 +19,7 @@ class CLocalBuckupRecovery : public IPhoneRecoveryParse {
   std::int32_t SetProgressCallback(ProgressCallback callback, void* user) override;
   std::int32_t Reserved(std::int32_t ignored) override;
   bool IsLocalBackup(std::int32_t ignored) override;
-  std::int32_t OpenBackup(const std::wstring& password) override;
+  std::int32_t OpenBackup(const std::string& password) override;
   std::int32_t ReadMessages(ConversationMap& messages) override;
   std::int32_t ReadMessageAttachments(AttachmentList& items) override;
   std::int32_t ReadContacts(std::list<ContactRecord>& contacts) override;
@@ -31,19 +31,19 @@ class CLocalBuckupRecovery : public IPhoneRecoveryParse {
   std::int32_t ReadQQ(AccountChats& chats) override;
   std::int32_t ReadWeChat(AccountChats& chats) override;
   std::int32_t ReadWhatsApp(WhatsAppChatMap& chats) override;
-  std::int32_t PreparePreviewCopy(const std::wstring& backupFile, std::wstring& copyPath,
+  std::int32_t PreparePreviewCopy(const std::string& backupFile, std::string& copyPath,
                                   ProgressCallback callback, void* user) override;
-  std::int32_t CopyBackupFile(const std::wstring& source, const std::wstring& destination,
+  std::int32_t CopyBackupFile(const std::string& source, const std::string& destination,
                               CopyCallback callback, void* user) override;
   std::int32_t CopyMessageDatabase(const std::string& destination) override;
   std::int32_t CopyContactsDatabase(const std::string& destination) override;
-  std::int32_t WriteWhatsAppChatText(std::int32_t chatKey, const std::wstring& output,
+  std::int32_t WriteWhatsAppChatText(std::int32_t chatKey, const std::string& output,
                                      CopyCallback callback, void* user) override;
-  std::int32_t WriteQQChatText(const std::wstring& firstKey, const std::wstring& secondKey,
-                               const std::wstring& output, CopyCallback callback,
+  std::int32_t WriteQQChatText(const std::string& firstKey, const std::string& secondKey,
+                               const std::string& output, CopyCallback callback,
                                void* user) override;
-  std::int32_t WriteWeChatChatText(const std::wstring& firstKey, const std::wstring& secondKey,
-                                   const std::wstring& output, CopyCallback callback,
+  std::int32_t WriteWeChatChatText(const std::string& firstKey, const std::string& secondKey,
+                                   const std::string& output, CopyCallback callback,
                                    void* user) override;
 
   std::string ReadProblem(Category c) const override;

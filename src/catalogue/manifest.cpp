@@ -27,14 +27,14 @@ std::string OpenProblem(int openError) {
   return "cannot be read: " + platform::ErrorText(openError);
 }
 
-bool FileExists(const std::wstring& path) {
+bool FileExists(const std::string& path) {
   std::error_code ec;
-  return std::filesystem::exists(platform::PathFromWide(path), ec);
+  return std::filesystem::exists(platform::PathFromUtf8(path), ec);
 }
 
-std::wstring Join(const std::wstring& folder, const std::wstring& name) {
-  if (!folder.empty() && folder.back() == L'/') return folder + name;
-  return folder + L"/" + name;
+std::string Join(const std::string& folder, const std::string& name) {
+  if (!folder.empty() && folder.back() == '/') return folder + name;
+  return folder + "/" + name;
 }
 
 int ManifestRow(void* context, int columns, char** values, char**) {
@@ -92,8 +92,8 @@ class Cursor {
 
 }  // namespace
 
-std::wstring StoredFilePath(const BackupCatalog& catalog, const std::string& fileId) {
-  return Utf8ToWide(StoredFileNative(catalog, WideToUtf8(catalog.backupFolder), fileId));
+std::string StoredFilePath(const BackupCatalog& catalog, const std::string& fileId) {
+  return StoredFileNative(catalog, catalog.backupFolder, fileId);
 }
 
 std::string StoredFileNative(const BackupCatalog& catalog, const std::string& folder,
@@ -108,12 +108,12 @@ std::string StoredFileNative(const BackupCatalog& catalog, const std::string& fo
   return path;
 }
 
-Result LoadManifestDb(const std::wstring& path, std::vector<ManifestEntry>& entries,
+Result LoadManifestDb(const std::string& path, std::vector<ManifestEntry>& entries,
                       std::string* problem) {
   if (problem) problem->clear();
   // SQLite would wait forever on a FIFO: only a regular file is handed to it.
   platform::ReadOnlyFile probe;
-  const int open = probe.Open(platform::PathFromWide(path));
+  const int open = probe.Open(platform::PathFromUtf8(path));
   if (open != 0) {
     if (problem) *problem = OpenProblem(open);
     return SQLITE_CANTOPEN;
@@ -122,7 +122,7 @@ Result LoadManifestDb(const std::wstring& path, std::vector<ManifestEntry>& entr
   probe.Close();
   sqlite3* db = nullptr;
   // Read-only: a backup folder is never written to.
-  int rc = sqlite3_open_v2(WideToUtf8(path).c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+  int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
   if (rc != SQLITE_OK) {
     if (problem) *problem = "cannot be opened: " + std::string(sqlite3_errstr(rc));
     if (db) sqlite3_close(db);
@@ -183,13 +183,13 @@ Result ParseManifestMbdb(const unsigned char* data, std::size_t size,
   return kSuccess;
 }
 
-Result LoadManifestMbdb(const std::wstring& path, std::vector<ManifestEntry>& entries,
+Result LoadManifestMbdb(const std::string& path, std::vector<ManifestEntry>& entries,
                         std::string* problem) {
   if (problem) problem->clear();
   if (path.empty()) return kInvalidParameter;
   std::string bytes;
   try {
-    const int rc = platform::ReadWholeFile(platform::PathFromWide(path), bytes, kMbdbLimit);
+    const int rc = platform::ReadWholeFile(platform::PathFromUtf8(path), bytes, kMbdbLimit);
     // Not there, unreadable, or no regular file (a FIFO must not hang the scan).
     if (rc != 0) {
       if (problem) *problem = OpenProblem(rc);
@@ -216,7 +216,7 @@ Result LoadManifestMbdb(const std::wstring& path, std::vector<ManifestEntry>& en
   return r;
 }
 
-Result OpenBackup(BackupCatalog& catalog, const std::wstring& password) {
+Result OpenBackup(BackupCatalog& catalog, const std::string& password) {
   catalog.progress = 0;
   catalog.progressStep = 11;
   catalog.Report(0);
@@ -230,10 +230,10 @@ Result OpenBackup(BackupCatalog& catalog, const std::wstring& password) {
   // The previous scan's decrypted files are not this scan's business.
   catalog.decryptionRun.reset();
 
-  const std::wstring folder = catalog.backupFolder;
-  catalog.hasManifestDb = FileExists(Join(folder, L"Manifest.db"));
+  const std::string folder = catalog.backupFolder;
+  catalog.hasManifestDb = FileExists(Join(folder, "Manifest.db"));
 
-  std::wstring decrypted;
+  std::string decrypted;
   if (catalog.current.encrypted) {
     Result r = PrepareEncryptedBackup(catalog, password, decrypted);
     if (r != kSuccess) return r;
@@ -245,12 +245,11 @@ Result OpenBackup(BackupCatalog& catalog, const std::wstring& password) {
   Result result;
   std::string problem;
   if (catalog.hasManifestDb) {
-    const std::wstring db = Join(folder, L"Manifest.db");
+    const std::string db = Join(folder, "Manifest.db");
     // The tool leaves its decrypted copy in its private output folder; a plain backup may
     // carry a decrypted copy of its own beside Manifest.db.
-    const std::wstring copy = decrypted.empty()
-                                  ? Join(folder, Utf8ToWide(kDecryptedManifestName))
-                                  : Join(decrypted, Utf8ToWide(kDecryptedManifestName));
+    const std::string copy = decrypted.empty() ? Join(folder, kDecryptedManifestName)
+                                               : Join(decrypted, kDecryptedManifestName);
     if (!FileExists(db)) {
       result = kInvalidParameter;
       problem = "Manifest.db is missing";
@@ -268,7 +267,7 @@ Result OpenBackup(BackupCatalog& catalog, const std::wstring& password) {
       }
     }
   } else {
-    const std::wstring mbdb = Join(folder, L"Manifest.mbdb");
+    const std::string mbdb = Join(folder, "Manifest.mbdb");
     if (FileExists(mbdb)) {
       result = LoadManifestMbdb(mbdb, catalog.manifest, &problem);
       if (!problem.empty()) problem = "Manifest.mbdb " + problem;

@@ -44,7 +44,7 @@ inline constexpr const char* kNotesNewerId = "4f98687d8ab0d6d1a371110e6b7300f6e4
 // Where the stored file of `fileId` lies in the current backup: directly in the folder
 // for an encrypted (decrypted) or older backup, in a two-character sub-folder for a plain
 // newer one.
-std::wstring StoredFilePath(const BackupCatalog& catalog, const std::string& fileId);
+std::string StoredFilePath(const BackupCatalog& catalog, const std::string& fileId);
 // The same path as the file system takes it (UTF-8), for walks that open many files.
 // `folder` is the backup folder in that form.
 std::string StoredFileNative(const BackupCatalog& catalog, const std::string& folder,
@@ -55,13 +55,13 @@ std::string StoredFileNative(const BackupCatalog& catalog, const std::string& fo
 // when the statement fails (rows read before the failure are kept). `problem`, when
 // given, receives what is wrong in words, to follow the file's name ("is damaged: file
 // is not a database"), or is emptied.
-Result LoadManifestDb(const std::wstring& path, std::vector<ManifestEntry>& entries,
+Result LoadManifestDb(const std::string& path, std::vector<ManifestEntry>& entries,
                       std::string* problem = nullptr);
 
 // Reads Manifest.mbdb. 0; 6009 when it cannot be opened (or is no regular file: a FIFO
 // counts as missing); 87 when the path is empty, memory runs out or the magic is wrong. `problem`
 // as above; it is also set (with result 0) when the file is cut short.
-Result LoadManifestMbdb(const std::wstring& path, std::vector<ManifestEntry>& entries,
+Result LoadManifestMbdb(const std::string& path, std::vector<ManifestEntry>& entries,
                         std::string* problem = nullptr);
 // Parses the bytes of a Manifest.mbdb. 87 when the magic is wrong or the data too short.
 // A record cut short ends parsing and is not added; `records`, when given, receives the
@@ -72,6 +72,6 @@ Result ParseManifestMbdb(const unsigned char* data, std::size_t size,
 
 // Starts a scan: resets progress, decrypts when needed and loads the manifest. Whatever
 // kept the manifest from being read whole is told in `catalog.manifestProblem`.
-Result OpenBackup(BackupCatalog& catalog, const std::wstring& password);
+Result OpenBackup(BackupCatalog& catalog, const std::string& password);
 
 }  // namespace bv

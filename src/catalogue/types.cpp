@@ -4,22 +4,22 @@ namespace bv {
 
 const std::array<CategoryInfo, kCategoryCount>& Categories() {
   static const std::array<CategoryInfo, kCategoryCount> table = {{
-      {Category::CameraRoll, "Camera Roll", "OptCameraRoll", L"Camera Roll (0)"},
-      {Category::PhotoStream, "Photo Stream", "OptPhotoStream", L"Photo Stream (0)"},
-      {Category::AppPhotos, "App Photos", "OptAppPhotos", L"App Photos (0)"},
-      {Category::AppVideos, "App Videos", "OptAppVideos", L"App Videos (0)"},
-      {Category::Messages, "Messages", "OptMessages", L"Messages (0)"},
+      {Category::CameraRoll, "Camera Roll", "OptCameraRoll", "Camera Roll (0)"},
+      {Category::PhotoStream, "Photo Stream", "OptPhotoStream", "Photo Stream (0)"},
+      {Category::AppPhotos, "App Photos", "OptAppPhotos", "App Photos (0)"},
+      {Category::AppVideos, "App Videos", "OptAppVideos", "App Videos (0)"},
+      {Category::Messages, "Messages", "OptMessages", "Messages (0)"},
       {Category::MessageAttachments, "Message attachments", "OptMessageAtts",
-       L"Messages Attachments (0)"},
-      {Category::Contacts, "Contacts", "OptContacts", L"Contacts (0)"},
-      {Category::CallHistory, "Call History", "OptCallHistory", L"Call History (0)"},
-      {Category::Notes, "Notes", "OptNotes", L"Notes (0)"},
-      {Category::WhatsApp, "WhatsApp", "WhatsApp", L"WhatsApp (0)"},
+       "Messages Attachments (0)"},
+      {Category::Contacts, "Contacts", "OptContacts", "Contacts (0)"},
+      {Category::CallHistory, "Call History", "OptCallHistory", "Call History (0)"},
+      {Category::Notes, "Notes", "OptNotes", "Notes (0)"},
+      {Category::WhatsApp, "WhatsApp", "WhatsApp", "WhatsApp (0)"},
       {Category::WhatsAppAttachments, "WhatsApp attachments", "OptWhatsAppAtts",
-       L"WhatsApp Attachments (0)"},
-      {Category::Reminder, "Reminder", "OptReminder", L"Reminder (0)"},
-      {Category::Calendar, "Calendar", "OptCalendar", L"Calendar (0)"},
-      {Category::SafariBookmark, "Safari Bookmark", "SafariBookmark", L"Safari Bookmark (0)"},
+       "WhatsApp Attachments (0)"},
+      {Category::Reminder, "Reminder", "OptReminder", "Reminder (0)"},
+      {Category::Calendar, "Calendar", "OptCalendar", "Calendar (0)"},
+      {Category::SafariBookmark, "Safari Bookmark", "SafariBookmark", "Safari Bookmark (0)"},
   }};
   return table;
 }

@@ -18,8 +18,8 @@ struct BackupRecord {
   std::string lastBackupDate;  // YYYY-MM-DD HH:MM:SS, local time
   std::string phoneNumber;
   std::string serialNumber;
-  std::wstring folder;
-  std::wstring displayName;
+  std::string folder;
+  std::string displayName;
 };
 
 // One file of the backup: "domain-relative/path" and its 40-digit identifier.
@@ -30,22 +30,22 @@ struct ManifestEntry {
 
 struct MediaItem {
   std::uint32_t size = 0;  // low 32 bits, for display
-  std::wstring name;
-  std::wstring path;
+  std::string name;
+  std::string path;
 };
 
 struct AttachmentItem {
   std::uint32_t reserved = 0;
   std::uint32_t size = 0;
-  std::wstring name;
-  std::wstring path;
+  std::string name;
+  std::string path;
 };
 
 struct AppMediaItem {
   std::uint32_t size = 0;  // 0 when reading the size failed
-  std::wstring app;
-  std::wstring name;
-  std::wstring path;
+  std::string app;
+  std::string name;
+  std::string path;
 };
 
 using MediaList = std::list<MediaItem>;
@@ -74,7 +74,7 @@ struct CategoryInfo {
   Category category;
   std::string_view name;        // "Camera Roll"
   std::string_view optionName;  // option control on the category page
-  std::wstring_view nodeText;   // tree node text before a scan
+  std::string_view nodeText;    // tree node text before a scan
 };
 
 // The fourteen categories in their fixed order.

@@ -54,25 +54,6 @@ std::int32_t KindOf(const std::string& value) {
   return 8;
 }
 
-// UTF-16 of the device to a wide string (surrogate pairs joined where wchar_t is 32 bits).
-std::wstring WideFromUtf16(const std::u16string& text) {
-  std::wstring out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char32_t c = text[i];
-    if constexpr (sizeof(wchar_t) >= 4) {
-      if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-          text[i + 1] <= 0xDFFF) {
-        c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-        ++i;
-      } else if (c >= 0xD800 && c <= 0xDFFF) {
-        c = 0xFFFD;
-      }
-    }
-    out.push_back(static_cast<wchar_t>(c));
-  }
-  return out;
-}
-
 void RemoveFilesIn(const fs::path& folder) {
   std::error_code ec;
   for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
@@ -88,7 +69,7 @@ CDeviceRecovery::CDeviceRecovery() {
   workFolder_ = platform::WorkFolder();
   std::error_code ec;
   if (!workFolder_.empty()) fs::create_directories(workFolder_, ec);
-  previewCatalog_.workFolder = platform::WideFromPath(workFolder_ / "");
+  previewCatalog_.workFolder = platform::Utf8FromPath(workFolder_ / "");
   ClearWorkFiles();
 }
 
@@ -173,7 +154,7 @@ void CDeviceRecovery::open_file_service(bool preferFullFilesystem) {
     session_.fullFilesystem = false;
     started = true;
   }
-  if (!started) throw DeviceError(first ? kStartAfcFailedText : L"");
+  if (!started) throw DeviceError(first ? kStartAfcFailedText : "");
   if (access_->StopSession() != 0) throw DeviceError(kStopSessionFailedText);
   session_.sessionStarted = false;
   if (access_->OpenFileService(*session_.service, 0, session_.fileService) != 0) {
@@ -191,11 +172,11 @@ void CDeviceRecovery::close_file_service() {
 
 FileInformation CDeviceRecovery::stat(const std::string& path) {
   RequireConnected();
-  const std::wstring widePath = Utf8ToWide(path);
+  const std::string shownPath = ValidUtf8(path);
   std::unique_ptr<FileInfoIterator> iterator;
   if (!session_.fileServiceOpen || !session_.fileService ||
       access_->FileInfoOpen(*session_.fileService, path, iterator) != 0 || !iterator) {
-    throw DeviceError(kStatPrepareFailedText + widePath);
+    throw DeviceError(kStatPrepareFailedText + shownPath);
   }
   FileInformation info;
   for (;;) {
@@ -203,7 +184,7 @@ FileInformation CDeviceRecovery::stat(const std::string& path) {
     std::string value;
     if (access_->FileInfoNext(*iterator, key, value) != 0) {
       access_->FileInfoClose(iterator);
-      throw DeviceError(kStatFailedText + widePath);
+      throw DeviceError(kStatFailedText + shownPath);
     }
     if (key.empty() && value.empty()) break;
     if (key == "st_size") {
@@ -225,7 +206,7 @@ std::int32_t CDeviceRecovery::CopyFromDevice(const std::string& devicePath,
   stat(devicePath);
   std::uint64_t handle = 0;
   if (access_->FileOpen(*session_.fileService, devicePath, kFileModeRead, handle) != 0) {
-    throw DeviceError(kOpenFileFailedText + Utf8ToWide(devicePath));
+    throw DeviceError(kOpenFileFailedText + ValidUtf8(devicePath));
   }
   struct Closer {
     IDeviceAccess* access;
@@ -287,18 +268,18 @@ std::int32_t CDeviceRecovery::copy_file(const std::string& devicePath, const fs:
   }
 }
 
-std::wstring CDeviceRecovery::ReadDeviceName() {
+std::string CDeviceRecovery::ReadDeviceName() {
   RequireConnected();
   std::u16string value;
   if (access_->CopyDeviceValue("DeviceName", value) != 0) throw DeviceError(kDeviceNameFailedText);
   if (value.size() * 2 > kDeviceValueMaxBytes) value.resize(kDeviceValueMaxBytes / 2);
-  return WideFromUtf16(value);
+  return Utf8FromUtf16(value);
 }
 
-std::int32_t CDeviceRecovery::device_name(std::wstring& name) {
+std::int32_t CDeviceRecovery::device_name(std::string& name) {
   try {
-    std::wstring value = ReadDeviceName();
-    if (value.size() > kDeviceNameMax) return kNameTooLong;
+    std::string value = ReadDeviceName();
+    if (Utf8Length(value) > kDeviceNameMax) return kNameTooLong;
     name = std::move(value);
     return kSuccess;
   } catch (const DeviceError& e) {
@@ -411,8 +392,8 @@ std::int32_t CDeviceRecovery::UnpackArchive() {
   std::error_code ec;
   if (!fs::is_regular_file(tool, ec)) return kInvalidParameter;
   platform::Process process;
-  const std::vector<std::string> argv = {tool.string(), "x", "-aoa", archive.string(),
-                                         "-o" + root_.string()};
+  const std::vector<std::string> argv = {tool.native(), "x", "-aoa", archive.native(),
+                                         "-o" + root_.native()};
   if (process.Start(argv) != 0) return kInvalidParameter;
   process.CloseInput();
   bool ok = false;
@@ -493,7 +474,7 @@ bool CDeviceRecovery::IsLocalBackup(std::int32_t) {
   return false;
 }
 
-std::int32_t CDeviceRecovery::OpenBackup(const std::wstring&) {
+std::int32_t CDeviceRecovery::OpenBackup(const std::string&) {
   progressStep_ = 11;
   progress_ = 0;
   return scan();
@@ -502,8 +483,8 @@ std::int32_t CDeviceRecovery::OpenBackup(const std::wstring&) {
 std::int32_t CDeviceRecovery::ReadMessages(ConversationMap& messages) {
   messages_.clear();
   const ProgressSink sink{callback_, callbackUser_, progress_, progressStep_};
-  const Result r = MessageReader(sink).Read(Copy(kMessagesCopy).string(),
-                                            Copy(kContactsCopy).string(), messages);
+  const Result r = MessageReader(sink).Read(platform::Utf8FromPath(Copy(kMessagesCopy)),
+                                            platform::Utf8FromPath(Copy(kContactsCopy)), messages);
   messages_ = messages;
   Advance(progressStep_ / 2);
   return r;
@@ -529,25 +510,25 @@ std::int32_t CDeviceRecovery::ReadMessageAttachments(AttachmentList& items) {
         const fs::path copy = root_ / Sha1Hex(member.name);
         if (CopyArchiveRange(archive, member.dataOffset, member.header.fileSize, copy) ==
             kSuccess) {
-          std::wstring generated;
-          DetectFileType(platform::WideFromPath(copy), context, generated);
+          std::string generated;
+          DetectFileType(platform::Utf8FromPath(copy), context, generated);
           if (generated.empty()) {
             std::error_code ec;
             fs::remove(copy, ec);
           } else {
             const std::size_t slash = member.name.rfind('/');
-            std::wstring name =
-                Utf8ToWide(member.name.substr(slash == std::string::npos ? 0 : slash + 1));
-            const std::size_t dot = name.rfind(L'.');
-            if (dot != std::wstring::npos) name.resize(dot);
-            std::wstring ext = generated.substr(generated.rfind(L'.'));
-            for (wchar_t& c : ext) {
-              if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - 32);
+            std::string name =
+                ValidUtf8(member.name.substr(slash == std::string::npos ? 0 : slash + 1));
+            const std::size_t dot = name.rfind('.');
+            if (dot != std::string::npos) name.resize(dot);
+            std::string ext = generated.substr(generated.rfind('.'));
+            for (char& c : ext) {
+              if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
             }
             AttachmentItem item;
             item.size = static_cast<std::uint32_t>(member.header.fileSize);
             item.name = name + ext;
-            item.path = platform::WideFromPath(copy);
+            item.path = platform::Utf8FromPath(copy);
             items.push_back(std::move(item));
           }
         }
@@ -577,21 +558,21 @@ std::int32_t CDeviceRecovery::ReadMessageAttachments(AttachmentList& items) {
 }
 
 std::int32_t CDeviceRecovery::ReadContacts(std::list<ContactRecord>& contacts) {
-  const Result r = ContactReader().Read(Copy(kContactsCopy).string(), contacts);
+  const Result r = ContactReader().Read(platform::Utf8FromPath(Copy(kContactsCopy)), contacts);
   Advance(progressStep_ / 2);
   return r;
 }
 
 std::int32_t CDeviceRecovery::ReadNotes(std::list<NoteRecord>& notes) {
   // The phone's copy is the older store (notes.sqlite); the newer one is not fetched.
-  const Result r = NoteReader().ReadOlderStore(Copy(kNotesCopy).string(), notes);
+  const Result r = NoteReader().ReadOlderStore(platform::Utf8FromPath(Copy(kNotesCopy)), notes);
   Advance(progressStep_ / 2);
   return r;
 }
 
 std::int32_t CDeviceRecovery::ReadCallHistory(std::list<CallRecord>& calls) {
-  const Result r =
-      CallHistoryReader().Read(Copy(kCallsCopy).string(), Copy(kContactsCopy).string(), calls);
+  const Result r = CallHistoryReader().Read(platform::Utf8FromPath(Copy(kCallsCopy)),
+                                            platform::Utf8FromPath(Copy(kContactsCopy)), calls);
   Advance(progressStep_ / 2);
   return r;
 }
@@ -609,15 +590,14 @@ std::int32_t CDeviceRecovery::ReadAppMedia(AppMediaList&) {
 
 std::int32_t CDeviceRecovery::ReadQQ(AccountChats& chats) {
   qqChats_.clear();
-  for (const std::string& path : session_.qqDatabases) QQPass(path, chats[Utf8ToWide(path)]);
+  for (const std::string& path : session_.qqDatabases) QQPass(path, chats[ValidUtf8(path)]);
   qqChats_ = chats;
   return kSuccess;
 }
 
 std::int32_t CDeviceRecovery::ReadWeChat(AccountChats& chats) {
   weChatChats_.clear();
-  for (const std::string& path : session_.weChatDatabases)
-    WeChatPass(path, chats[Utf8ToWide(path)]);
+  for (const std::string& path : session_.weChatDatabases) WeChatPass(path, chats[ValidUtf8(path)]);
   weChatChats_ = chats;
   return kSuccess;
 }
@@ -626,19 +606,19 @@ std::int32_t CDeviceRecovery::ReadWhatsApp(WhatsAppChatMap& chats) {
   whatsAppChats_.clear();
   const fs::path store = workFolder_ / "ChatStorage";
   std::error_code ec;
-  if (fs::is_regular_file(store, ec)) WhatsAppReader().Read(store.string(), chats);
+  if (fs::is_regular_file(store, ec)) WhatsAppReader().Read(platform::Utf8FromPath(store), chats);
   whatsAppChats_ = chats;
   return Advance(progressStep_);
 }
 
-std::int32_t CDeviceRecovery::PreparePreviewCopy(const std::wstring& backupFile,
-                                                 std::wstring& copyPath, ProgressCallback callback,
+std::int32_t CDeviceRecovery::PreparePreviewCopy(const std::string& backupFile,
+                                                 std::string& copyPath, ProgressCallback callback,
                                                  void* user) {
   return bv::PreparePreviewCopy(previewCatalog_, backupFile, copyPath, callback, user);
 }
 
-std::int32_t CDeviceRecovery::CopyBackupFile(const std::wstring& source,
-                                             const std::wstring& destination, CopyCallback callback,
+std::int32_t CDeviceRecovery::CopyBackupFile(const std::string& source,
+                                             const std::string& destination, CopyCallback callback,
                                              void* user) {
   return bv::CopyBackupFile(source, destination, callback, user);
 }
@@ -652,19 +632,18 @@ std::int32_t CDeviceRecovery::CopyContactsDatabase(const std::string& destinatio
   return platform::CopyFileReplace(Copy(kContactsCopy), fs::path(destination));
 }
 
-std::int32_t CDeviceRecovery::WriteWhatsAppChatText(std::int32_t chatKey,
-                                                    const std::wstring& output,
+std::int32_t CDeviceRecovery::WriteWhatsAppChatText(std::int32_t chatKey, const std::string& output,
                                                     CopyCallback callback, void* user) {
   return bv::WriteWhatsAppChatText(whatsAppChats_, chatKey, output, callback, user);
 }
 
 // The chat-text writers of the WeChat and QQ accounts are not in the engine yet.
-std::int32_t CDeviceRecovery::WriteQQChatText(const std::wstring&, const std::wstring&,
-                                              const std::wstring&, CopyCallback, void*) {
+std::int32_t CDeviceRecovery::WriteQQChatText(const std::string&, const std::string&,
+                                              const std::string&, CopyCallback, void*) {
   return kInvalidParameter;
 }
-std::int32_t CDeviceRecovery::WriteWeChatChatText(const std::wstring&, const std::wstring&,
-                                                  const std::wstring&, CopyCallback, void*) {
+std::int32_t CDeviceRecovery::WriteWeChatChatText(const std::string&, const std::string&,
+                                                  const std::string&, CopyCallback, void*) {
   return kInvalidParameter;
 }
 

@@ -30,32 +30,32 @@ namespace bv {
 // A failed device operation, carrying its message text.
 class DeviceError : public std::exception {
  public:
-  explicit DeviceError(std::wstring text) : text_(std::move(text)) {}
-  const std::wstring& Text() const { return text_; }
+  explicit DeviceError(std::string text) : text_(std::move(text)) {}
+  const std::string& Text() const { return text_; }
   const char* what() const noexcept override { return "device operation failed"; }
 
  private:
-  std::wstring text_;
+  std::string text_;
 };
 
 // Message texts of the device operations.
-inline constexpr const wchar_t kNotConnectedText[] = L"未连接到iPhone";
-inline constexpr const wchar_t kConnectFailedText[] = L"连接失败";
-inline constexpr const wchar_t kPairingFailedText[] = L"配对失败";
-inline constexpr const wchar_t kSessionFailedText[] = L"开始会话失败";
-inline constexpr const wchar_t kStartAfcFailedText[] = L"开始AFC文件服务失败";
-inline constexpr const wchar_t kStopSessionFailedText[] = L"关闭会话失败";
-inline constexpr const wchar_t kOpenAfcFailedText[] = L"连接AFC文件系统服务失败";
-inline constexpr const wchar_t kCloseAfcFailedText[] = L"断开AFC文件系统服务失败";
-inline constexpr const wchar_t kStatPrepareFailedText[] = L"准备查询该文件信息时失败: ";
-inline constexpr const wchar_t kStatFailedText[] = L"查询该文件信息时失败: ";
-inline constexpr const wchar_t kReadDirectoryText[] = L"尝试读取目录";
-inline constexpr const wchar_t kReadFailedText[] = L"读取文件出错";
+inline constexpr const char kNotConnectedText[] = "未连接到iPhone";
+inline constexpr const char kConnectFailedText[] = "连接失败";
+inline constexpr const char kPairingFailedText[] = "配对失败";
+inline constexpr const char kSessionFailedText[] = "开始会话失败";
+inline constexpr const char kStartAfcFailedText[] = "开始AFC文件服务失败";
+inline constexpr const char kStopSessionFailedText[] = "关闭会话失败";
+inline constexpr const char kOpenAfcFailedText[] = "连接AFC文件系统服务失败";
+inline constexpr const char kCloseAfcFailedText[] = "断开AFC文件系统服务失败";
+inline constexpr const char kStatPrepareFailedText[] = "准备查询该文件信息时失败: ";
+inline constexpr const char kStatFailedText[] = "查询该文件信息时失败: ";
+inline constexpr const char kReadDirectoryText[] = "尝试读取目录";
+inline constexpr const char kReadFailedText[] = "读取文件出错";
 // Our own texts for failures that have none of the above.
-inline constexpr const wchar_t kOpenFileFailedText[] = L"打开该文件时失败: ";
-inline constexpr const wchar_t kStartRelayFailedText[] = L"开始文件中继服务失败";
-inline constexpr const wchar_t kSendRelayFailedText[] = L"发送文件中继请求失败";
-inline constexpr const wchar_t kDeviceNameFailedText[] = L"读取设备名称失败";
+inline constexpr const char kOpenFileFailedText[] = "打开该文件时失败: ";
+inline constexpr const char kStartRelayFailedText[] = "开始文件中继服务失败";
+inline constexpr const char kSendRelayFailedText[] = "发送文件中继请求失败";
+inline constexpr const char kDeviceNameFailedText[] = "读取设备名称失败";
 
 inline constexpr const char kAfcService[] = "com.apple.afc";
 inline constexpr const char kAfc2Service[] = "com.apple.afc2";
@@ -129,7 +129,7 @@ class CDeviceRecovery : public IPhoneRecoveryParse {
   std::int32_t SetProgressCallback(ProgressCallback callback, void* user) override;
   std::int32_t Reserved(std::int32_t ignored) override;
   bool IsLocalBackup(std::int32_t ignored) override;
-  std::int32_t OpenBackup(const std::wstring& password) override;
+  std::int32_t OpenBackup(const std::string& password) override;
   std::int32_t ReadMessages(ConversationMap& messages) override;
   std::int32_t ReadMessageAttachments(AttachmentList& items) override;
   std::int32_t ReadContacts(std::list<ContactRecord>& contacts) override;
@@ -141,19 +141,19 @@ class CDeviceRecovery : public IPhoneRecoveryParse {
   std::int32_t ReadQQ(AccountChats& chats) override;
   std::int32_t ReadWeChat(AccountChats& chats) override;
   std::int32_t ReadWhatsApp(WhatsAppChatMap& chats) override;
-  std::int32_t PreparePreviewCopy(const std::wstring& backupFile, std::wstring& copyPath,
+  std::int32_t PreparePreviewCopy(const std::string& backupFile, std::string& copyPath,
                                   ProgressCallback callback, void* user) override;
-  std::int32_t CopyBackupFile(const std::wstring& source, const std::wstring& destination,
+  std::int32_t CopyBackupFile(const std::string& source, const std::string& destination,
                               CopyCallback callback, void* user) override;
   std::int32_t CopyMessageDatabase(const std::string& destination) override;
   std::int32_t CopyContactsDatabase(const std::string& destination) override;
-  std::int32_t WriteWhatsAppChatText(std::int32_t chatKey, const std::wstring& output,
+  std::int32_t WriteWhatsAppChatText(std::int32_t chatKey, const std::string& output,
                                      CopyCallback callback, void* user) override;
-  std::int32_t WriteQQChatText(const std::wstring& firstKey, const std::wstring& secondKey,
-                               const std::wstring& output, CopyCallback callback,
+  std::int32_t WriteQQChatText(const std::string& firstKey, const std::string& secondKey,
+                               const std::string& output, CopyCallback callback,
                                void* user) override;
-  std::int32_t WriteWeChatChatText(const std::wstring& firstKey, const std::wstring& secondKey,
-                                   const std::wstring& output, CopyCallback callback,
+  std::int32_t WriteWeChatChatText(const std::string& firstKey, const std::string& secondKey,
+                                   const std::string& output, CopyCallback callback,
                                    void* user) override;
 
   // Device operations; each raises DeviceError.
@@ -167,7 +167,7 @@ class CDeviceRecovery : public IPhoneRecoveryParse {
   // or 87. file_relay: 0 or the result of opening the file service, -1 for a device
   // failure. scan: the relay's result (or the progress callback's stop).
   std::int32_t copy_file(const std::string& devicePath, const std::filesystem::path& localPath);
-  std::int32_t device_name(std::wstring& name);
+  std::int32_t device_name(std::string& name);
   std::int32_t file_relay();
   std::int32_t scan();
 
@@ -181,7 +181,7 @@ class CDeviceRecovery : public IPhoneRecoveryParse {
   const std::filesystem::path& TemporaryRootFolder() const { return root_; }
   std::filesystem::path RelayArchivePath() const;
   // The text of the last device failure a wrapper or slot caught; empty when none.
-  const std::wstring& LastError() const { return lastError_; }
+  const std::string& LastError() const { return lastError_; }
   const DeviceSession& Session() const { return session_; }
   DeviceSession& Session() { return session_; }
 
@@ -191,7 +191,7 @@ class CDeviceRecovery : public IPhoneRecoveryParse {
   std::int32_t ReopenFileService(bool preferFullFilesystem);
   std::int32_t RunFileRelay();
   std::int32_t ReceiveArchive();
-  std::wstring ReadDeviceName();
+  std::string ReadDeviceName();
   std::int32_t CopyFromDevice(const std::string& devicePath,
                               const std::filesystem::path& localPath);
   std::int32_t Report(std::int32_t position) const;
@@ -206,7 +206,7 @@ class CDeviceRecovery : public IPhoneRecoveryParse {
   std::filesystem::path root_;
   std::filesystem::path workFolder_;
   std::filesystem::path toolFolder_;
-  std::wstring lastError_;
+  std::string lastError_;
   ProgressCallback callback_ = nullptr;
   void* callbackUser_ = nullptr;
   std::int32_t progress_ = 0;

@@ -14,9 +14,9 @@ DeviceScanSummary ScanDevice(IDeviceAccess& access, const std::filesystem::path&
   CDeviceRecovery source;
   source.SetToolFolder(toolFolder);
   source.Attach(&access);
-  std::wstring name;
+  std::string name;
   if (source.device_name(name) == 0) summary.name = name;
-  summary.openResult = source.OpenBackup(L"");
+  summary.openResult = source.OpenBackup("");
   summary.error = source.LastError();
   if (summary.openResult == 2) return summary;
 

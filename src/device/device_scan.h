@@ -13,8 +13,8 @@ namespace bv {
 
 struct DeviceScanSummary {
   bool connected = false;
-  std::wstring name;
-  std::wstring error;  // the last device failure, empty when none
+  std::string name;
+  std::string error;  // the last device failure, empty when none
   std::int32_t openResult = 0;
   std::size_t conversations = 0;
   std::size_t messages = 0;

@@ -65,13 +65,13 @@ TEST(Accounts, WeChatAccountsAreNumberedInManifestOrder) {
                    std::vector<std::uint8_t>(2048, 'j'));  // unreadable store
     MakeWeChatStore(b.Add("AppDomain-com.tencent.xin-Documents/ccc/DB/MM.sqlite", newer),
                     "wxid_three", "third account");
-    b.catalog.weChatChats[L"stale"] = {};
+    b.catalog.weChatChats["stale"] = {};
     AccountChats out;
     EXPECT_EQ(ReadWeChat(b.catalog, out), 0);
     ASSERT_EQ(out.size(), 3u);
-    EXPECT_EQ(out.at(L"User1").at(L"wxid_one").front().text, L"first account");
-    EXPECT_TRUE(out.at(L"User2").empty());
-    EXPECT_EQ(out.at(L"User3").at(L"wxid_three").front().text, L"third account");
+    EXPECT_EQ(out.at("User1").at("wxid_one").front().text, "first account");
+    EXPECT_TRUE(out.at("User2").empty());
+    EXPECT_EQ(out.at("User3").at("wxid_three").front().text, "third account");
     EXPECT_EQ(b.catalog.weChatChats.size(), 3u);  // the catalogue keeps its own copy
   }
 }
@@ -85,10 +85,10 @@ TEST(Accounts, QQAccountKeyIsTheFolderBeforeTheStore) {
   AccountChats out;
   EXPECT_EQ(ReadQQ(b.catalog, out), 0);
   ASSERT_EQ(out.size(), 1u);
-  const auto& chats = out.at(L"12345");
-  ASSERT_EQ(chats.at(L"10001").size(), 1u);
-  EXPECT_EQ(chats.at(L"10001").front().text, L"hello qq");
-  EXPECT_EQ(chats.at(L"10001").front().is_sender, 0);
+  const auto& chats = out.at("12345");
+  ASSERT_EQ(chats.at("10001").size(), 1u);
+  EXPECT_EQ(chats.at("10001").front().text, "hello qq");
+  EXPECT_EQ(chats.at("10001").front().is_sender, 0);
 }
 
 TEST(Accounts, ProgressCountsStoresAndAStopEndsTheWalk) {

@@ -23,7 +23,7 @@ inline bool SetImmutable(const std::filesystem::path& p, bool on);
 class TempFolder : public bv::test::TempDir {
  public:
   explicit TempFolder(const std::string& tag) : TempDir("bvcat-" + tag) {}
-  std::wstring wide() const { return path().wstring(); }
+  std::string wide() const { return path().string(); }
 };
 
 // Marks a file immutable, so that even root cannot open it for writing: the way to

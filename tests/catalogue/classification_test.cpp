@@ -45,8 +45,8 @@ class Backup {
   TempFolder dir_;
 };
 
-std::vector<std::wstring> Names(const auto& list) {
-  std::vector<std::wstring> out;
+std::vector<std::string> Names(const auto& list) {
+  std::vector<std::string> out;
   for (const auto& i : list) out.push_back(i.name);
   return out;
 }
@@ -63,9 +63,9 @@ TEST(PhotosTest, CameraRollAndPhotoStreamByKeyAndContent) {
   b.Add("HomeDomain-Library/Other/x.jpg", &kJpeg);
   MediaList roll, stream;
   EXPECT_EQ(ReadPhotos(b.catalog, roll, stream), 0);
-  EXPECT_EQ(Names(roll), (std::vector<std::wstring>{L"img_2.JPG", L"IMG_3.JPG"}));
+  EXPECT_EQ(Names(roll), (std::vector<std::string>{"img_2.JPG", "IMG_3.JPG"}));
   ASSERT_EQ(stream.size(), 1u);
-  EXPECT_EQ(stream.front().name, L"IMG_9.PNG");  // photos keep their own names
+  EXPECT_EQ(stream.front().name, "IMG_9.PNG");  // photos keep their own names
   EXPECT_EQ(stream.front().size, kPng.size());
   EXPECT_EQ(b.catalog.progress, 22);
 }
@@ -79,7 +79,7 @@ TEST(AttachmentsTest, DetectedExtensionZeroSizeAndOrder) {
   b.Add("MediaDomain-Library/SMS/Attachments/ab/04/a.b.mp3", &kMp3);
   AttachmentList items;
   EXPECT_EQ(ReadMessageAttachments(b.catalog, items), 0);
-  EXPECT_EQ(Names(items), (std::vector<std::wstring>{L"a.b.MP3", L"Clip.MP4", L"photo.PNG"}));
+  EXPECT_EQ(Names(items), (std::vector<std::string>{"a.b.MP3", "Clip.MP4", "photo.PNG"}));
   for (const auto& i : items) EXPECT_EQ(i.reserved, 0u);
   EXPECT_EQ(b.catalog.progress, 11);
 }
@@ -95,26 +95,26 @@ TEST(AppMediaTest, WhatsAppSetAsideGroupContainerIgnoredAppsIdentified) {
   AppMediaList items;
   EXPECT_EQ(ReadAppMedia(b.catalog, items), 0);
   ASSERT_EQ(items.size(), 3u);
-  EXPECT_EQ(Names(items), (std::vector<std::wstring>{L"a.JPG", L"com.inner-z.PNG", L"song.MP3"}));
+  EXPECT_EQ(Names(items), (std::vector<std::string>{"a.JPG", "com.inner-z.PNG", "song.MP3"}));
   auto it = items.begin();
-  EXPECT_EQ(it->app, L"example.camera");
-  EXPECT_EQ((++it)->app, L"inner");  // a "com." inside the path counts when the domain has none
-  EXPECT_EQ((++it)->app, L"other");
+  EXPECT_EQ(it->app, "example.camera");
+  EXPECT_EQ((++it)->app, "inner");  // a "com." inside the path counts when the domain has none
+  EXPECT_EQ((++it)->app, "other");
   ASSERT_EQ(b.catalog.whatsAppAttachments.size(), 1u);
-  EXPECT_EQ(b.catalog.whatsAppAttachments.front().name, L"x.JPG");
+  EXPECT_EQ(b.catalog.whatsAppAttachments.front().name, "x.JPG");
   EXPECT_EQ(b.catalog.progress, 11);  // one unit at the end, though the walk spans two
 
   auto split = SplitAppMedia(items);
   EXPECT_EQ(split.photos.size(), 2u);
   ASSERT_EQ(split.videos.size(), 1u);
-  EXPECT_EQ(split.videos.begin()->first, L"other");
+  EXPECT_EQ(split.videos.begin()->first, "other");
 }
 
 TEST(AppMediaTest, AppIdentifierRules) {
-  EXPECT_EQ(AppIdentifier("AppDomain-com.example.camera-Documents/a.jpg"), L"example.camera");
-  EXPECT_EQ(AppIdentifier("AppDomain-net.whatsapp.WhatsApp-Library/x.jpg"), L"whatsapp.WhatsApp");
-  EXPECT_EQ(AppIdentifier("AppDomain-org.app-Documents/a.jpg"), L"other");
-  EXPECT_EQ(AppIdentifier("AppDomain-org.app/com.nodash"), L"other");
+  EXPECT_EQ(AppIdentifier("AppDomain-com.example.camera-Documents/a.jpg"), "example.camera");
+  EXPECT_EQ(AppIdentifier("AppDomain-net.whatsapp.WhatsApp-Library/x.jpg"), "whatsapp.WhatsApp");
+  EXPECT_EQ(AppIdentifier("AppDomain-org.app-Documents/a.jpg"), "other");
+  EXPECT_EQ(AppIdentifier("AppDomain-org.app/com.nodash"), "other");
 }
 
 TEST(WhatsAppAttachmentsTest, CollectedEvenWithoutAppMediaInTheScan) {
@@ -122,11 +122,11 @@ TEST(WhatsAppAttachmentsTest, CollectedEvenWithoutAppMediaInTheScan) {
   b.Add("AppDomain-net.whatsapp.WhatsApp-Library/Media/b.jpg", &kJpeg);
   b.Add("AppDomain-net.whatsapp.WhatsApp-Library/Media/a.mp4", &kMp4);
   // What an earlier scan of another backup left must not show.
-  b.catalog.whatsAppAttachments.push_back(MediaItem{1, L"stale.jpg", L"/elsewhere"});
+  b.catalog.whatsAppAttachments.push_back(MediaItem{1, "stale.jpg", "/elsewhere"});
   b.catalog.appMediaRead = false;
   MediaList items;
   EXPECT_EQ(ReadWhatsAppAttachments(b.catalog, items), 0);
-  EXPECT_EQ(Names(items), (std::vector<std::wstring>{L"a.MP4", L"b.JPG"}));
+  EXPECT_EQ(Names(items), (std::vector<std::string>{"a.MP4", "b.JPG"}));
   EXPECT_EQ(b.catalog.progress, 11);
 }
 
@@ -149,7 +149,7 @@ TEST(WalkTest, StopStillSortsAndAdvances) {
   b.catalog.progressUser = &s;
   AttachmentList items;
   EXPECT_EQ(ReadMessageAttachments(b.catalog, items), 2);
-  EXPECT_EQ(Names(items), (std::vector<std::wstring>{L"7.JPG", L"8.JPG", L"9.JPG"}));
+  EXPECT_EQ(Names(items), (std::vector<std::string>{"7.JPG", "8.JPG", "9.JPG"}));
   // Positions 1,2,3 (11 * (i+1) / 10), then the end advance of one unit.
   EXPECT_EQ(s.seen, (std::vector<int>{1, 2, 3, 11}));
 }

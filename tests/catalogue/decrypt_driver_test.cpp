@@ -57,10 +57,10 @@ class DecryptDriver : public ::testing::Test {
     setenv("XDG_DATA_HOME", (dir_.path() / "data").c_str(), 1);
     setenv("HOME", dir_.path().c_str(), 1);
     fs::create_directories(platform::WorkFolder());
-    catalog_.workFolder = platform::WideFromPath(platform::WorkFolder() / "");
+    catalog_.workFolder = platform::Utf8FromPath(platform::WorkFolder() / "");
     backup_ = dir_.path() / "backup";
     fs::create_directories(backup_);
-    catalog_.current.folder = platform::WideFromPath(backup_);
+    catalog_.current.folder = platform::Utf8FromPath(backup_);
     catalog_.current.encrypted = true;
     catalog_.backupFolder = catalog_.current.folder;
     catalog_.progressCallback = &Progress::Callback;
@@ -83,10 +83,10 @@ class DecryptDriver : public ::testing::Test {
 
   void Script(const std::string& text) { td::WriteAll(backup_ / "fake_script.txt", text); }
 
-  Result RunFake(const std::wstring& password = L"pw") {
-    std::wstring out;
+  Result RunFake(const std::string& password = "pw") {
+    std::string out;
     const Result r = DecryptBackup(catalog_, password, out, fakeFolder_);
-    output_ = platform::PathFromWide(out);
+    output_ = platform::PathFromUtf8(out);
     return r;
   }
 
@@ -101,7 +101,7 @@ class DecryptDriver : public ::testing::Test {
 
 TEST_F(DecryptDriver, CountMarkersDriveProgress) {
   Script("print Count: 0\nsleep 150\nprint Count: 5\nsleep 150\nprint Count: 10\n");
-  catalog_.backupFiles.assign(20, L"x");
+  catalog_.backupFiles.assign(20, "x");
   EXPECT_EQ(RunFake(), kSuccess);
   EXPECT_EQ(catalog_.progress, 1);
   // 0 -> 1 at the first marker, then 1 + 10 * n / 20, then the end advance. A busy
@@ -176,7 +176,7 @@ TEST_F(DecryptDriver, StopReachesASilentTool) {
 
 TEST_F(DecryptDriver, StopFromCallbackEndsTheWatching) {
   Script("print Count: 1\nsleep 20000\nprint Count: 2\n");
-  catalog_.backupFiles.assign(4, L"x");
+  catalog_.backupFiles.assign(4, "x");
   progress_.stopAt = 3;
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(RunFake(), kStopped);
@@ -186,18 +186,18 @@ TEST_F(DecryptDriver, StopFromCallbackEndsTheWatching) {
 TEST_F(DecryptDriver, MissingToolGives87EvenAfterAnEarlierStaging) {
   Script("print Count: 0\n");
   ASSERT_EQ(RunFake(), kSuccess);  // leaves a staged tool.exe behind
-  std::wstring out;
-  EXPECT_EQ(DecryptBackup(catalog_, L"pw", out, dir_.path() / "empty"), kInvalidParameter);
+  std::string out;
+  EXPECT_EQ(DecryptBackup(catalog_, "pw", out, dir_.path() / "empty"), kInvalidParameter);
   EXPECT_FALSE(out.empty());
 }
 
 TEST_F(DecryptDriver, PasswordArrivesExactlyOnStandardInput) {
   Script("save_password\n");
-  const std::wstring password = L" spaced \"double\" 'single' \\back ünï ";
+  const std::string password = " spaced \"double\" 'single' \\back ünï ";
   EXPECT_EQ(RunFake(password), kSuccess);
-  EXPECT_EQ(td::ReadAll(output_ / "password.txt"), WideToUtf8(password));
+  EXPECT_EQ(td::ReadAll(output_ / "password.txt"), password);
   Script("save_password\n");
-  EXPECT_EQ(RunFake(L""), kSuccess);
+  EXPECT_EQ(RunFake(""), kSuccess);
   EXPECT_EQ(td::ReadAll(output_ / "password.txt"), "");
 }
 
@@ -206,7 +206,7 @@ TEST_F(DecryptDriver, PasswordNeverInAnyCommandLine) {
   const std::string password = "Secret-Pw-4711";
   std::atomic<bool> done{false};
   std::thread runner([&] {
-    RunFake(Utf8ToWide(password));
+    RunFake(password);
     done = true;
   });
   bool sawTool = false;
@@ -229,7 +229,7 @@ TEST_F(DecryptDriver, PasswordNeverInAnyCommandLine) {
 
 TEST_F(DecryptDriver, EachRunHasAPrivateFolderThatGoesWithIt) {
   Script("print Count: 0\nsave_password\n");
-  ASSERT_EQ(RunFake(L"first"), kSuccess);
+  ASSERT_EQ(RunFake("first"), kSuccess);
   ASSERT_NE(catalog_.decryptionRun, nullptr);
   const fs::path first = catalog_.decryptionRun->Path();
   EXPECT_EQ(fs::status(first).permissions() & fs::perms::mask, fs::perms::owner_all);
@@ -237,7 +237,7 @@ TEST_F(DecryptDriver, EachRunHasAPrivateFolderThatGoesWithIt) {
   EXPECT_EQ(td::ReadAll(output_ / "password.txt"), "first");
 
   // The next run replaces it: the first one's plaintext is gone before the second starts.
-  ASSERT_EQ(RunFake(L"second"), kSuccess);
+  ASSERT_EQ(RunFake("second"), kSuccess);
   const fs::path second = catalog_.decryptionRun->Path();
   EXPECT_NE(first, second);
   EXPECT_FALSE(fs::exists(first));
@@ -333,10 +333,10 @@ class DecryptRealTool : public DecryptDriver {
 
 TEST_F(DecryptRealTool, WrongPasswordThroughOpenBackupGivesMinus110) {
   Encrypt(true);
-  EXPECT_EQ(OpenBackup(catalog_, L"wrong horse"), kWrongPassword);
-  EXPECT_EQ(catalog_.backupFolder, platform::WideFromPath(backup_));
+  EXPECT_EQ(OpenBackup(catalog_, "wrong horse"), kWrongPassword);
+  EXPECT_EQ(catalog_.backupFolder, platform::Utf8FromPath(backup_));
   EXPECT_TRUE(catalog_.manifest.empty());
-  EXPECT_EQ(OpenBackup(catalog_, L""), kWrongPassword);
+  EXPECT_EQ(OpenBackup(catalog_, ""), kWrongPassword);
 }
 
 TEST_F(DecryptRealTool, BothLayoutsOpenAsFlatBackups) {
@@ -347,14 +347,14 @@ TEST_F(DecryptRealTool, BothLayoutsOpenAsFlatBackups) {
     fs::create_directories(backup_);
     Encrypt(newer);
     const auto before = test::SnapshotTree(backup_);
-    std::wstring decrypted;
+    std::string decrypted;
     {
       test::ReadOnlyTree readOnly(backup_);
-      ASSERT_EQ(PrepareEncryptedBackup(catalog_, L"right horse \"battery\"", decrypted), kSuccess);
+      ASSERT_EQ(PrepareEncryptedBackup(catalog_, "right horse \"battery\"", decrypted), kSuccess);
     }
     EXPECT_EQ(catalog_.progressStep, 10);
     ASSERT_NE(catalog_.decryptionRun, nullptr);
-    const fs::path output = platform::PathFromWide(decrypted);
+    const fs::path output = platform::PathFromUtf8(decrypted);
     EXPECT_EQ(output, catalog_.decryptionRun->Path() / "TarnwickBackvaultBackupPath");
     EXPECT_EQ(catalog_.backupFiles.size(), files_.size());
     for (const auto& f : files_) {
@@ -375,14 +375,14 @@ TEST_F(DecryptRealTool, OpenBackupReadsTheDecryptedManifest) {
   Encrypt(true);
   // A decrypted manifest that an earlier version left in the backup is stale: not read.
   td::WriteAll(backup_ / "Manifest.db-decypted", "stale");
-  ASSERT_EQ(OpenBackup(catalog_, L"right horse \"battery\""), kSuccess);
+  ASSERT_EQ(OpenBackup(catalog_, "right horse \"battery\""), kSuccess);
   EXPECT_EQ(catalog_.manifest.size(), files_.size() + 1);  // and the folder row
   EXPECT_EQ(catalog_.manifestProblem, "");
   ASSERT_NE(catalog_.decryptionRun, nullptr);
-  EXPECT_EQ(platform::PathFromWide(catalog_.backupFolder),
+  EXPECT_EQ(platform::PathFromUtf8(catalog_.backupFolder),
             catalog_.decryptionRun->Path() / "TarnwickBackvaultBackupPath");
   EXPECT_EQ(catalog_.current.folder, catalog_.backupFolder);
-  EXPECT_EQ(td::ReadAll(platform::PathFromWide(StoredFilePath(catalog_, td::IdOf(files_[0])))),
+  EXPECT_EQ(td::ReadAll(platform::PathFromUtf8(StoredFilePath(catalog_, td::IdOf(files_[0])))),
             files_[0].content);
   EXPECT_EQ(progress_.reports.front(), 0);
   EXPECT_EQ(progress_.reports.back(), 11);
@@ -398,8 +398,8 @@ TEST_F(DecryptRealTool, TwoRunsAtOnceShareNothing) {
   other.backupFolder = catalog_.backupFolder;
   catalog_.progressCallback = nullptr;
   Result results[2] = {-1, -1};
-  std::thread a([&] { results[0] = OpenBackup(catalog_, L"right horse \"battery\""); });
-  std::thread b([&] { results[1] = OpenBackup(other, L"right horse \"battery\""); });
+  std::thread a([&] { results[0] = OpenBackup(catalog_, "right horse \"battery\""); });
+  std::thread b([&] { results[1] = OpenBackup(other, "right horse \"battery\""); });
   a.join();
   b.join();
   EXPECT_EQ(results[0], kSuccess) << catalog_.manifestProblem;
@@ -409,7 +409,7 @@ TEST_F(DecryptRealTool, TwoRunsAtOnceShareNothing) {
   for (BackupCatalog* c : {&catalog_, &other}) {
     EXPECT_EQ(c->manifest.size(), files_.size() + 1);
     for (const auto& f : files_)
-      EXPECT_EQ(td::ReadAll(platform::PathFromWide(StoredFilePath(*c, td::IdOf(f)))), f.content);
+      EXPECT_EQ(td::ReadAll(platform::PathFromUtf8(StoredFilePath(*c, td::IdOf(f)))), f.content);
   }
 }
 

@@ -65,19 +65,19 @@ TEST_P(DecryptTwin, EncryptedTwinOpensLikeThePlainBackup) {
       << error;
   EXPECT_EQ(td::ReadAll(dir.path() / "plain" / "mkbackup-truth.json"),
             td::ReadAll(dir.path() / "twin" / "mkbackup-truth.json"));
-  auto open = [&](const fs::path& folder, BackupCatalog& catalog, const std::wstring& password) {
+  auto open = [&](const fs::path& folder, BackupCatalog& catalog, const std::string& password) {
     fs::create_directories(platform::WorkFolder());
-    catalog.workFolder = platform::WideFromPath(platform::WorkFolder() / "");
+    catalog.workFolder = platform::Utf8FromPath(platform::WorkFolder() / "");
     BackupRecord record;
-    EXPECT_EQ(ReadBackupFolder(platform::WideFromPath(folder), record), kSuccess);
+    EXPECT_EQ(ReadBackupFolder(platform::Utf8FromPath(folder), record), kSuccess);
     SelectBackup(catalog, record);
     return OpenBackup(catalog, password);
   };
   BackupCatalog plain;
   BackupCatalog twin;
-  ASSERT_EQ(open(dir.path() / "plain", plain, L""), kSuccess);
+  ASSERT_EQ(open(dir.path() / "plain", plain, ""), kSuccess);
   EXPECT_FALSE(plain.current.encrypted);
-  ASSERT_EQ(open(dir.path() / "twin", twin, Utf8ToWide(e.password)), kSuccess);
+  ASSERT_EQ(open(dir.path() / "twin", twin, ValidUtf8(e.password)), kSuccess);
   EXPECT_TRUE(twin.current.encrypted);
 
   ASSERT_EQ(plain.manifest.size(), twin.manifest.size());
@@ -86,8 +86,8 @@ TEST_P(DecryptTwin, EncryptedTwinOpensLikeThePlainBackup) {
   for (std::size_t i = 0; i < plain.manifest.size(); ++i) {
     EXPECT_EQ(plain.manifest[i].key, twin.manifest[i].key);
     EXPECT_EQ(plain.manifest[i].fileId, twin.manifest[i].fileId);
-    const fs::path a = platform::PathFromWide(StoredFilePath(plain, plain.manifest[i].fileId));
-    const fs::path b = platform::PathFromWide(StoredFilePath(twin, twin.manifest[i].fileId));
+    const fs::path a = platform::PathFromUtf8(StoredFilePath(plain, plain.manifest[i].fileId));
+    const fs::path b = platform::PathFromUtf8(StoredFilePath(twin, twin.manifest[i].fileId));
     std::error_code ec;
     EXPECT_EQ(fs::is_regular_file(a, ec), fs::is_regular_file(b, ec)) << plain.manifest[i].key;
     if (fs::is_regular_file(a, ec)) {

@@ -115,25 +115,25 @@ TEST(DetectFileTest, NeedsFullBlockAndNumbersInOrder) {
   WriteFile(dir.path() / "png", Pad("\x89PNG\r\n\x1A\n", 4000));
   WriteFile(dir.path() / "text", Pad("hello", 900));
   DetectionContext ctx;
-  std::wstring name = L"junk";
-  EXPECT_EQ(DetectFileType((dir.path() / "short").wstring(), ctx, name), 30);
+  std::string name = "junk";
+  EXPECT_EQ(DetectFileType((dir.path() / "short").string(), ctx, name), 30);
   EXPECT_TRUE(name.empty());
-  EXPECT_EQ(DetectFileType((dir.path() / "full").wstring(), ctx, name), 0);
-  EXPECT_EQ(name, L"0.jpg");
-  EXPECT_EQ(DetectFileType((dir.path() / "text").wstring(), ctx, name), 0);
+  EXPECT_EQ(DetectFileType((dir.path() / "full").string(), ctx, name), 0);
+  EXPECT_EQ(name, "0.jpg");
+  EXPECT_EQ(DetectFileType((dir.path() / "text").string(), ctx, name), 0);
   EXPECT_TRUE(name.empty());
-  EXPECT_EQ(DetectFileType((dir.path() / "png").wstring(), ctx, name), 0);
-  EXPECT_EQ(name, L"1.png");
-  EXPECT_EQ(DetectFileType((dir.path() / "missing").wstring(), ctx, name), ENOENT);
+  EXPECT_EQ(DetectFileType((dir.path() / "png").string(), ctx, name), 0);
+  EXPECT_EQ(name, "1.png");
+  EXPECT_EQ(DetectFileType((dir.path() / "missing").string(), ctx, name), ENOENT);
 }
 
 TEST(DetectFileTest, BufferVariantLooksAt128Bytes) {
   std::string buf = Pad("\x89PNG\r\n\x1A\n", 128);
   DetectionContext ctx;
   ctx.counter = 7;
-  std::wstring name;
+  std::string name;
   EXPECT_EQ(DetectBufferType(reinterpret_cast<const unsigned char*>(buf.data()), ctx, name), 0);
-  EXPECT_EQ(name, L"7.png");
+  EXPECT_EQ(name, "7.png");
   EXPECT_EQ(ctx.counter, 8);
 }
 
@@ -150,7 +150,7 @@ struct Reports {
 TEST(PreviewCopyTest, ChoosesFixedFileByKindAndReplacesIt) {
   TempFolder dir("preview");
   BackupCatalog c;
-  c.workFolder = (dir.path() / "work/").wstring();
+  c.workFolder = (dir.path() / "work/").string();
   std::filesystem::create_directories(dir.path() / "work");
   const std::string big = Pad("\x89PNG\r\n\x1A\n", 200000);
   const std::string small = Pad(std::string("\xFF\xD8\xFF\xE1\x00\x10"
@@ -164,35 +164,35 @@ TEST(PreviewCopyTest, ChoosesFixedFileByKindAndReplacesIt) {
   WriteFile(dir.path() / "text", Pad("hello", 700));
 
   Reports r;
-  std::wstring copy;
-  EXPECT_EQ(PreparePreviewCopy(c, (dir.path() / "big").wstring(), copy, Reports::Cb, &r), 0);
-  EXPECT_EQ(copy, c.workFolder + L"tmp.jpg");
+  std::string copy;
+  EXPECT_EQ(PreparePreviewCopy(c, (dir.path() / "big").string(), copy, Reports::Cb, &r), 0);
+  EXPECT_EQ(copy, c.workFolder + "tmp.jpg");
   EXPECT_EQ(r.values.back(), 100);
   EXPECT_EQ(r.values.size(), 4u + 1u);  // four chunks, then the final 100
   EXPECT_EQ(testing::ReadFile(dir.path() / "work/tmp.jpg"), big);
   // A smaller picture replaces the copy completely.
-  EXPECT_EQ(PreparePreviewCopy(c, (dir.path() / "small").wstring(), copy, nullptr, nullptr), 0);
+  EXPECT_EQ(PreparePreviewCopy(c, (dir.path() / "small").string(), copy, nullptr, nullptr), 0);
   EXPECT_EQ(testing::ReadFile(dir.path() / "work/tmp.jpg"), small);
 
-  EXPECT_EQ(PreparePreviewCopy(c, (dir.path() / "song").wstring(), copy, nullptr, nullptr), 0);
-  EXPECT_EQ(copy, c.workFolder + L"tmp.wav");
-  EXPECT_EQ(PreparePreviewCopy(c, (dir.path() / "film").wstring(), copy, nullptr, nullptr), 0);
-  EXPECT_EQ(copy, c.workFolder + L"tmp.avi");
+  EXPECT_EQ(PreparePreviewCopy(c, (dir.path() / "song").string(), copy, nullptr, nullptr), 0);
+  EXPECT_EQ(copy, c.workFolder + "tmp.wav");
+  EXPECT_EQ(PreparePreviewCopy(c, (dir.path() / "film").string(), copy, nullptr, nullptr), 0);
+  EXPECT_EQ(copy, c.workFolder + "tmp.avi");
 
   Reports none;
-  EXPECT_EQ(PreparePreviewCopy(c, (dir.path() / "text").wstring(), copy, Reports::Cb, &none), 87);
+  EXPECT_EQ(PreparePreviewCopy(c, (dir.path() / "text").string(), copy, Reports::Cb, &none), 87);
   EXPECT_EQ(none.values, std::vector<int>{100});
 }
 
 TEST(PreviewCopyTest, StopFromCallbackEndsCopyWithItsAnswer) {
   TempFolder dir("preview2");
   BackupCatalog c;
-  c.workFolder = dir.wide() + L"/";
+  c.workFolder = dir.wide() + "/";
   WriteFile(dir.path() / "big", Pad("\x89PNG\r\n\x1A\n", 300000));
   Reports r;
   r.stopAt = 1;
-  std::wstring copy;
-  EXPECT_EQ(PreparePreviewCopy(c, (dir.path() / "big").wstring(), copy, Reports::Cb, &r), 2);
+  std::string copy;
+  EXPECT_EQ(PreparePreviewCopy(c, (dir.path() / "big").string(), copy, Reports::Cb, &r), 2);
   EXPECT_EQ(r.values.back(), 100);
   EXPECT_EQ(r.values.size(), 2u);
 }

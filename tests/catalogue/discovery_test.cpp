@@ -35,7 +35,7 @@ TEST(InfoPlistTest, ReadsTheDeviceFacts) {
   BackupRecord r;
   ASSERT_EQ(ReadBackupFolder(dir.wide(), r), 0);
   // Character references are not decoded: the text stands as in the file.
-  EXPECT_EQ(r.displayName, L"Tom &amp; Ann\u2019s iPhone");
+  EXPECT_EQ(r.displayName, "Tom &amp; Ann\u2019s iPhone");
   EXPECT_EQ(r.lastBackupDate, "2019-05-12 10:20:30");
   EXPECT_EQ(r.phoneNumber, "+1 (555) 010-9999");
   EXPECT_EQ(r.serialNumber, "F17XK0ABC123");
@@ -61,7 +61,7 @@ TEST(InfoPlistTest, VersionsKeyOrderAndMissingValues) {
             Plist(Key("Product Version", "11.4") + Key("Display Name", "X")));
   ASSERT_EQ(ReadBackupFolder(dir.wide(), r), 0);
   EXPECT_FALSE(r.newerSystem);
-  EXPECT_EQ(r.displayName, L"X");
+  EXPECT_EQ(r.displayName, "X");
   WriteFile(dir.path() / "Info.plist", Plist(Key("Product Version", "12.0")));
   ASSERT_EQ(ReadBackupFolder(dir.wide(), r), 0);
   EXPECT_TRUE(r.newerSystem);
@@ -91,7 +91,7 @@ TEST(InfoPlistTest, LongLinesAreReadInPieces) {
                   Key("Display Name", "After")));
   BackupRecord r;
   ASSERT_EQ(ReadBackupFolder(dir.wide(), r), 0);
-  EXPECT_EQ(r.displayName, L"After");
+  EXPECT_EQ(r.displayName, "After");
 }
 
 TEST(DateConversionTest, StandardTimeBiasApplied) {
@@ -167,21 +167,21 @@ TEST(ListBackupsTest, OnlyFoldersWithInfoPlistNewestFirstStable) {
   BackupCatalog catalog;
   FindCandidatesIn(catalog, root.wide());
   EXPECT_EQ(catalog.candidateFolders.size(), 6u);  // every entry but the dot folder
-  for (const auto& c : catalog.candidateFolders) EXPECT_EQ(c.find(L".hidden"), std::wstring::npos);
+  for (const auto& c : catalog.candidateFolders) EXPECT_EQ(c.find(".hidden"), std::string::npos);
 
   std::vector<BackupRecord> records;
   ASSERT_EQ(ListBackups(catalog, records), 0);
   ASSERT_EQ(records.size(), 4u);
-  EXPECT_EQ(records[0].displayName, L"New");
-  EXPECT_EQ(records[1].displayName, L"Old");
+  EXPECT_EQ(records[0].displayName, "New");
+  EXPECT_EQ(records[1].displayName, "Old");
   // Equal dates keep the order in which the candidates were listed.
-  std::vector<std::wstring> twins = {records[2].displayName, records[3].displayName};
+  std::vector<std::string> twins = {records[2].displayName, records[3].displayName};
   std::size_t first = 0, second = 0;
   for (std::size_t i = 0; i < catalog.candidateFolders.size(); ++i) {
-    if (catalog.candidateFolders[i].ends_with(L"/c")) first = i;
-    if (catalog.candidateFolders[i].ends_with(L"/d")) second = i;
+    if (catalog.candidateFolders[i].ends_with("/c")) first = i;
+    if (catalog.candidateFolders[i].ends_with("/d")) second = i;
   }
-  EXPECT_EQ(twins[0], first < second ? L"Twin1" : L"Twin2");
+  EXPECT_EQ(twins[0], first < second ? "Twin1" : "Twin2");
 }
 
 TEST(CatalogTest, InitListsThePlatformBackupRootAndSelectBackupSetsCurrent) {
@@ -198,7 +198,7 @@ TEST(CatalogTest, InitListsThePlatformBackupRootAndSelectBackupSetsCurrent) {
   ASSERT_EQ(records.size(), 1u);
   SelectBackup(catalog, records[0]);
   EXPECT_EQ(catalog.backupFolder, records[0].folder);
-  EXPECT_EQ(catalog.current.displayName, L"Phone");
+  EXPECT_EQ(catalog.current.displayName, "Phone");
   DestroyCatalog(catalog);
   EXPECT_TRUE(catalog.candidateFolders.empty());
 }

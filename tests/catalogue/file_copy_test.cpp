@@ -23,7 +23,7 @@ struct CopyLog {
   };
   std::vector<Call> calls;
   int stopAfter = -1;
-  static std::int32_t Cb(void* u, std::int32_t percent, std::int32_t status, const std::wstring&) {
+  static std::int32_t Cb(void* u, std::int32_t percent, std::int32_t status, const std::string&) {
     auto* log = static_cast<CopyLog*>(u);
     log->calls.push_back({percent, status});
     return static_cast<int>(log->calls.size()) == log->stopAfter ? 2 : 0;
@@ -37,7 +37,7 @@ TEST(CopyBackupFileTest, CopiesInChunksCreatingFolders) {
   WriteFile(dir.path() / "src", data);
   CopyLog log;
   const auto dest = dir.path() / "out/a/b/file.jpg";
-  EXPECT_EQ(CopyBackupFile((dir.path() / "src").wstring(), dest.wstring(), CopyLog::Cb, &log), 0);
+  EXPECT_EQ(CopyBackupFile((dir.path() / "src").string(), dest.string(), CopyLog::Cb, &log), 0);
   EXPECT_EQ(ReadFile(dest), data);
   ASSERT_EQ(log.calls.size(), 3u);
   EXPECT_EQ(log.calls[0].percent, 49);
@@ -48,7 +48,7 @@ TEST(CopyBackupFileTest, ZeroLengthMakesEmptyFileWithoutReports) {
   TempFolder dir("copy0");
   WriteFile(dir.path() / "src", "");
   CopyLog log;
-  EXPECT_EQ(CopyBackupFile((dir.path() / "src").wstring(), (dir.path() / "dst").wstring(),
+  EXPECT_EQ(CopyBackupFile((dir.path() / "src").string(), (dir.path() / "dst").string(),
                            CopyLog::Cb, &log),
             0);
   EXPECT_TRUE(std::filesystem::exists(dir.path() / "dst"));
@@ -61,7 +61,7 @@ TEST(CopyBackupFileTest, StopAfterFirstChunkAndMissingSource) {
   WriteFile(dir.path() / "src", std::string(200000, 'z'));
   CopyLog log;
   log.stopAfter = 1;
-  EXPECT_EQ(CopyBackupFile((dir.path() / "src").wstring(), (dir.path() / "dst").wstring(),
+  EXPECT_EQ(CopyBackupFile((dir.path() / "src").string(), (dir.path() / "dst").string(),
                            CopyLog::Cb, &log),
             2);
   ASSERT_EQ(log.calls.size(), 2u);
@@ -72,7 +72,7 @@ TEST(CopyBackupFileTest, StopAfterFirstChunkAndMissingSource) {
 
   // The system's reason, not a code of our own that reads "The parameter is incorrect.".
   CopyLog missing;
-  EXPECT_EQ(CopyBackupFile((dir.path() / "nope").wstring(), (dir.path() / "d2").wstring(),
+  EXPECT_EQ(CopyBackupFile((dir.path() / "nope").string(), (dir.path() / "d2").string(),
                            CopyLog::Cb, &missing),
             ENOENT);
   ASSERT_EQ(missing.calls.size(), 1u);
@@ -90,7 +90,7 @@ TEST(CopyBackupFileTest, AnExistingDestinationIsLeftAlone) {
   std::filesystem::create_symlink(dir.path() / "victim", dir.path() / "link");
   for (const char* name : {"taken", "link"}) {
     CopyLog log;
-    EXPECT_EQ(CopyBackupFile((dir.path() / "src").wstring(), (dir.path() / name).wstring(),
+    EXPECT_EQ(CopyBackupFile((dir.path() / "src").string(), (dir.path() / name).string(),
                              CopyLog::Cb, &log),
               EEXIST)
         << name;
@@ -114,7 +114,7 @@ TEST(CopyBackupFileTest, FilesOverFourGiBAreCopiedWhole) {
     GTEST_SKIP() << "not enough free space for a 4 GiB copy";
   struct Last {
     int percent = -1, calls = 0;
-    static std::int32_t Cb(void* u, std::int32_t p, std::int32_t, const std::wstring&) {
+    static std::int32_t Cb(void* u, std::int32_t p, std::int32_t, const std::string&) {
       auto* l = static_cast<Last*>(u);
       if (p < l->percent) return 99;  // percentages never go backwards (no overflow)
       l->percent = p;
@@ -123,7 +123,7 @@ TEST(CopyBackupFileTest, FilesOverFourGiBAreCopiedWhole) {
     }
   } last;
   const auto dst = dir.path() / "copy";
-  EXPECT_EQ(CopyBackupFile(src.wstring(), dst.wstring(), Last::Cb, &last), 0);
+  EXPECT_EQ(CopyBackupFile(src.string(), dst.string(), Last::Cb, &last), 0);
   EXPECT_EQ(std::filesystem::file_size(dst), static_cast<std::uintmax_t>(size));
   EXPECT_EQ(last.percent, 100);
   EXPECT_EQ(last.calls, 65537);

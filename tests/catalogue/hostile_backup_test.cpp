@@ -105,7 +105,7 @@ class HostileBackupTest : public ::testing::TestWithParam<mkbackup::Layout> {
   }
   std::unique_ptr<CLocalBuckupRecovery> Source() {
     BackupRecord record;
-    EXPECT_EQ(ReadBackupFolder(platform::WideFromPath(backup_), record), kSuccess);
+    EXPECT_EQ(ReadBackupFolder(platform::Utf8FromPath(backup_), record), kSuccess);
     SelectBackup(catalog_, record);
     auto source = std::make_unique<CLocalBuckupRecovery>();
     source->Attach(&catalog_);
@@ -121,7 +121,7 @@ class HostileBackupTest : public ::testing::TestWithParam<mkbackup::Layout> {
 
 TEST_P(HostileBackupTest, AWholeBackupReadsWithoutAProblem) {
   auto source = Source();
-  ASSERT_EQ(source->OpenBackup(L""), kSuccess);
+  ASSERT_EQ(source->OpenBackup(""), kSuccess);
   EXPECT_EQ(source->OpenProblem(), "");
   MediaList roll, stream, whatsAppMedia;
   ConversationMap messages;
@@ -167,7 +167,7 @@ TEST_P(HostileBackupTest, StandInsForStoredFilesNeverHangAndAreToldApart) {
 
   FifoWatchdog watchdog(fifos);
   auto source = Source();
-  ASSERT_EQ(source->OpenBackup(L""), kSuccess);
+  ASSERT_EQ(source->OpenBackup(""), kSuccess);
   MediaList roll, stream, whatsAppMedia;
   ConversationMap messages;
   AttachmentList attachments;
@@ -191,19 +191,19 @@ TEST_P(HostileBackupTest, StandInsForStoredFilesNeverHangAndAreToldApart) {
   // Copies and previews of a FIFO fail as for a missing file instead of waiting for a
   // writer.
   const fs::path out = dir_ / "out";
-  EXPECT_EQ(source->CopyBackupFile(platform::WideFromPath(photo),
-                                   platform::WideFromPath(out / "photo.jpg"), nullptr, nullptr),
+  EXPECT_EQ(source->CopyBackupFile(platform::Utf8FromPath(photo),
+                                   platform::Utf8FromPath(out / "photo.jpg"), nullptr, nullptr),
             ENOENT);
-  std::wstring preview;
+  std::string preview;
   EXPECT_EQ(
-      source->PreparePreviewCopy(platform::WideFromPath(attachment), preview, nullptr, nullptr),
+      source->PreparePreviewCopy(platform::Utf8FromPath(attachment), preview, nullptr, nullptr),
       kInvalidParameter);
   EXPECT_EQ(source->CopyMessageDatabase((out / "sms.db").string()), ENOENT);
   EXPECT_FALSE(fs::exists(out / "sms.db"));
   EXPECT_FALSE(watchdog.Fired()) << "a FIFO was opened for reading and blocked";
 
-  for (const MediaItem& m : roll) EXPECT_NE(platform::PathFromWide(m.path), photo);
-  for (const AttachmentItem& a : attachments) EXPECT_NE(platform::PathFromWide(a.path), attachment);
+  for (const MediaItem& m : roll) EXPECT_NE(platform::PathFromUtf8(m.path), photo);
+  for (const AttachmentItem& a : attachments) EXPECT_NE(platform::PathFromUtf8(a.path), attachment);
   EXPECT_EQ(Problem(*source, Category::Messages), "the message database is not a regular file");
   EXPECT_EQ(Problem(*source, Category::Contacts), "the address book is not a regular file");
   EXPECT_EQ(Problem(*source, Category::CallHistory),
@@ -224,7 +224,7 @@ TEST_P(HostileBackupTest, MissingAndDamagedDatabasesAreToldInWords) {
   const fs::path addressBook = Db("AddressBook.sqlitedb");
   fs::resize_file(addressBook, fs::file_size(addressBook) / 3);
   auto source = Source();
-  ASSERT_EQ(source->OpenBackup(L""), kSuccess);
+  ASSERT_EQ(source->OpenBackup(""), kSuccess);
   ConversationMap messages;
   std::list<ContactRecord> contacts;
   std::list<CallRecord> calls;
@@ -244,7 +244,7 @@ TEST_P(HostileBackupTest, MissingAndDamagedDatabasesAreToldInWords) {
 
   // A new scan starts from a clean slate.
   test::WriteFile(backup_ / "unrelated", "x");
-  ASSERT_EQ(source->OpenBackup(L""), kSuccess);
+  ASSERT_EQ(source->OpenBackup(""), kSuccess);
   EXPECT_EQ(Problem(*source, Category::Messages), "");
 }
 
@@ -255,7 +255,7 @@ TEST_P(HostileBackupTest, StandInsForTheManifestAndInfoPlistNeverHang) {
   {
     auto source = Source();
     MakeFifo(manifest);
-    EXPECT_NE(source->OpenBackup(L""), kSuccess);
+    EXPECT_NE(source->OpenBackup(""), kSuccess);
     EXPECT_EQ(source->OpenProblem(),
               (Newer() ? "Manifest.db" : "Manifest.mbdb") + std::string(" is not a regular file"));
     EXPECT_TRUE(catalog_.manifest.empty());
@@ -266,8 +266,8 @@ TEST_P(HostileBackupTest, StandInsForTheManifestAndInfoPlistNeverHang) {
   }
   MakeFifo(info);
   BackupRecord record;
-  EXPECT_EQ(ReadBackupFolder(platform::WideFromPath(backup_), record), kInvalidParameter);
-  FindCandidatesIn(catalog_, platform::WideFromPath(dir_.path()));
+  EXPECT_EQ(ReadBackupFolder(platform::Utf8FromPath(backup_), record), kInvalidParameter);
+  FindCandidatesIn(catalog_, platform::Utf8FromPath(dir_.path()));
   std::vector<BackupRecord> listed;
   ListBackups(catalog_, listed);
   EXPECT_TRUE(listed.empty());
@@ -278,20 +278,20 @@ TEST_P(HostileBackupTest, DamagedManifestsAreToldInWords) {
   auto source = Source();
   if (Newer()) {
     test::WriteFile(backup_ / "Manifest.db", "garbage garbage garbage garbage garbage garbage");
-    EXPECT_EQ(source->OpenBackup(L""), kQueryFailed);
+    EXPECT_EQ(source->OpenBackup(""), kQueryFailed);
     EXPECT_EQ(source->OpenProblem(), "Manifest.db is damaged: file is not a database");
     test::WriteFile(backup_ / "Manifest.db", "");
-    EXPECT_EQ(source->OpenBackup(L""), kQueryFailed);
+    EXPECT_EQ(source->OpenBackup(""), kQueryFailed);
     EXPECT_EQ(source->OpenProblem(), "Manifest.db is empty (0 bytes)");
     return;
   }
   const fs::path mbdb = backup_ / "Manifest.mbdb";
   const std::string whole = test::ReadFile(mbdb);
-  ASSERT_EQ(source->OpenBackup(L""), kSuccess);
+  ASSERT_EQ(source->OpenBackup(""), kSuccess);
   const std::size_t all = catalog_.manifest.size();
   // Cut inside a record: the scan goes on with what was listed, and says so.
   test::WriteFile(mbdb, whole.substr(0, whole.size() / 2));
-  ASSERT_EQ(source->OpenBackup(L""), kSuccess);
+  ASSERT_EQ(source->OpenBackup(""), kSuccess);
   EXPECT_LT(catalog_.manifest.size(), all);
   EXPECT_GT(catalog_.manifest.size(), 0u);
   const std::string problem = source->OpenProblem();
@@ -305,11 +305,11 @@ TEST_P(HostileBackupTest, DamagedManifestsAreToldInWords) {
     EXPECT_EQ(Problem(*source, c), problem) << CategoryOf(c).name;
 
   test::WriteFile(mbdb, "mbdx" + whole.substr(4));
-  EXPECT_EQ(source->OpenBackup(L""), kInvalidParameter);
+  EXPECT_EQ(source->OpenBackup(""), kInvalidParameter);
   EXPECT_EQ(source->OpenProblem(),
             "Manifest.mbdb is damaged: it does not begin with the \"mbdb\" header");
   fs::remove(mbdb);
-  EXPECT_EQ(source->OpenBackup(L""), kInvalidParameter);
+  EXPECT_EQ(source->OpenBackup(""), kInvalidParameter);
   EXPECT_EQ(source->OpenProblem(), "the folder has neither Manifest.db nor Manifest.mbdb");
 }
 

@@ -29,7 +29,7 @@ class LocalSourceTest : public ::testing::TestWithParam<mkbackup::Layout> {
     std::string error;
     ASSERT_EQ(mkbackup::WriteBackup(o, dir_.path() / "backup", &error), 0) << error;
     BackupRecord record;
-    ASSERT_EQ(ReadBackupFolder((dir_.path() / "backup").wstring(), record), 0);
+    ASSERT_EQ(ReadBackupFolder((dir_.path() / "backup").string(), record), 0);
     ASSERT_FALSE(record.encrypted);
     SelectBackup(catalog_, record);
     source_ = std::make_unique<CLocalBuckupRecovery>();
@@ -43,7 +43,7 @@ class LocalSourceTest : public ::testing::TestWithParam<mkbackup::Layout> {
 };
 
 TEST_P(LocalSourceTest, EveryCategoryInScanOrderEndsAt98) {
-  ASSERT_EQ(source_->OpenBackup(L""), 0);
+  ASSERT_EQ(source_->OpenBackup(""), 0);
   EXPECT_FALSE(catalog_.manifest.empty());
   MediaList roll, stream, whatsAppMedia;
   ConversationMap messages;
@@ -83,7 +83,7 @@ TEST_P(LocalSourceTest, EveryCategoryInScanOrderEndsAt98) {
 }
 
 TEST_P(LocalSourceTest, CopiesTheFixedDatabases) {
-  ASSERT_EQ(source_->OpenBackup(L""), 0);
+  ASSERT_EQ(source_->OpenBackup(""), 0);
   const auto out = dir_.path() / "out";
   std::filesystem::create_directories(out);
   EXPECT_EQ(source_->CopyMessageDatabase((out / "sms.db").string()), 0);
@@ -95,12 +95,12 @@ TEST_P(LocalSourceTest, CopiesTheFixedDatabases) {
 }
 
 TEST_P(LocalSourceTest, WeChatAndQQAccountsWithDeletedMessages) {
-  ASSERT_EQ(source_->OpenBackup(L""), 0);
+  ASSERT_EQ(source_->OpenBackup(""), 0);
   AccountChats wechat, qq;
   EXPECT_EQ(source_->ReadWeChat(wechat), 0);
   EXPECT_EQ(source_->ReadQQ(qq), 0);
   ASSERT_EQ(wechat.size(), 2u);
-  EXPECT_EQ(wechat.begin()->first, L"User1");
+  EXPECT_EQ(wechat.begin()->first, "User1");
   EXPECT_EQ(qq.size(), 2u);
   int live = 0, deleted = 0;
   for (const auto* accounts : {&wechat, &qq})
@@ -114,13 +114,13 @@ TEST_P(LocalSourceTest, WeChatAndQQAccountsWithDeletedMessages) {
   ASSERT_FALSE(chats.empty());
   const auto out = dir_.path() / "chat.txt";
   EXPECT_EQ(
-      source_->WriteWeChatChatText(account, chats.begin()->first, out.wstring(), nullptr, nullptr),
+      source_->WriteWeChatChatText(account, chats.begin()->first, out.string(), nullptr, nullptr),
       0);
   EXPECT_GT(std::filesystem::file_size(out), 3u);
   const auto& [qqAccount, qqChats] = *qq.begin();
   ASSERT_FALSE(qqChats.empty());
   EXPECT_EQ(
-      source_->WriteQQChatText(qqAccount, qqChats.begin()->first, out.wstring(), nullptr, nullptr),
+      source_->WriteQQChatText(qqAccount, qqChats.begin()->first, out.string(), nullptr, nullptr),
       0);
   EXPECT_GT(std::filesystem::file_size(out), 3u);
 }

@@ -119,11 +119,11 @@ TEST(MbdbTest, LoadFromFile) {
   w.Record("CameraRollDomain", &p, 0x81A4);
   WriteFile(dir.path() / "Manifest.mbdb", w.bytes());
   std::vector<ManifestEntry> entries;
-  EXPECT_EQ(LoadManifestMbdb((dir.path() / "Manifest.mbdb").wstring(), entries), 0);
+  EXPECT_EQ(LoadManifestMbdb((dir.path() / "Manifest.mbdb").string(), entries), 0);
   ASSERT_EQ(entries.size(), 1u);
   EXPECT_EQ(entries[0].fileId, Sha1Hex("CameraRollDomain-" + p));
-  EXPECT_EQ(LoadManifestMbdb((dir.path() / "none.mbdb").wstring(), entries), 6009);
-  EXPECT_EQ(LoadManifestMbdb(L"", entries), 87);
+  EXPECT_EQ(LoadManifestMbdb((dir.path() / "none.mbdb").string(), entries), 6009);
+  EXPECT_EQ(LoadManifestMbdb("", entries), 87);
 }
 
 void MakeManifestDb(const std::filesystem::path& path,
@@ -159,7 +159,7 @@ TEST(ManifestDbTest, RowsBecomeEntriesNullPathGivesBareDomain) {
                  {{"3d0d7e5fb2ce288813306e4d4636395e047a3d28", "HomeDomain", "Library/SMS/sms.db"},
                   {"aaaa", "HomeDomain", nullptr}});
   std::vector<ManifestEntry> entries{{"stale", "stale"}};
-  ASSERT_EQ(LoadManifestDb((dir.path() / "Manifest.db").wstring(), entries), 0);
+  ASSERT_EQ(LoadManifestDb((dir.path() / "Manifest.db").string(), entries), 0);
   ASSERT_EQ(entries.size(), 2u);
   EXPECT_EQ(entries[0].key, "HomeDomain-Library/SMS/sms.db");
   EXPECT_EQ(entries[1].key, "HomeDomain");
@@ -170,20 +170,20 @@ TEST(ManifestDbTest, UnreadableDatabaseIsAQueryFailure) {
   TempFolder dir("mdbbad");
   WriteFile(dir.path() / "Manifest.db", std::string(4096, '\x5a'));  // enciphered bytes
   std::vector<ManifestEntry> entries;
-  EXPECT_EQ(LoadManifestDb((dir.path() / "Manifest.db").wstring(), entries), 1006);
+  EXPECT_EQ(LoadManifestDb((dir.path() / "Manifest.db").string(), entries), 1006);
   EXPECT_TRUE(entries.empty());
 }
 
 TEST(StoredFilePathTest, EachLayoutHasItsRule) {
   BackupCatalog c;
-  c.backupFolder = L"/b";
+  c.backupFolder = "/b";
   c.hasManifestDb = true;
-  EXPECT_EQ(StoredFilePath(c, kMessagesDbId), L"/b/3d/3d0d7e5fb2ce288813306e4d4636395e047a3d28");
+  EXPECT_EQ(StoredFilePath(c, kMessagesDbId), "/b/3d/3d0d7e5fb2ce288813306e4d4636395e047a3d28");
   c.hasManifestDb = false;
-  EXPECT_EQ(StoredFilePath(c, kMessagesDbId), L"/b/3d0d7e5fb2ce288813306e4d4636395e047a3d28");
+  EXPECT_EQ(StoredFilePath(c, kMessagesDbId), "/b/3d0d7e5fb2ce288813306e4d4636395e047a3d28");
   c.hasManifestDb = true;
   c.current.encrypted = true;
-  EXPECT_EQ(StoredFilePath(c, kMessagesDbId), L"/b/3d0d7e5fb2ce288813306e4d4636395e047a3d28");
+  EXPECT_EQ(StoredFilePath(c, kMessagesDbId), "/b/3d0d7e5fb2ce288813306e4d4636395e047a3d28");
 }
 
 struct ProgressLog {
@@ -206,7 +206,7 @@ TEST(OpenBackupTest, PlainNewerBackupPrefersDecryptedCopy) {
   ProgressLog log;
   c.progressCallback = ProgressLog::Record;
   c.progressUser = &log;
-  EXPECT_EQ(OpenBackup(c, L""), 0);
+  EXPECT_EQ(OpenBackup(c, ""), 0);
   EXPECT_TRUE(c.hasManifestDb);
   EXPECT_TRUE(c.messages.empty());
   ASSERT_EQ(c.manifest.size(), 2u);
@@ -219,7 +219,7 @@ TEST(OpenBackupTest, NoManifestAtAllIs87AndOlderLayoutReadsMbdb) {
   TempFolder dir("open2");
   BackupCatalog c;
   c.backupFolder = dir.wide();
-  EXPECT_EQ(OpenBackup(c, L""), 87);
+  EXPECT_EQ(OpenBackup(c, ""), 87);
   EXPECT_TRUE(c.manifest.empty());
   EXPECT_EQ(c.progress, 12);
 
@@ -227,7 +227,7 @@ TEST(OpenBackupTest, NoManifestAtAllIs87AndOlderLayoutReadsMbdb) {
   MbdbWriter w;
   w.Record("HomeDomain", &p, 0x81A4);
   WriteFile(dir.path() / "Manifest.mbdb", w.bytes());
-  EXPECT_EQ(OpenBackup(c, L""), 0);
+  EXPECT_EQ(OpenBackup(c, ""), 0);
   EXPECT_FALSE(c.hasManifestDb);
   ASSERT_EQ(c.manifest.size(), 1u);
 }

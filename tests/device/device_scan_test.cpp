@@ -21,7 +21,7 @@ TEST_F(DeviceTest, ScanSummaryCountsWhatTheSourceFills) {
   WriteFile(library_ / "SMS/Attachments/0a/10/IMG_0001.jpeg", FakePng(700));
   const DeviceScanSummary s = ScanDevice(*phone_, BinFolder());
   EXPECT_TRUE(s.connected);
-  EXPECT_EQ(s.name, L"Test iPhone");
+  EXPECT_EQ(s.name, "Test iPhone");
   EXPECT_EQ(s.openResult, 0);
   EXPECT_EQ(s.messages, 5u);
   EXPECT_EQ(s.conversations, 2u);
@@ -36,7 +36,7 @@ TEST_F(DeviceTest, ScanSummaryCountsWhatTheSourceFills) {
   none.Discover();
   const DeviceScanSummary n = ScanDevice(none, BinFolder());
   EXPECT_FALSE(n.connected);
-  EXPECT_EQ(n.error, L"未连接到iPhone");
+  EXPECT_EQ(n.error, "未连接到iPhone");
 }
 
 // Sets USBMUXD_SOCKET_ADDRESS for the life of the object.
@@ -127,11 +127,11 @@ TEST_F(DeviceTest, LibimobiledeviceWithoutAPhoneAnswersAtOnce) {
     EXPECT_FALSE(access.Connected());
     const DeviceScanSummary s = ScanDevice(access, BinFolder());
     EXPECT_FALSE(s.connected);
-    EXPECT_EQ(s.error, L"未连接到iPhone");
+    EXPECT_EQ(s.error, "未连接到iPhone");
     CDeviceRecovery source;
     source.Attach(&access);
-    EXPECT_EQ(source.OpenBackup(L""), kScanError);
-    EXPECT_EQ(source.LastError(), L"未连接到iPhone");
+    EXPECT_EQ(source.OpenBackup(""), kScanError);
+    EXPECT_EQ(source.LastError(), "未连接到iPhone");
   }
   {
     // usbmuxd running, no phone plugged in.
@@ -142,7 +142,7 @@ TEST_F(DeviceTest, LibimobiledeviceWithoutAPhoneAnswersAtOnce) {
     EXPECT_NE(access.Discover(), 0);
     EXPECT_FALSE(access.Connected());
     EXPECT_GT(mux.requests, 0) << "the device list was asked for";
-    EXPECT_EQ(ScanDevice(access, BinFolder()).error, L"未连接到iPhone");
+    EXPECT_EQ(ScanDevice(access, BinFolder()).error, "未连接到iPhone");
   }
   // Both answers come without waiting on anything.
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));

@@ -20,7 +20,7 @@ TEST_F(DeviceTest, RelayScanFillsMessagesAndContactsFromTheArchive) {
   phone_->faults.maxReceive = 1000;  // the relay delivers in short pieces
   auto source = MakeSource();
   EXPECT_FALSE(source->IsLocalBackup(0));
-  EXPECT_EQ(source->OpenBackup(L""), 0);
+  EXPECT_EQ(source->OpenBackup(""), 0);
 
   // The request: an XML property list asking for the user databases, framed by its
   // big-endian length.
@@ -53,7 +53,7 @@ TEST_F(DeviceTest, RelayScanFillsMessagesAndContactsFromTheArchive) {
   EXPECT_EQ(source->ReadMessages(messages), 0);
   EXPECT_EQ(CountMessages(messages), 5u);
   ASSERT_TRUE(messages.count(1));
-  EXPECT_NE(messages[1].front().name.find(L"Ada"), std::wstring::npos)
+  EXPECT_NE(messages[1].front().name.find("Ada"), std::string::npos)
       << "names from the cut address book";
   std::list<ContactRecord> contacts;
   EXPECT_EQ(source->ReadContacts(contacts), 0);
@@ -75,7 +75,7 @@ TEST_F(DeviceTest, RelayScanFillsMessagesAndContactsFromTheArchive) {
 TEST_F(DeviceTest, FullFileSystemScanCopiesTheFourDatabases) {
   auto source = MakeSource();
   ASSERT_TRUE(source->Session().fullFilesystem);
-  EXPECT_EQ(source->OpenBackup(L""), 0);
+  EXPECT_EQ(source->OpenBackup(""), 0);
   const fs::path root = source->TemporaryRootFolder();
   EXPECT_EQ(ReadAll(root / "note"), ReadAll(library_ / "Notes/notes.sqlite"));
   EXPECT_EQ(ReadAll(root / "history"),
@@ -90,11 +90,11 @@ TEST_F(DeviceTest, FullFileSystemScanCopiesTheFourDatabases) {
   std::list<NoteRecord> notes;
   EXPECT_EQ(source->ReadNotes(notes), 0);
   ASSERT_EQ(notes.size(), 2u);
-  EXPECT_EQ(notes.front().title, L"Two");
+  EXPECT_EQ(notes.front().title, "Two");
   std::list<CallRecord> calls;
   EXPECT_EQ(source->ReadCallHistory(calls), 0);
   ASSERT_EQ(calls.size(), 2u);
-  EXPECT_EQ(calls.front().address, L"+15550002");
+  EXPECT_EQ(calls.front().address, "+15550002");
   // The end advances: 20, then half a unit per reader.
   EXPECT_EQ(log_.positions.back(), 20 + 4 * (11 / 2));
 
@@ -109,7 +109,7 @@ TEST_F(DeviceTest, ReplyOfLengthZeroWritesNoArchive) {
   phone_->faults.replyLengthZero = true;
   auto source = MakeSource();
   // The result is that of opening the file service on the relay's connection.
-  EXPECT_EQ(source->OpenBackup(L""), 0);
+  EXPECT_EQ(source->OpenBackup(""), 0);
   EXPECT_FALSE(fs::exists(source->RelayArchivePath()));
   EXPECT_FALSE(fs::exists(source->TemporaryRootFolder() / "sms"));
   ConversationMap messages;
@@ -122,7 +122,7 @@ TEST_F(DeviceTest, MembersBeyondTheSearchWindowAreNotCut) {
   // Sorted first in the archive: 17 MiB ahead of the address book and the messages.
   WriteFile(library_ / "AAA/big.bin", std::string(17u << 20, '\0'));
   auto source = MakeSource();
-  EXPECT_EQ(source->OpenBackup(L""), 0);
+  EXPECT_EQ(source->OpenBackup(""), 0);
   const fs::path root = source->TemporaryRootFolder();
   EXPECT_TRUE(fs::exists(root / "Tarnwick"));
   EXPECT_FALSE(fs::exists(root / "sms"));
@@ -134,7 +134,7 @@ TEST_F(DeviceTest, RelayProgressEvery32MiBAndStop) {
   phone_->relayPayload = std::string(70u << 20, 'z');  // not an archive: unpacking fails
   {
     auto source = MakeSource();
-    EXPECT_EQ(source->OpenBackup(L""), 0);
+    EXPECT_EQ(source->OpenBackup(""), 0);
     EXPECT_EQ(log_.positions, (std::vector<std::int32_t>{1, 2, 3, 4, 20, 20}));
     // Without "Everything is Ok" the archive stays, complete.
     EXPECT_EQ(fs::file_size(source->RelayArchivePath()), 70u << 20);
@@ -142,7 +142,7 @@ TEST_F(DeviceTest, RelayProgressEvery32MiBAndStop) {
   log_ = ProgressLog{};
   log_.stopAt = 2;
   auto source = MakeSource();
-  EXPECT_EQ(source->OpenBackup(L""), 2) << "a stop during the transfer ends the scan";
+  EXPECT_EQ(source->OpenBackup(""), 2) << "a stop during the transfer ends the scan";
   EXPECT_EQ(log_.positions.front(), 1);
   EXPECT_EQ(log_.positions[1], 2);
   EXPECT_EQ(fs::file_size(source->RelayArchivePath()), 32u << 20)
@@ -154,16 +154,16 @@ TEST_F(DeviceTest, ReadingADirectoryOrAFailingReadGivesTheirMessages) {
   ASSERT_TRUE(source->Session().fullFilesystem);
   const fs::path local = tmp_.path() / "copy";
   EXPECT_EQ(source->copy_file("/private/var/mobile/Library/Notes", local), kInvalidParameter);
-  EXPECT_EQ(source->LastError(), L"尝试读取目录");
+  EXPECT_EQ(source->LastError(), "尝试读取目录");
   EXPECT_FALSE(fs::exists(local));
 
   EXPECT_EQ(source->copy_file("/private/var/mobile/Library/Nothing.db", local), kInvalidParameter);
   EXPECT_EQ(source->LastError(),
-            L"准备查询该文件信息时失败: /private/var/mobile/Library/Nothing.db");
+            "准备查询该文件信息时失败: /private/var/mobile/Library/Nothing.db");
 
   phone_->faults.readFailsAfter = 4096;
   EXPECT_EQ(source->copy_file(kMessagesDevicePath, local), kInvalidParameter);
-  EXPECT_EQ(source->LastError(), L"读取文件出错");
+  EXPECT_EQ(source->LastError(), "读取文件出错");
   EXPECT_FALSE(fs::exists(local)) << "no half copy under the database's name";
 
   phone_->faults.readFailsAfter = -1;
@@ -180,14 +180,14 @@ TEST_F(DeviceTest, ConnectionFailuresAreNamed) {
   struct Case {
     const char* what;
     void (*set)(FakePhoneFaults&);
-    const wchar_t* text;
+    const char* text;
     bool relayFails;
   } cases[] = {
-      {"connect", [](FakePhoneFaults& f) { f.connectFails = true; }, L"连接失败", true},
-      {"pairing", [](FakePhoneFaults& f) { f.pairingFails = true; }, L"配对失败", true},
-      {"session", [](FakePhoneFaults& f) { f.sessionFails = true; }, L"开始会话失败", true},
+      {"connect", [](FakePhoneFaults& f) { f.connectFails = true; }, "连接失败", true},
+      {"pairing", [](FakePhoneFaults& f) { f.pairingFails = true; }, "配对失败", true},
+      {"session", [](FakePhoneFaults& f) { f.sessionFails = true; }, "开始会话失败", true},
       // The session that could not be stopped still serves the relay.
-      {"stop session", [](FakePhoneFaults& f) { f.stopSessionFails = true; }, L"关闭会话失败",
+      {"stop session", [](FakePhoneFaults& f) { f.stopSessionFails = true; }, "关闭会话失败",
        false},
   };
   for (const Case& c : cases) {
@@ -197,7 +197,7 @@ TEST_F(DeviceTest, ConnectionFailuresAreNamed) {
     log_ = ProgressLog{};
     auto source = MakeSource();
     EXPECT_EQ(source->LastError(), c.text) << "the first connection fails with its text";
-    const std::int32_t r = source->OpenBackup(L"");
+    const std::int32_t r = source->OpenBackup("");
     if (!c.relayFails) continue;
     EXPECT_EQ(r, kScanError);
     EXPECT_EQ(source->LastError(), c.text);
@@ -216,10 +216,10 @@ TEST_F(DeviceTest, NoPhoneSaysSoEverywhere) {
   source.SetToolFolder(BinFolder());
   source.SetProgressCallback(&ProgressLog::Callback, &log_);
   source.Attach(&none);
-  EXPECT_EQ(source.LastError(), L"");
-  EXPECT_EQ(source.OpenBackup(L""), kScanError);
-  EXPECT_EQ(source.LastError(), L"未连接到iPhone");
-  std::wstring name;
+  EXPECT_EQ(source.LastError(), "");
+  EXPECT_EQ(source.OpenBackup(""), kScanError);
+  EXPECT_EQ(source.LastError(), "未连接到iPhone");
+  std::string name;
   EXPECT_EQ(source.device_name(name), kInvalidParameter);
   EXPECT_EQ(source.copy_file(kMessagesDevicePath, tmp_.path() / "x"), kInvalidParameter);
   EXPECT_THROW(source.connect_device(), DeviceError);
@@ -229,22 +229,22 @@ TEST_F(DeviceTest, NoPhoneSaysSoEverywhere) {
   CDeviceRecovery bare;
   bare.Attach(nullptr);
   EXPECT_EQ(bare.file_relay(), kScanError);
-  EXPECT_EQ(bare.LastError(), L"未连接到iPhone");
+  EXPECT_EQ(bare.LastError(), "未连接到iPhone");
 }
 
 TEST_F(DeviceTest, DeviceNameFitsTheBuffer) {
   auto source = MakeSource();
-  std::wstring name;
+  std::string name;
   phone_->name = u"Ada\u2019s iPhone \U0001F600";
   EXPECT_EQ(source->device_name(name), 0);
-  EXPECT_EQ(name, L"Ada\u2019s iPhone \U0001F600");
+  EXPECT_EQ(name, "Ada\u2019s iPhone \U0001F600");
   phone_->name = std::u16string(255, u'n');
   EXPECT_EQ(source->device_name(name), 0);
   EXPECT_EQ(name.size(), 255u);
   phone_->name = std::u16string(300, u'n');
-  name = L"kept";
+  name = "kept";
   EXPECT_EQ(source->device_name(name), kNameTooLong);
-  EXPECT_EQ(name, L"kept");
+  EXPECT_EQ(name, "kept");
 }
 
 TEST_F(DeviceTest, MessageAttachmentsComeFromTheArchive) {
@@ -256,23 +256,23 @@ TEST_F(DeviceTest, MessageAttachmentsComeFromTheArchive) {
   WriteFile(library_ / "SMS/Attachments/0d/13/a.png", FakePng(800));
   WriteFile(library_ / "Other/Attachments/x.png", FakePng(900));  // not a message attachment
   auto source = MakeSource();
-  ASSERT_EQ(source->OpenBackup(L""), 0);
+  ASSERT_EQ(source->OpenBackup(""), 0);
   const std::int32_t before = log_.positions.back();
   AttachmentList items;
   EXPECT_EQ(source->ReadMessageAttachments(items), 0);
   ASSERT_EQ(items.size(), 2u);
-  EXPECT_EQ(items.front().name, L"a.PNG");
-  EXPECT_EQ(items.back().name, L"IMG_0001.PNG");
+  EXPECT_EQ(items.front().name, "a.PNG");
+  EXPECT_EQ(items.back().name, "IMG_0001.PNG");
   EXPECT_EQ(items.back().size, 700u);
   EXPECT_EQ(items.back().reserved, 0u);
-  const fs::path copy = platform::PathFromWide(items.back().path);
+  const fs::path copy = platform::PathFromUtf8(items.back().path);
   EXPECT_EQ(copy.parent_path(), source->TemporaryRootFolder());
   EXPECT_EQ(copy.filename().string().size(), 40u) << "named by a digest, not by the archive";
   EXPECT_EQ(ReadAll(copy), png);
   EXPECT_EQ(log_.positions.back(), before + 11);
 
   // Export copies them like backup files.
-  const std::wstring out = platform::WideFromPath(tmp_.path() / "out/IMG_0001.PNG");
+  const std::string out = platform::Utf8FromPath(tmp_.path() / "out/IMG_0001.PNG");
   EXPECT_EQ(source->CopyBackupFile(items.back().path, out, nullptr, nullptr), 0);
   EXPECT_EQ(ReadAll(tmp_.path() / "out/IMG_0001.PNG"), png);
 }
