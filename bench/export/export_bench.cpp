@@ -99,7 +99,7 @@ int main(int argc, char** argv) {
   }
 
   BackupRecord record;
-  ReadBackupFolder(platform::WideFromPath(backup), record);
+  ReadBackupFolder(platform::Utf8FromPath(backup), record);
   BackupCatalog catalog;
   InitCatalog(catalog);
   CScanSession session;
@@ -117,11 +117,11 @@ int main(int argc, char** argv) {
   // The stored files that recovery copies, in visit order.
   std::vector<fs::path> files;
   const ScanStores& s = session.Stores();
-  for (const auto& m : s.cameraRoll) files.push_back(platform::PathFromWide(m.path));
-  for (const auto& m : s.photoStream) files.push_back(platform::PathFromWide(m.path));
-  for (const auto& m : s.appMedia) files.push_back(platform::PathFromWide(m.path));
-  for (const auto& m : s.messageAttachments) files.push_back(platform::PathFromWide(m.path));
-  for (const auto& m : s.whatsAppAttachments) files.push_back(platform::PathFromWide(m.path));
+  for (const auto& m : s.cameraRoll) files.push_back(platform::PathFromUtf8(m.path));
+  for (const auto& m : s.photoStream) files.push_back(platform::PathFromUtf8(m.path));
+  for (const auto& m : s.appMedia) files.push_back(platform::PathFromUtf8(m.path));
+  for (const auto& m : s.messageAttachments) files.push_back(platform::PathFromUtf8(m.path));
+  for (const auto& m : s.whatsAppAttachments) files.push_back(platform::PathFromUtf8(m.path));
   std::sort(files.begin(), files.end());
   files.erase(std::unique(files.begin(), files.end()), files.end());
   std::uintmax_t bytes = 0;
@@ -147,7 +147,7 @@ int main(int argc, char** argv) {
     fs::create_directories(outCp);
     job.push_back(Seconds([&] {
       CRecoverJob j(s, session.Statistics(), session.DataSource(), record.displayName,
-                    platform::WideFromPath(outJob));
+                    platform::Utf8FromPath(outJob));
       j.SetTemplateFolder(fs::path(BV_SOURCE_TEMPLATES));
       j.Run();
       failed += j.FailedCount();

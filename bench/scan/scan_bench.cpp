@@ -87,7 +87,7 @@ std::pair<double, long> Floor(const BackupRecord& record) {
   std::list<CallRecord> calls;
   std::list<NoteRecord> notes;
   WhatsAppChatMap chats;
-  source.OpenBackup(L"");
+  source.OpenBackup("");
   source.ReadPhotos(camera, stream);
   source.ReadMessages(messages);
   source.ReadMessageAttachments(att);
@@ -176,7 +176,7 @@ int main(int argc, char** argv) {
       Since(g0) / 1000);
 
   BackupRecord record;
-  if (ReadBackupFolder(folder.wstring(), record) != 0) return 1;
+  if (ReadBackupFolder(folder.string(), record) != 0) return 1;
   Measure bestFloor{1e300, 0, 0}, bestScan{1e300, 0, 0};
   for (int r = 0; r < runs; ++r) {
     Measure f = InChild([&] { return Floor(record); });

@@ -71,7 +71,7 @@ bool BackupArgParser::Finish(std::istream& in, BackupArgs& out, std::string& err
   const bool read = source_ == Source::kStdin ? ReadPasswordLine(in, line, error)
                                               : ReadPasswordFile(file_, line, error);
   if (!read) return false;
-  out.password = Utf8ToWide(line);
+  out.password = ValidUtf8(line);
   out.passwordGiven = true;
   // The copy of the text goes before its memory is given back.
   for (char& c : line) c = '\0';
@@ -128,7 +128,7 @@ bool ReadBackupRecord(const BackupArgs& args, BackupRecord& record, std::string&
   }
   // Absolute, so that the paths of the records stay usable from anywhere.
   const fs::path absolute = fs::absolute(folder, ec);
-  if (ReadBackupFolder(platform::WideFromPath(ec ? folder : absolute), record) != kSuccess) {
+  if (ReadBackupFolder(platform::Utf8FromPath(ec ? folder : absolute), record) != kSuccess) {
     const int rc = platform::CheckRegularFile(folder / "Info.plist");
     // Missing (or a file that reads but says nothing): no backup. Anything else in the
     // way (a FIFO, no permission) is said as it is.

@@ -22,7 +22,7 @@ namespace bv::cli {
 
 struct BackupArgs {
   std::string folder;
-  std::wstring password;  // the first line, as UTF-8 text decoded
+  std::string password;  // the first line, as UTF-8 text decoded
   bool passwordGiven = false;
 };
 

@@ -33,7 +33,7 @@ std::string ValueText(const GenericValue& v, bool json) {
       return json ? "null" : "?";
     case GenericValue::Text: {
       // Invalid UTF-8 is shown with replacement characters.
-      const std::string text = WideToUtf8(Utf8ToWide(v.bytes)) + (v.truncated ? "..." : "");
+      const std::string text = ValidUtf8(v.bytes) + (v.truncated ? "..." : "");
       return json ? "\"" + JsonEscape(text) + "\"" : "'" + text + "'";
     }
     case GenericValue::Blob: {
@@ -46,8 +46,8 @@ std::string ValueText(const GenericValue& v, bool json) {
   return {};
 }
 
-std::string Utf8(const std::wstring& w) {
-  return WideToUtf8(w);
+std::string Utf8(const std::string& w) {
+  return w;
 }
 
 class CarveCommand : public Command {

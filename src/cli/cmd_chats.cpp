@@ -20,8 +20,8 @@ std::int32_t StopOnInterrupt(void*, std::int32_t) {
   return platform::InterruptRequested() ? kStopped : kSuccess;
 }
 
-std::string J(const std::wstring& text) {
-  return "\"" + JsonEscape(WideToUtf8(text)) + "\"";
+std::string J(const std::string& text) {
+  return "\"" + JsonEscape(text) + "\"";
 }
 
 struct Counts {
@@ -76,14 +76,13 @@ void PrintTextApp(std::ostream& os, const char* app, std::int32_t result,
   }
   os << " " << accounts.size() << " account(s)\n";
   for (const auto& [account, chats] : accounts) {
-    os << "  account " << WideToUtf8(account) << ": " << chats.size() << " chat(s)\n";
+    os << "  account " << account << ": " << chats.size() << " chat(s)\n";
     for (const auto& [key, messages] : chats) {
       const Counts c = CountOf(messages);
-      os << "    " << WideToUtf8(key) << ": " << c.live << " live, " << c.deleted << " deleted\n";
+      os << "    " << key << ": " << c.live << " live, " << c.deleted << " deleted\n";
       for (const ChatMessageRecord& m : messages) {
-        os << "      " << (m.status != 0 ? "[deleted] " : "") << WideToUtf8(m.time) << "  "
-           << (m.is_sender != 0 ? std::string("me") : WideToUtf8(m.sender)) << ": "
-           << WideToUtf8(m.text) << "\n";
+        os << "      " << (m.status != 0 ? "[deleted] " : "") << m.time << "  "
+           << (m.is_sender != 0 ? std::string("me") : m.sender) << ": " << m.text << "\n";
       }
     }
   }

@@ -36,12 +36,11 @@ class DeviceCommand : public Command {
     ImdDeviceAccess access;
     access.Discover();
     const DeviceScanSummary s = ScanDevice(access);
-    const std::string error = WideToUtf8(s.error);
+    const std::string error = s.error;
     if (json) {
       io.out << "{\"connected\": " << (s.connected ? "true" : "false");
       if (s.connected) {
-        io.out << ", \"name\": \"" << JsonEscape(WideToUtf8(s.name))
-               << "\", \"openResult\": " << s.openResult
+        io.out << ", \"name\": \"" << JsonEscape(s.name) << "\", \"openResult\": " << s.openResult
                << ", \"categories\": {\"Messages\": " << s.messages
                << ", \"Message attachments\": " << s.attachments << ", \"Contacts\": " << s.contacts
                << ", \"Call History\": " << s.calls << ", \"Notes\": " << s.notes
@@ -54,8 +53,7 @@ class DeviceCommand : public Command {
       io.out << "No iPhone is connected (" << error << ").\n";
       return kExitFailed;
     }
-    io.out << "Device: "
-           << (s.name.empty() ? std::string("(name not available)") : WideToUtf8(s.name)) << "\n";
+    io.out << "Device: " << (s.name.empty() ? std::string("(name not available)") : s.name) << "\n";
     if (!error.empty()) io.out << "Device message: " << error << "\n";
     io.out << "  Messages:            " << s.messages << " in " << s.conversations
            << " conversations\n"

@@ -25,13 +25,13 @@ class ListCommand : public Command {
   }
 
   int Run(const std::vector<std::string>& args, Streams io) override {
-    std::wstring root;
+    std::string root;
     bool json = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
       if (args[i] == "--json") {
         json = true;
       } else if (args[i] == "--root" && i + 1 < args.size()) {
-        root = Utf8ToWide(args[++i]);
+        root = args[++i];
       } else {
         io.err << "backvault-cli list: unexpected argument '" << args[i]
                << "'\nUsage: backvault-cli " << Usage() << "\n";
@@ -46,8 +46,8 @@ class ListCommand : public Command {
       }
     } else {
       std::error_code ec;
-      if (!std::filesystem::is_directory(platform::PathFromWide(root), ec)) {
-        io.err << "backvault-cli list: '" << WideToUtf8(root) << "' is not a folder\n";
+      if (!std::filesystem::is_directory(platform::PathFromUtf8(root), ec)) {
+        io.err << "backvault-cli list: '" << root << "' is not a folder\n";
         return kExitFailed;
       }
       FindCandidatesIn(catalog, root);
@@ -66,13 +66,13 @@ class ListCommand : public Command {
     os << "[";
     for (std::size_t i = 0; i < records.size(); ++i) {
       const auto& r = records[i];
-      os << (i ? ",\n " : "\n ") << "{\"displayName\": \"" << JsonEscape(WideToUtf8(r.displayName))
+      os << (i ? ",\n " : "\n ") << "{\"displayName\": \"" << JsonEscape(r.displayName)
          << "\", \"lastBackupDate\": \"" << JsonEscape(r.lastBackupDate)
          << "\", \"serialNumber\": \"" << JsonEscape(r.serialNumber) << "\", \"phoneNumber\": \""
          << JsonEscape(r.phoneNumber)
          << "\", \"newerSystem\": " << (r.newerSystem ? "true" : "false")
          << ", \"encrypted\": " << (r.encrypted ? "true" : "false") << ", \"folder\": \""
-         << JsonEscape(WideToUtf8(r.folder)) << "\"}";
+         << JsonEscape(ValidUtf8(r.folder)) << "\"}";
     }
     os << (records.empty() ? "]\n" : "\n]\n");
   }
@@ -83,13 +83,13 @@ class ListCommand : public Command {
       return;
     }
     for (const auto& r : records) {
-      os << (r.displayName.empty() ? std::string("(no name)") : WideToUtf8(r.displayName))
+      os << (r.displayName.empty() ? std::string("(no name)") : r.displayName)
          << (r.encrypted ? "  [encrypted]" : "") << "\n"
          << "  Last backup:   " << r.lastBackupDate << "\n"
          << "  Serial number: " << r.serialNumber << "\n"
          << "  Phone number:  " << r.phoneNumber << "\n"
          << "  iOS 12 or later: " << (r.newerSystem ? "yes" : "no") << "\n"
-         << "  Folder:        " << WideToUtf8(r.folder) << "\n";
+         << "  Folder:        " << r.folder << "\n";
     }
   }
 };

@@ -45,8 +45,8 @@ class TerminalView : public IRecoveryView {
     const int filled = static_cast<int>(static_cast<long long>(p.doneCount) * width / total);
     std::string bar(static_cast<std::size_t>(filled > width ? width : filled), '#');
     bar.resize(width, '.');
-    std::string name = platform::Utf8FromPath(platform::PathFromWide(p.current).filename());
-    if (name.size() > 40) name = name.substr(0, 37) + "...";
+    std::string name = platform::Utf8FromPath(platform::PathFromUtf8(p.current).filename());
+    if (Utf8Length(name) > 40) name = name.substr(0, Utf8Offset(name, 37)) + "...";
     std::fprintf(stderr, "\r[%s] %d/%d  %3d%%  %-40s", bar.c_str(), p.doneCount, p.totalCount,
                  p.percent, name.c_str());
     std::fflush(stderr);
@@ -163,7 +163,7 @@ class RecoverCommand : public Command {
     session.Statistics().RecomputeRoot();
 
     CRecoverJob job(session.Stores(), session.Statistics(), session.DataSource(),
-                    record.displayName, platform::WideFromPath(ec ? outPath : outAbs));
+                    record.displayName, platform::Utf8FromPath(ec ? outPath : outAbs));
     TerminalView view(&io.err == &std::cerr && ::isatty(STDERR_FILENO));
     job.SetView(&view);
     if (Result r = job.LoadTemplates(); r != kSuccess) {
@@ -195,8 +195,7 @@ class RecoverCommand : public Command {
     DestroyCatalog(catalog);
 
     for (const DetailLine& line : job.Details())
-      if (line.error != 0)
-        io.err << "failed: " << WideToUtf8(line.path) << ": " << line.result << "\n";
+      if (line.error != 0) io.err << "failed: " << line.path << ": " << line.result << "\n";
     const int done = job.DoneCount(), failed = job.FailedCount(), other = job.OtherFailures();
     const bool cancelled = job.CancelRequested();
     io.out << "Recovered " << done - failed << " of " << job.TotalCount() << " item(s) into "

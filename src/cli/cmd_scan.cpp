@@ -24,9 +24,6 @@ namespace bv::cli {
 namespace {
 
 // JSON pieces.
-std::string Str(const std::wstring& w) {
-  return "\"" + JsonEscape(WideToUtf8(w)) + "\"";
-}
 std::string Str(const std::string& s) {
   return "\"" + JsonEscape(s) + "\"";
 }
@@ -74,8 +71,8 @@ void Put(std::ostream& os, const WhatsAppMessageRecord& r) {
      << ", \"messageId\": " << r.messageId << ", \"sessionId\": " << r.sessionId
      << ", \"date\": " << Str(r.date) << ", \"senderName\": " << Str(r.senderName)
      << ", \"text\": " << Str(r.text) << ", \"pushName\": " << Str(r.pushName)
-     << ", \"chatTitle\": " << Str(r.chatTitle) << ", \"chatJids\": " << Str(r.chatJids)
-     << ", \"chatPartner\": " << Str(r.chatPartner) << ", \"extra\": " << Str(r.extra) << "}";
+     << ", \"chatTitle\": " << Str(r.chatTitle()) << ", \"chatJids\": " << Str(r.chatJids())
+     << ", \"chatPartner\": " << Str(r.chatPartner()) << ", \"extra\": " << Str(r.extra) << "}";
 }
 
 template <typename List>
@@ -208,19 +205,19 @@ void PrintJson(std::ostream& os, const BackupRecord& b, const CScanSession& sess
 }
 
 void PrintText(std::ostream& os, const BackupRecord& b, const CScanSession& session) {
-  os << (b.displayName.empty() ? std::string("(no name)") : WideToUtf8(b.displayName));
+  os << (b.displayName.empty() ? std::string("(no name)") : b.displayName);
   if (!b.lastBackupDate.empty()) os << "  " << b.lastBackupDate;
   if (b.encrypted) os << "  [encrypted]";
   os << "\n";
   for (const CategoryInfo& info : Categories()) {
     if (!session.Chosen()[static_cast<int>(info.category)]) continue;
     // The tree's node text: its name followed by the count in parentheses.
-    std::string text = WideToUtf8(info.nodeText);
+    std::string text(info.nodeText);
     text = text.substr(0, text.find('('));
     os << "  " << text << "(" << session.CategoryCount(info.category) << ")\n";
   }
   const StatisticsLabel label = session.Label();
-  os << "Total: " << label.items << " item(s), " << WideToUtf8(label.totalSize) << "\n";
+  os << "Total: " << label.items << " item(s), " << label.totalSize << "\n";
 }
 
 // Queues what the worker posts: the command's thread prints it.

@@ -22,46 +22,50 @@ void ReplaceAllBytes(std::string& text, std::string_view from, std::string_view 
     text.replace(at, from.size(), to);
 }
 
-void AppendEscaped(std::string& out, std::wstring_view text, bool breaks) {
-  std::wstring piece;
-  piece.reserve(text.size() + 8);
+void AppendEscaped(std::string& out, std::string_view text, bool breaks) {
+  out.reserve(out.size() + text.size() + 8);
+  std::size_t done = 0;  // text before `done` is in `out`
   for (std::size_t i = 0; i < text.size(); ++i) {
-    wchar_t c = text[i];
+    const char c = text[i];
+    std::string_view with;
     switch (c) {
-      case L'&':
-        piece += L"&amp;";
+      case '&':
+        with = "&amp;";
         break;
-      case L'<':
-        piece += L"&lt;";
+      case '<':
+        with = "&lt;";
         break;
-      case L'>':
-        piece += L"&gt;";
+      case '>':
+        with = "&gt;";
         break;
-      case L'"':
-        piece += L"&quot;";
+      case '"':
+        with = "&quot;";
         break;
-      case L'\'':
-        piece += L"&#39;";
+      case '\'':
+        with = "&#39;";
         break;
-      case L'\r':
-        if (breaks) {
-          if (i + 1 < text.size() && text[i + 1] == L'\n') ++i;
-          piece += L"<br>";
-        } else {
-          piece += c;
-        }
-        break;
-      case L'\n':
-        piece += breaks ? L"<br>" : L"\n";
+      case '\r':
+        if (!breaks) continue;
+        out.append(text.substr(done, i - done));
+        if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        out += "<br>";
+        done = i + 1;
+        continue;
+      case '\n':
+        if (!breaks) continue;
+        with = "<br>";
         break;
       default:
-        piece += c;
+        continue;
     }
+    out.append(text.substr(done, i - done));
+    out.append(with);
+    done = i + 1;
   }
-  out += WideToUtf8(piece);
+  out.append(text.substr(done));
 }
 
-std::string Td(std::wstring_view text) {
+std::string Td(std::string_view text) {
   std::string cell = "<td>";
   AppendEscaped(cell, text, false);
   cell += "</td>";
@@ -74,7 +78,7 @@ Result WriteConversation(TemplateParts& parts, PendingFile& file, const std::lis
   parts.rows.clear();
   const std::int64_t n = messages ? static_cast<std::int64_t>(messages->size()) : 0;
   if (messages) {
-    const std::wstring path = platform::WideFromPath(file.FinalPath());
+    const std::string path = platform::Utf8FromPath(file.FinalPath());
     std::int64_t i = 0;
     for (const Record& message : *messages) {
       parts.rows += block(message);
@@ -110,39 +114,39 @@ const char* TemplateFileName(TemplateKind kind) {
   return "";
 }
 
-const wchar_t* TemplateTitlePrefix(TemplateKind kind) {
+const char* TemplateTitlePrefix(TemplateKind kind) {
   switch (kind) {
     case TemplateKind::CallHistory:
-      return L"iPhone's Call History of ";
+      return "iPhone's Call History of ";
     case TemplateKind::Notes:
-      return L"iPhone's Notes of ";
+      return "iPhone's Notes of ";
     case TemplateKind::Contacts:
-      return L"iPhone's Contacts of ";
+      return "iPhone's Contacts of ";
     case TemplateKind::Messages:
-      return L"iPhone's Messages of ";
+      return "iPhone's Messages of ";
     case TemplateKind::WhatsApp:
-      return L"iPhone's WhatsApp Messages of ";
+      return "iPhone's WhatsApp Messages of ";
   }
-  return L"";
+  return "";
 }
 
 fs::path DefaultTemplateFolder() {
   return platform::DataFolder() / "template";
 }
 
-std::string HtmlEscape(std::wstring_view text) {
+std::string HtmlEscape(std::string_view text) {
   std::string out;
   AppendEscaped(out, text, false);
   return out;
 }
 
-std::string HtmlEscapeMessage(std::wstring_view text) {
+std::string HtmlEscapeMessage(std::string_view text) {
   std::string out;
   AppendEscaped(out, text, true);
   return out;
 }
 
-Result LoadTemplate(TemplateParts& parts, const fs::path& file, const std::wstring& title) {
+Result LoadTemplate(TemplateParts& parts, const fs::path& file, const std::string& title) {
   errno = 0;
   std::FILE* in = std::fopen(file.c_str(), "rb");
   if (!in) return errno != 0 ? errno : kInvalidParameter;
@@ -169,17 +173,17 @@ Result LoadTemplate(TemplateParts& parts, const fs::path& file, const std::wstri
   return kSuccess;
 }
 
-void FillPerson(TemplateParts& parts, const std::wstring& personLine) {
+void FillPerson(TemplateParts& parts, const std::string& personLine) {
   parts.personHead = parts.head;
   ReplaceAllBytes(parts.personHead, kPerson, HtmlEscape(personLine));
 }
 
-std::wstring MessagePersonLine(const MessageRecord& conversation) {
-  return L"Name: " + conversation.name + L", Phone: " + conversation.sender;
+std::string MessagePersonLine(const MessageRecord& conversation) {
+  return "Name: " + conversation.name + ", Phone: " + conversation.sender;
 }
 
-std::wstring WhatsAppPersonLine(const WhatsAppMessageRecord& chat) {
-  return L"Name: " + chat.chatTitle + L", Phone: " + chat.chatJids;
+std::string WhatsAppPersonLine(const WhatsAppMessageRecord& chat) {
+  return "Name: " + chat.chatTitle() + ", Phone: " + chat.chatJids();
 }
 
 std::string MessageBlock(const MessageRecord& m) {
@@ -188,7 +192,7 @@ std::string MessageBlock(const MessageRecord& m) {
     out += "Me:</div>\r\n";
     out += m.deleted != 0 ? "<div class=\"del_send_msg\">" : "<div class=\"send_msg\">";
   } else {
-    const std::wstring& who = (m.name.empty() || m.name == L"Unknown") ? m.sender : m.name;
+    const std::string& who = (m.name.empty() || m.name == "Unknown") ? m.sender : m.name;
     out += HtmlEscape(who) + ":</div>\r\n";
     out += m.deleted != 0 ? "<div class=\"del_recv_msg\">" : "<div class=\"recv_msg\">";
   }
@@ -202,8 +206,8 @@ std::string WhatsAppBlock(const WhatsAppMessageRecord& m) {
     out += "Me:</div>\r\n";
     out += m.deleted != 0 ? "<div class=\"del_send_msg\">" : "<div class=\"send_msg\">";
   } else {
-    const std::wstring& who =
-        (m.senderName.empty() || m.senderName == L"Unknown") ? m.pushName : m.senderName;
+    const std::string& who =
+        (m.senderName.empty() || m.senderName == "Unknown") ? m.pushName : m.senderName;
     out += HtmlEscape(who) + ":</div>\r\n";
     out += m.deleted != 0 ? "<div class=\"del_recv_msg\">" : "<div class=\"recv_msg\">";
   }
@@ -211,23 +215,23 @@ std::string WhatsAppBlock(const WhatsAppMessageRecord& m) {
   return out;
 }
 
-std::wstring CallTypeText(const CallRecord& call) {
-  return call.answered != 0 ? L"Incoming" : L"Outgoing";
+std::string CallTypeText(const CallRecord& call) {
+  return call.answered != 0 ? "Incoming" : "Outgoing";
 }
 
-std::wstring CallDurationText(const CallRecord& call) {
+std::string CallDurationText(const CallRecord& call) {
   if (call.duration != 0) return FormatDuration(call.duration);
-  return call.answered != 0 ? L"Missed" : L"Canceled";
+  return call.answered != 0 ? "Missed" : "Canceled";
 }
 
 std::string ContactRow(const ContactRecord& c) {
   std::string phone = "<td>";
   // Escape each line, then join with the line break the cell shows.
-  std::wstring_view rest = c.phone;
+  std::string_view rest = c.phone;
   for (;;) {
-    std::size_t nl = rest.find(L'\n');
+    std::size_t nl = rest.find('\n');
     AppendEscaped(phone, rest.substr(0, nl), false);
-    if (nl == std::wstring_view::npos) break;
+    if (nl == std::string_view::npos) break;
     phone += "<br />";
     rest.remove_prefix(nl + 1);
   }

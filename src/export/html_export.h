@@ -25,7 +25,7 @@ inline constexpr int kTemplateCount = 5;
 // "WhatsApp.html".
 const char* TemplateFileName(TemplateKind kind);
 // "iPhone's Call History of " and the others; each ends with a space.
-const wchar_t* TemplateTitlePrefix(TemplateKind kind);
+const char* TemplateTitlePrefix(TemplateKind kind);
 // The folder of the templates among the program's data files (platform::DataFolder).
 fs::path DefaultTemplateFolder();
 
@@ -40,21 +40,21 @@ struct TemplateParts {
 };
 
 // Text for HTML: & < > " ' become entities; the result is UTF-8.
-std::string HtmlEscape(std::wstring_view text);
+std::string HtmlEscape(std::string_view text);
 // As HtmlEscape, and every line break (CR LF, LF or CR) becomes "<br>".
-std::string HtmlEscapeMessage(std::wstring_view text);
+std::string HtmlEscapeMessage(std::string_view text);
 
 // Reads `file` into parts.text (when empty), splits it and fills the title
 // (prefix + device name, escaped) into every "{|title|}" of the head. Returns
 // 0, the platform's error code of a failed open, or 87 for a file without
 // "{|content|}".
-Result LoadTemplate(TemplateParts& parts, const fs::path& file, const std::wstring& title);
+Result LoadTemplate(TemplateParts& parts, const fs::path& file, const std::string& title);
 // personHead = head with every "{|person|}" replaced by the escaped person
 // line.
-void FillPerson(TemplateParts& parts, const std::wstring& personLine);
+void FillPerson(TemplateParts& parts, const std::string& personLine);
 // "Name: " + name + ", Phone: " + sender / chatTitle + chatJids.
-std::wstring MessagePersonLine(const MessageRecord& conversation);
-std::wstring WhatsAppPersonLine(const WhatsAppMessageRecord& chat);
+std::string MessagePersonLine(const MessageRecord& conversation);
+std::string WhatsAppPersonLine(const WhatsAppMessageRecord& chat);
 
 // One message's date line and bubble.
 std::string MessageBlock(const MessageRecord& message);
@@ -62,8 +62,8 @@ std::string WhatsAppBlock(const WhatsAppMessageRecord& message);
 
 // "Incoming"/"Outgoing" and the duration text ("Missed"/"Canceled" for 0
 // seconds).
-std::wstring CallTypeText(const CallRecord& call);
-std::wstring CallDurationText(const CallRecord& call);
+std::string CallTypeText(const CallRecord& call);
+std::string CallDurationText(const CallRecord& call);
 
 // Table rows of the collected documents.
 std::string ContactRow(const ContactRecord& contact);

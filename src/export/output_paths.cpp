@@ -15,46 +15,41 @@ namespace bv {
 
 namespace {
 
-bool Rejected(wchar_t c) {
+bool Rejected(unsigned char c) {
   if (c < 0x20 || c == 0x7f) return true;
   switch (c) {
-    case L'/':
-    case L'\\':
-    case L':':
-    case L'*':
-    case L'?':
-    case L'"':
-    case L'<':
-    case L'>':
-    case L'|':
+    case '/':
+    case '\\':
+    case ':':
+    case '*':
+    case '?':
+    case '"':
+    case '<':
+    case '>':
+    case '|':
       return true;
     default:
       return false;
   }
 }
 
-bool IsDeviceName(const std::wstring& piece) {
-  std::wstring stem = piece.substr(0, piece.find(L'.'));
-  static const wchar_t* const kNames[] = {L"CON", L"PRN", L"AUX", L"NUL"};
-  for (const wchar_t* n : kNames)
+bool IsDeviceName(const std::string& piece) {
+  std::string stem = piece.substr(0, piece.find('.'));
+  static const char* const kNames[] = {"CON", "PRN", "AUX", "NUL"};
+  for (const char* n : kNames)
     if (EqualsNoCase(stem, n)) return true;
   if (stem.size() == 4 &&
-      (EqualsNoCase(stem.substr(0, 3), L"COM") || EqualsNoCase(stem.substr(0, 3), L"LPT")))
-    return stem[3] >= L'1' && stem[3] <= L'9';
+      (EqualsNoCase(stem.substr(0, 3), "COM") || EqualsNoCase(stem.substr(0, 3), "LPT")))
+    return stem[3] >= '1' && stem[3] <= '9';
   return false;
 }
 
-// Cuts `text` so that its UTF-8 form is at most `limit` bytes, on a character
-// boundary.
-std::wstring CutUtf8(const std::wstring& text, std::size_t limit) {
-  std::size_t bytes = 0;
-  std::size_t i = 0;
-  for (; i < text.size(); ++i) {
-    std::size_t n = WideToUtf8(std::wstring_view(&text[i], 1)).size();
-    if (bytes + n > limit) break;
-    bytes += n;
-  }
-  return text.substr(0, i);
+// Cuts `text` to at most `limit` bytes, on a character boundary.
+std::string CutUtf8(const std::string& text, std::size_t limit) {
+  if (text.size() <= limit) return text;
+  std::size_t end = limit;
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  return text.substr(0, end);
 }
 
 constexpr std::size_t kMaxPieceBytes = 200;
@@ -62,22 +57,24 @@ constexpr std::size_t kMaxExtension = 16;
 
 }  // namespace
 
-std::wstring SafePathPiece(const std::wstring& name) {
-  std::wstring piece;
+std::string SafePathPiece(const std::string& name) {
+  std::string piece;
   piece.reserve(name.size());
-  for (wchar_t c : name) piece += Rejected(c) ? L'_' : c;
-  if (piece.empty()) return L"_";
-  if (piece.find_first_not_of(L'.') == std::wstring::npos) piece.assign(piece.size(), L'_');
-  for (std::size_t i = piece.size(); i > 0 && (piece[i - 1] == L'.' || piece[i - 1] == L' '); --i)
-    piece[i - 1] = L'_';
-  if (IsDeviceName(piece)) piece.insert(0, 1, L'_');
-  if (WideToUtf8(piece).size() > kMaxPieceBytes) {
-    std::size_t dot = piece.rfind(L'.');
-    std::wstring ext;
-    if (dot != std::wstring::npos && dot > 0 && piece.size() - dot <= kMaxExtension)
+  for (char c : name) piece += Rejected(static_cast<unsigned char>(c)) ? '_' : c;
+  if (piece.empty()) return "_";
+  if (piece.find_first_not_of('.') == std::string::npos) piece.assign(piece.size(), '_');
+  for (std::size_t i = piece.size(); i > 0 && (piece[i - 1] == '.' || piece[i - 1] == ' '); --i)
+    piece[i - 1] = '_';
+  if (IsDeviceName(piece)) piece.insert(0, 1, '_');
+  if (piece.size() > kMaxPieceBytes) {
+    std::size_t dot = piece.rfind('.');
+    std::string ext;
+    // A short extension counts in characters, as a name's user sees it.
+    if (dot != std::string::npos && dot > 0 &&
+        Utf8Length(std::string_view(piece).substr(dot)) <= kMaxExtension)
       ext = piece.substr(dot);
-    std::wstring stem = piece.substr(0, piece.size() - ext.size());
-    piece = CutUtf8(stem, kMaxPieceBytes - WideToUtf8(ext).size()) + ext;
+    std::string stem = piece.substr(0, piece.size() - ext.size());
+    piece = CutUtf8(stem, kMaxPieceBytes - ext.size()) + ext;
   }
   return piece;
 }
@@ -94,8 +91,8 @@ fs::path MakeUniquePath(const fs::path& path) {
   }
 }
 
-std::wstring MakeUniquePath(const std::wstring& path) {
-  return platform::WideFromPath(MakeUniquePath(platform::PathFromWide(path)));
+std::string MakeUniquePath(const std::string& path) {
+  return platform::Utf8FromPath(MakeUniquePath(platform::PathFromUtf8(path)));
 }
 
 namespace {
@@ -172,14 +169,14 @@ bool IsInside(const fs::path& root, const fs::path& path) {
   return true;
 }
 
-std::wstring MakeJobStamp() {
+std::string MakeJobStamp() {
   std::time_t now = std::time(nullptr);
   std::tm local{};
   localtime_r(&now, &local);
   char text[32];
   std::snprintf(text, sizeof text, "%04d%02d%02d%02d%02d%02d", local.tm_year + 1900,
                 local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
-  return Utf8ToWide(text);
+  return ValidUtf8(text);
 }
 
 }  // namespace bv

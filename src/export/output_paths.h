@@ -14,12 +14,12 @@ namespace fs = std::filesystem;
 // trailing dots and spaces (which Windows drops) become '_'; device names such
 // as "CON" get a leading '_'; an empty name becomes "_"; the piece is cut to at
 // most 200 bytes of UTF-8, keeping a short extension.
-std::wstring SafePathPiece(const std::wstring& name);
+std::string SafePathPiece(const std::string& name);
 
 // The path itself when nothing (file, folder or link) exists there; otherwise
 // the first "stem(n).ext" for n = 1, 2, ... that does not exist.
 fs::path MakeUniquePath(const fs::path& path);
-std::wstring MakeUniquePath(const std::wstring& path);
+std::string MakeUniquePath(const std::string& path);
 
 // The folders that a recovery writes directly below the chosen output folder.
 inline constexpr const char* kOutputFolders[] = {"Camera Roll",
@@ -46,6 +46,6 @@ std::string OutputFolderProblem(const fs::path& backupFolder, const fs::path& ou
 bool IsInside(const fs::path& root, const fs::path& path);
 
 // Local date and time as 14 digits, "%04d%02d%02d%02d%02d%02d".
-std::wstring MakeJobStamp();
+std::string MakeJobStamp();
 
 }  // namespace bv

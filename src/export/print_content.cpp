@@ -17,7 +17,7 @@ bool Cancelled(const std::atomic<bool>* cancel) {
 }
 
 // "<p><span>LABEL:</span>" + text + "</p>\r\n"
-void Line(std::string& out, const char* label, std::wstring_view text, bool message = false) {
+void Line(std::string& out, const char* label, std::string_view text, bool message = false) {
   out += "<p><span>";
   out += label;
   out += ":</span>";
@@ -25,8 +25,8 @@ void Line(std::string& out, const char* label, std::wstring_view text, bool mess
   out += "</p>\r\n";
 }
 
-std::wstring Who(const std::wstring& name, const std::wstring& address) {
-  if (!name.empty() && name != L"Unknown") return name + L"(" + address + L")";
+std::string Who(const std::string& name, const std::string& address) {
+  if (!name.empty() && name != "Unknown") return name + "(" + address + ")";
   return address;
 }
 
@@ -108,15 +108,15 @@ Result Chats(const ScanStores& s, const CStatisticsObj& sel, bool deletedOnly,
     if (Cancelled(cancel)) return kStopped;
     if (!Take(sel, chat, deletedOnly)) continue;
     out += "<div>\r\n";
-    Line(out, "Chats", chat.chatPartner);
-    Line(out, "Name", chat.chatTitle.empty() ? chat.senderName : chat.chatTitle);
-    Line(out, "Phone Number", chat.chatJids.empty() ? chat.pushName : chat.chatJids);
+    Line(out, "Chats", chat.chatPartner());
+    Line(out, "Name", chat.chatTitle().empty() ? chat.senderName : chat.chatTitle());
+    Line(out, "Phone Number", chat.chatJids().empty() ? chat.pushName : chat.chatJids());
     out += "<p><span>Content:</span></p>\r\n";
     auto it = s.chats.find(chat.sessionId);
     if (it != s.chats.end()) {
       for (const WhatsAppMessageRecord& m : it->second) {
         if (Cancelled(cancel)) return kStopped;
-        out += "<p>" + HtmlEscape(m.isFromMe != 0 ? L"Me" : m.senderName) + " (" +
+        out += "<p>" + HtmlEscape(m.isFromMe != 0 ? "Me" : m.senderName) + " (" +
                HtmlEscape(m.date) + "): " + HtmlEscapeMessage(m.text) + "</p>";
       }
     }

@@ -20,8 +20,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::wstring W(const fs::path& p) {
-  return platform::WideFromPath(p);
+std::string W(const fs::path& p) {
+  return platform::Utf8FromPath(p);
 }
 
 template <typename Map>
@@ -40,8 +40,8 @@ std::string DetailText(std::int32_t error) {
 }
 
 CRecoverJob::CRecoverJob(const ScanStores& stores, const CStatisticsObj& selection,
-                         IPhoneRecoveryParse* source, std::wstring deviceName,
-                         std::wstring outputRoot)
+                         IPhoneRecoveryParse* source, std::string deviceName,
+                         std::string outputRoot)
     : stores_(stores),
       selection_(selection),
       source_(source),
@@ -49,7 +49,7 @@ CRecoverJob::CRecoverJob(const ScanStores& stores, const CStatisticsObj& selecti
       outputRoot_(std::move(outputRoot)),
       templateFolder_(DefaultTemplateFolder()) {
   // The chosen folder carries no trailing separator.
-  while (outputRoot_.size() > 1 && (outputRoot_.back() == L'/' || outputRoot_.back() == L'\\'))
+  while (outputRoot_.size() > 1 && (outputRoot_.back() == '/' || outputRoot_.back() == '\\'))
     outputRoot_.pop_back();
 }
 
@@ -61,10 +61,10 @@ CRecoverJob::~CRecoverJob() {
 }
 
 fs::path CRecoverJob::Root() const {
-  return platform::PathFromWide(outputRoot_);
+  return platform::PathFromUtf8(outputRoot_);
 }
 
-std::wstring CRecoverJob::JobStamp() const {
+std::string CRecoverJob::JobStamp() const {
   std::lock_guard<std::mutex> hold(jobLock_);
   return jobStamp_;
 }
@@ -80,7 +80,7 @@ Result CRecoverJob::LoadTemplates() {
                                             TemplateKind::WhatsApp};
   templatesLoaded_ = false;
   for (TemplateKind kind : kOrder) {
-    const std::wstring title = std::wstring(TemplateTitlePrefix(kind)) + deviceName_;
+    const std::string title = std::string(TemplateTitlePrefix(kind)) + deviceName_;
     Result r = LoadTemplate(Parts(kind), templateFolder_ / TemplateFileName(kind), title);
     if (r != kSuccess) return r;
   }
@@ -115,25 +115,25 @@ void CRecoverJob::AbortCancel() {
 }
 
 std::int32_t CRecoverJob::ReportProgress(void* job, std::int32_t percent, std::int32_t error,
-                                         const std::wstring& path) {
+                                         const std::string& path) {
   return static_cast<CRecoverJob*>(job)->Report(percent, error, path);
 }
 
 std::int32_t CRecoverJob::Report(std::int32_t percent, std::int32_t error,
-                                 const std::wstring& path) {
+                                 const std::string& path) {
   if (percent != 100) return Progress(percent, path);
   Finish(error, path);
   return cancelRequested_.load() ? kStopped : kSuccess;
 }
 
-std::int32_t CRecoverJob::Progress(std::int32_t percent, const std::wstring& path) {
+std::int32_t CRecoverJob::Progress(std::int32_t percent, const std::string& path) {
   std::lock_guard<std::mutex> hold(jobLock_);
   if (cancelRequested_.load()) return kStopped;
   if (view_) view_->OnProgress(Shown(percent, path));
   return kSuccess;
 }
 
-RecoveryProgress CRecoverJob::Shown(std::int32_t percent, const std::wstring& path) const {
+RecoveryProgress CRecoverJob::Shown(std::int32_t percent, const std::string& path) const {
   RecoveryProgress p;
   p.percent = percent;
   p.current = path;
@@ -144,7 +144,7 @@ RecoveryProgress CRecoverJob::Shown(std::int32_t percent, const std::wstring& pa
   return p;
 }
 
-void CRecoverJob::Finish(std::int32_t error, const std::wstring& path, const std::string& reason) {
+void CRecoverJob::Finish(std::int32_t error, const std::string& path, const std::string& reason) {
   std::lock_guard<std::mutex> hold(jobLock_);
   itemFinished_ = true;
   DetailLine line{path, reason.empty() ? DetailText(error) : reason, error};
@@ -161,7 +161,7 @@ void CRecoverJob::Finish(std::int32_t error, const std::wstring& path, const std
   view_->OnProgress(Shown(100, path));
 }
 
-void CRecoverJob::FinishOther(std::int32_t error, const std::wstring& path,
+void CRecoverJob::FinishOther(std::int32_t error, const std::string& path,
                               const std::string& reason) {
   if (error == 0) return;
   std::lock_guard<std::mutex> hold(jobLock_);
@@ -172,7 +172,7 @@ void CRecoverJob::FinishOther(std::int32_t error, const std::wstring& path,
 }
 
 std::int32_t CRecoverJob::CopyProgress(void* job, std::int32_t percent, std::int32_t error,
-                                       const std::wstring&) {
+                                       const std::string&) {
   auto* self = static_cast<CRecoverJob*>(job);
   // A copy's failure report: the job reports the item itself once it knows the
   // outcome, under the path the file was meant to get.
@@ -329,10 +329,10 @@ void CRecoverJob::Dispatch(const StatEntry& e) {
   stats::Usage().Increment(stats::ExportCode(id));
 }
 
-void CRecoverJob::ExportFile(const char* top, const std::wstring* app, const std::wstring& name,
-                             const std::wstring& backupPath) {
-  const std::string piece = WideToUtf8(SafePathPiece(name));
-  const std::string sub = app ? WideToUtf8(SafePathPiece(*app)) : std::string();
+void CRecoverJob::ExportFile(const char* top, const std::string* app, const std::string& name,
+                             const std::string& backupPath) {
+  const std::string piece = SafePathPiece(name);
+  const std::string sub = app ? SafePathPiece(*app) : std::string();
   fs::path shown = Root() / top;
   if (app) shown /= platform::PathFromUtf8(sub);
   currentPath_ = W(shown / platform::PathFromUtf8(piece));
@@ -362,13 +362,13 @@ void CRecoverJob::ExportFile(const char* top, const std::wstring* app, const std
   Finish(r, W(file.FinalPath()));
 }
 
-std::wstring MessageLabel(const MessageRecord& conversation) {
-  return conversation.name.empty() ? L"Unknown" : conversation.name;
+std::string MessageLabel(const MessageRecord& conversation) {
+  return conversation.name.empty() ? "Unknown" : conversation.name;
 }
 
-std::wstring MessageBase(const MessageRecord& conversation) {
-  const std::wstring label = MessageLabel(conversation);
-  return conversation.sender.empty() ? label : label + L"(" + conversation.sender + L")";
+std::string MessageBase(const MessageRecord& conversation) {
+  const std::string label = MessageLabel(conversation);
+  return conversation.sender.empty() ? label : label + "(" + conversation.sender + ")";
 }
 
 namespace {
@@ -404,9 +404,9 @@ struct ItemFiles {
 }  // namespace
 
 void CRecoverJob::ExportConversation(const MessageRecord& conversation) {
-  const std::string label = WideToUtf8(SafePathPiece(MessageLabel(conversation)));
-  const std::string base = WideToUtf8(SafePathPiece(MessageBase(conversation)));
-  const std::string sub = label + "-" + WideToUtf8(jobStamp_);
+  const std::string label = SafePathPiece(MessageLabel(conversation));
+  const std::string base = SafePathPiece(MessageBase(conversation));
+  const std::string sub = label + "-" + jobStamp_;
   currentPath_ =
       W(Root() / "Message" / platform::PathFromUtf8(sub) / platform::PathFromUtf8(base + ".html"));
   OutputFolder storage;
@@ -436,20 +436,20 @@ void CRecoverJob::ExportConversation(const MessageRecord& conversation) {
   Finish(error, W(error != kSuccess ? failed : html.file.FinalPath()));
 }
 
-std::wstring WhatsAppLabel(const WhatsAppMessageRecord& chat) {
-  std::wstring label;
-  if (chat.chatTitle.find(L',') != std::wstring::npos)
-    label = chat.chatPartner;  // a group: its title lists the members
-  else if (!chat.chatTitle.empty())
-    label = chat.chatTitle + L"(" + chat.chatJids + L")";
+std::string WhatsAppLabel(const WhatsAppMessageRecord& chat) {
+  std::string label;
+  if (chat.chatTitle().find(',') != std::string::npos)
+    label = chat.chatPartner();  // a group: its title lists the members
+  else if (!chat.chatTitle().empty())
+    label = chat.chatTitle() + "(" + chat.chatJids() + ")";
   else
-    label = chat.chatJids;
-  return label.empty() ? L"Unknown" : label;
+    label = chat.chatJids();
+  return label.empty() ? "Unknown" : label;
 }
 
 void CRecoverJob::ExportChat(const WhatsAppMessageRecord& chat) {
-  const std::string label = WideToUtf8(SafePathPiece(WhatsAppLabel(chat)));
-  const std::string sub = label + "-" + WideToUtf8(jobStamp_);
+  const std::string label = SafePathPiece(WhatsAppLabel(chat));
+  const std::string sub = label + "-" + jobStamp_;
   currentPath_ = W(Root() / "WhatsApp Message" / platform::PathFromUtf8(sub) /
                    platform::PathFromUtf8(label + ".html"));
   OutputFolder storage;
@@ -487,7 +487,7 @@ void CRecoverJob::ExportContact(const ContactRecord& contact) {
   Parts(TemplateKind::Contacts).rows += ContactRow(contact);
   AppendContactCsvLine(contactsCsv_, contact);
   ++contactRecords_;
-  Progress(100, W(Root() / "Contacts" / platform::PathFromWide(jobStamp_) / "Contacts.html"));
+  Progress(100, W(Root() / "Contacts" / platform::PathFromUtf8(jobStamp_) / "Contacts.html"));
 }
 
 void CRecoverJob::ExportCall(const CallRecord& call) {
@@ -495,14 +495,14 @@ void CRecoverJob::ExportCall(const CallRecord& call) {
   Parts(TemplateKind::CallHistory).rows += CallRow(call);
   ++callRecords_;
   Progress(100, W(Root() / "CallHistory" /
-                  platform::PathFromWide(L"CallHistory_" + jobStamp_ + L".html")));
+                  platform::PathFromUtf8("CallHistory_" + jobStamp_ + ".html")));
 }
 
 void CRecoverJob::ExportNote(const NoteRecord& note) {
   itemFinished_ = true;
   Parts(TemplateKind::Notes).rows += NoteRow(note);
   ++noteRecords_;
-  Progress(100, W(Root() / "Notes" / platform::PathFromWide(L"Notes_" + jobStamp_ + L".html")));
+  Progress(100, W(Root() / "Notes" / platform::PathFromUtf8("Notes_" + jobStamp_ + ".html")));
 }
 
 void CRecoverJob::CopyDatabase(const OutputFolder& folder, const char* name, bool messages) {
@@ -521,7 +521,7 @@ void CRecoverJob::WriteCollected(TemplateKind kind, const char* top, std::string
                                  const std::string& name, std::int32_t records) {
   fs::path shown = Root() / top;
   if (!sub.empty()) shown /= platform::PathFromUtf8(sub);
-  std::wstring path = W(shown / platform::PathFromUtf8(name));
+  std::string path = W(shown / platform::PathFromUtf8(name));
   OutputFolder storage;
   const OutputFolder* folder = nullptr;
   std::string reason;
@@ -550,7 +550,7 @@ void CRecoverJob::WriteCollected(TemplateKind kind, const char* top, std::string
 }
 
 void CRecoverJob::FinalStep() {
-  const std::string stamp = WideToUtf8(jobStamp_);
+  const std::string stamp = jobStamp_;
   if (messagesExported_ && source_) {
     OutputFolder storage;
     const OutputFolder* folder = nullptr;

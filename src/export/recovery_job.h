@@ -57,7 +57,7 @@ namespace bv {
 // One line of the detail list: the destination path and "Success" or the
 // error's text.
 struct DetailLine {
-  std::wstring path;
+  std::string path;
   std::string result;
   std::int32_t error = 0;
 };
@@ -65,7 +65,7 @@ struct DetailLine {
 // What the window shows after each report.
 struct RecoveryProgress {
   std::int32_t percent = 0;
-  std::wstring current;
+  std::string current;
   std::int32_t doneCount = 0;
   std::int32_t totalCount = 0;
   std::int32_t succeededCount = 0;  // doneCount - failedCount
@@ -90,16 +90,16 @@ std::string DetailText(std::int32_t error);
 // file base (label + "(" + sender + ")"); the label of a WhatsApp chat (a
 // group's partner, else title + "(" + jids + ")", else jids, else "Unknown").
 // Not yet made safe for paths.
-std::wstring MessageLabel(const MessageRecord& conversation);
-std::wstring MessageBase(const MessageRecord& conversation);
-std::wstring WhatsAppLabel(const WhatsAppMessageRecord& chat);
+std::string MessageLabel(const MessageRecord& conversation);
+std::string MessageBase(const MessageRecord& conversation);
+std::string WhatsAppLabel(const WhatsAppMessageRecord& chat);
 
 class CRecoverJob {
  public:
   // The stores, the selection and the data source must outlive the job and stay
   // unchanged while it runs. `deviceName` goes into the documents' titles.
   CRecoverJob(const ScanStores& stores, const CStatisticsObj& selection,
-              IPhoneRecoveryParse* source, std::wstring deviceName, std::wstring outputRoot);
+              IPhoneRecoveryParse* source, std::string deviceName, std::string outputRoot);
   ~CRecoverJob();
   CRecoverJob(const CRecoverJob&) = delete;
   CRecoverJob& operator=(const CRecoverJob&) = delete;
@@ -108,7 +108,7 @@ class CRecoverJob {
   void SetTemplateFolder(std::filesystem::path folder) { templateFolder_ = std::move(folder); }
   // Fixes the stamp instead of taking the local time when the job starts
   // (tests).
-  void SetJobStamp(std::wstring stamp) { fixedStamp_ = std::move(stamp); }
+  void SetJobStamp(std::string stamp) { fixedStamp_ = std::move(stamp); }
 
   // Loads the five templates (call history, notes, contacts, messages,
   // WhatsApp). Returns 0, or the error of the first that cannot be used; then
@@ -134,7 +134,7 @@ class CRecoverJob {
   // lists a finished item at percent 100 (also after a cancel, without showing it),
   // returns 2 once cancelling has been confirmed.
   static std::int32_t ReportProgress(void* job, std::int32_t percent, std::int32_t error,
-                                     const std::wstring& path);
+                                     const std::string& path);
 
   bool Finished() const { return jobFinished_.load(); }
   bool CancelRequested() const { return cancelRequested_.load(); }
@@ -144,36 +144,36 @@ class CRecoverJob {
   // Outputs that are no items (the database copies) and could not be written; each
   // has a failure line in Details().
   std::int32_t OtherFailures() const { return otherFailures_.load(); }
-  std::wstring JobStamp() const;
-  const std::wstring& OutputRoot() const { return outputRoot_; }
+  std::string JobStamp() const;
+  const std::string& OutputRoot() const { return outputRoot_; }
   // The detail list: failures first (latest on top), then successes in order.
   std::deque<DetailLine> Details() const;
   // The contacts CSV text assembled so far.
-  const std::wstring& ContactsCsv() const { return contactsCsv_; }
+  const std::string& ContactsCsv() const { return contactsCsv_; }
 
  private:
-  std::int32_t Report(std::int32_t percent, std::int32_t error, const std::wstring& path);
+  std::int32_t Report(std::int32_t percent, std::int32_t error, const std::string& path);
   // Progress of the current item; 2 once cancelling has been confirmed.
-  std::int32_t Progress(std::int32_t percent, const std::wstring& path);
+  std::int32_t Progress(std::int32_t percent, const std::string& path);
   // What the view shows; call with the job lock held.
-  RecoveryProgress Shown(std::int32_t percent, const std::wstring& path) const;
+  RecoveryProgress Shown(std::int32_t percent, const std::string& path) const;
   // The outcome of an item (or of one record of a collected document). `reason`
   // replaces the error's text when given.
-  void Finish(std::int32_t error, const std::wstring& path, const std::string& reason = {});
+  void Finish(std::int32_t error, const std::string& path, const std::string& reason = {});
   // A failed output that is no item.
-  void FinishOther(std::int32_t error, const std::wstring& path, const std::string& reason = {});
+  void FinishOther(std::int32_t error, const std::string& path, const std::string& reason = {});
   // The CopyCallback handed to the data source's copies: progress under the name the
   // file is meant to get; their own final reports are left to the job.
   static std::int32_t CopyProgress(void* job, std::int32_t percent, std::int32_t error,
-                                   const std::wstring& path);
+                                   const std::string& path);
   // Enters the top folder `top` (kept open for the job) and, when `sub` is not empty,
   // its sub-folder `sub` into `storage`; `folder` points at the one entered.
   Result Folder(const char* top, std::string_view sub, OutputFolder& storage,
                 const OutputFolder*& folder, std::string& reason);
   std::filesystem::path Root() const;
   void Dispatch(const StatEntry& e);
-  void ExportFile(const char* folder, const std::wstring* app, const std::wstring& name,
-                  const std::wstring& backupPath);
+  void ExportFile(const char* folder, const std::string* app, const std::string& name,
+                  const std::string& backupPath);
   void ExportConversation(const MessageRecord& conversation);
   void ExportChat(const WhatsAppMessageRecord& chat);
   void ExportContact(const ContactRecord& contact);
@@ -188,10 +188,10 @@ class CRecoverJob {
   const ScanStores& stores_;
   const CStatisticsObj& selection_;
   IPhoneRecoveryParse* source_;
-  std::wstring deviceName_;
-  std::wstring outputRoot_;
-  std::wstring jobStamp_;
-  std::wstring fixedStamp_;
+  std::string deviceName_;
+  std::string outputRoot_;
+  std::string jobStamp_;
+  std::string fixedStamp_;
   std::filesystem::path templateFolder_;
   IRecoveryView* view_ = nullptr;
 
@@ -209,11 +209,11 @@ class CRecoverJob {
   OutputFolder root_;
   Result rootError_ = kSuccess;
   std::map<std::string, OutputFolder> tops_;
-  std::wstring currentPath_;
+  std::string currentPath_;
   bool itemFinished_ = false;
   bool templatesLoaded_ = false;
   TemplateParts templates_[kTemplateCount];
-  std::wstring contactsCsv_;
+  std::string contactsCsv_;
 
   mutable std::mutex jobLock_;
   std::atomic<bool> cancelRequested_{false};

@@ -4,101 +4,101 @@
 
 namespace bv {
 
-const wchar_t kContactsCsvHeader[] =
-    L"Name,PhoneOne,PhoneTwo,PhoneThree,PhoneFour,EmailOne,EmailTwo,EmailThree,"
-    L"EmailFour,"
-    L"Address,Url,Social,Company,Department,Job Title,Birthday,Note,\n";
+const char kContactsCsvHeader[] =
+    "Name,PhoneOne,PhoneTwo,PhoneThree,PhoneFour,EmailOne,EmailTwo,EmailThree,"
+    "EmailFour,"
+    "Address,Url,Social,Company,Department,Job Title,Birthday,Note,\n";
 
 namespace {
 
 // "%10s: %s\n"
-void AppendLine(std::wstring& out, std::wstring_view label, std::wstring_view value) {
-  if (label.size() < 10) out.append(10 - label.size(), L' ');
+void AppendLine(std::string& out, std::string_view label, std::string_view value) {
+  if (label.size() < 10) out.append(10 - label.size(), ' ');
   out += label;
-  out += L": ";
+  out += ": ";
   out += value;
-  out += L'\n';
+  out += '\n';
 }
 
-std::wstring Who(const std::wstring& name, const std::wstring& address) {
-  if (!name.empty() && name != L"Unknown") return name + L"(" + address + L")";
+std::string Who(const std::string& name, const std::string& address) {
+  if (!name.empty() && name != "Unknown") return name + "(" + address + ")";
   return address;
 }
 
 // Phone or e-mail columns: one value per line of `text`, padded to four
 // columns.
-void AppendSpread(std::wstring& out, std::wstring_view text) {
+void AppendSpread(std::string& out, std::string_view text) {
   int columns = 0;
   if (!text.empty()) {
     for (;;) {
-      std::size_t nl = text.find(L'\n');
+      std::size_t nl = text.find('\n');
       out += CsvField(text.substr(0, nl));
-      out += L',';
+      out += ',';
       ++columns;
-      if (nl == std::wstring_view::npos) break;
+      if (nl == std::string_view::npos) break;
       text.remove_prefix(nl + 1);
     }
   }
-  for (; columns < 4; ++columns) out += L',';
+  for (; columns < 4; ++columns) out += ',';
 }
 
 }  // namespace
 
-std::string TextFileBytes(std::wstring_view text) {
-  std::wstring crlf;
+std::string TextFileBytes(std::string_view text) {
+  std::string crlf;
   crlf.reserve(text.size() + text.size() / 16);
-  for (wchar_t c : text) {
-    if (c == L'\n') crlf += L'\r';
+  for (char c : text) {
+    if (c == '\n') crlf += '\r';
     crlf += c;
   }
-  return "\xEF\xBB\xBF" + WideToUtf8(crlf);
+  return "\xEF\xBB\xBF" + crlf;
 }
 
-Result WriteTextFile(PendingFile& file, std::wstring_view text) {
+Result WriteTextFile(PendingFile& file, std::string_view text) {
   return file.Write(TextFileBytes(text));
 }
 
-std::wstring CsvField(std::wstring_view value) {
-  if (value.find_first_of(L",\"\r\n") == std::wstring_view::npos) return std::wstring(value);
-  std::wstring out = L"\"";
-  for (wchar_t c : value) {
-    if (c == L'"') out += L'"';
+std::string CsvField(std::string_view value) {
+  if (value.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(value);
+  std::string out = "\"";
+  for (char c : value) {
+    if (c == '"') out += '"';
     out += c;
   }
-  out += L'"';
+  out += '"';
   return out;
 }
 
-std::wstring MessageText(const std::list<MessageRecord>* messages) {
-  std::wstring out;
+std::string MessageText(const std::list<MessageRecord>* messages) {
+  std::string out;
   if (!messages) return out;
   for (const MessageRecord& m : *messages) {
-    AppendLine(out, m.isFromMe != 0 ? L"To" : L"From", Who(m.name, m.sender));
-    AppendLine(out, L"Data", m.date);
-    AppendLine(out, L"Content", m.text);
-    out += L'\n';
+    AppendLine(out, m.isFromMe != 0 ? "To" : "From", Who(m.name, m.sender));
+    AppendLine(out, "Data", m.date);
+    AppendLine(out, "Content", m.text);
+    out += '\n';
   }
   return out;
 }
 
-std::wstring WhatsAppText(const std::list<WhatsAppMessageRecord>* messages) {
-  std::wstring out;
+std::string WhatsAppText(const std::list<WhatsAppMessageRecord>* messages) {
+  std::string out;
   if (!messages) return out;
   for (const WhatsAppMessageRecord& m : *messages) {
-    AppendLine(out, m.isFromMe != 0 ? L"To" : L"From", Who(m.senderName, m.pushName));
-    AppendLine(out, L"Data", m.date);
-    AppendLine(out, L"Content", m.text);
-    out += L'\n';
+    AppendLine(out, m.isFromMe != 0 ? "To" : "From", Who(m.senderName, m.pushName));
+    AppendLine(out, "Data", m.date);
+    AppendLine(out, "Content", m.text);
+    out += '\n';
   }
   return out;
 }
 
-std::wstring WhatsAppCsv(const std::list<WhatsAppMessageRecord>* messages) {
-  std::wstring out = L"Chats,Name/Phone,Date,Type,Content\n";
+std::string WhatsAppCsv(const std::list<WhatsAppMessageRecord>* messages) {
+  std::string out = "Chats,Name/Phone,Date,Type,Content\n";
   if (!messages) return out;
   for (const WhatsAppMessageRecord& m : *messages) {
-    out += CsvField(m.senderName) + L',' + CsvField(m.pushName) + L',' + CsvField(m.date) + L',' +
-           (m.isFromMe != 0 ? L"Send" : L"Received") + L',' + CsvField(m.text) + L'\n';
+    out += CsvField(m.senderName) + ',' + CsvField(m.pushName) + ',' + CsvField(m.date) + ',' +
+           (m.isFromMe != 0 ? "Send" : "Received") + ',' + CsvField(m.text) + '\n';
   }
   return out;
 }
@@ -115,13 +115,13 @@ Result WriteWhatsAppCsvFile(PendingFile& file, const std::list<WhatsAppMessageRe
   return WriteTextFile(file, WhatsAppCsv(messages));
 }
 
-void AppendContactCsvLine(std::wstring& csv, const ContactRecord& c) {
-  csv += CsvField(c.name) + L',';
+void AppendContactCsvLine(std::string& csv, const ContactRecord& c) {
+  csv += CsvField(c.name) + ',';
   AppendSpread(csv, c.phone);
   AppendSpread(csv, c.email);
-  csv += CsvField(c.address) + L',' + CsvField(c.url) + L',' + CsvField(c.extra) + L',' +
-         CsvField(c.organization) + L',';
-  csv += L" ,,,,\n";
+  csv += CsvField(c.address) + ',' + CsvField(c.url) + ',' + CsvField(c.extra) + ',' +
+         CsvField(c.organization) + ',';
+  csv += " ,,,,\n";
 }
 
 }  // namespace bv

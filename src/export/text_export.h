@@ -15,25 +15,25 @@
 namespace bv {
 
 // The contacts CSV header, 17 columns each followed by a comma.
-extern const wchar_t kContactsCsvHeader[];
+extern const char kContactsCsvHeader[];
 
 // The bytes of a text file: byte-order mark, UTF-8, every "\n" written as CR
 // LF.
-std::string TextFileBytes(std::wstring_view text);
+std::string TextFileBytes(std::string_view text);
 // Writes TextFileBytes(text) into `file`, which the caller commits. 0 or the first
 // write error.
-Result WriteTextFile(PendingFile& file, std::wstring_view text);
+Result WriteTextFile(PendingFile& file, std::string_view text);
 
 // One CSV value: as it is, or quoted with its quotes doubled when it holds a
 // comma, quote, CR or LF.
-std::wstring CsvField(std::wstring_view value);
+std::string CsvField(std::string_view value);
 
 // The text of one conversation: per message "To"/"From", "Data" and "Content"
 // lines.
-std::wstring MessageText(const std::list<MessageRecord>* messages);
-std::wstring WhatsAppText(const std::list<WhatsAppMessageRecord>* messages);
+std::string MessageText(const std::list<MessageRecord>* messages);
+std::string WhatsAppText(const std::list<WhatsAppMessageRecord>* messages);
 // The CSV of one WhatsApp chat with its header.
-std::wstring WhatsAppCsv(const std::list<WhatsAppMessageRecord>* messages);
+std::string WhatsAppCsv(const std::list<WhatsAppMessageRecord>* messages);
 
 Result WriteMessageTextFile(PendingFile& file, const std::list<MessageRecord>* messages);
 Result WriteWhatsAppTextFile(PendingFile& file, const std::list<WhatsAppMessageRecord>* messages);
@@ -42,6 +42,6 @@ Result WriteWhatsAppCsvFile(PendingFile& file, const std::list<WhatsAppMessageRe
 // Appends the contact's line to `csv`: name, four (or more) phone columns, four
 // (or more) e-mail columns, address, URL, social, company, " " under
 // department, and three empty.
-void AppendContactCsvLine(std::wstring& csv, const ContactRecord& contact);
+void AppendContactCsvLine(std::string& csv, const ContactRecord& contact);
 
 }  // namespace bv

@@ -110,7 +110,7 @@ bool CScanSession::Start(const ScanRequest& request) {
 }
 
 bool CScanSession::Start(std::unique_ptr<IPhoneRecoveryParse> source, std::int32_t sourceKind,
-                         const CategorySet& chosen, const std::wstring& password) {
+                         const CategorySet& chosen, const std::string& password) {
   if (!source || (sourceKind != kLocalBackupSource && sourceKind != kDeviceSource)) return false;
   if (IsScanning()) return false;
   Wait();
@@ -249,7 +249,7 @@ bool CScanSession::SetDeletedOnly(Category c, bool on) {
 }
 
 bool CScanSession::DeletedOnly(Category c) const {
-  return stats_.CategoryNode(c).filterState == L'D';
+  return stats_.CategoryNode(c).filterState == 'D';
 }
 
 std::uint32_t CScanSession::FilteredCount(Category c) const {
@@ -259,8 +259,8 @@ std::uint32_t CScanSession::FilteredCount(Category c) const {
 StatisticsLabel CScanSession::Label() const {
   StatisticsLabel label;
   if (!everScanned_) {
-    label.tickedSize = L"0 MB";
-    label.totalSize = L"0 MB";
+    label.tickedSize = "0 MB";
+    label.totalSize = "0 MB";
     return label;
   }
   StatisticsValues v;
@@ -415,7 +415,7 @@ void CScanSession::Publish(Category first, Category second) {
     PostEvent(ScanEventKind::NodeReady, CategoryId(ready[i]));
 }
 
-void CScanSession::Worker(std::wstring password) {
+void CScanSession::Worker(std::string password) {
   std::int32_t last = kSuccess;
   bool postEnd = true;
   try {

@@ -98,14 +98,14 @@ struct ScanRequest {
   BackupRecord backup;
   void* deviceContext = nullptr;  // kind 0
   CategorySet chosen = AllCategories();
-  std::wstring password;  // empty for a plain backup
+  std::string password;  // empty for a plain backup
 };
 
 // Texts of the statistics label: sizes already formatted, counts as numbers.
 struct StatisticsLabel {
-  std::wstring tickedSize;
+  std::string tickedSize;
   std::uint32_t tickedVisible = 0;
-  std::wstring totalSize;
+  std::string totalSize;
   std::uint32_t items = 0;
 };
 
@@ -136,7 +136,7 @@ class CScanSession {
   bool Start(const ScanRequest& request);
   // The same over a data source built by the caller (tests, other front ends).
   bool Start(std::unique_ptr<IPhoneRecoveryParse> source, std::int32_t sourceKind,
-             const CategorySet& chosen, const std::wstring& password);
+             const CategorySet& chosen, const std::string& password);
 
   // Pause holds the scan lock: the worker waits in its next progress report.
   void Pause();
@@ -216,7 +216,7 @@ class CScanSession {
   static std::int32_t ProgressReport(void* session, std::int32_t percent);
 
  private:
-  void Worker(std::wstring password);
+  void Worker(std::string password);
   std::int32_t Report(std::int32_t percent);
   void PostEvent(ScanEventKind kind, std::int32_t param = 0, std::string_view text = {});
   // Adds a finished read's results to the tree under the scan lock.

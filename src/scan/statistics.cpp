@@ -25,10 +25,10 @@ void CStatisticsObj::Reset() {
   totalSize_ = 0;
   tickedSize_ = 0;
   for (int i = 0; i < kCategoryCount; ++i)
-    categoryNodes_[i] = &NewNode(&root_, CategoryId(static_cast<Category>(i)), L"");
+    categoryNodes_[i] = &NewNode(&root_, CategoryId(static_cast<Category>(i)), "");
 }
 
-StatNode& CStatisticsObj::NewNode(StatNode* parent, std::int32_t category, std::wstring label) {
+StatNode& CStatisticsObj::NewNode(StatNode* parent, std::int32_t category, std::string label) {
   StatNode& node = nodes_.emplace_back();
   node.parent = parent;
   node.category = category;
@@ -53,7 +53,7 @@ const StatNode& CStatisticsObj::CategoryNode(Category c) const {
   return *categoryNodes_[static_cast<int>(c)];
 }
 
-const StatNode* CStatisticsObj::AppNode(Category c, const std::wstring& app) const {
+const StatNode* CStatisticsObj::AppNode(Category c, const std::string& app) const {
   for (const StatNode* child : CategoryNode(c).children)
     if (child->label == app) return child;
   return nullptr;
@@ -102,7 +102,7 @@ std::size_t CStatisticsObj::AddEntry(StatNode& node, StatItem item, std::uint64_
   tickedSize_ += size;
   // A node under the deleted-only filter hides what it gains, as the list would.
   for (StatNode* n = &node; n != nullptr && n->parent != nullptr; n = n->parent)
-    if (n->filterState == L'D' && !deleted) {
+    if (n->filterState == 'D' && !deleted) {
       SetItemHidden(entries_[at], true);
       break;
     }
@@ -242,7 +242,7 @@ bool CStatisticsObj::IsFilterable(Category c) {
 
 bool CStatisticsObj::SetDeletedOnly(StatNode& node, bool on) {
   if (node.parent != &root_ || !IsFilterable(CategoryFromId(node.category))) return false;
-  node.filterState = on ? L'D' : L'N';
+  node.filterState = on ? 'D' : 'N';
   for (std::size_t i : node.itemEntries) {
     StatEntry& e = entries_[i];
     if (!e.deleted) SetItemHidden(e, on);

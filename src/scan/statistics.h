@@ -82,8 +82,8 @@ struct StatNode {
   StatNode* parent = nullptr;
   std::vector<StatNode*> children;
   std::int32_t category = 0;             // 0 for the root
-  std::wstring label;                    // the app identifier of an app node, else empty
-  wchar_t filterState = L'N';            // deleted-only filter: L'D' on, L'N' off
+  std::string label;                     // the app identifier of an app node, else empty
+  char filterState = 'N';                // deleted-only filter: 'D' on, 'N' off
   std::size_t entry = 0;                 // index of the node's own entry (none for the root)
   std::vector<std::size_t> itemEntries;  // the node's own item entries, in store order
 };
@@ -111,7 +111,7 @@ class CStatisticsObj {
   StatNode& CategoryNode(Category c);
   const StatNode& CategoryNode(Category c) const;
   // The app node under App Photos or App Videos; nullptr when there is none.
-  const StatNode* AppNode(Category c, const std::wstring& app) const;
+  const StatNode* AppNode(Category c, const std::string& app) const;
 
   // Adding results: one ticked, visible entry per item under the category's node.
   void AddMedia(Category c, const MediaList& items);            // 1, 2, 11
@@ -150,7 +150,7 @@ class CStatisticsObj {
 
  private:
   std::size_t AddEntry(StatNode& node, StatItem item, std::uint64_t size, std::uint32_t deleted);
-  StatNode& NewNode(StatNode* parent, std::int32_t category, std::wstring label);
+  StatNode& NewNode(StatNode* parent, std::int32_t category, std::string label);
   void Change(StatNode& node, std::uint32_t StatNode::*counter, int delta);
   void SetItemTicked(StatEntry& e, bool ticked);
   void SetItemHidden(StatEntry& e, bool hidden);

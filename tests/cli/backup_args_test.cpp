@@ -44,17 +44,17 @@ TEST(BackupArgsTest, PasswordFromTheCommandsStandardInputOrAFile) {
   ASSERT_TRUE(p.ok) << p.error;
   EXPECT_EQ(p.args.folder, "/some/backup");
   EXPECT_TRUE(p.args.passwordGiven);
-  EXPECT_EQ(p.args.password, L"s\u00e9same \"q\"");
+  EXPECT_EQ(p.args.password, "s\u00e9same \"q\"");
   // The command's own options and their values stay with the command.
   EXPECT_EQ(p.rest, (std::vector<std::string>{"--json", "--categories", "notes"}));
 
   test::WriteFile(dir / "pw", "from a file\r\nignored");
   p = Parse({"--password-file", (dir / "pw").string(), "/b"});
   ASSERT_TRUE(p.ok) << p.error;
-  EXPECT_EQ(p.args.password, L"from a file");
+  EXPECT_EQ(p.args.password, "from a file");
   // A last line without its line end, and the empty password, are passwords too.
   test::WriteFile(dir / "pw", "no line end");
-  EXPECT_EQ(Parse({"/b", "--password-file", (dir / "pw").string()}).args.password, L"no line end");
+  EXPECT_EQ(Parse({"/b", "--password-file", (dir / "pw").string()}).args.password, "no line end");
   test::WriteFile(dir / "pw", "\n");
   p = Parse({"/b", "--password-file", (dir / "pw").string()});
   EXPECT_TRUE(p.ok && p.args.passwordGiven && p.args.password.empty());
@@ -108,7 +108,7 @@ TEST(BackupArgsTest, AFileThatCannotBeReadIsSaidSoNotTakenForAWrongPassword) {
   p = Parse({"/b", "--password-file", fifo.string()});
   writer.join();
   ASSERT_TRUE(p.ok) << p.error;
-  EXPECT_EQ(p.args.password, L"piped");
+  EXPECT_EQ(p.args.password, "piped");
 }
 
 TEST(BackupArgsTest, WrongArgumentsAreUsageErrors) {

@@ -23,8 +23,8 @@ inline std::string Slurp(const fs::path& path) {
   return s.str();
 }
 
-inline std::string Utf8(const std::wstring& w) {
-  return WideToUtf8(w);
+inline std::string Utf8(const std::string& w) {
+  return w;
 }
 
 inline fs::path SourceTemplates() {
@@ -36,14 +36,14 @@ struct ReportLog {
   struct Call {
     std::int32_t percent;
     std::int32_t error;
-    std::wstring path;
+    std::string path;
   };
   std::vector<Call> calls;
   // Answer 2 from this call on (1-based); 0 never.
   std::size_t stopAt = 0;
 
   static std::int32_t Callback(void* user, std::int32_t percent, std::int32_t error,
-                               const std::wstring& path) {
+                               const std::string& path) {
     auto* log = static_cast<ReportLog*>(user);
     log->calls.push_back({percent, error, path});
     return (log->stopAt != 0 && log->calls.size() >= log->stopAt) ? 2 : 0;

@@ -12,24 +12,24 @@ using test::ReportLog;
 using test::Slurp;
 using test::TempDir;
 
-MessageRecord Msg(int fromMe, int deleted, std::wstring text, std::wstring name = L"",
-                  std::wstring sender = L"+15550001") {
+MessageRecord Msg(int fromMe, int deleted, std::string text, std::string name = "",
+                  std::string sender = "+15550001") {
   MessageRecord m;
   m.isFromMe = fromMe;
   m.deleted = deleted;
   m.text = std::move(text);
   m.name = std::move(name);
   m.sender = std::move(sender);
-  m.date = L"2021-03-04 05:06:07";
+  m.date = "2021-03-04 05:06:07";
   return m;
 }
 
 TEST(HtmlEscapeTest, MarkupAndBreaksInRecordTexts) {
-  EXPECT_EQ(HtmlEscape(L"<script>alert('x')</script> & \"q\""),
+  EXPECT_EQ(HtmlEscape("<script>alert('x')</script> & \"q\""),
             "&lt;script&gt;alert(&#39;x&#39;)&lt;/script&gt; &amp; &quot;q&quot;");
-  EXPECT_EQ(HtmlEscape(L"a\nb"), "a\nb");
-  EXPECT_EQ(HtmlEscapeMessage(L"a\r\nb\nc\rd"), "a<br>b<br>c<br>d");
-  EXPECT_EQ(HtmlEscapeMessage(L"\u4f60\u597d \U0001F600"),
+  EXPECT_EQ(HtmlEscape("a\nb"), "a\nb");
+  EXPECT_EQ(HtmlEscapeMessage("a\r\nb\nc\rd"), "a<br>b<br>c<br>d");
+  EXPECT_EQ(HtmlEscapeMessage("\u4f60\u597d \U0001F600"),
             "\xE4\xBD\xA0\xE5\xA5\xBD \xF0\x9F\x98\x80");
 }
 
@@ -38,7 +38,7 @@ TEST(TemplateTest, SplitAtFirstContentAndTitleOnlyInHead) {
   test::WriteFile(dir / "t.html",
                   "<title>{|title|}</title>{|title|}|{|content|}|{|title|}{|content|}end");
   TemplateParts p;
-  ASSERT_EQ(LoadTemplate(p, dir / "t.html", L"iPhone's Notes of <Bob & Co>"), 0);
+  ASSERT_EQ(LoadTemplate(p, dir / "t.html", "iPhone's Notes of <Bob & Co>"), 0);
   EXPECT_EQ(p.head,
             "<title>iPhone&#39;s Notes of &lt;Bob &amp; "
             "Co&gt;</title>iPhone&#39;s Notes of "
@@ -50,12 +50,12 @@ TEST(TemplateTest, SplitAtFirstContentAndTitleOnlyInHead) {
 TEST(TemplateTest, MissingOrUnusableTemplatesAreRefused) {
   TempDir dir;
   TemplateParts p;
-  EXPECT_EQ(LoadTemplate(p, dir / "absent.html", L"x"), ENOENT);
+  EXPECT_EQ(LoadTemplate(p, dir / "absent.html", "x"), ENOENT);
   test::WriteFile(dir / "empty.html", "");
-  EXPECT_EQ(LoadTemplate(p, dir / "empty.html", L"x"), kInvalidParameter);
+  EXPECT_EQ(LoadTemplate(p, dir / "empty.html", "x"), kInvalidParameter);
   TemplateParts q;
   test::WriteFile(dir / "nocontent.html", "<html>{|title|}</html>");
-  EXPECT_EQ(LoadTemplate(q, dir / "nocontent.html", L"x"), kInvalidParameter);
+  EXPECT_EQ(LoadTemplate(q, dir / "nocontent.html", "x"), kInvalidParameter);
 }
 
 TEST(TemplateTest, ShippedTemplatesHaveTheirPlaceholdersInOrder) {
@@ -83,30 +83,30 @@ TEST(TemplateTest, ShippedTemplatesHaveTheirPlaceholdersInOrder) {
 }
 
 TEST(FragmentTest, MessageBlocksByDirectionAndDeletion) {
-  EXPECT_EQ(MessageBlock(Msg(1, 0, L"hi")),
+  EXPECT_EQ(MessageBlock(Msg(1, 0, "hi")),
             "<div class=\"date\">Date: 2021-03-04 05:06:07 Me:</div>\r\n"
             "<div class=\"send_msg\">hi</div>\r\n");
-  EXPECT_EQ(MessageBlock(Msg(1, 3, L"hi")),
+  EXPECT_EQ(MessageBlock(Msg(1, 3, "hi")),
             "<div class=\"date\">Date: 2021-03-04 05:06:07 Me:</div>\r\n"
             "<div class=\"del_send_msg\">hi</div>\r\n");
   // A received message without an address-book name shows the number.
-  EXPECT_EQ(MessageBlock(Msg(0, 0, L"a<b\nc", L"Unknown")),
+  EXPECT_EQ(MessageBlock(Msg(0, 0, "a<b\nc", "Unknown")),
             "<div class=\"date\">Date: 2021-03-04 05:06:07 +15550001:</div>\r\n"
             "<div class=\"recv_msg\">a&lt;b<br>c</div>\r\n");
-  EXPECT_EQ(MessageBlock(Msg(0, 1, L"x", L"Ann")),
+  EXPECT_EQ(MessageBlock(Msg(0, 1, "x", "Ann")),
             "<div class=\"date\">Date: 2021-03-04 05:06:07 Ann:</div>\r\n"
             "<div class=\"del_recv_msg\">x</div>\r\n");
 
   WhatsAppMessageRecord w;
-  w.date = L"d";
-  w.text = L"t";
-  w.pushName = L"push";
-  w.senderName = L"";
+  w.date = "d";
+  w.text = "t";
+  w.pushName = "push";
+  w.senderName = "";
   w.deleted = 1;
   EXPECT_EQ(WhatsAppBlock(w),
             "<div class=\"date\">Date: d push:</div>\r\n<div "
             "class=\"del_recv_msg\">t</div>\r\n");
-  w.senderName = L"Sam";
+  w.senderName = "Sam";
   w.deleted = 0;
   EXPECT_EQ(WhatsAppBlock(w),
             "<div class=\"date\">Date: d Sam:</div>\r\n<div "
@@ -115,13 +115,13 @@ TEST(FragmentTest, MessageBlocksByDirectionAndDeletion) {
 
 TEST(FragmentTest, TableRows) {
   ContactRecord c;
-  c.name = L"Ann <A>";
-  c.phone = L"+1 555\n+1 666";
-  c.email = L"a@x";
-  c.address = L"Street\n1";
-  c.url = L"u";
-  c.extra = L"s";
-  c.organization = L"O&O";
+  c.name = "Ann <A>";
+  c.phone = "+1 555\n+1 666";
+  c.email = "a@x";
+  c.address = "Street\n1";
+  c.url = "u";
+  c.extra = "s";
+  c.organization = "O&O";
   EXPECT_EQ(ContactRow(c),
             "\t<tr><td>Ann &lt;A&gt;</td><td>+1 555<br />+1 "
             "666</td><td>a@x</td><td>Street\n1</td>"
@@ -130,25 +130,25 @@ TEST(FragmentTest, TableRows) {
   CallRecord missed;
   missed.answered = 1;
   missed.duration = 0;
-  missed.name = L"N";
-  missed.address = L"A";
-  missed.date = L"D";
+  missed.name = "N";
+  missed.address = "A";
+  missed.date = "D";
   EXPECT_EQ(CallRow(missed),
             "\t<tr><td>N</td><td>A</td><td>D</"
             "td><td>Incoming</td><td>Missed</td></tr>\r\n");
   CallRecord longCall = missed;
   longCall.answered = 0;
   longCall.duration = 3725;
-  EXPECT_EQ(Utf8ToWide(CallRow(longCall)).find(L"<td>Outgoing</td><td>1 Hour 2 Min</td>") !=
-                std::wstring::npos,
+  EXPECT_EQ(ValidUtf8(CallRow(longCall)).find("<td>Outgoing</td><td>1 Hour 2 Min</td>") !=
+                std::string::npos,
             true);
   longCall.duration = 0;
-  EXPECT_EQ(CallDurationText(longCall), L"Canceled");
+  EXPECT_EQ(CallDurationText(longCall), "Canceled");
 
   NoteRecord n;
-  n.title = L"T";
-  n.date = L"D";
-  n.body = L"line1\nline2";
+  n.title = "T";
+  n.date = "D";
+  n.body = "line1\nline2";
   EXPECT_EQ(NoteRow(n), "\t<tr><td>T</td><td>D</td><td>line1\nline2</td></tr>\r\n");
 }
 
@@ -156,10 +156,10 @@ class ConversationDocumentTest : public ::testing::Test {
  protected:
   void SetUp() override {
     test::WriteFile(dir / "Sms.html", "<h1>{|title|}</h1><p>{|person|}</p>{|content|}<end>");
-    ASSERT_EQ(LoadTemplate(parts, dir / "Sms.html", L"iPhone's Messages of Phone"), 0);
-    messages = {Msg(0, 0, L"one"), Msg(1, 0, L"two"), Msg(0, 1, L"three")};
+    ASSERT_EQ(LoadTemplate(parts, dir / "Sms.html", "iPhone's Messages of Phone"), 0);
+    messages = {Msg(0, 0, "one"), Msg(1, 0, "two"), Msg(0, 1, "three")};
     MessageRecord conv = messages.back();
-    conv.name = L"Bob <b>";
+    conv.name = "Bob <b>";
     FillPerson(parts, MessagePersonLine(conv));
     ASSERT_EQ(OutputFolder::OpenRoot(dir / "out", folder), 0);
   }
@@ -183,7 +183,7 @@ TEST_F(ConversationDocumentTest, ReportsEachMessageButTheLastAndWritesTheWholeDo
   ASSERT_EQ(log.calls.size(), 2u);
   EXPECT_EQ(log.calls[0].percent, 33);
   EXPECT_EQ(log.calls[1].percent, 66);
-  EXPECT_EQ(log.calls[1].path, platform::WideFromPath(dir / "out" / "Bob.html"));
+  EXPECT_EQ(log.calls[1].path, platform::Utf8FromPath(dir / "out" / "Bob.html"));
   // Nothing under the final name before the commit.
   EXPECT_FALSE(fs::exists(dir / "out" / "Bob.html"));
   ASSERT_EQ(file.Commit(), 0);

@@ -44,8 +44,8 @@ TEST(MakeUniquePathTest, NonAsciiNamesInTheCLocale) {
   const fs::path taken = dir.path() / platform::PathFromUtf8("\xC3\x89mil.jpg");
   test::WriteFile(taken, "1");
   EXPECT_EQ(MakeUniquePath(taken), dir.path() / platform::PathFromUtf8("\xC3\x89mil(1).jpg"));
-  const std::wstring wide = platform::WideFromPath(taken);
-  EXPECT_EQ(MakeUniquePath(wide), L"" + platform::WideFromPath(dir.path()) + L"/\u00c9mil(1).jpg");
+  const std::string wide = platform::Utf8FromPath(taken);
+  EXPECT_EQ(MakeUniquePath(wide), "" + platform::Utf8FromPath(dir.path()) + "/\u00c9mil(1).jpg");
 }
 
 class OutputFolderTest : public ::testing::Test {

@@ -10,33 +10,34 @@ namespace {
 using test::TempDir;
 
 TEST(SafePathPieceTest, HostileNamesStayOnePiece) {
-  EXPECT_EQ(SafePathPiece(L"IMG_0001.JPG"), L"IMG_0001.JPG");
-  EXPECT_EQ(SafePathPiece(L"..\\..\\x"), L".._.._x");
-  EXPECT_EQ(SafePathPiece(L"a/b"), L"a_b");
-  EXPECT_EQ(SafePathPiece(L".."), L"__");
-  EXPECT_EQ(SafePathPiece(L"."), L"_");
-  EXPECT_EQ(SafePathPiece(L""), L"_");
-  EXPECT_EQ(SafePathPiece(L"a:b*c?\"<>|"), L"a_b_c_____");
-  EXPECT_EQ(SafePathPiece(L"tab\there\n"), L"tab_here_");
-  EXPECT_EQ(SafePathPiece(L"name. "), L"name__");
-  EXPECT_EQ(SafePathPiece(L"CON"), L"_CON");
-  EXPECT_EQ(SafePathPiece(L"com1.txt"), L"_com1.txt");
-  EXPECT_EQ(SafePathPiece(L"Bob(+1 555)"), L"Bob(+1 555)");
-  EXPECT_EQ(SafePathPiece(L"\u5f20\u4e09 \U0001F600"), L"\u5f20\u4e09 \U0001F600");
-  for (const wchar_t* name : {L"../../etc/passwd", L"..", L"/abs", L"a\\..\\..\\b", L"x/../.."}) {
+  EXPECT_EQ(SafePathPiece("IMG_0001.JPG"), "IMG_0001.JPG");
+  EXPECT_EQ(SafePathPiece("..\\..\\x"), ".._.._x");
+  EXPECT_EQ(SafePathPiece("a/b"), "a_b");
+  EXPECT_EQ(SafePathPiece(".."), "__");
+  EXPECT_EQ(SafePathPiece("."), "_");
+  EXPECT_EQ(SafePathPiece(""), "_");
+  EXPECT_EQ(SafePathPiece("a:b*c?\"<>|"), "a_b_c_____");
+  EXPECT_EQ(SafePathPiece("tab\there\n"), "tab_here_");
+  EXPECT_EQ(SafePathPiece("name. "), "name__");
+  EXPECT_EQ(SafePathPiece("CON"), "_CON");
+  EXPECT_EQ(SafePathPiece("com1.txt"), "_com1.txt");
+  EXPECT_EQ(SafePathPiece("Bob(+1 555)"), "Bob(+1 555)");
+  EXPECT_EQ(SafePathPiece("\u5f20\u4e09 \U0001F600"), "\u5f20\u4e09 \U0001F600");
+  for (const char* name : {"../../etc/passwd", "..", "/abs", "a\\..\\..\\b", "x/../.."}) {
     const fs::path root = "/out/root";
-    const fs::path p = root / platform::PathFromWide(SafePathPiece(name));
+    const fs::path p = root / platform::PathFromUtf8(SafePathPiece(name));
     EXPECT_TRUE(IsInside(root, p)) << p;
     EXPECT_EQ(p.parent_path(), root) << p;
   }
 }
 
 TEST(SafePathPieceTest, LongNamesAreCutKeepingTheExtension) {
-  std::wstring longName(300, L'\u4e2d');  // three UTF-8 bytes each
-  longName += L".jpeg";
-  const std::wstring piece = SafePathPiece(longName);
-  EXPECT_LE(WideToUtf8(piece).size(), 200u);
-  EXPECT_EQ(piece.substr(piece.size() - 5), L".jpeg");
+  std::string longName;
+  for (int i = 0; i < 300; ++i) longName += "\u4e2d";  // three UTF-8 bytes each
+  longName += ".jpeg";
+  const std::string piece = SafePathPiece(longName);
+  EXPECT_LE(piece.size(), 200u);
+  EXPECT_EQ(piece.substr(piece.size() - 5), ".jpeg");
 }
 
 TEST(IsInsideTest, LexicalContainment) {
@@ -61,14 +62,14 @@ TEST(MakeUniquePathTest, NumbersTakenNamesInOrder) {
   fs::create_symlink(dir / "nowhere", dir / "link.txt");
   EXPECT_EQ(MakeUniquePath(dir / "link.txt"), dir / "link(1).txt");
   // Wide form.
-  EXPECT_EQ(MakeUniquePath(platform::WideFromPath(img)),
-            platform::WideFromPath(dir / "IMG_0001(2).JPG"));
+  EXPECT_EQ(MakeUniquePath(platform::Utf8FromPath(img)),
+            platform::Utf8FromPath(dir / "IMG_0001(2).JPG"));
 }
 
 TEST(JobStampTest, FourteenDigits) {
-  const std::wstring s = MakeJobStamp();
+  const std::string s = MakeJobStamp();
   ASSERT_EQ(s.size(), 14u);
-  for (wchar_t c : s) EXPECT_TRUE(c >= L'0' && c <= L'9');
+  for (char c : s) EXPECT_TRUE(c >= '0' && c <= '9');
 }
 
 }  // namespace

@@ -14,11 +14,11 @@ class PrintContentTest : public ::testing::Test {
  protected:
   void SetUp() override {
     CallRecord live;
-    live.name = L"Live";
+    live.name = "Live";
     live.answered = 1;
     live.duration = 3725;
     CallRecord gone = live;
-    gone.name = L"Gone <b>";
+    gone.name = "Gone <b>";
     gone.deleted = 1;
     gone.duration = 0;
     gone.answered = 0;
@@ -27,24 +27,24 @@ class PrintContentTest : public ::testing::Test {
 
     MessageRecord m;
     m.handleId = 4;
-    m.name = L"Unknown";
-    m.sender = L"+1555";
-    m.text = L"<img src=x onerror=alert(1)>\nsecond";
-    m.date = L"2021-01-01 00:00:00";
+    m.name = "Unknown";
+    m.sender = "+1555";
+    m.text = "<img src=x onerror=alert(1)>\nsecond";
+    m.date = "2021-01-01 00:00:00";
     stores.conversations[4] = {m};
     stores.conversationList = BuildConversationList(stores.conversations);
     stats.AddConversations(stores.conversationList);
 
     WhatsAppMessageRecord w;
     w.sessionId = 3;
-    w.chatPartner = L"Family";
-    w.senderName = L"Ann";
-    w.pushName = L"ann";
-    w.text = L"hi & bye";
-    w.date = L"d";
+    w.chat = std::make_shared<const WhatsAppChatInfo>(WhatsAppChatInfo{"", "", "Family"});
+    w.senderName = "Ann";
+    w.pushName = "ann";
+    w.text = "hi & bye";
+    w.date = "d";
     WhatsAppMessageRecord me = w;
     me.isFromMe = 1;
-    me.text = L"ok";
+    me.text = "ok";
     stores.chats[3] = {w, me};
     stores.chatList = BuildChatList(stores.chats);
     stats.AddChats(stores.chatList);

@@ -29,10 +29,10 @@ using test::CountOf;
 using test::Slurp;
 using test::TempDir;
 
-const std::wstring kStamp = L"20210304050607";
+const std::string kStamp = "20210304050607";
 
-std::wstring W(const fs::path& p) {
-  return platform::WideFromPath(p);
+std::string W(const fs::path& p) {
+  return platform::Utf8FromPath(p);
 }
 
 // Every regular file below `root` with its bytes.
@@ -92,7 +92,7 @@ class RecoveryJobTest : public ::testing::Test {
   }
 
   // A stored file of `size` bytes with a recognisable pattern.
-  std::wstring Stored(const std::string& id, std::size_t size) {
+  std::string Stored(const std::string& id, std::size_t size) {
     std::string bytes(size, '\0');
     for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 7 + id.size()) & 0xff);
     bytes.replace(0, std::min(id.size(), size), id.substr(0, std::min(id.size(), size)));
@@ -100,7 +100,7 @@ class RecoveryJobTest : public ::testing::Test {
     return W(backup / id.substr(0, 2) / id);
   }
 
-  MediaItem Media(const std::string& id, std::wstring name, std::size_t size = 5000) {
+  MediaItem Media(const std::string& id, std::string name, std::size_t size = 5000) {
     MediaItem m;
     m.path = Stored(id, size);
     m.name = std::move(name);
@@ -111,22 +111,22 @@ class RecoveryJobTest : public ::testing::Test {
   void AddMessages() {
     MessageRecord a;
     a.handleId = 1;
-    a.sender = L"+15550001";
-    a.name = L"";
-    a.text = L"<script>alert(1)</script>\nline two";
-    a.date = L"2021-01-01 10:00:00";
+    a.sender = "+15550001";
+    a.name = "";
+    a.text = "<script>alert(1)</script>\nline two";
+    a.date = "2021-01-01 10:00:00";
     MessageRecord b = a;
     b.isFromMe = 1;
-    b.text = L"reply";
-    b.date = L"2021-01-01 10:01:00";
+    b.text = "reply";
+    b.date = "2021-01-01 10:01:00";
     b.deleted = 1;
     stores.conversations[1] = {a, b};
     MessageRecord c;
     c.handleId = 2;
-    c.sender = L"bob@example.com";
-    c.name = L"../../Bob";
-    c.text = L"hi";
-    c.date = L"2021-01-02 10:00:00";
+    c.sender = "bob@example.com";
+    c.name = "../../Bob";
+    c.text = "hi";
+    c.date = "2021-01-02 10:00:00";
     stores.conversations[2] = {c};
     stores.conversationList = BuildConversationList(stores.conversations);
     stats.AddConversations(stores.conversationList);
@@ -135,20 +135,19 @@ class RecoveryJobTest : public ::testing::Test {
   void AddChats() {
     WhatsAppMessageRecord g;
     g.sessionId = 7;
-    g.chatTitle = L"Ann, Bob, Cy";
-    g.chatPartner = L"Family";
-    g.chatJids = L"123@g.us";
-    g.senderName = L"Ann";
-    g.pushName = L"ann";
-    g.text = L"group, hello";
-    g.date = L"2021-02-02 00:00:00";
+    g.chat = std::make_shared<const WhatsAppChatInfo>(
+        WhatsAppChatInfo{"Ann, Bob, Cy", "123@g.us", "Family"});
+    g.senderName = "Ann";
+    g.pushName = "ann";
+    g.text = "group, hello";
+    g.date = "2021-02-02 00:00:00";
     WhatsAppMessageRecord d;
     d.sessionId = 8;
-    d.chatTitle = L"Dee";
-    d.chatJids = L"4477@s.whatsapp.net";
+    d.chat = std::make_shared<const WhatsAppChatInfo>(
+        WhatsAppChatInfo{"Dee", "4477@s.whatsapp.net", ""});
     d.isFromMe = 1;
-    d.text = L"yo";
-    d.date = L"2021-02-03 00:00:00";
+    d.text = "yo";
+    d.date = "2021-02-03 00:00:00";
     stores.chats[7] = {g};
     stores.chats[8] = {d};
     stores.chatList = BuildChatList(stores.chats);
@@ -158,8 +157,8 @@ class RecoveryJobTest : public ::testing::Test {
   void AddContacts(int n) {
     for (int i = 0; i < n; ++i) {
       ContactRecord c;
-      c.name = L"Person " + std::to_wstring(i);
-      c.phone = L"+1 555000" + std::to_wstring(i) + L"\n+1 666";
+      c.name = "Person " + std::to_string(i);
+      c.phone = "+1 555000" + std::to_string(i) + "\n+1 666";
       c.deleted = i == 0 ? 1 : 0;
       stores.contacts.push_back(c);
     }
@@ -167,7 +166,7 @@ class RecoveryJobTest : public ::testing::Test {
   }
 
   std::unique_ptr<CRecoverJob> MakeJob() {
-    auto job = std::make_unique<CRecoverJob>(stores, stats, &source, L"Ann's iPhone", W(out));
+    auto job = std::make_unique<CRecoverJob>(stores, stats, &source, "Ann's iPhone", W(out));
     job->SetTemplateFolder(test::SourceTemplates());
     job->SetJobStamp(kStamp);
     job->SetView(&view);
@@ -184,8 +183,8 @@ class RecoveryJobTest : public ::testing::Test {
 };
 
 TEST_F(RecoveryJobTest, MediaCopiesAreNumberedWithinAndAcrossJobs) {
-  stores.cameraRoll = {Media("aa01", L"IMG_0001.JPG"), Media("bb02", L"IMG_0001.JPG", 70000)};
-  stores.photoStream = {Media("cc03", L"a/b.PNG"), Media("cc04", L"empty.png", 0)};
+  stores.cameraRoll = {Media("aa01", "IMG_0001.JPG"), Media("bb02", "IMG_0001.JPG", 70000)};
+  stores.photoStream = {Media("cc03", "a/b.PNG"), Media("cc04", "empty.png", 0)};
   stats.AddMedia(Category::CameraRoll, stores.cameraRoll);
   stats.AddMedia(Category::PhotoStream, stores.photoStream);
   const auto before = Snapshot(backup);
@@ -201,9 +200,9 @@ TEST_F(RecoveryJobTest, MediaCopiesAreNumberedWithinAndAcrossJobs) {
   }
   const fs::path cam = out / "Camera Roll";
   EXPECT_EQ(Slurp(cam / "IMG_0001.JPG"),
-            Slurp(platform::PathFromWide(stores.cameraRoll.front().path)));
+            Slurp(platform::PathFromUtf8(stores.cameraRoll.front().path)));
   EXPECT_EQ(Slurp(cam / "IMG_0001(1).JPG"),
-            Slurp(platform::PathFromWide(stores.cameraRoll.back().path)));
+            Slurp(platform::PathFromUtf8(stores.cameraRoll.back().path)));
   EXPECT_EQ(Slurp(cam / "IMG_0001(2).JPG"), Slurp(cam / "IMG_0001.JPG"));
   EXPECT_EQ(Slurp(cam / "IMG_0001(3).JPG"), Slurp(cam / "IMG_0001(1).JPG"));
   // A separator in a name never makes a folder.
@@ -216,12 +215,12 @@ TEST_F(RecoveryJobTest, MediaCopiesAreNumberedWithinAndAcrossJobs) {
 
 TEST_F(RecoveryJobTest, AppMediaGoesIntoAppFoldersAndAttachmentsIntoTheirs) {
   AppMediaItem p;
-  p.app = L"com.example.cam";
-  p.name = L"p.jpg";
+  p.app = "com.example.cam";
+  p.name = "p.jpg";
   p.path = Stored("dd04", 100);
   AppMediaItem v = p;
-  v.name = L"v.mov";
-  v.app = L"..";
+  v.name = "v.mov";
+  v.app = "..";
   v.path = Stored("ee05", 100);
   AppMediaSplit split;
   split.photos[p.app] = {p};
@@ -229,11 +228,11 @@ TEST_F(RecoveryJobTest, AppMediaGoesIntoAppFoldersAndAttachmentsIntoTheirs) {
   stats.AddAppMedia(Category::AppPhotos, split.photos);
   stats.AddAppMedia(Category::AppVideos, split.videos);
   AttachmentItem a;
-  a.name = L"doc.pdf";
+  a.name = "doc.pdf";
   a.path = Stored("ff06", 10);
   stores.messageAttachments = {a};
   stats.AddAttachments(stores.messageAttachments);
-  stores.whatsAppAttachments = {Media("ab07", L"w.opus", 10)};
+  stores.whatsAppAttachments = {Media("ab07", "w.opus", 10)};
   stats.AddMedia(Category::WhatsAppAttachments, stores.whatsAppAttachments);
 
   auto job = MakeJob();
@@ -293,7 +292,7 @@ TEST_F(RecoveryJobTest, ConversationsChatsAndTheMessageDatabase) {
   EXPECT_EQ(view.lines.size(), 4u);
   for (const DetailLine& l : view.lines) {
     EXPECT_EQ(l.result, "Success");
-    EXPECT_EQ(l.path.substr(l.path.size() - 5), L".html");
+    EXPECT_EQ(l.path.substr(l.path.size() - 5), ".html");
   }
 
   // The same conversations again: the folders are shared per stamp, the files
@@ -308,12 +307,12 @@ TEST_F(RecoveryJobTest, CollectedDocumentsContactsCsvAndDeletedFilter) {
   AddContacts(10);
   CallRecord call;
   call.answered = 1;
-  call.name = L"A & B";
+  call.name = "A & B";
   stores.calls = {call};
   stats.AddCalls(stores.calls);
   NoteRecord note;
-  note.title = L"T";
-  note.body = L"b";
+  note.title = "T";
+  note.body = "b";
   stores.notes = {note};
   stats.AddNotes(stores.notes);
 
@@ -360,9 +359,9 @@ TEST_F(RecoveryJobTest, CollectedDocumentsContactsCsvAndDeletedFilter) {
 }
 
 TEST_F(RecoveryJobTest, FailuresComeFirstWithTheSystemText) {
-  stores.cameraRoll = {Media("aa01", L"ok1.jpg"), Media("bb02", L"gone.jpg"),
-                       Media("cc03", L"ok2.jpg")};
-  fs::remove(platform::PathFromWide(std::next(stores.cameraRoll.begin())->path));
+  stores.cameraRoll = {Media("aa01", "ok1.jpg"), Media("bb02", "gone.jpg"),
+                       Media("cc03", "ok2.jpg")};
+  fs::remove(platform::PathFromUtf8(std::next(stores.cameraRoll.begin())->path));
   stats.AddMedia(Category::CameraRoll, stores.cameraRoll);
   AddMessages();
   // The conversation folder cannot be made: a file holds its name.
@@ -403,7 +402,7 @@ TEST_F(RecoveryJobTest, MissingTemplateExportsNothing) {
 TEST_F(RecoveryJobTest, CancelHalfwayKeepsFinishedFilesWholeAndRunsTheFinalStep) {
   for (int i = 0; i < 40; ++i)
     stores.cameraRoll.push_back(
-        Media("f" + std::to_string(100 + i), L"IMG_" + std::to_wstring(i) + L".JPG", 300000));
+        Media("f" + std::to_string(100 + i), "IMG_" + std::to_string(i) + ".JPG", 300000));
   stats.AddMedia(Category::CameraRoll, stores.cameraRoll);
   AddContacts(3);
   auto job = MakeJob();
@@ -421,7 +420,7 @@ TEST_F(RecoveryJobTest, CancelHalfwayKeepsFinishedFilesWholeAndRunsTheFinalStep)
   // Every file in the output is a whole copy; nothing cut short is left.
   std::map<std::string, std::string> sources;
   for (const MediaItem& m : stores.cameraRoll)
-    sources[test::Utf8(m.name)] = Slurp(platform::PathFromWide(m.path));
+    sources[test::Utf8(m.name)] = Slurp(platform::PathFromUtf8(m.path));
   int files = 0;
   for (const auto& e : fs::directory_iterator(out / "Camera Roll")) {
     ++files;
@@ -437,18 +436,18 @@ TEST_F(RecoveryJobTest, CancelHalfwayKeepsFinishedFilesWholeAndRunsTheFinalStep)
 // Names with non-ASCII characters that clash, within one job and with an earlier one,
 // in the "C" locale this test runs in: numbered like any other, nothing aborts.
 TEST_F(RecoveryJobTest, NonAsciiNamesThatClashAreNumbered) {
-  stores.cameraRoll = {Media("aa01", L"\u00c9mil.jpg"), Media("bb02", L"\u00c9mil.jpg", 9000)};
+  stores.cameraRoll = {Media("aa01", "\u00c9mil.jpg"), Media("bb02", "\u00c9mil.jpg", 9000)};
   stats.AddMedia(Category::CameraRoll, stores.cameraRoll);
   // The same person and number on two services: two conversations, one name.
   MessageRecord sms;
   sms.handleId = 1;
-  sms.sender = L"+15550001";
-  sms.name = L"\u00c9mil";
-  sms.text = L"salut";
-  sms.date = L"2021-01-01 10:00:00";
+  sms.sender = "+15550001";
+  sms.name = "\u00c9mil";
+  sms.text = "salut";
+  sms.date = "2021-01-01 10:00:00";
   MessageRecord imessage = sms;
   imessage.handleId = 2;
-  imessage.text = L"\u00e7a va";
+  imessage.text = "\u00e7a va";
   stores.conversations[1] = {sms};
   stores.conversations[2] = {imessage};
   stores.conversationList = BuildConversationList(stores.conversations);
@@ -456,16 +455,16 @@ TEST_F(RecoveryJobTest, NonAsciiNamesThatClashAreNumbered) {
   // One group, two chat files.
   WhatsAppMessageRecord first;
   first.sessionId = 7;
-  first.chatTitle = L"Ann, Bob";
-  first.chatPartner = L"Team Alpha \U0001F680";
-  first.chatJids = L"1@g.us";
-  first.senderName = L"Ann";
-  first.text = L"launch";
-  first.date = L"2021-02-02 00:00:00";
+  first.chat = std::make_shared<const WhatsAppChatInfo>(
+      WhatsAppChatInfo{"Ann, Bob", "1@g.us", "Team Alpha \U0001F680"});
+  first.senderName = "Ann";
+  first.text = "launch";
+  first.date = "2021-02-02 00:00:00";
   WhatsAppMessageRecord second = first;
   second.sessionId = 8;
-  second.chatJids = L"2@g.us";
-  second.text = L"landed";
+  second.chat = std::make_shared<const WhatsAppChatInfo>(
+      WhatsAppChatInfo{"Ann, Bob", "2@g.us", "Team Alpha \U0001F680"});
+  second.text = "landed";
   stores.chats[7] = {first};
   stores.chats[8] = {second};
   stores.chatList = BuildChatList(stores.chats);
@@ -479,9 +478,9 @@ TEST_F(RecoveryJobTest, NonAsciiNamesThatClashAreNumbered) {
   }
   const fs::path cam = out / "Camera Roll";
   EXPECT_EQ(Slurp(cam / U8("\xC3\x89mil.jpg")),
-            Slurp(platform::PathFromWide(stores.cameraRoll.front().path)));
+            Slurp(platform::PathFromUtf8(stores.cameraRoll.front().path)));
   EXPECT_EQ(Slurp(cam / U8("\xC3\x89mil(1).jpg")),
-            Slurp(platform::PathFromWide(stores.cameraRoll.back().path)));
+            Slurp(platform::PathFromUtf8(stores.cameraRoll.back().path)));
   EXPECT_EQ(Slurp(cam / U8("\xC3\x89mil(3).jpg")), Slurp(cam / U8("\xC3\x89mil(1).jpg")));
 
   const fs::path conv = out / "Message" / U8("\xC3\x89mil-20210304050607");
@@ -507,10 +506,10 @@ TEST_F(RecoveryJobTest, NonAsciiNamesThatClashAreNumbered) {
 // A data source that fails by throwing, for some files.
 class ThrowingSource : public CLocalBuckupRecovery {
  public:
-  std::int32_t CopyBackupFile(const std::wstring& source, const std::wstring& destination,
+  std::int32_t CopyBackupFile(const std::string& source, const std::string& destination,
                               CopyCallback callback, void* user) override {
-    if (source.find(L"boom") != std::wstring::npos) throw std::runtime_error("simulated fault");
-    if (source.find(L"oom") != std::wstring::npos) throw std::bad_alloc();
+    if (source.find("boom") != std::string::npos) throw std::runtime_error("simulated fault");
+    if (source.find("oom") != std::string::npos) throw std::bad_alloc();
     return CLocalBuckupRecovery::CopyBackupFile(source, destination, callback, user);
   }
 };
@@ -518,11 +517,11 @@ class ThrowingSource : public CLocalBuckupRecovery {
 TEST_F(RecoveryJobTest, AnExceptionInsideAnItemFailsOnlyThatItem) {
   ThrowingSource throwing;
   throwing.Attach(&catalog);
-  stores.cameraRoll = {Media("aa01", L"ok.jpg"), Media("boom", L"bad.jpg"),
-                       Media("xoom", L"big.jpg"), Media("cc03", L"ok2.jpg")};
+  stores.cameraRoll = {Media("aa01", "ok.jpg"), Media("boom", "bad.jpg"), Media("xoom", "big.jpg"),
+                       Media("cc03", "ok2.jpg")};
   stats.AddMedia(Category::CameraRoll, stores.cameraRoll);
   AddContacts(2);
-  CRecoverJob job(stores, stats, &throwing, L"Phone", W(out));
+  CRecoverJob job(stores, stats, &throwing, "Phone", W(out));
   job.SetTemplateFolder(test::SourceTemplates());
   job.SetJobStamp(kStamp);
   ASSERT_EQ(job.LoadTemplates(), 0);
@@ -552,11 +551,11 @@ TEST_F(RecoveryJobTest, AnExceptionInsideAnItemFailsOnlyThatItem) {
 TEST_F(RecoveryJobTest, DocumentsOfTwoJobsInOneSecondAreBothKept) {
   AddContacts(3);
   CallRecord call;
-  call.name = L"Ann";
+  call.name = "Ann";
   stores.calls = {call};
   stats.AddCalls(stores.calls);
   NoteRecord note;
-  note.title = L"T";
+  note.title = "T";
   stores.notes = {note};
   stats.AddNotes(stores.notes);
   AddMessages();
@@ -584,7 +583,7 @@ TEST_F(RecoveryJobTest, DocumentsOfTwoJobsInOneSecondAreBothKept) {
   // The second job's lines name the documents it wrote.
   int numbered = 0;
   for (const DetailLine& l : second->Details())
-    numbered += l.path.find(L"(1).html") != std::wstring::npos;
+    numbered += l.path.find("(1).html") != std::string::npos;
   EXPECT_EQ(numbered, second->DoneCount());
 }
 
@@ -601,9 +600,9 @@ TEST_F(RecoveryJobTest, LinksInsideTheOutputFolderAreNeverFollowed) {
   fs::create_directories(out / "Photo Stream");
   fs::create_symlink(outside / "victim.png", out / "Photo Stream" / "a.png");
 
-  stores.cameraRoll = {Media("aa01", L"IMG_0001.JPG")};
+  stores.cameraRoll = {Media("aa01", "IMG_0001.JPG")};
   stats.AddMedia(Category::CameraRoll, stores.cameraRoll);
-  stores.photoStream = {Media("bb02", L"a.png")};
+  stores.photoStream = {Media("bb02", "a.png")};
   stats.AddMedia(Category::PhotoStream, stores.photoStream);
   AddMessages();
   AddContacts(2);
@@ -618,7 +617,7 @@ TEST_F(RecoveryJobTest, LinksInsideTheOutputFolderAreNeverFollowed) {
   EXPECT_EQ(Slurp(outside / "victim.png"), "victim");
   // The file beside the planted link is written under a free name.
   EXPECT_EQ(Slurp(out / "Photo Stream" / "a(1).png"),
-            Slurp(platform::PathFromWide(stores.photoStream.front().path)));
+            Slurp(platform::PathFromUtf8(stores.photoStream.front().path)));
   // Photo, two conversations, two contacts and the note failed, and say why.
   EXPECT_EQ(job->DoneCount(), 7);
   EXPECT_EQ(job->FailedCount(), 6);
@@ -650,7 +649,7 @@ std::string WholeOutputs(const fs::path& out, const std::map<std::string, std::s
                                           {"CallHistory", "CallHistory.html"},
                                           {"Notes", "Notes.html"}}) {
     TemplateParts parts;
-    LoadTemplate(parts, test::SourceTemplates() / file, L"");
+    LoadTemplate(parts, test::SourceTemplates() / file, "");
     tails[top] = parts.tail;
   }
   std::set<std::string> copies;
@@ -677,16 +676,16 @@ std::string WholeOutputs(const fs::path& out, const std::map<std::string, std::s
 // fail (EFBIG), the way a full disk does. Larger outputs are failed items with the
 // system's text; nothing is left cut short.
 TEST_F(RecoveryJobTest, WriteFailuresAreFailedItemsAndLeaveNoPartialFile) {
-  stores.cameraRoll = {Media("aa01", L"small.jpg", 3000), Media("bb02", L"large.jpg", 200000)};
+  stores.cameraRoll = {Media("aa01", "small.jpg", 3000), Media("bb02", "large.jpg", 200000)};
   stats.AddMedia(Category::CameraRoll, stores.cameraRoll);
   AddContacts(1200);  // a document well over the limit
   NoteRecord note;
-  note.title = L"short";
+  note.title = "short";
   stores.notes = {note};
   stats.AddNotes(stores.notes);
   std::map<std::string, std::string> sources;
   for (const MediaItem& m : stores.cameraRoll)
-    sources[test::Utf8(m.name)] = Slurp(platform::PathFromWide(m.path));
+    sources[test::Utf8(m.name)] = Slurp(platform::PathFromUtf8(m.path));
 
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   auto child = [&] {
@@ -723,13 +722,13 @@ TEST_F(RecoveryJobTest, AFullDiskFailsWhatDoesNotFitAndKeepsWhatDoes) {
   if (!disk.ok()) GTEST_SKIP() << disk.error();
   for (int i = 0; i < 12; ++i)
     stores.cameraRoll.push_back(
-        Media("f" + std::to_string(100 + i), L"IMG_" + std::to_wstring(i) + L".JPG", 40000));
+        Media("f" + std::to_string(100 + i), "IMG_" + std::to_string(i) + ".JPG", 40000));
   stats.AddMedia(Category::CameraRoll, stores.cameraRoll);
   AddContacts(3);
   AddMessages();
   std::map<std::string, std::string> sources;
   for (const MediaItem& m : stores.cameraRoll)
-    sources[test::Utf8(m.name)] = Slurp(platform::PathFromWide(m.path));
+    sources[test::Utf8(m.name)] = Slurp(platform::PathFromUtf8(m.path));
 
   auto job = MakeJob();
   ASSERT_EQ(job->Run(), 0);
@@ -746,7 +745,7 @@ TEST_F(RecoveryJobTest, AFullDiskFailsWhatDoesNotFitAndKeepsWhatDoes) {
   for ([[maybe_unused]] const auto& e : fs::directory_iterator(out / "Camera Roll")) ++copies;
   int failedCopies = 0;
   for (const DetailLine& l : job->Details())
-    failedCopies += l.error != 0 && l.path.find(L"Camera Roll") != std::wstring::npos;
+    failedCopies += l.error != 0 && l.path.find("Camera Roll") != std::string::npos;
   EXPECT_EQ(copies + failedCopies, 12);
   EXPECT_GT(failedCopies, 0);
 }
@@ -754,7 +753,7 @@ TEST_F(RecoveryJobTest, AFullDiskFailsWhatDoesNotFitAndKeepsWhatDoes) {
 TEST_F(RecoveryJobTest, AReadOnlyOutputFolderFailsEveryItemWithTheSystemText) {
   test::ScratchMount readOnly(out, "size=65536", true);
   if (!readOnly.ok()) GTEST_SKIP() << readOnly.error();
-  stores.cameraRoll = {Media("aa01", L"a.jpg")};
+  stores.cameraRoll = {Media("aa01", "a.jpg")};
   stats.AddMedia(Category::CameraRoll, stores.cameraRoll);
   AddContacts(2);
   AddMessages();

@@ -49,7 +49,7 @@ class FakeSource : public IPhoneRecoveryParse {
   }
   std::int32_t Reserved(std::int32_t) override { return 0; }
   bool IsLocalBackup(std::int32_t) override { return true; }
-  std::int32_t OpenBackup(const std::wstring& password) override {
+  std::int32_t OpenBackup(const std::string& password) override {
     password_ = password;
     return Run("OpenBackup", [] {});
   }
@@ -91,25 +91,25 @@ class FakeSource : public IPhoneRecoveryParse {
   std::int32_t ReadWhatsApp(WhatsAppChatMap& m) override {
     return Run("ReadWhatsApp", [&] { m = script_.chats; });
   }
-  std::int32_t PreparePreviewCopy(const std::wstring&, std::wstring&, ProgressCallback,
+  std::int32_t PreparePreviewCopy(const std::string&, std::string&, ProgressCallback,
                                   void*) override {
     return kInvalidParameter;
   }
-  std::int32_t CopyBackupFile(const std::wstring&, const std::wstring&, CopyCallback,
+  std::int32_t CopyBackupFile(const std::string&, const std::string&, CopyCallback,
                               void*) override {
     return kInvalidParameter;
   }
   std::int32_t CopyMessageDatabase(const std::string&) override { return 0; }
   std::int32_t CopyContactsDatabase(const std::string&) override { return 0; }
-  std::int32_t WriteWhatsAppChatText(std::int32_t, const std::wstring&, CopyCallback,
+  std::int32_t WriteWhatsAppChatText(std::int32_t, const std::string&, CopyCallback,
                                      void*) override {
     return kInvalidParameter;
   }
-  std::int32_t WriteQQChatText(const std::wstring&, const std::wstring&, const std::wstring&,
+  std::int32_t WriteQQChatText(const std::string&, const std::string&, const std::string&,
                                CopyCallback, void*) override {
     return kInvalidParameter;
   }
-  std::int32_t WriteWeChatChatText(const std::wstring&, const std::wstring&, const std::wstring&,
+  std::int32_t WriteWeChatChatText(const std::string&, const std::string&, const std::string&,
                                    CopyCallback, void*) override {
     return kInvalidParameter;
   }
@@ -120,7 +120,7 @@ class FakeSource : public IPhoneRecoveryParse {
   }
   std::string OpenProblem() const override { return script_.openProblem; }
 
-  std::wstring password_;
+  std::string password_;
 
  private:
   template <typename Fill>
@@ -171,7 +171,7 @@ class EventLog : public IScanEventSink {
   std::vector<ScanEvent> events_;
 };
 
-inline MessageRecord Msg(std::int32_t handle, const wchar_t* date, const wchar_t* text,
+inline MessageRecord Msg(std::int32_t handle, const char* date, const char* text,
                          std::int32_t deleted = 0) {
   MessageRecord m;
   m.handleId = handle;

@@ -22,7 +22,7 @@ class ScanBackup : public ::testing::Test {
     backup_ = test::BuildBackup(dir_, o);
     truth_ = test::ReadTruth(backup_);
     InitCatalog(catalog_);
-    ASSERT_EQ(ReadBackupFolder(backup_.wstring(), request_.backup), 0);
+    ASSERT_EQ(ReadBackupFolder(backup_.string(), request_.backup), 0);
     request_.catalog = &catalog_;
     session_.SetEventSink(&log_);
     session_.SetOpenedPause(0ms);
@@ -57,7 +57,7 @@ TEST_F(ScanBackup, EveryCategoryOfAPlainBackupEndsAtNinetyEight) {
   SelectBackup(direct, request_.backup);
   CLocalBuckupRecovery source;
   source.Attach(&direct);
-  ASSERT_EQ(source.OpenBackup(L""), 0);
+  ASSERT_EQ(source.OpenBackup(""), 0);
   std::list<ContactRecord> contacts;
   source.ReadContacts(contacts);
   EXPECT_EQ(s.contacts.size(), contacts.size());

@@ -28,7 +28,7 @@ struct ScanRun {
     session.SetOpenedPause(0ms);
   }
   bool Start(FakeScript script, CategorySet chosen = AllCategories(),
-             const std::wstring& password = L"") {
+             const std::string& password = "") {
     return session.Start(std::make_unique<FakeSource>(std::move(script), &calls), 1, chosen,
                          password);
   }
@@ -42,24 +42,24 @@ CategorySet Only(std::initializer_list<Category> list) {
 
 FakeScript FullScript() {
   FakeScript s;
-  s.cameraRoll.push_back({10, L"IMG_1.JPG", L"/x/1"});
-  s.photoStream.push_back({20, L"IMG_2.JPG", L"/x/2"});
-  s.photoStream.push_back({30, L"IMG_3.JPG", L"/x/3"});
-  s.appMedia.push_back({40, L"instagram", L"a.jpg", L"/x/4"});
-  s.appMedia.push_back({50, L"vine", L"b.mp4", L"/x/5"});
-  s.conversations[3] = {Msg(3, L"2020-01-01 00:00:00", L"hi")};
-  s.attachments.push_back({0, 60, L"att.jpg", L"/x/6"});
+  s.cameraRoll.push_back({10, "IMG_1.JPG", "/x/1"});
+  s.photoStream.push_back({20, "IMG_2.JPG", "/x/2"});
+  s.photoStream.push_back({30, "IMG_3.JPG", "/x/3"});
+  s.appMedia.push_back({40, "instagram", "a.jpg", "/x/4"});
+  s.appMedia.push_back({50, "vine", "b.mp4", "/x/5"});
+  s.conversations[3] = {Msg(3, "2020-01-01 00:00:00", "hi")};
+  s.attachments.push_back({0, 60, "att.jpg", "/x/6"});
   s.contacts.resize(2);
   s.calls.resize(3);
   s.notes.resize(1);
   s.chats[9].push_back({});
-  s.whatsAppAttachments.push_back({70, L"wa.jpg", L"/x/7"});
+  s.whatsAppAttachments.push_back({70, "wa.jpg", "/x/7"});
   return s;
 }
 
 TEST(ScanWorker, RunsTheChosenReadsInTheFixedOrder) {
   ScanRun r;
-  ASSERT_TRUE(r.Start(FullScript(), AllCategories(), L"secret"));
+  ASSERT_TRUE(r.Start(FullScript(), AllCategories(), "secret"));
   r.session.Wait();
   std::vector<std::string> want = {"OpenBackup",   "ReadPhotos",
                                    "ReadMessages", "ReadMessageAttachments",
@@ -253,10 +253,10 @@ TEST(ScanWorker, OpenResultsDecideWhetherTheScanGoesOn) {
 
 TEST(ScanWorker, RejectsUnknownKindsAndMissingSources) {
   CScanSession session;
-  EXPECT_FALSE(session.Start(nullptr, 1, AllCategories(), L""));
+  EXPECT_FALSE(session.Start(nullptr, 1, AllCategories(), ""));
   std::vector<std::string> calls;
   EXPECT_FALSE(
-      session.Start(std::make_unique<FakeSource>(FakeScript{}, &calls), 2, AllCategories(), L""));
+      session.Start(std::make_unique<FakeSource>(FakeScript{}, &calls), 2, AllCategories(), ""));
   ScanRequest request;
   request.sourceKind = 7;
   EXPECT_FALSE(session.Start(request));
@@ -387,7 +387,7 @@ TEST(ScanWorker, DestroyingARunningSessionStopsIt) {
     CScanSession session;
     session.SetOpenedPause(0ms);
     ASSERT_TRUE(session.Start(std::make_unique<FakeSource>(LongContacts(gate), &calls), 1,
-                              AllCategories(), L""));
+                              AllCategories(), ""));
     gate.WaitForReports(3);
     session.Pause();
     gate.WaitUntilHeld();
@@ -397,44 +397,44 @@ TEST(ScanWorker, DestroyingARunningSessionStopsIt) {
 
 TEST(ScanLists, ConversationRowsAreLastMessagesWithDeletedFirstStable) {
   ConversationMap map;
-  map[1] = {Msg(1, L"2020-01-01 00:00:00", L"a"), Msg(1, L"2020-01-02 00:00:00", L"b")};
-  map[2] = {Msg(2, L"2020-01-01 00:00:00", L"c", 1), Msg(2, L"2020-01-03 00:00:00", L"d")};
-  map[3] = {Msg(3, L"2020-01-01 00:00:00", L"e")};
-  map[4] = {Msg(4, L"2020-01-01 00:00:00", L"f"), Msg(4, L"2020-01-05 00:00:00", L"g", 7)};
+  map[1] = {Msg(1, "2020-01-01 00:00:00", "a"), Msg(1, "2020-01-02 00:00:00", "b")};
+  map[2] = {Msg(2, "2020-01-01 00:00:00", "c", 1), Msg(2, "2020-01-03 00:00:00", "d")};
+  map[3] = {Msg(3, "2020-01-01 00:00:00", "e")};
+  map[4] = {Msg(4, "2020-01-01 00:00:00", "f"), Msg(4, "2020-01-05 00:00:00", "g", 7)};
   map[5] = {};
   auto list = BuildConversationList(map);
-  std::vector<std::wstring> texts;
+  std::vector<std::string> texts;
   std::vector<std::int32_t> deleted, handles;
   for (const auto& m : list) {
     texts.push_back(m.text);
     deleted.push_back(m.deleted);
     handles.push_back(m.handleId);
   }
-  EXPECT_EQ(texts, (std::vector<std::wstring>{L"d", L"g", L"b", L"e", L""}));
+  EXPECT_EQ(texts, (std::vector<std::string>{"d", "g", "b", "e", ""}));
   EXPECT_EQ(deleted, (std::vector<std::int32_t>{1, 1, 0, 0, 0}));
   EXPECT_EQ(handles, (std::vector<std::int32_t>{2, 4, 1, 3, 5}));
 
   WhatsAppChatMap chats;
   WhatsAppMessageRecord live, gone;
-  live.text = L"x";
-  gone.text = L"y";
+  live.text = "x";
+  gone.text = "y";
   gone.deleted = 1;
   chats[static_cast<std::int32_t>(0x80000000u)] = {gone};  // above every positive key
   chats[1] = {live};
   chats[2] = {};
   auto rows = BuildChatList(chats);
   ASSERT_EQ(rows.size(), 3u);
-  EXPECT_EQ(rows.front().text, L"y");
+  EXPECT_EQ(rows.front().text, "y");
   EXPECT_EQ(rows.front().deleted, 1);
-  EXPECT_EQ(std::next(rows.begin())->text, L"x");
+  EXPECT_EQ(std::next(rows.begin())->text, "x");
   EXPECT_EQ(rows.back().sessionId, 2);
 }
 
 TEST(ScanSessionState, LabelFilterAndRecoveryRule) {
   ScanRun r;
   StatisticsLabel before = r.session.Label();
-  EXPECT_EQ(before.tickedSize, L"0 MB");
-  EXPECT_EQ(before.totalSize, L"0 MB");
+  EXPECT_EQ(before.tickedSize, "0 MB");
+  EXPECT_EQ(before.totalSize, "0 MB");
   EXPECT_FALSE(r.session.RecoveryEnabled());
 
   FakeScript s;
@@ -448,9 +448,9 @@ TEST(ScanSessionState, LabelFilterAndRecoveryRule) {
   EXPECT_FALSE(r.session.NodeShown(Category::Notes));  // an empty store keeps its node hidden
   EXPECT_TRUE(r.session.NodeShown(Category::CallHistory));
   StatisticsLabel label = r.session.Label();
-  EXPECT_EQ(label.tickedSize, L"3.00 KB");
+  EXPECT_EQ(label.tickedSize, "3.00 KB");
   EXPECT_EQ(label.tickedVisible, 3u);
-  EXPECT_EQ(label.totalSize, L"3.00 KB");
+  EXPECT_EQ(label.totalSize, "3.00 KB");
   EXPECT_EQ(label.items, 3u);
 
   // Untick the deleted call, filter deleted-only: nothing ticked is visible.
@@ -460,7 +460,7 @@ TEST(ScanSessionState, LabelFilterAndRecoveryRule) {
   EXPECT_TRUE(r.session.DeletedOnly(Category::CallHistory));
   EXPECT_EQ(r.session.FilteredCount(Category::CallHistory), 2u);
   EXPECT_EQ(r.session.Label().tickedVisible, 0u);
-  EXPECT_EQ(r.session.Label().tickedSize, L"0 Bytes");
+  EXPECT_EQ(r.session.Label().tickedSize, "0 Bytes");
   EXPECT_FALSE(r.session.RecoveryEnabled());
   EXPECT_FALSE(r.session.SetDeletedOnly(Category::CameraRoll, true));
 

@@ -14,21 +14,21 @@ struct Fixture {
   AppGroups appPhotos;
 
   Fixture() {
-    photos.push_back({100, L"IMG_0001.JPG", L"/b/aa"});  // counts as 1024
-    photos.push_back({5000, L"IMG_0002.JPG", L"/b/bb"});
-    photos.push_back({4000000000u, L"big.MOV", L"/b/cc"});  // near the 32-bit edge
+    photos.push_back({100, "IMG_0001.JPG", "/b/aa"});  // counts as 1024
+    photos.push_back({5000, "IMG_0002.JPG", "/b/bb"});
+    photos.push_back({4000000000u, "big.MOV", "/b/cc"});  // near the 32-bit edge
     for (int i = 0; i < 4; ++i) {
       ContactRecord c;
-      c.name = L"c" + std::to_wstring(i);
+      c.name = "c" + std::to_string(i);
       c.deleted = (i == 1 || i == 3) ? 1 : 0;
       contacts.push_back(c);
     }
     NoteRecord n;
-    n.title = L"live";
+    n.title = "live";
     notes.push_back(n);
-    appPhotos[L"instagram"].push_back({2048, L"instagram", L"a.jpg", L"/b/dd"});
-    appPhotos[L"instagram"].push_back({0, L"instagram", L"b.jpg", L"/b/ee"});
-    appPhotos[L"other"].push_back({3000, L"other", L"c.png", L"/b/ff"});
+    appPhotos["instagram"].push_back({2048, "instagram", "a.jpg", "/b/dd"});
+    appPhotos["instagram"].push_back({0, "instagram", "b.jpg", "/b/ee"});
+    appPhotos["other"].push_back({3000, "other", "c.png", "/b/ff"});
   }
 };
 
@@ -87,11 +87,11 @@ TEST(Statistics, AddingCreatesTickedEntriesInStoreOrderWithSizes) {
   EXPECT_EQ(s.FindEntry(&f), CStatisticsObj::npos);
 
   // App media: one node per app below its category.
-  const StatNode* insta = s.AppNode(Category::AppPhotos, L"instagram");
+  const StatNode* insta = s.AppNode(Category::AppPhotos, "instagram");
   ASSERT_NE(insta, nullptr);
   EXPECT_EQ(insta->items, 2u);
   EXPECT_EQ(insta->parent, &s.CategoryNode(Category::AppPhotos));
-  EXPECT_EQ(s.AppNode(Category::AppVideos, L"instagram"), nullptr);
+  EXPECT_EQ(s.AppNode(Category::AppVideos, "instagram"), nullptr);
   ExpectConsistent(s);
 }
 
@@ -142,7 +142,7 @@ TEST(Statistics, AppGroupEntriesTickOnlyTheirApp) {
   Fixture f;
   CStatisticsObj s;
   s.AddAppMedia(Category::AppPhotos, f.appPhotos);
-  const StatNode* insta = s.AppNode(Category::AppPhotos, L"instagram");
+  const StatNode* insta = s.AppNode(Category::AppPhotos, "instagram");
   ASSERT_NE(insta, nullptr);
   EXPECT_TRUE(s.SetTicked(insta->entry, false));
   EXPECT_EQ(insta->ticked, 0u);
@@ -167,7 +167,7 @@ TEST(Statistics, DeletedOnlyFilterHidesLiveRecordsAndRestoresThem) {
   const std::uint64_t full = s.TickedSize();
 
   ASSERT_TRUE(s.SetDeletedOnly(contacts, true));
-  EXPECT_EQ(contacts.filterState, L'D');
+  EXPECT_EQ(contacts.filterState, 'D');
   EXPECT_EQ(contacts.hidden, 2u);
   EXPECT_EQ(contacts.tickedHidden, 2u);
   EXPECT_EQ(s.Root().hidden, 2u);
@@ -184,7 +184,7 @@ TEST(Statistics, DeletedOnlyFilterHidesLiveRecordsAndRestoresThem) {
 
   // Switching off shows them again; the unticked one stays unticked and out of the size.
   ASSERT_TRUE(s.SetDeletedOnly(contacts, false));
-  EXPECT_EQ(contacts.filterState, L'N');
+  EXPECT_EQ(contacts.filterState, 'N');
   EXPECT_EQ(contacts.hidden, 0u);
   EXPECT_EQ(contacts.tickedHidden, 0u);
   EXPECT_EQ(s.TickedSize(), full - 1024);
@@ -235,7 +235,7 @@ TEST(Statistics, RecomputeRootAndResetAgree) {
   EXPECT_EQ(s.TotalSize(), 0u);
   EXPECT_EQ(s.TickedSize(), 0u);
   EXPECT_EQ(s.FindEntry(&f.photos.front()), CStatisticsObj::npos);
-  EXPECT_EQ(s.CategoryNode(Category::Contacts).filterState, L'N');
+  EXPECT_EQ(s.CategoryNode(Category::Contacts).filterState, 'N');
   // Fourteen category entries remain, all groups.
   EXPECT_EQ(s.Entries().size(), 14u);
 }

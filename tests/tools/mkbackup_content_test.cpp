@@ -310,7 +310,7 @@ TEST(MkbackupCommandLine, WritesBackupsAndTheDemoRootAndRefusesBadArguments) {
   bool mbdb = false, db = false;
   int encrypted = 0;
   for (const auto& e : fs::directory_iterator(root)) {
-    encrypted += bv::ProbeEncrypted(e.path().wstring()) ? 1 : 0;
+    encrypted += bv::ProbeEncrypted(e.path().string()) ? 1 : 0;
     ASSERT_TRUE(fs::exists(e.path() / "Info.plist"));
     const Json t = bv::test::ReadTruth(e.path());
     names.insert(t["device"]["Serial Number"].Str());
