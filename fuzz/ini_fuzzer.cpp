@@ -10,7 +10,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string bytes(reinterpret_cast<const char*>(data), size);
-  const std::wstring text = bv::lang::DecodeIniBytes(bytes);
+  const std::string text = bv::lang::DecodeIniBytes(bytes);
   const auto sections = bv::lang::ParseIni(text);
   size_t total = 0;
   for (const auto& s : sections) total += s.lines.size();

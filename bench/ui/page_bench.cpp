@@ -49,17 +49,17 @@ class ManyMessages : public IPhoneRecoveryParse {
   std::int32_t SetProgressCallback(ProgressCallback, void*) override { return 0; }
   std::int32_t Reserved(std::int32_t) override { return 0; }
   bool IsLocalBackup(std::int32_t) override { return true; }
-  std::int32_t OpenBackup(const std::wstring&) override { return 0; }
+  std::int32_t OpenBackup(const std::string&) override { return 0; }
   std::int32_t ReadMessages(ConversationMap& map) override {
     for (int h = 1; h <= g_rows; ++h) {
       MessageRecord m;
       m.handleId = h;
       m.rowId = h;
       m.deleted = h % 7 == 0 ? 1 : 0;
-      m.date = L"2021-03-04 05:06:07";
-      m.sender = L"+1555" + std::to_wstring(1000000 + h);
-      m.name = h % 3 == 0 ? std::wstring() : L"Person " + std::to_wstring(h);
-      m.text = L"Message text number " + std::to_wstring(h);
+      m.date = "2021-03-04 05:06:07";
+      m.sender = "+1555" + std::to_string(1000000 + h);
+      m.name = h % 3 == 0 ? std::string() : "Person " + std::to_string(h);
+      m.text = "Message text number " + std::to_string(h);
       map[h].push_back(std::move(m));
     }
     return 0;
@@ -69,7 +69,7 @@ class ManyMessages : public IPhoneRecoveryParse {
   std::int32_t ReadNotes(std::list<NoteRecord>& notes) override {
     for (int i = 0; i < 3; ++i) {
       NoteRecord n;
-      n.title = L"Note " + std::to_wstring(i);
+      n.title = "Note " + std::to_string(i);
       notes.push_back(n);
     }
     return 0;
@@ -81,25 +81,25 @@ class ManyMessages : public IPhoneRecoveryParse {
   std::int32_t ReadQQ(AccountChats&) override { return 0; }
   std::int32_t ReadWeChat(AccountChats&) override { return 0; }
   std::int32_t ReadWhatsApp(WhatsAppChatMap&) override { return 0; }
-  std::int32_t PreparePreviewCopy(const std::wstring&, std::wstring&, ProgressCallback,
+  std::int32_t PreparePreviewCopy(const std::string&, std::string&, ProgressCallback,
                                   void*) override {
     return 87;
   }
-  std::int32_t CopyBackupFile(const std::wstring&, const std::wstring&, CopyCallback,
+  std::int32_t CopyBackupFile(const std::string&, const std::string&, CopyCallback,
                               void*) override {
     return 87;
   }
   std::int32_t CopyMessageDatabase(const std::string&) override { return 87; }
   std::int32_t CopyContactsDatabase(const std::string&) override { return 87; }
-  std::int32_t WriteWhatsAppChatText(std::int32_t, const std::wstring&, CopyCallback,
+  std::int32_t WriteWhatsAppChatText(std::int32_t, const std::string&, CopyCallback,
                                      void*) override {
     return 87;
   }
-  std::int32_t WriteQQChatText(const std::wstring&, const std::wstring&, const std::wstring&,
+  std::int32_t WriteQQChatText(const std::string&, const std::string&, const std::string&,
                                CopyCallback, void*) override {
     return 87;
   }
-  std::int32_t WriteWeChatChatText(const std::wstring&, const std::wstring&, const std::wstring&,
+  std::int32_t WriteWeChatChatText(const std::string&, const std::string&, const std::string&,
                                    CopyCallback, void*) override {
     return 87;
   }
@@ -205,7 +205,7 @@ long ChildPeak(bool page, int argc, char** argv) {
         list->View()->viewport()->repaint();
       }
     } else {
-      bare.Start(std::make_unique<ManyMessages>(), kLocalBackupSource, MessagesAndNotes(), L"");
+      bare.Start(std::make_unique<ManyMessages>(), kLocalBackupSource, MessagesAndNotes(), "");
       WaitForEnd(bare);
     }
     const long peak = PeakKb();

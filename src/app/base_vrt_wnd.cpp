@@ -5,7 +5,7 @@
 namespace bv {
 
 CBaseVrtWnd::CBaseVrtWnd(CMainWnd& main, ui::CSkinWindow& window, QString virtualName,
-                         std::wstring languageSection)
+                         std::string languageSection)
     : m_main(main),
       m_window(window),
       m_name(std::move(virtualName)),

@@ -15,13 +15,13 @@ class CMainWnd;
 class CBaseVrtWnd : public ui::INotifyUI {
  public:
   CBaseVrtWnd(CMainWnd& main, ui::CSkinWindow& window, QString virtualName,
-              std::wstring languageSection);
+              std::string languageSection);
   ~CBaseVrtWnd() override = default;
   CBaseVrtWnd(const CBaseVrtWnd&) = delete;
   CBaseVrtWnd& operator=(const CBaseVrtWnd&) = delete;
 
   const QString& VirtualName() const { return m_name; }
-  const std::wstring& LanguageSection() const { return m_section; }
+  const std::string& LanguageSection() const { return m_section; }
 
   // Called once the main window's controls exist ("windowinit"); the default relabels.
   virtual void OnInit() { ApplyTexts(); }
@@ -42,7 +42,7 @@ class CBaseVrtWnd : public ui::INotifyUI {
   CMainWnd& m_main;
   ui::CSkinWindow& m_window;
   QString m_name;
-  std::wstring m_section;
+  std::string m_section;
 };
 
 }  // namespace bv

@@ -10,13 +10,13 @@
 namespace bv {
 
 namespace {
-constexpr wchar_t kBrowsePrompt[] =
-    L"Select the iTunes Backup File from other folder to recover your data.";
-constexpr wchar_t kNotABackup[] = L"Can not found the backup file, do you want to try again?";
+constexpr char kBrowsePrompt[] =
+    "Select the iTunes Backup File from other folder to recover your data.";
+constexpr char kNotABackup[] = "Can not found the backup file, do you want to try again?";
 }  // namespace
 
 CItunesBackupVrtWnd::CItunesBackupVrtWnd(CMainWnd& main, ui::CSkinWindow& window)
-    : CBaseVrtWnd(main, window, QStringLiteral("ItunesVtrWnd"), L"PageItunesBackup") {}
+    : CBaseVrtWnd(main, window, QStringLiteral("ItunesVtrWnd"), "PageItunesBackup") {}
 
 void CItunesBackupVrtWnd::OnInit() {
   ApplyTexts();
@@ -55,10 +55,10 @@ void CItunesBackupVrtWnd::OnNext() {
 void CItunesBackupVrtWnd::OnSelectFolder() {
   // The prompt is the page's own line about other folders, in the language shown.
   const ui::CControlUI* desc = Find(QStringLiteral("ItunesBackupDesc3"));
-  const std::wstring prompt =
-      desc && !desc->GetText().isEmpty() ? ToWide(desc->GetText()) : std::wstring(kBrowsePrompt);
+  const std::string prompt =
+      desc && !desc->GetText().isEmpty() ? ToUtf8(desc->GetText()) : std::string(kBrowsePrompt);
   for (;;) {
-    const std::optional<std::wstring> folder = PickFolder(&Main(), prompt);
+    const std::optional<std::string> folder = PickFolder(&Main(), prompt);
     if (!folder) return;
     // Read straight into the scan page's record; a folder that is no backup leaves it as
     // it was.
@@ -66,7 +66,7 @@ void CItunesBackupVrtWnd::OnSelectFolder() {
       Main().SelectStep(2);
       return;
     }
-    if (show_message(kMsgQuestion, &Main(), kNotABackup, std::wstring(L"Question"), 550, 200) != 1)
+    if (show_message(kMsgQuestion, &Main(), kNotABackup, std::string("Question"), 550, 200) != 1)
       return;
   }
 }

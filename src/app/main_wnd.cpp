@@ -54,17 +54,17 @@ void OpenUrl(const QUrl& url) {
   QDesktopServices::openUrl(url);
 }
 
-QUrl ConfiguredPage(const std::wstring& configPath, int message) {
-  const wchar_t* key = message == msg::kHelp      ? L"Help"
-                       : message == msg::kFaq     ? L"FAQ"
-                       : message == msg::kAbout   ? L"About"
-                       : message == msg::kSupport ? L"Support"
-                                                  : nullptr;
+QUrl ConfiguredPage(const std::string& configPath, int message) {
+  const char* key = message == msg::kHelp      ? "Help"
+                    : message == msg::kFaq     ? "FAQ"
+                    : message == msg::kAbout   ? "About"
+                    : message == msg::kSupport ? "Support"
+                                               : nullptr;
   if (!key) return {};
   std::vector<lang::IniSection> ini;
-  if (!lang::ReadIniFile(platform::PathFromWide(configPath), &ini)) return {};
+  if (!lang::ReadIniFile(platform::PathFromUtf8(configPath), &ini)) return {};
   for (const auto& section : ini) {
-    if (section.name != L"Links") continue;
+    if (section.name != "Links") continue;
     for (const auto& [k, v] : section.lines) {
       if (k != key) continue;
       const QString value = ToQ(v).trimmed();
@@ -121,8 +121,8 @@ ui::CControlUI* CMainWnd::CreateControl(const QString& tag) {
   return ui::CreateProgramControl(tag);
 }
 
-std::wstring CMainWnd::MessageText(const std::wstring& id) {
-  return lang::CLanguageStore::text(Store().section(L"Messages"), id);
+std::string CMainWnd::MessageText(const std::string& id) {
+  return lang::CLanguageStore::text(Store().section("Messages"), id);
 }
 
 void CMainWnd::PostMessage(int message, std::int64_t wParam) {
@@ -171,12 +171,12 @@ void CMainWnd::OnWindowInit() {
 }
 
 void CMainWnd::ApplyTexts() {
-  Store().apply(this, L"MainWnd");
+  Store().apply(this, "MainWnd");
   // The footer shows this build's version, through the language's pattern.
   if (ui::CControlUI* version = FindControl(QStringLiteral("LblVersion"))) {
-    std::wstring pattern = lang::CLanguageStore::text(Store().section(L"MainWnd"), L"LblVersion");
-    if (pattern.find(L"%s") == std::wstring::npos) pattern = L"Version %s";
-    const std::wstring number = ToWide(QString::fromLatin1(kVersion));
+    std::string pattern = lang::CLanguageStore::text(Store().section("MainWnd"), "LblVersion");
+    if (pattern.find("%s") == std::string::npos) pattern = "Version %s";
+    const std::string number = ToUtf8(QString::fromLatin1(kVersion));
     version->SetText(ToQ(lang::FormatMessageArgs(pattern, {number})));
     version->NeedParentUpdate();
   }
@@ -246,7 +246,7 @@ void CMainWnd::OnPasswordResult(std::int64_t wParam) {
     return;
   }
   if (wParam != 1) return;
-  show_message(kMsgInformation, this, MessageText(L"MSG0302"));
+  show_message(kMsgInformation, this, MessageText("MSG0302"));
   if (m_categoryPage->AskPassword()) {
     PostMessage(msg::kStartScan, kLocalBackupSource);
     return;
@@ -283,7 +283,7 @@ void CMainWnd::EnableTabPage(bool enable) {
 void CMainWnd::ShowAssistMenu() {
   auto menu = std::make_unique<ui::CMenuWnd>();
   if (!menu->Init(this, QStringLiteral("xml\\menu_assist.xml"))) return;
-  for (const auto& [key, text] : Store().section(L"MenuWnd"))
+  for (const auto& [key, text] : Store().section("MenuWnd"))
     if (menu->HasElement(ToQ(key))) menu->SetElementText(ToQ(key), ToQ(text));
   const auto& languages = Store().languages();
   for (const auto& [name, display] : languages)
@@ -312,7 +312,7 @@ void CMainWnd::OnMenuItem(const QString& name) {
   } else if (name == QLatin1String("item_exit")) {
     close();
   } else {
-    const std::wstring language = ToWide(name);
+    const std::string language = ToUtf8(name);
     for (const auto& entry : Store().languages()) {
       if (entry.first != language) continue;
       if (Store().set_language(language)) PostMessage(msg::kLanguageChanged);

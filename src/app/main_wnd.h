@@ -34,7 +34,7 @@ void OpenUrl(const QUrl& url);
 // The address configured in config.ini, section "Links", for one of the messages 1124
 // (key "Help"), 1125 ("FAQ"), 1128 ("About") and 1129 ("Support"). An address without a
 // scheme names a file beside config.ini. Empty when none is configured.
-QUrl ConfiguredPage(const std::wstring& configPath, int message);
+QUrl ConfiguredPage(const std::string& configPath, int message);
 
 class CMainWnd : public ui::CSkinWindow {
  public:
@@ -53,7 +53,7 @@ class CMainWnd : public ui::CSkinWindow {
   CPreviewVrtWnd& PreviewPane() { return *m_previewPane; }
 
   // A text of the Messages section of the language in use ("" when missing).
-  std::wstring MessageText(const std::wstring& id);
+  std::string MessageText(const std::string& id);
 
   // Queues a window message for this window. Any thread.
   void PostMessage(int message, std::int64_t wParam = 0);

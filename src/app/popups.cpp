@@ -17,7 +17,7 @@ FolderPickerResponder g_folderResponder;
 
 // ---- base ------------------------------------------------------------------------
 
-CPopUpWnd::CPopUpWnd(QWidget* owner, const QString& skinFile, const std::wstring& languageSection,
+CPopUpWnd::CPopUpWnd(QWidget* owner, const QString& skinFile, const std::string& languageSection,
                      const QString& className)
     : ui::CSkinWindow(owner), m_owner(owner), m_section(languageSection) {
   // A dialog frame without system decoration; the skin draws caption and buttons.
@@ -27,7 +27,7 @@ CPopUpWnd::CPopUpWnd(QWidget* owner, const QString& skinFile, const std::wstring
 }
 
 lang::TextSection& CPopUpWnd::Messages() {
-  return lang::CLanguageStore::instance().section(L"Messages");
+  return lang::CLanguageStore::instance().section("Messages");
 }
 
 int CPopUpWnd::DoModal(int width, int height) {
@@ -74,23 +74,23 @@ QString CMessageBox::SkinFileForKind(int kind) {
   }
 }
 
-std::wstring CMessageBox::DefaultTitleId(int kind) {
+std::string CMessageBox::DefaultTitleId(int kind) {
   switch (NormaliseKind(kind)) {
     case kMsgConfirm:
-      return L"MSG0402";
+      return "MSG0402";
     case kMsgInformation:
-      return L"MSG0403";
+      return "MSG0403";
     case kMsgWarning:
-      return L"MSG0405";
+      return "MSG0405";
     case kMsgQuestion:
-      return L"MSG0404";
+      return "MSG0404";
     default:
-      return L"MSG0401";
+      return "MSG0401";
   }
 }
 
 CMessageBox::CMessageBox(int kind, QWidget* owner)
-    : CPopUpWnd(owner, SkinFileForKind(kind), L"MessageBox"), m_kind(NormaliseKind(kind)) {}
+    : CPopUpWnd(owner, SkinFileForKind(kind), "MessageBox"), m_kind(NormaliseKind(kind)) {}
 
 void CMessageBox::OnInit() {
   if (auto* t = FindControl(QStringLiteral("title"))) t->SetText(ToQ(m_title));
@@ -103,14 +103,14 @@ void SetMessageBoxResponder(MessageBoxResponder responder) {
   g_messageResponder = std::move(responder);
 }
 
-int show_message(int kind, QWidget* owner, const std::wstring& text,
-                 const std::optional<std::wstring>& title, int width, int height, bool showCancel) {
+int show_message(int kind, QWidget* owner, const std::string& text,
+                 const std::optional<std::string>& title, int width, int height, bool showCancel) {
   MessageBoxRequest req;
   req.kind = NormaliseKind(kind);
   req.text = text;
   lang::CLanguageStore& store = lang::CLanguageStore::instance();
   req.title = title ? *title
-                    : lang::CLanguageStore::text(store.section(L"Messages"),
+                    : lang::CLanguageStore::text(store.section("Messages"),
                                                  CMessageBox::DefaultTitleId(kind));
   req.width = width;
   req.height = height;
@@ -131,7 +131,7 @@ int show_message(int kind, QWidget* owner, const std::wstring& text,
 // ---- password dialog ------------------------------------------------------------
 
 CDecryptionWnd::CDecryptionWnd(QWidget* owner)
-    : CPopUpWnd(owner, QStringLiteral("xml\\DecryptionWnd.xml"), L"DecryptionWnd",
+    : CPopUpWnd(owner, QStringLiteral("xml\\DecryptionWnd.xml"), "DecryptionWnd",
                 QStringLiteral("UIDecryptionWnd")) {}
 
 void CDecryptionWnd::OnInit() {
@@ -161,7 +161,7 @@ void CDecryptionWnd::Notify(ui::TNotifyUI& msg) {
     const QString name = msg.SenderName();
     if (name == QLatin1String("BtnOK")) {
       auto* edit = FindControl(QStringLiteral("EditPassword"));
-      m_password = edit ? ToWide(edit->GetText()) : std::wstring();
+      m_password = edit ? ToUtf8(edit->GetText()) : std::string();
       Close(1);
       return;
     }
@@ -197,7 +197,7 @@ void SetFolderPickerResponder(FolderPickerResponder responder) {
   g_folderResponder = std::move(responder);
 }
 
-std::optional<std::wstring> PickFolder(QWidget* owner, const std::wstring& prompt) {
+std::optional<std::string> PickFolder(QWidget* owner, const std::string& prompt) {
   if (g_folderResponder) return g_folderResponder(prompt);
   QFileDialog dialog(owner, ToQ(prompt), QDir::homePath());
   dialog.setFileMode(QFileDialog::Directory);
@@ -207,7 +207,7 @@ std::optional<std::wstring> PickFolder(QWidget* owner, const std::wstring& promp
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   const QStringList chosen = dialog.selectedFiles();
   if (chosen.isEmpty() || chosen.front().isEmpty()) return std::nullopt;
-  return ToWide(chosen.front());
+  return ToUtf8(chosen.front());
 }
 
 }  // namespace bv

@@ -16,12 +16,12 @@ namespace bv {
 // section at "windowinit". Escape counts as "closebtn", Return is swallowed.
 class CPopUpWnd : public ui::CSkinWindow {
  public:
-  CPopUpWnd(QWidget* owner, const QString& skinFile, const std::wstring& languageSection,
+  CPopUpWnd(QWidget* owner, const QString& skinFile, const std::string& languageSection,
             const QString& className = QString());
   // Builds the window at the given size, centres it over the owner and runs it modally.
   int DoModal(int width, int height);
   QWidget* Owner() const { return m_owner; }
-  const std::wstring& LanguageSection() const { return m_section; }
+  const std::string& LanguageSection() const { return m_section; }
   void Notify(ui::TNotifyUI& msg) override;
 
  protected:
@@ -35,7 +35,7 @@ class CPopUpWnd : public ui::CSkinWindow {
 
  private:
   QWidget* m_owner;
-  std::wstring m_section;
+  std::string m_section;
 };
 
 enum MessageKind {
@@ -52,9 +52,9 @@ class CMessageBox : public CPopUpWnd {
   CMessageBox(int kind, QWidget* owner);
   int Kind() const { return m_kind; }
   static QString SkinFileForKind(int kind);
-  static std::wstring DefaultTitleId(int kind);
-  void SetTitle(const std::wstring& title) { m_title = title; }
-  void SetMessage(const std::wstring& text) { m_text = text; }
+  static std::string DefaultTitleId(int kind);
+  void SetTitle(const std::string& title) { m_title = title; }
+  void SetMessage(const std::string& text) { m_text = text; }
   // The warning box hides "cancelbtn" unless asked to show it.
   void ShowCancelButton(bool show) { m_showCancel = show; }
 
@@ -63,16 +63,16 @@ class CMessageBox : public CPopUpWnd {
 
  private:
   int m_kind;
-  std::wstring m_title;
-  std::wstring m_text;
+  std::string m_title;
+  std::string m_text;
   std::optional<bool> m_showCancel;
 };
 
 // What a message box was asked to show (handed to a test's responder).
 struct MessageBoxRequest {
   int kind = 0;  // after the out-of-range rule: 0..4
-  std::wstring text;
-  std::wstring title;  // the title shown: the given one or the kind's default
+  std::string text;
+  std::string title;  // the title shown: the given one or the kind's default
   int width = 0;
   int height = 0;
   bool showCancel = false;
@@ -85,27 +85,27 @@ void SetMessageBoxResponder(MessageBoxResponder responder);
 // Shows a message box of `kind` (any other number behaves as error) with `text` and the
 // title, or the kind's default title from the Messages section when none is given.
 // Returns 1 (OK) or 2 (closed or cancelled).
-int show_message(int kind, QWidget* owner, const std::wstring& text,
-                 const std::optional<std::wstring>& title = std::nullopt, int width = 550,
+int show_message(int kind, QWidget* owner, const std::string& text,
+                 const std::optional<std::string>& title = std::nullopt, int width = 550,
                  int height = 200, bool showCancel = false);
 
 // The password dialog for encrypted backups.
 class CDecryptionWnd : public CPopUpWnd {
  public:
   explicit CDecryptionWnd(QWidget* owner);
-  const std::wstring& Password() const { return m_password; }
+  const std::string& Password() const { return m_password; }
 
  protected:
   void OnInit() override;
   void Notify(ui::TNotifyUI& msg) override;
 
  private:
-  std::wstring m_password;
+  std::string m_password;
 };
 
 struct PasswordAnswer {
   int result = 2;  // 1 OK, 2 cancelled or closed
-  std::wstring password;
+  std::string password;
 };
 using PasswordResponder = std::function<PasswordAnswer()>;
 void SetPasswordResponder(PasswordResponder responder);
@@ -114,9 +114,8 @@ PasswordAnswer ask_password(QWidget* owner);
 
 // The platform's folder picker (folders only, with an edit box, no new-folder button);
 // nothing when the user cancels.
-using FolderPickerResponder =
-    std::function<std::optional<std::wstring>(const std::wstring& prompt)>;
+using FolderPickerResponder = std::function<std::optional<std::string>(const std::string& prompt)>;
 void SetFolderPickerResponder(FolderPickerResponder responder);
-std::optional<std::wstring> PickFolder(QWidget* owner, const std::wstring& prompt);
+std::optional<std::string> PickFolder(QWidget* owner, const std::string& prompt);
 
 }  // namespace bv

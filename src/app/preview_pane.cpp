@@ -5,7 +5,7 @@
 namespace bv {
 
 CPreviewVrtWnd::CPreviewVrtWnd(CMainWnd& main, ui::CSkinWindow& window)
-    : CBaseVrtWnd(main, window, QStringLiteral("PreviewVtrWnd"), L"PreviewProcessWnd") {}
+    : CBaseVrtWnd(main, window, QStringLiteral("PreviewVtrWnd"), "PreviewProcessWnd") {}
 
 void CPreviewVrtWnd::ApplyTexts() {
   if (ui::CControlUI* pane = Find(QStringLiteral("PreviewLayout")))

@@ -27,7 +27,7 @@ constexpr int kMaxInitTries = 10;
 constexpr int kInitRetryMs = 50;
 
 QString PathText(const std::filesystem::path& path) {
-  return ToQ(platform::WideFromPath(path));
+  return ToQ(platform::Utf8FromPath(path));
 }
 
 // The browser tells a page from plain text by its name: the page file ends in ".html".
@@ -39,7 +39,7 @@ std::filesystem::path PageFile(std::filesystem::path page) {
 
 CPrintWnd::CPrintWnd(QWidget* owner, const CScanSession& session, std::optional<Category> category,
                      bool deletedOnly)
-    : CPopUpWnd(owner, QStringLiteral("xml\\PrintWnd.xml"), L"PrintWnd",
+    : CPopUpWnd(owner, QStringLiteral("xml\\PrintWnd.xml"), "PrintWnd",
                 QStringLiteral("UIPrintWnd")),
       m_session(session),
       m_category(category),
@@ -187,7 +187,7 @@ void CPrintWnd::AskClose() {
   // While the page is being built this waits until the build has ended.
   std::unique_lock<std::mutex> lock(m_printLock);
   const int answer =
-      show_message(kMsgQuestion, this, lang::CLanguageStore::text(Messages(), L"MSG0903"),
+      show_message(kMsgQuestion, this, lang::CLanguageStore::text(Messages(), "MSG0903"),
                    std::nullopt, 550, 200);
   if (answer == 1) {
     m_printCancel = true;

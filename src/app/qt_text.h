@@ -1,8 +1,8 @@
 #pragma once
 // The one place where engine text becomes Qt text, and Qt text (a folder the user
 // picked, a typed password) goes back to the engine. Engine records carry UTF-8
-// `std::string` or wide `std::wstring` fields; both convert here, without the locale.
-// Only what a window shows is converted.
+// `std::string` fields; they convert here, without the locale. Only what a window
+// shows is converted.
 #include <QString>
 #include <string>
 #include <string_view>
@@ -15,16 +15,10 @@ inline QString ToQ(std::string_view utf8) {
 inline QString ToQ(const std::string& utf8) {
   return ToQ(std::string_view(utf8));
 }
-inline QString ToQ(const std::wstring& wide) {
-  return QString::fromStdWString(wide);
-}
-inline QString ToQ(const wchar_t* wide) {
-  return wide ? QString::fromWCharArray(wide) : QString();
+inline QString ToQ(const char* utf8) {
+  return utf8 ? QString::fromUtf8(utf8) : QString();
 }
 
-inline std::wstring ToWide(const QString& text) {
-  return text.toStdWString();
-}
 inline std::string ToUtf8(const QString& text) {
   const QByteArray bytes = text.toUtf8();
   return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));

@@ -45,8 +45,8 @@ QColor CDetailRows::RowTextColor(int row) const {
 // ---- the window ------------------------------------------------------------------
 
 CRecoverProcessWnd::CRecoverProcessWnd(QWidget* owner, CScanSession& session,
-                                       std::wstring deviceName, std::wstring outputRoot)
-    : CPopUpWnd(owner, QStringLiteral("xml\\RecoverProcessWnd.xml"), L"RecoverProcessWnd",
+                                       std::string deviceName, std::string outputRoot)
+    : CPopUpWnd(owner, QStringLiteral("xml\\RecoverProcessWnd.xml"), "RecoverProcessWnd",
                 QStringLiteral("UIRecoverProcessWnd")),
       m_session(session),
       m_deviceName(std::move(deviceName)),
@@ -62,7 +62,7 @@ CRecoverProcessWnd::~CRecoverProcessWnd() {
   if (m_detailList) m_detailList->SetRowSource(nullptr);
 }
 
-std::wstring CRecoverProcessWnd::Text(const wchar_t* id) {
+std::string CRecoverProcessWnd::Text(const char* id) {
   return lang::CLanguageStore::text(Messages(), id);
 }
 
@@ -82,11 +82,11 @@ void CRecoverProcessWnd::OnInit() {
   if (m_job->LoadTemplates() != kSuccess) {
     // Nothing is exported without every template.
     m_initFailed = true;
-    show_message(kMsgError, Owner(), Text(L"MSG1104"), std::nullopt, 500, 200);
+    show_message(kMsgError, Owner(), Text("MSG1104"), std::nullopt, 500, 200);
     Close(2);
     return;
   }
-  ShowProgress(RecoveryProgress{0, std::wstring(), 0, m_job->TotalCount(), 0, 0});
+  ShowProgress(RecoveryProgress{0, std::string(), 0, m_job->TotalCount(), 0, 0});
   if (ui::CControlUI* current = FindControl(QStringLiteral("current"))) current->SetText(QString());
   m_worker = std::thread([this] {
     m_job->Run();
@@ -117,10 +117,10 @@ void CRecoverProcessWnd::ShowProgress(const RecoveryProgress& p) {
   if (ui::CControlUI* current = FindControl(QStringLiteral("current")))
     current->SetText(ToQ(p.current));
   if (ui::CControlUI* percent = FindControl(QStringLiteral("percent")))
-    percent->SetText(ToQ(lang::FormatMessageArgs(L"%s %d%%", {Text(L"MSG1101"), p.percent})));
+    percent->SetText(ToQ(lang::FormatMessageArgs("%s %d%%", {Text("MSG1101"), p.percent})));
   if (ui::CControlUI* recovered = FindControl(QStringLiteral("recovered")))
     recovered->SetText(ToQ(lang::FormatMessageArgs(
-        Text(L"MSG1102"), {p.doneCount, p.totalCount, p.succeededCount, p.failedCount})));
+        Text("MSG1102"), {p.doneCount, p.totalCount, p.succeededCount, p.failedCount})));
 }
 
 void CRecoverProcessWnd::AddDetail(const DetailLine& line) {
@@ -145,7 +145,7 @@ void CRecoverProcessWnd::AskCancel() {
   m_asking = true;
   // The worker waits at its next report while the user is asked.
   m_job->BeginCancel();
-  const int answer = show_message(kMsgQuestion, this, Text(L"MSG1103"), std::nullopt, 550, 200);
+  const int answer = show_message(kMsgQuestion, this, Text("MSG1103"), std::nullopt, 550, 200);
   m_asking = false;
   if (answer == 1) {
     m_job->ConfirmCancel();  // waits until the job has finished its final step
@@ -197,25 +197,25 @@ void CRecoverProcessWnd::closeEvent(QCloseEvent* e) {
 
 // ---- starting --------------------------------------------------------------------
 
-std::wstring OutputFolderRefusal(const std::wstring& backupFolder, const std::wstring& output) {
+std::string OutputFolderRefusal(const std::string& backupFolder, const std::string& output) {
   if (backupFolder.empty() || output.empty()) return {};
   const std::string problem =
-      OutputFolderProblem(platform::PathFromWide(backupFolder), platform::PathFromWide(output));
+      OutputFolderProblem(platform::PathFromUtf8(backupFolder), platform::PathFromUtf8(output));
   if (problem.empty()) return {};
   // The engine's sentence, as a message box says it: capital first, full stop last.
   QString text = ToQ(problem);
   text[0] = text[0].toUpper();
   if (!text.endsWith(QLatin1Char('.'))) text += QLatin1Char('.');
-  return ToWide(text);
+  return ToUtf8(text);
 }
 
 int RunRecovery(CMainWnd& main, CScanVrtWnd& page) {
-  const std::wstring prompt = main.MessageText(L"MSG0509");
-  std::optional<std::wstring> folder;
+  const std::string prompt = main.MessageText("MSG0509");
+  std::optional<std::string> folder;
   for (;;) {
     folder = PickFolder(&main, prompt);
     if (!folder || folder->empty()) return 2;
-    const std::wstring refusal = OutputFolderRefusal(page.ScannedBackup().folder, *folder);
+    const std::string refusal = OutputFolderRefusal(page.ScannedBackup().folder, *folder);
     if (refusal.empty()) break;
     show_message(kMsgError, &main, refusal, std::nullopt, 550, 200);
   }

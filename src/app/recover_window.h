@@ -49,8 +49,8 @@ class CRecoverProcessWnd : public CPopUpWnd, private IRecoveryView {
  public:
   // `session` is paused or has ended and stays so while the window runs; `deviceName`
   // goes into the documents' titles.
-  CRecoverProcessWnd(QWidget* owner, CScanSession& session, std::wstring deviceName,
-                     std::wstring outputRoot);
+  CRecoverProcessWnd(QWidget* owner, CScanSession& session, std::string deviceName,
+                     std::string outputRoot);
   ~CRecoverProcessWnd() override;
 
   // Where the document templates are (default: beside the program).
@@ -69,7 +69,7 @@ class CRecoverProcessWnd : public CPopUpWnd, private IRecoveryView {
   bool DetailsShown() const { return m_detailsShown; }
   const CRecoverJob* Job() const { return m_job.get(); }
   const CDetailRows& Details() const { return m_details; }
-  const std::wstring& OutputRoot() const { return m_outputRoot; }
+  const std::string& OutputRoot() const { return m_outputRoot; }
 
  protected:
   void OnInit() override;
@@ -86,11 +86,11 @@ class CRecoverProcessWnd : public CPopUpWnd, private IRecoveryView {
   void AddDetail(const DetailLine& line);
   void OnJobEnded();
   void ToggleDetails();
-  std::wstring Text(const wchar_t* id);
+  std::string Text(const char* id);
 
   CScanSession& m_session;
-  std::wstring m_deviceName;
-  std::wstring m_outputRoot;
+  std::string m_deviceName;
+  std::string m_outputRoot;
   std::optional<std::filesystem::path> m_templateFolder;
   std::unique_ptr<CRecoverJob> m_job;
   std::thread m_worker;
@@ -105,7 +105,7 @@ class CRecoverProcessWnd : public CPopUpWnd, private IRecoveryView {
 // Why `output` may not take a recovery of the backup in `backupFolder` (the engine's
 // check: inside the backup, the backup itself, or a folder whose output would reach
 // into it), as a message box says it; empty when it may.
-std::wstring OutputFolderRefusal(const std::wstring& backupFolder, const std::wstring& output);
+std::string OutputFolderRefusal(const std::string& backupFolder, const std::string& output);
 
 // The recovery button: asks for a folder (titled "MSG0509"; again after a refused one)
 // and runs the recovery window over the page's scan. The window's result, or 2 when no

@@ -11,7 +11,7 @@ namespace {
 
 // A column whose cell reads one kind of record; any other item gives an empty cell.
 template <typename Record, typename Text>
-ResultColumn Col(const wchar_t* key, const char* heading, int width, Text text,
+ResultColumn Col(const char* key, const char* heading, int width, Text text,
                  const char* sample = "") {
   return ResultColumn{key, heading, width,
                       [text](const StatItem& item) -> QString {
@@ -41,106 +41,107 @@ std::vector<ResultColumn> NoColumns() {
 
 std::vector<ResultColumn> NoteColumns() {
   return {
-      Col<NoteRecord>(L"ColTitle", "Title", 100, [](const NoteRecord& n) { return ToQ(n.title); }),
+      Col<NoteRecord>("ColTitle", "Title", 100, [](const NoteRecord& n) { return ToQ(n.title); }),
       Col<NoteRecord>(
-          L"ColDate", "Date", 110, [](const NoteRecord& n) { return ToQ(n.date); }, kDate),
-      Col<NoteRecord>(L"ColNote", "Note", 0, [](const NoteRecord& n) { return ToQ(n.body); })};
+          "ColDate", "Date", 110, [](const NoteRecord& n) { return ToQ(n.date); }, kDate),
+      Col<NoteRecord>("ColNote", "Note", 0, [](const NoteRecord& n) { return ToQ(n.body); })};
 }
 
 std::vector<ResultColumn> CallColumns() {
-  return {Col<CallRecord>(L"ColUserName", "User Name", 150,
+  return {Col<CallRecord>("ColUserName", "User Name", 150,
                           [](const CallRecord& c) { return ToQ(c.name); }),
           Col<CallRecord>(
-              L"ColPhoneNumber", "Phone Number", 150,
+              "ColPhoneNumber", "Phone Number", 150,
               [](const CallRecord& c) { return ToQ(c.address); }, kNumber),
           Col<CallRecord>(
-              L"ColDate", "Date", 130, [](const CallRecord& c) { return ToQ(c.date); }, kDate),
-          Col<CallRecord>(L"ColCallStatus", "Call Status", 100,
+              "ColDate", "Date", 130, [](const CallRecord& c) { return ToQ(c.date); }, kDate),
+          Col<CallRecord>("ColCallStatus", "Call Status", 100,
                           [](const CallRecord& c) {
                             return c.answered != 0 ? QStringLiteral("Incoming")
                                                    : QStringLiteral("Outgoing");
                           }),
-          Col<CallRecord>(L"ColDuration", "Duration", 100, CallStatus),
-          Col<CallRecord>(L"ColStatus", "Status", 0, [](const CallRecord& c) {
+          Col<CallRecord>("ColDuration", "Duration", 100, CallStatus),
+          Col<CallRecord>("ColStatus", "Status", 0, [](const CallRecord& c) {
             return c.deleted != 0 ? QStringLiteral("Deleted") : QStringLiteral("Normal");
           })};
 }
 
 std::vector<ResultColumn> MessageColumns() {
-  return {Col<MessageRecord>(L"ColUserName", "User Name", 100,
+  return {Col<MessageRecord>("ColUserName", "User Name", 100,
                              [](const MessageRecord& m) { return ToQ(m.name); }),
           Col<MessageRecord>(
-              L"ColPhoneNumber", "Phone Number", 100,
+              "ColPhoneNumber", "Phone Number", 100,
               [](const MessageRecord& m) { return ToQ(m.sender); }, kNumber),
           Col<MessageRecord>(
-              L"ColDate", "Date", 120, [](const MessageRecord& m) { return ToQ(m.date); }, kDate),
-          Col<MessageRecord>(L"ColMessage", "Message", 0,
+              "ColDate", "Date", 120, [](const MessageRecord& m) { return ToQ(m.date); }, kDate),
+          Col<MessageRecord>("ColMessage", "Message", 0,
                              [](const MessageRecord& m) { return ToQ(m.text); })};
 }
 
 std::vector<ResultColumn> ContactColumns() {
-  return {Col<ContactRecord>(L"ColName", "Name", 100,
+  return {Col<ContactRecord>("ColName", "Name", 100,
                              [](const ContactRecord& c) { return ToQ(c.name); }),
-          Col<ContactRecord>(L"ColCompany", "Company", 100,
+          Col<ContactRecord>("ColCompany", "Company", 100,
                              [](const ContactRecord& c) { return ToQ(c.organization); }),
           Col<ContactRecord>(
-              L"ColPhone", "Phone", 100,
+              "ColPhone", "Phone", 100,
               [](const ContactRecord& c) { return FirstLine(ToQ(c.phone)); }, kEnteredNumber),
-          Col<ContactRecord>(L"ColEmail", "Email", 100,
+          Col<ContactRecord>("ColEmail", "Email", 100,
                              [](const ContactRecord& c) { return ToQ(c.email); }),
-          Col<ContactRecord>(L"ColHomePage", "Home Page", 0,
+          Col<ContactRecord>("ColHomePage", "Home Page", 0,
                              [](const ContactRecord& c) { return ToQ(c.url); })};
 }
 
 std::vector<ResultColumn> ChatColumns() {
   return {
-      Col<WhatsAppMessageRecord>(L"ColChats", "Chats", 150,
-                                 [](const WhatsAppMessageRecord& m) { return ToQ(m.chatPartner); }),
-      Col<WhatsAppMessageRecord>(L"ColName", "Name", 150,
+      Col<WhatsAppMessageRecord>(
+          "ColChats", "Chats", 150,
+          [](const WhatsAppMessageRecord& m) { return ToQ(m.chatPartner()); }),
+      Col<WhatsAppMessageRecord>("ColName", "Name", 150,
                                  [](const WhatsAppMessageRecord& m) {
-                                   return ToQ(m.chatTitle.empty() ? m.senderName : m.chatTitle);
+                                   return ToQ(m.chatTitle().empty() ? m.senderName : m.chatTitle());
                                  }),
-      Col<WhatsAppMessageRecord>(L"ColPhone", "Phone", 0, [](const WhatsAppMessageRecord& m) {
-        return ToQ(m.chatJids.empty() ? m.pushName : m.chatJids);
+      Col<WhatsAppMessageRecord>("ColPhone", "Phone", 0, [](const WhatsAppMessageRecord& m) {
+        return ToQ(m.chatJids().empty() ? m.pushName : m.chatJids());
       })};
 }
 
 std::vector<ResultColumn> PhotoColumns() {
-  return {Col<MediaItem>(L"ColFileName", "File Name", 200,
+  return {Col<MediaItem>("ColFileName", "File Name", 200,
                          [](const MediaItem& m) { return ToQ(m.name); }),
-          Col<MediaItem>(L"ColFileSize", "File Size", 0,
+          Col<MediaItem>("ColFileSize", "File Size", 0,
                          [](const MediaItem& m) { return Size(m.size); })};
 }
 
 std::vector<ResultColumn> MessageAttachmentColumns() {
-  return {Col<AttachmentItem>(L"ColFileName", "File Name", 300,
+  return {Col<AttachmentItem>("ColFileName", "File Name", 300,
                               [](const AttachmentItem& a) { return ToQ(a.name); }),
-          Col<AttachmentItem>(L"ColFileSize", "File Size", 0,
+          Col<AttachmentItem>("ColFileSize", "File Size", 0,
                               [](const AttachmentItem& a) { return Size(a.size); })};
 }
 
 std::vector<ResultColumn> WhatsAppAttachmentColumns() {
-  return {Col<MediaItem>(L"ColFileName", "File Name", 300,
+  return {Col<MediaItem>("ColFileName", "File Name", 300,
                          [](const MediaItem& m) { return ToQ(m.name); }),
-          Col<MediaItem>(L"ColFileSize", "File Size", 0,
+          Col<MediaItem>("ColFileSize", "File Size", 0,
                          [](const MediaItem& m) { return Size(m.size); })};
 }
 
 // An app of the app list is a folder of files, opened by a click.
 std::vector<ResultColumn> AppColumns() {
   return {
-      Col<StatNode>(L"ColAppName", "App Name", 300, [](const StatNode& n) { return ToQ(n.label); }),
-      Col<StatNode>(L"ColType", "Type", 0,
+      Col<StatNode>("ColAppName", "App Name", 300, [](const StatNode& n) { return ToQ(n.label); }),
+      Col<StatNode>("ColType", "Type", 0,
                     [](const StatNode&) { return QStringLiteral("Folder"); })};
 }
 
 std::vector<ResultColumn> AppFileColumns() {
   return {
-      Col<AppMediaItem>(L"ColFileName", "File Name", 300,
+      Col<AppMediaItem>("ColFileName", "File Name", 300,
                         [](const AppMediaItem& a) { return ToQ(a.name); }),
-      Col<AppMediaItem>(L"ColAppName", "App Name", 200,
+      Col<AppMediaItem>("ColAppName", "App Name", 200,
                         [](const AppMediaItem& a) { return ToQ(a.app); }),
-      Col<AppMediaItem>(L"ColSize", "Size", 0, [](const AppMediaItem& a) { return Size(a.size); })};
+      Col<AppMediaItem>("ColSize", "Size", 0, [](const AppMediaItem& a) { return Size(a.size); })};
 }
 
 struct Table {

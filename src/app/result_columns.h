@@ -13,7 +13,7 @@
 namespace bv {
 
 struct ResultColumn {
-  const wchar_t* key;   // the heading's key in the scan page's language section
+  const char* key;      // the heading's key in the scan page's language section
   const char* heading;  // the heading when the language has none
   int width;            // pixels; 0 takes what is left
   std::function<QString(const StatItem&)> cell;

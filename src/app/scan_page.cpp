@@ -20,35 +20,35 @@ namespace {
 
 // The tree's two groups and a node per category, in the categories' fixed order.
 struct NodeInfo {
-  const wchar_t* key;  // the name's key in the scan page's language section
+  const char* key;  // the name's key in the scan page's language section
   const char* name;
   const char* icon;
   int group;
 };
 constexpr NodeInfo kNodes[kCategoryCount] = {
-    {L"NodeCameraRoll", "Camera Roll", "file='Controls.png' source='1,410,19,428'", 0},
-    {L"NodePhotoStream", "Photo Stream", "file='Controls.png' source='19,410,37,428'", 0},
-    {L"NodeAppPhotos", "App Photos", "file='Controls.png' source='37,410,55,428'", 0},
-    {L"NodeAppVideos", "App Videos", "file='Controls.png' source='55,410,73,428'", 0},
-    {L"NodeMessages", "Messages", "file='Controls.png' source='73,410,91,428'", 1},
-    {L"NodeMessageAttachments", "Messages Attachments",
+    {"NodeCameraRoll", "Camera Roll", "file='Controls.png' source='1,410,19,428'", 0},
+    {"NodePhotoStream", "Photo Stream", "file='Controls.png' source='19,410,37,428'", 0},
+    {"NodeAppPhotos", "App Photos", "file='Controls.png' source='37,410,55,428'", 0},
+    {"NodeAppVideos", "App Videos", "file='Controls.png' source='55,410,73,428'", 0},
+    {"NodeMessages", "Messages", "file='Controls.png' source='73,410,91,428'", 1},
+    {"NodeMessageAttachments", "Messages Attachments",
      "file='Controls.png' source='91,410,109,428'", 1},
-    {L"NodeContacts", "Contacts", "file='Controls.png' source='109,410,127,428'", 1},
-    {L"NodeCallHistory", "Call History", "file='Controls.png' source='127,410,145,428'", 1},
-    {L"NodeNotes", "Notes", "file='Controls.png' source='145,410,163,428'", 1},
-    {L"NodeWhatsApp", "WhatsApp", "file='Controls.png' source='163,410,181,428'", 1},
-    {L"NodeWhatsAppAttachments", "WhatsApp Attachments",
+    {"NodeContacts", "Contacts", "file='Controls.png' source='109,410,127,428'", 1},
+    {"NodeCallHistory", "Call History", "file='Controls.png' source='127,410,145,428'", 1},
+    {"NodeNotes", "Notes", "file='Controls.png' source='145,410,163,428'", 1},
+    {"NodeWhatsApp", "WhatsApp", "file='Controls.png' source='163,410,181,428'", 1},
+    {"NodeWhatsAppAttachments", "WhatsApp Attachments",
      "file='Controls.png' source='91,410,109,428'", 1},
-    {L"NodeReminder", "Reminder", "file='Controls.png' source='181,410,199,428'", 1},
-    {L"NodeCalendar", "Calendar", "file='Controls.png' source='199,410,217,428'", 1},
-    {L"NodeSafariBookmark", "Safari Bookmark", "file='Controls.png' source='217,410,235,428'", 1},
+    {"NodeReminder", "Reminder", "file='Controls.png' source='181,410,199,428'", 1},
+    {"NodeCalendar", "Calendar", "file='Controls.png' source='199,410,217,428'", 1},
+    {"NodeSafariBookmark", "Safari Bookmark", "file='Controls.png' source='217,410,235,428'", 1},
 };
 struct GroupInfo {
-  const wchar_t* key;
+  const char* key;
   const char* name;
 };
-constexpr GroupInfo kGroups[2] = {{L"NodePhotosVideos", "Photos & Videos"},
-                                  {L"NodeMessagesCallLogs", "Messages & Call logs"}};
+constexpr GroupInfo kGroups[2] = {{"NodePhotosVideos", "Photos & Videos"},
+                                  {"NodeMessagesCallLogs", "Messages & Call logs"}};
 // Tree node data: a category's id (1..14) for its node, these for the groups.
 constexpr quintptr kGroupData = 100;
 
@@ -57,12 +57,6 @@ constexpr const char* kFilterCountPattern = "Files Filtered: %d item(s)";
 constexpr int kMaxCategoryId = kCategoryCount;
 // A cell's margins around its text (the list's padding and the style's margins).
 constexpr int kCellPadding = 20;
-
-// Engine text (UTF-8 or wide) as the language store's wide text.
-template <typename Text>
-std::wstring Wide(const Text& text) {
-  return ToWide(ToQ(text));
-}
 
 bool IsAppCategory(Category c) {
   return c == Category::AppPhotos || c == Category::AppVideos;
@@ -76,7 +70,7 @@ Qt::CheckState TickState(const StatNode& node) {
 }  // namespace
 
 CScanVrtWnd::CScanVrtWnd(CMainWnd& main, ui::CSkinWindow& window)
-    : CBaseVrtWnd(main, window, QStringLiteral("ScanVtrWnd"), L"PageScan") {
+    : CBaseVrtWnd(main, window, QStringLiteral("ScanVtrWnd"), "PageScan") {
   m_session.SetEventSink(this);
 }
 
@@ -86,12 +80,12 @@ CScanVrtWnd::~CScanVrtWnd() {
   if (m_list) m_list->SetRowSource(nullptr);
 }
 
-std::wstring CScanVrtWnd::Message(const wchar_t* id) const {
+std::string CScanVrtWnd::Message(const char* id) const {
   return Main().MessageText(id);
 }
 
-QString CScanVrtWnd::PageText(const wchar_t* key, const char* fallback) const {
-  const std::wstring text =
+QString CScanVrtWnd::PageText(const char* key, const char* fallback) const {
+  const std::string text =
       lang::CLanguageStore::text(lang::CLanguageStore::instance().section(LanguageSection()), key);
   return text.empty() ? QString::fromUtf8(fallback) : ToQ(text);
 }
@@ -138,7 +132,7 @@ bool CScanVrtWnd::StartScan(std::int32_t sourceKind) {
   request.deviceContext = m_device;
   request.backup = m_backup;
   request.chosen = m_chosen;
-  request.password = sourceKind == kLocalBackupSource ? m_password : std::wstring();
+  request.password = sourceKind == kLocalBackupSource ? m_password : std::string();
   return BeginScan([&] { return m_session.Start(request); });
 }
 
@@ -267,8 +261,8 @@ ui::CTreeNodeUI* CScanVrtWnd::CategoryNode(Category c) const {
 
 void CScanVrtWnd::ShowSourceTexts() {
   const bool device = m_session.SourceKind() == kDeviceSource;
-  const QString scanning = ToQ(Message(device ? L"MSG0503" : L"MSG0501"));
-  const QString recover = ToQ(Message(device ? L"MSG0504" : L"MSG0502"));
+  const QString scanning = ToQ(Message(device ? "MSG0503" : "MSG0501"));
+  const QString recover = ToQ(Message(device ? "MSG0504" : "MSG0502"));
   const QString image = QString::fromLatin1(device ? kDeviceSourceImage : kBackupSourceImage);
   if (ui::CControlUI* c = Find(QStringLiteral("LblScanType"))) c->SetText(scanning);
   if (ui::CControlUI* c = Find(QStringLiteral("LblScanInfo"))) {
@@ -323,7 +317,7 @@ void CScanVrtWnd::OnWorkerMessage(int message, std::int64_t param, const QString
       break;
     case msg::kScanWarning:
       if (!text.isEmpty())
-        show_message(kMsgWarning, &Main(), Main().MessageText(ToWide(text)), std::nullopt, 550,
+        show_message(kMsgWarning, &Main(), Main().MessageText(ToUtf8(text)), std::nullopt, 550,
                      200);
       break;
     case msg::kScanSourceProblem:
@@ -596,16 +590,16 @@ void CScanVrtWnd::RefreshHeaderTick() {
 }
 
 QString CScanVrtWnd::StatisticsText() const {
-  std::wstring pattern = const_cast<CScanVrtWnd*>(this)->Message(L"MSG0513");
-  if (pattern.empty()) pattern = Wide(std::string(kStatisticsPattern));
+  std::string pattern = const_cast<CScanVrtWnd*>(this)->Message("MSG0513");
+  if (pattern.empty()) pattern = kStatisticsPattern;
   const StatisticsLabel label = m_session.Label();
   return ToQ(lang::FormatMessageArgs(
-      pattern, {Wide(label.tickedSize), label.tickedVisible, Wide(label.totalSize), label.items}));
+      pattern, {label.tickedSize, label.tickedVisible, label.totalSize, label.items}));
 }
 
 QString CScanVrtWnd::FilterCountText() const {
   const std::uint32_t hidden = m_selected ? m_session.FilteredCount(*m_selected) : 0;
-  std::wstring pattern = ToWide(PageText(L"FilterCount", kFilterCountPattern));
+  std::string pattern = ToUtf8(PageText("FilterCount", kFilterCountPattern));
   return ToQ(lang::FormatMessageArgs(pattern, {hidden}));
 }
 
@@ -628,7 +622,7 @@ void CScanVrtWnd::RefreshFilterCount() {
 
 void CScanVrtWnd::RefreshPauseText() {
   if (ui::CControlUI* pause = Find(QStringLiteral("BtnScanPause"))) {
-    const std::wstring text = Message(m_paused ? L"MSG0506" : L"MSG0507");
+    const std::string text = Message(m_paused ? "MSG0506" : "MSG0507");
     if (!text.empty()) pause->SetText(ToQ(text));
   }
 }
@@ -659,7 +653,7 @@ void CScanVrtWnd::AskStop() {
   }
   m_stopAsked = true;
   const int answer =
-      show_message(kMsgQuestion, &Main(), Message(L"MSG0508"), std::nullopt, 550, 200);
+      show_message(kMsgQuestion, &Main(), Message("MSG0508"), std::nullopt, 550, 200);
   m_stopAsked = false;
   if (answer == 1) {
     m_paused = false;
@@ -675,7 +669,7 @@ void CScanVrtWnd::AskStop() {
 void CScanVrtWnd::OnHome() {
   if (m_session.IsScanning()) return;
   if (m_selected &&
-      show_message(kMsgQuestion, &Main(), Message(L"MSG0510"), std::nullopt, 550, 200) != 1)
+      show_message(kMsgQuestion, &Main(), Message("MSG0510"), std::nullopt, 550, 200) != 1)
     return;
   ResetPage(false);
   m_session.Clear();
@@ -695,7 +689,7 @@ bool CScanVrtWnd::QueryClose() {
       m_session.BeginStop();
       PlayAnimation(false);
     }
-    const int answer = show_message(kMsgWarning, &Main(), Message(L"MSG0511"), Message(L"MSG0405"),
+    const int answer = show_message(kMsgWarning, &Main(), Message("MSG0511"), Message("MSG0405"),
                                     550, 200, /*showCancel=*/true);
     if (answer == 1) {
       m_paused = false;
@@ -707,7 +701,7 @@ bool CScanVrtWnd::QueryClose() {
     return false;
   }
   if (m_selected && !m_rows.Empty())
-    return show_message(kMsgWarning, &Main(), Message(L"MSG0511"), Message(L"MSG0405"), 550, 200,
+    return show_message(kMsgWarning, &Main(), Message("MSG0511"), Message("MSG0405"), 550, 200,
                         /*showCancel=*/true) == 1;
   return true;
 }

@@ -46,13 +46,13 @@ class CScanVrtWnd : public CBaseVrtWnd, private IScanEventSink {
   const BackupRecord& ChosenBackup() const { return m_backup; }
   // For readers that fill the record in place (a folder the user browsed to).
   BackupRecord& ChosenBackupRecord() { return m_backup; }
-  void SetPassword(const std::wstring& password) { m_password = password; }
-  const std::wstring& Password() const { return m_password; }
+  void SetPassword(const std::string& password) { m_password = password; }
+  const std::string& Password() const { return m_password; }
   void SetChosenCategories(const CategorySet& chosen) { m_chosen = chosen; }
   const CategorySet& ChosenCategories() const { return m_chosen; }
   // The phone on USB that kind 0 scans (its device-access object, which must outlive
   // the scan) and its name; none by default, and kind 0 then starts nothing.
-  void SetDevice(void* deviceAccess, const std::wstring& name) {
+  void SetDevice(void* deviceAccess, const std::string& name) {
     m_device = deviceAccess;
     m_deviceName = name;
   }
@@ -150,14 +150,14 @@ class CScanVrtWnd : public CBaseVrtWnd, private IScanEventSink {
   void RefreshFilterCount();
   void RefreshPauseText();
   void RefreshProblem();
-  std::wstring Message(const wchar_t* id) const;
-  QString PageText(const wchar_t* key, const char* fallback) const;
+  std::string Message(const char* id) const;
+  QString PageText(const char* key, const char* fallback) const;
 
   BackupRecord m_backup;
   BackupRecord m_scanned;
   void* m_device = nullptr;
-  std::wstring m_deviceName;
-  std::wstring m_password;
+  std::string m_deviceName;
+  std::string m_password;
   CategorySet m_chosen = AllCategories();
   CScanSession m_session;
   CResultRows m_rows{m_session};

@@ -57,7 +57,7 @@ class CScreenshotTour : public QObject {
   qint64 m_readySince = 0;
   bool m_failed = false;
   bool m_done = false;
-  std::wstring m_startLanguage;
+  std::string m_startLanguage;
   int m_shots = 0;
   bool m_inShot = false;
   bool m_holdScan = true;

@@ -9,7 +9,7 @@
 namespace bv {
 
 CSpecifyFileVrtWnd::CSpecifyFileVrtWnd(CMainWnd& main, ui::CSkinWindow& window)
-    : CBaseVrtWnd(main, window, QStringLiteral("SpecifyFileVtrWnd"), L"PageSpecifyFile") {}
+    : CBaseVrtWnd(main, window, QStringLiteral("SpecifyFileVtrWnd"), "PageSpecifyFile") {}
 
 void CSpecifyFileVrtWnd::OnInit() {
   ApplyTexts();
@@ -84,7 +84,7 @@ void CSpecifyFileVrtWnd::OnNext() {
     }
   } else {
     // A password typed for another backup does not belong to this one.
-    scan.SetPassword(std::wstring());
+    scan.SetPassword(std::string());
   }
   Main().PostMessage(msg::kStartScan, kLocalBackupSource);
 }
@@ -98,11 +98,11 @@ bool CSpecifyFileVrtWnd::AskPassword() {
       scan.SetPassword(answer.password);
       return true;
     }
-    const int r = show_message(kMsgWarning, &Main(), Main().MessageText(L"MSG0301"),
-                               std::wstring(L"Warning"), 550, 200);
+    const int r = show_message(kMsgWarning, &Main(), Main().MessageText("MSG0301"),
+                               std::string("Warning"), 550, 200);
     if (r != 1) {
       // Closing the warning goes on with no password; the scan then reports it wrong.
-      scan.SetPassword(std::wstring());
+      scan.SetPassword(std::string());
       return true;
     }
   }

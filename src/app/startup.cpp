@@ -30,7 +30,7 @@ int RunProgram(QApplication& app) {
   CSingleInstance instance;
   if (!instance.Acquire()) {
     if (!instance.AskFirstToRaise())
-      show_message(kMsgInformation, nullptr, L"Tarnwick Backvault Pro is running.", std::nullopt,
+      show_message(kMsgInformation, nullptr, "Tarnwick Backvault Pro is running.", std::nullopt,
                    350, 180);
     return 0;
   }

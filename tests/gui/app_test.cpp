@@ -419,12 +419,12 @@ TEST(Relabel, AppliesSectionKeepsDisabledControlsDisabled) {
   std::ofstream(root / "Languages" / "Test.ini")
       << "[PageSpecifyFile]\nBtnNext2=Continue\nOptNotes=Notizen\nGhost=nobody\n[PageItunesBackup]"
          "\nBackupListHeader2=Zuletzt\n";
-  lang::CLanguageStore store(root.wstring());
+  lang::CLanguageStore store(root.string());
   SkinWnd w(QStringLiteral("xml\\skin.xml"));
   ASSERT_TRUE(w.Create());
   w.FindControl(QStringLiteral("BtnNext2"))->SetEnabled(false);
-  store.apply(&w, L"PageSpecifyFile");
-  store.apply(&w, L"PageItunesBackup");
+  store.apply(&w, "PageSpecifyFile");
+  store.apply(&w, "PageItunesBackup");
   EXPECT_EQ(w.FindControl(QStringLiteral("BtnNext2"))->GetText(), QStringLiteral("Continue"));
   EXPECT_FALSE(w.FindControl(QStringLiteral("BtnNext2"))->IsEnabled());
   EXPECT_EQ(w.FindControl(QStringLiteral("OptNotes"))->GetText(), QStringLiteral("Notizen"));
@@ -467,7 +467,7 @@ TEST(MessageBox, KindsTitlesAndAnswers) {
       size = w->size();
       ClickControl(w->FindControl(QStringLiteral("okbtn")));
     });
-    EXPECT_EQ(show_message(c.kind, &owner, L"Something happened."), 1) << c.kind;
+    EXPECT_EQ(show_message(c.kind, &owner, "Something happened."), 1) << c.kind;
     EXPECT_EQ(seenTitle, QString::fromLatin1(c.skinTitle)) << c.kind;
     EXPECT_EQ(seenMessage, QStringLiteral("Something happened."));
     EXPECT_EQ(cancelVisible, c.hasCancel) << c.kind;
@@ -482,7 +482,7 @@ TEST(MessageBox, KindsTitlesAndAnswers) {
     title = TextOf(w, "title");
     ClickControl(w->FindControl(QStringLiteral("closebtn")));
   });
-  EXPECT_EQ(show_message(kMsgQuestion, &owner, L"Stop?", std::wstring(L"Question"), 350, 180), 2);
+  EXPECT_EQ(show_message(kMsgQuestion, &owner, "Stop?", std::string("Question"), 350, 180), 2);
   EXPECT_EQ(title, QStringLiteral("Question"));
   bool shown = false;
   WhenModal([&](CSkinWindow* w) {
@@ -490,11 +490,11 @@ TEST(MessageBox, KindsTitlesAndAnswers) {
     shown = cancel && cancel->IsVisible();
     ClickControl(cancel);
   });
-  EXPECT_EQ(show_message(kMsgWarning, &owner, L"Quit?", std::nullopt, 550, 200, true), 2);
+  EXPECT_EQ(show_message(kMsgWarning, &owner, "Quit?", std::nullopt, 550, 200, true), 2);
   EXPECT_TRUE(shown);
   // Escape closes like the close button.
   WhenModal([&](CSkinWindow* w) { QTest::keyClick(w, Qt::Key_Escape); });
-  EXPECT_EQ(show_message(kMsgError, &owner, L"x"), 2);
+  EXPECT_EQ(show_message(kMsgError, &owner, "x"), 2);
 }
 
 TEST(MessageBox, ResponderSeamAnswersWithoutWindow) {
@@ -503,11 +503,11 @@ TEST(MessageBox, ResponderSeamAnswersWithoutWindow) {
     seen.push_back(r);
     return 1;
   });
-  EXPECT_EQ(show_message(42, nullptr, L"text"), 1);
+  EXPECT_EQ(show_message(42, nullptr, "text"), 1);
   SetMessageBoxResponder(nullptr);
   ASSERT_EQ(seen.size(), 1u);
   EXPECT_EQ(seen[0].kind, kMsgError);
-  EXPECT_EQ(seen[0].title, L"Error");
+  EXPECT_EQ(seen[0].title, "Error");
   EXPECT_EQ(seen[0].width, 550);
 }
 
@@ -538,7 +538,7 @@ TEST(PasswordDialog, CreatesEditAndReturnsPassword) {
   PasswordAnswer a = ask_password(&owner);
   EXPECT_TRUE(editChecked);
   EXPECT_EQ(a.result, 1);
-  EXPECT_EQ(a.password, L"s3cr\u00e9t");
+  EXPECT_EQ(a.password, "s3cr\u00e9t");
 
   for (const char* how : {"BtnCancel", "closebtn", "cancelbtn-missing"}) {
     WhenModal([&](CSkinWindow* w) {
@@ -565,12 +565,12 @@ TEST(PasswordDialog, EmptyOkIsAnAnswerToo) {
 }
 
 TEST(FolderPicker, ResponderSeam) {
-  SetFolderPickerResponder([](const std::wstring& prompt) -> std::optional<std::wstring> {
+  SetFolderPickerResponder([](const std::string& prompt) -> std::optional<std::string> {
     if (prompt.empty()) return std::nullopt;
-    return L"/tmp/out";
+    return "/tmp/out";
   });
-  EXPECT_EQ(PickFolder(nullptr, L"Choose"), std::optional<std::wstring>(L"/tmp/out"));
-  EXPECT_EQ(PickFolder(nullptr, L""), std::nullopt);
+  EXPECT_EQ(PickFolder(nullptr, "Choose"), std::optional<std::string>("/tmp/out"));
+  EXPECT_EQ(PickFolder(nullptr, ""), std::nullopt);
   SetFolderPickerResponder(nullptr);
 }
 

@@ -92,7 +92,7 @@ void MainWndTest::SetUp() {
   fs::create_directories(langDir / "Languages");
   for (const auto& e : fs::directory_iterator(bin / "Languages"))
     fs::copy_file(e.path(), langDir / "Languages" / e.path().filename());
-  store = std::make_unique<lang::CLanguageStore>(platform::WideFromPath(langDir.path()));
+  store = std::make_unique<lang::CLanguageStore>(platform::Utf8FromPath(langDir.path()));
   lang::CLanguageStore::SetInstance(store.get());
   UseDataFolder(DataFolder());
   homeEnv = std::make_unique<test::ScopedEnv>("HOME", langDir.path().string());
@@ -118,7 +118,7 @@ void MainWndTest::SetUp() {
     passwordAnswers.pop_front();
     return a;
   });
-  SetFolderPickerResponder([this](const std::wstring& prompt) -> std::optional<std::wstring> {
+  SetFolderPickerResponder([this](const std::string& prompt) -> std::optional<std::string> {
     log.folderPrompts.push_back(prompt);
     if (folderAnswers.empty()) {
       ADD_FAILURE() << "unexpected folder picker";

@@ -47,7 +47,7 @@ bool WaitFor(const std::function<bool()>& done, int ms = 30000);
 struct PopUpLog {
   std::vector<MessageBoxRequest> messages;
   int passwordPrompts = 0;
-  std::vector<std::wstring> folderPrompts;
+  std::vector<std::string> folderPrompts;
 };
 
 class MainWndTest : public ::testing::Test {
@@ -76,7 +76,7 @@ class MainWndTest : public ::testing::Test {
   // Answers, consumed in order; a missing answer fails the test and cancels.
   std::deque<int> messageAnswers;
   std::deque<PasswordAnswer> passwordAnswers;
-  std::deque<std::optional<std::wstring>> folderAnswers;
+  std::deque<std::optional<std::string>> folderAnswers;
   // Called inside the password responder, before it answers (checks of the page state
   // while the dialog would be up).
   std::function<void()> onPasswordPrompt;

@@ -33,8 +33,8 @@ using namespace bv::testing;
 
 namespace {
 
-std::wstring W(const fs::path& p) {
-  return platform::WideFromPath(p);
+std::string W(const fs::path& p) {
+  return platform::Utf8FromPath(p);
 }
 
 // The scan that the last start-scan message began has ended, its messages handled.
@@ -82,7 +82,7 @@ TEST_F(MainWndTest, BackupListShowsNewestFirstAndTakesThePickedOneToTheCategorie
   EXPECT_FALSE(Control("OptStep1")->IsSelected());
   const BackupRecord& chosen = w.ScanPage().ChosenBackup();
   EXPECT_EQ(chosen.folder, W(Backups().oldest));
-  EXPECT_EQ(chosen.displayName, L"Old iPhone");
+  EXPECT_EQ(chosen.displayName, "Old iPhone");
   EXPECT_FALSE(chosen.encrypted);
   // The step options go back and forth between the pages.
   Click("OptStep1");
@@ -107,7 +107,7 @@ TEST_F(MainWndTest, EmptyBackupRootShowsNothingAndBrowsingStillWorks) {
   Click("BtnSelDir");
   ASSERT_EQ(log.folderPrompts.size(), 1u);
   EXPECT_EQ(log.folderPrompts[0],
-            L"Select the iTunes Backup File from other folder to recover your data.");
+            "Select the iTunes Backup File from other folder to recover your data.");
   EXPECT_EQ(CurrentTab(), 1);
   const BackupRecord& chosen = wnd->ScanPage().ChosenBackup();
   EXPECT_EQ(chosen.folder, W(Backups().elsewhere));
@@ -132,8 +132,8 @@ TEST_F(MainWndTest, BrowsingToAFolderWithoutABackupAsksAgainUntilTheUserStops) {
   ASSERT_EQ(log.messages.size(), 1u);
   const MessageBoxRequest& q = log.messages[0];
   EXPECT_EQ(q.kind, kMsgQuestion);
-  EXPECT_EQ(q.title, L"Question");
-  EXPECT_EQ(q.text, L"Can not found the backup file, do you want to try again?");
+  EXPECT_EQ(q.title, "Question");
+  EXPECT_EQ(q.text, "Can not found the backup file, do you want to try again?");
   EXPECT_EQ(q.width, 550);
   EXPECT_EQ(q.height, 200);
   EXPECT_EQ(log.folderPrompts.size(), 1u);
@@ -222,7 +222,7 @@ TEST_F(MainWndTest, EncryptedBackupAsksUntilThePasswordOpensIt) {
     disabledWhileAsking = disabledWhileAsking && !Control("BtnNext2")->IsEnabled() &&
                           !Control("MainTabPage")->IsEnabled();
   };
-  passwordAnswers = {{1, L""}, {1, L"wrong guess"}, {1, ToWide(SharedBackups::kPassword)}};
+  passwordAnswers = {{1, ""}, {1, "wrong guess"}, {1, ToUtf8(SharedBackups::kPassword)}};
   messageAnswers = {2 /* warning closed */, 1 /* MSG0302 */, 1 /* MSG0302 */};
   Click("BtnNext2");
   ASSERT_TRUE(WaitFor([&] { return passwordAnswers.empty(); }));
@@ -236,16 +236,16 @@ TEST_F(MainWndTest, EncryptedBackupAsksUntilThePasswordOpensIt) {
   EXPECT_TRUE(disabledWhileAsking);
   ASSERT_EQ(log.messages.size(), 3u);
   EXPECT_EQ(log.messages[0].kind, kMsgWarning);
-  EXPECT_EQ(log.messages[0].title, L"Warning");
-  EXPECT_EQ(log.messages[0].text, w.MessageText(L"MSG0301"));
+  EXPECT_EQ(log.messages[0].title, "Warning");
+  EXPECT_EQ(log.messages[0].text, w.MessageText("MSG0301"));
   EXPECT_FALSE(log.messages[0].text.empty());
   EXPECT_EQ(log.messages[0].width, 550);
   for (int i = 1; i < 3; ++i) {
     EXPECT_EQ(log.messages[i].kind, kMsgInformation);
-    EXPECT_EQ(log.messages[i].text, w.MessageText(L"MSG0302"));
-    EXPECT_EQ(log.messages[i].title, w.MessageText(L"MSG0403"));
+    EXPECT_EQ(log.messages[i].text, w.MessageText("MSG0302"));
+    EXPECT_EQ(log.messages[i].title, w.MessageText("MSG0403"));
   }
-  EXPECT_EQ(w.ScanPage().Password(), ToWide(SharedBackups::kPassword));
+  EXPECT_EQ(w.ScanPage().Password(), ToUtf8(SharedBackups::kPassword));
   // The scan page is shown, and the wizard is usable again.
   EXPECT_EQ(CurrentTab(), 2);
   EXPECT_TRUE(Control("OptStep3")->IsSelected());
@@ -265,7 +265,7 @@ TEST_F(MainWndTest, CancellingThePasswordGoesBackToTheCategories) {
   ClickRow(ControlAs<ui::CListUI>("BackupFileList"), 1);
   Click("BtnNext1");
   // Cancelled at once: nothing starts.
-  passwordAnswers = {{2, L""}};
+  passwordAnswers = {{2, ""}};
   Click("BtnNext2");
   EXPECT_EQ(CurrentTab(), 1);
   EXPECT_TRUE(Control("BtnNext2")->IsEnabled());
@@ -274,7 +274,7 @@ TEST_F(MainWndTest, CancellingThePasswordGoesBackToTheCategories) {
   EXPECT_FALSE(Control("OptStep3")->IsEnabled());
 
   // A wrong password, then the dialog cancelled: back on the categories, ready again.
-  passwordAnswers = {{1, L"nope"}, {2, L""}};
+  passwordAnswers = {{1, "nope"}, {2, ""}};
   messageAnswers = {1};
   Click("BtnNext2");
   ASSERT_TRUE(WaitFor([&] { return passwordAnswers.empty(); }));
@@ -314,7 +314,7 @@ TEST_F(MainWndTest, PlainBackupScansWithoutAPasswordAndAnEndedScanFreesTheWizard
   EXPECT_TRUE(Control("MainTabPage")->IsEnabled());
   ASSERT_EQ(log.messages.size(), 1u);
   EXPECT_EQ(log.messages[0].kind, kMsgWarning);
-  EXPECT_EQ(log.messages[0].text, w.MessageText(L"MSG0512"));
+  EXPECT_EQ(log.messages[0].text, w.MessageText("MSG0512"));
 }
 
 // While a scan runs (here one over a scripted source that waits once it is open), the
@@ -332,7 +332,7 @@ TEST_F(MainWndTest, NextDuringAScanShowsTheRunningScan) {
   };
   CScanSession& session = w.ScanPage().Session();
   ASSERT_TRUE(session.Start(std::make_unique<test::FakeSource>(script, nullptr), kLocalBackupSource,
-                            AllCategories(), L""));
+                            AllCategories(), ""));
   const IPhoneRecoveryParse* running = session.DataSource();
   // The open state (1035 with 0) makes the wizard usable.
   Control("BtnNext2")->SetEnabled(false);
@@ -409,7 +409,7 @@ TEST_F(MainWndTest, LanguageSwitchRelabelsEveryPageAndIsKept) {
   // A disabled control keeps its state through the relabelling.
   ASSERT_FALSE(Control("OptStep3")->IsEnabled());
   ChooseLanguage(w, QStringLiteral("Deutsch"), click);
-  EXPECT_EQ(store->language_name(), L"Deutsch");
+  EXPECT_EQ(store->language_name(), "Deutsch");
   const std::pair<const char*, const char*> german[] = {
       {"OptStep1", "1. Sicherung wählen"},  // main window
       {"OptStep3", "3. Suchen und wiederherstellen"},
@@ -428,8 +428,8 @@ TEST_F(MainWndTest, LanguageSwitchRelabelsEveryPageAndIsKept) {
   // The scan header's percentage is not the preview window's text of the same name.
   EXPECT_EQ(Control("LblPercent")->GetText(), QStringLiteral("0%"));
   // The choice is written to config.ini and read back by a new store.
-  EXPECT_EQ(lang::CLanguageStore(platform::WideFromPath(langDir.path())).language_name(),
-            L"Deutsch");
+  EXPECT_EQ(lang::CLanguageStore(platform::Utf8FromPath(langDir.path())).language_name(),
+            "Deutsch");
   const std::string config = test::ReadFile(langDir / "config.ini");
   EXPECT_NE(config.find("Deutsch=Deutsch"), std::string::npos);  // the list is untouched
   // The menu now speaks the language too.
@@ -445,7 +445,7 @@ TEST_F(MainWndTest, LanguageSwitchRelabelsEveryPageAndIsKept) {
 
 TEST_F(MainWndTest, AssistMenuOpensConfiguredPagesOnlyAndExits) {
   // The program's own settings point at the help pages beside it, and they are there.
-  const std::wstring shipped = platform::WideFromPath(platform::ExecutableFolder() / "config.ini");
+  const std::string shipped = platform::Utf8FromPath(platform::ExecutableFolder() / "config.ini");
   for (int message : {msg::kHelp, msg::kFaq, msg::kAbout, msg::kSupport}) {
     const QUrl page = ConfiguredPage(shipped, message);
     EXPECT_TRUE(page.isLocalFile()) << message;
@@ -455,7 +455,7 @@ TEST_F(MainWndTest, AssistMenuOpensConfiguredPagesOnlyAndExits) {
                   "[DefaultLanguage]\r\nDefault=English\r\n[Languages]\r\nEnglish=English\r\n"
                   "[Links]\r\nHelp=https://example.org/backvault/help\r\nFAQ=help/faq.html\r\n"
                   "About=javascript:alert(1)\r\n");
-  store = std::make_unique<lang::CLanguageStore>(platform::WideFromPath(langDir.path()));
+  store = std::make_unique<lang::CLanguageStore>(platform::Utf8FromPath(langDir.path()));
   lang::CLanguageStore::SetInstance(store.get());
   std::vector<QUrl> opened;
   SetUrlOpener([&](const QUrl& u) { opened.push_back(u); });
@@ -553,7 +553,7 @@ TEST_F(MainWndTest, CaptionDragsByLabelsAndKeysNeverReachTheControls) {
 
 TEST_F(MainWndTest, MessagesPostedFromAWorkerArriveOnTheWindowsThread) {
   CMainWnd& w = MakeWindow();
-  ASSERT_TRUE(store->set_language(L"Deutsch"));
+  ASSERT_TRUE(store->set_language("Deutsch"));
   std::thread worker([&w] { w.PostMessage(msg::kLanguageChanged); });
   worker.join();
   // Nothing happens until the window's thread runs its events.

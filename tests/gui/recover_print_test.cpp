@@ -110,8 +110,8 @@ TEST_F(ScanPageTest, RecoveryWritesWhatTheCommandLineWritesAndNeverIntoTheBackup
 
   test::TempDir out;
   // A folder inside the backup is refused with a message, and the folder asked again.
-  folderAnswers.push_back(platform::WideFromPath(BackupFolder() / "inside"));
-  folderAnswers.push_back(platform::WideFromPath(out.path()));
+  folderAnswers.push_back(platform::Utf8FromPath(BackupFolder() / "inside"));
+  folderAnswers.push_back(platform::Utf8FromPath(out.path()));
   messageAnswers.push_back(1);
   std::vector<QUrl> opened;
   SetUrlOpener([&](const QUrl& url) { opened.push_back(url); });
@@ -142,10 +142,10 @@ TEST_F(ScanPageTest, RecoveryWritesWhatTheCommandLineWritesAndNeverIntoTheBackup
   Click("BtnRecovery");
   EXPECT_EQ(finished, 1);
   ASSERT_EQ(log.folderPrompts.size(), 2u);
-  EXPECT_EQ(log.folderPrompts[0], L"Choose a folder for the recovered files.");
+  EXPECT_EQ(log.folderPrompts[0], "Choose a folder for the recovered files.");
   ASSERT_EQ(log.messages.size(), 1u);
   EXPECT_EQ(log.messages[0].kind, kMsgError);
-  EXPECT_NE(log.messages[0].text.find(L"backup"), std::wstring::npos);
+  EXPECT_NE(log.messages[0].text.find("backup"), std::string::npos);
   EXPECT_FALSE(fs::exists(BackupFolder() / "inside"));
   ASSERT_EQ(opened.size(), 1u);
   EXPECT_EQ(opened[0], QUrl::fromLocalFile(Q(out.path())));
@@ -171,7 +171,7 @@ TEST_F(ScanPageTest, CancelMidwayKeepsEveryWrittenFileWhole) {
   ClickNodeTick(w.ScanPage().CategoryNode(Category::PhotoStream));
   ClickNodeTick(w.ScanPage().CategoryNode(Category::AppVideos));
   test::TempDir out;
-  folderAnswers.push_back(platform::WideFromPath(out.path()));
+  folderAnswers.push_back(platform::Utf8FromPath(out.path()));
   messageAnswers.push_back(1);  // yes, cancel
 
   // At the job's first report the cancel question is asked; the job waits meanwhile.
@@ -194,7 +194,7 @@ TEST_F(ScanPageTest, CancelMidwayKeepsEveryWrittenFileWhole) {
   qApp->removeEventFilter(&filter);
   ASSERT_TRUE(filter.asked);
   ASSERT_EQ(log.messages.size(), 1u);
-  EXPECT_EQ(log.messages[0].text, L"Do you want to cancel the recovery?");
+  EXPECT_EQ(log.messages[0].text, "Do you want to cancel the recovery?");
   EXPECT_EQ(log.messages[0].kind, kMsgQuestion);
   EXPECT_TRUE(RunningModal() == nullptr);
 
@@ -220,14 +220,14 @@ TEST_F(ScanPageTest, AMissingTemplateStopsTheRecoveryBeforeAnythingIsWritten) {
   CMainWnd& w = Scanned();
   test::TempDir out, templates;
   messageAnswers.push_back(1);
-  CRecoverProcessWnd wnd(&w, w.ScanPage().Session(), L"x", platform::WideFromPath(out.path()));
+  CRecoverProcessWnd wnd(&w, w.ScanPage().Session(), "x", platform::Utf8FromPath(out.path()));
   wnd.SetTemplateFolder(templates.path());
   EXPECT_EQ(wnd.Run(), 2);
   ASSERT_EQ(log.messages.size(), 1u);
   EXPECT_EQ(log.messages[0].kind, kMsgError);
   EXPECT_EQ(log.messages[0].width, 500);
   EXPECT_EQ(log.messages[0].text,
-            L"A document template could not be opened. Nothing was recovered.");
+            "A document template could not be opened. Nothing was recovered.");
   EXPECT_TRUE(fs::is_empty(out.path()));
 }
 

@@ -107,7 +107,7 @@ QStringList TruthNoteTitles(const Json& truth) {
   QStringList titles;
   for (const auto& [pk, v] :
        ByRowid(*test::FindDatabase(truth, "NoteStore.sqlite"), "ZICCLOUDSYNCINGOBJECT")) {
-    std::wstring title = Utf8ToWide(TextOf((*v)["ZTITLE1"]));
+    std::string title = ValidUtf8(TextOf((*v)["ZTITLE1"]));
     if (title.empty() && TextOf((*v)["ZSNIPPET"]).empty()) continue;
     CleanNoteText(title);
     titles << ToQ(title);
@@ -168,8 +168,8 @@ test::FakeScript DeletedScript() {
   for (int i = 0; i < 6; ++i) {
     ContactRecord c;
     c.deleted = i % 3 == 0 ? 1 : 0;  // contacts 0 and 3 are deleted
-    c.name = L"Person " + std::to_wstring(i);
-    c.phone = L"+1 555 010" + std::to_wstring(i) + L"\n+1 555 999" + std::to_wstring(i);
+    c.name = "Person " + std::to_string(i);
+    c.phone = "+1 555 010" + std::to_string(i) + "\n+1 555 999" + std::to_string(i);
     s.contacts.push_back(c);
   }
   for (int i = 0; i < 4; ++i) {
@@ -177,33 +177,33 @@ test::FakeScript DeletedScript() {
     c.deleted = i == 1 ? 1 : 0;
     c.answered = i % 2;
     c.duration = i == 2 ? 0 : 75 * i;
-    c.address = L"+1 555 02" + std::to_wstring(i);
-    c.date = L"2021-01-0" + std::to_wstring(i + 1) + L" 10:00:00";
+    c.address = "+1 555 02" + std::to_string(i);
+    c.date = "2021-01-0" + std::to_string(i + 1) + " 10:00:00";
     s.calls.push_back(c);
   }
   for (int i = 0; i < 3; ++i) {
     NoteRecord n;
-    n.title = L"Note " + std::to_wstring(i);
-    n.body = L"line one\nline two";
+    n.title = "Note " + std::to_string(i);
+    n.body = "line one\nline two";
     s.notes.push_back(n);  // nothing deleted here
   }
   for (int h = 1; h <= 3; ++h) {
     MessageRecord m;
     m.handleId = h;
-    m.sender = L"+1 555 03" + std::to_wstring(h);
-    m.text = L"hello " + std::to_wstring(h);
+    m.sender = "+1 555 03" + std::to_string(h);
+    m.text = "hello " + std::to_string(h);
     m.deleted = h == 2 ? 1 : 0;
     s.conversations[h].push_back(m);
   }
   MediaItem photo;
-  photo.name = L"IMG_0001.JPG";
+  photo.name = "IMG_0001.JPG";
   photo.size = 4096;
   s.cameraRoll.push_back(photo);
   for (const char* app : {"example.camera", "example.chat"})
     for (int i = 0; i < 2; ++i) {
       AppMediaItem a;
-      a.app = Utf8ToWide(app);
-      a.name = L"file_" + std::to_wstring(i) + L".JPG";
+      a.app = ValidUtf8(app);
+      a.name = "file_" + std::to_string(i) + ".JPG";
       a.size = 2048;
       s.appMedia.push_back(a);
     }
@@ -458,7 +458,7 @@ TEST_F(ScanPageTest, TicksTheFilterAndTheStatisticsFollowTheSelectionTree) {
   EXPECT_FALSE(Control("LblCategoryProblem")->IsVisible());
 
   // Another language relabels what the page makes itself: nodes, headings, counts.
-  ASSERT_TRUE(store->set_language(L"Deutsch"));
+  ASSERT_TRUE(store->set_language("Deutsch"));
   w.PostMessage(msg::kLanguageChanged);
   Settle();
   EXPECT_EQ(page.CategoryNode(Category::CallHistory)->GetText(), QStringLiteral("Anrufliste (4)"));
@@ -524,7 +524,7 @@ TEST_F(ScanPageTest, PauseHoldsTheProgressStopAsksAndEnds) {
   messageAnswers.push_back(2);
   Click("BtnScanStop");
   ASSERT_EQ(log.messages.size(), 1u);
-  EXPECT_EQ(log.messages[0].text, L"Do you want to stop the scan?");
+  EXPECT_EQ(log.messages[0].text, "Do you want to stop the scan?");
   EXPECT_EQ(log.messages[0].kind, kMsgQuestion);
   EXPECT_EQ(log.messages[0].width, 550);
   EXPECT_TRUE(page.IsPaused());
@@ -584,9 +584,9 @@ TEST_F(ScanPageTest, ClosingDuringAScanAsksAndHomeClearsThePage) {
   ASSERT_EQ(log.messages.size(), 1u);
   EXPECT_EQ(log.messages[0].kind, kMsgWarning);
   EXPECT_TRUE(log.messages[0].showCancel);
-  EXPECT_EQ(log.messages[0].title, L"Warning");
+  EXPECT_EQ(log.messages[0].title, "Warning");
   EXPECT_EQ(log.messages[0].text,
-            L"A scan is running or its results are shown. Do you want to quit?");
+            "A scan is running or its results are shown. Do you want to quit?");
   EXPECT_TRUE(w.isVisible());
   EXPECT_TRUE(page.Session().IsScanning());
   EXPECT_TRUE(dynamic_cast<ui::CGifAnimUI*>(Control("BtnGifLoading"))->IsPlaying());
@@ -618,7 +618,7 @@ TEST_F(ScanPageTest, ClosingDuringAScanAsksAndHomeClearsThePage) {
   const std::size_t asked = log.messages.size();
   Click("BtnHome");
   ASSERT_EQ(log.messages.size(), asked + 1);
-  EXPECT_EQ(log.messages.back().text, L"Go back to the start? The scan results will be cleared.");
+  EXPECT_EQ(log.messages.back().text, "Go back to the start? The scan results will be cleared.");
   EXPECT_EQ(CurrentTab(), 2);
   EXPECT_GT(page.Session().Statistics().Root().items, 0u);
   // OK: the first step, an empty page, "0 MB" again.
@@ -659,7 +659,7 @@ TEST_F(ScanPageTest, TheStartMessageScansAPhoneOnUsbToo) {
     std::unique_ptr<CMainWnd>& window;
     ~CloseWindowFirst() { window.reset(); }
   } closeFirst{wnd};
-  page.SetDevice(&phone, L"Test iPhone");
+  page.SetDevice(&phone, "Test iPhone");
   w.PostMessage(msg::kStartScan, kDeviceSource);
   ASSERT_TRUE(WaitFor([&] { return page.Session().SourceKind() == kDeviceSource; }, 5000));
   ASSERT_TRUE(WaitFor([&] { return !page.Session().IsScanning(); }));
@@ -670,7 +670,7 @@ TEST_F(ScanPageTest, TheStartMessageScansAPhoneOnUsbToo) {
   EXPECT_EQ(Label(w, "LblRemark"), QStringLiteral("Recover from iOS Device"));
   EXPECT_EQ(Control("LblScanInfo")->GetBkImage(), QString::fromLatin1(kDeviceSourceImage));
   EXPECT_TRUE(Control("ReocveryToolBar")->IsVisible());
-  EXPECT_EQ(page.ScannedBackup().displayName, L"Test iPhone");
+  EXPECT_EQ(page.ScannedBackup().displayName, "Test iPhone");
   EXPECT_TRUE(page.ScannedBackup().folder.empty());
 }
 

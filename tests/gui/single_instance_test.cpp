@@ -140,7 +140,7 @@ TEST_F(MainWndTest, StartWithoutAnAnsweringWindowSaysThatTheProgramRuns) {
   EXPECT_EQ(RunProgram(*static_cast<QApplication*>(QCoreApplication::instance())), 0);
   ASSERT_EQ(log.messages.size(), 1u);
   EXPECT_EQ(log.messages[0].kind, kMsgInformation);
-  EXPECT_EQ(log.messages[0].text, L"Tarnwick Backvault Pro is running.");
+  EXPECT_EQ(log.messages[0].text, "Tarnwick Backvault Pro is running.");
   EXPECT_EQ(log.messages[0].width, 350);
   EXPECT_EQ(log.messages[0].height, 180);
 }

@@ -25,7 +25,7 @@ namespace {
 
 class GalleryWnd : public CSkinWindow {
  public:
-  explicit GalleryWnd(const QString& file, const std::wstring& section = std::wstring())
+  explicit GalleryWnd(const QString& file, const std::string& section = std::string())
       : m_section(section) {
     SetSkinFile(file);
     SetControlFactory(CreateProgramControl);
@@ -37,7 +37,7 @@ class GalleryWnd : public CSkinWindow {
   }
 
  private:
-  std::wstring m_section;
+  std::string m_section;
 };
 
 QImage Render(QWidget* w, QSize size) {
@@ -163,7 +163,7 @@ int Gallery(const QString& outDir) {
     }
   };
   {
-    GalleryWnd w(QStringLiteral("xml\\skin.xml"), L"MainWnd");
+    GalleryWnd w(QStringLiteral("xml\\skin.xml"), "MainWnd");
     w.Create();
     save(Render(&w, QSize(1000, 650)), "skin_step1_PageItunesBackup");
     auto* list = w.Find<CListUI>(QStringLiteral("BackupFileList"));
@@ -187,7 +187,7 @@ int Gallery(const QString& outDir) {
     save(Render(&w, QSize(1000, 650)), "skin_step3_PageScan_idle");
   }
   {
-    GalleryWnd w(QStringLiteral("xml\\skin.xml"), L"MainWnd");
+    GalleryWnd w(QStringLiteral("xml\\skin.xml"), "MainWnd");
     w.Create();
     FillScanPage(w);
     save(Render(&w, QSize(1000, 650)), "skin_step3_PageScan_results");
@@ -199,7 +199,7 @@ int Gallery(const QString& outDir) {
       {"Question", "Can not found the backup file, do you want to try again?"},
       {"Warning", "Please enter the password of the encrypted backup."}};
   for (const auto& [kind, text] : boxes) {
-    GalleryWnd w(QStringLiteral("xml\\MessageBox_%1.xml").arg(QLatin1String(kind)), L"MessageBox");
+    GalleryWnd w(QStringLiteral("xml\\MessageBox_%1.xml").arg(QLatin1String(kind)), "MessageBox");
     w.Create();
     FillMessage(w, QString::fromLatin1(kind), QString::fromLatin1(text));
     save(Render(&w, QSize(550, 200)), (std::string("MessageBox_") + kind).c_str());
@@ -210,7 +210,7 @@ int Gallery(const QString& outDir) {
     save(Render(&w, QSize(550, 270)), "DecryptionWnd");
   }
   {
-    GalleryWnd w(QStringLiteral("xml\\PreviewProcessWnd.xml"), L"PreviewProcessWnd");
+    GalleryWnd w(QStringLiteral("xml\\PreviewProcessWnd.xml"), "PreviewProcessWnd");
     w.Create();
     w.FindControl(QStringLiteral("LblFileName"))->SetText(QStringLiteral("Preparing IMG_0042.MOV"));
     w.Find<CProgressUI>(QStringLiteral("Progress"))->SetValue(35);
@@ -218,7 +218,7 @@ int Gallery(const QString& outDir) {
     save(Render(&w, QSize(500, 200)), "PreviewProcessWnd");
   }
   {
-    GalleryWnd w(QStringLiteral("xml\\RecoverProcessWnd.xml"), L"RecoverProcessWnd");
+    GalleryWnd w(QStringLiteral("xml\\RecoverProcessWnd.xml"), "RecoverProcessWnd");
     w.Create();
     w.FindControl(QStringLiteral("current"))
         ->SetText(QStringLiteral("/home/anna/Recovered/Camera Roll/IMG_0042.JPG"));
@@ -237,7 +237,7 @@ int Gallery(const QString& outDir) {
     save(Render(&w, QSize(600, 360)), "RecoverProcessWnd_detail");
   }
   {
-    GalleryWnd w(QStringLiteral("xml\\PrintWnd.xml"), L"PrintWnd");
+    GalleryWnd w(QStringLiteral("xml\\PrintWnd.xml"), "PrintWnd");
     w.Create();
     save(Render(&w, QSize(800, 600)), "PrintWnd");
   }
@@ -292,8 +292,8 @@ int Show(const QString& what, int seconds) {
       for (QWidget* w : QApplication::topLevelWidgets())
         if (auto* s = dynamic_cast<CSkinWindow*>(w)) s->Close(2);
     });
-    show_message(kMsgQuestion, &desk, L"Can not found the backup file, do you want to try again?",
-                 std::wstring(L"Question"));
+    show_message(kMsgQuestion, &desk, "Can not found the backup file, do you want to try again?",
+                 std::string("Question"));
     return 0;
   }
   if (what == QLatin1String("password")) {
@@ -308,7 +308,7 @@ int Show(const QString& what, int seconds) {
       what == QLatin1String("recover")   ? QStringLiteral("xml\\RecoverProcessWnd.xml")
       : what == QLatin1String("preview") ? QStringLiteral("xml\\PreviewProcessWnd.xml")
                                          : QStringLiteral("xml\\skin.xml"),
-      L"MainWnd");
+      "MainWnd");
   keep.reset(w);
   w->Create();
   if (what == QLatin1String("scan")) FillScanPage(*w);

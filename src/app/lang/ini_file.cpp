@@ -9,21 +9,19 @@ namespace bv::lang {
 
 namespace {
 
-std::wstring Trim(const std::wstring& s) {
-  const auto isSpace = [](wchar_t c) {
-    return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n';
-  };
+std::string Trim(const std::string& s) {
+  const auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
   size_t b = 0, e = s.size();
   while (b < e && isSpace(s[b])) ++b;
   while (e > b && isSpace(s[e - 1])) --e;
   return s.substr(b, e - b);
 }
 
-std::vector<std::wstring> SplitLines(const std::wstring& text) {
-  std::vector<std::wstring> lines;
-  std::wstring cur;
-  for (wchar_t c : text) {
-    if (c == L'\n') {
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::string cur;
+  for (char c : text) {
+    if (c == '\n') {
       lines.push_back(cur);
       cur.clear();
     } else {
@@ -34,10 +32,10 @@ std::vector<std::wstring> SplitLines(const std::wstring& text) {
   return lines;
 }
 
-bool IsHeader(const std::wstring& t, std::wstring* name) {
-  if (t.size() < 2 || t.front() != L'[') return false;
-  const size_t close = t.find(L']');
-  if (close == std::wstring::npos) return false;
+bool IsHeader(const std::string& t, std::string* name) {
+  if (t.size() < 2 || t.front() != '[') return false;
+  const size_t close = t.find(']');
+  if (close == std::string::npos) return false;
   *name = Trim(t.substr(1, close - 1));
   return true;
 }
@@ -47,14 +45,21 @@ bool IsUtf16(const std::string& bytes) {
          static_cast<unsigned char>(bytes[1]) == 0xFE;
 }
 
-std::string EncodeUtf16(const std::wstring& text) {
+// UTF-8 text (valid: it came through DecodeIniBytes or the program) as UTF-16LE with
+// its byte-order mark.
+std::string EncodeUtf16(const std::string& text) {
   std::string out = "\xFF\xFE";
-  for (wchar_t wc : text) {
-    auto put = [&out](unsigned v) {
-      out.push_back(static_cast<char>(v & 0xFF));
-      out.push_back(static_cast<char>((v >> 8) & 0xFF));
-    };
-    const unsigned c = static_cast<unsigned>(wc);
+  auto put = [&out](unsigned v) {
+    out.push_back(static_cast<char>(v & 0xFF));
+    out.push_back(static_cast<char>((v >> 8) & 0xFF));
+  };
+  for (std::size_t i = 0; i < text.size();) {
+    const unsigned char lead = static_cast<unsigned char>(text[i]);
+    const std::size_t n = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    unsigned c = n == 1 ? lead : n == 2 ? (lead & 0x1F) : n == 3 ? (lead & 0x0F) : (lead & 0x07);
+    for (std::size_t k = 1; k < n && i + k < text.size(); ++k)
+      c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+    i += n;
     if (c >= 0x10000 && c <= 0x10FFFF) {
       const unsigned v = c - 0x10000;
       put(0xD800 + (v >> 10));
@@ -68,49 +73,37 @@ std::string EncodeUtf16(const std::wstring& text) {
 
 }  // namespace
 
-std::wstring DecodeIniBytes(const std::string& bytes) {
+std::string DecodeIniBytes(const std::string& bytes) {
   if (IsUtf16(bytes)) {
-    std::wstring out;
-    for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
-      unsigned v =
-          static_cast<unsigned char>(bytes[i]) | (static_cast<unsigned char>(bytes[i + 1]) << 8);
-      if (v >= 0xD800 && v < 0xDC00 && i + 3 < bytes.size()) {
-        const unsigned lo = static_cast<unsigned char>(bytes[i + 2]) |
-                            (static_cast<unsigned char>(bytes[i + 3]) << 8);
-        if (lo >= 0xDC00 && lo < 0xE000) {
-          v = 0x10000 + ((v - 0xD800) << 10) + (lo - 0xDC00);
-          i += 2;
-        } else {
-          v = 0xFFFD;
-        }
-      } else if (v >= 0xD800 && v < 0xE000) {
-        v = 0xFFFD;
-      }
-      out.push_back(static_cast<wchar_t>(v));
-    }
-    return out;
+    // A trailing odd byte is dropped; an unpaired surrogate becomes U+FFFD.
+    std::u16string units;
+    units.reserve(bytes.size() / 2);
+    for (size_t i = 2; i + 1 < bytes.size(); i += 2)
+      units.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                            (static_cast<unsigned char>(bytes[i + 1]) << 8)));
+    return Utf8FromUtf16(units);
   }
   std::string_view view(bytes);
   if (view.size() >= 3 && view.substr(0, 3) == "\xEF\xBB\xBF") view.remove_prefix(3);
-  return Utf8ToWide(view);
+  return ValidUtf8(view);
 }
 
-std::vector<IniSection> ParseIni(const std::wstring& text) {
+std::vector<IniSection> ParseIni(const std::string& text) {
   std::vector<IniSection> sections;
   IniSection* cur = nullptr;
-  for (const std::wstring& raw : SplitLines(text)) {
-    const std::wstring t = Trim(raw);
-    if (t.empty() || t.front() == L';') continue;
-    std::wstring name;
+  for (const std::string& raw : SplitLines(text)) {
+    const std::string t = Trim(raw);
+    if (t.empty() || t.front() == ';') continue;
+    std::string name;
     if (IsHeader(t, &name)) {
       sections.push_back(IniSection{name, {}});
       cur = &sections.back();
       continue;
     }
     if (!cur) continue;
-    const size_t eq = t.find(L'=');
-    if (eq == std::wstring::npos)
-      cur->lines.emplace_back(t, std::wstring());
+    const size_t eq = t.find('=');
+    if (eq == std::string::npos)
+      cur->lines.emplace_back(t, std::string());
     else
       cur->lines.emplace_back(Trim(t.substr(0, eq)), Trim(t.substr(eq + 1)));
   }
@@ -125,8 +118,8 @@ bool ReadIniFile(const std::filesystem::path& path, std::vector<IniSection>* out
   return true;
 }
 
-bool WriteIniValue(const std::filesystem::path& path, const std::wstring& section,
-                   const std::wstring& key, const std::wstring& value) {
+bool WriteIniValue(const std::filesystem::path& path, const std::string& section,
+                   const std::string& key, const std::string& value) {
   std::string bytes;
   {
     std::ifstream in(path, std::ios::binary);
@@ -134,17 +127,16 @@ bool WriteIniValue(const std::filesystem::path& path, const std::wstring& sectio
   }
   const bool utf16 = IsUtf16(bytes);
   const bool hadBom = bytes.size() >= 3 && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0;
-  std::wstring text = DecodeIniBytes(bytes);
-  const std::wstring eol =
-      text.find(L"\r\n") != std::wstring::npos || text.empty() ? L"\r\n" : L"\n";
-  std::vector<std::wstring> lines = SplitLines(text);
+  std::string text = DecodeIniBytes(bytes);
+  const std::string eol = text.find("\r\n") != std::string::npos || text.empty() ? "\r\n" : "\n";
+  std::vector<std::string> lines = SplitLines(text);
   for (auto& l : lines)
-    if (!l.empty() && l.back() == L'\r') l.pop_back();
+    if (!l.empty() && l.back() == '\r') l.pop_back();
 
-  const std::wstring newLine = key + L"=" + value;
+  const std::string newLine = key + "=" + value;
   int secStart = -1, secEnd = static_cast<int>(lines.size());
   for (int i = 0; i < static_cast<int>(lines.size()); ++i) {
-    std::wstring name;
+    std::string name;
     if (!IsHeader(Trim(lines[static_cast<size_t>(i)]), &name)) continue;
     if (secStart >= 0) {
       secEnd = i;
@@ -156,11 +148,11 @@ bool WriteIniValue(const std::filesystem::path& path, const std::wstring& sectio
   if (secStart >= 0) {
     int lastContent = secStart;
     for (int i = secStart + 1; i < secEnd; ++i) {
-      const std::wstring t = Trim(lines[static_cast<size_t>(i)]);
-      if (t.empty() || t.front() == L';') continue;
+      const std::string t = Trim(lines[static_cast<size_t>(i)]);
+      if (t.empty() || t.front() == ';') continue;
       lastContent = i;
-      const size_t eq = t.find(L'=');
-      const std::wstring k = Trim(eq == std::wstring::npos ? t : t.substr(0, eq));
+      const size_t eq = t.find('=');
+      const std::string k = Trim(eq == std::string::npos ? t : t.substr(0, eq));
       if (k == key) {
         lines[static_cast<size_t>(i)] = newLine;
         done = true;
@@ -170,15 +162,15 @@ bool WriteIniValue(const std::filesystem::path& path, const std::wstring& sectio
     if (!done) lines.insert(lines.begin() + lastContent + 1, newLine);
   } else {
     if (!lines.empty() && !Trim(lines.back()).empty()) lines.emplace_back();
-    lines.push_back(L"[" + section + L"]");
+    lines.push_back("[" + section + "]");
     lines.push_back(newLine);
   }
-  std::wstring outText;
+  std::string outText;
   for (const auto& l : lines) outText += l + eol;
-  std::string outBytes =
-      utf16 ? EncodeUtf16(outText) : (hadBom ? "\xEF\xBB\xBF" : "") + WideToUtf8(outText);
+  std::string outBytes = utf16 ? EncodeUtf16(outText) : (hadBom ? "\xEF\xBB\xBF" : "") + outText;
   // Write beside and rename, so a failed write never leaves half a settings file.
-  const std::filesystem::path tmp = path.string() + ".tmp";
+  std::filesystem::path tmp = path;
+  tmp += ".tmp";
   {
     std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
     if (!out) return false;

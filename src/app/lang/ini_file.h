@@ -12,16 +12,16 @@
 namespace bv::lang {
 
 struct IniSection {
-  std::wstring name;
-  std::vector<std::pair<std::wstring, std::wstring>> lines;  // in file order, duplicates kept
+  std::string name;
+  std::vector<std::pair<std::string, std::string>> lines;  // in file order, duplicates kept
 };
 
 // Parses INI text (already decoded). Lines before the first header belong to no section
 // and are dropped.
-std::vector<IniSection> ParseIni(const std::wstring& text);
+std::vector<IniSection> ParseIni(const std::string& text);
 
 // Decodes file bytes: UTF-16LE with mark, else UTF-8 (mark dropped, bad bytes replaced).
-std::wstring DecodeIniBytes(const std::string& bytes);
+std::string DecodeIniBytes(const std::string& bytes);
 
 // Reads and parses a file; false when it cannot be read.
 bool ReadIniFile(const std::filesystem::path& path, std::vector<IniSection>* out);
@@ -30,7 +30,7 @@ bool ReadIniFile(const std::filesystem::path& path, std::vector<IniSection>* out
 // line is replaced in place, a missing key is added at the end of its section, a
 // missing section is appended. The file keeps its encoding. False when the file
 // cannot be written.
-bool WriteIniValue(const std::filesystem::path& path, const std::wstring& section,
-                   const std::wstring& key, const std::wstring& value);
+bool WriteIniValue(const std::filesystem::path& path, const std::string& section,
+                   const std::string& key, const std::string& value);
 
 }  // namespace bv::lang

@@ -14,7 +14,7 @@ class CControlUI;
 
 namespace bv::lang {
 
-using TextSection = std::map<std::wstring, std::wstring>;
+using TextSection = std::map<std::string, std::string>;
 
 class CLanguageStore {
  public:
@@ -28,57 +28,57 @@ class CLanguageStore {
   // path); loads at once. Tests and tools use this. `userSettings`, when given, is the
   // file that keeps the user's choice of language instead of config.ini: an installed
   // config.ini is shared by every user and not theirs to rewrite.
-  explicit CLanguageStore(const std::wstring& exeFolder, const std::wstring& userSettings = {});
+  explicit CLanguageStore(const std::string& exeFolder, const std::string& userSettings = {});
 
   // The key->text map of a section; a section the file lacks is created empty.
-  TextSection& section(const std::wstring& name);
+  TextSection& section(const std::string& name);
   // The text for a key; a missing key yields "" (and is inserted with an empty text).
-  static std::wstring text(TextSection& sectionMap, const std::wstring& key);
-  const std::wstring& language_name() const { return current_language; }
-  const std::vector<std::pair<std::wstring, std::wstring>>& languages() const {
+  static std::string text(TextSection& sectionMap, const std::string& key);
+  const std::string& language_name() const { return current_language; }
+  const std::vector<std::pair<std::string, std::string>>& languages() const {
     return language_list;
   }
   // Writes `name` as the default language into the settings file (config.ini, or the
   // user's settings file), reads it back and reloads the table. False when the file could
   // not be written (nothing changes then).
-  bool set_language(const std::wstring& name);
+  bool set_language(const std::string& name);
   // Relabels every control of `window` named by a key of the section.
-  void apply(ui::CSkinWindow* window, const std::wstring& sectionName);
+  void apply(ui::CSkinWindow* window, const std::string& sectionName);
   // The same for the controls below `root` only (a pane that shares its window with
   // others, so that its section cannot relabel a namesake elsewhere in the window).
-  void apply(ui::CControlUI* root, const std::wstring& sectionName);
+  void apply(ui::CControlUI* root, const std::string& sectionName);
 
-  const std::wstring& ConfigPath() const { return config_path; }
+  const std::string& ConfigPath() const { return config_path; }
   // The file that keeps the chosen language: ConfigPath(), or the user's settings file.
-  const std::wstring& SettingsPath() const { return settings_path; }
-  const std::wstring& LanguagesDir() const { return languages_dir; }
+  const std::string& SettingsPath() const { return settings_path; }
+  const std::string& LanguagesDir() const { return languages_dir; }
 
  private:
-  void Load(const std::wstring& exeFolder, const std::wstring& userSettings);
+  void Load(const std::string& exeFolder, const std::string& userSettings);
   void ReadCurrentLanguage();
   void LoadTable();
 
-  std::wstring config_path;
-  std::wstring settings_path;
-  std::wstring languages_dir;
-  std::wstring current_language;
-  std::vector<std::pair<std::wstring, std::wstring>> language_list;
-  std::map<std::wstring, TextSection> table;
+  std::string config_path;
+  std::string settings_path;
+  std::string languages_dir;
+  std::string current_language;
+  std::vector<std::pair<std::string, std::string>> language_list;
+  std::map<std::string, TextSection> table;
 };
 
 // Texts with printf-style place holders ("%s", "%d", "%%") filled in order from typed
 // values; a missing value leaves its place holder empty, surplus values are ignored.
 // Never reads past the values given (the message texts are data files).
 struct MsgArg {
-  MsgArg(const std::wstring& s) : text(s), isText(true) {}
-  MsgArg(const wchar_t* s) : text(s), isText(true) {}
+  MsgArg(const std::string& s) : text(s), isText(true) {}
+  MsgArg(const char* s) : text(s), isText(true) {}
   MsgArg(long long n) : number(n) {}
   MsgArg(int n) : number(n) {}
   MsgArg(unsigned n) : number(n) {}
-  std::wstring text;
+  std::string text;
   long long number = 0;
   bool isText = false;
 };
-std::wstring FormatMessageArgs(const std::wstring& pattern, const std::vector<MsgArg>& args);
+std::string FormatMessageArgs(const std::string& pattern, const std::vector<MsgArg>& args);
 
 }  // namespace bv::lang
