@@ -1,6 +1,8 @@
 // WeChat store pass throughput: builds a store of the given size (default 100 MB) with
 // a third of its messages deleted, then reports MB/s of reading the file sequentially,
-// of the live walk alone and of the whole pass (live rows, carving, freed pages).
+// of SQLite reading every row of the chat tables (SELECT *, every column fetched, rows
+// discarded), of the live walk alone and of the whole pass (live rows, carving, freed
+// pages). The pass is measured against SQLite's own reading of the same tables.
 //   bench_rawsqlite [MB] [folder] [rounds]   (medians of the rounds, default 5)
 #include <sqlite3.h>
 #include <unistd.h>
@@ -111,9 +113,36 @@ int main(int argc, char** argv) {
   // the first round's warm-up), the live walk alone and the whole pass; the medians of
   // the rounds are reported.
   const int rounds = argc > 3 ? std::max(1, std::atoi(argv[3])) : 5;
-  std::vector<double> seq_wall, seq_cpu, live_wall, live_cpu_s, whole_wall, whole_cpu_s, build_wall,
-      build_cpu_s;
-  std::size_t live_rows = 0, records = 0, deleted = 0;
+  std::vector<double> seq_wall, seq_cpu, sql_wall, sql_cpu_s, live_wall, live_cpu_s, whole_wall,
+      whole_cpu_s, build_wall, build_cpu_s;
+  std::size_t live_rows = 0, records = 0, deleted = 0, sql_rows = 0;
+  // SQLite itself: every row of every chat table, each column fetched as its type.
+  auto sqlite_read = [&] {
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+    std::size_t sum = 0;
+    sql_rows = 0;
+    for (const auto& u : users) {
+      sqlite3_stmt* s = nullptr;
+      const std::string sql = "SELECT * FROM Chat_" + bv::Md5Hex(u);
+      if (sqlite3_prepare_v2(db, sql.c_str(), -1, &s, nullptr) != SQLITE_OK) continue;
+      const int columns = sqlite3_column_count(s);
+      while (sqlite3_step(s) == SQLITE_ROW) {
+        ++sql_rows;
+        for (int c = 0; c < columns; ++c) {
+          if (sqlite3_column_type(s, c) == SQLITE_TEXT) {
+            const unsigned char* text = sqlite3_column_text(s, c);
+            sum += static_cast<std::size_t>(sqlite3_column_bytes(s, c)) + (text ? text[0] : 0);
+          } else {
+            sum += static_cast<std::size_t>(sqlite3_column_int64(s, c));
+          }
+        }
+      }
+      sqlite3_finalize(s);
+    }
+    sqlite3_close(db);
+    if (sum == 1) std::printf(" ");
+  };
   auto sequential_read = [&] {
     FILE* f = std::fopen(path.c_str(), "rb");
     std::vector<char> buf(65536);
@@ -131,6 +160,13 @@ int main(int argc, char** argv) {
       sequential_read();
       seq_wall.push_back(Seconds(start));
       seq_cpu.push_back(std::max(Cpu() - cpu0, 1e-3));
+    }
+    {
+      const auto start = Clock::now();
+      const double cpu0 = Cpu();
+      sqlite_read();
+      sql_wall.push_back(Seconds(start));
+      sql_cpu_s.push_back(std::max(Cpu() - cpu0, 1e-3));
     }
     // Live walk alone: every chat table's live cells decoded, no carving.
     const auto live_start = Clock::now();
@@ -181,7 +217,7 @@ int main(int argc, char** argv) {
         deleted += r.status != 0;
       }
     // What the pass's output alone costs to build: the same records copied into new
-    // lists (every wide string allocated and written once more), no parsing.
+    // lists (every string allocated and written once more), no parsing.
     {
       const auto start = Clock::now();
       const double cpu0 = Cpu();
@@ -197,16 +233,20 @@ int main(int argc, char** argv) {
     return v[v.size() / 2];
   };
   const double sequential = median(seq_wall), sequential_cpu = median(seq_cpu);
+  const double sql = median(sql_wall), sql_cpu = median(sql_cpu_s);
   const double live = median(live_wall), live_cpu = median(live_cpu_s);
   const double whole = median(whole_wall), whole_cpu = median(whole_cpu_s);
   const double build = median(build_wall), build_cpu = median(build_cpu_s);
 
-  std::printf("file %.1f MB; %zu live rows; whole pass %zu records (%zu deleted)\n", size_mb,
-              live_rows, records, deleted);
+  std::printf("file %.1f MB; %zu live rows (SQLite: %zu); whole pass %zu records (%zu deleted)\n",
+              size_mb, live_rows, sql_rows, records, deleted);
   std::printf("medians of %d rounds\n", rounds);
   std::printf("                  wall MB/s   cpu MB/s  (share of sequential, wall / cpu)\n");
   std::printf("sequential read : %9.1f  %9.1f\n", size_mb / sequential,
               size_mb / std::max(sequential_cpu, 1e-3));
+  std::printf("sqlite SELECT * : %9.1f  %9.1f  (%.0f%% / %.0f%%)\n", size_mb / sql,
+              size_mb / sql_cpu, 100.0 * sequential / sql,
+              100.0 * std::max(sequential_cpu, 1e-3) / sql_cpu);
   std::printf("live walk       : %9.1f  %9.1f  (%.0f%% / %.0f%%)\n", size_mb / live,
               size_mb / live_cpu, 100.0 * sequential / live,
               100.0 * std::max(sequential_cpu, 1e-3) / live_cpu);
@@ -218,6 +258,11 @@ int main(int argc, char** argv) {
       "the bound for any pass that builds them)\n",
       size_mb / build, size_mb / std::max(build_cpu, 1e-3), 100.0 * sequential / build,
       100.0 * std::max(sequential_cpu, 1e-3) / std::max(build_cpu, 1e-3));
+  std::printf(
+      "share of SQLite : live walk %.0f%% / %.0f%%, whole pass %.0f%% / %.0f%% (wall / cpu; "
+      "goal for the whole pass 50%%)\n",
+      100.0 * sql / live, 100.0 * sql_cpu / std::max(live_cpu, 1e-3), 100.0 * sql / whole,
+      100.0 * sql_cpu / std::max(whole_cpu, 1e-3));
   fs::remove(path);
   return 0;
 }
