@@ -1,5 +1,6 @@
-// Opens arbitrary bytes as a database and runs both chat store passes and a generic
-// carve of a table with a known column count. Nothing may crash, hang or leak.
+// Opens arbitrary bytes as a database and runs both chat store passes (which settle
+// their deleted records) and a generic carve of a table with a known column count,
+// settled too. Nothing may crash, hang or leak.
 #include <unistd.h>
 
 #include <cstdint>
@@ -30,13 +31,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   bv::WeChatPass(path, wechat);
   bv::ChatMap qq;
   bv::QQPass(path, qq);
-  bv::RawDbFile reader;
-  if (reader.open(path) == 0) {
+  bv::TablePass pass;
+  if (pass.reader.open(path) == 0) {
     std::list<bv::GenericRow> rows;
-    bv::ReadGenericRows(reader, "message", true, rows);
-    reader.other_columns = 3;
+    bv::ReadGenericRows(pass, "message", true, rows);
+    bv::SettleDeletedRows(rows);
+    pass.counts.otherColumns = 3;
     rows.clear();
-    bv::ReadGenericRows(reader, "t", true, rows);
+    bv::ReadGenericRows(pass, "t", true, rows);
+    bv::SettleDeletedRows(rows);
   }
   return 0;
 }

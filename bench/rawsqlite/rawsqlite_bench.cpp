@@ -175,11 +175,11 @@ int main(int argc, char** argv) {
     {
       bv::RawDbFile reader;
       reader.open(path);
+      bv::ChatPassState state;
       std::vector<std::uint8_t> page(reader.PageSize()), leaf(reader.PageSize());
       std::list<bv::ChatMessageRecord> out;
       for (const auto& u : users) {
         const std::string table = "Chat_" + bv::Md5Hex(u);
-        reader.current_table = table;
         for (const auto& [root, key] : reader.find_root_pages(table)) {
           (void)key;
           reader.read_page(root, page.data());
@@ -193,7 +193,7 @@ int main(int argc, char** argv) {
               auto it = std::upper_bound(sorted.begin(), sorted.end(), o);
               bv::CellInput cell{bv::Bytes(leaf), o, it == sorted.end() ? reader.PageSize() : *it,
                                  false,           0, index};
-              bv::decode_chat_message(reader, cell, out, bv::ChatLayout::WeChat);
+              bv::decode_chat_message(reader, cell, out, bv::ChatLayout::WeChat, state);
             }
           }
         }

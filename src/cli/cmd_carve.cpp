@@ -1,7 +1,8 @@
-// backvault-cli carve FILE TABLE [--columns N] [--json]: runs the raw table pass over
-// any SQLite file and prints its live and deleted rows with their page and offset, so
-// that people can judge a recovery. For the chat tables it also prints the decoded
-// chat records.
+// backvault-cli carve FILE TABLE [--columns N] [--json] [--all]: runs the raw table pass
+// over any SQLite file and prints its live and deleted rows with their page and offset,
+// so that people can judge a recovery. For the chat tables it also prints the decoded
+// chat records. Deleted rows are settled as the chat passes settle them (no stale copy
+// of a live row, each deleted row once); --all keeps every raw hit of the carving.
 #include <cstdio>
 #include <list>
 #include <ostream>
@@ -56,7 +57,7 @@ class CarveCommand : public Command {
   std::string Summary() const override {
     return "Show the live and deleted rows of one table of an SQLite file (raw reader)";
   }
-  std::string Usage() const override { return "carve FILE TABLE [--columns N] [--json]"; }
+  std::string Usage() const override { return "carve FILE TABLE [--columns N] [--json] [--all]"; }
   std::vector<ArgumentHelp> Arguments() const override {
     return {{"FILE", "an SQLite database file; it is only read"},
             {"TABLE", "the name of the table whose rows are shown"},
@@ -64,16 +65,22 @@ class CarveCommand : public Command {
              "the table's number of columns (1 to 32767), needed to carve deleted rows of a "
              "table the reader does not know; for \"message\" and \"ZWAMESSAGE\" it replaces "
              "the built-in count"},
-            {"--json", "print the rows as one JSON array"}};
+            {"--json", "print the rows as one JSON array"},
+            {"--all",
+             "list every raw hit of the carving: also deleted rows that equal a live row "
+             "(stale copies) and the same deleted row found more than once"}};
   }
 
   int Run(const std::vector<std::string>& args, Streams io) override {
     std::vector<std::string> positional;
     bool json = false;
+    bool all = false;
     std::uint32_t columns = 0;
     for (std::size_t i = 0; i < args.size(); ++i) {
       if (args[i] == "--json") {
         json = true;
+      } else if (args[i] == "--all") {
+        all = true;
       } else if (args[i] == "--columns" && i + 1 < args.size()) {
         const std::int32_t n = ParseInt32(args[++i].c_str());
         if (n <= 0 || n > 32767) {
@@ -95,28 +102,48 @@ class CarveCommand : public Command {
     const std::string& file = positional[0];
     const std::string& table = positional[1];
 
-    RawDbFile reader;
+    TablePass pass;
+    RawDbFile& reader = pass.reader;
     if (std::int32_t rc = reader.open(file); rc != 0) {
       io.err << "carve: cannot read " << file << " as an SQLite file (code " << rc << ")\n";
       return kExitFailed;
     }
-    reader.other_columns = columns;
-    // A count given for a known table replaces the table's own where the reader allows it.
-    if (columns != 0 && table == "message") reader.message_columns = columns;
-    if (columns != 0 && table == "ZWAMESSAGE") reader.wa_message_columns = columns;
-    const std::uint32_t expected = reader.expected_columns(table);
+    pass.counts.otherColumns = columns;
+    // A count given for a known table replaces the table's own where the table allows it.
+    if (columns != 0 && table == "message") pass.counts.message_columns = columns;
+    if (columns != 0 && table == "ZWAMESSAGE") pass.counts.wa_message_columns = columns;
+    const std::uint32_t expected = pass.counts.expected_columns(table);
+    // Chat tables: their columns as the store passes learn them, so that free space is
+    // carved even when no row of the table is live.
+    const bool is_wechat = table.compare(0, 5, "Chat_") == 0;
+    const bool is_qq = table.compare(0, 9, "tb_c2cMsg") == 0;
+    ColumnSignature chatColumns;
+    if (is_wechat || is_qq)
+      LearnChatColumns(pass, {table}, is_wechat ? ChatLayout::WeChat : ChatLayout::QQ, chatColumns);
+    ColumnSignature rowColumns = chatColumns;
     std::list<GenericRow> rows;
-    const std::int32_t rc = ReadGenericRows(reader, table, true, rows);
+    const std::int32_t rc =
+        ReadGenericRows(pass, table, true, rows, is_wechat || is_qq ? &rowColumns : nullptr);
 
     // Chat tables: the decoded records as the store passes produce them.
     std::list<ChatMessageRecord> chat;
-    const bool is_wechat = table.compare(0, 5, "Chat_") == 0;
-    const bool is_qq = table.compare(0, 9, "tb_c2cMsg") == 0;
     if (is_wechat || is_qq) {
-      const RowDecoder decoder = [&chat, is_wechat](RawDbFile& r, const CellInput& c) {
-        return decode_chat_message(r, c, chat, is_wechat ? ChatLayout::WeChat : ChatLayout::QQ);
+      ChatPassState state;
+      state.signature = &chatColumns;
+      const RowDecoder decoder = [&chat, &state, is_wechat](RawDbFile& r, const CellInput& c) {
+        return decode_chat_message(r, c, chat, is_wechat ? ChatLayout::WeChat : ChatLayout::QQ,
+                                   state);
       };
-      read_table(reader, table, decoder, true);
+      read_table(pass, table, decoder, true, &chatColumns);
+    }
+    std::size_t raw = 0;
+    for (const auto& row : rows) raw += row.status != 0;
+    if (!all) {
+      SettleDeletedRows(rows);
+      ChatMap settled;
+      settled[table] = std::move(chat);
+      SettleDeletedMessages(settled);
+      chat = std::move(settled[table]);
     }
 
     // A name the schema does not know, with nothing carved under it either, is a mistake
@@ -133,7 +160,8 @@ class CarveCommand : public Command {
       io.out << "{\"file\":\"" << JsonEscape(file) << "\",\"table\":\"" << JsonEscape(table)
              << "\",\"pageSize\":" << reader.PageSize() << ",\"expectedColumns\":" << expected
              << ",\"freePages\":" << reader.free_pages.size() << ",\"result\":" << rc
-             << ",\"live\":" << live << ",\"deleted\":" << deleted << ",\"rows\":[";
+             << ",\"live\":" << live << ",\"deleted\":" << deleted << ",\"rawDeleted\":" << raw
+             << ",\"all\":" << (all ? "true" : "false") << ",\"rows\":[";
       bool first = true;
       for (const auto& row : rows) {
         io.out << (first ? "" : ",") << "{\"status\":\"" << (row.status ? "Deleted" : "Normal")
@@ -152,7 +180,8 @@ class CarveCommand : public Command {
         for (const auto& m : chat) {
           io.out << (f ? "" : ",") << "{\"status\":\"" << (m.status ? "Deleted" : "Normal")
                  << "\",\"time\":\"" << JsonEscape(Utf8(m.time))
-                 << "\",\"isSender\":" << m.is_sender << ",\"rowId\":" << m.row_id << ",\"text\":\""
+                 << "\",\"isSender\":" << m.is_sender << ",\"rowId\":" << m.row_id
+                 << ",\"partial\":" << (m.partial ? "true" : "false") << ",\"text\":\""
                  << JsonEscape(Utf8(m.text)) << "\"}";
           f = false;
         }
@@ -179,8 +208,10 @@ class CarveCommand : public Command {
       }
       for (const auto& m : chat)
         io.out << "message " << (m.status ? "Deleted" : "Normal ") << " " << Utf8(m.time) << " "
-               << (m.is_sender ? "Me" : "them") << ": " << Utf8(m.text) << "\n";
+               << (m.is_sender ? "Me" : "them") << ": " << Utf8(m.text)
+               << (m.partial ? "\xE2\x80\xA6" : "") << "\n";
       io.out << live << " live rows, " << deleted << " deleted rows";
+      if (!all && raw != deleted) io.out << " (" << raw << " raw hits; --all lists them all)";
       if (is_wechat || is_qq) io.out << ", " << chat.size() << " chat messages";
       io.out << "\n";
       if (rc != 0) io.out << "(a page read failed: code " << rc << ")\n";

@@ -51,6 +51,7 @@ void PrintJsonApp(std::ostream& os, const char* app, std::int32_t result,
       for (const ChatMessageRecord& m : messages) {
         os << (firstMessage ? "\n" : ",\n") << "        {\"status\": " << m.status
            << ", \"deleted\": " << (m.status != 0 ? "true" : "false")
+           << ", \"partial\": " << (m.partial ? "true" : "false")
            << ", \"isSender\": " << m.is_sender << ", \"rowId\": " << m.row_id
            << ", \"time\": " << J(m.time) << ", \"sender\": " << J(m.sender)
            << ", \"text\": " << J(m.text) << ", \"extra\": " << J(m.extra) << "}";
@@ -82,7 +83,8 @@ void PrintTextApp(std::ostream& os, const char* app, std::int32_t result,
       os << "    " << key << ": " << c.live << " live, " << c.deleted << " deleted\n";
       for (const ChatMessageRecord& m : messages) {
         os << "      " << (m.status != 0 ? "[deleted] " : "") << m.time << "  "
-           << (m.is_sender != 0 ? std::string("me") : m.sender) << ": " << m.text << "\n";
+           << (m.is_sender != 0 ? std::string("me") : m.sender) << ": " << m.text
+           << (m.partial ? "\xE2\x80\xA6" : "") << "\n";
       }
     }
   }

@@ -8,7 +8,10 @@
 #include <functional>
 #include <list>
 #include <string>
+#include <vector>
 
+#include "common/local_time.h"
+#include "rawsqlite/carving.h"
 #include "rawsqlite/chat_records.h"
 #include "rawsqlite/raw_db_file.h"
 
@@ -24,10 +27,22 @@ enum class ChatLayout {
 struct CellInput {
   Bytes page;                // the whole page
   std::uint32_t offset = 0;  // cell offset (live) or candidate offset (carved)
-  std::uint32_t next = 0;    // live: smallest other live cell offset above, or page size
+  // Live: the smallest other live cell offset above, or the page size. Carved: the start
+  // of the next live cell, or the page size; the bytes up to it may be the row's own.
+  std::uint32_t next = 0;
   bool carved = false;
   std::int32_t status = 0;
-  std::int32_t page_index = -1;  // the leaf page the offsets belong to
+  std::int32_t pageIndex = -1;  // the leaf page the offsets belong to
+  // Carved: C of the carved-header rule (the table's expected column count).
+  std::uint32_t columns = 0;
+};
+
+// The state of one store's table passes: the file, the column counts of the tables the
+// pass knows, and the table in progress.
+struct TablePass {
+  RawDbFile reader;
+  ColumnCounts counts;
+  std::string current_table;
 };
 
 // Decodes one cell; returns 0 or an error code (87 for a row it could not use).
@@ -40,20 +55,43 @@ using RowDecoder = std::function<std::int32_t(RawDbFile&, const CellInput&)>;
 // live rows and is used (and kept) for carving free space; passes over several tables
 // of one layout share it, so that freed pages and freelist trunk pages, which belong
 // to no table, can be carved with what the live rows showed.
-std::int32_t read_table(RawDbFile& reader, const std::string& table, const RowDecoder& decoder,
+std::int32_t read_table(TablePass& pass, const std::string& table, const RowDecoder& decoder,
                         bool use_freed_pages, ColumnSignature* signature = nullptr);
 // Only the freed-page step of a table pass (current_table is set to `table`); then the
 // freelist trunk pages, whose old contents behind their page lists are carved with
 // `signature` (nothing when it is empty).
-std::int32_t read_freed_pages(RawDbFile& reader, const std::string& table,
-                              const RowDecoder& decoder, ColumnSignature* signature = nullptr);
+std::int32_t read_freed_pages(TablePass& pass, const std::string& table, const RowDecoder& decoder,
+                              ColumnSignature* signature = nullptr);
+
+// What the chat row decoder keeps over the tables of one store.
+struct ChatPassState {
+  // Non-empty: rows whose partner column names another number are dropped (QQ's freed
+  // pages, which may hold any partner's rows).
+  std::string peer_filter;
+  // The partner column of the row decoded last (QQ layout; its digits when it is an
+  // integer), empty when the row had none.
+  std::string lastPeer;
+  // Message times of this store as local date texts.
+  LocalTimeFormatter times;
+  // What the live rows of the store's chat tables hold per column (none: nothing
+  // learned yet). A carved reading must fit it.
+  const ColumnSignature* signature = nullptr;
+};
 
 std::int32_t decode_chat_message(RawDbFile& reader, const CellInput& cell,
-                                 std::list<ChatMessageRecord>& out, ChatLayout layout);
+                                 std::list<ChatMessageRecord>& out, ChatLayout layout,
+                                 ChatPassState& state);
 std::int32_t decode_friend(RawDbFile& reader, const CellInput& cell,
                            std::list<WeChatFriendRecord>& out);
 std::int32_t decode_qq_table(RawDbFile& reader, const CellInput& cell,
                              std::list<QQTableRecord>& out);
+
+// Learns the columns of a store's chat tables from the first leaf page of each, so that
+// the first table carved already knows them (a table whose rows were all deleted
+// teaches nothing). When no table has a live row, the columns are those that the apps
+// are known to write.
+void LearnChatColumns(TablePass& pass, const std::vector<std::string>& tables, ChatLayout layout,
+                      ColumnSignature& signature);
 
 // path: UTF-8 file name of "MM.sqlite" / "QQ.db". result is filled incrementally.
 std::int32_t WeChatPass(const std::string& path, ChatMap& result);
@@ -61,5 +99,14 @@ std::int32_t QQPass(const std::string& path, ChatMap& result);
 
 // Orders a partner's messages by time text (ASCII case folded).
 void SortChatMessages(std::list<ChatMessageRecord>& messages);
+
+// Among the deleted records of one store's chats: drops those equal to a live row (the
+// same time, direction and text; a partial one whose text begins a live row's text of
+// the same time and direction), which are stale copies that SQLite left behind when it
+// moved or rewrote the row; and lists each deleted row once, keeping its most complete
+// reading (a whole text before a partial one, a longer partial before a shorter one,
+// one with a time before one without). Between equal readings the one under a chat
+// other than "Unknown" is kept. Live records are never touched.
+void SettleDeletedMessages(ChatMap& chats);
 
 }  // namespace bv

@@ -16,6 +16,9 @@ struct ChatMessageRecord {
   std::string sender;
   std::string text;
   std::string extra;
+  // A deleted row whose text was overwritten from some point on by other bytes: `text`
+  // holds what came before the damage. Shown with a mark of its own ("…").
+  bool partial = false;
 };
 
 // One row of the WeChat "Friend" table.

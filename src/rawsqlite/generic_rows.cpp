@@ -1,6 +1,11 @@
 #include "rawsqlite/generic_rows.h"
 
+#include <algorithm>
 #include <cstring>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
 
 #include "rawsqlite/chat_passes.h"
 #include "rawsqlite/record_cursor.h"
@@ -43,15 +48,126 @@ GenericValue ValueOf(const Column& col) {
   return v;
 }
 
+// The value of column `column` of a row, or null when the row has no such column.
+const GenericValue* ValueAt(const GenericRow& row, int column) {
+  const int index = column - row.first_column;
+  if (index < 0 || index >= static_cast<int>(row.values.size())) return nullptr;
+  return &row.values[static_cast<std::size_t>(index)];
+}
+
+bool SameValue(const GenericValue& a, const GenericValue& b) {
+  return a.kind == b.kind && a.integer == b.integer && a.bytes == b.bytes &&
+         (a.kind != GenericValue::Float || a.real == b.real);
+}
+
+// `whole` equals `part` in every column from 1 on, where a value that `part` holds cut
+// short may be the beginning of `whole`'s.
+bool Covers(const GenericRow& whole, const GenericRow& part) {
+  const int end = std::max(whole.first_column + static_cast<int>(whole.values.size()),
+                           part.first_column + static_cast<int>(part.values.size()));
+  for (int column = 1; column < end; ++column) {
+    const GenericValue* a = ValueAt(whole, column);
+    const GenericValue* b = ValueAt(part, column);
+    if (a == nullptr || b == nullptr) return false;
+    if (b->truncated) {
+      if (a->kind != b->kind || a->bytes.compare(0, b->bytes.size(), b->bytes) != 0) return false;
+    } else if (a->truncated || !SameValue(*a, *b)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string KeyOf(const GenericRow& row) {
+  std::string key;
+  for (std::size_t i = 0; i < row.values.size(); ++i) {
+    if (row.first_column + static_cast<int>(i) < 1) continue;
+    const GenericValue& v = row.values[i];
+    key += static_cast<char>('0' + v.kind);
+    key += std::to_string(v.kind == GenericValue::Float ? 0 : v.integer);
+    if (v.kind == GenericValue::Float) key += std::to_string(v.real);
+    key += ':' + std::to_string(v.bytes.size()) + ':' + v.bytes;
+  }
+  return key;
+}
+
 }  // namespace
 
-std::int32_t ReadGenericRows(RawDbFile& reader, const std::string& table, bool use_freed_pages,
-                             std::list<GenericRow>& rows) {
+void SettleDeletedRows(std::list<GenericRow>& rows) {
+  auto truncated = [](const GenericRow& row) {
+    for (const GenericValue& v : row.values)
+      if (v.truncated) return true;
+    return false;
+  };
+  // The first column from 1 on that is not NULL, with its value, as a key that a value
+  // cut short is a prefix of: the column, the kind, then the bytes (texts and blobs) or
+  // the number. (Rows alike up to there share it; column 1 alone is NULL in every row
+  // of a table whose row-id alias it is.)
+  auto keyColumn = [](const GenericRow& row) {
+    int column = 1;
+    for (const GenericValue* v = ValueAt(row, column);
+         v != nullptr && v->kind == GenericValue::Null; v = ValueAt(row, ++column)) {
+    }
+    return column;
+  };
+  auto firstKey = [&](const GenericRow& row) {
+    const int column = keyColumn(row);
+    const GenericValue* v = ValueAt(row, column);
+    std::string key = std::to_string(column) + ':';
+    if (v == nullptr) return key;
+    key += static_cast<char>('A' + v->kind);
+    if (v->kind == GenericValue::Text || v->kind == GenericValue::Blob || v->truncated)
+      return key + v->bytes;
+    return key + '#' + std::to_string(v->integer) + '#' + std::to_string(v->real);
+  };
+  std::vector<std::list<GenericRow>::iterator> order;
+  for (auto it = rows.begin(); it != rows.end(); ++it) order.push_back(it);
+  std::vector<bool> keep(order.size(), true);
+  // Whole rows by their values from column 1 on: live ones first, then deleted ones in
+  // list order; a deleted row whose values are taken goes.
+  std::set<std::string> seen;
+  for (const auto& it : order)
+    if (it->status == 0) seen.insert(KeyOf(*it));
+  // Rows that may cover a reading cut short, by their key column.
+  std::map<std::string, std::vector<std::size_t>> byFirst;
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    const GenericRow& row = *order[i];
+    if (row.status != 0 && !truncated(row) && !seen.insert(KeyOf(row)).second) keep[i] = false;
+    if (keep[i]) byFirst[firstKey(row)].push_back(i);
+  }
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    const GenericRow& row = *order[i];
+    if (row.status == 0 || !truncated(row)) continue;
+    // A reading cut short goes when a whole row, or an earlier kept cut one, begins the
+    // same way.
+    const std::string key = firstKey(row);
+    auto covered = [&](const std::vector<std::size_t>& candidates) {
+      for (std::size_t j : candidates) {
+        if (j == i || !keep[j]) continue;
+        const GenericRow& other = *order[j];
+        if ((!truncated(other) || (other.status != 0 && j < i)) && Covers(other, row)) return true;
+      }
+      return false;
+    };
+    // The rows whose key column begins with this one's (equals it, when not cut).
+    const GenericValue* first = ValueAt(row, keyColumn(row));
+    const bool cutFirst = first != nullptr && first->truncated;
+    for (auto it = byFirst.lower_bound(key); it != byFirst.end() && keep[i]; ++it) {
+      if (cutFirst ? it->first.compare(0, key.size(), key) != 0 : it->first != key) break;
+      if (covered(it->second)) keep[i] = false;
+    }
+  }
+  for (std::size_t i = 0; i < order.size(); ++i)
+    if (!keep[i]) rows.erase(order[i]);
+}
+
+std::int32_t ReadGenericRows(TablePass& pass, const std::string& table, bool use_freed_pages,
+                             std::list<GenericRow>& rows, ColumnSignature* signature) {
   const RowDecoder decoder = [&rows](RawDbFile& r, const CellInput& cell) -> std::int32_t {
     GenericRow row;
     row.status = cell.status;
     row.offset = cell.offset;
-    row.page = cell.page_index;
+    row.page = cell.pageIndex;
     Bytes bytes = Tail(cell.page, cell.offset);
     std::vector<std::uint8_t> joined;
     if (!cell.carved) {
@@ -60,8 +176,7 @@ std::int32_t ReadGenericRows(RawDbFile& reader, const std::string& table, bool u
         return rc;
     }
     RecordCursor cursor;
-    if (!cursor.Open(r, bytes, cell.carved, cell.carved ? r.expected_columns(r.current_table) : 0))
-      return 87;
+    if (!cursor.Open(r, bytes, cell.carved, cell.columns)) return 87;
     row.row_id = cell.carved ? 0 : static_cast<std::int64_t>(cursor.row_id);
     Column col;
     bool first = true;
@@ -75,7 +190,7 @@ std::int32_t ReadGenericRows(RawDbFile& reader, const std::string& table, bool u
     rows.push_back(std::move(row));
     return 0;
   };
-  return read_table(reader, table, decoder, use_freed_pages);
+  return read_table(pass, table, decoder, use_freed_pages, signature);
 }
 
 }  // namespace bv

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "rawsqlite/raw_db_file.h"
+#include "rawsqlite/chat_passes.h"
 
 namespace bv {
 
@@ -27,10 +27,19 @@ struct GenericRow {
   std::vector<GenericValue> values;
 };
 
+// Among the deleted rows: drops those whose values equal a live row's (a stale copy left
+// when SQLite moved or rewrote the row) and lists each deleted row once, the most
+// complete reading kept (a value cut by the page end gives way to a whole one that
+// begins with it). Column 0 is left out of the comparison: a carved row may have lost
+// it, and the row-id alias it often is holds NULL in every record. Live rows and the
+// order of the list are kept.
+void SettleDeletedRows(std::list<GenericRow>& rows);
+
 // Runs the table pass over `table` (freed pages included when `use_freed_pages`),
-// decoding every row generically. `columns` overrides the column count of names the
-// reader does not know (0 keeps its table). Returns 0 or an error code.
-std::int32_t ReadGenericRows(RawDbFile& reader, const std::string& table, bool use_freed_pages,
-                             std::list<GenericRow>& rows);
+// decoding every row generically, with the column counts of `pass.counts` and, when
+// given, what `signature` knows of the columns for carving free space. Returns 0 or an
+// error code.
+std::int32_t ReadGenericRows(TablePass& pass, const std::string& table, bool use_freed_pages,
+                             std::list<GenericRow>& rows, ColumnSignature* signature = nullptr);
 
 }  // namespace bv

@@ -58,7 +58,9 @@
 // Carved-header rule (a carved position points at the first serial type; payload
 // length, row id and header size are missing): with C expected columns, a zero first
 // byte means C serial types for columns 0..C-1; a non-zero first byte means column 0's
-// type was lost and C-1 types belong to columns 1..C-1.
+// type was lost and C-1 types belong to columns 1..C-1. C is the caller's: the reader
+// knows pages, cells and records, not which tables an app keeps (see carving.h and the
+// passes).
 //
 // Every read is bounds-checked against its page or joined buffer, and every walk over
 // file-controlled links (b-tree children, overflow chains, the freelist, freeblock
@@ -67,6 +69,7 @@
 #include <cstdint>
 #include <deque>
 #include <fstream>
+#include <functional>
 #include <list>
 #include <map>
 #include <set>
@@ -74,8 +77,6 @@
 #include <string>
 #include <unordered_map>
 #include <vector>
-
-#include "common/local_time.h"
 
 namespace bv {
 
@@ -86,20 +87,6 @@ using Bytes = std::span<const std::uint8_t>;
 using CellMap = std::map<std::int32_t, std::list<std::uint16_t>>;
 // Carving candidates of every leaf page under one root.
 using CandidateMap = std::map<std::int32_t, std::list<std::uint16_t>>;
-
-// Per column, the kinds of value (integer, real, text, blob, NULL) seen in live rows
-// of a table. Learned from the cells of the table's own pages.
-class ColumnSignature {
- public:
-  // Adds the record header of every live cell of a leaf page.
-  void learn(Bytes page, const std::list<std::uint16_t>& cells);
-  bool empty() const { return kinds_.empty(); }
-  // True when serial type `type` is of a kind seen in column `column`.
-  bool fits(std::size_t column, std::uint64_t type) const;
-
- private:
-  std::vector<std::uint8_t> kinds_;
-};
 
 class RawDbFile {
  public:
@@ -112,35 +99,20 @@ class RawDbFile {
   std::uint16_t page_size = 0;  // 0 stands for 65536 once open (see PageSize())
   std::vector<std::int32_t> free_pages;
   // Page indexes of the freelist's trunk pages, in chain order (not in free_pages).
-  std::vector<std::int32_t> free_trunks;
-  std::string current_table;
-  std::uint32_t current_columns = 0;
-  std::uint32_t message_columns = 38;
-  std::uint32_t wa_message_columns = 28;
-  std::uint32_t call_columns = 0;
-  std::uint32_t person_index_columns = 0;
-  std::string peer_filter;
-  // The partner column of the chat row decoded last (QQ layout; its digits when it is
-  // an integer), empty when the row had none.
-  std::string last_peer;
-  // Message times of this file's passes as local date texts.
-  LocalTimeFormatter times;
-  // Column count for names the table of known counts does not list (0 = none). Lets
-  // the carve command inspect any table.
-  std::uint32_t other_columns = 0;
+  std::vector<std::int32_t> freeTrunks;
 
   // Opens an existing file read-only. 0, the platform error code, or 87 when the file
   // is no SQLite database or its page size is impossible, or no regular file (a FIFO or
   // a device node, which is never opened for reading).
   std::int32_t open(const std::string& path);
-  void close();
+  void Close();
 
   // Page size in bytes (65536 for the header value 1).
   std::uint32_t PageSize() const { return page_size == 0 && file.is_open() ? 65536u : page_size; }
   // Usable bytes of a page: page size minus the reserved tail.
   std::uint32_t UsableSize() const { return PageSize() - reserved_; }
   // Number of whole and partial pages in the file.
-  std::int64_t PageCount() const { return page_count_; }
+  std::int64_t PageCount() const { return pageCount_; }
 
   // Reads `length` bytes at `offset`. 87 when nothing is open, 30 on a short read.
   std::int32_t read_at(std::uint64_t offset, std::uint32_t length, std::uint8_t* buffer);
@@ -156,12 +128,11 @@ class RawDbFile {
   // Summed length of `count` consecutive varints at the start of `bytes`; 0 when one
   // would leave the buffer.
   std::uint32_t varints_length(Bytes bytes, std::uint32_t count) const;
-  // Serial types plus contents of a record at a carved position (carved-header rule
-  // with C = expected_columns(current_table); `header_length` when C is 0), counting
+  // Serial types plus contents of a record at a carved position, by the carved-header
+  // rule with C = `columns` (`header_length` bytes of types when C is 0), counting
   // contents only while they fit `available`.
-  std::uint32_t record_length(Bytes bytes, std::uint32_t header_length, std::int64_t available);
-  // Expected column count of a table; also stored in current_columns.
-  std::uint32_t expected_columns(const std::string& name);
+  std::uint32_t record_length(Bytes bytes, std::uint32_t columns, std::uint32_t header_length,
+                              std::int64_t available) const;
 
   // Root page indices (-> key -1) of every schema row whose type, name or table name is
   // `name`. Reads page index 0 and the schema b-tree.
@@ -171,8 +142,20 @@ class RawDbFile {
   // Leaf index -> live cell offsets for the sub-tree under `page` (index `index`).
   // Returns 0 or the code of the first failing page read.
   std::int32_t collect_live_cells(std::int32_t index, Bytes page, CellMap& cells);
+  // Calls `visit` with every leaf page of the sub-tree under `page` (index `index`), in
+  // ascending page index per interior page, as collect_live_cells walks it. Returns 0
+  // or the code of the first failing page read.
+  using LeafVisitor = std::function<void(std::int32_t index, Bytes leaf)>;
+  std::int32_t WalkLeaves(std::int32_t index, Bytes page, const LeafVisitor& visit);
   // Cell offsets of one page.
   std::list<std::uint16_t> cell_offsets(Bytes page) const;
+  // The bytes that the live cell at `cell_offset` takes up in its page: its head, its
+  // local payload and, when the payload spills, the 4-byte first overflow page number.
+  // Clamped to the page.
+  std::uint32_t CellExtent(Bytes page, std::uint32_t cell_offset) const;
+  // Bytes of a payload of `payload` bytes that a leaf page of `page_bytes` bytes keeps
+  // itself (the rest lies on overflow pages).
+  std::uint64_t LocalPayload(std::uint64_t payload, std::uint32_t page_bytes) const;
   // The bytes of a live cell from `cell_offset`: `view` is set to the page from the cell
   // to its end, or, when the payload overflows, to `joined` holding the cell's local
   // part followed by its overflow chain. `next_offset` is the smallest other live cell
@@ -181,55 +164,16 @@ class RawDbFile {
   std::int32_t read_live_payload(Bytes page, std::uint32_t cell_offset, std::uint32_t next_offset,
                                  std::vector<std::uint8_t>& joined, Bytes& view);
 
-  // Carving (deleted rows).
-  // Leaf index -> candidate offsets for the sub-tree under `page`.
-  std::int32_t collect_candidates(std::int32_t index, Bytes page, CandidateMap& candidates);
-  // Candidate offsets of one leaf page: strategies A, B, C, D in that order.
-  std::list<std::uint16_t> carve_page(Bytes page);
-  // Serial-type count of the first cell of the lowest leaf of a freed page's cell map;
-  // -1 when the map holds no cell or the record cannot be read.
-  std::int32_t match_free_page(const CellMap& cells);
-
-  // The individual strategies, exposed for tests and the carve command.
-  void carve_freeblocks(Bytes page, std::list<std::uint16_t>& out);
-  void carve_tail(Bytes page, std::list<std::uint16_t>& out);
-  void carve_gap(Bytes page, std::list<std::uint16_t>& out);
-  void carve_stale_pointers(Bytes page, std::list<std::uint16_t>& out);
-  // Deleted records in free space beyond the candidates of the strategies above:
-  // inside freeblocks (SQLite merges neighbouring freed cells into one block, so a run
-  // of deleted rows becomes a single block holding all of them) and in the unallocated
-  // space below the content area (freed cells that the content area gave back), each
-  // record behind a few overwritten head bytes. A position is taken when its serial
-  // types, read with all C columns or with column 0 lost, are of the kinds the table's
-  // live rows hold in those columns (`signature`), one of them is text, and the record
-  // fits in its region; the scan then goes on behind that record. Positions already
-  // in `known` are left out. An interior page is read the same way (its pointer
-  // array starts at 12).
-  void carve_free_space(Bytes page, const ColumnSignature& signature,
-                        const std::list<std::uint16_t>& known, std::list<std::uint16_t>& out);
-  // The same scan over the bytes [from, to) of a page (a freelist trunk page's old
-  // contents, for instance).
-  void carve_region(Bytes page, const ColumnSignature& signature, std::int64_t from,
-                    std::int64_t to, const std::set<std::uint16_t>& known,
-                    std::list<std::uint16_t>& out);
-
  private:
-  std::int32_t walk(std::int32_t index, Bytes page, CellMap* cells, CandidateMap* candidates,
+  std::int32_t Walk(std::int32_t index, Bytes page, const LeafVisitor& visit,
                     std::set<std::int32_t>& visited, int depth);
-  void schema_walk(std::int32_t index, Bytes page, const std::string& name,
-                   std::map<std::int32_t, std::int64_t>& roots, std::set<std::int32_t>& visited,
-                   int depth);
-  void schema_leaf(Bytes page, std::uint32_t header, const std::string& name,
-                   std::map<std::int32_t, std::int64_t>& roots);
-
+  void SchemaWalk(Bytes page, const std::string& name, std::map<std::int32_t, std::int64_t>& roots,
+                  std::set<std::int32_t>& visited, int depth);
+  void SchemaLeaf(Bytes page, const std::string& name, std::map<std::int32_t, std::int64_t>& roots);
   std::unordered_map<std::int32_t, std::vector<std::uint8_t>> cache_;
-  std::deque<std::int32_t> cache_order_;
-  bool cache_valid_ = false;
-  std::string cache_name_;
-  std::uint32_t cache_key_[4] = {};
-  std::uint32_t cache_result_ = 0;
+  std::deque<std::int32_t> cacheOrder_;
   std::uint32_t reserved_ = 0;
-  std::int64_t page_count_ = 0;
+  std::int64_t pageCount_ = 0;
 };
 
 // True when the page buffer begins with the 16-byte file magic (page index 0).

@@ -50,16 +50,19 @@ class RecordCursor {
     bytes_ = bytes;
     if (bytes.empty()) return false;
     if (!carved) {
-      int lp = 0, lr = 0, lh = 0;
-      payload_length = RawDbFile::read_varint(bytes, static_cast<std::int64_t>(bytes.size()), lp);
-      row_id =
-          RawDbFile::read_varint(Tail(bytes, lp), static_cast<std::int64_t>(bytes.size()) - lp, lr);
-      const std::uint64_t start = static_cast<std::uint64_t>(lp) + static_cast<std::uint64_t>(lr);
+      int length_bytes = 0, rowid_bytes = 0, header_bytes = 0;
+      payload_length =
+          RawDbFile::read_varint(bytes, static_cast<std::int64_t>(bytes.size()), length_bytes);
+      row_id = RawDbFile::read_varint(Tail(bytes, length_bytes),
+                                      static_cast<std::int64_t>(bytes.size()) - length_bytes,
+                                      rowid_bytes);
+      const std::uint64_t start =
+          static_cast<std::uint64_t>(length_bytes) + static_cast<std::uint64_t>(rowid_bytes);
       if (start >= bytes.size()) return false;
       const std::uint64_t header = RawDbFile::read_varint(
-          Tail(bytes, start), static_cast<std::int64_t>(bytes.size() - start), lh);
-      if (lh <= 0 || header < static_cast<std::uint64_t>(lh)) return false;
-      pos_ = start + static_cast<std::uint64_t>(lh);
+          Tail(bytes, start), static_cast<std::int64_t>(bytes.size() - start), header_bytes);
+      if (header_bytes <= 0 || header < static_cast<std::uint64_t>(header_bytes)) return false;
+      pos_ = start + static_cast<std::uint64_t>(header_bytes);
       end_ = start + header;
       content_ = end_;
       remaining_ = ~0ull;
@@ -79,11 +82,12 @@ class RecordCursor {
     if (bytes.empty() || columns == 0) return false;
     const std::uint32_t count = first_column == 0 ? columns : columns - 1;
     column_ = first_column == 0 ? 0 : 1;
-    const std::uint32_t h = reader.varints_length(bytes, count);
-    if (h == 0 && count != 0) return false;
+    first_ = column_;
+    const std::uint32_t types_length = reader.varints_length(bytes, count);
+    if (types_length == 0 && count != 0) return false;
     pos_ = 0;
-    end_ = h;
-    content_ = std::uint64_t{h} + skip;
+    end_ = types_length;
+    content_ = std::uint64_t{types_length} + skip;
     remaining_ = count;
     return true;
   }
@@ -107,6 +111,12 @@ class RecordCursor {
     return true;
   }
 
+  // The end of the contents of the columns walked so far (of the whole record once the
+  // walk is over), from the start of the bytes.
+  std::uint64_t ContentEnd() const { return content_; }
+  // The first column of a carved reading (1 when column 0's type was lost).
+  int FirstColumn() const { return first_; }
+
   std::uint64_t payload_length = 0;
   std::uint64_t row_id = 0;
 
@@ -117,6 +127,7 @@ class RecordCursor {
   std::uint64_t content_ = 0;
   std::uint64_t remaining_ = 0;
   int column_ = 0;
+  int first_ = 0;
 };
 
 }  // namespace bv

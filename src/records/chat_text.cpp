@@ -59,6 +59,9 @@ Result WriteChatText(const AccountChats& accounts, const std::string& accountKey
       AppendText(block, m.is_sender != 0 ? std::string("Me") : m.sender);
       block += ":\r\n    ";
       AppendText(block, m.text);
+      // A deleted message whose end was overwritten: the text stops where the damage
+      // began, and says so.
+      if (m.partial) block += "\xE2\x80\xA6";  // …
       block += "\r\n\r\n";
       if (std::fwrite(block.data(), 1, block.size(), file.get()) != block.size() ||
           std::fflush(file.get()) != 0)

@@ -242,35 +242,66 @@ TEST_F(RecoverCommandTest, AReadOnlyOutputFolderIsNoSuccess) {
 // Every WeChat and QQ message that mkbackup deleted and whose bytes are still in the
 // store (single rows, and whole conversations whose table was dropped) is shown as a
 // deleted message with its own text.
+// and nothing else: no live message, no message twice. A message whose end was
+// overwritten is shown as partial, its text the beginning of the deleted one.
 TEST_F(RecoverCommandTest, ChatsShowEveryDeletedMessageStillInTheStore) {
   Outcome r = Cli({"chats", backup_->string(), "--json"});
   ASSERT_EQ(r.code, 0) << r.err;
   test::Json doc;
   ASSERT_NO_THROW(doc = test::Json::Parse(r.out)) << r.out;
-  std::set<std::string> shown;
+  std::multiset<std::string> shown;       // whole deleted messages
+  std::vector<std::string> shownPartial;  // the kept beginnings of partial ones
   for (const char* app : {"wechat", "qq"})
     for (const test::Json& account : doc[app]["accounts"].items)
       for (const test::Json& chat : account["chats"].items)
-        for (const test::Json& m : chat["messages"].items)
-          if (m["status"].Int() != 0) shown.insert(m["text"].Str());
+        for (const test::Json& m : chat["messages"].items) {
+          ASSERT_EQ(m["partial"].kind, test::Json::Kind::kBool);
+          if (m["status"].Int() == 0) {
+            EXPECT_FALSE(m["partial"].boolean);
+          } else if (m["partial"].boolean) {
+            shownPartial.push_back(m["text"].Str());
+          } else {
+            shown.insert(m["text"].Str());
+          }
+        }
   const test::Json truth = test::ReadTruth(*backup_);
+  std::set<std::string> deleted, live;
   int expected = 0;
+  auto textOf = [](const test::Json& values) {
+    return values.Has("Message") ? values["Message"].Str() : values["content"].Str();
+  };
   for (const char* label : {"MM.sqlite", "QQ.db"}) {
     for (const test::Json* db : test::FindDatabases(truth, label)) {
+      for (const test::Json& table : (*db)["tables"].items)
+        for (const test::Json& row : table["rows"].items)
+          if (row["values"].Has("Message") || row["values"].Has("content"))
+            live.insert(textOf(row["values"]));
       for (const test::Json& row : (*db)["deleted"].items) {
+        const std::string text = textOf(row["values"]);
+        deleted.insert(text);
         if (row["probeInFile"].kind != test::Json::Kind::kBool || !row["probeInFile"].boolean)
           continue;
-        const test::Json& values = row["values"];
-        const std::string text =
-            values.Has("Message") ? values["Message"].Str() : values["content"].Str();
         if (text.empty()) continue;
         ++expected;
-        EXPECT_EQ(shown.count(text), 1u)
+        // Whole, or (a text longer than a page, its end on overflow pages) partial.
+        bool partly = false;
+        for (const std::string& part : shownPartial) partly |= text.rfind(part, 0) == 0;
+        EXPECT_TRUE(shown.count(text) == 1u || (shown.count(text) == 0 && partly))
             << label << " " << row["table"].Str() << " (" << row["how"].Str() << "): " << text;
       }
     }
   }
   EXPECT_GT(expected, 5);
+  for (const std::string& text : shown) {
+    EXPECT_EQ(deleted.count(text), 1u) << "no deleted row: " << text;
+    EXPECT_EQ(live.count(text), 0u) << "a live row shown as deleted: " << text;
+    EXPECT_EQ(shown.count(text), 1u) << "shown twice: " << text;
+  }
+  for (const std::string& part : shownPartial) {
+    bool begins = false;
+    for (const std::string& text : deleted) begins |= text.rfind(part, 0) == 0;
+    EXPECT_TRUE(begins) << "a partial text that begins no deleted row: " << part;
+  }
 }
 
 TEST_F(RecoverCommandTest, ChatsListsAccountsWithLiveAndDeletedMessages) {

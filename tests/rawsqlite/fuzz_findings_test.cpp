@@ -26,10 +26,10 @@ TEST(FuzzFindings, CorpusReplaysQuickly) {
     ChatMap wechat, qq;
     WeChatPass(path, wechat);
     QQPass(path, qq);
-    RawDbFile reader;
-    if (reader.open(path) == 0) {
+    TablePass pass;
+    if (pass.reader.open(path) == 0) {
       std::list<GenericRow> rows;
-      ReadGenericRows(reader, "message", true, rows);
+      ReadGenericRows(pass, "message", true, rows);
     }
     const auto seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -5,10 +5,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <random>
 #include <vector>
 
 #include "common/text.h"
 #include "platform/platform.h"
+#include "rawsqlite/carving.h"
 #include "rawsqlite/chat_passes.h"
 #include "rawsqlite/raw_db_file.h"
 #include "rawsqlite/store_builder.h"
@@ -85,11 +87,9 @@ TEST(RawReader, VarintRules) {
 }
 
 TEST(RawReader, ExpectedColumnTable) {
-  RawDbFile r;
+  ColumnCounts r;
   EXPECT_EQ(r.expected_columns("Chat_anything"), 9u);
-  EXPECT_EQ(r.current_columns, 9u);
   EXPECT_EQ(r.expected_columns("chat_anything"), 0u);
-  EXPECT_EQ(r.current_columns, 0u);
   EXPECT_EQ(r.expected_columns("TB_C2CTABLES"), 1u);
   EXPECT_EQ(r.expected_columns("tb_c2cMsg_123"), 50u);
   EXPECT_EQ(r.expected_columns("TB_C2CMSG_123"), 0u);
@@ -105,6 +105,9 @@ TEST(RawReader, ExpectedColumnTable) {
   EXPECT_EQ(r.expected_columns("ZCALLRECORD"), 17u);
   EXPECT_EQ(r.expected_columns("Chat_"), 9u);
   EXPECT_EQ(r.expected_columns("Chat"), 0u);
+  r.otherColumns = 4;
+  EXPECT_EQ(r.expected_columns("Chat"), 4u);
+  EXPECT_EQ(r.expected_columns("Friend"), 13u);
 }
 
 TEST(RawReader, OpenChecksMagicAndPageSize) {
@@ -230,7 +233,8 @@ TEST(RawReader, OverflowChainWithCycleEnds) {
 TEST(Carving, FreeblockChainEndsAtZeroSizeAndLoops) {
   RawDbFile r;
   r.page_size = 512;
-  r.current_table = "Chat_x";
+  Carver carver(r, {"Chat_x", 9, 0});
+  ChatPassState state;
   Page p(512, 0);
   p[0] = 0x0D;
   Put16(p, 1, 300);
@@ -247,25 +251,29 @@ TEST(Carving, FreeblockChainEndsAtZeroSizeAndLoops) {
   p[404] = 10;
   PutBytes(p, 405, body);
   std::list<std::uint16_t> out;
-  r.carve_freeblocks(Bytes(p), out);
+  carver.CarveFreeblocks(Bytes(p), out);
   EXPECT_EQ(out, (std::list<std::uint16_t>{305}));
 
-  // A chain that points back at itself ends instead of looping.
+  // A chain that points back at itself ends instead of looping: each block gives its
+  // record once.
   Put16(p, 350, 300);
   Put16(p, 352, 40);
+  p[354] = 10;
+  PutBytes(p, 355, body);
   out.clear();
-  r.carve_freeblocks(Bytes(p), out);
-  EXPECT_LE(out.size(), 2u);
+  carver.CarveFreeblocks(Bytes(p), out);
+  EXPECT_EQ(out, (std::list<std::uint16_t>{305, 355}));
 
   // A table without a known column count gets no candidates at all.
-  r.current_table = "unknown";
-  EXPECT_TRUE(r.carve_page(Bytes(p)).empty());
+  Carver unknown(r, {"unknown", 0, 0});
+  EXPECT_TRUE(unknown.carve_page(Bytes(p)).empty());
 }
 
 TEST(Carving, FreeblockWithStalePointerIsFoundTwice) {
   RawDbFile r;
   r.page_size = 512;
-  r.current_table = "Chat_x";
+  Carver carver(r, {"Chat_x", 9, 0});
+  ChatPassState state;
   Page p(512, 0);
   p[0] = 0x0D;
   // Live cells at 450 and 200; the deleted cell between them became a freeblock and
@@ -287,15 +295,14 @@ TEST(Carving, FreeblockWithStalePointerIsFoundTwice) {
     p[at + 2] = 10;
     PutBytes(p, at + 3, body);
   }
-  const auto all = r.carve_page(Bytes(p));
+  const auto all = carver.carve_page(Bytes(p));
   EXPECT_EQ(std::count(all.begin(), all.end(), 305), 2);
 }
 
 TEST(Carving, MessageFreeblockNeedsNonZeroLeadingBytes) {
   RawDbFile r;
   r.page_size = 1024;
-  r.message_columns = 3;
-  r.current_table = "message";
+  Carver carver(r, {"message", 3, 0});
   Page p(1024, 0);
   p[0] = 0x0D;
   Put16(p, 1, 500);
@@ -308,18 +315,19 @@ TEST(Carving, MessageFreeblockNeedsNonZeroLeadingBytes) {
   std::memset(p.data() + 508, 'm', 40);
   p[548] = 5;
   std::list<std::uint16_t> out;
-  r.carve_freeblocks(Bytes(p), out);
+  carver.CarveFreeblocks(Bytes(p), out);
   EXPECT_EQ(out, (std::list<std::uint16_t>{505}));
   p[520] = 0;  // a zero within the 36 bytes after the serial types
   out.clear();
-  r.carve_freeblocks(Bytes(p), out);
+  carver.CarveFreeblocks(Bytes(p), out);
   EXPECT_TRUE(out.empty());
 }
 
 TEST(Carving, StalePointerNearLastLiveIsSkipped) {
   RawDbFile r;
   r.page_size = 512;
-  r.current_table = "Chat_x";
+  Carver carver(r, {"Chat_x", 9, 0});
+  ChatPassState state;
   Page p(512, 0);
   p[0] = 0x0D;
   Put16(p, 3, 2);
@@ -338,13 +346,13 @@ TEST(Carving, StalePointerNearLastLiveIsSkipped) {
     PutBytes(p, at + 3, body);
   }
   std::list<std::uint16_t> out;
-  r.carve_stale_pointers(Bytes(p), out);
+  carver.CarveStalePointers(Bytes(p), out);
   EXPECT_EQ(out, (std::list<std::uint16_t>{403}));
 
   // The candidate decodes as a deleted WeChat row.
   std::list<ChatMessageRecord> records;
-  CellInput cell{Bytes(p), 403, 512, true, 1};
-  decode_chat_message(r, cell, records, ChatLayout::WeChat);
+  CellInput cell{Bytes(p), 403, 512, true, 1, -1, 9};
+  decode_chat_message(r, cell, records, ChatLayout::WeChat, state);
   ASSERT_EQ(records.size(), 1u);
   EXPECT_EQ(records.front().text, "stale row");
   EXPECT_EQ(records.front().status, 1);
@@ -352,10 +360,67 @@ TEST(Carving, StalePointerNearLastLiveIsSkipped) {
   EXPECT_EQ(records.front().row_id, 0);
 }
 
+// A 65536-byte page whose pointer array holds, beyond its cell count, entries that point
+// at and into its live cells (SQLite shifts the array on every delete and leaves the
+// old tail behind): nothing carved starts inside a live cell, while a stale entry into
+// free space still gives its row.
+TEST(Carving, NoReadStartsInsideALiveCellOnA65536BytePage) {
+  test::TempDir dir;
+  RawDbFile r;
+  ASSERT_EQ(r.open(WriteFile(dir, 1, 65536, {})), 0);  // the page size field 1: 65536
+  ASSERT_EQ(r.PageSize(), 65536u);
+  Page p(65536, 0);
+  p[0] = 0x0D;
+  const auto live = ChatRecordBody("live row", 1500000000);
+  const std::uint32_t cell = static_cast<std::uint32_t>(live.size() + 3);
+  const std::uint32_t first = 65536 - 2 * cell, second = 65536 - cell;
+  Put16(p, 3, 2);
+  Put16(p, 5, first);
+  for (std::uint32_t at : {first, second}) {
+    p[at] = static_cast<std::uint8_t>(live.size() + 1);
+    p[at + 1] = 5;
+    p[at + 2] = 10;
+    PutBytes(p, at + 3, live);
+  }
+  Put16(p, 8, first);
+  Put16(p, 10, second);
+  Put16(p, 12, first);       // stale: a live cell itself
+  Put16(p, 14, second + 3);  // stale: into a live cell's record
+  Carver carver(r, {"Chat_x", 9, 0});
+  std::list<std::uint16_t> raw;
+  carver.CarveStalePointers(Bytes(p), raw);
+  ASSERT_FALSE(raw.empty());  // the strategy alone takes the live cell for a deleted one
+  EXPECT_TRUE(carver.carve_page(Bytes(p)).empty());
+
+  // A deleted row in the gap below the content area, with a stale entry of its own.
+  const auto gone = ChatRecordBody("deleted row", 1500000000);
+  p[50000] = static_cast<std::uint8_t>(gone.size() + 1);
+  p[50001] = 6;
+  p[50002] = 10;
+  PutBytes(p, 50003, gone);
+  Put16(p, 16, 50000);
+  const auto found = carver.carve_page(Bytes(p));
+  EXPECT_EQ(std::count(found.begin(), found.end(), 50003), 1);
+  for (std::uint16_t at : found) EXPECT_LT(at, first);
+
+  // The free-space scan steps over live cells too, even where a damaged freeblock chain
+  // claims them as free.
+  Put16(p, 1, first - 10);
+  Put16(p, first - 10, 0);
+  Put16(p, first - 8, 2 * cell + 10);
+  ColumnSignature signature;
+  signature.Learn(Bytes(p),
+                  {static_cast<std::uint16_t>(first), static_cast<std::uint16_t>(second)});
+  std::list<std::uint16_t> extra;
+  carver.CarveFreeSpace(Bytes(p), signature, {}, extra);
+  for (std::uint16_t at : extra) EXPECT_LT(at, first);
+}
+
 TEST(Carving, CarvedRowWithLostFirstTypeKeepsColumnIndices) {
   RawDbFile r;
   r.page_size = 512;
-  r.current_table = "Chat_x";
+  Carver carver(r, {"Chat_x", 9, 0});
+  ChatPassState state;
   auto body = ChatRecordBody("shifted", 1500000000);
   // The first serial type (column 0) is gone: the bytes start at column 1's type.
   body.erase(body.begin());
@@ -363,7 +428,8 @@ TEST(Carving, CarvedRowWithLostFirstTypeKeepsColumnIndices) {
   Page p(512, 0);
   PutBytes(p, 100, body);
   std::list<ChatMessageRecord> records;
-  decode_chat_message(r, CellInput{Bytes(p), 100, 512, true, 1}, records, ChatLayout::WeChat);
+  decode_chat_message(r, CellInput{Bytes(p), 100, 512, true, 1, -1, 9}, records, ChatLayout::WeChat,
+                      state);
   ASSERT_EQ(records.size(), 1u);
   EXPECT_EQ(records.front().text, "shifted");
 }
@@ -374,7 +440,8 @@ TEST(Carving, CarvedRowWithLostFirstTypeKeepsColumnIndices) {
 TEST(Carving, FreeSpaceHoldsRowsBehindOverwrittenHeads) {
   RawDbFile r;
   r.page_size = 512;
-  r.current_table = "Chat_x";
+  Carver carver(r, {"Chat_x", 9, 0});
+  ChatPassState state;
   Page p(512, 0);
   p[0] = 0x0D;
   Put16(p, 3, 1);    // one live cell
@@ -403,23 +470,99 @@ TEST(Carving, FreeSpaceHoldsRowsBehindOverwrittenHeads) {
   PutBytes(p, 64, ChatRecordBody("gap", 1500000000));
 
   ColumnSignature signature;
-  signature.learn(Bytes(p), {400});
+  signature.Learn(Bytes(p), {400});
   std::list<std::uint16_t> found;
   const std::list<std::uint16_t> known{static_cast<std::uint16_t>(starts[0])};
-  r.carve_free_space(Bytes(p), signature, known, found);
+  carver.CarveFreeSpace(Bytes(p), signature, known, found);
   EXPECT_EQ(found, (std::list<std::uint16_t>{static_cast<std::uint16_t>(starts[1]),
                                              static_cast<std::uint16_t>(starts[2]), 64}));
   std::list<ChatMessageRecord> records;
   for (std::uint16_t at : found)
-    decode_chat_message(r, CellInput{Bytes(p), at, 512, true, 1}, records, ChatLayout::WeChat);
+    decode_chat_message(r, CellInput{Bytes(p), at, 512, true, 1, -1, 9}, records,
+                        ChatLayout::WeChat, state);
   std::vector<std::string> texts;
   for (const auto& rec : records) texts.push_back(rec.text);
   EXPECT_EQ(texts, (std::vector<std::string>{"second", "third", "gap"}));
 
   // Without live rows to learn from, the step finds nothing.
   std::list<std::uint16_t> none;
-  r.carve_free_space(Bytes(p), ColumnSignature(), known, none);
+  carver.CarveFreeSpace(Bytes(p), ColumnSignature(), known, none);
   EXPECT_TRUE(none.empty());
+}
+
+// A freed page whose header is gone (a freelist trunk) keeps rows whose freeblock link
+// and size went over the payload length, row id, header size and column 0's type, when
+// column 0 is an integer that live rows always hold (as QQ's msgId): the contents of
+// column 0 still lead the record, and the region scan finds it.
+TEST(Carving, RegionScanFindsRowsThatLostAnIntegerFirstType) {
+  RawDbFile r;
+  r.page_size = 512;
+  Carver carver(r, {"Chat_x", 9, 0});
+  ChatPassState state;
+  const std::uint32_t time = 1500000000;
+  // Column 0 an integer of one byte, then the columns of ChatRecordBody.
+  auto row = [&](std::uint8_t first, const std::string& text, bool with_first_type) {
+    std::vector<std::uint8_t> body = ChatRecordBody(text, time);
+    body.erase(body.begin());  // ChatRecordBody's NULL column 0
+    if (with_first_type) body.insert(body.begin(), 1);
+    body.insert(body.begin() + (with_first_type ? 9 : 8), first);
+    return body;
+  };
+  Page p(512, 0);
+  const auto live = row(7, "a live row", true);
+  p[400] = static_cast<std::uint8_t>(live.size() + 1);
+  p[401] = 1;
+  p[402] = 10;
+  PutBytes(p, 403, live);
+  ColumnSignature signature;
+  signature.Learn(Bytes(p), {400});
+
+  Page trunk(512, 0);
+  PutBytes(trunk, 100, {0x00, 0x00, 0x92, 0xA5});
+  PutBytes(trunk, 104, row(9, "lost its first type", false));
+  std::list<std::uint16_t> found;
+  carver.CarveRegion(Bytes(trunk), signature, 12, 512, {}, found);
+  EXPECT_EQ(found, (std::list<std::uint16_t>{104}));
+  std::list<ChatMessageRecord> records;
+  state.signature = &signature;
+  for (std::uint16_t at : found)
+    decode_chat_message(r, CellInput{Bytes(trunk), at, 512, true, 1, -1, 9}, records,
+                        ChatLayout::WeChat, state);
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records.front().text, "lost its first type");
+  EXPECT_FALSE(records.front().partial);
+}
+
+// The quick test that passes over free space never turns away a position where the full
+// test finds a record (random bytes with real records among them, two signatures).
+TEST(Carving, QuickStartTestAgreesWithTheFullOne) {
+  std::mt19937 rng(7);
+  for (int round = 0; round < 2; ++round) {
+    Page p(4096, 0);
+    for (auto& b : p) b = static_cast<std::uint8_t>(rng() % (round == 0 ? 256 : 16));
+    ColumnSignature signature;
+    std::list<std::uint16_t> cells;
+    for (std::uint16_t at = 600; at < 4000; at += 400) {
+      auto body = ChatRecordBody("row at " + std::to_string(at), 1500000000 + at);
+      if (round == 1) body[0] = 9;  // TableVer 1: column 0 takes no bytes
+      p[at] = static_cast<std::uint8_t>(body.size() + 1);
+      p[at + 1] = 1;
+      p[at + 2] = 10;
+      PutBytes(p, at + 3, body);
+      cells.push_back(at);
+    }
+    signature.Learn(Bytes(p), cells);
+    int starts = 0;
+    for (std::int64_t x = 0; x + 1 < 4096; ++x) {
+      const bool full = RecordEndAt(Bytes(p), signature, 9, x, 0, 4096) >= 0 ||
+                        RecordEndAt(Bytes(p), signature, 9, x, 1, 4096) >= 0;
+      starts += full;
+      if (full) {
+        EXPECT_TRUE(signature.MayStart(p[x], p[x + 1])) << round << " at " << x;
+      }
+    }
+    EXPECT_GE(starts, 8) << round;  // the records themselves at least
+  }
 }
 
 // WeChat's own column order: TableVer (constant 1, type 9) in column 0, the row-id alias
@@ -428,7 +571,8 @@ TEST(Carving, FreeSpaceHoldsRowsBehindOverwrittenHeads) {
 TEST(Carving, CarvedRowInWeChatColumnOrder) {
   RawDbFile r;
   r.page_size = 512;
-  r.current_table = "Chat_x";
+  Carver carver(r, {"Chat_x", 9, 0});
+  ChatPassState state;
   const std::string text = "phone order";
   const std::uint32_t time = 1500000000;
   std::vector<std::uint8_t> body{9, 0, 1, 4, static_cast<std::uint8_t>(text.size() * 2 + 13),
@@ -441,7 +585,8 @@ TEST(Carving, CarvedRowInWeChatColumnOrder) {
     Page p(512, 0);
     PutBytes(p, 100, std::vector<std::uint8_t>(body.begin() + lost, body.end()));
     std::list<ChatMessageRecord> records;
-    decode_chat_message(r, CellInput{Bytes(p), 100, 512, true, 1}, records, ChatLayout::WeChat);
+    decode_chat_message(r, CellInput{Bytes(p), 100, 512, true, 1, -1, 9}, records,
+                        ChatLayout::WeChat, state);
     ASSERT_EQ(records.size(), 1u) << lost;
     EXPECT_EQ(records.front().text, "phone order") << lost;
     EXPECT_EQ(records.front().is_sender, 1) << lost;
@@ -455,30 +600,155 @@ TEST(Carving, CarvedRowInWeChatColumnOrder) {
 TEST(Carving, DirectionStoredAsIntegerLeavesReceived) {
   RawDbFile r;
   r.page_size = 512;
-  r.current_table = "Chat_x";
-  auto body = ChatRecordBody("int direction", 1);
+  Carver carver(r, {"Chat_x", 9, 0});
+  ChatPassState state;
+  auto body = ChatRecordBody("int direction", 1500000000);
   body[8] = 1;        // direction as a 1-byte integer...
   body.push_back(0);  // ...holding 0
   Page p(512, 0);
   PutBytes(p, 100, body);
   std::list<ChatMessageRecord> records;
-  decode_chat_message(r, CellInput{Bytes(p), 100, 512, true, 1}, records, ChatLayout::WeChat);
+  decode_chat_message(r, CellInput{Bytes(p), 100, 512, true, 1, -1, 9}, records, ChatLayout::WeChat,
+                      state);
   ASSERT_EQ(records.size(), 1u);
   EXPECT_EQ(records.front().is_sender, 0);
 }
 
-TEST(Carving, TextBeyondThePageYieldsNothing) {
+// A carved row's text ends where other bytes took its place: the page end, the next
+// live cell, a freeblock that begins inside it, the head of a later row written over
+// it. What came before is kept and the record is marked partial; a row cut before its
+// time gives nothing.
+TEST(Carving, CarvedTextEndsWhereOtherBytesBegin) {
   RawDbFile r;
   r.page_size = 512;
-  r.current_table = "Chat_x";
-  auto body = ChatRecordBody("cut", 1);
-  Page p(512, 0);
-  PutBytes(p, 512 - 14, std::vector<std::uint8_t>(body.begin(), body.begin() + 14));
-  std::list<ChatMessageRecord> records;
-  EXPECT_EQ(decode_chat_message(r, CellInput{Bytes(p), 512 - 14, 512, true, 1}, records,
-                                ChatLayout::WeChat),
-            87);
-  EXPECT_TRUE(records.empty());
+  ChatPassState state;
+  const std::uint32_t time = 1500000000;
+  // Types (9 bytes), the row-id alias (none) and MesSvrID (1 byte, 7) and the time
+  // (4 bytes) come before the text.
+  const std::size_t textAt = 9 + 2 + 4;
+  auto decode = [&](const Page& p, std::uint32_t at, std::uint32_t next) {
+    std::list<ChatMessageRecord> out;
+    decode_chat_message(r, CellInput{Bytes(p), at, next, true, 1, -1, 9}, out, ChatLayout::WeChat,
+                        state);
+    return out;
+  };
+
+  // Whole: not partial.
+  {
+    Page p(512, 0);
+    PutBytes(p, 100, ChatRecordBody("a whole row", time));
+    const auto out = decode(p, 100, 512);
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(out.front().text, "a whole row");
+    EXPECT_FALSE(out.front().partial);
+  }
+  // The page end.
+  {
+    Page p(512, 0);
+    const auto body = ChatRecordBody("cut short here", time);
+    const std::size_t at = 512 - (textAt + 5);
+    PutBytes(p, at, std::vector<std::uint8_t>(body.begin(), body.begin() + textAt + 5));
+    const auto out = decode(p, static_cast<std::uint32_t>(at), 512);
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(out.front().text, "cut s");
+    EXPECT_TRUE(out.front().partial);
+    // Cut inside its time: nothing.
+    Page q(512, 0);
+    PutBytes(q, 512 - 13, std::vector<std::uint8_t>(body.begin(), body.begin() + 13));
+    EXPECT_TRUE(decode(q, 512 - 13, 512).empty());
+  }
+  // The next live cell, ten bytes into the text.
+  {
+    Page p(512, 0);
+    PutBytes(p, 100, ChatRecordBody("overwritten by a live row", time));
+    const auto out = decode(p, 100, static_cast<std::uint32_t>(100 + textAt + 10));
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(out.front().text, "overwritte");
+    EXPECT_TRUE(out.front().partial);
+  }
+  // A freeblock that begins six bytes into the text.
+  {
+    Page p(512, 0);
+    PutBytes(p, 100, ChatRecordBody("freed over its tail", time));
+    const std::size_t block = 100 + textAt + 6;
+    Put16(p, 1, static_cast<std::uint32_t>(block));
+    Put16(p, block, 0);
+    Put16(p, block + 2, 40);
+    const auto out = decode(p, 100, 512);
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(out.front().text, "freed ");
+    EXPECT_TRUE(out.front().partial);
+  }
+  // A later row written over the tail, its head bytes readable as text: payload length
+  // 39 (an apostrophe), row id 66 ("B"), header size 10 (a line feed), then a zero type.
+  {
+    Page p(512, 0);
+    PutBytes(p, 100, ChatRecordBody("an older row whose tail was written over", time));
+    const auto later = ChatRecordBody("twenty bytes of text", time);
+    ASSERT_EQ(later.size() + 1, 39u);
+    const std::size_t head = 100 + textAt + 8;
+    p[head] = 39;
+    p[head + 1] = 'B';
+    p[head + 2] = 10;
+    PutBytes(p, head + 3, later);
+    const auto out = decode(p, 100, 512);
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(out.front().text, "an older");
+    EXPECT_TRUE(out.front().partial);
+  }
+  // A later row began on the text's last byte, its payload length printable (38, "&")
+  // and the rest of its head behind the text.
+  {
+    Page p(512, 0);
+    PutBytes(p, 100, ChatRecordBody("keys x&y", time));
+    const auto later = ChatRecordBody("a later row, longer", time + 60);
+    ASSERT_EQ(later.size() + 1, 38u);
+    const std::size_t head = 100 + textAt + 7;  // the "y"
+    p[head] = 38;
+    p[head + 1] = 0x82;
+    p[head + 2] = 0x56;
+    p[head + 3] = 10;
+    PutBytes(p, head + 4, later);
+    const auto out = decode(p, 100, 512);
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(out.front().text, "keys x&");
+    EXPECT_TRUE(out.front().partial);
+  }
+  // A later row began on the text's last byte and was freed: its freeblock link starts
+  // with a carriage return (13, which text may hold) and its serial types follow the
+  // link and size. With the columns learnt from a live row, the text ends before it;
+  // a line end of the text's own is kept.
+  {
+    Page p(512, 0);
+    const auto live = ChatRecordBody("a live row", time);
+    p[400] = static_cast<std::uint8_t>(live.size() + 1);
+    p[401] = 5;
+    p[402] = 10;
+    PutBytes(p, 403, live);
+    ColumnSignature signature;
+    signature.Learn(Bytes(p), {400});
+    state.signature = &signature;
+
+    Page q = p;
+    PutBytes(q, 100, ChatRecordBody("coffee bad", time));
+    const std::size_t head = 100 + textAt + 9;  // the "d"
+    q[head] = 13;
+    q[head + 1] = 0x4E;
+    Put16(q, head + 2, 60);
+    PutBytes(q, head + 4, ChatRecordBody("a later row", time + 60));
+    const auto out = decode(q, 100, 400);
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(out.front().text, "coffee ba");
+    EXPECT_TRUE(out.front().partial);
+
+    Page r2 = p;
+    PutBytes(r2, 100, ChatRecordBody("two\r\nlines\r", time));
+    const auto whole = decode(r2, 100, 400);
+    ASSERT_EQ(whole.size(), 1u);
+    EXPECT_EQ(whole.front().text, "two\r\nlines\r");
+    EXPECT_FALSE(whole.front().partial);
+    state.signature = nullptr;
+  }
 }
 
 }  // namespace

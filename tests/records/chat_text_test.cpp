@@ -42,6 +42,8 @@ class ChatText : public ::testing::Test {
     theirs.text = "line one\nline two";
     ChatMessageRecord third = theirs;
     third.text = "three";
+    third.status = 1;
+    third.partial = true;  // a deleted message whose end was overwritten
     accounts["User1"]["wxid_a"] = {mine, theirs, third};
     g_calls.clear();
     g_answer = 0;
@@ -51,6 +53,7 @@ class ChatText : public ::testing::Test {
   AccountChats accounts;
 };
 
+// The partial deleted message ends with an ellipsis.
 TEST_F(ChatText, WritesOwnerAsMeAndReceivedWithEmptySender) {
   const fs::path out = dir / "sub" / "chat.txt";
   EXPECT_EQ(WriteWeChatChatText(accounts, "User1", "wxid_a", out.string(), Record, nullptr), 0);
@@ -58,7 +61,7 @@ TEST_F(ChatText, WritesOwnerAsMeAndReceivedWithEmptySender) {
             "\xEF\xBB\xBF"
             "2020-01-02 03:04:05 Me:\r\n    hi \xe4\xbd\xa0\xe5\xa5\xbd\r\n\r\n"
             "2020-01-02 03:05:00 :\r\n    line one\r\nline two\r\n\r\n"
-            "2020-01-02 03:05:00 :\r\n    three\r\n\r\n");
+            "2020-01-02 03:05:00 :\r\n    three\xE2\x80\xA6\r\n\r\n");
   ASSERT_EQ(g_calls.size(), 3u);
   EXPECT_EQ(g_calls[0].percent, 33);
   EXPECT_EQ(g_calls[2].percent, 100);

@@ -266,6 +266,86 @@ TEST(MkbackupTruth, TextsWithQuotesAndControlsSurviveTheJson) {
   sqlite3_close(h);
 }
 
+// Chat stores of chosen page sizes that went on being used: the truth's live rows are
+// what SQLite reads from each table, updates included, and every kind of deletion is
+// there.
+TEST(MkbackupChatChurn, TruthFollowsUpdatesAndDeletions) {
+  bv::test::TempDir dir;
+  bv::mkbackup::BackupOptions o;
+  o.messages = o.contacts = o.calls = o.notes = o.whatsapp = 0;
+  o.wechat = o.qq = 1400;
+  o.wechatPageSizes = o.qqPageSizes = {2048, 8192};
+  o.chatChurn = true;
+  const fs::path backup = bv::test::BuildBackup(dir, o);
+  const Json truth = bv::test::ReadTruth(backup);
+  for (const char* label : {"MM.sqlite", "QQ.db"}) {
+    const auto dbs = bv::test::FindDatabases(truth, label);
+    ASSERT_EQ(dbs.size(), 2u) << label;
+    for (const Json* db : dbs) {
+      const fs::path file = bv::test::StoredFile(backup, *db);
+      const std::string bytes = bv::test::ReadFile(file);
+      int pageSize =
+          static_cast<unsigned char>(bytes[16]) << 8 | static_cast<unsigned char>(bytes[17]);
+      EXPECT_EQ(pageSize, (*db)["pageSize"].Int());
+      sqlite3* h = nullptr;
+      ASSERT_EQ(sqlite3_open_v2(file.string().c_str(), &h, SQLITE_OPEN_READONLY, nullptr),
+                SQLITE_OK);
+      std::set<std::string> kinds;
+      for (const Json* d : bv::test::DeletedRows(*db)) kinds.insert((*d)["how"].Str());
+      const std::set<std::string> expected =
+          std::string(label) == "MM.sqlite"
+              ? std::set<std::string>{"all", "churn", "clear", "page", "row", "table"}
+              : std::set<std::string>{"churn", "clear", "page", "row", "table"};
+      EXPECT_EQ(kinds, expected) << label;
+      int updated = 0;
+      for (const Json& t : (*db)["tables"].items) {
+        const std::string table = t["name"].Str();
+        if (table.rfind("Chat_", 0) != 0 && table.rfind("tb_c2cMsg_", 0) != 0) continue;
+        bool dropped = false;
+        for (const Json& name : (*db)["droppedTables"].items) dropped |= name.Str() == table;
+        if (dropped) continue;
+        std::map<std::int64_t, std::vector<std::string>> inFile;
+        const Json* first = t["rows"].items.empty() ? nullptr : &t["rows"].items.front();
+        std::vector<std::string> columns;
+        if (first)
+          for (const auto& [name, value] : (*first)["values"].members) columns.push_back(name);
+        std::string sql = "SELECT rowid";
+        for (const std::string& c : columns) sql += ", \"" + c + "\"";
+        sqlite3_stmt* st = nullptr;
+        ASSERT_EQ(
+            sqlite3_prepare_v2(h, (sql + " FROM \"" + table + "\"").c_str(), -1, &st, nullptr),
+            SQLITE_OK)
+            << table;
+        while (sqlite3_step(st) == SQLITE_ROW) {
+          std::vector<std::string> row;
+          for (int c = 1; c <= static_cast<int>(columns.size()); ++c) {
+            const unsigned char* text = sqlite3_column_text(st, c);
+            row.push_back(text ? reinterpret_cast<const char*>(text) : "null");
+          }
+          inFile[sqlite3_column_int64(st, 0)] = row;
+        }
+        sqlite3_finalize(st);
+        ASSERT_EQ(inFile.size(), t["rows"].size()) << table;
+        for (const Json& row : t["rows"].items) {
+          std::vector<std::string> values;
+          for (const auto& [name, value] : row["values"].members)
+            values.push_back(value.kind == Json::Kind::kNull ? "null" : value.Str());
+          EXPECT_EQ(inFile[row["rowid"].Int()], values) << table << " " << row["rowid"].Int();
+          const Json& grown =
+              row["values"].Has("ImgStatus") ? row["values"]["ImgStatus"] : row["values"]["col8"];
+          updated += grown.kind == Json::Kind::kNumber && grown.Int() > 1;
+        }
+      }
+      EXPECT_GT(updated, 20) << label;
+      sqlite3_close(h);
+    }
+  }
+  o.wechatPageSizes = {1000};
+  std::string error;
+  EXPECT_EQ(bv::mkbackup::WriteBackup(o, dir / "bad", &error), 87);
+  EXPECT_NE(error.find("page sizes"), std::string::npos);
+}
+
 TEST(MkbackupOptions, BadInputIsRefusedWithAMessage) {
   bv::test::TempDir dir;
   bv::mkbackup::BackupOptions o;

@@ -141,6 +141,16 @@ void DeleteRows(Db& db, TruthDb& truth, const std::string& table,
                 const std::vector<std::int64_t>& rowids, const std::string& probeColumn,
                 const std::string& how);
 
+// Deletes every row of a table with one statement (SQLite then empties the table's
+// pages at once instead of row by row); the rows become deleted rows of the truth.
+void ClearTable(Db& db, TruthDb& truth, const std::string& table, const std::string& probeColumn,
+                const std::string& how);
+
+// Sets columns of one row; the truth's live row follows. Every column must be one
+// that the truth records for the table.
+void UpdateRow(Db& db, TruthDb& truth, const std::string& table, std::int64_t rowid,
+               const std::vector<std::pair<std::string, Value>>& changes);
+
 // Row ids of the live rows whose integer `column` holds one of `values`.
 std::vector<std::int64_t> RowidsWhere(TruthDb& truth, const std::string& table,
                                       const std::string& column,

@@ -1,9 +1,11 @@
 // mkbackup command line: writes one synthetic backup, or the demo root.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "encrypt_backup.h"
 #include "mkbackup.h"
@@ -17,6 +19,7 @@ void Usage() {
                "                    [--messages N] [--contacts N] [--calls N] [--notes N]\n"
                "                    [--whatsapp N] [--wechat N] [--qq N] [--media N]\n"
                "                    [--manifest-extra N] [--no-deleted] [--no-truth]\n"
+               "                    [--chat-page-sizes N,N,...] [--chat-churn]\n"
                "                    [--encrypt PASSWORD [--dpic N] [--iter N]]\n"
                "       mkbackup --demo ROOT\n");
 }
@@ -125,6 +128,25 @@ int main(int argc, char** argv) {
           return 2;
         }
         (arg == "--dpic" ? encryption.dpic : encryption.iter) = static_cast<std::uint32_t>(n);
+      } else if (arg == "--chat-page-sizes") {
+        // One WeChat and one QQ account per size.
+        const std::string list = text();
+        std::vector<int> sizes;
+        std::size_t at = 0;
+        while (at <= list.size()) {
+          const std::size_t comma = std::min(list.find(',', at), list.size());
+          int size = 0;
+          if (!ParseCount(list.substr(at, comma - at).c_str(), &size) || size == 0) {
+            std::fprintf(stderr, "mkbackup: --chat-page-sizes needs sizes like 1024,4096\n");
+            return 2;
+          }
+          sizes.push_back(size);
+          at = comma + 1;
+        }
+        o.wechatPageSizes = sizes;
+        o.qqPageSizes = sizes;
+      } else if (arg == "--chat-churn") {
+        o.chatChurn = true;
       } else if (arg == "--no-deleted") {
         o.deletedRows = false;
       } else if (arg == "--no-truth") {

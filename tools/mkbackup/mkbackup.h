@@ -27,6 +27,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace bv::mkbackup {
 
@@ -52,6 +53,17 @@ struct BackupOptions {
   int whatsapp = 40;
   int wechat = 40;
   int qq = 40;
+  // Page sizes of the WeChat and of the QQ stores, one account per size (powers of two
+  // from 512 to 65536). Empty: two accounts each, WeChat 1024 and 65536, QQ 4096 and
+  // 1024.
+  std::vector<int> wechatPageSizes;
+  std::vector<int> qqPageSizes;
+  // The chat stores go on being used after the deletions, as the apps use them: one
+  // conversation cleared at once, one emptied row by row, and rounds of new messages
+  // (WeChat's with TableVer 1 and 2 mixed), updates that make rows grow (SQLite writes
+  // them anew and the old cells stay behind as stale copies of live rows) and single
+  // deletions. Needs deletedRows.
+  bool chatChurn = false;
   // Media files beyond the fixed set of one file per detected type and placement.
   int media = 0;
   // Further manifest entries (small files and directories) beyond the real ones.

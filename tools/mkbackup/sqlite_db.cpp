@@ -17,6 +17,37 @@ namespace {
   throw std::runtime_error(what + ": " + (db ? sqlite3_errmsg(db) : "no connection"));
 }
 
+int Bind(sqlite3_stmt* stmt, int index, const Value& v) {
+  if (std::holds_alternative<std::monostate>(v)) return sqlite3_bind_null(stmt, index);
+  if (auto* n = std::get_if<std::int64_t>(&v)) return sqlite3_bind_int64(stmt, index, *n);
+  if (auto* d = std::get_if<double>(&v)) return sqlite3_bind_double(stmt, index, *d);
+  if (auto* s = std::get_if<std::string>(&v))
+    return sqlite3_bind_text(stmt, index, s->data(), static_cast<int>(s->size()), SQLITE_TRANSIENT);
+  const std::string& b = std::get<Blob>(v).bytes;
+  return sqlite3_bind_blob(stmt, index, b.data(), static_cast<int>(b.size()), SQLITE_TRANSIENT);
+}
+
+// Moves a live row of the truth to its deleted list; false when it is not live.
+bool RecordDeleted(TruthDb& truth, TruthTable& t, std::int64_t rowid,
+                   const std::string& probeColumn, const std::string& how) {
+  auto it = t.rows.find(rowid);
+  if (it == t.rows.end()) return false;
+  TruthDeleted d;
+  d.table = t.name;
+  d.rowid = rowid;
+  d.columns = t.columns;
+  d.values = std::move(it->second);
+  d.how = how;
+  auto column = std::find(t.columns.begin(), t.columns.end(), probeColumn);
+  if (column != t.columns.end()) {
+    const Value& v = d.values[static_cast<std::size_t>(column - t.columns.begin())];
+    if (auto* s = std::get_if<std::string>(&v)) d.probe = Utf8Prefix(*s, 32);
+  }
+  truth.deleted.push_back(std::move(d));
+  t.rows.erase(it);
+  return true;
+}
+
 }  // namespace
 
 Db::Db(const std::filesystem::path& path, int pageSize) {
@@ -113,25 +144,8 @@ std::int64_t Inserter::Row(std::vector<Value> values) {
       if (keep_[i]) kept.push_back(std::move(values[i]));
     values = std::move(kept);
   }
-  for (std::size_t i = 0; i < values.size(); ++i) {
-    int index = static_cast<int>(i + 1);
-    const Value& v = values[i];
-    int rc = SQLITE_OK;
-    if (std::holds_alternative<std::monostate>(v)) {
-      rc = sqlite3_bind_null(stmt_, index);
-    } else if (auto* n = std::get_if<std::int64_t>(&v)) {
-      rc = sqlite3_bind_int64(stmt_, index, *n);
-    } else if (auto* d = std::get_if<double>(&v)) {
-      rc = sqlite3_bind_double(stmt_, index, *d);
-    } else if (auto* s = std::get_if<std::string>(&v)) {
-      rc =
-          sqlite3_bind_text(stmt_, index, s->data(), static_cast<int>(s->size()), SQLITE_TRANSIENT);
-    } else {
-      const std::string& b = std::get<Blob>(v).bytes;
-      rc = sqlite3_bind_blob(stmt_, index, b.data(), static_cast<int>(b.size()), SQLITE_TRANSIENT);
-    }
-    if (rc != SQLITE_OK) Fail(db_.handle(), "bind");
-  }
+  for (std::size_t i = 0; i < values.size(); ++i)
+    if (Bind(stmt_, static_cast<int>(i + 1), values[i]) != SQLITE_OK) Fail(db_.handle(), "bind");
   if (sqlite3_step(stmt_) != SQLITE_DONE) Fail(db_.handle(), "insert");
   std::int64_t rowid = sqlite3_last_insert_rowid(db_.handle());
   if (truth_) truth_->rows[rowid] = std::move(values);
@@ -145,34 +159,61 @@ void DeleteRows(Db& db, TruthDb& truth, const std::string& table,
   // rows first so that what the delete frees still holds them.
   if (!sqlite3_get_autocommit(db.handle())) db.Exec("COMMIT; BEGIN;");
   TruthTable& t = truth.Table(table);
-  auto column = std::find(t.columns.begin(), t.columns.end(), probeColumn);
   sqlite3_stmt* stmt = nullptr;
   std::string sql = "DELETE FROM \"" + table + "\" WHERE rowid=?";
   if (sqlite3_prepare_v2(db.handle(), sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK)
     Fail(db.handle(), "prepare delete");
   for (std::int64_t rowid : rowids) {
-    auto it = t.rows.find(rowid);
-    if (it == t.rows.end()) continue;
+    if (t.rows.count(rowid) == 0) continue;
     sqlite3_reset(stmt);
     sqlite3_bind_int64(stmt, 1, rowid);
     if (sqlite3_step(stmt) != SQLITE_DONE) {
       sqlite3_finalize(stmt);
       Fail(db.handle(), "delete");
     }
-    TruthDeleted d;
-    d.table = table;
-    d.rowid = rowid;
-    d.columns = t.columns;
-    d.values = std::move(it->second);
-    d.how = how;
-    if (column != t.columns.end()) {
-      const Value& v = d.values[static_cast<std::size_t>(column - t.columns.begin())];
-      if (auto* s = std::get_if<std::string>(&v)) d.probe = Utf8Prefix(*s, 32);
-    }
-    truth.deleted.push_back(std::move(d));
-    t.rows.erase(it);
+    RecordDeleted(truth, t, rowid, probeColumn, how);
   }
   sqlite3_finalize(stmt);
+}
+
+void ClearTable(Db& db, TruthDb& truth, const std::string& table, const std::string& probeColumn,
+                const std::string& how) {
+  if (!sqlite3_get_autocommit(db.handle())) db.Exec("COMMIT; BEGIN;");
+  TruthTable& t = truth.Table(table);
+  db.Exec("DELETE FROM \"" + table + "\";");
+  std::vector<std::int64_t> all;
+  for (const auto& [rowid, row] : t.rows) all.push_back(rowid);
+  for (std::int64_t rowid : all) RecordDeleted(truth, t, rowid, probeColumn, how);
+}
+
+void UpdateRow(Db& db, TruthDb& truth, const std::string& table, std::int64_t rowid,
+               const std::vector<std::pair<std::string, Value>>& changes) {
+  TruthTable& t = truth.Table(table);
+  auto row = t.rows.find(rowid);
+  if (row == t.rows.end() || changes.empty()) return;
+  std::string sql = "UPDATE \"" + table + "\" SET ";
+  for (std::size_t i = 0; i < changes.size(); ++i) {
+    if (std::find(t.columns.begin(), t.columns.end(), changes[i].first) == t.columns.end())
+      throw std::runtime_error("update of a column the truth does not record: " + changes[i].first);
+    sql += (i ? ", \"" : "\"") + changes[i].first + "\"=?";
+  }
+  sql += " WHERE rowid=?";
+  sqlite3_stmt* stmt = nullptr;
+  if (sqlite3_prepare_v2(db.handle(), sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK)
+    Fail(db.handle(), "prepare " + sql);
+  for (std::size_t i = 0; i < changes.size(); ++i)
+    if (Bind(stmt, static_cast<int>(i + 1), changes[i].second) != SQLITE_OK) {
+      sqlite3_finalize(stmt);
+      Fail(db.handle(), "bind");
+    }
+  sqlite3_bind_int64(stmt, static_cast<int>(changes.size() + 1), rowid);
+  const int rc = sqlite3_step(stmt);
+  sqlite3_finalize(stmt);
+  if (rc != SQLITE_DONE) Fail(db.handle(), "update");
+  for (const auto& [column, value] : changes) {
+    const auto at = std::find(t.columns.begin(), t.columns.end(), column) - t.columns.begin();
+    row->second[static_cast<std::size_t>(at)] = value;
+  }
 }
 
 std::vector<std::int64_t> RowidsWhere(TruthDb& truth, const std::string& table,
