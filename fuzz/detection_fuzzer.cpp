@@ -1,5 +1,5 @@
 // Feeds arbitrary bytes to the type recognisers, over the full buffer and over the
-// 128-byte window that the device source uses.
+// 128-byte window that the device source uses, and to the ftyp box reader.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -9,6 +9,12 @@
 #include "catalogue/detection.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  bv::FtypBox box;
+  if (bv::ParseFtypBox(data, size, box)) {
+    if (box.size < 16 || box.size > size || box.data != data) __builtin_trap();
+    box.HasCompatible("mif1");
+    box.HasCompatible("bad");
+  }
   int code = bv::RecogniseBuffer(data, size);
   if (code != bv::kTypeUnknown && bv::ExtensionOfCode(code)[0] == '\0') __builtin_trap();
   // The buffer variant always reads 128 bytes: give it exactly that many.

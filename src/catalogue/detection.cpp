@@ -6,14 +6,18 @@
 
 #include <cerrno>
 #include <cstring>
+#include <initializer_list>
 #include <string_view>
 #include <vector>
 
+#include "catalogue/heif_picture.h"
 #include "common/text.h"
 #include "platform/files.h"
 #include "platform/platform.h"
 
 namespace bv {
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -28,6 +32,10 @@ std::uint32_t Le16(Bytes d, std::size_t o) {
 std::uint32_t Le32(Bytes d, std::size_t o) {
   return d[o] | (std::uint32_t(d[o + 1]) << 8) | (std::uint32_t(d[o + 2]) << 16) |
          (std::uint32_t(d[o + 3]) << 24);
+}
+std::uint32_t Be32(Bytes d, std::size_t o) {
+  return (std::uint32_t(d[o]) << 24) | (std::uint32_t(d[o + 1]) << 16) |
+         (std::uint32_t(d[o + 2]) << 8) | d[o + 3];
 }
 
 bool FoundWithin(Bytes d, std::size_t n, std::string_view sig) {
@@ -130,6 +138,29 @@ int Ico(Bytes d, std::size_t n) {
   return 46;
 }
 
+bool BrandIn(const FtypBox& box, std::initializer_list<std::string_view> brands, bool major) {
+  for (std::string_view b : brands) {
+    if (major && box.Major() == b) return true;
+    if (!major && box.HasCompatible(b)) return true;
+  }
+  return false;
+}
+
+// HEIF still images and sequences (HEVC-coded, or the generic mif1/msf1 structure
+// brands) and AVIF. Only the major brand decides what a file is: an MP4 film that
+// lists mif1 among its compatible brands stays a film. A generic mif1/msf1 file is
+// AVIF when it says so among its compatible brands and no HEVC brand is there.
+int Heif(Bytes d, std::size_t n) {
+  FtypBox box;
+  if (n < 16 || !ParseFtypBox(d, n, box)) return kTypeUnknown;
+  if (BrandIn(box, {"heic", "heix", "hevc", "heim", "heis"}, true)) return kTypeHeic;
+  if (box.Major() == "avif") return kTypeAvif;
+  if (!BrandIn(box, {"mif1", "msf1"}, true)) return kTypeUnknown;
+  if (box.HasCompatible("avif") && !BrandIn(box, {"heic", "heix", "hevc", "heim", "heis"}, false))
+    return kTypeAvif;
+  return kTypeHeic;
+}
+
 struct Row {
   const char* extension;
   int code;
@@ -137,11 +168,29 @@ struct Row {
 };
 
 constexpr Row kTable[] = {
-    {"mpeg", 15, Mpeg},      {"mpg", 15, Mpeg}, {"vob", 15, Mpeg}, {"mp4", 18, Mp4},
-    {"rmvb", 23, RealMedia}, {"wmv", 24, Asf},  {"wma", 24, Asf},  {"avi", 22, Avi},
-    {"3gp", 16, ThreeGp},    {"mp3", 12, Mp3},  {"mid", 13, Midi}, {"wav", 21, Wave},
-    {"mov", 17, QuickTime},  {"gif", 31, Gif},  {"bmp", 29, Bmp},  {"jpg", 10, Jpeg},
-    {"jpeg", 10, Jpeg},      {"jpe", 10, Jpeg}, {"png", 30, Png},  {"ico", 46, Ico},
+    {"mpeg", 15, Mpeg},
+    {"mpg", 15, Mpeg},
+    {"vob", 15, Mpeg},
+    {"mp4", 18, Mp4},
+    {"rmvb", 23, RealMedia},
+    {"wmv", 24, Asf},
+    {"wma", 24, Asf},
+    {"avi", 22, Avi},
+    {"3gp", 16, ThreeGp},
+    {"mp3", 12, Mp3},
+    {"mid", 13, Midi},
+    {"wav", 21, Wave},
+    {"mov", 17, QuickTime},
+    {"gif", 31, Gif},
+    {"bmp", 29, Bmp},
+    {"jpg", 10, Jpeg},
+    {"jpeg", 10, Jpeg},
+    {"jpe", 10, Jpeg},
+    {"png", 30, Png},
+    {"ico", 46, Ico},
+    // Newer phones' pictures, after every older row so that those keep their files.
+    {"heic", kTypeHeic, Heif},
+    {"avif", kTypeAvif, Heif},
 };
 
 void NameFor(int code, DetectionContext& context, std::string& name) {
@@ -151,7 +200,43 @@ void NameFor(int code, DetectionContext& context, std::string& name) {
   ++context.counter;
 }
 
+// Writes the whole preview file anew, private to this user.
+Result WritePreviewFile(const fs::path& path, std::string_view bytes) {
+  platform::UniqueFd out(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+  if (!out.Valid()) return errno;
+  if (!platform::WriteAll(out.Get(), bytes.data(), bytes.size())) return errno != 0 ? errno : EIO;
+  return out.Close();
+}
+
 }  // namespace
+
+bool ParseFtypBox(const unsigned char* data, std::size_t size, FtypBox& box) {
+  box = FtypBox{};
+  if (size < 16 || std::memcmp(data + 4, "ftyp", 4) != 0) return false;
+  const std::uint32_t boxSize = Be32(data, 0);
+  // 0 ("to the end of the file") and 1 (64-bit size) are never used for ftyp; a box
+  // too small for its two brand fields, one running past the bytes we have, or one
+  // with a partial brand at its end is damaged.
+  if (boxSize < 16 || boxSize > size || (boxSize - 16) % 4 != 0) return false;
+  box.data = data;
+  box.size = boxSize;
+  return true;
+}
+
+std::string_view FtypBox::Major() const {
+  return {reinterpret_cast<const char*>(data) + 8, 4};
+}
+
+bool FtypBox::HasCompatible(std::string_view brand) const {
+  if (brand.size() != 4) return false;
+  for (std::size_t at = 16; at + 4 <= size; at += 4)
+    if (std::memcmp(data + at, brand.data(), 4) == 0) return true;
+  return false;
+}
+
+bool IsHeifFamily(int code) {
+  return code == kTypeHeic || code == kTypeAvif;
+}
 
 const char* const kImageExtensions =
     "*.bmp|*.gif|*.jpg|*.jpeg|*.png|*.psd|*.tif|*.tiff|*.pcx|*.scr|*.ico|*.nef|*.nrw|*.crw|*.cr2|"
@@ -212,6 +297,25 @@ Result DetectBufferType(const unsigned char* buffer, DetectionContext& context, 
   return kSuccess;
 }
 
+Result WriteHeifPreview(const BackupCatalog& catalog, const std::string& backupFile,
+                        std::string& copyPath) {
+  copyPath = catalog.workFolder;
+  if (!copyPath.empty() && copyPath.back() != '/') copyPath.push_back('/');
+  copyPath += "tmp.jpg";
+  const fs::path target = platform::PathFromUtf8(copyPath);
+  std::string heif, jpeg;
+  Result r = ReadPictureFile(platform::PathFromUtf8(backupFile), heif);
+  if (r == kSuccess) r = HeifToJpeg(heif, jpeg);
+  if (r == kSuccess) r = WritePreviewFile(target, jpeg);
+  if (r != kSuccess) {
+    // An earlier picture must not be shown in place of this one.
+    std::error_code ec;
+    fs::remove(target, ec);
+    return kInvalidParameter;
+  }
+  return kSuccess;
+}
+
 Result PreparePreviewCopy(const BackupCatalog& catalog, const std::string& backupFile,
                           std::string& copyPath, ProgressCallback callback, void* user) {
   auto finish = [&](Result r) {
@@ -225,6 +329,9 @@ Result PreparePreviewCopy(const BackupCatalog& catalog, const std::string& backu
   if (dot == std::string::npos) return finish(kInvalidParameter);
   std::string ext = generated.substr(dot + 1);
   for (char& c : ext) c = static_cast<char>((c >= 'A' && c <= 'Z') ? c + 32 : c);
+  // A HEIF picture is no file a viewer takes: its preview is the decoded picture.
+  if (ext == ExtensionOfCode(kTypeHeic) || ext == ExtensionOfCode(kTypeAvif))
+    return finish(WriteHeifPreview(catalog, backupFile, copyPath));
 
   const char* target = nullptr;
   if (std::strstr(kImageExtensions, ext.c_str()))

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "catalogue/backup_catalog.h"
 #include "common/result_codes.h"
@@ -13,6 +14,31 @@ namespace bv {
 
 // The type codes of the recognisers; 48 means nothing was recognised.
 inline constexpr int kTypeUnknown = 48;
+// HEIF pictures of newer phones (extension "heic") and AVIF pictures ("avif"),
+// tried after every other row.
+inline constexpr int kTypeHeic = 49;
+inline constexpr int kTypeAvif = 50;
+// True for the codes of pictures in the HEIF container (HEIC and AVIF).
+bool IsHeifFamily(int code);
+
+// The "ftyp" box that opens an ISO base-media file (MP4, QuickTime, 3GP, HEIF):
+//
+//   offset  size  field
+//   0       4     box size, big-endian, these 16 bytes included (16 + 4 x brands)
+//   4       4     "ftyp"
+//   8       4     major brand ("heic", "isom", "qt  ", ...)
+//   12      4     minor version
+//   16      4 n   compatible brands, up to the box size
+//
+// A view into the caller's bytes, valid while they are.
+struct FtypBox {
+  const unsigned char* data = nullptr;
+  std::size_t size = 0;  // the box size, at most the bytes given
+  std::string_view Major() const;
+  bool HasCompatible(std::string_view brand) const;
+};
+// False when `data[0..size)` does not open with a whole, sound ftyp box.
+bool ParseFtypBox(const unsigned char* data, std::size_t size, FtypBox& box);
 
 // One counter per classification walk (or preview): every recognised file takes its
 // value and increments it.
@@ -46,7 +72,12 @@ extern const char* const kVideoExtensions;
 extern const char* const kAudioExtensions;
 
 // Copies a backup file to the fixed preview file of its kind (tmp.jpg, tmp.wav, tmp.avi
-// in the work folder) and names it in `copyPath`. Always reports 100 at the end.
+// in the work folder) and names it in `copyPath`. Always reports 100 at the end. A HEIF
+// picture (HEIC, AVIF) is decoded and its tmp.jpg is a JPEG of it; one that does not
+// decode gives 87 and no tmp.jpg.
+// The HEIF part of PreparePreviewCopy: tmp.jpg as a JPEG of the picture. 0 or 87.
+Result WriteHeifPreview(const BackupCatalog& catalog, const std::string& backupFile,
+                        std::string& copyPath);
 Result PreparePreviewCopy(const BackupCatalog& catalog, const std::string& backupFile,
                           std::string& copyPath, ProgressCallback callback, void* user);
 

@@ -55,7 +55,7 @@ TEST(PhotosTest, CameraRollAndPhotoStreamByKeyAndContent) {
   Backup b("photos");
   b.Add("CameraRollDomain-Media/DCIM/100APPLE/IMG_3.JPG", &kJpeg);
   b.Add("CameraRollDomain-Media/DCIM/100APPLE/img_2.JPG", &kJpeg);
-  b.Add("CameraRollDomain-Media/DCIM/100APPLE/IMG_5.HEIC", &kHeic);  // outside the table
+  b.Add("CameraRollDomain-Media/DCIM/100APPLE/IMG_5.HEIC", &kHeic);
   b.Add("CameraRollDomain-Media/DCIM/100APPLE/IMG_6.JPG", nullptr);  // not stored
   const std::string tiny = kJpeg.substr(0, 100);
   b.Add("CameraRollDomain-Media/DCIM/100APPLE/tiny.JPG", &tiny);
@@ -63,7 +63,7 @@ TEST(PhotosTest, CameraRollAndPhotoStreamByKeyAndContent) {
   b.Add("HomeDomain-Library/Other/x.jpg", &kJpeg);
   MediaList roll, stream;
   EXPECT_EQ(ReadPhotos(b.catalog, roll, stream), 0);
-  EXPECT_EQ(Names(roll), (std::vector<std::string>{"img_2.JPG", "IMG_3.JPG"}));
+  EXPECT_EQ(Names(roll), (std::vector<std::string>{"img_2.JPG", "IMG_3.JPG", "IMG_5.HEIC"}));
   ASSERT_EQ(stream.size(), 1u);
   EXPECT_EQ(stream.front().name, "IMG_9.PNG");  // photos keep their own names
   EXPECT_EQ(stream.front().size, kPng.size());

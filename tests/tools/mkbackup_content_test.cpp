@@ -152,7 +152,8 @@ TEST_F(ContentTest, MediaCoverEveryDetectedKind) {
     if (type == "mp4") ok = at(b, 4, "ftyp") && (at(b, 8, "iso") || at(b, 8, "mp42"));
     if (type == "3gp") ok = at(b, 4, "ftyp") && at(b, 8, "3gp");
     if (type == "mov") ok = at(b, 0, "moov") || (at(b, 4, "ftyp") && at(b, 8, "qt  "));
-    if (type == "heic") ok = at(b, 4, "ftyp") && at(b, 8, "heic");
+    if (type == "heic") ok = at(b, 4, "ftyp") && (at(b, 8, "heic") || at(b, 8, "mif1"));
+    if (type == "avif") ok = at(b, 4, "ftyp") && at(b, 8, "avif");
     if (type == "mp3") ok = at(b, 0, "ID3") && (static_cast<unsigned char>(b[5]) & 0x1F) == 0;
     if (type == "mid") ok = at(b, 0, std::string("MThd\0\0\0\6", 8)) && at(b, 14, "MTrk");
     if (type == "wav") ok = at(b, 0, "RIFF") && at(b, 8, "WAVEfmt ");
@@ -173,12 +174,13 @@ TEST_F(ContentTest, MediaCoverEveryDetectedKind) {
     if (type == "jpg" && at(b, 6, "Exif")) variant += "-exif";
     if (type == "mp4" && at(b, 8, "mp42")) variant += "-mp42";
     if (type == "mpeg" && at(b, 3, "\xB3")) variant += "-es";
+    if (type == "heic" && at(b, 8, "mif1")) variant += "-mif1";
     ++seen[variant];
   }
   for (const char* kind :
-       {"jpg",      "jpg-exif", "png",  "gif",      "gif87", "bmp",  "ico", "mp4",
-        "mp4-mp42", "3gp",      "mov",  "mov-moov", "mp3",   "mid",  "wav", "avi",
-        "wmv",      "rmvb",     "mpeg", "mpeg-es",  "heic",  "short"})
+       {"jpg",      "jpg-exif", "png",  "gif",      "gif87", "bmp",       "ico",  "mp4",
+        "mp4-mp42", "3gp",      "mov",  "mov-moov", "mp3",   "mid",       "wav",  "avi",
+        "wmv",      "rmvb",     "mpeg", "mpeg-es",  "heic",  "heic-mif1", "avif", "short"})
     EXPECT_GT(seen[kind], 0) << kind;
   // Placement: Camera Roll, Photo Stream, attachments, app and group containers.
   std::set<std::string> places;

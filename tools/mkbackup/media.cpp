@@ -1,10 +1,13 @@
-// Media samples of every detected kind (plus HEIC, short and empty files) and their
-// places in a backup: Camera Roll, Photo Stream, app containers, names whose
-// extension lies about the content. Pictures, WAVE and MIDI files are complete and
-// open in ordinary viewers; the film containers carry real headers and filler.
+// Media samples of every detected kind (plus short and empty files) and their places
+// in a backup: Camera Roll, Photo Stream, app containers, names whose extension lies
+// about the content. Pictures (HEIC and AVIF included), WAVE and MIDI files are
+// complete and open in ordinary viewers; the film containers carry real headers and
+// filler.
 #include <cstdio>
+#include <stdexcept>
 
 #include "internal.h"
+#include "mkbackup.h"
 
 namespace bv::mkbackup {
 
@@ -322,13 +325,28 @@ struct Kind {
 };
 
 const Kind kKinds[] = {
-    {"jpeg-jfif", "jpg", "JPG"}, {"jpeg-exif", "jpg", "JPG"}, {"png", "png", "PNG"},
-    {"gif87a", "gif", "GIF"},    {"gif89a", "gif", "GIF"},    {"bmp", "bmp", "BMP"},
-    {"ico", "ico", "ico"},       {"mp4-iso", "mp4", "MP4"},   {"mp4-mp42", "mp4", "MP4"},
-    {"3gp", "3gp", "3gp"},       {"mov-qt", "mov", "MOV"},    {"mov-moov", "mov", "MOV"},
-    {"mp3", "mp3", "mp3"},       {"mid", "mid", "mid"},       {"wav", "wav", "wav"},
-    {"avi", "avi", "avi"},       {"asf", "wmv", "wmv"},       {"rm", "rmvb", "rmvb"},
-    {"mpeg-ps", "mpeg", "mpg"},  {"mpeg-es", "mpeg", "m2v"},  {"heic", "heic", "HEIC"}};
+    {"jpeg-jfif", "jpg", "JPG"},   {"jpeg-exif", "jpg", "JPG"}, {"png", "png", "PNG"},
+    {"gif87a", "gif", "GIF"},      {"gif89a", "gif", "GIF"},    {"bmp", "bmp", "BMP"},
+    {"ico", "ico", "ico"},         {"mp4-iso", "mp4", "MP4"},   {"mp4-mp42", "mp4", "MP4"},
+    {"3gp", "3gp", "3gp"},         {"mov-qt", "mov", "MOV"},    {"mov-moov", "mov", "MOV"},
+    {"mp3", "mp3", "mp3"},         {"mid", "mid", "mid"},       {"wav", "wav", "wav"},
+    {"avi", "avi", "avi"},         {"asf", "wmv", "wmv"},       {"rm", "rmvb", "rmvb"},
+    {"mpeg-ps", "mpeg", "mpg"},    {"mpeg-es", "mpeg", "m2v"},  {"heic", "heic", "HEIC"},
+    {"heic-mif1", "heic", "HEIC"}, {"avif", "avif", "AVIF"}};
+
+// A real HEIF picture of one of a few variants, made up to `size` with a "free" box at
+// its end (which readers skip) so that files differ in size as photos do. "heic-mif1"
+// opens with the structural brand mif1, as some cameras write it.
+std::string Heif(const std::string& kind, Prng& rng, std::size_t size) {
+  const HeifCodec codec = kind == "avif" ? HeifCodec::kAvif : HeifCodec::kHevc;
+  std::string error;
+  std::string out = HeifPicture(codec, kHeifSampleWidth, kHeifSampleHeight,
+                                static_cast<unsigned>(rng.Below(8)), &error);
+  if (out.empty()) throw std::runtime_error(error);
+  if (kind == "heic-mif1" && out.compare(4, 8, "ftypheic") == 0) out.replace(8, 4, "mif1");
+  if (out.size() + 8 < size) out += Box("free", Filler(rng, size - out.size() - 8));
+  return out;
+}
 
 }  // namespace
 
@@ -351,7 +369,7 @@ std::string MediaBytes(const std::string& kind, Prng& rng, std::size_t size) {
     std::string out = "moov" + Box("mvhd", mvhd);
     return out + Box("free", Filler(rng, size > out.size() + 8 ? size - out.size() - 8 : 8));
   }
-  if (kind == "heic") return IsoMedia("heic", "mif1", rng, size);
+  if (kind == "heic" || kind == "heic-mif1" || kind == "avif") return Heif(kind, rng, size);
   if (kind == "mp3") return Mp3(rng, size);
   if (kind == "mid") return Midi(size);
   if (kind == "wav") return Wav(size);

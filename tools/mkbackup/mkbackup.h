@@ -12,7 +12,8 @@
 // manifest (Manifest.db with stored files in two-character sub-folders for the newer
 // layout; Manifest.mbdb with flat stored files for the older one), the databases of
 // the chosen iOS version (table layouts from ios-schemas.sql beside this header),
-// WeChat and QQ stores with deleted rows, and media files of every detected type.
+// WeChat and QQ stores with deleted rows, and media files of every detected type
+// (HEIC and AVIF pictures encoded for real).
 // Beside the backup folder's contents lies mkbackup-truth.json, which lists what was
 // written: device facts, every stored file (key, identifier, size, true type), every
 // live row per table (columns written by us; the rest hold their defaults), and
@@ -87,6 +88,23 @@ int WriteDemoRoot(const std::filesystem::path& root, std::string* error = nullpt
 
 // The backup file identifier: SHA-1 of "domain-relativePath" in lowercase hex.
 std::string FileIdOf(const std::string& domain, const std::string& relativePath);
+
+// Real HEIF pictures as newer phones take them: HEVC-coded (.HEIC) or AV1-coded
+// (.AVIF), width x height pixels of a colour pattern chosen by `variant` (see
+// HeifSampleColourAt). The same arguments give the same bytes. Empty, with a message
+// in *error, when libheif cannot encode here.
+enum class HeifCodec { kHevc, kAvif };
+std::string HeifPicture(HeifCodec codec, int width, int height, unsigned variant,
+                        std::string* error = nullptr);
+struct HeifSampleColour {
+  std::uint8_t r = 0, g = 0, b = 0;
+};
+// The colour of pixel (x, y) before encoding: red grows to the right, green downwards,
+// blue is set by the variant.
+HeifSampleColour HeifSampleColourAt(int width, int height, unsigned variant, int x, int y);
+// The size of the HEIF pictures that backups hold.
+inline constexpr int kHeifSampleWidth = 96;
+inline constexpr int kHeifSampleHeight = 64;
 
 // The embedded copy of ios-schemas.sql (table layouts per iOS version).
 const std::string& IosSchemas();

@@ -1,0 +1,266 @@
+#include "catalogue/heif_picture.h"
+
+#include <fcntl.h>
+#include <libheif/heif.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+// jpeglib.h needs FILE and size_t declared first.
+#include <jpeglib.h>
+
+namespace bv {
+
+namespace {
+
+void Say(std::string* reason, std::string text) {
+  if (reason) *reason = std::move(text);
+}
+
+struct HeifContextFree {
+  void operator()(heif_context* c) const { heif_context_free(c); }
+};
+struct HeifHandleFree {
+  void operator()(heif_image_handle* h) const { heif_image_handle_release(h); }
+};
+struct HeifImageFree {
+  void operator()(heif_image* i) const { heif_image_release(i); }
+};
+
+std::string HeifMessage(const heif_error& e) {
+  return e.message && *e.message ? e.message : "unknown error";
+}
+
+// libjpeg reports a fatal error through error_exit, which must not return: it jumps
+// back to the setjmp of the call that started the work. The functions that set the
+// jump hold no C++ objects with destructors between setjmp and the libjpeg calls.
+struct JpegError {
+  jpeg_error_mgr manager;
+  std::jmp_buf jump;
+  char message[JMSG_LENGTH_MAX];
+};
+
+void JpegErrorExit(j_common_ptr info) {
+  auto* error = reinterpret_cast<JpegError*>(info->err);
+  (*info->err->format_message)(info, error->message);
+  std::longjmp(error->jump, 1);
+}
+
+void JpegSilence(j_common_ptr, int) {}
+
+// Encodes into a buffer that libjpeg allocates; the caller frees it. False with
+// `message` filled on a failure.
+bool EncodeInto(const RgbPicture& picture, int quality, unsigned char** out, unsigned long* size,
+                char* message) {
+  jpeg_compress_struct info;
+  JpegError error;
+  info.err = jpeg_std_error(&error.manager);
+  error.manager.error_exit = JpegErrorExit;
+  error.manager.emit_message = JpegSilence;
+  error.message[0] = '\0';
+  if (setjmp(error.jump)) {
+    jpeg_destroy_compress(&info);
+    std::memcpy(message, error.message, sizeof error.message);
+    return false;
+  }
+  jpeg_create_compress(&info);
+  jpeg_mem_dest(&info, out, size);
+  info.image_width = static_cast<JDIMENSION>(picture.width);
+  info.image_height = static_cast<JDIMENSION>(picture.height);
+  info.input_components = 3;
+  info.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&info);
+  jpeg_set_quality(&info, quality, TRUE);
+  jpeg_start_compress(&info, TRUE);
+  const std::size_t stride = static_cast<std::size_t>(picture.width) * 3;
+  while (info.next_scanline < info.image_height) {
+    JSAMPROW row = const_cast<JSAMPROW>(picture.pixels.data() + info.next_scanline * stride);
+    jpeg_write_scanlines(&info, &row, 1);
+  }
+  jpeg_finish_compress(&info);
+  jpeg_destroy_compress(&info);
+  return true;
+}
+
+// Reads the header and then the rows into `pixels`, which is sized here. False with
+// `message` filled.
+bool DecodeFrom(const unsigned char* data, unsigned long size, int* width, int* height,
+                std::vector<unsigned char>* pixels, char* message) {
+  jpeg_decompress_struct info;
+  JpegError error;
+  info.err = jpeg_std_error(&error.manager);
+  error.manager.error_exit = JpegErrorExit;
+  error.manager.emit_message = JpegSilence;
+  error.message[0] = '\0';
+  if (setjmp(error.jump)) {
+    jpeg_destroy_decompress(&info);
+    std::memcpy(message, error.message, sizeof error.message);
+    return false;
+  }
+  jpeg_create_decompress(&info);
+  jpeg_mem_src(&info, data, size);
+  jpeg_read_header(&info, TRUE);
+  info.out_color_space = JCS_RGB;
+  if (static_cast<std::int64_t>(info.image_width) * info.image_height > kHeifPixelLimit) {
+    std::snprintf(message, JMSG_LENGTH_MAX, "the picture is too large: %u x %u", info.image_width,
+                  info.image_height);
+    jpeg_destroy_decompress(&info);
+    return false;
+  }
+  jpeg_start_decompress(&info);
+  *width = static_cast<int>(info.output_width);
+  *height = static_cast<int>(info.output_height);
+  const std::size_t stride = static_cast<std::size_t>(info.output_width) * 3;
+  // Our one allocation, made in this frame (never inside a libjpeg call).
+  pixels->assign(stride * info.output_height, 0);
+  while (info.output_scanline < info.output_height) {
+    JSAMPROW row = pixels->data() + info.output_scanline * stride;
+    jpeg_read_scanlines(&info, &row, 1);
+  }
+  jpeg_finish_decompress(&info);
+  jpeg_destroy_decompress(&info);
+  return true;
+}
+
+}  // namespace
+
+Result DecodeHeif(std::string_view bytes, RgbPicture& picture, std::string* reason) {
+  picture = RgbPicture{};
+  std::unique_ptr<heif_context, HeifContextFree> context(heif_context_alloc());
+  if (!context) {
+    Say(reason, "out of memory");
+    return kInvalidParameter;
+  }
+  // libheif's own bound on the picture's size (the square of this width).
+  heif_context_set_maximum_image_size_limit(context.get(), 12000);
+  heif_error e = heif_context_read_from_memory_without_copy(context.get(), bytes.data(),
+                                                            bytes.size(), nullptr);
+  if (e.code != heif_error_Ok) {
+    Say(reason, "not a HEIF picture: " + HeifMessage(e));
+    return kInvalidParameter;
+  }
+  heif_image_handle* rawHandle = nullptr;
+  e = heif_context_get_primary_image_handle(context.get(), &rawHandle);
+  std::unique_ptr<heif_image_handle, HeifHandleFree> handle(rawHandle);
+  if (e.code != heif_error_Ok || !handle) {
+    Say(reason, "the HEIF file holds no picture: " + HeifMessage(e));
+    return kInvalidParameter;
+  }
+  const std::int64_t w = heif_image_handle_get_width(handle.get());
+  const std::int64_t h = heif_image_handle_get_height(handle.get());
+  if (w <= 0 || h <= 0 || w * h > kHeifPixelLimit) {
+    Say(reason, "the picture is too large: " + std::to_string(w) + " x " + std::to_string(h));
+    return kInvalidParameter;
+  }
+  heif_image* rawImage = nullptr;
+  e = heif_decode_image(handle.get(), &rawImage, heif_colorspace_RGB, heif_chroma_interleaved_RGB,
+                        nullptr);
+  std::unique_ptr<heif_image, HeifImageFree> image(rawImage);
+  if (e.code != heif_error_Ok || !image) {
+    Say(reason, "the HEIF picture cannot be decoded: " + HeifMessage(e));
+    return kInvalidParameter;
+  }
+  const int width = heif_image_get_width(image.get(), heif_channel_interleaved);
+  const int height = heif_image_get_height(image.get(), heif_channel_interleaved);
+  int stride = 0;
+  const std::uint8_t* plane =
+      heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
+  if (!plane || width <= 0 || height <= 0 || stride < width * 3 ||
+      heif_image_get_bits_per_pixel_range(image.get(), heif_channel_interleaved) != 8) {
+    Say(reason, "the HEIF picture decodes to no 8-bit RGB picture");
+    return kInvalidParameter;
+  }
+  if (static_cast<std::int64_t>(width) * height > kHeifPixelLimit) {
+    Say(reason,
+        "the picture is too large: " + std::to_string(width) + " x " + std::to_string(height));
+    return kInvalidParameter;
+  }
+  const std::size_t row = static_cast<std::size_t>(width) * 3;
+  picture.pixels.resize(row * static_cast<std::size_t>(height));
+  for (int y = 0; y < height; ++y)
+    std::memcpy(picture.pixels.data() + row * static_cast<std::size_t>(y),
+                plane + static_cast<std::size_t>(stride) * static_cast<std::size_t>(y), row);
+  picture.width = width;
+  picture.height = height;
+  return kSuccess;
+}
+
+Result EncodeJpeg(const RgbPicture& picture, int quality, std::string& jpeg, std::string* reason) {
+  jpeg.clear();
+  if (picture.width <= 0 || picture.height <= 0 || picture.width > 65500 ||
+      picture.height > 65500 ||
+      picture.pixels.size() !=
+          static_cast<std::size_t>(picture.width) * static_cast<std::size_t>(picture.height) * 3) {
+    Say(reason, "no picture to encode");
+    return kInvalidParameter;
+  }
+  if (quality < 1) quality = 1;
+  if (quality > 100) quality = 100;
+  unsigned char* out = nullptr;
+  unsigned long size = 0;
+  char message[JMSG_LENGTH_MAX] = {};
+  const bool ok = EncodeInto(picture, quality, &out, &size, message);
+  if (ok && out) jpeg.assign(reinterpret_cast<const char*>(out), size);
+  std::free(out);
+  if (!ok) {
+    Say(reason, std::string("the JPEG cannot be written: ") + message);
+    return kInvalidParameter;
+  }
+  return kSuccess;
+}
+
+Result DecodeJpeg(std::string_view jpeg, RgbPicture& picture, std::string* reason) {
+  picture = RgbPicture{};
+  char message[JMSG_LENGTH_MAX] = {};
+  int width = 0, height = 0;
+  if (jpeg.empty() || !DecodeFrom(reinterpret_cast<const unsigned char*>(jpeg.data()),
+                                  static_cast<unsigned long>(jpeg.size()), &width, &height,
+                                  &picture.pixels, message)) {
+    Say(reason, std::string("not a readable JPEG: ") + (message[0] ? message : "no data"));
+    picture.pixels.clear();
+    return kInvalidParameter;
+  }
+  picture.width = width;
+  picture.height = height;
+  return kSuccess;
+}
+
+Result HeifToJpeg(std::string_view heif, std::string& jpeg, std::string* reason) {
+  RgbPicture picture;
+  if (Result r = DecodeHeif(heif, picture, reason); r != kSuccess) return r;
+  return EncodeJpeg(picture, 92, jpeg, reason);
+}
+
+Result ReadPictureFile(const std::filesystem::path& path, std::string& bytes, std::int64_t limit) {
+  bytes.clear();
+  // Read-only and without blocking: a FIFO or device node must never hold us up.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return errno;
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return errno;
+  if (!S_ISREG(st.st_mode)) return ENOENT;
+  if (st.st_size > limit) return EFBIG;
+  bytes.resize(static_cast<std::size_t>(st.st_size));
+  std::size_t got = 0;
+  while (got < bytes.size()) {
+    const ssize_t n = ::pread(fd, bytes.data() + got, bytes.size() - got, static_cast<off_t>(got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno;
+    if (n == 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  bytes.resize(got);  // a file that shrank meanwhile gives what is there
+  return kSuccess;
+}
+
+}  // namespace bv
