@@ -1,4 +1,4 @@
-// recover BACKUP --out DIR [--categories LIST] [--deleted-only]
+// recover BACKUP --out DIR [--categories LIST] [--deleted-only] [--heic-jpeg]
 //         [--password-stdin | --password-file F]
 // Scans a backup as the scan page does, ticks every result (or filters every
 // filterable category to its deleted records), and runs the recovery job into
@@ -70,7 +70,7 @@ class RecoverCommand : public Command {
            "records) into a folder.";
   }
   std::string Usage() const override {
-    return "recover BACKUP --out DIR [--categories LIST] [--deleted-only] "
+    return "recover BACKUP --out DIR [--categories LIST] [--deleted-only] [--heic-jpeg] "
            "[--password-stdin | --password-file F]";
   }
   std::vector<ArgumentHelp> Arguments() const override {
@@ -79,6 +79,9 @@ class RecoverCommand : public Command {
         {"--out DIR", "the folder to recover into; it is created when missing"},
         CategoriesArgument(),
         {"--deleted-only", "recover only records found in deleted space"},
+        {"--heic-jpeg",
+         "also write a JPEG beside each recovered HEIC (or AVIF) picture, for programs that "
+         "cannot open those; the HEIC copy stays the original"},
     };
     for (ArgumentHelp& p : PasswordArguments()) a.push_back(std::move(p));
     return a;
@@ -88,6 +91,7 @@ class RecoverCommand : public Command {
     BackupArgParser backupArgs;
     std::string out, categories, error;
     bool deletedOnly = false;
+    bool heicJpeg = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
       const std::string& a = args[i];
       if (backupArgs.Take(args, i)) continue;
@@ -97,6 +101,8 @@ class RecoverCommand : public Command {
         categories = args[++i];
       } else if (a == "--deleted-only") {
         deletedOnly = true;
+      } else if (a == "--heic-jpeg") {
+        heicJpeg = true;
       } else {
         return UsageError(io, "unexpected argument '" + a + "'");
       }
@@ -166,6 +172,7 @@ class RecoverCommand : public Command {
                     record.displayName, platform::Utf8FromPath(ec ? outPath : outAbs));
     TerminalView view(&io.err == &std::cerr && ::isatty(STDERR_FILENO));
     job.SetView(&view);
+    job.SetHeicJpeg(heicJpeg);
     if (Result r = job.LoadTemplates(); r != kSuccess) {
       DestroyCatalog(catalog);
       return Fail(io, "cannot load the document templates from " +

@@ -7,6 +7,8 @@
 #include <vector>
 #include <system_error>
 
+#include "catalogue/detection.h"
+#include "catalogue/heif_picture.h"
 #include "common/text.h"
 #include "export/output_paths.h"
 #include "export/text_export.h"
@@ -359,7 +361,32 @@ void CRecoverJob::ExportFile(const char* top, const std::string* app, const std:
   }
   if (r == kSuccess) r = file.Commit();
   file.Discard();
+  if (r == kSuccess && heicJpeg_ && !cancelRequested_.load()) WriteJpegBeside(*folder, file);
   Finish(r, W(file.FinalPath()));
+}
+
+void CRecoverJob::WriteJpegBeside(const OutputFolder& folder, const PendingFile& copy) {
+  // The copy, not the backup file, is read: it is what the data source wrote, whatever
+  // the source (a device, a decrypted backup).
+  std::string bytes;
+  if (ReadPictureFile(copy.FinalPath(), bytes) != kSuccess) return;
+  if (!IsHeifFamily(RecogniseBuffer(reinterpret_cast<const unsigned char*>(bytes.data()),
+                                    bytes.size() < 512 ? bytes.size() : 512)))
+    return;
+  const std::string name =
+      platform::Utf8FromPath(platform::PathFromUtf8(copy.Name()).stem()) + ".JPG";
+  std::string jpeg, reason;
+  if (HeifToJpeg(bytes, jpeg, &reason) != kSuccess) {
+    FinishOther(kInvalidParameter, W(folder.PathOf(name)), "no JPEG beside the copy: " + reason);
+    return;
+  }
+  bytes.clear();
+  bytes.shrink_to_fit();
+  PendingFile file;
+  Result r = file.Create(folder, name);
+  if (r == kSuccess) r = file.Write(jpeg);
+  if (r == kSuccess) r = file.Commit();
+  if (r != kSuccess) FinishOther(r, W(file.FinalPath()));
 }
 
 std::string MessageLabel(const MessageRecord& conversation) {

@@ -9,7 +9,8 @@
 // start, 14 digits):
 //   Camera Roll/NAME, Photo Stream/NAME, App Photos/APP/NAME,
 //   App Video/APP/NAME, Message Attachments/NAME, WhatsApp Attachments/NAME
-//                                                  copies
+//                                                  copies (and STEM.JPG beside a
+//                                                  HEIF picture when asked)
 //   Message/LABEL-STAMP/BASE.txt, BASE.html        one folder per conversation
 //   Message/sms.sqlite                             when a conversation was written
 //   WhatsApp Message/LABEL-STAMP/LABEL.txt, .csv, .html     one folder per chat
@@ -106,6 +107,12 @@ class CRecoverJob {
 
   void SetView(IRecoveryView* view) { view_ = view; }
   void SetTemplateFolder(std::filesystem::path folder) { templateFolder_ = std::move(folder); }
+  // Also writes a JPEG beside each copied HEIF picture (HEIC, AVIF), for programs
+  // that cannot open those: same name, extension ".JPG", decoded as a viewer shows
+  // it. The copy itself stays the original bytes. A JPEG is no item of its own: one
+  // that cannot be made is a failure line (OtherFailures), the copy still counts.
+  void SetHeicJpeg(bool on) { heicJpeg_ = on; }
+  bool HeicJpeg() const { return heicJpeg_; }
   // Fixes the stamp instead of taking the local time when the job starts
   // (tests).
   void SetJobStamp(std::string stamp) { fixedStamp_ = std::move(stamp); }
@@ -174,6 +181,8 @@ class CRecoverJob {
   void Dispatch(const StatEntry& e);
   void ExportFile(const char* folder, const std::string* app, const std::string& name,
                   const std::string& backupPath);
+  // The JPEG beside a committed copy, when the copy is a HEIF picture.
+  void WriteJpegBeside(const OutputFolder& folder, const PendingFile& copy);
   void ExportConversation(const MessageRecord& conversation);
   void ExportChat(const WhatsAppMessageRecord& chat);
   void ExportContact(const ContactRecord& contact);
@@ -194,6 +203,7 @@ class CRecoverJob {
   std::string fixedStamp_;
   std::filesystem::path templateFolder_;
   IRecoveryView* view_ = nullptr;
+  bool heicJpeg_ = false;
 
   std::atomic<std::int32_t> doneCount_{0};
   std::atomic<std::int32_t> failedCount_{0};

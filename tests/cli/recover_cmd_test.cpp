@@ -7,6 +7,7 @@
 #include <set>
 #include <sstream>
 
+#include "catalogue/heif_picture.h"
 #include "cli/command.h"
 #include "common/hash.h"
 #include "common/result_codes.h"
@@ -145,6 +146,62 @@ TEST_F(RecoverCommandTest, RecoversEveryCategoryIntoTheProgramsTree) {
   std::size_t numbered = 0;
   for (const fs::path& p : twice) numbered += p.stem().string().ends_with("(1)");
   EXPECT_EQ(numbered, photos);
+}
+
+// HEIC and AVIF pictures are recovered byte for byte in every media category, and
+// --heic-jpeg puts a JPEG that decodes beside each of them (and beside nothing else).
+TEST_F(RecoverCommandTest, HeifPicturesByteForByteAndTheirJpegs) {
+  const test::Json truth = test::ReadTruth(*backup_);
+  std::map<std::string, std::size_t> pictures;  // SHA-1 of a HEIF picture -> count
+  std::size_t heif = 0;
+  for (const test::Json& f : truth["files"].items) {
+    const std::string type = f["type"].Str();
+    const std::string key = f["key"].Str();
+    // The group container is no place the media walks look at.
+    if ((type == "heic" || type == "avif") && key.find("AppDomainGroup-") == std::string::npos) {
+      ++pictures[Sha1Hex(ReadFile(*backup_ / f["storedAs"].Str()))];
+      ++heif;
+    }
+  }
+  ASSERT_GT(heif, 10u);
+  const std::string media =
+      "camera-roll,photo-stream,app-photos,message-attachments,whatsapp-attachments";
+  for (bool jpeg : {false, true}) {
+    SCOPED_TRACE(jpeg ? "with --heic-jpeg" : "without");
+    const fs::path out = Out(jpeg ? "heic-jpeg" : "heic-only");
+    std::vector<std::string> args = {"recover",    backup_->string(), "--out",
+                                     out.string(), "--categories",    media};
+    if (jpeg) args.push_back("--heic-jpeg");
+    Outcome r = Cli(args);
+    ASSERT_EQ(r.code, 0) << r.err << r.out;
+    std::map<std::string, std::size_t> copied;
+    std::size_t beside = 0;
+    for (const auto& e : fs::recursive_directory_iterator(out)) {
+      if (!e.is_regular_file()) continue;
+      const std::string ext = e.path().extension().string();
+      if (ext == ".HEIC" || ext == ".AVIF") {
+        ++copied[Sha1Hex(ReadFile(e.path()))];
+        const fs::path j = fs::path(e.path()).replace_extension(".JPG");
+        if (!jpeg) continue;
+        ASSERT_TRUE(fs::is_regular_file(j)) << j;
+        RgbPicture p;
+        std::string reason;
+        ASSERT_EQ(DecodeJpeg(ReadFile(j), p, &reason), 0) << j << ": " << reason;
+        EXPECT_EQ(p.width, mkbackup::kHeifSampleWidth);
+        EXPECT_EQ(p.height, mkbackup::kHeifSampleHeight);
+        ++beside;
+      }
+    }
+    EXPECT_EQ(copied, pictures);
+    EXPECT_EQ(beside, jpeg ? heif : 0u);
+  }
+  // The JPEGs are all that the option added.
+  std::size_t plain = 0, withJpeg = 0;
+  for (const auto& e : fs::recursive_directory_iterator(Out("heic-only")))
+    plain += e.is_regular_file();
+  for (const auto& e : fs::recursive_directory_iterator(Out("heic-jpeg")))
+    withJpeg += e.is_regular_file();
+  EXPECT_EQ(withJpeg, plain + heif);
 }
 
 TEST_F(RecoverCommandTest, CategoriesAndDeletedOnly) {

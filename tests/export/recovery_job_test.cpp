@@ -15,11 +15,13 @@
 #include <stdexcept>
 #include <thread>
 
+#include "catalogue/heif_picture.h"
 #include "catalogue/local_recovery.h"
 #include "catalogue/manifest.h"
 #include "export/output_paths.h"
 #include "export_fixture.h"
 #include "scratch_mount.h"
+#include "mkbackup.h"
 #include "stats/usage_counters.h"
 
 namespace bv {
@@ -768,6 +770,100 @@ TEST_F(RecoveryJobTest, AReadOnlyOutputFolderFailsEveryItemWithTheSystemText) {
   EXPECT_EQ(job->FailedCount(), 6);
   for (const DetailLine& l : job->Details()) EXPECT_EQ(l.result, platform::ErrorText(EROFS));
   EXPECT_TRUE(fs::is_empty(out));
+}
+
+}  // namespace
+}  // namespace bv
+
+namespace bv {
+namespace {
+
+// A HEIF picture as mkbackup writes it, made past the 512 bytes detection reads.
+std::string HeifBytes(mkbackup::HeifCodec codec, unsigned variant) {
+  std::string bytes = mkbackup::HeifPicture(codec, mkbackup::kHeifSampleWidth,
+                                            mkbackup::kHeifSampleHeight, variant);
+  const std::string filler(2000, 'f');
+  const auto n = static_cast<std::uint32_t>(filler.size() + 8);
+  bytes += std::string{static_cast<char>(n >> 24), static_cast<char>(n >> 16),
+                       static_cast<char>(n >> 8), static_cast<char>(n)} +
+           "free" + filler;
+  return bytes;
+}
+
+bool IsSamplePicture(const std::string& jpeg) {
+  RgbPicture p;
+  return DecodeJpeg(jpeg, p) == 0 && p.width == mkbackup::kHeifSampleWidth &&
+         p.height == mkbackup::kHeifSampleHeight;
+}
+
+TEST_F(RecoveryJobTest, HeicJpegWritesADecodableJpegBesideEachHeifCopy) {
+  const std::string heic = HeifBytes(mkbackup::HeifCodec::kHevc, 1);
+  const std::string avif = HeifBytes(mkbackup::HeifCodec::kAvif, 2);
+  // Detected as HEIC by its first bytes, but holding no picture.
+  std::string damaged(
+      "\x00\x00\x00\x14"
+      "ftypheic\x00\x00\x00\x00mif1",
+      20);
+  damaged.resize(3000, 'x');
+  auto stored = [&](const std::string& id, const std::string& bytes) {
+    test::WriteFile(backup / id.substr(0, 2) / id, bytes);
+    return W(backup / id.substr(0, 2) / id);
+  };
+  stores.cameraRoll = {MediaItem{0, "IMG_1.HEIC", stored("a1", heic)},
+                       MediaItem{0, "IMG_1.JPG", Stored("a2", 3000)},
+                       MediaItem{0, "IMG_2.HEIC", stored("a3", damaged)},
+                       MediaItem{0, "IMG_3.JPG", Stored("a4", 3000)}};
+  stats.AddMedia(Category::CameraRoll, stores.cameraRoll);
+  AppMediaItem a;
+  a.app = "example.camera";
+  a.name = "x.AVIF";
+  a.path = stored("b1", avif);
+  AppMediaSplit split;
+  split.photos[a.app] = {a};
+  stats.AddAppMedia(Category::AppPhotos, split.photos);
+  const auto before = Snapshot(backup);
+
+  auto job = MakeJob();
+  job->SetHeicJpeg(true);
+  ASSERT_EQ(job->Run(), 0);
+  // The JPEGs are no items: five copies, all of them fine.
+  EXPECT_EQ(job->DoneCount(), 5);
+  EXPECT_EQ(job->FailedCount(), 0);
+  // The damaged picture's JPEG is the one failure, said in words.
+  EXPECT_EQ(job->OtherFailures(), 1);
+  const auto details = job->Details();
+  ASSERT_FALSE(details.empty());
+  EXPECT_NE(details.front().result.find("no JPEG beside the copy"), std::string::npos)
+      << details.front().result;
+  EXPECT_EQ(platform::PathFromUtf8(details.front().path).filename(), "IMG_2.JPG");
+
+  const fs::path cam = out / "Camera Roll";
+  // The copies are the original bytes.
+  EXPECT_EQ(Slurp(cam / "IMG_1.HEIC"), heic);
+  EXPECT_EQ(Slurp(cam / "IMG_2.HEIC"), damaged);
+  EXPECT_EQ(Slurp(out / "App Photos" / "example.camera" / "x.AVIF"), avif);
+  EXPECT_TRUE(IsSamplePicture(Slurp(out / "App Photos" / "example.camera" / "x.JPG")));
+  // The picture's JPEG and the phone's own IMG_1.JPG share a name: both are kept.
+  const std::string j0 = Slurp(cam / "IMG_1.JPG"), j1 = Slurp(cam / "IMG_1(1).JPG");
+  const std::string own = Slurp(platform::PathFromUtf8(std::next(stores.cameraRoll.begin())->path));
+  EXPECT_TRUE((j0 == own && IsSamplePicture(j1)) || (j1 == own && IsSamplePicture(j0)));
+  EXPECT_FALSE(fs::exists(cam / "IMG_2.JPG"));
+  EXPECT_FALSE(fs::exists(cam / "IMG_3(1).JPG"));  // no JPEG made of a JPEG
+  std::size_t files = 0;
+  for (const auto& e : fs::recursive_directory_iterator(out)) files += e.is_regular_file();
+  EXPECT_EQ(files, 7u);
+  EXPECT_EQ(Snapshot(backup), before);
+
+  // Without the option nothing but the copies is written.
+  const fs::path plain = dir / "plain";
+  fs::create_directories(plain);
+  CRecoverJob second(stores, stats, &source, "Ann's iPhone", W(plain));
+  second.SetTemplateFolder(test::SourceTemplates());
+  ASSERT_EQ(second.Run(), 0);
+  EXPECT_EQ(second.OtherFailures(), 0);
+  std::size_t copies = 0;
+  for (const auto& e : fs::recursive_directory_iterator(plain)) copies += e.is_regular_file();
+  EXPECT_EQ(copies, 5u);
 }
 
 }  // namespace
