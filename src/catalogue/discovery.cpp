@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "catalogue/plist_values.h"
 #include "common/stable_sort.h"
 #include "common/text.h"
 #include "platform/files.h"
@@ -58,6 +59,36 @@ bool ValueBetween(const std::string& line, const char* open, const char* close, 
   return true;
 }
 
+// Text after `open` in `line`, cut at `close`, with its XML character references
+// decoded ("Tom &amp; Ann" reads "Tom & Ann"); false when the opening tag is missing.
+bool DecodedValueBetween(const std::string& line, const char* open, const char* close,
+                         std::string& out) {
+  if (!ValueBetween(line, open, close, out)) return false;
+  out = DecodeXmlReferences(out);
+  return true;
+}
+
+// A binary Info.plist: the same keys into the same fields, in the same formats as the
+// line reader gives them.
+void ReadBinaryInfoPlistInto(std::string_view bytes, BackupRecord& r) {
+  InfoPlistValues values;
+  if (!ReadBinaryInfoPlist(bytes, values)) return;
+  if (values.displayName) r.displayName = ValidUtf8(*values.displayName);
+  if (values.lastBackupDate)
+    r.lastBackupDate = ConvertBackupDate(*values.lastBackupDate, platform::TimeZoneBiasMinutes());
+  if (values.phoneNumber) r.phoneNumber = ValidUtf8(*values.phoneNumber);
+  if (values.productVersion) r.newerSystem = ParseInt32(values.productVersion->c_str()) > 11;
+  if (values.serialNumber) r.serialNumber = ValidUtf8(*values.serialNumber);
+}
+
+// Manifest.plist's IsEncrypted; false when it cannot be read or does not say.
+bool ManifestSaysEncrypted(const std::string& path) {
+  // Regular files only, never waiting on a FIFO.
+  std::string bytes;
+  if (platform::ReadWholeFile(path, bytes, kInfoPlistLimit) != 0) return false;
+  return ReadManifestEncryptedFlag(bytes).value_or(false);
+}
+
 bool ReadInfoPlist(const std::string& folder, BackupRecord& record) {
   const std::string path = WithSeparator(folder) + "Info.plist";
   // A FIFO or device node named Info.plist counts as missing rather than hanging the list.
@@ -74,6 +105,12 @@ bool ReadInfoPlist(const std::string& folder, BackupRecord& record) {
 }  // namespace
 
 void ParseInfoPlist(std::string_view bytes, BackupRecord& r) {
+  // Newer desktop software may write a binary property list: its values are read with a
+  // property-list parser; text files keep the line reader.
+  if (IsBinaryPlist(bytes)) {
+    ReadBinaryInfoPlistInto(bytes, r);
+    return;
+  }
   LineReader reader(bytes);
   std::string line, value;
   const int bias = platform::TimeZoneBiasMinutes();
@@ -81,12 +118,12 @@ void ParseInfoPlist(std::string_view bytes, BackupRecord& r) {
     if (line.find("<key>Display Name</key>") != std::string::npos) {
       if (reader.Next(value)) {
         std::string v;
-        if (ValueBetween(value, "<string>", "</string>", v)) r.displayName = ValidUtf8(v);
+        if (DecodedValueBetween(value, "<string>", "</string>", v)) r.displayName = ValidUtf8(v);
       }
     } else if (line.find("<key>Last Backup Date</key>") != std::string::npos) {
       if (reader.Next(value)) {
         std::string v;
-        if (ValueBetween(value, "<date>", "</date>", v)) {
+        if (DecodedValueBetween(value, "<date>", "</date>", v)) {
           std::size_t t = v.find('T');
           if (t != std::string::npos) v[t] = ' ';
           std::size_t z = v.find('Z');
@@ -96,17 +133,17 @@ void ParseInfoPlist(std::string_view bytes, BackupRecord& r) {
       }
     } else if (line.find("<key>Phone Number</key>") != std::string::npos) {
       std::string v;
-      if (reader.Next(value) && ValueBetween(value, "<string>", "</string>", v))
+      if (reader.Next(value) && DecodedValueBetween(value, "<string>", "</string>", v))
         r.phoneNumber = ValidUtf8(v);
     } else if (line.find("<key>Product Version</key>") != std::string::npos) {
       if (reader.Next(value)) {
         std::string v;
-        if (ValueBetween(value, "<string>", "</string>", v))
+        if (DecodedValueBetween(value, "<string>", "</string>", v))
           r.newerSystem = ParseInt32(v.c_str()) > 11;
       }
     } else if (line.find("<key>Serial Number</key>") != std::string::npos) {
       std::string v;
-      if (reader.Next(value) && ValueBetween(value, "<string>", "</string>", v))
+      if (reader.Next(value) && DecodedValueBetween(value, "<string>", "</string>", v))
         r.serialNumber = ValidUtf8(v);
       break;  // nothing after the serial number is looked at
     }
@@ -165,7 +202,9 @@ bool ProbeEncrypted(const std::string& backupFolder) {
   // Read-only and regular files only: the probe must work on read-only media, never change
   // a backup and never wait on a FIFO.
   platform::ReadOnlyFile f;
-  if (f.Open(path) != 0 && f.Open(path + ".mddata") != 0) return false;
+  // Without an address book to look at, the manifest's own flag says it.
+  if (f.Open(path) != 0 && f.Open(path + ".mddata") != 0)
+    return ManifestSaysEncrypted(base + "Manifest.plist");
   char head[512] = {};
   const std::int64_t read = f.ReadAt(0, head, sizeof head);
   const std::size_t n = read > 0 ? static_cast<std::size_t>(read) : 0;

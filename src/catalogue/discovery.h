@@ -1,7 +1,8 @@
 #pragma once
 // Finding the backups of this user and reading each one's device facts from its
-// Info.plist. The plist is read as text, line by line, with plain substring searches:
-// no property-list parser is involved.
+// Info.plist. A text plist is read line by line, with plain substring searches, and the
+// values' XML character references decoded; a binary plist ("bplist00", written by
+// newer desktop software) is read with libplist into the same fields and formats.
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,14 +30,16 @@ Result ListBackups(const BackupCatalog& catalog, std::vector<BackupRecord>& reco
 // Fills `record` from the Info.plist of a folder the user browsed to; 87 (and the
 // record untouched) when there is none.
 Result ReadBackupFolder(const std::string& folder, BackupRecord& record);
-// The device facts of an Info.plist's bytes (text form), read line by line as the
-// reader of the file does: display name, last backup date (converted to local time),
-// phone number, system version and serial number into `record`. Untrusted bytes: any
-// input gives some record, never a read outside them.
+// The device facts of an Info.plist's bytes, as the reader of the file takes them:
+// display name, last backup date (converted to local time), phone number, system
+// version and serial number into `record`. Text form line by line, with the values'
+// character references decoded; binary form ("bplist00") through libplist. Untrusted
+// bytes: any input gives some record, never a read outside them.
 void ParseInfoPlist(std::string_view bytes, BackupRecord& record);
 
 // True when the backup's files are enciphered: its address book does not start with
-// "SQLite".
+// "SQLite". A backup without an address book is encrypted when Manifest.plist
+// (binary or XML) says IsEncrypted.
 bool ProbeEncrypted(const std::string& backupFolder);
 
 // Makes `record` the backup of the next scan.

@@ -34,8 +34,8 @@ TEST(InfoPlistTest, ReadsTheDeviceFacts) {
                   Key("Serial Number", "F17XK0ABC123") + Key("Unique Identifier", "00008020")));
   BackupRecord r;
   ASSERT_EQ(ReadBackupFolder(dir.wide(), r), 0);
-  // Character references are not decoded: the text stands as in the file.
-  EXPECT_EQ(r.displayName, "Tom &amp; Ann\u2019s iPhone");
+  // Character references are decoded (plist_values_test.cpp has the cases).
+  EXPECT_EQ(r.displayName, "Tom & Ann\u2019s iPhone");
   EXPECT_EQ(r.lastBackupDate, "2019-05-12 10:20:30");
   EXPECT_EQ(r.phoneNumber, "+1 (555) 010-9999");
   EXPECT_EQ(r.serialNumber, "F17XK0ABC123");

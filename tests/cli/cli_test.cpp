@@ -58,7 +58,7 @@ TEST_F(ListCommandTest, JsonIsNewestFirstAndEscaped) {
       "\"folder\": \"" +
       (root_ / "one").string() +
       "\"},\n"
-      " {\"displayName\": \"Tom &amp; Ann\", \"lastBackupDate\": \"2019-12-31 23:00:00\", "
+      " {\"displayName\": \"Tom & Ann\", \"lastBackupDate\": \"2019-12-31 23:00:00\", "
       "\"serialNumber\": \"SN-two\", \"phoneNumber\": \"\", \"newerSystem\": false, \"encrypted\": "
       "false, "
       "\"folder\": \"" +
@@ -69,7 +69,7 @@ TEST_F(ListCommandTest, JsonIsNewestFirstAndEscaped) {
 TEST_F(ListCommandTest, TextListingAndEmptyRoot) {
   CliRun r = Cli({"list", "--root", root_.string()});
   ASSERT_EQ(r.code, 0);
-  EXPECT_LT(r.out.find("Work \"Phone\""), r.out.find("Tom &amp; Ann"));
+  EXPECT_LT(r.out.find("Work \"Phone\""), r.out.find("Tom & Ann"));
   fs::create_directories(root_ / "empty-root");
   r = Cli({"list", "--root", (root_ / "empty-root").string(), "--json"});
   EXPECT_EQ(r.code, 0);

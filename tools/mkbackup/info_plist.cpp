@@ -12,24 +12,53 @@ namespace bv::mkbackup {
 
 namespace {
 
-std::string XmlEscape(const std::string& text) {
+// The code point of the UTF-8 sequence at text[i], and its length; a stray byte
+// stands for itself.
+std::uint32_t NextCodePoint(const std::string& text, std::size_t i, std::size_t& length) {
+  const auto b = [&](std::size_t k) { return static_cast<unsigned char>(text[i + k]); };
+  const unsigned char c = b(0);
+  length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+  if (i + length > text.size()) length = 1;
+  if (length == 1) return c;
+  std::uint32_t cp = c & (0x7F >> length);
+  for (std::size_t k = 1; k < length; ++k) cp = cp << 6 | (b(k) & 0x3F);
+  return cp;
+}
+
+std::string XmlEscape(const std::string& text, bool references) {
   std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      default:
-        out += c;
+  for (std::size_t i = 0; i < text.size();) {
+    const char c = text[i];
+    if (c == '&') {
+      out += "&amp;";
+    } else if (c == '<') {
+      out += "&lt;";
+    } else if (c == '>') {
+      out += "&gt;";
+    } else if (references && c == '\'') {
+      out += "&apos;";
+    } else if (references && c == '"') {
+      out += "&#34;";
+    } else if (references && static_cast<unsigned char>(c) >= 0x80) {
+      std::size_t length = 1;
+      const std::uint32_t cp = NextCodePoint(text, i, length);
+      char buf[16];
+      std::snprintf(buf, sizeof buf, "&#x%X;", static_cast<unsigned>(cp));
+      out += buf;
+      i += length;
+      continue;
+    } else {
+      out += c;
     }
+    ++i;
   }
   return out;
+}
+
+plist_t Strings(const std::vector<std::string>& items) {
+  plist_t array = plist_new_array();
+  for (const std::string& s : items) plist_array_append_item(array, plist_new_string(s.c_str()));
+  return array;
 }
 
 void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
@@ -135,15 +164,54 @@ void WriteInfoPlists(BackupContext& ctx) {
   const std::vector<std::string> apps = {"com.tencent.xin", "com.tencent.mqq",
                                          "net.whatsapp.WhatsApp", "com.example.camera",
                                          "net.example.player"};
+  // libplist 2.2 counts dates from 2001-01-01.
+  const std::int64_t when = ParseIsoDate(o.date);
+  if (o.infoPlist == BackupOptions::InfoPlistForm::kBinary) {
+    // The same keys and values as the text form, as a binary property list.
+    plist_t info = plist_new_dict();
+    plist_t applications = plist_new_dict();
+    for (const std::string& app : apps) {
+      plist_t entry = plist_new_dict();
+      plist_dict_set_item(entry, "iTunesMetadata", plist_new_data("\0\0\0", 3));
+      plist_dict_set_item(applications, app.c_str(), entry);
+    }
+    plist_dict_set_item(info, "Applications", applications);
+    auto set = [&](const char* k, const std::string& value) {
+      plist_dict_set_item(info, k, plist_new_string(value.c_str()));
+    };
+    set("Build Version", build);
+    set("Device Name", o.displayName);
+    set("Display Name", o.displayName);
+    set("GUID", guid);
+    set("ICCID", iccid);
+    set("IMEI", imei);
+    plist_dict_set_item(info, "Installed Applications", Strings(apps));
+    plist_dict_set_item(info, "Last Backup Date",
+                        plist_new_date(static_cast<std::int32_t>(when - kAppleEpoch), 0));
+    set("Phone Number", phone);
+    set("Product Name", "iPhone");
+    set("Product Type", productType);
+    set("Product Version", ctx.versionText());
+    set("Serial Number", serial);
+    set("Target Identifier", udid);
+    set("Target Type", "Device");
+    set("Unique Identifier", udidUpper);
+    plist_dict_set_item(info, "iTunes Files", plist_new_dict());
+    plist_dict_set_item(info, "iTunes Settings", plist_new_dict());
+    set("iTunes Version", "12.12.4.1");
+    WriteFile(ctx.folder() / "Info.plist", ToBinary(info));
+  }
   std::string x;
   x += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
   x += "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
        "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n";
   x += "<plist version=\"1.0\">\n<dict>\n";
-  auto key = [&](const std::string& k) { x += "\t<key>" + XmlEscape(k) + "</key>\n"; };
+  auto key = [&](const std::string& k) {
+    x += "\t<key>" + XmlEscape(k, o.xmlReferences) + "</key>\n";
+  };
   auto str = [&](const std::string& k, const std::string& value) {
     key(k);
-    x += "\t<string>" + XmlEscape(value) + "</string>\n";
+    x += "\t<string>" + XmlEscape(value, o.xmlReferences) + "</string>\n";
   };
   key("Applications");
   x += "\t<dict>\n";
@@ -179,10 +247,8 @@ void WriteInfoPlists(BackupContext& ctx) {
   x += "\t<dict/>\n";
   str("iTunes Version", "12.12.4.1");
   x += "</dict>\n</plist>\n";
-  WriteFile(ctx.folder() / "Info.plist", x);
+  if (o.infoPlist == BackupOptions::InfoPlistForm::kXml) WriteFile(ctx.folder() / "Info.plist", x);
 
-  // libplist 2.2 counts dates from 2001-01-01.
-  const std::int64_t when = ParseIsoDate(o.date);
   plist_t manifest = plist_new_dict();
   plist_dict_set_item(manifest, "BackupKeyBag", plist_new_data("\0\0\0\0", 4));
   plist_dict_set_item(manifest, "Date",

@@ -20,6 +20,7 @@ void Usage() {
                "                    [--whatsapp N] [--wechat N] [--qq N] [--media N]\n"
                "                    [--manifest-extra N] [--no-deleted] [--no-truth]\n"
                "                    [--chat-page-sizes N,N,...] [--chat-churn]\n"
+               "                    [--binary-info-plist | --xml-references]\n"
                "                    [--encrypt PASSWORD [--dpic N] [--iter N]]\n"
                "       mkbackup --demo ROOT\n");
 }
@@ -147,6 +148,10 @@ int main(int argc, char** argv) {
         o.qqPageSizes = sizes;
       } else if (arg == "--chat-churn") {
         o.chatChurn = true;
+      } else if (arg == "--binary-info-plist") {
+        o.infoPlist = BackupOptions::InfoPlistForm::kBinary;
+      } else if (arg == "--xml-references") {
+        o.xmlReferences = true;
       } else if (arg == "--no-deleted") {
         o.deletedRows = false;
       } else if (arg == "--no-truth") {

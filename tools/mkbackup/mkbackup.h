@@ -8,7 +8,7 @@
 //   std::string error;
 //   int rc = bv::mkbackup::WriteBackup(o, folder, &error);   // 0 on success
 //
-// A backup folder holds Info.plist (text XML), Manifest.plist, Status.plist, the
+// A backup folder holds Info.plist (text XML or binary), Manifest.plist, Status.plist, the
 // manifest (Manifest.db with stored files in two-character sub-folders for the newer
 // layout; Manifest.mbdb with flat stored files for the older one), the databases of
 // the chosen iOS version (table layouts from ios-schemas.sql beside this header),
@@ -46,6 +46,15 @@ struct BackupOptions {
   // Empty: derived from the seed.
   std::string serialNumber;
   std::string phoneNumber;
+
+  // How Info.plist is written: text XML, one key or value per line, as the sync
+  // software writes it; or a binary property list, as newer desktop software may.
+  enum class InfoPlistForm { kXml, kBinary };
+  InfoPlistForm infoPlist = InfoPlistForm::kXml;
+  // Text form only: also write apostrophes and quotes as entities and every non-ASCII
+  // character as a numeric character reference ("Ann&apos;s &#x1F4F1;"), as some
+  // writers do. Off: only "&", "<" and ">" are escaped.
+  bool xmlReferences = false;
 
   int messages = 60;
   int contacts = 25;
