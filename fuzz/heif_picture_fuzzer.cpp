@@ -1,5 +1,6 @@
 // Feeds arbitrary bytes to the HEIF picture decoder and, when a picture comes out,
-// through the JPEG writer and reader that the preview and recovery use.
+// through the JPEG writer and reader that the preview and recovery use; and to the
+// Exif item reader.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -25,5 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   // The same bytes as a JPEG: the reader must refuse or decode, never overrun.
   bv::DecodeJpeg(bytes, picture, &reason);
+  // And as a HEIF Exif item: what comes back fits one JPEG segment.
+  if (bv::ExifForDecodedPicture(bytes).size() > 65535) __builtin_trap();
   return 0;
 }

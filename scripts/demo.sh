@@ -14,7 +14,8 @@ echo "Scanning the encrypted demo backup with its password 'tarnwick demo':"
 printf 'tarnwick demo\n' | "$BUILD/bin/backvault-cli" scan "$LOCKED" --password-stdin \
   --categories messages,contacts,call-history,notes
 
-# Recover the newest backup (the first one listed) into BUILD/demo-output.
+# Recover the newest backup (the first one listed; its Info.plist is a binary property
+# list) into BUILD/demo-output, with a JPEG beside each HEIC photo.
 OUT="$BUILD/demo-output"
 NEWEST=$("$BUILD/bin/backvault-cli" list --root "$ROOT" --json |
   grep -o '"folder": "[^"]*"' | head -n 1 | sed -e 's/^"folder": "//' -e 's/"$//')
@@ -26,7 +27,7 @@ rm -rf "$OUT"
 echo
 echo "Recovering $NEWEST into $OUT"
 status=0
-"$BUILD/bin/backvault-cli" recover "$NEWEST" --out "$OUT" || status=$?
+"$BUILD/bin/backvault-cli" recover "$NEWEST" --out "$OUT" --heic-jpeg || status=$?
 if [ "$status" -ne 0 ]; then
   echo "demo: the recovery reported failures (exit code $status); see the lines above" >&2
 fi
@@ -35,4 +36,8 @@ echo "HTML documents (open them in a browser):"
 find "$OUT" -name '*.html' | sort | sed -e 's/^/  /' | head -n 25
 COUNT=$(find "$OUT" -name '*.html' | wc -l)
 if [ "$COUNT" -gt 25 ]; then echo "  ... and $((COUNT - 25)) more under $OUT"; fi
+echo
+echo "HEIC and AVIF photos (each with a JPEG of the same name beside it):"
+find "$OUT" \( -name '*.HEIC' -o -name '*.AVIF' \) | sort | awk 'NR <= 10 { print "  " $0 }'
+echo "  $(find "$OUT" \( -name '*.HEIC' -o -name '*.AVIF' \) | wc -l) in all"
 exit "$status"

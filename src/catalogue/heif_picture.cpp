@@ -56,8 +56,8 @@ void JpegSilence(j_common_ptr, int) {}
 
 // Encodes into a buffer that libjpeg allocates; the caller frees it. False with
 // `message` filled on a failure.
-bool EncodeInto(const RgbPicture& picture, int quality, unsigned char** out, unsigned long* size,
-                char* message) {
+bool EncodeInto(const RgbPicture& picture, int quality, std::string_view app1, unsigned char** out,
+                unsigned long* size, char* message) {
   jpeg_compress_struct info;
   JpegError error;
   info.err = jpeg_std_error(&error.manager);
@@ -78,6 +78,9 @@ bool EncodeInto(const RgbPicture& picture, int quality, unsigned char** out, uns
   jpeg_set_defaults(&info);
   jpeg_set_quality(&info, quality, TRUE);
   jpeg_start_compress(&info, TRUE);
+  if (!app1.empty())
+    jpeg_write_marker(&info, JPEG_APP0 + 1, reinterpret_cast<const JOCTET*>(app1.data()),
+                      static_cast<unsigned>(app1.size()));
   const std::size_t stride = static_cast<std::size_t>(picture.width) * 3;
   while (info.next_scanline < info.image_height) {
     JSAMPROW row = const_cast<JSAMPROW>(picture.pixels.data() + info.next_scanline * stride);
@@ -128,10 +131,75 @@ bool DecodeFrom(const unsigned char* data, unsigned long size, int* width, int* 
   return true;
 }
 
+// TIFF numbers in the data's own byte order.
+struct Tiff {
+  std::string& data;
+  bool little;
+  std::uint32_t U16(std::size_t at) const {
+    const auto* p = reinterpret_cast<const unsigned char*>(data.data()) + at;
+    return little ? (p[0] | p[1] << 8) : (p[0] << 8 | p[1]);
+  }
+  std::uint32_t U32(std::size_t at) const {
+    const auto* p = reinterpret_cast<const unsigned char*>(data.data()) + at;
+    return little ? (p[0] | p[1] << 8 | p[2] << 16 | std::uint32_t(p[3]) << 24)
+                  : (std::uint32_t(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3]);
+  }
+  void Put16(std::size_t at, std::uint32_t v) {
+    data[at] = static_cast<char>(little ? v & 0xFF : v >> 8);
+    data[at + 1] = static_cast<char>(little ? v >> 8 : v & 0xFF);
+  }
+};
+
+// The largest Exif data one JPEG APP1 segment holds (65535 less the length field and
+// "Exif\0\0").
+constexpr std::size_t kApp1Limit = 65535 - 2 - 6;
+
+std::string ExifOf(const heif_image_handle* handle) {
+  heif_item_id id = 0;
+  if (heif_image_handle_get_list_of_metadata_block_IDs(handle, "Exif", &id, 1) < 1) return {};
+  const std::size_t size = heif_image_handle_get_metadata_size(handle, id);
+  if (size == 0 || size > 16 * kApp1Limit) return {};
+  std::string item(size, '\0');
+  if (heif_image_handle_get_metadata(handle, id, item.data()).code != heif_error_Ok) return {};
+  return ExifForDecodedPicture(item);
+}
+
 }  // namespace
 
-Result DecodeHeif(std::string_view bytes, RgbPicture& picture, std::string* reason) {
+std::string ExifForDecodedPicture(std::string_view item) {
+  //   offset  size  field (HEIF Exif item)
+  //   0       4     offset of the TIFF header from byte 4, big-endian
+  //   4       ...   data; often "Exif\0\0" right before the TIFF header
+  // TIFF: "II" or "MM", 42, offset of IFD0; IFD0: entry count (2), 12-byte entries
+  // (tag 2, type 2, count 4, value 4); Orientation is tag 0x0112, one SHORT.
+  if (item.size() < 4) return {};
+  const auto* b = reinterpret_cast<const unsigned char*>(item.data());
+  const std::uint64_t skip =
+      4 + (std::uint64_t(b[0]) << 24 | std::uint64_t(b[1]) << 16 | std::uint64_t(b[2]) << 8 | b[3]);
+  if (skip > item.size()) return {};
+  std::string_view rest = item.substr(static_cast<std::size_t>(skip));
+  if (rest.starts_with(std::string_view("Exif\0\0", 6))) rest.remove_prefix(6);
+  std::string data(rest);
+  if (data.size() < 8 || data.size() > kApp1Limit) return {};
+  Tiff t{data, data.compare(0, 2, "II") == 0};
+  if (!t.little && data.compare(0, 2, "MM") != 0) return {};
+  if (t.U16(2) != 42) return {};
+  const std::uint64_t ifd = t.U32(4);
+  if (ifd < 8 || ifd + 2 > data.size()) return {};
+  const std::uint32_t count = t.U16(static_cast<std::size_t>(ifd));
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const std::uint64_t e = ifd + 2 + 12ull * i;
+    if (e + 12 > data.size()) return {};
+    const auto at = static_cast<std::size_t>(e);
+    if (t.U16(at) == 0x0112 && t.U16(at + 2) == 3 && t.U32(at + 4) == 1) t.Put16(at + 8, 1);
+  }
+  return data;
+}
+
+Result DecodeHeif(std::string_view bytes, RgbPicture& picture, std::string* reason,
+                  std::string* exif) {
   picture = RgbPicture{};
+  if (exif) exif->clear();
   std::unique_ptr<heif_context, HeifContextFree> context(heif_context_alloc());
   if (!context) {
     Say(reason, "out of memory");
@@ -188,10 +256,12 @@ Result DecodeHeif(std::string_view bytes, RgbPicture& picture, std::string* reas
                 plane + static_cast<std::size_t>(stride) * static_cast<std::size_t>(y), row);
   picture.width = width;
   picture.height = height;
+  if (exif) *exif = ExifOf(handle.get());
   return kSuccess;
 }
 
-Result EncodeJpeg(const RgbPicture& picture, int quality, std::string& jpeg, std::string* reason) {
+Result EncodeJpeg(const RgbPicture& picture, int quality, std::string& jpeg, std::string* reason,
+                  std::string_view exif) {
   jpeg.clear();
   if (picture.width <= 0 || picture.height <= 0 || picture.width > 65500 ||
       picture.height > 65500 ||
@@ -205,7 +275,10 @@ Result EncodeJpeg(const RgbPicture& picture, int quality, std::string& jpeg, std
   unsigned char* out = nullptr;
   unsigned long size = 0;
   char message[JMSG_LENGTH_MAX] = {};
-  const bool ok = EncodeInto(picture, quality, &out, &size, message);
+  std::string app1;
+  if (!exif.empty() && exif.size() <= kApp1Limit)
+    app1 = std::string("Exif\0\0", 6) + std::string(exif);
+  const bool ok = EncodeInto(picture, quality, app1, &out, &size, message);
   if (ok && out) jpeg.assign(reinterpret_cast<const char*>(out), size);
   std::free(out);
   if (!ok) {
@@ -233,8 +306,9 @@ Result DecodeJpeg(std::string_view jpeg, RgbPicture& picture, std::string* reaso
 
 Result HeifToJpeg(std::string_view heif, std::string& jpeg, std::string* reason) {
   RgbPicture picture;
-  if (Result r = DecodeHeif(heif, picture, reason); r != kSuccess) return r;
-  return EncodeJpeg(picture, 92, jpeg, reason);
+  std::string exif;
+  if (Result r = DecodeHeif(heif, picture, reason, &exif); r != kSuccess) return r;
+  return EncodeJpeg(picture, 92, jpeg, reason, exif);
 }
 
 Result ReadPictureFile(const std::filesystem::path& path, std::string& bytes, std::int64_t limit) {

@@ -34,18 +34,28 @@ inline constexpr std::int64_t kHeifFileLimit = 512ll << 20;
 
 // Decodes the primary picture of a HEIF file (rotation and mirroring applied, as a
 // viewer shows it). 0, or kInvalidParameter with `reason` set ("not a HEIF picture:
-// ...", "the picture is too large: ...").
-Result DecodeHeif(std::string_view bytes, RgbPicture& picture, std::string* reason = nullptr);
+// ...", "the picture is too large: ..."). With `exif`, also gives the picture's Exif
+// data (see ExifForDecodedPicture), empty when it has none.
+Result DecodeHeif(std::string_view bytes, RgbPicture& picture, std::string* reason = nullptr,
+                  std::string* exif = nullptr);
 
-// Encodes a picture as a baseline JPEG (quality 1 to 100). 0, or kInvalidParameter
-// with `reason` set.
+// Encodes a picture as a baseline JPEG (quality 1 to 100), with `exif` (TIFF data) in
+// its APP1 segment when given and small enough for one. 0, or kInvalidParameter with
+// `reason` set.
 Result EncodeJpeg(const RgbPicture& picture, int quality, std::string& jpeg,
-                  std::string* reason = nullptr);
+                  std::string* reason = nullptr, std::string_view exif = {});
+
+// The TIFF data of a HEIF Exif item (a 4-byte big-endian offset to the TIFF header,
+// then the data, often with "Exif\0\0" first), with its Orientation set to 1: the
+// decoded pixels are already turned as the picture is shown, and a viewer must not
+// turn them again. Empty when the item is damaged (every offset is checked).
+std::string ExifForDecodedPicture(std::string_view item);
 
 // Decodes a JPEG; used to check what was written. 0, or kInvalidParameter.
 Result DecodeJpeg(std::string_view jpeg, RgbPicture& picture, std::string* reason = nullptr);
 
-// The JPEG of a HEIF file's bytes (DecodeHeif, then EncodeJpeg at quality 92).
+// The JPEG of a HEIF file's bytes (DecodeHeif, then EncodeJpeg at quality 92), with
+// the picture's Exif data (dates, camera, place) carried over.
 Result HeifToJpeg(std::string_view heif, std::string& jpeg, std::string* reason = nullptr);
 
 // Reads a whole file of at most `limit` bytes, read-only and regular files only (a

@@ -205,6 +205,101 @@ TEST(HeifPictureTest, DamagedInputSaysWhyAndNeverCrashes) {
   EXPECT_TRUE(jpeg.empty());
 }
 
+// The TIFF data of a JPEG's APP1 Exif segment; empty when there is none.
+std::string JpegExif(const std::string& jpeg) {
+  std::size_t at = 2;
+  while (at + 4 <= jpeg.size() && static_cast<unsigned char>(jpeg[at]) == 0xFF) {
+    const auto marker = static_cast<unsigned char>(jpeg[at + 1]);
+    const std::size_t length =
+        static_cast<unsigned char>(jpeg[at + 2]) << 8 | static_cast<unsigned char>(jpeg[at + 3]);
+    if (marker == 0xDA || at + 2 + length > jpeg.size()) break;
+    const std::string body = jpeg.substr(at + 4, length - 2);
+    if (marker == 0xE1 && body.starts_with(std::string("Exif\0\0", 6))) return body.substr(6);
+    at += 2 + length;
+  }
+  return {};
+}
+// The value of the Orientation tag in IFD0 of TIFF data; -1 when there is none.
+int Orientation(const std::string& tiff) {
+  if (tiff.size() < 8) return -1;
+  const bool little = tiff[0] == 'I';
+  auto u16 = [&](std::size_t at) {
+    const auto a = static_cast<unsigned char>(tiff[at]),
+               b = static_cast<unsigned char>(tiff[at + 1]);
+    return little ? a | b << 8 : a << 8 | b;
+  };
+  const std::size_t ifd = u16(little ? 4 : 6);  // small offsets only
+  for (int i = 0; i < u16(ifd); ++i) {
+    const std::size_t e = ifd + 2 + 12 * static_cast<std::size_t>(i);
+    if (u16(e) == 0x0112) return u16(e + 8);
+  }
+  return -1;
+}
+
+TEST(HeifExifTest, TheJpegCarriesTheExifUprightAndDatedAsThePicture) {
+  for (bool bigEndian : {false, true}) {
+    SCOPED_TRACE(bigEndian ? "MM" : "II");
+    const std::string exif = mkbackup::SampleExif("2020:07:08 09:10:11", 6, bigEndian);
+    ASSERT_EQ(Orientation(exif), 6);
+    std::string error;
+    const std::string heic =
+        mkbackup::HeifPictureWithExif(mkbackup::HeifCodec::kHevc, mkbackup::kHeifSampleWidth,
+                                      mkbackup::kHeifSampleHeight, 2, exif, &error);
+    ASSERT_FALSE(heic.empty()) << error;
+    std::string jpeg, reason;
+    ASSERT_EQ(HeifToJpeg(heic, jpeg, &reason), 0) << reason;
+    const std::string carried = JpegExif(jpeg);
+    ASSERT_EQ(carried.size(), exif.size());
+    // The pixels are already turned: the JPEG must not be turned again. Everything else
+    // is as the camera wrote it.
+    EXPECT_EQ(Orientation(carried), 1);
+    EXPECT_NE(carried.find("2020:07:08 09:10:11"), std::string::npos);
+    EXPECT_NE(carried.find("iPhone 12"), std::string::npos);
+    RgbPicture back;
+    ASSERT_EQ(DecodeJpeg(jpeg, back, &reason), 0) << reason;
+    ExpectSamplePicture(back, 2);
+  }
+  // A picture without Exif data gives a JPEG without it.
+  const std::string bare = mkbackup::HeifPictureWithExif(
+      mkbackup::HeifCodec::kHevc, mkbackup::kHeifSampleWidth, mkbackup::kHeifSampleHeight, 2, "");
+  std::string jpeg;
+  ASSERT_EQ(HeifToJpeg(bare, jpeg), 0);
+  EXPECT_TRUE(JpegExif(jpeg).empty());
+}
+
+TEST(HeifExifTest, DamagedExifItemsAreDroppedNotFollowed) {
+  const std::string tiff = mkbackup::SampleExif("2020:07:08 09:10:11", 8, true);
+  const std::string prefixed = std::string("\0\0\0\x06" "Exif\0\0", 10) + tiff;
+  std::string fixed = ExifForDecodedPicture(prefixed);
+  EXPECT_EQ(Orientation(fixed), 1);
+  // Only the two bytes of the value changed.
+  std::size_t differ = 0;
+  for (std::size_t i = 0; i < tiff.size(); ++i) differ += fixed[i] != tiff[i];
+  EXPECT_EQ(differ, 1u);
+  // The TIFF header right after the offset field, with and without "Exif\0\0".
+  EXPECT_EQ(Orientation(ExifForDecodedPicture(std::string(4, '\0') + tiff)), 1);
+  EXPECT_EQ(Orientation(ExifForDecodedPicture(std::string("\0\0\0\0Exif\0\0", 10) + tiff)), 1);
+
+  EXPECT_TRUE(ExifForDecodedPicture("").empty());
+  EXPECT_TRUE(ExifForDecodedPicture(std::string("\xFF\xFF\xFF\xF0", 4) + tiff).empty());
+  std::string bad = tiff;
+  bad[0] = bad[1] = 'X';  // no byte order
+  EXPECT_TRUE(ExifForDecodedPicture(std::string(4, '\0') + bad).empty());
+  bad = tiff;
+  bad[7] = '\x7F';  // IFD0 past the end
+  EXPECT_TRUE(ExifForDecodedPicture(std::string(4, '\0') + bad).empty());
+  bad = tiff;
+  bad[9] = '\x7F';  // more entries than there are bytes
+  EXPECT_TRUE(ExifForDecodedPicture(std::string(4, '\0') + bad).empty());
+  // Every cut of a good item either drops it or keeps its orientation upright.
+  for (std::size_t cut = 0; cut < prefixed.size(); ++cut) {
+    const std::string part = ExifForDecodedPicture(prefixed.substr(0, cut));
+    if (!part.empty()) {
+      EXPECT_NE(Orientation(part), 8) << cut;
+    }
+  }
+}
+
 TEST(HeifPictureTest, ReadPictureFileTakesRegularFilesWithinTheLimit) {
   TempFolder dir("heif-read");
   WriteFile(dir.path() / "p", "0123456789");

@@ -189,6 +189,10 @@ TEST_F(RecoverCommandTest, HeifPicturesByteForByteAndTheirJpegs) {
         ASSERT_EQ(DecodeJpeg(ReadFile(j), p, &reason), 0) << j << ": " << reason;
         EXPECT_EQ(p.width, mkbackup::kHeifSampleWidth);
         EXPECT_EQ(p.height, mkbackup::kHeifSampleHeight);
+        // The camera's Exif data (date taken, model) goes with the picture.
+        const std::string bytes = ReadFile(j);
+        EXPECT_NE(bytes.find(std::string("Exif\0\0", 6)), std::string::npos) << j;
+        EXPECT_NE(bytes.find("iPhone 12"), std::string::npos) << j;
         ++beside;
       }
     }

@@ -102,9 +102,19 @@ std::string FileIdOf(const std::string& domain, const std::string& relativePath)
 // (.AVIF), width x height pixels of a colour pattern chosen by `variant` (see
 // HeifSampleColourAt). The same arguments give the same bytes. Empty, with a message
 // in *error, when libheif cannot encode here.
+// Each carries Exif data as a phone's camera writes it (SampleExif of the variant's
+// date, orientation 1).
 enum class HeifCodec { kHevc, kAvif };
 std::string HeifPicture(HeifCodec codec, int width, int height, unsigned variant,
                         std::string* error = nullptr);
+// The same with the given Exif data (TIFF, as SampleExif makes it; empty for none).
+std::string HeifPictureWithExif(HeifCodec codec, int width, int height, unsigned variant,
+                                const std::string& exif, std::string* error = nullptr);
+// Exif data (TIFF, little-endian "II" or big-endian "MM") with Make "Apple", Model
+// "iPhone 12", the Orientation tag and DateTimeOriginal ("YYYY:MM:DD HH:MM:SS").
+std::string SampleExif(const std::string& dateTimeOriginal, int orientation, bool bigEndian);
+// The DateTimeOriginal of HeifPicture's variant.
+std::string HeifSampleDate(unsigned variant);
 struct HeifSampleColour {
   std::uint8_t r = 0, g = 0, b = 0;
 };
