@@ -288,7 +288,7 @@ Result WriteHeifPreview(const BackupCatalog& catalog, const std::string& backupF
   copyPath += "tmp.jpg";
   const fs::path target = platform::PathFromUtf8(copyPath);
   std::string heif, jpeg;
-  Result r = ReadPictureFile(platform::PathFromUtf8(backupFile), heif);
+  Result r = platform::ReadWholeFile(platform::PathFromUtf8(backupFile), heif, kHeifFileLimit);
   if (r == kSuccess) r = HeifToJpeg(heif, jpeg);
   if (r == kSuccess) r = WritePreviewFile(target, jpeg);
   if (r != kSuccess) {

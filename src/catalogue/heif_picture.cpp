@@ -1,9 +1,6 @@
 #include "catalogue/heif_picture.h"
 
-#include <fcntl.h>
 #include <libheif/heif.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <csetjmp>
@@ -309,32 +306,6 @@ Result HeifToJpeg(std::string_view heif, std::string& jpeg, std::string* reason)
   std::string exif;
   if (Result r = DecodeHeif(heif, picture, reason, &exif); r != kSuccess) return r;
   return EncodeJpeg(picture, 92, jpeg, reason, exif);
-}
-
-Result ReadPictureFile(const std::filesystem::path& path, std::string& bytes, std::int64_t limit) {
-  bytes.clear();
-  // Read-only and without blocking: a FIFO or device node must never hold us up.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return errno;
-  struct Closer {
-    int fd;
-    ~Closer() { ::close(fd); }
-  } closer{fd};
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) return errno;
-  if (!S_ISREG(st.st_mode)) return ENOENT;
-  if (st.st_size > limit) return EFBIG;
-  bytes.resize(static_cast<std::size_t>(st.st_size));
-  std::size_t got = 0;
-  while (got < bytes.size()) {
-    const ssize_t n = ::pread(fd, bytes.data() + got, bytes.size() - got, static_cast<off_t>(got));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return errno;
-    if (n == 0) break;
-    got += static_cast<std::size_t>(n);
-  }
-  bytes.resize(got);  // a file that shrank meanwhile gives what is there
-  return kSuccess;
 }
 
 }  // namespace bv

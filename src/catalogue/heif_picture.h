@@ -10,7 +10,6 @@
 //
 // Thread-safe: every call works on its own decoder and encoder.
 #include <cstdint>
-#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -57,11 +56,5 @@ Result DecodeJpeg(std::string_view jpeg, RgbPicture& picture, std::string* reaso
 // The JPEG of a HEIF file's bytes (DecodeHeif, then EncodeJpeg at quality 92), with
 // the picture's Exif data (dates, camera, place) carried over.
 Result HeifToJpeg(std::string_view heif, std::string& jpeg, std::string* reason = nullptr);
-
-// Reads a whole file of at most `limit` bytes, read-only and regular files only (a
-// FIFO or device node counts as missing: ENOENT). 0, EFBIG when larger, or the
-// platform's error code.
-Result ReadPictureFile(const std::filesystem::path& path, std::string& bytes,
-                       std::int64_t limit = kHeifFileLimit);
 
 }  // namespace bv

@@ -12,6 +12,7 @@
 #include "common/text.h"
 #include "export/output_paths.h"
 #include "export/text_export.h"
+#include "platform/files.h"
 #include "platform/platform.h"
 #include "platform/utf8.h"
 #include "stats/usage_counters.h"
@@ -369,7 +370,7 @@ void CRecoverJob::WriteJpegBeside(const OutputFolder& folder, const PendingFile&
   // The copy, not the backup file, is read: it is what the data source wrote, whatever
   // the source (a device, a decrypted backup).
   std::string bytes;
-  if (ReadPictureFile(copy.FinalPath(), bytes) != kSuccess) return;
+  if (platform::ReadWholeFile(copy.FinalPath(), bytes, kHeifFileLimit) != 0) return;
   if (!IsHeifFamily(RecogniseBuffer(reinterpret_cast<const unsigned char*>(bytes.data()),
                                     bytes.size() < 512 ? bytes.size() : 512)))
     return;

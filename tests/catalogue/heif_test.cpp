@@ -269,7 +269,11 @@ TEST(HeifExifTest, TheJpegCarriesTheExifUprightAndDatedAsThePicture) {
 
 TEST(HeifExifTest, DamagedExifItemsAreDroppedNotFollowed) {
   const std::string tiff = mkbackup::SampleExif("2020:07:08 09:10:11", 8, true);
-  const std::string prefixed = std::string("\0\0\0\x06" "Exif\0\0", 10) + tiff;
+  const std::string prefixed = std::string(
+                                   "\0\0\0\x06"
+                                   "Exif\0\0",
+                                   10) +
+                               tiff;
   std::string fixed = ExifForDecodedPicture(prefixed);
   EXPECT_EQ(Orientation(fixed), 1);
   // Only the two bytes of the value changed.
@@ -298,17 +302,6 @@ TEST(HeifExifTest, DamagedExifItemsAreDroppedNotFollowed) {
       EXPECT_NE(Orientation(part), 8) << cut;
     }
   }
-}
-
-TEST(HeifPictureTest, ReadPictureFileTakesRegularFilesWithinTheLimit) {
-  TempFolder dir("heif-read");
-  WriteFile(dir.path() / "p", "0123456789");
-  std::string bytes;
-  EXPECT_EQ(ReadPictureFile(dir.path() / "p", bytes), 0);
-  EXPECT_EQ(bytes, "0123456789");
-  EXPECT_EQ(ReadPictureFile(dir.path() / "p", bytes, 9), EFBIG);
-  EXPECT_EQ(ReadPictureFile(dir.path() / "missing", bytes), ENOENT);
-  EXPECT_EQ(ReadPictureFile(dir.path(), bytes), ENOENT);  // a folder is no picture
 }
 
 struct Reports {
