@@ -6,6 +6,7 @@
 #include "app/lang/language_store.h"
 #include "app/main_wnd.h"
 #include "app/qt_text.h"
+#include "app/recovery_settings.h"
 #include "app/scan_page.h"
 #include "export/output_paths.h"
 #include "platform/platform.h"
@@ -78,6 +79,8 @@ void CRecoverProcessWnd::OnInit() {
   m_job = std::make_unique<CRecoverJob>(m_session.Stores(), m_session.Statistics(),
                                         m_session.DataSource(), m_deviceName, m_outputRoot);
   m_job->SetView(this);
+  // The options the user keeps in the settings file (a JPEG beside each HEIC copy).
+  ApplyRecoverySettings(ReadRecoverySettings(lang::CLanguageStore::instance()), *m_job);
   if (m_templateFolder) m_job->SetTemplateFolder(*m_templateFolder);
   if (m_job->LoadTemplates() != kSuccess) {
     // Nothing is exported without every template.

@@ -7,11 +7,14 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QUrl>
+#include <fstream>
 #include <map>
 
+#include "app/lang/language_store.h"
 #include "app/print_window.h"
 #include "app/qt_text.h"
 #include "app/recover_window.h"
+#include "app/recovery_settings.h"
 #include "platform/platform.h"
 #include "gui_test_support.h"
 #include "scan_page_support.h"
@@ -229,6 +232,33 @@ TEST_F(ScanPageTest, AMissingTemplateStopsTheRecoveryBeforeAnythingIsWritten) {
   EXPECT_EQ(log.messages[0].text,
             "A document template could not be opened. Nothing was recovered.");
   EXPECT_TRUE(fs::is_empty(out.path()));
+}
+
+TEST_F(ScanPageTest, TheJobTakesTheUsersHeicJpegSetting) {
+  CMainWnd& w = Scanned();
+  // The program's own language files, the user's settings file with the option on.
+  const fs::path program = fs::path(lang::CLanguageStore::instance().ConfigPath()).parent_path();
+  test::TempDir home, out, templates;
+  const fs::path settings = home.path() / "settings.ini";
+  std::ofstream(settings, std::ios::binary) << "[Recovery]\r\nHeicJpeg=1\r\n";
+  lang::CLanguageStore store(platform::WideFromPath(program) + L"/",
+                             platform::WideFromPath(settings));
+  lang::CLanguageStore::SetInstance(&store);
+  struct Restore {
+    ~Restore() { lang::CLanguageStore::SetInstance(nullptr); }
+  } restore;
+  for (bool on : {true, false}) {
+    SCOPED_TRACE(on ? "on" : "off");
+    if (!on) {
+      ASSERT_TRUE(WriteRecoverySettings(store, {false}));
+    }
+    messageAnswers.push_back(1);
+    CRecoverProcessWnd wnd(&w, w.ScanPage().Session(), L"x", platform::WideFromPath(out.path()));
+    wnd.SetTemplateFolder(templates.path());  // stops before anything is written
+    EXPECT_EQ(wnd.Run(), 2);
+    ASSERT_NE(wnd.Job(), nullptr);
+    EXPECT_EQ(wnd.Job()->HeicJpeg(), on);
+  }
 }
 
 TEST_F(ScanPageTest, PrintShowsTheTickedRecordsOfEachPrintableCategory) {
