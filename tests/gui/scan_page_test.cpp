@@ -31,8 +31,9 @@ namespace {
 // ---- what the truth file says each category holds ----------------------------------
 
 // Types that the program's detection knows; smaller files have no type.
-const std::set<std::string> kDetected = {"jpg", "png", "gif",  "bmp",  "ico", "mp4", "mov", "3gp",
-                                         "avi", "wmv", "rmvb", "mpeg", "mp3", "mid", "wav"};
+const std::set<std::string> kDetected = {"jpg", "png", "gif", "bmp",  "ico",  "mp4",
+                                         "mov", "3gp", "avi", "wmv",  "rmvb", "mpeg",
+                                         "mp3", "mid", "wav", "heic", "avif"};
 
 std::string TextOf(const Json& v) {
   if (v.kind == Json::Kind::kString) return v.Str();
