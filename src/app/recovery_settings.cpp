@@ -7,24 +7,25 @@
 #include "app/lang/ini_file.h"
 #include "export/recovery_job.h"
 #include "platform/platform.h"
+#include "platform/utf8.h"
 
 namespace bv {
 
 namespace {
 
-constexpr const wchar_t* kSection = L"Recovery";
-constexpr const wchar_t* kHeicJpeg = L"HeicJpeg";
+constexpr const char* kSection = "Recovery";
+constexpr const char* kHeicJpeg = "HeicJpeg";
 
-std::optional<bool> ReadFlag(const std::wstring& file, const wchar_t* key) {
+std::optional<bool> ReadFlag(const std::string& file, const char* key) {
   std::vector<lang::IniSection> sections;
-  if (file.empty() || !lang::ReadIniFile(platform::PathFromWide(file), &sections))
+  if (file.empty() || !lang::ReadIniFile(platform::PathFromUtf8(file), &sections))
     return std::nullopt;
   std::optional<bool> value;
   for (const lang::IniSection& s : sections) {
     if (s.name != kSection) continue;
     // The last line of a key counts, as for the language choice.
     for (const auto& [k, v] : s.lines)
-      if (k == key) value = v == L"1" || v == L"true" || v == L"yes";
+      if (k == key) value = v == "1" || v == "true" || v == "yes";
   }
   return value;
 }
@@ -41,11 +42,11 @@ RecoverySettings ReadRecoverySettings(const lang::CLanguageStore& store) {
 }
 
 bool WriteRecoverySettings(const lang::CLanguageStore& store, const RecoverySettings& settings) {
-  const std::filesystem::path file = platform::PathFromWide(store.SettingsPath());
+  const std::filesystem::path file = platform::PathFromUtf8(store.SettingsPath());
   std::error_code ec;
   if (store.SettingsPath() != store.ConfigPath())
     std::filesystem::create_directories(file.parent_path(), ec);
-  return lang::WriteIniValue(file, kSection, kHeicJpeg, settings.heicJpeg ? L"1" : L"0");
+  return lang::WriteIniValue(file, kSection, kHeicJpeg, settings.heicJpeg ? "1" : "0");
 }
 
 void ApplyRecoverySettings(const RecoverySettings& settings, CRecoverJob& job) {

@@ -241,8 +241,8 @@ TEST_F(ScanPageTest, TheJobTakesTheUsersHeicJpegSetting) {
   test::TempDir home, out, templates;
   const fs::path settings = home.path() / "settings.ini";
   std::ofstream(settings, std::ios::binary) << "[Recovery]\r\nHeicJpeg=1\r\n";
-  lang::CLanguageStore store(platform::WideFromPath(program) + L"/",
-                             platform::WideFromPath(settings));
+  lang::CLanguageStore store(platform::Utf8FromPath(program) + "/",
+                             platform::Utf8FromPath(settings));
   lang::CLanguageStore::SetInstance(&store);
   struct Restore {
     ~Restore() { lang::CLanguageStore::SetInstance(nullptr); }
@@ -253,7 +253,7 @@ TEST_F(ScanPageTest, TheJobTakesTheUsersHeicJpegSetting) {
       ASSERT_TRUE(WriteRecoverySettings(store, {false}));
     }
     messageAnswers.push_back(1);
-    CRecoverProcessWnd wnd(&w, w.ScanPage().Session(), L"x", platform::WideFromPath(out.path()));
+    CRecoverProcessWnd wnd(&w, w.ScanPage().Session(), "x", platform::Utf8FromPath(out.path()));
     wnd.SetTemplateFolder(templates.path());  // stops before anything is written
     EXPECT_EQ(wnd.Run(), 2);
     ASSERT_NE(wnd.Job(), nullptr);

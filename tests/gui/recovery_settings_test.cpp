@@ -9,6 +9,7 @@
 #include "app/lang/language_store.h"
 #include "app/recovery_settings.h"
 #include "export/recovery_job.h"
+#include "platform/utf8.h"
 #include "scan/scan_session.h"
 
 namespace fs = std::filesystem;
@@ -42,7 +43,7 @@ class RecoverySettingsTest : public ::testing::Test {
 
 TEST_F(RecoverySettingsTest, OffUntilChosenAndKeptBesideTheLanguage) {
   // A program run from its own folder keeps its settings in config.ini.
-  bv::lang::CLanguageStore store((root / "program").wstring() + L"/");
+  bv::lang::CLanguageStore store(bv::platform::Utf8FromPath(root / "program") + "/");
   EXPECT_FALSE(bv::ReadRecoverySettings(store).heicJpeg);
   ASSERT_TRUE(bv::WriteRecoverySettings(store, {true}));
   EXPECT_TRUE(bv::ReadRecoverySettings(store).heicJpeg);
@@ -58,7 +59,8 @@ TEST_F(RecoverySettingsTest, OffUntilChosenAndKeptBesideTheLanguage) {
             "[DefaultLanguage]\r\nDefault=English\r\n[Recovery]\r\nHeicJpeg=1\r\n");
   const std::string shipped = ReadFile(root / "program" / "config.ini");
   const fs::path user = root / "home" / "settings.ini";
-  bv::lang::CLanguageStore installed((root / "program").wstring() + L"/", user.wstring());
+  bv::lang::CLanguageStore installed(bv::platform::Utf8FromPath(root / "program") + "/",
+                                     bv::platform::Utf8FromPath(user));
   EXPECT_TRUE(bv::ReadRecoverySettings(installed).heicJpeg);
   ASSERT_TRUE(bv::WriteRecoverySettings(installed, {false}));
   EXPECT_FALSE(bv::ReadRecoverySettings(installed).heicJpeg);
@@ -67,7 +69,8 @@ TEST_F(RecoverySettingsTest, OffUntilChosenAndKeptBesideTheLanguage) {
 
   bv::ScanStores stores;
   bv::CStatisticsObj selection;
-  bv::CRecoverJob job(stores, selection, nullptr, L"phone", (root / "out").wstring());
+  bv::CRecoverJob job(stores, selection, nullptr, "phone",
+                      bv::platform::Utf8FromPath(root / "out"));
   bv::ApplyRecoverySettings({true}, job);
   EXPECT_TRUE(job.HeicJpeg());
   bv::ApplyRecoverySettings({false}, job);
