@@ -6,7 +6,7 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev clang-format
   libsqlite3-dev sqlite3 libplist-dev libimobiledevice-dev libusbmuxd-dev libssl-dev
-  libzip-dev libpugixml-dev libarchive-dev zlib1g-dev libheif-dev libjpeg-dev
+  libzip-dev libpugixml-dev libarchive-dev zlib1g-dev libheif-dev libjpeg-dev libicu-dev
   libgtest-dev libgmock-dev
   qt6-base-dev qt6-base-dev-tools qt6-tools-dev libgl-dev
   qt6-webengine-dev qt6-multimedia-dev

@@ -32,9 +32,12 @@
 //
 // A database that is missing gives the open code 14 (SQLITE_CANTOPEN); a file of
 // another layout gives 1006 where the statement's failure is reported.
+#include "records/bookmark_reader.h"
+#include "records/calendar_reader.h"
 #include "records/call_history_reader.h"
 #include "records/contact_reader.h"
 #include "records/message_reader.h"
 #include "records/note_reader.h"
 #include "records/progress_sink.h"
+#include "records/reminder_reader.h"
 #include "records/whatsapp_reader.h"

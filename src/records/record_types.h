@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "rawsqlite/chat_records.h"
 
@@ -100,5 +101,91 @@ using WhatsAppChatMap =
 
 // Account key (ordinal order) to the chats of that account.
 using AccountChats = std::map<std::string, ChatMap>;
+
+// How a calendar item's stored seconds are to be read.
+enum class ZoneKind : std::int32_t {
+  kZoned = 0,     // an instant, shown in the item's own zone (timeZone names it)
+  kFloating = 1,  // a wall clock without zone ("_float"), stored as if it were UTC
+  kLocal = 2,     // an instant without a usable zone, shown in this computer's zone
+};
+
+// A repeating event's rule as stored: frequency 1 daily, 2 weekly, 3 monthly, 4 yearly
+// (0: the event does not repeat, or repeats in a way not read here), every `interval`
+// periods, ending after `count` occurrences or at `untilSeconds` (since 2001) when set.
+struct CalendarRecurrence {
+  std::int32_t frequency = 0;
+  std::int32_t interval = 1;
+  std::int32_t count = 0;
+  bool hasUntil = false;
+  std::int64_t untilSeconds = 0;
+};
+
+// One event of Calendar.sqlitedb. Texts are UTF-8. Times are kept as stored (seconds
+// since 2001) beside their texts, so documents can write them in their own forms.
+struct CalendarEventRecord {
+  std::int32_t deleted = 0;
+  std::int32_t allDay = 0;
+  ZoneKind zoneKind = ZoneKind::kLocal;
+  std::int64_t rowId = 0;
+  bool hasStart = false;
+  bool hasEnd = false;
+  bool hasModified = false;
+  std::int64_t startSeconds = 0;     // since 2001-01-01 00:00:00 UTC
+  std::int64_t endSeconds = 0;       // as stored; all-day ends are read by AllDayEnd
+  std::int64_t modifiedSeconds = 0;  // last change, or creation when that is all there is
+  std::string calendar;              // title of the item's calendar
+  std::string title;
+  std::string start;     // "YYYY-MM-DD HH:MM:SS" in the item's zone; "YYYY-MM-DD" all-day
+  std::string end;       // the same; an all-day item's last day
+  std::string timeZone;  // the zone column as stored ("Europe/Berlin", "_float", "")
+  ZoneKind endZoneKind = ZoneKind::kLocal;
+  std::string endTimeZone;  // the end's own zone where the layout has one, else timeZone
+  std::string location;
+  std::string notes;
+  std::string url;
+  std::string recurrence;  // "Every 2 weeks, 10 times"; empty for a single event
+  CalendarRecurrence repeat;
+  std::string uid;  // the item's unique identifier as stored; may be empty
+};
+
+// One reminder: of a reminders store (iOS 13 on) or a task item of Calendar.sqlitedb.
+struct ReminderRecord {
+  std::int32_t deleted = 0;  // also set for a reminder the phone marked as deleted
+  std::int32_t completed = 0;
+  std::int32_t allDay = 0;    // the due date has no time of day
+  std::int32_t priority = 0;  // 0 none, 1 (high) to 9 (low), as iCalendar counts
+  ZoneKind zoneKind = ZoneKind::kLocal;
+  std::int64_t rowId = 0;
+  bool hasDue = false;
+  bool hasCompletion = false;
+  bool hasModified = false;
+  std::int64_t dueSeconds = 0;  // since 2001, read as the event times are
+  std::int64_t completionSeconds = 0;
+  std::int64_t modifiedSeconds = 0;
+  std::string list;  // the list (or calendar) it belongs to
+  std::string title;
+  std::string notes;
+  std::string due;             // "YYYY-MM-DD HH:MM:SS" or "YYYY-MM-DD"; empty without a due date
+  std::string timeZone;        // the due date's zone as stored
+  std::string completionDate;  // "YYYY-MM-DD HH:MM:SS" in this computer's zone
+  std::string uid;
+};
+
+enum class BookmarkKind : std::int32_t {
+  kBookmark = 0,
+  kFolder = 1,
+  kReadingList = 2,  // an item of Safari's Reading List
+};
+
+// One bookmark, folder or Reading List item of Safari's Bookmarks.db.
+struct BookmarkRecord {
+  std::int32_t deleted = 0;  // also set for a row the phone marked as deleted
+  BookmarkKind kind = BookmarkKind::kBookmark;
+  std::int64_t id = 0;
+  std::int64_t parentId = 0;
+  std::string title;
+  std::string url;                  // empty for a folder
+  std::vector<std::string> folder;  // titles of the folders above it, outermost first
+};
 
 }  // namespace bv
