@@ -387,12 +387,212 @@ TEST_P(BackupVersions, ExecFormOfTheRowCallbacksMakesTheSameRecords) {
   }
 }
 
+// Wall clock of a Unix time in a named zone, by the C library's own zone files (not by
+// the zone rules the readers use).
+std::string WallClockIn(const std::string& zone, std::int64_t unixSeconds, bool dateOnly = false) {
+  const char* old = std::getenv("TZ");
+  const std::string saved = old != nullptr ? old : "";
+  setenv("TZ", zone.c_str(), 1);
+  tzset();
+  const std::time_t t = static_cast<std::time_t>(unixSeconds);
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  if (old != nullptr)
+    setenv("TZ", saved.c_str(), 1);
+  else
+    unsetenv("TZ");
+  tzset();
+  char buf[32];
+  std::strftime(buf, sizeof buf, dateOnly ? "%Y-%m-%d" : "%Y-%m-%d %H:%M:%S", &tm);
+  return buf;
+}
+
+std::int64_t Whole(const Json& v) {
+  return static_cast<std::int64_t>(std::trunc(v.Number()));
+}
+
+// A stored time as the lists show it: a named zone's wall clock, a floating (or
+// zone-less, in these UTC tests) time's stored clock.
+std::string StoredTime(const Json& seconds, const std::string& zone, bool dateOnly = false) {
+  if (seconds.IsNull()) return {};
+  const std::int64_t unix = Whole(seconds) + kApple;
+  if (zone.empty() || zone == "_float") {
+    const std::string text = Utc(unix);
+    return dateOnly ? text.substr(0, 10) : text;
+  }
+  return WallClockIn(zone, unix, dateOnly);
+}
+
+TEST_P(BackupVersions, CalendarEventsMatchTheTruth) {
+  const Json* cal = test::FindDatabase(truth_, "Calendar.sqlitedb");
+  ASSERT_NE(cal, nullptr);
+  const bool modern = Major() >= 5;
+  std::map<std::int64_t, std::string> calendars, locations;
+  for (const auto& [rowid, v] : ByRowid(*cal, "Calendar")) calendars[rowid] = TextOf((*v)["title"]);
+  for (const auto& [rowid, v] : ByRowid(*cal, "Location")) {
+    std::string place = TextOf((*v)["title"]);
+    const std::string address = TextOf((*v)["address"]);
+    if (place.empty())
+      place = address;
+    else if (!address.empty())
+      place += ", " + address;
+    locations[rowid] = place;
+  }
+  std::map<std::int64_t, std::string> repeats;
+  for (const auto& [rowid, v] : ByRowid(*cal, "Recurrence")) {
+    static const char* units[] = {"day", "week", "month", "year"};
+    const auto frequency = (*v)["frequency"].Int();
+    const auto interval = (*v)["interval"].Int();
+    std::string text = std::string("Every ") +
+                       (interval > 1 ? std::to_string(interval) + " " : "") + units[frequency - 1] +
+                       (interval > 1 ? "s" : "");
+    if ((*v)["count"].Int() > 0)
+      text += ", " + std::to_string((*v)["count"].Int()) + " times";
+    else if (!(*v)["end_date"].IsNull())
+      text += ", until " + Utc(Whole((*v)["end_date"]) + kApple).substr(0, 10);
+    repeats[(*v)["owner_id"].Int()] = text;
+  }
+  using Row = std::tuple<std::string, std::string, std::string, std::string, std::string,
+                         std::string, std::string>;
+  std::multiset<Row> expected;
+  for (const auto& [rowid, v] : ByRowid(*cal, modern ? "CalendarItem" : "Event")) {
+    if ((*v)["entity_type"].Int() == 3) continue;  // a task
+    const std::string zone = TextOf((*v)["start_tz"]);
+    std::string start, end;
+    if ((*v)["all_day"].Int() != 0) {
+      start = StoredTime((*v)["start_date"], "_float", true);
+      // The last day: the end's day, or the day before a midnight end.
+      const std::int64_t endUnix = Whole((*v)["end_date"]) + kApple;
+      end = Utc(endUnix % 86400 == 0 ? endUnix - 86400 : endUnix).substr(0, 10);
+    } else {
+      start = StoredTime((*v)["start_date"], zone);
+      end = StoredTime((*v)["end_date"], zone);
+    }
+    const std::string place =
+        modern ? (locations.count((*v)["location_id"].Int()) ? locations[(*v)["location_id"].Int()]
+                                                             : "")
+               : TextOf((*v)["location"]);
+    expected.insert({TextOf((*v)["summary"]), calendars[(*v)["calendar_id"].Int()], start, end,
+                     place, TextOf((*v)["description"]),
+                     repeats.count(rowid) ? repeats[rowid] : std::string()});
+  }
+  ASSERT_GT(expected.size(), 10u);
+
+  std::list<CalendarEventRecord> events;
+  EXPECT_EQ(CalendarReader().ReadEvents(Path("Calendar.sqlitedb"), events), kSuccess);
+  std::multiset<Row> got;
+  for (const CalendarEventRecord& e : events)
+    got.insert({e.title, e.calendar, e.start, e.end, e.location, e.notes, e.recurrence});
+  EXPECT_EQ(got, expected);
+}
+
+TEST_P(BackupVersions, RemindersMatchTheTruth) {
+  using Row = std::tuple<std::string, std::string, std::string, std::string, int, int, int>;
+  std::multiset<Row> expected;
+  std::vector<std::string> stores;
+  for (const Json* store : test::FindDatabases(truth_, "Reminders store")) {
+    stores.push_back(test::StoredFile(backup_, *store).string());
+    std::map<std::int64_t, std::string> lists;
+    for (const auto& [pk, v] : ByRowid(*store, "ZREMCDBASELIST")) lists[pk] = TextOf((*v)["ZNAME"]);
+    for (const auto& [pk, v] : ByRowid(*store, "ZREMCDOBJECT"))
+      if ((*v)["Z_ENT"].Int() == 3) lists[pk] = TextOf((*v)["ZNAME1"]);
+    for (const auto& [pk, v] : ByRowid(*store, "ZREMCDREMINDER")) {
+      const bool allDay = (*v)["ZALLDAY"].Int() != 0;
+      expected.insert(
+          {lists[(*v)["ZLIST"].Int()], TextOf((*v)["ZTITLE"]), TextOf((*v)["ZNOTES"]),
+           StoredTime((*v)["ZDUEDATE"], allDay ? "_float" : TextOf((*v)["ZTIMEZONE"]), allDay),
+           static_cast<int>((*v)["ZCOMPLETED"].Int()),
+           static_cast<int>((*v)["ZMARKEDFORDELETION"].Int()),
+           static_cast<int>((*v)["ZPRIORITY"].Int())});
+    }
+  }
+  const Json* cal = test::FindDatabase(truth_, "Calendar.sqlitedb");
+  ASSERT_NE(cal, nullptr);
+  if (stores.empty()) {
+    std::map<std::int64_t, std::string> calendars;
+    for (const auto& [rowid, v] : ByRowid(*cal, "Calendar"))
+      calendars[rowid] = TextOf((*v)["title"]);
+    for (const auto& [rowid, v] : ByRowid(*cal, "CalendarItem")) {
+      if ((*v)["entity_type"].Int() != 3) continue;
+      const bool allDay = (*v)["due_all_day"].Int() != 0;
+      expected.insert({calendars[(*v)["calendar_id"].Int()], TextOf((*v)["summary"]),
+                       TextOf((*v)["description"]),
+                       StoredTime((*v)["due_date"], TextOf((*v)["due_tz"]), allDay),
+                       (*v)["completion_date"].IsNull() ? 0 : 1, 0,
+                       static_cast<int>((*v)["priority"].Int())});
+    }
+  }
+  // Reminders arrived with iOS 5, and moved out of the calendar with iOS 13.
+  if (Major() >= 5) {
+    ASSERT_GT(expected.size(), 5u);
+  }
+  EXPECT_EQ(stores.empty(), Major() < 13);
+
+  std::list<ReminderRecord> reminders;
+  if (stores.empty())
+    EXPECT_EQ(CalendarReader().ReadTasks(Path("Calendar.sqlitedb"), reminders),
+              Major() >= 5 ? kSuccess : kQueryFailed);
+  else
+    EXPECT_EQ(ReminderReader().ReadStores(stores, reminders), kSuccess);
+  std::multiset<Row> got;
+  for (const ReminderRecord& r : reminders)
+    got.insert({r.list, r.title, r.notes, r.due, r.completed, r.deleted, r.priority});
+  EXPECT_EQ(got, expected);
+}
+
+TEST_P(BackupVersions, BookmarksMatchTheTruth) {
+  const Json* db = test::FindDatabase(truth_, "Bookmarks.db");
+  if (Major() < 5) {
+    EXPECT_EQ(db, nullptr);  // a property list on those systems
+    return;
+  }
+  ASSERT_NE(db, nullptr);
+  const auto rows = ByRowid(*db, "bookmarks");
+  auto shown = [](const std::string& title) {
+    if (title == "BookmarksBar") return std::string("Favorites");
+    if (title == "BookmarksMenu") return std::string("Bookmarks Menu");
+    if (title == "com.apple.ReadingList") return std::string("Reading List");
+    return title;
+  };
+  using Row = std::tuple<std::string, std::string, std::string, int, int>;
+  std::multiset<Row> expected;
+  for (const auto& [id, v] : rows) {
+    if ((*v)["parent"].IsNull()) continue;  // the root
+    // Folder titles up to the root.
+    std::string path;
+    bool reading = false;
+    for (auto p = rows.find((*v)["parent"].Int());
+         p != rows.end() && !(*p->second)["parent"].IsNull();
+         p = rows.find((*p->second)["parent"].Int())) {
+      const std::string title = TextOf((*p->second)["title"]);
+      reading = reading || title == "com.apple.ReadingList";
+      path = shown(title) + (path.empty() ? "" : " / " + path);
+    }
+    const bool folder = (*v)["type"].Int() == 1;
+    expected.insert({folder ? shown(TextOf((*v)["title"])) : TextOf((*v)["title"]),
+                     TextOf((*v)["url"]), path,
+                     folder    ? 1
+                     : reading ? 2
+                               : 0,
+                     static_cast<int>((*v)["deleted"].Int())});
+  }
+  ASSERT_GT(expected.size(), 10u);
+
+  std::list<BookmarkRecord> bookmarks;
+  EXPECT_EQ(BookmarkReader().Read(Path("Bookmarks.db"), bookmarks), kSuccess);
+  std::multiset<Row> got;
+  for (const BookmarkRecord& b : bookmarks)
+    got.insert({b.title, b.url, BookmarkFolderText(b), static_cast<int>(b.kind), b.deleted});
+  EXPECT_EQ(got, expected);
+}
+
 INSTANTIATE_TEST_SUITE_P(Ios, BackupVersions,
                          ::testing::Values(Version{"4.2.1", mkbackup::Layout::kOlder},
                                            Version{"6.1.6", mkbackup::Layout::kOlder},
                                            Version{"9.3.5", mkbackup::Layout::kOlder},
                                            Version{"10.3.3", mkbackup::Layout::kNewer},
                                            Version{"11.2", mkbackup::Layout::kNewer},
+                                           Version{"13.5", mkbackup::Layout::kNewer},
                                            Version{"14.3", mkbackup::Layout::kNewer},
                                            Version{"17.3", mkbackup::Layout::kNewer}),
                          [](const auto& info) {

@@ -240,7 +240,8 @@ int WriteBackup(const BackupOptions& options, const std::filesystem::path& folde
   try {
     if (options.messages < 0 || options.contacts < 0 || options.calls < 0 || options.notes < 0 ||
         options.whatsapp < 0 || options.wechat < 0 || options.qq < 0 || options.media < 0 ||
-        options.manifestExtra < 0)
+        options.manifestExtra < 0 || options.events < 0 || options.reminders < 0 ||
+        options.bookmarks < 0)
       throw std::runtime_error("counts must not be negative");
     ParseIsoDate(options.date);
     std::filesystem::create_directories(folder);
@@ -255,6 +256,9 @@ int WriteBackup(const BackupOptions& options, const std::filesystem::path& folde
     WriteQQ(ctx);
     WriteMedia(ctx);
     WriteExtraEntries(ctx);
+    // Written last, with generators of their own, so the files above stay as they were.
+    WriteCalendar(ctx);
+    WriteSafari(ctx);
     if (ctx.newer()) {
       WriteManifestDb(ctx);
     } else {

@@ -242,6 +242,8 @@ void WriteNotes(BackupContext& ctx);
 void WriteWhatsApp(BackupContext& ctx);
 void WriteWeChat(BackupContext& ctx);
 void WriteQQ(BackupContext& ctx);
+void WriteCalendar(BackupContext& ctx);
+void WriteSafari(BackupContext& ctx);
 void WriteMedia(BackupContext& ctx);
 void WriteExtraEntries(BackupContext& ctx);
 

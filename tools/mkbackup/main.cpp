@@ -18,6 +18,7 @@ void Usage() {
                "                    [--name TEXT] [--date YYYY-MM-DDTHH:MM:SSZ]\n"
                "                    [--messages N] [--contacts N] [--calls N] [--notes N]\n"
                "                    [--whatsapp N] [--wechat N] [--qq N] [--media N]\n"
+               "                    [--events N] [--reminders N] [--bookmarks N]\n"
                "                    [--manifest-extra N] [--no-deleted] [--no-truth]\n"
                "                    [--chat-page-sizes N,N,...] [--chat-churn]\n"
                "                    [--binary-info-plist | --xml-references]\n"
@@ -114,6 +115,12 @@ int main(int argc, char** argv) {
         count(&o.wechat);
       } else if (arg == "--qq") {
         count(&o.qq);
+      } else if (arg == "--events") {
+        count(&o.events);
+      } else if (arg == "--reminders") {
+        count(&o.reminders);
+      } else if (arg == "--bookmarks") {
+        count(&o.bookmarks);
       } else if (arg == "--media") {
         count(&o.media);
       } else if (arg == "--manifest-extra") {

@@ -12,8 +12,9 @@
 // manifest (Manifest.db with stored files in two-character sub-folders for the newer
 // layout; Manifest.mbdb with flat stored files for the older one), the databases of
 // the chosen iOS version (table layouts from ios-schemas.sql beside this header),
-// WeChat and QQ stores with deleted rows, and media files of every detected type
-// (HEIC and AVIF pictures encoded for real).
+// WeChat and QQ stores with deleted rows, Calendar.sqlitedb, the reminders stores and
+// Bookmarks.db, and media files of every detected type (HEIC and AVIF pictures encoded
+// for real).
 // Beside the backup folder's contents lies mkbackup-truth.json, which lists what was
 // written: device facts, every stored file (key, identifier, size, true type), every
 // live row per table (columns written by us; the rest hold their defaults), and
@@ -74,6 +75,12 @@ struct BackupOptions {
   // them anew and the old cells stay behind as stale copies of live rows) and single
   // deletions. Needs deletedRows.
   bool chatChurn = false;
+  // Calendar events (a few fixed ones with odd times are added when this is not 0),
+  // reminders (per store from iOS 13 on) and Safari bookmarks (Reading List items add a
+  // quarter).
+  int events = 24;
+  int reminders = 14;
+  int bookmarks = 20;
   // Media files beyond the fixed set of one file per detected type and placement.
   int media = 0;
   // Further manifest entries (small files and directories) beyond the real ones.
