@@ -1,5 +1,6 @@
 #include "catalogue/backup_catalog.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #include "catalogue/decrypt.h"
@@ -15,6 +16,11 @@ std::int32_t BackupCatalog::Report(std::int32_t position) {
 std::int32_t BackupCatalog::Advance(std::int32_t amount) {
   progress += amount;
   return Report(progress);
+}
+
+std::int32_t BackupCatalog::AdvanceWithinScan(std::int32_t amount) {
+  const std::int32_t room = DescribedScanEnd(progressStep) - progress;
+  return Advance(std::clamp(amount, 0, std::max(room, 0)));
 }
 
 void InitCatalog(BackupCatalog& catalog) {

@@ -49,7 +49,18 @@ struct BackupCatalog {
   std::int32_t Report(std::int32_t position);
   // Adds `amount` to progress and reports the new value.
   std::int32_t Advance(std::int32_t amount);
+  // The same, but never past the position at which a scan of every described category
+  // ends (98 for a plain backup): the reads beyond those share what they leave.
+  std::int32_t AdvanceWithinScan(std::int32_t amount);
 };
+
+// The position at which a scan of the described categories ends: the open's report of
+// 1 and its unit, two units of photos, one each of message attachments, app media,
+// WhatsApp and its attachments, and half a unit each for messages, contacts, calls
+// and notes.
+inline constexpr std::int32_t DescribedScanEnd(std::int32_t step) {
+  return 1 + 7 * step + 4 * (step / 2);
+}
 
 // Creates the catalogue's work folder, removes what earlier runs left there and lists
 // the backup root. `catalog` starts empty.

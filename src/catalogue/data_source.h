@@ -46,6 +46,11 @@ class IPhoneRecoveryParse {
                                            const std::string& secondKey, const std::string& output,
                                            CopyCallback callback,
                                            void* user) = 0;  // 22
+  // The three categories that the slots above never fill, in category order: the
+  // phone's reminders, calendar events and Safari bookmarks.
+  virtual std::int32_t ReadReminders(std::list<ReminderRecord>& reminders) = 0;   // 24
+  virtual std::int32_t ReadCalendar(std::list<CalendarEventRecord>& events) = 0;  // 25
+  virtual std::int32_t ReadBookmarks(std::list<BookmarkRecord>& bookmarks) = 0;   // 26
 
   // Beyond the slots above: what a scan could not read, so that the front ends can say
   // so instead of showing an empty category as if it were empty. Texts are UTF-8

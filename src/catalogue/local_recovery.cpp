@@ -258,4 +258,39 @@ std::int32_t CLocalBuckupRecovery::WriteWeChatChatText(const std::string& firstK
                                  user);
 }
 
+// Reminders, calendar and bookmarks: each read takes half a unit of progress while the
+// described categories leave room for it (with every category chosen they leave none,
+// and the scan ends where the described one does).
+std::int32_t CLocalBuckupRecovery::ReadReminders(std::list<ReminderRecord>& reminders) {
+  if (!catalog_) return kInvalidParameter;
+  BackupCatalog& c = *catalog_;
+  // iOS 13 on: one store per account in the reminders app's container; before, task
+  // items of the calendar database. A backup that has stores is read from them alone.
+  std::vector<std::string> stores;
+  for (const ManifestEntry& e : c.manifest)
+    if (IsRemindersStoreKey(e.key)) stores.push_back(StoredUtf8(c, e.fileId.c_str()));
+  int withTable = 0;
+  Result r = kSuccess;
+  if (!stores.empty()) r = ReminderReader().ReadStores(stores, reminders, &withTable);
+  if (withTable == 0) r = CalendarReader().ReadTasks(StoredUtf8(c, kCalendarDbId), reminders);
+  c.AdvanceWithinScan(c.progressStep / 2);
+  return r;
+}
+
+std::int32_t CLocalBuckupRecovery::ReadCalendar(std::list<CalendarEventRecord>& events) {
+  if (!catalog_) return kInvalidParameter;
+  BackupCatalog& c = *catalog_;
+  Result r = CalendarReader().ReadEvents(StoredUtf8(c, kCalendarDbId), events);
+  c.AdvanceWithinScan(c.progressStep / 2);
+  return r;
+}
+
+std::int32_t CLocalBuckupRecovery::ReadBookmarks(std::list<BookmarkRecord>& bookmarks) {
+  if (!catalog_) return kInvalidParameter;
+  BackupCatalog& c = *catalog_;
+  Result r = BookmarkReader().Read(StoredUtf8(c, kSafariBookmarksId), bookmarks);
+  c.AdvanceWithinScan(c.progressStep / 2);
+  return r;
+}
+
 }  // namespace bv

@@ -45,6 +45,9 @@ class CLocalBuckupRecovery : public IPhoneRecoveryParse {
   std::int32_t WriteWeChatChatText(const std::string& firstKey, const std::string& secondKey,
                                    const std::string& output, CopyCallback callback,
                                    void* user) override;
+  std::int32_t ReadReminders(std::list<ReminderRecord>& reminders) override;
+  std::int32_t ReadCalendar(std::list<CalendarEventRecord>& events) override;
+  std::int32_t ReadBookmarks(std::list<BookmarkRecord>& bookmarks) override;
 
   std::string ReadProblem(Category c) const override;
   std::string OpenProblem() const override;

@@ -40,6 +40,9 @@ inline constexpr const char* kCallHistoryNewerId = "5a4935c78a5255723f707230a451
 inline constexpr const char* kCallHistoryOlderId = "2b2b0084a1bc3a5ac8c27afdf14afb42c61a19ca";
 inline constexpr const char* kNotesOlderId = "ca3bc056d4da0bbf88b5fb3be254f3b7147e639c";
 inline constexpr const char* kNotesNewerId = "4f98687d8ab0d6d1a371110e6b7300f6e465bef2";
+// HomeDomain Library/Calendar/Calendar.sqlitedb and Library/Safari/Bookmarks.db.
+inline constexpr const char* kCalendarDbId = "2041457d5fe04d39d0ab481178355df6781e6858";
+inline constexpr const char* kSafariBookmarksId = "d1f062e2da26192a6625d968274bfda8d07821e4";
 
 // Where the stored file of `fileId` lies in the current backup: directly in the folder
 // for an encrypted (decrypted) or older backup, in a two-character sub-folder for a plain

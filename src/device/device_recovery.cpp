@@ -587,6 +587,18 @@ std::int32_t CDeviceRecovery::ReadWhatsAppAttachments(MediaList&) {
 std::int32_t CDeviceRecovery::ReadAppMedia(AppMediaList&) {
   return kSuccess;
 }
+std::int32_t CDeviceRecovery::ReadReminders(std::list<ReminderRecord>& reminders) {
+  reminders.clear();
+  return kSuccess;
+}
+std::int32_t CDeviceRecovery::ReadCalendar(std::list<CalendarEventRecord>& events) {
+  events.clear();
+  return kSuccess;
+}
+std::int32_t CDeviceRecovery::ReadBookmarks(std::list<BookmarkRecord>& bookmarks) {
+  bookmarks.clear();
+  return kSuccess;
+}
 
 std::int32_t CDeviceRecovery::ReadQQ(AccountChats& chats) {
   qqChats_.clear();

@@ -155,6 +155,12 @@ class CDeviceRecovery : public IPhoneRecoveryParse {
   std::int32_t WriteWeChatChatText(const std::string& firstKey, const std::string& secondKey,
                                    const std::string& output, CopyCallback callback,
                                    void* user) override;
+  // Reminders, calendar events and bookmarks are not gathered from a phone (neither the
+  // relay's user databases nor the four copied files include what they need): these
+  // leave their lists empty and return 0.
+  std::int32_t ReadReminders(std::list<ReminderRecord>& reminders) override;
+  std::int32_t ReadCalendar(std::list<CalendarEventRecord>& events) override;
+  std::int32_t ReadBookmarks(std::list<BookmarkRecord>& bookmarks) override;
 
   // Device operations; each raises DeviceError.
   void connect_device();

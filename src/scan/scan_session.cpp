@@ -33,6 +33,9 @@ void ScanStores::Clear() {
   chats.clear();
   chatList.clear();
   whatsAppAttachments.clear();
+  reminders.clear();
+  events.clear();
+  bookmarks.clear();
 }
 
 std::list<MessageRecord> BuildConversationList(const ConversationMap& conversations) {
@@ -335,9 +338,9 @@ void CScanSession::RefreshCounts() {
   set(Category::Notes, stores_.notes.size());
   set(Category::WhatsApp, stores_.chats.size());
   set(Category::WhatsAppAttachments, stores_.whatsAppAttachments.size());
-  set(Category::Reminder, 0);
-  set(Category::Calendar, 0);
-  set(Category::SafariBookmark, 0);
+  set(Category::Reminder, stores_.reminders.size());
+  set(Category::Calendar, stores_.events.size());
+  set(Category::SafariBookmark, stores_.bookmarks.size());
 }
 
 void CScanSession::PublishOne(Category c) {
@@ -389,7 +392,17 @@ void CScanSession::PublishOne(Category c) {
       stats_.AddMedia(c, stores_.whatsAppAttachments);
       empty = stores_.whatsAppAttachments.empty();
       break;
-    default:
+    case Category::Reminder:
+      stats_.AddReminders(stores_.reminders);
+      empty = stores_.reminders.empty();
+      break;
+    case Category::Calendar:
+      stats_.AddEvents(stores_.events);
+      empty = stores_.events.empty();
+      break;
+    case Category::SafariBookmark:
+      stats_.AddBookmarks(stores_.bookmarks);
+      empty = stores_.bookmarks.empty();
       break;
   }
   shown_[static_cast<int>(c)] = !empty;
@@ -480,6 +493,12 @@ void CScanSession::Worker(std::string password) {
       step(Category::WhatsApp, Category::WhatsApp, [&] { return source_->ReadWhatsApp(s.chats); });
       step(Category::WhatsAppAttachments, Category::WhatsAppAttachments,
            [&] { return source_->ReadWhatsAppAttachments(s.whatsAppAttachments); });
+      // The three categories beyond the described reads, in category order.
+      step(Category::Reminder, Category::Reminder,
+           [&] { return source_->ReadReminders(s.reminders); });
+      step(Category::Calendar, Category::Calendar, [&] { return source_->ReadCalendar(s.events); });
+      step(Category::SafariBookmark, Category::SafariBookmark,
+           [&] { return source_->ReadBookmarks(s.bookmarks); });
     }
   } catch (...) {
     // A data source must not throw; if one does, the scan ends as a failed one rather

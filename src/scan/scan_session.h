@@ -29,7 +29,7 @@ namespace bv {
 // Events the worker posts. The numbers are the window messages of the desktop program.
 enum class ScanEventKind : std::int32_t {
   Counts = 1032,      // the source is open / a category was added: refresh the counts
-  NodeReady = 1033,   // a category node has results; param = its category id (1..11)
+  NodeReady = 1033,   // a category node has results; param = its category id (1..14)
   Ended = 1034,       // the scan has ended; param = the last operation's result
   OpenState = 1035,   // param 0: the source is open (first progress step);
                       // param 1: the source refused the password
@@ -76,6 +76,9 @@ struct ScanStores {
   WhatsAppChatMap chats;                      // 10: session id -> messages
   std::list<WhatsAppMessageRecord> chatList;  // 10: one row per chat
   MediaList whatsAppAttachments;              // 11
+  std::list<ReminderRecord> reminders;        // 12
+  std::list<CalendarEventRecord> events;      // 13
+  std::list<BookmarkRecord> bookmarks;        // 14
 
   void Clear();
 };

@@ -162,6 +162,27 @@ void CStatisticsObj::AddChats(const std::list<WhatsAppMessageRecord>& list) {
   RefreshGroupTick(node);
 }
 
+void CStatisticsObj::AddReminders(const std::list<ReminderRecord>& reminders) {
+  StatNode& node = CategoryNode(Category::Reminder);
+  for (const ReminderRecord& r : reminders)
+    AddEntry(node, &r, kMinEntrySize, DeletedFlag(r.deleted));
+  RefreshGroupTick(node);
+}
+
+void CStatisticsObj::AddEvents(const std::list<CalendarEventRecord>& events) {
+  StatNode& node = CategoryNode(Category::Calendar);
+  for (const CalendarEventRecord& r : events)
+    AddEntry(node, &r, kMinEntrySize, DeletedFlag(r.deleted));
+  RefreshGroupTick(node);
+}
+
+void CStatisticsObj::AddBookmarks(const std::list<BookmarkRecord>& bookmarks) {
+  StatNode& node = CategoryNode(Category::SafariBookmark);
+  for (const BookmarkRecord& r : bookmarks)
+    AddEntry(node, &r, kMinEntrySize, DeletedFlag(r.deleted));
+  RefreshGroupTick(node);
+}
+
 std::size_t CStatisticsObj::FindEntry(const void* itemOrNode) const {
   auto it = index_.find(itemOrNode);
   return it == index_.end() ? npos : it->second;
@@ -234,6 +255,9 @@ bool CStatisticsObj::IsFilterable(Category c) {
     case Category::CallHistory:
     case Category::Notes:
     case Category::WhatsApp:
+    case Category::Reminder:
+    case Category::Calendar:
+    case Category::SafariBookmark:
       return true;
     default:
       return false;

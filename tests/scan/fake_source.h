@@ -29,6 +29,9 @@ struct FakeScript {
   WhatsAppChatMap chats;
   // Called just before every report is made (operation, value), on the reading thread.
   std::function<void(const std::string&, std::int32_t)> beforeReport;
+  std::list<ReminderRecord> reminders;
+  std::list<CalendarEventRecord> events;
+  std::list<BookmarkRecord> bookmarks;
   // Called after every report with (operation, value, callback answer).
   std::function<void(const std::string&, std::int32_t, std::int32_t)> onReport;
   // What ReadProblem and OpenProblem answer (a category's text from its read on).
@@ -81,6 +84,15 @@ class FakeSource : public IPhoneRecoveryParse {
   }
   std::int32_t ReadAppMedia(AppMediaList& l) override {
     return Run("ReadAppMedia", [&] { l = script_.appMedia; });
+  }
+  std::int32_t ReadReminders(std::list<ReminderRecord>& l) override {
+    return Run("ReadReminders", [&] { l = script_.reminders; });
+  }
+  std::int32_t ReadCalendar(std::list<CalendarEventRecord>& l) override {
+    return Run("ReadCalendar", [&] { l = script_.events; });
+  }
+  std::int32_t ReadBookmarks(std::list<BookmarkRecord>& l) override {
+    return Run("ReadBookmarks", [&] { l = script_.bookmarks; });
   }
   std::int32_t ReadQQ(AccountChats&) override {
     return Run("ReadQQ", [] {});

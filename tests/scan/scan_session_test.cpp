@@ -54,6 +54,10 @@ FakeScript FullScript() {
   s.notes.resize(1);
   s.chats[9].push_back({});
   s.whatsAppAttachments.push_back({70, "wa.jpg", "/x/7"});
+  s.reminders.resize(2);
+  s.reminders.back().deleted = 1;
+  s.events.resize(1);
+  s.bookmarks.resize(3);
   return s;
 }
 
@@ -61,16 +65,18 @@ TEST(ScanWorker, RunsTheChosenReadsInTheFixedOrder) {
   ScanRun r;
   ASSERT_TRUE(r.Start(FullScript(), AllCategories(), "secret"));
   r.session.Wait();
-  std::vector<std::string> want = {"OpenBackup",   "ReadPhotos",
-                                   "ReadMessages", "ReadMessageAttachments",
-                                   "ReadContacts", "ReadCallHistory",
-                                   "ReadNotes",    "ReadAppMedia",
-                                   "ReadWhatsApp", "ReadWhatsAppAttachments"};
+  std::vector<std::string> want = {"OpenBackup",    "ReadPhotos",
+                                   "ReadMessages",  "ReadMessageAttachments",
+                                   "ReadContacts",  "ReadCallHistory",
+                                   "ReadNotes",     "ReadAppMedia",
+                                   "ReadWhatsApp",  "ReadWhatsAppAttachments",
+                                   "ReadReminders", "ReadCalendar",
+                                   "ReadBookmarks"};
   EXPECT_EQ(r.calls, want);
   EXPECT_FALSE(r.session.IsScanning());
   EXPECT_EQ(r.log.Of(ScanEventKind::Ended), std::vector<std::int32_t>{0});
-  // 1032 after opening and after each of the nine reads.
-  EXPECT_EQ(r.log.Of(ScanEventKind::Counts).size(), 10u);
+  // 1032 after opening and after each of the twelve reads.
+  EXPECT_EQ(r.log.Of(ScanEventKind::Counts).size(), 13u);
 
   EXPECT_EQ(r.session.CategoryCount(Category::CameraRoll), 1);
   EXPECT_EQ(r.session.CategoryCount(Category::PhotoStream), 2);
@@ -81,12 +87,17 @@ TEST(ScanWorker, RunsTheChosenReadsInTheFixedOrder) {
   EXPECT_EQ(r.session.CategoryCount(Category::CallHistory), 3);
   EXPECT_EQ(r.session.CategoryCount(Category::WhatsApp), 1);
   EXPECT_EQ(r.session.CategoryCount(Category::WhatsAppAttachments), 1);
-  EXPECT_EQ(r.session.CategoryCount(Category::Reminder), 0);
-  EXPECT_FALSE(r.session.NodeShown(Category::Calendar));
-  EXPECT_EQ(r.session.Statistics().Root().items, 15u);
+  EXPECT_EQ(r.session.CategoryCount(Category::Reminder), 2);
+  EXPECT_EQ(r.session.CategoryCount(Category::Calendar), 1);
+  EXPECT_EQ(r.session.CategoryCount(Category::SafariBookmark), 3);
+  EXPECT_TRUE(r.session.NodeShown(Category::Calendar));
+  EXPECT_EQ(r.session.Statistics().Root().items, 15u + 6u);
+  // A reminder in Recently Deleted is what the deleted-only filter leaves.
+  r.session.SetDeletedOnly(Category::Reminder, true);
+  EXPECT_EQ(r.session.FilteredCount(Category::Reminder), 1u);
   // Every category with results announced its node once, by id.
   std::vector<std::int32_t> ready = r.log.Of(ScanEventKind::NodeReady);
-  std::vector<std::int32_t> wantReady = {1, 2, 5, 6, 7, 8, 9, 3, 4, 10, 11};
+  std::vector<std::int32_t> wantReady = {1, 2, 5, 6, 7, 8, 9, 3, 4, 10, 11, 12, 13, 14};
   EXPECT_EQ(ready, wantReady);
   EXPECT_TRUE(r.session.RecoveryEnabled());
 }
@@ -96,7 +107,8 @@ TEST(ScanWorker, SkipsUnchosenGroupsAndKeepsOnlyChosenHalves) {
   ASSERT_TRUE(r.Start(FullScript(), Only({Category::PhotoStream, Category::AppVideos,
                                           Category::Contacts, Category::Reminder})));
   r.session.Wait();
-  std::vector<std::string> want = {"OpenBackup", "ReadPhotos", "ReadContacts", "ReadAppMedia"};
+  std::vector<std::string> want = {"OpenBackup", "ReadPhotos", "ReadContacts", "ReadAppMedia",
+                                   "ReadReminders"};
   EXPECT_EQ(r.calls, want);
   EXPECT_TRUE(r.session.Stores().cameraRoll.empty());  // read with the photos, not chosen
   EXPECT_EQ(r.session.Stores().photoStream.size(), 2u);
@@ -105,7 +117,7 @@ TEST(ScanWorker, SkipsUnchosenGroupsAndKeepsOnlyChosenHalves) {
   EXPECT_EQ(r.session.CategoryCount(Category::CameraRoll), 0);
   EXPECT_EQ(r.session.CategoryCount(Category::AppPhotos), 0);
   EXPECT_EQ(r.session.CategoryCount(Category::AppVideos), 1);
-  EXPECT_EQ(r.session.Statistics().Root().items, 2u + 2u + 1u);
+  EXPECT_EQ(r.session.Statistics().Root().items, 2u + 2u + 1u + 2u);
 }
 
 TEST(ScanWorker, ProgressReportShowsOnlyRisingValuesFromTwoToNinetyNine) {
@@ -152,10 +164,10 @@ TEST(ScanWorker, ReadErrorsDoNotStopAndTheLastOneStillEndsTheScan) {
   ScanRun r;
   FakeScript s = FullScript();
   s.results["ReadMessages"] = kQueryFailed;
-  s.results["ReadWhatsAppAttachments"] = kInvalidParameter;
+  s.results["ReadBookmarks"] = kInvalidParameter;  // the last read of all
   ASSERT_TRUE(r.Start(std::move(s)));
   r.session.Wait();
-  EXPECT_EQ(r.calls.size(), 10u);
+  EXPECT_EQ(r.calls.size(), 13u);
   EXPECT_FALSE(r.session.IsScanning());
   // The page would otherwise stay in its scanning state.
   EXPECT_EQ(r.log.Of(ScanEventKind::Ended), std::vector<std::int32_t>{kInvalidParameter});
@@ -245,7 +257,7 @@ TEST(ScanWorker, OpenResultsDecideWhetherTheScanGoesOn) {
     s.results["OpenBackup"] = kInvalidParameter;
     ASSERT_TRUE(r.Start(std::move(s)));
     r.session.Wait();
-    EXPECT_EQ(r.calls.size(), 10u);
+    EXPECT_EQ(r.calls.size(), 13u);
     EXPECT_EQ(r.session.OpenResult(), kInvalidParameter);
     EXPECT_EQ(r.log.Of(ScanEventKind::Ended), std::vector<std::int32_t>{0});
   }
@@ -338,7 +350,7 @@ TEST(ScanWorker, PauseHoldsTheWorkerAndCancelledStopKeepsItPaused) {
   r.session.Resume();
   r.session.Wait();
   EXPECT_EQ(gate.Reports(), 400);
-  EXPECT_EQ(r.calls.size(), 10u);
+  EXPECT_EQ(r.calls.size(), 13u);
   EXPECT_EQ(r.log.Of(ScanEventKind::Ended), std::vector<std::int32_t>{0});
 }
 
