@@ -110,6 +110,12 @@ const char* TemplateFileName(TemplateKind kind) {
       return "Sms.html";
     case TemplateKind::WhatsApp:
       return "WhatsApp.html";
+    case TemplateKind::Reminders:
+      return "Reminders.html";
+    case TemplateKind::Calendar:
+      return "Calendar.html";
+    case TemplateKind::Bookmarks:
+      return "SafariBookmarks.html";
   }
   return "";
 }
@@ -126,6 +132,12 @@ const char* TemplateTitlePrefix(TemplateKind kind) {
       return "iPhone's Messages of ";
     case TemplateKind::WhatsApp:
       return "iPhone's WhatsApp Messages of ";
+    case TemplateKind::Reminders:
+      return "iPhone's Reminders of ";
+    case TemplateKind::Calendar:
+      return "iPhone's Calendar of ";
+    case TemplateKind::Bookmarks:
+      return "iPhone's Safari Bookmarks of ";
   }
   return "";
 }

@@ -18,11 +18,22 @@ namespace bv {
 
 namespace fs = std::filesystem;
 
-enum class TemplateKind { CallHistory, Notes, Contacts, Messages, WhatsApp };
-inline constexpr int kTemplateCount = 5;
+// The first five are the described documents; the last three, of the categories
+// that were never filled, are ours.
+enum class TemplateKind {
+  CallHistory,
+  Notes,
+  Contacts,
+  Messages,
+  WhatsApp,
+  Reminders,
+  Calendar,
+  Bookmarks
+};
+inline constexpr int kTemplateCount = 8;
 
 // "CallHistory.html", "Notes.html", "contacts.html", "Sms.html",
-// "WhatsApp.html".
+// "WhatsApp.html", "Reminders.html", "Calendar.html", "SafariBookmarks.html".
 const char* TemplateFileName(TemplateKind kind);
 // "iPhone's Call History of " and the others; each ends with a space.
 const char* TemplateTitlePrefix(TemplateKind kind);

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <ctime>
 #include <memory>
 #include <new>
 #include <vector>
@@ -10,6 +11,8 @@
 #include "catalogue/detection.h"
 #include "catalogue/heif_picture.h"
 #include "common/text.h"
+#include "export/icalendar.h"
+#include "export/item_documents.h"
 #include "export/output_paths.h"
 #include "export/text_export.h"
 #include "platform/files.h"
@@ -86,6 +89,12 @@ Result CRecoverJob::LoadTemplates() {
     const std::string title = std::string(TemplateTitlePrefix(kind)) + deviceName_;
     Result r = LoadTemplate(Parts(kind), templateFolder_ / TemplateFileName(kind), title);
     if (r != kSuccess) return r;
+  }
+  for (TemplateKind kind :
+       {TemplateKind::Reminders, TemplateKind::Calendar, TemplateKind::Bookmarks}) {
+    const std::wstring title = std::wstring(TemplateTitlePrefix(kind)) + deviceName_;
+    templateError_[static_cast<int>(kind)] =
+        LoadTemplate(Parts(kind), templateFolder_ / TemplateFileName(kind), title);
   }
   templatesLoaded_ = true;
   return kSuccess;
@@ -244,6 +253,9 @@ Result CRecoverJob::Run() {
     for (TemplateKind k : {TemplateKind::CallHistory, TemplateKind::Notes, TemplateKind::Contacts})
       Parts(k).rows.clear();
     contactRecords_ = callRecords_ = noteRecords_ = 0;
+    reminders_.clear();
+    events_.clear();
+    bookmarks_.clear();
     doneCount_ = 0;
     failedCount_ = 0;
     otherFailures_ = 0;
@@ -325,6 +337,15 @@ void CRecoverJob::Dispatch(const StatEntry& e) {
       break;
     case 10:
       if (const WhatsAppMessageRecord* r = e.As<WhatsAppMessageRecord>()) ExportChat(*r);
+      break;
+    case 12:
+      if (const ReminderRecord* r = e.As<ReminderRecord>()) ExportReminder(*r);
+      break;
+    case 13:
+      if (const CalendarEventRecord* r = e.As<CalendarEventRecord>()) ExportEvent(*r);
+      break;
+    case 14:
+      if (const BookmarkRecord* r = e.As<BookmarkRecord>()) ExportBookmark(*r);
       break;
     default:
       return;
@@ -533,6 +554,71 @@ void CRecoverJob::ExportNote(const NoteRecord& note) {
   Progress(100, W(Root() / "Notes" / platform::PathFromUtf8("Notes_" + jobStamp_ + ".html")));
 }
 
+// Reminders, events and bookmarks are collected like contacts and written, each kind
+// as one set of documents, in the final step.
+std::wstring CRecoverJob::SetDocumentPath(const char* top, const char* name) const {
+  return W(Root() / top / platform::PathFromWide(jobStamp_) / name);
+}
+
+void CRecoverJob::ExportReminder(const ReminderRecord& reminder) {
+  itemFinished_ = true;
+  reminders_.push_back(&reminder);
+  Progress(100, SetDocumentPath("Reminders", "Reminders.html"));
+}
+
+void CRecoverJob::ExportEvent(const CalendarEventRecord& event) {
+  itemFinished_ = true;
+  events_.push_back(&event);
+  Progress(100, SetDocumentPath("Calendar", "Calendar.html"));
+}
+
+void CRecoverJob::ExportBookmark(const BookmarkRecord& bookmark) {
+  itemFinished_ = true;
+  bookmarks_.push_back(&bookmark);
+  Progress(100, SetDocumentPath("Safari Bookmarks", "SafariBookmarks.html"));
+}
+
+void CRecoverJob::WriteDocumentSet(TemplateKind kind, const char* top,
+                                   std::vector<SetDocument> documents, std::size_t records) {
+  const std::string stamp = WideToUtf8(jobStamp_);
+  std::wstring shown = W(Root() / top / platform::PathFromUtf8(stamp) /
+                         platform::PathFromUtf8(documents.front().name));
+  OutputFolder storage;
+  const OutputFolder* folder = nullptr;
+  std::string reason;
+  Result error = Folder(top, stamp, storage, folder, reason);
+  std::wstring failedPath = shown;
+  if (error == kSuccess) {
+    bool first = true;
+    for (SetDocument& d : documents) {
+      Result r = kSuccess;
+      std::string why;
+      PendingFile file;
+      if (d.fromTemplate && templateError_[static_cast<int>(kind)] != kSuccess) {
+        r = templateError_[static_cast<int>(kind)];
+        why = "the template " + std::string(TemplateFileName(kind)) + " could not be read (" +
+              DetailText(r) + ")";
+      } else {
+        r = file.Create(*folder, d.name);
+        if (r == kSuccess) r = file.Write(d.bytes);
+        if (r == kSuccess) r = file.Commit();
+        file.Discard();
+      }
+      // The name it got, or the one it was meant to get.
+      const std::wstring path = W(file.Committed() ? file.FinalPath() : folder->PathOf(d.name));
+      if (first && r == kSuccess) shown = path;
+      if (r != kSuccess && error == kSuccess) {
+        error = r;
+        reason = why;
+        failedPath = path;
+      }
+      first = false;
+    }
+  }
+  for (std::size_t i = 0; i < records; ++i)
+    Finish(error, error == kSuccess ? shown : failedPath, reason);
+}
+
 void CRecoverJob::CopyDatabase(const OutputFolder& folder, const char* name, bool messages) {
   PendingFile file;
   Result r = file.Reserve(folder, name);
@@ -604,6 +690,51 @@ void CRecoverJob::FinalStep() {
         CopyDatabase(*folder, "Contacts.sqlite", false);
     }
     WriteCollected(TemplateKind::Contacts, "Contacts", stamp, "Contacts.html", contactRecords_);
+  }
+  const std::int64_t now =
+      fixedNow_ != INT64_MIN ? fixedNow_ : static_cast<std::int64_t>(std::time(nullptr));
+  if (!reminders_.empty()) {
+    const TemplateParts& parts = Parts(TemplateKind::Reminders);
+    std::string rows, csv = kRemindersCsvHeader;
+    ICalendarWriter ics(now);
+    for (const ReminderRecord* r : reminders_) {
+      rows += ReminderRow(*r);
+      AppendReminderCsvLine(csv, *r);
+      ics.AddTodo(*r);
+    }
+    WriteDocumentSet(TemplateKind::Reminders, "Reminders",
+                     {{"Reminders.html", parts.head + rows + parts.tail, true},
+                      {"Reminders.csv", Utf8TextFileBytes(csv), false},
+                      {"Reminders.ics", ics.Document(), false}},
+                     reminders_.size());
+  }
+  if (!events_.empty()) {
+    const TemplateParts& parts = Parts(TemplateKind::Calendar);
+    std::string rows, csv = kEventsCsvHeader;
+    ICalendarWriter ics(now);
+    for (const CalendarEventRecord* e : events_) {
+      rows += EventRow(*e);
+      AppendEventCsvLine(csv, *e);
+      ics.AddEvent(*e);  // an event without a start has no place in it
+    }
+    WriteDocumentSet(TemplateKind::Calendar, "Calendar",
+                     {{"Calendar.html", parts.head + rows + parts.tail, true},
+                      {"Calendar.csv", Utf8TextFileBytes(csv), false},
+                      {"Calendar.ics", ics.Document(), false}},
+                     events_.size());
+  }
+  if (!bookmarks_.empty()) {
+    const TemplateParts& parts = Parts(TemplateKind::Bookmarks);
+    std::string rows, csv = kBookmarksCsvHeader;
+    for (const BookmarkRecord* b : bookmarks_) {
+      rows += BookmarkRow(*b);
+      AppendBookmarkCsvLine(csv, *b);
+    }
+    WriteDocumentSet(TemplateKind::Bookmarks, "Safari Bookmarks",
+                     {{"SafariBookmarks.html", parts.head + rows + parts.tail, true},
+                      {"SafariBookmarks.csv", Utf8TextFileBytes(csv), false},
+                      {"Bookmarks.html", NetscapeBookmarkFile(bookmarks_), false}},
+                     bookmarks_.size());
   }
 }
 

@@ -16,6 +16,10 @@
 //   WhatsApp Message/LABEL-STAMP/LABEL.txt, .csv, .html     one folder per chat
 //   Contacts/STAMP/Contacts.html, Contacts.csv, Contacts.sqlite    all ticked contacts
 //   CallHistory/CallHistory_STAMP.html, Notes/Notes_STAMP.html     all ticked calls, notes
+//   Reminders/STAMP/Reminders.html, .csv, .ics (VTODO)             all ticked reminders
+//   Calendar/STAMP/Calendar.html, .csv, .ics (VEVENT)               all ticked events
+//   Safari Bookmarks/STAMP/SafariBookmarks.html, .csv, and Bookmarks.html in the
+//                     browsers' bookmark-file format                all ticked bookmarks
 // Every name taken from a backup or a record goes through SafePathPiece first.
 // Every file, documents and database copies included, is written through
 // OutputFolder and PendingFile: folders are entered without following links, a
@@ -24,8 +28,9 @@
 //
 // Counting: an item is counted once its files have their names (or failed); a
 // conversation or chat is one item for its text, CSV and HTML files together, and
-// its first failure is the item's. Contacts, calls and notes are counted when
-// their document is written in the final step, one line per record. Database
+// its first failure is the item's. Contacts, calls, notes, reminders, events and
+// bookmarks are counted when their documents are written in the final step, one line
+// per record (the first failure among a category's documents is each record's). Database
 // copies are no items: their failures are detail lines of their own
 // (OtherFailures). An item cut short by a cancel leaves no file and is not
 // counted; outcomes after a cancel are still counted (true counts) but no
@@ -38,6 +43,7 @@
 // queue what it is told. No exception leaves the worker: a failure inside one
 // item fails that item with a reason and the job goes on.
 #include <atomic>
+#include <climits>
 #include <cstdint>
 #include <deque>
 #include <filesystem>
@@ -45,6 +51,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "catalogue/data_source.h"
 #include "common/result_codes.h"
@@ -119,8 +126,12 @@ class CRecoverJob {
 
   // Loads the five templates (call history, notes, contacts, messages,
   // WhatsApp). Returns 0, or the error of the first that cannot be used; then
-  // nothing may be exported.
+  // nothing may be exported. The templates of reminders, calendar and bookmarks
+  // load after them; one that cannot be used fails only its own document.
   Result LoadTemplates();
+  // Stands for "now" in iCalendar stamps where a record has no date of its own
+  // (tests); the clock's time otherwise.
+  void SetNow(std::int64_t unixSeconds) { fixedNow_ = unixSeconds; }
   // The worker's whole run, on the calling thread. Loads the templates when
   // that has not been done; returns their error (nothing exported) or 0.
   Result Run();
@@ -188,6 +199,19 @@ class CRecoverJob {
   void ExportContact(const ContactRecord& contact);
   void ExportCall(const CallRecord& call);
   void ExportNote(const NoteRecord& note);
+  void ExportReminder(const ReminderRecord& reminder);
+  void ExportEvent(const CalendarEventRecord& event);
+  void ExportBookmark(const BookmarkRecord& bookmark);
+  // The path shown for a record of a collected set: top/STAMP/name.
+  std::wstring SetDocumentPath(const char* top, const char* name) const;
+  // One document of a collected set; the HTML one takes its template's parts.
+  struct SetDocument {
+    std::string name;
+    std::string bytes;
+    bool fromTemplate = false;
+  };
+  void WriteDocumentSet(TemplateKind kind, const char* top, std::vector<SetDocument> documents,
+                        std::size_t records);
   void FinalStep();
   void CopyDatabase(const OutputFolder& folder, const char* name, bool messages);
   void WriteCollected(TemplateKind kind, const char* top, std::string_view sub,
@@ -214,6 +238,11 @@ class CRecoverJob {
   std::int32_t contactRecords_ = 0;
   std::int32_t callRecords_ = 0;
   std::int32_t noteRecords_ = 0;
+  std::vector<const ReminderRecord*> reminders_;
+  std::vector<const CalendarEventRecord*> events_;
+  std::vector<const BookmarkRecord*> bookmarks_;
+  Result templateError_[kTemplateCount] = {};
+  std::int64_t fixedNow_ = INT64_MIN;
   // Worker-only: the chosen folder, the top folders entered so far, the path the
   // current item is meant to get, whether its outcome was counted.
   OutputFolder root_;

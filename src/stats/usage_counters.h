@@ -41,11 +41,11 @@ inline UsageCounters& Usage() {
   return counters;
 }
 
-// Short code of one exported item of a result category (ids 1 to 11 of the
-// selection): "E01" for Camera Roll up to "E11" for WhatsApp attachments; empty
-// outside that range.
+// Short code of one exported item of a result category (ids 1 to 14 of the
+// selection): "E01" for Camera Roll up to "E14" for Safari bookmarks; empty outside
+// that range.
 inline std::string ExportCode(std::int32_t categoryId) {
-  if (categoryId < 1 || categoryId > 11) return {};
+  if (categoryId < 1 || categoryId > 14) return {};
   std::string code = "E";
   code += static_cast<char>('0' + categoryId / 10);
   code += static_cast<char>('0' + categoryId % 10);
