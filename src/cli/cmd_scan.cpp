@@ -17,6 +17,7 @@
 #include "common/text.h"
 #include "platform/interrupt.h"
 #include "platform/platform.h"
+#include "records/item_texts.h"
 #include "scan/scan_session.h"
 
 namespace bv::cli {
@@ -73,6 +74,54 @@ void Put(std::ostream& os, const WhatsAppMessageRecord& r) {
      << ", \"text\": " << Str(r.text) << ", \"pushName\": " << Str(r.pushName)
      << ", \"chatTitle\": " << Str(r.chatTitle()) << ", \"chatJids\": " << Str(r.chatJids())
      << ", \"chatPartner\": " << Str(r.chatPartner()) << ", \"extra\": " << Str(r.extra) << "}";
+}
+
+const char* ZoneKindName(ZoneKind kind) {
+  switch (kind) {
+    case ZoneKind::kZoned:
+      return "zoned";
+    case ZoneKind::kFloating:
+      return "floating";
+    case ZoneKind::kLocal:
+      break;
+  }
+  return "local";
+}
+// Stored seconds since 2001, or null.
+std::string Seconds(bool has, std::int64_t seconds) {
+  return has ? std::to_string(seconds) : std::string("null");
+}
+void Put(std::ostream& os, const ReminderRecord& r) {
+  os << "{\"deleted\": " << r.deleted << ", \"completed\": " << r.completed
+     << ", \"allDay\": " << r.allDay << ", \"priority\": " << r.priority
+     << ", \"rowId\": " << r.rowId << ", \"list\": " << Str(r.list)
+     << ", \"title\": " << Str(r.title) << ", \"notes\": " << Str(r.notes)
+     << ", \"due\": " << Str(r.due) << ", \"timeZone\": " << Str(r.timeZone)
+     << ", \"zoneKind\": " << Str(std::string(ZoneKindName(r.zoneKind)))
+     << ", \"dueSeconds\": " << Seconds(r.hasDue, r.dueSeconds)
+     << ", \"completionDate\": " << Str(r.completionDate)
+     << ", \"completionSeconds\": " << Seconds(r.hasCompletion, r.completionSeconds)
+     << ", \"uid\": " << Str(r.uid) << "}";
+}
+void Put(std::ostream& os, const CalendarEventRecord& r) {
+  os << "{\"deleted\": " << r.deleted << ", \"allDay\": " << r.allDay << ", \"rowId\": " << r.rowId
+     << ", \"calendar\": " << Str(r.calendar) << ", \"title\": " << Str(r.title)
+     << ", \"start\": " << Str(r.start) << ", \"end\": " << Str(r.end)
+     << ", \"timeZone\": " << Str(r.timeZone) << ", \"endTimeZone\": " << Str(r.endTimeZone)
+     << ", \"zoneKind\": " << Str(std::string(ZoneKindName(r.zoneKind)))
+     << ", \"startSeconds\": " << Seconds(r.hasStart, r.startSeconds)
+     << ", \"endSeconds\": " << Seconds(r.hasEnd, r.endSeconds)
+     << ", \"location\": " << Str(r.location) << ", \"notes\": " << Str(r.notes)
+     << ", \"url\": " << Str(r.url) << ", \"recurrence\": " << Str(r.recurrence)
+     << ", \"uid\": " << Str(r.uid) << "}";
+}
+void Put(std::ostream& os, const BookmarkRecord& r) {
+  os << "{\"deleted\": " << r.deleted
+     << ", \"kind\": " << Str(std::string(BookmarkKindText(r.kind))) << ", \"id\": " << r.id
+     << ", \"parentId\": " << r.parentId << ", \"title\": " << Str(r.title)
+     << ", \"url\": " << Str(r.url) << ", \"folder\": [";
+  for (std::size_t i = 0; i < r.folder.size(); ++i) os << (i ? ", " : "") << Str(r.folder[i]);
+  os << "]}";
 }
 
 template <typename List>
@@ -195,9 +244,18 @@ void PrintJson(std::ostream& os, const BackupRecord& b, const CScanSession& sess
         os << "\"records\": ";
         PutArray(os, s.whatsAppAttachments, indent);
         break;
-      default:
-        os << "\"records\": []";
-        break;  // never filled
+      case Category::Reminder:
+        os << "\"records\": ";
+        PutArray(os, s.reminders, indent);
+        break;
+      case Category::Calendar:
+        os << "\"records\": ";
+        PutArray(os, s.events, indent);
+        break;
+      case Category::SafariBookmark:
+        os << "\"records\": ";
+        PutArray(os, s.bookmarks, indent);
+        break;
     }
     os << "}";
   }
