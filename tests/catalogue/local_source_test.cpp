@@ -6,6 +6,9 @@
 
 #include "catalogue/discovery.h"
 #include "catalogue/local_recovery.h"
+#include "catalogue/manifest.h"
+#include "common/text.h"
+#include "records/readers.h"
 #include "catalogue_fixture.h"
 #include "mkbackup.h"
 
@@ -64,6 +67,19 @@ TEST_P(LocalSourceTest, EveryCategoryInScanOrderEndsAt98) {
   EXPECT_EQ(source_->ReadAppMedia(appMedia), 0);
   EXPECT_EQ(source_->ReadWhatsApp(chats), 0);
   EXPECT_EQ(source_->ReadWhatsAppAttachments(whatsAppMedia), 0);
+  // The three categories beyond the described ones find no room left: the scan still
+  // ends at 98, and they report it again (a stop asked for is seen there).
+  const std::size_t described = positions_.seen.size();
+  std::list<ReminderRecord> reminders;
+  std::list<CalendarEventRecord> events;
+  std::list<BookmarkRecord> bookmarks;
+  EXPECT_EQ(source_->ReadReminders(reminders), 0);
+  EXPECT_EQ(source_->ReadCalendar(events), 0);
+  EXPECT_EQ(source_->ReadBookmarks(bookmarks), 0);
+  EXPECT_EQ(positions_.seen.size(), described + 3);
+  EXPECT_FALSE(reminders.empty());
+  EXPECT_FALSE(events.empty());
+  EXPECT_FALSE(bookmarks.empty());
 
   ASSERT_FALSE(positions_.seen.empty());
   EXPECT_EQ(positions_.seen.front(), 0);
@@ -80,6 +96,33 @@ TEST_P(LocalSourceTest, EveryCategoryInScanOrderEndsAt98) {
   // The catalogue keeps its own copies for the chat writers.
   EXPECT_EQ(catalog_.messages.size(), messages.size());
   EXPECT_EQ(catalog_.whatsAppChats.size(), chats.size());
+}
+
+TEST_P(LocalSourceTest, TheThreeNewReadsTakeHalfAUnitEachWhereThereIsRoom) {
+  ASSERT_EQ(source_->OpenBackup(L""), 0);
+  ASSERT_EQ(positions_.seen.back(), 12);  // opened: 1 + 11
+  std::list<ReminderRecord> reminders;
+  std::list<CalendarEventRecord> events;
+  std::list<BookmarkRecord> bookmarks;
+  EXPECT_EQ(source_->ReadReminders(reminders), 0);
+  EXPECT_EQ(source_->ReadCalendar(events), 0);
+  EXPECT_EQ(source_->ReadBookmarks(bookmarks), 0);
+  EXPECT_EQ(std::vector<int>(positions_.seen.end() - 3, positions_.seen.end()),
+            (std::vector<int>{17, 22, 27}));
+  // Reminders come from the reminders app's stores from iOS 13 on (the newer layout
+  // here is 14.3), and from the calendar's task items before (9.3.5).
+  std::size_t fromStores = 0;
+  for (const ManifestEntry& e : catalog_.manifest) fromStores += IsRemindersStoreKey(e.key);
+  EXPECT_EQ(fromStores, GetParam() == mkbackup::Layout::kNewer ? 2u : 0u);
+  std::list<ReminderRecord> tasks;
+  CalendarReader().ReadTasks(WideToUtf8(StoredFilePath(catalog_, kCalendarDbId)), tasks);
+  if (GetParam() == mkbackup::Layout::kNewer) {
+    EXPECT_TRUE(tasks.empty());
+    EXPECT_GT(reminders.size(), 10u);  // both stores
+  } else {
+    EXPECT_EQ(reminders.size(), tasks.size());
+    EXPECT_FALSE(tasks.empty());
+  }
 }
 
 TEST_P(LocalSourceTest, CopiesTheFixedDatabases) {
