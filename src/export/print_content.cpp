@@ -4,9 +4,11 @@
 
 #include "common/text.h"
 #include "export/html_export.h"
+#include "export/item_documents.h"
 #include "export/out_file.h"
 #include "platform/platform.h"
 #include "platform/program_files.h"
+#include "records/item_texts.h"
 
 namespace bv {
 
@@ -125,6 +127,17 @@ Result Chats(const ScanStores& s, const CStatisticsObj& sel, bool deletedOnly,
   return kSuccess;
 }
 
+// Reminders, events and bookmarks print as their preview cards: the fields they have.
+template <typename List, typename CardOf>
+Result FieldCards(const List& records, const CStatisticsObj& sel, bool deletedOnly,
+                  const std::atomic<bool>* cancel, std::string& out, CardOf cardOf) {
+  return Cards(records, sel, deletedOnly, cancel, out, [&out, &cardOf](const auto& r) {
+    for (const CardField& f : cardOf(r))
+      out += "<p><span>" + HtmlEscapeUtf8(f.label) + ":</span>" + HtmlEscapeUtf8(f.value, true) +
+             "</p>\r\n";
+  });
+}
+
 }  // namespace
 
 Result BuildPrintContent(const ScanStores& stores, const CStatisticsObj& selection,
@@ -147,6 +160,18 @@ Result BuildPrintContent(const ScanStores& stores, const CStatisticsObj& selecti
       break;
     case Category::WhatsApp:
       r = Chats(stores, selection, deletedOnly, cancel, built);
+      break;
+    case Category::Reminder:
+      r = FieldCards(stores.reminders, selection, deletedOnly, cancel, built,
+                     [](const ReminderRecord& x) { return ReminderCard(x); });
+      break;
+    case Category::Calendar:
+      r = FieldCards(stores.events, selection, deletedOnly, cancel, built,
+                     [](const CalendarEventRecord& x) { return EventCard(x); });
+      break;
+    case Category::SafariBookmark:
+      r = FieldCards(stores.bookmarks, selection, deletedOnly, cancel, built,
+                     [](const BookmarkRecord& x) { return BookmarkCard(x); });
       break;
     default:
       break;

@@ -107,6 +107,43 @@ TEST_F(PrintContentTest, MediaPrintsNothingAndCancelStops) {
   EXPECT_EQ(last, kStopped);
 }
 
+TEST_F(PrintContentTest, RemindersEventsAndBookmarksPrintTheirCards) {
+  ReminderRecord r;
+  r.title = "Eggs & <milk>";
+  r.notes = "a\nb";
+  stores.reminders = {r};
+  r.title = "Gone";
+  r.deleted = 1;
+  stores.reminders.push_back(r);
+  stats.AddReminders(stores.reminders);
+  CalendarEventRecord e;
+  e.title = "Lunch";
+  e.start = "2021-03-04 12:00:00";
+  e.zoneKind = ZoneKind::kFloating;
+  stores.events = {e};
+  stats.AddEvents(stores.events);
+  BookmarkRecord b;
+  b.title = "Site";
+  b.url = "https://s.example/?a=1&b=2";
+  stores.bookmarks = {b};
+  stats.AddBookmarks(stores.bookmarks);
+
+  EXPECT_EQ(Build(Category::Reminder, false),
+            "<div>\r\n<p><span>Title:</span>Eggs &amp; &lt;milk&gt;</p>\r\n"
+            "<p><span>State:</span>Open</p>\r\n<p><span>Notes:</span>a<br>b</p>\r\n"
+            "<p><span>Status:</span>Normal</p>\r\n</div>\r\n"
+            "<div>\r\n<p><span>Title:</span>Gone</p>\r\n<p><span>State:</span>Open</p>\r\n"
+            "<p><span>Notes:</span>a<br>b</p>\r\n<p><span>Status:</span>Deleted</p>\r\n</div>\r\n");
+  EXPECT_EQ(CountOf(Build(Category::Reminder, true), "<div>"), 1u);
+  EXPECT_NE(Build(Category::Calendar, false).find("<p><span>Time Zone:</span>Floating</p>"),
+            std::string::npos);
+  EXPECT_NE(Build(Category::SafariBookmark, false)
+                .find("<p><span>Address:</span>https://s.example/?a=1&amp;b=2</p>"),
+            std::string::npos);
+  stats.SetTicked(stats.FindEntry(&stores.bookmarks.front()), false);
+  EXPECT_EQ(Build(Category::SafariBookmark, false), "");
+}
+
 TEST(PrintPageTest, TemplateHeadContentTail) {
   TempDir dir;
   test::WriteFile(dir / "Print.html", "<a>{|content|}<b>{|content|}");
