@@ -261,6 +261,30 @@ std::int32_t CLocalBuckupRecovery::WriteWeChatChatText(const std::string& firstK
 // Reminders, calendar and bookmarks: each read takes half a unit of progress while the
 // described categories leave room for it (with every category chosen they leave none,
 // and the scan ends where the described one does).
+namespace {
+
+bool Listed(const BackupCatalog& c, const char* fileId) {
+  for (const ManifestEntry& e : c.manifest)
+    if (e.fileId == fileId) return true;
+  return false;
+}
+
+// A phone that never kept the database (Safari never opened, a system before the
+// file existed) leaves it out of the manifest: the category is empty, not unread. A
+// database the manifest lists but the folder lacks is told like any other issue, and
+// so is every database when the manifest could not be read whole.
+std::string ItemProblem(const BackupCatalog& c, const char* fileId, const DatabaseIssue& issue,
+                        const std::string& what) {
+  if (issue.kind == DatabaseIssue::Kind::kMissing && !Listed(c, fileId) &&
+      c.manifestProblem.empty())
+    return {};
+  if (issue.kind == DatabaseIssue::Kind::kMissing && !c.manifestProblem.empty())
+    return c.manifestProblem;
+  return issue.Describe(what);
+}
+
+}  // namespace
+
 std::int32_t CLocalBuckupRecovery::ReadReminders(std::list<ReminderRecord>& reminders) {
   if (!catalog_) return kInvalidParameter;
   BackupCatalog& c = *catalog_;
@@ -271,8 +295,20 @@ std::int32_t CLocalBuckupRecovery::ReadReminders(std::list<ReminderRecord>& remi
     if (IsRemindersStoreKey(e.key)) stores.push_back(StoredUtf8(c, e.fileId.c_str()));
   int withTable = 0;
   Result r = kSuccess;
-  if (!stores.empty()) r = ReminderReader().ReadStores(stores, reminders, &withTable);
-  if (withTable == 0) r = CalendarReader().ReadTasks(StoredUtf8(c, kCalendarDbId), reminders);
+  std::string problem;
+  if (!stores.empty()) {
+    ReminderReader reader;
+    r = reader.ReadStores(stores, reminders, &withTable);
+    // Listed stores: one that is not in the folder is lost, not absent from the phone.
+    problem = DatabaseProblem(reader.Problem(), "a reminders store");
+  }
+  if (withTable == 0) {
+    CalendarReader reader;
+    r = reader.ReadTasks(StoredUtf8(c, kCalendarDbId), reminders);
+    if (problem.empty())
+      problem = ItemProblem(c, kCalendarDbId, reader.Problem(), "the calendar database");
+  }
+  SetProblem(c, Category::Reminder, std::move(problem));
   c.AdvanceWithinScan(c.progressStep / 2);
   return r;
 }
@@ -280,7 +316,10 @@ std::int32_t CLocalBuckupRecovery::ReadReminders(std::list<ReminderRecord>& remi
 std::int32_t CLocalBuckupRecovery::ReadCalendar(std::list<CalendarEventRecord>& events) {
   if (!catalog_) return kInvalidParameter;
   BackupCatalog& c = *catalog_;
-  Result r = CalendarReader().ReadEvents(StoredUtf8(c, kCalendarDbId), events);
+  CalendarReader reader;
+  Result r = reader.ReadEvents(StoredUtf8(c, kCalendarDbId), events);
+  SetProblem(c, Category::Calendar,
+             ItemProblem(c, kCalendarDbId, reader.Problem(), "the calendar database"));
   c.AdvanceWithinScan(c.progressStep / 2);
   return r;
 }
@@ -288,7 +327,10 @@ std::int32_t CLocalBuckupRecovery::ReadCalendar(std::list<CalendarEventRecord>& 
 std::int32_t CLocalBuckupRecovery::ReadBookmarks(std::list<BookmarkRecord>& bookmarks) {
   if (!catalog_) return kInvalidParameter;
   BackupCatalog& c = *catalog_;
-  Result r = BookmarkReader().Read(StoredUtf8(c, kSafariBookmarksId), bookmarks);
+  BookmarkReader reader;
+  Result r = reader.Read(StoredUtf8(c, kSafariBookmarksId), bookmarks);
+  SetProblem(c, Category::SafariBookmark,
+             ItemProblem(c, kSafariBookmarksId, reader.Problem(), "the Safari bookmarks database"));
   c.AdvanceWithinScan(c.progressStep / 2);
   return r;
 }

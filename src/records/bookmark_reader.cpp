@@ -64,10 +64,18 @@ std::string BookmarkFolderText(const BookmarkRecord& record) {
 
 Result BookmarkReader::Read(const std::string& path, std::list<BookmarkRecord>& bookmarks) {
   bookmarks.clear();
+  problem_ = {};
   ReadOnlyDatabase db;
-  if (const int rc = db.Open(path); rc != 0) return rc;
+  const int rc = db.Open(path);
+  problem_ = db.Issue();
+  if (rc != 0) return rc;
   const TableColumns columns(db, "bookmarks");
-  if (!columns.Has("id")) return kQueryFailed;
+  if (!columns.Has("id")) {
+    problem_ = columns.Exists() && db.Issue().Ok()
+                   ? DatabaseIssue{DatabaseIssue::Kind::kLayout, "no column id in bookmarks"}
+                   : MissingTableIssue(db, "bookmarks");
+    return kQueryFailed;
+  }
   const std::string sql = "SELECT b.\"id\", " + columns.Select("b", {"parent"}) + ", " +
                           columns.Select("b", {"type"}) + ", " + columns.Select("b", {"title"}) +
                           ", " + columns.Select("b", {"url"}) + ", " +
@@ -75,6 +83,7 @@ Result BookmarkReader::Read(const std::string& path, std::list<BookmarkRecord>& 
                           columns.Select("b", {"deleted"}) + " FROM \"bookmarks\" AS b;";
   Rows read;
   const bool failed = db.Each(sql.c_str(), BookmarkRow, &read);
+  problem_ = db.Issue();
   std::vector<Row>& rows = read.rows;
 
   std::map<std::int64_t, std::size_t> byId;

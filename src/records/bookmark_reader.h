@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "common/result_codes.h"
+#include "records/readonly_db.h"
 #include "records/record_types.h"
 
 namespace bv {
@@ -28,6 +29,12 @@ class BookmarkReader {
   // Result: the open code, 1006 when the database has no bookmarks table or its
   // statement fails, else 0.
   Result Read(const std::string& path, std::list<BookmarkRecord>& bookmarks);
+
+  // After Read: why the database could not be read, or only in part.
+  const DatabaseIssue& Problem() const { return problem_; }
+
+ private:
+  DatabaseIssue problem_;
 };
 
 // The folder titles of a record joined with " / " ("Favorites / Work").

@@ -208,12 +208,18 @@ int TaskRow(void* context, StatementRow& row) {
 
 Result CalendarReader::ReadEvents(const std::string& path, std::list<CalendarEventRecord>& events) {
   events.clear();
+  problem_ = {};
   ReadOnlyDatabase db;
-  if (const int rc = db.Open(path); rc != 0) return rc;
+  const int rc = db.Open(path);
+  problem_ = db.Issue();
+  if (rc != 0) return rc;
   bool modern = false;
   TableColumns items;
   const std::string sql = EventStatement(db, modern, items);
-  if (sql.empty()) return kQueryFailed;
+  if (sql.empty()) {
+    problem_ = MissingTableIssue(db, "CalendarItem");
+    return kQueryFailed;
+  }
   EventRows rows;
   rows.rules = ReadRules(db);
   const bool failed = db.Each(sql.c_str(), EventRow, &rows);
@@ -223,15 +229,22 @@ Result CalendarReader::ReadEvents(const std::string& path, std::list<CalendarEve
     return a.rowId < b.rowId;
   });
   events.swap(rows.events);
+  problem_ = db.Issue();
   return failed ? kQueryFailed : kSuccess;
 }
 
 Result CalendarReader::ReadTasks(const std::string& path, std::list<ReminderRecord>& reminders) {
   reminders.clear();
+  problem_ = {};
   ReadOnlyDatabase db;
-  if (const int rc = db.Open(path); rc != 0) return rc;
+  const int rc = db.Open(path);
+  problem_ = db.Issue();
+  if (rc != 0) return rc;
   const TableColumns items(db, "CalendarItem");
-  if (!items.Exists()) return kQueryFailed;
+  if (!items.Exists()) {
+    problem_ = MissingTableIssue(db, "CalendarItem");
+    return kQueryFailed;
+  }
   if (!items.Has("entity_type")) return kSuccess;  // no task items in this layout
   const TableColumns calendars(db, "Calendar");
   const bool joinCalendar = calendars.Has("title") && items.Has("calendar_id");
@@ -250,6 +263,7 @@ Result CalendarReader::ReadTasks(const std::string& path, std::list<ReminderReco
   const bool failed = db.Each(sql.c_str(), TaskRow, &rows);
   SortReminders(rows.reminders);
   reminders.swap(rows.reminders);
+  problem_ = db.Issue();
   return failed ? kQueryFailed : kSuccess;
 }
 

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "common/result_codes.h"
+#include "records/readonly_db.h"
 #include "records/record_types.h"
 
 namespace bv {
@@ -32,6 +33,13 @@ class CalendarReader {
   // the open code, 1006 when the database has no CalendarItem table, else 0 (a layout
   // without tasks gives none).
   Result ReadTasks(const std::string& path, std::list<ReminderRecord>& reminders);
+
+  // After either read: why the database could not be read, or only in part (a failing
+  // statement included, and a database without the table the read needs).
+  const DatabaseIssue& Problem() const { return problem_; }
+
+ private:
+  DatabaseIssue problem_;
 };
 
 // Orders reminders by list, then due date (undated ones last), then title; stable.

@@ -84,6 +84,11 @@ std::string TableColumns::SelectNumbered(std::string_view alias, std::string_vie
   return out + ")";
 }
 
+DatabaseIssue MissingTableIssue(const ReadOnlyDatabase& db, std::string_view table) {
+  if (!db.Issue().Ok()) return db.Issue();
+  return {DatabaseIssue::Kind::kLayout, "no such table: " + std::string(table)};
+}
+
 std::vector<std::string> TableNames(ReadOnlyDatabase& db) {
   NameList list;
   list.column = 0;

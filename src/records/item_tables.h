@@ -39,6 +39,10 @@ class TableColumns {
 // The names of the tables of a database (sqlite_master), in their stored order.
 std::vector<std::string> TableNames(ReadOnlyDatabase& db);
 
+// Why a read that needs `table` found nothing to read: the database's own issue when it
+// has one (an empty or damaged file has no tables either), else a layout without the table.
+DatabaseIssue MissingTableIssue(const ReadOnlyDatabase& db, std::string_view table);
+
 // An SQL identifier in double quotes, inner quotes doubled.
 std::string QuoteIdentifier(std::string_view name);
 

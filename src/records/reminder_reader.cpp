@@ -107,21 +107,28 @@ Result ReminderReader::ReadStores(const std::vector<std::string>& paths,
                                   std::list<ReminderRecord>& reminders, int* storesWithTable) {
   reminders.clear();
   if (storesWithTable != nullptr) *storesWithTable = 0;
+  problem_ = {};
   Result result = kSuccess;
   Rows rows;
+  auto note = [this](const DatabaseIssue& issue) {
+    if (problem_.Ok()) problem_ = issue;
+  };
   for (const std::string& path : paths) {
     ReadOnlyDatabase db;
     if (const int rc = db.Open(path); rc != 0) {
+      note(db.Issue());
       if (result == kSuccess) result = rc;
       continue;
     }
     const std::string sql = StoreStatement(db);
     if (sql.empty()) {
+      note(MissingTableIssue(db, "ZREMCDREMINDER"));
       if (result == kSuccess) result = kQueryFailed;
       continue;
     }
     if (storesWithTable != nullptr) ++*storesWithTable;
     if (db.Each(sql.c_str(), ReminderRow, &rows) && result == kSuccess) result = kQueryFailed;
+    note(db.Issue());
   }
   SortReminders(rows.reminders);
   reminders.swap(rows.reminders);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/result_codes.h"
+#include "records/readonly_db.h"
 #include "records/record_types.h"
 
 namespace bv {
@@ -28,6 +29,13 @@ class ReminderReader {
   // counts the stores that hold a reminder table.
   Result ReadStores(const std::vector<std::string>& paths, std::list<ReminderRecord>& reminders,
                     int* storesWithTable = nullptr);
+
+  // After ReadStores: the first store's issue among those that could not be read whole
+  // (a store without the reminder table included).
+  const DatabaseIssue& Problem() const { return problem_; }
+
+ private:
+  DatabaseIssue problem_;
 };
 
 }  // namespace bv

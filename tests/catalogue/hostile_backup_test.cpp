@@ -6,6 +6,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <sqlite3.h>
+
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -140,10 +143,83 @@ TEST_P(HostileBackupTest, AWholeBackupReadsWithoutAProblem) {
   source->ReadAppMedia(appMedia);
   source->ReadWhatsApp(chats);
   source->ReadWhatsAppAttachments(whatsAppMedia);
+  std::list<ReminderRecord> reminders;
+  std::list<CalendarEventRecord> events;
+  std::list<BookmarkRecord> bookmarks;
+  source->ReadReminders(reminders);
+  source->ReadCalendar(events);
+  source->ReadBookmarks(bookmarks);
   for (const CategoryInfo& info : Categories())
     EXPECT_EQ(Problem(*source, info.category), "") << info.name;
   EXPECT_FALSE(messages.empty());
   EXPECT_FALSE(chats.empty());
+  EXPECT_FALSE(reminders.empty());
+  EXPECT_FALSE(events.empty());
+  EXPECT_FALSE(bookmarks.empty());
+}
+
+TEST_P(HostileBackupTest, CalendarRemindersAndBookmarksSayWhyTheyAreEmpty) {
+  std::vector<fs::path> fifos{MakeFifo(Db("Calendar.sqlitedb"))};
+  test::WriteFile(Db("Bookmarks.db"), std::string(4096, 'x'));
+  const auto stores = test::FindDatabases(truth_, "Reminders store");
+  if (Newer()) {
+    // iOS 14: two stores, one empty and one with another layout; neither hides the
+    // calendar database behind them, which is a FIFO here.
+    ASSERT_EQ(stores.size(), 2u);
+    test::WriteFile(test::StoredFile(backup_, *stores[0]), "");
+    const fs::path other = test::StoredFile(backup_, *stores[1]);
+    fs::remove(other);
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(other.c_str(), &db), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db, "CREATE TABLE ZOTHER (Z_PK INTEGER PRIMARY KEY);", nullptr, nullptr,
+                           nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+  } else {
+    ASSERT_TRUE(stores.empty());  // iOS 9: reminders are task items of the calendar
+  }
+  FifoWatchdog watchdog(fifos);
+  auto source = Source();
+  ASSERT_EQ(source->OpenBackup(L""), kSuccess);
+  std::list<ReminderRecord> reminders{ReminderRecord{}};
+  std::list<CalendarEventRecord> events{CalendarEventRecord{}};
+  std::list<BookmarkRecord> bookmarks{BookmarkRecord{}};
+  source->ReadReminders(reminders);
+  source->ReadCalendar(events);
+  source->ReadBookmarks(bookmarks);
+  EXPECT_FALSE(watchdog.Fired());
+  EXPECT_TRUE(reminders.empty());
+  EXPECT_TRUE(events.empty());
+  EXPECT_TRUE(bookmarks.empty());
+  EXPECT_EQ(Problem(*source, Category::Calendar), "the calendar database is not a regular file");
+  EXPECT_EQ(Problem(*source, Category::Reminder),
+            Newer() ? "a reminders store is empty (0 bytes)"
+                    : "the calendar database is not a regular file");
+  EXPECT_EQ(Problem(*source, Category::SafariBookmark),
+            "the Safari bookmarks database is damaged: file is not a database");
+}
+
+TEST_P(HostileBackupTest, ADatabaseThePhoneNeverKeptIsNoProblemButOneLostFromTheFolderIs) {
+  // Not in the manifest (as before iOS 5 for Bookmarks.db): nothing to read, nothing lost.
+  fs::remove(Db("Bookmarks.db"));
+  auto source = Source();
+  ASSERT_EQ(source->OpenBackup(L""), kSuccess);
+  std::list<BookmarkRecord> bookmarks;
+  std::list<CalendarEventRecord> events;
+  source->ReadBookmarks(bookmarks);
+  EXPECT_TRUE(bookmarks.empty());
+  EXPECT_EQ(Problem(*source, Category::SafariBookmark),
+            "the Safari bookmarks database is missing from the backup");
+  auto it = std::find_if(catalog_.manifest.begin(), catalog_.manifest.end(),
+                         [](const ManifestEntry& e) { return e.fileId == kSafariBookmarksId; });
+  ASSERT_NE(it, catalog_.manifest.end());
+  catalog_.manifest.erase(it);
+  source->ReadBookmarks(bookmarks);
+  EXPECT_EQ(Problem(*source, Category::SafariBookmark), "");
+  // The calendar database stays listed and read.
+  source->ReadCalendar(events);
+  EXPECT_FALSE(events.empty());
+  EXPECT_EQ(Problem(*source, Category::Calendar), "");
 }
 
 TEST_P(HostileBackupTest, StandInsForStoredFilesNeverHangAndAreToldApart) {

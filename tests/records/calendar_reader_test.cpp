@@ -265,6 +265,63 @@ TEST(CalendarDamaged, MissingFilesAndTables) {
   EXPECT_NE(r, kSuccess);
 }
 
+// What each reader tells the data source about a file it could not read, or not whole.
+TEST(CalendarDamaged, EachReaderSaysWhy) {
+  using Kind = DatabaseIssue::Kind;
+  TempFolder dir;
+  const std::string absent = dir.File("absent.db");
+  const std::string empty = dir.File("empty.db");
+  std::ofstream(empty, std::ios::binary).flush();
+  const std::string junk = dir.File("junk.db");
+  std::ofstream(junk, std::ios::binary) << std::string(5000, 'x');
+  const std::string other = dir.File("other.db");
+  Sql(other, "CREATE TABLE t (a);");
+  const std::string good = MakeDb(dir, "Calendar.sqlitedb", "Calendar.sqlitedb | iOS 11.2");
+  Sql(good,
+      "INSERT INTO CalendarItem (ROWID, summary, start_date, entity_type) VALUES (1, 'Kept', 0, "
+      "2);");
+
+  std::list<CalendarEventRecord> events;
+  std::list<ReminderRecord> tasks;
+  std::list<BookmarkRecord> bookmarks;
+  const std::vector<std::pair<std::string, Kind>> cases{{absent, Kind::kMissing},
+                                                        {empty, Kind::kEmpty},
+                                                        {junk, Kind::kDamaged},
+                                                        {other, Kind::kLayout},
+                                                        {good, Kind::kNone}};
+  for (const auto& [path, kind] : cases) {
+    CalendarReader calendar;
+    calendar.ReadEvents(path, events);
+    EXPECT_EQ(calendar.Problem().kind, kind) << path;
+    calendar.ReadTasks(path, tasks);
+    EXPECT_EQ(calendar.Problem().kind, kind) << path;
+    if (path == good) continue;  // a calendar database is no bookmark file
+    BookmarkReader safari;
+    safari.Read(path, bookmarks);
+    EXPECT_EQ(safari.Problem().kind, kind) << path;
+    ReminderReader reminders;
+    reminders.ReadStores({path}, tasks);
+    EXPECT_EQ(reminders.Problem().kind, kind) << path;
+  }
+  CalendarReader calendar;
+  calendar.ReadEvents(other, events);
+  EXPECT_EQ(calendar.Problem().detail, "no such table: CalendarItem");
+  // A reader used again forgets the earlier file's issue.
+  calendar.ReadEvents(good, events);
+  EXPECT_TRUE(calendar.Problem().Ok());
+  EXPECT_FALSE(events.empty());
+  // Stores: the first one that could not be read is told; the good ones are read.
+  ReminderReader reminders;
+  reminders.ReadStores({empty, junk}, tasks);
+  EXPECT_EQ(reminders.Problem().kind, Kind::kEmpty);
+  // A bookmarks table without its key column is a layout this program does not read.
+  const std::string keyless = dir.File("keyless.db");
+  Sql(keyless, "CREATE TABLE bookmarks (title, url);");
+  BookmarkReader safari;
+  safari.Read(keyless, bookmarks);
+  EXPECT_EQ(safari.Problem().kind, Kind::kLayout);
+}
+
 TEST(CalendarDamaged, NullsEverywhereAndDatesOutOfRange) {
   TempFolder dir;
   const std::string path = MakeDb(dir, "Calendar.sqlitedb", "Calendar.sqlitedb | iOS 11.2");
