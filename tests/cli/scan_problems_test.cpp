@@ -50,6 +50,34 @@ class ScanProblemsTest : public ::testing::Test {
   test::ScopedEnv xdg_{"XDG_DATA_HOME", (dir_ / "data").string()};
 };
 
+TEST_F(ScanProblemsTest, ADamagedCalendarDatabaseWarnsForEventsAndTheOlderSystemsReminders) {
+  for (const auto layout : {mkbackup::Layout::kNewer, mkbackup::Layout::kOlder}) {
+    const bool newer = layout == mkbackup::Layout::kNewer;
+    const fs::path backup = Build(layout, newer ? "cal-newer" : "cal-older");
+    test::WriteFile(Db(backup, "Calendar.sqlitedb"), std::string(4096, 'x'));
+    const Outcome r = Cli(
+        {"scan", backup.string(), "--categories", "reminder,calendar,safari-bookmark", "--json"});
+    EXPECT_EQ(r.code, kExitWarnings) << r.err;
+    // iOS 14 keeps reminders in stores of their own; iOS 9 in the calendar database.
+    EXPECT_EQ(Lines(r.err, "warning: "), newer ? 1u : 2u) << r.err;
+    const std::string damaged = "the calendar database is damaged: file is not a database";
+    const Json doc = Json::Parse(r.out);
+    int seen = 0;
+    for (const Json& c : doc["categories"].items) {
+      const std::string name = c["name"].Str();
+      if (name == "Calendar" || (name == "Reminder" && !newer)) {
+        EXPECT_EQ(c["error"].Str(), damaged) << name;
+        ++seen;
+      } else if (name == "Reminder" || name == "Safari Bookmark") {
+        EXPECT_EQ(c["error"].kind, Json::Kind::kNull) << name;
+        EXPECT_GT(c["count"].Int(), 0) << name;
+        ++seen;
+      }
+    }
+    EXPECT_EQ(seen, 3);
+  }
+}
+
 TEST_F(ScanProblemsTest, ADamagedRecordDatabaseIsAWarningNotAnEmptyCategory) {
   const fs::path backup = Build(mkbackup::Layout::kNewer, "b");
   test::WriteFile(Db(backup, "sms.db"), std::string(4096, 'x'));
