@@ -78,6 +78,9 @@ class ManyMessages : public IPhoneRecoveryParse {
   std::int32_t ReadPhotos(MediaList&, MediaList&) override { return 0; }
   std::int32_t ReadWhatsAppAttachments(MediaList&) override { return 0; }
   std::int32_t ReadAppMedia(AppMediaList&) override { return 0; }
+  std::int32_t ReadReminders(std::list<ReminderRecord>&) override { return 0; }
+  std::int32_t ReadCalendar(std::list<CalendarEventRecord>&) override { return 0; }
+  std::int32_t ReadBookmarks(std::list<BookmarkRecord>&) override { return 0; }
   std::int32_t ReadQQ(AccountChats&) override { return 0; }
   std::int32_t ReadWeChat(AccountChats&) override { return 0; }
   std::int32_t ReadWhatsApp(WhatsAppChatMap&) override { return 0; }
