@@ -242,6 +242,8 @@ Result CalendarReader::ReadTasks(const std::string& path, std::list<ReminderReco
   if (rc != 0) return rc;
   const TableColumns items(db, "CalendarItem");
   if (!items.Exists()) {
+    // Before iOS 5 the database held events alone: no reminders to read, none lost.
+    if (db.Issue().Ok() && TableColumns(db, "Event").Exists()) return kSuccess;
     problem_ = MissingTableIssue(db, "CalendarItem");
     return kQueryFailed;
   }

@@ -30,8 +30,9 @@ class CalendarReader {
   // database, 1006 when it holds no event table or its statement fails, else 0.
   Result ReadEvents(const std::string& path, std::list<CalendarEventRecord>& events);
   // Replaces `reminders` by the task items, in the order ReminderReader gives. Result:
-  // the open code, 1006 when the database has no CalendarItem table, else 0 (a layout
-  // without tasks gives none).
+  // the open code, 1006 when the database has neither the CalendarItem table nor the
+  // older Event table, else 0 (a layout without tasks, the older one included, gives
+  // none).
   Result ReadTasks(const std::string& path, std::list<ReminderRecord>& reminders);
 
   // After either read: why the database could not be read, or only in part (a failing

@@ -78,6 +78,27 @@ TEST_F(ScanProblemsTest, ADamagedCalendarDatabaseWarnsForEventsAndTheOlderSystem
   }
 }
 
+// Systems before the reminders app and Bookmarks.db: the categories are empty, and
+// nothing is said about them.
+TEST_F(ScanProblemsTest, ABackupOfASystemWithoutTheNewerDatabasesScansWithoutWarnings) {
+  mkbackup::BackupOptions o;
+  o.layout = mkbackup::Layout::kOlder;
+  o.iosVersion = "4.2.1";
+  o.seed = 8;
+  const fs::path backup = test::BuildBackup(dir_, o, "ios4");
+  const Outcome r =
+      Cli({"scan", backup.string(), "--categories", "reminder,calendar,safari-bookmark", "--json"});
+  EXPECT_EQ(r.code, kExitOk) << r.err;
+  EXPECT_EQ(r.err, "");
+  const Json doc = Json::Parse(r.out);
+  for (const Json& c : doc["categories"].items) {
+    EXPECT_EQ(c["error"].kind, Json::Kind::kNull) << c["name"].Str();
+    if (c["name"].Str() == "Calendar") {
+      EXPECT_GT(c["count"].Int(), 0);
+    }
+  }
+}
+
 TEST_F(ScanProblemsTest, ADamagedRecordDatabaseIsAWarningNotAnEmptyCategory) {
   const fs::path backup = Build(mkbackup::Layout::kNewer, "b");
   test::WriteFile(Db(backup, "sms.db"), std::string(4096, 'x'));

@@ -400,7 +400,9 @@ TEST(CalendarDamaged, SparseAndOldLayouts) {
   EXPECT_EQ(events[0].location, "Canteen");
   EXPECT_EQ(events[0].notes, "with Bo");
   EXPECT_EQ(events[0].calendar, "Calendar");
-  EXPECT_EQ(CalendarReader().ReadTasks(old, tasks), kQueryFailed);  // no CalendarItem
+  CalendarReader oldTasks;
+  EXPECT_EQ(oldTasks.ReadTasks(old, tasks), kSuccess);  // events alone: no tasks, no problem
+  EXPECT_TRUE(oldTasks.Problem().Ok());
 }
 
 // ---------------------------------------------------------------------------------
