@@ -92,7 +92,7 @@ Result CRecoverJob::LoadTemplates() {
   }
   for (TemplateKind kind :
        {TemplateKind::Reminders, TemplateKind::Calendar, TemplateKind::Bookmarks}) {
-    const std::wstring title = std::wstring(TemplateTitlePrefix(kind)) + deviceName_;
+    const std::string title = std::string(TemplateTitlePrefix(kind)) + deviceName_;
     templateError_[static_cast<int>(kind)] =
         LoadTemplate(Parts(kind), templateFolder_ / TemplateFileName(kind), title);
   }
@@ -556,8 +556,8 @@ void CRecoverJob::ExportNote(const NoteRecord& note) {
 
 // Reminders, events and bookmarks are collected like contacts and written, each kind
 // as one set of documents, in the final step.
-std::wstring CRecoverJob::SetDocumentPath(const char* top, const char* name) const {
-  return W(Root() / top / platform::PathFromWide(jobStamp_) / name);
+std::string CRecoverJob::SetDocumentPath(const char* top, const char* name) const {
+  return W(Root() / top / platform::PathFromUtf8(jobStamp_) / name);
 }
 
 void CRecoverJob::ExportReminder(const ReminderRecord& reminder) {
@@ -580,14 +580,14 @@ void CRecoverJob::ExportBookmark(const BookmarkRecord& bookmark) {
 
 void CRecoverJob::WriteDocumentSet(TemplateKind kind, const char* top,
                                    std::vector<SetDocument> documents, std::size_t records) {
-  const std::string stamp = WideToUtf8(jobStamp_);
-  std::wstring shown = W(Root() / top / platform::PathFromUtf8(stamp) /
-                         platform::PathFromUtf8(documents.front().name));
+  const std::string& stamp = jobStamp_;
+  std::string shown = W(Root() / top / platform::PathFromUtf8(stamp) /
+                        platform::PathFromUtf8(documents.front().name));
   OutputFolder storage;
   const OutputFolder* folder = nullptr;
   std::string reason;
   Result error = Folder(top, stamp, storage, folder, reason);
-  std::wstring failedPath = shown;
+  std::string failedPath = shown;
   if (error == kSuccess) {
     bool first = true;
     for (SetDocument& d : documents) {
@@ -605,7 +605,7 @@ void CRecoverJob::WriteDocumentSet(TemplateKind kind, const char* top,
         file.Discard();
       }
       // The name it got, or the one it was meant to get.
-      const std::wstring path = W(file.Committed() ? file.FinalPath() : folder->PathOf(d.name));
+      const std::string path = W(file.Committed() ? file.FinalPath() : folder->PathOf(d.name));
       if (first && r == kSuccess) shown = path;
       if (r != kSuccess && error == kSuccess) {
         error = r;

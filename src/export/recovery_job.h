@@ -203,7 +203,7 @@ class CRecoverJob {
   void ExportEvent(const CalendarEventRecord& event);
   void ExportBookmark(const BookmarkRecord& bookmark);
   // The path shown for a record of a collected set: top/STAMP/name.
-  std::wstring SetDocumentPath(const char* top, const char* name) const;
+  std::string SetDocumentPath(const char* top, const char* name) const;
   // One document of a collected set; the HTML one takes its template's parts.
   struct SetDocument {
     std::string name;

@@ -9,19 +9,19 @@ namespace {
 constexpr std::int64_t kDay = 86400;
 
 // "YYYY-MM-DD HH:MM:SS" (wide, as the local formatter gives it) into its fields.
-bool ParseDateText(const std::wstring& text, CivilTime& out) {
+bool ParseDateText(std::string_view text, CivilTime& out) {
   static const char kShape[] = "dddd-dd-dd dd:dd:dd";
   if (text.size() != sizeof kShape - 1) return false;
   std::int32_t fields[6] = {};
   int field = 0;
   for (std::size_t i = 0; i < text.size(); ++i) {
     if (kShape[i] != 'd') {
-      if (text[i] != static_cast<wchar_t>(kShape[i])) return false;
+      if (text[i] != kShape[i]) return false;
       ++field;
-    } else if (text[i] < L'0' || text[i] > L'9') {
+    } else if (text[i] < '0' || text[i] > '9') {
       return false;
     } else {
-      fields[field] = fields[field] * 10 + (text[i] - L'0');
+      fields[field] = fields[field] * 10 + (text[i] - '0');
     }
   }
   out = CivilTime{fields[0], fields[1], fields[2], fields[3], fields[4], fields[5]};

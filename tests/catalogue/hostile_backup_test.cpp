@@ -180,7 +180,7 @@ TEST_P(HostileBackupTest, CalendarRemindersAndBookmarksSayWhyTheyAreEmpty) {
   }
   FifoWatchdog watchdog(fifos);
   auto source = Source();
-  ASSERT_EQ(source->OpenBackup(L""), kSuccess);
+  ASSERT_EQ(source->OpenBackup(""), kSuccess);
   std::list<ReminderRecord> reminders{ReminderRecord{}};
   std::list<CalendarEventRecord> events{CalendarEventRecord{}};
   std::list<BookmarkRecord> bookmarks{BookmarkRecord{}};
@@ -203,7 +203,7 @@ TEST_P(HostileBackupTest, ADatabaseThePhoneNeverKeptIsNoProblemButOneLostFromThe
   // Not in the manifest (as before iOS 5 for Bookmarks.db): nothing to read, nothing lost.
   fs::remove(Db("Bookmarks.db"));
   auto source = Source();
-  ASSERT_EQ(source->OpenBackup(L""), kSuccess);
+  ASSERT_EQ(source->OpenBackup(""), kSuccess);
   std::list<BookmarkRecord> bookmarks;
   std::list<CalendarEventRecord> events;
   source->ReadBookmarks(bookmarks);

@@ -99,7 +99,7 @@ TEST_P(LocalSourceTest, EveryCategoryInScanOrderEndsAt98) {
 }
 
 TEST_P(LocalSourceTest, TheThreeNewReadsTakeHalfAUnitEachWhereThereIsRoom) {
-  ASSERT_EQ(source_->OpenBackup(L""), 0);
+  ASSERT_EQ(source_->OpenBackup(""), 0);
   ASSERT_EQ(positions_.seen.back(), 12);  // opened: 1 + 11
   std::list<ReminderRecord> reminders;
   std::list<CalendarEventRecord> events;
@@ -115,7 +115,7 @@ TEST_P(LocalSourceTest, TheThreeNewReadsTakeHalfAUnitEachWhereThereIsRoom) {
   for (const ManifestEntry& e : catalog_.manifest) fromStores += IsRemindersStoreKey(e.key);
   EXPECT_EQ(fromStores, GetParam() == mkbackup::Layout::kNewer ? 2u : 0u);
   std::list<ReminderRecord> tasks;
-  CalendarReader().ReadTasks(WideToUtf8(StoredFilePath(catalog_, kCalendarDbId)), tasks);
+  CalendarReader().ReadTasks(StoredFilePath(catalog_, kCalendarDbId), tasks);
   if (GetParam() == mkbackup::Layout::kNewer) {
     EXPECT_TRUE(tasks.empty());
     EXPECT_GT(reminders.size(), 10u);  // both stores

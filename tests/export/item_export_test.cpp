@@ -458,9 +458,9 @@ class ItemRecovery : public ::testing::Test {
     stats.SetTicked(stats.FindEntry(&*std::next(stores.events.begin())), false);
   }
   Result Run(const fs::path& templates) {
-    CRecoverJob job(stores, stats, nullptr, L"Dev", platform::WideFromPath(out));
+    CRecoverJob job(stores, stats, nullptr, "Dev", platform::Utf8FromPath(out));
     job.SetTemplateFolder(templates);
-    job.SetJobStamp(L"20210304050607");
+    job.SetJobStamp("20210304050607");
     job.SetNow(platform::UtcToUnix(2021, 3, 9, 10, 0, 0));
     const Result r = job.Run();
     done = job.DoneCount();
@@ -556,7 +556,7 @@ TEST(ItemRecoveryOfABackup, EverythingScannedIsInTheFiles) {
   BackupCatalog catalog;
   InitCatalog(catalog);
   BackupRecord record;
-  ASSERT_EQ(ReadBackupFolder(platform::WideFromPath(backup), record), kSuccess);
+  ASSERT_EQ(ReadBackupFolder(platform::Utf8FromPath(backup), record), kSuccess);
   CScanSession session;
   session.SetOpenedPause(std::chrono::milliseconds(0));
   ScanRequest request;
@@ -574,10 +574,10 @@ TEST(ItemRecoveryOfABackup, EverythingScannedIsInTheFiles) {
 
   const fs::path out = dir / "out";
   fs::create_directories(out);
-  CRecoverJob job(s, session.Statistics(), session.DataSource(), L"Test iPhone",
-                  platform::WideFromPath(out));
+  CRecoverJob job(s, session.Statistics(), session.DataSource(), "Test iPhone",
+                  platform::Utf8FromPath(out));
   job.SetTemplateFolder(test::SourceTemplates());
-  job.SetJobStamp(L"20210304050607");
+  job.SetJobStamp("20210304050607");
   ASSERT_EQ(job.Run(), kSuccess);
   EXPECT_EQ(job.FailedCount(), 0);
   EXPECT_EQ(job.DoneCount(),
