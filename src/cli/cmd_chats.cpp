@@ -20,10 +20,6 @@ std::int32_t StopOnInterrupt(void*, std::int32_t) {
   return platform::InterruptRequested() ? kStopped : kSuccess;
 }
 
-std::string J(const std::string& text) {
-  return "\"" + JsonEscape(text) + "\"";
-}
-
 struct Counts {
   std::size_t live = 0, deleted = 0;
 };
@@ -39,13 +35,14 @@ void PrintJsonApp(std::ostream& os, const char* app, std::int32_t result,
   os << "  \"" << app << "\": {\"result\": " << result << ", \"accounts\": [";
   bool firstAccount = true;
   for (const auto& [account, chats] : accounts) {
-    os << (firstAccount ? "\n" : ",\n") << "    {\"account\": " << J(account) << ", \"chats\": [";
+    os << (firstAccount ? "\n" : ",\n") << "    {\"account\": " << JsonString(account)
+       << ", \"chats\": [";
     firstAccount = false;
     bool firstChat = true;
     for (const auto& [key, messages] : chats) {
       const Counts c = CountOf(messages);
-      os << (firstChat ? "\n" : ",\n") << "      {\"key\": " << J(key) << ", \"live\": " << c.live
-         << ", \"deleted\": " << c.deleted << ", \"messages\": [";
+      os << (firstChat ? "\n" : ",\n") << "      {\"key\": " << JsonString(key)
+         << ", \"live\": " << c.live << ", \"deleted\": " << c.deleted << ", \"messages\": [";
       firstChat = false;
       bool firstMessage = true;
       for (const ChatMessageRecord& m : messages) {
@@ -53,8 +50,8 @@ void PrintJsonApp(std::ostream& os, const char* app, std::int32_t result,
            << ", \"deleted\": " << (m.status != 0 ? "true" : "false")
            << ", \"partial\": " << (m.partial ? "true" : "false")
            << ", \"isSender\": " << m.is_sender << ", \"rowId\": " << m.row_id
-           << ", \"time\": " << J(m.time) << ", \"sender\": " << J(m.sender)
-           << ", \"text\": " << J(m.text) << ", \"extra\": " << J(m.extra) << "}";
+           << ", \"time\": " << JsonString(m.time) << ", \"sender\": " << JsonString(m.sender)
+           << ", \"text\": " << JsonString(m.text) << ", \"extra\": " << JsonString(m.extra) << "}";
         firstMessage = false;
       }
       os << (messages.empty() ? "]}" : "\n      ]}");
@@ -154,7 +151,7 @@ class ChatsCommand : public Command {
     DestroyCatalog(catalog);
 
     if (json) {
-      io.out << "{\n  \"backup\": " << J(record.folder) << ",\n";
+      io.out << "{\n  \"backup\": " << JsonString(record.folder) << ",\n";
       PrintJsonApp(io.out, "wechat", weChatResult, weChat);
       io.out << ",\n";
       PrintJsonApp(io.out, "qq", qqResult, qq);

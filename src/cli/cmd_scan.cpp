@@ -25,55 +25,55 @@ namespace bv::cli {
 namespace {
 
 // JSON pieces.
-std::string Str(const std::string& s) {
-  return "\"" + JsonEscape(s) + "\"";
-}
 const char* Bool(bool b) {
   return b ? "true" : "false";
 }
 
 void Put(std::ostream& os, const MediaItem& m) {
-  os << "{\"size\": " << m.size << ", \"name\": " << Str(m.name) << ", \"path\": " << Str(m.path)
-     << "}";
+  os << "{\"size\": " << m.size << ", \"name\": " << JsonString(m.name)
+     << ", \"path\": " << JsonString(m.path) << "}";
 }
 void Put(std::ostream& os, const AttachmentItem& m) {
-  os << "{\"reserved\": " << m.reserved << ", \"size\": " << m.size << ", \"name\": " << Str(m.name)
-     << ", \"path\": " << Str(m.path) << "}";
+  os << "{\"reserved\": " << m.reserved << ", \"size\": " << m.size
+     << ", \"name\": " << JsonString(m.name) << ", \"path\": " << JsonString(m.path) << "}";
 }
 void Put(std::ostream& os, const AppMediaItem& m) {
-  os << "{\"size\": " << m.size << ", \"app\": " << Str(m.app) << ", \"name\": " << Str(m.name)
-     << ", \"path\": " << Str(m.path) << "}";
+  os << "{\"size\": " << m.size << ", \"app\": " << JsonString(m.app)
+     << ", \"name\": " << JsonString(m.name) << ", \"path\": " << JsonString(m.path) << "}";
 }
 void Put(std::ostream& os, const ContactRecord& r) {
-  os << "{\"deleted\": " << r.deleted << ", \"email\": " << Str(r.email)
-     << ", \"address\": " << Str(r.address) << ", \"extra\": " << Str(r.extra)
-     << ", \"url\": " << Str(r.url) << ", \"phone\": " << Str(r.phone)
-     << ", \"organization\": " << Str(r.organization) << ", \"name\": " << Str(r.name) << "}";
+  os << "{\"deleted\": " << r.deleted << ", \"email\": " << JsonString(r.email)
+     << ", \"address\": " << JsonString(r.address) << ", \"extra\": " << JsonString(r.extra)
+     << ", \"url\": " << JsonString(r.url) << ", \"phone\": " << JsonString(r.phone)
+     << ", \"organization\": " << JsonString(r.organization) << ", \"name\": " << JsonString(r.name)
+     << "}";
 }
 void Put(std::ostream& os, const CallRecord& r) {
   os << "{\"deleted\": " << r.deleted << ", \"answered\": " << r.answered
-     << ", \"duration\": " << r.duration << ", \"date\": " << Str(r.date)
-     << ", \"address\": " << Str(r.address) << ", \"name\": " << Str(r.name) << "}";
+     << ", \"duration\": " << r.duration << ", \"date\": " << JsonString(r.date)
+     << ", \"address\": " << JsonString(r.address) << ", \"name\": " << JsonString(r.name) << "}";
 }
 void Put(std::ostream& os, const NoteRecord& r) {
   os << "{\"deleted\": " << r.deleted << ", \"reserved\": " << r.reserved
-     << ", \"date\": " << Str(r.date) << ", \"title\": " << Str(r.title)
-     << ", \"body\": " << Str(r.body) << "}";
+     << ", \"date\": " << JsonString(r.date) << ", \"title\": " << JsonString(r.title)
+     << ", \"body\": " << JsonString(r.body) << "}";
 }
 void Put(std::ostream& os, const MessageRecord& r) {
   os << "{\"deleted\": " << r.deleted << ", \"isFromMe\": " << r.isFromMe
      << ", \"rowId\": " << r.rowId << ", \"handleId\": " << r.handleId
-     << ", \"date\": " << Str(r.date) << ", \"sender\": " << Str(r.sender)
-     << ", \"name\": " << Str(r.name) << ", \"text\": " << Str(r.text)
-     << ", \"extra\": " << Str(r.extra) << "}";
+     << ", \"date\": " << JsonString(r.date) << ", \"sender\": " << JsonString(r.sender)
+     << ", \"name\": " << JsonString(r.name) << ", \"text\": " << JsonString(r.text)
+     << ", \"extra\": " << JsonString(r.extra) << "}";
 }
 void Put(std::ostream& os, const WhatsAppMessageRecord& r) {
   os << "{\"deleted\": " << r.deleted << ", \"isFromMe\": " << r.isFromMe
      << ", \"messageId\": " << r.messageId << ", \"sessionId\": " << r.sessionId
-     << ", \"date\": " << Str(r.date) << ", \"senderName\": " << Str(r.senderName)
-     << ", \"text\": " << Str(r.text) << ", \"pushName\": " << Str(r.pushName)
-     << ", \"chatTitle\": " << Str(r.chatTitle()) << ", \"chatJids\": " << Str(r.chatJids())
-     << ", \"chatPartner\": " << Str(r.chatPartner()) << ", \"extra\": " << Str(r.extra) << "}";
+     << ", \"date\": " << JsonString(r.date) << ", \"senderName\": " << JsonString(r.senderName)
+     << ", \"text\": " << JsonString(r.text) << ", \"pushName\": " << JsonString(r.pushName)
+     << ", \"chatTitle\": " << JsonString(r.chatTitle())
+     << ", \"chatJids\": " << JsonString(r.chatJids())
+     << ", \"chatPartner\": " << JsonString(r.chatPartner())
+     << ", \"extra\": " << JsonString(r.extra) << "}";
 }
 
 const char* ZoneKindName(ZoneKind kind) {
@@ -94,33 +94,35 @@ std::string Seconds(bool has, std::int64_t seconds) {
 void Put(std::ostream& os, const ReminderRecord& r) {
   os << "{\"deleted\": " << r.deleted << ", \"completed\": " << r.completed
      << ", \"allDay\": " << r.allDay << ", \"priority\": " << r.priority
-     << ", \"rowId\": " << r.rowId << ", \"list\": " << Str(r.list)
-     << ", \"title\": " << Str(r.title) << ", \"notes\": " << Str(r.notes)
-     << ", \"due\": " << Str(r.due) << ", \"timeZone\": " << Str(r.timeZone)
-     << ", \"zoneKind\": " << Str(std::string(ZoneKindName(r.zoneKind)))
+     << ", \"rowId\": " << r.rowId << ", \"list\": " << JsonString(r.list)
+     << ", \"title\": " << JsonString(r.title) << ", \"notes\": " << JsonString(r.notes)
+     << ", \"due\": " << JsonString(r.due) << ", \"timeZone\": " << JsonString(r.timeZone)
+     << ", \"zoneKind\": " << JsonString(std::string(ZoneKindName(r.zoneKind)))
      << ", \"dueSeconds\": " << Seconds(r.hasDue, r.dueSeconds)
-     << ", \"completionDate\": " << Str(r.completionDate)
+     << ", \"completionDate\": " << JsonString(r.completionDate)
      << ", \"completionSeconds\": " << Seconds(r.hasCompletion, r.completionSeconds)
-     << ", \"uid\": " << Str(r.uid) << "}";
+     << ", \"uid\": " << JsonString(r.uid) << "}";
 }
 void Put(std::ostream& os, const CalendarEventRecord& r) {
   os << "{\"deleted\": " << r.deleted << ", \"allDay\": " << r.allDay << ", \"rowId\": " << r.rowId
-     << ", \"calendar\": " << Str(r.calendar) << ", \"title\": " << Str(r.title)
-     << ", \"start\": " << Str(r.start) << ", \"end\": " << Str(r.end)
-     << ", \"timeZone\": " << Str(r.timeZone) << ", \"endTimeZone\": " << Str(r.endTimeZone)
-     << ", \"zoneKind\": " << Str(std::string(ZoneKindName(r.zoneKind)))
+     << ", \"calendar\": " << JsonString(r.calendar) << ", \"title\": " << JsonString(r.title)
+     << ", \"start\": " << JsonString(r.start) << ", \"end\": " << JsonString(r.end)
+     << ", \"timeZone\": " << JsonString(r.timeZone)
+     << ", \"endTimeZone\": " << JsonString(r.endTimeZone)
+     << ", \"zoneKind\": " << JsonString(std::string(ZoneKindName(r.zoneKind)))
      << ", \"startSeconds\": " << Seconds(r.hasStart, r.startSeconds)
      << ", \"endSeconds\": " << Seconds(r.hasEnd, r.endSeconds)
-     << ", \"location\": " << Str(r.location) << ", \"notes\": " << Str(r.notes)
-     << ", \"url\": " << Str(r.url) << ", \"recurrence\": " << Str(r.recurrence)
-     << ", \"uid\": " << Str(r.uid) << "}";
+     << ", \"location\": " << JsonString(r.location) << ", \"notes\": " << JsonString(r.notes)
+     << ", \"url\": " << JsonString(r.url) << ", \"recurrence\": " << JsonString(r.recurrence)
+     << ", \"uid\": " << JsonString(r.uid) << "}";
 }
 void Put(std::ostream& os, const BookmarkRecord& r) {
   os << "{\"deleted\": " << r.deleted
-     << ", \"kind\": " << Str(std::string(BookmarkKindText(r.kind))) << ", \"id\": " << r.id
-     << ", \"parentId\": " << r.parentId << ", \"title\": " << Str(r.title)
-     << ", \"url\": " << Str(r.url) << ", \"folder\": [";
-  for (std::size_t i = 0; i < r.folder.size(); ++i) os << (i ? ", " : "") << Str(r.folder[i]);
+     << ", \"kind\": " << JsonString(std::string(BookmarkKindText(r.kind))) << ", \"id\": " << r.id
+     << ", \"parentId\": " << r.parentId << ", \"title\": " << JsonString(r.title)
+     << ", \"url\": " << JsonString(r.url) << ", \"folder\": [";
+  for (std::size_t i = 0; i < r.folder.size(); ++i)
+    os << (i ? ", " : "") << JsonString(r.folder[i]);
   os << "]}";
 }
 
@@ -185,9 +187,11 @@ void PrintJson(std::ostream& os, const BackupRecord& b, const CScanSession& sess
   const ScanStores& s = session.Stores();
   os << "{\n  \"backup\": {\"encrypted\": " << Bool(b.encrypted)
      << ", \"newerSystem\": " << Bool(b.newerSystem)
-     << ", \"lastBackupDate\": " << Str(b.lastBackupDate)
-     << ", \"phoneNumber\": " << Str(b.phoneNumber) << ", \"serialNumber\": " << Str(b.serialNumber)
-     << ", \"folder\": " << Str(b.folder) << ", \"displayName\": " << Str(b.displayName) << "},\n";
+     << ", \"lastBackupDate\": " << JsonString(b.lastBackupDate)
+     << ", \"phoneNumber\": " << JsonString(b.phoneNumber)
+     << ", \"serialNumber\": " << JsonString(b.serialNumber)
+     << ", \"folder\": " << JsonString(b.folder)
+     << ", \"displayName\": " << JsonString(b.displayName) << "},\n";
   os << "  \"openResult\": " << session.OpenResult() << ",\n";
   os << "  \"categories\": [";
   const char* indent = "      ";
@@ -196,9 +200,10 @@ void PrintJson(std::ostream& os, const BackupRecord& b, const CScanSession& sess
     const bool chosen = session.Chosen()[static_cast<int>(c)];
     const std::string problem = session.CategoryProblem(c);
     os << (c == Category::CameraRoll ? "\n" : ",\n") << "    {\"id\": " << CategoryId(c)
-       << ", \"name\": " << Str(std::string(info.name)) << ", \"chosen\": " << Bool(chosen)
+       << ", \"name\": " << JsonString(std::string(info.name)) << ", \"chosen\": " << Bool(chosen)
        << ", \"count\": " << session.CategoryCount(c)
-       << ", \"error\": " << (problem.empty() ? std::string("null") : Str(problem)) << ",\n    ";
+       << ", \"error\": " << (problem.empty() ? std::string("null") : JsonString(problem))
+       << ",\n    ";
     switch (c) {
       case Category::CameraRoll:
         os << "\"records\": ";

@@ -87,6 +87,11 @@ ArgumentHelp CategoriesArgument();
 
 using ::bv::JsonEscape;  // common/text.h
 
+// `text` as a quoted JSON string: the one way the commands write a string value.
+inline std::string JsonString(std::string_view text) {
+  return "\"" + JsonEscape(text) + "\"";
+}
+
 }  // namespace bv::cli
 
 // In a command's .cpp, inside namespace bv::cli: BV_REGISTER_COMMAND(ListCommand) defines
