@@ -51,7 +51,7 @@ void WriteSafari(BackupContext& ctx) {
   const std::int64_t menu = add(root, 1, "BookmarksMenu", "", 2);
   const std::int64_t reading = add(root, 1, "com.apple.ReadingList", "", 3);
   const std::int64_t work = add(menu, 1, "Work & Projects", "");
-  const std::int64_t deep = add(work, 1, "Docs / Specs", "");
+  const std::int64_t deep = add(work, 1, "Docs / Manuals", "");
   const std::int64_t travel = add(bar, 1, "Travel ✈️", "");
   static const std::vector<std::string> titles = {
       "News", "Weather <today>", "Recipes & more", "\"Quoted\" site", "Bank",
