@@ -4,6 +4,7 @@
 #include <QHeaderView>
 #include <QStyledItemDelegate>
 #include <QPainter>
+#include <QScrollBar>
 #include <QTableView>
 #include <QTreeView>
 #include <algorithm>
@@ -303,6 +304,22 @@ class CListModel : public QAbstractTableModel {
 
 // ---- the list ------------------------------------------------------------------------
 
+namespace {
+
+// The empty rows under the controls of an element source: they give the view its
+// length and its scroll bar.
+class ElementRows : public IListRowSource {
+ public:
+  explicit ElementRows(IListElementSource* source) : m_source(source) {}
+  int RowCount() const override { return std::max(0, m_source->ElementCount()); }
+  QString RowText(int, int) const override { return QString(); }
+
+ private:
+  IListElementSource* m_source;
+};
+
+}  // namespace
+
 CListUI::CListUI(QWidget* parent) : CContainerUI(parent), m_view(new QTableView(this)) {
   m_model = new CListModel(this);
   m_view->setModel(m_model);
@@ -327,6 +344,12 @@ CListUI::CListUI(QWidget* parent) : CContainerUI(parent), m_view(new QTableView(
                    [this](const QModelIndex& i) { OnClicked(i, true); });
   QObject::connect(m_view->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
                    [this](const QModelIndex& cur, const QModelIndex&) { OnCurrentChanged(cur); });
+  // Element rows follow the view: the view moves its children when it scrolls, and
+  // the controls are then placed again (and swapped for the rows now shown).
+  QObject::connect(m_view->verticalScrollBar(), &QScrollBar::valueChanged, this,
+                   [this] { PlaceElements(); });
+  QObject::connect(m_view->verticalScrollBar(), &QScrollBar::rangeChanged, this,
+                   [this] { PlaceElements(); });
   QObject::connect(m_view->horizontalHeader(), &QHeaderView::sectionClicked, this,
                    [this](int section) {
                      if (CListHeaderItemUI* h = GetColumn(section))
@@ -334,7 +357,13 @@ CListUI::CListUI(QWidget* parent) : CContainerUI(parent), m_view(new QTableView(
                    });
 }
 
-CListUI::~CListUI() = default;
+CListUI::~CListUI() {
+  // The view (with its model and the element controls) goes while the sources it reads
+  // still exist.
+  m_elementSource = nullptr;
+  delete m_view;
+  m_view = nullptr;
+}
 
 CListHeaderItemUI* CListUI::AddColumn(const QString& name, const QString& text, int width) {
   auto* h = new CListHeaderItemUI(this);
@@ -427,6 +456,7 @@ void CListUI::AddRows(std::vector<QStringList> rows, const std::vector<quintptr>
 }
 
 void CListUI::RemoveAllRows() {
+  DropElementSource();
   m_lastSel = -1;
   m_model->Reset([&] {
     for (auto& r : m_model->m_rows)
@@ -442,6 +472,7 @@ void CListUI::RemoveAll() {
 }
 
 void CListUI::SetRowSource(IListRowSource* source) {
+  if (!m_elementRows || source != m_elementRows.get()) DropElementSource();
   m_lastSel = -1;
   m_model->Reset([&] {
     for (auto& r : m_model->m_rows)
@@ -695,6 +726,96 @@ void CListUI::RemoveAllElements() {
   RemoveAllRows();
 }
 
+void CListUI::DropElementSource() {
+  if (!m_elementSource && m_pool.empty()) return;
+  for (PooledElement& p : m_pool)
+    if (p.control) p.control->deleteLater();
+  m_pool.clear();
+  m_elementSource = nullptr;
+  if (m_source == m_elementRows.get()) {
+    m_model->Reset([&] { m_source = nullptr; });
+  }
+  m_elementRows.reset();
+}
+
+void CListUI::SetElementSource(IListElementSource* source) {
+  if (!source) {
+    SetRowSource(nullptr);
+    return;
+  }
+  DropElementSource();
+  m_elementSource = source;
+  m_elementRows = std::make_unique<ElementRows>(source);
+  SetRowSource(m_elementRows.get());
+  QHeaderView* rows = m_view->verticalHeader();
+  const int n = m_elementRows->RowCount();
+  for (int i = 0; i < n; ++i) {
+    const int h = source->ElementHeight(i);
+    if (h > 0 && h != m_itemHeight) rows->resizeSection(i, h);
+  }
+  m_view->scrollToTop();
+  PlaceElements();
+}
+
+CControlUI* CListUI::ShownElement(int index) const {
+  for (const PooledElement& p : m_pool)
+    if (p.index == index && index >= 0) return p.control;
+  return nullptr;
+}
+
+void CListUI::ScrollToRow(int row, bool top) {
+  const int v = RowToViewRow(row);
+  if (v < 0) return;
+  m_view->scrollTo(m_model->index(v, 0),
+                   top ? QAbstractItemView::PositionAtTop : QAbstractItemView::EnsureVisible);
+  PlaceElements();
+}
+
+void CListUI::PlaceElements() {
+  if (!m_elementSource) return;
+  QWidget* port = m_view->viewport();
+  const int n = m_model->rowCount();
+  int first = n > 0 ? m_view->rowAt(0) : -1;
+  int last = -1;
+  if (first >= 0) {
+    last = m_view->rowAt(std::max(0, port->height() - 1));
+    if (last < 0) last = n - 1;
+  }
+  // Rows that left the screen give their controls back for reuse.
+  for (PooledElement& p : m_pool)
+    if (p.index >= 0 && (p.index < first || p.index > last)) {
+      p.index = -1;
+      if (p.control) p.control->hide();
+    }
+  for (int row = first; row >= 0 && row <= last; ++row) {
+    PooledElement* slot = nullptr;
+    for (PooledElement& p : m_pool)
+      if (p.index == row) slot = &p;
+    if (!slot) {
+      const int kind = m_elementSource->ElementKind(row);
+      for (PooledElement& p : m_pool)
+        if (p.index < 0 && p.kind == kind && p.control) {
+          slot = &p;
+          break;
+        }
+      if (!slot) {
+        CControlUI* made = m_elementSource->BuildElement(kind);
+        if (!made) continue;
+        made->setParent(port);
+        made->SetManager(m_manager);
+        m_pool.push_back(PooledElement{made, kind, -1});
+        slot = &m_pool.back();
+      }
+      slot->index = row;
+      m_elementSource->FillElement(slot->control, row);
+    }
+    const QRect cell = m_view->visualRect(m_model->index(row, 0));
+    slot->control->setGeometry(0, cell.top(), port->width(), cell.height());
+    slot->control->show();
+    slot->control->raise();
+  }
+}
+
 void CListUI::SetItemHeight(int h) {
   m_itemHeight = std::max(1, h);
   m_view->verticalHeader()->setDefaultSectionSize(m_itemHeight);
@@ -734,6 +855,7 @@ void CListUI::DoLayout() {
   ApplyColumnWidths();
   m_view->setFont(GetFont());
   m_view->horizontalHeader()->setFont(GetFont());
+  PlaceElements();
 }
 
 // ---- tree --------------------------------------------------------------------------

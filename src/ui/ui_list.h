@@ -6,6 +6,8 @@
 // controls (message bubbles, a contact card), one per row. UI-thread only.
 #include <QAbstractTableModel>
 #include <QStandardItemModel>
+#include <QPointer>
+#include <memory>
 #include <vector>
 
 #include "ui/ui_controls.h"
@@ -65,6 +67,26 @@ class IListRowSource {
     (void)row;
     return false;
   }
+};
+
+// Rows that are controls built from skins (message bubbles): the list builds controls
+// only for the rows on screen and reuses them as it scrolls, so a list of any length
+// holds about a screenful of controls. Row indices are the source's.
+class IListElementSource {
+ public:
+  virtual ~IListElementSource() = default;
+  virtual int ElementCount() const = 0;
+  // Which kind of control row `index` takes; a control is reused only within its kind.
+  virtual int ElementKind(int index) const = 0;
+  // The row's height; 0 or less for the list's item height.
+  virtual int ElementHeight(int index) const {
+    (void)index;
+    return 0;
+  }
+  // A new control of `kind` (the list takes it); nullptr when it cannot be built.
+  virtual CControlUI* BuildElement(int kind) = 0;
+  // Makes `element` (built for ElementKind(index)) show row `index`.
+  virtual void FillElement(CControlUI* element, int index) = 0;
 };
 
 class CListUI : public CContainerUI {
@@ -136,6 +158,19 @@ class CListUI : public CContainerUI {
   void RowSourceDataChanged();
   void RowSourceRowChanged(int row);
 
+  // Shows the rows of `source` as controls made on demand (null: back to its own rows,
+  // empty). The source must outlive the list or be replaced first; after its rows change
+  // in number, call SetElementSource again.
+  void SetElementSource(IListElementSource* source);
+  IListElementSource* ElementSource() const { return m_elementSource; }
+  // The control showing row `index` of the element source; nullptr when the row is not
+  // on screen.
+  CControlUI* ShownElement(int index) const;
+  // Controls made for the element source since it was set (shown or kept for reuse).
+  int BuiltElementCount() const { return static_cast<int>(m_pool.size()); }
+  // Scrolls so that `row` is on screen (at the top when `top`).
+  void ScrollToRow(int row, bool top = false);
+
   int GetItemHeight() const { return m_itemHeight; }
   void SetItemHeight(int h);
   void SetAttribute(const QString& name, const QString& value) override;
@@ -154,6 +189,14 @@ class CListUI : public CContainerUI {
   void OnClicked(const QModelIndex& index, bool dbl);
   void OnCurrentChanged(const QModelIndex& index);
   void ApplyColumnWidths();
+  void DropElementSource();
+  void PlaceElements();
+
+  struct PooledElement {
+    QPointer<CControlUI> control;
+    int kind = 0;
+    int index = -1;  // the row shown, -1 when kept for reuse
+  };
 
   QTableView* m_view;
   CListModel* m_model;
@@ -168,6 +211,9 @@ class CListUI : public CContainerUI {
   bool m_hiddenDirty = false;
   int m_selBeforeUpdate = -1;
   IListRowSource* m_source = nullptr;
+  IListElementSource* m_elementSource = nullptr;
+  std::unique_ptr<IListRowSource> m_elementRows;  // the empty rows under the controls
+  std::vector<PooledElement> m_pool;
 };
 
 class CTreeViewUI;
