@@ -1,8 +1,9 @@
 // Media samples of every detected kind (plus short and empty files) and their places
 // in a backup: Camera Roll, Photo Stream, app containers, names whose extension lies
 // about the content. Pictures (HEIC and AVIF included), WAVE and MIDI files are
-// complete and open in ordinary viewers; the film containers carry real headers and
-// filler.
+// complete and open in ordinary viewers; the AVI is a playable film; the other film
+// containers carry real headers and filler.
+#include <algorithm>
 #include <cstdio>
 #include <stdexcept>
 
@@ -225,20 +226,85 @@ std::string Wav(std::size_t size) {
   return Riff("WAVE", chunks + data);
 }
 
+// A film that players can play: uncompressed 8 x 8 frames (24-bit, bottom-up) at four
+// frames a second, as many as the size allows (at least two), with an index and a JUNK
+// chunk for the rest. The filler is drawn as before, so later files keep their bytes.
 std::string Avi(Prng& rng, std::size_t size) {
-  std::string hdrl = "hdrl";
-  std::string avih(56, '\0');
-  std::string list = "LIST";
-  std::string inner = hdrl + "avih";
-  Le32(inner, 56);
-  inner += avih;
-  Le32(list, static_cast<std::uint32_t>(inner.size()));
-  list += inner;
-  std::string junk = "JUNK";
-  std::size_t pad = size > list.size() + 20 ? size - list.size() - 20 : 16;
-  Le32(junk, static_cast<std::uint32_t>(pad));
-  junk += Filler(rng, pad);
-  return Riff("AVI ", list + junk);
+  constexpr std::uint32_t kSide = 8;
+  constexpr std::uint32_t kFrameBytes = kSide * kSide * 3;
+  const std::size_t oldPad = size > 76 + 20 ? size - 76 - 20 : 16;
+  const std::string filler = Filler(rng, oldPad);
+  constexpr std::size_t kFixed = 12 + 12 + 64 + 12 + 64 + 48 + 12 + 8 + 8;
+  const std::size_t room = size > kFixed ? size - kFixed : 0;
+  const auto frames =
+      static_cast<std::uint32_t>(std::clamp<std::size_t>(room / (8 + kFrameBytes + 16), 2, 40));
+
+  std::string avih;
+  Le32(avih, 250000);  // microseconds per frame
+  Le32(avih, kFrameBytes * 4);
+  Le32(avih, 0);
+  Le32(avih, 0x10);  // has an index
+  Le32(avih, frames);
+  Le32(avih, 0);
+  Le32(avih, 1);
+  Le32(avih, kFrameBytes);
+  Le32(avih, kSide);
+  Le32(avih, kSide);
+  avih += std::string(16, '\0');
+  std::string strh = "vidsDIB ";
+  Le32(strh, 0);  // flags
+  Le32(strh, 0);  // priority, language
+  Le32(strh, 0);  // initial frames
+  Le32(strh, 1);  // scale
+  Le32(strh, 4);  // rate
+  Le32(strh, 0);  // start
+  Le32(strh, frames);
+  Le32(strh, kFrameBytes);
+  Le32(strh, 0xFFFFFFFFu);  // quality
+  Le32(strh, 0);            // sample size
+  Le16(strh, 0);
+  Le16(strh, 0);
+  Le16(strh, kSide);
+  Le16(strh, kSide);
+  std::string strf;
+  Le32(strf, 40);
+  Le32(strf, kSide);
+  Le32(strf, kSide);
+  Le16(strf, 1);
+  Le16(strf, 24);
+  Le32(strf, 0);  // uncompressed
+  Le32(strf, kFrameBytes);
+  strf += std::string(16, '\0');
+  auto chunk = [](const char* id, const std::string& body) {
+    std::string out = id;
+    Le32(out, static_cast<std::uint32_t>(body.size()));
+    return out + body;
+  };
+  auto list = [&](const char* type, const std::string& body) { return chunk("LIST", type + body); };
+  const std::string strl = list("strl", chunk("strh", strh) + chunk("strf", strf));
+  const std::string hdrl = list("hdrl", chunk("avih", avih) + strl);
+  std::string movi;
+  std::string idx1;
+  for (std::uint32_t f = 0; f < frames; ++f) {
+    // A colour square that moves across a grey field.
+    std::string pixels;
+    for (std::uint32_t y = 0; y < kSide; ++y)
+      for (std::uint32_t x = 0; x < kSide; ++x) {
+        const bool on = (x / 4 + y / 4 + f) % 2 == 0;
+        pixels += on ? std::string("\x30\x60\xE0", 3) : std::string("\xB0\xB0\xB0", 3);
+      }
+    Le32(idx1, 0x62643030);  // "00db"
+    Le32(idx1, 0x10);        // key frame
+    Le32(idx1, static_cast<std::uint32_t>(4 + movi.size()));
+    Le32(idx1, kFrameBytes);
+    movi += chunk("00db", pixels);
+  }
+  std::string body = hdrl + list("movi", movi) + chunk("idx1", idx1);
+  const std::size_t used = 12 + body.size() + 8;
+  const std::size_t pad = size > used ? size - used : 0;
+  body += chunk("JUNK", filler.substr(0, std::min(pad, filler.size())) +
+                            std::string(pad > filler.size() ? pad - filler.size() : 0, '\0'));
+  return Riff("AVI ", body);
 }
 
 std::string Midi(std::size_t size) {
