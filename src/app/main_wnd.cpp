@@ -11,6 +11,7 @@
 
 #include "app/itunes_backup_page.h"
 #include "app/lang/ini_file.h"
+#include "app/media_player.h"
 #include "app/popups.h"
 #include "app/preview_pane.h"
 #include "app/qt_text.h"
@@ -110,6 +111,7 @@ CMainWnd::~CMainWnd() {
   qApp->removeEventFilter(this);
   // The worker posts to this window: it ends before anything else goes.
   m_scanPage->Shutdown();
+  m_previewPane->StopMedia();
   for (CBaseVrtWnd* page : std::initializer_list<CBaseVrtWnd*>{
            m_backupPage.get(), m_categoryPage.get(), m_scanPage.get(), m_previewPane.get()})
     RemoveVirtualWnd(page->VirtualName());
@@ -118,6 +120,7 @@ CMainWnd::~CMainWnd() {
 }
 
 ui::CControlUI* CMainWnd::CreateControl(const QString& tag) {
+  if (tag == QLatin1String("MediaPlayer")) return new CMediaPlayerUI;
   return ui::CreateProgramControl(tag);
 }
 
@@ -263,6 +266,8 @@ void CMainWnd::OnStepChanged(ui::CControlUI* option) {
   for (int step = 1; step <= 3; ++step)
     if (name == StepOptionName(step)) index = step - 1;
   if (index < 0) return;
+  // Sound and video stop when their page is left.
+  if (index != 2) m_previewPane->StopMedia();
   if (auto* tab = Find<ui::CTabLayoutUI>(QStringLiteral("TabPage"))) tab->SelectItem(index);
 }
 
