@@ -21,7 +21,9 @@
 #include "app/itunes_backup_page.h"
 #include "app/lang/language_store.h"
 #include "app/main_wnd.h"
+#include "app/media_player.h"
 #include "app/popups.h"
+#include "app/preview_pane.h"
 #include "app/print_window.h"
 #include "app/qt_text.h"
 #include "app/recover_window.h"
@@ -209,7 +211,8 @@ void CScreenshotTour::Build() {
   add(
       "the category page", [tabIs] { return tabIs(1); },
       [this] {
-        ClickControl(QStringLiteral("OptNotes"));
+        // Notes stay chosen: the preview pane shows one at the end of the walk.
+        ClickControl(QStringLiteral("OptReminder"));
         ClickControl(QStringLiteral("OptCalendar"));
       });
   add(
@@ -369,6 +372,95 @@ void CScreenshotTour::Build() {
         Shot(QStringLiteral("11_print"));
         ClickWidget(Modal<CPrintWnd>()->FindControl(QStringLiteral("closebtn")));
       });
+  // The preview pane, one kind of row after the other: the row is handed to the pane as
+  // a click on the list would hand it.
+  CPreviewVrtWnd* pane = &m_wnd.PreviewPane();
+  add(
+      "the results after printing", [] { return !RunningModal(); },
+      [this] { ClickControl(QStringLiteral("OptOnOffPreview")); });
+  auto preview = [&, page, pane, clickNode](const char* what, Category c, auto pick, auto shown,
+                                            const QString& shot) {
+    add((QStringLiteral("the list before the ") + QLatin1String(what)).toUtf8().constData(),
+        [] { return !RunningModal(); }, [clickNode, c] { clickNode(c); });
+    add((QStringLiteral("the ") + QLatin1String(what)).toUtf8().constData(),
+        [page, c] { return page->SelectedCategory() == c; },
+        [this, page, pane, c, pick] {
+          const StatItem item = pick(page->Session().Stores());
+          if (std::holds_alternative<std::monostate>(item))
+            return Fail(QStringLiteral("the demo backup has nothing to preview here"));
+          pane->ShowRow(PreviewRow{c, item});
+        });
+    add((QStringLiteral("the pane showing the ") + QLatin1String(what)).toUtf8().constData(),
+        [pane, shown] { return shown(*pane); }, [this, shot] { Shot(shot); });
+  };
+  // The conversation and the chat with the most messages among those with a deleted one.
+  preview(
+      "conversation", Category::Messages,
+      [](const ScanStores& s) -> StatItem {
+        const MessageRecord* best = nullptr;
+        std::size_t most = 0;
+        for (const auto& row : s.conversationList) {
+          const auto& list = s.conversations.at(row.handleId);
+          if (list.size() > most && (row.deleted != 0 || !best)) best = &row, most = list.size();
+        }
+        return best ? StatItem(best) : StatItem();
+      },
+      [](const CPreviewVrtWnd& p) { return p.Mode() == PreviewMode::kList; },
+      QStringLiteral("17_preview_conversation"));
+  preview(
+      "WhatsApp chat", Category::WhatsApp,
+      [](const ScanStores& s) -> StatItem {
+        const WhatsAppMessageRecord* best = nullptr;
+        std::size_t most = 0;
+        for (const auto& row : s.chatList) {
+          const auto& list = s.chats.at(row.sessionId);
+          const bool group = row.chatJids.find(',') != decltype(row.chatJids)::npos;
+          if (group && list.size() > most) best = &row, most = list.size();
+        }
+        return best ? StatItem(best) : StatItem();
+      },
+      [](const CPreviewVrtWnd& p) { return p.Mode() == PreviewMode::kList; },
+      QStringLiteral("18_preview_group_chat"));
+  preview(
+      "contact", Category::Contacts,
+      [](const ScanStores& s) -> StatItem {
+        for (const auto& c : s.contacts)
+          if (!c.phone.empty() && !c.email.empty()) return &c;
+        return s.contacts.empty() ? StatItem() : StatItem(&s.contacts.front());
+      },
+      [](const CPreviewVrtWnd& p) { return p.Mode() == PreviewMode::kList; },
+      QStringLiteral("19_preview_contact"));
+  preview(
+      "note", Category::Notes,
+      [](const ScanStores& s) -> StatItem {
+        return s.notes.empty() ? StatItem() : StatItem(&s.notes.front());
+      },
+      [](const CPreviewVrtWnd& p) { return p.Mode() == PreviewMode::kText; },
+      QStringLiteral("20_preview_note"));
+  auto media = [](const char* ext) {
+    return [ext](const ScanStores& s) -> StatItem {
+      for (const auto& m : s.cameraRoll)
+        if (ToQ(m.name).endsWith(QLatin1String(ext), Qt::CaseInsensitive) && m.size > 512)
+          return &m;
+      return StatItem();
+    };
+  };
+  preview(
+      "picture", Category::CameraRoll, media(".png"),
+      [](const CPreviewVrtWnd& p) { return p.PictureShown(); },
+      QStringLiteral("21_preview_picture"));
+  preview(
+      "film", Category::CameraRoll, media(".avi"),
+      [](const CPreviewVrtWnd& p) {
+        const CMediaPlayerUI* player = p.MediaPlayer();
+        return player && player->Player()->playbackState() == QMediaPlayer::PlayingState &&
+               player->Player()->hasVideo() && player->Player()->position() > 300;
+      },
+      QStringLiteral("22_preview_video"));
+  add(
+      "the film stopped when the page is left", [] { return !RunningModal(); },
+      [pane] { pane->StopMedia(); });
+
   if (!other.isEmpty()) {
     chooseLanguage(other, QStringLiteral("12_assist_menu"));
     add(
