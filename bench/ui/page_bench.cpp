@@ -9,7 +9,11 @@
 // read the same source, one through a bare scan session (the scan's own), one through
 // the page (listed, ticked, filtered); each reports its peak resident set.
 //
-//   bench_ui [--rows N] [--runs R]
+// The preview pane: one WhatsApp chat of 20,000 messages (--chat N), opened as bubbles
+// until the pane has been painted, and scrolled by a screenful (bubbles placed again,
+// painted); the pane makes bubbles only for the rows on screen.
+//
+//   bench_ui [--rows N] [--runs R] [--chat N]
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -28,6 +32,7 @@
 #include <vector>
 
 #include "app/main_wnd.h"
+#include "app/preview_pane.h"
 #include "app/scan_page.h"
 #include "app/skin/skin_archive.h"
 #include "catalogue/data_source.h"
@@ -40,6 +45,13 @@ namespace {
 
 int g_rows = 200000;
 int g_runs = 7;
+int g_chat = 20000;
+
+// ASCII text in the records' own string type.
+template <typename Text>
+Text Ascii(const std::string& text) {
+  return Text(text.begin(), text.end());
+}
 
 // A data source that makes the conversations as it is read (nothing kept twice) and a
 // few notes, so that the page has a second category to switch from.
@@ -83,7 +95,22 @@ class ManyMessages : public IPhoneRecoveryParse {
   std::int32_t ReadBookmarks(std::list<BookmarkRecord>&) override { return 0; }
   std::int32_t ReadQQ(AccountChats&) override { return 0; }
   std::int32_t ReadWeChat(AccountChats&) override { return 0; }
-  std::int32_t ReadWhatsApp(WhatsAppChatMap&) override { return 0; }
+  std::int32_t ReadWhatsApp(WhatsAppChatMap& chats) override {
+    auto& chat = chats[1];
+    for (int i = 0; i < g_chat; ++i) {
+      WhatsAppMessageRecord m;
+      m.sessionId = 1;
+      m.messageId = i;
+      m.isFromMe = i % 3 == 0 ? 1 : 0;
+      m.deleted = i % 11 == 0 ? 1 : 0;
+      m.date = Ascii<decltype(m.date)>("2021-03-04 05:06:07");
+      m.pushName = Ascii<decltype(m.pushName)>("~Member " + std::to_string(i % 9));
+      m.text = Ascii<decltype(m.text)>("message " + std::to_string(i) +
+                                       " of the long chat, long enough to wrap");
+      chat.push_back(std::move(m));
+    }
+    return 0;
+  }
   std::int32_t PreparePreviewCopy(const std::string&, std::string&, ProgressCallback,
                                   void*) override {
     return 87;
@@ -232,6 +259,8 @@ int main(int argc, char** argv) {
       g_rows = std::max(1, std::atoi(argv[++i]));
     else if (!std::strcmp(argv[i], "--runs"))
       g_runs = std::max(1, std::atoi(argv[++i]));
+    else if (!std::strcmp(argv[i], "--chat"))
+      g_chat = std::max(1, std::atoi(argv[++i]));
   }
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
 
@@ -243,7 +272,9 @@ int main(int argc, char** argv) {
   if (!InstallSkinArchive()) return 1;
   Window w;
   CScanVrtWnd& page = w.wnd->ScanPage();
-  page.SetChosenCategories(MessagesAndNotes());
+  CategorySet chosen = MessagesAndNotes();
+  chosen[static_cast<int>(Category::WhatsApp)] = true;
+  page.SetChosenCategories(chosen);
   QElapsedTimer scanTime;
   scanTime.start();
   page.StartScan(std::make_unique<ManyMessages>(), kLocalBackupSource);
@@ -283,6 +314,39 @@ int main(int argc, char** argv) {
   }
   const StatisticsLabel label = page.Session().Label();
 
+  // The long chat in the preview pane.
+  w.wnd->Find<ui::COptionUI>(QStringLiteral("OptOnOffPreview"))->Activate();
+  page.SelectCategory(Category::WhatsApp);
+  Settle();
+  CPreviewVrtWnd& pane = w.wnd->PreviewPane();
+  auto* bubbles = w.wnd->Find<ui::CListUI>(QStringLiteral("MessagesList"));
+  const auto& chatRow = page.Session().Stores().chatList.front();
+  std::vector<double> chatMs, scrollMs;
+  int built = 0;
+  for (int r = 0; r < g_runs; ++r) {
+    pane.Clear();
+    Settle();
+    chatMs.push_back(TimeMs([&] {
+      pane.ShowRow(PreviewRow{Category::WhatsApp, &chatRow});
+      bubbles->View()->viewport()->repaint();
+    }));
+    if (bubbles->GetRowCount() != g_chat + 1) {
+      std::fprintf(stderr, "bench_ui: %d bubble rows, not %d\n", bubbles->GetRowCount(),
+                   g_chat + 1);
+      return 1;
+    }
+    const int target = (r + 1) * g_chat / (g_runs + 1);
+    scrollMs.push_back(TimeMs([&] {
+      bubbles->ScrollToRow(target, true);
+      bubbles->View()->viewport()->repaint();
+    }));
+    if (!bubbles->ShownElement(target)) {
+      std::fprintf(stderr, "bench_ui: bubble %d not shown after scrolling\n", target);
+      return 1;
+    }
+    built = std::max(built, bubbles->BuiltElementCount());
+  }
+
   QTableView bare;
   BareModel model;
   bare.setModel(&model);
@@ -307,6 +371,9 @@ int main(int argc, char** argv) {
   line("list the messages (select, paint)", Median(listMs), "target < 200 ms");
   line("tick or untick all (header box, paint)", Median(tickMs), "target < 100 ms");
   line("deleted-only filter on or off (paint)", Median(filterMs), "target < 100 ms");
+  std::printf("chat of %d messages: at most %d bubble controls made\n", g_chat, built);
+  line("open the chat in the preview (show, paint)", Median(chatMs), "no visible pause");
+  line("scroll the chat to a far row (place, paint)", Median(scrollMs), "no visible pause");
   std::printf(
       "peak memory: scan alone %ld MB, scan on the page %ld MB, the page adds %ld MB"
       "  target < 50 MB\n",
