@@ -773,6 +773,23 @@ void CListUI::ScrollToRow(int row, bool top) {
 
 void CListUI::PlaceElements() {
   if (!m_elementSource) return;
+  // Building, filling or showing a control can lay the view out again, which calls here
+  // once more: that call only asks for another pass, so that the pool does not change
+  // under the pass that runs.
+  if (m_placing) {
+    m_placeAgain = true;
+    return;
+  }
+  m_placing = true;
+  int passes = 0;
+  do {
+    m_placeAgain = false;
+    PlaceElementsOnce();
+  } while (m_placeAgain && m_elementSource && ++passes < 4);
+  m_placing = false;
+}
+
+void CListUI::PlaceElementsOnce() {
   QWidget* port = m_view->viewport();
   const int n = m_model->rowCount();
   int first = n > 0 ? m_view->rowAt(0) : -1;
@@ -787,32 +804,32 @@ void CListUI::PlaceElements() {
       p.index = -1;
       if (p.control) p.control->hide();
     }
-  for (int row = first; row >= 0 && row <= last; ++row) {
-    PooledElement* slot = nullptr;
-    for (PooledElement& p : m_pool)
-      if (p.index == row) slot = &p;
-    if (!slot) {
+  for (int row = first; row >= 0 && row <= last && m_elementSource; ++row) {
+    std::size_t slot = m_pool.size();
+    for (std::size_t i = 0; i < m_pool.size(); ++i)
+      if (m_pool[i].index == row && m_pool[i].control) slot = i;
+    if (slot == m_pool.size()) {
       const int kind = m_elementSource->ElementKind(row);
-      for (PooledElement& p : m_pool)
-        if (p.index < 0 && p.kind == kind && p.control) {
-          slot = &p;
-          break;
-        }
-      if (!slot) {
+      for (std::size_t i = 0; i < m_pool.size() && slot == m_pool.size(); ++i)
+        if (m_pool[i].index < 0 && m_pool[i].kind == kind && m_pool[i].control) slot = i;
+      if (slot == m_pool.size()) {
         CControlUI* made = m_elementSource->BuildElement(kind);
         if (!made) continue;
         made->setParent(port);
         made->SetManager(m_manager);
         m_pool.push_back(PooledElement{made, kind, -1});
-        slot = &m_pool.back();
       }
-      slot->index = row;
-      m_elementSource->FillElement(slot->control, row);
+      m_pool[slot].index = row;
+      CControlUI* control = m_pool[slot].control;
+      m_elementSource->FillElement(control, row);
     }
+    if (slot >= m_pool.size()) continue;  // the pool was emptied meanwhile
+    const QPointer<CControlUI> control = m_pool[slot].control;
+    if (!control) continue;
     const QRect cell = m_view->visualRect(m_model->index(row, 0));
-    slot->control->setGeometry(0, cell.top(), port->width(), cell.height());
-    slot->control->show();
-    slot->control->raise();
+    control->setGeometry(0, cell.top(), port->width(), cell.height());
+    control->show();
+    control->raise();
   }
 }
 

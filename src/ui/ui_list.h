@@ -191,6 +191,7 @@ class CListUI : public CContainerUI {
   void ApplyColumnWidths();
   void DropElementSource();
   void PlaceElements();
+  void PlaceElementsOnce();
 
   struct PooledElement {
     QPointer<CControlUI> control;
@@ -214,6 +215,8 @@ class CListUI : public CContainerUI {
   IListElementSource* m_elementSource = nullptr;
   std::unique_ptr<IListRowSource> m_elementRows;  // the empty rows under the controls
   std::vector<PooledElement> m_pool;
+  bool m_placing = false;
+  bool m_placeAgain = false;
 };
 
 class CTreeViewUI;
