@@ -105,8 +105,10 @@ class ManyMessages : public IPhoneRecoveryParse {
       m.deleted = i % 11 == 0 ? 1 : 0;
       m.date = Ascii<decltype(m.date)>("2021-03-04 05:06:07");
       m.pushName = Ascii<decltype(m.pushName)>("~Member " + std::to_string(i % 9));
-      m.text = Ascii<decltype(m.text)>("message " + std::to_string(i) +
-                                       " of the long chat, long enough to wrap");
+      // Mostly short texts, every fifth one long enough to wrap.
+      m.text =
+          Ascii<decltype(m.text)>("message " + std::to_string(i) +
+                                  (i % 5 == 0 ? " of the long chat, long enough to wrap" : ""));
       chat.push_back(std::move(m));
     }
     return 0;

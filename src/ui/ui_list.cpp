@@ -8,6 +8,7 @@
 #include <QTableView>
 #include <QTreeView>
 #include <algorithm>
+#include <map>
 
 #include "ui/skin_window.h"
 
@@ -732,6 +733,7 @@ void CListUI::DropElementSource() {
     if (p.control) p.control->deleteLater();
   m_pool.clear();
   m_elementSource = nullptr;
+  m_view->verticalHeader()->setDefaultSectionSize(m_itemHeight);
   if (m_source == m_elementRows.get()) {
     m_model->Reset([&] { m_source = nullptr; });
   }
@@ -747,12 +749,26 @@ void CListUI::SetElementSource(IListElementSource* source) {
   m_elementSource = source;
   m_elementRows = std::make_unique<ElementRows>(source);
   SetRowSource(m_elementRows.get());
+  // Each section resized on its own costs the header time in proportion to the sections
+  // already resized, so the most common height becomes the default and only the others
+  // are resized.
   QHeaderView* rows = m_view->verticalHeader();
   const int n = m_elementRows->RowCount();
+  std::vector<int> heights(static_cast<std::size_t>(n));
+  std::map<int, int> counts;
   for (int i = 0; i < n; ++i) {
     const int h = source->ElementHeight(i);
-    if (h > 0 && h != m_itemHeight) rows->resizeSection(i, h);
+    heights[static_cast<std::size_t>(i)] = h > 0 ? h : m_itemHeight;
+    ++counts[heights[static_cast<std::size_t>(i)]];
   }
+  int common = m_itemHeight;
+  int most = 0;
+  for (const auto& [h, count] : counts)
+    if (count > most) common = h, most = count;
+  rows->setDefaultSectionSize(common);
+  for (int i = 0; i < n; ++i)
+    if (heights[static_cast<std::size_t>(i)] != common)
+      rows->resizeSection(i, heights[static_cast<std::size_t>(i)]);
   m_view->scrollToTop();
   PlaceElements();
 }
