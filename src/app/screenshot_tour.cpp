@@ -453,8 +453,12 @@ void CScreenshotTour::Build() {
       "film", Category::CameraRoll, media(".avi"),
       [](const CPreviewVrtWnd& p) {
         const CMediaPlayerUI* player = p.MediaPlayer();
-        return player && player->Player()->playbackState() == QMediaPlayer::PlayingState &&
-               player->Player()->hasVideo() && player->Player()->position() > 300;
+        // Under way, or at its end (a busy machine may miss the short film's middle): a
+        // frame is shown either way.
+        if (!player || !player->Player()->hasVideo()) return false;
+        const QMediaPlayer* m = player->Player();
+        return (m->playbackState() == QMediaPlayer::PlayingState && m->position() > 300) ||
+               m->mediaStatus() == QMediaPlayer::EndOfMedia;
       },
       QStringLiteral("22_preview_video"));
   add(
