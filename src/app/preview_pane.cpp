@@ -370,7 +370,7 @@ void CPreviewVrtWnd::OnPictureTimer() {
 
 void CPreviewVrtWnd::PlayFailed() {
   m_mediaResult = 0;
-  show_message(kMsgInformation, &Window(), Main().MessageText(L"MSG1207"), std::nullopt, 550, 200);
+  show_message(kMsgInformation, &Window(), Main().MessageText("MSG1207"), std::nullopt, 550, 200);
 }
 
 }  // namespace bv

@@ -10,7 +10,7 @@
 namespace bv {
 
 CPreviewProcessWnd::CPreviewProcessWnd(QWidget* owner, QString itemName)
-    : CPopUpWnd(owner, QStringLiteral("xml\\PreviewProcessWnd.xml"), L"PreviewProcessWnd",
+    : CPopUpWnd(owner, QStringLiteral("xml\\PreviewProcessWnd.xml"), "PreviewProcessWnd",
                 QStringLiteral("UIPreviewProcessWnd")),
       m_itemName(std::move(itemName)) {}
 
@@ -20,7 +20,7 @@ CPreviewProcessWnd::~CPreviewProcessWnd() {
   if (m_worker.joinable()) m_worker.join();
 }
 
-std::wstring CPreviewProcessWnd::Text(const wchar_t* id) {
+std::string CPreviewProcessWnd::Text(const char* id) {
   return lang::CLanguageStore::text(Messages(), id);
 }
 
@@ -32,7 +32,7 @@ void CPreviewProcessWnd::OnInit() {
   m_cancel = false;
   m_done = true;
   if (ui::CControlUI* name = FindControl(QStringLiteral("LblFileName")))
-    name->SetText(ToQ(Text(L"MSG0902")) + QLatin1Char(' ') + m_itemName);
+    name->SetText(ToQ(Text("MSG0902")) + QLatin1Char(' ') + m_itemName);
   ShowPercent(0);
   m_done = false;
   m_worker = std::thread([this] {
@@ -62,7 +62,7 @@ std::int32_t CPreviewProcessWnd::Report(void* user, std::int32_t percent) {
 void CPreviewProcessWnd::ShowPercent(int percent) {
   m_shownPercent = percent;
   if (ui::CControlUI* label = FindControl(QStringLiteral("LblPercent")))
-    label->SetText(ToQ(lang::FormatMessageArgs(L"%s %d%%", {Text(L"MSG0901"), percent})));
+    label->SetText(ToQ(lang::FormatMessageArgs("%s %d%%", {Text("MSG0901"), percent})));
   if (auto* bar = Find<ui::CProgressUI>(QStringLiteral("Progress"))) bar->SetValue(percent);
 }
 
@@ -80,8 +80,7 @@ void CPreviewProcessWnd::AskCancel() {
   {
     // The copy waits at its next report while the user is asked.
     std::lock_guard<std::mutex> lock(m_lock);
-    if (!m_done)
-      answer = show_message(kMsgQuestion, this, Text(L"MSG0903"), std::nullopt, 550, 200);
+    if (!m_done) answer = show_message(kMsgQuestion, this, Text("MSG0903"), std::nullopt, 550, 200);
     if (answer == 1) m_cancel = true;
   }
   m_asking = false;

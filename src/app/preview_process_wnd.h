@@ -55,7 +55,7 @@ class CPreviewProcessWnd : public CPopUpWnd {
   static std::int32_t Report(void* user, std::int32_t percent);
   void ShowPercent(int percent);
   void OnCopyEnded();
-  std::wstring Text(const wchar_t* id);
+  std::string Text(const char* id);
 
   std::function<std::int32_t(ProgressCallback, void*)> m_copy;
   QString m_itemName;

@@ -414,7 +414,7 @@ void CScreenshotTour::Build() {
         std::size_t most = 0;
         for (const auto& row : s.chatList) {
           const auto& list = s.chats.at(row.sessionId);
-          const bool group = row.chatJids.find(',') != decltype(row.chatJids)::npos;
+          const bool group = row.chatJids().find(',') != std::string::npos;
           if (group && list.size() > most) best = &row, most = list.size();
         }
         return best ? StatItem(best) : StatItem();

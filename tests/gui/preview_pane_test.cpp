@@ -555,6 +555,9 @@ TEST_F(PreviewPaneTest, LargeFilesAreCopiedUnderTheProgressWindowAndACancelShows
       QTest::mouseClick(p->FindControl(QStringLiteral("BtnCancel")), Qt::LeftButton);
     });
   };
+  // Whether the quick copy's window above stayed up long enough to be seen depends on
+  // the machine's load: count from here.
+  windowsSeen = 0;
   const std::size_t asked = log.messages.size();
   Show(Category::CameraRoll, items[2]);
   EXPECT_EQ(Pane().ProgressWindowsRun(), 2);
