@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QSlider>
 #include <QStyle>
+#include <QTimer>
 #include <QToolButton>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -73,10 +74,19 @@ CMediaPlayerUI::CMediaPlayerUI(QWidget* parent)
                    [this](QMediaPlayer::Error error, const QString&) {
                      if (error != QMediaPlayer::NoError) Fail();
                    });
-  QObject::connect(m_player, &QMediaPlayer::mediaStatusChanged, this,
-                   [this](QMediaPlayer::MediaStatus status) {
-                     if (status == QMediaPlayer::InvalidMedia) Fail();
-                   });
+  QObject::connect(
+      m_player, &QMediaPlayer::mediaStatusChanged, this, [this](QMediaPlayer::MediaStatus status) {
+        if (status == QMediaPlayer::InvalidMedia) Fail();
+        if (status == QMediaPlayer::LoadedMedia || status == QMediaPlayer::BufferingMedia ||
+            status == QMediaPlayer::BufferedMedia || status == QMediaPlayer::EndOfMedia)
+          m_startWatch->stop();
+      });
+  // Some damaged files never leave the loading state: no error, no picture, no sound.
+  // A local file that has not loaded in this time will not play.
+  m_startWatch = new QTimer(this);
+  m_startWatch->setSingleShot(true);
+  m_startWatch->setInterval(15000);
+  QObject::connect(m_startWatch, &QTimer::timeout, this, [this] { Fail(); });
 }
 
 CMediaPlayerUI::~CMediaPlayerUI() {
@@ -89,17 +99,23 @@ void CMediaPlayerUI::Play(const QString& file, bool video, std::function<void()>
   m_failed = false;
   m_onFailure = std::move(onFailure);
   m_video->setVisible(video);
+  m_startWatch->start();
   m_player->setSource(QUrl::fromLocalFile(file));
   // A source that could not even be opened has already failed.
   if (!m_failed) m_player->play();
 }
 
 void CMediaPlayerUI::Stop() {
+  m_startWatch->stop();
   m_onFailure = nullptr;
   m_player->stop();
   m_player->setSource(QUrl());
   m_position->setRange(0, 0);
   m_time->setText(Clock(0));
+}
+
+void CMediaPlayerUI::SetStartTimeout(int ms) {
+  m_startWatch->setInterval(ms);
 }
 
 void CMediaPlayerUI::TogglePause() {
@@ -112,6 +128,7 @@ void CMediaPlayerUI::TogglePause() {
 void CMediaPlayerUI::Fail() {
   if (m_failed) return;
   m_failed = true;
+  m_startWatch->stop();
   m_player->stop();
   // Asked once; the callback may show a modal box, so it runs after this signal.
   if (auto callback = std::exchange(m_onFailure, nullptr))

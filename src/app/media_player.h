@@ -11,6 +11,7 @@
 class QAudioOutput;
 class QLabel;
 class QSlider;
+class QTimer;
 class QToolButton;
 class QVideoWidget;
 
@@ -36,6 +37,8 @@ class CMediaPlayerUI : public ui::CControlUI {
   QToolButton* PlayButton() const { return m_play; }
   // Whether the last Play failed.
   bool Failed() const { return m_failed; }
+  // How long a file may stay loading before it counts as one that cannot play.
+  void SetStartTimeout(int ms);
 
  private:
   void Fail();
@@ -48,6 +51,7 @@ class CMediaPlayerUI : public ui::CControlUI {
   QSlider* m_position;
   QSlider* m_volume;
   QLabel* m_time;
+  QTimer* m_startWatch = nullptr;
   std::function<void()> m_onFailure;
   bool m_failed = false;
   bool m_dragging = false;

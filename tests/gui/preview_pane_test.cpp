@@ -425,6 +425,39 @@ TEST_F(PreviewPaneTest, ANoteReadsAsItsTitleAndBodyAndACallHasNoPreview) {
   EXPECT_EQ(colourAt(QStringLiteral("Title:")), kOrange);
   EXPECT_EQ(colourAt(QStringLiteral("Note:")), kOrange);
 
+  // Reminders, events and bookmarks read as their filled fields, labelled.
+  ReminderRecord reminder;
+  Set(reminder.title, "Call the bank");
+  Set(reminder.list, "Errands");
+  Set(reminder.due, "2021-03-04");
+  reminder.deleted = 1;
+  Show(Category::Reminder, &reminder);
+  EXPECT_EQ(Pane().Mode(), PreviewMode::kText);
+  EXPECT_EQ(
+      Edit()->GetText(),
+      QStringLiteral("  ---------------------------------------------------  \n"
+                     "Title:\n    Call the bank\nList:\n    Errands\nDue:\n    2021-03-04\n"));
+  EXPECT_EQ(colourAt(QStringLiteral("List:")), kOrange);
+  CalendarEventRecord event;
+  Set(event.title, "Dentist");
+  Set(event.start, "2021-03-05 09:30:00");
+  Set(event.location, "Hauptstraße 1");
+  Show(Category::Calendar, &event);
+  EXPECT_EQ(Edit()->GetText(),
+            QStringLiteral("  ---------------------------------------------------  \n"
+                           "Title:\n    Dentist\nStart:\n    2021-03-05 09:30:00\n"
+                           "Location:\n    Hauptstraße 1\n"));
+  EXPECT_EQ(colourAt(QStringLiteral("Start:")), QColor(0x40, 0x40, 0x40));
+  BookmarkRecord bookmark;
+  Set(bookmark.title, "News");
+  Set(bookmark.url, "https://example.org/");
+  bookmark.folder = {"Favorites", "Daily"};
+  Show(Category::SafariBookmark, &bookmark);
+  EXPECT_EQ(Edit()->GetText(),
+            QStringLiteral("  ---------------------------------------------------  \n"
+                           "Title:\n    News\nFolder:\n    Favorites / Daily\n"
+                           "URL:\n    https://example.org/\n"));
+
   // A call replaces the note with nothing.
   Show(Category::CallHistory, &page.Session().Stores().calls.front());
   EXPECT_EQ(Pane().Mode(), PreviewMode::kNone);
@@ -476,8 +509,10 @@ TEST_F(PreviewPaneTest, APictureOfTheBackupShowsAndSoundPlaysWhileABrokenFilmSay
   EXPECT_TRUE(Pane().MediaPlayer()->VideoWidget()->isVisibleTo(Pane().MediaPlayer()));
   EXPECT_TRUE(log.messages.empty());
 
-  // The backup's other films are headers and filler: playback cannot start and the user is told.
+  // The backup's other films are headers and filler: playback cannot start and the user is told,
+  // whether the player reports an error or stays loading (the start watch, shortened here).
   messageAnswers = {1};
+  Pane().MediaPlayer()->SetStartTimeout(3000);
   Show(Category::CameraRoll, mp4);
   EXPECT_EQ(Pane().PreparedKind(), PreviewKind::kVideo);
   ASSERT_TRUE(WaitFor([&] { return !log.messages.empty(); }, 10000))
@@ -487,6 +522,7 @@ TEST_F(PreviewPaneTest, APictureOfTheBackupShowsAndSoundPlaysWhileABrokenFilmSay
   EXPECT_EQ(log.messages.back().kind, kMsgInformation);
   EXPECT_EQ(log.messages.back().width, 550);
   EXPECT_NE(player->playbackState(), QMediaPlayer::PlayingState);
+  Pane().MediaPlayer()->SetStartTimeout(15000);
 
   // Leaving the page stops playing.
   Show(Category::CameraRoll, wav);
