@@ -202,6 +202,34 @@ void CPreviewVrtWnd::ShowRow(const PreviewRow& row) {
                  [this](const WhatsAppMessageRecord* r) { ShowChat(*r); },
                  [this](const ContactRecord* r) { ShowContact(*r); },
                  [this](const NoteRecord* r) { ShowNote(*r); },
+                 [this](const ReminderRecord* r) {
+                   ShowFields({{QStringLiteral("Title"), r->title},
+                               {QStringLiteral("List"), r->list},
+                               {QStringLiteral("Due"), r->due},
+                               {QStringLiteral("Completed"), r->completionDate},
+                               {QStringLiteral("Notes"), r->notes}},
+                              r->deleted != 0);
+                 },
+                 [this](const CalendarEventRecord* r) {
+                   ShowFields({{QStringLiteral("Title"), r->title},
+                               {QStringLiteral("Calendar"), r->calendar},
+                               {QStringLiteral("Start"), r->start},
+                               {QStringLiteral("End"), r->end},
+                               {QStringLiteral("Repeats"), r->recurrence},
+                               {QStringLiteral("Location"), r->location},
+                               {QStringLiteral("URL"), r->url},
+                               {QStringLiteral("Notes"), r->notes}},
+                              r->deleted != 0);
+                 },
+                 [this](const BookmarkRecord* r) {
+                   std::string folder;
+                   for (const auto& part : r->folder)
+                     folder += (folder.empty() ? "" : " / ") + part;
+                   ShowFields({{QStringLiteral("Title"), r->title},
+                               {QStringLiteral("Folder"), folder},
+                               {QStringLiteral("URL"), r->url}},
+                              r->deleted != 0);
+                 },
                  // A call has nothing more to show than its row.
                  [this](const CallRecord*) { SetMode(PreviewMode::kNone); },
                  [this](const StatNode*) { SetMode(PreviewMode::kNone); },
@@ -293,6 +321,21 @@ void CPreviewVrtWnd::ShowNote(const NoteRecord& note) {
                      Qt::AlignLeft);
   m_edit->AppendText(QStringLiteral("Note:\n "), label, Qt::AlignLeft);
   m_edit->AppendText(QStringLiteral("    ") + ToQ(note.body), body, Qt::AlignLeft);
+}
+
+void CPreviewVrtWnd::ShowFields(const std::vector<std::pair<QString, std::string>>& fields,
+                                bool deleted) {
+  SetMode(PreviewMode::kText);
+  if (!m_edit) return;
+  const QColor label = deleted ? kDeletedColor : kNoteLabelColor;
+  const QColor body = QColor(0, 0, 0);
+  m_edit->AppendText(kNoteSeparator, kSeparatorColor, Qt::AlignHCenter);
+  for (const auto& [name, value] : fields) {
+    if (value.empty()) continue;
+    m_edit->AppendText(name + QStringLiteral(":\n"), label, Qt::AlignLeft);
+    m_edit->AppendText(QStringLiteral("    ") + ToQ(value) + QStringLiteral("\n"), body,
+                       Qt::AlignLeft);
+  }
 }
 
 template <typename Item>

@@ -116,6 +116,8 @@ class CPreviewVrtWnd : public CBaseVrtWnd {
   void ShowBubbles(std::vector<CBubbleRows::Message> messages);
   void ShowContact(const ContactRecord& contact);
   void ShowNote(const NoteRecord& note);
+  // Reminders, events and bookmarks: their filled fields as labelled lines, the note's way.
+  void ShowFields(const std::vector<std::pair<QString, std::string>>& fields, bool deleted);
   template <typename Item>
   void ShowMedia(const Item& item);
   bool TryPicture();

@@ -35,16 +35,53 @@ QString CallStatus(const CallRecord& c) {
   return c.answered != 0 ? QStringLiteral("Missed") : QStringLiteral("Canceled");
 }
 
-std::vector<ResultColumn> NoColumns() {
-  return {};
-}
-
 std::vector<ResultColumn> NoteColumns() {
   return {
       Col<NoteRecord>("ColTitle", "Title", 100, [](const NoteRecord& n) { return ToQ(n.title); }),
       Col<NoteRecord>(
           "ColDate", "Date", 110, [](const NoteRecord& n) { return ToQ(n.date); }, kDate),
       Col<NoteRecord>("ColNote", "Note", 0, [](const NoteRecord& n) { return ToQ(n.body); })};
+}
+
+std::vector<ResultColumn> ReminderColumns() {
+  return {Col<ReminderRecord>("ColTitle", "Title", 150,
+                              [](const ReminderRecord& r) { return ToQ(r.title); }),
+          Col<ReminderRecord>("ColList", "List", 100,
+                              [](const ReminderRecord& r) { return ToQ(r.list); }),
+          Col<ReminderRecord>(
+              "ColDue", "Due", 120, [](const ReminderRecord& r) { return ToQ(r.due); }, kDate),
+          Col<ReminderRecord>("ColStatus", "Status", 0, [](const ReminderRecord& r) {
+            if (r.deleted != 0) return QStringLiteral("Deleted");
+            return r.completed != 0 ? QStringLiteral("Completed") : QStringLiteral("Normal");
+          })};
+}
+
+std::vector<ResultColumn> EventColumns() {
+  return {Col<CalendarEventRecord>("ColTitle", "Title", 150,
+                                   [](const CalendarEventRecord& e) { return ToQ(e.title); }),
+          Col<CalendarEventRecord>(
+              "ColStart", "Start", 120, [](const CalendarEventRecord& e) { return ToQ(e.start); },
+              kDate),
+          Col<CalendarEventRecord>(
+              "ColEnd", "End", 120, [](const CalendarEventRecord& e) { return ToQ(e.end); }, kDate),
+          Col<CalendarEventRecord>("ColCalendar", "Calendar", 100,
+                                   [](const CalendarEventRecord& e) { return ToQ(e.calendar); }),
+          Col<CalendarEventRecord>("ColLocation", "Location", 0,
+                                   [](const CalendarEventRecord& e) { return ToQ(e.location); })};
+}
+
+std::vector<ResultColumn> BookmarkColumns() {
+  return {
+      Col<BookmarkRecord>("ColTitle", "Title", 180,
+                          [](const BookmarkRecord& b) { return ToQ(b.title); }),
+      Col<BookmarkRecord>("ColFolder", "Folder", 120,
+                          [](const BookmarkRecord& b) {
+                            std::string path;
+                            for (const auto& part : b.folder)
+                              path += (path.empty() ? "" : " / ") + part;
+                            return ToQ(path);
+                          }),
+      Col<BookmarkRecord>("ColUrl", "URL", 0, [](const BookmarkRecord& b) { return ToQ(b.url); })};
 }
 
 std::vector<ResultColumn> CallColumns() {
@@ -166,9 +203,9 @@ const Table& Columns() {
     at(Category::Notes) = NoteColumns();
     at(Category::WhatsApp) = ChatColumns();
     at(Category::WhatsAppAttachments) = WhatsAppAttachmentColumns();
-    at(Category::Reminder) = NoColumns();
-    at(Category::Calendar) = NoColumns();
-    at(Category::SafariBookmark) = NoColumns();
+    at(Category::Reminder) = ReminderColumns();
+    at(Category::Calendar) = EventColumns();
+    at(Category::SafariBookmark) = BookmarkColumns();
     t.apps = AppColumns();
     t.appFiles = AppFileColumns();
     return t;

@@ -13,10 +13,12 @@
 #include "app/lang/language_store.h"
 #include "app/preview_pane.h"
 #include "app/qt_text.h"
+#include "app/result_columns.h"
 #include "app/window_messages.h"
 #include "common/text.h"
 #include "fake_phone.h"
 #include "fake_source.h"
+#include "records/bookmark_reader.h"
 #include "records/note_reader.h"
 #include "scan/data_source_factory.h"
 #include "scan_page_support.h"
@@ -278,6 +280,18 @@ TEST_F(ScanPageTest, AWholeScanShowsTheTruthInTheTreeAndTheLists) {
   }
   EXPECT_EQ(page.CategoryNode(Category::Messages)->GetText(),
             QStringLiteral("Messages (%1)").arg(expected.at(Category::Messages)));
+  QStringList reminderTitles, eventTitles, bookmarkTitles;
+  for (const Json* store : test::FindDatabases(truth, "Reminders store"))
+    for (const Json* r : test::LiveRows(*store, "ZREMCDREMINDER"))
+      reminderTitles << OneLine(ToQ(TextOf((*r)["values"]["ZTITLE"])));
+  if (const Json* cal = test::FindDatabase(truth, "Calendar.sqlitedb"))
+    for (const Json* r : test::LiveRows(*cal, "CalendarItem"))
+      if ((*r)["values"]["entity_type"].Int() != 3)
+        eventTitles << OneLine(ToQ(TextOf((*r)["values"]["summary"])));
+  if (const Json* safari = test::FindDatabase(truth, "Bookmarks.db"))
+    for (const Json* r : test::LiveRows(*safari, "bookmarks"))
+      if (!(*r)["values"]["parent"].IsNull())
+        bookmarkTitles << ToQ(BookmarkFolderTitle(TextOf((*r)["values"]["title"])));
 
   // The first category with results filled the list by itself.
   EXPECT_EQ(page.SelectedCategory(), Category::CameraRoll);
@@ -311,6 +325,15 @@ TEST_F(ScanPageTest, AWholeScanShowsTheTruthInTheTreeAndTheLists) {
   ClickNode(Category::WhatsAppAttachments);
   EXPECT_EQ(Sorted(Column(1)), TruthFiles(truth, "AppDomain-net.whatsapp.WhatsApp", kByType));
   EXPECT_FALSE(Control("FilterToolBar")->IsVisible());
+  ClickNode(Category::Reminder);
+  EXPECT_EQ(model->headerData(3, Qt::Horizontal).toString(), QStringLiteral("Due"));
+  EXPECT_EQ(Sorted(Column(1)), Sorted(reminderTitles));
+  ClickNode(Category::Calendar);
+  EXPECT_EQ(model->headerData(2, Qt::Horizontal).toString(), QStringLiteral("Start"));
+  EXPECT_EQ(Sorted(Column(1)), Sorted(eventTitles));
+  ClickNode(Category::SafariBookmark);
+  EXPECT_EQ(model->headerData(3, Qt::Horizontal).toString(), QStringLiteral("URL"));
+  EXPECT_EQ(Sorted(Column(1)), Sorted(bookmarkTitles));
 
   // A row click hands the row to the preview pane.
   ClickNode(Category::Notes);
