@@ -41,6 +41,7 @@ constexpr int kPollMs = 50;
 constexpr int kSettleMs = 120;
 constexpr int kPictureSettleMs = 300;
 constexpr qint64 kStepTimeoutMs = 60000;
+constexpr qint64 kOptionalStepTimeoutMs = 20000;
 
 qint64 Now() {
   return QDateTime::currentMSecsSinceEpoch();
@@ -437,6 +438,15 @@ void CScreenshotTour::Build() {
       },
       [](const CPreviewVrtWnd& p) { return p.Mode() == PreviewMode::kText; },
       QStringLiteral("20_preview_note"));
+  preview(
+      "bookmark", Category::SafariBookmark,
+      [](const ScanStores& s) -> StatItem {
+        for (const auto& b : s.bookmarks)
+          if (!b.url.empty() && !b.folder.empty()) return &b;
+        return StatItem();
+      },
+      [](const CPreviewVrtWnd& p) { return p.Mode() == PreviewMode::kText; },
+      QStringLiteral("20b_preview_bookmark"));
   auto media = [](const char* ext) {
     return [ext](const ScanStores& s) -> StatItem {
       for (const auto& m : s.cameraRoll)
@@ -449,10 +459,27 @@ void CScreenshotTour::Build() {
       "picture", Category::CameraRoll, media(".png"),
       [](const CPreviewVrtWnd& p) { return p.PictureShown(); },
       QStringLiteral("21_preview_picture"));
-  // The playing film (docs/screenshots/preview_video.png) is not part of the walk: in
-  // loaded runs its step did not always see a frame in time.
+  preview(
+      "film", Category::CameraRoll, media(".avi"),
+      [](const CPreviewVrtWnd& p) {
+        const CMediaPlayerUI* player = p.MediaPlayer();
+        // Under way, or at its end (a busy machine may miss the short film's middle): a
+        // frame is shown either way.
+        if (!player || !player->Player()->hasVideo()) return false;
+        const QMediaPlayer* m = player->Player();
+        return (m->playbackState() == QMediaPlayer::PlayingState && m->position() > 300) ||
+               m->mediaStatus() == QMediaPlayer::EndOfMedia;
+      },
+      QStringLiteral("22_preview_video"));
+  // On a loaded machine the film may not show a frame in time, or may not start at all.
+  m_steps.back().optional = true;
   add(
-      "nothing playing when the walk goes on", [] { return !RunningModal(); },
+      "nothing playing when the walk goes on",
+      [this] {
+        // A film that could not start says so in a box; the walk closes it.
+        if (ModalBox(kMsgInformation)) ClickInModal(QStringLiteral("closebtn"));
+        return !RunningModal();
+      },
       [pane] { pane->StopMedia(); });
 
   if (!other.isEmpty()) {
@@ -524,8 +551,12 @@ void CScreenshotTour::Poll() {
   const qint64 now = Now();
   if (!step.ready()) {
     m_readySince = 0;
-    if (now - m_stepStarted > kStepTimeoutMs)
-      return Fail(QStringLiteral("waited in vain for ") + step.what);
+    if (now - m_stepStarted > (step.optional ? kOptionalStepTimeoutMs : kStepTimeoutMs)) {
+      if (!step.optional) return Fail(QStringLiteral("waited in vain for ") + step.what);
+      std::fprintf(stderr, "screenshot tour: left out %s\n", qPrintable(step.what));
+      ++m_next;
+      m_stepStarted = now;
+    }
     QTimer::singleShot(kPollMs, this, [this] { Poll(); });
     return;
   }

@@ -35,6 +35,9 @@ class CScreenshotTour : public QObject {
     QString what;                 // said when the step cannot happen
     std::function<bool()> ready;  // polled until true (or the step times out)
     std::function<void()> act;
+    // A step whose state may not come on a loaded machine: its picture is left out
+    // (and said so) instead of failing the walk.
+    bool optional = false;
   };
   void Build();
   void Poll();
