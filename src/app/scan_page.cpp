@@ -58,6 +58,16 @@ constexpr int kMaxCategoryId = kCategoryCount;
 // A cell's margins around its text (the list's padding and the style's margins).
 constexpr int kCellPadding = 20;
 
+// The engine's reason as a sentence.
+QString AsSentence(const QString& reason) {
+  QString text = reason.trimmed();
+  if (!text.isEmpty()) {
+    text[0] = text[0].toUpper();
+    if (!text.endsWith(QLatin1Char('.'))) text += QLatin1Char('.');
+  }
+  return text;
+}
+
 bool IsAppCategory(Category c) {
   return c == Category::AppPhotos || c == Category::AppVideos;
 }
@@ -192,13 +202,7 @@ void CScanVrtWnd::ResetPage(bool scanning) {
 }
 
 void CScanVrtWnd::SetCategoryProblem(Category c, const QString& reason) {
-  QString text = reason.trimmed();
-  // The engine's reason as a sentence.
-  if (!text.isEmpty()) {
-    text[0] = text[0].toUpper();
-    if (!text.endsWith(QLatin1Char('.'))) text += QLatin1Char('.');
-  }
-  m_problems[static_cast<std::size_t>(c)] = text;
+  m_problems[static_cast<std::size_t>(c)] = AsSentence(reason);
   UpdateNodes();
   RefreshProblem();
 }
@@ -316,9 +320,13 @@ void CScanVrtWnd::OnWorkerMessage(int message, std::int64_t param, const QString
       if (m_percent) m_percent->SetText(QStringLiteral("%1%").arg(param));
       break;
     case msg::kScanWarning:
-      if (!text.isEmpty())
-        show_message(kMsgWarning, &Main(), Main().MessageText(ToUtf8(text)), std::nullopt, 550,
-                     200);
+      if (!text.isEmpty()) {
+        if (ToUtf8(text) == kScanFailedWarning)
+          ShowOpenFailure();
+        else
+          show_message(kMsgWarning, &Main(), Main().MessageText(ToUtf8(text)), std::nullopt, 550,
+                       200);
+      }
       break;
     case msg::kScanSourceProblem:
       // The session keeps the reason until the next scan or Home; a message left over
@@ -341,7 +349,21 @@ void CScanVrtWnd::OnNodeReady(std::int32_t categoryId) {
     SelectCategory(CategoryFromId(categoryId));
 }
 
+void CScanVrtWnd::ShowOpenFailure() {
+  std::string shown = Main().MessageText(std::string(kScanFailedWarning));
+  // Why the source could not be opened (the manifest damaged, a file missing).
+  const QString why = AsSentence(ToQ(m_session.OpenProblem()));
+  if (!why.isEmpty()) shown += "\n" + ToUtf8(why);
+  show_message(kMsgWarning, &Main(), shown, std::nullopt, 550, 200);
+}
+
 void CScanVrtWnd::OnScanEnded() {
+  // A backup that could not be opened (other than by a wrong password, asked for again,
+  // or a failure already told) reads as empty: the user is told why rather than left
+  // with empty categories.
+  const std::int32_t open = m_session.OpenResult();
+  if (open != kSuccess && open != kStopped && open != kScanError && !m_session.WrongPassword())
+    ShowOpenFailure();
   // A scan can end right after the user paused it (after its last category): the lock
   // goes back and the page leaves the paused look.
   if (m_session.IsPaused()) m_session.Resume();

@@ -129,6 +129,8 @@ class CScanVrtWnd : public CBaseVrtWnd, private IScanEventSink {
   void ShowInfoPane(bool info);
   void PlayAnimation(bool play);
   void OnScanEnded();
+  // The scan-failed warning with the reason the source gave.
+  void ShowOpenFailure();
   void OnNodeReady(std::int32_t categoryId);
   void UpdateNodes();
   void UpdateTreeTicks();

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <fstream>
 #include <map>
 #include <set>
 #include <thread>
@@ -19,6 +20,7 @@
 #include "fake_phone.h"
 #include "fake_source.h"
 #include "records/bookmark_reader.h"
+#include "platform/utf8.h"
 #include "records/note_reader.h"
 #include "scan/data_source_factory.h"
 #include "scan_page_support.h"
@@ -716,6 +718,35 @@ TEST_F(ScanPageTest, TheStartMessageScansAPhoneOnUsbToo) {
 
 // A category the engine could not read shows its node and the engine's reason above
 // its list; the next scan, read whole, shows neither.
+TEST_F(ScanPageTest, ABackupThatCannotBeOpenedSaysWhyInTheWarning) {
+  CMainWnd& w = Scanned();
+  CScanVrtWnd& page = w.ScanPage();
+  // The same backup with its manifest overwritten by bytes that are no database.
+  test::TempDir copy("damaged-manifest");
+  fs::copy(BackupFolder(), copy.path(), fs::copy_options::recursive);
+  {
+    std::ofstream manifest(copy.path() / "Manifest.db", std::ios::binary | std::ios::trunc);
+    manifest << std::string(4096, '\x5a');
+  }
+  BackupRecord record = page.ChosenBackup();
+  ASSERT_FALSE(record.folder.empty());
+  record.folder = platform::Utf8FromPath(copy.path());
+  page.SetChosenBackup(record);
+  SetMessageBoxResponder([&](const MessageBoxRequest& req) {
+    log.messages.push_back(req);
+    return 1;
+  });
+  ASSERT_TRUE(page.StartScan(kLocalBackupSource));
+  ASSERT_TRUE(WaitFor([&] { return !page.Session().IsScanning(); }));
+  Settle();
+  ASSERT_EQ(log.messages.size(), 1u)
+      << page.Session().LastResult() << " " << page.Session().OpenProblem();
+  EXPECT_EQ(log.messages[0].kind, kMsgWarning);
+  EXPECT_EQ(log.messages[0].text,
+            "The scan stopped because the data source could not be read.\n"
+            "Manifest.db is damaged: file is not a database.");
+}
+
 TEST_F(ScanPageTest, ACategoryTheEngineCouldNotReadSaysWhyOnThePage) {
   CMainWnd& w = MakeWindow();
   CScanVrtWnd& page = w.ScanPage();
