@@ -17,6 +17,7 @@
 #include "app/qt_text.h"
 #include "app/scan_page.h"
 #include "app/specify_file_page.h"
+#include "app/recovery_settings.h"
 #include "app/window_messages.h"
 #include "catalogue/discovery.h"
 #include "common/version.h"
@@ -29,7 +30,7 @@ namespace bv {
 namespace {
 UrlOpener g_urlOpener;
 
-constexpr char kLanguageCheckImage[] =
+constexpr char kMenuCheckImage[] =
     "file='Controls.png' source='359,38,375,54' dest='0,4,16,20'";
 
 lang::CLanguageStore& Store() {
@@ -294,7 +295,11 @@ void CMainWnd::ShowAssistMenu() {
   for (const auto& [name, display] : languages)
     menu->AddChildElement(
         QStringLiteral("item_language"), ToQ(name), ToQ(display),
-        name == Store().language_name() ? QString::fromLatin1(kLanguageCheckImage) : QString());
+        name == Store().language_name() ? QString::fromLatin1(kMenuCheckImage) : QString());
+  // The recovery's one option, ticked while it is on.
+  if (ReadRecoverySettings(Store()).heicJpeg)
+    menu->SetElementImage(QStringLiteral("item_heic_jpeg"),
+                          QString::fromLatin1(kMenuCheckImage));
   // With more than one language to choose from, the entry is worth showing.
   if (languages.size() > 1) menu->SetElementVisible(QStringLiteral("item_language"), true);
   // The previous menu is closed by now; it goes here, never from inside its own handler.
@@ -314,6 +319,11 @@ void CMainWnd::OnMenuItem(const QString& name) {
     PostMessage(msg::kAbout);
   } else if (name == QLatin1String("item_support")) {
     PostMessage(msg::kSupport);
+  } else if (name == QLatin1String("item_heic_jpeg")) {
+    RecoverySettings settings = ReadRecoverySettings(Store());
+    settings.heicJpeg = !settings.heicJpeg;
+    if (!WriteRecoverySettings(Store(), settings))
+      show_message(kMsgWarning, this, MessageText("MSG0904"), std::nullopt, 550, 200);
   } else if (name == QLatin1String("item_exit")) {
     close();
   } else {

@@ -480,7 +480,7 @@ void CScreenshotTour::Build() {
         if (ModalBox(kMsgInformation)) ClickInModal(QStringLiteral("closebtn"));
         return !RunningModal();
       },
-      [pane] { pane->StopMedia(); });
+      [pane] { pane->Clear(); });
 
   if (!other.isEmpty()) {
     chooseLanguage(other, QStringLiteral("12_assist_menu"));

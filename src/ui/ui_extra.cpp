@@ -260,20 +260,32 @@ void CMenuWnd::SetElementText(const QString& name, const QString& text) {
   if (QAction* a = Action(name)) a->setText(text);
 }
 
+namespace {
+
+void ShowImage(QAction* act, CSkinWindow* owner, const QString& image) {
+  act->setIcon(QIcon());
+  act->setProperty("checkImage", image.isEmpty() ? QVariant() : QVariant(image));
+  if (image.isEmpty() || !owner) return;
+  ImageSpec img;
+  if (ParseImageString(image, &img)) {
+    const QPixmap pm = owner->GetImage(img.file);
+    if (!pm.isNull()) act->setIcon(QIcon(img.source.isNull() ? pm : pm.copy(img.source)));
+  }
+}
+
+}  // namespace
+
+void CMenuWnd::SetElementImage(const QString& name, const QString& image) {
+  if (QAction* a = Action(name)) ShowImage(a, m_owner, image);
+}
+
 bool CMenuWnd::AddChildElement(const QString& parentName, const QString& name, const QString& text,
                                const QString& checkImage) {
   QMenu* sub = MenuOf(parentName);
   if (!sub) return false;
   QAction* act = sub->addAction(text);
   act->setObjectName(name);
-  if (!checkImage.isEmpty() && m_owner) {
-    ImageSpec img;
-    if (ParseImageString(checkImage, &img)) {
-      const QPixmap pm = m_owner->GetImage(img.file);
-      if (!pm.isNull()) act->setIcon(QIcon(img.source.isNull() ? pm : pm.copy(img.source)));
-    }
-    act->setProperty("checkImage", checkImage);
-  }
+  if (!checkImage.isEmpty()) ShowImage(act, m_owner, checkImage);
   QObject::connect(act, &QAction::triggered, m_menu.get(), [this, name] { Trigger(name); });
   return true;
 }

@@ -90,6 +90,8 @@ class CMenuWnd {
   bool IsElementVisible(const QString& name) const;
   void SetElementVisible(const QString& name, bool visible);
   void SetElementText(const QString& name, const QString& text);
+  // Shows `image` (a skin image string) beside the element; an empty one shows none.
+  void SetElementImage(const QString& name, const QString& image);
   // Adds a child element under `parentName`; with `checkImage` it shows that picture.
   bool AddChildElement(const QString& parentName, const QString& name, const QString& text,
                        const QString& checkImage = QString());

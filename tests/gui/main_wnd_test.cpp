@@ -15,6 +15,7 @@
 
 #include "app/itunes_backup_page.h"
 #include "app/qt_text.h"
+#include "app/recovery_settings.h"
 #include "app/scan_page.h"
 #include "app/shutdown.h"
 #include "app/specify_file_page.h"
@@ -481,6 +482,44 @@ TEST_F(MainWndTest, AssistMenuOpensConfiguredPagesOnlyAndExits) {
   EXPECT_TRUE(w.isVisible());
   trigger("item_exit");
   EXPECT_FALSE(w.isVisible());
+}
+
+// The recovery's HEIC option is a ticked menu entry that the settings keep.
+TEST_F(MainWndTest, AssistMenuTurnsTheHeicJpegOptionOnAndOff) {
+  CMainWnd& w = MakeWindow();
+  ASSERT_FALSE(ReadRecoverySettings(*store).heicJpeg);
+  auto open = [&]() -> QAction* {
+    Click("BtnAssist");
+    QMenu* top = w.AssistMenu()->Menu();
+    EXPECT_TRUE(WaitFor([&] { return top->isVisible(); }, 5000));
+    for (QAction* a : top->actions())
+      if (a->objectName() == QLatin1String("item_heic_jpeg")) return a;
+    return nullptr;
+  };
+  auto choose = [&](QAction* a) {
+    QMenu* top = w.AssistMenu()->Menu();
+    QTest::mouseClick(top, Qt::LeftButton, Qt::NoModifier, top->actionGeometry(a).center());
+    QTest::qWait(20);
+  };
+  QAction* item = open();
+  ASSERT_NE(item, nullptr);
+  EXPECT_EQ(item->text(), QStringLiteral("Save HEIC also as JPEG"));
+  EXPECT_TRUE(item->icon().isNull());
+  choose(item);
+  EXPECT_TRUE(ReadRecoverySettings(*store).heicJpeg);
+  // A new store (the next start of the program) reads it from the file.
+  EXPECT_TRUE(
+      ReadRecoverySettings(lang::CLanguageStore(platform::Utf8FromPath(langDir.path()))).heicJpeg);
+
+  item = open();
+  ASSERT_NE(item, nullptr);
+  EXPECT_FALSE(item->icon().isNull());
+  choose(item);
+  EXPECT_FALSE(ReadRecoverySettings(*store).heicJpeg);
+  item = open();
+  ASSERT_NE(item, nullptr);
+  EXPECT_TRUE(item->icon().isNull());
+  w.AssistMenu()->Menu()->hide();
 }
 
 TEST_F(MainWndTest, CaptionDragsByLabelsAndKeysNeverReachTheControls) {
