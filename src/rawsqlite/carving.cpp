@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 #include <set>
+#include <vector>
 
 #include "rawsqlite/carving.h"
 
@@ -266,6 +267,11 @@ std::uint8_t KindOf(std::uint64_t type) {
 }  // namespace
 
 void ColumnSignature::Learn(Bytes page, const std::list<std::uint16_t>& cells) {
+  const std::vector<std::uint16_t> offsets(cells.begin(), cells.end());
+  Learn(page, std::span<const std::uint16_t>(offsets));
+}
+
+void ColumnSignature::Learn(Bytes page, std::span<const std::uint16_t> cells) {
   const std::int64_t s = static_cast<std::int64_t>(page.size());
   for (std::uint16_t cell : cells) {
     std::int64_t pos = cell;

@@ -25,6 +25,7 @@
 #include <cstdint>
 #include <list>
 #include <set>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -62,6 +63,7 @@ struct CarveTable {
 class ColumnSignature {
  public:
   // Adds the record header of every live cell of a leaf page.
+  void Learn(Bytes page, std::span<const std::uint16_t> cells);
   void Learn(Bytes page, const std::list<std::uint16_t>& cells);
   bool empty() const { return kinds_.empty(); }
   // True when serial type `type` is of a kind seen in column `column`.

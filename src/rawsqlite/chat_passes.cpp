@@ -27,26 +27,37 @@ std::uint32_t NextOffset(const std::vector<std::uint16_t>& sorted, std::uint16_t
   return it == sorted.end() ? page_size : *it;
 }
 
+// Decodes the live cells of one leaf page (in pointer-array order), and learns from
+// them the kinds of value of each column when `signature` is given. `sorted` is
+// scratch space.
+void DecodeLiveLeaf(RawDbFile& reader, std::int32_t leaf, Bytes page,
+                    std::span<const std::uint16_t> offsets, std::int32_t status,
+                    const RowDecoder& decoder, ColumnSignature* signature, std::uint32_t columns,
+                    std::vector<std::uint16_t>& sorted) {
+  if (signature != nullptr && !StartsWithMagic(page)) signature->Learn(page, offsets);
+  sorted.assign(offsets.begin(), offsets.end());
+  std::sort(sorted.begin(), sorted.end());
+  for (std::uint16_t offset : offsets) {
+    CellInput cell{page, offset, NextOffset(sorted, offset, reader.PageSize()), false, status,
+                   leaf, columns};
+    decoder(reader, cell);
+  }
+}
+
 // Decodes every live cell of a cell map (leaf pages are read again), and learns from
 // them the kinds of value of each column when `signature` is given.
 std::int32_t DecodeLive(RawDbFile& reader, const CellMap& cells, std::int32_t status,
                         const RowDecoder& decoder, std::vector<std::uint8_t>& buffer,
                         ColumnSignature* signature, std::uint32_t columns = 0) {
-  std::int32_t result = kSuccess;
-  for (const auto& [leaf, offsets] : cells) {
-    if (offsets.empty()) continue;
+  std::vector<std::uint16_t> offsets, sorted;
+  for (const auto& [leaf, list] : cells) {
+    if (list.empty()) continue;
     if (std::int32_t rc = reader.read_page(leaf, buffer.data()); rc != 0) return rc;
-    Bytes page(buffer);
-    if (signature != nullptr && !StartsWithMagic(page)) signature->Learn(page, offsets);
-    std::vector<std::uint16_t> sorted(offsets.begin(), offsets.end());
-    std::sort(sorted.begin(), sorted.end());
-    for (std::uint16_t offset : offsets) {
-      CellInput cell{page, offset, NextOffset(sorted, offset, reader.PageSize()), false, status,
-                     leaf, columns};
-      decoder(reader, cell);
-    }
+    offsets.assign(list.begin(), list.end());
+    DecodeLiveLeaf(reader, leaf, Bytes(buffer), offsets, status, decoder, signature, columns,
+                   sorted);
   }
-  return result;
+  return kSuccess;
 }
 
 // Decodes positions of one page in carved mode, as deleted rows. Each is given the bytes
@@ -65,25 +76,44 @@ void DecodeCarved(RawDbFile& reader, std::uint32_t columns, Bytes page, std::int
   }
 }
 
-// Decodes every candidate of a candidate map; with a signature, then also the rows
-// found in the free space of each leaf beyond its candidates.
+// Decodes the candidates of one leaf page; with a signature, then also the rows found
+// in the free space of the leaf beyond its candidates.
+void DecodeLeafCandidates(Carver& carver, std::int32_t leaf, Bytes page,
+                          const std::list<std::uint16_t>& offsets, const RowDecoder& decoder,
+                          const ColumnSignature& signature) {
+  RawDbFile& reader = carver.reader();
+  const std::uint32_t columns = carver.table().columns;
+  const LiveCells live(reader, page);  // once for the page's three uses
+  DecodeCarved(reader, columns, page, leaf, offsets, decoder, &live);
+  if (signature.empty() || StartsWithMagic(page) || page[0] != 0x0D) return;
+  std::list<std::uint16_t> extra;
+  carver.CarveFreeSpace(page, signature, offsets, extra, &live);
+  DecodeCarved(reader, columns, page, leaf, extra, decoder, &live);
+}
+
+// Decodes every candidate of a candidate map, as DecodeLeafCandidates does per leaf.
 std::int32_t DecodeCandidates(Carver& carver, const CandidateMap& candidates,
                               const RowDecoder& decoder, std::vector<std::uint8_t>& buffer,
                               const ColumnSignature& signature) {
   RawDbFile& reader = carver.reader();
-  const std::uint32_t columns = carver.table().columns;
   for (const auto& [leaf, offsets] : candidates) {
     if (offsets.empty() && signature.empty()) continue;
     if (std::int32_t rc = reader.read_page(leaf, buffer.data()); rc != 0) return rc;
-    Bytes page(buffer);
-    const LiveCells live(reader, page);  // once for the page's three uses
-    DecodeCarved(reader, columns, page, leaf, offsets, decoder, &live);
-    if (signature.empty() || StartsWithMagic(page) || page[0] != 0x0D) continue;
-    std::list<std::uint16_t> extra;
-    carver.CarveFreeSpace(page, signature, offsets, extra, &live);
-    DecodeCarved(reader, columns, page, leaf, extra, decoder, &live);
+    DecodeLeafCandidates(carver, leaf, Bytes(buffer), offsets, decoder, signature);
   }
   return kSuccess;
+}
+
+// The leaf pages under `page` (index `index`) in ascending index, the order of a cell
+// map. 0 or the code of the first failing page read (the leaves before it are listed).
+std::int32_t LeafPages(RawDbFile& reader, std::int32_t index, Bytes page,
+                       std::vector<std::int32_t>& leaves) {
+  leaves.clear();
+  const std::int32_t rc =
+      reader.WalkLeaves(index, page, [&](std::int32_t leaf, Bytes) { leaves.push_back(leaf); });
+  std::sort(leaves.begin(), leaves.end());
+  leaves.erase(std::unique(leaves.begin(), leaves.end()), leaves.end());
+  return rc;
 }
 
 Carver CarverFor(TablePass& pass, const std::string& table) {
@@ -156,19 +186,38 @@ std::int32_t read_table(TablePass& pass, const std::string& table, const RowDeco
   Carver carver = CarverFor(pass, table);
   std::int32_t result = kSuccess;
   std::vector<std::uint8_t> leaf_buffer(reader.PageSize());
+  // The leaves of each root are walked once and then read from the page cache: first
+  // every live cell (which teaches the signature), then the carving of each leaf, both
+  // in ascending page index as a cell map orders them.
+  std::vector<std::int32_t> leaves;
+  std::vector<std::uint16_t> offsets, sorted;
   for (const auto& [root, key] : roots) {
     (void)key;
     if (std::int32_t rc = reader.read_page(root, buffer.data()); rc != 0) return rc;
     Bytes page(buffer);
-    CellMap cells;
-    if (std::int32_t rc = reader.collect_live_cells(root, page, cells); rc != 0) result = rc;
-    if (std::int32_t rc = DecodeLive(reader, cells, 0, decoder, leaf_buffer, &signature); rc != 0)
-      result = rc;
-    CandidateMap candidates;
-    if (std::int32_t rc = carver.collect_candidates(root, page, candidates); rc != 0) result = rc;
-    if (std::int32_t rc = DecodeCandidates(carver, candidates, decoder, leaf_buffer, signature);
-        rc != 0)
-      result = rc;
+    const std::int32_t walked = LeafPages(reader, root, page, leaves);
+    if (walked != 0) result = walked;
+    for (std::int32_t leaf : leaves) {
+      if (std::int32_t rc = reader.read_page(leaf, leaf_buffer.data()); rc != 0) {
+        result = rc;
+        break;
+      }
+      const Bytes leafPage(leaf_buffer);
+      reader.CellOffsets(leafPage, offsets);
+      if (offsets.empty()) continue;
+      DecodeLiveLeaf(reader, leaf, leafPage, offsets, 0, decoder, &signature, 0, sorted);
+    }
+    if (walked != 0) result = walked;
+    for (std::int32_t leaf : leaves) {
+      if (std::int32_t rc = reader.read_page(leaf, leaf_buffer.data()); rc != 0) {
+        result = rc;
+        break;
+      }
+      const Bytes leafPage(leaf_buffer);
+      const std::list<std::uint16_t> candidates = carver.carve_page(leafPage);
+      if (candidates.empty() && signature.empty()) continue;
+      DecodeLeafCandidates(carver, leaf, leafPage, candidates, decoder, signature);
+    }
     // A root that became an interior page when it first split keeps the cells it held
     // as a leaf in its free space.
     if (page[0] == 0x05 && !StartsWithMagic(page)) {

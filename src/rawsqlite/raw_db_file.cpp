@@ -90,7 +90,11 @@ void RawDbFile::Close() {
   free_pages.clear();
   freeTrunks.clear();
   cache_.clear();
-  cacheOrder_.clear();
+  cacheSlots_.clear();
+  cacheSlots_.shrink_to_fit();
+  cacheOwners_.clear();
+  cacheCapacity_ = 0;
+  cacheNext_ = 0;
 }
 
 std::int32_t RawDbFile::open(const std::string& path) {
@@ -181,40 +185,29 @@ std::int32_t RawDbFile::read_page(std::int32_t index, std::uint8_t* buffer) {
   if (index < 0 || index >= pageCount_) return kShortRead;
   const std::uint32_t bytes = PageSize();
   // A table pass reads each leaf several times (live cells, carving, decoding); recent
-  // pages are kept so that the file is read about once.
+  // pages are kept so that the file is read about once. The slots are allocated once.
   if (const auto it = cache_.find(index); it != cache_.end()) {
-    std::memcpy(buffer, it->second.data(), bytes);
+    std::memcpy(buffer, cacheSlots_.data() + std::size_t{it->second} * bytes, bytes);
     return kSuccess;
   }
   const std::int32_t rc = read_at(static_cast<std::uint64_t>(index) * bytes, bytes, buffer);
   if (rc != kSuccess) return rc;
-  const std::size_t capacity = std::max<std::size_t>(16, (8u << 20) / bytes);
-  if (cacheOrder_.size() >= capacity) {
-    cache_.erase(cacheOrder_.front());
-    cacheOrder_.pop_front();
+  if (cacheCapacity_ == 0) {
+    const std::int64_t wanted = std::max<std::int64_t>(16, (8u << 20) / bytes);
+    // No more slots than the file has pages: a small store needs no 8 MB.
+    cacheCapacity_ =
+        static_cast<std::uint32_t>(std::min(wanted, std::max<std::int64_t>(pageCount_, 1)));
+    cacheSlots_.resize(std::size_t{cacheCapacity_} * bytes);
+    cacheOwners_.assign(cacheCapacity_, -1);
+    cache_.reserve(cacheCapacity_);
   }
-  cache_.emplace(index, std::vector<std::uint8_t>(buffer, buffer + bytes));
-  cacheOrder_.push_back(index);
+  const std::uint32_t slot = cacheNext_;
+  cacheNext_ = (cacheNext_ + 1) % cacheCapacity_;
+  if (cacheOwners_[slot] >= 0) cache_.erase(cacheOwners_[slot]);
+  cacheOwners_[slot] = index;
+  cache_.emplace(index, slot);
+  std::memcpy(cacheSlots_.data() + std::size_t{slot} * bytes, buffer, bytes);
   return kSuccess;
-}
-
-std::uint64_t RawDbFile::read_varint(Bytes bytes, std::int64_t limit, int& length,
-                                     bool* truncated) {
-  if (truncated) *truncated = false;
-  if (limit <= 0) return 0;
-  const std::size_t readable = static_cast<std::size_t>(
-      std::min<std::int64_t>(limit, static_cast<std::int64_t>(bytes.size())));
-  std::uint64_t value = 0;
-  for (std::size_t i = 0; i < readable; ++i) {
-    value = (value << 7) | (bytes[i] & 0x7F);
-    if ((bytes[i] & 0x80) == 0) {
-      length = static_cast<int>(i + 1);
-      return value;
-    }
-  }
-  length = static_cast<int>(readable);
-  if (truncated && static_cast<std::int64_t>(readable) < limit) *truncated = true;
-  return value;
 }
 
 std::uint32_t RawDbFile::varints_length(Bytes bytes, std::uint32_t count) const {
@@ -259,27 +252,35 @@ std::uint32_t RawDbFile::record_length(Bytes bytes, std::uint32_t columns,
 }
 
 std::list<std::uint16_t> RawDbFile::cell_offsets(Bytes page) const {
-  std::list<std::uint16_t> out;
+  std::vector<std::uint16_t> offsets;
+  CellOffsets(page, offsets);
+  return std::list<std::uint16_t>(offsets.begin(), offsets.end());
+}
+
+void RawDbFile::CellOffsets(Bytes page, std::vector<std::uint16_t>& out) const {
+  out.clear();
   const std::size_t header = StartsWithMagic(page) ? 100 : 0;
-  if (header >= page.size()) return out;
+  if (header >= page.size()) return;
   std::uint32_t count = Be16(page, header + 3);
-  if (count == 0) return out;
+  if (count == 0) return;
   if (count == 1) {
     out.push_back(static_cast<std::uint16_t>(Be16(page, header + 5)));
-    return out;
+    return;
   }
   const std::size_t start = header + (page[header] == 0x05 ? 12 : 8);
-  if (start >= page.size()) return out;
+  if (start >= page.size()) return;
   count = std::min<std::uint32_t>(count, static_cast<std::uint32_t>((page.size() - start) / 2));
+  out.reserve(count);
   for (std::uint32_t i = 0; i < count; ++i)
     out.push_back(static_cast<std::uint16_t>(Be16(page, start + 2 * std::size_t{i})));
-  return out;
 }
 
 std::map<std::int32_t, std::int64_t> RawDbFile::child_pages(Bytes page) const {
   std::map<std::int32_t, std::int64_t> children;
   const std::size_t size = page.size();
-  for (std::uint16_t offset : cell_offsets(page)) {
+  std::vector<std::uint16_t> offsets;
+  CellOffsets(page, offsets);
+  for (std::uint16_t offset : offsets) {
     if (std::size_t{offset} + 4 > size) continue;
     const std::uint32_t child = Be32(page, offset);
     int length = 0;

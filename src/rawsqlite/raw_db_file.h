@@ -65,9 +65,9 @@
 // Every read is bounds-checked against its page or joined buffer, and every walk over
 // file-controlled links (b-tree children, overflow chains, the freelist, freeblock
 // chains) stops when a page or offset repeats, so no input can crash or hang it.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <fstream>
 #include <functional>
 #include <list>
@@ -149,6 +149,8 @@ class RawDbFile {
   std::int32_t WalkLeaves(std::int32_t index, Bytes page, const LeafVisitor& visit);
   // Cell offsets of one page.
   std::list<std::uint16_t> cell_offsets(Bytes page) const;
+  // The same offsets into `out` (replacing its contents), without a node per cell.
+  void CellOffsets(Bytes page, std::vector<std::uint16_t>& out) const;
   // The bytes that the live cell at `cell_offset` takes up in its page: its head, its
   // local payload and, when the payload spills, the 4-byte first overflow page number.
   // Clamped to the page.
@@ -170,11 +172,40 @@ class RawDbFile {
   void SchemaWalk(Bytes page, const std::string& name, std::map<std::int32_t, std::int64_t>& roots,
                   std::set<std::int32_t>& visited, int depth);
   void SchemaLeaf(Bytes page, const std::string& name, std::map<std::int32_t, std::int64_t>& roots);
-  std::unordered_map<std::int32_t, std::vector<std::uint8_t>> cache_;
-  std::deque<std::int32_t> cacheOrder_;
+  // Recent pages: `cacheSlots_` holds up to `cacheCapacity_` pages back to back, reused
+  // in first-in first-out order; `cache_` maps a page index to its slot.
+  std::unordered_map<std::int32_t, std::uint32_t> cache_;
+  std::vector<std::uint8_t> cacheSlots_;
+  std::vector<std::int32_t> cacheOwners_;  // page index per slot
+  std::uint32_t cacheCapacity_ = 0;
+  std::uint32_t cacheNext_ = 0;  // the slot to fill next
   std::uint32_t reserved_ = 0;
   std::int64_t pageCount_ = 0;
 };
+
+// Inline: the decoders read several varints per cell, most of them one byte long.
+inline std::uint64_t RawDbFile::read_varint(Bytes bytes, std::int64_t limit, int& length,
+                                            bool* truncated) {
+  if (truncated) *truncated = false;
+  if (limit <= 0) return 0;
+  const std::size_t readable = static_cast<std::size_t>(
+      std::min<std::int64_t>(limit, static_cast<std::int64_t>(bytes.size())));
+  if (readable != 0 && bytes[0] < 0x80) {
+    length = 1;
+    return bytes[0];
+  }
+  std::uint64_t value = 0;
+  for (std::size_t i = 0; i < readable; ++i) {
+    value = (value << 7) | (bytes[i] & 0x7F);
+    if ((bytes[i] & 0x80) == 0) {
+      length = static_cast<int>(i + 1);
+      return value;
+    }
+  }
+  length = static_cast<int>(readable);
+  if (truncated && static_cast<std::int64_t>(readable) < limit) *truncated = true;
+  return value;
+}
 
 // True when the page buffer begins with the 16-byte file magic (page index 0).
 bool StartsWithMagic(Bytes page);
