@@ -19,12 +19,14 @@ class LocalTimeFormatter {
   static constexpr std::int64_t kVaries = INT64_MIN;
   static constexpr std::int64_t kNoDay = INT64_MIN;
   // Offsets of recently seen days, by day number modulo the table size (a stored day
-  // that is not the one asked for is asked of the platform again).
+  // that is not the one asked for is asked of the platform again). 4096 days cover
+  // eleven years: a chat store's messages come in no order of time, and a smaller
+  // table asked the platform again and again for stores of more than a few years.
   struct DayOffset {
     std::int64_t day = kNoDay;
     std::int64_t offset = 0;
   };
-  std::array<DayOffset, 1024> dayOffset_{};
+  std::array<DayOffset, 4096> dayOffset_{};
 };
 
 // "YYYY-MM-DD HH:MM:SS" of seconds since 1970 in UTC, for years 1000 to 9999; false
