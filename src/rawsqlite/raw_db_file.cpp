@@ -210,23 +210,6 @@ std::int32_t RawDbFile::read_page(std::int32_t index, std::uint8_t* buffer) {
   return kSuccess;
 }
 
-std::uint32_t RawDbFile::varints_length(Bytes bytes, std::uint32_t count) const {
-  std::uint64_t total = 0;
-  int previous = 0;
-  for (std::uint32_t i = 0; i < count; ++i) {
-    if (total >= bytes.size()) return 0;
-    int length = 0;
-    bool truncated = false;
-    read_varint(Tail(bytes, total), static_cast<std::int64_t>(PageSize()) - previous, length,
-                &truncated);
-    if (truncated || length <= 0) return 0;
-    total += static_cast<std::uint64_t>(length);
-    previous = length;
-  }
-  if (total > bytes.size()) return 0;
-  return static_cast<std::uint32_t>(total);
-}
-
 std::uint32_t RawDbFile::record_length(Bytes bytes, std::uint32_t columns,
                                        std::uint32_t header_length, std::int64_t available) const {
   std::uint64_t header = header_length;

@@ -207,6 +207,39 @@ inline std::uint64_t RawDbFile::read_varint(Bytes bytes, std::int64_t limit, int
   return value;
 }
 
+// Inline for the carving scans, which test a run of serial types at almost every byte
+// of free space. Each varint is read as read_varint reads it, with at most the page
+// size less the previous varint's length in bytes.
+inline std::uint32_t RawDbFile::varints_length(Bytes bytes, std::uint32_t count) const {
+  const std::size_t size = bytes.size();
+  const std::int64_t page = PageSize();
+  std::size_t total = 0;
+  std::int64_t previous = 0;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    if (total >= size) return 0;
+    const std::int64_t limit = page - previous;
+    if (limit <= 0) return 0;
+    if (bytes[total] < 0x80) {
+      ++total;
+      previous = 1;
+      continue;
+    }
+    const std::size_t readable = static_cast<std::size_t>(
+        std::min<std::int64_t>(limit, static_cast<std::int64_t>(size - total)));
+    std::size_t length = 0;
+    while (length < readable && (bytes[total + length] & 0x80) != 0) ++length;
+    if (length == readable) {
+      // No last byte: cut off by the buffer (a failure) or by the limit (taken as is).
+      if (static_cast<std::int64_t>(readable) < limit) return 0;
+    } else {
+      ++length;
+    }
+    total += length;
+    previous = static_cast<std::int64_t>(length);
+  }
+  return static_cast<std::uint32_t>(total);
+}
+
 // True when the page buffer begins with the 16-byte file magic (page index 0).
 bool StartsWithMagic(Bytes page);
 // The bytes of `b` from `offset` on; empty when `offset` lies at or beyond its end.
