@@ -790,35 +790,47 @@ bool TimeKey(const std::string& time, std::uint64_t& key) {
   return true;
 }
 
+// A record with the number of its time text (see TimeKey).
+struct TimedRecord {
+  std::uint64_t value;
+  std::list<ChatMessageRecord>::iterator node;
+};
+
+// Orders `messages` by time: `keys` hold every record of the list in list order with
+// its time's number, or `keyed` is false when a time text has another form, and the
+// texts are compared.
+void SortByKeys(std::list<ChatMessageRecord>& messages, std::vector<TimedRecord>& keys,
+                bool keyed) {
+  if (!keyed) {
+    messages.sort([](const ChatMessageRecord& a, const ChatMessageRecord& b) {
+      return CompareNoCase(a.time, b.time) < 0;
+    });
+    return;
+  }
+  const auto before = [](const TimedRecord& a, const TimedRecord& b) { return a.value < b.value; };
+  // Live rows usually come in time order already.
+  if (std::is_sorted(keys.begin(), keys.end(), before)) return;
+  std::stable_sort(keys.begin(), keys.end(), before);
+  std::list<ChatMessageRecord> sorted;
+  for (const TimedRecord& k : keys) sorted.splice(sorted.end(), messages, k.node);
+  messages.swap(sorted);
+}
+
 }  // namespace
 
 void SortChatMessages(std::list<ChatMessageRecord>& messages) {
   // Time texts all have one fixed form (or are empty), so their digits order them as
   // the text comparison does: sort small keys and relink the nodes once, instead of
-  // comparing wide texts node by node. Any other text falls back to the comparison.
-  struct Key {
-    std::uint64_t value;
-    std::list<ChatMessageRecord>::iterator node;
-  };
-  std::vector<Key> keys;
+  // comparing texts node by node. Any other text falls back to the comparison.
+  std::vector<TimedRecord> keys;
   keys.reserve(messages.size());
-  for (auto it = messages.begin(); it != messages.end(); ++it) {
+  bool keyed = true;
+  for (auto it = messages.begin(); it != messages.end() && keyed; ++it) {
     std::uint64_t value = 0;
-    if (!TimeKey(it->time, value)) {
-      messages.sort([](const ChatMessageRecord& a, const ChatMessageRecord& b) {
-        return CompareNoCase(a.time, b.time) < 0;
-      });
-      return;
-    }
+    keyed = TimeKey(it->time, value);
     keys.push_back({value, it});
   }
-  const auto before = [](const Key& a, const Key& b) { return a.value < b.value; };
-  // Live rows usually come in time order already.
-  if (std::is_sorted(keys.begin(), keys.end(), before)) return;
-  std::stable_sort(keys.begin(), keys.end(), before);
-  std::list<ChatMessageRecord> sorted;
-  for (const Key& k : keys) sorted.splice(sorted.end(), messages, k.node);
-  messages.swap(sorted);
+  SortByKeys(messages, keys, keyed);
 }
 
 namespace {
@@ -831,11 +843,15 @@ class DeletedSettler {
  public:
   // Takes note of a record just appended to the working list of a chat (one that will
   // be handed over with Claim). Earlier records win ties.
-  void Note(std::list<ChatMessageRecord>::iterator record) {
+  // `time`: the number of its time text when TimeKey read it, else null.
+  void Note(std::list<ChatMessageRecord>::iterator record, const std::uint64_t* time = nullptr) {
+    std::uint64_t key = 0;
+    if (time == nullptr && TimeKey(record->time, key)) time = &key;
+    const std::uint64_t moment = MomentOf(*record, time);
     if (record->status == 0)
-      live_.emplace_back(MomentOf(*record), &*record);
+      live_.emplace_back(moment, &*record);
     else
-      readings_.push_back({nullptr, record, MomentOf(*record)});
+      readings_.push_back({nullptr, record, moment});
   }
   // The records noted since the last claim now belong to `list` (moved there from the
   // working list; a moved list keeps its records where they are).
@@ -867,9 +883,8 @@ class DeletedSettler {
   // Records are grouped by moment (time text and direction) through a number: the
   // digits of a time of the usual form, a hash of any other text; equal numbers are
   // checked against the texts themselves. No text is copied.
-  static std::uint64_t MomentOf(const ChatMessageRecord& m) {
-    std::uint64_t key = 0;
-    if (TimeKey(m.time, key)) return key * 2 + (m.is_sender != 0 ? 1 : 0);
+  static std::uint64_t MomentOf(const ChatMessageRecord& m, const std::uint64_t* time) {
+    if (time != nullptr) return *time * 2 + (m.is_sender != 0 ? 1 : 0);
     return (static_cast<std::uint64_t>(std::hash<std::string>{}(m.time)) << 1 | 1ull << 63) ^
            (m.is_sender != 0 ? 1 : 0);
   }
@@ -992,6 +1007,38 @@ void Store(ChatMap& store, const std::string& key, std::list<ChatMessageRecord>&
     settler.Add(list);
 }
 
+// The messages of the chat being read. Each record's time is read as a number once,
+// while the record is fresh, for both the settler and the sort.
+class ChatInProgress {
+ public:
+  std::list<ChatMessageRecord> messages;
+
+  // Notes the record that a decoder appended (when the list grew past `before`).
+  void NoteLast(std::size_t before, DeletedSettler& settler) {
+    if (messages.size() == before) return;
+    const auto last = std::prev(messages.end());
+    std::uint64_t value = 0;
+    const bool keyed = TimeKey(last->time, value);
+    keyed_ = keyed_ && keyed;
+    keys_.push_back({value, last});
+    settler.Note(last, keyed ? &value : nullptr);
+  }
+  // Sorts the messages by time, stores them under `key` and starts a new chat.
+  void Finish(ChatMap& store, const std::string& key, DeletedSettler& settler) {
+    if (!messages.empty()) {
+      SortByKeys(messages, keys_, keyed_);
+      Store(store, key, messages, settler, true);
+      messages.clear();
+    }
+    keys_.clear();
+    keyed_ = true;
+  }
+
+ private:
+  std::vector<TimedRecord> keys_;
+  bool keyed_ = true;
+};
+
 }  // namespace
 
 void SettleDeletedMessages(ChatMap& chats) {
@@ -1058,12 +1105,12 @@ std::int32_t WeChatPass(const std::string& path, ChatMap& result) {
   ChatPassState state;
   ChatMap store;  // this file's chats, settled before they go into `result`
   DeletedSettler settler;
-  std::list<ChatMessageRecord> messages;
+  ChatInProgress chat;
   // Each record is noted for settling while it is fresh.
   const RowDecoder chat_decoder = [&](RawDbFile& r, const CellInput& c) {
-    const std::size_t before = messages.size();
-    const std::int32_t rc = decode_chat_message(r, c, messages, ChatLayout::WeChat, state);
-    if (messages.size() != before) settler.Note(std::prev(messages.end()));
+    const std::size_t before = chat.messages.size();
+    const std::int32_t rc = decode_chat_message(r, c, chat.messages, ChatLayout::WeChat, state);
+    chat.NoteLast(before, settler);
     return rc;
   };
   // Every chat table has one layout: what their live rows show carves free space,
@@ -1082,18 +1129,11 @@ std::int32_t WeChatPass(const std::string& path, ChatMap& result) {
   LearnChatColumns(pass, tables, ChatLayout::WeChat, chat_columns);
   for (const auto& [user, table] : chats) {
     read_table(pass, table, chat_decoder, false, &chat_columns);
-    if (!messages.empty()) {
-      SortChatMessages(messages);
-      Store(store, user, messages, settler, true);
-      messages.clear();
-    }
+    chat.Finish(store, user, settler);
   }
   // No schema row has this name: only freed pages with 9-column records contribute.
   read_table(pass, "Chat_FreePageNumber", chat_decoder, true, &chat_columns);
-  if (!messages.empty()) {
-    SortChatMessages(messages);
-    Store(store, "Unknown", messages, settler, true);
-  }
+  chat.Finish(store, "Unknown", settler);
   settler.Settle();
   for (auto& [key, list] : store)
     if (!list.empty()) result[key] = std::move(list);
@@ -1112,13 +1152,13 @@ std::int32_t QQPass(const std::string& path, ChatMap& result) {
   ChatPassState state;
   ChatMap store;  // this file's chats, settled before they go into `result`
   DeletedSettler settler;
-  std::list<ChatMessageRecord> messages;
+  ChatInProgress chat;
   // Each record is noted for settling while it is fresh (not those of freed pages that
   // the orphan decoder below sorts by partner: it keeps only some).
   const RowDecoder chat_decoder = [&](RawDbFile& r, const CellInput& c) {
-    const std::size_t before = messages.size();
-    const std::int32_t rc = decode_chat_message(r, c, messages, ChatLayout::QQ, state);
-    if (messages.size() != before) settler.Note(std::prev(messages.end()));
+    const std::size_t before = chat.messages.size();
+    const std::int32_t rc = decode_chat_message(r, c, chat.messages, ChatLayout::QQ, state);
+    chat.NoteLast(before, settler);
     return rc;
   };
   ColumnSignature chat_columns;  // as for WeChat: one layout for every message table
@@ -1141,17 +1181,14 @@ std::int32_t QQPass(const std::string& path, ChatMap& result) {
     state.peer_filter = t.peer;
     read_freed_pages(pass, table, chat_decoder, &chat_columns);
     state.peer_filter.clear();
-    if (!messages.empty()) {
-      SortChatMessages(messages);
-      Store(store, t.peer, messages, settler, true);
-      messages.clear();
-    }
+    chat.Finish(store, t.peer, settler);
   }
 
   // A conversation deleted as a whole loses its message table and its row in the table
   // list; its rows survive only on freed pages. Group the plausible rows found there by
   // their partner's number and keep those of numbers that no listed table stands for.
   std::map<std::string, std::list<ChatMessageRecord>> orphans;
+  std::list<ChatMessageRecord> messages;
   const RowDecoder orphan_decoder = [&orphans, &messages, &state](RawDbFile& r,
                                                                   const CellInput& c) {
     const std::int32_t rc = decode_chat_message(r, c, messages, ChatLayout::QQ, state);
