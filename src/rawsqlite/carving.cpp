@@ -253,19 +253,6 @@ void Carver::CarveFreeblocks(Bytes page, std::list<std::uint16_t>& out) {
   }
 }
 
-namespace {
-
-// 1 integer, 2 real, 4 text, 8 blob, 16 NULL; 0 for the reserved types.
-std::uint8_t KindOf(std::uint64_t type) {
-  if (type == 0) return 16;
-  if (type == 10 || type == 11) return 0;
-  if (type <= 6 || type == 8 || type == 9) return 1;
-  if (type == 7) return 2;
-  return type % 2 == 1 ? 4 : 8;
-}
-
-}  // namespace
-
 void ColumnSignature::Learn(Bytes page, const std::list<std::uint16_t>& cells) {
   const std::vector<std::uint16_t> offsets(cells.begin(), cells.end());
   Learn(page, std::span<const std::uint16_t>(offsets));
@@ -293,7 +280,7 @@ void ColumnSignature::Learn(Bytes page, std::span<const std::uint16_t> cells) {
       if (g <= 0) break;
       pos += g;
       Grow(column + 1);
-      kinds_[column] |= KindOf(type);
+      kinds_[column] |= SerialKind(type);
       startsBuilt_ = false;
       if (type <= 9) widths_[column] |= static_cast<std::uint16_t>(1u << SerialContentSize(type));
       if (type == 8 || type == 9) Note(column, type == 9 ? 1 : 0);
@@ -316,13 +303,6 @@ void ColumnSignature::BuildStarts() const {
     starts_[type] = bits;
   }
   startsBuilt_ = true;
-}
-
-bool ColumnSignature::MayStart(std::uint8_t first, std::uint8_t second) const {
-  if (!startsBuilt_) BuildStarts();
-  const std::uint8_t a = first < 128 ? starts_[first] : 7;
-  const std::uint8_t b = second < 128 ? starts_[second] : 7;
-  return ((a & 1) != 0 && (b & 2) != 0) || ((a & 2) != 0 && (b & 4) != 0);
 }
 
 void ColumnSignature::Grow(std::size_t columns) {
@@ -349,15 +329,6 @@ void ColumnSignature::Allow(std::size_t column, std::uint8_t kinds, std::uint16_
   startsBuilt_ = false;
   if ((kinds & 16) != 0) widths_[column] |= 1u;
   if ((kinds & 1) != 0) widths_[column] |= widths;
-}
-
-bool ColumnSignature::HasWidth(std::size_t column, std::uint32_t bytes) const {
-  return column < widths_.size() && bytes <= 8 && (widths_[column] >> bytes & 1u) != 0;
-}
-
-bool ColumnSignature::Fits(std::size_t column, std::uint64_t type) const {
-  const std::uint8_t kind = KindOf(type);
-  return kind != 0 && column < kinds_.size() && (kinds_[column] & kind) != 0;
 }
 
 void Carver::ScanRegion(Bytes page, const ColumnSignature& signature, const LiveCells& live,

@@ -58,6 +58,16 @@ struct CarveTable {
   std::uint32_t call_columns = 0;
 };
 
+// The kind of value of a serial type: 1 integer, 2 real, 4 text, 8 blob, 16 NULL; 0 for
+// the reserved types.
+inline std::uint8_t SerialKind(std::uint64_t type) {
+  if (type == 0) return 16;
+  if (type == 10 || type == 11) return 0;
+  if (type <= 6 || type == 8 || type == 9) return 1;
+  if (type == 7) return 2;
+  return type % 2 == 1 ? 4 : 8;
+}
+
 // Per column, the kinds of value (integer, real, text, blob, NULL) seen in live rows
 // of a table. Learned from the cells of the table's own pages.
 class ColumnSignature {
@@ -66,11 +76,17 @@ class ColumnSignature {
   void Learn(Bytes page, std::span<const std::uint16_t> cells);
   void Learn(Bytes page, const std::list<std::uint16_t>& cells);
   bool empty() const { return kinds_.empty(); }
-  // True when serial type `type` is of a kind seen in column `column`.
-  bool Fits(std::size_t column, std::uint64_t type) const;
+  // True when serial type `type` is of a kind seen in column `column`. (Inline, as the
+  // two below: the free-space scan asks them at almost every byte.)
+  bool Fits(std::size_t column, std::uint64_t type) const {
+    const std::uint8_t kind = SerialKind(type);
+    return kind != 0 && column < kinds_.size() && (kinds_[column] & kind) != 0;
+  }
   // True when column `column` held a NULL or a number whose contents take `bytes` bytes
   // (0 for NULL and the constants 0 and 1).
-  bool HasWidth(std::size_t column, std::uint32_t bytes) const;
+  bool HasWidth(std::size_t column, std::uint32_t bytes) const {
+    return column < widths_.size() && bytes <= 8 && (widths_[column] >> bytes & 1u) != 0;
+  }
   // Kinds of value for a column that no live row showed: `kinds` of 1 integer, 2 real,
   // 4 text, 8 blob, 16 NULL; integers of the content widths in `widths` (bit n: n
   // bytes; NULL and the constants 0 and 1 take none).
@@ -82,7 +98,12 @@ class ColumnSignature {
   // columns 0 and 1 (column 0 of a width seen), or, column 0's type lost, as columns 1
   // and 2. A quick test for scanning free space byte by byte; types of more than one
   // byte (128 or more) always pass.
-  bool MayStart(std::uint8_t first, std::uint8_t second) const;
+  bool MayStart(std::uint8_t first, std::uint8_t second) const {
+    if (!startsBuilt_) BuildStarts();
+    const std::uint8_t a = first < 128 ? starts_[first] : 7;
+    const std::uint8_t b = second < 128 ? starts_[second] : 7;
+    return ((a & 1) != 0 && (b & 2) != 0) || ((a & 2) != 0 && (b & 4) != 0);
+  }
 
  private:
   void Grow(std::size_t columns);

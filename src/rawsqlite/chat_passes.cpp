@@ -397,8 +397,12 @@ bool HeaderAt(const RawDbFile& reader, Bytes bytes, std::size_t at, std::uint32_
 // at the head of a cell written over it, or at the first byte that no text holds.
 // `local_end`: where the part of the payload kept in the page ends, from the start of
 // the text column's bytes (the candidate, or the cell).
+// `text_bytes` receives how many bytes from the start were checked to be text (valid
+// UTF-8 among them), so that a text cut no further needs no second check.
 std::size_t IntactTextLength(const RawDbFile& reader, const CellInput& cell, const Column& text,
-                             std::uint64_t local_end, const ColumnSignature* signature) {
+                             std::uint64_t local_end, const ColumnSignature* signature,
+                             std::size_t& text_bytes) {
+  text_bytes = 0;
   const Bytes bytes = text.bytes;  // from the candidate or cell to the end of the page
   const std::uint64_t start = text.offset;
   if (start >= bytes.size()) return 0;
@@ -442,6 +446,7 @@ std::size_t IntactTextLength(const RawDbFile& reader, const CellInput& cell, con
     if (byte < 0x20 && suspectCount < std::size(suspects)) suspects[suspectCount++] = at;
     at += length;
   }
+  text_bytes = static_cast<std::size_t>(at - start);
   // Where the head of a row written over the text begins, searched around `bad`: the
   // head whole (payload length, row id, header size and the first serial types read as
   // text), or behind the four bytes that a freeblock put over its start. (The serial
@@ -510,6 +515,17 @@ std::size_t IntactTextLength(const RawDbFile& reader, const CellInput& cell, con
   return static_cast<std::size_t>(at - start);
 }
 
+// The first `kept` bytes of a text column as UTF-8; the first `checked` of them are
+// known to be valid already.
+void AssignText(std::string& out, const Column& text, std::size_t kept, std::size_t checked) {
+  const std::string_view bytes(reinterpret_cast<const char*>(text.bytes.data() + text.offset),
+                               kept);
+  if (kept <= checked)
+    out.assign(bytes);
+  else
+    AssignValidUtf8(out, bytes);
+}
+
 // The payload end in the page of a carved record: the payload begins before the
 // candidate with the header size (and column 0's type when it was lost); a payload
 // over the page's local maximum kept only its first part there.
@@ -548,12 +564,11 @@ CarvedReading ReadCarved(RawDbFile& reader, const CellInput& cell, Bytes bytes, 
   reading.result = WalkChatColumns(state, cursor, reading.record, layout, reading.peer, &text,
                                    &reading.familiar, &reading.strange);
   if (text.IsText()) {
+    std::size_t checked = 0;
     const std::size_t kept = IntactTextLength(
         reader, cell, text, CarvedLocalEnd(reader, cell, cursor.ContentEnd(), first_column),
-        state.signature);
-    if (kept > 0)
-      reading.record.text = ValidUtf8(
-          std::string_view(reinterpret_cast<const char*>(text.bytes.data() + text.offset), kept));
+        state.signature, checked);
+    if (kept > 0) AssignText(reading.record.text, text, kept, checked);
     reading.record.partial = kept < text.size;
   }
   return reading;
@@ -655,12 +670,11 @@ std::int32_t decode_chat_message(RawDbFile& reader, const CellInput& cell,
       RawDbFile::read_varint(Tail(bytes, static_cast<std::size_t>(lengthBytes)), 9, rowIdBytes);
       const std::uint64_t local =
           reader.LocalPayload(cursor.payload_length, static_cast<std::uint32_t>(cell.page.size()));
+      std::size_t checked = 0;
       const std::size_t kept = IntactTextLength(
           reader, cell, text, static_cast<std::uint64_t>(lengthBytes + rowIdBytes) + local,
-          state.signature);
-      if (kept > 0)
-        record.text = ValidUtf8(
-            std::string_view(reinterpret_cast<const char*>(text.bytes.data() + text.offset), kept));
+          state.signature, checked);
+      if (kept > 0) AssignText(record.text, text, kept, checked);
       record.partial = kept < text.size;
     }
     if (PlausibleChat(record)) out.push_back(std::move(record));

@@ -36,35 +36,6 @@ bool StartsWithMagic(Bytes page) {
   return true;
 }
 
-std::uint64_t SerialContentSize(std::uint64_t type) {
-  switch (type) {
-    case 0:
-      return 0;
-    case 1:
-      return 1;
-    case 2:
-      return 2;
-    case 3:
-      return 3;
-    case 4:
-      return 4;
-    case 5:
-      return 6;
-    case 6:
-    case 7:
-      return 8;
-    case 8:
-    case 9:
-    case 10:
-    case 11:
-    case 12:
-    case 13:
-      return 0;
-    default:
-      return type % 2 == 0 ? (type - 12) / 2 : (type - 13) / 2;
-  }
-}
-
 std::uint32_t Be16(Bytes b, std::size_t offset) {
   if (offset >= b.size() || b.size() - offset < 2) return 0;
   return (std::uint32_t{b[offset]} << 8) | b[offset + 1];

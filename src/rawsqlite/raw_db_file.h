@@ -247,7 +247,11 @@ inline Bytes Tail(Bytes b, std::size_t offset) {
   return offset < b.size() ? b.subspan(offset) : Bytes{};
 }
 // Content size of a serial type.
-std::uint64_t SerialContentSize(std::uint64_t type);
+inline std::uint64_t SerialContentSize(std::uint64_t type) {
+  static constexpr std::uint8_t kFixed[12] = {0, 1, 2, 3, 4, 6, 8, 8, 0, 0, 0, 0};
+  if (type < 12) return kFixed[type];
+  return type % 2 == 0 ? (type - 12) / 2 : (type - 13) / 2;
+}
 // Big-endian reads that yield 0 outside the buffer.
 std::uint32_t Be16(Bytes b, std::size_t offset);
 std::uint32_t Be32(Bytes b, std::size_t offset);
