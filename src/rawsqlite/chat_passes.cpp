@@ -2,6 +2,7 @@
 #include "rawsqlite/chat_passes.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <span>
 #include <ctime>
@@ -865,7 +866,7 @@ class DeletedSettler {
     if (record->status == 0)
       live_.emplace_back(moment, &*record);
     else
-      readings_.push_back({nullptr, record, moment});
+      readings_.push_back({nullptr, record, moment, true, !record->time.empty()});
   }
   // The records noted since the last claim now belong to `list` (moved there from the
   // working list; a moved list keeps its records where they are).
@@ -908,6 +909,7 @@ class DeletedSettler {
     std::list<ChatMessageRecord>::iterator record;
     std::uint64_t moment;
     bool keep = true;
+    bool timed = true;  // the record has a time text
   };
   using Keyed = std::pair<std::uint64_t, const ChatMessageRecord*>;
   std::vector<Keyed> live_;
@@ -924,22 +926,33 @@ void DeletedSettler::Settle() {
   };
   std::vector<Keyed>& live = live_;
   std::vector<Reading>& readings = readings_;
-  std::sort(live.begin(), live.end(),
-            [](const Keyed& a, const Keyed& b) { return a.first < b.first; });
+  // The live records by moment, for one look-up per reading: open addressing with
+  // linear probing, at most half full (a record pointer marks a used slot).
+  const std::size_t capacity = std::bit_ceil(std::max<std::size_t>(16, live.size() * 2));
+  const int shift = 64 - std::countr_zero(capacity);
+  const std::size_t mask = capacity - 1;
+  const auto home = [shift](std::uint64_t moment) {
+    return static_cast<std::size_t>((moment * 0x9E3779B97F4A7C15ull) >> shift);
+  };
+  std::vector<Keyed> slots(capacity, Keyed{0, nullptr});
+  for (const Keyed& entry : live) {
+    std::size_t i = home(entry.first);
+    while (slots[i].second != nullptr) i = (i + 1) & mask;
+    slots[i] = entry;
+  }
 
   // Stale copies of live rows: the same moment and text (a partial reading: the
   // beginning of the text).
   bool timeless = false;
   for (Reading& r : readings) {
-    const ChatMessageRecord& m = *r.record;
-    auto it = std::lower_bound(live.begin(), live.end(), r.moment,
-                               [](const Keyed& a, std::uint64_t key) { return a.first < key; });
-    for (; it != live.end() && it->first == r.moment && r.keep; ++it) {
-      const ChatMessageRecord& l = *it->second;
+    for (std::size_t i = home(r.moment); slots[i].second != nullptr && r.keep; i = (i + 1) & mask) {
+      if (slots[i].first != r.moment) continue;
+      const ChatMessageRecord& m = *r.record;
+      const ChatMessageRecord& l = *slots[i].second;
       if (sameMoment(l, m) && (l.text == m.text || (m.partial && begins(l.text, m.text))))
         r.keep = false;
     }
-    timeless |= r.keep && m.time.empty();
+    timeless |= r.keep && !r.timed;
   }
   // Readings without their time (none of the chat decoders' own, which need a plausible
   // time): equal to a live or a timed deleted row's text and direction, they go.
@@ -962,20 +975,21 @@ void DeletedSettler::Settle() {
 
   // Each deleted row once: among the readings of one moment, a reading is dropped when
   // another kept one is at least as complete and begins the same way.
-  std::vector<Reading*> kept;
-  for (Reading& r : readings)
-    if (r.keep) kept.push_back(&r);
-  // By moment number (most moments hold one reading); within a moment, equal moments
-  // together (a hash may join two), equal texts next to each other (whole before
-  // partial, then in reading order), and a text right before the texts that begin with
-  // it.
-  std::stable_sort(kept.begin(), kept.end(),
-                   [](const Reading* x, const Reading* y) { return x->moment < y->moment; });
+  // Sorted by moment number and, within a moment, in reading order (most moments hold
+  // one reading); within a moment, equal moments together (a hash may join two), equal
+  // texts next to each other (whole before partial, then in reading order), and a text
+  // right before the texts that begin with it.
+  std::vector<std::pair<std::uint64_t, std::size_t>> kept;
+  for (std::size_t i = 0; i < readings.size(); ++i)
+    if (readings[i].keep) kept.emplace_back(readings[i].moment, i);
+  std::sort(kept.begin(), kept.end());
+  std::vector<Reading*> group;
   for (std::size_t begin = 0, end = 0; begin < kept.size(); begin = end) {
     end = begin + 1;
-    while (end < kept.size() && kept[end]->moment == kept[begin]->moment) ++end;
+    while (end < kept.size() && kept[end].first == kept[begin].first) ++end;
     if (end - begin < 2) continue;
-    const std::span<Reading*> group(kept.data() + begin, end - begin);
+    group.clear();
+    for (std::size_t i = begin; i < end; ++i) group.push_back(&readings[kept[i].second]);
     std::stable_sort(group.begin(), group.end(), [](const Reading* x, const Reading* y) {
       const ChatMessageRecord& a = *x->record;
       const ChatMessageRecord& b = *y->record;
