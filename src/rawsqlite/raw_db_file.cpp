@@ -74,6 +74,9 @@ std::int32_t RawDbFile::open(const std::string& path) {
   // A FIFO or device node in place of a store would block the open below for good.
   if (const int rc = platform::CheckRegularFile(path); rc != 0)
     return rc == platform::kNotRegularFile ? kInvalidParameter : rc;
+  // Unbuffered: every read is of whole pages at a position of its own, which the
+  // stream's buffer would read a second time and copy once more.
+  file.rdbuf()->pubsetbuf(nullptr, 0);
   // Read-only: backup files are evidence and may sit on read-only media.
   file.open(path, std::ios::in | std::ios::binary);
   if (!file.is_open()) return LastError(kInvalidParameter);
