@@ -787,19 +787,15 @@ bool TimeKey(const std::string& time, std::uint64_t& key) {
     return true;
   }
   if (time.size() != 19) return false;
+  const char* text = time.data();
+  if (text[4] != '-' || text[7] != '-' || text[10] != ' ' || text[13] != ':' || text[16] != ':')
+    return false;
+  static constexpr std::uint8_t kDigits[] = {0, 1, 2, 3, 5, 6, 8, 9, 11, 12, 14, 15, 17, 18};
   std::uint64_t value = 0;
-  for (std::size_t i = 0; i < 19; ++i) {
-    const char c = time[i];
-    if (i == 4 || i == 7) {
-      if (c != '-') return false;
-    } else if (i == 10) {
-      if (c != ' ') return false;
-    } else if (i == 13 || i == 16) {
-      if (c != ':') return false;
-    } else {
-      if (c < '0' || c > '9') return false;
-      value = value * 10 + static_cast<std::uint64_t>(c - '0');
-    }
+  for (const std::uint8_t at : kDigits) {
+    const unsigned digit = static_cast<unsigned char>(text[at]) - unsigned{'0'};
+    if (digit > 9) return false;
+    value = value * 10 + digit;
   }
   key = value + 1;
   return true;

@@ -36,17 +36,6 @@ bool StartsWithMagic(Bytes page) {
   return true;
 }
 
-std::uint32_t Be16(Bytes b, std::size_t offset) {
-  if (offset >= b.size() || b.size() - offset < 2) return 0;
-  return (std::uint32_t{b[offset]} << 8) | b[offset + 1];
-}
-
-std::uint32_t Be32(Bytes b, std::size_t offset) {
-  if (offset >= b.size() || b.size() - offset < 4) return 0;
-  return (std::uint32_t{b[offset]} << 24) | (std::uint32_t{b[offset + 1]} << 16) |
-         (std::uint32_t{b[offset + 2]} << 8) | b[offset + 3];
-}
-
 RawDbFile::RawDbFile() = default;
 RawDbFile::~RawDbFile() {
   Close();

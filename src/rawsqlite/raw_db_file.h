@@ -253,7 +253,14 @@ inline std::uint64_t SerialContentSize(std::uint64_t type) {
   return type % 2 == 0 ? (type - 12) / 2 : (type - 13) / 2;
 }
 // Big-endian reads that yield 0 outside the buffer.
-std::uint32_t Be16(Bytes b, std::size_t offset);
-std::uint32_t Be32(Bytes b, std::size_t offset);
+inline std::uint32_t Be16(Bytes b, std::size_t offset) {
+  if (offset >= b.size() || b.size() - offset < 2) return 0;
+  return (std::uint32_t{b[offset]} << 8) | b[offset + 1];
+}
+inline std::uint32_t Be32(Bytes b, std::size_t offset) {
+  if (offset >= b.size() || b.size() - offset < 4) return 0;
+  return (std::uint32_t{b[offset]} << 24) | (std::uint32_t{b[offset + 1]} << 16) |
+         (std::uint32_t{b[offset + 2]} << 8) | b[offset + 3];
+}
 
 }  // namespace bv
