@@ -579,6 +579,68 @@ TEST(SettleDeleted, StaleCopiesGoAndEachDeletedRowStaysOnce) {
   EXPECT_EQ(chats.count("bob"), 0u);  // nothing of its own left
 }
 
+// Many rows: every deleted reading that repeats a live row (same time, direction and
+// text) goes, and no other, whatever the number of live rows that share a time or
+// whose times fall on neighbouring places of the look-up table.
+TEST(SettleDeleted, ManyRowsOnlyCopiesOfLiveRowsGo) {
+  std::mt19937 rng(11);
+  ChatMap chats;
+  std::list<ChatMessageRecord>& list = chats["carol"];
+  std::vector<std::string> times;
+  for (int i = 0; i < 3000; ++i) {
+    // Few distinct seconds, so that many rows share a moment.
+    char time[32];
+    std::snprintf(time, sizeof time, "2020-0%d-1%d 1%d:%02d:%02d", 1 + i % 9, i % 10, i % 7,
+                  (i * 13) % 60, (i * 7) % 60);
+    times.push_back(time);
+  }
+  std::multiset<std::string> expected_deleted;
+  std::set<std::string> live_rows;
+  for (int i = 0; i < 6000; ++i) {
+    const std::string& time = times[rng() % times.size()];
+    const int sender = static_cast<int>(rng() % 2);
+    const std::string text = "row " + std::to_string(i);
+    list.push_back(Message(0, time.c_str(), sender, text.c_str()));
+    live_rows.insert(time + "|" + std::to_string(sender) + "|" + text);
+  }
+  std::vector<ChatMessageRecord> live(list.begin(), list.end());
+  for (int i = 0; i < 4000; ++i) {
+    const ChatMessageRecord& of = live[rng() % live.size()];
+    switch (rng() % 4) {
+      case 0:  // a stale copy: goes
+        list.push_back(Message(1, of.time.c_str(), of.is_sender, of.text.c_str()));
+        break;
+      case 1: {  // the same text at the same time, other direction: a row of its own
+        list.push_back(Message(1, of.time.c_str(), 1 - of.is_sender, of.text.c_str()));
+        const std::string key = of.time + "|" + std::to_string(1 - of.is_sender) + "|" + of.text;
+        if (live_rows.count(key) == 0) expected_deleted.insert(key);
+        break;
+      }
+      default: {  // a deleted row of its own at a live row's moment
+        const std::string text = "gone " + std::to_string(i);
+        list.push_back(Message(1, of.time.c_str(), of.is_sender, text.c_str()));
+        expected_deleted.insert(of.time + "|" + std::to_string(of.is_sender) + "|" + text);
+      }
+    }
+  }
+  SettleDeletedMessages(chats);
+  std::multiset<std::string> deleted;
+  std::size_t live_left = 0;
+  for (const ChatMessageRecord& m : chats["carol"]) {
+    if (m.status == 0)
+      ++live_left;
+    else
+      deleted.insert(m.time + "|" + std::to_string(m.is_sender) + "|" + m.text);
+  }
+  EXPECT_EQ(live_left, 6000u);
+  // A row of its own read twice stays once.
+  std::multiset<std::string> once;
+  for (const std::string& key :
+       std::set<std::string>(expected_deleted.begin(), expected_deleted.end()))
+    once.insert(key);
+  EXPECT_EQ(deleted, once);
+}
+
 // The deleted records of a pass: (time, text) -> how often listed.
 std::map<std::pair<std::string, std::string>, int> DeletedCounts(const ChatMap& map) {
   std::map<std::pair<std::string, std::string>, int> out;

@@ -86,6 +86,47 @@ TEST(RawReader, VarintRules) {
   EXPECT_EQ(r.varints_length(Bytes(types), 5), 0u);  // the last would leave the buffer
 }
 
+// The run of serial types is measured as read_varint reads each of them: checked
+// against the varints read one by one, on runs of long and cut-off integers, with the
+// page size as each integer's limit (small pages make the limit bind).
+TEST(RawReader, VarintsLengthReadsEachVarintAsReadVarint) {
+  std::mt19937 rng(7);
+  for (const std::uint16_t page_size : {512, 1024, 0}) {  // 0 stands for 65536 when open
+    RawDbFile r;
+    r.page_size = page_size;
+    for (int round = 0; round < 3000; ++round) {
+      // Mostly short integers, some with high bits, now and then a long run of them.
+      std::vector<std::uint8_t> bytes(1 + rng() % 40);
+      for (auto& b : bytes)
+        b = static_cast<std::uint8_t>(rng() % 4 == 0 ? 0x80 | rng() : rng() % 128);
+      if (round % 50 == 0)
+        bytes.insert(bytes.begin() + static_cast<long>(rng() % bytes.size()), 600, 0x81);
+      const std::uint32_t count = 1 + rng() % 12;
+      // The rule, varint by varint.
+      std::uint64_t total = 0;
+      int previous = 0;
+      bool failed = false;
+      for (std::uint32_t i = 0; i < count && !failed; ++i) {
+        if (total >= bytes.size()) {
+          failed = true;
+          break;
+        }
+        int length = 0;
+        bool truncated = false;
+        RawDbFile::read_varint(Tail(Bytes(bytes), total),
+                               static_cast<std::int64_t>(r.PageSize()) - previous, length,
+                               &truncated);
+        if (truncated || length <= 0) failed = true;
+        total += static_cast<std::uint64_t>(length);
+        previous = length;
+      }
+      const std::uint32_t expected = failed ? 0 : static_cast<std::uint32_t>(total);
+      ASSERT_EQ(r.varints_length(Bytes(bytes), count), expected)
+          << "page size " << r.PageSize() << ", round " << round;
+    }
+  }
+}
+
 TEST(RawReader, ExpectedColumnTable) {
   ColumnCounts r;
   EXPECT_EQ(r.expected_columns("Chat_anything"), 9u);
@@ -131,6 +172,37 @@ TEST(RawReader, OpenChecksMagicAndPageSize) {
   EXPECT_EQ(r.open(dir.File("odd")), 87);
   EXPECT_NE(r.open(dir.File("missing")), 0);
   EXPECT_EQ(r.read_page(0, odd.data()), 87);  // nothing open
+}
+
+// A file larger than the page cache, read in an order that makes it drop and fetch
+// pages again: every read returns that page's own bytes.
+TEST(RawReader, PageCacheReturnsEachPageItsOwnBytes) {
+  test::TempDir dir;
+  constexpr std::size_t kSize = 1024;
+  constexpr std::uint32_t kPages = 9000;  // the cache keeps 8 MB: 8192 pages of 1 KB
+  std::vector<Page> pages;
+  for (std::uint32_t i = 1; i < kPages; ++i) {
+    Page p(kSize);
+    for (std::size_t b = 0; b < kSize; b += 4)
+      Put32(p, b, i * 7919u + static_cast<std::uint32_t>(b));
+    pages.push_back(std::move(p));
+  }
+  RawDbFile r;
+  ASSERT_EQ(r.open(WriteFile(dir, 1024, kSize, pages)), 0);
+  ASSERT_EQ(r.PageCount(), kPages);
+  std::vector<std::int32_t> order;
+  for (std::uint32_t round = 0; round < 2; ++round)
+    for (std::uint32_t i = 1; i < kPages; ++i) order.push_back(static_cast<std::int32_t>(i));
+  std::mt19937 rng(3);
+  for (int i = 0; i < 20000; ++i)
+    order.push_back(static_cast<std::int32_t>(1 + rng() % (kPages - 1)));
+  Page buffer(kSize);
+  for (const std::int32_t index : order) {
+    std::fill(buffer.begin(), buffer.end(), 0xEE);
+    ASSERT_EQ(r.read_page(index, buffer.data()), 0);
+    ASSERT_EQ(buffer, pages[static_cast<std::size_t>(index) - 1]) << "page " << index;
+  }
+  EXPECT_EQ(r.read_page(static_cast<std::int32_t>(kPages), buffer.data()), 30);  // past the end
 }
 
 TEST(RawReader, FreelistIsBoundedByPageAndCycles) {
