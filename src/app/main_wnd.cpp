@@ -30,8 +30,7 @@ namespace bv {
 namespace {
 UrlOpener g_urlOpener;
 
-constexpr char kMenuCheckImage[] =
-    "file='Controls.png' source='359,38,375,54' dest='0,4,16,20'";
+constexpr char kMenuCheckImage[] = "file='Controls.png' source='359,38,375,54' dest='0,4,16,20'";
 
 lang::CLanguageStore& Store() {
   return lang::CLanguageStore::instance();
@@ -298,8 +297,7 @@ void CMainWnd::ShowAssistMenu() {
         name == Store().language_name() ? QString::fromLatin1(kMenuCheckImage) : QString());
   // The recovery's one option, ticked while it is on.
   if (ReadRecoverySettings(Store()).heicJpeg)
-    menu->SetElementImage(QStringLiteral("item_heic_jpeg"),
-                          QString::fromLatin1(kMenuCheckImage));
+    menu->SetElementImage(QStringLiteral("item_heic_jpeg"), QString::fromLatin1(kMenuCheckImage));
   // With more than one language to choose from, the entry is worth showing.
   if (languages.size() > 1) menu->SetElementVisible(QStringLiteral("item_language"), true);
   // The previous menu is closed by now; it goes here, never from inside its own handler.
