@@ -152,9 +152,26 @@ void PutConversations(std::ostream& os, const ScanStores& s) {
   bool first = true;
   for (const MessageRecord& row : s.conversationList) {
     auto it = s.conversations.find(row.handleId);
+    // A chat: its id and members; a group has no one handle (0). A conversation of
+    // messages in no chat has its handle as its only member.
+    const MessageChatInfo* chat = row.chat.get();
+    const bool ownKey = chat != nullptr && chat->members.size() != 1;
     os << (first ? "\n" : ",\n") << "      {\"key\": " << row.handleId
-       << ", \"handleId\": " << row.handleId << ", \"deleted\": " << row.deleted
-       << ", \"messages\": ";
+       << ", \"handleId\": " << (ownKey ? 0 : row.handleId) << ", \"chatId\": ";
+    if (chat != nullptr)
+      os << chat->chatId;
+    else
+      os << "null";
+    os << ", \"isGroup\": " << (chat != nullptr && chat->isGroup ? "true" : "false")
+       << ", \"label\": " << JsonString(row.name.empty() ? row.sender : row.name)
+       << ", \"members\": [";
+    if (chat != nullptr) {
+      for (std::size_t i = 0; i < chat->members.size(); ++i)
+        os << (i != 0 ? ", " : "") << JsonString(chat->members[i]);
+    } else if (!row.sender.empty()) {
+      os << JsonString(row.sender);
+    }
+    os << "], \"deleted\": " << row.deleted << ", \"messages\": ";
     if (it != s.conversations.end())
       PutArray(os, it->second, "          ");
     else

@@ -417,7 +417,9 @@ std::string MessageLabel(const MessageRecord& conversation) {
 
 std::string MessageBase(const MessageRecord& conversation) {
   const std::string label = MessageLabel(conversation);
-  return conversation.sender.empty() ? label : label + "(" + conversation.sender + ")";
+  // A group's members are in its document; its files go by the group's label alone.
+  const bool group = conversation.chat != nullptr && conversation.chat->members.size() != 1;
+  return conversation.sender.empty() || group ? label : label + "(" + conversation.sender + ")";
 }
 
 namespace {

@@ -1,5 +1,6 @@
 #include "records/message_reader.h"
 
+#include <algorithm>
 #include <cstdint>
 
 #include "common/text.h"
@@ -10,6 +11,10 @@
 #include "records/readonly_db.h"
 
 namespace bv {
+
+namespace {
+constexpr std::int64_t kNoChat = INT64_MIN;
+}  // namespace
 
 template <typename Row>
 void MessageReader::AddMessage(const Row& row) {
@@ -29,8 +34,120 @@ void MessageReader::AddMessage(const Row& row) {
     record.date = row.Utf8(7);
   else
     record.date = row.Utf8(2);
-  order_.Add(node, record.date, record.handleId);
+  // The read index stands for the conversation, which is known once all chats are read.
+  order_.Add(node, record.date, static_cast<std::int32_t>(handles_.size()));
   handles_.push_back(record.handleId);
+  chatOf_.push_back(chatTables_ && row.Text(8) != nullptr ? row.Int64(8) : kNoChat);
+}
+
+int MessageReader::MemberRow(void* context, StatementRow& row) {
+  auto* reader = static_cast<MessageReader*>(context);
+  ChatBuild& chat = reader->chats_[row.Int64(0)];
+  chat.members.emplace_back(row.Int32(1), row.Utf8(2));
+  return 0;
+}
+
+int MessageReader::ChatNameRow(void* context, StatementRow& row) {
+  auto* reader = static_cast<MessageReader*>(context);
+  std::string name = row.Utf8(1);
+  if (!name.empty()) reader->chats_[row.Int64(0)].displayName = std::move(name);
+  return 0;
+}
+
+bool MessageReader::ReadChats(ReadOnlyDatabase& db) {
+  if (db.Each(kChatMemberStatement, MemberRow, this)) {
+    // No chat_handle_join (or handle): the layout that groups by handle only.
+    db.ForgetStatementError();
+    chats_.clear();
+    return false;
+  }
+  if (db.Each(kChatNameStatement, ChatNameRow, this)) {
+    // iOS 6 chats have no display name; labels then come from the members.
+    db.ForgetStatementError();
+  }
+  return true;
+}
+
+std::vector<std::int32_t> MessageReader::ConversationKeys(ContactNameLookup* names,
+                                                          const ConversationMap& existing) {
+  std::vector<std::int32_t> keys(handles_.size());
+  // Members of chats whose join rows are gone: the handles of their messages.
+  std::map<std::int64_t, std::vector<std::pair<std::int32_t, std::string>>> seen;
+  {
+    std::size_t i = 0;
+    for (const MessageRecord& m : messages_) {
+      const std::int64_t chat = chatOf_[i++];
+      if (chat == kNoChat) continue;
+      auto& members = seen[chat];  // every chat of a message gets its conversation
+      if (!m.sender.empty()) members.emplace_back(m.handleId, m.sender);
+    }
+  }
+  for (auto& [chatId, members] : seen) {
+    ChatBuild& chat = chats_[chatId];
+    if (chat.members.empty()) chat.members = std::move(members);
+  }
+  // Handle keys in use; chats of other sizes take keys below all of them (or above).
+  std::int64_t low = 0, high = 0;
+  auto use = [&](std::int64_t key) {
+    low = std::min(low, key);
+    high = std::max(high, key);
+  };
+  for (const auto& [key, list] : existing) use(key);
+  for (std::size_t i = 0; i < handles_.size(); ++i)
+    if (chatOf_[i] == kNoChat) use(handles_[i]);
+  std::int64_t ownKeys = 0;
+  for (auto& [chatId, chat] : chats_) {
+    std::sort(chat.members.begin(), chat.members.end());
+    chat.members.erase(std::unique(chat.members.begin(), chat.members.end(),
+                                   [](const auto& a, const auto& b) { return a.first == b.first; }),
+                       chat.members.end());
+    if (chat.members.size() == 1)
+      use(chat.members[0].first);
+    else
+      ++ownKeys;
+  }
+  std::int64_t next = low - ownKeys;
+  if (next < INT32_MIN) next = high + 1;
+  const bool room = next + ownKeys - 1 <= INT32_MAX;
+  for (auto& [chatId, chat] : chats_) {
+    auto info = std::make_shared<MessageChatInfo>();
+    info->chatId = chatId;
+    info->isGroup = chat.members.size() >= 2;
+    for (const auto& [handle, text] : chat.members) {
+      info->members.push_back(text);
+      info->memberNames.push_back(names != nullptr && !text.empty() ? names->NameFor(text)
+                                                                    : std::string());
+    }
+    if (chat.members.size() == 1) {
+      info->key = chat.members[0].first;
+    } else if (room) {
+      info->key = static_cast<std::int32_t>(next++);
+    } else {
+      // Keys of every 32-bit value taken: such a chat falls back to its messages' handles.
+      continue;
+    }
+    info->label = chat.displayName;
+    if (info->label.empty()) {
+      for (std::size_t k = 0; k < info->members.size(); ++k) {
+        if (k != 0) info->label += ", ";
+        info->label += info->memberNames[k].empty() ? info->members[k] : info->memberNames[k];
+      }
+    }
+    chat.info = std::move(info);
+  }
+  std::size_t i = 0;
+  for (MessageRecord& m : messages_) {
+    const std::int64_t chatId = chatOf_[i];
+    keys[i] = m.handleId;
+    if (chatId != kNoChat) {
+      if (auto it = chats_.find(chatId); it != chats_.end() && it->second.info) {
+        m.chat = it->second.info;
+        keys[i] = it->second.info->key;
+      }
+    }
+    ++i;
+  }
+  return keys;
 }
 
 int MessageReader::MessageRow(void* context, int columns, char** values, char** /*names*/) {
@@ -59,7 +176,9 @@ Result MessageReader::Read(const std::string& messageDbPath, const std::string& 
       goOn = false;
     }
     messageDb.CacheWholeFile();
-    if (goOn && messageDb.Each(kMessageStatement, MessageRow, this)) {
+    chatTables_ = goOn && ReadChats(messageDb);
+    if (goOn &&
+        messageDb.Each(chatTables_ ? kChatMessageStatement : kMessageStatement, MessageRow, this)) {
       result = kQueryFailed;
       goOn = false;
     }
@@ -90,19 +209,22 @@ Result MessageReader::Read(const std::string& messageDbPath, const std::string& 
   if (goOn) {
     // Each message is named as it moves into its conversation, in date order.
     ContactNameLookup names(contacts_);
-    IntSlots<std::list<MessageRecord>*> listOf(handles_);
+    const std::vector<std::int32_t> keys =
+        ConversationKeys(namesLoaded ? &names : nullptr, conversations);
+    IntSlots<std::list<MessageRecord>*> listOf(keys);
     // One handle row is one sender text, so its name is looked up once. A handle id
     // that saturated 32 bits may stand for several rows: those are looked up by text.
     IntSlots<const std::string*> nameOf(handles_);
     order_.SpliceSorted(
         messages_, [](const MessageRecord& m) -> const std::string& { return m.date; },
-        [&](std::int32_t handleId) -> std::list<MessageRecord>& {
-          auto& list = listOf[handleId];
-          if (list == nullptr) list = &conversations[handleId];
+        [&](std::int32_t index) -> std::list<MessageRecord>& {
+          const std::int32_t key = keys[static_cast<std::size_t>(index)];
+          auto& list = listOf[key];
+          if (list == nullptr) list = &conversations[key];
           return *list;
         },
         [&](MessageRecord& m) {
-          if (!namesLoaded) return;
+          if (!namesLoaded || m.sender.empty()) return;
           const bool exact = m.handleId != INT32_MAX && m.handleId != INT32_MIN;
           const std::string* name = exact ? nameOf[m.handleId] : nullptr;
           if (name == nullptr) {
@@ -117,6 +239,8 @@ Result MessageReader::Read(const std::string& messageDbPath, const std::string& 
   messages_.clear();
   order_ = {};
   handles_.clear();
+  chatOf_.clear();
+  chats_.clear();
   contacts_.clear();
   return result;
 }

@@ -2,12 +2,15 @@
 // Text messages of sms.db with the address-book name of each correspondent, ordered by
 // time and grouped by handle. Runs on the scan thread; one object per read.
 #include <list>
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "common/result_codes.h"
-#include "records/progress_sink.h"
+#include "records/name_lookup.h"
 #include "records/ordering.h"
+#include "records/progress_sink.h"
 #include "records/readonly_db.h"
 #include "records/record_types.h"
 #include "records/row_access.h"
@@ -20,6 +23,23 @@ inline constexpr const char kMessageStatement[] =
     "sender_name,message.date, datetime(message.date + 978307200, 'unixepoch') AS DateStrOld "
     "FROM chat_message_join INNER JOIN message  ON message.rowid = chat_message_join.message_id "
     "INNER JOIN handle  ON handle.rowid = message.handle_id;";
+
+// With the chat tables: every message with its chat (the lowest chat id where one is in
+// several), including the owner's messages to a group, which have no handle; a message
+// in no chat needs a handle row, as in the statement above.
+inline constexpr const char kChatMessageStatement[] =
+    "SELECT message.text, message.is_from_me, datetime(message.date/1000000000 + 978307200, "
+    "'unixepoch') AS DateStr, message.ROWID, message.handle_id, handle.id AS sender_name, "
+    "message.date, datetime(message.date + 978307200, 'unixepoch') AS DateStrOld, joined.chat_id "
+    "FROM message LEFT JOIN (SELECT message_id, MIN(chat_id) AS chat_id FROM chat_message_join "
+    "WHERE chat_id IS NOT NULL GROUP BY message_id) AS joined ON joined.message_id = "
+    "message.ROWID LEFT JOIN handle ON handle.ROWID = message.handle_id WHERE joined.chat_id IS "
+    "NOT NULL OR handle.ROWID IS NOT NULL;";
+// The members of each chat, and the chats' display names (a column since iOS 7).
+inline constexpr const char kChatMemberStatement[] =
+    "SELECT chat_handle_join.chat_id, chat_handle_join.handle_id, handle.id FROM "
+    "chat_handle_join INNER JOIN handle ON handle.ROWID = chat_handle_join.handle_id;";
+inline constexpr const char kChatNameStatement[] = "SELECT ROWID, display_name FROM chat;";
 
 class MessageReader {
  public:
@@ -46,6 +66,23 @@ class MessageReader {
  private:
   template <typename Row>
   void AddMessage(const Row& row);
+  static int MemberRow(void* context, StatementRow& row);
+  static int ChatNameRow(void* context, StatementRow& row);
+  // Reads the chat tables; false when the database has none (messages then group by
+  // handle only).
+  bool ReadChats(ReadOnlyDatabase& db);
+  // The conversation key of every message (by read index) and the chat it shows.
+  std::vector<std::int32_t> ConversationKeys(ContactNameLookup* names,
+                                             const ConversationMap& existing);
+
+  struct ChatBuild {
+    std::vector<std::pair<std::int32_t, std::string>> members;  // handle id, handle text
+    std::string displayName;
+    std::shared_ptr<MessageChatInfo> info;
+  };
+  bool chatTables_ = false;
+  std::map<std::int64_t, ChatBuild> chats_;
+  std::vector<std::int64_t> chatOf_;  // per message read: its chat id, or kNoChat
   ProgressSink progress_;
   // Built in list nodes, which move into their conversations without a copy.
   std::list<MessageRecord> messages_;

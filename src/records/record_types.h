@@ -13,6 +13,19 @@
 
 namespace bv {
 
+// The chat a message belongs to, shared by all messages of that chat. A chat with one
+// member is that member's conversation (keyed by the member's handle id, as messages in
+// no chat are keyed by their own handle); any other chat is one conversation of its
+// own, under a key that no handle uses.
+struct MessageChatInfo {
+  std::int64_t chatId = 0;           // chat.ROWID
+  std::int32_t key = 0;              // the conversation's key in the ConversationMap
+  bool isGroup = false;              // two or more members
+  std::string label;                 // the chat's display name, else its members' names joined ", "
+  std::vector<std::string> members;  // the members' handle texts, by handle id
+  std::vector<std::string> memberNames;  // their address-book names (empty: none matched)
+};
+
 struct MessageRecord {
   std::int32_t deleted = 0;
   std::int32_t isFromMe = 0;
@@ -23,9 +36,14 @@ struct MessageRecord {
   std::string name;    // address-book name, empty when none matched
   std::string text;
   std::string extra;
+  // The message's chat; null for a message in no chat (or from a database without the
+  // chat tables), whose conversation is its handle's.
+  std::shared_ptr<const MessageChatInfo> chat;
 };
 
-// handleId (ascending) to the messages of that handle in ascending date order.
+// Conversation key (ascending) to the messages of that conversation in ascending date
+// order. The key is the handle id of a one-to-one conversation; a chat of any other
+// size has a key of its own (MessageChatInfo::key).
 using ConversationMap = std::map<std::int32_t, std::list<MessageRecord>>;
 
 struct ContactRecord {

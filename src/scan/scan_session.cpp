@@ -42,10 +42,21 @@ std::list<MessageRecord> BuildConversationList(const ConversationMap& conversati
   std::list<MessageRecord> list;
   for (const auto& [handle, messages] : conversations) {
     MessageRecord row;
-    if (messages.empty()) {
-      row.handleId = handle;
-    } else {
-      row = messages.back();
+    if (!messages.empty()) row = messages.back();
+    // The row stands for the whole conversation: its handleId is the conversation's key,
+    // and a chat that is not one person's shows its label and members.
+    row.handleId = handle;
+    if (const MessageChatInfo* chat = row.chat.get()) {
+      if (chat->members.size() != 1) {
+        row.name = chat->label;
+        row.sender.clear();
+        for (std::size_t i = 0; i < chat->members.size(); ++i)
+          row.sender += (i != 0 ? ", " : "") + chat->members[i];
+      } else if (row.sender.empty()) {
+        // The owner's last message to one person may carry no handle of its own.
+        row.sender = chat->members[0];
+        row.name = chat->memberNames[0];
+      }
     }
     row.deleted = std::any_of(messages.begin(), messages.end(),
                               [](const MessageRecord& m) { return m.deleted != 0; })

@@ -67,7 +67,7 @@ struct ScanStores {
   MediaList photoStream;                      // 2
   AppMediaList appMedia;                      // 3 and 4, as read
   AppMediaSplit appSplit;                     // 3 and 4 by app; what the tree points at
-  ConversationMap conversations;              // 5: handle id -> messages
+  ConversationMap conversations;              // 5: conversation key -> messages
   std::list<MessageRecord> conversationList;  // 5: one row per conversation
   AttachmentList messageAttachments;          // 6
   std::list<ContactRecord> contacts;          // 7
@@ -85,7 +85,9 @@ struct ScanStores {
 
 // One row per conversation: a copy of its last message with `deleted` set to 1 when any
 // of its messages is deleted (else 0), in key order, then stably sorted deleted first.
-// A conversation without messages gives a row that carries only its handle id.
+// The row's handleId is the conversation's key (what finds its messages). A group chat's
+// row names the chat (`name` its label, `sender` its members joined with ", "). A
+// conversation without messages gives a row that carries only its key.
 std::list<MessageRecord> BuildConversationList(const ConversationMap& conversations);
 // The same for WhatsApp chats (an empty chat carries only its session id).
 std::list<WhatsAppMessageRecord> BuildChatList(const WhatsAppChatMap& chats);

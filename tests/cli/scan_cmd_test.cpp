@@ -154,18 +154,44 @@ TEST_F(ScanCommandTest, JsonCarriesEveryCategoryAndEveryRecordField) {
     }
   }
 
-  // Conversations: key, handle id and every message under it, deleted ones listed first.
+  // Conversations: key, handle id, chat and members, and every message under it once,
+  // deleted ones listed first. A group is one conversation under a key of its own with
+  // every member's messages and the owner's (handle 0).
   const Json& conversations = cats[4]["conversations"];
   ASSERT_GT(conversations.size(), 0u);
   bool seenLive = false;
+  std::set<std::int64_t> rowIds;
+  int groups = 0;
   for (const Json& conv : conversations.items) {
-    EXPECT_EQ(conv["key"].Int(), conv["handleId"].Int());
+    const bool group = conv["isGroup"].boolean;
     ASSERT_GT(conv["messages"].size(), 0u);
+    if (group) {
+      ++groups;
+      EXPECT_EQ(conv["handleId"].Int(), 0);
+      EXPECT_LT(conv["key"].Int(), 0);
+      EXPECT_GT(conv["chatId"].Int(), 0);
+      EXPECT_GE(conv["members"].size(), 3u);
+      EXPECT_FALSE(conv["label"].Str().empty());
+    } else {
+      EXPECT_EQ(conv["key"].Int(), conv["handleId"].Int());
+      ASSERT_EQ(conv["members"].size(), 1u);
+      EXPECT_EQ(conv["members"][0].Str(), conv["messages"][0]["sender"].Str());
+    }
+    std::set<std::int64_t> senders;
     bool anyDeleted = false;
     for (const Json& m : conv["messages"].items) {
       EXPECT_EQ(Keys(m), message);
-      EXPECT_EQ(m["handleId"].Int(), conv["handleId"].Int());
+      if (m["deleted"].Int() == 0) {
+        EXPECT_TRUE(rowIds.insert(m["rowId"].Int()).second);
+      }
+      if (!group) {
+        EXPECT_EQ(m["handleId"].Int(), conv["handleId"].Int());
+      }
+      senders.insert(m["handleId"].Int());
       anyDeleted |= m["deleted"].Int() != 0;
+    }
+    if (group) {
+      EXPECT_GE(senders.size(), 2u) << "a group's members and owner in one conversation";
     }
     EXPECT_EQ(conv["deleted"].Int() != 0, anyDeleted);
     if (!anyDeleted) seenLive = true;
@@ -173,6 +199,7 @@ TEST_F(ScanCommandTest, JsonCarriesEveryCategoryAndEveryRecordField) {
       EXPECT_FALSE(anyDeleted) << "deleted conversations come first";
     }
   }
+  EXPECT_GE(groups, 2);
   const Json& chats = cats[9]["chats"];
   ASSERT_GT(chats.size(), 0u);
   for (const Json& chat : chats.items) {

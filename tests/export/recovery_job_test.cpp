@@ -435,6 +435,63 @@ TEST_F(RecoveryJobTest, CancelHalfwayKeepsFinishedFilesWholeAndRunsTheFinalStep)
   EXPECT_FALSE(fs::exists(out / "Contacts"));
 }
 
+// A group chat is one conversation: its files go by the chat's label, its document shows
+// every member's messages under their own names and the owner's as "Me".
+TEST_F(RecoveryJobTest, AGroupConversationIsOneDocumentWithASenderPerMessage) {
+  auto chat = std::make_shared<MessageChatInfo>();
+  chat->chatId = 4;
+  chat->key = -1;
+  chat->isGroup = true;
+  chat->label = "Anna, +15550002, bob@example.com";
+  chat->members = {"+15550001", "+15550002", "bob@example.com"};
+  chat->memberNames = {"Anna", "", ""};
+  MessageRecord anna;
+  anna.handleId = 1;
+  anna.sender = "+15550001";
+  anna.name = "Anna";
+  anna.text = "who brings cake?";
+  anna.date = "2021-03-01 09:00:00";
+  anna.chat = chat;
+  MessageRecord stranger = anna;
+  stranger.handleId = 2;
+  stranger.sender = "+15550002";
+  stranger.name = "";
+  stranger.text = "not me";
+  stranger.date = "2021-03-01 09:05:00";
+  MessageRecord mine = anna;
+  mine.handleId = 0;
+  mine.isFromMe = 1;
+  mine.sender = "";
+  mine.name = "";
+  mine.text = "I do";
+  mine.date = "2021-03-01 09:10:00";
+  stores.conversations[-1] = {anna, stranger, mine};
+  stores.conversationList = BuildConversationList(stores.conversations);
+  stats.AddConversations(stores.conversationList);
+  auto job = MakeJob();
+  ASSERT_EQ(job->Run(), 0);
+  EXPECT_EQ(job->DoneCount(), 1);
+
+  const std::string label = "Anna, +15550002, bob@example.com";
+  const fs::path folder = out / "Message" / (label + "-" + test::Utf8(kStamp));
+  const std::string html = Slurp(folder / (label + ".html"));
+  EXPECT_NE(html.find("Name: Anna, +15550002, bob@example.com, Phone: +15550001, +15550002, "
+                      "bob@example.com"),
+            std::string::npos);
+  const std::size_t a = html.find("Anna:</div>\r\n<div class=\"recv_msg\">who brings cake?");
+  const std::size_t b = html.find("+15550002:</div>\r\n<div class=\"recv_msg\">not me");
+  const std::size_t c = html.find("Me:</div>\r\n<div class=\"send_msg\">I do");
+  ASSERT_NE(a, std::string::npos) << html;
+  ASSERT_NE(b, std::string::npos);
+  ASSERT_NE(c, std::string::npos);
+  EXPECT_LT(a, b);
+  EXPECT_LT(b, c);
+  const std::string txt = Slurp(folder / (label + ".txt"));
+  EXPECT_NE(txt.find("From: Anna(+15550001)"), std::string::npos) << txt;
+  EXPECT_NE(txt.find("From: +15550002"), std::string::npos);
+  EXPECT_NE(txt.find("To: "), std::string::npos);
+}
+
 // Names with non-ASCII characters that clash, within one job and with an earlier one,
 // in the "C" locale this test runs in: numbered like any other, nothing aborts.
 TEST_F(RecoveryJobTest, NonAsciiNamesThatClashAreNumbered) {

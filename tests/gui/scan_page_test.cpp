@@ -120,22 +120,45 @@ QStringList TruthNoteTitles(const Json& truth) {
   return Sorted(titles);
 }
 
-// One conversation per handle that has a message with text in a chat: their numbers.
+// One row per conversation that has a message with text: a one-to-one chat or a message
+// in no chat shows its handle's number, a group its members' numbers joined with ", ".
 QStringList TruthConversationNumbers(const Json& truth) {
   const Json& sms = *test::FindDatabase(truth, "sms.db");
   const auto handles = ByRowid(sms, "handle");
-  std::set<std::int64_t> inChats;
-  for (const Json* j : test::LiveRows(sms, "chat_message_join"))
-    inChats.insert((*j)["values"]["message_id"].Int());
-  std::set<std::int64_t> conversations;
+  std::map<std::int64_t, std::int64_t> chatOf;  // message: its lowest chat
+  for (const Json* j : test::LiveRows(sms, "chat_message_join")) {
+    const Json& v = (*j)["values"];
+    auto [it, fresh] = chatOf.emplace(v["message_id"].Int(), v["chat_id"].Int());
+    if (!fresh) it->second = std::min(it->second, v["chat_id"].Int());
+  }
+  std::map<std::int64_t, std::set<std::int64_t>> members;
+  for (const Json* j : test::LiveRows(sms, "chat_handle_join")) {
+    const Json& v = (*j)["values"];
+    if (handles.count(v["handle_id"].Int()))
+      members[v["chat_id"].Int()].insert(v["handle_id"].Int());
+  }
+  auto number = [&](std::int64_t handle) { return TextOf((*handles.at(handle))["id"]); };
+  std::set<std::int64_t> oneToOne, groups;
   for (const auto& [rowid, v] : ByRowid(sms, "message")) {
-    auto h = handles.find((*v)["handle_id"].Int());
-    if (TextOf((*v)["text"]).empty() || h == handles.end() || !inChats.count(rowid)) continue;
-    conversations.insert(h->first);
+    if (TextOf((*v)["text"]).empty()) continue;
+    if (auto c = chatOf.find(rowid); c != chatOf.end()) {
+      const auto& m = members[c->second];
+      if (m.size() == 1)
+        oneToOne.insert(*m.begin());
+      else
+        groups.insert(c->second);
+    } else if (handles.count((*v)["handle_id"].Int())) {
+      oneToOne.insert((*v)["handle_id"].Int());
+    }
   }
   QStringList list;  // one number may have two handles (two services)
-  for (std::int64_t handle : conversations)
-    list << QString::fromStdString(TextOf((*handles.at(handle))["id"]));
+  for (std::int64_t handle : oneToOne) list << QString::fromStdString(number(handle));
+  for (std::int64_t chat : groups) {
+    std::string joined;
+    for (std::int64_t handle : members[chat])
+      joined += (joined.empty() ? "" : ", ") + number(handle);
+    list << QString::fromStdString(joined);
+  }
   return Sorted(list);
 }
 

@@ -117,47 +117,100 @@ TEST_P(BackupVersions, MessagesMatchTheTruth) {
   ASSERT_NE(sms, nullptr);
   const auto messages = ByRowid(*sms, "message");
   const auto handles = ByRowid(*sms, "handle");
+  const auto chats = ByRowid(*sms, "chat");
   const auto book = PhoneBook();
-  std::map<std::int64_t, int> inChats;  // message rowid: live join rows
-  for (const Json* j : test::LiveRows(*sms, "chat_message_join"))
-    ++inChats[(*j)["values"]["message_id"].Int()];
-
-  std::size_t expected = 0;
-  for (const auto& [rowid, v] : messages) {
-    auto h = handles.find((*v)["handle_id"].Int());
-    if (!TextOf((*v)["text"]).empty() && h != handles.end()) expected += inChats[rowid];
+  std::map<std::int64_t, std::int64_t> chatOf;  // message rowid: its lowest live chat
+  for (const Json* j : test::LiveRows(*sms, "chat_message_join")) {
+    const Json& v = (*j)["values"];
+    auto [it, fresh] = chatOf.emplace(v["message_id"].Int(), v["chat_id"].Int());
+    if (!fresh) it->second = std::min(it->second, v["chat_id"].Int());
   }
-  ASSERT_GT(expected, 20u);
+  std::map<std::int64_t, std::set<std::int64_t>> members;  // chat: handle ids with a row
+  for (const Json* j : test::LiveRows(*sms, "chat_handle_join")) {
+    const Json& v = (*j)["values"];
+    if (handles.count(v["handle_id"].Int()))
+      members[v["chat_id"].Int()].insert(v["handle_id"].Int());
+  }
+  auto handleText = [&](std::int64_t h) { return W(TextOf((*handles.at(h))["id"])); };
+
+  // Where each message with text belongs: a one-to-one chat's handle, a group's chat id
+  // (its key is the reader's own), or, in no chat, its handle when that has a row.
+  std::map<std::int64_t, std::int64_t> handleOf, groupOf;
+  std::int64_t lowestHandle = 0;
+  for (const auto& [rowid, v] : messages) {
+    if (TextOf((*v)["text"]).empty()) continue;
+    const std::int64_t handle = (*v)["handle_id"].Int();
+    if (auto c = chatOf.find(rowid); c != chatOf.end()) {
+      ASSERT_FALSE(members[c->second].empty()) << "mkbackup writes every chat's members";
+      if (members[c->second].size() == 1)
+        handleOf[rowid] = *members[c->second].begin();
+      else
+        groupOf[rowid] = c->second;
+    } else if (handles.count(handle)) {
+      handleOf[rowid] = handle;
+    }
+  }
+  for (const auto& [rowid, h] : handleOf) lowestHandle = std::min(lowestHandle, h);
+  ASSERT_GT(handleOf.size(), 20u);
+  ASSERT_GT(groupOf.size(), 5u);
+  std::set<std::int64_t> ownerInGroups;
+  for (const auto& [rowid, chat] : groupOf)
+    if ((*messages.at(rowid))["handle_id"].Int() == 0) ownerInGroups.insert(chat);
+  EXPECT_FALSE(ownerInGroups.empty()) << "the owner writes to a group";
 
   ConversationMap map;
   EXPECT_EQ(MessageReader({}).Read(Path("sms.db"), Path("AddressBook.sqlitedb"), map),
             AddressBookResult());
-  std::size_t listed = 0;
+  std::set<std::int64_t> listed;
+  std::map<std::int64_t, std::int32_t> keyOfGroup;
   int named = 0;
-  for (const auto& [handleId, list] : map) {
+  for (const auto& [key, list] : map) {
     std::string previous;
     for (const MessageRecord& m : list) {
-      ++listed;
-      EXPECT_EQ(m.handleId, handleId);
+      EXPECT_TRUE(listed.insert(m.rowId).second) << "listed twice: " << m.rowId;
       EXPECT_LE(CompareNoCase(previous, m.date), 0) << "conversation not in date order";
       previous = m.date;
       auto row = messages.find(m.rowId);
       ASSERT_NE(row, messages.end()) << m.rowId;
       const Json& v = *row->second;
+      if (auto g = groupOf.find(m.rowId); g != groupOf.end()) {
+        ASSERT_NE(m.chat, nullptr);
+        EXPECT_EQ(m.chat->chatId, g->second);
+        EXPECT_EQ(m.chat->key, key);
+        EXPECT_TRUE(m.chat->isGroup);
+        EXPECT_LT(key, lowestHandle) << "a group's key is no handle's";
+        auto [it, fresh] = keyOfGroup.emplace(g->second, key);
+        EXPECT_EQ(it->second, key) << "one conversation per group";
+        // The label: the display name, else the members' names or numbers.
+        std::string label;
+        if (chats.count(g->second)) label = W(TextOf((*chats.at(g->second))["display_name"]));
+        if (label.empty())
+          for (std::int64_t h : members[g->second]) {
+            const std::string name = NameIn(book, handleText(h));
+            label += (label.empty() ? "" : ", ") + (name.empty() ? handleText(h) : name);
+          }
+        EXPECT_EQ(m.chat->label, label);
+      } else {
+        ASSERT_TRUE(handleOf.count(m.rowId)) << "listed but belongs nowhere: " << m.rowId;
+        EXPECT_EQ(handleOf.at(m.rowId), key);
+        EXPECT_TRUE(m.chat == nullptr || !m.chat->isGroup);
+      }
       EXPECT_EQ(m.text, W(TextOf(v["text"])));
       EXPECT_EQ(m.isFromMe, v["is_from_me"].Int());
-      EXPECT_EQ(m.handleId, v["handle_id"].Int());
-      EXPECT_EQ(m.sender, W(TextOf((*handles.at(v["handle_id"].Int()))["id"])));
+      EXPECT_EQ(m.handleId, v["handle_id"].Int());  // each message keeps its own sender
+      const std::int64_t handle = v["handle_id"].Int();
+      EXPECT_EQ(m.sender, handles.count(handle) ? handleText(handle) : std::string());
       // Seconds up to iOS 10, nanoseconds from iOS 11.
       const std::int64_t date = v["date"].Int();
       const std::int64_t seconds = Major() >= 11 ? date / 1000000000 : date;
       EXPECT_EQ(m.date, W(Utc(seconds + kApple)));
-      EXPECT_EQ(m.name, NameIn(book, m.sender)) << m.sender;
+      EXPECT_EQ(m.name, m.sender.empty() ? std::string() : NameIn(book, m.sender)) << m.sender;
       named += !m.name.empty();
       EXPECT_TRUE(m.extra.empty());
     }
   }
-  EXPECT_EQ(listed, expected);
+  EXPECT_EQ(listed.size(), handleOf.size() + groupOf.size());
+  EXPECT_EQ(keyOfGroup.size(), 3u);  // mkbackup's three groups
   if (Major() >= 6) {
     EXPECT_GT(named, 0);  // iOS 4 has no search table to name from
   }

@@ -23,10 +23,13 @@ struct Msg {
   int chat = 1;
 };
 
+// Members of chats 1 to 3 (chat id, handle ids); a chat not named has no member rows.
+using Members = std::vector<std::pair<int, std::vector<int>>>;
+
 // sms.db of the given layout with handles, chats and messages joined to chats.
 std::string MakeSmsDb(const TempFolder& t, const std::string& section,
                       const std::vector<std::pair<int, std::string>>& handles,
-                      const std::vector<Msg>& msgs) {
+                      const std::vector<Msg>& msgs, const Members& members = {}) {
   const std::string path = MakeDb(t, "sms.db", section);
   std::string sql = "BEGIN;";
   for (auto& [id, addr] : handles)
@@ -35,6 +38,10 @@ std::string MakeSmsDb(const TempFolder& t, const std::string& section,
   for (int c = 1; c <= 3; ++c)
     sql += "INSERT INTO chat(ROWID,guid,style,state) VALUES(" + std::to_string(c) + ",'SMS;-;c" +
            std::to_string(c) + "',45,3);";
+  for (const auto& [chat, handleIds] : members)
+    for (int h : handleIds)
+      sql += "INSERT INTO chat_handle_join(chat_id,handle_id) VALUES(" + std::to_string(chat) +
+             "," + std::to_string(h) + ");";
   for (const Msg& m : msgs) {
     sql += "INSERT INTO message(ROWID,guid,text,handle_id,date,is_from_me,service) VALUES(" +
            std::to_string(m.rowId) + ",'G" + std::to_string(m.rowId) + "'," +
@@ -79,13 +86,6 @@ struct Recorder {
   }
 };
 
-std::vector<MessageRecord> Flatten(const ConversationMap& map) {
-  std::vector<MessageRecord> all;
-  for (auto& [k, list] : map)
-    for (auto& m : list) all.push_back(m);
-  return all;
-}
-
 TEST(MessageReaderDates, SecondsAndNanosecondsGiveTheSameUtcText) {
   for (auto [section, value] :
        {std::pair<const char*, long long>{kIos6, 600000000LL}, {kIos12, 600000000000000000LL}}) {
@@ -101,21 +101,39 @@ TEST(MessageReaderDates, SecondsAndNanosecondsGiveTheSameUtcText) {
   }
 }
 
-TEST(MessageReaderRows, EmptyNullOrChatlessMessagesAreLeftOut) {
+std::vector<std::string> Texts(const std::list<MessageRecord>& list) {
+  std::vector<std::string> texts;
+  for (const MessageRecord& m : list) texts.push_back(m.text);
+  return texts;
+}
+
+TEST(MessageReaderRows, TextlessMessagesAreLeftOutAndEveryOtherOneIsListedOnce) {
+  // Chat 1 is the one-to-one chat of handle 1 (its member row is missing: its messages
+  // say who it is with). A message in no chat goes by its handle, one with neither a
+  // chat nor a handle row has nowhere to go.
   TempFolder t;
   auto sms = MakeSmsDb(t, kIos12, {{1, "a@b.c"}},
                        {{1, 1, "kept", 1000000000000000LL, 1},
-                        {2, 1, "", 1000000000000000LL},
-                        {3, 1, nullptr, 1000000000000000LL},
-                        {4, 1, "no chat", 1000000000000000LL, 0, 0},
-                        {5, 0, "no handle", 1000000000000000LL},
-                        {6, 9, "unknown handle", 1000000000000000LL}});
+                        {2, 1, "", 2000000000000000LL},
+                        {3, 1, nullptr, 3000000000000000LL},
+                        {4, 1, "no chat", 4000000000000000LL, 0, 0},
+                        {5, 0, "no handle", 5000000000000000LL, 1},
+                        {6, 9, "unknown handle", 6000000000000000LL},
+                        {7, 9, "nowhere", 7000000000000000LL, 0, 0}});
   ConversationMap map;
   MessageReader({}).Read(sms, "", map);
-  auto all = Flatten(map);
-  ASSERT_EQ(all.size(), 1u);
-  EXPECT_EQ(all[0].text, "kept");
-  EXPECT_EQ(all[0].isFromMe, 1);
+  ASSERT_EQ(map.size(), 1u);
+  EXPECT_EQ(Texts(map[1]),
+            (std::vector<std::string>{"kept", "no chat", "no handle", "unknown handle"}));
+  EXPECT_EQ(map[1].front().isFromMe, 1);
+  // Each keeps its own sender: the owner's message without a handle has none.
+  std::vector<std::string> senders;
+  for (const MessageRecord& m : map[1]) senders.push_back(m.sender);
+  EXPECT_EQ(senders, (std::vector<std::string>{"a@b.c", "a@b.c", "", ""}));
+  EXPECT_EQ(std::next(map[1].begin())->chat, nullptr);  // the message in no chat
+  ASSERT_NE(map[1].front().chat, nullptr);
+  EXPECT_EQ(map[1].front().chat->chatId, 1);
+  EXPECT_FALSE(map[1].front().chat->isGroup);
 }
 
 TEST(MessageReaderGrouping, OrderedByDateAndGroupedByHandleAcrossChats) {
@@ -124,7 +142,8 @@ TEST(MessageReaderGrouping, OrderedByDateAndGroupedByHandleAcrossChats) {
                        {{1, 2, "b-late", 500, 0, 1},
                         {2, 1, "a-mid", 300, 0, 2},
                         {3, 1, "a-early", 100, 0, 3},
-                        {4, 2, "b-early", 200, 1, 2}});
+                        {4, 2, "b-early", 200, 1, 1}},
+                       {{1, {2}}, {2, {1}}, {3, {1}}});
   ConversationMap map;
   map[7].push_back(MessageRecord{});  // the reader only adds
   MessageReader({}).Read(sms, "", map);
@@ -137,16 +156,134 @@ TEST(MessageReaderGrouping, OrderedByDateAndGroupedByHandleAcrossChats) {
   EXPECT_EQ(map.begin()->first, 1);
 }
 
-TEST(MessageReaderNames, SubstringMatchInAddressBookRowOrder) {
+// Chat 1 is Anna's alone; chat 2 the group "Weekend trip" of Anna, Li and Bob; chat 3
+// a group without a name. Message 8 is joined to chats 1 and 2; message 9 to none.
+struct ChatFixture {
+  TempFolder t;
+  std::string sms, ab;
+  explicit ChatFixture(const char* section = kIos12) {
+    sms = MakeSmsDb(
+        t, section,
+        {{1, "+15550000001"}, {2, "+15550000002"}, {3, "bob@example.com"}, {4, "+15550000004"}},
+        {{1, 1, "hi anna", 10},
+         {2, 1, "group hello", 20, 0, 2},
+         {3, 0, "owner to group", 30, 1, 2},
+         {4, 2, "from li", 25, 0, 2},
+         {5, 3, "from bob", 40, 0, 2},
+         {6, 4, "small group", 15, 0, 3},
+         {7, 0, "owner small", 16, 1, 3},
+         {8, 1, "in two chats", 50, 0, 1},
+         {9, 2, "no chat", 60, 0, 0}},
+        {{1, {1}}, {2, {3, 1, 2}}, {3, {2, 4}}});
+    Sql(sms, "INSERT INTO chat_message_join(chat_id,message_id) VALUES(2,8);");
+    if (std::string(section) != kIos6)
+      Sql(sms,
+          "UPDATE chat SET display_name='Weekend trip' WHERE ROWID=2;"
+          "UPDATE chat SET display_name='' WHERE ROWID=3;");
+    ab = MakeAddressBook(t, {{"Anna", "", "+15550000001 "}, {"Li", "", "+15550000002 "}});
+  }
+};
+
+TEST(MessageReaderChats, GroupChatsAreOneConversationEachMessageOnceWithItsSender) {
+  ChatFixture f;
+  ConversationMap map;
+  ASSERT_EQ(MessageReader({}).Read(f.sms, f.ab, map), 0);
+  // Two one-to-one conversations under their handles, two groups under keys of their
+  // own below every handle key, in chat order.
+  std::vector<std::int32_t> keys;
+  for (const auto& [key, list] : map) keys.push_back(key);
+  ASSERT_EQ(keys.size(), 4u);
+  EXPECT_LT(keys[0], keys[1]);
+  EXPECT_LT(keys[1], 1);
+  EXPECT_EQ(keys[2], 1);
+  EXPECT_EQ(keys[3], 2);
+  std::size_t total = 0;
+  for (const auto& [key, list] : map) total += list.size();
+  EXPECT_EQ(total, 9u);  // every message once
+
+  EXPECT_EQ(Texts(map[1]), (std::vector<std::string>{"hi anna", "in two chats"}));
+  EXPECT_EQ(Texts(map[2]), (std::vector<std::string>{"no chat"}));
+  EXPECT_EQ(map[2].front().chat, nullptr);
+  EXPECT_EQ(map[1].back().chat->chatId, 1);  // the lower of its two chats
+
+  const auto& trip = map[keys[0]];
+  EXPECT_EQ(Texts(trip),
+            (std::vector<std::string>{"group hello", "from li", "owner to group", "from bob"}));
+  std::vector<std::pair<std::string, std::string>> who;
+  for (const MessageRecord& m : trip) who.emplace_back(m.sender, m.name);
+  EXPECT_EQ(
+      who,
+      (std::vector<std::pair<std::string, std::string>>{
+          {"+15550000001", "Anna"}, {"+15550000002", "Li"}, {"", ""}, {"bob@example.com", ""}}));
+  EXPECT_EQ(std::next(trip.begin(), 2)->isFromMe, 1);
+  const MessageChatInfo& chat = *trip.front().chat;
+  for (const MessageRecord& m : trip) EXPECT_EQ(m.chat.get(), &chat);  // one shared chat
+  EXPECT_EQ(chat.chatId, 2);
+  EXPECT_EQ(chat.key, keys[0]);
+  EXPECT_TRUE(chat.isGroup);
+  EXPECT_EQ(chat.label, "Weekend trip");
+  EXPECT_EQ(chat.members,
+            (std::vector<std::string>{"+15550000001", "+15550000002", "bob@example.com"}));
+  EXPECT_EQ(chat.memberNames, (std::vector<std::string>{"Anna", "Li", ""}));
+
+  const auto& small = map[keys[1]];
+  EXPECT_EQ(Texts(small), (std::vector<std::string>{"small group", "owner small"}));
+  EXPECT_EQ(small.front().chat->label, "Li, +15550000004");  // no display name: members
+  EXPECT_EQ(small.front().chat->chatId, 3);
+}
+
+TEST(MessageReaderChats, WithoutNamesOrDisplayNamesLabelsAreTheMembersNumbers) {
+  ChatFixture f(kIos6);  // chats of iOS 6 have no display name
+  ConversationMap map;
+  MessageReader({}).Read(f.sms, "", map);  // no address book
+  ASSERT_EQ(map.size(), 4u);
+  EXPECT_EQ(map.begin()->second.front().chat->label, "+15550000001, +15550000002, bob@example.com");
+  EXPECT_EQ(map[1].front().name, "");
+}
+
+TEST(MessageReaderChats, GroupKeysStayClearOfEveryHandleKey) {
+  // Handle rows with negative ids and keys already in the map: the group goes below.
   TempFolder t;
   auto sms = MakeSmsDb(
-      t, kIos12,
-      {{1, "+15551234567"},
-       {2, "5551234567"},
-       {3, "+1 (555) 123-4567"},
-       {4, "x@example.com"},
-       {5, "+4470000"}},
-      {{1, 1, "m1", 1}, {2, 2, "m2", 2}, {3, 3, "m3", 3}, {4, 4, "m4", 4}, {5, 5, "m5", 5}});
+      t, kIos12, {{-5, "+1500"}, {1, "+1501"}, {2, "+1502"}},
+      {{1, -5, "minus five", 1, 0, 0}, {2, 1, "group a", 2, 0, 1}, {3, 2, "group b", 3, 0, 1}},
+      {{1, {1, 2}}});
+  ConversationMap map;
+  map[-9].push_back(MessageRecord{});
+  MessageReader({}).Read(sms, "", map);
+  ASSERT_EQ(map.size(), 3u);
+  EXPECT_EQ(Texts(map[-5]), (std::vector<std::string>{"minus five"}));
+  EXPECT_LT(map.begin()->first, -9);
+  EXPECT_EQ(Texts(map.begin()->second), (std::vector<std::string>{"group a", "group b"}));
+}
+
+TEST(MessageReaderChats, WithoutTheChatMemberTableMessagesGoByHandle) {
+  ChatFixture f;
+  Sql(f.sms, "DROP TABLE chat_handle_join;");
+  ConversationMap map;
+  ASSERT_EQ(MessageReader({}).Read(f.sms, f.ab, map), 0);
+  // As the older statement reads: per handle, in chats only, handle rows only.
+  ASSERT_EQ(map.size(), 4u);
+  EXPECT_EQ(Texts(map[1]),
+            (std::vector<std::string>{"hi anna", "group hello", "in two chats", "in two chats"}));
+  EXPECT_EQ(Texts(map[2]), (std::vector<std::string>{"from li"}));
+  EXPECT_EQ(map[1].front().chat, nullptr);
+}
+
+TEST(MessageReaderNames, SubstringMatchInAddressBookRowOrder) {
+  TempFolder t;
+  auto sms = MakeSmsDb(t, kIos12,
+                       {{1, "+15551234567"},
+                        {2, "5551234567"},
+                        {3, "+1 (555) 123-4567"},
+                        {4, "x@example.com"},
+                        {5, "+4470000"}},
+                       // In no chat: each goes by its own handle.
+                       {{1, 1, "m1", 1, 0, 0},
+                        {2, 2, "m2", 2, 0, 0},
+                        {3, 3, "m3", 3, 0, 0},
+                        {4, 4, "m4", 4, 0, 0},
+                        {5, 5, "m5", 5, 0, 0}});
   auto ab = MakeAddressBook(t, {{"Nophone", "Person", ""},
                                 {"Anna", "Berg", "+15551234567 +15559876543 "},
                                 {"Second", "Match", "+15551234567 "},
@@ -264,7 +401,7 @@ TEST(MessageReaderNames, ManyContactsGiveTheSameNamesAsAPlainWalk) {
                        : h % 3 == 1 ? std::to_string(555000 + h)  // prefix of several
                                     : "+9" + std::to_string(h);   // nobody
     handles.emplace_back(h, addr);
-    msgs.push_back({h, h, texts[0], h});
+    msgs.push_back({h, h, texts[0], h, 0, 0});  // in no chat: one conversation per handle
   }
   auto sms = MakeSmsDb(t, kIos12, handles, msgs);
   ConversationMap map;

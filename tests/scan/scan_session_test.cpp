@@ -442,6 +442,48 @@ TEST(ScanLists, ConversationRowsAreLastMessagesWithDeletedFirstStable) {
   EXPECT_EQ(rows.back().sessionId, 2);
 }
 
+TEST(ScanLists, AGroupChatIsOneRowUnderItsOwnKeyNamedByTheChat) {
+  auto group = std::make_shared<MessageChatInfo>();
+  group->chatId = 9;
+  group->key = -1;
+  group->isGroup = true;
+  group->label = "Weekend trip";
+  group->members = {"+1501", "+1502", "b@x.org"};
+  group->memberNames = {"Anna", "", ""};
+  auto single = std::make_shared<MessageChatInfo>();
+  single->chatId = 3;
+  single->key = 7;
+  single->members = {"+1507"};
+  single->memberNames = {"Vera"};
+  ConversationMap map;
+  MessageRecord fromAnna = Msg(1, "2020-01-01 00:00:00", "hi all");
+  fromAnna.sender = "+1501";
+  fromAnna.name = "Anna";
+  fromAnna.chat = group;
+  MessageRecord mine = Msg(0, "2020-01-02 00:00:00", "me to all");
+  mine.isFromMe = 1;
+  mine.chat = group;
+  map[-1] = {fromAnna, mine};
+  // The owner's last message to one person carries no handle: the row still names them.
+  MessageRecord toVera = Msg(0, "2020-01-03 00:00:00", "to vera");
+  toVera.chat = single;
+  map[7] = {toVera};
+  const auto list = BuildConversationList(map);
+  ASSERT_EQ(list.size(), 2u);
+  const MessageRecord& g = list.front();
+  EXPECT_EQ(g.handleId, -1);  // the key, which finds the messages
+  EXPECT_EQ(g.name, "Weekend trip");
+  EXPECT_EQ(g.sender, "+1501, +1502, b@x.org");
+  EXPECT_EQ(g.text, "me to all");
+  const MessageRecord& v = list.back();
+  EXPECT_EQ(v.handleId, 7);
+  EXPECT_EQ(v.sender, "+1507");
+  EXPECT_EQ(v.name, "Vera");
+  // The stored messages keep their own senders.
+  EXPECT_EQ(map[-1].front().name, "Anna");
+  EXPECT_EQ(map[-1].back().sender, "");
+}
+
 TEST(ScanSessionState, LabelFilterAndRecoveryRule) {
   ScanRun r;
   StatisticsLabel before = r.session.Label();

@@ -68,8 +68,8 @@ void WriteSmsDb(BackupContext& ctx) {
   }
   const std::int64_t handleCount = static_cast<std::int64_t>(handleIds.size());
 
-  // Chats: one per handle, plus two group chats; handle 1 also sits in both groups, so
-  // one handle has several chats.
+  // Chats: one per handle, plus group chats of three and four members, one with a display
+  // name; handle 1 also sits in two groups, so one handle has several chats.
   struct Chat {
     std::vector<std::int64_t> handles;
   };
@@ -93,7 +93,17 @@ void WriteSmsDb(BackupContext& ctx) {
                std::int64_t{0}, g == 0 ? std::string("Weekend trip") : std::string("")});
       chats.push_back(Chat{{1, 2 + g, 3 + g}});
     }
+    if (handleCount >= 6) {
+      std::string room = "chat" + std::to_string(100000 + rng.Below(900000));
+      ins.Row({std::int64_t(chats.size() + 1), "iMessage;+;" + room, std::int64_t{43},
+               std::int64_t{3}, Guid(rng), room, std::string("iMessage"), room, std::string("E:"),
+               std::int64_t{0}, Value{}});
+      chats.push_back(Chat{{2, 4, 5, 6}});
+    }
   }
+  std::vector<std::size_t> groups;
+  for (std::size_t c = 0; c < chats.size(); ++c)
+    if (chats[c].handles.size() > 1) groups.push_back(c);
   {
     Inserter ins(db, &truth.Table("chat_handle_join"), "chat_handle_join",
                  {"chat_id", "handle_id"});
@@ -121,7 +131,9 @@ void WriteSmsDb(BackupContext& ctx) {
   for (int i = 0; i < o.messages; ++i) {
     when += step > 1 ? static_cast<std::int64_t>(rng.Range(step / 2, step)) : 1;
     const std::int64_t rowid = i + 1;
-    const std::size_t chatIndex = rng.Below(chats.size());
+    // Every fifth message goes to a group, so that each group has a conversation to show.
+    std::size_t chatIndex = rng.Below(chats.size());
+    if (i % 5 == 2 && !groups.empty()) chatIndex = groups[(i / 5) % groups.size()];
     const Chat& chat = chats[chatIndex];
     const bool group = chat.handles.size() > 1;
     const bool fromMe = rng.Chance(40);
