@@ -8,18 +8,47 @@
 namespace bv {
 
 namespace {
+
+// One code point of valid UTF-8 (the readers make every text valid) at `i`, which moves on.
+char32_t NextCodePoint(std::string_view text, std::size_t& i) {
+  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+  const unsigned char lead = byte(i);
+  std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+  if (i + length > text.size()) length = text.size() - i;
+  char32_t c = length == 1 ? lead : lead & (0x7F >> length);
+  for (std::size_t k = 1; k < length; ++k) c = (c << 6) | (byte(i + k) & 0x3F);
+  i += length;
+  return c;
+}
+
+bool IsCjk(char32_t c) {
+  return (c >= 0x1100 && c <= 0x11FF) ||  // Hangul Jamo
+         (c >= 0x2E80 && c <= 0x2FDF) ||  // CJK radicals, Kangxi radicals
+         (c >= 0x3005 && c <= 0x3007) ||  // iteration mark, closing mark, ideographic zero
+         (c >= 0x3040 && c <= 0x30FF) ||  // Hiragana, Katakana
+         (c >= 0x3100 && c <= 0x31FF) ||  // Bopomofo, Hangul compatibility Jamo, ...
+         (c >= 0x3400 && c <= 0x4DBF) ||  // CJK extension A
+         (c >= 0x4E00 && c <= 0x9FFF) ||  // CJK unified ideographs
+         (c >= 0xA960 && c <= 0xA97F) ||  // Hangul Jamo extended A
+         (c >= 0xAC00 && c <= 0xD7FF) ||  // Hangul syllables, Jamo extended B
+         (c >= 0xF900 && c <= 0xFAFF) ||  // CJK compatibility ideographs
+         (c >= 0xFF66 && c <= 0xFFDC) ||  // half-width Katakana and Hangul
+         (c >= 0x20000 && c <= 0x3134F);  // CJK extensions B to G
+}
+
 template <typename Row>
 void AddContact(ContactRows& sink, const Row& row) {
-  // Persons without a phone text are never kept: nothing else to convert for them.
+  // The lookup table keeps persons with a phone text only: nothing else to convert.
   std::string phone = row.Utf8(3);
-  if (phone.empty()) return;
   const bool listed = sink.mode == ContactRowMode::kContacts;
+  if (phone.empty() && !listed) return;
   ContactRecord& record =
       listed ? *sink.listed.emplace(sink.listed.end()) : sink.rows.emplace_back();
   record.phone = std::move(phone);
-  record.name = row.Utf8(0);
-  if (const char* last = row.Text(1); last != nullptr && *last != '\0') record.name += row.Utf8(1);
+  record.first = row.Utf8(0);
+  record.last = row.Utf8(1);
   record.organization = row.Utf8(2);
+  record.name = PersonName(record.first, record.last, record.organization);
   record.email = row.Utf8(4);
   record.url = row.Utf8(5);
   if (listed) {
@@ -28,6 +57,22 @@ void AddContact(ContactRows& sink, const Row& row) {
   }
 }
 }  // namespace
+
+bool IsCjkText(std::string_view text) {
+  if (text.empty()) return false;
+  for (std::size_t i = 0; i < text.size();)
+    if (!IsCjk(NextCodePoint(text, i))) return false;
+  return true;
+}
+
+std::string PersonName(std::string_view first, std::string_view last,
+                       std::string_view organization) {
+  if (first.empty() && last.empty()) return std::string(organization);
+  if (first.empty()) return std::string(last);
+  if (last.empty()) return std::string(first);
+  if (IsCjkText(first) && IsCjkText(last)) return std::string(last) + std::string(first);
+  return std::string(first) + " " + std::string(last);
+}
 
 int ContactRow(void* context, int columns, char** values, char** /*names*/) {
   AddContact(*static_cast<ContactRows*>(context), ExecRow(columns, values));

@@ -6,6 +6,7 @@
 // Runs on the scan thread; each read opens and closes its own connection.
 #include <list>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/result_codes.h"
@@ -24,12 +25,20 @@ inline constexpr const char kAddressBookStatementOld[] =
     "ABPersonFullTextSearch_content;";
 
 enum class ContactRowMode {
-  kContacts,           // empty names become "No Name"
-  kPhoneRequiredName,  // lookup table: names may stay empty
+  kContacts,           // every person; empty names become "No Name"
+  kPhoneRequiredName,  // lookup table: persons with a phone text; names may stay empty
 };
 
-// Row list that the contact row callback appends to. In both modes only persons with
-// a phone text are kept.
+// A person's name as the phone shows it: "First Last" with one space; last name then
+// first name without a space when both are written in CJK scripts ("王小明"); a single
+// part alone; the organization when both are empty; else empty.
+std::string PersonName(std::string_view first, std::string_view last,
+                       std::string_view organization);
+// True when `text` is not empty and every character is Han, kana or Hangul (or a CJK
+// mark or symbol), as the phone judges whether to join names without a space.
+bool IsCjkText(std::string_view text);
+
+// Row list that the contact row callback appends to.
 struct ContactRows {
   ContactRowMode mode = ContactRowMode::kContacts;
   std::vector<ContactRecord> rows;  // name mode
@@ -59,7 +68,7 @@ Result LoadNameLookup(const std::string& utf8Path, std::vector<ContactRecord>& r
 
 class ContactReader {
  public:
-  // Replaces `contacts` by the persons with a phone text, ordered by name without
+  // Replaces `contacts` by every person of the address book, ordered by name without
   // regard to case. Returns the open code (list untouched), 1006 when the first
   // statement failed, else 0.
   Result Read(const std::string& addressBookPath, std::list<ContactRecord>& contacts);

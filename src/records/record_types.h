@@ -54,7 +54,9 @@ struct ContactRecord {
   std::string url;
   std::string phone;
   std::string organization;
-  std::string name;
+  std::string name;   // as the phone shows it (PersonName)
+  std::string first;  // the parts it was made of, as stored
+  std::string last;
 };
 
 struct CallRecord {

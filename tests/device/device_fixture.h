@@ -85,14 +85,15 @@ class DeviceTest : public ::testing::Test {
     Sql(sms.string(), SchemaSection("sms.db | iOS 12.4"));
     std::string sql =
         "BEGIN;INSERT INTO handle(ROWID,id,country,service) VALUES(1,'+15550001','us','SMS'),"
-        "(2,'+15550002','us','SMS');INSERT INTO chat(ROWID,guid,style,state) VALUES(1,'c1',45,3);";
+        "(2,'+15550002','us','SMS');INSERT INTO chat(ROWID,guid,style,state) VALUES(1,'c1',45,3),"
+        "(2,'c2',45,3);INSERT INTO chat_handle_join(chat_id,handle_id) VALUES(1,1),(2,2);";
     for (int i = 1; i <= 5; ++i) {
       sql += "INSERT INTO message(ROWID,guid,text,handle_id,date,is_from_me,service) VALUES(" +
              std::to_string(i) + ",'G" + std::to_string(i) + "','text " + std::to_string(i) + "'," +
              std::to_string(i % 2 + 1) + "," + std::to_string(600000000000000000LL + i) +
              ",0,'SMS');"
-             "INSERT INTO chat_message_join(chat_id,message_id) VALUES(1," +
-             std::to_string(i) + ");";
+             "INSERT INTO chat_message_join(chat_id,message_id) VALUES(" +
+             std::to_string(i % 2 + 1) + "," + std::to_string(i) + ");";
     }
     Sql(sms.string(), sql + "COMMIT;");
 

@@ -21,6 +21,7 @@
 #include "fake_source.h"
 #include "records/bookmark_reader.h"
 #include "platform/utf8.h"
+#include "records/contact_reader.h"
 #include "records/note_reader.h"
 #include "scan/data_source_factory.h"
 #include "scan_page_support.h"
@@ -91,8 +92,9 @@ QStringList TruthContactNames(const Json& truth) {
   QStringList names;
   for (const auto& [rowid, v] :
        ByRowid(*test::FindDatabase(truth, "AddressBook.sqlitedb"), "ABPersonFullTextSearch")) {
-    if (TextOf((*v)["Phone"]).empty()) continue;
-    const std::string name = TextOf((*v)["First"]) + TextOf((*v)["Last"]);
+    // Every person, named as the phone shows them.
+    const std::string name =
+        PersonName(TextOf((*v)["First"]), TextOf((*v)["Last"]), TextOf((*v)["Organization"]));
     names << QString::fromStdString(name.empty() ? "No Name" : name);
   }
   return Sorted(names);

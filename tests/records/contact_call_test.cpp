@@ -48,13 +48,18 @@ TEST_P(AddressBookLayouts, ContactsModeFieldsNamesAndOrder) {
                   {"<null>", "<null>", "Corp", "2", "", ""},
                   {"Bert", "", "", "4", "", ""},
                   {"No", "Phone", "", "", "np@x", ""},
-                  {"Null", "Phone", "", "<null>", "", ""}});
+                  {"Null", "Phone", "", "<null>", "", ""},
+                  {"<null>", "<null>", "<null>", "5", "", ""}});
   std::list<ContactRecord> contacts{ContactRecord{}};  // replaced, not appended to
   EXPECT_EQ(ContactReader().Read(ab, contacts), Expected());
+  // Every person, with or without a phone; a company is named by its organization.
   std::vector<std::string> names;
   for (auto& c : contacts) names.push_back(c.name);
-  EXPECT_EQ(names, (std::vector<std::string>{"AnnaBerg", "Bert", "carl", "No Name", "Only"}));
+  EXPECT_EQ(names, (std::vector<std::string>{"Anna Berg", "Bert", "carl", "Corp", "No Name",
+                                             "No Phone", "Null Phone", "Only"}));
   const ContactRecord& anna = contacts.front();
+  EXPECT_EQ(anna.first, "Anna");
+  EXPECT_EQ(anna.last, "Berg");
   EXPECT_EQ(anna.phone, "+1 555 ");
   EXPECT_EQ(anna.email, "anna@x.se");
   EXPECT_EQ(anna.url, "http://a");
@@ -64,11 +69,17 @@ TEST_P(AddressBookLayouts, ContactsModeFieldsNamesAndOrder) {
 }
 
 TEST_P(AddressBookLayouts, NameModeKeepsEmptyNames) {
-  auto ab = Make({{"", "", "", "123", "", ""}, {"X", "", "", "", "", ""}});
+  auto ab = Make({{"", "", "", "123", "", ""},
+                  {"X", "", "", "", "x@y", ""},
+                  {"", "", "Pizza Place", "456", "", ""},
+                  {"Ann", "Lee", "", "789", "", ""}});
   std::vector<ContactRecord> rows;
   EXPECT_EQ(LoadNameLookup(ab, rows), Expected());
-  ASSERT_EQ(rows.size(), 1u);
+  // Messages and calls still need a phone to name anyone.
+  ASSERT_EQ(rows.size(), 3u);
   EXPECT_EQ(rows[0].name, "");
+  EXPECT_EQ(rows[1].name, "Pizza Place");
+  EXPECT_EQ(rows[2].name, "Ann Lee");
 }
 
 TEST_P(AddressBookLayouts, CallsGetNamesOrderAndDurations) {
@@ -91,10 +102,10 @@ TEST_P(AddressBookLayouts, CallsGetNamesOrderAndDurations) {
   EXPECT_EQ(it->duration, 65);
   EXPECT_EQ(it->answered, 1);
   EXPECT_EQ(it->address, "+15550001");
-  EXPECT_EQ(it->name, "FirstHit");
+  EXPECT_EQ(it->name, "First Hit");
   ++it;
   EXPECT_EQ(it->address, "15550002");
-  EXPECT_EQ(it->name, "SecondHit");
+  EXPECT_EQ(it->name, "Second Hit");
   ++it;
   EXPECT_EQ(it->address, "1234");
   EXPECT_EQ(it->name, "");  // four characters never get a name
@@ -103,6 +114,36 @@ TEST_P(AddressBookLayouts, CallsGetNamesOrderAndDurations) {
 
 INSTANTIATE_TEST_SUITE_P(BothLayouts, AddressBookLayouts, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "c15Phone" : "c16Phone"; });
+
+TEST(PersonNames, AsThePhoneShowsThem) {
+  struct Case {
+    const char* first;
+    const char* last;
+    const char* org;
+    const char* name;
+  };
+  const Case cases[] = {
+      {"Anna", "Berg", "", "Anna Berg"},
+      {"Ren\u00e9e", "M\u00fcller", "Acme", "Ren\u00e9e M\u00fcller"},
+      {"\u5c0f\u660e", "\u738b", "", "\u738b\u5c0f\u660e"},  // Han: last first
+      {"\u3055\u304f\u3089", "\u5c71\u7530", "", "\u5c71\u7530\u3055\u304f\u3089"},  // kana + Han
+      {"\ubbfc\uc900", "\uae40", "", "\uae40\ubbfc\uc900"},                          // Hangul
+      {"\U00020000", "\u738b", "", "\u738b\U00020000"},  // beyond the BMP
+      {"Wang", "\u738b", "", "Wang \u738b"},             // only one part CJK
+      {"\u674e", "Smith", "", "\u674e Smith"},
+      {"\u674e a", "\u738b", "", "\u674e a \u738b"},  // a Latin letter inside
+      {"\u660e", "", "Acme", "\u660e"},               // one part alone
+      {"", "\u738b", "", "\u738b"},
+      {"", "", "Acme Corp", "Acme Corp"},  // a company
+      {"", "", "", ""},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(PersonName(c.first, c.last, c.org), c.name) << c.first << "|" << c.last;
+  EXPECT_FALSE(IsCjkText(""));
+  EXPECT_FALSE(IsCjkText("\u738b."));
+  EXPECT_TRUE(IsCjkText("\u30ab\u30bf\u30ab\u30ca"));
+  EXPECT_FALSE(IsCjkText("\xE7\x8E"));  // a cut character is no CJK text
+}
 
 TEST(ContactReaderFailures, NoSearchTableOrNoFile) {
   TempFolder t;

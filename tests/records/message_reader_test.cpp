@@ -291,11 +291,11 @@ TEST(MessageReaderNames, SubstringMatchInAddressBookRowOrder) {
                                 {"", "", "+4470000"}});
   ConversationMap map;
   EXPECT_EQ(MessageReader({}).Read(sms, ab, map), 0);
-  EXPECT_EQ(map[1].front().name, "AnnaBerg");
-  EXPECT_EQ(map[2].front().name, "AnnaBerg");  // substring
-  EXPECT_EQ(map[3].front().name, "");          // no normalisation
-  EXPECT_EQ(map[4].front().name, "Mail");      // e-mail found inside a phone text
-  EXPECT_EQ(map[5].front().name, "");          // a nameless person gives an empty name
+  EXPECT_EQ(map[1].front().name, "Anna Berg");
+  EXPECT_EQ(map[2].front().name, "Anna Berg");  // substring
+  EXPECT_EQ(map[3].front().name, "");           // no normalisation
+  EXPECT_EQ(map[4].front().name, "Mail");       // e-mail found inside a phone text
+  EXPECT_EQ(map[5].front().name, "");           // a nameless person gives an empty name
 }
 
 TEST(MessageReaderNames, HandleRowsBeyond32BitsKeepTheirOwnNames) {
@@ -328,7 +328,7 @@ TEST(MessageReaderNames, OlderAddressBookLayoutGivesNamesAndResult1006) {
   auto ab = MakeAddressBook(t, {{"Old", "Layout", "+15551234567"}}, true);
   ConversationMap map;
   EXPECT_EQ(MessageReader({}).Read(sms, ab, map), kQueryFailed);
-  EXPECT_EQ(map[1].front().name, "OldLayout");
+  EXPECT_EQ(map[1].front().name, "Old Layout");
 }
 
 TEST(MessageReaderFailures, WrongOrMissingDatabases) {

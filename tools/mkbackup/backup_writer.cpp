@@ -114,6 +114,14 @@ std::vector<Person> MakePeople(std::uint64_t seed, int count) {
       p.emails.push_back(local + std::to_string(i) + "@example.com");
     }
     if (kind == 2) p.url = "https://example.org/~p" + std::to_string(i);
+    // Names written in CJK scripts in both parts, which the phone shows last name first.
+    if (i % 20 == 6) {
+      p.first = "\u5c0f\u660e";
+      p.last = "\u738b";
+    } else if (i % 20 == 16) {
+      p.first = "\u3055\u304f\u3089";
+      p.last = "\u5c71\u7530";
+    }
     people.push_back(std::move(p));
   }
   return people;
