@@ -15,6 +15,7 @@
 #include "export/item_documents.h"
 #include "export/output_paths.h"
 #include "export/text_export.h"
+#include "export/vcard.h"
 #include "platform/files.h"
 #include "platform/platform.h"
 #include "platform/utf8.h"
@@ -250,6 +251,7 @@ Result CRecoverJob::Run() {
     jobFinished_ = false;
     messagesExported_ = false;
     contactsCsv_ = kContactsCsvHeader;
+    contactsVcf_.clear();
     for (TemplateKind k : {TemplateKind::CallHistory, TemplateKind::Notes, TemplateKind::Contacts})
       Parts(k).rows.clear();
     contactRecords_ = callRecords_ = noteRecords_ = 0;
@@ -537,6 +539,7 @@ void CRecoverJob::ExportContact(const ContactRecord& contact) {
   itemFinished_ = true;
   Parts(TemplateKind::Contacts).rows += ContactRow(contact);
   AppendContactCsvLine(contactsCsv_, contact);
+  contactsVcf_ += VCardOf(contact);
   ++contactRecords_;
   Progress(100, W(Root() / "Contacts" / platform::PathFromUtf8(jobStamp_) / "Contacts.html"));
 }
@@ -660,6 +663,15 @@ void CRecoverJob::WriteCollected(TemplateKind kind, const char* top, std::string
       if (c == kSuccess) c = csv.Commit();
       csv.Discard();
       FinishOther(c, W(csv.FinalPath()));
+      // And the cards, for putting the contacts back on a phone (UTF-8, no byte order
+      // mark, which importers would take for part of the first line).
+      PendingFile vcf;
+      Result v = vcf.Create(
+          *folder, platform::Utf8FromPath(platform::PathFromUtf8(file.Name()).stem()) + ".vcf");
+      if (v == kSuccess) v = vcf.Write(contactsVcf_);
+      if (v == kSuccess) v = vcf.Commit();
+      vcf.Discard();
+      FinishOther(v, W(vcf.FinalPath()));
     }
   }
   for (std::int32_t i = 0; i < records; ++i) Finish(r, path, reason);

@@ -14,7 +14,7 @@
 //   Message/LABEL-STAMP/BASE.txt, BASE.html        one folder per conversation
 //   Message/sms.sqlite                             when a conversation was written
 //   WhatsApp Message/LABEL-STAMP/LABEL.txt, .csv, .html     one folder per chat
-//   Contacts/STAMP/Contacts.html, Contacts.csv, Contacts.sqlite    all ticked contacts
+//   Contacts/STAMP/Contacts.html, .csv, .vcf, Contacts.sqlite      all ticked contacts
 //   CallHistory/CallHistory_STAMP.html, Notes/Notes_STAMP.html     all ticked calls, notes
 //   Reminders/STAMP/Reminders.html, .csv, .ics (VTODO)             all ticked reminders
 //   Calendar/STAMP/Calendar.html, .csv, .ics (VEVENT)               all ticked events
@@ -253,6 +253,7 @@ class CRecoverJob {
   bool templatesLoaded_ = false;
   TemplateParts templates_[kTemplateCount];
   std::string contactsCsv_;
+  std::string contactsVcf_;
 
   mutable std::mutex jobLock_;
   std::atomic<bool> cancelRequested_{false};

@@ -13,6 +13,7 @@
 #include "common/result_codes.h"
 #include "scratch_mount.h"
 #include "support.h"
+#include "vcard_parser.h"
 
 namespace bv::cli {
 namespace {
@@ -127,6 +128,12 @@ TEST_F(RecoverCommandTest, RecoversEveryCategoryIntoTheProgramsTree) {
   const std::string csv = ReadFile(stamps[0] / "Contacts.csv");
   EXPECT_GT(Count(contacts, "\t<tr>"), 0u);
   EXPECT_EQ(Count(csv, "Name,PhoneOne,"), 1u);
+  // The cards a phone can import: one per contact, people without a number included.
+  const auto cards = test::ParseVCards(ReadFile(stamps[0] / "Contacts.vcf"));
+  EXPECT_EQ(cards.size(), Count(contacts, "\t<tr>"));
+  std::size_t withoutPhone = 0;
+  for (const test::VCard& card : cards) withoutPhone += card.All("TEL").empty();
+  EXPECT_GT(withoutPhone, 0u);
   EXPECT_TRUE(fs::is_regular_file(stamps[0] / "Contacts.sqlite"));
   EXPECT_EQ(Children(out / "CallHistory").size(), 1u);
   EXPECT_EQ(Children(out / "Notes").size(), 1u);

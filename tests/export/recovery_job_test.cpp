@@ -23,6 +23,7 @@
 #include "scratch_mount.h"
 #include "mkbackup.h"
 #include "stats/usage_counters.h"
+#include "vcard_parser.h"
 
 namespace bv {
 namespace {
@@ -332,6 +333,12 @@ TEST_F(RecoveryJobTest, CollectedDocumentsContactsCsvAndDeletedFilter) {
   EXPECT_EQ(csv.rfind("\xEF\xBB\xBFName,PhoneOne,", 0), 0u);
   EXPECT_EQ(CountOf(csv, "\r\n"), 11u);
   EXPECT_NE(csv.find("Person 3,+1 5550003,+1 666,,,,,,,,,,, ,,,,\r\n"), std::string::npos);
+  // The same contacts as cards, one per contact, each number its own TEL.
+  const auto cards = test::ParseVCards(Slurp(contacts / "Contacts.vcf"));
+  ASSERT_EQ(cards.size(), 10u);
+  EXPECT_EQ(cards[3].One("FN"), "Person 3");
+  ASSERT_EQ(cards[3].All("TEL").size(), 2u);
+  EXPECT_EQ(cards[3].All("TEL")[0]->components[0], "+1 5550003");
 
   int contactLines = 0;
   for (const DetailLine& l : view.lines)
@@ -633,7 +640,8 @@ TEST_F(RecoveryJobTest, DocumentsOfTwoJobsInOneSecondAreBothKept) {
     EXPECT_EQ(after.at(name), bytes) << name;
   }
   const fs::path contacts = out / "Contacts" / "20210304050607";
-  for (const char* name : {"Contacts(1).html", "Contacts(1).csv", "Contacts(1).sqlite"})
+  for (const char* name :
+       {"Contacts(1).html", "Contacts(1).csv", "Contacts(1).vcf", "Contacts(1).sqlite"})
     EXPECT_TRUE(fs::is_regular_file(contacts / name)) << name;
   EXPECT_EQ(CountOf(Slurp(contacts / "Contacts(1).html"), "\t<tr>"), 3u);
   EXPECT_TRUE(fs::is_regular_file(out / "CallHistory" / "CallHistory_20210304050607(1).html"));
