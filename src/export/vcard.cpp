@@ -40,9 +40,19 @@ std::string UriValue(std::string_view uri) {
 std::string VCardOf(const ContactRecord& c) {
   std::string out;
   auto put = [&out](std::string_view line) { out += IcsFoldLine(line); };
-  const std::vector<std::string_view> phones = Parts(c.phone, "\r\n");
-  const std::vector<std::string_view> emails = Parts(c.email, " \t\r\n");
-  const std::vector<std::string_view> urls = Parts(c.url, " \t\r\n");
+  // The values one by one where the address book has them, else the search texts split.
+  auto values = [](const std::vector<std::string>& own, std::string_view text,
+                   std::string_view separators) {
+    std::vector<std::string_view> out;
+    for (const std::string& v : own) {
+      const std::vector<std::string_view> lines = Parts(v, "\r\n");
+      out.insert(out.end(), lines.begin(), lines.end());
+    }
+    return own.empty() ? Parts(text, separators) : out;
+  };
+  const std::vector<std::string_view> phones = values(c.phones, c.phone, "\r\n");
+  const std::vector<std::string_view> emails = values(c.emails, c.email, " \t\r\n");
+  const std::vector<std::string_view> urls = values(c.urls, c.url, " \t\r\n");
   // FN may not be empty: a person without any name goes by a number or address rather
   // than by the list's "No Name".
   std::string shown = c.name == "No Name" ? std::string() : c.name;

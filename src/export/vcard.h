@@ -6,10 +6,11 @@
 //   URL / ADR (the address as its street part) / NOTE (the extra text) / END:VCARD
 //
 // Text values escape backslash, semicolon, comma and line breaks (as \n); other control
-// characters are dropped. Several numbers are one TEL each, one per line of the phone
-// text (as the CSV document spreads them); e-mail addresses and web addresses one per
-// blank-separated word. Every line ends with CR LF and is folded at 75 octets without
-// cutting a UTF-8 sequence.
+// characters are dropped. Each number, e-mail and web address is a property of its own:
+// as the address book's value table lists them where the reader found them, else one
+// per line of the phone text (as the CSV document spreads them) and one per
+// blank-separated word of the e-mail and web texts. Every line ends with CR LF and is
+// folded at 75 octets without cutting a UTF-8 sequence.
 #include <string>
 
 #include "records/record_types.h"

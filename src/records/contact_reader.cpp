@@ -52,6 +52,7 @@ void AddContact(ContactRows& sink, const Row& row) {
   record.email = row.Utf8(4);
   record.url = row.Utf8(5);
   if (listed) {
+    if (const char* docid = row.Text(6); docid != nullptr) sink.byDocid[row.Int64(6)] = &record;
     if (record.name.empty()) record.name = "No Name";
     sink.order.Add(std::prev(sink.listed.end()), record.name);
   }
@@ -92,6 +93,33 @@ Result RunAddressBookStatements(ReadOnlyDatabase& db, ContactRows& rows) {
   return kQueryFailed;
 }
 
+namespace {
+int MultiValueRow(void* context, StatementRow& row) {
+  auto* rows = static_cast<ContactRows*>(context);
+  auto it = rows->byDocid.find(row.Int64(0));
+  std::string value = row.Utf8(2);
+  if (it == rows->byDocid.end() || value.empty()) return 0;
+  switch (row.Int32(1)) {
+    case 3:
+      it->second->phones.push_back(std::move(value));
+      break;
+    case 4:
+      it->second->emails.push_back(std::move(value));
+      break;
+    default:
+      it->second->urls.push_back(std::move(value));
+      break;
+  }
+  return 0;
+}
+}  // namespace
+
+void ReadMultiValues(ReadOnlyDatabase& db, ContactRows& rows) {
+  if (rows.byDocid.empty()) return;
+  // Without the value table the search table's texts are all there is; no damage.
+  if (db.Each(kMultiValueStatement, MultiValueRow, &rows)) db.ForgetStatementError();
+}
+
 DatabaseIssue AddressBookIssue(const ReadOnlyDatabase& db) {
   if (db.Issue().kind == DatabaseIssue::Kind::kMissing) return {};
   return db.Issue();
@@ -117,6 +145,7 @@ Result ContactReader::Read(const std::string& addressBookPath, std::list<Contact
   sink.mode = ContactRowMode::kContacts;
   const Result result = RunAddressBookStatements(db, sink);
   problem_ = db.Issue();
+  ReadMultiValues(db, sink);
   std::list<ContactRecord> ordered;
   sink.order.SpliceSorted(
       sink.listed, [](const ContactRecord& c) -> const std::string& { return c.name; },

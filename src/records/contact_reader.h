@@ -7,6 +7,7 @@
 #include <list>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "common/result_codes.h"
@@ -45,7 +46,16 @@ struct ContactRows {
   // Contacts mode: list nodes, moved into the caller's list in name order.
   std::list<ContactRecord> listed;
   NodeOrder<ContactRecord> order;
+  std::unordered_map<std::int64_t, ContactRecord*> byDocid;  // contacts mode
 };
+
+// The numbers, e-mail and web addresses of the value table, one by one, for the persons
+// of a contacts-mode list (by the search table's docid, which is the person's row).
+// An address book without that table leaves them empty.
+inline constexpr const char kMultiValueStatement[] =
+    "SELECT record_id, property, value FROM ABMultiValue WHERE property IN (3, 4, 22) ORDER "
+    "BY record_id, UID;";
+void ReadMultiValues(ReadOnlyDatabase& db, ContactRows& rows);
 
 // Row callback, in the form of sqlite3_exec and over a stepped statement (what the
 // readers use); context is a ContactRows. Always 0.

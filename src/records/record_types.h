@@ -57,6 +57,12 @@ struct ContactRecord {
   std::string name;   // as the phone shows it (PersonName)
   std::string first;  // the parts it was made of, as stored
   std::string last;
+  // The person's numbers, e-mail and web addresses one by one, as the address book's
+  // value table holds them (the texts above are the search table's, with generated
+  // variants of each number); empty where that table has none.
+  std::vector<std::string> phones;
+  std::vector<std::string> emails;
+  std::vector<std::string> urls;
 };
 
 struct CallRecord {

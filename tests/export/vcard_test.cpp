@@ -60,6 +60,21 @@ TEST(VCardProperties, EveryFieldRoundTripsThroughEscaping) {
   EXPECT_EQ(card.One("NOTE"), c.extra);
 }
 
+TEST(VCardProperties, TheValueTablesNumbersComeBeforeTheSearchText) {
+  ContactRecord c;
+  c.first = "Josh";
+  c.name = "Josh";
+  c.phone = "(919) 579-0479 +19195790479 01119195790479 (919) 391-2507 +19193912507 ";
+  c.phones = {"(919) 579-0479", "(919) 391-2507"};
+  c.email = "j@x.org k@x.org";
+  c.emails = {"j@x.org"};
+  c.url = "http://a http://b";
+  const VCard card = OneCard(c);
+  EXPECT_EQ(Values(card, "TEL"), c.phones);
+  EXPECT_EQ(Values(card, "EMAIL"), c.emails);
+  EXPECT_EQ(Values(card, "URL"), (std::vector<std::string>{"http://a", "http://b"}));
+}
+
 TEST(VCardProperties, NamesWithoutPartsAndEmptyFieldsLeftOut) {
   ContactRecord company;
   company.organization = "Pizza Place";

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <ctime>
 #include <map>
@@ -230,12 +231,22 @@ TEST_P(BackupVersions, MessagesMatchTheTruth) {
 TEST_P(BackupVersions, ContactsMatchTheTruth) {
   const Json* ab = test::FindDatabase(truth_, "AddressBook.sqlitedb");
   ASSERT_NE(ab, nullptr);
-  // Every person, with or without a phone.
+  // Every person, with or without a phone, with the values of the value table one by
+  // one: "name|phones|e-mails|web addresses".
+  std::map<std::int64_t, std::array<std::string, 3>> values;  // person: by kind
+  for (const Json* j : test::LiveRows(*ab, "ABMultiValue")) {
+    const Json& v = (*j)["values"];
+    const std::int64_t property = v["property"].Int();
+    const int kind = property == 3 ? 0 : property == 4 ? 1 : property == 22 ? 2 : -1;
+    const std::string value = W(TextOf(v["value"]));
+    if (kind >= 0 && !value.empty()) values[v["record_id"].Int()][kind] += value + ",";
+  }
   std::multiset<std::string> expected;
   int withoutPhone = 0, companies = 0, cjk = 0;
   for (const auto& [rowid, v] : ByRowid(*ab, "ABPersonFullTextSearch")) {
     const std::string name = ShownName(*v);
-    expected.insert(name.empty() ? "No Name" : name);
+    const auto& own = values[rowid];
+    expected.insert((name.empty() ? "No Name" : name) + "|" + own[0] + "|" + own[1] + "|" + own[2]);
     withoutPhone += TextOf((*v)["Phone"]).empty();
     companies += TextOf((*v)["First"]).empty() && TextOf((*v)["Last"]).empty();
     cjk += name == "\u738b\u5c0f\u660e" || name == "\u5c71\u7530\u3055\u304f\u3089";
@@ -253,7 +264,11 @@ TEST_P(BackupVersions, ContactsMatchTheTruth) {
   std::multiset<std::string> got;
   const ContactRecord* previous = nullptr;
   for (const ContactRecord& c : contacts) {
-    got.insert(c.name);
+    std::array<std::string, 3> own;
+    for (const std::string& x : c.phones) own[0] += x + ",";
+    for (const std::string& x : c.emails) own[1] += x + ",";
+    for (const std::string& x : c.urls) own[2] += x + ",";
+    got.insert(c.name + "|" + own[0] + "|" + own[1] + "|" + own[2]);
     if (previous != nullptr) {
       EXPECT_LE(CompareNoCase(previous->name, c.name), 0);
     }

@@ -56,7 +56,14 @@ TEST(CorpusAddressBooks, NewerLayoutPersonsAreRead) {
     if (c.withPhone > 0) {
       // A company without a person's name is listed under the company's name.
       bool apple = false;
-      for (auto& p : contacts) apple |= p.organization == "Apple Inc." && p.name == "Apple Inc.";
+      for (auto& p : contacts) {
+        if (p.organization != "Apple Inc.") continue;
+        apple = true;
+        EXPECT_EQ(p.name, "Apple Inc.");
+        // The numbers and addresses one by one, not the search table's variants.
+        EXPECT_EQ(p.phones, (std::vector<std::string>{"1-800-MY-APPLE"}));
+        EXPECT_EQ(p.urls, (std::vector<std::string>{"http://www.apple.com"}));
+      }
       EXPECT_TRUE(apple);
     }
   }
