@@ -479,13 +479,17 @@ int main(int argc, char** argv) {
        [&] {
          ConversationMap& map = readMessages();
          return std::function<long long()>([&map] {
+           // The owner's messages to a group have no sender and so no name.
            long long n = 0, named = 0;
            for (auto& [k, l] : map)
-             for (auto& m : l) n += 1, named += !m.name.empty();
+             for (auto& m : l) n += 1, named += !m.name.empty() || m.sender.empty();
            return named == n ? n : -n;  // negative: some message had no name
          });
        },
-       {{sms, kMessageStatement}, {ab, kAddressBookStatementNew}},
+       {{sms, kChatMemberStatement},
+        {sms, kChatNameStatement},
+        {sms, kChatMessageStatement},
+        {ab, kAddressBookStatementNew}},
        [&] {
          std::list<MessageRecord> all;
          for (auto& [k, l] : readMessages()) all.splice(all.end(), l);
@@ -497,7 +501,7 @@ int main(int argc, char** argv) {
          auto& l = readContacts();
          return std::function<long long()>([&l] { return static_cast<long long>(l.size()); });
        },
-       {{ab, kAddressBookStatementNew}},
+       {{ab, kAddressBookStatementNew}, {ab, kMultiValueStatement}},
        [&] { return ShapeOf(readContacts(), ContactFields); },
        [](const Shape& s) { return Rebuild(s, ContactFields); }},
       {"calls",

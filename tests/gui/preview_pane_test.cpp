@@ -194,8 +194,9 @@ TEST_F(PreviewPaneTest, AConversationShowsItsMessagesAsBubblesWithHeadersSidesAn
   // The row of the conversation with the most messages is clicked on the list, as a
   // person does; then every conversation is shown and paged through.
   const std::list<MessageRecord>* largest = nullptr;
-  for (const auto& [handle, list] : stores.conversations)
-    if (!largest || list.size() > largest->size()) largest = &list;
+  std::int32_t largestKey = 0;  // a list row's handleId is its conversation's key
+  for (const auto& [key, list] : stores.conversations)
+    if (!largest || list.size() > largest->size()) largest = &list, largestKey = key;
   ASSERT_NE(largest, nullptr);
   ClickNode(Category::Messages);
   int row = -1;
@@ -204,7 +205,7 @@ TEST_F(PreviewPaneTest, AConversationShowsItsMessagesAsBubblesWithHeadersSidesAn
     Settle();
     const auto* shown =
         Pane().ShownRow() ? std::get_if<const MessageRecord*>(&Pane().ShownRow()->item) : nullptr;
-    if (shown && *shown && (*shown)->handleId == largest->front().handleId) row = r;
+    if (shown && *shown && (*shown)->handleId == largestKey) row = r;
   }
   ASSERT_GE(row, 0);
   EXPECT_EQ(Pane().Mode(), PreviewMode::kList);
