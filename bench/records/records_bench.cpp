@@ -163,7 +163,8 @@ void Generate(const fs::path& dir, const Sizes& s) {
           sqlite3_bind_int(st, 6, static_cast<int>(rng() % 2));
         });
     w.Exec(
-        "INSERT INTO chat_message_join(chat_id,message_id) SELECT handle_id, ROWID FROM message;");
+        "INSERT INTO chat_message_join(chat_id,message_id) SELECT handle_id, ROWID FROM message;"
+        "INSERT INTO chat_handle_join(chat_id,handle_id) SELECT ROWID, ROWID FROM chat;");
   }
   {
     Writer w((dir / "CallHistory.storedata").string(), Section("iOS 10.3.3 and iOS 11.2"));

@@ -37,12 +37,14 @@ void MessageReader::AddMessage(const Row& row) {
   // The read index stands for the conversation, which is known once all chats are read.
   order_.Add(node, record.date, static_cast<std::int32_t>(handles_.size()));
   handles_.push_back(record.handleId);
-  chatOf_.push_back(chatTables_ && row.Text(8) != nullptr ? row.Int64(8) : kNoChat);
+  // Column 9 says whether there is a chat, without asking SQLite for column 8's text.
+  chatOf_.push_back(chatTables_ && row.Int32(9) != 0 ? row.Int64(8) : kNoChat);
 }
 
 int MessageReader::MemberRow(void* context, StatementRow& row) {
   auto* reader = static_cast<MessageReader*>(context);
   ChatBuild& chat = reader->chats_[row.Int64(0)];
+  chat.joined = true;
   chat.members.emplace_back(row.Int32(1), row.Utf8(2));
   return 0;
 }
@@ -70,21 +72,35 @@ bool MessageReader::ReadChats(ReadOnlyDatabase& db) {
 
 std::vector<std::int32_t> MessageReader::ConversationKeys(ContactNameLookup* names,
                                                           const ConversationMap& existing) {
-  std::vector<std::int32_t> keys(handles_.size());
-  // Members of chats whose join rows are gone: the handles of their messages.
-  std::map<std::int64_t, std::vector<std::pair<std::int32_t, std::string>>> seen;
+  const std::size_t count = handles_.size();
+  std::vector<std::int32_t> keys(count);
+  // Every chat of a message gets its conversation. Over the read vectors only: the
+  // records are touched again only for chats without member rows.
+  buildOf_.assign(count, nullptr);
+  bool memberless = false;
   {
-    std::size_t i = 0;
-    for (const MessageRecord& m : messages_) {
-      const std::int64_t chat = chatOf_[i++];
+    std::int64_t lastId = kNoChat;
+    ChatBuild* last = nullptr;
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::int64_t chat = chatOf_[i];
       if (chat == kNoChat) continue;
-      auto& members = seen[chat];  // every chat of a message gets its conversation
-      if (!m.sender.empty()) members.emplace_back(m.handleId, m.sender);
+      if (chat != lastId || last == nullptr) {
+        last = &chats_[chat];
+        lastId = chat;
+      }
+      buildOf_[i] = last;
+      memberless = memberless || !last->joined;
     }
   }
-  for (auto& [chatId, members] : seen) {
-    ChatBuild& chat = chats_[chatId];
-    if (chat.members.empty()) chat.members = std::move(members);
+  if (memberless) {
+    // Members of chats whose join rows are gone: the handles of their messages.
+    std::size_t i = 0;
+    for (const MessageRecord& m : messages_) {
+      ChatBuild* chat = buildOf_[i++];
+      if (chat != nullptr && !chat->joined && !m.sender.empty() &&
+          chat->seenHandles.insert(m.handleId).second)
+        chat->members.emplace_back(m.handleId, m.sender);
+    }
   }
   // Handle keys in use; chats of other sizes take keys below all of them (or above).
   std::int64_t low = 0, high = 0;
@@ -135,17 +151,9 @@ std::vector<std::int32_t> MessageReader::ConversationKeys(ContactNameLookup* nam
     }
     chat.info = std::move(info);
   }
-  std::size_t i = 0;
-  for (MessageRecord& m : messages_) {
-    const std::int64_t chatId = chatOf_[i];
-    keys[i] = m.handleId;
-    if (chatId != kNoChat) {
-      if (auto it = chats_.find(chatId); it != chats_.end() && it->second.info) {
-        m.chat = it->second.info;
-        keys[i] = it->second.info->key;
-      }
-    }
-    ++i;
+  for (std::size_t i = 0; i < count; ++i) {
+    const ChatBuild* chat = buildOf_[i];
+    keys[i] = chat != nullptr && chat->info ? chat->info->key : handles_[i];
   }
   return keys;
 }
@@ -223,7 +231,10 @@ Result MessageReader::Read(const std::string& messageDbPath, const std::string& 
           if (list == nullptr) list = &conversations[key];
           return *list;
         },
-        [&](MessageRecord& m) {
+        [&](MessageRecord& m, std::int32_t index) {
+          if (const ChatBuild* chat = buildOf_[static_cast<std::size_t>(index)];
+              chat != nullptr && chat->info)
+            m.chat = chat->info;
           if (!namesLoaded || m.sender.empty()) return;
           const bool exact = m.handleId != INT32_MAX && m.handleId != INT32_MIN;
           const std::string* name = exact ? nameOf[m.handleId] : nullptr;
@@ -240,6 +251,7 @@ Result MessageReader::Read(const std::string& messageDbPath, const std::string& 
   order_ = {};
   handles_.clear();
   chatOf_.clear();
+  buildOf_.clear();
   chats_.clear();
   contacts_.clear();
   return result;

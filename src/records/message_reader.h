@@ -4,6 +4,7 @@
 #include <list>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -30,7 +31,8 @@ inline constexpr const char kMessageStatement[] =
 inline constexpr const char kChatMessageStatement[] =
     "SELECT message.text, message.is_from_me, datetime(message.date/1000000000 + 978307200, "
     "'unixepoch') AS DateStr, message.ROWID, message.handle_id, handle.id AS sender_name, "
-    "message.date, datetime(message.date + 978307200, 'unixepoch') AS DateStrOld, joined.chat_id "
+    "message.date, datetime(message.date + 978307200, 'unixepoch') AS DateStrOld, joined.chat_id, "
+    "joined.chat_id IS NOT NULL "
     "FROM message LEFT JOIN (SELECT message_id, MIN(chat_id) AS chat_id FROM chat_message_join "
     "WHERE chat_id IS NOT NULL GROUP BY message_id) AS joined ON joined.message_id = "
     "message.ROWID LEFT JOIN handle ON handle.ROWID = message.handle_id WHERE joined.chat_id IS "
@@ -77,12 +79,15 @@ class MessageReader {
 
   struct ChatBuild {
     std::vector<std::pair<std::int32_t, std::string>> members;  // handle id, handle text
+    bool joined = false;                                        // members from chat_handle_join
+    std::set<std::int32_t> seenHandles;                         // else from its messages
     std::string displayName;
     std::shared_ptr<MessageChatInfo> info;
   };
   bool chatTables_ = false;
   std::map<std::int64_t, ChatBuild> chats_;
   std::vector<std::int64_t> chatOf_;  // per message read: its chat id, or kNoChat
+  std::vector<ChatBuild*> buildOf_;   // per message read: its chat, or null
   ProgressSink progress_;
   // Built in list nodes, which move into their conversations without a copy.
   std::list<MessageRecord> messages_;

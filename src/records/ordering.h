@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <list>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "common/stable_sort.h"
@@ -76,8 +77,8 @@ class NodeOrder {
   std::size_t size() const { return nodes_.size(); }
 
   // Moves every added node out of `from`, in ascending (or descending) order of the
-  // text `field(record)`, to the end of the list `target(group)`; `visit(record)` runs
-  // on each record just before, while it is in cache.
+  // text `field(record)`, to the end of the list `target(group)`; `visit(record)` (or
+  // `visit(record, group)`) runs on each record just before, while it is in cache.
   template <typename Field, typename Target, typename Visit>
   void SpliceSorted(std::list<T>& from, Field field, Target target, Visit visit,
                     bool descending = false) {
@@ -96,7 +97,10 @@ class NodeOrder {
     }
     for (const Key& key : keys_) {
       const Placed& p = nodes_[key.index];
-      visit(*p.node);
+      if constexpr (std::is_invocable_v<Visit&, T&, std::int32_t>)
+        visit(*p.node, p.group);
+      else
+        visit(*p.node);
       std::list<T>& to = target(p.group);
       to.splice(to.end(), from, p.node);
     }
