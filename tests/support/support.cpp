@@ -1,5 +1,7 @@
 #include "support.h"
 
+#include <sqlite3.h>
+
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <stdlib.h>
@@ -167,6 +169,31 @@ fs::path BuildBackup(const TempDir& dir, const mkbackup::BackupOptions& options,
 std::string ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void WriteDatabaseWithLog(const fs::path& database, const fs::path& log, const std::string& mainSql,
+                          const std::string& logSql) {
+  const TempDir live("bvwal");
+  const fs::path file = live / "db";
+  sqlite3* db = nullptr;
+  auto run = [&](const std::string& sql) {
+    char* error = nullptr;
+    if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
+      const std::string message = error != nullptr ? error : "unknown error";
+      sqlite3_free(error);
+      sqlite3_close(db);
+      throw std::runtime_error("WriteDatabaseWithLog: " + message + " in " + sql.substr(0, 200));
+    }
+  };
+  if (sqlite3_open(file.c_str(), &db) != SQLITE_OK) throw std::runtime_error("cannot open db");
+  run(mainSql);
+  run("PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=0;");
+  run(logSql);
+  fs::path liveLog = file;
+  liveLog += "-wal";
+  fs::copy_file(file, database, fs::copy_options::overwrite_existing);
+  fs::copy_file(liveLog, log, fs::copy_options::overwrite_existing);
+  sqlite3_close(db);
 }
 
 void WriteFile(const fs::path& path, const std::string& bytes) {

@@ -87,6 +87,14 @@ fs::path BuildBackup(const TempDir& dir, const mkbackup::BackupOptions& options,
 std::string ReadFile(const fs::path& path);
 void WriteFile(const fs::path& path, const std::string& bytes);
 
+// A database whose latest changes live only in its write-ahead log, as a phone in use
+// leaves it: `mainSql` runs and stays in the database file, then the log is switched on
+// and `logSql` runs without a checkpoint; the file and its log are copied to `database`
+// and `log` while the connection still holds them (closing would checkpoint). Throws
+// std::runtime_error with SQLite's message on failure.
+void WriteDatabaseWithLog(const fs::path& database, const fs::path& log, const std::string& mainSql,
+                          const std::string& logSql);
+
 // A parsed JSON value. Numbers keep their text, so 64-bit integers stay exact.
 class Json {
  public:
