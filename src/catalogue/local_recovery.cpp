@@ -120,6 +120,27 @@ std::string StoredUtf8(const BackupCatalog& c, const char* fileId) {
   return StoredFilePath(c, fileId);
 }
 
+// A database of the backup with its write-ahead log: the manifest lists the log as a
+// file of its own (same domain, path + "-wal"), stored under its own name.
+DatabaseFile StoredDatabase(const BackupCatalog& c, const std::string& fileId) {
+  DatabaseFile file(StoredFilePath(c, fileId));
+  std::string logKey;
+  for (const ManifestEntry& e : c.manifest) {
+    if (e.fileId == fileId) {
+      logKey = e.key + "-wal";
+      break;
+    }
+  }
+  if (logKey.size() <= 4) return file;
+  for (const ManifestEntry& e : c.manifest) {
+    if (e.key == logKey) {
+      file.log = StoredFilePath(c, e.fileId);
+      break;
+    }
+  }
+  return file;
+}
+
 bool StoredExists(const BackupCatalog& c, const char* fileId) {
   std::error_code ec;
   return std::filesystem::exists(platform::PathFromUtf8(StoredFilePath(c, fileId)), ec);
@@ -141,9 +162,11 @@ ProgressSink SinkOf(const BackupCatalog& c) {
 // with what it costs.
 std::string DatabaseProblem(const DatabaseIssue& own, const std::string& what,
                             const DatabaseIssue& names = {}, const char* without = nullptr) {
-  if (!own.Ok()) return own.Describe(what);
+  if (!own.Quiet()) return own.Describe(what);
   if (!names.Ok() && without != nullptr)
     return names.Describe("the address book") + " (" + without + ")";
+  // Names read, from the address book without (all of) its log.
+  if (!names.Quiet() && without != nullptr) return names.Describe("the address book");
   return {};
 }
 
@@ -154,7 +177,8 @@ std::int32_t CLocalBuckupRecovery::ReadMessages(ConversationMap& messages) {
   BackupCatalog& c = *catalog_;
   c.messages.clear();
   MessageReader reader(SinkOf(c));
-  Result r = reader.Read(StoredUtf8(c, kMessagesDbId), StoredUtf8(c, kAddressBookDbId), messages);
+  Result r =
+      reader.Read(StoredDatabase(c, kMessagesDbId), StoredDatabase(c, kAddressBookDbId), messages);
   SetProblem(c, Category::Messages,
              DatabaseProblem(reader.Problem(), "the message database", reader.NamesProblem(),
                              "messages are shown without names"));
@@ -167,7 +191,7 @@ std::int32_t CLocalBuckupRecovery::ReadContacts(std::list<ContactRecord>& contac
   if (!catalog_) return kInvalidParameter;
   BackupCatalog& c = *catalog_;
   ContactReader reader;
-  Result r = reader.Read(StoredUtf8(c, kAddressBookDbId), contacts);
+  Result r = reader.Read(StoredDatabase(c, kAddressBookDbId), contacts);
   SetProblem(c, Category::Contacts, DatabaseProblem(reader.Problem(), "the address book"));
   c.Advance(c.progressStep / 2);
   return r;
@@ -177,7 +201,7 @@ std::int32_t CLocalBuckupRecovery::ReadNotes(std::list<NoteRecord>& notes) {
   if (!catalog_) return kInvalidParameter;
   BackupCatalog& c = *catalog_;
   NoteReader reader;
-  Result r = reader.Read(StoredUtf8(c, kNotesOlderId), StoredUtf8(c, kNotesNewerId), notes);
+  Result r = reader.Read(StoredDatabase(c, kNotesOlderId), StoredDatabase(c, kNotesNewerId), notes);
   SetProblem(c, Category::Notes, DatabaseProblem(reader.Problem(), "the notes database"));
   c.Advance(c.progressStep / 2);
   return r;
@@ -188,7 +212,7 @@ std::int32_t CLocalBuckupRecovery::ReadCallHistory(std::list<CallRecord>& calls)
   BackupCatalog& c = *catalog_;
   const char* db = StoredExists(c, kCallHistoryNewerId) ? kCallHistoryNewerId : kCallHistoryOlderId;
   CallHistoryReader reader;
-  Result r = reader.Read(StoredUtf8(c, db), StoredUtf8(c, kAddressBookDbId), calls);
+  Result r = reader.Read(StoredDatabase(c, db), StoredDatabase(c, kAddressBookDbId), calls);
   SetProblem(c, Category::CallHistory,
              DatabaseProblem(reader.Problem(), "the call history database", reader.NamesProblem(),
                              "calls are shown without names"));
@@ -205,7 +229,7 @@ std::int32_t CLocalBuckupRecovery::ReadWhatsApp(WhatsAppChatMap& chats) {
   for (const ManifestEntry& e : c.manifest) {
     if (IsSideFile(e.key)) continue;
     if (e.key.find("ChatStorage.sqlite") != std::string::npos) {
-      chatStorage = StoredFilePath(c, e.fileId);
+      chatStorage = e.fileId;
       ++matches;
     } else if (e.key.find("Contacts.sqlite") != std::string::npos) {
       ++matches;  // WhatsApp's contact store: located, not read
@@ -214,7 +238,7 @@ std::int32_t CLocalBuckupRecovery::ReadWhatsApp(WhatsAppChatMap& chats) {
   }
   if (!chatStorage.empty()) {
     WhatsAppReader reader;
-    reader.Read(chatStorage, chats);
+    reader.Read(StoredDatabase(c, chatStorage), chats);
     SetProblem(c, Category::WhatsApp, DatabaseProblem(reader.Problem(), "the WhatsApp database"));
   } else {
     // No WhatsApp in the backup, or in the part of the manifest that could be read.

@@ -72,7 +72,7 @@ Result BookmarkReader::Read(const std::string& path, std::list<BookmarkRecord>& 
   const TableColumns columns(db, "bookmarks");
   if (!columns.Has("id")) {
     problem_ = columns.Exists() && db.Issue().Ok()
-                   ? DatabaseIssue{DatabaseIssue::Kind::kLayout, "no column id in bookmarks"}
+                   ? DatabaseIssue{DatabaseIssue::Kind::kLayout, "no column id in bookmarks", {}}
                    : MissingTableIssue(db, "bookmarks");
     return kQueryFailed;
   }

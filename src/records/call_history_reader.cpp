@@ -37,7 +37,7 @@ int CallHistoryReader::CallRow(void* context, StatementRow& row) {
   return 0;
 }
 
-Result CallHistoryReader::Read(const std::string& callDbPath, const std::string& addressBookPath,
+Result CallHistoryReader::Read(const DatabaseFile& callDbPath, const DatabaseFile& addressBookPath,
                                std::list<CallRecord>& calls) {
   Result result = kSuccess;
   bool replaced = false;

@@ -24,7 +24,7 @@ class CallHistoryReader {
   // opened), names them and orders them oldest first. Result: the open code of the
   // call database, else the open code of the address book, else 1006 when the first
   // address-book statement failed, else 0. A failing call statement is not reported.
-  Result Read(const std::string& callDbPath, const std::string& addressBookPath,
+  Result Read(const DatabaseFile& callDbPath, const DatabaseFile& addressBookPath,
               std::list<CallRecord>& calls);
 
   // Row callback of the call statement, in the form of sqlite3_exec and over a

@@ -125,7 +125,7 @@ DatabaseIssue AddressBookIssue(const ReadOnlyDatabase& db) {
   return db.Issue();
 }
 
-Result LoadNameLookup(const std::string& utf8Path, std::vector<ContactRecord>& rows) {
+Result LoadNameLookup(const DatabaseFile& utf8Path, std::vector<ContactRecord>& rows) {
   ReadOnlyDatabase db;
   const int rc = db.Open(utf8Path);
   if (rc != 0) return rc;
@@ -136,7 +136,8 @@ Result LoadNameLookup(const std::string& utf8Path, std::vector<ContactRecord>& r
   return result;
 }
 
-Result ContactReader::Read(const std::string& addressBookPath, std::list<ContactRecord>& contacts) {
+Result ContactReader::Read(const DatabaseFile& addressBookPath,
+                           std::list<ContactRecord>& contacts) {
   ReadOnlyDatabase db;
   const int rc = db.Open(addressBookPath);
   problem_ = db.Issue();

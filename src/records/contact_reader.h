@@ -74,14 +74,14 @@ DatabaseIssue AddressBookIssue(const ReadOnlyDatabase& db);
 
 // Opens the address book at `utf8Path` and loads the name lookup table. Returns the
 // open code, 1006 as above, or 0; `rows` holds whatever was delivered.
-Result LoadNameLookup(const std::string& utf8Path, std::vector<ContactRecord>& rows);
+Result LoadNameLookup(const DatabaseFile& utf8Path, std::vector<ContactRecord>& rows);
 
 class ContactReader {
  public:
   // Replaces `contacts` by every person of the address book, ordered by name without
   // regard to case. Returns the open code (list untouched), 1006 when the first
   // statement failed, else 0.
-  Result Read(const std::string& addressBookPath, std::list<ContactRecord>& contacts);
+  Result Read(const DatabaseFile& addressBookPath, std::list<ContactRecord>& contacts);
   // After Read: why the address book could not be read (kNone when it was).
   const DatabaseIssue& Problem() const { return problem_; }
 

@@ -86,7 +86,7 @@ std::string TableColumns::SelectNumbered(std::string_view alias, std::string_vie
 
 DatabaseIssue MissingTableIssue(const ReadOnlyDatabase& db, std::string_view table) {
   if (!db.Issue().Ok()) return db.Issue();
-  return {DatabaseIssue::Kind::kLayout, "no such table: " + std::string(table)};
+  return {DatabaseIssue::Kind::kLayout, "no such table: " + std::string(table), {}};
 }
 
 std::vector<std::string> TableNames(ReadOnlyDatabase& db) {

@@ -168,7 +168,7 @@ int MessageReader::MessageRow(void* context, StatementRow& row) {
   return 0;
 }
 
-Result MessageReader::Read(const std::string& messageDbPath, const std::string& addressBookPath,
+Result MessageReader::Read(const DatabaseFile& messageDbPath, const DatabaseFile& addressBookPath,
                            ConversationMap& conversations) {
   Result result = kSuccess;
   bool goOn = true;

@@ -52,7 +52,7 @@ class MessageReader {
   // With a progress callback the result is the answer to the last report; without
   // one it is the first failure (open code of either database, 1006 for a failed
   // statement) or 0.
-  Result Read(const std::string& messageDbPath, const std::string& addressBookPath,
+  Result Read(const DatabaseFile& messageDbPath, const DatabaseFile& addressBookPath,
               ConversationMap& conversations);
 
   // Row callback of the message statement, in the form of sqlite3_exec and over a

@@ -120,7 +120,7 @@ void NoteReader::Discard() {
   order_ = {};
 }
 
-Result NoteReader::ReadOlderStore(const std::string& path, std::list<NoteRecord>& notes) {
+Result NoteReader::ReadOlderStore(const DatabaseFile& path, std::list<NoteRecord>& notes) {
   Discard();
   ReadOnlyDatabase db;
   const int rc = db.Open(path);
@@ -135,7 +135,7 @@ Result NoteReader::ReadOlderStore(const std::string& path, std::list<NoteRecord>
   return kSuccess;
 }
 
-Result NoteReader::ReadNewerStore(const std::string& path, std::list<NoteRecord>& notes) {
+Result NoteReader::ReadNewerStore(const DatabaseFile& path, std::list<NoteRecord>& notes) {
   Discard();
   Result result = kSuccess;
   {
@@ -157,7 +157,7 @@ Result NoteReader::ReadNewerStore(const std::string& path, std::list<NoteRecord>
   return result;
 }
 
-Result NoteReader::Read(const std::string& olderPath, const std::string& newerPath,
+Result NoteReader::Read(const DatabaseFile& olderPath, const DatabaseFile& newerPath,
                         std::list<NoteRecord>& notes) {
   olderIssue_ = newerIssue_ = problem_ = {};
   Result result = ReadOlderStore(olderPath, notes);
@@ -171,6 +171,11 @@ Result NoteReader::Read(const std::string& olderPath, const std::string& newerPa
     problem_ = newerIssue_;
   else if (!olderIssue_.Ok() && (!newerTried || !newerIssue_.Ok()))
     problem_ = olderIssue_;
+  // Read, but without all of its log: the store whose notes are shown tells.
+  if (problem_.Ok()) {
+    const DatabaseIssue& shown = newerTried ? newerIssue_ : olderIssue_;
+    if (shown.Ok()) problem_.logProblem = shown.logProblem;
+  }
   return result;
 }
 

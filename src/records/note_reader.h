@@ -31,13 +31,13 @@ class NoteReader {
   // notes.sqlite. Creation dates are the local time of this machine (empty when the
   // value cannot be converted). Returns the open code or 1006 with `notes` untouched,
   // else replaces `notes` and returns 0.
-  Result ReadOlderStore(const std::string& path, std::list<NoteRecord>& notes);
+  Result ReadOlderStore(const DatabaseFile& path, std::list<NoteRecord>& notes);
   // NoteStore.sqlite. Creation dates are UTC. Returns the open code or 1006 (`notes`
   // not replaced), else replaces `notes` and returns 0; the list is ordered either way.
-  Result ReadNewerStore(const std::string& path, std::list<NoteRecord>& notes);
+  Result ReadNewerStore(const DatabaseFile& path, std::list<NoteRecord>& notes);
   // The older store, and the newer one when the older gave no note. Returns the
   // result of the last read.
-  Result Read(const std::string& olderPath, const std::string& newerPath,
+  Result Read(const DatabaseFile& olderPath, const DatabaseFile& newerPath,
               std::list<NoteRecord>& notes);
   // After Read: kNone when a store that was read could be read. When neither could, the
   // issue of the one that is there (the newer first), else "missing".

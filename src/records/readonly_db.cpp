@@ -4,8 +4,10 @@
 
 #include "platform/files.h"
 #include "platform/private_folder.h"
+#include "rawsqlite/wal_log.h"
 #include "records/row_access.h"
 
+#include <fstream>
 #include <system_error>
 
 namespace bv {
@@ -49,7 +51,7 @@ fs::path PathFromUtf8(const std::string& utf8) {
 std::string DatabaseIssue::Describe(const std::string& what) const {
   switch (kind) {
     case Kind::kNone:
-      return {};
+      return logProblem.empty() ? std::string() : what + "'s write-ahead log " + logProblem;
     case Kind::kMissing:
       return what + " is missing from the backup";
     case Kind::kNotRegular:
@@ -70,14 +72,15 @@ ReadOnlyDatabase::~ReadOnlyDatabase() {
   Close();
 }
 
-int ReadOnlyDatabase::Open(const std::string& utf8Path) {
+int ReadOnlyDatabase::Open(const DatabaseFile& file) {
   Close();
   issue_ = {};
-  if (utf8Path.empty()) {  // no file: never a temporary database
+  if (file.path.empty()) {  // no file: never a temporary database
     issue_.kind = DatabaseIssue::Kind::kMissing;
     return SQLITE_CANTOPEN;
   }
-  const fs::path path = PathFromUtf8(utf8Path);
+  const fs::path path = PathFromUtf8(file.path);
+  std::uint32_t pageSize = 0;  // of the database file's header; 0 when it has none
   {
     // SQLite opens with a blocking open(): a FIFO in place of the database would hang
     // the scan. The same rule as for every other file of a backup, before SQLite sees it.
@@ -91,45 +94,87 @@ int ReadOnlyDatabase::Open(const std::string& utf8Path) {
       return SQLITE_CANTOPEN;
     }
     if (probe.Size() == 0) issue_.kind = DatabaseIssue::Kind::kEmpty;
+    unsigned char header[18] = {};
+    if (probe.ReadAt(0, header, sizeof header) == static_cast<std::int64_t>(sizeof header)) {
+      pageSize = (std::uint32_t{header[16]} << 8) | header[17];
+      if (pageSize == 1) pageSize = 65536;
+    }
   }
-  fs::path log = path;
-  log += "-wal";
+
+  // The log: named by the caller (a backup's stored file), else beside the database.
+  const bool named = !file.log.empty();
+  fs::path logPath = named ? PathFromUtf8(file.log) : path;
+  if (!named) logPath += "-wal";
+  std::string logBytes;
+  const int logRc = platform::ReadWholeFile(logPath, logBytes);
+  if (logRc != 0) {
+    logBytes.clear();
+    // Beside the database a log is optional; one the backup lists must be there.
+    if (named) {
+      issue_.logProblem = platform::IsMissingFile(logRc)
+                              ? "is missing from the backup: the database is read without it"
+                              : "cannot be read (" + platform::OpenErrorText(logRc) +
+                                    "): the database is read without it";
+    }
+  }
+  if (!logBytes.empty()) {
+    const WalLog log =
+        ReadWalLog(reinterpret_cast<const unsigned char*>(logBytes.data()), logBytes.size());
+    issue_.logProblem = log.problem;
+    // SQLite would lay the log's pages over a file of another page size: a log of
+    // another database, whose pages would only garble this one.
+    if (log.headerValid && pageSize != 0 && log.pageSize != pageSize) {
+      issue_.logProblem = "does not belong to the database (its pages are of " +
+                          std::to_string(log.pageSize) + " bytes, the database's of " +
+                          std::to_string(pageSize) + "): the database is read without it";
+    } else if (log.headerValid) {
+      if (OpenWithLog(path, logBytes)) return 0;
+      if (issue_.logProblem.empty())
+        issue_.logProblem = "could not be applied: the database is read without it";
+    }
+  }
+  return OpenImmutable(path);
+}
+
+bool ReadOnlyDatabase::OpenWithLog(const fs::path& path, const std::string& logBytes) {
+  std::error_code tempEc;
+  tempFolder_ =
+      platform::PrivateFolder::Create(fs::temp_directory_path(tempEc), kPrivateCopyPrefix);
+  if (!tempFolder_) return false;
+  const fs::path copy = tempFolder_->Path() / "db";
+  fs::path copyLog = copy;
+  copyLog += "-wal";
   std::error_code ec;
-  const bool hasLog = fs::is_regular_file(log, ec) && fs::file_size(log, ec) > 0 && !ec;
-
-  if (hasLog && fs::is_regular_file(path, ec)) {
-    std::error_code tempEc;
-    tempFolder_ =
-        platform::PrivateFolder::Create(fs::temp_directory_path(tempEc), kPrivateCopyPrefix);
-    if (tempFolder_) {
-      const fs::path copy = tempFolder_->Path() / "db";
-      fs::path copyLog = copy;
-      copyLog += "-wal";
-      std::error_code e1, e2;
-      fs::copy_file(path, copy, fs::copy_options::overwrite_existing, e1);
-      fs::copy_file(log, copyLog, fs::copy_options::overwrite_existing, e2);
-      if (!e1 && !e2) {
-        const std::u8string u8 = copy.u8string();
-        const std::string name(u8.begin(), u8.end());
-        int rc = sqlite3_open_v2(name.c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX,
-                                 nullptr);
-        if (rc == SQLITE_OK) return 0;
-        sqlite3_close(db_);
-        db_ = nullptr;
-      }
-      tempFolder_.reset();
-    }
-    // No private copy possible: read in place; SQLite may then need a "-shm" beside it.
-    int rc = sqlite3_open_v2(utf8Path.c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX,
-                             nullptr);
-    if (rc != SQLITE_OK) {
-      NoteStatementError(sqlite3_errstr(rc));
-      sqlite3_close(db_);
-      db_ = nullptr;
-    }
-    return rc;
+  fs::copy_file(path, copy, fs::copy_options::overwrite_existing, ec);
+  bool written = !ec;
+  if (written) {
+    std::ofstream out(copyLog, std::ios::binary | std::ios::trunc);
+    out.write(logBytes.data(), static_cast<std::streamsize>(logBytes.size()));
+    out.close();
+    written = !out.fail();
   }
+  if (written) {
+    const std::u8string u8 = copy.u8string();
+    const std::string name(u8.begin(), u8.end());
+    int rc =
+        sqlite3_open_v2(name.c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
+    // Reading the schema replays the log: a log SQLite cannot apply fails here rather
+    // than in the reader's statement.
+    if (rc == SQLITE_OK)
+      rc = sqlite3_exec(db_, "SELECT count(*) FROM sqlite_master;", nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK) return true;
+    const std::string message = db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
+    sqlite3_close(db_);
+    db_ = nullptr;
+    // The database alone may still be sound: it is read without the log then.
+    if (issue_.logProblem.empty())
+      issue_.logProblem = "could not be applied (" + message + "): the database is read without it";
+  }
+  tempFolder_.reset();
+  return false;
+}
 
+int ReadOnlyDatabase::OpenImmutable(const fs::path& path) {
   const std::string uri = FileUri(path, "?immutable=1");
   int rc = sqlite3_open_v2(uri.c_str(), &db_,
                            SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr);

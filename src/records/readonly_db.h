@@ -5,9 +5,12 @@
 // beside them:
 //  - without a "-wal" file beside the database, it is opened immutable (no locks, no
 //    "-shm" file, no hot-journal recovery);
-//  - with a non-empty "-wal" beside it (extracted app folders keep one), the database
-//    and its log are copied into a private temporary folder first and opened there, so
-//    that SQLite can replay the log without touching the original. The folder (0700,
+//  - with a non-empty write-ahead log (a "-wal" beside it, as extracted app folders keep
+//    it, or the log that a backup stores as a file of its own, named by the caller), the
+//    database and its log are copied into a private temporary folder first and opened
+//    there, so that SQLite can replay the log without touching the original. A log that
+//    does not check (see rawsqlite/wal_log.h) is applied up to its last sound commit, or
+//    not at all, and the issue says so; the database is read either way. The folder (0700,
 //    "bv-db-<pid>-<start>-<n>" in the system's temporary folder) goes with the
 //    connection; one that a killed run left is removed at the next start (the catalogue's
 //    clean-up calls RemoveStalePrivateFolders with kPrivateCopyPrefix).
@@ -43,11 +46,31 @@ struct DatabaseIssue {
   };
   Kind kind = Kind::kNone;
   std::string detail;
+  // Why the database's write-ahead log was applied only in part or not at all ("is cut
+  // short after 12 saved page changes: the later ones are not read"); the database was
+  // read without what it lacks. Empty when there was no log or all of it applied.
+  std::string logProblem;
 
   bool Ok() const { return kind == Kind::kNone; }
-  // "<what> is damaged: file is not a database", "<what> is missing from the backup", ...;
-  // empty when there is nothing to say.
+  // Nothing to tell: read whole, with its whole log.
+  bool Quiet() const { return Ok() && logProblem.empty(); }
+  // "<what> is damaged: file is not a database", "<what> is missing from the backup",
+  // "<what>'s write-ahead log is damaged ...", ...; empty when there is nothing to say.
   std::string Describe(const std::string& what) const;
+};
+
+// A database file of a backup, and where its write-ahead log is when the backup keeps
+// it under a name of its own (stored files are named by a hash of their path, so the
+// log never lies beside the database there). Without `log`, a "-wal" beside `path` is
+// used when there is one. Paths are UTF-8.
+struct DatabaseFile {
+  std::string path;
+  std::string log;
+  DatabaseFile() = default;
+  DatabaseFile(std::string databasePath) : path(std::move(databasePath)) {}  // NOLINT: implicit
+  DatabaseFile(const char* databasePath) : path(databasePath) {}             // NOLINT: implicit
+  DatabaseFile(std::string databasePath, std::string logPath)
+      : path(std::move(databasePath)), log(std::move(logPath)) {}
 };
 
 // Row callback of sqlite3_exec: (context, column count, column texts, column names).
@@ -62,11 +85,11 @@ class ReadOnlyDatabase {
   ReadOnlyDatabase(const ReadOnlyDatabase&) = delete;
   ReadOnlyDatabase& operator=(const ReadOnlyDatabase&) = delete;
 
-  // Opens the database at `utf8Path`. Returns 0 or the non-zero SQLite open code
-  // (14, SQLITE_CANTOPEN, for a missing file, and for a FIFO, a device node or a folder,
-  // which SQLite is never handed: it would wait on them forever). After a failure
-  // nothing is open.
-  int Open(const std::string& utf8Path);
+  // Opens the database `file.path`, with its log. Returns 0 or the non-zero SQLite open
+  // code (14, SQLITE_CANTOPEN, for a missing file, and for a FIFO, a device node or a
+  // folder, which SQLite is never handed: it would wait on them forever). After a
+  // failure nothing is open. A log that cannot be read or applied never fails the open.
+  int Open(const DatabaseFile& file);
   bool IsOpen() const { return db_ != nullptr; }
   // For statements that revisit pages all over the file (the message join): keep every
   // page read. Scans keep SQLite's small default cache, which they reuse instead of
@@ -86,12 +109,19 @@ class ReadOnlyDatabase {
   const DatabaseIssue& Issue() const { return issue_; }
   // For a statement that was only a first try (a layout probe): its error was expected.
   void ForgetStatementError() {
-    if (issue_.kind == DatabaseIssue::Kind::kDamaged || issue_.kind == DatabaseIssue::Kind::kLayout)
-      issue_ = {};
+    if (issue_.kind == DatabaseIssue::Kind::kDamaged ||
+        issue_.kind == DatabaseIssue::Kind::kLayout) {
+      issue_.kind = DatabaseIssue::Kind::kNone;
+      issue_.detail.clear();
+    }
   }
 
  private:
   void NoteStatementError(const char* message);
+  int OpenImmutable(const std::filesystem::path& path);
+  // Opens a private copy of `path` with `logBytes` as its log; false when that cannot
+  // be made or SQLite cannot read the copy with the log (the folder is gone then).
+  bool OpenWithLog(const std::filesystem::path& path, const std::string& logBytes);
   sqlite3* db_ = nullptr;
   DatabaseIssue issue_;
   std::unique_ptr<platform::PrivateFolder> tempFolder_;  // copy of a database with a log

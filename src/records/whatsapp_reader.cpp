@@ -114,7 +114,7 @@ struct WhatsAppReader::JoinState {
 WhatsAppReader::WhatsAppReader() = default;
 WhatsAppReader::~WhatsAppReader() = default;
 
-Result WhatsAppReader::Read(const std::string& chatStoragePath, WhatsAppChatMap& chats) {
+Result WhatsAppReader::Read(const DatabaseFile& chatStoragePath, WhatsAppChatMap& chats) {
   struct Step {
     const char* sql;
     StatementRowCallback row;

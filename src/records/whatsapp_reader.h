@@ -59,7 +59,7 @@ class WhatsAppReader {
   // Reads the chats into `chats`. Result: 1006 when the media statement reported an
   // error, else the open code of its connection (0 when it opened). Failures of the
   // other three statements only leave their rows out.
-  Result Read(const std::string& chatStoragePath, WhatsAppChatMap& chats);
+  Result Read(const DatabaseFile& chatStoragePath, WhatsAppChatMap& chats);
   // After Read: the first thing that kept a statement from reading the chat database
   // (kNone when all four read it).
   const DatabaseIssue& Problem() const { return problem_; }

@@ -5,6 +5,7 @@
 #include <set>
 #include <sstream>
 
+#include "rawsqlite/wal_log.h"
 #include "records/readonly_db.h"
 #include "records_fixture.h"
 
@@ -65,6 +66,98 @@ TEST(ReadOnlyDatabaseTest, RowsOnlyInTheLogAreReadAndNothingIsWrittenBeside) {
   EXPECT_EQ(rows, 3);
   db.Close();
   EXPECT_EQ(Listing(evidence), before);
+}
+
+// A backup stores the log as a file of its own, under a name of its own, in another
+// folder: the database is read with it, the stored files stay as they were, and a log
+// that is cut, damaged, missing or not a log never stops the read.
+class StoredLogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directories(stored_ / "aa");
+    fs::create_directories(stored_ / "bb");
+    std::string logSql = "BEGIN;";
+    for (int i = 0; i < 30; ++i) logSql += "INSERT INTO t(v) VALUES(hex(randomblob(400)));";
+    logSql += "COMMIT; BEGIN;";
+    for (int i = 0; i < 30; ++i) logSql += "INSERT INTO t(v) VALUES(hex(randomblob(400)));";
+    logSql += "COMMIT;";
+    test::WriteDatabaseWithLog(db_, log_,
+                               "CREATE TABLE t(id INTEGER PRIMARY KEY, v TEXT);"
+                               "INSERT INTO t(v) VALUES('a'),('b');",
+                               logSql);
+  }
+  // Rows of t as read with `log` (the stored one when empty); the issue in `issue`.
+  int Rows(const fs::path& log, DatabaseIssue* issue = nullptr) {
+    ReadOnlyDatabase db;
+    EXPECT_EQ(db.Open(DatabaseFile(db_.string(), log.string())), 0);
+    int rows = 0;
+    EXPECT_FALSE(db.Exec("SELECT v FROM t;", Count, &rows));
+    if (issue != nullptr) *issue = db.Issue();
+    return rows;
+  }
+  TempFolder t_;
+  fs::path stored_ = t_.path() / "backup";
+  fs::path db_ = stored_ / "aa" / "aa31bb7ba8914766";
+  fs::path log_ = stored_ / "bb" / "bb0d7e5fb2ce2888";
+};
+
+TEST_F(StoredLogTest, RowsOfTheLogAreReadAndTheStoredFilesStayAsTheyWere) {
+  const auto before = test::SnapshotTree(stored_);
+  DatabaseIssue issue;
+  EXPECT_EQ(Rows(log_, &issue), 62);
+  EXPECT_TRUE(issue.Quiet()) << issue.Describe("x");
+  EXPECT_EQ(test::TreeChanges(before, test::SnapshotTree(stored_)), "");
+  // Without its log the same file holds only the rows written before the log.
+  ReadOnlyDatabase alone;
+  ASSERT_EQ(alone.Open(db_.string()), 0);
+  int rows = 0;
+  EXPECT_FALSE(alone.Exec("SELECT v FROM t;", Count, &rows));
+  EXPECT_EQ(rows, 2);
+  EXPECT_TRUE(alone.Issue().Quiet());
+}
+
+TEST_F(StoredLogTest, CutDamagedMissingOrForeignLogsAreToldAndTheFileIsStillRead) {
+  const std::string bytes = test::ReadFile(log_);
+  DatabaseIssue issue;
+  // Cut in its last frame: the first transaction stays.
+  test::WriteFile(t_.path() / "cut", bytes.substr(0, bytes.size() - 1000));
+  EXPECT_EQ(Rows(t_.path() / "cut", &issue), 32);
+  EXPECT_TRUE(issue.Ok());
+  EXPECT_EQ(issue.Describe("the address book")
+                .rfind("the address book's write-ahead log is cut short after ", 0),
+            0u)
+      << issue.Describe("the address book");
+  // A flipped byte in the frame after the first commit: only the first transaction.
+  const WalLog log = ReadWalLog(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+  std::size_t firstCommit = 0;
+  while (log.frames.at(firstCommit).commitSize == 0) ++firstCommit;
+  std::string flipped = bytes;
+  flipped[log.frames.at(firstCommit + 1).imageOffset + 10] ^= 0x5A;
+  test::WriteFile(t_.path() / "flipped", flipped);
+  EXPECT_EQ(Rows(t_.path() / "flipped", &issue), 32);
+  EXPECT_NE(issue.logProblem.find("is damaged after"), std::string::npos) << issue.logProblem;
+  // Not a log at all, or an empty one: the database file alone.
+  test::WriteFile(t_.path() / "junk", std::string(5000, 'x'));
+  EXPECT_EQ(Rows(t_.path() / "junk", &issue), 2);
+  EXPECT_EQ(issue.Describe("the notes database"),
+            "the notes database's write-ahead log is damaged (no log header): none of its changes "
+            "are read");
+  test::WriteFile(t_.path() / "empty", "");
+  EXPECT_EQ(Rows(t_.path() / "empty", &issue), 2);
+  EXPECT_TRUE(issue.Quiet());
+  // Listed by the backup but not in its folder.
+  EXPECT_EQ(Rows(t_.path() / "gone", &issue), 2);
+  EXPECT_EQ(issue.logProblem, "is missing from the backup: the database is read without it");
+  // The log of another database (its pages are of another size): SQLite would lay its
+  // pages over this file and garble it.
+  TempFolder other;
+  test::WriteDatabaseWithLog(other / "db", other / "db-wal",
+                             "PRAGMA page_size=1024; CREATE TABLE u(x);",
+                             "INSERT INTO u VALUES(1);");
+  EXPECT_EQ(Rows(other / "db-wal", &issue), 2);
+  EXPECT_EQ(issue.logProblem,
+            "does not belong to the database (its pages are of 1024 bytes, the database's of "
+            "4096): the database is read without it");
 }
 
 TEST(ReadOnlyDatabaseTest, PlainFilesOpenImmutableAndMissingOnesFail) {
