@@ -1,5 +1,6 @@
 // WriteBackup: the order in which a backup folder is filled, the placement of
 // stored files and the shared content helpers (people, sentences, dates).
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <fstream>
@@ -215,6 +216,14 @@ TruthDb& BackupContext::BeginDatabase(const std::string& label, const std::strin
 
 void BackupContext::FinishDatabase(TruthDb& db, std::int64_t mtime) {
   std::filesystem::path stored = StoredPath(db.fileId);
+  std::string log;
+  static const char* const kInUse[] = {
+      "sms.db",       "AddressBook.sqlitedb", "call_history.db",   "CallHistory.storedata",
+      "notes.sqlite", "NoteStore.sqlite",     "ChatStorage.sqlite"};
+  if (options_.writeAheadLogs &&
+      std::find(std::begin(kInUse), std::end(kInUse), db.label) != std::end(kInUse))
+    log = MoveNewestRowsIntoLog(stored, db);
+  // After the move, which may rebalance pages: the probes say what the file keeps.
   CheckProbes(db, stored);
   Entry e;
   e.domain = db.domain;
@@ -239,6 +248,10 @@ void BackupContext::FinishDatabase(TruthDb& db, std::int64_t mtime) {
   f.mode = e.mode;
   truth_.files.push_back(std::move(f));
   entries_.push_back(std::move(e));
+  if (!log.empty()) {
+    AddFile(db.domain, db.path + "-wal", log, "sqlite-wal", mtime);
+    db.logFileId = FileIdOf(db.domain, db.path + "-wal");
+  }
 }
 
 // ---- the backup --------------------------------------------------------------------

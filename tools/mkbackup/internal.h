@@ -78,6 +78,10 @@ struct TruthDb {
   std::deque<TruthTable> tables;  // deque: Inserters keep pointers into it
   std::vector<TruthDeleted> deleted;
   std::vector<std::string> droppedTables;
+  // With a write-ahead log: its stored file, and per table the live rows that only the
+  // log holds (the database file alone lacks them).
+  std::string logFileId;
+  std::map<std::string, std::vector<std::int64_t>> rowsInLog;
   TruthTable& Table(const std::string& name);
 };
 
@@ -158,6 +162,14 @@ std::vector<std::int64_t> RowidsWhere(TruthDb& truth, const std::string& table,
 
 // Checks every deleted row's probe against the bytes of the closed database file.
 void CheckProbes(TruthDb& truth, const std::filesystem::path& file);
+
+// Leaves the closed database `file` as a phone in use leaves it: the newest third of
+// the live rows of each ordinary table (search tables' content included) is taken out
+// of the file (securely deleted, so no trace stays in it) and written again with
+// SQLite's write-ahead log on and no checkpoint; the file and the log are taken while
+// the connection still holds them. Returns the log's bytes; `file` is the database
+// without them. Records the moved rows in truth.rowsInLog.
+std::string MoveNewestRowsIntoLog(const std::filesystem::path& file, TruthDb& truth);
 
 // ---- schema sections ------------------------------------------------------------
 

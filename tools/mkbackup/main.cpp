@@ -20,7 +20,7 @@ void Usage() {
                "                    [--whatsapp N] [--wechat N] [--qq N] [--media N]\n"
                "                    [--events N] [--reminders N] [--bookmarks N]\n"
                "                    [--manifest-extra N] [--no-deleted] [--no-truth]\n"
-               "                    [--chat-page-sizes N,N,...] [--chat-churn]\n"
+               "                    [--chat-page-sizes N,N,...] [--chat-churn] [--wal]\n"
                "                    [--binary-info-plist | --xml-references]\n"
                "                    [--encrypt PASSWORD [--dpic N] [--iter N]]\n"
                "       mkbackup --demo ROOT\n");
@@ -155,6 +155,8 @@ int main(int argc, char** argv) {
         o.qqPageSizes = sizes;
       } else if (arg == "--chat-churn") {
         o.chatChurn = true;
+      } else if (arg == "--wal") {
+        o.writeAheadLogs = true;
       } else if (arg == "--binary-info-plist") {
         o.infoPlist = BackupOptions::InfoPlistForm::kBinary;
       } else if (arg == "--xml-references") {

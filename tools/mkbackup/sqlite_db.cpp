@@ -1,6 +1,7 @@
 // SQLite wrapper of mkbackup: creation with a chosen page size, inserts that record
 // their rows in the truth, and deletes that leave the row bytes in the file.
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <unordered_map>
 #include <fstream>
@@ -259,6 +260,124 @@ void CheckProbes(TruthDb& truth, const std::filesystem::path& file) {
       if (!d->probeInFile && bytes.compare(i, d->probe.size(), d->probe) == 0)
         d->probeInFile = true;
   }
+}
+
+std::string MoveNewestRowsIntoLog(const std::filesystem::path& file, TruthDb& truth) {
+  namespace fs = std::filesystem;
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(file.string().c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
+    Fail(db, "cannot open " + file.string());
+  auto exec = [&](const std::string& sql) {
+    char* error = nullptr;
+    if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
+      const std::string message = error ? error : "error";
+      sqlite3_free(error);
+      sqlite3_close(db);
+      throw std::runtime_error("log of " + truth.label + ": " + message + " in " +
+                               sql.substr(0, 120));
+    }
+  };
+  auto quoted = [](const std::string& name) {
+    std::string out = "\"";
+    for (char c : name) out += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return out + "\"";
+  };
+  struct Move {
+    std::string table, copy, insert;
+    std::vector<std::int64_t> rowids;
+  };
+  std::vector<Move> moves;
+  for (TruthTable& t : truth.tables) {
+    if (t.rows.size() < 3) continue;
+    // Ordinary rowid tables only: a search table's content is kept in its "_content"
+    // table, which readers read directly; its index tables stay in the file.
+    sqlite3_stmt* st = nullptr;
+    auto schemaOf = [&](const std::string& name) {
+      std::string sql;
+      if (sqlite3_prepare_v2(db, "SELECT sql FROM sqlite_master WHERE type='table' AND name=?", -1,
+                             &st, nullptr) == SQLITE_OK) {
+        sqlite3_bind_text(st, 1, name.c_str(), -1, SQLITE_TRANSIENT);
+        if (sqlite3_step(st) == SQLITE_ROW && sqlite3_column_text(st, 0) != nullptr)
+          sql = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
+      }
+      sqlite3_finalize(st);
+      for (char& c : sql) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+      return sql;
+    };
+    std::string table = t.name;
+    std::string upper = schemaOf(table);
+    // A search table's rows are those of its content table, under the same row ids.
+    if (upper.rfind("CREATE VIRTUAL", 0) == 0) {
+      table = t.name + "_content";
+      upper = schemaOf(table);
+    }
+    if (upper.empty() || upper.rfind("CREATE VIRTUAL", 0) == 0 ||
+        upper.find("WITHOUT ROWID") != std::string::npos)
+      continue;
+    // Columns, and whether one of them is the row id under another name.
+    std::vector<std::string> columns;
+    int pkColumns = 0;
+    bool integerKey = false;
+    if (sqlite3_prepare_v2(db, ("PRAGMA table_info(" + quoted(table) + ")").c_str(), -1, &st,
+                           nullptr) == SQLITE_OK) {
+      while (sqlite3_step(st) == SQLITE_ROW) {
+        columns.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(st, 1)));
+        const unsigned char* type = sqlite3_column_text(st, 2);
+        std::string typeText = type ? reinterpret_cast<const char*>(type) : "";
+        for (char& c : typeText) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        if (sqlite3_column_int(st, 5) > 0) {
+          ++pkColumns;
+          integerKey = typeText == "INTEGER";
+        }
+      }
+    }
+    sqlite3_finalize(st);
+    Move m;
+    m.table = table;
+    m.copy = "keep.t" + std::to_string(moves.size());
+    const std::size_t n = t.rows.size() / 3;
+    for (auto it = std::prev(t.rows.end(), static_cast<std::ptrdiff_t>(n)); it != t.rows.end();
+         ++it)
+      m.rowids.push_back(it->first);
+    std::string list, names;
+    for (std::int64_t id : m.rowids) list += (list.empty() ? "" : ",") + std::to_string(id);
+    for (const std::string& c : columns) names += (names.empty() ? "" : ",") + quoted(c);
+    const bool alias = pkColumns == 1 && integerKey;
+    m.insert = alias ? "INSERT INTO main." + quoted(table) + " SELECT " + names + " FROM " + m.copy
+                     : "INSERT INTO main." + quoted(table) + "(rowid," + names +
+                           ") SELECT bv_rowid," + names + " FROM " + m.copy;
+    m.copy = "CREATE TABLE " + m.copy + " AS SELECT rowid AS bv_rowid,* FROM main." +
+             quoted(table) + " WHERE rowid IN (" + list + ");DELETE FROM main." + quoted(table) +
+             " WHERE rowid IN (" + list + ");";
+    moves.push_back(std::move(m));
+  }
+  exec("ATTACH ':memory:' AS keep; PRAGMA secure_delete=ON; BEGIN;");
+  for (const Move& m : moves) exec(m.copy);
+  exec("COMMIT; PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=0; PRAGMA secure_delete=OFF;");
+  exec("BEGIN;");
+  for (const Move& m : moves) exec(m.insert + ";");
+  exec("COMMIT;");
+  // Taken before the close, which would checkpoint the log into the file.
+  fs::path log = file;
+  log += "-wal";
+  fs::path without = file;
+  without += ".main";
+  fs::copy_file(file, without, fs::copy_options::overwrite_existing);
+  std::string bytes;
+  {
+    std::ifstream in(log, std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  sqlite3_close(db);
+  fs::rename(without, file);
+  std::error_code ec;
+  fs::remove(log, ec);
+  fs::path shm = file;
+  shm += "-shm";
+  fs::remove(shm, ec);
+  if (bytes.empty()) throw std::runtime_error("log of " + truth.label + " is empty");
+  for (Move& m : moves) truth.rowsInLog[m.table] = std::move(m.rowids);
+  return bytes;
 }
 
 TruthTable& TruthDb::Table(const std::string& name) {

@@ -129,7 +129,20 @@ std::string TruthToJson(const Truth& truth, const BackupOptions& options,
       }
       out += "]}";
     }
-    out += "],\n\"deleted\":[";
+    out += "],\n\"logFileId\":";
+    AppendString(out, db.logFileId);
+    out += ",\"rowsInLog\":{";
+    bool firstLog = true;
+    for (const auto& [table, rowids] : db.rowsInLog) {
+      if (!firstLog) out += ',';
+      firstLog = false;
+      AppendString(out, table);
+      out += ":[";
+      for (std::size_t k = 0; k < rowids.size(); ++k)
+        out += (k ? "," : "") + std::to_string(rowids[k]);
+      out += ']';
+    }
+    out += "},\n\"deleted\":[";
     for (std::size_t d = 0; d < db.deleted.size(); ++d) {
       const TruthDeleted& del = db.deleted[d];
       out += d ? ",\n" : "\n";

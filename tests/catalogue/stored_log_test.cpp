@@ -1,0 +1,292 @@
+// Databases backed up in use: their write-ahead logs are stored files of their own.
+// The readers must see what SQLite sees with each log applied (the same backup written
+// without logs is the reference), leave the backup as it was, and go on without a log
+// that is damaged, telling so.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <sstream>
+
+#include "catalogue/discovery.h"
+#include "catalogue/local_recovery.h"
+#include "catalogue/manifest.h"
+#include "catalogue_fixture.h"
+#include "records/readers.h"
+
+namespace bv {
+namespace {
+
+namespace fs = std::filesystem;
+
+// What the readers give for the five categories kept in databases with logs, one
+// line per record, and the category's problem text.
+struct Reading {
+  std::string messages, contacts, calls, notes, whatsApp;
+  std::size_t messageCount = 0, contactCount = 0, callCount = 0, noteCount = 0, whatsAppCount = 0;
+  std::array<std::string, kCategoryCount> problems;
+};
+
+Reading ReadAll(const fs::path& folder) {
+  Reading r;
+  BackupCatalog catalog;
+  BackupRecord record;
+  EXPECT_EQ(ReadBackupFolder(folder.string(), record), 0);
+  SelectBackup(catalog, record);
+  CLocalBuckupRecovery source;
+  source.Attach(&catalog);
+  EXPECT_EQ(source.OpenBackup(""), 0);
+  ConversationMap messages;
+  std::list<ContactRecord> contacts;
+  std::list<CallRecord> calls;
+  std::list<NoteRecord> notes;
+  WhatsAppChatMap chats;
+  source.ReadMessages(messages);
+  source.ReadContacts(contacts);
+  source.ReadCallHistory(calls);
+  source.ReadNotes(notes);
+  source.ReadWhatsApp(chats);
+  std::ostringstream out;
+  for (const auto& [handle, list] : messages)
+    for (const MessageRecord& m : list) {
+      out << handle << '|' << m.date << '|' << m.sender << '|' << m.name << '|' << m.text << '\n';
+      ++r.messageCount;
+    }
+  r.messages = out.str();
+  out.str("");
+  for (const ContactRecord& c : contacts) {
+    out << c.name << '|' << c.phone << '|' << c.email << '|' << c.organization << '\n';
+    ++r.contactCount;
+  }
+  r.contacts = out.str();
+  out.str("");
+  for (const CallRecord& c : calls) {
+    out << c.date << '|' << c.address << '|' << c.name << '|' << c.duration << '\n';
+    ++r.callCount;
+  }
+  r.calls = out.str();
+  out.str("");
+  for (const NoteRecord& n : notes) {
+    out << n.date << '|' << n.title << '|' << n.body << '\n';
+    ++r.noteCount;
+  }
+  r.notes = out.str();
+  out.str("");
+  for (const auto& [key, list] : chats)
+    for (const WhatsAppMessageRecord& m : list) {
+      out << key << '|' << m.date << '|' << m.senderName << '|' << m.text << '\n';
+      ++r.whatsAppCount;
+    }
+  r.whatsApp = out.str();
+  for (std::size_t c = 0; c < kCategoryCount; ++c)
+    r.problems[c] = source.ReadProblem(static_cast<Category>(c));
+  return r;
+}
+
+// The stored file of the log of database `label` in the truth.
+fs::path StoredLog(const fs::path& backup, const test::Json& truth, const std::string& label) {
+  const test::Json* db = test::FindDatabase(truth, label);
+  if (db == nullptr) return {};
+  const std::string id = (*db)["logFileId"].Str();
+  return id.empty() ? fs::path() : backup / id.substr(0, 2) / id;
+}
+
+class StoredLogBackup : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = new testing::TempFolder("storedlog");
+    mkbackup::BackupOptions o;
+    o.seed = 23;
+    o.messages = 90;
+    o.whatsapp = 60;
+    o.iosVersion = "15.3.1";
+    plain_ = new fs::path(test::BuildBackup(*dir_, o, "plain"));
+    o.writeAheadLogs = true;
+    logged_ = new fs::path(test::BuildBackup(*dir_, o, "logged"));
+  }
+  static void TearDownTestSuite() {
+    delete plain_;
+    delete logged_;
+    delete dir_;
+  }
+  // A copy of the logged backup to damage.
+  fs::path Copy(const std::string& name) {
+    const fs::path to = dir_->path() / name;
+    fs::remove_all(to);
+    fs::copy(*logged_, to, fs::copy_options::recursive);
+    return to;
+  }
+  static testing::TempFolder* dir_;
+  static fs::path* plain_;
+  static fs::path* logged_;
+};
+testing::TempFolder* StoredLogBackup::dir_ = nullptr;
+fs::path* StoredLogBackup::plain_ = nullptr;
+fs::path* StoredLogBackup::logged_ = nullptr;
+
+TEST_F(StoredLogBackup, EveryRowOfTheLogsIsReadAndTheBackupStaysAsItWas) {
+  const test::Json truth = test::ReadTruth(*logged_);
+  for (const char* label : {"sms.db", "AddressBook.sqlitedb", "CallHistory.storedata",
+                            "NoteStore.sqlite", "ChatStorage.sqlite"}) {
+    const fs::path log = StoredLog(*logged_, truth, label);
+    ASSERT_FALSE(log.empty()) << label;
+    EXPECT_TRUE(fs::is_regular_file(log)) << label;
+  }
+  const auto before = test::SnapshotTree(*logged_);
+  const Reading reference = ReadAll(*plain_);
+  const Reading logged = ReadAll(*logged_);
+  EXPECT_EQ(test::TreeChanges(before, test::SnapshotTree(*logged_)), "");
+  EXPECT_GT(reference.messageCount, 30u);
+  EXPECT_GT(reference.contactCount, 10u);
+  EXPECT_GT(reference.callCount, 10u);
+  EXPECT_GT(reference.noteCount, 5u);
+  EXPECT_GT(reference.whatsAppCount, 20u);
+  EXPECT_EQ(logged.messages, reference.messages);
+  EXPECT_EQ(logged.contacts, reference.contacts);
+  EXPECT_EQ(logged.calls, reference.calls);
+  EXPECT_EQ(logged.notes, reference.notes);
+  EXPECT_EQ(logged.whatsApp, reference.whatsApp);
+  for (std::size_t c = 0; c < kCategoryCount; ++c)
+    EXPECT_EQ(logged.problems[c], reference.problems[c]) << c;
+}
+
+TEST_F(StoredLogBackup, WithoutTheirLogsTheNewestRowsAreMissing) {
+  // What the readers got before they looked for the stored logs: the files alone.
+  const fs::path copy = Copy("unlisted");
+  const test::Json truth = test::ReadTruth(copy);
+  for (const char* label : {"sms.db", "AddressBook.sqlitedb", "CallHistory.storedata",
+                            "NoteStore.sqlite", "ChatStorage.sqlite"})
+    fs::remove(StoredLog(copy, truth, label));
+  const Reading reference = ReadAll(*plain_);
+  const Reading alone = ReadAll(copy);
+  EXPECT_LT(alone.messageCount, reference.messageCount);
+  EXPECT_LT(alone.contactCount, reference.contactCount);
+  EXPECT_LT(alone.callCount, reference.callCount);
+  EXPECT_LT(alone.noteCount, reference.noteCount);
+  EXPECT_LT(alone.whatsAppCount, reference.whatsAppCount);
+  // Listed in the manifest, missing from the folder: said per category.
+  EXPECT_EQ(alone.problems[static_cast<std::size_t>(Category::Contacts)],
+            "the address book's write-ahead log is missing from the backup: the database is "
+            "read without it");
+  EXPECT_EQ(alone.problems[static_cast<std::size_t>(Category::Notes)],
+            "the notes database's write-ahead log is missing from the backup: the database is "
+            "read without it");
+}
+
+TEST_F(StoredLogBackup, ACutOrGarbledLogStillGivesTheFileAndWhatTheLogHoldsSound) {
+  const fs::path copy = Copy("damaged");
+  const test::Json truth = test::ReadTruth(copy);
+  // The message log cut in its last frame: its single transaction is lost.
+  const fs::path smsLog = StoredLog(copy, truth, "sms.db");
+  fs::resize_file(smsLog, fs::file_size(smsLog) - 500);
+  // The address book's log overwritten with garbage.
+  test::WriteFile(StoredLog(copy, truth, "AddressBook.sqlitedb"), std::string(20000, '\x7f'));
+  const Reading reference = ReadAll(*plain_);
+  const Reading damaged = ReadAll(copy);
+  EXPECT_LT(damaged.messageCount, reference.messageCount);
+  EXPECT_GT(damaged.messageCount, 0u);
+  EXPECT_LT(damaged.contactCount, reference.contactCount);
+  EXPECT_GT(damaged.contactCount, 0u);
+  // Calls are all there; without the address book's log some lose their names.
+  EXPECT_EQ(damaged.callCount, reference.callCount);
+  EXPECT_NE(damaged.calls, reference.calls);
+  EXPECT_EQ(damaged.notes, reference.notes);
+  const std::string& messages = damaged.problems[static_cast<std::size_t>(Category::Messages)];
+  EXPECT_EQ(messages.rfind("the message database's write-ahead log is cut short", 0), 0u)
+      << messages;
+  EXPECT_EQ(damaged.problems[static_cast<std::size_t>(Category::Contacts)],
+            "the address book's write-ahead log is damaged (no log header): none of its changes "
+            "are read");
+  // The calls take names from the address book: read, and its log told there as well.
+  EXPECT_EQ(damaged.problems[static_cast<std::size_t>(Category::CallHistory)],
+            damaged.problems[static_cast<std::size_t>(Category::Contacts)]);
+  EXPECT_EQ(damaged.problems[static_cast<std::size_t>(Category::Notes)], "");
+}
+
+// The real address books of the shared corpus, placed in a backup as a phone's backup
+// stores them: the database and its log as two stored files named by their paths.
+TEST(CorpusStoredLog, RealAddressBooksWithTheirLogsAsStoredFiles) {
+  const char* zips[] = {
+      "ileapp/addressBook/testdata.addressBook.addressBook.josh_ios15_ffs.zip",
+      "ileapp/addressBook/testdata.addressBook.addressBook.belkasoft_ctf6_ios_device1.zip",
+      "ileapp/addressBook/testdata.addressBook.addressBook.mvs_ios_2023.zip",
+  };
+  const char* env = std::getenv("BV_CORPUS_DIR");
+  const fs::path corpus = env != nullptr ? fs::path(env) : fs::path("/work/shared/corpus");
+  for (const char* zip : zips) {
+    if (!fs::exists(corpus / zip)) GTEST_SKIP() << "corpus not present";
+    testing::TempFolder dir("corpuslog");
+    mkbackup::BackupOptions o;
+    o.seed = 5;
+    o.iosVersion = "15.3.1";
+    const fs::path backup = test::BuildBackup(dir, o);
+    const std::string cmd = "unzip -qo '" + (corpus / zip).string() + "' -d '" +
+                            (dir.path() / "unzipped").string() + "' >/dev/null 2>&1";
+    const int rc = std::system(cmd.c_str());
+    ASSERT_TRUE(rc == 0 || (WIFEXITED(rc) && WEXITSTATUS(rc) == 1)) << zip;
+    fs::path ab;
+    for (const auto& e : fs::recursive_directory_iterator(dir.path() / "unzipped"))
+      if (e.path().filename() == "AddressBook.sqlitedb") ab = e.path();
+    ASSERT_FALSE(ab.empty()) << zip;
+    fs::path log = ab;
+    log += "-wal";
+    // SQLite's own view, on a copy of the database with its log beside it.
+    fs::create_directories(dir.path() / "view");
+    fs::copy_file(ab, dir.path() / "view/ab");
+    fs::copy_file(log, dir.path() / "view/ab-wal");
+    long long expected = -1, persons = -1;
+    {
+      sqlite3* db = nullptr;
+      ASSERT_EQ(sqlite3_open((dir.path() / "view/ab").c_str(), &db), SQLITE_OK);
+      auto count = [&](const char* sql) {
+        sqlite3_stmt* st = nullptr;
+        long long n = -1;
+        if (sqlite3_prepare_v2(db, sql, -1, &st, nullptr) == SQLITE_OK &&
+            sqlite3_step(st) == SQLITE_ROW)
+          n = sqlite3_column_int64(st, 0);
+        sqlite3_finalize(st);
+        return n;
+      };
+      expected = count("SELECT count(*) FROM ABPersonFullTextSearch_content WHERE c16Phone <> ''");
+      persons = count("SELECT count(*) FROM ABPerson");
+      sqlite3_close(db);
+    }
+    ASSERT_GE(expected, 0) << zip;
+    ASSERT_GE(persons, 0) << zip;  // the table is there once the log is applied
+    // Into the backup: the address book's stored file replaced, its log stored as the
+    // file of "HomeDomain-Library/AddressBook/AddressBook.sqlitedb-wal" and listed.
+    const std::string abId = kAddressBookDbId;
+    fs::copy_file(ab, backup / abId.substr(0, 2) / abId, fs::copy_options::overwrite_existing);
+    const std::string logId =
+        mkbackup::FileIdOf("HomeDomain", "Library/AddressBook/AddressBook.sqlitedb-wal");
+    fs::create_directories(backup / logId.substr(0, 2));
+    fs::copy_file(log, backup / logId.substr(0, 2) / logId);
+    {
+      sqlite3* db = nullptr;
+      ASSERT_EQ(sqlite3_open((backup / "Manifest.db").c_str(), &db), SQLITE_OK);
+      const std::string sql =
+          "INSERT INTO Files(fileID, domain, relativePath, flags) VALUES('" + logId +
+          "', 'HomeDomain', 'Library/AddressBook/AddressBook.sqlitedb-wal', 1);";
+      ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+      sqlite3_close(db);
+    }
+    const auto before = test::SnapshotTree(backup);
+    BackupCatalog catalog;
+    BackupRecord record;
+    ASSERT_EQ(ReadBackupFolder(backup.string(), record), 0);
+    SelectBackup(catalog, record);
+    CLocalBuckupRecovery source;
+    source.Attach(&catalog);
+    ASSERT_EQ(source.OpenBackup(""), 0);
+    std::list<ContactRecord> contacts;
+    EXPECT_EQ(source.ReadContacts(contacts), 0) << zip;
+    EXPECT_EQ(static_cast<long long>(contacts.size()), expected) << zip;
+    EXPECT_EQ(source.ReadProblem(Category::Contacts), "") << zip;
+    EXPECT_EQ(test::TreeChanges(before, test::SnapshotTree(backup)), "") << zip;
+  }
+}
+
+}  // namespace
+}  // namespace bv
