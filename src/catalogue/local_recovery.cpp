@@ -328,7 +328,7 @@ std::int32_t CLocalBuckupRecovery::ReadReminders(std::list<ReminderRecord>& remi
   }
   if (withTable == 0) {
     CalendarReader reader;
-    r = reader.ReadTasks(StoredUtf8(c, kCalendarDbId), reminders);
+    r = reader.ReadTasks(StoredDatabase(c, kCalendarDbId), reminders);
     if (problem.empty())
       problem = ItemProblem(c, kCalendarDbId, reader.Problem(), "the calendar database");
   }
@@ -341,7 +341,7 @@ std::int32_t CLocalBuckupRecovery::ReadCalendar(std::list<CalendarEventRecord>& 
   if (!catalog_) return kInvalidParameter;
   BackupCatalog& c = *catalog_;
   CalendarReader reader;
-  Result r = reader.ReadEvents(StoredUtf8(c, kCalendarDbId), events);
+  Result r = reader.ReadEvents(StoredDatabase(c, kCalendarDbId), events);
   SetProblem(c, Category::Calendar,
              ItemProblem(c, kCalendarDbId, reader.Problem(), "the calendar database"));
   c.AdvanceWithinScan(c.progressStep / 2);
@@ -352,7 +352,7 @@ std::int32_t CLocalBuckupRecovery::ReadBookmarks(std::list<BookmarkRecord>& book
   if (!catalog_) return kInvalidParameter;
   BackupCatalog& c = *catalog_;
   BookmarkReader reader;
-  Result r = reader.Read(StoredUtf8(c, kSafariBookmarksId), bookmarks);
+  Result r = reader.Read(StoredDatabase(c, kSafariBookmarksId), bookmarks);
   SetProblem(c, Category::SafariBookmark,
              ItemProblem(c, kSafariBookmarksId, reader.Problem(), "the Safari bookmarks database"));
   c.AdvanceWithinScan(c.progressStep / 2);

@@ -62,7 +62,7 @@ std::string BookmarkFolderText(const BookmarkRecord& record) {
   return text;
 }
 
-Result BookmarkReader::Read(const std::string& path, std::list<BookmarkRecord>& bookmarks) {
+Result BookmarkReader::Read(const DatabaseFile& path, std::list<BookmarkRecord>& bookmarks) {
   bookmarks.clear();
   problem_ = {};
   ReadOnlyDatabase db;

@@ -28,7 +28,7 @@ class BookmarkReader {
   // siblings in their stored order; rows whose parent is missing follow at the end.
   // Result: the open code, 1006 when the database has no bookmarks table or its
   // statement fails, else 0.
-  Result Read(const std::string& path, std::list<BookmarkRecord>& bookmarks);
+  Result Read(const DatabaseFile& path, std::list<BookmarkRecord>& bookmarks);
 
   // After Read: why the database could not be read, or only in part.
   const DatabaseIssue& Problem() const { return problem_; }

@@ -206,7 +206,8 @@ int TaskRow(void* context, StatementRow& row) {
 
 }  // namespace
 
-Result CalendarReader::ReadEvents(const std::string& path, std::list<CalendarEventRecord>& events) {
+Result CalendarReader::ReadEvents(const DatabaseFile& path,
+                                  std::list<CalendarEventRecord>& events) {
   events.clear();
   problem_ = {};
   ReadOnlyDatabase db;
@@ -233,7 +234,7 @@ Result CalendarReader::ReadEvents(const std::string& path, std::list<CalendarEve
   return failed ? kQueryFailed : kSuccess;
 }
 
-Result CalendarReader::ReadTasks(const std::string& path, std::list<ReminderRecord>& reminders) {
+Result CalendarReader::ReadTasks(const DatabaseFile& path, std::list<ReminderRecord>& reminders) {
   reminders.clear();
   problem_ = {};
   ReadOnlyDatabase db;

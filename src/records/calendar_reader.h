@@ -28,12 +28,12 @@ class CalendarReader {
   // Replaces `events` by the events of the database, in the order of their start
   // (events without a start last), then of their row. Result: the open code of the
   // database, 1006 when it holds no event table or its statement fails, else 0.
-  Result ReadEvents(const std::string& path, std::list<CalendarEventRecord>& events);
+  Result ReadEvents(const DatabaseFile& path, std::list<CalendarEventRecord>& events);
   // Replaces `reminders` by the task items, in the order ReminderReader gives. Result:
   // the open code, 1006 when the database has neither the CalendarItem table nor the
   // older Event table, else 0 (a layout without tasks, the older one included, gives
   // none).
-  Result ReadTasks(const std::string& path, std::list<ReminderRecord>& reminders);
+  Result ReadTasks(const DatabaseFile& path, std::list<ReminderRecord>& reminders);
 
   // After either read: why the database could not be read, or only in part (a failing
   // statement included, and a database without the table the read needs).
