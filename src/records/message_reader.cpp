@@ -4,8 +4,10 @@
 #include <cstdint>
 
 #include "common/text.h"
+#include "records/attributed_body.h"
 #include "records/contact_reader.h"
 #include "records/int_slots.h"
+#include "records/item_tables.h"
 #include "records/name_lookup.h"
 #include "records/ordering.h"
 #include "records/readonly_db.h"
@@ -20,6 +22,7 @@ template <typename Row>
 void MessageReader::AddMessage(const Row& row) {
   // Messages without text (attachments only) are not listed: nothing else to convert.
   std::string text = row.Utf8(0);
+  if (text.empty() && bodyColumn_ >= 0) DecodeAttributedBodyText(row.Bytes(bodyColumn_), text);
   if (text.empty()) return;
   const auto node = messages_.emplace(messages_.end());
   MessageRecord& record = *node;
@@ -185,8 +188,14 @@ Result MessageReader::Read(const DatabaseFile& messageDbPath, const DatabaseFile
     }
     messageDb.CacheWholeFile();
     chatTables_ = goOn && ReadChats(messageDb);
-    if (goOn &&
-        messageDb.Each(chatTables_ ? kChatMessageStatement : kMessageStatement, MessageRow, this)) {
+    // Layouts without the attributed string keep the statements that never named it.
+    const bool withBody = goOn && TableColumns(messageDb, "message").Has("attributedBody");
+    messageDb.ForgetStatementError();  // the probe's; the statement tells its own
+    const char* statement = chatTables_
+                                ? (withBody ? kChatMessageWithBodyStatement : kChatMessageStatement)
+                                : (withBody ? kMessageWithBodyStatement : kMessageStatement);
+    bodyColumn_ = !withBody ? -1 : chatTables_ ? 10 : 8;
+    if (goOn && messageDb.Each(statement, MessageRow, this)) {
       result = kQueryFailed;
       goOn = false;
     }

@@ -42,6 +42,26 @@ inline constexpr const char kChatMemberStatement[] =
     "SELECT chat_handle_join.chat_id, chat_handle_join.handle_id, handle.id FROM "
     "chat_handle_join INNER JOIN handle ON handle.ROWID = chat_handle_join.handle_id;";
 inline constexpr const char kChatNameStatement[] = "SELECT ROWID, display_name FROM chat;";
+// The same rows with the attributed string of each message (last column), where the
+// text of many messages lives from iOS 16 on (their text column is NULL).
+inline constexpr const char kChatMessageWithBodyStatement[] =
+    "SELECT message.text, message.is_from_me, datetime(message.date/1000000000 + 978307200, "
+    "'unixepoch') AS DateStr, message.ROWID, message.handle_id, handle.id AS sender_name, "
+    "message.date, datetime(message.date + 978307200, 'unixepoch') AS DateStrOld, joined.chat_id, "
+    "joined.chat_id IS NOT NULL, message.attributedBody "
+    "FROM message LEFT JOIN (SELECT message_id, MIN(chat_id) AS chat_id FROM chat_message_join "
+    "WHERE chat_id IS NOT NULL GROUP BY message_id) AS joined ON joined.message_id = "
+    "message.ROWID LEFT JOIN handle ON handle.ROWID = message.handle_id WHERE joined.chat_id IS "
+    "NOT NULL OR handle.ROWID IS NOT NULL;";
+// The same rows with the attributed string of each message, where the text of many
+// messages lives from iOS 16 on (their text column is NULL).
+inline constexpr const char kMessageWithBodyStatement[] =
+    "SELECT  message.text, message.is_from_me, datetime(message.date/1000000000 + 978307200, "
+    "'unixepoch') AS DateStr, message.RowID,message.handle_id, handle.id as "
+    "sender_name,message.date, datetime(message.date + 978307200, 'unixepoch') AS DateStrOld, "
+    "message.attributedBody "
+    "FROM chat_message_join INNER JOIN message  ON message.rowid = chat_message_join.message_id "
+    "INNER JOIN handle  ON handle.rowid = message.handle_id;";
 
 class MessageReader {
  public:
@@ -85,6 +105,7 @@ class MessageReader {
     std::shared_ptr<MessageChatInfo> info;
   };
   bool chatTables_ = false;
+  int bodyColumn_ = -1;  // the attributed string's column in the statement, or -1
   std::map<std::int64_t, ChatBuild> chats_;
   std::vector<std::int64_t> chatOf_;  // per message read: its chat id, or kNoChat
   std::vector<ChatBuild*> buildOf_;   // per message read: its chat, or null

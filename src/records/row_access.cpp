@@ -12,6 +12,14 @@ const char* StatementRow::Text(int i) const {
   return reinterpret_cast<const char*>(sqlite3_column_text(statement_, i));
 }
 
+std::string_view StatementRow::Bytes(int i) const {
+  if (i >= columns_) return {};
+  const void* bytes = sqlite3_column_blob(statement_, i);
+  if (bytes == nullptr) return {};
+  return std::string_view(static_cast<const char*>(bytes),
+                          static_cast<std::size_t>(sqlite3_column_bytes(statement_, i)));
+}
+
 std::string StatementRow::Utf8(int i) const {
   const char* text = Text(i);
   if (text == nullptr) return {};

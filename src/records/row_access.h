@@ -42,6 +42,11 @@ class ExecRow {
   bool WholeSeconds(int i, std::int64_t& seconds) const {
     return ColumnWholeSeconds(Text(i), seconds);
   }
+  // A blob column: exec hands over text only, so the bytes up to the first NUL.
+  std::string_view Bytes(int i) const {
+    const char* text = Text(i);
+    return text != nullptr ? std::string_view(text) : std::string_view();
+  }
 
   static std::size_t CharacterCount(const char* text) {
     std::size_t n = 0;
@@ -59,6 +64,9 @@ class StatementRow {
  public:
   explicit StatementRow(sqlite3_stmt* statement);
   const char* Text(int i) const;
+  // The bytes of a blob (or text) column, NULs included; empty for NULL. Valid until
+  // the row moves on.
+  std::string_view Bytes(int i) const;
   std::string Utf8(int i) const;
   std::int32_t Int32(int i) const;
   std::int64_t Int64(int i) const;

@@ -116,10 +116,16 @@ void WriteSmsDb(BackupContext& ctx) {
   std::int64_t when = end - 120 * 86400;
   const std::int64_t step = o.messages > 0 ? (120 * 86400) / (o.messages + 1) : 0;
   std::vector<std::int64_t> textRows;
-  Inserter msg(db, &truth.Table("message"), "message",
-               {"ROWID", "guid", "text", "handle_id", "service", "account", "date", "date_read",
-                "date_delivered", "is_delivered", "is_finished", "is_from_me", "is_read", "is_sent",
-                "cache_has_attachments", "cache_roomnames", "type", "version"});
+  // From iOS 16 on, every text is stored as an attributed string as well, and some
+  // messages keep it only there.
+  const bool bodies = v.major >= 16;
+  std::vector<std::string> messageColumns = {
+      "ROWID",           "guid",       "text",      "handle_id",      "service",
+      "account",         "date",       "date_read", "date_delivered", "is_delivered",
+      "is_finished",     "is_from_me", "is_read",   "is_sent",        "cache_has_attachments",
+      "cache_roomnames", "type",       "version"};
+  if (bodies) messageColumns.push_back("attributedBody");
+  Inserter msg(db, &truth.Table("message"), "message", messageColumns);
   Inserter cmj(db, &truth.Table("chat_message_join"), "chat_message_join",
                {"chat_id", "message_id", "message_date"});
   Inserter att(db, &truth.Table("attachment"), "attachment",
@@ -149,16 +155,46 @@ void WriteSmsDb(BackupContext& ctx) {
       while (longText.size() < 6000) longText += Sentence(rng, 8, 16) + ". ";
       text = longText;
     }
+    Value body;
+    if (bodies && std::holds_alternative<std::string>(text)) {
+      // Lengths on both sides of where the length prefix grows (128 and 65,536 bytes).
+      if (i % 61 == 30) text = Utf8Prefix(std::get<std::string>(text) + std::string(200, 'x'), 128);
+      if (i % 97 == 40) {
+        std::string huge;
+        while (huge.size() < 70000) huge += Sentence(rng, 8, 16) + " ";
+        text = huge;
+      }
+      body = Blob{AttributedBody(std::get<std::string>(text), i % 2 == 0)};
+      if (i % 3 != 0 && kind != 5) {
+        truth.bodyTexts[rowid] = std::get<std::string>(text);
+        text = Value{};
+      }
+    }
     const std::int64_t secs = when - kAppleEpoch;
     const std::int64_t date =
         nanos ? secs * 1000000000 + static_cast<std::int64_t>(rng.Below(1000)) * 1000000 : secs;
     const std::int64_t read = fromMe ? 0 : date + (nanos ? 60000000000ll : 60);
     const std::string service = services[static_cast<std::size_t>((handle ? handle : 1) - 1)];
-    msg.Row({rowid, Guid(rng), text, handle, service, std::string("e:owner@example.com"), date,
-             read, fromMe ? date + (nanos ? 2000000000ll : 2) : std::int64_t{0},
-             std::int64_t{fromMe ? 1 : 0}, std::int64_t{1}, std::int64_t{fromMe ? 1 : 0},
-             std::int64_t{fromMe ? 0 : 1}, std::int64_t{fromMe ? 1 : 0},
-             std::int64_t{kind == 5 ? 1 : 0}, Value{}, std::int64_t{0}, std::int64_t{10}});
+    std::vector<Value> row = {rowid,
+                              Guid(rng),
+                              text,
+                              handle,
+                              service,
+                              std::string("e:owner@example.com"),
+                              date,
+                              read,
+                              fromMe ? date + (nanos ? 2000000000ll : 2) : std::int64_t{0},
+                              std::int64_t{fromMe ? 1 : 0},
+                              std::int64_t{1},
+                              std::int64_t{fromMe ? 1 : 0},
+                              std::int64_t{fromMe ? 0 : 1},
+                              std::int64_t{fromMe ? 1 : 0},
+                              std::int64_t{kind == 5 ? 1 : 0},
+                              Value{},
+                              std::int64_t{0},
+                              std::int64_t{10}};
+    if (bodies) row.push_back(body);
+    msg.Row(std::move(row));
     if (kind != 13) cmj.Row({std::int64_t(chatIndex + 1), rowid, date});
     if (std::holds_alternative<std::string>(text) && std::get<std::string>(text).size() > 3)
       textRows.push_back(rowid);

@@ -82,6 +82,8 @@ struct TruthDb {
   // log holds (the database file alone lacks them).
   std::string logFileId;
   std::map<std::string, std::vector<std::int64_t>> rowsInLog;
+  // Messages whose text column is NULL: the text their attributedBody holds, by row id.
+  std::map<std::int64_t, std::string> bodyTexts;
   TruthTable& Table(const std::string& name);
 };
 

@@ -137,6 +137,10 @@ HeifSampleColour HeifSampleColourAt(int width, int height, unsigned variant, int
 inline constexpr int kHeifSampleWidth = 96;
 inline constexpr int kHeifSampleHeight = 64;
 
+// `text` as the message app stores it in message.attributedBody: an NSAttributedString
+// in NSArchiver's typedstream form, its string an NSString (or an NSMutableString).
+std::string AttributedBody(const std::string& text, bool mutableString = false);
+
 // The embedded copy of ios-schemas.sql (table layouts per iOS version).
 const std::string& IosSchemas();
 

@@ -142,6 +142,15 @@ std::string TruthToJson(const Truth& truth, const BackupOptions& options,
         out += (k ? "," : "") + std::to_string(rowids[k]);
       out += ']';
     }
+    out += "},\n\"bodyTexts\":{";
+    bool firstBody = true;
+    for (const auto& [rowid, text] : db.bodyTexts) {
+      if (!firstBody) out += ',';
+      firstBody = false;
+      AppendString(out, std::to_string(rowid));
+      out += ':';
+      AppendString(out, text);
+    }
     out += "},\n\"deleted\":[";
     for (std::size_t d = 0; d < db.deleted.size(); ++d) {
       const TruthDeleted& del = db.deleted[d];
