@@ -6,6 +6,8 @@
 #include "records/ordering.h"
 #include "common/text.h"
 #include "records/date_text.h"
+#include "records/item_tables.h"
+#include "records/note_document.h"
 #include "records/readonly_db.h"
 
 namespace bv {
@@ -73,20 +75,50 @@ void NoteReader::AddOlder(const Row& row) {
 template <typename Row>
 void NoteReader::AddNewer(const Row& row) {
   std::string title = row.Utf8(0);
-  std::string body = row.Utf8(1);
+  // The whole text from the note's document when it decodes, else the snippet (its
+  // first lines). The document holds plain text, not HTML: nothing to clean in it.
+  std::string body;
+  const bool whole = DecodeNoteDocument(row.Bytes(4), body) && !body.empty();
+  if (!whole) body = row.Utf8(1);
   if (title.empty() && body.empty()) return;
-  Keep(row.Utf8(2), std::move(title), std::move(body));
+  Keep(row.Utf8(2), std::move(title), std::move(body), !whole);
 }
 
-void NoteReader::Keep(std::string date, std::string title, std::string body) {
+void NoteReader::Keep(std::string date, std::string title, std::string body, bool htmlBody) {
   // Cleaned while the texts are in cache; a failed statement discards the rows anyway.
   const auto node = rows_.emplace(rows_.end());
   node->date = std::move(date);
   node->body = std::move(body);
   node->title = std::move(title);
-  CleanNoteText(node->body);
+  if (htmlBody) CleanNoteText(node->body);
   CleanNoteText(node->title);
   order_.Add(node, node->date);
+}
+
+std::string NewerNoteStatement(ReadOnlyDatabase& db) {
+  const TableColumns notes(db, "ZICCLOUDSYNCINGOBJECT");
+  const TableColumns data(db, "ZICNOTEDATA");
+  db.ForgetStatementError();  // the probes'; the statement tells its own
+  // A table without the columns read: the described statement, which says what lacks.
+  // So does the iOS 9 layout, which lacks ZCREATIONDATE1 that the ordering names.
+  if (!notes.Has("ZTITLE1") || !notes.Has("ZSNIPPET") || !notes.Has("Z_PK") ||
+      !notes.Has("ZCREATIONDATE1"))
+    return kNewerNoteStatement;
+  // The creation date moved: ZCREATIONDATE, ZCREATIONDATE1, and ZCREATIONDATE3 on iOS 17.
+  std::string dates;
+  for (const char* column : {"ZCREATIONDATE", "ZCREATIONDATE3", "ZCREATIONDATE1"})
+    if (notes.Has(column)) dates += std::string(dates.empty() ? "" : ", ") + "o." + column;
+  const std::string date = dates.empty()                          ? "NULL"
+                           : dates.find(',') == std::string::npos ? dates
+                                                                  : "COALESCE(" + dates + ")";
+  const std::string document =
+      data.Has("ZDATA") && data.Has("ZNOTE")
+          ? "(SELECT d.ZDATA FROM ZICNOTEDATA d WHERE d.ZNOTE = o.Z_PK LIMIT 1)"
+          : "NULL";
+  return "SELECT o.ZTITLE1, o.ZSNIPPET, datetime(" + date +
+         " + 978307200, 'unixepoch') AS XFORMATTEDDATESTRING, datetime(o.ZCREATIONDATE1 + "
+         "978307200, 'unixepoch') AS XFORMATTEDDATESTRING1, " +
+         document + " FROM ZICCLOUDSYNCINGOBJECT o order by XFORMATTEDDATESTRING1 desc;";
 }
 
 int NoteReader::OlderRow(void* context, int columns, char** values, char** /*names*/) {
@@ -143,7 +175,7 @@ Result NoteReader::ReadNewerStore(const DatabaseFile& path, std::list<NoteRecord
     const int rc = db.Open(path);
     if (rc != 0) {
       result = rc;
-    } else if (db.Each(kNewerNoteStatement, NewerRow, this)) {
+    } else if (db.Each(NewerNoteStatement(db).c_str(), NewerRow, this)) {
       result = kQueryFailed;
     }
     newerIssue_ = db.Issue();

@@ -23,6 +23,13 @@ inline constexpr const char kNewerNoteStatement[] =
     "XFORMATTEDDATESTRING,datetime(ZCREATIONDATE1 + 978307200, 'unixepoch') AS "
     "XFORMATTEDDATESTRING1 FROM ZICCLOUDSYNCINGOBJECT order by XFORMATTEDDATESTRING1 desc;";
 
+// The statement over a newer store: the described one's columns, with the creation
+// date from the first of ZCREATIONDATE, ZCREATIONDATE3 and ZCREATIONDATE1 that is set
+// (iOS 17 leaves the first empty) and, fifth, the note's document (ZICNOTEDATA.ZDATA)
+// where the store has one. A table without the described columns gets the described
+// statement, whose error tells what lacks.
+std::string NewerNoteStatement(ReadOnlyDatabase& db);
+
 // Entities and the div and br tags of a note's HTML, replaced in a fixed order.
 void CleanNoteText(std::string& text);
 
@@ -55,7 +62,7 @@ class NoteReader {
   void AddOlder(const Row& row);
   template <typename Row>
   void AddNewer(const Row& row);
-  void Keep(std::string date, std::string title, std::string body);
+  void Keep(std::string date, std::string title, std::string body, bool htmlBody = true);
   // Replaces `notes` by the rows, newest first.
   void Replace(std::list<NoteRecord>& notes);
   void Discard();

@@ -342,7 +342,11 @@ TEST_P(BackupVersions, NotesComeFromTheStoreThatHoldsThem) {
       std::string title = W(TextOf((*v)["ZTITLE1"]));
       if (title.empty() && TextOf((*v)["ZSNIPPET"]).empty()) continue;
       CleanNoteText(title);
-      const Json& created = (*v)["ZCREATIONDATE"];
+      // The first creation date that is set: iOS 17 keeps it in ZCREATIONDATE3 only.
+      const Json* createdAt = &(*v)["ZCREATIONDATE"];
+      for (const char* column : {"ZCREATIONDATE3", "ZCREATIONDATE1"})
+        if (createdAt->kind != Json::Kind::kNumber) createdAt = &(*v)[column];
+      const Json& created = *createdAt;
       const std::string date =
           created.kind == Json::Kind::kNumber
               ? W(Utc(static_cast<std::int64_t>(std::floor(created.Number())) + kApple))

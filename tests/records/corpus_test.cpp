@@ -77,10 +77,29 @@ TEST(CorpusNoteStore, Ios17NotesAreRead) {
   std::list<NoteRecord> notes;
   EXPECT_EQ(NoteReader().Read(t.File("no-older-store"), store, notes), 0);
   EXPECT_EQ(notes.size(), 13u);
-  bool found = false;
-  for (auto& n : notes)
-    found |= n.title == "My First Note" && n.body == "This is my first note. Nothing special.";
-  EXPECT_TRUE(found);
+  // The whole text from the note's document (title line and blank lines included); a
+  // locked note's document is encrypted: its snippet stands in. iOS 17 keeps the
+  // creation date in ZCREATIONDATE3 only.
+  int found = 0;
+  for (auto& n : notes) {
+    EXPECT_EQ(n.date.size(), 19u) << n.title;
+    if (n.title == "My First Note") {
+      EXPECT_EQ(n.body, "My First Note\n\nThis is my first note.  Nothing special. \n");
+      EXPECT_EQ(n.date, "2020-03-28 00:36:48");
+      ++found;
+    }
+    if (n.title == "iOS 16 Note") {
+      EXPECT_EQ(n.body,
+                "iOS 16 Note\n\nHere is my first iOS 16 note. \n\nThis is DFIR Two. I wrote this "
+                "sentence. ");
+      ++found;
+    }
+    if (n.title == "iOS 17 Locked Note") {
+      EXPECT_EQ(n.date, "2024-07-28 14:24:56");
+      ++found;
+    }
+  }
+  EXPECT_EQ(found, 3);
 }
 
 TEST(CorpusWhatsApp, ChatStorageMessagesAreRead) {

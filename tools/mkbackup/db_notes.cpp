@@ -62,12 +62,47 @@ std::string LengthField(int field, const std::string& payload) {
   return out + payload;
 }
 
-// The note body message: document (2) > note (3) > text (2).
-std::string NoteProto(const std::string& text) {
-  std::string version;
-  PutVarint(version, 1 << 3);
-  PutVarint(version, 0);
-  return version + LengthField(2, LengthField(3, LengthField(2, text)));
+std::string VarintField(int field, std::uint64_t value) {
+  std::string out;
+  PutVarint(out, static_cast<std::uint64_t>(field) << 3);
+  PutVarint(out, value);
+  return out;
+}
+
+std::size_t Utf16Units(const std::string& utf8) {
+  std::size_t n = 0;
+  for (unsigned char c : utf8)
+    if ((c & 0xC0) != 0x80) n += c >= 0xF0 ? 2 : 1;
+  return n;
+}
+
+// The note body message: document (2) > note (3) > text (2), then one attribute run
+// (5) per line as the app writes them: its length in UTF-16 units (1) and paragraph
+// style (2): the title style (0) for the first line, a checklist (103, with an item
+// identifier (5.1) and its done flag (5.2)) where `checklist` says so, body text else.
+std::string NoteProto(const std::string& text, bool checklist) {
+  std::string runs;
+  std::size_t from = 0;
+  int line = 0;
+  while (from < text.size()) {
+    std::size_t end = text.find('\n', from);
+    end = end == std::string::npos ? text.size() : end + 1;
+    std::string style;
+    if (line == 0) {
+      style = VarintField(1, 0);
+    } else if (checklist) {
+      style = VarintField(1, 103) +
+              LengthField(5, LengthField(1, std::string(16, static_cast<char>(line))) +
+                                 VarintField(2, line % 2));
+    }
+    std::string run = VarintField(1, Utf16Units(text.substr(from, end - from)));
+    if (!style.empty()) run += LengthField(2, style);
+    runs += LengthField(5, run);
+    from = end;
+    ++line;
+  }
+  return VarintField(1, 0) + LengthField(2, VarintField(1, 0) + VarintField(2, 0) +
+                                                LengthField(3, LengthField(2, text) + runs));
 }
 
 struct Note {
@@ -100,10 +135,18 @@ std::vector<Note> MakeNotes(BackupContext& ctx, Prng& rng) {
         n.html = a;
         break;
     }
-    if (i % 11 == 6) {
-      while (n.html.size() < 5000) n.html += "<div>" + Sentence(rng, 8, 16) + "</div>";
-    }
     n.plain = a + "\n" + b;
+    // A long note: its lines go to both forms (the newer store's snippet keeps the
+    // first of them only).
+    std::string lines;
+    if (i % 11 == 6) {
+      while (n.html.size() < 5000) {
+        const std::string sentence = Sentence(rng, 8, 16);
+        n.html += "<div>" + sentence + "</div>";
+        lines += "\n" + sentence;
+      }
+    }
+    n.plain += lines;
     n.created = end - static_cast<std::int64_t>(o.notes - i) * 7200 - rng.Range(0, 3000);
     notes.push_back(std::move(n));
   }
@@ -206,8 +249,10 @@ void WriteNoteStore(BackupContext& ctx, const std::vector<Note>& notes) {
       obj.Row({pk, std::int64_t{11}, std::int64_t{3}, Guid(rng), n0, n0, n0, n0,
                n.title.empty() ? Value{} : Value{n.title}, snippet, created, created + 300.0,
                std::int64_t{2}, dataPk, std::int64_t{1}, std::int64_t{1}, std::int64_t{1}});
+      const std::string whole = (n.title.empty() ? "" : n.title + "\n") + n.plain;
       data.Row({dataPk, std::int64_t{18}, std::int64_t{1}, pk,
-                Blob{Gzip(NoteProto((n.title.empty() ? "" : n.title + "\n") + n.plain))}});
+                Blob{Gzip(NoteProto(whole, dataPk % 4 == 2))}});
+      truth.bodyTexts[pk] = whole;
       noteRows.push_back(pk);
     }
   }

@@ -82,7 +82,9 @@ struct TruthDb {
   // log holds (the database file alone lacks them).
   std::string logFileId;
   std::map<std::string, std::vector<std::int64_t>> rowsInLog;
-  // Messages whose text column is NULL: the text their attributedBody holds, by row id.
+  // Texts that a reader must find in a document rather than a text column, by row id:
+  // messages whose text column is NULL (their attributedBody), and the whole text of
+  // notes of the newer store (ZICNOTEDATA.ZDATA; ZSNIPPET has only the first lines).
   std::map<std::int64_t, std::string> bodyTexts;
   TruthTable& Table(const std::string& name);
 };
