@@ -86,8 +86,13 @@ Result WalkManifest(BackupCatalog& catalog, int weight, bool report, Visit visit
   return result;
 }
 
+// Current WhatsApp keeps its media in its app group's shared container.
+constexpr std::string_view kWhatsAppSharedMedia =
+    "AppDomainGroup-group.net.whatsapp.WhatsApp.shared-Message/Media/";
+
 bool IsWhatsAppMedia(const std::string& key) {
-  return Contains(key, "AppDomain-") && Contains(key, "net.whatsapp.WhatsApp");
+  return (Contains(key, "AppDomain-") && Contains(key, "net.whatsapp.WhatsApp")) ||
+         key.starts_with(kWhatsAppSharedMedia);
 }
 
 // Detects and names a WhatsApp media entry; appended when its size is not 0.
@@ -168,6 +173,10 @@ Result ReadAppMedia(BackupCatalog& catalog, AppMediaList& items) {
   DetectionContext ctx;
   const std::string folder = catalog.backupFolder;
   Result r = WalkManifest(catalog, 2, true, [&](const ManifestEntry& e) {
+    if (e.key.starts_with(kWhatsAppSharedMedia)) {
+      CollectWhatsApp(catalog, folder, e, ctx, catalog.whatsAppAttachments);
+      return true;
+    }
     if (!Contains(e.key, "AppDomain-")) return true;
     if (Contains(e.key, "net.whatsapp.WhatsApp")) {
       CollectWhatsApp(catalog, folder, e, ctx, catalog.whatsAppAttachments);

@@ -236,10 +236,34 @@ std::int32_t CLocalBuckupRecovery::ReadWhatsApp(WhatsAppChatMap& chats) {
     }
     if (matches >= 2) break;
   }
+  // Current WhatsApp keeps its chats in its app group's shared container; the app's
+  // own container is read when it has them (older versions, or both kept).
+  static constexpr std::string_view kAppChats = "AppDomain-net.whatsapp.WhatsApp-";
+  static constexpr std::string_view kSharedChats =
+      "AppDomainGroup-group.net.whatsapp.WhatsApp.shared-ChatStorage.sqlite";
+  std::string appChats, sharedChats;
+  for (const ManifestEntry& e : c.manifest) {
+    if (appChats.empty() && e.key.starts_with(kAppChats) && e.key.ends_with("/ChatStorage.sqlite"))
+      appChats = e.fileId;
+    if (sharedChats.empty() && e.key == kSharedChats) sharedChats = e.fileId;
+  }
+  if (!appChats.empty())
+    chatStorage = appChats;
+  else if (!sharedChats.empty())
+    chatStorage = sharedChats;
   if (!chatStorage.empty()) {
+    WhatsAppChatMap found;
     WhatsAppReader reader;
-    reader.Read(StoredDatabase(c, chatStorage), chats);
-    SetProblem(c, Category::WhatsApp, DatabaseProblem(reader.Problem(), "the WhatsApp database"));
+    reader.Read(StoredDatabase(c, chatStorage), found);
+    std::string problem = DatabaseProblem(reader.Problem(), "the WhatsApp database");
+    // An app container without chats (a leftover of an older version): the shared one.
+    if (found.empty() && chatStorage == appChats && !sharedChats.empty()) {
+      WhatsAppReader shared;
+      shared.Read(StoredDatabase(c, sharedChats), found);
+      problem = DatabaseProblem(shared.Problem(), "the WhatsApp database");
+    }
+    for (auto& [key, list] : found) chats[key].splice(chats[key].end(), list);
+    SetProblem(c, Category::WhatsApp, std::move(problem));
   } else {
     // No WhatsApp in the backup, or in the part of the manifest that could be read.
     SetManifestProblem(c, Category::WhatsApp);

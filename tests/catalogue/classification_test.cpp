@@ -84,7 +84,7 @@ TEST(AttachmentsTest, DetectedExtensionZeroSizeAndOrder) {
   EXPECT_EQ(b.catalog.progress, 11);
 }
 
-TEST(AppMediaTest, WhatsAppSetAsideGroupContainerIgnoredAppsIdentified) {
+TEST(AppMediaTest, WhatsAppSetAsideFromBothContainersAppsIdentified) {
   Backup b("apps");
   b.Add("AppDomain-com.example.camera-Documents/a.jpg", &kJpeg);
   b.Add("AppDomain-net.whatsapp.WhatsApp-Library/Media/x.jpg", &kJpeg);
@@ -100,8 +100,8 @@ TEST(AppMediaTest, WhatsAppSetAsideGroupContainerIgnoredAppsIdentified) {
   EXPECT_EQ(it->app, "example.camera");
   EXPECT_EQ((++it)->app, "inner");  // a "com." inside the path counts when the domain has none
   EXPECT_EQ((++it)->app, "other");
-  ASSERT_EQ(b.catalog.whatsAppAttachments.size(), 1u);
-  EXPECT_EQ(b.catalog.whatsAppAttachments.front().name, "x.JPG");
+  // The app's own container and the shared one of current versions, sorted by name.
+  EXPECT_EQ(Names(b.catalog.whatsAppAttachments), (std::vector<std::string>{"x.JPG", "y.JPG"}));
   EXPECT_EQ(b.catalog.progress, 11);  // one unit at the end, though the walk spans two
 
   auto split = SplitAppMedia(items);
@@ -121,12 +121,15 @@ TEST(WhatsAppAttachmentsTest, CollectedEvenWithoutAppMediaInTheScan) {
   Backup b("wa");
   b.Add("AppDomain-net.whatsapp.WhatsApp-Library/Media/b.jpg", &kJpeg);
   b.Add("AppDomain-net.whatsapp.WhatsApp-Library/Media/a.mp4", &kMp4);
+  b.Add("AppDomainGroup-group.net.whatsapp.WhatsApp.shared-Message/Media/1/c/ab.jpg", &kJpeg);
+  // Only the shared container's media folder: its databases are no attachments.
+  b.Add("AppDomainGroup-group.net.whatsapp.WhatsApp.shared-Other/d.jpg", &kJpeg);
   // What an earlier scan of another backup left must not show.
   b.catalog.whatsAppAttachments.push_back(MediaItem{1, "stale.jpg", "/elsewhere"});
   b.catalog.appMediaRead = false;
   MediaList items;
   EXPECT_EQ(ReadWhatsAppAttachments(b.catalog, items), 0);
-  EXPECT_EQ(Names(items), (std::vector<std::string>{"a.MP4", "b.JPG"}));
+  EXPECT_EQ(Names(items), (std::vector<std::string>{"a.MP4", "ab.JPG", "b.JPG"}));
   EXPECT_EQ(b.catalog.progress, 11);
 }
 

@@ -392,8 +392,9 @@ TEST_P(HeifCategoriesTest, CountsAndNamesInEveryCategory) {
       want[kStream].insert(name);
     else if (key.find("/Attachments/") != std::string::npos)
       want[kAttachments].insert(renamed);
-    else if (key.find("AppDomain-") != std::string::npos &&
-             key.find("net.whatsapp.WhatsApp") != std::string::npos)
+    else if ((key.find("AppDomain-") != std::string::npos &&
+              key.find("net.whatsapp.WhatsApp") != std::string::npos) ||
+             key.rfind("AppDomainGroup-group.net.whatsapp.WhatsApp.shared-Message/Media/", 0) == 0)
       want[kWhatsApp].insert(renamed);
     else if (key.find("AppDomain-") != std::string::npos)
       want[kApp].insert(renamed);

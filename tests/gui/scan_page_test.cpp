@@ -88,6 +88,14 @@ QStringList TruthFiles(const Json& truth, const std::string& part, Naming naming
   return Sorted(names);
 }
 
+// WhatsApp's media: in the app's container and, for current versions, the shared one.
+QStringList TruthWhatsAppFiles(const Json& truth) {
+  return Sorted(TruthFiles(truth, "AppDomain-net.whatsapp.WhatsApp", kByType) +
+                TruthFiles(truth,
+                           "AppDomainGroup-group.net.whatsapp.WhatsApp.shared-Message/Media/",
+                           kByType));
+}
+
 QStringList TruthContactNames(const Json& truth) {
   QStringList names;
   for (const auto& [rowid, v] :
@@ -266,8 +274,7 @@ TEST_F(ScanPageTest, AWholeScanShowsTheTruthInTheTreeAndTheLists) {
       {Category::PhotoStream,
        TruthFiles(truth, "MediaDomain-Media/PhotoStreamsData/", kAsStored).size()},
       {Category::MessageAttachments, TruthFiles(truth, "/Attachments/", kByType).size()},
-      {Category::WhatsAppAttachments,
-       TruthFiles(truth, "AppDomain-net.whatsapp.WhatsApp", kByType).size()},
+      {Category::WhatsAppAttachments, TruthWhatsAppFiles(truth).size()},
       {Category::Messages, TruthConversationNumbers(truth).size()},
       {Category::Contacts, TruthContactNames(truth).size()},
       {Category::CallHistory, TruthCallNumbers(truth).size()},
@@ -350,7 +357,7 @@ TEST_F(ScanPageTest, AWholeScanShowsTheTruthInTheTreeAndTheLists) {
   ClickNode(Category::WhatsApp);
   EXPECT_EQ(model->rowCount(), TruthChatCount(truth));
   ClickNode(Category::WhatsAppAttachments);
-  EXPECT_EQ(Sorted(Column(1)), TruthFiles(truth, "AppDomain-net.whatsapp.WhatsApp", kByType));
+  EXPECT_EQ(Sorted(Column(1)), TruthWhatsAppFiles(truth));
   EXPECT_FALSE(Control("FilterToolBar")->IsVisible());
   ClickNode(Category::Reminder);
   EXPECT_EQ(model->headerData(3, Qt::Horizontal).toString(), QStringLiteral("Due"));
