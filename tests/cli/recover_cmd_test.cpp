@@ -164,8 +164,11 @@ TEST_F(RecoverCommandTest, HeifPicturesByteForByteAndTheirJpegs) {
   for (const test::Json& f : truth["files"].items) {
     const std::string type = f["type"].Str();
     const std::string key = f["key"].Str();
-    // The group container is no place the media walks look at.
-    if ((type == "heic" || type == "avif") && key.find("AppDomainGroup-") == std::string::npos) {
+    // Of the group containers, only WhatsApp's shared media folder is walked.
+    const bool walked =
+        key.find("AppDomainGroup-") == std::string::npos ||
+        key.rfind("AppDomainGroup-group.net.whatsapp.WhatsApp.shared-Message/Media/", 0) == 0;
+    if ((type == "heic" || type == "avif") && walked) {
       ++pictures[Sha1Hex(ReadFile(*backup_ / f["storedAs"].Str()))];
       ++heif;
     }
