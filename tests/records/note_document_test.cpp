@@ -138,11 +138,13 @@ TEST(NoteDocument, ProtoFieldsOfEveryWireType) {
   EXPECT_EQ(number, 0x04030201u);
   EXPECT_FALSE(fields.Next(field, type, bytes, number));
   EXPECT_FALSE(fields.Failed());
-  ProtoFields cut(message.substr(0, message.size() - 2));
+  const std::string shorter = message.substr(0, message.size() - 2);
+  ProtoFields cut(shorter);
   while (cut.Next(field, type, bytes, number)) {
   }
   EXPECT_TRUE(cut.Failed());
-  ProtoFields zero(std::string("\x00\x01", 2));  // field number 0 does not exist
+  const std::string zeroField("\x00\x01", 2);  // field number 0 does not exist
+  ProtoFields zero(zeroField);
   EXPECT_FALSE(zero.Next(field, type, bytes, number));
   EXPECT_TRUE(zero.Failed());
 }
