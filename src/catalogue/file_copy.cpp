@@ -88,6 +88,21 @@ Result CopyMessageDatabase(const BackupCatalog& catalog, const std::string& dest
                                    platform::PathFromUtf8(destination));
 }
 
+Result CopyDatabaseWithLog(const DatabaseFile& file, const std::string& destination) {
+  ReadOnlyDatabase db;
+  if (db.Open(file) != 0) return kQueryFailed;
+  // A log that could not be applied adds nothing to the plain copy.
+  if (!db.Issue().logProblem.empty()) return kQueryFailed;
+  const auto to = platform::PathFromUtf8(destination);
+  const int rc = db.CopyTo(to);
+  if (rc != 0) {
+    std::error_code ec;
+    std::filesystem::remove(to, ec);
+    return kQueryFailed;
+  }
+  return kSuccess;
+}
+
 Result CopyContactsDatabase(const BackupCatalog& catalog, const std::string& destination) {
   return platform::CopyFileReplace(
       platform::PathFromUtf8(StoredFilePath(catalog, kAddressBookDbId)),

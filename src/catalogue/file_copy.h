@@ -4,6 +4,7 @@
 
 #include "catalogue/backup_catalog.h"
 #include "common/result_codes.h"
+#include "records/readonly_db.h"
 
 namespace bv {
 
@@ -20,5 +21,9 @@ Result CopyBackupFile(const std::string& source, const std::string& destination,
 // (UTF-8), replacing a file that is there. 0 or the platform's error code.
 Result CopyMessageDatabase(const BackupCatalog& catalog, const std::string& destination);
 Result CopyContactsDatabase(const BackupCatalog& catalog, const std::string& destination);
+// A database with its stored write-ahead log, written as one database file with the log's
+// rows in it (page for page, freed pages included). Anything but kSuccess leaves the
+// caller to copy the main file alone.
+Result CopyDatabaseWithLog(const DatabaseFile& file, const std::string& destination);
 
 }  // namespace bv

@@ -104,13 +104,22 @@ std::int32_t CLocalBuckupRecovery::CopyBackupFile(const std::string& source,
   return bv::CopyBackupFile(source, destination, callback, user);
 }
 
+namespace {
+DatabaseFile StoredDatabase(const BackupCatalog& c, const std::string& fileId);
+}  // namespace
+
 std::int32_t CLocalBuckupRecovery::CopyMessageDatabase(const std::string& destination) {
   if (!catalog_) return kInvalidParameter;
+  // Rows that live in the stored log belong in the copy too.
+  const DatabaseFile stored = StoredDatabase(*catalog_, kMessagesDbId);
+  if (!stored.log.empty() && CopyDatabaseWithLog(stored, destination) == kSuccess) return kSuccess;
   return bv::CopyMessageDatabase(*catalog_, destination);
 }
 
 std::int32_t CLocalBuckupRecovery::CopyContactsDatabase(const std::string& destination) {
   if (!catalog_) return kInvalidParameter;
+  const DatabaseFile stored = StoredDatabase(*catalog_, kAddressBookDbId);
+  if (!stored.log.empty() && CopyDatabaseWithLog(stored, destination) == kSuccess) return kSuccess;
   return bv::CopyContactsDatabase(*catalog_, destination);
 }
 

@@ -72,6 +72,26 @@ ReadOnlyDatabase::~ReadOnlyDatabase() {
   Close();
 }
 
+int ReadOnlyDatabase::CopyTo(const fs::path& destination) {
+  if (db_ == nullptr) return SQLITE_MISUSE;
+  sqlite3* out = nullptr;
+  int rc =
+      sqlite3_open_v2(destination.c_str(), &out,
+                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW, nullptr);
+  if (rc == SQLITE_OK) {
+    sqlite3_backup* copy = sqlite3_backup_init(out, "main", db_, "main");
+    if (copy == nullptr) {
+      rc = sqlite3_errcode(out);
+    } else {
+      rc = sqlite3_backup_step(copy, -1);
+      const int finished = sqlite3_backup_finish(copy);
+      rc = rc == SQLITE_DONE ? finished : rc;
+    }
+  }
+  const int closed = sqlite3_close(out);
+  return rc != SQLITE_OK ? rc : closed;
+}
+
 int ReadOnlyDatabase::Open(const DatabaseFile& file) {
   Close();
   issue_ = {};

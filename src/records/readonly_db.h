@@ -102,6 +102,9 @@ class ReadOnlyDatabase {
   // read numeric columns without their text.
   bool Each(const char* sql, StatementRowCallback callback, void* context);
   void Close();
+  // Writes the open database, as read (its log applied), page for page into a database
+  // file at `destination` (replaced): freed pages keep their bytes. 0 or the SQLite code.
+  int CopyTo(const std::filesystem::path& destination);
 
   // What went wrong with the last Open, Exec or Each; kNone when nothing did. A file of 0
   // bytes opens (SQLite reads it as an empty database) but stays kEmpty, which says more

@@ -8,6 +8,8 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include "catalogue/discovery.h"
@@ -203,6 +205,69 @@ TEST_F(StoredLogBackup, ACutOrGarbledLogStillGivesTheFileAndWhatTheLogHoldsSound
   EXPECT_EQ(damaged.problems[static_cast<std::size_t>(Category::CallHistory)],
             damaged.problems[static_cast<std::size_t>(Category::Contacts)]);
   EXPECT_EQ(damaged.problems[static_cast<std::size_t>(Category::Notes)], "");
+}
+
+// The rows of `table` that SQLite sees in the database file `path`, opened alone.
+long long RowsOf(const fs::path& path, const char* table) {
+  sqlite3* db = nullptr;
+  long long n = -1;
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+    const std::string sql = std::string("SELECT count(*) FROM ") + table;
+    sqlite3_exec(
+        db, sql.c_str(),
+        [](void* out, int, char** v, char**) {
+          *static_cast<long long*>(out) = std::atoll(v[0]);
+          return 0;
+        },
+        &n, nullptr);
+  }
+  sqlite3_close(db);
+  return n;
+}
+
+std::string Bytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The recovered copies of the message database and the address book carry the rows of
+// their logs; a log that cannot be applied leaves the plain copy of the stored file.
+TEST_F(StoredLogBackup, RecoveredDatabaseCopiesHoldTheRowsOfTheirLogs) {
+  testing::TempFolder out("dbcopies");
+  auto copies = [&](const fs::path& backup, const std::string& tag) {
+    BackupCatalog catalog;
+    BackupRecord record;
+    EXPECT_EQ(ReadBackupFolder(backup.string(), record), 0);
+    SelectBackup(catalog, record);
+    CLocalBuckupRecovery source;
+    source.Attach(&catalog);
+    EXPECT_EQ(source.OpenBackup(""), 0);
+    const fs::path sms = out.path() / (tag + "-sms.sqlite");
+    const fs::path book = out.path() / (tag + "-AddressBook.sqlitedb");
+    EXPECT_EQ(source.CopyMessageDatabase(sms.string()), 0);
+    EXPECT_EQ(source.CopyContactsDatabase(book.string()), 0);
+    return std::make_pair(sms, book);
+  };
+  const auto before = test::SnapshotTree(*logged_);
+  const auto [plainSms, plainBook] = copies(*plain_, "plain");
+  const auto [loggedSms, loggedBook] = copies(*logged_, "logged");
+  EXPECT_EQ(test::TreeChanges(before, test::SnapshotTree(*logged_)), "");
+  EXPECT_GT(RowsOf(plainSms, "message"), 20);
+  EXPECT_EQ(RowsOf(loggedSms, "message"), RowsOf(plainSms, "message"));
+  EXPECT_EQ(RowsOf(loggedSms, "chat_message_join"), RowsOf(plainSms, "chat_message_join"));
+  EXPECT_GT(RowsOf(plainBook, "ABPerson"), 5);
+  EXPECT_EQ(RowsOf(loggedBook, "ABPerson"), RowsOf(plainBook, "ABPerson"));
+  // The stored main file alone lacks the rows of the log: the copy is more than it.
+  const test::Json truth = test::ReadTruth(*logged_);
+  EXPECT_LT(RowsOf(*logged_ / std::string(kMessagesDbId).substr(0, 2) / kMessagesDbId, "message"),
+            RowsOf(loggedSms, "message"));
+
+  // A garbled log: the copy is the stored file, byte for byte, as before logs were read.
+  const fs::path damaged = Copy("garbled-log");
+  test::WriteFile(StoredLog(damaged, truth, "sms.db"), std::string(20000, '\x7f'));
+  const auto [garbledSms, garbledBook] = copies(damaged, "garbled");
+  EXPECT_EQ(Bytes(garbledSms),
+            Bytes(damaged / std::string(kMessagesDbId).substr(0, 2) / kMessagesDbId));
 }
 
 // The real address books of the shared corpus, placed in a backup as a phone's backup
