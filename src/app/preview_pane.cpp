@@ -14,6 +14,7 @@
 #include "app/scan_page.h"
 #include "app/window_messages.h"
 #include "platform/utf8.h"
+#include "records/bookmark_reader.h"
 #include "ui/skin_loader.h"
 #include "ui/ui_controls.h"
 
@@ -222,11 +223,8 @@ void CPreviewVrtWnd::ShowRow(const PreviewRow& row) {
                               r->deleted != 0);
                  },
                  [this](const BookmarkRecord* r) {
-                   std::string folder;
-                   for (const auto& part : r->folder)
-                     folder += (folder.empty() ? "" : " / ") + part;
                    ShowFields({{QStringLiteral("Title"), r->title},
-                               {QStringLiteral("Folder"), folder},
+                               {QStringLiteral("Folder"), BookmarkFolderText(*r)},
                                {QStringLiteral("URL"), r->url}},
                               r->deleted != 0);
                  },

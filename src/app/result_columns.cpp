@@ -4,6 +4,7 @@
 
 #include "app/qt_text.h"
 #include "common/text.h"
+#include "records/bookmark_reader.h"
 
 namespace bv {
 
@@ -75,12 +76,7 @@ std::vector<ResultColumn> BookmarkColumns() {
       Col<BookmarkRecord>("ColTitle", "Title", 180,
                           [](const BookmarkRecord& b) { return ToQ(b.title); }),
       Col<BookmarkRecord>("ColFolder", "Folder", 120,
-                          [](const BookmarkRecord& b) {
-                            std::string path;
-                            for (const auto& part : b.folder)
-                              path += (path.empty() ? "" : " / ") + part;
-                            return ToQ(path);
-                          }),
+                          [](const BookmarkRecord& b) { return ToQ(BookmarkFolderText(b)); }),
       Col<BookmarkRecord>("ColUrl", "URL", 0, [](const BookmarkRecord& b) { return ToQ(b.url); })};
 }
 

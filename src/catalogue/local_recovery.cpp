@@ -105,25 +105,6 @@ std::int32_t CLocalBuckupRecovery::CopyBackupFile(const std::string& source,
 }
 
 namespace {
-DatabaseFile StoredDatabase(const BackupCatalog& c, const std::string& fileId);
-}  // namespace
-
-std::int32_t CLocalBuckupRecovery::CopyMessageDatabase(const std::string& destination) {
-  if (!catalog_) return kInvalidParameter;
-  // Rows that live in the stored log belong in the copy too.
-  const DatabaseFile stored = StoredDatabase(*catalog_, kMessagesDbId);
-  if (!stored.log.empty() && CopyDatabaseWithLog(stored, destination) == kSuccess) return kSuccess;
-  return bv::CopyMessageDatabase(*catalog_, destination);
-}
-
-std::int32_t CLocalBuckupRecovery::CopyContactsDatabase(const std::string& destination) {
-  if (!catalog_) return kInvalidParameter;
-  const DatabaseFile stored = StoredDatabase(*catalog_, kAddressBookDbId);
-  if (!stored.log.empty() && CopyDatabaseWithLog(stored, destination) == kSuccess) return kSuccess;
-  return bv::CopyContactsDatabase(*catalog_, destination);
-}
-
-namespace {
 
 std::string StoredUtf8(const BackupCatalog& c, const char* fileId) {
   return StoredFilePath(c, fileId);
@@ -148,6 +129,16 @@ DatabaseFile StoredDatabase(const BackupCatalog& c, const std::string& fileId) {
     }
   }
   return file;
+}
+
+// A database copied out of the backup: with its stored log applied when it has one (the
+// rows that live in the log belong in the copy too), else byte for byte by `plainCopy`.
+Result CopyStoredDatabase(const BackupCatalog& c, const char* fileId,
+                          const std::string& destination,
+                          Result (*plainCopy)(const BackupCatalog&, const std::string&)) {
+  const DatabaseFile stored = StoredDatabase(c, fileId);
+  if (!stored.log.empty() && CopyDatabaseWithLog(stored, destination) == kSuccess) return kSuccess;
+  return plainCopy(c, destination);
 }
 
 bool StoredExists(const BackupCatalog& c, const char* fileId) {
@@ -180,6 +171,16 @@ std::string DatabaseProblem(const DatabaseIssue& own, const std::string& what,
 }
 
 }  // namespace
+
+std::int32_t CLocalBuckupRecovery::CopyMessageDatabase(const std::string& destination) {
+  if (!catalog_) return kInvalidParameter;
+  return CopyStoredDatabase(*catalog_, kMessagesDbId, destination, bv::CopyMessageDatabase);
+}
+
+std::int32_t CLocalBuckupRecovery::CopyContactsDatabase(const std::string& destination) {
+  if (!catalog_) return kInvalidParameter;
+  return CopyStoredDatabase(*catalog_, kAddressBookDbId, destination, bv::CopyContactsDatabase);
+}
 
 std::int32_t CLocalBuckupRecovery::ReadMessages(ConversationMap& messages) {
   if (!catalog_) return kInvalidParameter;
