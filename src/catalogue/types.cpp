@@ -2,8 +2,8 @@
 
 namespace bv {
 
-const std::array<CategoryInfo, kCategoryCount>& Categories() {
-  static const std::array<CategoryInfo, kCategoryCount> table = {{
+const std::array<CategoryInfo, kPhoneCategoryCount>& Categories() {
+  static const std::array<CategoryInfo, kPhoneCategoryCount> table = {{
       {Category::CameraRoll, "Camera Roll", "OptCameraRoll", "Camera Roll (0)"},
       {Category::PhotoStream, "Photo Stream", "OptPhotoStream", "Photo Stream (0)"},
       {Category::AppPhotos, "App Photos", "OptAppPhotos", "App Photos (0)"},
@@ -25,6 +25,10 @@ const std::array<CategoryInfo, kCategoryCount>& Categories() {
 }
 
 const CategoryInfo& CategoryOf(Category c) {
+  static const CategoryInfo weChat{Category::WeChat, "WeChat", "", "WeChat (0)"};
+  static const CategoryInfo qq{Category::QQ, "QQ", "", "QQ (0)"};
+  if (c == Category::WeChat) return weChat;
+  if (c == Category::QQ) return qq;
   return Categories()[static_cast<int>(c)];
 }
 

@@ -67,8 +67,18 @@ enum class Category : int {
   Reminder,
   Calendar,
   SafariBookmark,
+  // The chat apps' accounts, read after the fourteen above when a backup holds them.
+  WeChat,
+  QQ,
 };
-inline constexpr int kCategoryCount = 14;
+// The fourteen categories the category page offers (and `scan --json` lists).
+inline constexpr int kPhoneCategoryCount = 14;
+// With the two chat apps.
+inline constexpr int kCategoryCount = 16;
+
+inline constexpr bool IsChatApp(Category c) {
+  return c == Category::WeChat || c == Category::QQ;
+}
 
 struct CategoryInfo {
   Category category;
@@ -77,8 +87,9 @@ struct CategoryInfo {
   std::string_view nodeText;    // tree node text before a scan
 };
 
-// The fourteen categories in their fixed order.
-const std::array<CategoryInfo, kCategoryCount>& Categories();
+// The fourteen categories in their fixed order (the chat apps are not among them).
+const std::array<CategoryInfo, kPhoneCategoryCount>& Categories();
+// Any category, the chat apps included.
 const CategoryInfo& CategoryOf(Category c);
 
 }  // namespace bv

@@ -55,7 +55,8 @@ std::vector<ArgumentHelp> PasswordArguments() {
 
 std::vector<std::string> CategoryNames() {
   std::vector<std::string> names;
-  for (const CategoryInfo& info : Categories()) names.emplace_back(CategoryCliName(info.category));
+  for (int i = 0; i < kCategoryCount; ++i)
+    names.emplace_back(CategoryCliName(static_cast<Category>(i)));
   return names;
 }
 

@@ -1,11 +1,11 @@
 // chats BACKUP [--json] [--password-stdin | --password-file F]
 // The WeChat and QQ accounts of a backup with every chat and its messages, live
-// and recovered from deleted space. The desktop program's scan never reads
-// these stores.
+// and recovered from deleted space, without scanning the other categories.
 #include <ostream>
 
 #include "catalogue/discovery.h"
 #include "cli/backup_args.h"
+#include "cli/chat_json.h"
 #include "cli/command.h"
 #include "common/text.h"
 #include "platform/interrupt.h"
@@ -20,45 +20,11 @@ std::int32_t StopOnInterrupt(void*, std::int32_t) {
   return platform::InterruptRequested() ? kStopped : kSuccess;
 }
 
-struct Counts {
-  std::size_t live = 0, deleted = 0;
-};
-
-Counts CountOf(const std::list<ChatMessageRecord>& messages) {
-  Counts c;
-  for (const ChatMessageRecord& m : messages) (m.status != 0 ? c.deleted : c.live)++;
-  return c;
-}
-
 void PrintJsonApp(std::ostream& os, const char* app, std::int32_t result,
                   const AccountChats& accounts) {
-  os << "  \"" << app << "\": {\"result\": " << result << ", \"accounts\": [";
-  bool firstAccount = true;
-  for (const auto& [account, chats] : accounts) {
-    os << (firstAccount ? "\n" : ",\n") << "    {\"account\": " << JsonString(account)
-       << ", \"chats\": [";
-    firstAccount = false;
-    bool firstChat = true;
-    for (const auto& [key, messages] : chats) {
-      const Counts c = CountOf(messages);
-      os << (firstChat ? "\n" : ",\n") << "      {\"key\": " << JsonString(key)
-         << ", \"live\": " << c.live << ", \"deleted\": " << c.deleted << ", \"messages\": [";
-      firstChat = false;
-      bool firstMessage = true;
-      for (const ChatMessageRecord& m : messages) {
-        os << (firstMessage ? "\n" : ",\n") << "        {\"status\": " << m.status
-           << ", \"deleted\": " << (m.status != 0 ? "true" : "false")
-           << ", \"partial\": " << (m.partial ? "true" : "false")
-           << ", \"isSender\": " << m.is_sender << ", \"rowId\": " << m.row_id
-           << ", \"time\": " << JsonString(m.time) << ", \"sender\": " << JsonString(m.sender)
-           << ", \"text\": " << JsonString(m.text) << ", \"extra\": " << JsonString(m.extra) << "}";
-        firstMessage = false;
-      }
-      os << (messages.empty() ? "]}" : "\n      ]}");
-    }
-    os << (chats.empty() ? "]}" : "\n    ]}");
-  }
-  os << (accounts.empty() ? "]}" : "\n  ]}");
+  os << "  \"" << app << "\": {\"result\": " << result << ", ";
+  PutChatAccounts(os, accounts, "  ");
+  os << "}";
 }
 
 void PrintTextApp(std::ostream& os, const char* app, std::int32_t result,
@@ -76,7 +42,7 @@ void PrintTextApp(std::ostream& os, const char* app, std::int32_t result,
   for (const auto& [account, chats] : accounts) {
     os << "  account " << account << ": " << chats.size() << " chat(s)\n";
     for (const auto& [key, messages] : chats) {
-      const Counts c = CountOf(messages);
+      const ChatCounts c = CountOf(messages);
       os << "    " << key << ": " << c.live << " live, " << c.deleted << " deleted\n";
       for (const ChatMessageRecord& m : messages) {
         os << "      " << (m.status != 0 ? "[deleted] " : "") << m.time << "  "

@@ -162,9 +162,9 @@ class RecoverCommand : public Command {
     const bool warned = PrintCategoryWarnings(session, io.err, "backvault-cli recover: ") > 0;
 
     if (deletedOnly) {
-      for (const CategoryInfo& info : Categories())
-        if (CStatisticsObj::IsFilterable(info.category))
-          session.SetDeletedOnly(info.category, true);
+      for (int i = 0; i < kCategoryCount; ++i)
+        if (CStatisticsObj::IsFilterable(static_cast<Category>(i)))
+          session.SetDeletedOnly(static_cast<Category>(i), true);
     }
     session.Statistics().RecomputeRoot();
 

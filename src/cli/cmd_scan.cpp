@@ -1,6 +1,7 @@
 // scan BACKUP [--categories LIST] [--password-stdin | --password-file F] [--json]
 // Runs the scan exactly as the scan page does and prints every chosen category with
-// its count, or one JSON document with the backup, the open result and every record.
+// its count, or one JSON document with the backup, the open result and every record,
+// and the WeChat and QQ accounts under "chatApps".
 // A category whose source could not be read gets a warning on standard error (and its
 // reason in the JSON's "error"), and the exit code 3.
 #include <unistd.h>
@@ -12,6 +13,7 @@
 
 #include "catalogue/discovery.h"
 #include "cli/backup_args.h"
+#include "cli/chat_json.h"
 #include "cli/command.h"
 #include "cli/scan_outcome.h"
 #include "common/text.h"
@@ -278,10 +280,33 @@ void PrintJson(std::ostream& os, const BackupRecord& b, const CScanSession& sess
         os << "\"records\": ";
         PutArray(os, s.bookmarks, indent);
         break;
+      case Category::WeChat:
+      case Category::QQ:
+        break;  // under "chatApps" below
     }
     os << "}";
   }
-  os << "\n  ]\n}\n";
+  os << "\n  ],\n";
+  // The chat apps, beside the fourteen categories: per app whether it was read, its
+  // message totals and its accounts with their chats and messages.
+  os << "  \"chatApps\": {";
+  const std::pair<const char*, Category> apps[] = {{"wechat", Category::WeChat},
+                                                   {"qq", Category::QQ}};
+  for (const auto& [name, c] : apps) {
+    const AccountChats& accounts = c == Category::WeChat ? s.weChat : s.qq;
+    const ChatCounts counts = CountOf(accounts);
+    const std::string problem = session.CategoryProblem(c);
+    os << (c == Category::WeChat ? "\n" : ",\n") << "    \"" << name
+       << "\": {\"id\": " << CategoryId(c)
+       << ", \"chosen\": " << Bool(session.Chosen()[static_cast<int>(c)])
+       << ", \"chats\": " << session.CategoryCount(c) << ", \"live\": " << counts.live
+       << ", \"deleted\": " << counts.deleted
+       << ", \"error\": " << (problem.empty() ? std::string("null") : JsonString(problem))
+       << ",\n      ";
+    PutChatAccounts(os, accounts, "      ");
+    os << "}";
+  }
+  os << "\n  }\n}\n";
 }
 
 void PrintText(std::ostream& os, const BackupRecord& b, const CScanSession& session) {
@@ -295,6 +320,10 @@ void PrintText(std::ostream& os, const BackupRecord& b, const CScanSession& sess
     std::string text(info.nodeText);
     text = text.substr(0, text.find('('));
     os << "  " << text << "(" << session.CategoryCount(info.category) << ")\n";
+  }
+  for (Category c : {Category::WeChat, Category::QQ}) {
+    if (!session.Chosen()[static_cast<int>(c)]) continue;
+    os << "  " << CategoryOf(c).name << " (" << session.CategoryCount(c) << ")\n";
   }
   const StatisticsLabel label = session.Label();
   os << "Total: " << label.items << " item(s), " << label.totalSize << "\n";
@@ -329,7 +358,10 @@ class ScanCommand : public Command {
     for (ArgumentHelp& p : PasswordArguments()) a.push_back(std::move(p));
     a.push_back({"--json",
                  "print the backup, the open result and every record as one JSON "
-                 "document instead of the counts"});
+                 "document instead of the counts. Besides \"categories\" (the fourteen), "
+                 "\"chatApps\" holds \"wechat\" and \"qq\", each {id, chosen, chats, live, "
+                 "deleted, error, accounts: [{account, chats: [{key, live, deleted, "
+                 "messages}]}]}; live and deleted count messages, chats counts chats"});
     return a;
   }
 
@@ -412,8 +444,8 @@ class ScanCommand : public Command {
  private:
   static std::string KnownNames() {
     std::string names;
-    for (const CategoryInfo& info : Categories())
-      names += (names.empty() ? "" : ", ") + std::string(CategoryCliName(info.category));
+    for (int i = 0; i < kCategoryCount; ++i)
+      names += (names.empty() ? "" : ", ") + std::string(CategoryCliName(static_cast<Category>(i)));
     return names;
   }
   int UsageError(Streams io, const std::string& what) const {

@@ -127,6 +127,31 @@ Result Chats(const ScanStores& s, const CStatisticsObj& sel, bool deletedOnly,
   return kSuccess;
 }
 
+// A WeChat or QQ chat: its account and key, then its messages (with the deleted-only
+// filter, its deleted ones); a message cut short by later writes ends in "…".
+Result ChatApps(const std::list<ChatAppChat>& list, const CStatisticsObj& sel, bool deletedOnly,
+                const std::atomic<bool>* cancel, std::string& out) {
+  for (const ChatAppChat& chat : list) {
+    if (Cancelled(cancel)) return kStopped;
+    if (!Take(sel, chat, deletedOnly)) continue;
+    out += "<div>\r\n";
+    out += "<p><span>Account:</span>" + HtmlEscapeUtf8(chat.account) + "</p>\r\n";
+    out += "<p><span>Chats:</span>" + HtmlEscapeUtf8(chat.chat) + "</p>\r\n";
+    out += "<p><span>Content:</span></p>\r\n";
+    if (chat.messages != nullptr) {
+      for (const ChatMessageRecord& m : *chat.messages) {
+        if (Cancelled(cancel)) return kStopped;
+        if (deletedOnly && m.status == 0) continue;
+        out += "<p>" + HtmlEscapeUtf8(m.is_sender != 0 ? std::string("Me") : m.sender) + " (" +
+               HtmlEscapeUtf8(m.time) + "): " + HtmlEscapeUtf8(m.text, true) +
+               (m.partial ? "\xE2\x80\xA6" : "") + "</p>";
+      }
+    }
+    out += "</div>\r\n";
+  }
+  return kSuccess;
+}
+
 // Reminders, events and bookmarks print as their preview cards: the fields they have.
 template <typename List, typename CardOf>
 Result FieldCards(const List& records, const CStatisticsObj& sel, bool deletedOnly,
@@ -172,6 +197,12 @@ Result BuildPrintContent(const ScanStores& stores, const CStatisticsObj& selecti
     case Category::SafariBookmark:
       r = FieldCards(stores.bookmarks, selection, deletedOnly, cancel, built,
                      [](const BookmarkRecord& x) { return BookmarkCard(x); });
+      break;
+    case Category::WeChat:
+      r = ChatApps(stores.weChatList, selection, deletedOnly, cancel, built);
+      break;
+    case Category::QQ:
+      r = ChatApps(stores.qqList, selection, deletedOnly, cancel, built);
       break;
     default:
       break;

@@ -19,6 +19,7 @@
 #include "platform/files.h"
 #include "platform/platform.h"
 #include "platform/utf8.h"
+#include "records/chat_text.h"
 #include "stats/usage_counters.h"
 
 namespace bv {
@@ -349,6 +350,11 @@ void CRecoverJob::Dispatch(const StatEntry& e) {
     case 14:
       if (const BookmarkRecord* r = e.As<BookmarkRecord>()) ExportBookmark(*r);
       break;
+    case 15:
+    case 16:
+      if (const ChatAppChat* r = e.As<ChatAppChat>()) ExportChatApp(*r);
+      // The usage counters know the fourteen categories only.
+      return;
     default:
       return;
   }
@@ -531,6 +537,48 @@ void CRecoverJob::ExportChat(const WhatsAppMessageRecord& chat) {
   fs::path failed;
   item.Commit(error, failed);
   Finish(error, W(error != kSuccess ? failed : html.file.FinalPath()));
+}
+
+void CRecoverJob::ExportChatApp(const ChatAppChat& chat) {
+  const bool weChat = chat.app == Category::WeChat;
+  const char* top = weChat ? "WeChat Message" : "QQ Message";
+  const std::string sub =
+      SafePathPiece(chat.account.empty() ? "Unknown" : chat.account) + "-" + jobStamp_;
+  const std::string name = SafePathPiece(chat.chat.empty() ? "Unknown" : chat.chat) + ".txt";
+  currentPath_ = W(Root() / top / platform::PathFromUtf8(sub) / platform::PathFromUtf8(name));
+  OutputFolder storage;
+  const OutputFolder* folder = nullptr;
+  std::string reason;
+  if (Result r = Folder(top, sub, storage, folder, reason); r != kSuccess) {
+    Finish(r, currentPath_, reason);
+    return;
+  }
+  // The writers read an account map; with the deleted-only filter on, it holds this
+  // chat's deleted messages only.
+  AccountChats only;
+  std::list<ChatMessageRecord>& messages = only[chat.account][chat.chat];
+  const bool deletedOnly = selection_.CategoryNode(chat.app).filterState == 'D';
+  if (chat.messages != nullptr)
+    for (const ChatMessageRecord& m : *chat.messages)
+      if (!deletedOnly || m.status != 0) messages.push_back(m);
+
+  PendingFile file;
+  Result r = file.Reserve(*folder, name);
+  currentPath_ = W(file.FinalPath());
+  if (r == kSuccess) {
+    const std::string temp = W(file.TempPath());
+    r = weChat ? WriteWeChatChatText(only, chat.account, chat.chat, temp,
+                                     &CRecoverJob::CopyProgress, this)
+               : WriteQQChatText(only, chat.account, chat.chat, temp, &CRecoverJob::CopyProgress,
+                                 this);
+  }
+  if (r == kStopped && cancelRequested_.load()) {
+    file.Discard();
+    return;
+  }
+  if (r == kSuccess) r = file.Commit();
+  file.Discard();
+  Finish(r, W(file.FinalPath()));
 }
 
 // Contacts, calls and notes are collected here and written in the final step; they

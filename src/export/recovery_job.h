@@ -14,6 +14,10 @@
 //   Message/LABEL-STAMP/BASE.txt, BASE.html        one folder per conversation
 //   Message/sms.sqlite                             when a conversation was written
 //   WhatsApp Message/LABEL-STAMP/LABEL.txt, .csv, .html     one folder per chat
+//   WeChat Message/ACCOUNT-STAMP/CHAT.txt, QQ Message/ACCOUNT-STAMP/CHAT.txt
+//                     one text per chat of an account (the accounts' chat text
+//                     writers); with the deleted-only filter on, only its deleted
+//                     messages
 //   Contacts/STAMP/Contacts.html, .csv, .vcf, Contacts.sqlite      all ticked contacts
 //   CallHistory/CallHistory_STAMP.html, Notes/Notes_STAMP.html     all ticked calls, notes
 //   Reminders/STAMP/Reminders.html, .csv, .ics (VTODO)             all ticked reminders
@@ -196,6 +200,7 @@ class CRecoverJob {
   void WriteJpegBeside(const OutputFolder& folder, const PendingFile& copy);
   void ExportConversation(const MessageRecord& conversation);
   void ExportChat(const WhatsAppMessageRecord& chat);
+  void ExportChatApp(const ChatAppChat& chat);
   void ExportContact(const ContactRecord& contact);
   void ExportCall(const CallRecord& call);
   void ExportNote(const NoteRecord& note);

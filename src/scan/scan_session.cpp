@@ -36,6 +36,10 @@ void ScanStores::Clear() {
   reminders.clear();
   events.clear();
   bookmarks.clear();
+  weChatList.clear();
+  weChat.clear();
+  qqList.clear();
+  qq.clear();
 }
 
 std::list<MessageRecord> BuildConversationList(const ConversationMap& conversations) {
@@ -155,6 +159,7 @@ void CScanSession::ResetState() {
   openResult_ = 0;
   lastResult_ = 0;
   wrongPassword_ = false;
+  chatAppsPhase_ = false;
   std::lock_guard<std::mutex> lock(problemMutex_);
   for (std::string& p : problems_) p.clear();
   openProblem_.clear();
@@ -314,20 +319,49 @@ std::int32_t CScanSession::Report(std::int32_t percent) {
     return kStopped;
   }
   const std::int32_t shown = shownPercent_.load();
-  if (percent > shown) {
-    std::int32_t next = percent;
-    if (next == 1) {
-      // The source is open (for an encrypted backup: the password was accepted).
-      PostEvent(ScanEventKind::OpenState, 0);
-      if (openedPause_.count() > 0) std::this_thread::sleep_for(openedPause_);
-      next = kFirstShownPercent;
-    }
-    next = std::clamp(next, kFirstShownPercent, kMaxShownPercent);
-    if (next != shown) {
+  // While the chat apps are read, the source's positions only give the chance to pause
+  // or stop; the scan shows its own steps for them (ReportOwn).
+  if (chatAppsPhase_) {
+    scanLock_.release();
+    return kSuccess;
+  }
+  if (percent == 1 && shown == 0) {
+    // The source is open (for an encrypted backup: the password was accepted).
+    PostEvent(ScanEventKind::OpenState, 0);
+    if (openedPause_.count() > 0) std::this_thread::sleep_for(openedPause_);
+  }
+  if (percent > 0) {
+    const std::int32_t next = ScaledPercent(percent);
+    if (next > shown) {
       shownPercent_ = next;
       RefreshCounts();
       PostEvent(ScanEventKind::Progress, next);
     }
+  }
+  scanLock_.release();
+  return kSuccess;
+}
+
+std::int32_t CScanSession::ScaledPercent(std::int32_t percent) const {
+  const std::int32_t p = std::clamp(percent, kFirstShownPercent, kMaxShownPercent);
+  const bool chatApps = IsChosen(chosen_, Category::WeChat) || IsChosen(chosen_, Category::QQ);
+  if (!chatApps) return p;
+  return kFirstShownPercent + (p - kFirstShownPercent) *
+                                  (kChatAppsFromPercent - kFirstShownPercent) /
+                                  (kMaxShownPercent - kFirstShownPercent);
+}
+
+std::int32_t CScanSession::ReportOwn(std::int32_t percent) {
+  scanLock_.acquire();  // a paused scan waits here
+  if (stopRequested_) {
+    scanLock_.release();
+    return kStopped;
+  }
+  const std::int32_t next = std::clamp(percent, kFirstShownPercent, kMaxShownPercent);
+  if (next > shownPercent_.load()) {
+    shownPercent_ = next;
+    RefreshCounts();
+    PostEvent(ScanEventKind::Progress, next);
   }
   scanLock_.release();
   return kSuccess;
@@ -352,6 +386,8 @@ void CScanSession::RefreshCounts() {
   set(Category::Reminder, stores_.reminders.size());
   set(Category::Calendar, stores_.events.size());
   set(Category::SafariBookmark, stores_.bookmarks.size());
+  set(Category::WeChat, stores_.weChatList.size());
+  set(Category::QQ, stores_.qqList.size());
 }
 
 void CScanSession::PublishOne(Category c) {
@@ -414,6 +450,16 @@ void CScanSession::PublishOne(Category c) {
     case Category::SafariBookmark:
       stats_.AddBookmarks(stores_.bookmarks);
       empty = stores_.bookmarks.empty();
+      break;
+    case Category::WeChat:
+      stores_.weChatList = BuildChatAppList(c, stores_.weChat);
+      stats_.AddChatApp(c, stores_.weChatList);
+      empty = stores_.weChatList.empty();
+      break;
+    case Category::QQ:
+      stores_.qqList = BuildChatAppList(c, stores_.qq);
+      stats_.AddChatApp(c, stores_.qqList);
+      empty = stores_.qqList.empty();
       break;
   }
   shown_[static_cast<int>(c)] = !empty;
@@ -510,6 +556,26 @@ void CScanSession::Worker(std::string password) {
       step(Category::Calendar, Category::Calendar, [&] { return source_->ReadCalendar(s.events); });
       step(Category::SafariBookmark, Category::SafariBookmark,
            [&] { return source_->ReadBookmarks(s.bookmarks); });
+      // The chat apps' accounts last, each with its share of the bar. The source's own
+      // reports during these reads only pause or stop the scan.
+      auto chatApp = [&](Category app, std::int32_t from, std::int32_t to, auto&& read) {
+        if (last == kStopped || !IsChosen(chosen_, app)) return;
+        if (ReportOwn(from) == kStopped) {
+          last = kStopped;
+          return;
+        }
+        step(app, app, [&] {
+          chatAppsPhase_ = true;
+          const std::int32_t r = read();
+          chatAppsPhase_ = false;
+          return r;
+        });
+        if (last != kStopped && ReportOwn(to) == kStopped) last = kStopped;
+      };
+      chatApp(Category::WeChat, kChatAppsFromPercent, kQQFromPercent,
+              [&] { return source_->ReadWeChat(s.weChat); });
+      chatApp(Category::QQ, kQQFromPercent, kMaxShownPercent,
+              [&] { return source_->ReadQQ(s.qq); });
     }
   } catch (...) {
     // A data source must not throw; if one does, the scan ends as a failed one rather
@@ -528,10 +594,22 @@ void CScanSession::Worker(std::string password) {
 // ---------------------------------------------------------------------------------
 
 namespace {
-constexpr std::array<std::string_view, kCategoryCount> kCliNames = {
-    "camera-roll",          "photo-stream", "app-photos",   "app-videos",     "messages",
-    "message-attachments",  "contacts",     "call-history", "notes",          "whatsapp",
-    "whatsapp-attachments", "reminder",     "calendar",     "safari-bookmark"};
+constexpr std::array<std::string_view, kCategoryCount> kCliNames = {"camera-roll",
+                                                                    "photo-stream",
+                                                                    "app-photos",
+                                                                    "app-videos",
+                                                                    "messages",
+                                                                    "message-attachments",
+                                                                    "contacts",
+                                                                    "call-history",
+                                                                    "notes",
+                                                                    "whatsapp",
+                                                                    "whatsapp-attachments",
+                                                                    "reminder",
+                                                                    "calendar",
+                                                                    "safari-bookmark",
+                                                                    "wechat",
+                                                                    "qq"};
 }  // namespace
 
 std::string_view CategoryCliName(Category c) {

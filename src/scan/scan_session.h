@@ -29,7 +29,7 @@ namespace bv {
 // Events the worker posts. The numbers are the window messages of the desktop program.
 enum class ScanEventKind : std::int32_t {
   Counts = 1032,      // the source is open / a category was added: refresh the counts
-  NodeReady = 1033,   // a category node has results; param = its category id (1..14)
+  NodeReady = 1033,   // a category node has results; param = its category id (1..16)
   Ended = 1034,       // the scan has ended; param = the last operation's result
   OpenState = 1035,   // param 0: the source is open (first progress step);
                       // param 1: the source refused the password
@@ -79,6 +79,10 @@ struct ScanStores {
   std::list<ReminderRecord> reminders;        // 12
   std::list<CalendarEventRecord> events;      // 13
   std::list<BookmarkRecord> bookmarks;        // 14
+  AccountChats weChat;                        // 15: account -> chat -> messages
+  std::list<ChatAppChat> weChatList;          // 15: one row per chat
+  AccountChats qq;                            // 16
+  std::list<ChatAppChat> qqList;              // 16
 
   void Clear();
 };
@@ -93,8 +97,15 @@ std::list<MessageRecord> BuildConversationList(const ConversationMap& conversati
 std::list<WhatsAppMessageRecord> BuildChatList(const WhatsAppChatMap& chats);
 
 // ---------------------------------------------------------------------------------
-// The categories chosen on the category page, by position in the fixed order.
+// The categories chosen on the category page, by position in the fixed order, and the
+// two chat apps (read after the others; the category page offers no choice for them).
 using CategorySet = std::array<bool, kCategoryCount>;
+
+// The progress bar's share of the chat apps when they are chosen: the fourteen
+// categories fill it up to kChatAppsFromPercent, WeChat's accounts up to
+// kQQFromPercent, QQ's the rest (99; the end of the scan shows 100).
+inline constexpr std::int32_t kChatAppsFromPercent = 90;
+inline constexpr std::int32_t kQQFromPercent = 95;
 CategorySet AllCategories();
 
 struct ScanRequest {
@@ -229,6 +240,12 @@ class CScanSession {
   void PublishOne(Category c);
   void RefreshCounts();
   void ResetState();
+  // The percentage shown for a report of the data source: the fourteen categories
+  // take the part of the bar before the chat apps' share when those are chosen.
+  std::int32_t ScaledPercent(std::int32_t percent) const;
+  // Shows `percent` (2..99) as the scan's own step, after the pause and stop checks of
+  // a report; the chat apps' reads report only those checks.
+  std::int32_t ReportOwn(std::int32_t percent);
   // Takes the source's problem texts for the chosen ones of `first` and `second`.
   void TakeProblems(Category first, Category second);
 
@@ -247,6 +264,9 @@ class CScanSession {
   std::atomic<std::int32_t> lastResult_{0};
   std::atomic<bool> wrongPassword_{false};
   std::atomic<bool> everScanned_{false};
+  // The chat apps are being read: the source's positions are no percentages of this
+  // scan then.
+  std::atomic<bool> chatAppsPhase_{false};
   std::array<std::atomic<std::int32_t>, kCategoryCount> counts_{};
   std::array<std::atomic<bool>, kCategoryCount> shown_{};
   CategorySet chosen_{};
@@ -264,7 +284,7 @@ class CScanSession {
 // ---------------------------------------------------------------------------------
 // Command-line names of the categories: camera-roll, photo-stream, app-photos,
 // app-videos, messages, message-attachments, contacts, call-history, notes, whatsapp,
-// whatsapp-attachments, reminder, calendar, safari-bookmark.
+// whatsapp-attachments, reminder, calendar, safari-bookmark, wechat, qq.
 std::string_view CategoryCliName(Category c);
 // Parses a comma-separated list of those names into `chosen` (every other category
 // off). False, with `error` naming the bad piece, on an unknown or empty name.

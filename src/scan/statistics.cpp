@@ -162,6 +162,34 @@ void CStatisticsObj::AddChats(const std::list<WhatsAppMessageRecord>& list) {
   RefreshGroupTick(node);
 }
 
+std::list<ChatAppChat> BuildChatAppList(Category app, const AccountChats& accounts) {
+  std::list<ChatAppChat> list;
+  for (const auto& [account, chats] : accounts) {
+    for (const auto& [key, messages] : chats) {
+      ChatAppChat& row = list.emplace_back();
+      row.app = app;
+      row.account = account;
+      row.chat = key;
+      row.messages = &messages;
+      for (const ChatMessageRecord& m : messages) {
+        (m.status != 0 ? row.deleted : row.live)++;
+        if (!m.time.empty() && m.time > row.lastTime) row.lastTime = m.time;
+      }
+    }
+  }
+  // As the other chat lists: chats with deleted messages first (a stable sort).
+  list.sort([](const ChatAppChat& a, const ChatAppChat& b) {
+    return (a.deleted != 0) > (b.deleted != 0);
+  });
+  return list;
+}
+
+void CStatisticsObj::AddChatApp(Category app, const std::list<ChatAppChat>& chats) {
+  StatNode& node = CategoryNode(app);
+  for (const ChatAppChat& r : chats) AddEntry(node, &r, kMinEntrySize, r.deleted != 0 ? 1u : 0u);
+  RefreshGroupTick(node);
+}
+
 void CStatisticsObj::AddReminders(const std::list<ReminderRecord>& reminders) {
   StatNode& node = CategoryNode(Category::Reminder);
   for (const ReminderRecord& r : reminders)
@@ -258,6 +286,8 @@ bool CStatisticsObj::IsFilterable(Category c) {
     case Category::Reminder:
     case Category::Calendar:
     case Category::SafariBookmark:
+    case Category::WeChat:
+    case Category::QQ:
       return true;
     default:
       return false;

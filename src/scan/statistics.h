@@ -35,13 +35,29 @@
 namespace bv {
 
 // Category ids of the selection (1-based, as the recovery job dispatches on them):
-// 1 Camera Roll ... 11 WhatsApp attachments, 12 Reminder, 13 Calendar, 14 Safari Bookmark.
+// 1 Camera Roll ... 11 WhatsApp attachments, 12 Reminder, 13 Calendar, 14 Safari Bookmark,
+// 15 WeChat, 16 QQ.
 inline constexpr std::int32_t CategoryId(Category c) {
   return static_cast<std::int32_t>(c) + 1;
 }
 inline constexpr Category CategoryFromId(std::int32_t id) {
   return static_cast<Category>(id - 1);
 }
+
+// One chat of a WeChat or QQ account as a row of the selection: the account, the chat's
+// key and its messages, which stay in the session's stores.
+struct ChatAppChat {
+  Category app = Category::WeChat;
+  std::string account;
+  std::string chat;
+  const std::list<ChatMessageRecord>* messages = nullptr;
+  std::uint32_t live = 0;
+  std::uint32_t deleted = 0;  // messages found in deleted space
+  std::string lastTime;       // the time text of the chat's last message
+};
+// One row per chat of every account, accounts and chats in key order. A chat with any
+// deleted message counts as deleted for the deleted-only filter.
+std::list<ChatAppChat> BuildChatAppList(Category app, const AccountChats& accounts);
 
 // Records shorter than this count as this many bytes; a file item counts at least this.
 inline constexpr std::uint64_t kMinEntrySize = 1024;
@@ -50,20 +66,21 @@ inline constexpr std::uint64_t kMinEntrySize = 1024;
 // std::map elements, whose addresses never move while the stores live). Ids 1, 2, 11
 // hold a MediaItem; 3, 4 an AppMediaItem; 5 the conversation-list record; 6 an
 // AttachmentItem; 7 a ContactRecord; 8 a CallRecord; 9 a NoteRecord; 10 the chat-list
-// record; 12 a ReminderRecord; 13 a CalendarEventRecord; 14 a BookmarkRecord. Group
-// entries hold their node.
+// record; 12 a ReminderRecord; 13 a CalendarEventRecord; 14 a BookmarkRecord; 15 and 16
+// a ChatAppChat. Group entries hold their node.
 struct StatNode;
 using StatItem =
     std::variant<std::monostate, const StatNode*, const MediaItem*, const AppMediaItem*,
                  const MessageRecord*, const AttachmentItem*, const ContactRecord*,
                  const CallRecord*, const NoteRecord*, const WhatsAppMessageRecord*,
-                 const ReminderRecord*, const CalendarEventRecord*, const BookmarkRecord*>;
+                 const ReminderRecord*, const CalendarEventRecord*, const BookmarkRecord*,
+                 const ChatAppChat*>;
 
 struct StatEntry {
   std::uint32_t isGroup = 0;  // non-zero for a node's entry
   std::uint32_t ticked = 1;   // a group entry: every item below it is ticked
   std::uint32_t hidden = 0;   // hidden by the deleted-only filter
-  std::int32_t category = 0;  // 1..14 (see CategoryId)
+  std::int32_t category = 0;  // 1..16 (see CategoryId)
   std::uint64_t size = 0;     // bytes, at least kMinEntrySize for an item
   std::uint32_t deleted = 0;  // the record's `deleted` (0 for files)
   StatItem item;
@@ -104,7 +121,7 @@ class CStatisticsObj {
   CStatisticsObj(const CStatisticsObj&) = delete;
   CStatisticsObj& operator=(const CStatisticsObj&) = delete;
 
-  // Empties everything and creates the root and the fourteen category nodes (each with
+  // Empties everything and creates the root and the sixteen category nodes (each with
   // its entry), all counters 0.
   void Reset();
 
@@ -116,17 +133,18 @@ class CStatisticsObj {
   const StatNode* AppNode(Category c, const std::string& app) const;
 
   // Adding results: one ticked, visible entry per item under the category's node.
-  void AddMedia(Category c, const MediaList& items);              // 1, 2, 11
-  void AddAppMedia(Category c, const AppGroups& groups);          // 3, 4: one node per app
-  void AddConversations(const std::list<MessageRecord>& list);    // 5
-  void AddAttachments(const AttachmentList& items);               // 6
-  void AddContacts(const std::list<ContactRecord>& contacts);     // 7
-  void AddCalls(const std::list<CallRecord>& calls);              // 8
-  void AddNotes(const std::list<NoteRecord>& notes);              // 9
-  void AddChats(const std::list<WhatsAppMessageRecord>& list);    // 10
-  void AddReminders(const std::list<ReminderRecord>& reminders);  // 12
-  void AddEvents(const std::list<CalendarEventRecord>& events);   // 13
-  void AddBookmarks(const std::list<BookmarkRecord>& bookmarks);  // 14
+  void AddMedia(Category c, const MediaList& items);                   // 1, 2, 11
+  void AddAppMedia(Category c, const AppGroups& groups);               // 3, 4: one node per app
+  void AddConversations(const std::list<MessageRecord>& list);         // 5
+  void AddAttachments(const AttachmentList& items);                    // 6
+  void AddContacts(const std::list<ContactRecord>& contacts);          // 7
+  void AddCalls(const std::list<CallRecord>& calls);                   // 8
+  void AddNotes(const std::list<NoteRecord>& notes);                   // 9
+  void AddChats(const std::list<WhatsAppMessageRecord>& list);         // 10
+  void AddReminders(const std::list<ReminderRecord>& reminders);       // 12
+  void AddEvents(const std::list<CalendarEventRecord>& events);        // 13
+  void AddBookmarks(const std::list<BookmarkRecord>& bookmarks);       // 14
+  void AddChatApp(Category app, const std::list<ChatAppChat>& chats);  // 15, 16
 
   // Entries in store order.
   const std::vector<StatEntry>& Entries() const { return entries_; }
@@ -141,7 +159,7 @@ class CStatisticsObj {
   void SetNodeTicked(StatNode& node, bool ticked);
 
   // The deleted-only filter of one node (Messages, Contacts, Call History, Notes,
-  // WhatsApp, Reminder, Calendar and Safari Bookmark carry one; other nodes ignore it
+  // WhatsApp, Reminder, Calendar, Safari Bookmark, WeChat and QQ carry one; other nodes ignore it
   // and return false). Switching it on hides
   // every entry below the node whose record is not deleted; off shows them again.
   static bool IsFilterable(Category c);
