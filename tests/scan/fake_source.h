@@ -37,6 +37,7 @@ struct FakeScript {
   // What ReadProblem and OpenProblem answer (a category's text from its read on).
   std::map<Category, std::string> problems;
   std::string openProblem;
+  AccountChats weChat, qq;
 };
 
 class FakeSource : public IPhoneRecoveryParse {
@@ -94,11 +95,11 @@ class FakeSource : public IPhoneRecoveryParse {
   std::int32_t ReadBookmarks(std::list<BookmarkRecord>& l) override {
     return Run("ReadBookmarks", [&] { l = script_.bookmarks; });
   }
-  std::int32_t ReadQQ(AccountChats&) override {
-    return Run("ReadQQ", [] {});
+  std::int32_t ReadQQ(AccountChats& a) override {
+    return Run("ReadQQ", [&] { a = script_.qq; });
   }
-  std::int32_t ReadWeChat(AccountChats&) override {
-    return Run("ReadWeChat", [] {});
+  std::int32_t ReadWeChat(AccountChats& a) override {
+    return Run("ReadWeChat", [&] { a = script_.weChat; });
   }
   std::int32_t ReadWhatsApp(WhatsAppChatMap& m) override {
     return Run("ReadWhatsApp", [&] { m = script_.chats; });

@@ -39,13 +39,13 @@ class ScanBackup : public ::testing::Test {
   CScanSession session_;
 };
 
-TEST_F(ScanBackup, EveryCategoryOfAPlainBackupEndsAtNinetyEight) {
+TEST_F(ScanBackup, EveryCategoryOfAPlainBackupThenTheChatAppsFillTheBar) {
   ASSERT_TRUE(session_.Start(request_));
   session_.Wait();
   EXPECT_EQ(log_.Of(ScanEventKind::Ended), std::vector<std::int32_t>{0});
   EXPECT_EQ(log_.Of(ScanEventKind::OpenState), std::vector<std::int32_t>{0});
   EXPECT_EQ(session_.OpenResult(), 0);
-  EXPECT_EQ(session_.ShownPercent(), 98);
+  EXPECT_EQ(session_.ShownPercent(), 99);
   auto progress = log_.Of(ScanEventKind::Progress);
   ASSERT_FALSE(progress.empty());
   EXPECT_EQ(progress.front(), 2);
@@ -91,6 +91,30 @@ TEST_F(ScanBackup, EveryCategoryOfAPlainBackupEndsAtNinetyEight) {
   for (const CalendarEventRecord& e : s.events)
     EXPECT_NE(session_.Statistics().FindEntry(&e), CStatisticsObj::npos);
 
+  // The chat apps: what the accounts' passes give, one row per chat.
+  AccountChats weChat, qq;
+  ASSERT_EQ(source.ReadWeChat(weChat), 0);
+  ASSERT_EQ(source.ReadQQ(qq), 0);
+  ASSERT_FALSE(weChat.empty());
+  ASSERT_FALSE(qq.empty());
+  auto flat = [](const AccountChats& accounts) {
+    std::vector<std::string> lines;
+    for (const auto& [account, chats] : accounts)
+      for (const auto& [key, messages] : chats)
+        for (const ChatMessageRecord& m : messages)
+          lines.push_back(account + "|" + key + "|" + std::to_string(m.status) + "|" + m.time +
+                          "|" + m.text);
+    return lines;
+  };
+  EXPECT_EQ(flat(s.weChat), flat(weChat));
+  EXPECT_EQ(flat(s.qq), flat(qq));
+  std::size_t weChatChats = 0;
+  for (const auto& [account, chats] : weChat) weChatChats += chats.size();
+  EXPECT_EQ(session_.CategoryCount(Category::WeChat), static_cast<std::int32_t>(weChatChats));
+  EXPECT_GT(session_.CategoryCount(Category::QQ), 0);
+  const std::vector<std::int32_t> tail(progress.end() - 3, progress.end());
+  EXPECT_EQ(tail, (std::vector<std::int32_t>{kChatAppsFromPercent, kQQFromPercent, 99}));
+
   // The tree holds every item of every store, each entry pointing into its store.
   std::uint32_t sum = 0;
   for (int i = 0; i < kCategoryCount; ++i)
@@ -102,6 +126,16 @@ TEST_F(ScanBackup, EveryCategoryOfAPlainBackupEndsAtNinetyEight) {
 
   // The backup folder went through read-only access: the truth file still matches.
   EXPECT_EQ(test::ReadTruth(backup_).size(), truth_.size());
+}
+
+TEST_F(ScanBackup, TheFourteenAloneEndAtNinetyEight) {
+  request_.chosen[static_cast<int>(Category::WeChat)] = false;
+  request_.chosen[static_cast<int>(Category::QQ)] = false;
+  ASSERT_TRUE(session_.Start(request_));
+  session_.Wait();
+  EXPECT_EQ(session_.ShownPercent(), 98);
+  EXPECT_TRUE(session_.Stores().weChat.empty());
+  EXPECT_EQ(session_.CategoryCount(Category::QQ), 0);
 }
 
 TEST_F(ScanBackup, StopRightAfterStartEndsOnceWithoutHanging) {

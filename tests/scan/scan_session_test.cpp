@@ -71,12 +71,13 @@ TEST(ScanWorker, RunsTheChosenReadsInTheFixedOrder) {
                                    "ReadNotes",     "ReadAppMedia",
                                    "ReadWhatsApp",  "ReadWhatsAppAttachments",
                                    "ReadReminders", "ReadCalendar",
-                                   "ReadBookmarks"};
+                                   "ReadBookmarks", "ReadWeChat",
+                                   "ReadQQ"};
   EXPECT_EQ(r.calls, want);
   EXPECT_FALSE(r.session.IsScanning());
   EXPECT_EQ(r.log.Of(ScanEventKind::Ended), std::vector<std::int32_t>{0});
-  // 1032 after opening and after each of the twelve reads.
-  EXPECT_EQ(r.log.Of(ScanEventKind::Counts).size(), 13u);
+  // 1032 after opening and after each of the fourteen reads.
+  EXPECT_EQ(r.log.Of(ScanEventKind::Counts).size(), 15u);
 
   EXPECT_EQ(r.session.CategoryCount(Category::CameraRoll), 1);
   EXPECT_EQ(r.session.CategoryCount(Category::PhotoStream), 2);
@@ -164,10 +165,10 @@ TEST(ScanWorker, ReadErrorsDoNotStopAndTheLastOneStillEndsTheScan) {
   ScanRun r;
   FakeScript s = FullScript();
   s.results["ReadMessages"] = kQueryFailed;
-  s.results["ReadBookmarks"] = kInvalidParameter;  // the last read of all
+  s.results["ReadQQ"] = kInvalidParameter;  // the last read of all
   ASSERT_TRUE(r.Start(std::move(s)));
   r.session.Wait();
-  EXPECT_EQ(r.calls.size(), 13u);
+  EXPECT_EQ(r.calls.size(), 15u);
   EXPECT_FALSE(r.session.IsScanning());
   // The page would otherwise stay in its scanning state.
   EXPECT_EQ(r.log.Of(ScanEventKind::Ended), std::vector<std::int32_t>{kInvalidParameter});
@@ -257,7 +258,7 @@ TEST(ScanWorker, OpenResultsDecideWhetherTheScanGoesOn) {
     s.results["OpenBackup"] = kInvalidParameter;
     ASSERT_TRUE(r.Start(std::move(s)));
     r.session.Wait();
-    EXPECT_EQ(r.calls.size(), 13u);
+    EXPECT_EQ(r.calls.size(), 15u);
     EXPECT_EQ(r.session.OpenResult(), kInvalidParameter);
     EXPECT_EQ(r.log.Of(ScanEventKind::Ended), std::vector<std::int32_t>{0});
   }
@@ -350,7 +351,7 @@ TEST(ScanWorker, PauseHoldsTheWorkerAndCancelledStopKeepsItPaused) {
   r.session.Resume();
   r.session.Wait();
   EXPECT_EQ(gate.Reports(), 400);
-  EXPECT_EQ(r.calls.size(), 13u);
+  EXPECT_EQ(r.calls.size(), 15u);
   EXPECT_EQ(r.log.Of(ScanEventKind::Ended), std::vector<std::int32_t>{0});
 }
 
@@ -531,6 +532,123 @@ TEST(ScanSessionState, LabelFilterAndRecoveryRule) {
   EXPECT_EQ(r.session.CategoryCount(Category::CallHistory), 0);
 }
 
+// The chat apps: read after the fourteen, each with its share of the bar, one row per
+// chat of every account.
+ChatMessageRecord ChatLine(std::int32_t status, const std::string& time, const std::string& text) {
+  ChatMessageRecord m;
+  m.status = status;
+  m.time = time;
+  m.text = text;
+  return m;
+}
+
+FakeScript WithChatApps() {
+  FakeScript s = FullScript();
+  s.weChat["User1"]["wxid_a"] = {ChatLine(0, "2020-01-01 10:00:00", "hello"),
+                                 ChatLine(1, "2020-01-02 10:00:00", "gone")};
+  s.weChat["User1"]["wxid_b"] = {ChatLine(0, "2020-01-03 10:00:00", "still here")};
+  s.weChat["User2"]["wxid_c"] = {ChatLine(1, "2019-05-05 05:05:05", "only deleted")};
+  s.qq["10001"]["20002"] = {ChatLine(0, "2021-02-02 02:02:02", "qq live")};
+  return s;
+}
+
+TEST(ScanChatApps, ReadLastWithTheirOwnShareOfTheBar) {
+  ScanRun r;
+  FakeScript s = WithChatApps();
+  s.reports["ReadBookmarks"] = {98};  // where a plain backup's fourteen end
+  // What the store passes report is no percentage of this scan: it must not move the bar.
+  s.reports["ReadWeChat"] = {120, 130};
+  s.reports["ReadQQ"] = {140};
+  ASSERT_TRUE(r.Start(std::move(s)));
+  r.session.Wait();
+  ASSERT_GE(r.calls.size(), 2u);
+  EXPECT_EQ(r.calls[r.calls.size() - 2], "ReadWeChat");
+  EXPECT_EQ(r.calls.back(), "ReadQQ");
+  const std::vector<std::int32_t> progress = r.log.Of(ScanEventKind::Progress);
+  ASSERT_GE(progress.size(), 4u);
+  for (std::size_t i = 1; i < progress.size(); ++i) EXPECT_GT(progress[i], progress[i - 1]);
+  // The fourteen end below the chat apps' share; then exactly the apps' own steps.
+  const std::vector<std::int32_t> tail(progress.end() - 3, progress.end());
+  EXPECT_EQ(tail, (std::vector<std::int32_t>{kChatAppsFromPercent, kQQFromPercent, 99}));
+  EXPECT_LT(progress[progress.size() - 4], kChatAppsFromPercent);
+  EXPECT_GE(progress[progress.size() - 4], kChatAppsFromPercent - 2);
+  EXPECT_EQ(r.session.ShownPercent(), 99);
+
+  // Rows: one per chat of every account, chats with deleted messages first.
+  EXPECT_EQ(r.session.CategoryCount(Category::WeChat), 3);
+  EXPECT_EQ(r.session.CategoryCount(Category::QQ), 1);
+  const std::vector<std::int32_t> ready = r.log.Of(ScanEventKind::NodeReady);
+  ASSERT_GE(ready.size(), 2u);
+  EXPECT_EQ(ready[ready.size() - 2], CategoryId(Category::WeChat));
+  EXPECT_EQ(ready.back(), CategoryId(Category::QQ));
+  const std::list<ChatAppChat>& rows = r.session.Stores().weChatList;
+  ASSERT_EQ(rows.size(), 3u);
+  auto row = rows.begin();
+  EXPECT_EQ(row->account + "/" + row->chat, "User1/wxid_a");
+  EXPECT_EQ(row->live, 1u);
+  EXPECT_EQ(row->deleted, 1u);
+  EXPECT_EQ(row->lastTime, "2020-01-02 10:00:00");
+  ++row;
+  EXPECT_EQ(row->account + "/" + row->chat, "User2/wxid_c");
+  ++row;
+  EXPECT_EQ(row->account + "/" + row->chat, "User1/wxid_b");
+  EXPECT_EQ(row->deleted, 0u);
+  ASSERT_NE(row->messages, nullptr);
+  EXPECT_EQ(row->messages->front().text, "still here");
+  EXPECT_EQ(r.session.Stores().qqList.front().app, Category::QQ);
+
+  // Each chat is a tickable entry; the filter keeps the chats with deleted messages.
+  EXPECT_EQ(r.session.Statistics().CategoryNode(Category::WeChat).items, 3u);
+  EXPECT_TRUE(r.session.SetDeletedOnly(Category::WeChat, true));
+  EXPECT_EQ(r.session.FilteredCount(Category::WeChat), 1u);
+  EXPECT_TRUE(r.session.SetDeletedOnly(Category::QQ, true));
+  EXPECT_EQ(r.session.FilteredCount(Category::QQ), 1u);
+  EXPECT_EQ(r.session.Label().tickedVisible, r.session.Statistics().Root().items - 2u);
+}
+
+TEST(ScanChatApps, WithoutThemTheFourteenFillTheBarAsBefore) {
+  ScanRun r;
+  FakeScript s = WithChatApps();
+  s.reports["ReadBookmarks"] = {98};
+  CategorySet fourteen = AllCategories();
+  fourteen[static_cast<int>(Category::WeChat)] = false;
+  fourteen[static_cast<int>(Category::QQ)] = false;
+  ASSERT_TRUE(r.Start(std::move(s), fourteen));
+  r.session.Wait();
+  EXPECT_EQ(r.calls.back(), "ReadBookmarks");
+  EXPECT_EQ(r.session.ShownPercent(), 98);
+  EXPECT_EQ(r.session.CategoryCount(Category::WeChat), 0);
+  EXPECT_FALSE(r.session.NodeShown(Category::WeChat));
+
+  // Only the chat apps: nothing else is read, and they still fill their share.
+  ScanRun only;
+  ASSERT_TRUE(only.Start(WithChatApps(), Only({Category::QQ})));
+  only.session.Wait();
+  EXPECT_EQ(only.calls, (std::vector<std::string>{"OpenBackup", "ReadQQ"}));
+  EXPECT_EQ(only.log.Of(ScanEventKind::Progress), (std::vector<std::int32_t>{kQQFromPercent, 99}));
+  EXPECT_TRUE(only.session.NodeShown(Category::QQ));
+}
+
+TEST(ScanChatApps, AStoppedWeChatReadEndsTheScanBeforeQQ) {
+  ScanRun r;
+  FakeScript s = WithChatApps();
+  s.results["ReadWeChat"] = kStopped;
+  ASSERT_TRUE(r.Start(std::move(s)));
+  r.session.Wait();
+  EXPECT_EQ(r.calls.back(), "ReadWeChat");
+  EXPECT_EQ(r.log.Of(ScanEventKind::Ended), std::vector<std::int32_t>{kStopped});
+  EXPECT_FALSE(r.session.NodeShown(Category::WeChat));
+  EXPECT_LT(r.session.ShownPercent(), kQQFromPercent);
+  // A failed read is no stop: QQ is still read.
+  ScanRun failed;
+  FakeScript f = WithChatApps();
+  f.results["ReadWeChat"] = kQueryFailed;
+  ASSERT_TRUE(failed.Start(std::move(f)));
+  failed.session.Wait();
+  EXPECT_EQ(failed.calls.back(), "ReadQQ");
+  EXPECT_TRUE(failed.session.NodeShown(Category::QQ));
+}
+
 TEST(CategoryNames, ParseListsAndReportBadNames) {
   CategorySet set{};
   std::string error;
@@ -546,6 +664,8 @@ TEST(CategoryNames, ParseListsAndReportBadNames) {
   EXPECT_EQ(set, AllCategories());  // untouched on failure
   EXPECT_FALSE(ParseCategoryList("messages,,notes", set, error));
   EXPECT_FALSE(ParseCategoryList("", set, error));
+  ASSERT_TRUE(ParseCategoryList("wechat,qq", set, error));
+  EXPECT_EQ(set, Only({Category::WeChat, Category::QQ}));
   for (int i = 0; i < kCategoryCount; ++i) {
     CategorySet one{};
     ASSERT_TRUE(ParseCategoryList(CategoryCliName(static_cast<Category>(i)), one, error));
