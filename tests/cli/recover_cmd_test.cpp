@@ -239,6 +239,73 @@ TEST_F(RecoverCommandTest, CategoriesAndDeletedOnly) {
   EXPECT_LT(rows(out), rows(all));
 }
 
+// The text a chat's file holds, made from what the chats command shows of it.
+std::string ChatFileText(const test::Json& messages, bool deletedOnly) {
+  std::string text = "\xEF\xBB\xBF";
+  for (const test::Json& m : messages.items) {
+    if (deletedOnly && !m["deleted"].boolean) continue;
+    std::string body;
+    for (char c : m["text"].Str()) {
+      if (c == '\n') body += '\r';
+      body += c;
+    }
+    text += m["time"].Str() + " " + (m["isSender"].Int() != 0 ? "Me" : m["sender"].Str()) +
+            ":\r\n    " + body + (m["partial"].boolean ? "\xE2\x80\xA6" : "") + "\r\n\r\n";
+  }
+  return text;
+}
+
+// WeChat and QQ chats are recovered as one text per chat under their account, exactly as
+// the chats command shows them; with --deleted-only, the chats with deleted messages and
+// only those messages.
+TEST_F(RecoverCommandTest, ChatAppsAreRecoveredAsTextPerChat) {
+  Outcome shown = Cli({"chats", backup_->string(), "--json"});
+  ASSERT_EQ(shown.code, 0) << shown.err;
+  const test::Json doc = test::Json::Parse(shown.out);
+  for (bool deletedOnly : {false, true}) {
+    SCOPED_TRACE(deletedOnly ? "deleted only" : "all");
+    const fs::path out = Out(deletedOnly ? "chat-apps-deleted" : "chat-apps");
+    std::vector<std::string> args = {"recover",    backup_->string(), "--out",
+                                     out.string(), "--categories",    "wechat,qq"};
+    if (deletedOnly) args.push_back("--deleted-only");
+    Outcome r = Cli(args);
+    ASSERT_EQ(r.code, 0) << r.err << r.out;
+    std::set<std::string> tops;
+    for (const fs::path& p : Children(out)) tops.insert(p.filename().string());
+    EXPECT_EQ(tops, (std::set<std::string>{"QQ Message", "WeChat Message"}));
+    std::size_t files = 0, expected = 0;
+    for (const auto& [app, top] : {std::pair{"wechat", "WeChat Message"}, {"qq", "QQ Message"}}) {
+      for (const test::Json& account : doc[app]["accounts"].items) {
+        const auto folders = Children(out / top);
+        const fs::path* folder = nullptr;
+        for (const fs::path& f : folders)
+          if (std::regex_match(f.filename().string(),
+                               std::regex(account["account"].Str() + "-\\d{14}")))
+            folder = &f;
+        std::size_t chatsWithFiles = 0;
+        for (const test::Json& chat : account["chats"].items) {
+          if (deletedOnly && chat["deleted"].Int() == 0) continue;
+          ++chatsWithFiles;
+          ++expected;
+          ASSERT_NE(folder, nullptr) << top << " " << account["account"].Str();
+          const fs::path file = *folder / (chat["key"].Str() + ".txt");
+          ASSERT_TRUE(fs::is_regular_file(file)) << file;
+          EXPECT_EQ(ReadFile(file), ChatFileText(chat["messages"], deletedOnly)) << file;
+        }
+        if (folder) files += Children(*folder).size();
+        if (chatsWithFiles == 0) {
+          EXPECT_EQ(folder, nullptr);
+        }
+      }
+    }
+    EXPECT_GT(expected, 0u);
+    EXPECT_EQ(files, expected);
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(r.out, m, std::regex("Recovered (\\d+) of (\\d+) item")));
+    EXPECT_EQ(std::stoul(m[1]), expected);
+  }
+}
+
 TEST_F(RecoverCommandTest, BadArgumentsAndBadBackups) {
   EXPECT_EQ(Cli({"recover", backup_->string()}).code, kExitUsage);
   EXPECT_EQ(Cli({"recover", "--out", Out("x").string()}).code, kExitUsage);

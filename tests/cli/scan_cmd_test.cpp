@@ -236,6 +236,69 @@ TEST_F(ScanCommandTest, CategoryListChoosesAndTextShowsTheTreeCounts) {
   EXPECT_EQ(text.out.find("Camera Roll"), std::string::npos);
 }
 
+// The chat apps sit beside the fourteen categories under "chatApps", with the same
+// accounts, chats and messages as the chats command shows.
+TEST_F(ScanCommandTest, JsonHasTheChatAppsBesideTheFourteen) {
+  ScanRun r = Scan({backup_.string(), "--json"});
+  ASSERT_EQ(r.code, kExitOk) << r.err;
+  Json doc = Json::Parse(r.out);
+  EXPECT_EQ(doc["categories"].size(), 14u);
+  std::ostringstream out, err;
+  ASSERT_EQ(RunCli({"chats", backup_.string(), "--json"}, {out, err}), kExitOk) << err.str();
+  Json chats = Json::Parse(out.str());
+  const std::pair<const char*, std::int64_t> apps[] = {{"wechat", 15}, {"qq", 16}};
+  for (const auto& [app, id] : apps) {
+    SCOPED_TRACE(app);
+    const Json& part = doc["chatApps"][app];
+    ASSERT_FALSE(part.IsNull());
+    EXPECT_EQ(Keys(part), (std::set<std::string>{"id", "chosen", "chats", "live", "deleted",
+                                                 "error", "accounts"}));
+    EXPECT_EQ(part["id"].Int(), id);
+    EXPECT_TRUE(part["chosen"].boolean);
+    EXPECT_TRUE(part["error"].IsNull());
+    std::int64_t rows = 0, live = 0, deleted = 0;
+    const Json& same = chats[app]["accounts"];
+    ASSERT_EQ(part["accounts"].size(), same.size());
+    for (std::size_t a = 0; a < same.size(); ++a) {
+      const Json& account = part["accounts"][a];
+      EXPECT_EQ(account["account"].Str(), same[a]["account"].Str());
+      ASSERT_EQ(account["chats"].size(), same[a]["chats"].size());
+      for (std::size_t c = 0; c < account["chats"].size(); ++c) {
+        const Json& chat = account["chats"][c];
+        EXPECT_EQ(chat["key"].Str(), same[a]["chats"][c]["key"].Str());
+        EXPECT_EQ(chat["live"].Int(), same[a]["chats"][c]["live"].Int());
+        EXPECT_EQ(chat["deleted"].Int(), same[a]["chats"][c]["deleted"].Int());
+        ASSERT_EQ(chat["messages"].size(), same[a]["chats"][c]["messages"].size());
+        for (std::size_t m = 0; m < chat["messages"].size(); ++m)
+          EXPECT_EQ(chat["messages"][m]["text"].Str(),
+                    same[a]["chats"][c]["messages"][m]["text"].Str());
+        ++rows;
+        live += chat["live"].Int();
+        deleted += chat["deleted"].Int();
+      }
+    }
+    EXPECT_GT(rows, 0);
+    EXPECT_EQ(part["chats"].Int(), rows);
+    EXPECT_EQ(part["live"].Int(), live);
+    EXPECT_EQ(part["deleted"].Int(), deleted);
+    EXPECT_GT(deleted, 0);
+  }
+
+  // Not chosen: no accounts, counts 0, and the text form leaves them out.
+  ScanRun some = Scan({backup_.string(), "--categories", "contacts,qq", "--json"});
+  ASSERT_EQ(some.code, kExitOk) << some.err;
+  Json few = Json::Parse(some.out);
+  EXPECT_FALSE(few["chatApps"]["wechat"]["chosen"].boolean);
+  EXPECT_EQ(few["chatApps"]["wechat"]["chats"].Int(), 0);
+  EXPECT_EQ(few["chatApps"]["wechat"]["accounts"].size(), 0u);
+  EXPECT_EQ(few["chatApps"]["qq"]["chats"].Int(), doc["chatApps"]["qq"]["chats"].Int());
+  ScanRun text = Scan({backup_.string(), "--categories", "contacts,qq"});
+  EXPECT_EQ(text.out.find("WeChat"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("QQ (" + std::to_string(doc["chatApps"]["qq"]["chats"].Int()) + ")"),
+            std::string::npos)
+      << text.out;
+}
+
 TEST_F(ScanCommandTest, BadArgumentsAndFoldersAreClearErrors) {
   ScanRun r = Scan({backup_.string(), "--categories", "contacts,selfies"});
   EXPECT_EQ(r.code, kExitUsage);
