@@ -67,11 +67,15 @@ PreviewKind KindOfCopy(const QString& copyPath) {
 // ---- bubbles -------------------------------------------------------------------------
 
 bool CBubbleRows::FromMe(const Message& m) {
-  return std::visit([](const auto* r) { return r->isFromMe != 0; }, m);
+  return std::visit(Overloaded{[](const ChatAppMessage& c) { return c.message->is_sender != 0; },
+                               [](const auto* r) { return r->isFromMe != 0; }},
+                    m);
 }
 
 bool CBubbleRows::Deleted(const Message& m) {
-  return std::visit([](const auto* r) { return r->deleted != 0; }, m);
+  return std::visit(Overloaded{[](const ChatAppMessage& c) { return c.message->status != 0; },
+                               [](const auto* r) { return r->deleted != 0; }},
+                    m);
 }
 
 QString CBubbleRows::Header(const Message& m) {
@@ -86,12 +90,24 @@ QString CBubbleRows::Header(const Message& m) {
                           return ToQ(r->date) + QLatin1Char(' ') +
                                  ChooseWho(ToQ(r->senderName), ToQ(r->pushName)) + QLatin1Char(':');
                         },
+                        [](const ChatAppMessage& c) {
+                          const ChatMessageRecord& r = *c.message;
+                          if (r.is_sender != 0) return ToQ(r.time) + QStringLiteral(" Me:");
+                          return ToQ(r.time) + QLatin1Char(' ') +
+                                 ChooseWho(ToQ(r.sender), ToQ(c.chat->chat)) + QLatin1Char(':');
+                        },
                     },
                     m);
 }
 
 QString CBubbleRows::Text(const Message& m) {
-  return std::visit([](const auto* r) { return ToQ(r->text); }, m);
+  return std::visit(Overloaded{[](const ChatAppMessage& c) {
+                                 // A deleted message whose end was overwritten says so.
+                                 return ToQ(c.message->text) +
+                                        (c.message->partial ? QStringLiteral("\u2026") : QString());
+                               },
+                               [](const auto* r) { return ToQ(r->text); }},
+                    m);
 }
 
 int CBubbleRows::ElementKind(int index) const {
@@ -101,8 +117,10 @@ int CBubbleRows::ElementKind(int index) const {
 
 int CBubbleRows::ElementHeight(int index) const {
   if (index <= 0 || index > Messages()) return kSeparatorHeight;
-  const auto length = std::visit([](const auto* r) { return r->text.size(); },
-                                 m_messages[static_cast<std::size_t>(index - 1)]);
+  const auto length =
+      std::visit(Overloaded{[](const ChatAppMessage& c) { return c.message->text.size(); },
+                            [](const auto* r) { return r->text.size(); }},
+                 m_messages[static_cast<std::size_t>(index - 1)]);
   const int lines = static_cast<int>(std::min<std::size_t>(length / kBubbleCharsPerLine, 60)) + 1;
   return kBubbleHeight + std::max(0, lines - 2) * kBubbleLineHeight;
 }
@@ -201,6 +219,7 @@ void CPreviewVrtWnd::ShowRow(const PreviewRow& row) {
                  [this](const AttachmentItem* i) { ShowMedia(*i); },
                  [this](const MessageRecord* r) { ShowConversation(*r); },
                  [this](const WhatsAppMessageRecord* r) { ShowChat(*r); },
+                 [this](const ChatAppChat* r) { ShowChatApp(*r); },
                  [this](const ContactRecord* r) { ShowContact(*r); },
                  [this](const NoteRecord* r) { ShowNote(*r); },
                  [this](const ReminderRecord* r) {
@@ -258,6 +277,16 @@ void CPreviewVrtWnd::ShowChat(const WhatsAppMessageRecord& row) {
   if (auto it = stores.chats.find(row.sessionId); it != stores.chats.end()) {
     messages.reserve(it->second.size());
     for (const auto& m : it->second) messages.emplace_back(&m);
+  }
+  ShowBubbles(std::move(messages));
+}
+
+void CPreviewVrtWnd::ShowChatApp(const ChatAppChat& row) {
+  std::vector<CBubbleRows::Message> messages;
+  if (row.messages != nullptr) {
+    messages.reserve(row.messages->size());
+    for (const ChatMessageRecord& m : *row.messages)
+      messages.emplace_back(CBubbleRows::ChatAppMessage{&m, &row});
   }
   ShowBubbles(std::move(messages));
 }

@@ -52,7 +52,13 @@ PreviewKind KindOfCopy(const QString& copyPath);
 // the separator, row i + 1 the i-th message.
 class CBubbleRows : public ui::IListElementSource {
  public:
-  using Message = std::variant<const MessageRecord*, const WhatsAppMessageRecord*>;
+  // A WeChat or QQ message with its chat, whose key names the partner when the message
+  // has no sender of its own.
+  struct ChatAppMessage {
+    const ChatMessageRecord* message = nullptr;
+    const ChatAppChat* chat = nullptr;
+  };
+  using Message = std::variant<const MessageRecord*, const WhatsAppMessageRecord*, ChatAppMessage>;
   enum Kind { kSeparator = 0, kSent = 1, kReceived = 2 };
   static constexpr int kSeparatorHeight = 30;
 
@@ -113,6 +119,7 @@ class CPreviewVrtWnd : public CBaseVrtWnd {
   void SetMode(PreviewMode mode);
   void ShowConversation(const MessageRecord& row);
   void ShowChat(const WhatsAppMessageRecord& row);
+  void ShowChatApp(const ChatAppChat& row);
   void ShowBubbles(std::vector<CBubbleRows::Message> messages);
   void ShowContact(const ContactRecord& contact);
   void ShowNote(const NoteRecord& note);

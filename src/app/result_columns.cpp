@@ -139,6 +139,23 @@ std::vector<ResultColumn> ChatColumns() {
       })};
 }
 
+// A WeChat or QQ chat: its account, its partner (or group), when it last had a
+// message, and how many of its messages are live and how many were deleted.
+std::vector<ResultColumn> ChatAppColumns() {
+  return {
+      Col<ChatAppChat>("ColAccount", "Account", 110,
+                       [](const ChatAppChat& c) { return ToQ(c.account); }),
+      Col<ChatAppChat>("ColChat", "Chat", 170, [](const ChatAppChat& c) { return ToQ(c.chat); }),
+      Col<ChatAppChat>(
+          "ColLastMessage", "Last Message", 130,
+          [](const ChatAppChat& c) { return ToQ(c.lastTime); }, kDate),
+      Col<ChatAppChat>(
+          "ColMessages", "Messages", 90,
+          [](const ChatAppChat& c) { return QString::number(c.live); }, "000000"),
+      Col<ChatAppChat>("ColDeleted", "Deleted", 0,
+                       [](const ChatAppChat& c) { return QString::number(c.deleted); })};
+}
+
 std::vector<ResultColumn> PhotoColumns() {
   return {Col<MediaItem>("ColFileName", "File Name", 200,
                          [](const MediaItem& m) { return ToQ(m.name); }),
@@ -202,6 +219,8 @@ const Table& Columns() {
     at(Category::Reminder) = ReminderColumns();
     at(Category::Calendar) = EventColumns();
     at(Category::SafariBookmark) = BookmarkColumns();
+    at(Category::WeChat) = ChatAppColumns();
+    at(Category::QQ) = ChatAppColumns();
     t.apps = AppColumns();
     t.appFiles = AppFileColumns();
     return t;

@@ -18,7 +18,7 @@ namespace bv {
 
 namespace {
 
-// The tree's two groups and a node per category, in the categories' fixed order.
+// The tree's three groups and a node per category, in the categories' fixed order.
 struct NodeInfo {
   const char* key;  // the name's key in the scan page's language section
   const char* name;
@@ -42,14 +42,17 @@ constexpr NodeInfo kNodes[kCategoryCount] = {
     {"NodeReminder", "Reminder", "file='Controls.png' source='181,410,199,428'", 1},
     {"NodeCalendar", "Calendar", "file='Controls.png' source='199,410,217,428'", 1},
     {"NodeSafariBookmark", "Safari Bookmark", "file='Controls.png' source='217,410,235,428'", 1},
+    {"NodeWeChat", "WeChat", "file='Controls.png' source='73,410,91,428'", 2},
+    {"NodeQQ", "QQ", "file='Controls.png' source='73,410,91,428'", 2},
 };
 struct GroupInfo {
   const char* key;
   const char* name;
 };
-constexpr GroupInfo kGroups[2] = {{"NodePhotosVideos", "Photos & Videos"},
-                                  {"NodeMessagesCallLogs", "Messages & Call logs"}};
-// Tree node data: a category's id (1..14) for its node, these for the groups.
+constexpr GroupInfo kGroups[kTreeGroupCount] = {{"NodePhotosVideos", "Photos & Videos"},
+                                                {"NodeMessagesCallLogs", "Messages & Call logs"},
+                                                {"NodeChatApps", "Chat apps"}};
+// Tree node data: a category's id (1..16) for its node, these for the groups.
 constexpr quintptr kGroupData = 100;
 
 constexpr const char* kStatisticsPattern = "You select %s in %d item(s) of %s in %d item(s)";
@@ -119,7 +122,7 @@ void CScanVrtWnd::ApplyTexts() {
   RefreshPauseText();
   if (m_session.SourceKind() == kLocalBackupSource || m_session.SourceKind() == kDeviceSource)
     if (m_groups[0] != nullptr) ShowSourceTexts();
-  for (int g = 0; g < 2; ++g)
+  for (int g = 0; g < kTreeGroupCount; ++g)
     if (m_groups[static_cast<std::size_t>(g)])
       m_groups[static_cast<std::size_t>(g)]->SetText(PageText(kGroups[g].key, kGroups[g].name));
   UpdateNodes();
@@ -231,7 +234,7 @@ void CScanVrtWnd::BuildTree() {
   if (!m_tree) return;
   m_tree->RemoveAllNodes();
   m_nodes.fill(nullptr);
-  for (int g = 0; g < 2; ++g) {
+  for (int g = 0; g < kTreeGroupCount; ++g) {
     m_groups[static_cast<std::size_t>(g)] =
         m_tree->AddNode(PageText(kGroups[g].key, kGroups[g].name), nullptr, kGroupData + g);
     m_groups[static_cast<std::size_t>(g)]->SetAttribute(QStringLiteral("style"),
@@ -415,7 +418,7 @@ void CScanVrtWnd::UpdateTreeTicks() {
       states[static_cast<std::size_t>(i)] = TickState(stats.CategoryNode(static_cast<Category>(i)));
     return 0;
   });
-  for (int g = 0; g < 2; ++g) {
+  for (int g = 0; g < kTreeGroupCount; ++g) {
     int on = 0, off = 0, shown = 0;
     for (int i = 0; i < kCategoryCount; ++i) {
       ui::CTreeNodeUI* node = m_nodes[static_cast<std::size_t>(i)];

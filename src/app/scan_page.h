@@ -33,6 +33,9 @@ inline constexpr const char* kListUntickImage = "file='Controls.png' source='325
 inline constexpr const char* kFilterOffImage = "file='optionOff.png' source='0,0,78,19'";
 inline constexpr const char* kFilterOnImage = "file='optionOn.png' source='0,0,78,19'";
 
+// The category tree's groups: Photos & Videos, Messages & Call logs, Chat apps.
+inline constexpr int kTreeGroupCount = 3;
+
 // What the recovery and print buttons open; tests put their own in place.
 using PageAction = std::function<void()>;
 
@@ -181,7 +184,7 @@ class CScanVrtWnd : public CBaseVrtWnd, private IScanEventSink {
   ui::COptionUI* m_filter = nullptr;
   ui::COptionUI* m_previewSwitch = nullptr;
   std::array<ui::CTreeNodeUI*, kCategoryCount> m_nodes{};
-  std::array<ui::CTreeNodeUI*, 2> m_groups{};
+  std::array<ui::CTreeNodeUI*, kTreeGroupCount> m_groups{};
 };
 
 }  // namespace bv

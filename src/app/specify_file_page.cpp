@@ -45,6 +45,8 @@ CategorySet CSpecifyFileVrtWnd::ChosenCategories() const {
     auto* o = FindAs<ui::COptionUI>(QString::fromLatin1(kCategoryOptionNames[i]));
     chosen[i] = o && o->IsSelected();
   }
+  chosen[static_cast<std::size_t>(Category::WeChat)] = true;
+  chosen[static_cast<std::size_t>(Category::QQ)] = true;
   return chosen;
 }
 

@@ -11,8 +11,8 @@
 
 namespace bv {
 
-// The category options in the fixed order of the categories.
-inline constexpr std::array<const char*, kCategoryCount> kCategoryOptionNames = {
+// The category options in the fixed order of the categories (the chat apps have none).
+inline constexpr std::array<const char*, kPhoneCategoryCount> kCategoryOptionNames = {
     "OptCameraRoll",   "OptPhotoStream", "OptAppPhotos",   "OptAppVideos",  "OptMessages",
     "OptMessageAtts",  "OptContacts",    "OptCallHistory", "OptNotes",      "WhatsApp",
     "OptWhatsAppAtts", "OptReminder",    "OptCalendar",    "SafariBookmark"};
@@ -24,7 +24,7 @@ class CSpecifyFileVrtWnd : public CBaseVrtWnd {
   void OnInit() override;
   void Notify(ui::TNotifyUI& msg) override;
 
-  // The ticked options, by category.
+  // The ticked options, by category; the chat apps, which have no option, always.
   CategorySet ChosenCategories() const;
 
   // The password loop for an encrypted backup: the dialog until a password is given,
