@@ -248,6 +248,53 @@ TEST_F(PreviewPaneTest, AConversationShowsItsMessagesAsBubblesWithHeadersSidesAn
             ToQ(stranger.date) + QLatin1Char(' ') + ToQ(stranger.sender) + QLatin1Char(':'));
 }
 
+// A WeChat or QQ chat opens as its bubbles: the owner's on the right as "Me", the
+// partner's named by the chat, deleted ones in orange, a cut-off one ending in "…".
+TEST_F(PreviewPaneTest, AChatAppChatShowsItsBubblesWithDeletedOnesInOrange) {
+  Scanned();
+  PreviewOn();
+  const ScanStores& stores = Page().Session().Stores();
+  int deletedShown = 0, sentShown = 0, chats = 0;
+  for (const std::list<ChatAppChat>* rows : {&stores.weChatList, &stores.qqList}) {
+    for (const ChatAppChat& row : *rows) {
+      ++chats;
+      Show(row.app, &row);
+      EXPECT_EQ(Pane().Mode(), PreviewMode::kList);
+      ASSERT_NE(row.messages, nullptr);
+      ASSERT_EQ(Bubbles()->GetRowCount(), static_cast<int>(row.messages->size()) + 1);
+      std::vector<const ChatMessageRecord*> messages;
+      for (const ChatMessageRecord& m : *row.messages) messages.push_back(&m);
+      for (int first = 0; first <= static_cast<int>(messages.size()); first += 3) {
+        Bubbles()->ScrollToRow(first, true);
+        Settle();
+        for (int i = 0; i < static_cast<int>(messages.size()); ++i) {
+          ui::CControlUI* e = Bubbles()->ShownElement(i + 1);
+          if (!e) continue;
+          const ChatMessageRecord& m = *messages[static_cast<std::size_t>(i)];
+          auto* header = ui::FindControl(e, QStringLiteral("LblMsgHeader"));
+          auto* bubble = ui::FindControl(e, QStringLiteral("LblMsgBubble"));
+          ASSERT_TRUE(header && bubble);
+          const QString who = m.is_sender != 0   ? QStringLiteral("Me")
+                              : m.sender.empty() ? ToQ(row.chat)
+                                                 : ToQ(m.sender);
+          EXPECT_EQ(header->GetText(), ToQ(m.time) + QLatin1Char(' ') + who + QLatin1Char(':'));
+          EXPECT_EQ(bubble->GetText(),
+                    ToQ(m.text) + (m.partial ? QStringLiteral("\u2026") : QString()));
+          const bool right = bubble->geometry().center().x() > bubble->parentWidget()->width() / 2;
+          EXPECT_EQ(right, m.is_sender != 0) << i;
+          EXPECT_EQ(bubble->GetTextColor() == kOrange, m.status != 0) << i;
+          EXPECT_EQ(header->GetTextColor() == kOrange, m.status != 0) << i;
+          deletedShown += m.status != 0;
+          sentShown += m.is_sender != 0;
+        }
+      }
+    }
+  }
+  EXPECT_GT(chats, 2);
+  EXPECT_GT(deletedShown, 0);
+  EXPECT_GT(sentShown, 0);
+}
+
 TEST_F(PreviewPaneTest, EveryChatNamesItsSendersAndShowsDeletedMessagesInOrange) {
   Scanned();
   PreviewOn();

@@ -101,7 +101,7 @@ std::string Pdftotext(const QString& pdf) {
 // Every category but photo stream and app videos (unticked on the tree in the test).
 constexpr const char* kRecoveredCategories =
     "camera-roll,app-photos,messages,message-attachments,contacts,call-history,notes,whatsapp,"
-    "whatsapp-attachments,reminder,calendar,safari-bookmark";
+    "whatsapp-attachments,reminder,calendar,safari-bookmark,wechat,qq";
 
 TEST_F(ScanPageTest, RecoveryWritesWhatTheCommandLineWritesAndNeverIntoTheBackup) {
   CMainWnd& w = Scanned();
@@ -272,7 +272,8 @@ TEST_F(ScanPageTest, PrintShowsTheTickedRecordsOfEachPrintableCategory) {
   };
   for (const Case& k :
        {Case{Category::Contacts, 1}, Case{Category::Messages, 2}, Case{Category::CallHistory, 2},
-        Case{Category::Notes, 1}, Case{Category::WhatsApp, 1}, Case{Category::CameraRoll, 1}}) {
+        Case{Category::Notes, 1}, Case{Category::WhatsApp, 1}, Case{Category::WeChat, 2},
+        Case{Category::QQ, 2}, Case{Category::CameraRoll, 1}}) {
     SCOPED_TRACE(CategoryCliName(k.category));
     ClickNode(k.category);
     ASSERT_GT(List()->GetVisibleRowCount(), 2);

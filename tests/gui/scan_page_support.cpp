@@ -30,8 +30,8 @@ SharedBackup& Shared() {
     o.calls = 24;
     o.notes = 8;
     o.whatsapp = 30;
-    o.wechat = 2;
-    o.qq = 2;
+    o.wechat = 24;
+    o.qq = 24;
     o.media = 4;
     g_backup->folder = root / "00008030-00AA11BB22CC33DD";
     std::string error;
@@ -86,6 +86,8 @@ void ScanPageTest::ClickNode(Category c) {
   ui::CTreeNodeUI* node = Page().CategoryNode(c);
   ASSERT_NE(node, nullptr);
   QTreeView* view = Tree()->View();
+  // As a user scrolls to a node below the tree's visible part (the chat apps' group).
+  view->scrollTo(node->Item()->index());
   const QRect r = view->visualRect(node->Item()->index());
   ASSERT_FALSE(r.isEmpty()) << "node not shown";
   // On the text, right of the tick box and the icon.
@@ -97,6 +99,7 @@ void ScanPageTest::ClickNode(Category c) {
 void ScanPageTest::ClickNodeTick(ui::CTreeNodeUI* node) {
   ASSERT_NE(node, nullptr);
   QTreeView* view = Tree()->View();
+  view->scrollTo(node->Item()->index());
   const QRect r = view->visualRect(node->Item()->index());
   // The tick box is the first thing in the node's row, where the style puts it.
   QStyleOptionViewItem opt;

@@ -16,6 +16,8 @@
 #include "app/qt_text.h"
 #include "app/result_columns.h"
 #include "app/window_messages.h"
+#include "catalogue/discovery.h"
+#include "catalogue/local_recovery.h"
 #include "common/text.h"
 #include "fake_phone.h"
 #include "fake_source.h"
@@ -400,6 +402,102 @@ TEST_F(ScanPageTest, AWholeScanShowsTheTruthInTheTreeAndTheLists) {
   EXPECT_EQ(model->rowCount(), apps);
   EXPECT_FALSE(Control("BtnBackAppDir")->IsVisible());
   EXPECT_EQ(model->index(0, 1).data().toString(), app);
+}
+
+// WeChat and QQ: a third group of the tree, one row per chat of each account as the
+// accounts' passes read them, deleted ones in orange, the filter and the ticks.
+TEST_F(ScanPageTest, ChatAppsAreAThirdGroupWithTheirChatsTicksAndFilter) {
+  CMainWnd& w = Scanned();
+  CScanVrtWnd& page = w.ScanPage();
+  BackupRecord record;
+  ASSERT_EQ(ReadBackupFolder(platform::Utf8FromPath(BackupFolder()), record), 0);
+  BackupCatalog direct;
+  SelectBackup(direct, record);
+  CLocalBuckupRecovery source;
+  source.Attach(&direct);
+  ASSERT_EQ(source.OpenBackup(""), 0);
+
+  ASSERT_NE(Tree()->GetRootNode(2), nullptr);
+  EXPECT_EQ(Tree()->GetRootNode(2)->GetText(), QStringLiteral("Chat apps"));
+  const QColor orange(0xF3, 0x73, 0x02);
+  std::uint32_t chatRows = 0;
+  for (Category app : {Category::WeChat, Category::QQ}) {
+    SCOPED_TRACE(CategoryCliName(app));
+    AccountChats accounts;
+    ASSERT_EQ(app == Category::WeChat ? source.ReadWeChat(accounts) : source.ReadQQ(accounts), 0);
+    QStringList expected;
+    int withDeleted = 0;
+    for (const auto& [account, chats] : accounts)
+      for (const auto& [key, messages] : chats) {
+        int live = 0, deleted = 0;
+        for (const ChatMessageRecord& m : messages) ++(m.status != 0 ? deleted : live);
+        withDeleted += deleted > 0;
+        expected
+            << QStringLiteral("%1|%2|%3|%4").arg(ToQ(account), ToQ(key)).arg(live).arg(deleted);
+      }
+    ASSERT_GT(expected.size(), 2);
+    ASSERT_GT(withDeleted, 0);
+    ASSERT_LT(withDeleted, expected.size());
+    chatRows += static_cast<std::uint32_t>(expected.size());
+
+    ui::CTreeNodeUI* node = page.CategoryNode(app);
+    ASSERT_NE(node, nullptr);
+    EXPECT_TRUE(node->IsVisible());
+    EXPECT_EQ(node->GetText(), QStringLiteral("%1 (%2)")
+                                   .arg(app == Category::WeChat ? "WeChat" : "QQ")
+                                   .arg(expected.size()));
+    ClickNode(app);
+    QAbstractItemModel* model = List()->View()->model();
+    EXPECT_EQ(model->headerData(1, Qt::Horizontal).toString(), QStringLiteral("Account"));
+    EXPECT_EQ(model->headerData(3, Qt::Horizontal).toString(), QStringLiteral("Last Message"));
+    EXPECT_EQ(model->headerData(5, Qt::Horizontal).toString(), QStringLiteral("Deleted"));
+    EXPECT_TRUE(Control("FilterToolBar")->IsVisible());
+    QStringList shown;
+    const QStringList accountsColumn = Column(1), chatsColumn = Column(2), live = Column(4),
+                      deleted = Column(5);
+    ASSERT_EQ(deleted.size(), expected.size());
+    for (int r = 0; r < deleted.size(); ++r) {
+      shown << accountsColumn[r] + "|" + chatsColumn[r] + "|" + live[r] + "|" + deleted[r];
+      // Chats with deleted messages come first, in the deleted colour with its icon.
+      const bool isDeleted = deleted[r] != QStringLiteral("0");
+      EXPECT_EQ(isDeleted, r < withDeleted) << r;
+      EXPECT_EQ(model->index(r, 2).data(Qt::ForegroundRole).value<QColor>() == orange, isDeleted)
+          << r;
+      EXPECT_EQ(model->index(r, 1).data(Qt::DecorationRole).isValid(), isDeleted) << r;
+    }
+    EXPECT_EQ(Sorted(shown), Sorted(expected));
+
+    // The filter leaves the chats with deleted messages and counts the others.
+    Click("OptOnOffFilter");
+    EXPECT_TRUE(page.DeletedOnly());
+    EXPECT_EQ(List()->GetVisibleRowCount(), withDeleted);
+    EXPECT_EQ(Label(w, "LblFilterCount"),
+              QStringLiteral("Files Filtered: %1 item(s)").arg(expected.size() - withDeleted));
+    Click("OptOnOffFilter");
+    EXPECT_EQ(List()->GetVisibleRowCount(), expected.size());
+  }
+
+  // The group's tick box takes both apps' chats off and puts them back.
+  const std::uint32_t ticked = page.Session().Label().tickedVisible;
+  ClickNodeTick(Tree()->GetRootNode(2));
+  EXPECT_EQ(page.Session().Label().tickedVisible, ticked - chatRows);
+  EXPECT_EQ(page.CategoryNode(Category::WeChat)->GetCheckState(), Qt::Unchecked);
+  EXPECT_EQ(page.CategoryNode(Category::QQ)->GetCheckState(), Qt::Unchecked);
+  EXPECT_EQ(Label(w, "LblStatistics"), ExpectedStatistics());
+  ClickNodeTick(Tree()->GetRootNode(2));
+  EXPECT_EQ(page.Session().Label().tickedVisible, ticked);
+  // One chat unticked: its app's node and the group show a partial tick.
+  ClickNode(Category::QQ);
+  ClickTick(0);
+  EXPECT_EQ(page.CategoryNode(Category::QQ)->GetCheckState(), Qt::PartiallyChecked);
+  EXPECT_EQ(Tree()->GetRootNode(2)->GetCheckState(), Qt::PartiallyChecked);
+
+  ASSERT_TRUE(store->set_language("Deutsch"));
+  w.PostMessage(msg::kLanguageChanged);
+  Settle();
+  EXPECT_EQ(Tree()->GetRootNode(2)->GetText(), QStringLiteral("Chat-Apps"));
+  EXPECT_EQ(List()->View()->model()->headerData(1, Qt::Horizontal).toString(),
+            QStringLiteral("Konto"));
 }
 
 TEST_F(ScanPageTest, TicksTheFilterAndTheStatisticsFollowTheSelectionTree) {
