@@ -143,15 +143,14 @@ std::vector<ResultColumn> ChatColumns() {
 // message, and how many of its messages are live and how many were deleted.
 std::vector<ResultColumn> ChatAppColumns() {
   return {
-      Col<ChatAppChat>("ColAccount", "Account", 110,
+      Col<ChatAppChat>("ColAccount", "Account", 80,
                        [](const ChatAppChat& c) { return ToQ(c.account); }),
-      Col<ChatAppChat>("ColChat", "Chat", 170, [](const ChatAppChat& c) { return ToQ(c.chat); }),
+      Col<ChatAppChat>("ColChat", "Chat", 140, [](const ChatAppChat& c) { return ToQ(c.chat); }),
       Col<ChatAppChat>(
           "ColLastMessage", "Last Message", 130,
           [](const ChatAppChat& c) { return ToQ(c.lastTime); }, kDate),
-      Col<ChatAppChat>(
-          "ColMessages", "Messages", 90,
-          [](const ChatAppChat& c) { return QString::number(c.live); }, "000000"),
+      Col<ChatAppChat>("ColMessages", "Messages", 80,
+                       [](const ChatAppChat& c) { return QString::number(c.live); }),
       Col<ChatAppChat>("ColDeleted", "Deleted", 0,
                        [](const ChatAppChat& c) { return QString::number(c.deleted); })};
 }

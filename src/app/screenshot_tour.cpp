@@ -264,6 +264,8 @@ void CScreenshotTour::Build() {
     auto* tree = m_wnd.Find<ui::CTreeViewUI>(QStringLiteral("NodeTree"));
     if (!node || !tree) return Fail(QStringLiteral("no tree node for ") + page->CategoryName(c));
     QTreeView* view = tree->View();
+    // The chat apps' group lies below the tree's visible part: scrolled to, as by a user.
+    view->scrollTo(node->Item()->index());
     ClickAt(view->viewport(), view->visualRect(node->Item()->index()).center());
   };
   auto resultList = [this] { return m_wnd.Find<ui::CListUI>(QStringLiteral("DataList")); };
@@ -447,6 +449,19 @@ void CScreenshotTour::Build() {
       },
       [](const CPreviewVrtWnd& p) { return p.Mode() == PreviewMode::kText; },
       QStringLiteral("20b_preview_bookmark"));
+  // A WeChat chat with deleted messages (the most of them), in the Chat apps group.
+  preview(
+      "WeChat chat", Category::WeChat,
+      [](const ScanStores& s) -> StatItem {
+        const ChatAppChat* best = nullptr;
+        for (const ChatAppChat& row : s.weChatList)
+          if (!best || row.deleted > best->deleted ||
+              (row.deleted == best->deleted && row.live > best->live))
+            best = &row;
+        return best ? StatItem(best) : StatItem();
+      },
+      [](const CPreviewVrtWnd& p) { return p.Mode() == PreviewMode::kList; },
+      QStringLiteral("20c_preview_wechat"));
   auto media = [](const char* ext) {
     return [ext](const ScanStores& s) -> StatItem {
       for (const auto& m : s.cameraRoll)
