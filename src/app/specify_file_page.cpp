@@ -1,5 +1,7 @@
 #include "app/specify_file_page.h"
 
+#include <algorithm>
+
 #include "app/main_wnd.h"
 #include "app/popups.h"
 #include "app/scan_page.h"
@@ -45,8 +47,10 @@ CategorySet CSpecifyFileVrtWnd::ChosenCategories() const {
     auto* o = FindAs<ui::COptionUI>(QString::fromLatin1(kCategoryOptionNames[i]));
     chosen[i] = o && o->IsSelected();
   }
-  chosen[static_cast<std::size_t>(Category::WeChat)] = true;
-  chosen[static_cast<std::size_t>(Category::QQ)] = true;
+  // The chat apps have no option: they go with every scan (with any option ticked).
+  const bool any = std::find(chosen.begin(), chosen.end(), true) != chosen.end();
+  chosen[static_cast<std::size_t>(Category::WeChat)] = any;
+  chosen[static_cast<std::size_t>(Category::QQ)] = any;
   return chosen;
 }
 

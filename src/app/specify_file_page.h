@@ -24,7 +24,8 @@ class CSpecifyFileVrtWnd : public CBaseVrtWnd {
   void OnInit() override;
   void Notify(ui::TNotifyUI& msg) override;
 
-  // The ticked options, by category; the chat apps, which have no option, always.
+  // The ticked options, by category; the chat apps, which have no option, whenever any
+  // option is ticked.
   CategorySet ChosenCategories() const;
 
   // The password loop for an encrypted backup: the dialog until a password is given,
