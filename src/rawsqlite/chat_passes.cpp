@@ -117,6 +117,69 @@ std::int32_t LeafPages(RawDbFile& reader, std::int32_t index, Bytes page,
   return rc;
 }
 
+// Serial types in the record of the first cell (in pointer-array order) of a leaf page
+// held in a buffer, as Carver::match_free_page counts them for a page of the file; -1
+// when there is none.
+std::int32_t FirstRecordColumns(RawDbFile& reader, Bytes page,
+                                const std::vector<std::uint16_t>& offsets) {
+  if (offsets.empty()) return -1;
+  const std::uint32_t first = offsets.front();
+  std::uint32_t next = static_cast<std::uint32_t>(page.size());
+  for (std::uint16_t o : offsets)
+    if (o > first && o < next) next = o;
+  std::vector<std::uint8_t> joined;
+  Bytes view;
+  if (reader.read_live_payload(page, first, next, joined, view) != 0) return -1;
+  int lengthBytes = 0, rowIdBytes = 0, headerBytes = 0;
+  RawDbFile::read_varint(view, static_cast<std::int64_t>(view.size()), lengthBytes);
+  const std::size_t record = static_cast<std::size_t>(lengthBytes);
+  RawDbFile::read_varint(Tail(view, record), static_cast<std::int64_t>(view.size()) - lengthBytes,
+                         rowIdBytes);
+  const std::size_t payload = record + static_cast<std::size_t>(rowIdBytes);
+  const std::uint64_t header = RawDbFile::read_varint(
+      Tail(view, payload),
+      static_cast<std::int64_t>(view.size()) - static_cast<std::int64_t>(payload), headerBytes);
+  if (headerBytes <= 0) return -1;
+  const std::uint64_t end = std::min<std::uint64_t>(payload + header, view.size());
+  std::uint64_t position = payload + static_cast<std::uint64_t>(headerBytes);
+  std::int32_t count = 0;
+  while (position < end) {
+    int length = 0;
+    RawDbFile::read_varint(Tail(view, position), static_cast<std::int64_t>(end - position), length);
+    if (length <= 0) break;
+    position += static_cast<std::uint64_t>(length);
+    ++count;
+  }
+  return count;
+}
+
+// An older image of a page (one that the write-ahead log replaced) read as a freed
+// page is: when its first record has the table's column count, its cells are decoded
+// as deleted rows and its free space carved; a leaf without cells is carved whole with
+// what the live rows showed. The settling afterwards drops what is still live.
+void DecodeOlderImage(Carver& carver, const RawDbFile::OlderImage& image, const RowDecoder& decoder,
+                      const ColumnSignature& signature, std::vector<std::uint8_t>& buffer) {
+  RawDbFile& reader = carver.reader();
+  const std::uint32_t expected = carver.table().columns;
+  if (expected == 0 || reader.ReadOlderImage(image, buffer.data()) != kSuccess) return;
+  const Bytes page(buffer);
+  const RawDbFile::AsOf then(reader, image);
+  // The schema page and interior pages hold no rows of the table.
+  if (StartsWithMagic(page) || page[0] != 0x0D) return;
+  std::vector<std::uint16_t> offsets, sorted;
+  reader.CellOffsets(page, offsets);
+  if (offsets.empty()) {
+    if (signature.empty()) return;
+    std::list<std::uint16_t> found;
+    carver.CarveFreeSpace(page, signature, {}, found);
+    DecodeCarved(reader, expected, page, image.page, found, decoder);
+    return;
+  }
+  if (FirstRecordColumns(reader, page, offsets) != static_cast<std::int32_t>(expected)) return;
+  DecodeLiveLeaf(reader, image.page, page, offsets, 1, decoder, nullptr, expected, sorted);
+  DecodeLeafCandidates(carver, image.page, page, carver.carve_page(page), decoder, signature);
+}
+
 Carver CarverFor(TablePass& pass, const std::string& table) {
   return Carver(pass.reader,
                 CarveTable{table, pass.counts.expected_columns(table), pass.counts.call_columns});
@@ -157,6 +220,20 @@ std::int32_t read_freed_pages(TablePass& pass, const std::string& table, const R
     CandidateMap candidates;
     carver.collect_candidates(index, page, candidates);
     DecodeCandidates(carver, candidates, decoder, leaf_buffer, learned);
+  }
+  // Older images of pages that no table leaf stands on now (freed since, overflow,
+  // trunk or index pages, or past the database's end): read as freed pages are.
+  // Those of a table's leaf are read with that table (read_table).
+  if (!reader.SupersededImages().empty()) {
+    std::vector<std::uint8_t> image_buffer(reader.PageSize());
+    for (const RawDbFile::OlderImage& image : reader.SupersededImages()) {
+      if (image.page < reader.PageCount() &&
+          reader.read_page(image.page, page_buffer.data()) == kSuccess) {
+        const Bytes now(page_buffer);
+        if (now[StartsWithMagic(now) ? 100 : 0] == 0x0D) continue;
+      }
+      DecodeOlderImage(carver, image, decoder, learned, image_buffer);
+    }
   }
   // A freed page that became a trunk of the freelist lost only its first bytes to the
   // trunk's link, count and page list; the rest still holds its old cells.
@@ -225,6 +302,14 @@ std::int32_t read_table(TablePass& pass, const std::string& table, const RowDeco
       std::list<std::uint16_t> extra;
       carver.CarveFreeSpace(page, signature, {}, extra);
       DecodeCarved(reader, carver.table().columns, page, root, extra, decoder);
+    }
+    // With a log: the older images of the table's pages (the root's too: before its
+    // first split it was a leaf), where rows deleted since may still lie.
+    if (!reader.SupersededImages().empty()) {
+      if (std::find(leaves.begin(), leaves.end(), root) == leaves.end()) leaves.push_back(root);
+      for (std::int32_t leaf : leaves)
+        for (const RawDbFile::OlderImage& image : reader.OlderImagesOf(leaf))
+          DecodeOlderImage(carver, image, decoder, signature, leaf_buffer);
     }
   }
   if (use_freed_pages) {
@@ -1118,8 +1203,15 @@ void LearnChatColumns(TablePass& pass, const std::vector<std::string>& tables, C
 }
 
 std::int32_t WeChatPass(const std::string& path, ChatMap& result) {
+  return WeChatPass(path, std::string(), result);
+}
+
+std::int32_t WeChatPass(const std::string& path, const std::string& log_path, ChatMap& result,
+                        std::string* log_problem) {
   TablePass pass;
-  if (std::int32_t rc = pass.reader.open(path); rc != 0) return rc;
+  const std::int32_t opened = pass.reader.open(path, log_path);
+  if (log_problem != nullptr) *log_problem = pass.reader.LogProblem();
+  if (opened != 0) return opened;
   std::list<WeChatFriendRecord> friends;
   const RowDecoder friend_decoder = [&friends](RawDbFile& r, const CellInput& c) {
     return decode_friend(r, c, friends);
@@ -1165,8 +1257,15 @@ std::int32_t WeChatPass(const std::string& path, ChatMap& result) {
 }
 
 std::int32_t QQPass(const std::string& path, ChatMap& result) {
+  return QQPass(path, std::string(), result);
+}
+
+std::int32_t QQPass(const std::string& path, const std::string& log_path, ChatMap& result,
+                    std::string* log_problem) {
   TablePass pass;
-  if (std::int32_t rc = pass.reader.open(path); rc != 0) return rc;
+  const std::int32_t opened = pass.reader.open(path, log_path);
+  if (log_problem != nullptr) *log_problem = pass.reader.LogProblem();
+  if (opened != 0) return opened;
   std::list<QQTableRecord> tables;
   const RowDecoder table_decoder = [&tables](RawDbFile& r, const CellInput& c) {
     return decode_qq_table(r, c, tables);

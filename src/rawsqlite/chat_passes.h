@@ -96,6 +96,12 @@ void LearnChatColumns(TablePass& pass, const std::vector<std::string>& tables, C
 // path: UTF-8 file name of "MM.sqlite" / "QQ.db". result is filled incrementally.
 std::int32_t WeChatPass(const std::string& path, ChatMap& result);
 std::int32_t QQPass(const std::string& path, ChatMap& result);
+// The same with the store's write-ahead log at `log_path` (empty: none); `log_problem`,
+// when given, receives RawDbFile::LogProblem() (why the log is not applied whole).
+std::int32_t WeChatPass(const std::string& path, const std::string& log_path, ChatMap& result,
+                        std::string* log_problem = nullptr);
+std::int32_t QQPass(const std::string& path, const std::string& log_path, ChatMap& result,
+                    std::string* log_problem = nullptr);
 
 // Orders a partner's messages by time text (ASCII case folded).
 void SortChatMessages(std::list<ChatMessageRecord>& messages);

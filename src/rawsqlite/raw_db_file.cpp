@@ -8,6 +8,8 @@
 
 #include "common/result_codes.h"
 #include "platform/files.h"
+#include "platform/utf8.h"
+#include "rawsqlite/wal_log.h"
 
 namespace bv {
 
@@ -55,9 +57,119 @@ void RawDbFile::Close() {
   cacheOwners_.clear();
   cacheCapacity_ = 0;
   cacheNext_ = 0;
+  logBytes_.clear();
+  logBytes_.shrink_to_fit();
+  logPages_.clear();
+  superseded_.clear();
+  logProblem_.clear();
+  history_.clear();
+  filePages_ = 0;
+  asOf_ = -1;
+}
+
+std::string LogBeside(const std::string& path) {
+  const std::string log = path + "-wal";
+  return platform::CheckRegularFile(platform::PathFromUtf8(log)) == 0 ? log : std::string();
+}
+
+void RawDbFile::ApplyLog(const std::string& log_path) {
+  const std::string without = ": the database is read without it";
+  if (const int rc = platform::ReadWholeFile(platform::PathFromUtf8(log_path), logBytes_);
+      rc != 0) {
+    logBytes_.clear();
+    logProblem_ = rc != platform::kNotRegularFile && platform::IsMissingFile(rc)
+                      ? "is missing" + without
+                      : "cannot be read (" + platform::OpenErrorText(rc) + ")" + without;
+    return;
+  }
+  const WalLog log =
+      ReadWalLog(reinterpret_cast<const unsigned char*>(logBytes_.data()), logBytes_.size());
+  logProblem_ = log.problem;
+  // Frames of another page size would garble every page they stand for: the log of
+  // another database.
+  if (log.headerValid && log.pageSize != PageSize()) {
+    logProblem_ = "does not belong to the database (its pages are of " +
+                  std::to_string(log.pageSize) + " bytes, the database's of " +
+                  std::to_string(PageSize()) + ")" + without;
+  }
+  if (!log.headerValid || log.pageSize != PageSize() || log.committed == 0) {
+    logBytes_.clear();
+    logBytes_.shrink_to_fit();
+    return;
+  }
+  // The database as the last commit leaves it; a page past its end is no longer part
+  // of it, but its images are older images all the same.
+  const std::int64_t pages = log.databasePages;
+  std::unordered_map<std::int32_t, std::size_t> newest;  // page index -> frame
+  for (std::size_t i = 0; i < log.committed; ++i) {
+    const std::uint32_t page = log.frames[i].page;
+    if (page <= pages) newest[static_cast<std::int32_t>(page - 1)] = i;
+  }
+  const std::int64_t filePages = pageCount_;
+  filePages_ = filePages;
+  pageCount_ = pages;
+  logPages_.reserve(newest.size());
+  for (const auto& [index, frame] : newest) {
+    logPages_.emplace(index, log.frames[frame].imageOffset);
+    if (index < filePages)
+      superseded_.push_back({index, static_cast<std::uint64_t>(index) * PageSize(), false});
+  }
+  for (std::size_t i = 0; i < log.committed; ++i) {
+    const WalFrame& frame = log.frames[i];
+    const std::int64_t index = std::int64_t{frame.page} - 1;
+    const auto it = index < pages ? newest.find(static_cast<std::int32_t>(index)) : newest.end();
+    if (it != newest.end() && it->second == i) continue;
+    if (index > 0x7FFFFFFF) continue;
+    superseded_.push_back({static_cast<std::int32_t>(index), frame.imageOffset, true, i});
+  }
+  for (std::size_t i = 0; i < log.committed; ++i) {
+    const WalFrame& frame = log.frames[i];
+    if (frame.page <= 0x80000000u)
+      history_[static_cast<std::int32_t>(frame.page - 1)].emplace_back(i, frame.imageOffset);
+  }
+  // Stable: of one page, the file's image stays before the log's, and those in log order.
+  std::stable_sort(superseded_.begin(), superseded_.end(),
+                   [](const OlderImage& a, const OlderImage& b) { return a.page < b.page; });
+}
+
+std::span<const RawDbFile::OlderImage> RawDbFile::OlderImagesOf(std::int32_t page) const {
+  const auto [from, to] =
+      std::equal_range(superseded_.begin(), superseded_.end(), OlderImage{page, 0, false},
+                       [](const OlderImage& a, const OlderImage& b) { return a.page < b.page; });
+  return {from, to};
+}
+
+std::int32_t RawDbFile::ReadOlderImage(const OlderImage& image, std::uint8_t* buffer) {
+  const std::uint32_t bytes = PageSize();
+  if (!image.inLog) return read_at(image.offset, bytes, buffer);
+  if (image.offset > logBytes_.size() || logBytes_.size() - image.offset < bytes)
+    return kInvalidParameter;
+  std::memcpy(buffer, logBytes_.data() + image.offset, bytes);
+  return kSuccess;
+}
+
+std::int32_t RawDbFile::ReadPageAsOf(std::int32_t index, std::uint8_t* buffer) {
+  const std::uint32_t bytes = PageSize();
+  if (const auto it = history_.find(index); it != history_.end()) {
+    // The last image committed before the limit.
+    const auto& images = it->second;
+    const auto after = std::partition_point(images.begin(), images.end(), [&](const auto& image) {
+      return static_cast<std::int64_t>(image.first) < asOf_;
+    });
+    if (after != images.begin()) {
+      std::memcpy(buffer, logBytes_.data() + std::prev(after)->second, bytes);
+      return kSuccess;
+    }
+  }
+  if (index < 0 || index >= filePages_) return kShortRead;
+  return read_at(static_cast<std::uint64_t>(index) * bytes, bytes, buffer);
 }
 
 std::int32_t RawDbFile::open(const std::string& path) {
+  return open(path, std::string());
+}
+
+std::int32_t RawDbFile::open(const std::string& path, const std::string& log_path) {
   Close();
   errno = 0;
   // A FIFO or device node in place of a store would block the open below for good.
@@ -98,12 +210,20 @@ std::int32_t RawDbFile::open(const std::string& path) {
   // The format needs at least 480 usable bytes; an impossible value is ignored.
   if (bytes - reserved_ < 480) reserved_ = 0;
   pageCount_ = (static_cast<std::int64_t>(size) + bytes - 1) / bytes;
+  if (!log_path.empty()) ApplyLog(log_path);
 
   // Freelist: trunk pages are followed until a zero link, a repeated trunk or a page
   // outside the file; leaf entries are read only as far as the trunk page holds them.
+  // With a log, the header is that of the log's first page when it has one.
   std::vector<std::uint8_t> page(bytes);
-  std::set<std::uint32_t> trunks;
   std::uint32_t trunk = Be32(first, 32);
+  if (logPages_.count(0) != 0 && read_page(0, page.data()) == kSuccess &&
+      StartsWithMagic(Bytes(page))) {
+    trunk = Be32(Bytes(page), 32);
+    reserved_ = page[20];
+    if (bytes - reserved_ < 480) reserved_ = 0;
+  }
+  std::set<std::uint32_t> trunks;
   while (trunk != 0 && trunk <= pageCount_ && trunks.insert(trunk).second) {
     if (read_page(static_cast<std::int32_t>(trunk - 1), page.data()) != 0) break;
     freeTrunks.push_back(static_cast<std::int32_t>(trunk - 1));
@@ -145,6 +265,7 @@ std::int32_t RawDbFile::read_at(std::uint64_t offset, std::uint32_t length, std:
 
 std::int32_t RawDbFile::read_page(std::int32_t index, std::uint8_t* buffer) {
   if (!file.is_open()) return kInvalidParameter;
+  if (asOf_ >= 0) return ReadPageAsOf(index, buffer);
   if (index < 0 || index >= pageCount_) return kShortRead;
   const std::uint32_t bytes = PageSize();
   // A table pass reads each leaf several times (live cells, carving, decoding); recent
@@ -153,8 +274,14 @@ std::int32_t RawDbFile::read_page(std::int32_t index, std::uint8_t* buffer) {
     std::memcpy(buffer, cacheSlots_.data() + std::size_t{it->second} * bytes, bytes);
     return kSuccess;
   }
-  const std::int32_t rc = read_at(static_cast<std::uint64_t>(index) * bytes, bytes, buffer);
-  if (rc != kSuccess) return rc;
+  // With a log, its newest committed image of the page stands for the file's.
+  const auto logged = logPages_.empty() ? logPages_.end() : logPages_.find(index);
+  if (logged != logPages_.end()) {
+    std::memcpy(buffer, logBytes_.data() + logged->second, bytes);
+  } else {
+    const std::int32_t rc = read_at(static_cast<std::uint64_t>(index) * bytes, bytes, buffer);
+    if (rc != kSuccess) return rc;
+  }
   if (cacheCapacity_ == 0) {
     const std::int64_t wanted = std::max<std::int64_t>(16, (8u << 20) / bytes);
     // No more slots than the file has pages: a small store needs no 8 MB.

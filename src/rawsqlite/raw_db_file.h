@@ -62,6 +62,14 @@
 // knows pages, cells and records, not which tables an app keeps (see carving.h and the
 // passes).
 //
+// Write-ahead log: opened with one (open(path, log_path)), the reader sees the database
+// as SQLite sees it with the log applied: a page is read as the log's newest image of it
+// in a committed transaction when the log has one, else from the file, and the page
+// count is the one the log's last commit gives. The log's older images of a page (those
+// a later commit replaced) stay readable for carving (SupersededImages). A log that is
+// missing, damaged, cut, of another page size or unreadable is used as far as it is
+// sound, or not at all; LogProblem() says why in words.
+//
 // Every read is bounds-checked against its page or joined buffer, and every walk over
 // file-controlled links (b-tree children, overflow chains, the freelist, freeblock
 // chains) stops when a page or offset repeats, so no input can crash or hang it.
@@ -105,7 +113,51 @@ class RawDbFile {
   // is no SQLite database or its page size is impossible, or no regular file (a FIFO or
   // a device node, which is never opened for reading).
   std::int32_t open(const std::string& path);
+  // The same, with the write-ahead log at `log_path` (any name and folder: a backup
+  // keeps the log as a file of its own; empty: no log). The log never fails the open.
+  std::int32_t open(const std::string& path, const std::string& log_path);
   void Close();
+
+  // Why the log given to open is not applied, or only in part, as SQLite's readers say
+  // it after "<database>'s write-ahead log " ("is cut short after 12 saved page
+  // changes: the later ones are not read"); empty when there was no log, or it was
+  // applied whole (an unfinished last transaction is no problem).
+  const std::string& LogProblem() const { return logProblem_; }
+  // Pages whose newest image comes from the log (0 without a log).
+  std::size_t LogPageCount() const { return logPages_.size(); }
+  // An older image of a page than the one the reader shows: the file's own image of a
+  // page that the log replaces, or a committed image in the log that a later commit
+  // replaced. Deleted rows may live on only there. Frames of a transaction that was
+  // never committed are left out: they were never part of the database.
+  struct OlderImage {
+    std::int32_t page = 0;     // page index (0-based)
+    std::uint64_t offset = 0;  // where the image starts in the log, or in the file
+    bool inLog = false;
+    std::size_t frame = 0;  // in the log: its frame's position among the log's frames
+  };
+  // By page index; of one page the file's image first, then the log's in log order.
+  // Empty without a log.
+  const std::vector<OlderImage>& SupersededImages() const { return superseded_; }
+  // The older images of page index `page` (a part of SupersededImages()).
+  std::span<const OlderImage> OlderImagesOf(std::int32_t page) const;
+  // Reads an older image (PageSize() bytes) into `buffer`; 0, or 87 / 30 as read_at.
+  std::int32_t ReadOlderImage(const OlderImage& image, std::uint8_t* buffer);
+  // While an object of this class lives, read_page shows the database as it was when
+  // `image` was its page's newest image (the file alone for a file image; the log's
+  // committed frames before and at the image's for a log image), bypassing the cache:
+  // the overflow chain of a row in an older image is read as it was then.
+  class AsOf {
+   public:
+    AsOf(RawDbFile& reader, const OlderImage& image) : reader_(reader) {
+      reader_.asOf_ = image.inLog ? static_cast<std::int64_t>(image.frame) + 1 : 0;
+    }
+    ~AsOf() { reader_.asOf_ = -1; }
+    AsOf(const AsOf&) = delete;
+    AsOf& operator=(const AsOf&) = delete;
+
+   private:
+    RawDbFile& reader_;
+  };
 
   // Page size in bytes (65536 for the header value 1).
   std::uint32_t PageSize() const { return page_size == 0 && file.is_open() ? 65536u : page_size; }
@@ -181,7 +233,23 @@ class RawDbFile {
   std::uint32_t cacheNext_ = 0;  // the slot to fill next
   std::uint32_t reserved_ = 0;
   std::int64_t pageCount_ = 0;
+  // The log: its bytes, and for each page index its newest committed image's offset.
+  std::string logBytes_;
+  std::unordered_map<std::int32_t, std::uint64_t> logPages_;
+  std::vector<OlderImage> superseded_;
+  std::string logProblem_;
+  // Committed images of each page in the log: (frame position, offset), in log order.
+  std::unordered_map<std::int32_t, std::vector<std::pair<std::size_t, std::uint64_t>>> history_;
+  std::int64_t filePages_ = 0;
+  // -1: now; else the number of log frames that count (see AsOf).
+  std::int64_t asOf_ = -1;
+  std::int32_t ReadPageAsOf(std::int32_t index, std::uint8_t* buffer);
+  void ApplyLog(const std::string& log_path);
 };
+
+// The "-wal" file beside `path` (UTF-8) when there is one as a regular file, else empty:
+// for databases copied out of a phone or extracted by hand, where SQLite keeps it.
+std::string LogBeside(const std::string& path);
 
 // Inline: the decoders read several varints per cell, most of them one byte long.
 inline std::uint64_t RawDbFile::read_varint(Bytes bytes, std::int64_t limit, int& length,

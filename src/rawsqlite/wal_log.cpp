@@ -32,6 +32,21 @@ void Checksum(const unsigned char* data, std::size_t size, bool bigEndian, std::
   }
 }
 
+// Whether a frame of this generation from `at` on closes a transaction. SQLite writes
+// the frames of a transaction that has not committed yet (a cache spill) and may write
+// them again in place before the commit, so their checksums need not chain: a broken
+// frame with no commit behind it is an unfinished transaction, which SQLite ignores
+// too, and loses nothing saved.
+bool CommitFollows(const unsigned char* data, std::size_t size, std::size_t at,
+                   std::size_t frameSize, std::uint32_t salt1, std::uint32_t salt2) {
+  for (; at < size && size - at >= frameSize; at += frameSize) {
+    const unsigned char* frame = data + at;
+    if (Big32(frame + 8) == salt1 && Big32(frame + 12) == salt2 && Big32(frame + 4) != 0)
+      return true;
+  }
+  return false;
+}
+
 bool ValidPageSize(std::uint32_t size) {
   return size >= 512 && size <= 65536 && (size & (size - 1)) == 0;
 }
@@ -82,7 +97,7 @@ WalLog ReadWalLog(const unsigned char* data, std::size_t size) {
     Checksum(frame + kFrameHeaderSize, log.pageSize, log.bigEndianChecksums, f0, f1);
     const std::uint32_t page = Big32(frame);
     if (page == 0 || f0 != Big32(frame + 16) || f1 != Big32(frame + 20)) {
-      damaged = true;
+      damaged = CommitFollows(data, size, at, frameSize, log.salt1, log.salt2);
       break;
     }
     s0 = f0;

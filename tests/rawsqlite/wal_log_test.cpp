@@ -98,6 +98,18 @@ TEST(WalLog, CutOrDamagedLogsKeepTheirSoundCommits) {
   const WalLog open = Read(bytes.substr(0, lastCommitEnd + frame));
   EXPECT_EQ(open.problem, "");
   EXPECT_EQ(open.frames.size(), open.committed + 1);
+  // Such a frame whose checksum does not chain (SQLite rewrites a spilled frame in place
+  // before the commit) is no damage either; with a commit behind it, it is.
+  std::string rewritten = bytes.substr(0, lastCommitEnd + frame);
+  rewritten[lastCommitEnd + 24 + 7] ^= 0x01;
+  const WalLog unfinished = Read(rewritten);
+  EXPECT_EQ(unfinished.problem, "");
+  EXPECT_EQ(unfinished.committed, open.committed);
+  std::string beforeCommit = bytes;
+  beforeCommit[lastCommitEnd + 24 + 7] ^= 0x01;
+  const WalLog lost = Read(beforeCommit);
+  EXPECT_EQ(lost.committed, open.committed);
+  EXPECT_EQ(lost.problem.rfind("is damaged after ", 0), 0u) << lost.problem;
 }
 
 TEST(WalLog, HeadersThatDoNotCheckApplyNothing) {
