@@ -256,6 +256,27 @@ std::int32_t CDeviceRecovery::CopyFromDevice(const std::string& devicePath,
   return kSuccess;
 }
 
+void CDeviceRecovery::CopyLog(const std::string& devicePath, const fs::path& archive,
+                              const fs::path& localPath) {
+  fs::path log = localPath;
+  log += "-wal";
+  std::error_code ec;
+  fs::remove(log, ec);
+  const std::string logPath = devicePath + "-wal";
+  if (!archive.empty()) {
+    CutMember(archive, logPath, log);  // a member that is not there writes nothing
+    return;
+  }
+  try {
+    // Most databases have none at a given moment: asked first, so that its absence is
+    // no failure of the scan.
+    if (stat(logPath).kind != 2) return;
+    CopyFromDevice(logPath, log);
+  } catch (...) {
+    fs::remove(log, ec);
+  }
+}
+
 std::int32_t CDeviceRecovery::copy_file(const std::string& devicePath, const fs::path& localPath) {
   try {
     RequireConnected();
@@ -433,15 +454,21 @@ std::int32_t CDeviceRecovery::scan() {
   }
   if (fullAtStart) {
     // The whole file system is readable: copy the databases themselves.
-    copy_file(kContactsDevicePath, Copy(kContactsCopy));
-    copy_file(kMessagesDevicePath, Copy(kMessagesCopy));
-    copy_file(kNotesDevicePath, Copy(kNotesCopy));
-    copy_file(kCallsDevicePath, Copy(kCallsCopy));
+    // Each with its write-ahead log: a database in use keeps its latest rows there.
+    for (const auto& [device, copy] :
+         {std::pair{kContactsDevicePath, kContactsCopy},
+          std::pair{kMessagesDevicePath, kMessagesCopy}, std::pair{kNotesDevicePath, kNotesCopy},
+          std::pair{kCallsDevicePath, kCallsCopy}}) {
+      copy_file(device, Copy(copy));
+      CopyLog(device, {}, Copy(copy));
+    }
     ReopenFileService(false);
   } else {
     const fs::path unpacked = Copy(kUnpackedArchive);
     CutMember(unpacked, kContactsArchivePath, Copy(kContactsCopy));
     CutMember(unpacked, kMessagesArchivePath, Copy(kMessagesCopy));
+    CopyLog(kContactsArchivePath, unpacked, Copy(kContactsCopy));
+    CopyLog(kMessagesArchivePath, unpacked, Copy(kMessagesCopy));
   }
   progress_ = 20;
   Report(20);
@@ -602,14 +629,16 @@ std::int32_t CDeviceRecovery::ReadBookmarks(std::list<BookmarkRecord>& bookmarks
 
 std::int32_t CDeviceRecovery::ReadQQ(AccountChats& chats) {
   qqChats_.clear();
-  for (const std::string& path : session_.qqDatabases) QQPass(path, chats[ValidUtf8(path)]);
+  for (const std::string& path : session_.qqDatabases)
+    QQPass(path, LogBeside(path), chats[ValidUtf8(path)]);
   qqChats_ = chats;
   return kSuccess;
 }
 
 std::int32_t CDeviceRecovery::ReadWeChat(AccountChats& chats) {
   weChatChats_.clear();
-  for (const std::string& path : session_.weChatDatabases) WeChatPass(path, chats[ValidUtf8(path)]);
+  for (const std::string& path : session_.weChatDatabases)
+    WeChatPass(path, LogBeside(path), chats[ValidUtf8(path)]);
   weChatChats_ = chats;
   return kSuccess;
 }

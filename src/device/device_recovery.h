@@ -198,6 +198,11 @@ class CDeviceRecovery : public IPhoneRecoveryParse {
   std::int32_t RunFileRelay();
   std::int32_t ReceiveArchive();
   std::string ReadDeviceName();
+  // The write-ahead log beside a database copied from the phone, as "<copy>-wal" (where
+  // the readers look for it), when the phone has one; a log of an earlier scan is
+  // removed first. From the phone's file system (`archive` empty) or the relay archive.
+  void CopyLog(const std::string& devicePath, const std::filesystem::path& archive,
+               const std::filesystem::path& localPath);
   std::int32_t CopyFromDevice(const std::string& devicePath,
                               const std::filesystem::path& localPath);
   std::int32_t Report(std::int32_t position) const;

@@ -319,5 +319,62 @@ TEST_F(DeviceTest, ChatSlotsStayEmptyWithoutTheirDatabases) {
   EXPECT_TRUE(camera.empty() && stream.empty());
 }
 
+// Puts a third person into the phone's address book in its write-ahead log, as a phone
+// in use keeps it: the log is copied from the live connection before the close would
+// fold it into the file.
+void AddPersonInLog(const fs::path& addressBook) {
+  const fs::path saved = addressBook.parent_path() / "saved";
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(addressBook.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db,
+                         "PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=0;"
+                         "INSERT INTO ABPersonFullTextSearch_content(docid,c0First,c1Last,c16Phone)"
+                         " VALUES(3,'Grace','Hopper','+15550003');",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  fs::path log = addressBook;
+  log += "-wal";
+  fs::copy_file(addressBook, saved);
+  fs::copy_file(log, fs::path(saved) += "-wal");
+  sqlite3_close(db);
+  fs::rename(saved, addressBook);
+  fs::rename(fs::path(saved) += "-wal", log);
+  ASSERT_GT(fs::file_size(log), 0u);
+}
+
+TEST_F(DeviceTest, DatabasesComeWithTheirWriteAheadLogsAndNoStaleOne) {
+  const fs::path addressBook = library_ / "AddressBook/AddressBook.sqlitedb";
+  AddPersonInLog(addressBook);
+  fs::path phoneLog = addressBook;
+  phoneLog += "-wal";
+  for (bool whole : {true, false}) {
+    SCOPED_TRACE(whole ? "whole file system" : "relay");
+    phone_->afc2 = whole;
+    auto source = MakeSource();
+    ASSERT_EQ(source->Session().fullFilesystem, whole);
+    ASSERT_EQ(source->OpenBackup(""), 0);
+    const fs::path root = source->TemporaryRootFolder();
+    EXPECT_EQ(ReadAll(root / "personcontent-wal"), ReadAll(phoneLog));
+    std::list<ContactRecord> contacts;
+    EXPECT_EQ(source->ReadContacts(contacts), 0);
+    EXPECT_EQ(contacts.size(), 3u);
+    ConversationMap messages;
+    EXPECT_EQ(source->ReadMessages(messages), 0);
+    EXPECT_EQ(CountMessages(messages), 5u);
+    EXPECT_FALSE(fs::exists(root / "sms-wal")) << "the phone has no log of its messages";
+
+    // The next scan of a phone without the log does not apply the one copied before.
+    const std::string keep = ReadAll(phoneLog);
+    fs::remove(phoneLog);
+    ASSERT_EQ(source->OpenBackup(""), 0);
+    EXPECT_FALSE(fs::exists(root / "personcontent-wal"));
+    contacts.clear();
+    EXPECT_EQ(source->ReadContacts(contacts), 0);
+    EXPECT_EQ(contacts.size(), 2u);
+    WriteFile(phoneLog, keep);
+  }
+  EXPECT_EQ(phone_->openFiles, 0);
+}
+
 }  // namespace
 }  // namespace bv::test
