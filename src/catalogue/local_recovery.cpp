@@ -24,6 +24,11 @@ std::string CLocalBuckupRecovery::ReadProblem(Category c) const {
   return catalog_->readProblems[static_cast<std::size_t>(c)];
 }
 
+std::string CLocalBuckupRecovery::ChatStoreProblem(bool weChat) const {
+  if (!catalog_) return {};
+  return weChat ? catalog_->weChatProblem : catalog_->qqProblem;
+}
+
 std::string CLocalBuckupRecovery::OpenProblem() const {
   return catalog_ ? catalog_->manifestProblem : std::string();
 }
@@ -106,29 +111,10 @@ std::int32_t CLocalBuckupRecovery::CopyBackupFile(const std::string& source,
 
 namespace {
 
-std::string StoredUtf8(const BackupCatalog& c, const char* fileId) {
-  return StoredFilePath(c, fileId);
-}
-
 // A database of the backup with its write-ahead log: the manifest lists the log as a
 // file of its own (same domain, path + "-wal"), stored under its own name.
 DatabaseFile StoredDatabase(const BackupCatalog& c, const std::string& fileId) {
-  DatabaseFile file(StoredFilePath(c, fileId));
-  std::string logKey;
-  for (const ManifestEntry& e : c.manifest) {
-    if (e.fileId == fileId) {
-      logKey = e.key + "-wal";
-      break;
-    }
-  }
-  if (logKey.size() <= 4) return file;
-  for (const ManifestEntry& e : c.manifest) {
-    if (e.key == logKey) {
-      file.log = StoredFilePath(c, e.fileId);
-      break;
-    }
-  }
-  return file;
+  return DatabaseFile(StoredFilePath(c, fileId), StoredLogPath(c, fileId));
 }
 
 // A database copied out of the backup: with its stored log applied when it has one (the
@@ -348,9 +334,9 @@ std::int32_t CLocalBuckupRecovery::ReadReminders(std::list<ReminderRecord>& remi
   BackupCatalog& c = *catalog_;
   // iOS 13 on: one store per account in the reminders app's container; before, task
   // items of the calendar database. A backup that has stores is read from them alone.
-  std::vector<std::string> stores;
+  std::vector<DatabaseFile> stores;
   for (const ManifestEntry& e : c.manifest)
-    if (IsRemindersStoreKey(e.key)) stores.push_back(StoredUtf8(c, e.fileId.c_str()));
+    if (IsRemindersStoreKey(e.key)) stores.push_back(StoredDatabase(c, e.fileId));
   int withTable = 0;
   Result r = kSuccess;
   std::string problem;

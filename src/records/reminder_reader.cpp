@@ -103,19 +103,20 @@ bool IsRemindersStoreKey(std::string_view key) {
   return key.find('/', kStoresPrefix.size()) == std::string_view::npos;
 }
 
-Result ReminderReader::ReadStores(const std::vector<std::string>& paths,
+Result ReminderReader::ReadStores(const std::vector<DatabaseFile>& stores,
                                   std::list<ReminderRecord>& reminders, int* storesWithTable) {
   reminders.clear();
   if (storesWithTable != nullptr) *storesWithTable = 0;
   problem_ = {};
   Result result = kSuccess;
   Rows rows;
+  // The first store that failed; else the first read without (all of) its log.
   auto note = [this](const DatabaseIssue& issue) {
-    if (problem_.Ok()) problem_ = issue;
+    if (problem_.Quiet() || (problem_.Ok() && !issue.Ok())) problem_ = issue;
   };
-  for (const std::string& path : paths) {
+  for (const DatabaseFile& store : stores) {
     ReadOnlyDatabase db;
-    if (const int rc = db.Open(path); rc != 0) {
+    if (const int rc = db.Open(store); rc != 0) {
       note(db.Issue());
       if (result == kSuccess) result = rc;
       continue;

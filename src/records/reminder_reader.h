@@ -26,12 +26,13 @@ class ReminderReader {
   // Replaces `reminders` by the reminders of every store, ordered as SortReminders
   // does. Result: the first failure among the stores (an open code, or 1006 for a store
   // whose statement fails) while the others are still read, else 0. `storesWithTable`
-  // counts the stores that hold a reminder table.
-  Result ReadStores(const std::vector<std::string>& paths, std::list<ReminderRecord>& reminders,
+  // counts the stores that hold a reminder table. Each store is read with its log.
+  Result ReadStores(const std::vector<DatabaseFile>& stores, std::list<ReminderRecord>& reminders,
                     int* storesWithTable = nullptr);
 
   // After ReadStores: the first store's issue among those that could not be read whole
-  // (a store without the reminder table included).
+  // (a store without the reminder table included); a store read without (all of) its
+  // log when no store failed.
   const DatabaseIssue& Problem() const { return problem_; }
 
  private:

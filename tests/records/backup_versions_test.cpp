@@ -629,7 +629,7 @@ TEST_P(BackupVersions, RemindersMatchTheTruth) {
   if (stores.empty())
     EXPECT_EQ(CalendarReader().ReadTasks(Path("Calendar.sqlitedb"), reminders), kSuccess);
   else
-    EXPECT_EQ(ReminderReader().ReadStores(stores, reminders), kSuccess);
+    EXPECT_EQ(ReminderReader().ReadStores({stores.begin(), stores.end()}, reminders), kSuccess);
   std::multiset<Row> got;
   for (const ReminderRecord& r : reminders)
     got.insert({r.list, r.title, r.notes, r.due, r.completed, r.deleted, r.priority});

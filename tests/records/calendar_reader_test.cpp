@@ -495,6 +495,49 @@ TEST_P(ReminderStores, BrokenStoresDoNotHideTheOthers) {
   EXPECT_EQ(withTable, 0);
 }
 
+// A store in use keeps its newest reminders in its write-ahead log, which a backup
+// stores as a file of its own under another name.
+TEST_P(ReminderStores, StoresAreReadWithTheirLogs) {
+  const std::string live = Store("Data-live.sqlite", {"L"});
+  Sql(live, "INSERT INTO ZREMCDREMINDER (Z_PK, ZTITLE, ZLIST) VALUES (1, 'In the file', 10);");
+  const std::string stored = dir_.File("3a7f0e"), storedLog = dir_.File("b9c2d4");
+  {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(live.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=0;"
+                           "INSERT INTO ZREMCDREMINDER (Z_PK, ZTITLE, ZLIST) VALUES "
+                           "(2, 'Only in the log', 10);",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    std::filesystem::copy_file(live, stored);
+    std::filesystem::copy_file(live + "-wal", storedLog);
+    sqlite3_close(db);
+  }
+  std::list<ReminderRecord> list;
+  ReminderReader withLog;
+  EXPECT_EQ(withLog.ReadStores({DatabaseFile(stored, storedLog)}, list), kSuccess);
+  EXPECT_EQ(list.size(), 2u);
+  EXPECT_TRUE(withLog.Problem().Quiet());
+
+  // A damaged log: the file's reminders, and the store says why the others are missing;
+  // a store that cannot be read at all still comes first.
+  const std::string damaged = dir_.File("damaged-log");
+  std::string bytes = test::ReadFile(storedLog);
+  bytes[0] ^= 0x01;
+  test::WriteFile(damaged, bytes);
+  ReminderReader cut;
+  EXPECT_EQ(cut.ReadStores({DatabaseFile(stored, damaged)}, list), kSuccess);
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list.front().title, "In the file");
+  EXPECT_EQ(cut.Problem().Describe("a reminders store"),
+            "a reminders store's write-ahead log is damaged (no log header): none of its "
+            "changes are read");
+  ReminderReader both;
+  both.ReadStores({DatabaseFile(stored, damaged), dir_.File("Data-absent.sqlite")}, list);
+  EXPECT_EQ(both.Problem().kind, DatabaseIssue::Kind::kMissing);
+}
+
 INSTANTIATE_TEST_SUITE_P(Layouts, ReminderStores,
                          ::testing::Values("Data-*.sqlite (AppDomainGroup",
                                            "Data-*.sqlite | iOS 14"),
