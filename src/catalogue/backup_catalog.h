@@ -40,6 +40,10 @@ struct BackupCatalog {
   // Per category, why the last read could not read its source, in words; empty when it
   // could. Emptied by OpenBackup; filled by the data source's read slots.
   std::array<std::string, kCategoryCount> readProblems;
+  // The same for the WeChat and QQ stores (no category of their own): why the last
+  // ReadWeChat / ReadQQ read a store without (all of) its write-ahead log.
+  std::string weChatProblem;
+  std::string qqProblem;
   // The private folder of this scan's decrypted files (encrypted backups only). Replaced
   // by the next OpenBackup; removed with everything in it when reset or destroyed.
   std::unique_ptr<platform::PrivateFolder> decryptionRun;

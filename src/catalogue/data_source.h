@@ -67,6 +67,13 @@ class IPhoneRecoveryParse {
   // Why OpenBackup could not open the source or read its list of files whole; empty
   // when it could.
   virtual std::string OpenProblem() const { return {}; }
+  // Why the last ReadWeChat (`weChat`) or ReadQQ read its stores only in part (a
+  // write-ahead log that could not be applied whole), one store after another ("; ");
+  // empty when there is nothing to say.
+  virtual std::string ChatStoreProblem(bool weChat) const {
+    (void)weChat;
+    return {};
+  }
 };
 
 }  // namespace bv

@@ -30,6 +30,7 @@ class CLocalBuckupRecovery : public IPhoneRecoveryParse {
   std::int32_t ReadAppMedia(AppMediaList& items) override;
   std::int32_t ReadQQ(AccountChats& chats) override;
   std::int32_t ReadWeChat(AccountChats& chats) override;
+  std::string ChatStoreProblem(bool weChat) const override;
   std::int32_t ReadWhatsApp(WhatsAppChatMap& chats) override;
   std::int32_t PreparePreviewCopy(const std::string& backupFile, std::string& copyPath,
                                   ProgressCallback callback, void* user) override;

@@ -108,6 +108,20 @@ std::string StoredFileNative(const BackupCatalog& catalog, const std::string& fo
   return path;
 }
 
+std::string StoredLogPath(const BackupCatalog& catalog, const std::string& fileId) {
+  std::string logKey;
+  for (const ManifestEntry& e : catalog.manifest) {
+    if (e.fileId == fileId) {
+      logKey = e.key + "-wal";
+      break;
+    }
+  }
+  if (logKey.size() <= 4) return {};
+  for (const ManifestEntry& e : catalog.manifest)
+    if (e.key == logKey) return StoredFilePath(catalog, e.fileId);
+  return {};
+}
+
 Result LoadManifestDb(const std::string& path, std::vector<ManifestEntry>& entries,
                       std::string* problem) {
   if (problem) problem->clear();
@@ -227,6 +241,8 @@ Result OpenBackup(BackupCatalog& catalog, const std::string& password) {
   catalog.appMediaRead = false;
   catalog.manifestProblem.clear();
   for (std::string& problem : catalog.readProblems) problem.clear();
+  catalog.weChatProblem.clear();
+  catalog.qqProblem.clear();
   // The previous scan's decrypted files are not this scan's business.
   catalog.decryptionRun.reset();
 

@@ -53,6 +53,12 @@ std::string StoredFilePath(const BackupCatalog& catalog, const std::string& file
 std::string StoredFileNative(const BackupCatalog& catalog, const std::string& folder,
                              const std::string& fileId);
 
+// The stored file of the write-ahead log of the database stored as `fileId`: the
+// manifest entry of the same domain and path + "-wal" (stored files are named by a hash
+// of their path, so the log never lies beside its database). Empty when the manifest
+// lists none.
+std::string StoredLogPath(const BackupCatalog& catalog, const std::string& fileId);
+
 // Reads the Files table of Manifest.db (or its decrypted copy). 0, sqlite3_open's code
 // (14 as well for a path that is no regular file, which SQLite is never handed), or 1006
 // when the statement fails (rows read before the failure are kept). `problem`, when

@@ -1,8 +1,10 @@
-// backvault-cli carve FILE TABLE [--columns N] [--json] [--all]: runs the raw table pass
-// over any SQLite file and prints its live and deleted rows with their page and offset,
-// so that people can judge a recovery. For the chat tables it also prints the decoded
-// chat records. Deleted rows are settled as the chat passes settle them (no stale copy
-// of a live row, each deleted row once); --all keeps every raw hit of the carving.
+// backvault-cli carve FILE TABLE [--columns N] [--json] [--all] [--log F | --no-log]:
+// runs the raw table pass over any SQLite file and prints its live and deleted rows
+// with their page and offset, so that people can judge a recovery. For the chat tables
+// it also prints the decoded chat records. Deleted rows are settled as the chat passes
+// settle them (no stale copy of a live row, each deleted row once); --all keeps every
+// raw hit of the carving. The file's write-ahead log is read with it: a "-wal" beside
+// it, or, for a stored file of a backup folder, the log the manifest lists for it.
 #include <cstdio>
 #include <list>
 #include <ostream>
@@ -10,14 +12,49 @@
 #include <string>
 #include <vector>
 
+#include "catalogue/manifest.h"
 #include "cli/command.h"
 #include "common/text.h"
+#include "platform/utf8.h"
 #include "rawsqlite/chat_passes.h"
 #include "rawsqlite/generic_rows.h"
 
 namespace bv::cli {
 
 namespace {
+
+namespace fs = std::filesystem;
+
+// The write-ahead log of `file` (UTF-8): a "-wal" beside it (a database extracted by
+// hand or copied off a phone), else, when `file` is a stored file of a backup folder
+// (in it, or in its two-character sub-folder), the stored file that the manifest lists
+// for the same domain and path + "-wal". Empty when there is none.
+std::string FindLog(const std::string& file) {
+  if (std::string beside = LogBeside(file); !beside.empty()) return beside;
+  const fs::path path = platform::PathFromUtf8(file);
+  const std::string id = platform::Utf8FromPath(path.filename());
+  const fs::path parent = path.parent_path();
+  for (const fs::path& folder : {parent, parent.parent_path()}) {
+    std::error_code ec;
+    std::vector<ManifestEntry> entries;
+    if (fs::is_regular_file(folder / "Manifest.db", ec))
+      LoadManifestDb(platform::Utf8FromPath(folder / "Manifest.db"), entries);
+    else if (fs::is_regular_file(folder / "Manifest.mbdb", ec))
+      LoadManifestMbdb(platform::Utf8FromPath(folder / "Manifest.mbdb"), entries);
+    std::string logKey;
+    for (const ManifestEntry& e : entries)
+      if (e.fileId == id) logKey = e.key + "-wal";
+    if (logKey.empty()) continue;
+    for (const ManifestEntry& e : entries) {
+      if (e.key != logKey || e.fileId.size() < 2) continue;
+      // Stored as the database is: beside it, or in the sub-folder of its own name.
+      const fs::path stored =
+          folder == parent ? folder / e.fileId : folder / e.fileId.substr(0, 2) / e.fileId;
+      return platform::Utf8FromPath(stored);
+    }
+  }
+  return {};
+}
 
 std::string ValueText(const GenericValue& v, bool json) {
   std::ostringstream out;
@@ -57,7 +94,9 @@ class CarveCommand : public Command {
   std::string Summary() const override {
     return "Show the live and deleted rows of one table of an SQLite file (raw reader)";
   }
-  std::string Usage() const override { return "carve FILE TABLE [--columns N] [--json] [--all]"; }
+  std::string Usage() const override {
+    return "carve FILE TABLE [--columns N] [--json] [--all] [--log F | --no-log]";
+  }
   std::vector<ArgumentHelp> Arguments() const override {
     return {{"FILE", "an SQLite database file; it is only read"},
             {"TABLE", "the name of the table whose rows are shown"},
@@ -68,19 +107,29 @@ class CarveCommand : public Command {
             {"--json", "print the rows as one JSON array"},
             {"--all",
              "list every raw hit of the carving: also deleted rows that equal a live row "
-             "(stale copies) and the same deleted row found more than once"}};
+             "(stale copies) and the same deleted row found more than once"},
+            {"--log F",
+             "read the file with the write-ahead log F (by default: the \"-wal\" beside the "
+             "file, or, for a stored file of a backup folder, the log its manifest lists)"},
+            {"--no-log", "read the file alone, without its write-ahead log"}};
   }
 
   int Run(const std::vector<std::string>& args, Streams io) override {
     std::vector<std::string> positional;
     bool json = false;
     bool all = false;
+    bool noLog = false;
+    std::string log;
     std::uint32_t columns = 0;
     for (std::size_t i = 0; i < args.size(); ++i) {
       if (args[i] == "--json") {
         json = true;
       } else if (args[i] == "--all") {
         all = true;
+      } else if (args[i] == "--no-log") {
+        noLog = true;
+      } else if (args[i] == "--log" && i + 1 < args.size()) {
+        log = args[++i];
       } else if (args[i] == "--columns" && i + 1 < args.size()) {
         const std::int32_t n = ParseInt32(args[++i].c_str());
         if (n <= 0 || n > 32767) {
@@ -102,9 +151,15 @@ class CarveCommand : public Command {
     const std::string& file = positional[0];
     const std::string& table = positional[1];
 
+    if (noLog && !log.empty()) {
+      io.err << "carve: --log and --no-log exclude each other\n";
+      return kExitUsage;
+    }
+    if (!noLog && log.empty()) log = FindLog(file);
+
     TablePass pass;
     RawDbFile& reader = pass.reader;
-    if (std::int32_t rc = reader.open(file); rc != 0) {
+    if (std::int32_t rc = reader.open(file, log); rc != 0) {
       io.err << "carve: cannot read " << file << " as an SQLite file (code " << rc << ")\n";
       return kExitFailed;
     }
@@ -161,7 +216,12 @@ class CarveCommand : public Command {
              << "\",\"pageSize\":" << reader.PageSize() << ",\"expectedColumns\":" << expected
              << ",\"freePages\":" << reader.free_pages.size() << ",\"result\":" << rc
              << ",\"live\":" << live << ",\"deleted\":" << deleted << ",\"rawDeleted\":" << raw
-             << ",\"all\":" << (all ? "true" : "false") << ",\"rows\":[";
+             << ",\"all\":" << (all ? "true" : "false")
+             << ",\"log\":" << (log.empty() ? std::string("null") : "\"" + JsonEscape(log) + "\"")
+             << ",\"logPages\":" << reader.LogPageCount() << ",\"logProblem\":"
+             << (reader.LogProblem().empty() ? std::string("null")
+                                             : "\"" + JsonEscape(reader.LogProblem()) + "\"")
+             << ",\"rows\":[";
       bool first = true;
       for (const auto& row : rows) {
         io.out << (first ? "" : ",") << "{\"status\":\"" << (row.status ? "Deleted" : "Normal")
@@ -191,6 +251,12 @@ class CarveCommand : public Command {
     } else {
       io.out << file << ": page size " << reader.PageSize() << ", " << reader.free_pages.size()
              << " free pages; table " << table << ", expected columns " << expected << "\n";
+      if (!log.empty()) {
+        io.out << "write-ahead log " << log << ": " << reader.LogPageCount()
+               << " pages read from it";
+        if (!reader.LogProblem().empty()) io.out << " (the log " << reader.LogProblem() << ")";
+        io.out << "\n";
+      }
       if (!inSchema)
         io.out << "(no table of this name in the schema: the rows come from freed pages)\n";
       if (expected == 0)

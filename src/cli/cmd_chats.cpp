@@ -21,14 +21,17 @@ std::int32_t StopOnInterrupt(void*, std::int32_t) {
 }
 
 void PrintJsonApp(std::ostream& os, const char* app, std::int32_t result,
-                  const AccountChats& accounts) {
-  os << "  \"" << app << "\": {\"result\": " << result << ", ";
+                  const AccountChats& accounts, const std::string& problem) {
+  os << "  \"" << app << "\": {\"result\": " << result
+     << ", \"error\": " << (problem.empty() ? std::string("null") : JsonString(problem)) << ", ";
   PutChatAccounts(os, accounts, "  ");
   os << "}";
 }
 
 void PrintTextApp(std::ostream& os, const char* app, std::int32_t result,
-                  const AccountChats& accounts) {
+                  const AccountChats& accounts, const std::string& problem) {
+  // Read only in part: said before what was read.
+  if (!problem.empty()) os << app << " (warning: " << problem << ")\n";
   os << app << ":";
   if (result != kSuccess && accounts.empty()) {
     os << " not read (result " << result << ")\n";
@@ -113,18 +116,20 @@ class ChatsCommand : public Command {
     const std::int32_t weChatResult = source->ReadWeChat(weChat);
     const std::int32_t qqResult = platform::InterruptRequested() ? kStopped : source->ReadQQ(qq);
     if (platform::InterruptRequested()) return Cancelled(io, source, catalog);
+    const std::string weChatProblem = source->ChatStoreProblem(true);
+    const std::string qqProblem = source->ChatStoreProblem(false);
     source.reset();
     DestroyCatalog(catalog);
 
     if (json) {
       io.out << "{\n  \"backup\": " << JsonString(record.folder) << ",\n";
-      PrintJsonApp(io.out, "wechat", weChatResult, weChat);
+      PrintJsonApp(io.out, "wechat", weChatResult, weChat, weChatProblem);
       io.out << ",\n";
-      PrintJsonApp(io.out, "qq", qqResult, qq);
+      PrintJsonApp(io.out, "qq", qqResult, qq, qqProblem);
       io.out << "\n}\n";
     } else {
-      PrintTextApp(io.out, "WeChat", weChatResult, weChat);
-      PrintTextApp(io.out, "QQ", qqResult, qq);
+      PrintTextApp(io.out, "WeChat", weChatResult, weChat, weChatProblem);
+      PrintTextApp(io.out, "QQ", qqResult, qq, qqProblem);
     }
     const bool ok =
         (weChatResult == kSuccess || !weChat.empty()) && (qqResult == kSuccess || !qq.empty());
