@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <sstream>
 
 #include "catalogue/discovery.h"
@@ -29,6 +30,10 @@ struct Reading {
   std::string messages, contacts, calls, notes, whatsApp;
   std::size_t messageCount = 0, contactCount = 0, callCount = 0, noteCount = 0, whatsAppCount = 0;
   std::array<std::string, kCategoryCount> problems;
+  // WeChat and QQ (raw reader): live and deleted messages, and the stores' problems.
+  std::string chatsLive, chatsDeleted;
+  std::size_t chatsLiveCount = 0;
+  std::string weChatProblem, qqProblem;
 };
 
 Reading ReadAll(const fs::path& folder) {
@@ -84,6 +89,22 @@ Reading ReadAll(const fs::path& folder) {
   r.whatsApp = out.str();
   for (std::size_t c = 0; c < kCategoryCount; ++c)
     r.problems[c] = source.ReadProblem(static_cast<Category>(c));
+  AccountChats weChat, qq;
+  source.ReadWeChat(weChat);
+  source.ReadQQ(qq);
+  std::multiset<std::string> live, deleted;
+  for (const AccountChats* app : {&weChat, &qq})
+    for (const auto& [account, chats] : *app)
+      for (const auto& [key, list] : chats)
+        for (const ChatMessageRecord& m : list)
+          (m.status == 0 ? live : deleted)
+              .insert(account + '|' + key + '|' + m.time + '|' + std::to_string(m.is_sender) + '|' +
+                      m.text + (m.partial ? "|partial" : ""));
+  for (const std::string& line : live) r.chatsLive += line + '\n';
+  for (const std::string& line : deleted) r.chatsDeleted += line + '\n';
+  r.chatsLiveCount = live.size();
+  r.weChatProblem = source.ChatStoreProblem(true);
+  r.qqProblem = source.ChatStoreProblem(false);
   return r;
 }
 
@@ -131,7 +152,7 @@ fs::path* StoredLogBackup::logged_ = nullptr;
 TEST_F(StoredLogBackup, EveryRowOfTheLogsIsReadAndTheBackupStaysAsItWas) {
   const test::Json truth = test::ReadTruth(*logged_);
   for (const char* label : {"sms.db", "AddressBook.sqlitedb", "CallHistory.storedata",
-                            "NoteStore.sqlite", "ChatStorage.sqlite"}) {
+                            "NoteStore.sqlite", "ChatStorage.sqlite", "MM.sqlite", "QQ.db"}) {
     const fs::path log = StoredLog(*logged_, truth, label);
     ASSERT_FALSE(log.empty()) << label;
     EXPECT_TRUE(fs::is_regular_file(log)) << label;
@@ -152,6 +173,36 @@ TEST_F(StoredLogBackup, EveryRowOfTheLogsIsReadAndTheBackupStaysAsItWas) {
   EXPECT_EQ(logged.whatsApp, reference.whatsApp);
   for (std::size_t c = 0; c < kCategoryCount; ++c)
     EXPECT_EQ(logged.problems[c], reference.problems[c]) << c;
+  // The chat stores through the raw reader: the same live messages; the deleted ones
+  // that the file kept come back from the pages the log replaced.
+  EXPECT_GT(reference.chatsLiveCount, 40u);
+  EXPECT_EQ(logged.chatsLive, reference.chatsLive);
+  // Backing the stores up in use moved rows with secure deletion, which may wipe a few
+  // deleted rows from the file: every deleted message of the plain backup whose text is
+  // still in the logged store or its log is found, and nothing else is.
+  std::string storeBytes;
+  for (const char* label : {"MM.sqlite", "QQ.db"})
+    for (const test::Json* db : test::FindDatabases(truth, label)) {
+      storeBytes += test::ReadFile(test::StoredFile(*logged_, *db));
+      const std::string id = (*db)["logFileId"].Str();
+      if (!id.empty()) storeBytes += test::ReadFile(*logged_ / id.substr(0, 2) / id);
+    }
+  std::istringstream plainDeleted(reference.chatsDeleted);
+  std::size_t kept = 0, wiped = 0;
+  for (std::string line; std::getline(plainDeleted, line);) {
+    const std::string text = line.substr(line.rfind('|') + 1);
+    const bool inFiles = storeBytes.find(text) != std::string::npos;
+    const bool found = logged.chatsDeleted.find(line + '\n') != std::string::npos;
+    EXPECT_EQ(found, inFiles) << line;
+    (found ? kept : wiped)++;
+  }
+  EXPECT_GT(kept, 10u);
+  EXPECT_LE(wiped, 3u);
+  std::istringstream loggedDeleted(logged.chatsDeleted);
+  for (std::string line; std::getline(loggedDeleted, line);)
+    EXPECT_NE(reference.chatsDeleted.find(line + '\n'), std::string::npos) << line;
+  EXPECT_EQ(logged.weChatProblem, "");
+  EXPECT_EQ(logged.qqProblem, "");
 }
 
 TEST_F(StoredLogBackup, WithoutTheirLogsTheNewestRowsAreMissing) {
@@ -159,7 +210,7 @@ TEST_F(StoredLogBackup, WithoutTheirLogsTheNewestRowsAreMissing) {
   const fs::path copy = Copy("unlisted");
   const test::Json truth = test::ReadTruth(copy);
   for (const char* label : {"sms.db", "AddressBook.sqlitedb", "CallHistory.storedata",
-                            "NoteStore.sqlite", "ChatStorage.sqlite"})
+                            "NoteStore.sqlite", "ChatStorage.sqlite", "MM.sqlite", "QQ.db"})
     fs::remove(StoredLog(copy, truth, label));
   const Reading reference = ReadAll(*plain_);
   const Reading alone = ReadAll(copy);
@@ -168,6 +219,12 @@ TEST_F(StoredLogBackup, WithoutTheirLogsTheNewestRowsAreMissing) {
   EXPECT_LT(alone.callCount, reference.callCount);
   EXPECT_LT(alone.noteCount, reference.noteCount);
   EXPECT_LT(alone.whatsAppCount, reference.whatsAppCount);
+  EXPECT_LT(alone.chatsLiveCount, reference.chatsLiveCount);
+  EXPECT_EQ(alone.weChatProblem,
+            "the WeChat store of User1's write-ahead log is missing: the database is read "
+            "without it");
+  EXPECT_NE(alone.qqProblem.find("'s write-ahead log is missing"), std::string::npos)
+      << alone.qqProblem;
   // Listed in the manifest, missing from the folder: said per category.
   EXPECT_EQ(alone.problems[static_cast<std::size_t>(Category::Contacts)],
             "the address book's write-ahead log is missing from the backup: the database is "

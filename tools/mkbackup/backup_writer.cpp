@@ -218,8 +218,9 @@ void BackupContext::FinishDatabase(TruthDb& db, std::int64_t mtime) {
   std::filesystem::path stored = StoredPath(db.fileId);
   std::string log;
   static const char* const kInUse[] = {
-      "sms.db",       "AddressBook.sqlitedb", "call_history.db",   "CallHistory.storedata",
-      "notes.sqlite", "NoteStore.sqlite",     "ChatStorage.sqlite"};
+      "sms.db",       "AddressBook.sqlitedb", "call_history.db",    "CallHistory.storedata",
+      "notes.sqlite", "NoteStore.sqlite",     "ChatStorage.sqlite", "MM.sqlite",
+      "QQ.db"};
   if (options_.writeAheadLogs &&
       std::find(std::begin(kInUse), std::end(kInUse), db.label) != std::end(kInUse))
     log = MoveNewestRowsIntoLog(stored, db);

@@ -88,7 +88,8 @@ struct BackupOptions {
   // Delete chosen rows (and whole pages) in every database after writing it.
   bool deletedRows = true;
   // The databases the phone keeps open (sms.db, the address book, the call history, the
-  // note stores and WhatsApp's ChatStorage.sqlite) are backed up in use: the newest third
+  // note stores, WhatsApp's ChatStorage.sqlite and the WeChat and QQ stores) are backed
+  // up in use: the newest third
   // of each table's rows lives only in a write-ahead log, stored as a file of its own
   // (same domain, path + "-wal"). The truth lists those rows under "rowsInLog".
   bool writeAheadLogs = false;
