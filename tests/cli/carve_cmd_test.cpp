@@ -119,5 +119,66 @@ TEST(CarveCommand, DeletedRowsOnceWithoutLiveCopiesAndAllKeepsEveryHit) {
   EXPECT_GT(liveCopies + repeats, 0);
 }
 
+TEST(CarveCommand, ReadsTheWriteAheadLogTheBackupStoresOrThatLiesBesideTheFile) {
+  test::TempDir dir;
+  mkbackup::BackupOptions o;
+  o.messages = o.contacts = o.calls = o.notes = o.whatsapp = o.qq = 0;
+  o.wechat = 300;
+  o.writeAheadLogs = true;
+  const fs::path backup = test::BuildBackup(dir, o);
+  const test::Json truth = test::ReadTruth(backup);
+  const test::Json* db = test::FindDatabase(truth, "MM.sqlite");
+  ASSERT_NE(db, nullptr);
+  const std::string file = test::StoredFile(backup, *db).string();
+  const std::string logId = (*db)["logFileId"].Str();
+  ASSERT_FALSE(logId.empty());
+  const std::string storedLog = (backup / logId.substr(0, 2) / logId).string();
+  // The chat table with the most rows that only the log holds.
+  std::string table;
+  std::size_t inLog = 0;
+  for (const auto& [name, rows] : (*db)["rowsInLog"].members)
+    if (name.rfind("Chat_", 0) == 0 && rows.size() > inLog) {
+      table = name;
+      inLog = rows.size();
+    }
+  ASSERT_GT(inLog, 0u);
+  const std::int64_t live = static_cast<std::int64_t>(test::LiveRows(*db, table).size());
+
+  const Outcome stored = Cli({"carve", file, table, "--json"});
+  ASSERT_EQ(stored.code, 0) << stored.err;
+  const test::Json withLog = test::Json::Parse(stored.out);
+  EXPECT_EQ(withLog["log"].Str(), storedLog);
+  EXPECT_TRUE(withLog["logProblem"].IsNull());
+  EXPECT_GT(withLog["logPages"].Int(), 0);
+  EXPECT_EQ(withLog["live"].Int(), live);
+
+  const Outcome alone = Cli({"carve", file, table, "--json", "--no-log"});
+  ASSERT_EQ(alone.code, 0) << alone.err;
+  const test::Json fileAlone = test::Json::Parse(alone.out);
+  EXPECT_TRUE(fileAlone["log"].IsNull());
+  EXPECT_EQ(fileAlone["live"].Int(), live - static_cast<std::int64_t>(inLog));
+
+  // An extracted copy with its "-wal" beside it.
+  fs::create_directories(dir / "extracted");
+  fs::copy_file(file, dir / "extracted/MM.sqlite");
+  fs::copy_file(storedLog, dir / "extracted/MM.sqlite-wal");
+  const Outcome beside = Cli({"carve", (dir / "extracted/MM.sqlite").string(), table, "--json"});
+  ASSERT_EQ(beside.code, 0) << beside.err;
+  EXPECT_EQ(test::Json::Parse(beside.out)["live"].Int(), live);
+
+  // A log named by hand that is no log: the file is read alone and the listing says why.
+  test::WriteFile(dir / "junk-wal", std::string(3000, 'j'));
+  const Outcome junk = Cli({"carve", file, table, "--log", (dir / "junk-wal").string()});
+  ASSERT_EQ(junk.code, 0) << junk.err;
+  EXPECT_NE(junk.out.find("(the log is damaged (no log header): none of its changes are read)"),
+            std::string::npos)
+      << junk.out;
+  EXPECT_NE(junk.out.find(std::to_string(live - static_cast<std::int64_t>(inLog)) + " live rows"),
+            std::string::npos);
+  EXPECT_EQ(Cli({"carve", file, table, "--log", storedLog, "--no-log"}).code, kExitUsage);
+  // The backup is as it was.
+  EXPECT_EQ(fs::file_size(storedLog), fs::file_size(dir / "extracted/MM.sqlite-wal"));
+}
+
 }  // namespace
 }  // namespace bv::cli

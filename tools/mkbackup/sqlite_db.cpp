@@ -351,6 +351,11 @@ std::string MoveNewestRowsIntoLog(const std::filesystem::path& file, TruthDb& tr
              " WHERE rowid IN (" + list + ");";
     moves.push_back(std::move(m));
   }
+  // A database with no rows to move (nothing chosen for it) is backed up without a log.
+  if (moves.empty()) {
+    sqlite3_close(db);
+    return {};
+  }
   exec("ATTACH ':memory:' AS keep; PRAGMA secure_delete=ON; BEGIN;");
   for (const Move& m : moves) exec(m.copy);
   exec("COMMIT; PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=0; PRAGMA secure_delete=OFF;");
