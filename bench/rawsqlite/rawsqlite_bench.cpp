@@ -3,6 +3,9 @@
 // of SQLite reading every row of the chat tables (SELECT *, every column fetched, rows
 // discarded), of the live walk alone and of the whole pass (live rows, carving, freed
 // pages). The pass is measured against SQLite's own reading of the same tables.
+// Then the same store in use: a fifth more messages and some deletions kept in its
+// write-ahead log (copied before a checkpoint), read by the pass with the log and by
+// SQLite with the log beside the file.
 //   bench_rawsqlite [MB] [folder] [rounds]   (medians of the rounds, default 5)
 #include <sqlite3.h>
 #include <unistd.h>
@@ -88,6 +91,41 @@ std::vector<std::string> BuildStore(const std::string& path, std::int64_t bytes)
   return users;
 }
 
+// Copies the store at `path` to `copy` and changes it in WAL mode: about `bytes` more
+// messages and every seventh deleted, all of it only in the log, which is kept as
+// `copy` + "-wal" (taken before the close would fold it into the file).
+void BuildLoggedCopy(const std::string& path, const std::string& copy,
+                     const std::vector<std::string>& users, std::int64_t bytes) {
+  fs::copy_file(path, copy, fs::copy_options::overwrite_existing);
+  sqlite3* db = nullptr;
+  sqlite3_open(copy.c_str(), &db);
+  Exec(db, "PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=0; PRAGMA synchronous=OFF");
+  std::mt19937 rng(2);
+  Exec(db, "BEGIN");
+  std::int64_t written = 0, id = 1 << 30;
+  std::string text;
+  while (written < bytes) {
+    const std::string& u = users[rng() % users.size()];
+    text.assign(20 + rng() % 400, static_cast<char>('a' + rng() % 26));
+    Exec(db, "INSERT INTO Chat_" + bv::Md5Hex(u) + " VALUES (1, NULL, " + std::to_string(id++) +
+                 ", " + std::to_string(1600000000 + rng() % 10000000) + ", '" + text +
+                 "', 2, 0, 1, 0)");
+    written += static_cast<std::int64_t>(text.size()) + 30;
+  }
+  Exec(db, "COMMIT");
+  Exec(db, "BEGIN");
+  for (const auto& u : users)
+    Exec(db, "DELETE FROM Chat_" + bv::Md5Hex(u) + " WHERE MesSvrID % 7 = 2");
+  Exec(db, "COMMIT");
+  fs::copy_file(copy, copy + ".main", fs::copy_options::overwrite_existing);
+  fs::copy_file(copy + "-wal", copy + ".log", fs::copy_options::overwrite_existing);
+  sqlite3_close(db);
+  fs::rename(copy + ".main", copy);
+  fs::rename(copy + ".log", copy + "-wal");
+  std::error_code ec;
+  fs::remove(copy + "-shm", ec);
+}
+
 double Seconds(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
@@ -117,9 +155,9 @@ int main(int argc, char** argv) {
       whole_cpu_s, build_wall, build_cpu_s;
   std::size_t live_rows = 0, records = 0, deleted = 0, sql_rows = 0;
   // SQLite itself: every row of every chat table, each column fetched as its type.
-  auto sqlite_read = [&] {
+  auto sqlite_read_of = [&](const std::string& file) {
     sqlite3* db = nullptr;
-    sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
     std::size_t sum = 0;
     sql_rows = 0;
     for (const auto& u : users) {
@@ -143,6 +181,7 @@ int main(int argc, char** argv) {
     sqlite3_close(db);
     if (sum == 1) std::printf(" ");
   };
+  auto sqlite_read = [&] { sqlite_read_of(path); };
   auto sequential_read = [&] {
     FILE* f = std::fopen(path.c_str(), "rb");
     std::vector<char> buf(65536);
@@ -263,6 +302,50 @@ int main(int argc, char** argv) {
       "goal for the whole pass 50%%)\n",
       100.0 * sql / live, 100.0 * sql_cpu / std::max(live_cpu, 1e-3), 100.0 * sql / whole,
       100.0 * sql_cpu / std::max(whole_cpu, 1e-3));
+
+  // The store in use: the pass with the log against SQLite with the log, same rounds.
+  const std::string logged = path + ".inuse";
+  BuildLoggedCopy(path, logged, users, (mb << 20) / 5);
+  const std::string log = logged + "-wal";
+  const double logged_mb =
+      static_cast<double>(fs::file_size(logged) + fs::file_size(log)) / (1 << 20);
+  std::vector<double> lsql_wall, lsql_cpu, lpass_wall, lpass_cpu;
+  std::size_t logged_live = 0, logged_deleted = 0, logged_sql_rows = 0;
+  for (int round = 0; round < rounds; ++round) {
+    {
+      const auto start = Clock::now();
+      const double cpu0 = Cpu();
+      sqlite_read_of(logged);
+      lsql_wall.push_back(Seconds(start));
+      lsql_cpu.push_back(std::max(Cpu() - cpu0, 1e-3));
+      logged_sql_rows = sql_rows;
+      std::error_code ec;
+      fs::remove(logged + "-shm", ec);
+    }
+    const auto start = Clock::now();
+    const double cpu0 = Cpu();
+    auto* map = new bv::ChatMap;
+    bv::WeChatPass(logged, log, *map);
+    lpass_wall.push_back(Seconds(start));
+    lpass_cpu.push_back(Cpu() - cpu0);
+    logged_live = logged_deleted = 0;
+    for (const auto& [k, list] : *map)
+      for (const auto& r : list) (r.status != 0 ? logged_deleted : logged_live)++;
+    delete map;
+  }
+  const double lsql = median(lsql_wall), lsql_c = median(lsql_cpu);
+  const double lpass = median(lpass_wall), lpass_c = median(lpass_cpu);
+  std::printf(
+      "\nin use: file and log %.1f MB (log %.1f MB); pass with the log %zu live rows (SQLite: "
+      "%zu), %zu deleted\n",
+      logged_mb, static_cast<double>(fs::file_size(log)) / (1 << 20), logged_live, logged_sql_rows,
+      logged_deleted);
+  std::printf("sqlite with log : %9.1f  %9.1f\n", logged_mb / lsql, logged_mb / lsql_c);
+  std::printf("pass with log   : %9.1f  %9.1f  (share of SQLite with the log %.0f%% / %.0f%%)\n",
+              logged_mb / lpass, logged_mb / std::max(lpass_c, 1e-3), 100.0 * lsql / lpass,
+              100.0 * lsql_c / std::max(lpass_c, 1e-3));
+  fs::remove(logged);
+  fs::remove(log);
   fs::remove(path);
   return 0;
 }

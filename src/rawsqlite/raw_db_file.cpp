@@ -99,7 +99,8 @@ void RawDbFile::ApplyLog(const std::string& log_path) {
   }
   // The database as the last commit leaves it; a page past its end is no longer part
   // of it, but its images are older images all the same.
-  const std::int64_t pages = log.databasePages;
+  // Page indexes are 31-bit here: a larger size (no real database has one) is cut there.
+  const std::int64_t pages = std::min<std::int64_t>(log.databasePages, 0x7FFFFFFF);
   std::unordered_map<std::int32_t, std::size_t> newest;  // page index -> frame
   for (std::size_t i = 0; i < log.committed; ++i) {
     const std::uint32_t page = log.frames[i].page;
