@@ -17,7 +17,8 @@ std::int32_t ReadAccounts(BackupCatalog& catalog, AccountChats& chats, Store sto
   AccountChats& own = store == Store::WeChat ? catalog.weChatChats : catalog.qqChats;
   own.clear();
   const char* marker = store == Store::WeChat ? "/MM.sqlite" : "/QQ.db";
-  std::string& problem = store == Store::WeChat ? catalog.weChatProblem : catalog.qqProblem;
+  std::string& problem = catalog.readProblems[static_cast<std::size_t>(
+      store == Store::WeChat ? Category::WeChat : Category::QQ)];
   problem.clear();
   std::int32_t result = 0;
   std::int32_t handled = 0;

@@ -38,12 +38,9 @@ struct BackupCatalog {
   // ("Manifest.mbdb is cut short after 85 records: ..."); empty when it was read whole.
   std::string manifestProblem;
   // Per category, why the last read could not read its source, in words; empty when it
-  // could. Emptied by OpenBackup; filled by the data source's read slots.
+  // could. Emptied by OpenBackup; filled by the data source's read slots (for WeChat and
+  // QQ: why a store was read without (all of) its write-ahead log).
   std::array<std::string, kCategoryCount> readProblems;
-  // The same for the WeChat and QQ stores (no category of their own): why the last
-  // ReadWeChat / ReadQQ read a store without (all of) its write-ahead log.
-  std::string weChatProblem;
-  std::string qqProblem;
   // The private folder of this scan's decrypted files (encrypted backups only). Replaced
   // by the next OpenBackup; removed with everything in it when reset or destroyed.
   std::unique_ptr<platform::PrivateFolder> decryptionRun;

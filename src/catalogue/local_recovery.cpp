@@ -26,7 +26,7 @@ std::string CLocalBuckupRecovery::ReadProblem(Category c) const {
 
 std::string CLocalBuckupRecovery::ChatStoreProblem(bool weChat) const {
   if (!catalog_) return {};
-  return weChat ? catalog_->weChatProblem : catalog_->qqProblem;
+  return ReadProblem(weChat ? Category::WeChat : Category::QQ);
 }
 
 std::string CLocalBuckupRecovery::OpenProblem() const {

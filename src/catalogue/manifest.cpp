@@ -241,8 +241,6 @@ Result OpenBackup(BackupCatalog& catalog, const std::string& password) {
   catalog.appMediaRead = false;
   catalog.manifestProblem.clear();
   for (std::string& problem : catalog.readProblems) problem.clear();
-  catalog.weChatProblem.clear();
-  catalog.qqProblem.clear();
   // The previous scan's decrypted files are not this scan's business.
   catalog.decryptionRun.reset();
 

@@ -87,8 +87,6 @@ Reading ReadAll(const fs::path& folder) {
       ++r.whatsAppCount;
     }
   r.whatsApp = out.str();
-  for (std::size_t c = 0; c < kCategoryCount; ++c)
-    r.problems[c] = source.ReadProblem(static_cast<Category>(c));
   AccountChats weChat, qq;
   source.ReadWeChat(weChat);
   source.ReadQQ(qq);
@@ -103,6 +101,9 @@ Reading ReadAll(const fs::path& folder) {
   for (const std::string& line : live) r.chatsLive += line + '\n';
   for (const std::string& line : deleted) r.chatsDeleted += line + '\n';
   r.chatsLiveCount = live.size();
+  // After every read: the scan takes each category's problem, the chat apps' too.
+  for (std::size_t c = 0; c < kCategoryCount; ++c)
+    r.problems[c] = source.ReadProblem(static_cast<Category>(c));
   r.weChatProblem = source.ChatStoreProblem(true);
   r.qqProblem = source.ChatStoreProblem(false);
   return r;
@@ -225,6 +226,9 @@ TEST_F(StoredLogBackup, WithoutTheirLogsTheNewestRowsAreMissing) {
             "without it");
   EXPECT_NE(alone.qqProblem.find("'s write-ahead log is missing"), std::string::npos)
       << alone.qqProblem;
+  // The scan's warning and `scan --json` take them as the chat apps' category problems.
+  EXPECT_EQ(alone.problems[static_cast<std::size_t>(Category::WeChat)], alone.weChatProblem);
+  EXPECT_EQ(alone.problems[static_cast<std::size_t>(Category::QQ)], alone.qqProblem);
   // Listed in the manifest, missing from the folder: said per category.
   EXPECT_EQ(alone.problems[static_cast<std::size_t>(Category::Contacts)],
             "the address book's write-ahead log is missing from the backup: the database is "
