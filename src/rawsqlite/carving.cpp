@@ -147,6 +147,8 @@ std::uint32_t ColumnCounts::expected_columns(const std::string& name) const {
       {"ZWACONTACT", 11},
       {"ZWAPHONE", 9},
   };
+  if (!declaredTable.empty() && declaredColumns != 0 && EqualsNoCase(name, declaredTable))
+    return declaredColumns;
   for (const Row& row : rows)
     if (EqualsNoCase(name, row.name)) return row.columns;
   if (name.compare(0, 5, "Chat_") == 0 && name.size() >= 5) return 9;

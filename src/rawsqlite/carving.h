@@ -47,6 +47,10 @@ struct ColumnCounts {
   // For names the table does not list (0 = none): lets the carve command inspect any
   // table.
   std::uint32_t otherColumns = 0;
+  // The column count of one table as its own CREATE statement declares it, which wins
+  // over the rows below (the layouts of the system versions differ); empty for none.
+  std::string declaredTable;
+  std::uint32_t declaredColumns = 0;
 
   std::uint32_t expected_columns(const std::string& name) const;
 };

@@ -1,11 +1,16 @@
 #include "records/message_reader.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
+#include <set>
+#include <tuple>
 
 #include "common/text.h"
 #include "records/attributed_body.h"
 #include "records/contact_reader.h"
+#include "records/date_text.h"
+#include "records/deleted_rows.h"
 #include "records/int_slots.h"
 #include "records/item_tables.h"
 #include "records/name_lookup.h"
@@ -50,6 +55,74 @@ int MessageReader::MemberRow(void* context, StatementRow& row) {
   chat.joined = true;
   chat.members.emplace_back(row.Int32(1), row.Utf8(2));
   return 0;
+}
+
+int MessageReader::HandleRow(void* context, StatementRow& row) {
+  static_cast<MessageReader*>(context)->handleTexts_[row.Int64(0)] = row.Utf8(1);
+  return 0;
+}
+
+void MessageReader::AddDeletedMessages(const DatabaseFile& file, ContactNameLookup* names,
+                                       ConversationMap& conversations) {
+  if (messageColumns_.empty()) return;
+  DeletedRows carved;
+  // A file the raw reader cannot read leaves the live messages as they are.
+  ReadDeletedRows(file, "message", messageColumns_, carved, "guid");
+  const int textColumn = carved.Column("text");
+  const int bodyColumn = carved.Column("attributedBody");
+  const int fromMeColumn = carved.Column("is_from_me");
+  const int handleColumn = carved.Column("handle_id");
+  const int dateColumn = carved.Column("date");
+  // An old version of a live row (SQLite moved the row when a value grew) shows the
+  // same message: a live one.
+  std::set<std::tuple<std::string, std::string, std::int32_t, std::int32_t>> live;
+  for (const auto& [key, list] : conversations)
+    for (const MessageRecord& m : list) live.emplace(m.date, m.text, m.isFromMe, m.handleId);
+  std::map<std::int32_t, std::vector<MessageRecord>> found;
+  for (const GenericRow& row : carved.rows) {
+    MessageRecord m;
+    m.deleted = 1;
+    m.text = DeletedRows::Text(row, textColumn);
+    if (m.text.empty()) {
+      const GenericValue* body = DeletedRows::Value(row, bodyColumn);
+      if (body != nullptr && body->kind == GenericValue::Blob && !body->truncated)
+        DecodeAttributedBodyText(body->bytes, m.text);
+    }
+    // A text with broken bytes was read from someone else's bytes.
+    if (m.text.empty() || m.text.find("\xEF\xBF\xBD") != std::string::npos) continue;
+    double when = 0;
+    if (!DeletedRows::Number(row, dateColumn, when)) continue;
+    // As for live rows: up to 14 digits seconds, beyond that nanoseconds.
+    if (std::fabs(when) >= 1e14) when = std::trunc(when / 1e9);
+    m.date = PlausibleUtcDate(when + static_cast<double>(kAppleEpochOffset));
+    if (m.date.empty()) continue;
+    std::int64_t value = 0;
+    if (!DeletedRows::Integer(row, fromMeColumn, value) || (value != 0 && value != 1)) continue;
+    m.isFromMe = static_cast<std::int32_t>(value);
+    if (DeletedRows::Integer(row, handleColumn, value) && value >= INT32_MIN && value <= INT32_MAX)
+      m.handleId = static_cast<std::int32_t>(value);
+    if (auto h = handleTexts_.find(m.handleId); h != handleTexts_.end()) m.sender = h->second;
+    if (live.count({m.date, m.text, m.isFromMe, m.handleId}) != 0) continue;
+    if (names != nullptr && !m.sender.empty()) m.name = names->NameFor(m.sender);
+    found[m.handleId].push_back(std::move(m));
+  }
+  for (auto& [key, list] : found) {
+    std::stable_sort(list.begin(), list.end(), [](const MessageRecord& a, const MessageRecord& b) {
+      return a.date < b.date;
+    });
+    std::list<MessageRecord>& conversation = conversations[key];
+    // The chat of the live messages of the same conversation.
+    std::shared_ptr<const MessageChatInfo> chat;
+    for (const MessageRecord& live : conversation)
+      if (live.chat) {
+        chat = live.chat;
+        break;
+      }
+    for (MessageRecord& m : list) {
+      m.chat = chat;
+      conversation.push_back(std::move(m));
+    }
+  }
 }
 
 int MessageReader::ChatNameRow(void* context, StatementRow& row) {
@@ -200,6 +273,11 @@ Result MessageReader::Read(const DatabaseFile& messageDbPath, const DatabaseFile
       goOn = false;
     }
     problem_ = messageDb.Issue();
+    if (goOn) {
+      messageColumns_ = DeclaredColumns(messageDb, "message");
+      if (messageDb.Each("SELECT ROWID, id FROM handle;", HandleRow, this))
+        messageDb.ForgetStatementError();  // no handle table: no senders
+    }
     if (goOn && progress_.Present()) {
       const std::int32_t answer = progress_.Report(progress_.progress + progress_.step / 5);
       if (answer != 0) {
@@ -253,6 +331,7 @@ Result MessageReader::Read(const DatabaseFile& messageDbPath, const DatabaseFile
           }
           m.name = *name;
         });
+    AddDeletedMessages(messageDbPath, namesLoaded ? &names : nullptr, conversations);
   }
 
   if (progress_.Present()) result = progress_.Report(progress_.progress + progress_.step);
@@ -263,6 +342,8 @@ Result MessageReader::Read(const DatabaseFile& messageDbPath, const DatabaseFile
   buildOf_.clear();
   chats_.clear();
   contacts_.clear();
+  messageColumns_.clear();
+  handleTexts_.clear();
   return result;
 }
 

@@ -6,6 +6,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "common/result_codes.h"
@@ -93,6 +94,12 @@ class MessageReader {
   // Reads the chat tables; false when the database has none (messages then group by
   // handle only).
   bool ReadChats(ReadOnlyDatabase& db);
+  static int HandleRow(void* context, StatementRow& row);
+  // Adds the deleted rows of the message table, each after the live messages of its
+  // conversation (by handle: the row that joined it to a chat is not read back), in
+  // date order.
+  void AddDeletedMessages(const DatabaseFile& file, ContactNameLookup* names,
+                          ConversationMap& conversations);
   // The conversation key of every message (by read index) and the chat it shows.
   std::vector<std::int32_t> ConversationKeys(ContactNameLookup* names,
                                              const ConversationMap& existing);
@@ -117,6 +124,9 @@ class MessageReader {
   std::vector<ContactRecord> contacts_;
   DatabaseIssue problem_;
   DatabaseIssue namesProblem_;
+  // For the deleted rows: the message table's columns and the handle texts by row id.
+  std::vector<std::string> messageColumns_;
+  std::unordered_map<std::int64_t, std::string> handleTexts_;
 };
 
 }  // namespace bv

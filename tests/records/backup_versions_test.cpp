@@ -184,9 +184,36 @@ TEST_P(BackupVersions, MessagesMatchTheTruth) {
   std::set<std::int64_t> listed;
   std::map<std::int64_t, std::int32_t> keyOfGroup;
   int named = 0;
+  // The deleted messages the truth knows, by what a record shows of them.
+  std::multiset<std::tuple<std::string, std::string, std::int64_t, std::int64_t>> deleted;
+  for (const Json& d : (*sms)["deleted"].items) {
+    if (d["table"].Str() != "message") continue;
+    const Json& v = d["values"];
+    const std::int64_t date = v["date"].Int();
+    const std::int64_t seconds = Major() >= 11 ? date / 1000000000 : date;
+    deleted.emplace(W(TextOf(v["text"])), W(Utc(seconds + kApple)), v["handle_id"].Int(),
+                    v["is_from_me"].Int());
+  }
+  int deletedListed = 0;
   for (const auto& [key, list] : map) {
     std::string previous;
+    bool inDeleted = false;
     for (const MessageRecord& m : list) {
+      if (m.deleted != 0) {
+        // After the live ones, in date order, each a deleted row of the truth, once.
+        if (!inDeleted) previous.clear();
+        inDeleted = true;
+        EXPECT_LE(CompareNoCase(previous, m.date), 0) << "deleted ones not in date order";
+        previous = m.date;
+        auto it = deleted.find({m.text, m.date, m.handleId, m.isFromMe});
+        EXPECT_NE(it, deleted.end()) << "not a deleted message: " << m.text << " " << m.date;
+        if (it != deleted.end()) deleted.erase(it);
+        EXPECT_EQ(key, m.handleId);
+        EXPECT_EQ(m.sender, handles.count(m.handleId) ? handleText(m.handleId) : std::string());
+        ++deletedListed;
+        continue;
+      }
+      EXPECT_FALSE(inDeleted) << "a live message after the deleted ones";
       EXPECT_TRUE(listed.insert(m.rowId).second) << "listed twice: " << m.rowId;
       EXPECT_LE(CompareNoCase(previous, m.date), 0) << "conversation not in date order";
       previous = m.date;
@@ -230,6 +257,7 @@ TEST_P(BackupVersions, MessagesMatchTheTruth) {
     }
   }
   EXPECT_EQ(listed.size(), handleOf.size() + groupOf.size());
+  EXPECT_GT(deletedListed, 0) << "mkbackup deletes messages in every version";
   EXPECT_EQ(keyOfGroup.size(), 3u);  // mkbackup's three groups
   if (Major() >= 6) {
     EXPECT_GT(named, 0);  // iOS 4 has no search table to name from

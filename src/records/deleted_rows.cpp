@@ -1,0 +1,151 @@
+#include "records/deleted_rows.h"
+
+#include <cmath>
+#include <ctime>
+#include <set>
+
+#include "common/local_time.h"
+#include "common/text.h"
+#include "rawsqlite/carving.h"
+#include "rawsqlite/chat_passes.h"
+#include "records/item_tables.h"
+
+namespace bv {
+
+namespace {
+
+// A serial type of the value's kind, for the signature's kind test.
+std::uint64_t TypeOfKind(const GenericValue& v) {
+  switch (v.kind) {
+    case GenericValue::Null:
+      return 0;
+    case GenericValue::Integer:
+      return 1;
+    case GenericValue::Float:
+      return 7;
+    case GenericValue::Text:
+      return 13;
+    case GenericValue::Blob:
+      return 12;
+    case GenericValue::Other:
+      break;
+  }
+  return 10;  // reserved: fits no column
+}
+
+// Every value of the reading is of a kind the live rows showed in its column. Column 0
+// is left out: it is the row-id alias (NULL) or was lost with the row's head.
+bool FitsLiveRows(const GenericRow& row, const ColumnSignature& signature, std::size_t columns) {
+  if (row.values.empty()) return false;
+  if (row.first_column + row.values.size() > columns) return false;
+  for (std::size_t i = 0; i < row.values.size(); ++i) {
+    const std::size_t column = static_cast<std::size_t>(row.first_column) + i;
+    if (column == 0) continue;
+    if (!signature.Fits(column, TypeOfKind(row.values[i]))) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int DeletedRows::Column(std::string_view name) const {
+  for (std::size_t i = 0; i < columns.size(); ++i)
+    if (EqualsNoCase(columns[i], name)) return static_cast<int>(i);
+  return -1;
+}
+
+const GenericValue* DeletedRows::Value(const GenericRow& row, int column) {
+  if (column < 0) return nullptr;
+  const int index = column - row.first_column;
+  if (index < 0 || index >= static_cast<int>(row.values.size())) return nullptr;
+  return &row.values[static_cast<std::size_t>(index)];
+}
+
+std::string DeletedRows::Text(const GenericRow& row, int column) {
+  const GenericValue* v = Value(row, column);
+  if (v == nullptr || v->kind != GenericValue::Text || v->truncated) return {};
+  return ValidUtf8(v->bytes);
+}
+
+bool DeletedRows::Number(const GenericRow& row, int column, double& value) {
+  const GenericValue* v = Value(row, column);
+  if (v == nullptr || v->truncated) return false;
+  if (v->kind == GenericValue::Integer) {
+    value = static_cast<double>(v->integer);
+    return true;
+  }
+  if (v->kind == GenericValue::Float && std::isfinite(v->real)) {
+    value = v->real;
+    return true;
+  }
+  return false;
+}
+
+bool DeletedRows::Integer(const GenericRow& row, int column, std::int64_t& value) {
+  const GenericValue* v = Value(row, column);
+  if (v == nullptr || v->truncated || v->kind != GenericValue::Integer) return false;
+  value = v->integer;
+  return true;
+}
+
+Result ReadDeletedRows(const DatabaseFile& file, const std::string& table,
+                       const std::vector<std::string>& columns, DeletedRows& out,
+                       std::string_view uniqueColumn) {
+  out.columns = columns;
+  out.rows.clear();
+  if (columns.empty() || columns.size() > 32767) return kInvalidParameter;
+  TablePass pass;
+  // file.log: the raw reader takes the database file only (see the header).
+  if (const std::int32_t rc = pass.reader.open(file.path); rc != 0) return rc;
+  pass.counts.declaredTable = table;
+  pass.counts.declaredColumns = static_cast<std::uint32_t>(columns.size());
+  if (EqualsNoCase(table, "message")) pass.counts.message_columns = pass.counts.declaredColumns;
+  if (EqualsNoCase(table, "ZWAMESSAGE"))
+    pass.counts.wa_message_columns = pass.counts.declaredColumns;
+  if (EqualsNoCase(table, "call")) pass.counts.call_columns = pass.counts.declaredColumns;
+  ColumnSignature signature;
+  std::list<GenericRow> rows;
+  const std::int32_t rc = ReadGenericRows(pass, table, true, rows, &signature);
+  // Readings at a wrong alignment go before the settling, so that they never stand in
+  // for a sound reading of the same row.
+  for (auto it = rows.begin(); it != rows.end();) {
+    const bool keep =
+        it->status == 0 || signature.empty() || FitsLiveRows(*it, signature, columns.size());
+    it = keep ? std::next(it) : rows.erase(it);
+  }
+  SettleDeletedRows(rows);
+  const int unique = uniqueColumn.empty() ? -1 : out.Column(uniqueColumn);
+  std::set<std::string> liveKeys;
+  auto keyOf = [unique](const GenericRow& row) {
+    const GenericValue* v = DeletedRows::Value(row, unique);
+    if (v == nullptr || v->truncated || v->kind == GenericValue::Null) return std::string();
+    return std::to_string(v->kind) + ':' + std::to_string(v->integer) + ':' + v->bytes;
+  };
+  if (unique >= 0)
+    for (const GenericRow& row : rows)
+      if (row.status == 0) liveKeys.insert(keyOf(row));
+  liveKeys.erase(std::string());
+  for (auto it = rows.begin(); it != rows.end();) {
+    const bool keep = it->status != 0 && (liveKeys.empty() || liveKeys.count(keyOf(*it)) == 0);
+    it = keep ? std::next(it) : rows.erase(it);
+  }
+  out.rows = std::move(rows);
+  return rc;
+}
+
+std::string PlausibleUtcDate(double unixSeconds) {
+  static const double latest = static_cast<double>(std::time(nullptr)) + 366.0 * 86400.0;
+  constexpr double kEarliest = 978307200.0;  // 2001-01-01
+  std::string text;
+  if (!std::isfinite(unixSeconds) || unixSeconds < kEarliest || unixSeconds > latest) return text;
+  if (!FormatCivil(static_cast<std::int64_t>(std::floor(unixSeconds)), text)) text.clear();
+  return text;
+}
+
+std::vector<std::string> DeclaredColumns(ReadOnlyDatabase& db, std::string_view table) {
+  std::vector<std::string> names = TableColumns(db, table).Names();
+  db.ForgetStatementError();
+  return names;
+}
+
+}  // namespace bv

@@ -1,0 +1,66 @@
+#pragma once
+// Rows that a record database no longer shows: the deleted rows of one table, carved
+// from its pages by the raw reader (freeblocks, unallocated space, freed pages) and
+// settled, so that no copy of a live row is listed and each deleted row comes once.
+// The readers turn them into records of their own kind with `deleted` set.
+//
+// Columns are known by name (from the table's CREATE statement as SQLite reports it),
+// so that the layouts of every system version are read alike.
+//
+// Thread-compatible: every call opens its own reader.
+#include <list>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/result_codes.h"
+#include "rawsqlite/generic_rows.h"
+#include "records/readonly_db.h"
+
+namespace bv {
+
+class DeletedRows {
+ public:
+  // The table's columns, in their stored order (the row-id alias included).
+  std::vector<std::string> columns;
+  // The deleted rows, each once (status 1), in the order the pages hold them.
+  std::list<GenericRow> rows;
+
+  // The position of column `name` (ASCII case ignored), or -1.
+  int Column(std::string_view name) const;
+  // The value of column `column` of `row`; null when the carving lost it (a row whose
+  // head was overwritten) or the column is -1.
+  static const GenericValue* Value(const GenericRow& row, int column);
+  // The value as valid UTF-8 text; empty for anything but a whole text.
+  static std::string Text(const GenericRow& row, int column);
+  // The value as a number (integers and reals); false when there is none.
+  static bool Number(const GenericRow& row, int column, double& value);
+  static bool Integer(const GenericRow& row, int column, std::int64_t& value);
+};
+
+// Reads the deleted rows of `table`, whose columns are `columns`, from `file`. A
+// reading whose values are of kinds the table's live rows never hold in those columns
+// is left out. Result: 0, or the code of the first read that failed (what was read
+// before it is kept).
+//
+// The raw reader reads the database file alone: a stored write-ahead log
+// (`file.log`) is accepted here and is where its older frames will be passed on once
+// the raw reader reads logs; until then the rows that only the log holds are not
+// carved.
+// `uniqueColumn`, when the table has one (a message's guid), is a column whose value no
+// two rows share: a reading that holds a live row's value there is an old copy of that
+// row (SQLite moved it, or a page split left it behind), even when other bytes of the
+// copy were overwritten since.
+Result ReadDeletedRows(const DatabaseFile& file, const std::string& table,
+                       const std::vector<std::string>& columns, DeletedRows& out,
+                       std::string_view uniqueColumn = {});
+
+// "YYYY-MM-DD HH:MM:SS" (UTC) of a time in seconds since 1970, when it lies between
+// 2001 and a year from now: a carved row with a time outside that was read at a wrong
+// alignment or holds someone else's bytes. Empty otherwise.
+std::string PlausibleUtcDate(double unixSeconds);
+
+// The columns of `table` of an open database (none when it has no such table).
+std::vector<std::string> DeclaredColumns(ReadOnlyDatabase& db, std::string_view table);
+
+}  // namespace bv
