@@ -1,8 +1,15 @@
 #include "records/call_history_reader.h"
 
+#include <algorithm>
+#include <set>
+#include <tuple>
+#include <vector>
+
 #include "records/ordering.h"
 #include "common/text.h"
 #include "records/contact_reader.h"
+#include "records/date_text.h"
+#include "records/deleted_rows.h"
 #include "records/name_lookup.h"
 #include "records/readonly_db.h"
 
@@ -25,6 +32,48 @@ void CallHistoryReader::AddCall(const Row& row) {
   record.duration = row.Int32(1);  // 65.7 gives 65
   record.date = row.Utf8(3);
   order_.Add(node, record.date);
+}
+
+void CallHistoryReader::AddDeletedCalls(const DatabaseFile& file, ContactNameLookup& names,
+                                        std::list<CallRecord>& calls) {
+  if (callColumns_.empty()) return;
+  const bool older = callTable_ == "call";
+  DeletedRows carved;
+  // A file the raw reader cannot read leaves the live calls as they are.
+  ReadDeletedRows(file, callTable_, callColumns_, carved, older ? "" : "ZUNIQUE_ID");
+  const int addressColumn = carved.Column(older ? "address" : "ZADDRESS");
+  const int dateColumn = carved.Column(older ? "date" : "ZDATE");
+  const int durationColumn = carved.Column(older ? "duration" : "ZDURATION");
+  const int answeredColumn = carved.Column(older ? "answered" : "ZANSWERED");
+  // Live calls, for the older table whose rows have no identifier of their own.
+  std::set<std::tuple<std::string, std::string, std::int32_t>> live;
+  for (const CallRecord& c : calls) live.emplace(c.address, c.date, c.duration);
+  std::vector<CallRecord> found;
+  for (const GenericRow& row : carved.rows) {
+    CallRecord call;
+    call.deleted = 1;
+    call.address = DeletedRows::TextOrBlob(row, addressColumn);
+    if (call.address.empty() || call.address.find("\xEF\xBF\xBD") != std::string::npos) continue;
+    double when = 0, duration = 0;
+    if (!DeletedRows::Number(row, dateColumn, when)) continue;
+    call.date = PlausibleUtcDate(older ? when : when + static_cast<double>(kAppleEpochOffset));
+    if (call.date.empty()) continue;
+    if (DeletedRows::Number(row, durationColumn, duration)) {
+      // A call of more than a year is a reading of someone else's bytes.
+      if (duration < 0 || duration > 366.0 * 86400.0) continue;
+      call.duration = static_cast<std::int32_t>(duration);
+    }
+    std::int64_t answered = 0;
+    if (DeletedRows::Integer(row, answeredColumn, answered)) call.answered = answered != 0 ? 1 : 0;
+    if (live.count({call.address, call.date, call.duration}) != 0) continue;
+    if (call.address.size() >= kShortestNamedAddress &&
+        Utf8Length(call.address) >= kShortestNamedAddress)
+      call.name = names.NameFor(call.address);
+    found.push_back(std::move(call));
+  }
+  std::stable_sort(found.begin(), found.end(),
+                   [](const CallRecord& a, const CallRecord& b) { return a.date < b.date; });
+  for (CallRecord& call : found) calls.push_back(std::move(call));
 }
 
 int CallHistoryReader::CallRow(void* context, int columns, char** values, char** /*names*/) {
@@ -52,6 +101,12 @@ Result CallHistoryReader::Read(const DatabaseFile& callDbPath, const DatabaseFil
     } else {
       callDb.Each(kCallStatement, CallRow, this);  // not in the result; told by Problem()
       problem_ = callDb.Issue();
+      callTable_ = "ZCALLRECORD";
+      callColumns_ = DeclaredColumns(callDb, callTable_);
+      if (callColumns_.empty()) {
+        callTable_ = "call";  // the database of iOS 7 and before
+        callColumns_ = DeclaredColumns(callDb, callTable_);
+      }
       replaced = true;
       ReadOnlyDatabase addressBook;
       const int abRc = addressBook.Open(addressBookPath);
@@ -85,7 +140,9 @@ Result CallHistoryReader::Read(const DatabaseFile& callDbPath, const DatabaseFil
           call.name = names.NameFor(call.address);
       });
   calls.swap(ordered);
+  if (replaced) AddDeletedCalls(callDbPath, names, calls);
   rows_.clear();
+  callColumns_.clear();
   contacts_.clear();
   return result;
 }

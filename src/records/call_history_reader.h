@@ -14,6 +14,8 @@
 
 namespace bv {
 
+class ContactNameLookup;
+
 inline constexpr const char kCallStatement[] =
     "SELECT ZANSWERED, ZDURATION, ZADDRESS, datetime(ZDATE + 978307200, 'unixepoch') AS "
     "DateString FROM ZCALLRECORD ORDER BY ZDATE DESC;";
@@ -40,6 +42,13 @@ class CallHistoryReader {
  private:
   template <typename Row>
   void AddCall(const Row& row);
+  // Adds the deleted calls of `table` (ZCALLRECORD, or the older "call"), after the
+  // live ones, oldest first, named as they are.
+  void AddDeletedCalls(const DatabaseFile& file, ContactNameLookup& names,
+                       std::list<CallRecord>& calls);
+  // For the deleted rows: the call table of the database and its columns.
+  std::string callTable_;
+  std::vector<std::string> callColumns_;
   DatabaseIssue problem_;
   DatabaseIssue namesProblem_;
   std::list<CallRecord> rows_;

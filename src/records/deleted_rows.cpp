@@ -67,6 +67,14 @@ std::string DeletedRows::Text(const GenericRow& row, int column) {
   return ValidUtf8(v->bytes);
 }
 
+std::string DeletedRows::TextOrBlob(const GenericRow& row, int column) {
+  const GenericValue* v = Value(row, column);
+  if (v == nullptr || v->truncated) return {};
+  if (v->kind != GenericValue::Text && v->kind != GenericValue::Blob) return {};
+  // Up to the first NUL, as a C string of the blob reads.
+  return ValidUtf8(std::string_view(v->bytes).substr(0, v->bytes.find('\0')));
+}
+
 bool DeletedRows::Number(const GenericRow& row, int column, double& value) {
   const GenericValue* v = Value(row, column);
   if (v == nullptr || v->truncated) return false;

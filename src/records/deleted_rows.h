@@ -33,6 +33,9 @@ class DeletedRows {
   static const GenericValue* Value(const GenericRow& row, int column);
   // The value as valid UTF-8 text; empty for anything but a whole text.
   static std::string Text(const GenericRow& row, int column);
+  // The same for a text that the app stores as a blob (an address), as SQLite hands a
+  // blob to a reader asking for text.
+  static std::string TextOrBlob(const GenericRow& row, int column);
   // The value as a number (integers and reals); false when there is none.
   static bool Number(const GenericRow& row, int column, double& value);
   static bool Integer(const GenericRow& row, int column, std::int64_t& value);

@@ -337,13 +337,40 @@ TEST_P(BackupVersions, CallsMatchTheTruth) {
   EXPECT_EQ(CallHistoryReader().Read(callDb, Path("AddressBook.sqlitedb"), calls),
             AddressBookResult());
   std::multiset<std::tuple<std::string, std::string, int, int, std::string>> got;
+  // The deleted calls the truth knows (the older table's dates are Unix seconds).
+  const Json* db = test::FindDatabase(truth_, newer ? "CallHistory.storedata" : "call_history.db");
+  ASSERT_NE(db, nullptr);
+  std::multiset<std::tuple<std::string, std::string, int, int, std::string>> deleted;
+  for (const Json& d : (*db)["deleted"].items) {
+    const Json& v = d["values"];
+    const std::string address = W(TextOf(v[newer ? "ZADDRESS" : "address"]));
+    const double date = v[newer ? "ZDATE" : "date"].Number();
+    const auto seconds = static_cast<std::int64_t>(std::floor(date)) + (newer ? kApple : 0);
+    deleted.insert({W(Utc(seconds)), address,
+                    static_cast<int>(v[newer ? "ZANSWERED" : "answered"].Int()),
+                    static_cast<int>(std::trunc(v[newer ? "ZDURATION" : "duration"].Number())),
+                    address.size() > 4 ? NameIn(book, address) : std::string()});
+  }
   std::string previous;
+  bool inDeleted = false;
+  int deletedListed = 0;
   for (const CallRecord& c : calls) {
-    got.insert({c.date, c.address, c.answered, c.duration, c.name});
+    if (c.deleted != 0) {
+      if (!inDeleted) previous.clear();
+      inDeleted = true;
+      auto it = deleted.find({c.date, c.address, c.answered, c.duration, c.name});
+      EXPECT_NE(it, deleted.end()) << "not a deleted call: " << c.date << " " << c.address;
+      if (it != deleted.end()) deleted.erase(it);
+      ++deletedListed;
+    } else {
+      EXPECT_FALSE(inDeleted) << "a live call after the deleted ones";
+      got.insert({c.date, c.address, c.answered, c.duration, c.name});
+    }
     EXPECT_LE(CompareNoCase(previous, c.date), 0) << "calls not oldest first";
     previous = c.date;
   }
   EXPECT_EQ(got, expected);
+  EXPECT_GT(deletedListed, 0) << "mkbackup deletes calls in every version";
 }
 
 TEST_P(BackupVersions, NotesComeFromTheStoreThatHoldsThem) {
