@@ -1,5 +1,12 @@
 #include "records/whatsapp_reader.h"
 
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <set>
+#include <tuple>
+#include <unordered_map>
+
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
@@ -13,6 +20,7 @@
 #include "records/date_text.h"
 #include "records/first_containing.h"
 #include "records/int_slots.h"
+#include "records/deleted_rows.h"
 #include "records/readonly_db.h"
 
 namespace bv {
@@ -135,7 +143,77 @@ Result WhatsAppReader::Read(const DatabaseFile& chatStoragePath, WhatsAppChatMap
     if (problem_.Ok()) problem_ = db.Issue();
   }
   FinishJoin(chats);
+  AddDeletedMessages(chatStoragePath, chats);
   return result;
+}
+
+void WhatsAppReader::AddDeletedMessages(const DatabaseFile& file, WhatsAppChatMap& chats) {
+  std::vector<std::string> columns;
+  {
+    ReadOnlyDatabase db;
+    if (db.Open(file) != 0) return;
+    columns = DeclaredColumns(db, "ZWAMESSAGE");
+  }
+  if (columns.empty()) return;
+  DeletedRows carved;
+  // A file the raw reader cannot read leaves the live messages as they are.
+  ReadDeletedRows(file, "ZWAMESSAGE", columns, carved, "ZSTANZAID");
+  const int textColumn = carved.Column("ZTEXT");
+  const int dateColumn = carved.Column("ZMESSAGEDATE");
+  const int fromMeColumn = carved.Column("ZISFROMME");
+  const int sessionColumn = carved.Column("ZCHATSESSION");
+  const int pushColumn = carved.Column("ZPUSHNAME");
+  std::unordered_map<std::int32_t, const WhatsAppSessionRecord*> sessionById;
+  for (const WhatsAppSessionRecord& s : sessions) sessionById.emplace(s.sessionId, &s);
+  std::unordered_map<std::string, const std::string*> memberByJid;
+  for (const WhatsAppMemberRecord& m : members) memberByJid.emplace(m.memberJid, &m.memberName);
+  std::set<std::tuple<std::int32_t, std::string, std::string, std::int32_t>> live;
+  for (const auto& [session, list] : chats)
+    for (const WhatsAppMessageRecord& m : list) live.emplace(session, m.date, m.text, m.isFromMe);
+  std::map<std::int32_t, std::vector<WhatsAppMessageRecord>, WhatsAppSessionLess> found;
+  for (const GenericRow& row : carved.rows) {
+    WhatsAppMessageRecord m;
+    m.deleted = 1;
+    m.text = DeletedRows::Text(row, textColumn);
+    if (m.text.empty() || m.text.find("\xEF\xBF\xBD") != std::string::npos) continue;
+    std::int64_t value = 0;
+    if (!DeletedRows::Integer(row, sessionColumn, value) || value <= 0 || value > INT32_MAX)
+      continue;
+    m.sessionId = static_cast<std::int32_t>(value);
+    if (!DeletedRows::Integer(row, fromMeColumn, value) || (value != 0 && value != 1)) continue;
+    m.isFromMe = static_cast<std::int32_t>(value);
+    double when = 0;
+    if (!DeletedRows::Number(row, dateColumn, when)) continue;
+    if (PlausibleUtcDate(when + static_cast<double>(kAppleEpochOffset)).empty()) continue;
+    m.date = dates_.FromAppleWholeSeconds(static_cast<std::int64_t>(std::floor(when)));
+    if (m.date.empty() || live.count({m.sessionId, m.date, m.text, m.isFromMe}) != 0) continue;
+    m.pushName = DeletedRows::Text(row, pushColumn);
+    // Named as NameMessage names a live one.
+    if (auto s = sessionById.find(m.sessionId); s != sessionById.end()) {
+      m.chat = s->second->chat;
+      if (m.isFromMe != 0) {
+        m.senderName = "Me";
+        m.pushName.clear();
+      } else {
+        const std::string* sender = &s->second->partnerName;
+        if (!m.pushName.empty() && m.chat && m.chat->jids.find(',') != std::string::npos) {
+          const std::string_view push(m.pushName);
+          auto member = memberByJid.find(std::string(push.substr(Utf8Offset(push, 1))));
+          if (member != memberByJid.end()) sender = member->second;
+        }
+        m.senderName = *sender;
+      }
+    }
+    found[m.sessionId].push_back(std::move(m));
+  }
+  for (auto& [session, list] : found) {
+    std::stable_sort(list.begin(), list.end(),
+                     [](const WhatsAppMessageRecord& a, const WhatsAppMessageRecord& b) {
+                       return a.date < b.date;
+                     });
+    std::list<WhatsAppMessageRecord>& chat = chats[session];
+    for (WhatsAppMessageRecord& m : list) chat.push_back(std::move(m));
+  }
 }
 
 namespace {

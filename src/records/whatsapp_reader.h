@@ -99,6 +99,9 @@ class WhatsAppReader {
   void NameMessage(std::list<WhatsAppMessageRecord>::iterator node);
   void Keep(std::list<WhatsAppMessageRecord>::iterator node);
   void FinishJoin(WhatsAppChatMap& chats);
+  // Adds the deleted rows of ZWAMESSAGE with a text, each after the live messages of
+  // its chat (ZCHATSESSION), in date order, named as live ones are.
+  void AddDeletedMessages(const DatabaseFile& file, WhatsAppChatMap& chats);
   std::unique_ptr<JoinState> join_;
   LocalDateFormatter dates_;
   DatabaseIssue problem_;

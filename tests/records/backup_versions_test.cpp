@@ -464,12 +464,45 @@ TEST_P(BackupVersions, WhatsAppChatsMatchTheTruth) {
   }
   ASSERT_GT(expected.size(), 20u);
 
+  // The deleted messages with a text, by what a record shows of them.
+  std::multiset<std::tuple<std::int64_t, std::string, std::string, int>> deleted;
+  for (const Json& d : (*db)["deleted"].items) {
+    const Json& v = d["values"];
+    if (d["table"].Str() != "ZWAMESSAGE" || TextOf(v["ZTEXT"]).empty()) continue;
+    const auto seconds = static_cast<std::int64_t>(std::floor(v["ZMESSAGEDATE"].Number()));
+    deleted.emplace(v["ZCHATSESSION"].Int(), W(TextOf(v["ZTEXT"])), W(Utc(seconds + kApple)),
+                    static_cast<int>(v["ZISFROMME"].Int()));
+  }
+  ASSERT_FALSE(deleted.empty()) << "mkbackup deletes WhatsApp messages";
+  const std::size_t deletedRows = deleted.size();
+
   WhatsAppChatMap chats;
   EXPECT_EQ(WhatsAppReader().Read(Path("ChatStorage.sqlite"), chats), kSuccess);
-  std::size_t listed = 0;
+  std::size_t listed = 0, deletedListed = 0;
   for (const auto& [session, list] : chats) {
     std::string previous;
+    bool inDeleted = false;
     for (const WhatsAppMessageRecord& m : list) {
+      if (m.deleted != 0) {
+        // After the live ones of its chat, in date order, each a deleted row, once.
+        if (!inDeleted) previous.clear();
+        inDeleted = true;
+        EXPECT_LE(CompareNoCase(previous, m.date), 0) << "deleted ones not in date order";
+        previous = m.date;
+        auto it = deleted.find({session, m.text, m.date, m.isFromMe});
+        EXPECT_NE(it, deleted.end()) << "not a deleted message: " << m.text;
+        if (it != deleted.end()) deleted.erase(it);
+        EXPECT_EQ(m.sessionId, session);
+        if (m.isFromMe != 0) {
+          EXPECT_EQ(m.senderName, "Me");
+        }
+        if (sessions.count(session)) {
+          EXPECT_NE(m.chat, nullptr);
+        }
+        ++deletedListed;
+        continue;
+      }
+      EXPECT_FALSE(inDeleted) << "a live message after the deleted ones";
       ++listed;
       auto e = expected.find(m.messageId);
       ASSERT_NE(e, expected.end()) << m.messageId;
@@ -487,6 +520,8 @@ TEST_P(BackupVersions, WhatsAppChatsMatchTheTruth) {
     }
   }
   EXPECT_EQ(listed, expected.size());
+  // Deleted rows whose cells later inserts wrote over cannot come back; most are there.
+  EXPECT_GE(deletedListed * 10, deletedRows * 5) << deletedListed << " of " << deletedRows;
 
   // The text file of the busiest chat has one block per message, in the same order.
   auto busiest = std::max_element(chats.begin(), chats.end(), [](const auto& a, const auto& b) {
