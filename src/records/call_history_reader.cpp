@@ -40,7 +40,7 @@ void CallHistoryReader::AddDeletedCalls(const DatabaseFile& file, ContactNameLoo
   const bool older = callTable_ == "call";
   DeletedRows carved;
   // A file the raw reader cannot read leaves the live calls as they are.
-  ReadDeletedRows(file, callTable_, callColumns_, carved, older ? "" : "ZUNIQUE_ID");
+  ReadDeletedRows(file, callTable_, callColumns_, carved, older ? "" : "ZUNIQUE_ID", !older);
   const int addressColumn = carved.Column(older ? "address" : "ZADDRESS");
   const int dateColumn = carved.Column(older ? "date" : "ZDATE");
   const int durationColumn = carved.Column(older ? "duration" : "ZDURATION");

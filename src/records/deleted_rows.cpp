@@ -61,10 +61,24 @@ const GenericValue* DeletedRows::Value(const GenericRow& row, int column) {
   return &row.values[static_cast<std::size_t>(index)];
 }
 
+namespace {
+
+// Bytes that people write: valid UTF-8 without NUL or control characters other than
+// tab, line feed and carriage return. A carved value that is not is read from
+// someone else's bytes.
+bool LooksLikeText(std::string_view bytes) {
+  for (unsigned char c : bytes)
+    if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') return false;
+  return IsValidUtf8(bytes);
+}
+
+}  // namespace
+
 std::string DeletedRows::Text(const GenericRow& row, int column) {
   const GenericValue* v = Value(row, column);
   if (v == nullptr || v->kind != GenericValue::Text || v->truncated) return {};
-  return ValidUtf8(v->bytes);
+  if (!LooksLikeText(v->bytes)) return {};
+  return v->bytes;
 }
 
 std::string DeletedRows::TextOrBlob(const GenericRow& row, int column) {
@@ -72,7 +86,9 @@ std::string DeletedRows::TextOrBlob(const GenericRow& row, int column) {
   if (v == nullptr || v->truncated) return {};
   if (v->kind != GenericValue::Text && v->kind != GenericValue::Blob) return {};
   // Up to the first NUL, as a C string of the blob reads.
-  return ValidUtf8(std::string_view(v->bytes).substr(0, v->bytes.find('\0')));
+  const std::string_view text = std::string_view(v->bytes).substr(0, v->bytes.find('\0'));
+  if (!LooksLikeText(text)) return {};
+  return std::string(text);
 }
 
 bool DeletedRows::Number(const GenericRow& row, int column, double& value) {
@@ -98,7 +114,7 @@ bool DeletedRows::Integer(const GenericRow& row, int column, std::int64_t& value
 
 Result ReadDeletedRows(const DatabaseFile& file, const std::string& table,
                        const std::vector<std::string>& columns, DeletedRows& out,
-                       std::string_view uniqueColumn) {
+                       std::string_view uniqueColumn, bool everyRowHasIt) {
   out.columns = columns;
   out.rows.clear();
   if (columns.empty() || columns.size() > 32767) return kInvalidParameter;
@@ -132,9 +148,15 @@ Result ReadDeletedRows(const DatabaseFile& file, const std::string& table,
   if (unique >= 0)
     for (const GenericRow& row : rows)
       if (row.status == 0) liveKeys.insert(keyOf(row));
-  liveKeys.erase(std::string());
+  // Deleted rows: each value of the unique column once (two readings of one row that
+  // differ elsewhere, one of them damaged), the first reading kept.
+  std::set<std::string> seen;
   for (auto it = rows.begin(); it != rows.end();) {
-    const bool keep = it->status != 0 && (liveKeys.empty() || liveKeys.count(keyOf(*it)) == 0);
+    bool keep = it->status != 0;
+    if (keep && unique >= 0) {
+      const std::string key = keyOf(*it);
+      keep = key.empty() ? !everyRowHasIt : liveKeys.count(key) == 0 && seen.insert(key).second;
+    }
     it = keep ? std::next(it) : rows.erase(it);
   }
   out.rows = std::move(rows);

@@ -31,7 +31,8 @@ class DeletedRows {
   // The value of column `column` of `row`; null when the carving lost it (a row whose
   // head was overwritten) or the column is -1.
   static const GenericValue* Value(const GenericRow& row, int column);
-  // The value as valid UTF-8 text; empty for anything but a whole text.
+  // The value as text; empty for anything but a whole text of valid UTF-8 without
+  // control characters (other than tab, line feed and carriage return).
   static std::string Text(const GenericRow& row, int column);
   // The same for a text that the app stores as a blob (an address), as SQLite hands a
   // blob to a reader asking for text.
@@ -53,10 +54,11 @@ class DeletedRows {
 // `uniqueColumn`, when the table has one (a message's guid), is a column whose value no
 // two rows share: a reading that holds a live row's value there is an old copy of that
 // row (SQLite moved it, or a page split left it behind), even when other bytes of the
-// copy were overwritten since.
+// copy were overwritten since; of two readings with one value the first is kept. With
+// `everyRowHasIt` (the column is NOT NULL), a reading without a value there is no row.
 Result ReadDeletedRows(const DatabaseFile& file, const std::string& table,
                        const std::vector<std::string>& columns, DeletedRows& out,
-                       std::string_view uniqueColumn = {});
+                       std::string_view uniqueColumn = {}, bool everyRowHasIt = false);
 
 // "YYYY-MM-DD HH:MM:SS" (UTC) of a time in seconds since 1970, when it lies between
 // 2001 and a year from now: a carved row with a time outside that was read at a wrong

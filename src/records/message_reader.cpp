@@ -67,7 +67,7 @@ void MessageReader::AddDeletedMessages(const DatabaseFile& file, ContactNameLook
   if (messageColumns_.empty()) return;
   DeletedRows carved;
   // A file the raw reader cannot read leaves the live messages as they are.
-  ReadDeletedRows(file, "message", messageColumns_, carved, "guid");
+  ReadDeletedRows(file, "message", messageColumns_, carved, "guid", true);
   const int textColumn = carved.Column("text");
   const int bodyColumn = carved.Column("attributedBody");
   const int fromMeColumn = carved.Column("is_from_me");

@@ -45,8 +45,9 @@ std::vector<Call> MakeCalls(BackupContext& ctx, Prng& rng) {
 
 void WriteOldCallDb(BackupContext& ctx, const std::vector<Call>& calls, const char* section,
                     bool deleteSome) {
-  TruthDb& truth = ctx.BeginDatabase("call_history.db", "WirelessDomain",
-                                     "Library/CallHistory/call_history.db", 4096);
+  TruthDb& truth =
+      ctx.BeginDatabase("call_history.db", "WirelessDomain", "Library/CallHistory/call_history.db",
+                        RecordPageSize(ctx.options()));
   Db db(ctx.StoredPath(truth.fileId), truth.pageSize);
   db.Exec("BEGIN;");
   CreateOverlay(db, truth, {section});
@@ -95,8 +96,9 @@ void WriteCallHistory(BackupContext& ctx) {
     for (Call& c : old) c.unixTime -= 365 * 86400;
     WriteOldCallDb(ctx, old, "call_history.db | iOS 9.3.5", false);
   }
-  TruthDb& truth = ctx.BeginDatabase("CallHistory.storedata", "HomeDomain",
-                                     "Library/CallHistoryDB/CallHistory.storedata", 4096);
+  TruthDb& truth =
+      ctx.BeginDatabase("CallHistory.storedata", "HomeDomain",
+                        "Library/CallHistoryDB/CallHistory.storedata", RecordPageSize(o));
   Db db(ctx.StoredPath(truth.fileId), truth.pageSize);
   db.Exec("BEGIN;");
   std::vector<std::string> sections = {"CallHistory.storedata (HomeDomain"};

@@ -23,7 +23,8 @@ void WriteSmsDb(BackupContext& ctx) {
   const Version v = ctx.version();
   const bool nanos = v.major >= 11;
   Prng rng = ctx.prng().Fork(11);
-  TruthDb& truth = ctx.BeginDatabase("sms.db", "HomeDomain", "Library/SMS/sms.db", 4096);
+  TruthDb& truth = ctx.BeginDatabase("sms.db", "HomeDomain", "Library/SMS/sms.db",
+                                     RecordPageSize(ctx.options()));
   Db db(ctx.StoredPath(truth.fileId), truth.pageSize);
   db.Exec("BEGIN;");
   std::vector<std::string> sections;

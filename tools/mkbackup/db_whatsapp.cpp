@@ -26,7 +26,8 @@ void WriteWhatsApp(BackupContext& ctx) {
   const bool newer = ctx.version().major >= 10;
   const std::string domain = newer ? kGroupDomain : kAppDomain;
   const std::string path = newer ? "ChatStorage.sqlite" : "Documents/ChatStorage.sqlite";
-  TruthDb& truth = ctx.BeginDatabase("ChatStorage.sqlite", domain, path, 4096);
+  TruthDb& truth =
+      ctx.BeginDatabase("ChatStorage.sqlite", domain, path, RecordPageSize(ctx.options()));
   Db db(ctx.StoredPath(truth.fileId), truth.pageSize);
   db.Exec("BEGIN;");
   CreateOverlay(db, truth, {"ChatStorage.sqlite"});

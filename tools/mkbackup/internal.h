@@ -283,6 +283,10 @@ std::vector<Person> MakePeople(std::uint64_t seed, int count);
 // The longest prefix of at most `maxBytes` that does not cut a UTF-8 sequence.
 std::string Utf8Prefix(const std::string& text, std::size_t maxBytes);
 std::string Sentence(Prng& rng, int minWords, int maxWords);
+// The page size of the message, call and WhatsApp databases.
+inline int RecordPageSize(const BackupOptions& o) {
+  return o.recordPageSize != 0 ? o.recordPageSize : 4096;
+}
 std::string Guid(Prng& rng);  // 8-4-4-4-12 upper-case hex
 
 // Media samples: content of one detected kind, at least `size` bytes.

@@ -21,6 +21,7 @@ void Usage() {
                "                    [--events N] [--reminders N] [--bookmarks N]\n"
                "                    [--manifest-extra N] [--no-deleted] [--no-truth]\n"
                "                    [--chat-page-sizes N,N,...] [--chat-churn] [--wal]\n"
+               "                    [--record-page-size N]\n"
                "                    [--binary-info-plist | --xml-references]\n"
                "                    [--encrypt PASSWORD [--dpic N] [--iter N]]\n"
                "       mkbackup --demo ROOT\n");
@@ -153,6 +154,14 @@ int main(int argc, char** argv) {
         }
         o.wechatPageSizes = sizes;
         o.qqPageSizes = sizes;
+      } else if (arg == "--record-page-size") {
+        count(&o.recordPageSize);
+        if (o.recordPageSize < 512 || o.recordPageSize > 65536 ||
+            (o.recordPageSize & (o.recordPageSize - 1)) != 0) {
+          std::fprintf(stderr,
+                       "mkbackup: --record-page-size is a power of two from 512 to 65536\n");
+          return 2;
+        }
       } else if (arg == "--chat-churn") {
         o.chatChurn = true;
       } else if (arg == "--wal") {

@@ -1,0 +1,409 @@
+// Scores the deleted messages, calls and WhatsApp messages that the readers list against
+// what mkbackup deleted, over backups of several system versions and page sizes.
+//
+// A deleted row "remains in the file" when the bytes of its record from the second
+// serial type to its end are still in the file, whole: the scorer writes the same row
+// with the same CREATE statement into a scratch database of its own (so that SQLite
+// encodes it exactly as it did in the backup) and searches the backup's file for those
+// bytes. Every record listed as deleted is one of:
+//   found      a deleted row (the fields the record shows equal), the first time;
+//   duplicate  a deleted row listed a second time;
+//   live copy  equal to a live row;
+//   garbage    anything else.
+// Recall is found / remaining, per database. The test fails below 90% for any database,
+// or on any false record. It prints its table; BV_DELETED_SCORE_SEEDS=N scores N seeds
+// per version and page size (default 1), BV_DELETED_SCORE_FIRST=S starts at seed S.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <map>
+#include <set>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "common/text.h"
+#include "records/readers.h"
+#include "support.h"
+
+namespace bv {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Json;
+
+constexpr std::int64_t kApple = 978307200;
+
+std::string Utc(std::int64_t unixSeconds) {
+  const std::time_t t = static_cast<std::time_t>(unixSeconds);
+  std::tm tm{};
+  gmtime_r(&t, &tm);
+  char buf[32];
+  std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
+  return buf;
+}
+
+std::string Unhex(const std::string& hex) {
+  std::string out;
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+    out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+  return out;
+}
+
+// Text of a truth value: strings as they are, blobs decoded, anything else empty.
+std::string TextOf(const Json& v) {
+  if (v.kind == Json::Kind::kString) return v.Str();
+  if (v.kind == Json::Kind::kObject && v.Has("blob")) return Unhex(v["blob"].Str());
+  return {};
+}
+
+std::uint64_t Varint(const std::string& b, std::size_t& at) {
+  std::uint64_t v = 0;
+  for (int i = 0; i < 9 && at < b.size(); ++i) {
+    const auto c = static_cast<std::uint8_t>(b[at++]);
+    if (i == 8) return (v << 8) | c;
+    v = (v << 7) | (c & 0x7F);
+    if ((c & 0x80) == 0) break;
+  }
+  return v;
+}
+
+// Writes single rows with a table's own CREATE statement and hands back the bytes of
+// each row's record from its second serial type on, as SQLite encodes them.
+class RecordEncoder {
+ public:
+  RecordEncoder(const fs::path& scratch, const std::string& createSql) : path_(scratch) {
+    fs::remove(path_);
+    EXPECT_EQ(sqlite3_open(path_.c_str(), &db_), SQLITE_OK);
+    Exec("PRAGMA page_size=65536; PRAGMA journal_mode=DELETE;");
+    Exec(createSql);
+    sqlite3_stmt* st = nullptr;
+    sqlite3_prepare_v2(db_, "SELECT name, rootpage FROM sqlite_master WHERE type='table'", -1, &st,
+                       nullptr);
+    if (sqlite3_step(st) == SQLITE_ROW) {
+      table_ = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
+      root_ = sqlite3_column_int(st, 1);
+    }
+    sqlite3_finalize(st);
+  }
+  ~RecordEncoder() { sqlite3_close(db_); }
+
+  // Empty when the row spills into overflow pages even on 65536-byte pages.
+  std::string Body(const Json& values, std::int64_t rowid) {
+    Exec("DELETE FROM \"" + table_ + "\";");
+    std::string sql = "INSERT INTO \"" + table_ + "\"(rowid";
+    std::string marks = "?";
+    for (const auto& [name, v] : values.members) {
+      sql += ",\"" + name + "\"";
+      marks += ",?";
+    }
+    sql += ") VALUES(" + marks + ")";
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) {
+      ADD_FAILURE() << sqlite3_errmsg(db_) << " " << sql;
+      return {};
+    }
+    sqlite3_bind_int64(st, 1, rowid);
+    int i = 2;
+    for (const auto& [name, v] : values.members) {
+      if (v.kind == Json::Kind::kString) {
+        sqlite3_bind_text(st, i, v.Str().data(), static_cast<int>(v.Str().size()),
+                          SQLITE_TRANSIENT);
+      } else if (v.kind == Json::Kind::kObject && v.Has("blob")) {
+        const std::string b = Unhex(v["blob"].Str());
+        sqlite3_bind_blob(st, i, b.data(), static_cast<int>(b.size()), SQLITE_TRANSIENT);
+      } else if (v.kind == Json::Kind::kNumber) {
+        if (v.Str().find_first_of(".eE") != std::string::npos)
+          sqlite3_bind_double(st, i, v.Number());
+        else
+          sqlite3_bind_int64(st, i, v.Int());
+      } else {
+        sqlite3_bind_null(st, i);
+      }
+      ++i;
+    }
+    EXPECT_EQ(sqlite3_step(st), SQLITE_DONE) << sqlite3_errmsg(db_);
+    sqlite3_finalize(st);
+    const std::string file = test::ReadFile(path_);
+    const std::size_t page = static_cast<std::size_t>(root_ - 1) * 65536;
+    if (file.size() < page + 65536) return {};
+    const std::string p = file.substr(page, 65536);
+    std::size_t at = (static_cast<std::uint8_t>(p[8]) << 8) | static_cast<std::uint8_t>(p[9]);
+    const std::uint64_t length = Varint(p, at);
+    Varint(p, at);  // row id
+    if (length > 65536 - 35 || at + length > p.size()) return {};
+    const std::string payload = p.substr(at, length);
+    std::size_t h = 0;
+    Varint(payload, h);
+    Varint(payload, h);  // column 0's type
+    return payload.substr(h);
+  }
+
+ private:
+  void Exec(const std::string& sql) {
+    char* error = nullptr;
+    EXPECT_EQ(sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &error), SQLITE_OK)
+        << (error ? error : "") << " " << sql.substr(0, 200);
+    sqlite3_free(error);
+  }
+  fs::path path_;
+  sqlite3* db_ = nullptr;
+  std::string table_;
+  int root_ = 0;
+};
+
+std::string CreateStatement(const fs::path& file, const std::string& table) {
+  sqlite3* db = nullptr;
+  std::string sql;
+  const std::string uri = "file:" + file.string() + "?immutable=1";
+  if (sqlite3_open_v2(uri.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr) ==
+      SQLITE_OK) {
+    sqlite3_stmt* st = nullptr;
+    sqlite3_prepare_v2(db, "SELECT sql FROM sqlite_master WHERE type='table' AND name=?", -1, &st,
+                       nullptr);
+    sqlite3_bind_text(st, 1, table.c_str(), -1, SQLITE_TRANSIENT);
+    if (sqlite3_step(st) == SQLITE_ROW)
+      sql = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
+    sqlite3_finalize(st);
+  }
+  sqlite3_close(db);
+  return sql;
+}
+
+using Key = std::vector<std::string>;
+
+struct Score {
+  int remaining = 0, recalled = 0, foundGone = 0;
+  int duplicate = 0, liveCopy = 0, garbage = 0;
+  int listed = 0;
+  void Add(const Score& o) {
+    remaining += o.remaining;
+    recalled += o.recalled;
+    foundGone += o.foundGone;
+    duplicate += o.duplicate;
+    liveCopy += o.liveCopy;
+    garbage += o.garbage;
+    listed += o.listed;
+  }
+  int False() const { return duplicate + liveCopy + garbage; }
+};
+
+// Scores the records listed as deleted (`listed`) against the deleted rows of `table`
+// and its live rows, keyed by `keyOf` (values of a row -> what the record shows; empty
+// for a row the reader does not list, such as a message without text).
+template <typename KeyOf>
+Score ScoreTable(const fs::path& file, const Json& db, const std::string& table,
+                 const std::vector<Key>& listed, KeyOf keyOf, const fs::path& scratch,
+                 std::vector<std::string>& notes) {
+  Score s;
+  RecordEncoder encoder(scratch, CreateStatement(file, table));
+  const std::string bytes = test::ReadFile(file);
+  std::multiset<Key> live;
+  for (const Json* r : test::LiveRows(db, table)) {
+    Key k = keyOf((*r)["values"], (*r)["rowid"].Int());
+    if (!k.empty()) live.insert(k);
+  }
+  std::map<Key, std::vector<bool>> deleted;  // key -> per deleted row: remains whole
+  for (const Json* r : test::DeletedRows(db, table)) {
+    Key k = keyOf((*r)["values"], (*r)["rowid"].Int());
+    if (k.empty()) continue;
+    const std::string body = encoder.Body((*r)["values"], (*r)["rowid"].Int());
+    const bool remains = !body.empty() && bytes.find(body) != std::string::npos;
+    deleted[k].push_back(remains);
+    s.remaining += remains;
+  }
+  std::map<Key, std::size_t> used;
+  for (const Key& k : listed) {
+    ++s.listed;
+    auto d = deleted.find(k);
+    if (d != deleted.end() && used[k] < d->second.size()) {
+      // Rows of one key are alike; the ones that remain are counted first.
+      std::size_t remainingOfKey = 0;
+      for (bool b : d->second) remainingOfKey += b;
+      if (used[k] < remainingOfKey)
+        ++s.recalled;
+      else
+        ++s.foundGone;
+      ++used[k];
+    } else if (d != deleted.end()) {
+      ++s.duplicate;
+      if (notes.size() < 12) notes.push_back(table + " twice: " + k[0]);
+    } else if (live.count(k) != 0) {
+      ++s.liveCopy;
+      if (notes.size() < 12) notes.push_back(table + " live copy: " + k[0]);
+    } else {
+      ++s.garbage;
+      if (notes.size() < 12) {
+        std::string hex;
+        for (unsigned char c : k[0].substr(0, 8))
+          hex += "0123456789abcdef"[c >> 4], hex += "0123456789abcdef"[c & 15];
+        notes.push_back(table + " garbage: '" + k[0] + "' (" + hex + ") | " + k[1] + " | " + k[2] +
+                        " | " + k[3]);
+      }
+    }
+  }
+  for (const auto& [k, rows] : deleted) {
+    std::size_t remainingOfKey = 0;
+    for (bool b : rows) remainingOfKey += b;
+    if (used[k] < remainingOfKey && notes.size() < 24)
+      notes.push_back(table + " missed: " + k[0] + " | " + k[1]);
+  }
+  return s;
+}
+
+struct Phone {
+  const char* ios;
+  mkbackup::Layout layout;
+};
+
+void Print(const std::string& label, const Score& s) {
+  std::printf("%-34s %6d %6d %6.1f%% %6d %6d %6d %6d %6d\n", label.c_str(), s.remaining, s.recalled,
+              s.remaining ? 100.0 * s.recalled / s.remaining : 100.0, s.foundGone, s.duplicate,
+              s.liveCopy, s.garbage, s.listed);
+}
+
+TEST(DeletedScore, RecordDatabasesRecallAndNothingFalse) {
+  test::ScopedEnv tz("TZ", "UTC");
+  tzset();
+  const Phone setups[] = {{"6.1.6", mkbackup::Layout::kOlder},
+                          {"9.3.5", mkbackup::Layout::kOlder},
+                          {"11.2", mkbackup::Layout::kNewer},
+                          {"14.3", mkbackup::Layout::kNewer},
+                          {"17.3", mkbackup::Layout::kNewer}};
+  const int pageSizes[] = {1024, 4096, 32768};
+  int seeds = 1, first = 1;
+  if (const char* n = std::getenv("BV_DELETED_SCORE_SEEDS")) seeds = std::max(1, std::atoi(n));
+  if (const char* f = std::getenv("BV_DELETED_SCORE_FIRST")) first = std::max(1, std::atoi(f));
+  test::TempDir dir("bv-deleted-score");
+  std::map<std::string, Score> byDatabase, byStore;
+  std::vector<std::string> notes;
+  for (int seed = first; seed < first + seeds; ++seed) {
+    for (const Phone& setup : setups) {
+      for (int pageSize : pageSizes) {
+        mkbackup::BackupOptions o;
+        o.layout = setup.layout;
+        o.iosVersion = setup.ios;
+        o.seed = static_cast<std::uint64_t>(seed);
+        o.messages = 500;
+        o.contacts = 30;
+        o.calls = 300;
+        o.notes = 4;
+        o.whatsapp = 400;
+        o.wechat = o.qq = 0;
+        o.recordPageSize = pageSize;
+        const std::string tag =
+            std::string(setup.ios) + "-" + std::to_string(pageSize) + "-" + std::to_string(seed);
+        const fs::path backup = test::BuildBackup(dir, o, "b" + tag);
+        const Json truth = test::ReadTruth(backup);
+        auto path = [&](const char* label) {
+          const Json* db = test::FindDatabase(truth, label);
+          return db != nullptr ? test::StoredFile(backup, *db) : fs::path();
+        };
+        const std::string book = path("AddressBook.sqlitedb").string();
+        const std::string suffix =
+            std::string(" iOS ") + setup.ios + " " + std::to_string(pageSize);
+        auto add = [&](const std::string& name, const Score& s) {
+          byDatabase[name].Add(s);
+          byStore[name + suffix].Add(s);
+        };
+
+        // Messages: text, date, handle, direction.
+        {
+          const Json& db = *test::FindDatabase(truth, "sms.db");
+          const Json& bodies = db["bodyTexts"];
+          const bool nanoseconds = std::atoi(setup.ios) >= 11;
+          auto keyOf = [&](const Json& v, std::int64_t rowid) -> Key {
+            std::string text = TextOf(v["text"]);
+            if (text.empty() && bodies.Has(std::to_string(rowid)))
+              text = bodies[std::to_string(rowid)].Str();
+            if (text.empty()) return {};
+            const std::int64_t date = v["date"].Int();
+            return {ValidUtf8(text), Utc((nanoseconds ? date / 1000000000 : date) + kApple),
+                    std::to_string(v["handle_id"].Int()), std::to_string(v["is_from_me"].Int())};
+          };
+          ConversationMap map;
+          MessageReader({}).Read(path("sms.db").string(), book, map);
+          std::vector<Key> listed;
+          for (const auto& [key, list] : map)
+            for (const MessageRecord& m : list)
+              if (m.deleted != 0)
+                listed.push_back(
+                    {m.text, m.date, std::to_string(m.handleId), std::to_string(m.isFromMe)});
+          add("sms.db message",
+              ScoreTable(path("sms.db"), db, "message", listed, keyOf, dir.path() / "s.db", notes));
+        }
+        // Calls: date, address, duration, answered.
+        {
+          const bool newer = test::FindDatabase(truth, "CallHistory.storedata") != nullptr;
+          const char* label = newer ? "CallHistory.storedata" : "call_history.db";
+          const Json& db = *test::FindDatabase(truth, label);
+          auto keyOf = [&](const Json& v, std::int64_t) -> Key {
+            const std::string address = TextOf(v[newer ? "ZADDRESS" : "address"]);
+            if (address.empty()) return {};
+            const double date = v[newer ? "ZDATE" : "date"].Number();
+            const std::int64_t seconds =
+                static_cast<std::int64_t>(std::floor(date)) + (newer ? kApple : 0);
+            const Json& answered = v[newer ? "ZANSWERED" : "answered"];
+            return {ValidUtf8(address), Utc(seconds),
+                    std::to_string(
+                        static_cast<int>(std::trunc(v[newer ? "ZDURATION" : "duration"].Number()))),
+                    std::to_string(answered.kind == Json::Kind::kNumber && answered.Int() != 0)};
+          };
+          std::list<CallRecord> calls;
+          CallHistoryReader().Read(path(label).string(), book, calls);
+          std::vector<Key> listed;
+          for (const CallRecord& c : calls)
+            if (c.deleted != 0)
+              listed.push_back(
+                  {c.address, c.date, std::to_string(c.duration), std::to_string(c.answered)});
+          add(newer ? "CallHistory ZCALLRECORD" : "call_history call",
+              ScoreTable(path(label), db, newer ? "ZCALLRECORD" : "call", listed, keyOf,
+                         dir.path() / "c.db", notes));
+        }
+        // WhatsApp: session, text, date, direction.
+        {
+          const Json& db = *test::FindDatabase(truth, "ChatStorage.sqlite");
+          auto keyOf = [&](const Json& v, std::int64_t) -> Key {
+            const std::string text = TextOf(v["ZTEXT"]);
+            if (text.empty() || v["ZCHATSESSION"].Int() == 0) return {};
+            const auto seconds = static_cast<std::int64_t>(std::floor(v["ZMESSAGEDATE"].Number()));
+            return {ValidUtf8(text), Utc(seconds + kApple), std::to_string(v["ZCHATSESSION"].Int()),
+                    std::to_string(v["ZISFROMME"].Int())};
+          };
+          WhatsAppChatMap chats;
+          WhatsAppReader().Read(path("ChatStorage.sqlite").string(), chats);
+          std::vector<Key> listed;
+          for (const auto& [session, list] : chats)
+            for (const WhatsAppMessageRecord& m : list)
+              if (m.deleted != 0)
+                listed.push_back(
+                    {m.text, m.date, std::to_string(session), std::to_string(m.isFromMe)});
+          add("ChatStorage ZWAMESSAGE", ScoreTable(path("ChatStorage.sqlite"), db, "ZWAMESSAGE",
+                                                   listed, keyOf, dir.path() / "w.db", notes));
+        }
+        fs::remove_all(backup);
+      }
+    }
+  }
+  // remain: deleted rows whose record is whole in the file; found: of those, the ones
+  // listed with the right fields; gone: listed although the scorer did not find the
+  // whole record (its fields were still there); twice, livecpy, garbage: false records.
+  std::printf("%-34s %6s %6s %7s %6s %6s %6s %6s %6s\n", "database", "remain", "found", "recall",
+              "gone", "twice", "livecpy", "garbage", "listed");
+  for (const auto& [name, s] : byStore) Print(name, s);
+  for (const auto& [name, s] : byDatabase) Print("all " + name, s);
+  for (const std::string& n : notes) std::printf("  %s\n", n.c_str());
+
+  for (const auto& [name, s] : byDatabase) {
+    EXPECT_GT(s.remaining, 20) << name << ": too few deleted rows to score";
+    EXPECT_GE(100.0 * s.recalled, 90.0 * s.remaining) << name;
+    EXPECT_EQ(s.False(), 0) << name;
+  }
+}
+
+}  // namespace
+}  // namespace bv
