@@ -55,6 +55,13 @@ Reading ReadAll(const fs::path& folder) {
   source.ReadCallHistory(calls);
   source.ReadNotes(notes);
   source.ReadWhatsApp(chats);
+  // Live records only: the raw reader carves the database files, not their logs, so
+  // rows deleted by a change the log holds are not found in a logged backup.
+  std::erase_if(calls, [](const CallRecord& c) { return c.deleted != 0; });
+  for (auto& [handle, list] : messages)
+    std::erase_if(list, [](const MessageRecord& m) { return m.deleted != 0; });
+  for (auto& [key, list] : chats)
+    std::erase_if(list, [](const WhatsAppMessageRecord& m) { return m.deleted != 0; });
   std::ostringstream out;
   for (const auto& [handle, list] : messages)
     for (const MessageRecord& m : list) {
