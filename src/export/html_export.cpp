@@ -253,7 +253,13 @@ std::string ContactRow(const ContactRecord& c) {
 }
 
 std::string CallRow(const CallRecord& call) {
-  return "\t<tr>" + Td(call.name) + Td(call.address) + Td(call.date) + Td(CallTypeText(call)) +
+  // A deleted call in the template's deleted colours (the rule lives on the row, so
+  // that documents without deleted calls stay as they were).
+  const char* row = call.deleted != 0
+                        ? "\t<tr class=\"deleted\" style=\"color: var(--deleted); background: "
+                          "var(--deleted-bg)\">"
+                        : "\t<tr>";
+  return row + Td(call.name) + Td(call.address) + Td(call.date) + Td(CallTypeText(call)) +
          Td(CallDurationText(call)) + "</tr>\r\n";
 }
 

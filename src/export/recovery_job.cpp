@@ -38,6 +38,16 @@ const typename Map::mapped_type* Find(const Map& map, std::int32_t key) {
   return it == map.end() ? nullptr : &it->second;
 }
 
+// Under the deleted-only filter a conversation's documents hold its deleted messages
+// only: `kept` receives copies of them and the result points at it.
+template <typename List>
+const List* DeletedOnlyOf(const List* messages, bool deletedOnly, List& kept) {
+  if (messages == nullptr || !deletedOnly) return messages;
+  for (const auto& m : *messages)
+    if (m.deleted != 0) kept.push_back(m);
+  return &kept;
+}
+
 }  // namespace
 
 std::string DetailText(std::int32_t error) {
@@ -478,7 +488,10 @@ void CRecoverJob::ExportConversation(const MessageRecord& conversation) {
   messagesExported_ = true;
   TemplateParts& parts = Parts(TemplateKind::Messages);
   FillPerson(parts, MessagePersonLine(conversation));
-  const auto* messages = Find(stores_.conversations, conversation.handleId);
+  std::list<MessageRecord> deletedMessages;
+  const auto* messages = DeletedOnlyOf(
+      Find(stores_.conversations, conversation.handleId),
+      selection_.CategoryNode(Category::Messages).filterState == 'D', deletedMessages);
 
   ItemFiles item;
   ItemFiles::One& text = item.Add(*folder, base + ".txt");
@@ -520,7 +533,10 @@ void CRecoverJob::ExportChat(const WhatsAppMessageRecord& chat) {
   }
   TemplateParts& parts = Parts(TemplateKind::WhatsApp);
   FillPerson(parts, WhatsAppPersonLine(chat));
-  const auto* messages = Find(stores_.chats, chat.sessionId);
+  std::list<WhatsAppMessageRecord> deletedMessages;
+  const auto* messages = DeletedOnlyOf(
+      Find(stores_.chats, chat.sessionId),
+      selection_.CategoryNode(Category::WhatsApp).filterState == 'D', deletedMessages);
 
   ItemFiles item;
   ItemFiles::One& text = item.Add(*folder, label + ".txt");
