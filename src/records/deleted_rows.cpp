@@ -165,7 +165,8 @@ Result ReadDeletedRows(const DatabaseFile& file, const std::string& table,
 
 std::string PlausibleUtcDate(double unixSeconds) {
   static const double latest = static_cast<double>(std::time(nullptr)) + 366.0 * 86400.0;
-  constexpr double kEarliest = 978307200.0;  // 2001-01-01
+  // Nothing on an iPhone is older than the phone: 2007-01-01.
+  constexpr double kEarliest = 1167609600.0;
   std::string text;
   if (!std::isfinite(unixSeconds) || unixSeconds < kEarliest || unixSeconds > latest) return text;
   if (!FormatCivil(static_cast<std::int64_t>(std::floor(unixSeconds)), text)) text.clear();

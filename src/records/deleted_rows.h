@@ -61,8 +61,8 @@ Result ReadDeletedRows(const DatabaseFile& file, const std::string& table,
                        std::string_view uniqueColumn = {}, bool everyRowHasIt = false);
 
 // "YYYY-MM-DD HH:MM:SS" (UTC) of a time in seconds since 1970, when it lies between
-// 2001 and a year from now: a carved row with a time outside that was read at a wrong
-// alignment or holds someone else's bytes. Empty otherwise.
+// 2007 (the first iPhone) and a year from now: a carved row with a time outside that was read at a
+// wrong alignment or holds someone else's bytes. Empty otherwise.
 std::string PlausibleUtcDate(double unixSeconds);
 
 // The columns of `table` of an open database (none when it has no such table).

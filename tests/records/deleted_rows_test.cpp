@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <fstream>
 #include <iterator>
 #include <set>
@@ -150,6 +151,16 @@ TEST(DeletedRows, BadFilesGiveAnErrorAndNoRows) {
   EXPECT_TRUE(rows.rows.empty());
   EXPECT_NE(ReadDeletedRows(t.File("missing.db"), "message", {"ROWID", "text"}, rows), 0);
   EXPECT_NE(ReadDeletedRows(t.File("junk.db"), "message", {}, rows), 0);
+}
+
+TEST(DeletedRows, DatesOutsideThePhonesLifetimeAreNoDates) {
+  EXPECT_EQ(PlausibleUtcDate(1600000000.5), "2020-09-13 12:26:40");
+  EXPECT_EQ(PlausibleUtcDate(1167609600.0), "2007-01-01 00:00:00");
+  // A time read from the wrong bytes: days after the reference date, or far ahead.
+  EXPECT_EQ(PlausibleUtcDate(978307200.0 + 6 * 86400.0), "");
+  EXPECT_EQ(PlausibleUtcDate(0), "");
+  EXPECT_EQ(PlausibleUtcDate(4e9), "");
+  EXPECT_EQ(PlausibleUtcDate(std::nan("")), "");
 }
 
 TEST(DeletedMessages, AfterTheLiveOnesOfTheirConversationInDateOrder) {
