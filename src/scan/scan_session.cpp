@@ -46,7 +46,14 @@ std::list<MessageRecord> BuildConversationList(const ConversationMap& conversati
   std::list<MessageRecord> list;
   for (const auto& [handle, messages] : conversations) {
     MessageRecord row;
-    if (!messages.empty()) row = messages.back();
+    // The last live message stands for it (deleted ones follow the live ones), else the
+    // last deleted one.
+    auto last = std::find_if(messages.rbegin(), messages.rend(),
+                             [](const MessageRecord& m) { return m.deleted == 0; });
+    if (last != messages.rend())
+      row = *last;
+    else if (!messages.empty())
+      row = messages.back();
     // The row stands for the whole conversation: its handleId is the conversation's key,
     // and a chat that is not one person's shows its label and members.
     row.handleId = handle;
@@ -80,7 +87,10 @@ std::list<WhatsAppMessageRecord> BuildChatList(const WhatsAppChatMap& chats) {
     if (messages.empty()) {
       row.sessionId = session;
     } else {
-      row = messages.back();
+      // The last live message stands for the chat, as for a conversation.
+      auto last = std::find_if(messages.rbegin(), messages.rend(),
+                               [](const WhatsAppMessageRecord& m) { return m.deleted == 0; });
+      row = last != messages.rend() ? *last : messages.back();
     }
     row.deleted = std::any_of(messages.begin(), messages.end(),
                               [](const WhatsAppMessageRecord& m) { return m.deleted != 0; })

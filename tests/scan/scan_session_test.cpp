@@ -408,13 +408,16 @@ TEST(ScanWorker, DestroyingARunningSessionStopsIt) {
   EXPECT_LT(gate.Reports(), 400);
 }
 
-TEST(ScanLists, ConversationRowsAreLastMessagesWithDeletedFirstStable) {
+TEST(ScanLists, ConversationRowsAreLastLiveMessagesWithDeletedFirstStable) {
+  // Deleted messages follow the live ones of a conversation: the row is its last live
+  // message (the list looks as it did before anything deleted was found), else its last.
   ConversationMap map;
   map[1] = {Msg(1, "2020-01-01 00:00:00", "a"), Msg(1, "2020-01-02 00:00:00", "b")};
   map[2] = {Msg(2, "2020-01-01 00:00:00", "c", 1), Msg(2, "2020-01-03 00:00:00", "d")};
   map[3] = {Msg(3, "2020-01-01 00:00:00", "e")};
   map[4] = {Msg(4, "2020-01-01 00:00:00", "f"), Msg(4, "2020-01-05 00:00:00", "g", 7)};
   map[5] = {};
+  map[6] = {Msg(6, "2020-01-01 00:00:00", "h", 1), Msg(6, "2020-01-02 00:00:00", "i", 1)};
   auto list = BuildConversationList(map);
   std::vector<std::string> texts;
   std::vector<std::int32_t> deleted, handles;
@@ -423,9 +426,9 @@ TEST(ScanLists, ConversationRowsAreLastMessagesWithDeletedFirstStable) {
     deleted.push_back(m.deleted);
     handles.push_back(m.handleId);
   }
-  EXPECT_EQ(texts, (std::vector<std::string>{"d", "g", "b", "e", ""}));
-  EXPECT_EQ(deleted, (std::vector<std::int32_t>{1, 1, 0, 0, 0}));
-  EXPECT_EQ(handles, (std::vector<std::int32_t>{2, 4, 1, 3, 5}));
+  EXPECT_EQ(texts, (std::vector<std::string>{"d", "f", "i", "b", "e", ""}));
+  EXPECT_EQ(deleted, (std::vector<std::int32_t>{1, 1, 1, 0, 0, 0}));
+  EXPECT_EQ(handles, (std::vector<std::int32_t>{2, 4, 6, 1, 3, 5}));
 
   WhatsAppChatMap chats;
   WhatsAppMessageRecord live, gone;
@@ -435,11 +438,16 @@ TEST(ScanLists, ConversationRowsAreLastMessagesWithDeletedFirstStable) {
   chats[static_cast<std::int32_t>(0x80000000u)] = {gone};  // above every positive key
   chats[1] = {live};
   chats[2] = {};
+  chats[3] = {live, gone};  // the live message stands for the chat
   auto rows = BuildChatList(chats);
-  ASSERT_EQ(rows.size(), 3u);
-  EXPECT_EQ(rows.front().text, "y");
+  ASSERT_EQ(rows.size(), 4u);
+  // Chats with deleted messages first, in key order (3, then the one above all).
+  EXPECT_EQ(rows.front().text, "x");
   EXPECT_EQ(rows.front().deleted, 1);
-  EXPECT_EQ(std::next(rows.begin())->text, "x");
+  EXPECT_EQ(std::next(rows.begin())->text, "y");
+  EXPECT_EQ(std::next(rows.begin())->deleted, 1);
+  EXPECT_EQ(std::next(rows.begin(), 2)->text, "x");
+  EXPECT_EQ(std::next(rows.begin(), 2)->deleted, 0);
   EXPECT_EQ(rows.back().sessionId, 2);
 }
 
