@@ -78,7 +78,9 @@ bool Covers(const GenericRow& whole, const GenericRow& part) {
   return true;
 }
 
-std::string KeyOf(const GenericRow& row) {
+}  // namespace
+
+std::string GenericRowKey(const GenericRow& row) {
   std::string key;
   for (std::size_t i = 0; i < row.values.size(); ++i) {
     if (row.first_column + static_cast<int>(i) < 1) continue;
@@ -90,8 +92,6 @@ std::string KeyOf(const GenericRow& row) {
   }
   return key;
 }
-
-}  // namespace
 
 void SettleDeletedRows(std::list<GenericRow>& rows) {
   auto truncated = [](const GenericRow& row) {
@@ -127,12 +127,13 @@ void SettleDeletedRows(std::list<GenericRow>& rows) {
   // list order; a deleted row whose values are taken goes.
   std::set<std::string> seen;
   for (const auto& it : order)
-    if (it->status == 0) seen.insert(KeyOf(*it));
+    if (it->status == 0) seen.insert(GenericRowKey(*it));
   // Rows that may cover a reading cut short, by their key column.
   std::map<std::string, std::vector<std::size_t>> byFirst;
   for (std::size_t i = 0; i < order.size(); ++i) {
     const GenericRow& row = *order[i];
-    if (row.status != 0 && !truncated(row) && !seen.insert(KeyOf(row)).second) keep[i] = false;
+    if (row.status != 0 && !truncated(row) && !seen.insert(GenericRowKey(row)).second)
+      keep[i] = false;
     if (keep[i]) byFirst[firstKey(row)].push_back(i);
   }
   for (std::size_t i = 0; i < order.size(); ++i) {
@@ -161,32 +162,39 @@ void SettleDeletedRows(std::list<GenericRow>& rows) {
     if (!keep[i]) rows.erase(order[i]);
 }
 
+std::int32_t DecodeGenericRow(RawDbFile& r, const CellInput& cell, GenericRow& row) {
+  row.values.clear();  // keeps its room for the next row of a pass
+  row.first_column = 0;
+  row.status = cell.status;
+  row.offset = cell.offset;
+  row.page = cell.pageIndex;
+  Bytes bytes = Tail(cell.page, cell.offset);
+  std::vector<std::uint8_t> joined;
+  if (!cell.carved) {
+    if (std::int32_t rc = r.read_live_payload(cell.page, cell.offset, cell.next, joined, bytes);
+        rc != 0)
+      return rc;
+  }
+  RecordCursor cursor;
+  if (!cursor.Open(r, bytes, cell.carved, cell.columns)) return 87;
+  row.row_id = cell.carved ? 0 : static_cast<std::int64_t>(cursor.row_id);
+  Column col;
+  bool first = true;
+  // A damaged live header could name millions of columns; no real table has more
+  // than SQLite's own limit.
+  while (cursor.Next(col) && row.values.size() < 32767) {
+    if (first) row.first_column = col.index;
+    first = false;
+    row.values.push_back(ValueOf(col));
+  }
+  return 0;
+}
+
 std::int32_t ReadGenericRows(TablePass& pass, const std::string& table, bool use_freed_pages,
                              std::list<GenericRow>& rows, ColumnSignature* signature) {
   const RowDecoder decoder = [&rows](RawDbFile& r, const CellInput& cell) -> std::int32_t {
     GenericRow row;
-    row.status = cell.status;
-    row.offset = cell.offset;
-    row.page = cell.pageIndex;
-    Bytes bytes = Tail(cell.page, cell.offset);
-    std::vector<std::uint8_t> joined;
-    if (!cell.carved) {
-      if (std::int32_t rc = r.read_live_payload(cell.page, cell.offset, cell.next, joined, bytes);
-          rc != 0)
-        return rc;
-    }
-    RecordCursor cursor;
-    if (!cursor.Open(r, bytes, cell.carved, cell.columns)) return 87;
-    row.row_id = cell.carved ? 0 : static_cast<std::int64_t>(cursor.row_id);
-    Column col;
-    bool first = true;
-    // A damaged live header could name millions of columns; no real table has more
-    // than SQLite's own limit.
-    while (cursor.Next(col) && row.values.size() < 32767) {
-      if (first) row.first_column = col.index;
-      first = false;
-      row.values.push_back(ValueOf(col));
-    }
+    if (std::int32_t rc = DecodeGenericRow(r, cell, row); rc != 0) return rc;
     rows.push_back(std::move(row));
     return 0;
   };

@@ -35,6 +35,14 @@ struct GenericRow {
 // order of the list are kept.
 void SettleDeletedRows(std::list<GenericRow>& rows);
 
+// Decodes the cell or carving candidate `cell` into `row` (values from the first column
+// the record holds). Returns 0, or 87 for a record that cannot be read.
+std::int32_t DecodeGenericRow(RawDbFile& reader, const CellInput& cell, GenericRow& row);
+
+// The values of a row from column 1 on as one text: equal for two rows exactly when
+// SettleDeletedRows takes them for the same row.
+std::string GenericRowKey(const GenericRow& row);
+
 // Runs the table pass over `table` (freed pages included when `use_freed_pages`),
 // decoding every row generically, with the column counts of `pass.counts` and, when
 // given, what `signature` knows of the columns for carving free space. Returns 0 or an

@@ -1,8 +1,11 @@
 #include "records/deleted_rows.h"
 
 #include <cmath>
+#include <cstring>
 #include <ctime>
+#include <functional>
 #include <set>
+#include <unordered_set>
 
 #include "common/local_time.h"
 #include "common/text.h"
@@ -44,6 +47,29 @@ bool FitsLiveRows(const GenericRow& row, const ColumnSignature& signature, std::
     if (!signature.Fits(column, TypeOfKind(row.values[i]))) return false;
   }
   return true;
+}
+
+// A hash of the values of a row from column 1 on: equal for rows that GenericRowKey
+// takes for the same (without building that text for each of many thousand live rows).
+std::size_t RowHash(const GenericRow& row) {
+  std::size_t h = 1469598103934665603ull;
+  auto mix = [&h](std::size_t v) { h = (h ^ v) * 1099511628211ull + (h >> 29); };
+  const std::hash<std::string_view> bytes;
+  for (std::size_t i = 0; i < row.values.size(); ++i) {
+    if (row.first_column + static_cast<int>(i) < 1) continue;
+    const GenericValue& v = row.values[i];
+    mix(static_cast<std::size_t>(v.kind) + 1);
+    if (v.kind == GenericValue::Float) {
+      std::uint64_t bits = 0;
+      std::memcpy(&bits, &v.real, sizeof bits);
+      mix(static_cast<std::size_t>(bits));
+    } else {
+      mix(static_cast<std::size_t>(v.integer));
+    }
+    mix(v.bytes.size());
+    mix(bytes(v.bytes));
+  }
+  return h;
 }
 
 }  // namespace
@@ -127,35 +153,43 @@ Result ReadDeletedRows(const DatabaseFile& file, const std::string& table,
   if (EqualsNoCase(table, "ZWAMESSAGE"))
     pass.counts.wa_message_columns = pass.counts.declaredColumns;
   if (EqualsNoCase(table, "call")) pass.counts.call_columns = pass.counts.declaredColumns;
-  ColumnSignature signature;
-  std::list<GenericRow> rows;
-  const std::int32_t rc = ReadGenericRows(pass, table, true, rows, &signature);
-  // Readings at a wrong alignment go before the settling, so that they never stand in
-  // for a sound reading of the same row.
-  for (auto it = rows.begin(); it != rows.end();) {
-    const bool keep =
-        it->status == 0 || signature.empty() || FitsLiveRows(*it, signature, columns.size());
-    it = keep ? std::next(it) : rows.erase(it);
-  }
-  SettleDeletedRows(rows);
   const int unique = uniqueColumn.empty() ? -1 : out.Column(uniqueColumn);
-  std::set<std::string> liveKeys;
   auto keyOf = [unique](const GenericRow& row) {
     const GenericValue* v = DeletedRows::Value(row, unique);
     if (v == nullptr || v->truncated || v->kind == GenericValue::Null) return std::string();
     return std::to_string(v->kind) + ':' + std::to_string(v->integer) + ':' + v->bytes;
   };
-  if (unique >= 0)
-    for (const GenericRow& row : rows)
-      if (row.status == 0) liveKeys.insert(keyOf(row));
-  // Deleted rows: each value of the unique column once (two readings of one row that
-  // differ elsewhere, one of them damaged), the first reading kept.
-  std::set<std::string> seen;
+  // Live rows are kept as hashes of what tells them apart (a large table holds many
+  // thousands); only the deleted readings are kept whole.
+  const std::hash<std::string> hash;
+  std::unordered_set<std::size_t> liveRows, liveKeys;
+  std::list<GenericRow> rows;
+  ColumnSignature signature;
+  GenericRow row;
+  const RowDecoder decoder = [&](RawDbFile& reader, const CellInput& cell) -> std::int32_t {
+    if (const std::int32_t rc = DecodeGenericRow(reader, cell, row); rc != 0) return rc;
+    if (row.status == 0) {
+      liveRows.insert(RowHash(row));
+      if (unique >= 0) liveKeys.insert(hash(keyOf(row)));
+    } else if (signature.empty() || FitsLiveRows(row, signature, columns.size())) {
+      // Readings at a wrong alignment go before the settling, so that they never stand
+      // in for a sound reading of the same row.
+      rows.push_back(std::move(row));
+    }
+    return 0;
+  };
+  const std::int32_t rc = read_table(pass, table, decoder, true, &signature);
+  SettleDeletedRows(rows);
+  // Deleted rows: none equal to a live one (SQLite left an old copy when it moved the
+  // row), each value of the unique column once (two readings of one row that differ
+  // elsewhere, one of them damaged), the first reading kept.
+  std::unordered_set<std::string> seen;
   for (auto it = rows.begin(); it != rows.end();) {
-    bool keep = it->status != 0;
+    bool keep = liveRows.count(RowHash(*it)) == 0;
     if (keep && unique >= 0) {
       const std::string key = keyOf(*it);
-      keep = key.empty() ? !everyRowHasIt : liveKeys.count(key) == 0 && seen.insert(key).second;
+      keep =
+          key.empty() ? !everyRowHasIt : liveKeys.count(hash(key)) == 0 && seen.insert(key).second;
     }
     it = keep ? std::next(it) : rows.erase(it);
   }
