@@ -2,12 +2,14 @@
 
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <ctime>
 #include <functional>
 #include <set>
 #include <unordered_set>
 
 #include "common/local_time.h"
+#include "platform/utf8.h"
 #include "common/text.h"
 #include "rawsqlite/carving.h"
 #include "rawsqlite/chat_passes.h"
@@ -145,8 +147,15 @@ Result ReadDeletedRows(const DatabaseFile& file, const std::string& table,
   out.rows.clear();
   if (columns.empty() || columns.size() > 32767) return kInvalidParameter;
   TablePass pass;
-  // file.log: the raw reader takes the database file only (see the header).
-  if (const std::int32_t rc = pass.reader.open(file.path); rc != 0) return rc;
+  // With its write-ahead log (the stored one, else a "-wal" beside the file), the
+  // reader sees the database as SQLite's readers do and carves the log's older frames.
+  std::string log = file.log;
+  if (log.empty()) {
+    std::error_code ec;
+    const std::filesystem::path beside = platform::PathFromUtf8(file.path + "-wal");
+    if (std::filesystem::is_regular_file(beside, ec)) log = file.path + "-wal";
+  }
+  if (const std::int32_t rc = pass.reader.open(file.path, log); rc != 0) return rc;
   pass.counts.declaredTable = table;
   pass.counts.declaredColumns = static_cast<std::uint32_t>(columns.size());
   if (EqualsNoCase(table, "message")) pass.counts.message_columns = pass.counts.declaredColumns;

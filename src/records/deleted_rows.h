@@ -47,10 +47,9 @@ class DeletedRows {
 // is left out. Result: 0, or the code of the first read that failed (what was read
 // before it is kept).
 //
-// The raw reader reads the database file alone: a stored write-ahead log
-// (`file.log`) is accepted here and is where its older frames will be passed on once
-// the raw reader reads logs; until then the rows that only the log holds are not
-// carved.
+// The database is read with its write-ahead log (`file.log`, else a "-wal" beside
+// it): live rows as SQLite sees them with the log applied, deleted rows also from the
+// log's older page images.
 // `uniqueColumn`, when the table has one (a message's guid), is a column whose value no
 // two rows share: a reading that holds a live row's value there is an old copy of that
 // row (SQLite moved it, or a page split left it behind), even when other bytes of the
