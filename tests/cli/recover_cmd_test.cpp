@@ -304,207 +304,207 @@ TEST_F(RecoverCommandTest, ChatAppsAreRecoveredAsTextPerChat) {
     ASSERT_TRUE(std::regex_search(r.out, m, std::regex("Recovered (\\d+) of (\\d+) item")));
     EXPECT_EQ(std::stoul(m[1]), expected);
   }
+}
 
-  TEST_F(RecoverCommandTest, DeletedOnlyWritesTheCarvedRowsAndNothingElse) {
-    // What the scan lists as deleted: messages and calls carved from the databases.
-    Outcome scan =
-        Cli({"scan", backup_->string(), "--json", "--categories", "messages,call-history"});
-    ASSERT_EQ(scan.code, 0) << scan.err;
-    test::Json doc;
-    ASSERT_NO_THROW(doc = test::Json::Parse(scan.out));
-    std::size_t deletedMessages = 0, deletedCalls = 0;
-    for (const test::Json& c : doc["categories"].items) {
-      for (const test::Json& conversation : c["conversations"].items)
-        for (const test::Json& m : conversation["messages"].items)
-          deletedMessages += m["deleted"].Int() != 0;
-      for (const test::Json& call : c["records"].items) deletedCalls += call["deleted"].Int() != 0;
-    }
-    ASSERT_GT(deletedMessages, 0u) << "mkbackup deletes messages";
-    ASSERT_GT(deletedCalls, 0u) << "mkbackup deletes calls";
-
-    const fs::path out = Out("deleted-rows");
-    Outcome r = Cli({"recover", backup_->string(), "--out", out.string(), "--categories",
-                     "messages,call-history", "--deleted-only"});
-    ASSERT_EQ(r.code, 0) << r.err;
-    // Each conversation's text file holds its deleted messages only.
-    std::size_t written = 0;
-    for (const fs::path& conversation : Children(out / "Message"))
-      for (const fs::path& file : Children(conversation))
-        if (file.extension() == ".txt") written += Count(ReadFile(file), "   Content: ");
-    EXPECT_EQ(written, deletedMessages);
-    const auto calls = Children(out / "CallHistory");
-    ASSERT_EQ(calls.size(), 1u);
-    const std::string table = ReadFile(calls[0]);
-    // Every row of the call table is a deleted call, in the deleted style.
-    EXPECT_EQ(Count(table, "\t<tr"), deletedCalls);
-    EXPECT_EQ(Count(table, "\t<tr class=\"deleted\""), deletedCalls);
+TEST_F(RecoverCommandTest, DeletedOnlyWritesTheCarvedRowsAndNothingElse) {
+  // What the scan lists as deleted: messages and calls carved from the databases.
+  Outcome scan =
+      Cli({"scan", backup_->string(), "--json", "--categories", "messages,call-history"});
+  ASSERT_EQ(scan.code, 0) << scan.err;
+  test::Json doc;
+  ASSERT_NO_THROW(doc = test::Json::Parse(scan.out));
+  std::size_t deletedMessages = 0, deletedCalls = 0;
+  for (const test::Json& c : doc["categories"].items) {
+    for (const test::Json& conversation : c["conversations"].items)
+      for (const test::Json& m : conversation["messages"].items)
+        deletedMessages += m["deleted"].Int() != 0;
+    for (const test::Json& call : c["records"].items) deletedCalls += call["deleted"].Int() != 0;
   }
+  ASSERT_GT(deletedMessages, 0u) << "mkbackup deletes messages";
+  ASSERT_GT(deletedCalls, 0u) << "mkbackup deletes calls";
 
-  TEST_F(RecoverCommandTest, BadArgumentsAndBadBackups) {
-    EXPECT_EQ(Cli({"recover", backup_->string()}).code, kExitUsage);
-    EXPECT_EQ(Cli({"recover", "--out", Out("x").string()}).code, kExitUsage);
-    EXPECT_EQ(
-        Cli({"recover", backup_->string(), "--out", Out("x").string(), "--categories", "nope"})
-            .code,
-        kExitUsage);
-    EXPECT_EQ(
-        Cli({"recover", backup_->string(), "--out", Out("x").string(), "--password", "pw"}).code,
-        kExitUsage);
-    const fs::path empty = Out("not-a-backup");
-    fs::create_directories(empty);
-    Outcome r = Cli({"recover", empty.string(), "--out", Out("y").string()});
-    EXPECT_EQ(r.code, kExitFailed);
-    EXPECT_NE(r.err.find("Info.plist"), std::string::npos);
-  }
+  const fs::path out = Out("deleted-rows");
+  Outcome r = Cli({"recover", backup_->string(), "--out", out.string(), "--categories",
+                   "messages,call-history", "--deleted-only"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  // Each conversation's text file holds its deleted messages only.
+  std::size_t written = 0;
+  for (const fs::path& conversation : Children(out / "Message"))
+    for (const fs::path& file : Children(conversation))
+      if (file.extension() == ".txt") written += Count(ReadFile(file), "   Content: ");
+  EXPECT_EQ(written, deletedMessages);
+  const auto calls = Children(out / "CallHistory");
+  ASSERT_EQ(calls.size(), 1u);
+  const std::string table = ReadFile(calls[0]);
+  // Every row of the call table is a deleted call, in the deleted style.
+  EXPECT_EQ(Count(table, "\t<tr"), deletedCalls);
+  EXPECT_EQ(Count(table, "\t<tr class=\"deleted\""), deletedCalls);
+}
 
-  // An output folder that is the backup, lies inside it, or reaches it through a link or
-  // "..": refused before anything is read or made, and the backup stays as it was.
-  TEST_F(RecoverCommandTest, AnOutputFolderInsideTheBackupIsRefused) {
-    const auto before = Digests(*backup_);
-    fs::create_directory_symlink(*backup_, Out("link-to-backup"));
-    const std::vector<fs::path> inside = {
-        *backup_,
-        *backup_ / "recovered",
-        *backup_ / "3d",
-        Out("link-to-backup") / "recovered",
-        *backup_ / "nothing-yet" / ".." / "recovered",
-    };
-    for (const fs::path& out : inside) {
-      SCOPED_TRACE(out);
-      Outcome r = Cli({"recover", backup_->string(), "--out", out.string()});
-      EXPECT_EQ(r.code, kExitUsage);
-      EXPECT_NE(r.err.find("backup folder"), std::string::npos) << r.err;
-      EXPECT_EQ(r.out, "");
-    }
-    EXPECT_EQ(Digests(*backup_), before);
-    EXPECT_FALSE(fs::exists(*backup_ / "recovered"));
-    EXPECT_FALSE(fs::exists(*backup_ / "nothing-yet"));
-  }
+TEST_F(RecoverCommandTest, BadArgumentsAndBadBackups) {
+  EXPECT_EQ(Cli({"recover", backup_->string()}).code, kExitUsage);
+  EXPECT_EQ(Cli({"recover", "--out", Out("x").string()}).code, kExitUsage);
+  EXPECT_EQ(
+      Cli({"recover", backup_->string(), "--out", Out("x").string(), "--categories", "nope"}).code,
+      kExitUsage);
+  EXPECT_EQ(
+      Cli({"recover", backup_->string(), "--out", Out("x").string(), "--password", "pw"}).code,
+      kExitUsage);
+  const fs::path empty = Out("not-a-backup");
+  fs::create_directories(empty);
+  Outcome r = Cli({"recover", empty.string(), "--out", Out("y").string()});
+  EXPECT_EQ(r.code, kExitFailed);
+  EXPECT_NE(r.err.find("Info.plist"), std::string::npos);
+}
 
-  // A backup that cannot be opened leaves no output folder behind.
-  TEST_F(RecoverCommandTest, NoOutputFolderBeforeTheBackupHasOpened) {
-    mkbackup::BackupOptions o;
-    o.seed = 5;
-    o.messages = o.contacts = 5;
-    const fs::path broken = test::BuildBackup(*home_, o, "broken");
-    test::WriteFile(broken / "Manifest.db", std::string(8192, 'x'));
-    const fs::path out = Out("never-made");
-    Outcome r = Cli({"recover", broken.string(), "--out", out.string()});
-    EXPECT_NE(r.code, kExitOk) << r.out;
-    EXPECT_FALSE(fs::exists(out)) << r.err;
-  }
-
-  // A read-only output volume: every item fails with the system's reason and the summary
-  // says so; nothing is counted as recovered.
-  TEST_F(RecoverCommandTest, AReadOnlyOutputFolderIsNoSuccess) {
-    const fs::path out = Out("read-only");
-    test::ScratchMount readOnly(out, "size=65536", true);
-    if (!readOnly.ok()) GTEST_SKIP() << readOnly.error();
+// An output folder that is the backup, lies inside it, or reaches it through a link or
+// "..": refused before anything is read or made, and the backup stays as it was.
+TEST_F(RecoverCommandTest, AnOutputFolderInsideTheBackupIsRefused) {
+  const auto before = Digests(*backup_);
+  fs::create_directory_symlink(*backup_, Out("link-to-backup"));
+  const std::vector<fs::path> inside = {
+      *backup_,
+      *backup_ / "recovered",
+      *backup_ / "3d",
+      Out("link-to-backup") / "recovered",
+      *backup_ / "nothing-yet" / ".." / "recovered",
+  };
+  for (const fs::path& out : inside) {
+    SCOPED_TRACE(out);
     Outcome r = Cli({"recover", backup_->string(), "--out", out.string()});
-    EXPECT_EQ(r.code, kExitFailed);
-    std::smatch m;
-    ASSERT_TRUE(std::regex_search(r.out, m, std::regex("Recovered (\\d+) of (\\d+) item\\(s\\)")))
-        << r.out;
-    EXPECT_EQ(m[1], "0");
-    EXPECT_GT(std::stoi(m[2]), 20);
-    EXPECT_EQ(Count(r.err, "failed: "), Count(r.err, ": Read-only file system\n")) << r.err;
-    EXPECT_EQ(r.err.find("The parameter is incorrect."), std::string::npos);
-    EXPECT_TRUE(fs::is_empty(out));
+    EXPECT_EQ(r.code, kExitUsage);
+    EXPECT_NE(r.err.find("backup folder"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
   }
+  EXPECT_EQ(Digests(*backup_), before);
+  EXPECT_FALSE(fs::exists(*backup_ / "recovered"));
+  EXPECT_FALSE(fs::exists(*backup_ / "nothing-yet"));
+}
 
-  // Every WeChat and QQ message that mkbackup deleted and whose bytes are still in the
-  // store (single rows, and whole conversations whose table was dropped) is shown as a
-  // deleted message with its own text.
-  // and nothing else: no live message, no message twice. A message whose end was
-  // overwritten is shown as partial, its text the beginning of the deleted one.
-  TEST_F(RecoverCommandTest, ChatsShowEveryDeletedMessageStillInTheStore) {
-    Outcome r = Cli({"chats", backup_->string(), "--json"});
-    ASSERT_EQ(r.code, 0) << r.err;
-    test::Json doc;
-    ASSERT_NO_THROW(doc = test::Json::Parse(r.out)) << r.out;
-    std::multiset<std::string> shown;       // whole deleted messages
-    std::vector<std::string> shownPartial;  // the kept beginnings of partial ones
-    for (const char* app : {"wechat", "qq"})
-      for (const test::Json& account : doc[app]["accounts"].items)
-        for (const test::Json& chat : account["chats"].items)
-          for (const test::Json& m : chat["messages"].items) {
-            ASSERT_EQ(m["partial"].kind, test::Json::Kind::kBool);
-            if (m["status"].Int() == 0) {
-              EXPECT_FALSE(m["partial"].boolean);
-            } else if (m["partial"].boolean) {
-              shownPartial.push_back(m["text"].Str());
-            } else {
-              shown.insert(m["text"].Str());
-            }
+// A backup that cannot be opened leaves no output folder behind.
+TEST_F(RecoverCommandTest, NoOutputFolderBeforeTheBackupHasOpened) {
+  mkbackup::BackupOptions o;
+  o.seed = 5;
+  o.messages = o.contacts = 5;
+  const fs::path broken = test::BuildBackup(*home_, o, "broken");
+  test::WriteFile(broken / "Manifest.db", std::string(8192, 'x'));
+  const fs::path out = Out("never-made");
+  Outcome r = Cli({"recover", broken.string(), "--out", out.string()});
+  EXPECT_NE(r.code, kExitOk) << r.out;
+  EXPECT_FALSE(fs::exists(out)) << r.err;
+}
+
+// A read-only output volume: every item fails with the system's reason and the summary
+// says so; nothing is counted as recovered.
+TEST_F(RecoverCommandTest, AReadOnlyOutputFolderIsNoSuccess) {
+  const fs::path out = Out("read-only");
+  test::ScratchMount readOnly(out, "size=65536", true);
+  if (!readOnly.ok()) GTEST_SKIP() << readOnly.error();
+  Outcome r = Cli({"recover", backup_->string(), "--out", out.string()});
+  EXPECT_EQ(r.code, kExitFailed);
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(r.out, m, std::regex("Recovered (\\d+) of (\\d+) item\\(s\\)")))
+      << r.out;
+  EXPECT_EQ(m[1], "0");
+  EXPECT_GT(std::stoi(m[2]), 20);
+  EXPECT_EQ(Count(r.err, "failed: "), Count(r.err, ": Read-only file system\n")) << r.err;
+  EXPECT_EQ(r.err.find("The parameter is incorrect."), std::string::npos);
+  EXPECT_TRUE(fs::is_empty(out));
+}
+
+// Every WeChat and QQ message that mkbackup deleted and whose bytes are still in the
+// store (single rows, and whole conversations whose table was dropped) is shown as a
+// deleted message with its own text.
+// and nothing else: no live message, no message twice. A message whose end was
+// overwritten is shown as partial, its text the beginning of the deleted one.
+TEST_F(RecoverCommandTest, ChatsShowEveryDeletedMessageStillInTheStore) {
+  Outcome r = Cli({"chats", backup_->string(), "--json"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  test::Json doc;
+  ASSERT_NO_THROW(doc = test::Json::Parse(r.out)) << r.out;
+  std::multiset<std::string> shown;       // whole deleted messages
+  std::vector<std::string> shownPartial;  // the kept beginnings of partial ones
+  for (const char* app : {"wechat", "qq"})
+    for (const test::Json& account : doc[app]["accounts"].items)
+      for (const test::Json& chat : account["chats"].items)
+        for (const test::Json& m : chat["messages"].items) {
+          ASSERT_EQ(m["partial"].kind, test::Json::Kind::kBool);
+          if (m["status"].Int() == 0) {
+            EXPECT_FALSE(m["partial"].boolean);
+          } else if (m["partial"].boolean) {
+            shownPartial.push_back(m["text"].Str());
+          } else {
+            shown.insert(m["text"].Str());
           }
-    const test::Json truth = test::ReadTruth(*backup_);
-    std::set<std::string> deleted, live;
-    int expected = 0;
-    auto textOf = [](const test::Json& values) {
-      return values.Has("Message") ? values["Message"].Str() : values["content"].Str();
-    };
-    for (const char* label : {"MM.sqlite", "QQ.db"}) {
-      for (const test::Json* db : test::FindDatabases(truth, label)) {
-        for (const test::Json& table : (*db)["tables"].items)
-          for (const test::Json& row : table["rows"].items)
-            if (row["values"].Has("Message") || row["values"].Has("content"))
-              live.insert(textOf(row["values"]));
-        for (const test::Json& row : (*db)["deleted"].items) {
-          const std::string text = textOf(row["values"]);
-          deleted.insert(text);
-          if (row["probeInFile"].kind != test::Json::Kind::kBool || !row["probeInFile"].boolean)
-            continue;
-          if (text.empty()) continue;
-          ++expected;
-          // Whole, or (a text longer than a page, its end on overflow pages) partial.
-          bool partly = false;
-          for (const std::string& part : shownPartial) partly |= text.rfind(part, 0) == 0;
-          EXPECT_TRUE(shown.count(text) == 1u || (shown.count(text) == 0 && partly))
-              << label << " " << row["table"].Str() << " (" << row["how"].Str() << "): " << text;
         }
+  const test::Json truth = test::ReadTruth(*backup_);
+  std::set<std::string> deleted, live;
+  int expected = 0;
+  auto textOf = [](const test::Json& values) {
+    return values.Has("Message") ? values["Message"].Str() : values["content"].Str();
+  };
+  for (const char* label : {"MM.sqlite", "QQ.db"}) {
+    for (const test::Json* db : test::FindDatabases(truth, label)) {
+      for (const test::Json& table : (*db)["tables"].items)
+        for (const test::Json& row : table["rows"].items)
+          if (row["values"].Has("Message") || row["values"].Has("content"))
+            live.insert(textOf(row["values"]));
+      for (const test::Json& row : (*db)["deleted"].items) {
+        const std::string text = textOf(row["values"]);
+        deleted.insert(text);
+        if (row["probeInFile"].kind != test::Json::Kind::kBool || !row["probeInFile"].boolean)
+          continue;
+        if (text.empty()) continue;
+        ++expected;
+        // Whole, or (a text longer than a page, its end on overflow pages) partial.
+        bool partly = false;
+        for (const std::string& part : shownPartial) partly |= text.rfind(part, 0) == 0;
+        EXPECT_TRUE(shown.count(text) == 1u || (shown.count(text) == 0 && partly))
+            << label << " " << row["table"].Str() << " (" << row["how"].Str() << "): " << text;
       }
     }
-    EXPECT_GT(expected, 5);
-    for (const std::string& text : shown) {
-      EXPECT_EQ(deleted.count(text), 1u) << "no deleted row: " << text;
-      EXPECT_EQ(live.count(text), 0u) << "a live row shown as deleted: " << text;
-      EXPECT_EQ(shown.count(text), 1u) << "shown twice: " << text;
-    }
-    for (const std::string& part : shownPartial) {
-      bool begins = false;
-      for (const std::string& text : deleted) begins |= text.rfind(part, 0) == 0;
-      EXPECT_TRUE(begins) << "a partial text that begins no deleted row: " << part;
-    }
   }
+  EXPECT_GT(expected, 5);
+  for (const std::string& text : shown) {
+    EXPECT_EQ(deleted.count(text), 1u) << "no deleted row: " << text;
+    EXPECT_EQ(live.count(text), 0u) << "a live row shown as deleted: " << text;
+    EXPECT_EQ(shown.count(text), 1u) << "shown twice: " << text;
+  }
+  for (const std::string& part : shownPartial) {
+    bool begins = false;
+    for (const std::string& text : deleted) begins |= text.rfind(part, 0) == 0;
+    EXPECT_TRUE(begins) << "a partial text that begins no deleted row: " << part;
+  }
+}
 
-  TEST_F(RecoverCommandTest, ChatsListsAccountsWithLiveAndDeletedMessages) {
-    Outcome r = Cli({"chats", backup_->string(), "--json"});
-    test::Json doc;
-    ASSERT_NO_THROW(doc = test::Json::Parse(r.out)) << r.out;
-    for (const char* app : {"wechat", "qq"}) {
-      SCOPED_TRACE(app);
-      const test::Json& part = doc[app];
-      ASSERT_FALSE(part.IsNull());
-      EXPECT_EQ(part["result"].Int(), 0);
-      ASSERT_GT(part["accounts"].size(), 0u);
-      std::int64_t live = 0, deleted = 0;
-      for (const test::Json& account : part["accounts"].items)
-        for (const test::Json& chat : account["chats"].items) {
-          live += chat["live"].Int();
-          deleted += chat["deleted"].Int();
-          EXPECT_EQ(static_cast<std::int64_t>(chat["messages"].size()),
-                    chat["live"].Int() + chat["deleted"].Int());
-        }
-      EXPECT_GT(live, 0);
-      // mkbackup leaves deleted rows in every store (WeChat's in the phone's own column
-      // order, TableVer first); some of each come back.
-      EXPECT_GT(deleted, 0);
-    }
-    EXPECT_EQ(r.code, 0) << r.err;
-    Outcome text = Cli({"chats", backup_->string()});
-    EXPECT_NE(text.out.find("WeChat:"), std::string::npos);
-    EXPECT_NE(text.out.find("QQ:"), std::string::npos);
+TEST_F(RecoverCommandTest, ChatsListsAccountsWithLiveAndDeletedMessages) {
+  Outcome r = Cli({"chats", backup_->string(), "--json"});
+  test::Json doc;
+  ASSERT_NO_THROW(doc = test::Json::Parse(r.out)) << r.out;
+  for (const char* app : {"wechat", "qq"}) {
+    SCOPED_TRACE(app);
+    const test::Json& part = doc[app];
+    ASSERT_FALSE(part.IsNull());
+    EXPECT_EQ(part["result"].Int(), 0);
+    ASSERT_GT(part["accounts"].size(), 0u);
+    std::int64_t live = 0, deleted = 0;
+    for (const test::Json& account : part["accounts"].items)
+      for (const test::Json& chat : account["chats"].items) {
+        live += chat["live"].Int();
+        deleted += chat["deleted"].Int();
+        EXPECT_EQ(static_cast<std::int64_t>(chat["messages"].size()),
+                  chat["live"].Int() + chat["deleted"].Int());
+      }
+    EXPECT_GT(live, 0);
+    // mkbackup leaves deleted rows in every store (WeChat's in the phone's own column
+    // order, TableVer first); some of each come back.
+    EXPECT_GT(deleted, 0);
   }
+  EXPECT_EQ(r.code, 0) << r.err;
+  Outcome text = Cli({"chats", backup_->string()});
+  EXPECT_NE(text.out.find("WeChat:"), std::string::npos);
+  EXPECT_NE(text.out.find("QQ:"), std::string::npos);
+}
 
 }  // namespace
 }  // namespace bv::cli
