@@ -1,11 +1,16 @@
 #include "records/note_reader.h"
 
+#include <algorithm>
+#include <cmath>
+#include <set>
 #include <string_view>
+#include <tuple>
 #include <utility>
 
 #include "records/ordering.h"
 #include "common/text.h"
 #include "records/date_text.h"
+#include "records/deleted_rows.h"
 #include "records/item_tables.h"
 #include "records/note_document.h"
 #include "records/readonly_db.h"
@@ -189,6 +194,125 @@ Result NoteReader::ReadNewerStore(const DatabaseFile& path, std::list<NoteRecord
   return result;
 }
 
+namespace {
+
+using NoteKey = std::tuple<std::string, std::string, std::string>;
+
+// The carved notes, newest first (the order of the live list), after the live ones.
+void AppendNewestFirst(std::vector<NoteRecord>& found, std::list<NoteRecord>& notes) {
+  std::stable_sort(found.begin(), found.end(),
+                   [](const NoteRecord& a, const NoteRecord& b) { return a.date > b.date; });
+  for (NoteRecord& n : found) notes.push_back(std::move(n));
+}
+
+bool HasReplacement(const std::string& text) {
+  return text.find("\xEF\xBF\xBD") != std::string::npos;
+}
+
+std::vector<std::string> ColumnsOf(const DatabaseFile& path, std::string_view table) {
+  ReadOnlyDatabase db;
+  if (db.Open(path) != 0) return {};
+  return DeclaredColumns(db, table);
+}
+
+}  // namespace
+
+void NoteReader::AddDeletedNewer(const DatabaseFile& path, std::list<NoteRecord>& notes) {
+  const std::vector<std::string> columns = ColumnsOf(path, "ZICCLOUDSYNCINGOBJECT");
+  if (columns.empty()) return;
+  DeletedRows carved;
+  // A file the raw reader cannot read leaves the live notes as they are.
+  ReadDeletedRows(path, "ZICCLOUDSYNCINGOBJECT", columns, carved, "ZIDENTIFIER");
+  const int titleColumn = carved.Column("ZTITLE1");
+  const int snippetColumn = carved.Column("ZSNIPPET");
+  // The creation date by the live rule: the first of these that is set.
+  const int dateColumns[] = {carved.Column("ZCREATIONDATE"), carved.Column("ZCREATIONDATE3"),
+                             carved.Column("ZCREATIONDATE1")};
+  std::set<NoteKey> live;
+  for (const NoteRecord& n : notes) live.emplace(n.date, n.title, n.body);
+  std::vector<NoteRecord> found;
+  for (const GenericRow& row : carved.rows) {
+    NoteRecord note;
+    note.deleted = 1;
+    note.title = DeletedRows::Text(row, titleColumn);
+    // A carved row has lost its join to the note's document: its text is the snippet.
+    note.body = DeletedRows::Text(row, snippetColumn);
+    // Folders and accounts share the table; they have neither.
+    if (note.title.empty() && note.body.empty()) continue;
+    if (HasReplacement(note.title) || HasReplacement(note.body)) continue;
+    double when = 0;
+    for (int column : dateColumns)
+      if (DeletedRows::Number(row, column, when)) break;
+    if (when == 0) continue;
+    note.date = PlausibleUtcDate(when + static_cast<double>(kAppleEpochOffset));
+    if (note.date.empty()) continue;
+    CleanNoteText(note.title);
+    CleanNoteText(note.body);
+    if (live.count({note.date, note.title, note.body}) != 0) continue;
+    found.push_back(std::move(note));
+  }
+  AppendNewestFirst(found, notes);
+}
+
+void NoteReader::AddDeletedOlder(const DatabaseFile& path, std::list<NoteRecord>& notes) {
+  const std::vector<std::string> noteColumns = ColumnsOf(path, "ZNOTE");
+  const std::vector<std::string> bodyColumns = ColumnsOf(path, "ZNOTEBODY");
+  std::set<NoteKey> live;
+  std::set<std::string> liveBodies;
+  for (const NoteRecord& n : notes) {
+    live.emplace(n.date, n.title, n.body);
+    liveBodies.insert(n.body);
+  }
+  std::vector<NoteRecord> found;
+  // A note's row and its body's row are joined by row ids, which carving loses: each
+  // is listed by itself. The note's row shows its date, title and summary (the first
+  // words of its text).
+  if (!noteColumns.empty()) {
+    DeletedRows carved;
+    ReadDeletedRows(path, "ZNOTE", noteColumns, carved, "ZGUID");
+    const int titleColumn = carved.Column("ZTITLE");
+    const int summaryColumn = carved.Column("ZSUMMARY");
+    const int dateColumn = carved.Column("ZCREATIONDATE");
+    for (const GenericRow& row : carved.rows) {
+      NoteRecord note;
+      note.deleted = 1;
+      note.title = DeletedRows::Text(row, titleColumn);
+      note.body = DeletedRows::Text(row, summaryColumn);
+      if (note.title.empty() && note.body.empty()) continue;
+      if (HasReplacement(note.title) || HasReplacement(note.body)) continue;
+      double when = 0;
+      if (!DeletedRows::Number(row, dateColumn, when)) continue;
+      if (PlausibleUtcDate(when + static_cast<double>(kAppleEpochOffset)).empty()) continue;
+      // Local time, as the live notes of this store show it.
+      note.date = dates_.FromAppleWholeSeconds(static_cast<std::int64_t>(std::floor(when)));
+      if (note.date.empty()) continue;
+      CleanNoteText(note.title);
+      CleanNoteText(note.body);
+      if (live.count({note.date, note.title, note.body}) != 0) continue;
+      found.push_back(std::move(note));
+    }
+  }
+  // A body without its note is still the note's whole text: listed without date or
+  // title, after the dated ones.
+  std::vector<NoteRecord> bodies;
+  if (!bodyColumns.empty()) {
+    DeletedRows carved;
+    ReadDeletedRows(path, "ZNOTEBODY", bodyColumns, carved);
+    const int contentColumn = carved.Column("ZCONTENT");
+    for (const GenericRow& row : carved.rows) {
+      NoteRecord note;
+      note.deleted = 1;
+      note.body = DeletedRows::Text(row, contentColumn);
+      if (note.body.empty() || HasReplacement(note.body)) continue;
+      CleanNoteText(note.body);
+      if (liveBodies.count(note.body) != 0) continue;
+      bodies.push_back(std::move(note));
+    }
+  }
+  AppendNewestFirst(found, notes);
+  for (NoteRecord& n : bodies) notes.push_back(std::move(n));
+}
+
 Result NoteReader::Read(const DatabaseFile& olderPath, const DatabaseFile& newerPath,
                         std::list<NoteRecord>& notes) {
   olderIssue_ = newerIssue_ = problem_ = {};
@@ -203,6 +327,14 @@ Result NoteReader::Read(const DatabaseFile& olderPath, const DatabaseFile& newer
     problem_ = newerIssue_;
   else if (!olderIssue_.Ok() && (!newerTried || !newerIssue_.Ok()))
     problem_ = olderIssue_;
+  // Deleted notes come from the store whose live notes are shown: a store left behind
+  // when the notes moved to the newer one holds deleted copies of live notes.
+  if (result == kSuccess) {
+    if (newerTried)
+      AddDeletedNewer(newerPath, notes);
+    else
+      AddDeletedOlder(olderPath, notes);
+  }
   // Read, but without all of its log: the store whose notes are shown tells.
   if (problem_.Ok()) {
     const DatabaseIssue& shown = newerTried ? newerIssue_ : olderIssue_;

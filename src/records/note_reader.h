@@ -42,8 +42,9 @@ class NoteReader {
   // NoteStore.sqlite. Creation dates are UTC. Returns the open code or 1006 (`notes`
   // not replaced), else replaces `notes` and returns 0; the list is ordered either way.
   Result ReadNewerStore(const DatabaseFile& path, std::list<NoteRecord>& notes);
-  // The older store, and the newer one when the older gave no note. Returns the
-  // result of the last read.
+  // The older store, and the newer one when the older gave no note; then the deleted
+  // notes of the store whose notes are shown, after the live ones (`deleted` set).
+  // Returns the result of the last read.
   Result Read(const DatabaseFile& olderPath, const DatabaseFile& newerPath,
               std::list<NoteRecord>& notes);
   // After Read: kNone when a store that was read could be read. When neither could, the
@@ -63,6 +64,11 @@ class NoteReader {
   template <typename Row>
   void AddNewer(const Row& row);
   void Keep(std::string date, std::string title, std::string body, bool htmlBody = true);
+  // The deleted notes of the store whose notes are shown, appended after the live ones,
+  // newest first as they are. No copy of a live note: a carved row holding a live
+  // note's identifier, or its date, title and text, is left out.
+  void AddDeletedNewer(const DatabaseFile& path, std::list<NoteRecord>& notes);
+  void AddDeletedOlder(const DatabaseFile& path, std::list<NoteRecord>& notes);
   // Replaces `notes` by the rows, newest first.
   void Replace(std::list<NoteRecord>& notes);
   void Discard();

@@ -419,7 +419,14 @@ TEST_P(BackupVersions, NotesComeFromTheStoreThatHoldsThem) {
   std::multiset<std::pair<std::string, std::string>> got;
   std::string previous;
   bool first = true;
+  bool deletedSeen = false;
   for (const NoteRecord& n : notes) {
+    // Deleted notes follow the live ones (their own order is the scorer's to check).
+    if (n.deleted != 0) {
+      deletedSeen = true;
+      continue;
+    }
+    EXPECT_FALSE(deletedSeen) << "a live note after a deleted one";
     got.insert({n.title, n.date});
     if (!first) {
       EXPECT_GE(CompareNoCase(previous, n.date), 0) << "notes not newest first";

@@ -1,4 +1,4 @@
-// Scores the deleted messages, calls and WhatsApp messages that the readers list against
+// Scores the deleted messages, calls, WhatsApp messages and notes that the readers list against
 // what mkbackup deleted, over backups of several system versions and page sizes.
 //
 // A deleted row "remains in the file" when the bytes of its record from the second
@@ -194,11 +194,14 @@ struct Score {
 
 // Scores the records listed as deleted (`listed`) against the deleted rows of `table`
 // and its live rows, keyed by `keyOf` (values of a row -> what the record shows; empty
-// for a row the reader does not list, such as a message without text).
+// for a row the reader does not list, such as a message without text). With
+// `liveAlikeUnscored`, a deleted row whose key a live row has too is not scored: where the
+// key is all a record shows (a note's body without its note), such a row cannot be told
+// from a stale copy of the live one, and the reader leaves it out.
 template <typename KeyOf>
 Score ScoreTable(const fs::path& file, const Json& db, const std::string& table,
                  const std::vector<Key>& listed, KeyOf keyOf, const fs::path& scratch,
-                 std::vector<std::string>& notes) {
+                 std::vector<std::string>& notes, bool liveAlikeUnscored = false) {
   Score s;
   RecordEncoder encoder(scratch, CreateStatement(file, table));
   const std::string bytes = test::ReadFile(file);
@@ -210,7 +213,7 @@ Score ScoreTable(const fs::path& file, const Json& db, const std::string& table,
   std::map<Key, std::vector<bool>> deleted;  // key -> per deleted row: remains whole
   for (const Json* r : test::DeletedRows(db, table)) {
     Key k = keyOf((*r)["values"], (*r)["rowid"].Int());
-    if (k.empty()) continue;
+    if (k.empty() || (liveAlikeUnscored && live.count(k) != 0)) continue;
     const std::string body = encoder.Body((*r)["values"], (*r)["rowid"].Int());
     const bool remains = !body.empty() && bytes.find(body) != std::string::npos;
     deleted[k].push_back(remains);
@@ -291,7 +294,7 @@ TEST(DeletedScore, RecordDatabasesRecallAndNothingFalse) {
         o.messages = 500;
         o.contacts = 30;
         o.calls = 300;
-        o.notes = 4;
+        o.notes = 40;
         o.whatsapp = 400;
         o.wechat = o.qq = 0;
         o.recordPageSize = pageSize;
@@ -384,6 +387,59 @@ TEST(DeletedScore, RecordDatabasesRecallAndNothingFalse) {
                     {m.text, m.date, std::to_string(session), std::to_string(m.isFromMe)});
           add("ChatStorage ZWAMESSAGE", ScoreTable(path("ChatStorage.sqlite"), db, "ZWAMESSAGE",
                                                    listed, keyOf, dir.path() / "w.db", notes));
+        }
+        // Notes: the store whose notes are shown (the older up to iOS 9, else the newer).
+        // Keys: text, date, title, kind.
+        {
+          std::list<NoteRecord> shown;
+          NoteReader().Read(path("notes.sqlite").string(), path("NoteStore.sqlite").string(),
+                            shown);
+          auto clean = [](std::string text) {
+            CleanNoteText(text);
+            return text;
+          };
+          std::vector<Key> dated, undated;
+          for (const NoteRecord& n : shown)
+            if (n.deleted != 0)
+              (n.date.empty() ? undated : dated).push_back({n.body, n.date, n.title, "note"});
+          if (std::atoi(setup.ios) >= 11) {
+            const Json& db = *test::FindDatabase(truth, "NoteStore.sqlite");
+            auto keyOf = [&](const Json& v, std::int64_t) -> Key {
+              const std::string title = clean(TextOf(v["ZTITLE1"])),
+                                snippet = clean(TextOf(v["ZSNIPPET"]));
+              if (title.empty() && snippet.empty()) return {};
+              for (const char* c : {"ZCREATIONDATE", "ZCREATIONDATE3", "ZCREATIONDATE1"})
+                if (v.Has(c) && v[c].kind == Json::Kind::kNumber)
+                  return {snippet,
+                          Utc(static_cast<std::int64_t>(std::floor(v[c].Number())) + kApple), title,
+                          "note"};
+              return {};
+            };
+            EXPECT_TRUE(undated.empty());
+            add("NoteStore ZICCLOUDSYNCINGOBJECT",
+                ScoreTable(path("NoteStore.sqlite"), db, "ZICCLOUDSYNCINGOBJECT", dated, keyOf,
+                           dir.path() / "n.db", notes));
+          } else {
+            const Json& db = *test::FindDatabase(truth, "notes.sqlite");
+            auto noteOf = [&](const Json& v, std::int64_t) -> Key {
+              const std::string title = clean(TextOf(v["ZTITLE"])),
+                                summary = clean(TextOf(v["ZSUMMARY"]));
+              if (title.empty() && summary.empty()) return {};
+              return {
+                  summary,
+                  Utc(static_cast<std::int64_t>(std::floor(v["ZCREATIONDATE"].Number())) + kApple),
+                  title, "note"};
+            };
+            auto bodyOf = [&](const Json& v, std::int64_t) -> Key {
+              const std::string body = clean(TextOf(v["ZCONTENT"]));
+              if (body.empty()) return {};
+              return {body, "", "", "note"};
+            };
+            add("notes ZNOTE", ScoreTable(path("notes.sqlite"), db, "ZNOTE", dated, noteOf,
+                                          dir.path() / "n.db", notes));
+            add("notes ZNOTEBODY", ScoreTable(path("notes.sqlite"), db, "ZNOTEBODY", undated,
+                                              bodyOf, dir.path() / "b.db", notes, true));
+          }
         }
         fs::remove_all(backup);
       }

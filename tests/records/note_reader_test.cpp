@@ -186,5 +186,110 @@ TEST(NoteReaderChoice, OlderStoreShadowsNewer) {
   EXPECT_TRUE(notes.empty());
 }
 
+// Deleted notes follow the live ones (which stay exactly as the live read gives them),
+// newest first, each once, none a copy of a live note.
+bool SameNotes(const std::list<NoteRecord>& a, const std::list<NoteRecord>& b) {
+  if (a.size() != b.size()) return false;
+  for (auto i = a.begin(), j = b.begin(); i != a.end(); ++i, ++j)
+    if (i->deleted != j->deleted || i->date != j->date || i->title != j->title ||
+        i->body != j->body)
+      return false;
+  return true;
+}
+
+TEST(DeletedNotes, NewerStoreRowsAfterTheLiveOnesWithTheirSnippets) {
+  TempFolder t;
+  std::string sql =
+      "BEGIN;INSERT INTO ZICCLOUDSYNCINGOBJECT(Z_PK,Z_ENT,Z_OPT,ZIDENTIFIER,ZTITLE2) "
+      "VALUES(1,14,1,'F-1','A "
+      "folder of notes');";
+  const char* titles[] = {"Shopping list for the weekend",  "Call the plumber about the leak",
+                          "Ideas for the garden in spring", "Books to read on the holiday",
+                          "Recipe for the lemon tart",      "Passwords are not kept here",
+                          "Dentist on Tuesday at nine"};
+  for (int i = 0; i < 7; ++i)
+    sql +=
+        "INSERT INTO "
+        "ZICCLOUDSYNCINGOBJECT(Z_PK,Z_ENT,Z_OPT,ZIDENTIFIER,ZTITLE1,ZSNIPPET,ZCREATIONDATE1) "
+        "VALUES(" +
+        std::to_string(i + 2) + ",11,3,'NOTE-" + std::to_string(i) + "-4F1C2B'," + Q(titles[i]) +
+        ",'milk &amp; eggs, then the second line of note " + std::to_string(i) + "'," +
+        std::to_string(600000000 + i * 86400) + ");";
+  sql += "COMMIT;";
+  auto path = MakeNewerStore(t, "NoteStore.sqlite | iOS 11.2", sql);
+  // Two notes deleted, the folder too; a third rewritten under a new row, longer than
+  // any freed cell so that it keeps them (its old row is a stale copy, not a deleted note).
+  // No two freed rows lie side by side: SQLite would merge them into one free block.
+  Sql(path,
+      "PRAGMA secure_delete=OFF; DELETE FROM ZICCLOUDSYNCINGOBJECT WHERE Z_PK IN (1,3,5,7);"
+      "INSERT INTO ZICCLOUDSYNCINGOBJECT(Z_PK,Z_ENT,Z_OPT,ZIDENTIFIER,ZTITLE1,ZSNIPPET,"
+      "ZCREATIONDATE1) VALUES(20,11,3,'NOTE-5-4F1C2B','Passwords are not kept "
+      "here','" +
+          std::string(300, 'e') + "',600432000);");
+  std::list<NoteRecord> live, notes;
+  ASSERT_EQ(NoteReader().ReadNewerStore(path, live), 0);
+  ASSERT_EQ(NoteReader().Read(t.File("none"), path, notes), 0);
+  ASSERT_EQ(live.size(), 5u);
+  ASSERT_EQ(notes.size(), 7u) << Titles(notes).back();
+  std::list<NoteRecord> shownLive(notes.begin(), std::next(notes.begin(), 5));
+  EXPECT_TRUE(SameNotes(shownLive, live));
+  auto it = std::next(notes.begin(), 5);
+  EXPECT_EQ(it->deleted, 1);
+  EXPECT_EQ(it->title, titles[3]);
+  EXPECT_EQ(it->date, "2020-01-09 10:40:00");
+  EXPECT_EQ(it->body, "milk & eggs, then the second line of note 3");
+  ++it;
+  EXPECT_EQ(it->deleted, 1);
+  EXPECT_EQ(it->title, titles[1]);
+  EXPECT_EQ(it->date, "2020-01-07 10:40:00");
+}
+
+TEST(DeletedNotes, OlderStoreNoteRowsAndBodiesEachByThemselves) {
+  TempFolder t;
+  // Rows as the app writes them: every bookkeeping column set (the carver reads a row
+  // whose head was overwritten by the kinds of its first values).
+  const std::string path = MakeDb(t, "notes.sqlite", "notes.sqlite (HomeDomain");
+  const std::pair<const char*, const char*> rows[] = {
+      {"Kept note one", "<div>the first body that stays</div>"},
+      {"Removed note title", "<div>a body that was deleted with it</div>"},
+      {"Kept note two", "same words in two notes"},
+      {"Removed twin", "same words in two notes"}};
+  std::string sql = "BEGIN;";
+  for (int i = 1; i <= 4; ++i) {
+    const std::string id = std::to_string(i);
+    const auto& [title, body] = rows[i - 1];
+    sql += "INSERT INTO ZNOTEBODY(Z_PK,Z_ENT,Z_OPT,ZOWNER,ZCONTENT) VALUES(" + id + ",2,1," + id +
+           "," + Q(body) + ");";
+    sql +=
+        "INSERT INTO ZNOTE(Z_PK,Z_ENT,Z_OPT,ZCONTAINSCJK,ZCONTENTTYPE,ZDELETEDFLAG,ZBODY,ZSTORE,"
+        "ZCREATIONDATE,ZMODIFICATIONDATE,ZAUTHOR,ZGUID,ZTITLE) VALUES(" +
+        id + ",3,2,0,0,0," + id + ",1," + std::to_string(i * 100000000) + ".25," +
+        std::to_string(i * 100000000 + 120) + ".5,'owner@example.com','GUID-" + id + "-A7'," +
+        Q(title) + ");";
+  }
+  Sql(path, sql + "COMMIT;");
+  Sql(path,
+      "PRAGMA secure_delete=OFF; DELETE FROM ZNOTE WHERE Z_PK IN (2,4); DELETE FROM ZNOTEBODY "
+      "WHERE Z_PK IN (2,4);");
+  test::ZoneGuard zone("UTC");
+  std::list<NoteRecord> live, notes;
+  ASSERT_EQ(NoteReader().ReadOlderStore(path, live), 0);
+  ASSERT_EQ(NoteReader().Read(path, t.File("none"), notes), 0);
+  ASSERT_EQ(live.size(), 2u);
+  std::vector<std::string> titles = Titles(notes);
+  ASSERT_EQ(notes.size(), 5u) << titles.back();
+  EXPECT_TRUE(SameNotes(std::list<NoteRecord>(notes.begin(), std::next(notes.begin(), 2)), live));
+  // The note rows, newest first, then the body whose text no live note has (the twin's
+  // body cannot be told from the live one's).
+  auto it = std::next(notes.begin(), 2);
+  EXPECT_EQ(it->title, "Removed twin");
+  EXPECT_EQ(it->date, "2013-09-04 15:06:40");
+  EXPECT_EQ((++it)->title, "Removed note title");
+  EXPECT_EQ((++it)->title, "");
+  EXPECT_EQ(it->date, "");
+  EXPECT_EQ(it->body, "\na body that was deleted with it");
+  for (it = std::next(notes.begin(), 2); it != notes.end(); ++it) EXPECT_EQ(it->deleted, 1);
+}
+
 }  // namespace
 }  // namespace bv
