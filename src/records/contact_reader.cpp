@@ -1,9 +1,14 @@
 #include "records/contact_reader.h"
 
+#include <algorithm>
+#include <initializer_list>
 #include <iterator>
+#include <set>
+#include <tuple>
 
 #include "records/ordering.h"
 #include "common/text.h"
+#include "records/deleted_rows.h"
 
 namespace bv {
 
@@ -136,6 +141,93 @@ Result LoadNameLookup(const DatabaseFile& utf8Path, std::vector<ContactRecord>& 
   return result;
 }
 
+namespace {
+
+std::vector<std::string> ColumnsOf(ReadOnlyDatabase& db, std::string_view table) {
+  std::vector<std::string> columns = DeclaredColumns(db, table);
+  db.ForgetStatementError();
+  return columns;
+}
+
+// The text of the first of `names` that the table has.
+std::string TextOfFirst(const DeletedRows& carved, const GenericRow& row,
+                        std::initializer_list<const char*> names) {
+  for (const char* name : names)
+    if (const int column = carved.Column(name); column >= 0) return DeletedRows::Text(row, column);
+  return {};
+}
+
+bool Sound(const std::string& text) {
+  return text.find("\xEF\xBF\xBD") == std::string::npos;
+}
+
+using PersonKey = std::tuple<std::string, std::string, std::string>;
+
+}  // namespace
+
+void ContactReader::AddDeletedContacts(const DatabaseFile& path,
+                                       std::list<ContactRecord>& contacts) {
+  std::vector<std::string> searchColumns, personColumns;
+  {
+    ReadOnlyDatabase db;
+    if (db.Open(path) != 0) return;
+    searchColumns = ColumnsOf(db, "ABPersonFullTextSearch_content");
+    personColumns = ColumnsOf(db, "ABPerson");
+  }
+  // A deleted person whose names a live one has is taken for an old copy of that one:
+  // neither table keeps an identifier that survives the carving.
+  std::set<PersonKey> shown;
+  for (const ContactRecord& c : contacts) shown.emplace(c.first, c.last, c.organization);
+  std::vector<ContactRecord> found;
+  auto keep = [&](ContactRecord&& c) {
+    if (c.first.empty() && c.last.empty() && c.organization.empty()) return;
+    if (!Sound(c.first) || !Sound(c.last) || !Sound(c.organization)) return;
+    if (!shown.emplace(c.first, c.last, c.organization).second) return;
+    c.deleted = 1;
+    c.name = PersonName(c.first, c.last, c.organization);
+    found.push_back(std::move(c));
+  };
+  // The search table's rows, which the live list is read from: names and the texts of
+  // numbers, addresses and web pages in one row.
+  if (!searchColumns.empty()) {
+    DeletedRows carved;
+    ReadDeletedRows(path, "ABPersonFullTextSearch_content", searchColumns, carved);
+    for (const GenericRow& row : carved.rows) {
+      ContactRecord c;
+      c.first = TextOfFirst(carved, row, {"c0First"});
+      c.last = TextOfFirst(carved, row, {"c1Last"});
+      c.organization = TextOfFirst(carved, row, {"c6Organization"});
+      c.phone = TextOfFirst(carved, row, {"c16Phone", "c15Phone"});
+      c.email = TextOfFirst(carved, row, {"c17Email", "c16Email"});
+      c.url = TextOfFirst(carved, row, {"c20URL", "c19URL"});
+      keep(std::move(c));
+    }
+  }
+  // The person table's rows: names only. Their numbers sit in ABMultiValue rows that
+  // point at the person's row id, which a carved row has lost; they are not guessed.
+  if (!personColumns.empty()) {
+    DeletedRows carved;
+    carved.columns = personColumns;
+    // A person's guid is its own: a reading holding a live one's is an old copy.
+    ReadDeletedRows(path, "ABPerson", personColumns, carved,
+                    carved.Column("guid") >= 0 ? "guid" : "");
+    const int first = carved.Column("First"), last = carved.Column("Last"),
+              organization = carved.Column("Organization");
+    for (const GenericRow& row : carved.rows) {
+      ContactRecord c;
+      c.first = DeletedRows::Text(row, first);
+      c.last = DeletedRows::Text(row, last);
+      c.organization = DeletedRows::Text(row, organization);
+      keep(std::move(c));
+    }
+  }
+  // After the live contacts, ordered as they are: by name without regard to case.
+  std::stable_sort(found.begin(), found.end(), [](const ContactRecord& a, const ContactRecord& b) {
+    return CompareNoCase(a.name, b.name) < 0;
+  });
+  for (ContactRecord& c : found) contacts.push_back(std::move(c));
+}
+
 Result ContactReader::Read(const DatabaseFile& addressBookPath,
                            std::list<ContactRecord>& contacts) {
   ReadOnlyDatabase db;
@@ -153,6 +245,7 @@ Result ContactReader::Read(const DatabaseFile& addressBookPath,
       [&](std::int32_t) -> std::list<ContactRecord>& { return ordered; },
       [](const ContactRecord&) {});
   contacts.swap(ordered);
+  AddDeletedContacts(addressBookPath, contacts);
   return result;
 }
 

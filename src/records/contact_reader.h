@@ -80,12 +80,15 @@ class ContactReader {
  public:
   // Replaces `contacts` by every person of the address book, ordered by name without
   // regard to case. Returns the open code (list untouched), 1006 when the first
-  // statement failed, else 0.
+  // statement failed, else 0. The deleted persons follow the live ones (`deleted` set).
   Result Read(const DatabaseFile& addressBookPath, std::list<ContactRecord>& contacts);
   // After Read: why the address book could not be read (kNone when it was).
   const DatabaseIssue& Problem() const { return problem_; }
 
  private:
+  // Carved rows of the search table, then of the person table for persons the first
+  // did not bring back; none whose names a listed person has.
+  void AddDeletedContacts(const DatabaseFile& path, std::list<ContactRecord>& contacts);
   DatabaseIssue problem_;
 };
 

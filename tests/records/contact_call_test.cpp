@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <set>
+#include <tuple>
 #include <vector>
 
 #include "records/call_history_reader.h"
@@ -199,6 +201,67 @@ TEST(CallHistoryReaderFailures, OpenCodesAndKeptList) {
   ASSERT_EQ(list.size(), 2u);
   EXPECT_EQ(list.front().address, "a");
   EXPECT_EQ(list.back().name, "");
+}
+
+}  // namespace
+}  // namespace bv
+
+#include "support.h"
+
+namespace bv {
+namespace {
+
+// Over a phone's address book with deleted persons: the live persons are what a backup
+// without deletions lists, less the deleted ones, which follow in name order, each a
+// person of the whole book and none a live one.
+TEST(DeletedContacts, FollowTheLiveOnesWhichStayAsTheyAre) {
+  test::TempDir dir("bv-deleted-contacts");
+  mkbackup::BackupOptions o;
+  o.layout = mkbackup::Layout::kNewer;
+  o.iosVersion = "14.3";
+  o.seed = 7;
+  o.contacts = 60;
+  o.messages = o.calls = o.notes = o.whatsapp = o.wechat = o.qq = 0;
+  auto read = [&](bool deletions, const std::string& name) {
+    o.deletedRows = deletions;
+    const std::filesystem::path backup = test::BuildBackup(dir, o, name);
+    const test::Json truth = test::ReadTruth(backup);
+    std::list<ContactRecord> contacts;
+    EXPECT_EQ(
+        ContactReader().Read(
+            test::StoredFile(backup, *test::FindDatabase(truth, "AddressBook.sqlitedb")).string(),
+            contacts),
+        0);
+    return contacts;
+  };
+  const std::list<ContactRecord> whole = read(false, "whole");
+  const std::list<ContactRecord> after = read(true, "after");
+  using Person = std::tuple<std::string, std::string, std::string>;
+  auto person = [](const ContactRecord& c) { return Person{c.first, c.last, c.organization}; };
+  std::multiset<Person> wholeBook, live, deleted;
+  for (const ContactRecord& c : whole) {
+    EXPECT_EQ(c.deleted, 0);
+    wholeBook.insert(person(c));
+  }
+  auto it = after.begin();
+  for (; it != after.end() && it->deleted == 0; ++it) live.insert(person(*it));
+  const ContactRecord* previous = nullptr;
+  for (; it != after.end(); ++it) {
+    ASSERT_EQ(it->deleted, 1) << "a live person after a deleted one: " << it->name;
+    EXPECT_EQ(it->name, PersonName(it->first, it->last, it->organization));
+    EXPECT_EQ(wholeBook.count(person(*it)), 1u) << it->name;
+    EXPECT_EQ(live.count(person(*it)), 0u) << it->name;
+    if (previous != nullptr) {
+      EXPECT_LE(CompareNoCase(previous->name, it->name), 0);
+    }
+    previous = &*it;
+    deleted.insert(person(*it));
+  }
+  EXPECT_GT(deleted.size(), 2u);
+  // Every person of the whole book is listed once, live or deleted.
+  std::multiset<Person> listed = live;
+  listed.insert(deleted.begin(), deleted.end());
+  EXPECT_EQ(listed, wholeBook);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// Scores the deleted messages, calls, WhatsApp messages and notes that the readers list against
-// what mkbackup deleted, over backups of several system versions and page sizes.
+// Scores the deleted messages, calls, WhatsApp messages, notes and contacts that the readers list
+// against what mkbackup deleted, over backups of several system versions and page sizes.
 //
 // A deleted row "remains in the file" when the bytes of its record from the second
 // serial type to its end are still in the file, whole: the scorer writes the same row
@@ -440,6 +440,24 @@ TEST(DeletedScore, RecordDatabasesRecallAndNothingFalse) {
             add("notes ZNOTEBODY", ScoreTable(path("notes.sqlite"), db, "ZNOTEBODY", undated,
                                               bodyOf, dir.path() / "b.db", notes, true));
           }
+        }
+        // Contacts: first, last and organization of the person's row (a deleted contact
+        // comes from the search table or the person table; the person table says which
+        // persons were deleted and whether their row remains).
+        if (const Json* ab = test::FindDatabase(truth, "AddressBook.sqlitedb")) {
+          std::list<ContactRecord> contacts;
+          ContactReader().Read(book, contacts);
+          std::vector<Key> listed;
+          for (const ContactRecord& c : contacts)
+            if (c.deleted != 0) listed.push_back({c.first, c.last, c.organization, c.name});
+          auto keyOf = [&](const Json& v, std::int64_t) -> Key {
+            const std::string first = TextOf(v["First"]), last = TextOf(v["Last"]),
+                              organization = TextOf(v["Organization"]);
+            if (first.empty() && last.empty() && organization.empty()) return {};
+            return {first, last, organization, PersonName(first, last, organization)};
+          };
+          add("AddressBook ABPerson", ScoreTable(path("AddressBook.sqlitedb"), *ab, "ABPerson",
+                                                 listed, keyOf, dir.path() / "p.db", notes, true));
         }
         fs::remove_all(backup);
       }
