@@ -58,6 +58,8 @@ Reading ReadAll(const fs::path& folder) {
   // Live records only: the raw reader carves the database files, not their logs, so
   // rows deleted by a change the log holds are not found in a logged backup.
   std::erase_if(calls, [](const CallRecord& c) { return c.deleted != 0; });
+  std::erase_if(contacts, [](const ContactRecord& c) { return c.deleted != 0; });
+  std::erase_if(notes, [](const NoteRecord& n) { return n.deleted != 0; });
   for (auto& [handle, list] : messages)
     std::erase_if(list, [](const MessageRecord& m) { return m.deleted != 0; });
   for (auto& [key, list] : chats)
