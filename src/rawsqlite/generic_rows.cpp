@@ -187,6 +187,7 @@ std::int32_t DecodeGenericRow(RawDbFile& r, const CellInput& cell, GenericRow& r
     first = false;
     row.values.push_back(ValueOf(col));
   }
+  row.end = cell.carved ? cell.offset + cursor.ContentEnd() : 0;
   return 0;
 }
 

@@ -24,6 +24,8 @@ struct GenericRow {
   std::uint32_t offset = 0;  // cell or candidate offset
   std::int64_t row_id = 0;   // live rows only
   int first_column = 0;      // 1 when the carved-header rule lost column 0
+  // Carved: the offset just past the record's last byte as read (page bytes only).
+  std::uint64_t end = 0;
   std::vector<GenericValue> values;
 };
 

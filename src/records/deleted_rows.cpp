@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <ctime>
 #include <functional>
+#include <map>
 #include <set>
 #include <unordered_set>
 
@@ -100,6 +101,14 @@ bool LooksLikeText(std::string_view bytes) {
   return IsValidUtf8(bytes);
 }
 
+// A reading with a text value of bytes nobody writes (a control character, broken
+// UTF-8) was written over in part by other bytes; its numbers there are not its own.
+bool TextsLookLikeText(const GenericRow& row) {
+  for (const GenericValue& v : row.values)
+    if (v.kind == GenericValue::Text && !v.truncated && !LooksLikeText(v.bytes)) return false;
+  return true;
+}
+
 }  // namespace
 
 std::string DeletedRows::Text(const GenericRow& row, int column) {
@@ -172,22 +181,36 @@ Result ReadDeletedRows(const DatabaseFile& file, const std::string& table,
   // thousands); only the deleted readings are kept whole.
   const std::hash<std::string> hash;
   std::unordered_set<std::size_t> liveRows, liveKeys;
+  // Where each cell or reading begins, by page: see the overlap rule below.
+  std::map<std::int32_t, std::set<std::uint32_t>> starts;
   std::list<GenericRow> rows;
   ColumnSignature signature;
   GenericRow row;
   const RowDecoder decoder = [&](RawDbFile& reader, const CellInput& cell) -> std::int32_t {
     if (const std::int32_t rc = DecodeGenericRow(reader, cell, row); rc != 0) return rc;
     if (row.status == 0) {
+      starts[row.page].insert(row.offset);
       liveRows.insert(RowHash(row));
       if (unique >= 0) liveKeys.insert(hash(keyOf(row)));
-    } else if (signature.empty() || FitsLiveRows(row, signature, columns.size())) {
+    } else if ((signature.empty() || FitsLiveRows(row, signature, columns.size())) &&
+               TextsLookLikeText(row)) {
       // Readings at a wrong alignment go before the settling, so that they never stand
       // in for a sound reading of the same row.
+      starts[row.page].insert(row.offset);
       rows.push_back(std::move(row));
     }
     return 0;
   };
   const std::int32_t rc = read_table(pass, table, decoder, true, &signature);
+  // SQLite writes a cell whole, so a cell or reading whose head lies inside a reading's
+  // record was written over it later: that reading's bytes from there on belong to the
+  // other row (dates, numbers that still decode), and it is no row.
+  rows.remove_if([&starts](const GenericRow& r) {
+    const auto page = starts.find(r.page);
+    if (page == starts.end() || r.end <= r.offset) return false;
+    const auto next = page->second.upper_bound(r.offset);
+    return next != page->second.end() && *next < r.end;
+  });
   SettleDeletedRows(rows);
   // Deleted rows: none equal to a live one (SQLite left an old copy when it moved the
   // row), each value of the unique column once (two readings of one row that differ
