@@ -13,6 +13,9 @@
 // Recall is found / remaining, per database. The test fails below 90% for any database,
 // or on any false record. It prints its table; BV_DELETED_SCORE_SEEDS=N scores N seeds
 // per version and page size (default 1), BV_DELETED_SCORE_FIRST=S starts at seed S.
+// Each is scored with a small and a larger address book: the book's size moves every
+// other database's bytes (a larger one once let overwritten readings through);
+// BV_DELETED_SCORE_CONTACTS=N scores one size only.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
@@ -279,6 +282,9 @@ TEST(DeletedScore, RecordDatabasesRecallAndNothingFalse) {
                           {"17.3", mkbackup::Layout::kNewer}};
   const int pageSizes[] = {1024, 4096, 32768};
   int seeds = 1, first = 1;
+  std::vector<int> contactCounts = {30, 120};
+  if (const char* c = std::getenv("BV_DELETED_SCORE_CONTACTS"))
+    contactCounts = {std::max(1, std::atoi(c))};
   if (const char* n = std::getenv("BV_DELETED_SCORE_SEEDS")) seeds = std::max(1, std::atoi(n));
   if (const char* f = std::getenv("BV_DELETED_SCORE_FIRST")) first = std::max(1, std::atoi(f));
   test::TempDir dir("bv-deleted-score");
@@ -286,20 +292,22 @@ TEST(DeletedScore, RecordDatabasesRecallAndNothingFalse) {
   std::vector<std::string> notes;
   for (int seed = first; seed < first + seeds; ++seed) {
     for (const Phone& setup : setups) {
-      for (int pageSize : pageSizes) {
+      for (std::size_t run = 0; run < std::size(pageSizes) * contactCounts.size(); ++run) {
+        const int pageSize = pageSizes[run / contactCounts.size()];
+        const int contacts = contactCounts[run % contactCounts.size()];
         mkbackup::BackupOptions o;
         o.layout = setup.layout;
         o.iosVersion = setup.ios;
         o.seed = static_cast<std::uint64_t>(seed);
         o.messages = 500;
-        o.contacts = 30;
+        o.contacts = contacts;
         o.calls = 300;
         o.notes = 40;
         o.whatsapp = 400;
         o.wechat = o.qq = 0;
         o.recordPageSize = pageSize;
-        const std::string tag =
-            std::string(setup.ios) + "-" + std::to_string(pageSize) + "-" + std::to_string(seed);
+        const std::string tag = std::string(setup.ios) + "-" + std::to_string(pageSize) + "-" +
+                                std::to_string(contacts) + "-" + std::to_string(seed);
         const fs::path backup = test::BuildBackup(dir, o, "b" + tag);
         const Json truth = test::ReadTruth(backup);
         auto path = [&](const char* label) {
