@@ -116,6 +116,38 @@ TEST(DeletedRows, EveryDeletedRowOnceByColumnNameAndNoLiveOne) {
   }
 }
 
+// A freed record whose bytes were partly written over by later data is no row: here a
+// text column of one deleted message holds a control character where "SMS" stood, so
+// its other values (dates, numbers) cannot be trusted either.
+TEST(DeletedRows, ReadingsWrittenOverInPartAreNoRows) {
+  TempFolder t;
+  const Sms sms = MakeChurnedSms(t, kIos12, 400, true);
+  ASSERT_FALSE(sms.deletedTexts.empty());
+  const std::string victim = sms.deletedTexts.front();
+  {
+    std::fstream f(sms.path, std::ios::in | std::ios::out | std::ios::binary);
+    std::string all((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    // Every copy of the record (a rebalance may have left an older one).
+    int copies = 0;
+    for (std::size_t at = all.find(victim); at != std::string::npos;
+         at = all.find(victim, at + 1), ++copies) {
+      const std::size_t service = all.find("SMS", at + victim.size());
+      ASSERT_LT(service, at + victim.size() + 16);  // the same record's service column
+      f.clear();
+      f.seekp(static_cast<std::streamoff>(service + 1));
+      f.put('\x13');
+    }
+    ASSERT_GE(copies, 1);
+  }
+  DeletedRows rows;
+  ASSERT_EQ(ReadDeletedRows(sms.path, "message", ColumnsOf(sms.path, "message"), rows, "guid"), 0);
+  std::set<std::string> found;
+  for (const GenericRow& row : rows.rows) found.insert(DeletedRows::Text(row, rows.Column("text")));
+  EXPECT_EQ(found.count(victim), 0u);
+  for (std::size_t i = 1; i < sms.deletedTexts.size(); ++i)
+    EXPECT_EQ(found.count(sms.deletedTexts[i]), 1u) << sms.deletedTexts[i];
+}
+
 TEST(DeletedMessages, OldVersionsOfRewrittenRowsAreNoDeletedMessages) {
   // A value that grows no longer fits its cell: SQLite writes the row anew and frees the
   // old cell, which still holds the old row. Its message (text, date, sender) is live.
