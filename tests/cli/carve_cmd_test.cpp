@@ -9,23 +9,13 @@
 #include <sstream>
 
 #include "cli/command.h"
+#include "cli_run.h"
 #include "support.h"
 
 namespace bv::cli {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct Outcome {
-  int code;
-  std::string out, err;
-};
-
-Outcome Cli(std::vector<std::string> args) {
-  std::ostringstream out, err;
-  const int code = RunCli(args, {out, err});
-  return {code, out.str(), err.str()};
-}
 
 // The values of a listed row from column 1 on, as one text.
 std::string ValuesFromColumnOne(const test::Json& row) {

@@ -5,23 +5,13 @@
 #include <sstream>
 
 #include "cli/command.h"
+#include "cli_run.h"
 #include "support.h"
 
 namespace bv::cli {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct Outcome {
-  int code;
-  std::string out, err;
-};
-
-Outcome Cli(std::vector<std::string> args) {
-  std::ostringstream out, err;
-  const int code = RunCli(args, {out, err});
-  return {code, out.str(), err.str()};
-}
 
 std::int64_t LiveMessages(const test::Json& app) {
   std::int64_t live = 0;

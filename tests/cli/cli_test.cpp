@@ -7,22 +7,12 @@
 #include <sstream>
 
 #include "cli/command.h"
+#include "cli_run.h"
 
 namespace bv::cli {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct CliRun {
-  int code;
-  std::string out, err;
-};
-
-CliRun Cli(std::vector<std::string> args) {
-  std::ostringstream out, err;
-  int code = RunCli(args, {out, err});
-  return {code, out.str(), err.str()};
-}
 
 class ListCommandTest : public ::testing::Test {
  protected:
@@ -49,7 +39,7 @@ class ListCommandTest : public ::testing::Test {
 };
 
 TEST_F(ListCommandTest, JsonIsNewestFirstAndEscaped) {
-  CliRun r = Cli({"list", "--root", root_.string(), "--json"});
+  Outcome r = Cli({"list", "--root", root_.string(), "--json"});
   ASSERT_EQ(r.code, 0) << r.err;
   const std::string expected =
       "[\n {\"displayName\": \"Work \\\"Phone\\\"\", \"lastBackupDate\": \"2020-01-02 10:00:00\", "
@@ -67,7 +57,7 @@ TEST_F(ListCommandTest, JsonIsNewestFirstAndEscaped) {
 }
 
 TEST_F(ListCommandTest, TextListingAndEmptyRoot) {
-  CliRun r = Cli({"list", "--root", root_.string()});
+  Outcome r = Cli({"list", "--root", root_.string()});
   ASSERT_EQ(r.code, 0);
   EXPECT_LT(r.out.find("Work \"Phone\""), r.out.find("Tom & Ann"));
   fs::create_directories(root_ / "empty-root");
@@ -78,14 +68,14 @@ TEST_F(ListCommandTest, TextListingAndEmptyRoot) {
 
 TEST(CliTest, UsageErrorsAndFailures) {
   EXPECT_EQ(Cli({}).code, kExitUsage);
-  CliRun unknown = Cli({"frobnicate"});
+  Outcome unknown = Cli({"frobnicate"});
   EXPECT_EQ(unknown.code, kExitUsage);
   EXPECT_NE(unknown.err.find("unknown command"), std::string::npos);
   EXPECT_EQ(Cli({"list", "--bogus"}).code, kExitUsage);
-  CliRun missing = Cli({"list", "--root", "/no/such/root/here"});
+  Outcome missing = Cli({"list", "--root", "/no/such/root/here"});
   EXPECT_EQ(missing.code, kExitFailed);
   EXPECT_FALSE(missing.err.empty());
-  CliRun help = Cli({"help"});
+  Outcome help = Cli({"help"});
   EXPECT_EQ(help.code, kExitOk);
   EXPECT_NE(help.out.find("list [--root DIR] [--json]"), std::string::npos);
 }

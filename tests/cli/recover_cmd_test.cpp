@@ -9,6 +9,7 @@
 
 #include "catalogue/heif_picture.h"
 #include "cli/command.h"
+#include "cli_run.h"
 #include "common/hash.h"
 #include "common/result_codes.h"
 #include "scratch_mount.h"
@@ -20,17 +21,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::ReadFile;
-
-struct Outcome {
-  int code;
-  std::string out, err;
-};
-
-Outcome Cli(std::vector<std::string> args) {
-  std::ostringstream out, err;
-  int code = RunCli(args, {out, err});
-  return {code, out.str(), err.str()};
-}
 
 std::map<std::string, std::string> Digests(const fs::path& root) {
   std::map<std::string, std::string> files;

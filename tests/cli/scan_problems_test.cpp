@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "cli/command.h"
+#include "cli_run.h"
 #include "support.h"
 
 namespace bv::cli {
@@ -15,17 +16,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::Json;
-
-struct Outcome {
-  int code;
-  std::string out, err;
-};
-
-Outcome Cli(std::vector<std::string> args) {
-  std::ostringstream out, err;
-  const int code = RunCli(args, {out, err});
-  return {code, out.str(), err.str()};
-}
 
 std::size_t Lines(const std::string& text, const std::string& piece) {
   std::size_t n = 0;
