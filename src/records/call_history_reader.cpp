@@ -1,7 +1,7 @@
 #include "records/call_history_reader.h"
 
 #include <algorithm>
-#include <set>
+#include <string_view>
 #include <tuple>
 #include <vector>
 
@@ -10,6 +10,7 @@
 #include "records/contact_reader.h"
 #include "records/date_text.h"
 #include "records/deleted_rows.h"
+#include "records/live_keys.h"
 #include "records/name_lookup.h"
 #include "records/readonly_db.h"
 
@@ -46,8 +47,9 @@ void CallHistoryReader::AddDeletedCalls(const DatabaseFile& file, ContactNameLoo
   const int durationColumn = carved.Column(older ? "duration" : "ZDURATION");
   const int answeredColumn = carved.Column(older ? "answered" : "ZANSWERED");
   // Live calls, for the older table whose rows have no identifier of their own.
-  std::set<std::tuple<std::string, std::string, std::int32_t>> live;
-  for (const CallRecord& c : calls) live.emplace(c.address, c.date, c.duration);
+  LiveKeys<std::tuple<std::string_view, std::string_view, std::int32_t>> live;
+  live.Reserve(calls.size());
+  for (const CallRecord& c : calls) live.Add({c.address, c.date, c.duration});
   std::vector<CallRecord> found;
   for (const GenericRow& row : carved.rows) {
     CallRecord call;
@@ -65,7 +67,7 @@ void CallHistoryReader::AddDeletedCalls(const DatabaseFile& file, ContactNameLoo
     }
     std::int64_t answered = 0;
     if (DeletedRows::Integer(row, answeredColumn, answered)) call.answered = answered != 0 ? 1 : 0;
-    if (live.count({call.address, call.date, call.duration}) != 0) continue;
+    if (live.Contains({call.address, call.date, call.duration})) continue;
     if (call.address.size() >= kShortestNamedAddress &&
         Utf8Length(call.address) >= kShortestNamedAddress)
       call.name = names.NameFor(call.address);

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <set>
+#include <string_view>
 #include <tuple>
 
 #include "common/text.h"
@@ -12,6 +12,7 @@
 #include "records/date_text.h"
 #include "records/deleted_rows.h"
 #include "records/int_slots.h"
+#include "records/live_keys.h"
 #include "records/item_tables.h"
 #include "records/name_lookup.h"
 #include "records/ordering.h"
@@ -75,9 +76,9 @@ void MessageReader::AddDeletedMessages(const DatabaseFile& file, ContactNameLook
   const int dateColumn = carved.Column("date");
   // An old version of a live row (SQLite moved the row when a value grew) shows the
   // same message: a live one.
-  std::set<std::tuple<std::string, std::string, std::int32_t, std::int32_t>> live;
+  LiveKeys<std::tuple<std::string_view, std::string_view, std::int32_t, std::int32_t>> live;
   for (const auto& [key, list] : conversations)
-    for (const MessageRecord& m : list) live.emplace(m.date, m.text, m.isFromMe, m.handleId);
+    for (const MessageRecord& m : list) live.Add({m.date, m.text, m.isFromMe, m.handleId});
   std::map<std::int32_t, std::vector<MessageRecord>> found;
   for (const GenericRow& row : carved.rows) {
     MessageRecord m;
@@ -102,7 +103,7 @@ void MessageReader::AddDeletedMessages(const DatabaseFile& file, ContactNameLook
     if (DeletedRows::Integer(row, handleColumn, value) && value >= INT32_MIN && value <= INT32_MAX)
       m.handleId = static_cast<std::int32_t>(value);
     if (auto h = handleTexts_.find(m.handleId); h != handleTexts_.end()) m.sender = h->second;
-    if (live.count({m.date, m.text, m.isFromMe, m.handleId}) != 0) continue;
+    if (live.Contains({m.date, m.text, m.isFromMe, m.handleId})) continue;
     if (names != nullptr && !m.sender.empty()) m.name = names->NameFor(m.sender);
     found[m.handleId].push_back(std::move(m));
   }

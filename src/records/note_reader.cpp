@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <set>
 #include <string_view>
 #include <tuple>
 #include <utility>
@@ -12,6 +11,7 @@
 #include "records/date_text.h"
 #include "records/deleted_rows.h"
 #include "records/item_tables.h"
+#include "records/live_keys.h"
 #include "records/note_document.h"
 #include "records/readonly_db.h"
 
@@ -196,7 +196,7 @@ Result NoteReader::ReadNewerStore(const DatabaseFile& path, std::list<NoteRecord
 
 namespace {
 
-using NoteKey = std::tuple<std::string, std::string, std::string>;
+using NoteKey = std::tuple<std::string_view, std::string_view, std::string_view>;
 
 // The carved notes, newest first (the order of the live list), after the live ones.
 void AppendNewestFirst(std::vector<NoteRecord>& found, std::list<NoteRecord>& notes) {
@@ -228,8 +228,8 @@ void NoteReader::AddDeletedNewer(const DatabaseFile& path, std::list<NoteRecord>
   // The creation date by the live rule: the first of these that is set.
   const int dateColumns[] = {carved.Column("ZCREATIONDATE"), carved.Column("ZCREATIONDATE3"),
                              carved.Column("ZCREATIONDATE1")};
-  std::set<NoteKey> live;
-  for (const NoteRecord& n : notes) live.emplace(n.date, n.title, n.body);
+  LiveKeys<NoteKey> live;
+  for (const NoteRecord& n : notes) live.Add({n.date, n.title, n.body});
   std::vector<NoteRecord> found;
   for (const GenericRow& row : carved.rows) {
     NoteRecord note;
@@ -248,7 +248,7 @@ void NoteReader::AddDeletedNewer(const DatabaseFile& path, std::list<NoteRecord>
     if (note.date.empty()) continue;
     CleanNoteText(note.title);
     CleanNoteText(note.body);
-    if (live.count({note.date, note.title, note.body}) != 0) continue;
+    if (live.Contains({note.date, note.title, note.body})) continue;
     found.push_back(std::move(note));
   }
   AppendNewestFirst(found, notes);
@@ -257,11 +257,11 @@ void NoteReader::AddDeletedNewer(const DatabaseFile& path, std::list<NoteRecord>
 void NoteReader::AddDeletedOlder(const DatabaseFile& path, std::list<NoteRecord>& notes) {
   const std::vector<std::string> noteColumns = ColumnsOf(path, "ZNOTE");
   const std::vector<std::string> bodyColumns = ColumnsOf(path, "ZNOTEBODY");
-  std::set<NoteKey> live;
-  std::set<std::string> liveBodies;
+  LiveKeys<NoteKey> live;
+  LiveKeys<std::string_view> liveBodies;
   for (const NoteRecord& n : notes) {
-    live.emplace(n.date, n.title, n.body);
-    liveBodies.insert(n.body);
+    live.Add({n.date, n.title, n.body});
+    liveBodies.Add(n.body);
   }
   std::vector<NoteRecord> found;
   // A note's row and its body's row are joined by row ids, which carving loses: each
@@ -288,7 +288,7 @@ void NoteReader::AddDeletedOlder(const DatabaseFile& path, std::list<NoteRecord>
       if (note.date.empty()) continue;
       CleanNoteText(note.title);
       CleanNoteText(note.body);
-      if (live.count({note.date, note.title, note.body}) != 0) continue;
+      if (live.Contains({note.date, note.title, note.body})) continue;
       found.push_back(std::move(note));
     }
   }
@@ -305,7 +305,7 @@ void NoteReader::AddDeletedOlder(const DatabaseFile& path, std::list<NoteRecord>
       note.body = DeletedRows::Text(row, contentColumn);
       if (note.body.empty() || HasReplacement(note.body)) continue;
       CleanNoteText(note.body);
-      if (liveBodies.count(note.body) != 0) continue;
+      if (liveBodies.Contains(note.body)) continue;
       bodies.push_back(std::move(note));
     }
   }

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
-#include <set>
+#include <string_view>
 #include <tuple>
 #include <unordered_map>
 
@@ -21,6 +21,7 @@
 #include "records/first_containing.h"
 #include "records/int_slots.h"
 #include "records/deleted_rows.h"
+#include "records/live_keys.h"
 #include "records/readonly_db.h"
 
 namespace bv {
@@ -167,9 +168,9 @@ void WhatsAppReader::AddDeletedMessages(const DatabaseFile& file, WhatsAppChatMa
   for (const WhatsAppSessionRecord& s : sessions) sessionById.emplace(s.sessionId, &s);
   std::unordered_map<std::string, const std::string*> memberByJid;
   for (const WhatsAppMemberRecord& m : members) memberByJid.emplace(m.memberJid, &m.memberName);
-  std::set<std::tuple<std::int32_t, std::string, std::string, std::int32_t>> live;
+  LiveKeys<std::tuple<std::int32_t, std::string_view, std::string_view, std::int32_t>> live;
   for (const auto& [session, list] : chats)
-    for (const WhatsAppMessageRecord& m : list) live.emplace(session, m.date, m.text, m.isFromMe);
+    for (const WhatsAppMessageRecord& m : list) live.Add({session, m.date, m.text, m.isFromMe});
   std::map<std::int32_t, std::vector<WhatsAppMessageRecord>, WhatsAppSessionLess> found;
   for (const GenericRow& row : carved.rows) {
     WhatsAppMessageRecord m;
@@ -186,7 +187,7 @@ void WhatsAppReader::AddDeletedMessages(const DatabaseFile& file, WhatsAppChatMa
     if (!DeletedRows::Number(row, dateColumn, when)) continue;
     if (PlausibleUtcDate(when + static_cast<double>(kAppleEpochOffset)).empty()) continue;
     m.date = dates_.FromAppleWholeSeconds(static_cast<std::int64_t>(std::floor(when)));
-    if (m.date.empty() || live.count({m.sessionId, m.date, m.text, m.isFromMe}) != 0) continue;
+    if (m.date.empty() || live.Contains({m.sessionId, m.date, m.text, m.isFromMe})) continue;
     m.pushName = DeletedRows::Text(row, pushColumn);
     // Named as NameMessage names a live one.
     if (auto s = sessionById.find(m.sessionId); s != sessionById.end()) {

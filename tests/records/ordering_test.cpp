@@ -5,6 +5,9 @@
 #include <iterator>
 #include <list>
 #include <random>
+#include <set>
+#include <string_view>
+#include <tuple>
 #include <vector>
 
 #include "common/stable_sort.h"
@@ -13,6 +16,7 @@
 #include "records/date_text.h"
 #include "records/first_containing.h"
 #include "records/int_slots.h"
+#include "records/live_keys.h"
 #include "records/ordering.h"
 #include "records_fixture.h"
 
@@ -160,6 +164,47 @@ TEST(OrderingShortcuts, IntSlotsDenseSparseAndUnannounced) {
   sparse[INT32_MAX] = 3;
   EXPECT_EQ(sparse[INT32_MAX], 3);
   EXPECT_EQ(sparse[INT32_MIN], 0);
+}
+
+// The deleted-row passes' live keys (views, sorted once) must answer as a set of copies
+// does: exact texts only, bytes compared as bytes, keys added after a lookup counted.
+TEST(OrderingShortcuts, LiveKeysAnswerAsASetOfCopies) {
+  std::mt19937 rng(11);
+  const std::vector<std::string> texts = {"",
+                                          "a",
+                                          "ab",
+                                          "abc",
+                                          "aB",
+                                          std::string("a\0b", 3),
+                                          std::string("a\0c", 3),
+                                          "\xC3\xA9t\xC3\xA9",
+                                          "\xFF",
+                                          "2021-03-04 05:06:07",
+                                          "2021-03-04 05:06:0"};
+  // Owned by a list so that the views stay valid as more are made.
+  std::list<std::string> owned;
+  using Key = std::tuple<std::string_view, std::string_view, std::int32_t>;
+  LiveKeys<Key> keys;
+  std::set<std::tuple<std::string, std::string, std::int32_t>> copies;
+  for (int round = 0; round < 4; ++round) {
+    for (int i = 0; i < 200; ++i) {
+      const std::string& a = owned.emplace_back(texts[rng() % texts.size()]);
+      const std::string& b = owned.emplace_back(texts[rng() % texts.size()]);
+      const auto n = static_cast<std::int32_t>(rng() % 3) - 1;
+      keys.Add({a, b, n});
+      copies.emplace(a, b, n);
+    }
+    for (const std::string& a : texts)
+      for (const std::string& b : texts)
+        for (std::int32_t n = -2; n <= 2; ++n) {
+          // The probe's texts are copies of their own: found by content, not address.
+          const std::string pa = a, pb = b;
+          EXPECT_EQ(keys.Contains({pa, pb, n}), copies.count({a, b, n}) != 0)
+              << round << " '" << a << "' '" << b << "' " << n;
+        }
+  }
+  LiveKeys<std::string_view> none;
+  EXPECT_FALSE(none.Contains(""));
 }
 
 }  // namespace
