@@ -77,6 +77,9 @@ void MessageReader::AddDeletedMessages(const DatabaseFile& file, ContactNameLook
   // An old version of a live row (SQLite moved the row when a value grew) shows the
   // same message: a live one.
   LiveKeys<std::tuple<std::string_view, std::string_view, std::int32_t, std::int32_t>> live;
+  std::size_t liveCount = 0;
+  for (const auto& [key, list] : conversations) liveCount += list.size();
+  live.Reserve(liveCount);
   for (const auto& [key, list] : conversations)
     for (const MessageRecord& m : list) live.Add({m.date, m.text, m.isFromMe, m.handleId});
   std::map<std::int32_t, std::vector<MessageRecord>> found;
@@ -260,8 +263,12 @@ Result MessageReader::Read(const DatabaseFile& messageDbPath, const DatabaseFile
       result = rc;
       goOn = false;
     }
-    messageDb.CacheWholeFile();
     chatTables_ = goOn && ReadChats(messageDb);
+    // The statement without the chat tables walks chat_message_join and fetches each
+    // message by row id, all over the file: worth a cache of the whole file. The one
+    // with them walks the message table in order; SQLite's default cache serves it, and
+    // the cache would only hold the whole file in memory beside the records.
+    if (!chatTables_) messageDb.CacheWholeFile();
     // Layouts without the attributed string keep the statements that never named it.
     const bool withBody = goOn && TableColumns(messageDb, "message").Has("attributedBody");
     messageDb.ForgetStatementError();  // the probe's; the statement tells its own
@@ -305,33 +312,41 @@ Result MessageReader::Read(const DatabaseFile& messageDbPath, const DatabaseFile
   if (goOn) {
     // Each message is named as it moves into its conversation, in date order.
     ContactNameLookup names(contacts_);
-    const std::vector<std::int32_t> keys =
-        ConversationKeys(namesLoaded ? &names : nullptr, conversations);
-    IntSlots<std::list<MessageRecord>*> listOf(keys);
-    // One handle row is one sender text, so its name is looked up once. A handle id
-    // that saturated 32 bits may stand for several rows: those are looked up by text.
-    IntSlots<const std::string*> nameOf(handles_);
-    order_.SpliceSorted(
-        messages_, [](const MessageRecord& m) -> const std::string& { return m.date; },
-        [&](std::int32_t index) -> std::list<MessageRecord>& {
-          const std::int32_t key = keys[static_cast<std::size_t>(index)];
-          auto& list = listOf[key];
-          if (list == nullptr) list = &conversations[key];
-          return *list;
-        },
-        [&](MessageRecord& m, std::int32_t index) {
-          if (const ChatBuild* chat = buildOf_[static_cast<std::size_t>(index)];
-              chat != nullptr && chat->info)
-            m.chat = chat->info;
-          if (!namesLoaded || m.sender.empty()) return;
-          const bool exact = m.handleId != INT32_MAX && m.handleId != INT32_MIN;
-          const std::string* name = exact ? nameOf[m.handleId] : nullptr;
-          if (name == nullptr) {
-            name = &names.NameFor(m.sender);
-            if (exact) nameOf[m.handleId] = name;
-          }
-          m.name = *name;
-        });
+    {
+      const std::vector<std::int32_t> keys =
+          ConversationKeys(namesLoaded ? &names : nullptr, conversations);
+      IntSlots<std::list<MessageRecord>*> listOf(keys);
+      // One handle row is one sender text, so its name is looked up once. A handle id
+      // that saturated 32 bits may stand for several rows: those are looked up by text.
+      IntSlots<const std::string*> nameOf(handles_);
+      order_.SpliceSorted(
+          messages_, [](const MessageRecord& m) -> const std::string& { return m.date; },
+          [&](std::int32_t index) -> std::list<MessageRecord>& {
+            const std::int32_t key = keys[static_cast<std::size_t>(index)];
+            auto& list = listOf[key];
+            if (list == nullptr) list = &conversations[key];
+            return *list;
+          },
+          [&](MessageRecord& m, std::int32_t index) {
+            if (const ChatBuild* chat = buildOf_[static_cast<std::size_t>(index)];
+                chat != nullptr && chat->info)
+              m.chat = chat->info;
+            if (!namesLoaded || m.sender.empty()) return;
+            const bool exact = m.handleId != INT32_MAX && m.handleId != INT32_MIN;
+            const std::string* name = exact ? nameOf[m.handleId] : nullptr;
+            if (name == nullptr) {
+              name = &names.NameFor(m.sender);
+              if (exact) nameOf[m.handleId] = name;
+            }
+            m.name = *name;
+          });
+    }
+    // What the live rows needed is freed before the deleted-row pass, which holds the
+    // carved rows beside every record.
+    order_ = {};
+    std::vector<std::int32_t>().swap(handles_);
+    std::vector<std::int64_t>().swap(chatOf_);
+    std::vector<ChatBuild*>().swap(buildOf_);
     AddDeletedMessages(messageDbPath, namesLoaded ? &names : nullptr, conversations);
   }
 

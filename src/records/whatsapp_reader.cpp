@@ -169,6 +169,9 @@ void WhatsAppReader::AddDeletedMessages(const DatabaseFile& file, WhatsAppChatMa
   std::unordered_map<std::string, const std::string*> memberByJid;
   for (const WhatsAppMemberRecord& m : members) memberByJid.emplace(m.memberJid, &m.memberName);
   LiveKeys<std::tuple<std::int32_t, std::string_view, std::string_view, std::int32_t>> live;
+  std::size_t liveCount = 0;
+  for (const auto& [session, list] : chats) liveCount += list.size();
+  live.Reserve(liveCount);
   for (const auto& [session, list] : chats)
     for (const WhatsAppMessageRecord& m : list) live.Add({session, m.date, m.text, m.isFromMe});
   std::map<std::int32_t, std::vector<WhatsAppMessageRecord>, WhatsAppSessionLess> found;
