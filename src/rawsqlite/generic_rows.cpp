@@ -14,8 +14,18 @@ namespace bv {
 
 namespace {
 
-GenericValue ValueOf(const Column& col) {
-  GenericValue v;
+// A value as the record holds it, its bytes left where they are (the page or the
+// joined payload): what the row decoder copies and what the live-row hash reads.
+struct ValueView {
+  GenericValue::Kind kind = GenericValue::Null;
+  std::int64_t integer = 0;
+  double real = 0;
+  std::string_view bytes;
+  bool truncated = false;
+};
+
+ValueView ViewOf(const Column& col) {
+  ValueView v;
   if (col.type == 0) return v;
   if (col.type == 8 || col.type == 9) {
     v.kind = GenericValue::Integer;
@@ -28,8 +38,8 @@ GenericValue ValueOf(const Column& col) {
                             : GenericValue::Other;
     v.truncated = true;
     if (col.offset < col.bytes.size())
-      v.bytes.assign(reinterpret_cast<const char*>(col.bytes.data() + col.offset),
-                     col.bytes.size() - col.offset);
+      v.bytes = std::string_view(reinterpret_cast<const char*>(col.bytes.data() + col.offset),
+                                 col.bytes.size() - col.offset);
     return v;
   }
   if (col.type == 7) {
@@ -41,11 +51,61 @@ GenericValue ValueOf(const Column& col) {
     v.integer = col.Signed();
   } else if (col.IsText() || col.IsBlob()) {
     v.kind = col.IsText() ? GenericValue::Text : GenericValue::Blob;
-    v.bytes.assign(col.Text());
+    v.bytes = col.Text();
   } else {
     v.kind = GenericValue::Other;
   }
   return v;
+}
+
+GenericValue ValueOf(const Column& col) {
+  const ValueView view = ViewOf(col);
+  GenericValue v;
+  v.kind = view.kind;
+  v.integer = view.integer;
+  v.real = view.real;
+  v.bytes.assign(view.bytes);
+  v.truncated = view.truncated;
+  return v;
+}
+
+ValueView ViewOf(const GenericValue& value) {
+  return ValueView{value.kind, value.integer, value.real, value.bytes, value.truncated};
+}
+
+// One value into a running row hash: its kind and size, its number (the bits of a
+// real), its bytes eight at a time. Called for every column of every live row, so it
+// stays inline and calls nothing for the many NULLs and small numbers.
+inline void MixValue(std::uint64_t& h, const ValueView& v) {
+  auto mix = [&h](std::uint64_t x) { h = (h ^ x) * 1099511628211ull + (h >> 29); };
+  std::uint64_t number = static_cast<std::uint64_t>(v.integer);
+  if (v.kind == GenericValue::Float) std::memcpy(&number, &v.real, sizeof number);
+  mix((static_cast<std::uint64_t>(v.kind) + 1) | (static_cast<std::uint64_t>(v.bytes.size()) << 8));
+  mix(number);
+  const char* p = v.bytes.data();
+  std::size_t left = v.bytes.size();
+  for (; left >= 8; left -= 8, p += 8) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, p, 8);
+    mix(word);
+  }
+  if (left > 0) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, p, left);
+    mix(word);
+  }
+}
+
+constexpr std::uint64_t kHashStart = 1469598103934665603ull;
+
+// The key of a unique column's value: its kind, its integer and its bytes (a real
+// counts by its kind alone).
+std::uint64_t KeyHash(const ValueView& v) {
+  std::uint64_t h = kHashStart;
+  ValueView key = v;
+  key.real = 0;
+  MixValue(h, key);
+  return h;
 }
 
 // The value of column `column` of a row, or null when the row has no such column.
@@ -162,33 +222,77 @@ void SettleDeletedRows(std::list<GenericRow>& rows) {
     if (!keep[i]) rows.erase(order[i]);
 }
 
+namespace {
+
+// Opens the record of `cell` (a live cell's payload joined from its overflow pages
+// into `joined`) and hands `visit` each column, at most SQLite's limit of them: a
+// damaged live header could name millions. Returns 0, a failed page read's code, or 87
+// for a record that cannot be read.
+template <typename Visit>
+std::int32_t WalkCell(RawDbFile& r, const CellInput& cell, std::vector<std::uint8_t>& joined,
+                      RecordCursor& cursor, Visit&& visit) {
+  Bytes bytes = Tail(cell.page, cell.offset);
+  if (!cell.carved) {
+    if (std::int32_t rc = r.read_live_payload(cell.page, cell.offset, cell.next, joined, bytes);
+        rc != 0)
+      return rc;
+  }
+  if (!cursor.Open(r, bytes, cell.carved, cell.columns)) return 87;
+  Column col;
+  for (std::size_t count = 0; count < 32767 && cursor.Next(col); ++count) visit(col);
+  return 0;
+}
+
+}  // namespace
+
 std::int32_t DecodeGenericRow(RawDbFile& r, const CellInput& cell, GenericRow& row) {
   row.values.clear();  // keeps its room for the next row of a pass
   row.first_column = 0;
   row.status = cell.status;
   row.offset = cell.offset;
   row.page = cell.pageIndex;
-  Bytes bytes = Tail(cell.page, cell.offset);
   std::vector<std::uint8_t> joined;
-  if (!cell.carved) {
-    if (std::int32_t rc = r.read_live_payload(cell.page, cell.offset, cell.next, joined, bytes);
-        rc != 0)
-      return rc;
-  }
   RecordCursor cursor;
-  if (!cursor.Open(r, bytes, cell.carved, cell.columns)) return 87;
-  row.row_id = cell.carved ? 0 : static_cast<std::int64_t>(cursor.row_id);
-  Column col;
   bool first = true;
-  // A damaged live header could name millions of columns; no real table has more
-  // than SQLite's own limit.
-  while (cursor.Next(col) && row.values.size() < 32767) {
+  const std::int32_t rc = WalkCell(r, cell, joined, cursor, [&](const Column& col) {
     if (first) row.first_column = col.index;
     first = false;
     row.values.push_back(ValueOf(col));
-  }
+  });
+  if (rc != 0) return rc;
+  row.row_id = cell.carved ? 0 : static_cast<std::int64_t>(cursor.row_id);
   row.end = cell.carved ? cell.offset + cursor.ContentEnd() : 0;
   return 0;
+}
+
+GenericRowHash HashGenericRow(const GenericRow& row, int keyColumn) {
+  GenericRowHash out;
+  out.values = kHashStart;
+  for (std::size_t i = 0; i < row.values.size(); ++i) {
+    const int column = row.first_column + static_cast<int>(i);
+    const ValueView v = ViewOf(row.values[i]);
+    if (column >= 1) MixValue(out.values, v);
+    if (column == keyColumn && !v.truncated && v.kind != GenericValue::Null) {
+      out.key = KeyHash(v);
+      out.hasKey = true;
+    }
+  }
+  return out;
+}
+
+std::int32_t HashLiveCell(RawDbFile& r, const CellInput& cell, int keyColumn, GenericRowHash& out,
+                          std::vector<std::uint8_t>& scratch) {
+  out = GenericRowHash{};
+  out.values = kHashStart;
+  RecordCursor cursor;
+  return WalkCell(r, cell, scratch, cursor, [&](const Column& col) {
+    const ValueView v = ViewOf(col);
+    if (col.index >= 1) MixValue(out.values, v);
+    if (col.index == keyColumn && !v.truncated && v.kind != GenericValue::Null) {
+      out.key = KeyHash(v);
+      out.hasKey = true;
+    }
+  });
 }
 
 std::int32_t ReadGenericRows(TablePass& pass, const std::string& table, bool use_freed_pages,

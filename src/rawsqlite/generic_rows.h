@@ -45,6 +45,25 @@ std::int32_t DecodeGenericRow(RawDbFile& reader, const CellInput& cell, GenericR
 // SettleDeletedRows takes them for the same row.
 std::string GenericRowKey(const GenericRow& row);
 
+// What tells rows apart, for tables too large to keep every live row whole: a hash of
+// the values from column 1 on (kind, number or the bits of a real, bytes), and one of
+// the value in a unique column (kind, integer, bytes; none for NULL, a value cut short
+// or a row without that column).
+struct GenericRowHash {
+  std::uint64_t values = 0;
+  std::uint64_t key = 0;
+  bool hasKey = false;
+};
+
+// The hashes of a decoded row, `keyColumn` the unique column (-1: none).
+GenericRowHash HashGenericRow(const GenericRow& row, int keyColumn);
+
+// The same hashes of the cell `cell`, read straight from its record without copying a
+// value: equal to HashGenericRow of the row DecodeGenericRow makes of it, and the same
+// result code. `scratch` holds the payload of a cell that spills to overflow pages.
+std::int32_t HashLiveCell(RawDbFile& reader, const CellInput& cell, int keyColumn,
+                          GenericRowHash& out, std::vector<std::uint8_t>& scratch);
+
 // Runs the table pass over `table` (freed pages included when `use_freed_pages`),
 // decoding every row generically, with the column counts of `pass.counts` and, when
 // given, what `signature` knows of the columns for carving free space. Returns 0 or an

@@ -1,5 +1,6 @@
 #include "records/deleted_rows.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -50,29 +51,6 @@ bool FitsLiveRows(const GenericRow& row, const ColumnSignature& signature, std::
     if (!signature.Fits(column, TypeOfKind(row.values[i]))) return false;
   }
   return true;
-}
-
-// A hash of the values of a row from column 1 on: equal for rows that GenericRowKey
-// takes for the same (without building that text for each of many thousand live rows).
-std::size_t RowHash(const GenericRow& row) {
-  std::size_t h = 1469598103934665603ull;
-  auto mix = [&h](std::size_t v) { h = (h ^ v) * 1099511628211ull + (h >> 29); };
-  const std::hash<std::string_view> bytes;
-  for (std::size_t i = 0; i < row.values.size(); ++i) {
-    if (row.first_column + static_cast<int>(i) < 1) continue;
-    const GenericValue& v = row.values[i];
-    mix(static_cast<std::size_t>(v.kind) + 1);
-    if (v.kind == GenericValue::Float) {
-      std::uint64_t bits = 0;
-      std::memcpy(&bits, &v.real, sizeof bits);
-      mix(static_cast<std::size_t>(bits));
-    } else {
-      mix(static_cast<std::size_t>(v.integer));
-    }
-    mix(v.bytes.size());
-    mix(bytes(v.bytes));
-  }
-  return h;
 }
 
 }  // namespace
@@ -177,51 +155,67 @@ Result ReadDeletedRows(const DatabaseFile& file, const std::string& table,
     if (v == nullptr || v->truncated || v->kind == GenericValue::Null) return std::string();
     return std::to_string(v->kind) + ':' + std::to_string(v->integer) + ':' + v->bytes;
   };
-  // Live rows are kept as hashes of what tells them apart (a large table holds many
-  // thousands); only the deleted readings are kept whole.
-  const std::hash<std::string> hash;
-  std::unordered_set<std::size_t> liveRows, liveKeys;
-  // Where each cell or reading begins, by page: see the overlap rule below.
-  std::map<std::int32_t, std::set<std::uint32_t>> starts;
+  // Live rows are kept as hashes of what tells them apart, read straight from their
+  // records (a large table holds many thousands); only the deleted readings are
+  // decoded and kept whole.
+  std::vector<std::uint64_t> liveRows, liveKeys;
+  // Where each cell or reading begins, (page, offset): see the overlap rule below.
+  std::vector<std::pair<std::int32_t, std::uint32_t>> starts;
   std::list<GenericRow> rows;
   ColumnSignature signature;
   GenericRow row;
+  row.values.reserve(columns.size());
+  GenericRowHash live;
+  std::vector<std::uint8_t> scratch;
   const RowDecoder decoder = [&](RawDbFile& reader, const CellInput& cell) -> std::int32_t {
+    if (cell.status == 0) {
+      if (const std::int32_t rc = HashLiveCell(reader, cell, unique, live, scratch); rc != 0)
+        return rc;
+      starts.emplace_back(cell.pageIndex, cell.offset);
+      liveRows.push_back(live.values);
+      if (live.hasKey) liveKeys.push_back(live.key);
+      return 0;
+    }
     if (const std::int32_t rc = DecodeGenericRow(reader, cell, row); rc != 0) return rc;
-    if (row.status == 0) {
-      starts[row.page].insert(row.offset);
-      liveRows.insert(RowHash(row));
-      if (unique >= 0) liveKeys.insert(hash(keyOf(row)));
-    } else if ((signature.empty() || FitsLiveRows(row, signature, columns.size())) &&
-               TextsLookLikeText(row)) {
+    if ((signature.empty() || FitsLiveRows(row, signature, columns.size())) &&
+        TextsLookLikeText(row)) {
       // Readings at a wrong alignment go before the settling, so that they never stand
       // in for a sound reading of the same row.
-      starts[row.page].insert(row.offset);
+      starts.emplace_back(row.page, row.offset);
       rows.push_back(std::move(row));
+      // A kept reading takes its values along: room for the next one's at once,
+      // rather than grown a value at a time.
+      row.values.reserve(columns.size());
     }
     return 0;
   };
   const std::int32_t rc = read_table(pass, table, decoder, true, &signature);
+  std::sort(starts.begin(), starts.end());
+  std::sort(liveRows.begin(), liveRows.end());
+  std::sort(liveKeys.begin(), liveKeys.end());
   // SQLite writes a cell whole, so a cell or reading whose head lies inside a reading's
   // record was written over it later: that reading's bytes from there on belong to the
   // other row (dates, numbers that still decode), and it is no row.
   rows.remove_if([&starts](const GenericRow& r) {
-    const auto page = starts.find(r.page);
-    if (page == starts.end() || r.end <= r.offset) return false;
-    const auto next = page->second.upper_bound(r.offset);
-    return next != page->second.end() && *next < r.end;
+    if (r.end <= r.offset) return false;
+    const auto next = std::upper_bound(starts.begin(), starts.end(), std::pair(r.page, r.offset));
+    return next != starts.end() && next->first == r.page && next->second < r.end;
   });
   SettleDeletedRows(rows);
   // Deleted rows: none equal to a live one (SQLite left an old copy when it moved the
   // row), each value of the unique column once (two readings of one row that differ
   // elsewhere, one of them damaged), the first reading kept.
+  auto isLive = [](const std::vector<std::uint64_t>& hashes, std::uint64_t h) {
+    return std::binary_search(hashes.begin(), hashes.end(), h);
+  };
   std::unordered_set<std::string> seen;
   for (auto it = rows.begin(); it != rows.end();) {
-    bool keep = liveRows.count(RowHash(*it)) == 0;
+    const GenericRowHash hashes = HashGenericRow(*it, unique);
+    bool keep = !isLive(liveRows, hashes.values);
     if (keep && unique >= 0) {
       const std::string key = keyOf(*it);
       keep =
-          key.empty() ? !everyRowHasIt : liveKeys.count(hash(key)) == 0 && seen.insert(key).second;
+          key.empty() ? !everyRowHasIt : !isLive(liveKeys, hashes.key) && seen.insert(key).second;
     }
     it = keep ? std::next(it) : rows.erase(it);
   }

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -244,6 +245,70 @@ TEST(DeletedMessages, LiveMessagesStayAsTheyWereWithoutDeletions) {
   MessageReader({}).Read(path, "", map);
   ASSERT_EQ(map[1].size(), 200u);
   for (const MessageRecord& m : map[1]) EXPECT_EQ(m.deleted, 0);
+}
+
+}  // namespace
+}  // namespace bv
+
+namespace bv {
+namespace {
+
+// Live rows are compared with deleted readings by hashes read straight from their
+// records; those must be the hashes of the rows as DecodeGenericRow decodes them, and
+// rows that differ in one value of any kind must hash apart.
+TEST(LiveRowHashes, EqualToTheDecodedRowsAndApartWhereAnyValueDiffers) {
+  TempFolder t;
+  const std::string path = t.File("kinds.db");
+  const std::string long1(9000, 'a');
+  std::string long2 = long1;
+  long2[8990] = 'b';  // on the third overflow page of 1024-byte pages
+  std::string sql =
+      "PRAGMA page_size=1024; CREATE TABLE t(id INTEGER PRIMARY KEY, k, a, b);"
+      "CREATE TABLE u(x);"
+      "INSERT INTO t(id,k,a,b) VALUES"
+      "(1,'k1',1,NULL),(2,'k2',1.0,NULL),"      // integer and real of one value
+      "(3,'k3','x',NULL),(4,'k4',x'78',NULL),"  // text and blob of one byte
+      "(5,'k5',NULL,NULL),(6,'k6',0,NULL),(7,'k7','',NULL),"
+      "(8,'k8','abcdefghi',NULL),(9,'k9','abcdefghj',NULL),"  // past the first 8 bytes
+      "(10,'k10','" +
+      long1 + "',NULL),(11,'k11','" + long2 +
+      "',NULL),"
+      "(12,NULL,'same',2),(13,NULL,'same',2),(14,NULL,'same',2.5),(15,1.5,'same',2);";
+  Sql(path, sql);
+  TablePass pass;
+  ASSERT_EQ(pass.reader.open(path), 0);
+  std::map<std::int64_t, GenericRowHash> hashes;
+  GenericRow row;
+  std::vector<std::uint8_t> scratch;
+  const int key = 1;
+  const RowDecoder decoder = [&](RawDbFile& reader, const CellInput& cell) -> std::int32_t {
+    const std::int32_t decoded = DecodeGenericRow(reader, cell, row);
+    GenericRowHash fromCell;
+    EXPECT_EQ(HashLiveCell(reader, cell, key, fromCell, scratch), decoded);
+    if (decoded != 0) return decoded;
+    const GenericRowHash fromRow = HashGenericRow(row, key);
+    EXPECT_EQ(fromCell.values, fromRow.values) << "row " << row.row_id;
+    EXPECT_EQ(fromCell.hasKey, fromRow.hasKey) << "row " << row.row_id;
+    EXPECT_EQ(fromCell.key, fromRow.key) << "row " << row.row_id;
+    if (cell.status == 0) hashes[row.row_id] = fromCell;
+    return 0;
+  };
+  EXPECT_EQ(read_table(pass, "t", decoder, false), 0);
+  ASSERT_EQ(hashes.size(), 15u);
+  // Every pair of rows 1..11 differs in column `a`, and in the key.
+  for (std::int64_t i = 1; i <= 11; ++i) {
+    EXPECT_TRUE(hashes[i].hasKey) << i;
+    for (std::int64_t j = i + 1; j <= 11; ++j) {
+      EXPECT_NE(hashes[i].values, hashes[j].values) << i << " " << j;
+      EXPECT_NE(hashes[i].key, hashes[j].key) << i << " " << j;
+    }
+  }
+  // Equal values from column 1 on: equal hashes, whatever the row id.
+  EXPECT_EQ(hashes[12].values, hashes[13].values);
+  EXPECT_FALSE(hashes[12].hasKey);  // NULL is no key
+  EXPECT_NE(hashes[12].values, hashes[14].values);
+  EXPECT_NE(hashes[12].values, hashes[15].values);
+  EXPECT_TRUE(hashes[15].hasKey);
 }
 
 }  // namespace
