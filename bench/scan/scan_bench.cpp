@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "catalogue/backup_catalog.h"
 #include "catalogue/discovery.h"
@@ -34,9 +35,17 @@ namespace {
 
 struct Measure {
   double ms = 0;
+  double cpuMs = 0;  // user and system time of the child, every thread
   long maxRssKb = 0;
   long items = 0;
 };
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v.empty()      ? 0
+         : v.size() % 2 ? v[v.size() / 2]
+                        : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
 
 // Runs `work` in a child; it returns (milliseconds, item count) through a pipe.
 Measure InChild(const std::function<std::pair<double, long>()>& work) {
@@ -65,6 +74,8 @@ Measure InChild(const std::function<std::pair<double, long>()>& work) {
   }
   std::sscanf(buf, "%lf %ld", &m.ms, &m.items);
   m.maxRssKb = usage.ru_maxrss;
+  auto ms = [](const timeval& t) { return t.tv_sec * 1000.0 + t.tv_usec / 1000.0; };
+  m.cpuMs = ms(usage.ru_utime) + ms(usage.ru_stime);
   return m;
 }
 
@@ -177,20 +188,27 @@ int main(int argc, char** argv) {
 
   BackupRecord record;
   if (ReadBackupFolder(folder.string(), record) != 0) return 1;
-  Measure bestFloor{1e300, 0, 0}, bestScan{1e300, 0, 0};
+  Measure bestFloor{1e300, 0, 0, 0}, bestScan{1e300, 0, 0, 0};
+  std::vector<double> floorCpu, scanCpu;
   for (int r = 0; r < runs; ++r) {
     Measure f = InChild([&] { return Floor(record); });
     Measure s = InChild([&] { return FullScan(record); });
     if (f.ms < bestFloor.ms) bestFloor = f;
     if (s.ms < bestScan.ms) bestScan = s;
-    std::printf("run %d: floor %.1f ms (%ld KB), scan %.1f ms (%ld KB)\n", r + 1, f.ms, f.maxRssKb,
-                s.ms, s.maxRssKb);
+    floorCpu.push_back(f.cpuMs);
+    scanCpu.push_back(s.cpuMs);
+    std::printf("run %d: floor %.1f ms (CPU %.1f ms, %ld KB), scan %.1f ms (CPU %.1f ms, %ld KB)\n",
+                r + 1, f.ms, f.cpuMs, f.maxRssKb, s.ms, s.cpuMs, s.maxRssKb);
   }
   std::printf("floor (data source alone): %9.1f ms  peak %ld KB  %ld results\n", bestFloor.ms,
               bestFloor.maxRssKb, bestFloor.items);
   std::printf("full scan (session):       %9.1f ms  peak %ld KB  %ld tree items\n", bestScan.ms,
               bestScan.maxRssKb, bestScan.items);
-  std::printf("ratio %.2f (goal <= 1.30)\n", bestScan.ms / bestFloor.ms);
+  std::printf("ratio %.2f (goal <= 1.20)\n", bestScan.ms / bestFloor.ms);
+  // CPU time is what a shared machine disturbs least (the child's whole process,
+  // opening and closing included).
+  std::printf("CPU medians: floor %.1f ms, full scan %.1f ms, ratio %.2f\n", Median(floorCpu),
+              Median(scanCpu), Median(scanCpu) / Median(floorCpu));
   if (keep.empty()) fs::remove_all(root);
   return 0;
 }
