@@ -3,7 +3,6 @@
 #include "rawsqlite/raw_db_file.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 
 #include "common/result_codes.h"
@@ -16,13 +15,8 @@ namespace bv {
 namespace {
 
 constexpr char kMagic[] = "SQLite format 3";  // followed by a zero byte
-constexpr std::uint32_t kChunk = 65536;
 // Deeper than any real table b-tree; a damaged file cannot recurse further.
 constexpr int kMaxDepth = 64;
-
-std::int32_t LastError(std::int32_t fallback) {
-  return errno != 0 ? errno : fallback;
-}
 
 }  // namespace
 
@@ -44,8 +38,7 @@ RawDbFile::~RawDbFile() {
 }
 
 void RawDbFile::Close() {
-  if (file.is_open()) file.close();
-  file.clear();
+  file_.Close();
   page_size = 0;
   reserved_ = 0;
   pageCount_ = 0;
@@ -172,19 +165,11 @@ std::int32_t RawDbFile::open(const std::string& path) {
 
 std::int32_t RawDbFile::open(const std::string& path, const std::string& log_path) {
   Close();
-  errno = 0;
-  // A FIFO or device node in place of a store would block the open below for good.
-  if (const int rc = platform::CheckRegularFile(path); rc != 0)
+  // Opened without blocking and kept only as a regular file: a FIFO or device node in
+  // place of a store would block a read for good.
+  if (const int rc = file_.Open(platform::PathFromUtf8(path)); rc != 0)
     return rc == platform::kNotRegularFile ? kInvalidParameter : rc;
-  // Unbuffered: every read is of whole pages at a position of its own, which the
-  // stream's buffer would read a second time and copy once more.
-  file.rdbuf()->pubsetbuf(nullptr, 0);
-  // Read-only: backup files are evidence and may sit on read-only media.
-  file.open(path, std::ios::in | std::ios::binary);
-  if (!file.is_open()) return LastError(kInvalidParameter);
-  file.seekg(0, std::ios::end);
-  const std::streamoff size = file.tellg();
-  file.seekg(0, std::ios::beg);
+  const std::int64_t size = file_.Size();
   if (size < 512) {
     Close();
     return kInvalidParameter;
@@ -242,30 +227,14 @@ std::int32_t RawDbFile::open(const std::string& path, const std::string& log_pat
 }
 
 std::int32_t RawDbFile::read_at(std::uint64_t offset, std::uint32_t length, std::uint8_t* buffer) {
-  if (!file.is_open()) return kInvalidParameter;
-  file.clear();
-  errno = 0;
-  file.seekg(static_cast<std::streamoff>(offset), std::ios::beg);
-  if (!file) {
-    file.clear();
-    return LastError(kInvalidParameter);
-  }
-  std::uint32_t done = 0;
-  while (done < length) {
-    const std::uint32_t want = std::min(kChunk, length - done);
-    file.read(reinterpret_cast<char*>(buffer + done), want);
-    const std::streamsize got = file.gcount();
-    if (got <= 0) {
-      file.clear();
-      return kShortRead;
-    }
-    done += static_cast<std::uint32_t>(got);
-  }
-  return kSuccess;
+  if (!IsOpen()) return kInvalidParameter;
+  // A failed read counts as a short one: either way the bytes are not there.
+  const std::int64_t got = file_.ReadAt(offset, buffer, length);
+  return got == static_cast<std::int64_t>(length) ? kSuccess : kShortRead;
 }
 
 std::int32_t RawDbFile::read_page(std::int32_t index, std::uint8_t* buffer) {
-  if (!file.is_open()) return kInvalidParameter;
+  if (!IsOpen()) return kInvalidParameter;
   if (asOf_ >= 0) return ReadPageAsOf(index, buffer);
   if (index < 0 || index >= pageCount_) return kShortRead;
   const std::uint32_t bytes = PageSize();
@@ -472,7 +441,7 @@ void RawDbFile::SchemaWalk(Bytes page, const std::string& name,
 
 std::map<std::int32_t, std::int64_t> RawDbFile::find_root_pages(const std::string& name) {
   std::map<std::int32_t, std::int64_t> roots;
-  if (!file.is_open()) return roots;
+  if (!IsOpen()) return roots;
   std::vector<std::uint8_t> buffer(PageSize());
   if (read_page(0, buffer.data()) != 0) return roots;
   Bytes page(buffer);

@@ -76,7 +76,6 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <fstream>
 #include <functional>
 #include <list>
 #include <map>
@@ -85,6 +84,8 @@
 #include <string>
 #include <unordered_map>
 #include <vector>
+
+#include "platform/files.h"
 
 namespace bv {
 
@@ -103,7 +104,6 @@ class RawDbFile {
   RawDbFile(const RawDbFile&) = delete;
   RawDbFile& operator=(const RawDbFile&) = delete;
 
-  std::ifstream file;           // not open when nothing is open
   std::uint16_t page_size = 0;  // 0 stands for 65536 once open (see PageSize())
   std::vector<std::int32_t> free_pages;
   // Page indexes of the freelist's trunk pages, in chain order (not in free_pages).
@@ -160,7 +160,9 @@ class RawDbFile {
   };
 
   // Page size in bytes (65536 for the header value 1).
-  std::uint32_t PageSize() const { return page_size == 0 && file.is_open() ? 65536u : page_size; }
+  std::uint32_t PageSize() const { return page_size == 0 && IsOpen() ? 65536u : page_size; }
+  // A file is open (open() succeeded and Close() was not called since).
+  bool IsOpen() const { return file_.IsOpen(); }
   // Usable bytes of a page: page size minus the reserved tail.
   std::uint32_t UsableSize() const { return PageSize() - reserved_; }
   // Number of whole and partial pages in the file.
@@ -224,6 +226,8 @@ class RawDbFile {
   void SchemaWalk(Bytes page, const std::string& name, std::map<std::int32_t, std::int64_t>& roots,
                   std::set<std::int32_t>& visited, int depth);
   void SchemaLeaf(Bytes page, const std::string& name, std::map<std::int32_t, std::int64_t>& roots);
+  // Read with one positioned read per page (no seek, no stream buffer).
+  platform::ReadOnlyFile file_;
   // Recent pages: `cacheSlots_` holds up to `cacheCapacity_` pages back to back, reused
   // in first-in first-out order; `cache_` maps a page index to its slot.
   std::unordered_map<std::int32_t, std::uint32_t> cache_;

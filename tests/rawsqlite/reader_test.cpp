@@ -3,7 +3,11 @@
 // bounds, and the rules of each strategy.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -203,6 +207,31 @@ TEST(RawReader, PageCacheReturnsEachPageItsOwnBytes) {
     ASSERT_EQ(buffer, pages[static_cast<std::size_t>(index) - 1]) << "page " << index;
   }
   EXPECT_EQ(r.read_page(static_cast<std::int32_t>(kPages), buffer.data()), 30);  // past the end
+}
+
+// What is no regular file is refused at once (a FIFO without a writer would block a
+// read for good); a file cut inside its last page reads up to there, and that page
+// is short. Nothing of an earlier file stays readable after a failed open.
+TEST(RawReader, NoRegularFileIsRefusedAndACutPageIsShort) {
+  test::TempDir dir;
+  Page tail(1024, 0x5A);
+  const std::string path = WriteFile(dir, 1024, 1024, {tail, tail});
+  RawDbFile r;
+  ASSERT_EQ(r.open(path), 0);
+  ASSERT_EQ(::truncate(path.c_str(), 1024 * 2 + 100), 0);  // cut after the open
+  Page buffer(1024);
+  EXPECT_EQ(r.read_page(1, buffer.data()), 0);
+  EXPECT_EQ(buffer, tail);
+  EXPECT_EQ(r.read_page(2, buffer.data()), 30);
+  ASSERT_EQ(r.open(path), 0);  // opened again: a partial third page
+  EXPECT_EQ(r.PageCount(), 3);
+  EXPECT_EQ(r.read_page(2, buffer.data()), 30);
+  ASSERT_EQ(::mkfifo(dir.File("fifo").c_str(), 0600), 0);
+  EXPECT_EQ(r.open(dir.File("fifo")), 87);
+  EXPECT_FALSE(r.IsOpen());
+  EXPECT_EQ(r.read_page(1, buffer.data()), 87);
+  EXPECT_EQ(r.open(dir.path().string()), 87);  // a folder
+  EXPECT_EQ(r.open(dir.File("missing")), ENOENT);
 }
 
 TEST(RawReader, FreelistIsBoundedByPageAndCycles) {
