@@ -1008,28 +1008,32 @@ void DeletedSettler::Settle() {
   std::vector<Keyed>& live = live_;
   std::vector<Reading>& readings = readings_;
   // The live records by moment, for one look-up per reading: open addressing with
-  // linear probing, at most half full (a record pointer marks a used slot).
+  // linear probing, at most half full. A slot holds the record's place in `live` (4
+  // bytes, not the 16 of the entry: the table of a large store is megabytes, and
+  // fresh memory costs a page fault per 4 KB).
+  constexpr std::uint32_t kEmpty = 0xFFFFFFFFu;
   const std::size_t capacity = std::bit_ceil(std::max<std::size_t>(16, live.size() * 2));
   const int shift = 64 - std::countr_zero(capacity);
   const std::size_t mask = capacity - 1;
   const auto home = [shift](std::uint64_t moment) {
     return static_cast<std::size_t>((moment * 0x9E3779B97F4A7C15ull) >> shift);
   };
-  std::vector<Keyed> slots(capacity, Keyed{0, nullptr});
-  for (const Keyed& entry : live) {
-    std::size_t i = home(entry.first);
-    while (slots[i].second != nullptr) i = (i + 1) & mask;
-    slots[i] = entry;
+  std::vector<std::uint32_t> slots(capacity, kEmpty);
+  for (std::size_t n = 0; n < live.size() && n < kEmpty; ++n) {
+    std::size_t i = home(live[n].first);
+    while (slots[i] != kEmpty) i = (i + 1) & mask;
+    slots[i] = static_cast<std::uint32_t>(n);
   }
 
   // Stale copies of live rows: the same moment and text (a partial reading: the
   // beginning of the text).
   bool timeless = false;
   for (Reading& r : readings) {
-    for (std::size_t i = home(r.moment); slots[i].second != nullptr && r.keep; i = (i + 1) & mask) {
-      if (slots[i].first != r.moment) continue;
+    for (std::size_t i = home(r.moment); slots[i] != kEmpty && r.keep; i = (i + 1) & mask) {
+      const Keyed& entry = live[slots[i]];
+      if (entry.first != r.moment) continue;
       const ChatMessageRecord& m = *r.record;
-      const ChatMessageRecord& l = *slots[i].second;
+      const ChatMessageRecord& l = *entry.second;
       if (sameMoment(l, m) && (l.text == m.text || (m.partial && begins(l.text, m.text))))
         r.keep = false;
     }
