@@ -275,23 +275,24 @@ std::int32_t read_table(TablePass& pass, const std::string& table, const RowDeco
     Bytes page(buffer);
     const std::int32_t walked = LeafPages(reader, root, page, leaves);
     if (walked != 0) result = walked;
+    // Each leaf is looked at where the reader keeps it (no copy); the decoders' own
+    // reads (overflow pages) leave it there.
+    Bytes leafPage;
     for (std::int32_t leaf : leaves) {
-      if (std::int32_t rc = reader.read_page(leaf, leaf_buffer.data()); rc != 0) {
+      if (std::int32_t rc = reader.PageView(leaf, leafPage, leaf_buffer); rc != 0) {
         result = rc;
         break;
       }
-      const Bytes leafPage(leaf_buffer);
       reader.CellOffsets(leafPage, offsets);
       if (offsets.empty()) continue;
       DecodeLiveLeaf(reader, leaf, leafPage, offsets, 0, decoder, &signature, 0, sorted);
     }
     if (walked != 0) result = walked;
     for (std::int32_t leaf : leaves) {
-      if (std::int32_t rc = reader.read_page(leaf, leaf_buffer.data()); rc != 0) {
+      if (std::int32_t rc = reader.PageView(leaf, leafPage, leaf_buffer); rc != 0) {
         result = rc;
         break;
       }
-      const Bytes leafPage(leaf_buffer);
       const std::list<std::uint16_t> candidates = carver.carve_page(leafPage);
       if (candidates.empty() && signature.empty()) continue;
       DecodeLeafCandidates(carver, leaf, leafPage, candidates, decoder, signature);

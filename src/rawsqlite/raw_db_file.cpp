@@ -50,6 +50,7 @@ void RawDbFile::Close() {
   cacheOwners_.clear();
   cacheCapacity_ = 0;
   cacheNext_ = 0;
+  pinned_ = 0xFFFFFFFFu;
   logBytes_.clear();
   logBytes_.shrink_to_fit();
   logPages_.clear();
@@ -237,20 +238,48 @@ std::int32_t RawDbFile::read_page(std::int32_t index, std::uint8_t* buffer) {
   if (!IsOpen()) return kInvalidParameter;
   if (asOf_ >= 0) return ReadPageAsOf(index, buffer);
   if (index < 0 || index >= pageCount_) return kShortRead;
+  const std::uint8_t* where = nullptr;
+  if (const std::int32_t rc = FetchPage(index, where, nullptr); rc != kSuccess) return rc;
+  std::memcpy(buffer, where, PageSize());
+  return kSuccess;
+}
+
+std::int32_t RawDbFile::PageView(std::int32_t index, Bytes& view,
+                                 std::vector<std::uint8_t>& spare) {
+  view = Bytes{};
+  pinned_ = 0xFFFFFFFFu;
+  if (!IsOpen()) return kInvalidParameter;
+  if (asOf_ >= 0) {
+    spare.resize(PageSize());
+    if (const std::int32_t rc = ReadPageAsOf(index, spare.data()); rc != kSuccess) return rc;
+    view = Bytes(spare);
+    return kSuccess;
+  }
+  if (index < 0 || index >= pageCount_) return kShortRead;
+  const std::uint8_t* where = nullptr;
+  std::uint32_t slot = 0xFFFFFFFFu;
+  if (const std::int32_t rc = FetchPage(index, where, &slot); rc != kSuccess) return rc;
+  pinned_ = slot;
+  view = Bytes(where, PageSize());
+  return kSuccess;
+}
+
+std::int32_t RawDbFile::FetchPage(std::int32_t index, const std::uint8_t*& where,
+                                  std::uint32_t* slotOut) {
   const std::uint32_t bytes = PageSize();
   // A table pass reads each leaf several times (live cells, carving, decoding); recent
   // pages are kept so that the file is read about once. The slots are allocated once.
   if (const auto it = cache_.find(index); it != cache_.end()) {
-    std::memcpy(buffer, cacheSlots_.data() + std::size_t{it->second} * bytes, bytes);
+    where = cacheSlots_.data() + std::size_t{it->second} * bytes;
+    if (slotOut != nullptr) *slotOut = it->second;
     return kSuccess;
   }
-  // With a log, its newest committed image of the page stands for the file's.
+  // With a log, its newest committed image of the page stands for the file's; the log
+  // stays in memory as long as the file is open.
   const auto logged = logPages_.empty() ? logPages_.end() : logPages_.find(index);
   if (logged != logPages_.end()) {
-    std::memcpy(buffer, logBytes_.data() + logged->second, bytes);
-  } else {
-    const std::int32_t rc = read_at(static_cast<std::uint64_t>(index) * bytes, bytes, buffer);
-    if (rc != kSuccess) return rc;
+    where = reinterpret_cast<const std::uint8_t*>(logBytes_.data()) + logged->second;
+    return kSuccess;
   }
   if (cacheCapacity_ == 0) {
     const std::int64_t wanted = std::max<std::int64_t>(16, (8u << 20) / bytes);
@@ -261,12 +290,21 @@ std::int32_t RawDbFile::read_page(std::int32_t index, std::uint8_t* buffer) {
     cacheOwners_.assign(cacheCapacity_, -1);
     cache_.reserve(cacheCapacity_);
   }
-  const std::uint32_t slot = cacheNext_;
-  cacheNext_ = (cacheNext_ + 1) % cacheCapacity_;
+  std::uint32_t slot = cacheNext_;
+  // The page a view shows keeps its slot (a store of one slot has one page: no miss).
+  if (slot == pinned_ && cacheCapacity_ > 1) slot = (slot + 1) % cacheCapacity_;
+  cacheNext_ = (slot + 1) % cacheCapacity_;
+  // The slot's old page goes before its bytes are written over.
   if (cacheOwners_[slot] >= 0) cache_.erase(cacheOwners_[slot]);
+  cacheOwners_[slot] = -1;
+  std::uint8_t* into = cacheSlots_.data() + std::size_t{slot} * bytes;
+  if (const std::int32_t rc = read_at(static_cast<std::uint64_t>(index) * bytes, bytes, into);
+      rc != kSuccess)
+    return rc;
   cacheOwners_[slot] = index;
   cache_.emplace(index, slot);
-  std::memcpy(cacheSlots_.data() + std::size_t{slot} * bytes, buffer, bytes);
+  where = into;
+  if (slotOut != nullptr) *slotOut = slot;
   return kSuccess;
 }
 

@@ -172,6 +172,11 @@ class RawDbFile {
   std::int32_t read_at(std::uint64_t offset, std::uint32_t length, std::uint8_t* buffer);
   // Reads page index `index` into `buffer` (PageSize() bytes).
   std::int32_t read_page(std::int32_t index, std::uint8_t* buffer);
+  // The same page without the copy: `view` shows it where the reader keeps it, and
+  // stays valid, whatever else is read meanwhile, until the next PageView or Close.
+  // Under AsOf the page is read into `spare` (resized to the page size) and shown
+  // there. The page fetch is the one of read_page, so both show the same bytes.
+  std::int32_t PageView(std::int32_t index, Bytes& view, std::vector<std::uint8_t>& spare);
 
   // Varint at the start of `bytes`, taking at most `limit` bytes and never leaving
   // `bytes`. `length` receives the bytes used (left unchanged for limit <= 0).
@@ -235,6 +240,11 @@ class RawDbFile {
   std::vector<std::int32_t> cacheOwners_;  // page index per slot
   std::uint32_t cacheCapacity_ = 0;
   std::uint32_t cacheNext_ = 0;  // the slot to fill next
+  // The slot of the last PageView, which no other page may take until the next view.
+  std::uint32_t pinned_ = 0xFFFFFFFFu;
+  // Finds page `index` (in range) in the cache, in the log, or reads it into a slot;
+  // `where` receives where its bytes are.
+  std::int32_t FetchPage(std::int32_t index, const std::uint8_t*& where, std::uint32_t* slot);
   std::uint32_t reserved_ = 0;
   std::int64_t pageCount_ = 0;
   // The log: its bytes, and for each page index its newest committed image's offset.

@@ -207,6 +207,24 @@ TEST(RawReader, PageCacheReturnsEachPageItsOwnBytes) {
     ASSERT_EQ(buffer, pages[static_cast<std::size_t>(index) - 1]) << "page " << index;
   }
   EXPECT_EQ(r.read_page(static_cast<std::int32_t>(kPages), buffer.data()), 30);  // past the end
+
+  // A page looked at in place keeps its bytes while every other page passes through
+  // the cache (more than it holds, so every slot is taken again), until the next view.
+  std::vector<std::uint8_t> spare;
+  for (const std::int32_t viewed : {5, 8000, 1}) {
+    Bytes view;
+    ASSERT_EQ(r.PageView(viewed, view, spare), 0);
+    for (std::uint32_t i = 1; i < kPages; ++i) {
+      ASSERT_EQ(r.read_page(static_cast<std::int32_t>(i), buffer.data()), 0);
+      ASSERT_EQ(buffer, pages[i - 1]) << "page " << i << " while " << viewed << " is viewed";
+    }
+    const Page& want = pages[static_cast<std::size_t>(viewed) - 1];
+    ASSERT_TRUE(std::equal(view.begin(), view.end(), want.begin(), want.end()))
+        << "viewed page " << viewed;
+  }
+  Bytes view;
+  EXPECT_EQ(r.PageView(static_cast<std::int32_t>(kPages), view, spare), 30);
+  EXPECT_TRUE(view.empty());
 }
 
 // What is no regular file is refused at once (a FIFO without a writer would block a
