@@ -37,6 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     bv::ReadGenericRows(pass, "message", true, rows);
     bv::SettleDeletedRows(rows);
     pass.counts.otherColumns = 3;
+    pass.spilledRows = true;  // deleted rows that spilled into overflow pages too
     rows.clear();
     bv::ReadGenericRows(pass, "t", true, rows);
     bv::SettleDeletedRows(rows);

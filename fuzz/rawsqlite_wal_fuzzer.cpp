@@ -47,6 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (pass.reader.open(db, log) == 0) {
     std::list<bv::GenericRow> rows;
     pass.counts.otherColumns = 3;
+    pass.spilledRows = true;  // deleted rows that spilled into overflow pages too
     bv::ReadGenericRows(pass, "t", true, rows);
     bv::SettleDeletedRows(rows);
     // Every older image must be readable as a whole page or refused, never more.

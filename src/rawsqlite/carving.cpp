@@ -11,6 +11,7 @@
 #include "rawsqlite/carving.h"
 
 #include "common/text.h"
+#include "rawsqlite/overflow_chain.h"
 
 namespace bv {
 
@@ -29,7 +30,7 @@ void Append(std::list<std::uint16_t>& out, std::int64_t pos, std::int64_t s) {
 
 std::int64_t RecordEndAt(Bytes page, const ColumnSignature& signature, std::uint32_t columns,
                          std::int64_t x, std::uint32_t first, std::int64_t end,
-                         TextSpan* longest_text) {
+                         TextSpan* longest_text, std::uint32_t spill_usable) {
   // Column 0's type lost: its contents are none (NULL or a constant, as live rows show)
   // or an integer still in front of the other columns', at least as wide as the
   // narrowest that live rows show.
@@ -65,14 +66,30 @@ std::int64_t RecordEndAt(Bytes page, const ColumnSignature& signature, std::uint
       text = true;
     }
     contents += size;
-    if (contents > static_cast<std::uint64_t>(end - pos)) return -1;
+    if (contents > static_cast<std::uint64_t>(end - pos) && spill_usable == 0) return -1;
   }
   if (!text) return -1;
+  std::int64_t stop = pos + static_cast<std::int64_t>(contents);
+  if (contents > static_cast<std::uint64_t>(end - pos)) {
+    // A record that spilled: in the page lie its local part and the link to its first
+    // overflow page (the header-size byte and, when lost, column 0's type before x).
+    if (contents > (1ull << 31)) return -1;
+    const std::uint64_t types = static_cast<std::uint64_t>(pos - x);
+    const std::uint64_t prefix = HeaderSizeBytes(first + types) + first;
+    const std::uint64_t payload = prefix + types + contents;
+    const std::uint64_t local = LocalPayloadOf(payload, spill_usable);
+    if (local >= payload || static_cast<std::uint64_t>(x) < prefix) return -1;
+    const std::int64_t link =
+        x - static_cast<std::int64_t>(prefix) + static_cast<std::int64_t>(local);
+    if (link < pos || link + 4 > end) return -1;
+    stop = link + 4;
+  }
   if (longest_text != nullptr) {
     longest_text->from = pos + static_cast<std::int64_t>(textAt);
-    longest_text->size = static_cast<std::int64_t>(textSize);
+    longest_text->size = std::max<std::int64_t>(
+        0, std::min<std::int64_t>(static_cast<std::int64_t>(textSize), stop - longest_text->from));
   }
-  return pos + static_cast<std::int64_t>(contents);
+  return stop;
 }
 
 std::int64_t FirstNonTextByte(Bytes page, std::int64_t from, std::int64_t to) {
@@ -343,7 +360,8 @@ void Carver::ScanRegion(Bytes page, const ColumnSignature& signature, const Live
   to = std::min(to, s);
   TextSpan text;
   auto record_end = [&](std::int64_t x, std::uint32_t first, std::int64_t end) {
-    return RecordEndAt(page, signature, c, x, first, end, &text);
+    return RecordEndAt(page, signature, c, x, first, end, &text,
+                       table_.spilled ? reader_.UsableSize() : 0);
   };
   std::int64_t x = from;
   // A record must end before the next live cell; that boundary is looked up again only

@@ -60,6 +60,9 @@ struct CarveTable {
   std::string name;           // "message" and "call" have rules of their own
   std::uint32_t columns = 0;  // C; 0 means unknown, and nothing is carved
   std::uint32_t call_columns = 0;
+  // The free-space scan also takes records that spilled into overflow pages (their local
+  // part and link lie in the page).
+  bool spilled = false;
 };
 
 // The kind of value of a serial type: 1 integer, 2 real, 4 text, 8 blob, 16 NULL; 0 for
@@ -134,9 +137,12 @@ struct TextSpan {
   std::int64_t from = -1;
   std::int64_t size = 0;
 };
+// With `spill_usable` (the usable page size), a record whose contents run past `end` is
+// taken when it spills by the file format's rule and its local part and overflow link end
+// by `end`: the result is then the end of that link, and the text span is cut at it.
 std::int64_t RecordEndAt(Bytes page, const ColumnSignature& signature, std::uint32_t columns,
                          std::int64_t x, std::uint32_t first, std::int64_t end,
-                         TextSpan* longest_text = nullptr);
+                         TextSpan* longest_text = nullptr, std::uint32_t spill_usable = 0);
 // The offset of the first byte in [from, to) of `page` that no UTF-8 text holds (an
 // invalid sequence, a NUL or a control character other than tab, line feed and
 // carriage return), or -1 when all of it is text.

@@ -181,8 +181,8 @@ void DecodeOlderImage(Carver& carver, const RawDbFile::OlderImage& image, const 
 }
 
 Carver CarverFor(TablePass& pass, const std::string& table) {
-  return Carver(pass.reader,
-                CarveTable{table, pass.counts.expected_columns(table), pass.counts.call_columns});
+  return Carver(pass.reader, CarveTable{table, pass.counts.expected_columns(table),
+                                        pass.counts.call_columns, pass.spilledRows});
 }
 
 }  // namespace

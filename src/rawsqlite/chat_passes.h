@@ -43,6 +43,8 @@ struct TablePass {
   RawDbFile reader;
   ColumnCounts counts;
   std::string current_table;
+  // Carving also takes deleted rows that spilled into overflow pages (see CarveTable).
+  bool spilledRows = false;
 };
 
 // Decodes one cell; returns 0 or an error code (87 for a row it could not use).

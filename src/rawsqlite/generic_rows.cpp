@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "rawsqlite/chat_passes.h"
+#include "rawsqlite/overflow_chain.h"
 #include "rawsqlite/record_cursor.h"
 
 namespace bv {
@@ -228,14 +229,31 @@ namespace {
 // into `joined`) and hands `visit` each column, at most SQLite's limit of them: a
 // damaged live header could name millions. Returns 0, a failed page read's code, or 87
 // for a record that cannot be read.
+// With `deleted` (a row being decoded), a deleted row that spilled is joined from its
+// freed overflow chain (see overflow_chain.h): `deleted` learns the chain's pages and
+// `spilledEnd` where a carved row's local part and link end in the page.
 template <typename Visit>
 std::int32_t WalkCell(RawDbFile& r, const CellInput& cell, std::vector<std::uint8_t>& joined,
-                      RecordCursor& cursor, Visit&& visit) {
+                      RecordCursor& cursor, Visit&& visit, GenericRow* deleted = nullptr,
+                      std::uint64_t* spilledEnd = nullptr) {
   Bytes bytes = Tail(cell.page, cell.offset);
-  if (!cell.carved) {
-    if (std::int32_t rc = r.read_live_payload(cell.page, cell.offset, cell.next, joined, bytes);
-        rc != 0)
-      return rc;
+  if (cell.carved) {
+    // A deleted row that spilled keeps its rest on freed overflow pages, if anywhere.
+    if (deleted != nullptr && spilledEnd != nullptr)
+      deleted->spilled =
+          JoinSpilledCarving(r, cell.page, cell.pageIndex, cell.offset, cell.next, cell.columns,
+                             joined, bytes, *spilledEnd, &deleted->overflow_pages);
+  } else if (deleted != nullptr && cell.status != 0 && !r.ShowsOlderState() &&
+             JoinSpilledFreedCell(r, cell.page, cell.pageIndex, cell.offset, joined, bytes,
+                                  &deleted->overflow_pages)) {
+    // A cell of a freed page: its chain was freed with it and is read only as far as
+    // its pages are still free (in an older image the cell was live then, and its chain
+    // is read as it was then, below).
+    deleted->spilled = true;
+  } else if (std::int32_t rc =
+                 r.read_live_payload(cell.page, cell.offset, cell.next, joined, bytes);
+             rc != 0) {
+    return rc;
   }
   if (!cursor.Open(r, bytes, cell.carved, cell.columns)) return 87;
   Column col;
@@ -248,20 +266,26 @@ std::int32_t WalkCell(RawDbFile& r, const CellInput& cell, std::vector<std::uint
 std::int32_t DecodeGenericRow(RawDbFile& r, const CellInput& cell, GenericRow& row) {
   row.values.clear();  // keeps its room for the next row of a pass
   row.first_column = 0;
+  row.overflow_pages.clear();
+  row.spilled = false;
   row.status = cell.status;
   row.offset = cell.offset;
   row.page = cell.pageIndex;
   std::vector<std::uint8_t> joined;
+  std::uint64_t spilledEnd = 0;
   RecordCursor cursor;
   bool first = true;
-  const std::int32_t rc = WalkCell(r, cell, joined, cursor, [&](const Column& col) {
-    if (first) row.first_column = col.index;
-    first = false;
-    row.values.push_back(ValueOf(col));
-  });
+  const std::int32_t rc = WalkCell(
+      r, cell, joined, cursor,
+      [&](const Column& col) {
+        if (first) row.first_column = col.index;
+        first = false;
+        row.values.push_back(ValueOf(col));
+      },
+      &row, &spilledEnd);
   if (rc != 0) return rc;
   row.row_id = cell.carved ? 0 : static_cast<std::int64_t>(cursor.row_id);
-  row.end = cell.carved ? cell.offset + cursor.ContentEnd() : 0;
+  row.end = !cell.carved ? 0 : spilledEnd != 0 ? spilledEnd : cell.offset + cursor.ContentEnd();
   return 0;
 }
 

@@ -26,6 +26,12 @@ struct GenericRow {
   int first_column = 0;      // 1 when the carved-header rule lost column 0
   // Carved: the offset just past the record's last byte as read (page bytes only).
   std::uint64_t end = 0;
+  // A deleted row that spilled: the pages (0-based) of its freed overflow chain that were
+  // read (see overflow_chain.h).
+  std::vector<std::int32_t> overflow_pages;
+  // The record spilled into overflow pages: the values cut short are those whose bytes
+  // lay on pages of its chain that were no longer its own (or that it never reached).
+  bool spilled = false;
   std::vector<GenericValue> values;
 };
 

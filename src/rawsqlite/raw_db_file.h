@@ -158,6 +158,8 @@ class RawDbFile {
    private:
     RawDbFile& reader_;
   };
+  // True inside an AsOf: read_page shows an older state of the database.
+  bool ShowsOlderState() const { return asOf_ >= 0; }
 
   // Page size in bytes (65536 for the header value 1).
   std::uint32_t PageSize() const { return page_size == 0 && IsOpen() ? 65536u : page_size; }
