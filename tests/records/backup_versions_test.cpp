@@ -191,8 +191,9 @@ TEST_P(BackupVersions, MessagesMatchTheTruth) {
     const Json& v = d["values"];
     const std::int64_t date = v["date"].Int();
     const std::int64_t seconds = Major() >= 11 ? date / 1000000000 : date;
-    deleted.emplace(W(TextOf(v["text"])), W(Utc(seconds + kApple)), v["handle_id"].Int(),
-                    v["is_from_me"].Int());
+    // A text kept only in the attributed body, as for live messages.
+    const std::string text = textOf(d["rowid"].Int(), v);
+    deleted.emplace(W(text), W(Utc(seconds + kApple)), v["handle_id"].Int(), v["is_from_me"].Int());
   }
   int deletedListed = 0;
   for (const auto& [key, list] : map) {

@@ -222,10 +222,23 @@ TEST(DeletedContacts, FollowTheLiveOnesWhichStayAsTheyAre) {
   o.seed = 7;
   o.contacts = 60;
   o.messages = o.calls = o.notes = o.whatsapp = o.wechat = o.qq = 0;
+  using Person = std::tuple<std::string, std::string, std::string>;
+  // Deleted persons whose row spilled into overflow pages (a long note): where a later
+  // cell took the end of its local part, or its chain, it cannot be read whole.
+  std::multiset<Person> spilled;
   auto read = [&](bool deletions, const std::string& name) {
     o.deletedRows = deletions;
     const std::filesystem::path backup = test::BuildBackup(dir, o, name);
     const test::Json truth = test::ReadTruth(backup);
+    const test::Json& book = *test::FindDatabase(truth, "AddressBook.sqlitedb");
+    for (const test::Json* r : test::DeletedRows(book, "ABPerson")) {
+      const test::Json& v = (*r)["values"];
+      auto text = [&](const char* c) {
+        return v.Has(c) && v[c].kind == test::Json::Kind::kString ? v[c].Str() : std::string();
+      };
+      if (text("Note").size() > 4096 - 35)
+        spilled.insert({text("First"), text("Last"), text("Organization")});
+    }
     std::list<ContactRecord> contacts;
     EXPECT_EQ(
         ContactReader().Read(
@@ -236,7 +249,6 @@ TEST(DeletedContacts, FollowTheLiveOnesWhichStayAsTheyAre) {
   };
   const std::list<ContactRecord> whole = read(false, "whole");
   const std::list<ContactRecord> after = read(true, "after");
-  using Person = std::tuple<std::string, std::string, std::string>;
   auto person = [](const ContactRecord& c) { return Person{c.first, c.last, c.organization}; };
   std::multiset<Person> wholeBook, live, deleted;
   for (const ContactRecord& c : whole) {
@@ -258,10 +270,21 @@ TEST(DeletedContacts, FollowTheLiveOnesWhichStayAsTheyAre) {
     deleted.insert(person(*it));
   }
   EXPECT_GT(deleted.size(), 2u);
-  // Every person of the whole book is listed once, live or deleted.
+  // Every person of the whole book is listed once, live or deleted (those whose row
+  // spilled: at most once).
   std::multiset<Person> listed = live;
   listed.insert(deleted.begin(), deleted.end());
-  EXPECT_EQ(listed, wholeBook);
+  std::vector<Person> missing, extra;
+  std::set_difference(wholeBook.begin(), wholeBook.end(), listed.begin(), listed.end(),
+                      std::back_inserter(missing));
+  std::set_difference(listed.begin(), listed.end(), wholeBook.begin(), wholeBook.end(),
+                      std::back_inserter(extra));
+  for (const Person& p : missing)
+    if (spilled.count(p) == 0)
+      ADD_FAILURE() << "not listed: " << std::get<0>(p) << " " << std::get<1>(p);
+  EXPECT_FALSE(spilled.empty());
+  for (const Person& p : extra)
+    ADD_FAILURE() << "listed too often: " << std::get<0>(p) << " " << std::get<1>(p);
 }
 
 }  // namespace

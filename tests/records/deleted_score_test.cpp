@@ -95,8 +95,11 @@ class RecordEncoder {
   }
   ~RecordEncoder() { sqlite3_close(db_); }
 
-  // Empty when the row spills into overflow pages even on 65536-byte pages.
-  std::string Body(const Json& values, std::int64_t rowid) {
+  // Empty when the row spills into overflow pages even on 65536-byte pages. `payload`,
+  // when given, receives the whole payload (header-size varint on) and `header` where the
+  // second serial type begins in it.
+  std::string Body(const Json& values, std::int64_t rowid, std::string* payloadOut = nullptr,
+                   std::size_t* header = nullptr) {
     Exec("DELETE FROM \"" + table_ + "\";");
     std::string sql = "INSERT INTO \"" + table_ + "\"(rowid";
     std::string marks = "?";
@@ -143,6 +146,8 @@ class RecordEncoder {
     std::size_t h = 0;
     Varint(payload, h);
     Varint(payload, h);  // column 0's type
+    if (payloadOut != nullptr) *payloadOut = payload;
+    if (header != nullptr) *header = h;
     return payload.substr(h);
   }
 
@@ -179,11 +184,51 @@ std::string CreateStatement(const fs::path& file, const std::string& table) {
 
 using Key = std::vector<std::string>;
 
+// Bytes of a payload that a table leaf keeps itself (the file format's rule).
+std::uint64_t LocalPart(std::uint64_t payload, std::uint64_t usable) {
+  const std::uint64_t maxLocal = usable - 35;
+  if (payload <= maxLocal) return payload;
+  const std::uint64_t minLocal = (usable - 12) * 32 / 255 - 23;
+  const std::uint64_t local = minLocal + (payload - minLocal) % (usable - 4);
+  return local > maxLocal ? minLocal : local;
+}
+
+// Whether `piece` lies in `file` at offset `at` of some page (at < 0: anywhere).
+bool InFile(const std::string& file, const std::string& piece, std::int64_t at,
+            std::size_t pageSize) {
+  for (std::size_t pos = file.find(piece); pos != std::string::npos;
+       pos = file.find(piece, pos + 1))
+    if (at < 0 || pos % pageSize == static_cast<std::size_t>(at)) return true;
+  return false;
+}
+
+// A row that spills into overflow pages of the backup's file remains when its local part
+// (from the second serial type on) is in the file and each of its overflow pages' shares
+// is at offset 4 of a page: the chain's pages were not taken since.
+bool SpilledRowRemains(const std::string& file, const std::string& payload, std::size_t header,
+                       std::uint64_t local) {
+  const std::size_t pageSize =
+      file.size() < 100 ? 0
+      : ((static_cast<std::uint8_t>(file[16]) << 8) | static_cast<std::uint8_t>(file[17])) == 1
+          ? 65536
+          : ((static_cast<std::uint8_t>(file[16]) << 8) | static_cast<std::uint8_t>(file[17]));
+  if (pageSize == 0 || local <= header) return false;
+  const std::size_t usable = pageSize - static_cast<std::uint8_t>(file[20]);
+  if (!InFile(file, payload.substr(header, local - header), -1, pageSize)) return false;
+  for (std::size_t at = local; at < payload.size(); at += usable - 4)
+    if (!InFile(file, payload.substr(at, usable - 4), 4, pageSize)) return false;
+  return true;
+}
+
 struct Score {
   int remaining = 0, recalled = 0, foundGone = 0;
   int duplicate = 0, liveCopy = 0, garbage = 0;
   int listed = 0;
+  // Of remaining and recalled: the rows that spill into overflow pages.
+  int spilledRemaining = 0, spilledRecalled = 0;
   void Add(const Score& o) {
+    spilledRemaining += o.spilledRemaining;
+    spilledRecalled += o.spilledRecalled;
     remaining += o.remaining;
     recalled += o.recalled;
     foundGone += o.foundGone;
@@ -213,14 +258,32 @@ Score ScoreTable(const fs::path& file, const Json& db, const std::string& table,
     Key k = keyOf((*r)["values"], (*r)["rowid"].Int());
     if (!k.empty()) live.insert(k);
   }
+  const std::uint64_t usable = bytes.size() < 100
+                                   ? 0
+                                   : (((static_cast<std::uint8_t>(bytes[16]) << 8) |
+                                       static_cast<std::uint8_t>(bytes[17])) == 1
+                                          ? 65536
+                                          : ((static_cast<std::uint8_t>(bytes[16]) << 8) |
+                                             static_cast<std::uint8_t>(bytes[17]))) -
+                                         static_cast<std::uint8_t>(bytes[20]);
   std::map<Key, std::vector<bool>> deleted;  // key -> per deleted row: remains whole
+  std::set<Key> spilledKeys;                 // keys of rows that spill and remain
   for (const Json* r : test::DeletedRows(db, table)) {
     Key k = keyOf((*r)["values"], (*r)["rowid"].Int());
     if (k.empty() || (liveAlikeUnscored && live.count(k) != 0)) continue;
-    const std::string body = encoder.Body((*r)["values"], (*r)["rowid"].Int());
-    const bool remains = !body.empty() && bytes.find(body) != std::string::npos;
+    std::string payload;
+    std::size_t header = 0;
+    const std::string body = encoder.Body((*r)["values"], (*r)["rowid"].Int(), &payload, &header);
+    const std::uint64_t local = usable > 480 ? LocalPart(payload.size(), usable) : payload.size();
+    const bool spills = !body.empty() && local < payload.size();
+    const bool remains = spills ? SpilledRowRemains(bytes, payload, header, local)
+                                : !body.empty() && bytes.find(body) != std::string::npos;
     deleted[k].push_back(remains);
     s.remaining += remains;
+    if (spills && remains) {
+      ++s.spilledRemaining;
+      spilledKeys.insert(k);
+    }
   }
   std::map<Key, std::size_t> used;
   for (const Key& k : listed) {
@@ -230,9 +293,10 @@ Score ScoreTable(const fs::path& file, const Json& db, const std::string& table,
       // Rows of one key are alike; the ones that remain are counted first.
       std::size_t remainingOfKey = 0;
       for (bool b : d->second) remainingOfKey += b;
-      if (used[k] < remainingOfKey)
+      if (used[k] < remainingOfKey) {
         ++s.recalled;
-      else
+        s.spilledRecalled += spilledKeys.count(k) != 0;
+      } else
         ++s.foundGone;
       ++used[k];
     } else if (d != deleted.end()) {
@@ -267,9 +331,9 @@ struct Phone {
 };
 
 void Print(const std::string& label, const Score& s) {
-  std::printf("%-34s %6d %6d %6.1f%% %6d %6d %6d %6d %6d\n", label.c_str(), s.remaining, s.recalled,
-              s.remaining ? 100.0 * s.recalled / s.remaining : 100.0, s.foundGone, s.duplicate,
-              s.liveCopy, s.garbage, s.listed);
+  std::printf("%-34s %6d %6d %6.1f%% %6d %6d %6d %6d %6d %6d %6d\n", label.c_str(), s.remaining,
+              s.recalled, s.remaining ? 100.0 * s.recalled / s.remaining : 100.0, s.foundGone,
+              s.duplicate, s.liveCopy, s.garbage, s.listed, s.spilledRemaining, s.spilledRecalled);
 }
 
 TEST(DeletedScore, RecordDatabasesRecallAndNothingFalse) {
@@ -474,8 +538,9 @@ TEST(DeletedScore, RecordDatabasesRecallAndNothingFalse) {
   // remain: deleted rows whose record is whole in the file; found: of those, the ones
   // listed with the right fields; gone: listed although the scorer did not find the
   // whole record (its fields were still there); twice, livecpy, garbage: false records.
-  std::printf("%-34s %6s %6s %7s %6s %6s %6s %6s %6s\n", "database", "remain", "found", "recall",
-              "gone", "twice", "livecpy", "garbage", "listed");
+  // long: of remain and found, the rows that spill into overflow pages.
+  std::printf("%-34s %6s %6s %7s %6s %6s %6s %6s %6s %6s %6s\n", "database", "remain", "found",
+              "recall", "gone", "twice", "livecpy", "garbage", "listed", "long", "lfound");
   for (const auto& [name, s] : byStore) Print(name, s);
   for (const auto& [name, s] : byDatabase) Print("all " + name, s);
   for (const std::string& n : notes) std::printf("  %s\n", n.c_str());
@@ -483,6 +548,7 @@ TEST(DeletedScore, RecordDatabasesRecallAndNothingFalse) {
   for (const auto& [name, s] : byDatabase) {
     EXPECT_GT(s.remaining, 20) << name << ": too few deleted rows to score";
     EXPECT_GE(100.0 * s.recalled, 90.0 * s.remaining) << name;
+    EXPECT_GE(100.0 * s.spilledRecalled, 90.0 * s.spilledRemaining) << name << ": spilled rows";
     EXPECT_EQ(s.False(), 0) << name;
   }
 }

@@ -81,6 +81,15 @@ std::string Sentence(Prng& rng, int minWords, int maxWords) {
   return out;
 }
 
+std::string SpillingText(std::uint64_t seed, int pageSize) {
+  Prng rng(seed * 0x9E3779B97F4A7C15ull + 0x5F11);
+  const std::size_t page = static_cast<std::size_t>(std::max(pageSize, 512));
+  const std::size_t want = std::min<std::size_t>(page * 11 / 10 + rng.Below(page * 14 / 10), 60000);
+  std::string text;
+  while (text.size() < want) text += Sentence(rng, 8, 16) + ". ";
+  return Utf8Prefix(text, want);
+}
+
 std::vector<Person> MakePeople(std::uint64_t seed, int count) {
   static const std::vector<std::string> firsts = {
       "Anna", "Bert", "carl",  "Dora",  "Emil",  "Fiona", "Georg", "Hanna", "Ivan", "Julia",

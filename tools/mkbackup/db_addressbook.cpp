@@ -43,7 +43,7 @@ void WriteAddressBook(BackupContext& ctx) {
   const Version v = ctx.version();
   Prng rng = ctx.prng().Fork(22);
   TruthDb& truth = ctx.BeginDatabase("AddressBook.sqlitedb", "HomeDomain",
-                                     "Library/AddressBook/AddressBook.sqlitedb", 4096);
+                                     "Library/AddressBook/AddressBook.sqlitedb", RecordPageSize(o));
   Db db(ctx.StoredPath(truth.fileId), truth.pageSize);
   db.Exec("BEGIN;");
   const bool newFts = v.major >= 10;
@@ -76,7 +76,7 @@ void WriteAddressBook(BackupContext& ctx) {
       labels.Row({std::string(l)});
   }
   Inserter person(db, &truth.Table("ABPerson"), "ABPerson",
-                  {"ROWID", "First", "Last", "Organization", "Kind", "CreationDate",
+                  {"ROWID", "First", "Last", "Organization", "Note", "Kind", "CreationDate",
                    "ModificationDate", "StoreID", "DisplayName", "guid"});
   Inserter multi(db, &truth.Table("ABMultiValue"), "ABMultiValue",
                  {"UID", "record_id", "property", "identifier", "label", "value", "guid"});
@@ -96,8 +96,18 @@ void WriteAddressBook(BackupContext& ctx) {
     const Value first = p.first.empty() ? Value{} : Value{p.first};
     const Value last = p.last.empty() ? Value{} : Value{p.last};
     const Value org = p.organization.empty() ? Value{} : Value{p.organization};
-    person.Row({rowid, first, last, org, std::int64_t{0}, when, when + 60, std::int64_t{0}, Value{},
-                Guid(rng)});
+    const bool deleted = o.deletedRows && i % 9 == 4 && !p.phones.empty() && !p.last.empty();
+    // Every other person deleted later has a note long enough to spill into overflow pages.
+    // (Some others have a short one, as people write them.)
+    Prng noteRng(o.seed * 1000039 + static_cast<std::uint64_t>(rowid));
+    const Value note =
+        i % 5 == 1 ? Value{Sentence(noteRng, 3, 9)}
+        : deleted && i % 18 == 13
+            ? Value{SpillingText(o.seed * 1000039 + static_cast<std::uint64_t>(rowid),
+                                 truth.pageSize)}
+            : Value{};
+    person.Row({rowid, first, last, org, note, std::int64_t{0}, when, when + 60, std::int64_t{0},
+                Value{}, Guid(rng)});
     int identifier = 0;
     for (std::size_t k = 0; k < p.phones.size(); ++k)
       multi.Row({++uid, rowid, std::int64_t{3}, std::int64_t{identifier++},

@@ -155,8 +155,8 @@ std::vector<Note> MakeNotes(BackupContext& ctx, Prng& rng) {
 
 void WriteOldNotes(BackupContext& ctx, const std::vector<Note>& notes, bool live) {
   const Version v = ctx.version();
-  TruthDb& truth =
-      ctx.BeginDatabase("notes.sqlite", "HomeDomain", "Library/Notes/notes.sqlite", 4096);
+  TruthDb& truth = ctx.BeginDatabase("notes.sqlite", "HomeDomain", "Library/Notes/notes.sqlite",
+                                     RecordPageSize(ctx.options()));
   Db db(ctx.StoredPath(truth.fileId), truth.pageSize);
   db.Exec("BEGIN;");
   std::vector<std::string> sections = {"notes.sqlite (HomeDomain"};
@@ -172,7 +172,7 @@ void WriteOldNotes(BackupContext& ctx, const std::vector<Note>& notes, bool live
     store.Row(
         {std::int64_t{1}, std::int64_t{4}, std::int64_t{1}, std::int64_t{1}, std::string("Notes")});
   }
-  std::vector<std::int64_t> noteRows;
+  std::vector<std::int64_t> noteRows, spilling;
   {
     Inserter note(
         db, &truth.Table("ZNOTE"), "ZNOTE",
@@ -190,8 +190,16 @@ void WriteOldNotes(BackupContext& ctx, const std::vector<Note>& notes, bool live
                 std::int64_t{0}, pk, std::int64_t{1}, created, created + 120.5,
                 std::string("owner@example.com"), Guid(rng), Utf8Prefix(n.plain, 60),
                 n.title.empty() ? Value{} : Value{n.title}});
-      body.Row({pk, std::int64_t{2}, std::int64_t{1}, pk, n.html});
-      noteRows.push_back(pk);
+      // Bodies of notes deleted later that spill into overflow pages.
+      const bool spills = live && ctx.options().deletedRows && pk % 7 == 4 && (pk - 2) % 6 != 0;
+      body.Row(
+          {pk, std::int64_t{2}, std::int64_t{1}, pk,
+           spills ? n.html + "<div>" +
+                        SpillingText(ctx.options().seed * 1000037 + static_cast<std::uint64_t>(pk),
+                                     truth.pageSize) +
+                        "</div>"
+                  : n.html});
+      (spills ? spilling : noteRows).push_back(pk);
     }
   }
   if (!live) {
@@ -203,6 +211,10 @@ void WriteOldNotes(BackupContext& ctx, const std::vector<Note>& notes, bool live
     for (std::size_t k = 1; k < noteRows.size(); k += 6) rows.push_back(noteRows[k]);
     DeleteRows(db, truth, "ZNOTEBODY", rows, "ZCONTENT", "row");
     DeleteRows(db, truth, "ZNOTE", rows, "ZGUID", "row");
+  }
+  if (!spilling.empty()) {
+    DeleteRows(db, truth, "ZNOTEBODY", spilling, "ZCONTENT", "row");
+    DeleteRows(db, truth, "ZNOTE", spilling, "ZGUID", "row");
   }
   db.Exec("COMMIT;");
   db.Close();

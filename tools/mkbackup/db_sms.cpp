@@ -116,7 +116,7 @@ void WriteSmsDb(BackupContext& ctx) {
   const std::int64_t end = ParseIsoDate(o.date) - 3600;
   std::int64_t when = end - 120 * 86400;
   const std::int64_t step = o.messages > 0 ? (120 * 86400) / (o.messages + 1) : 0;
-  std::vector<std::int64_t> textRows;
+  std::vector<std::int64_t> textRows, spilling;
   // From iOS 16 on, every text is stored as an attributed string as well, and some
   // messages keep it only there.
   const bool bodies = v.major >= 16;
@@ -156,6 +156,11 @@ void WriteSmsDb(BackupContext& ctx) {
       while (longText.size() < 6000) longText += Sentence(rng, 8, 16) + ". ";
       text = longText;
     }
+    // Messages that are deleted later and spill into overflow pages.
+    const bool spills =
+        o.deletedRows && i % 41 == 19 && kind != 5 && kind != 9 && i % 61 != 30 && i % 97 != 40;
+    if (spills)
+      text = SpillingText(o.seed * 1000003 + static_cast<std::uint64_t>(rowid), truth.pageSize);
     Value body;
     if (bodies && std::holds_alternative<std::string>(text)) {
       // Lengths on both sides of where the length prefix grows (128 and 65,536 bytes).
@@ -197,7 +202,9 @@ void WriteSmsDb(BackupContext& ctx) {
     if (bodies) row.push_back(body);
     msg.Row(std::move(row));
     if (kind != 13) cmj.Row({std::int64_t(chatIndex + 1), rowid, date});
-    if (std::holds_alternative<std::string>(text) && std::get<std::string>(text).size() > 3)
+    if (spills)
+      spilling.push_back(rowid);
+    else if (std::holds_alternative<std::string>(text) && std::get<std::string>(text).size() > 3)
       textRows.push_back(rowid);
     if (kind == 5) {
       ++attachmentId;
@@ -238,6 +245,11 @@ void WriteSmsDb(BackupContext& ctx) {
                RowidsWhere(truth, "chat_message_join", "message_id", all), "", "row");
     DeleteRows(db, truth, "message", run, "text", "page");
     DeleteRows(db, truth, "message", scattered, "text", "row");
+  }
+  if (!spilling.empty()) {
+    DeleteRows(db, truth, "chat_message_join",
+               RowidsWhere(truth, "chat_message_join", "message_id", spilling), "", "row");
+    DeleteRows(db, truth, "message", spilling, "text", "row");
   }
   db.Exec("COMMIT;");
   db.Close();

@@ -97,7 +97,7 @@ void WriteWhatsApp(BackupContext& ctx) {
   const std::int64_t end = ParseIsoDate(o.date) - 3000;
   std::int64_t when = end - 45 * 86400;
   const std::int64_t step = o.whatsapp > 0 ? 45 * 86400 / (o.whatsapp + 1) : 0;
-  std::vector<std::int64_t> textRows;
+  std::vector<std::int64_t> textRows, spilling;
   {
     Inserter msg(db, &truth.Table("ZWAMESSAGE"), "ZWAMESSAGE",
                  {"Z_PK", "Z_ENT", "Z_OPT", "ZISFROMME", "ZMESSAGESTATUS", "ZMESSAGETYPE", "ZSORT",
@@ -128,6 +128,10 @@ void WriteWhatsApp(BackupContext& ctx) {
       Value text = Sentence(rng, 1, 12);
       if (isMedia) text = Value{};
       if (i % 31 == 17) text = std::string();  // empty text, no media: a system row
+      // Messages that are deleted later and spill into overflow pages.
+      const bool spills = o.deletedRows && i % 29 == 13 && !isMedia && i % 31 != 17;
+      if (spills)
+        text = SpillingText(o.seed * 1000033 + static_cast<std::uint64_t>(pk), truth.pageSize);
       // Whole seconds are stored as integers, others as real numbers.
       const std::int64_t secs = when - kAppleEpoch;
       const Value date = i % 3 == 0 ? Value{secs} : Value{static_cast<double>(secs) + 0.375};
@@ -137,7 +141,9 @@ void WriteWhatsApp(BackupContext& ctx) {
                isMedia ? Value{mediaPk + 1} : Value{}, date, date, fromMe ? Value{} : Value{s.jid},
                push.empty() ? Value{} : Value{push}, Guid(rng), text,
                fromMe ? Value{s.jid} : Value{}});
-      if (std::holds_alternative<std::string>(text) && !std::get<std::string>(text).empty())
+      if (spills)
+        spilling.push_back(pk);
+      else if (std::holds_alternative<std::string>(text) && !std::get<std::string>(text).empty())
         textRows.push_back(pk);
       if (isMedia) {
         ++mediaPk;
@@ -169,6 +175,7 @@ void WriteWhatsApp(BackupContext& ctx) {
     for (std::size_t k = 5; k < textRows.size(); k += 19) rows.push_back(textRows[k]);
     DeleteRows(db, truth, "ZWAMESSAGE", rows, "ZTEXT", "row");
   }
+  if (!spilling.empty()) DeleteRows(db, truth, "ZWAMESSAGE", spilling, "ZTEXT", "row");
   db.Exec("COMMIT;");
   db.Close();
   ctx.FinishDatabase(truth, end);

@@ -283,7 +283,11 @@ std::vector<Person> MakePeople(std::uint64_t seed, int count);
 // The longest prefix of at most `maxBytes` that does not cut a UTF-8 sequence.
 std::string Utf8Prefix(const std::string& text, std::size_t maxBytes);
 std::string Sentence(Prng& rng, int minWords, int maxWords);
-// The page size of the message, call and WhatsApp databases.
+// Sentences for a row that spills into overflow pages of a `pageSize`-byte page: from
+// 1.1 to 2.5 page sizes long (at most 60,000 bytes), drawn from a generator of their own
+// (`seed`) so that the rows written after it are the same with or without it.
+std::string SpillingText(std::uint64_t seed, int pageSize);
+// The page size of the message, call, WhatsApp, address book and older notes databases.
 inline int RecordPageSize(const BackupOptions& o) {
   return o.recordPageSize != 0 ? o.recordPageSize : 4096;
 }

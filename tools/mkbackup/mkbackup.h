@@ -75,8 +75,8 @@ struct BackupOptions {
   // them anew and the old cells stay behind as stale copies of live rows) and single
   // deletions. Needs deletedRows.
   bool chatChurn = false;
-  // Page size of the message, call and WhatsApp databases (a power of two from 512 to
-  // 65536; 0: 4096, as the phone writes them).
+  // Page size of the message, call, WhatsApp, address book and older notes databases (a
+  // power of two from 512 to 65536; 0: 4096, as the phone writes them).
   int recordPageSize = 0;
   // Calendar events (a few fixed ones with odd times are added when this is not 0),
   // reminders (per store from iOS 13 on) and Safari bookmarks (Reading List items add a
