@@ -27,7 +27,8 @@ struct GenericRow {
   // Carved: the offset just past the record's last byte as read (page bytes only).
   std::uint64_t end = 0;
   // A deleted row that spilled: the pages (0-based) of its freed overflow chain that were
-  // read (see overflow_chain.h).
+  // read (see overflow_chain.h); -1 - page for a page read as the database file alone had
+  // it (with a write-ahead log).
   std::vector<std::int32_t> overflow_pages;
   // The record spilled into overflow pages: the values cut short are those whose bytes
   // lay on pages of its chain that were no longer its own (or that it never reached).

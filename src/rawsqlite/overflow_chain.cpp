@@ -71,6 +71,43 @@ bool ReadFreedOverflow(RawDbFile& reader, std::uint32_t first_page, std::int32_t
   return true;
 }
 
+namespace {
+
+// The chain as the reader shows the database; when that is cut and a write-ahead log
+// applies, as the file alone had it: a row deleted in the file keeps its chain there even
+// where the log's later transactions took the pages (the leaf holding the row is the
+// same in both when the log never changed it).
+void ReadChain(RawDbFile& reader, std::uint32_t first_page, std::int32_t own_page,
+               std::uint64_t rest, std::vector<std::uint8_t>& joined,
+               std::vector<std::int32_t>* pages) {
+  const std::size_t local = joined.size();
+  if (ReadFreedOverflow(reader, first_page, own_page, rest, joined, pages) ||
+      reader.ShowsOlderState() || reader.LogPageCount() == 0)
+    return;
+  std::vector<std::uint8_t> before(joined.begin(), joined.end());
+  std::vector<std::int32_t> beforePages;
+  if (pages != nullptr) beforePages = *pages;
+  joined.resize(local);
+  if (pages != nullptr) pages->clear();
+  RawDbFile::OlderImage file;  // the file's own state: no log frame counts
+  file.inLog = false;
+  const RawDbFile::AsOf then(reader, file);
+  if (ReadFreedOverflow(reader, first_page, own_page, rest, joined, pages)) {
+    // Pages read as the file had them are told from pages read now (a later row of the
+    // log may have taken and freed them since: both readings are then sound).
+    if (pages != nullptr)
+      for (std::int32_t& page : *pages) page = -page - 1;
+    return;
+  }
+  // Cut in both: the longer reading stands.
+  if (before.size() > joined.size()) {
+    joined = std::move(before);
+    if (pages != nullptr) *pages = std::move(beforePages);
+  }
+}
+
+}  // namespace
+
 bool JoinSpilledCarving(RawDbFile& reader, Bytes page, std::int32_t page_index,
                         std::uint32_t offset, std::uint32_t limit, std::uint32_t columns,
                         std::vector<std::uint8_t>& joined, Bytes& view, std::uint64_t& end,
@@ -98,8 +135,8 @@ bool JoinSpilledCarving(RawDbFile& reader, Bytes page, std::int32_t page_index,
   const std::uint64_t link = offset - prefix + local;
   if (link < offset + types || link + 4 > std::min<std::uint64_t>(limit, page.size())) return false;
   joined.assign(page.begin() + offset, page.begin() + static_cast<std::ptrdiff_t>(link));
-  ReadFreedOverflow(reader, Be32(page, static_cast<std::size_t>(link)), page_index, payload - local,
-                    joined, pages);
+  ReadChain(reader, Be32(page, static_cast<std::size_t>(link)), page_index, payload - local, joined,
+            pages);
   view = Bytes(joined);
   end = link + 4;
   return true;
@@ -123,8 +160,8 @@ bool JoinSpilledFreedCell(RawDbFile& reader, Bytes page, std::int32_t page_index
   const std::uint64_t link = offset + static_cast<std::uint64_t>(payloadBytes + rowIdBytes) + local;
   if (link + 4 > page.size()) return false;
   joined.assign(page.begin() + offset, page.begin() + static_cast<std::ptrdiff_t>(link));
-  ReadFreedOverflow(reader, Be32(page, static_cast<std::size_t>(link)), page_index, payload - local,
-                    joined, pages);
+  ReadChain(reader, Be32(page, static_cast<std::size_t>(link)), page_index, payload - local, joined,
+            pages);
   view = Bytes(joined);
   return true;
 }

@@ -40,7 +40,9 @@ inline std::uint32_t HeaderSizeBytes(std::uint64_t after) {
 // leaf, is `own_page` (0-based: the page of the row itself) or was met before, or whose
 // link says that the chain goes on where the payload ends or ends before it; the bytes
 // of the pages before it stay in `joined`.
-// `pages`, when given, receives the pages (0-based) whose bytes were taken.
+// `pages`, when given, receives the pages (0-based) whose bytes were taken. The two Join
+// functions below read a chain cut in the view with a log again as the file alone had it,
+// and then give its pages as -1 - page.
 bool ReadFreedOverflow(RawDbFile& reader, std::uint32_t first_page, std::int32_t own_page,
                        std::uint64_t rest, std::vector<std::uint8_t>& joined,
                        std::vector<std::int32_t>* pages = nullptr);

@@ -160,6 +160,9 @@ class RawDbFile {
   };
   // True inside an AsOf: read_page shows an older state of the database.
   bool ShowsOlderState() const { return asOf_ >= 0; }
+  // Which state read_page shows: -1 now, else the number of log frames that count (0:
+  // the file alone). Images of one page read in different states are different pages.
+  std::int64_t ShownState() const { return asOf_; }
 
   // Page size in bytes (65536 for the header value 1).
   std::uint32_t PageSize() const { return page_size == 0 && IsOpen() ? 65536u : page_size; }

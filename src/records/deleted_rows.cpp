@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <set>
+#include <tuple>
 #include <unordered_set>
 
 #include "common/local_time.h"
@@ -164,8 +165,12 @@ Result ReadDeletedRows(const DatabaseFile& file, const std::string& table,
   // records (a large table holds many thousands); only the deleted readings are
   // decoded and kept whole.
   std::vector<std::uint64_t> liveRows, liveKeys;
-  // Where each cell or reading begins, (page, offset): see the overlap rule below.
-  std::vector<std::pair<std::int32_t, std::uint32_t>> starts;
+  // Where each cell or reading begins, (page, state, offset): the page as the reader shows
+  // it now (state -1), or an older image of it that a write-ahead log replaced (see
+  // RawDbFile::ShownState); see the overlap rule below.
+  using Start = std::tuple<std::int32_t, std::int64_t, std::uint32_t>;
+  std::vector<Start> starts;
+  std::map<const GenericRow*, std::int64_t> stateOf;
   std::list<GenericRow> rows;
   ColumnSignature signature;
   GenericRow row;
@@ -176,7 +181,7 @@ Result ReadDeletedRows(const DatabaseFile& file, const std::string& table,
     if (cell.status == 0) {
       if (const std::int32_t rc = HashLiveCell(reader, cell, unique, live, scratch); rc != 0)
         return rc;
-      starts.emplace_back(cell.pageIndex, cell.offset);
+      starts.emplace_back(cell.pageIndex, reader.ShownState(), cell.offset);
       liveRows.push_back(live.values);
       if (live.hasKey) liveKeys.push_back(live.key);
       return 0;
@@ -186,8 +191,9 @@ Result ReadDeletedRows(const DatabaseFile& file, const std::string& table,
         TextsLookLikeText(row)) {
       // Readings at a wrong alignment go before the settling, so that they never stand
       // in for a sound reading of the same row.
-      starts.emplace_back(row.page, row.offset);
+      starts.emplace_back(row.page, reader.ShownState(), row.offset);
       rows.push_back(std::move(row));
+      stateOf[&rows.back()] = reader.ShownState();
       // A kept reading takes its values along: room for the next one's at once,
       // rather than grown a value at a time.
       row.values.reserve(columns.size());
@@ -201,10 +207,13 @@ Result ReadDeletedRows(const DatabaseFile& file, const std::string& table,
   // SQLite writes a cell whole, so a cell or reading whose head lies inside a reading's
   // record was written over it later: that reading's bytes from there on belong to the
   // other row (dates, numbers that still decode), and it is no row.
-  rows.remove_if([&starts](const GenericRow& r) {
+  rows.remove_if([&starts, &stateOf](const GenericRow& r) {
     if (r.end <= r.offset) return false;
-    const auto next = std::upper_bound(starts.begin(), starts.end(), std::pair(r.page, r.offset));
-    return next != starts.end() && next->first == r.page && next->second < r.end;
+    const std::int64_t state = stateOf[&r];
+    const auto next =
+        std::upper_bound(starts.begin(), starts.end(), Start(r.page, state, r.offset));
+    return next != starts.end() && std::get<0>(*next) == r.page && std::get<1>(*next) == state &&
+           std::get<2>(*next) < r.end;
   });
   SettleDeletedRows(rows);
   // Deleted rows: none equal to a live one (SQLite left an old copy when it moved the
@@ -225,8 +234,9 @@ Result ReadDeletedRows(const DatabaseFile& file, const std::string& table,
     it = keep ? std::next(it) : rows.erase(it);
   }
   // No two rows held an overflow page at one time: when two readings took bytes from one
-  // freed page, a later row took that page after the earlier one was deleted, and which
-  // of them it holds now cannot be told. Neither is listed.
+  // freed page in one state of the database (the file's, or the file's with its log: see
+  // GenericRow::overflow_pages), a later row took that page after the earlier one was
+  // deleted, and which of them it holds then cannot be told. Neither is listed.
   std::map<std::int32_t, int> claims;
   for (const GenericRow& r : rows)
     for (std::int32_t page :
