@@ -215,6 +215,57 @@ std::vector<std::string> ColumnsOf(const DatabaseFile& path, std::string_view ta
   return DeclaredColumns(db, table);
 }
 
+// The words of a text, one space between each: the summary of a note's row is its plain
+// text cut short, its body's row the same text from the note's markup.
+std::string Words(const std::string& text) {
+  std::string out;
+  bool space = false;
+  for (const char c : text) {
+    if (c == ' ' || c == '\n' || c == '\r' || c == '\t') {
+      space = !out.empty();
+      continue;
+    }
+    if (space) out += ' ';
+    space = false;
+    out += c;
+  }
+  return out;
+}
+
+// A deleted note whose row and body's row were both carved is one note: the row's summary
+// begins the body. Where a dated note and a body match only each other that way, the
+// note takes the whole body and the body is not listed by itself.
+void MergeNotesWithTheirBodies(std::vector<NoteRecord>& dated, std::vector<NoteRecord>& bodies) {
+  constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  std::vector<std::string> summaries, texts;
+  for (const NoteRecord& n : dated) summaries.push_back(Words(n.body));
+  for (const NoteRecord& b : bodies) texts.push_back(Words(b.body));
+  // Per note and per body: the one partner, kNone for none, kNone - 1 for several.
+  std::vector<std::size_t> noteMatch(dated.size(), kNone), bodyMatch(bodies.size(), kNone);
+  for (std::size_t n = 0; n < dated.size(); ++n) {
+    if (summaries[n].empty()) continue;
+    for (std::size_t b = 0; b < bodies.size(); ++b) {
+      if (texts[b].compare(0, summaries[n].size(), summaries[n]) != 0) continue;
+      noteMatch[n] = noteMatch[n] == kNone ? b : kNone - 1;
+      bodyMatch[b] = bodyMatch[b] == kNone ? n : kNone - 1;
+    }
+  }
+  std::vector<bool> merged(bodies.size(), false);
+  for (std::size_t n = 0; n < dated.size(); ++n) {
+    const std::size_t b = noteMatch[n];
+    if (b >= kNone - 1 || bodyMatch[b] != n) continue;
+    dated[n].body = bodies[b].body;
+    merged[b] = true;
+  }
+  std::size_t kept = 0;
+  for (std::size_t b = 0; b < bodies.size(); ++b) {
+    if (merged[b]) continue;
+    if (kept != b) bodies[kept] = std::move(bodies[b]);
+    ++kept;
+  }
+  bodies.resize(kept);
+}
+
 }  // namespace
 
 void NoteReader::AddDeletedNewer(const DatabaseFile& path, std::list<NoteRecord>& notes) {
@@ -264,9 +315,10 @@ void NoteReader::AddDeletedOlder(const DatabaseFile& path, std::list<NoteRecord>
     liveBodies.Add(n.body);
   }
   std::vector<NoteRecord> found;
-  // A note's row and its body's row are joined by row ids, which carving loses: each
-  // is listed by itself. The note's row shows its date, title and summary (the first
-  // words of its text).
+  // A note's row and its body's row are joined by row ids, which carving loses: they
+  // are matched by text below (MergeNotesWithTheirBodies), else each is listed by
+  // itself. The note's row shows its date, title and summary (the first words of its
+  // text).
   if (!noteColumns.empty()) {
     DeletedRows carved;
     ReadDeletedRows(path, "ZNOTE", noteColumns, carved, "ZGUID");
@@ -309,6 +361,7 @@ void NoteReader::AddDeletedOlder(const DatabaseFile& path, std::list<NoteRecord>
       bodies.push_back(std::move(note));
     }
   }
+  MergeNotesWithTheirBodies(found, bodies);
   AppendNewestFirst(found, notes);
   for (NoteRecord& n : bodies) notes.push_back(std::move(n));
 }

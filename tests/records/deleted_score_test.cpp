@@ -491,6 +491,38 @@ void ScoreBackup(const Phone& setup, const mkbackup::BackupOptions& o, const std
         if (body.empty()) return {};
         return {body, "", "", "note"};
       };
+      // A note whose row and body were both carved is listed once, with its whole body
+      // behind the summary: scored as the row (by its summary) and as the body.
+      auto words = [](const std::string& text) {
+        std::string out;
+        for (const char c : text) {
+          const bool space = c == ' ' || c == '\n' || c == '\r' || c == '\t';
+          if (space && !out.empty() && out.back() != ' ') out += ' ';
+          if (!space) out += c;
+        }
+        if (!out.empty() && out.back() == ' ') out.pop_back();
+        return out;
+      };
+      std::map<std::pair<std::string, std::string>, std::string> summaryOf;  // (date, title)
+      for (const Json* r : test::DeletedRows(db, "ZNOTE")) {
+        const Key k = noteOf((*r)["values"], (*r)["rowid"].Int());
+        if (!k.empty()) summaryOf[{k[1], k[2]}] = k[0];
+      }
+      // (A body no longer than the summary shows as the summary itself: the note stands
+      // for its body when a deleted body has that text.)
+      std::set<std::string> deletedBodies;
+      for (const Json* r : test::DeletedRows(db, "ZNOTEBODY")) {
+        const Key k = bodyOf((*r)["values"], (*r)["rowid"].Int());
+        if (!k.empty()) deletedBodies.insert(k[0]);
+      }
+      for (Key& k : dated) {
+        const auto summary = summaryOf.find({k[1], k[2]});
+        if (summary == summaryOf.end() || words(k[0]).rfind(words(summary->second), 0) != 0 ||
+            (words(k[0]) == words(summary->second) && deletedBodies.count(k[0]) == 0))
+          continue;
+        undated.push_back({k[0], "", "", "note"});
+        k[0] = summary->second;
+      }
       add("notes ZNOTE",
           ScoreTable(path("notes.sqlite"), db, "ZNOTE", dated, noteOf, dir.path() / "n.db", notes));
       add("notes ZNOTEBODY", ScoreTable(path("notes.sqlite"), db, "ZNOTEBODY", undated, bodyOf,

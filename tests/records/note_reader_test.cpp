@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <iterator>
+#include <map>
 #include <random>
+#include <set>
 #include <utility>
 #include <vector>
 
@@ -289,6 +291,60 @@ TEST(DeletedNotes, OlderStoreNoteRowsAndBodiesEachByThemselves) {
   EXPECT_EQ(it->date, "");
   EXPECT_EQ(it->body, "\na body that was deleted with it");
   for (it = std::next(notes.begin(), 2); it != notes.end(); ++it) EXPECT_EQ(it->deleted, 1);
+}
+
+// A deleted note whose row and body's row were both carved is listed once: the row's
+// summary begins the body (words alike), and no other row or body matches either.
+TEST(DeletedNotes, OlderStoreNoteRowAndItsBodyAreOneNote) {
+  TempFolder t;
+  const std::string path = MakeDb(t, "notes.sqlite", "notes.sqlite (HomeDomain");
+  struct Row {
+    const char* title;
+    const char* summary;
+    const char* body;
+  };
+  const Row rows[] = {{"Kept note", "the first body", "<div>the first body that stays</div>"},
+                      {"Removed note", "a body that was", "<div>a body that was deleted</div>"},
+                      {"Removed one", "shared words", "<div>shared words of two notes</div>"},
+                      {"Removed two", "shared words", "<div>shared words, other text</div>"}};
+  std::string sql = "BEGIN;";
+  for (int i = 1; i <= 4; ++i) {
+    const std::string id = std::to_string(i);
+    const Row& r = rows[i - 1];
+    sql += "INSERT INTO ZNOTEBODY(Z_PK,Z_ENT,Z_OPT,ZOWNER,ZCONTENT) VALUES(" + id + ",2,1," + id +
+           "," + Q(r.body) + ");";
+    sql +=
+        "INSERT INTO ZNOTE(Z_PK,Z_ENT,Z_OPT,ZCONTAINSCJK,ZCONTENTTYPE,ZDELETEDFLAG,ZBODY,ZSTORE,"
+        "ZCREATIONDATE,ZMODIFICATIONDATE,ZAUTHOR,ZGUID,ZSUMMARY,ZTITLE) VALUES(" +
+        id + ",3,2,0,0,0," + id + ",1," + std::to_string(i * 100000000) + ".25," +
+        std::to_string(i * 100000000 + 120) + ".5,'owner@example.com','GUID-" + id + "-A7'," +
+        Q(r.summary) + "," + Q(r.title) + ");";
+  }
+  Sql(path, sql + "COMMIT;");
+  Sql(path,
+      "PRAGMA secure_delete=OFF; DELETE FROM ZNOTE WHERE Z_PK > 1; DELETE FROM ZNOTEBODY "
+      "WHERE Z_PK > 1;");
+  test::ZoneGuard zone("UTC");
+  std::list<NoteRecord> notes;
+  ASSERT_EQ(NoteReader().Read(path, t.File("none"), notes), 0);
+  std::map<std::string, std::string> dated;  // title -> body
+  std::multiset<std::string> undated;
+  for (const NoteRecord& n : notes) {
+    if (n.deleted == 0) continue;
+    if (n.date.empty())
+      undated.insert(n.body);
+    else
+      dated[n.title] = n.body;
+  }
+  ASSERT_EQ(dated.size(), 3u);
+  // Its row and its body: one note with the whole text.
+  EXPECT_EQ(dated["Removed note"], "\na body that was deleted");
+  EXPECT_EQ(undated.count("\na body that was deleted"), 0u);
+  // Two rows whose summaries begin one body alike: neither takes it.
+  EXPECT_EQ(dated["Removed one"], "shared words");
+  EXPECT_EQ(dated["Removed two"], "shared words");
+  EXPECT_EQ(undated, (std::multiset<std::string>{"\nshared words of two notes",
+                                                 "\nshared words, other text"}));
 }
 
 }  // namespace
