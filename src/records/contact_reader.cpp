@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <initializer_list>
 #include <iterator>
+#include <map>
 #include <set>
 #include <tuple>
 
@@ -167,12 +168,13 @@ using PersonKey = std::tuple<std::string, std::string, std::string>;
 
 void ContactReader::AddDeletedContacts(const DatabaseFile& path,
                                        std::list<ContactRecord>& contacts) {
-  std::vector<std::string> searchColumns, personColumns;
+  std::vector<std::string> searchColumns, personColumns, valueColumns;
   {
     ReadOnlyDatabase db;
     if (db.Open(path) != 0) return;
     searchColumns = ColumnsOf(db, "ABPersonFullTextSearch_content");
     personColumns = ColumnsOf(db, "ABPerson");
+    valueColumns = ColumnsOf(db, "ABMultiValue");
   }
   // A deleted person whose names a live one has is taken for an old copy of that one:
   // neither table keeps an identifier that survives the carving.
@@ -203,8 +205,11 @@ void ContactReader::AddDeletedContacts(const DatabaseFile& path,
       keep(std::move(c));
     }
   }
-  // The person table's rows: names only. Their numbers sit in ABMultiValue rows that
-  // point at the person's row id, which a carved row has lost; they are not guessed.
+  // The person table's rows: names, and the numbers, e-mail and web addresses of the
+  // deleted ABMultiValue rows that point at the person's row id. A row carved from free
+  // space has lost its row id with its cell's head (the id is no column of the record):
+  // only a whole cell (of a freed page, or an older page image) keeps it. Values are
+  // never matched to a person by anything else.
   if (!personColumns.empty()) {
     DeletedRows carved;
     carved.columns = personColumns;
@@ -213,11 +218,38 @@ void ContactReader::AddDeletedContacts(const DatabaseFile& path,
                     carved.Column("guid") >= 0 ? "guid" : "");
     const int first = carved.Column("First"), last = carved.Column("Last"),
               organization = carved.Column("Organization");
+    std::map<std::int64_t, ContactRecord> valuesOf;  // by person row id
+    const bool anyId = std::any_of(carved.rows.begin(), carved.rows.end(),
+                                   [](const GenericRow& row) { return row.row_id > 0; });
+    if (anyId && !valueColumns.empty()) {
+      DeletedRows values;
+      ReadDeletedRows(path, "ABMultiValue", valueColumns, values,
+                      values.Column("guid") >= 0 ? "guid" : "");
+      const int record = values.Column("record_id"), property = values.Column("property"),
+                value = values.Column("value");
+      for (const GenericRow& row : values.rows) {
+        std::int64_t person = 0, kind = 0;
+        if (!DeletedRows::Integer(row, record, person) || person <= 0 ||
+            !DeletedRows::Integer(row, property, kind))
+          continue;
+        const std::string text = DeletedRows::TextOrBlob(row, value);
+        if (text.empty() || !Sound(text)) continue;
+        ContactRecord& c = valuesOf[person];
+        if (kind == 3) c.phones.push_back(text);
+        if (kind == 4) c.emails.push_back(text);
+        if (kind == 22) c.urls.push_back(text);
+      }
+    }
     for (const GenericRow& row : carved.rows) {
       ContactRecord c;
       c.first = DeletedRows::Text(row, first);
       c.last = DeletedRows::Text(row, last);
       c.organization = DeletedRows::Text(row, organization);
+      if (const auto v = valuesOf.find(row.row_id); row.row_id > 0 && v != valuesOf.end()) {
+        c.phones = v->second.phones;
+        c.emails = v->second.emails;
+        c.urls = v->second.urls;
+      }
       keep(std::move(c));
     }
   }

@@ -287,5 +287,50 @@ TEST(DeletedContacts, FollowTheLiveOnesWhichStayAsTheyAre) {
     ADD_FAILURE() << "listed too often: " << std::get<0>(p) << " " << std::get<1>(p);
 }
 
+// A deleted person whose whole cell survived (its leaf page was freed with it) keeps its
+// row id, and with it the numbers and addresses of its deleted value rows; a person carved
+// from free space has lost the id, and gets none (never another person's).
+TEST(DeletedContacts, PersonsWithTheirRowIdGetTheirOwnNumbers) {
+  TempFolder t;
+  const std::string ab = MakeDb(t, "ab.sqlitedb", "NEW full-text layout");
+  Sql(ab, "PRAGMA page_size=1024; VACUUM;");
+  std::string sql = "PRAGMA secure_delete=OFF; BEGIN;";
+  sql += "INSERT INTO ABPersonFullTextSearch_content(docid,c0First,c1Last) VALUES(1,'Live','One');";
+  for (int i = 1; i <= 60; ++i) {
+    const std::string id = std::to_string(i);
+    sql += "INSERT INTO ABPerson(ROWID,First,Last,Organization,guid) VALUES(" + id + ",'Person" +
+           id + "','Surname of person number " + id + "','Company " + id + "','GP" + id + "');";
+    sql += "INSERT INTO ABMultiValue(UID,record_id,property,identifier,label,value,guid) VALUES(" +
+           std::to_string(2 * i) + "," + id + ",3,0,1,'+1555000" + id + "','GV" + id + "a');";
+    sql += "INSERT INTO ABMultiValue(UID,record_id,property,identifier,label,value,guid) VALUES(" +
+           std::to_string(2 * i + 1) + "," + id + ",4,1,2,'p" + id + "@example.com','GV" + id +
+           "b');";
+  }
+  Sql(ab, sql + "COMMIT;");
+  // A run of persons (whole leaf pages go onto the freelist) and a few single ones.
+  Sql(ab,
+      "PRAGMA secure_delete=OFF; BEGIN; DELETE FROM ABMultiValue WHERE record_id BETWEEN 15 AND 45"
+      " OR record_id IN (5, 52); DELETE FROM ABPerson WHERE ROWID BETWEEN 15 AND 45 OR ROWID IN "
+      "(5, 52); COMMIT;");
+  std::list<ContactRecord> contacts;
+  ASSERT_EQ(ContactReader().Read(ab, contacts), 0);
+  int deleted = 0, withNumbers = 0;
+  for (const ContactRecord& c : contacts) {
+    if (c.deleted == 0) continue;
+    ++deleted;
+    ASSERT_EQ(c.first.rfind("Person", 0), 0u) << c.first;
+    const std::string id = c.first.substr(6);
+    if (c.phones.empty() && c.emails.empty()) continue;
+    ++withNumbers;
+    // Each value its own (a value row that was not carved is missing, never replaced).
+    for (const std::string& phone : c.phones) EXPECT_EQ(phone, "+1555000" + id) << c.first;
+    for (const std::string& email : c.emails)
+      EXPECT_EQ(email, "p" + id + "@example.com") << c.first;
+    EXPECT_LE(c.phones.size() + c.emails.size(), 2u);
+  }
+  EXPECT_GE(deleted, 20);
+  EXPECT_GE(withNumbers, 8);
+}
+
 }  // namespace
 }  // namespace bv
