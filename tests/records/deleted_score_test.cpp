@@ -638,6 +638,7 @@ TEST(DeletedScore, LoggedBackupsRecallAndNothingFalse) {
       for (const int pageSize : {1024, 4096}) {
         mkbackup::BackupOptions o = ScoredOptions(setup, seed, pageSize, 30);
         o.writeAheadLogs = true;
+        o.logDeletions = true;
         const std::string tag = std::string(setup.ios) + "-" + std::to_string(pageSize) + "-log-" +
                                 std::to_string(seed);
         ScoreBackup(setup, o, tag, dir, byDatabase, byStore, notes);

@@ -232,7 +232,7 @@ void BackupContext::FinishDatabase(TruthDb& db, std::int64_t mtime) {
       "QQ.db"};
   if (options_.writeAheadLogs &&
       std::find(std::begin(kInUse), std::end(kInUse), db.label) != std::end(kInUse))
-    log = MoveNewestRowsIntoLog(stored, db);
+    log = MoveNewestRowsIntoLog(stored, db, options_.logDeletions);
   // After the move, which may rebalance pages: the probes say what the file keeps.
   CheckProbes(db, stored);
   Entry e;

@@ -1,6 +1,7 @@
 // AddressBook.sqlitedb: persons, their multi-values, and the real FTS4 search table
 // (old column layout before iOS 10, new one from iOS 10), so that its _content table
 // is exactly what SQLite makes.
+#include <algorithm>
 #include <cstdio>
 
 #include "internal.h"
@@ -88,7 +89,7 @@ void WriteAddressBook(BackupContext& ctx) {
                                  "DisplayName"});
   }
   std::int64_t uid = 0;
-  std::vector<std::int64_t> deletable;
+  std::vector<std::int64_t> deletable, spilling;  // spilling: persons with a long note
   for (std::size_t i = 0; i < people.size(); ++i) {
     const Person& p = people[i];
     const std::int64_t rowid = static_cast<std::int64_t>(i + 1);
@@ -123,13 +124,20 @@ void WriteAddressBook(BackupContext& ctx) {
                 p.emails.empty() ? Value{} : Value{Join(p.emails)},
                 p.url.empty() ? Value{} : Value{p.url}, Value{}});
     }
-    if (i % 9 == 4 && !p.phones.empty() && !p.last.empty()) deletable.push_back(rowid);
+    if (i % 9 == 4 && !p.phones.empty() && !p.last.empty()) {
+      deletable.push_back(rowid);
+      if (std::holds_alternative<std::string>(note) && i % 5 != 1) spilling.push_back(rowid);
+    }
   }
   fts.reset();
   if (o.deletedRows && !deletable.empty()) {
     DeleteRows(db, truth, "ABMultiValue",
                RowidsWhere(truth, "ABMultiValue", "record_id", deletable), "value", "row");
-    DeleteRows(db, truth, "ABPerson", deletable, "Last", "row");
+    std::vector<std::int64_t> single;
+    for (std::int64_t id : deletable)
+      if (std::find(spilling.begin(), spilling.end(), id) == spilling.end()) single.push_back(id);
+    DeleteRows(db, truth, "ABPerson", single, "Last", "row");
+    DeleteRows(db, truth, "ABPerson", spilling, "Last", "spilled");
     // The index maintenance of a search-table delete may reuse the freed pages.
     if (hasFts) DeleteRows(db, truth, "ABPersonFullTextSearch", deletable, "Phone", "fts");
   }

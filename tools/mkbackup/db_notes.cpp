@@ -213,7 +213,7 @@ void WriteOldNotes(BackupContext& ctx, const std::vector<Note>& notes, bool live
     DeleteRows(db, truth, "ZNOTE", rows, "ZGUID", "row");
   }
   if (!spilling.empty()) {
-    DeleteRows(db, truth, "ZNOTEBODY", spilling, "ZCONTENT", "row");
+    DeleteRows(db, truth, "ZNOTEBODY", spilling, "ZCONTENT", "spilled");
     DeleteRows(db, truth, "ZNOTE", spilling, "ZGUID", "row");
   }
   db.Exec("COMMIT;");

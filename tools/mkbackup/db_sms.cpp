@@ -249,7 +249,7 @@ void WriteSmsDb(BackupContext& ctx) {
   if (!spilling.empty()) {
     DeleteRows(db, truth, "chat_message_join",
                RowidsWhere(truth, "chat_message_join", "message_id", spilling), "", "row");
-    DeleteRows(db, truth, "message", spilling, "text", "row");
+    DeleteRows(db, truth, "message", spilling, "text", "spilled");
   }
   db.Exec("COMMIT;");
   db.Close();

@@ -173,7 +173,8 @@ void CheckProbes(TruthDb& truth, const std::filesystem::path& file);
 // SQLite's write-ahead log on and no checkpoint; the file and the log are taken while
 // the connection still holds them. Returns the log's bytes; `file` is the database
 // without them. Records the moved rows in truth.rowsInLog.
-std::string MoveNewestRowsIntoLog(const std::filesystem::path& file, TruthDb& truth);
+std::string MoveNewestRowsIntoLog(const std::filesystem::path& file, TruthDb& truth,
+                                  bool deleteSome = false);
 
 // ---- schema sections ------------------------------------------------------------
 

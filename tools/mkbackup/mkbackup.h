@@ -96,6 +96,10 @@ struct BackupOptions {
   // of each table's rows lives only in a write-ahead log, stored as a file of its own
   // (same domain, path + "-wal"). The truth lists those rows under "rowsInLog".
   bool writeAheadLogs = false;
+  // With writeAheadLogs: every fifth row moved into the log of the message, call and
+  // WhatsApp tables is deleted again in the log's later frames (deletions that only the
+  // log holds; the truth lists them as deleted rows, how "log").
+  bool logDeletions = false;
   bool writeTruth = true;
 };
 

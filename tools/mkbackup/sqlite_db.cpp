@@ -263,7 +263,8 @@ void CheckProbes(TruthDb& truth, const std::filesystem::path& file) {
   }
 }
 
-std::string MoveNewestRowsIntoLog(const std::filesystem::path& file, TruthDb& truth) {
+std::string MoveNewestRowsIntoLog(const std::filesystem::path& file, TruthDb& truth,
+                                  bool deleteSome) {
   namespace fs = std::filesystem;
   sqlite3* db = nullptr;
   if (sqlite3_open_v2(file.string().c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
@@ -372,7 +373,7 @@ std::string MoveNewestRowsIntoLog(const std::filesystem::path& file, TruthDb& tr
   std::vector<std::pair<std::string, std::int64_t>> deletedInLog;
   exec("BEGIN;");
   for (const Move& m : moves) {
-    if (probes.count(m.table) == 0) continue;
+    if (!deleteSome || probes.count(m.table) == 0) continue;
     for (std::size_t i = 2; i < m.rowids.size(); i += 5) {
       exec("DELETE FROM main." + quoted(m.table) + " WHERE rowid=" + std::to_string(m.rowids[i]) +
            ";");
