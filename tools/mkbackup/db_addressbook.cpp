@@ -133,11 +133,11 @@ void WriteAddressBook(BackupContext& ctx) {
   if (o.deletedRows && !deletable.empty()) {
     DeleteRows(db, truth, "ABMultiValue",
                RowidsWhere(truth, "ABMultiValue", "record_id", deletable), "value", "row");
-    std::vector<std::int64_t> single;
-    for (std::int64_t id : deletable)
-      if (std::find(spilling.begin(), spilling.end(), id) == spilling.end()) single.push_back(id);
-    DeleteRows(db, truth, "ABPerson", single, "Last", "row");
-    DeleteRows(db, truth, "ABPerson", spilling, "Last", "spilled");
+    // In row-id order, as one run; those with a long note as "spilled".
+    for (std::int64_t id : deletable) {
+      const bool spills = std::find(spilling.begin(), spilling.end(), id) != spilling.end();
+      DeleteRows(db, truth, "ABPerson", {id}, "Last", spills ? "spilled" : "row");
+    }
     // The index maintenance of a search-table delete may reuse the freed pages.
     if (hasFts) DeleteRows(db, truth, "ABPersonFullTextSearch", deletable, "Phone", "fts");
   }
