@@ -5,8 +5,13 @@
 #include <cstdint>
 #include <string_view>
 #include <tuple>
+#include <unordered_set>
+#include <vector>
 
 #include "common/text.h"
+#include "platform/files.h"
+#include "platform/utf8.h"
+#include "rawsqlite/raw_db_file.h"
 #include "records/attributed_body.h"
 #include "records/contact_reader.h"
 #include "records/date_text.h"
@@ -82,7 +87,9 @@ void MessageReader::AddDeletedMessages(const DatabaseFile& file, ContactNameLook
   live.Reserve(liveCount);
   for (const auto& [key, list] : conversations)
     for (const MessageRecord& m : list) live.Add({m.date, m.text, m.isFromMe, m.handleId});
-  std::map<std::int32_t, std::vector<MessageRecord>> found;
+  std::vector<MessageRecord> carvedMessages;
+  std::vector<std::int64_t> storedDates;  // per carved message: its stored date, else 0
+  std::unordered_set<std::int64_t> wanted;
   for (const GenericRow& row : carved.rows) {
     MessageRecord m;
     m.deleted = 1;
@@ -96,6 +103,8 @@ void MessageReader::AddDeletedMessages(const DatabaseFile& file, ContactNameLook
     if (m.text.empty() || m.text.find("\xEF\xBF\xBD") != std::string::npos) continue;
     double when = 0;
     if (!DeletedRows::Number(row, dateColumn, when)) continue;
+    std::int64_t stored = 0;
+    const bool integerDate = DeletedRows::Integer(row, dateColumn, stored);
     // As for live rows: up to 14 digits seconds, beyond that nanoseconds.
     if (std::fabs(when) >= 1e14) when = std::trunc(when / 1e9);
     m.date = PlausibleUtcDate(when + static_cast<double>(kAppleEpochOffset));
@@ -108,7 +117,24 @@ void MessageReader::AddDeletedMessages(const DatabaseFile& file, ContactNameLook
     if (auto h = handleTexts_.find(m.handleId); h != handleTexts_.end()) m.sender = h->second;
     if (live.Contains({m.date, m.text, m.isFromMe, m.handleId})) continue;
     if (names != nullptr && !m.sender.empty()) m.name = names->NameFor(m.sender);
-    found[m.handleId].push_back(std::move(m));
+    // Only nanosecond dates are precise enough to find the row that joined the message.
+    storedDates.push_back(integerDate && std::llabs(stored) >= 100000000000000ll ? stored : 0);
+    if (storedDates.back() != 0) wanted.insert(stored);
+    carvedMessages.push_back(std::move(m));
+  }
+  const std::unordered_map<std::int64_t, std::int64_t> chatByDate = DeletedJoinChats(file, wanted);
+  std::map<std::int32_t, std::vector<MessageRecord>> found;
+  for (std::size_t i = 0; i < carvedMessages.size(); ++i) {
+    MessageRecord& m = carvedMessages[i];
+    std::int32_t key = m.handleId;
+    if (auto joined = chatByDate.find(storedDates[i]);
+        storedDates[i] != 0 && joined != chatByDate.end()) {
+      if (const MessageChatInfo* chat = ChatOfDeleted(joined->second, m.handleId)) {
+        key = chat->key;
+        m.chat = chats_[joined->second].info;
+      }
+    }
+    found[key].push_back(std::move(m));
   }
   for (auto& [key, list] : found) {
     std::stable_sort(list.begin(), list.end(), [](const MessageRecord& a, const MessageRecord& b) {
@@ -123,10 +149,96 @@ void MessageReader::AddDeletedMessages(const DatabaseFile& file, ContactNameLook
         break;
       }
     for (MessageRecord& m : list) {
-      m.chat = chat;
+      if (!m.chat) m.chat = chat;
       conversation.push_back(std::move(m));
     }
   }
+}
+
+namespace {
+
+// Big-endian two's-complement integer of `width` bytes, as SQLite stores integers.
+std::int64_t StoredInteger(const unsigned char* bytes, int width) {
+  std::uint64_t value = (bytes[0] & 0x80) != 0 ? ~std::uint64_t{0} : 0;
+  for (int i = 0; i < width; ++i) value = (value << 8) | bytes[i];
+  return static_cast<std::int64_t>(value);
+}
+
+// Looks through `path` for deleted join rows (chat_id, message_id, message_date) whose date
+// is one of `dates`, adding date -> chat to `chatByDate` (kNoChat where two chats claim a
+// date). A freed join cell has lost its length and row id to the freeblock header that
+// overwrote its first bytes, and the page reader cannot tell its columns apart any more;
+// what is left is the three serial types (integers of 1-3, 1-4 and 8 bytes) followed by
+// the values, and a nanosecond date pins it down. Chat and message 1 are stored as the
+// constant of type 9, without bytes.
+void FindJoinRows(const std::string& path, const std::unordered_set<std::int64_t>& dates,
+                  std::unordered_map<std::int64_t, std::int64_t>& chatByDate) {
+  platform::ReadOnlyFile file;
+  if (path.empty() || file.Open(platform::PathFromUtf8(path)) != 0) return;
+  constexpr std::size_t kChunk = 1 << 20;
+  constexpr std::size_t kKeep = 24;  // a cell that straddles two chunks: types to date end
+  std::vector<unsigned char> buffer(kKeep + kChunk);
+  std::size_t kept = 0;
+  for (std::uint64_t offset = 0;;) {
+    const std::int64_t got = file.ReadAt(offset, buffer.data() + kept, kChunk);
+    if (got <= 0) break;
+    offset += static_cast<std::uint64_t>(got);
+    const std::size_t end = kept + static_cast<std::size_t>(got);
+    const unsigned char* data = buffer.data();
+    // Every position p with the date's serial type 6 after a chat id and a message id type.
+    std::size_t p = 2;
+    const std::size_t last = end >= 16 ? end - 16 : 0;  // all of a cell's values inside
+    for (; p < last; ++p) {
+      if (data[p] != 6) continue;
+      // Integers of 1-3 (chat) and 1-4 (message) bytes, or the constant 1 (type 9).
+      const int chatType = data[p - 2], idType = data[p - 1];
+      if (!((chatType >= 1 && chatType <= 3) || chatType == 9)) continue;
+      if (!((idType >= 1 && idType <= 4) || idType == 9)) continue;
+      const int chatWidth = chatType == 9 ? 0 : chatType;
+      const int idWidth = idType == 9 ? 0 : idType;
+      const std::size_t at = p + 1 + static_cast<std::size_t>(chatWidth + idWidth);
+      if (at + 8 > end) continue;
+      const std::int64_t date = StoredInteger(data + at, 8);
+      if (dates.count(date) == 0) continue;
+      const std::int64_t chat = chatType == 9 ? 1 : StoredInteger(data + p + 1, chatWidth);
+      if (chat <= 0) continue;
+      auto [it, added] = chatByDate.emplace(date, chat);
+      if (!added && it->second != chat) it->second = kNoChat;
+    }
+    // Keep the tail whose cells the loop could not finish.
+    const std::size_t from = std::min(p, end) >= 2 ? std::min(p, end) - 2 : 0;
+    kept = end - from;
+    std::copy(buffer.begin() + static_cast<std::ptrdiff_t>(from),
+              buffer.begin() + static_cast<std::ptrdiff_t>(end), buffer.begin());
+    if (static_cast<std::size_t>(got) < kChunk) break;
+  }
+}
+
+}  // namespace
+
+std::unordered_map<std::int64_t, std::int64_t> MessageReader::DeletedJoinChats(
+    const DatabaseFile& file, const std::unordered_set<std::int64_t>& dates) const {
+  std::unordered_map<std::int64_t, std::int64_t> chatByDate;
+  if (joinColumns_.empty() || dates.empty()) return chatByDate;
+  FindJoinRows(file.path, dates, chatByDate);
+  FindJoinRows(file.log.empty() ? LogBeside(file.path) : file.log, dates, chatByDate);
+  return chatByDate;
+}
+
+const MessageChatInfo* MessageReader::ChatOfDeleted(std::int64_t chatId,
+                                                    std::int32_t handleId) const {
+  if (chatId == kNoChat) return nullptr;
+  auto it = chats_.find(chatId);
+  if (it == chats_.end() || !it->second.info) return nullptr;
+  const ChatBuild& chat = it->second;
+  // A received message comes from one of the chat's members; a reading that says
+  // otherwise joined another message.
+  if (handleId != 0) {
+    bool member = false;
+    for (const auto& [handle, text] : chat.members) member = member || handle == handleId;
+    if (!member) return nullptr;
+  }
+  return chat.info.get();
 }
 
 int MessageReader::ChatNameRow(void* context, StatementRow& row) {
@@ -283,6 +395,14 @@ Result MessageReader::Read(const DatabaseFile& messageDbPath, const DatabaseFile
     problem_ = messageDb.Issue();
     if (goOn) {
       messageColumns_ = DeclaredColumns(messageDb, "message");
+      // Where the join rows carry the message's date, a deleted message finds its chat
+      // through its deleted join row (both lost their row ids to the carving).
+      joinColumns_.clear();
+      if (chatTables_) {
+        DeletedRows join;
+        join.columns = DeclaredColumns(messageDb, "chat_message_join");
+        if (join.Column("message_date") >= 0) joinColumns_ = std::move(join.columns);
+      }
       if (messageDb.Each("SELECT ROWID, id FROM handle;", HandleRow, this))
         messageDb.ForgetStatementError();  // no handle table: no senders
     }

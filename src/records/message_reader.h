@@ -7,6 +7,7 @@
 #include <set>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "common/result_codes.h"
@@ -96,10 +97,17 @@ class MessageReader {
   bool ReadChats(ReadOnlyDatabase& db);
   static int HandleRow(void* context, StatementRow& row);
   // Adds the deleted rows of the message table, each after the live messages of its
-  // conversation (by handle: the row that joined it to a chat is not read back), in
-  // date order.
+  // conversation in date order: the chat of its deleted join row where that is read
+  // back with the message's date, else the conversation of its handle.
   void AddDeletedMessages(const DatabaseFile& file, ContactNameLookup* names,
                           ConversationMap& conversations);
+  // The chats of the deleted join rows whose message date is one of `dates` (kNoChat
+  // where two chats claim a date); empty for layouts whose join rows have no date.
+  std::unordered_map<std::int64_t, std::int64_t> DeletedJoinChats(
+      const DatabaseFile& file, const std::unordered_set<std::int64_t>& dates) const;
+  // The chat a deleted message of `handleId` joined through `chatId`, when the chat is
+  // known and the handle is the owner (0) or one of its members; else null.
+  const MessageChatInfo* ChatOfDeleted(std::int64_t chatId, std::int32_t handleId) const;
   // The conversation key of every message (by read index) and the chat it shows.
   std::vector<std::int32_t> ConversationKeys(ContactNameLookup* names,
                                              const ConversationMap& existing);
@@ -126,6 +134,7 @@ class MessageReader {
   DatabaseIssue namesProblem_;
   // For the deleted rows: the message table's columns and the handle texts by row id.
   std::vector<std::string> messageColumns_;
+  std::vector<std::string> joinColumns_;  // chat_message_join's, when it has message_date
   std::unordered_map<std::int64_t, std::string> handleTexts_;
 };
 

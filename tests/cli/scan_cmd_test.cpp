@@ -173,8 +173,8 @@ TEST_F(ScanCommandTest, JsonCarriesEveryCategoryAndEveryRecordField) {
       EXPECT_GE(conv["members"].size(), 3u);
       EXPECT_FALSE(conv["label"].Str().empty());
     } else if (conv["key"].Int() == 0) {
-      // The owner's deleted messages to groups: their chat went with their join rows, so
-      // they have a conversation of their own, without members.
+      // The owner's deleted messages to groups whose join rows were not found again: they
+      // have a conversation of their own, without members.
       EXPECT_TRUE(conv["members"].items.empty());
       for (const Json& m : conv["messages"].items) EXPECT_EQ(m["deleted"].Int(), 1);
     } else {

@@ -184,8 +184,14 @@ TEST_P(BackupVersions, MessagesMatchTheTruth) {
   std::set<std::int64_t> listed;
   std::map<std::int64_t, std::int32_t> keyOfGroup;
   int named = 0;
-  // The deleted messages the truth knows, by what a record shows of them.
-  std::multiset<std::tuple<std::string, std::string, std::int64_t, std::int64_t>> deleted;
+  // The deleted messages the truth knows, by what a record shows of them, with the chat
+  // of their deleted join row (0 without one).
+  std::map<std::int64_t, std::int64_t> deletedChatOf;
+  for (const Json& d : (*sms)["deleted"].items)
+    if (d["table"].Str() == "chat_message_join")
+      deletedChatOf[d["values"]["message_id"].Int()] = d["values"]["chat_id"].Int();
+  std::multimap<std::tuple<std::string, std::string, std::int64_t, std::int64_t>, std::int64_t>
+      deleted;
   for (const Json& d : (*sms)["deleted"].items) {
     if (d["table"].Str() != "message") continue;
     const Json& v = d["values"];
@@ -193,7 +199,10 @@ TEST_P(BackupVersions, MessagesMatchTheTruth) {
     const std::int64_t seconds = Major() >= 11 ? date / 1000000000 : date;
     // A text kept only in the attributed body, as for live messages.
     const std::string text = textOf(d["rowid"].Int(), v);
-    deleted.emplace(W(text), W(Utc(seconds + kApple)), v["handle_id"].Int(), v["is_from_me"].Int());
+    const auto chat = deletedChatOf.find(d["rowid"].Int());
+    deleted.emplace(
+        std::tuple{W(text), W(Utc(seconds + kApple)), v["handle_id"].Int(), v["is_from_me"].Int()},
+        chat == deletedChatOf.end() ? 0 : chat->second);
   }
   int deletedListed = 0;
   for (const auto& [key, list] : map) {
@@ -208,8 +217,13 @@ TEST_P(BackupVersions, MessagesMatchTheTruth) {
         previous = m.date;
         auto it = deleted.find({m.text, m.date, m.handleId, m.isFromMe});
         EXPECT_NE(it, deleted.end()) << "not a deleted message: " << m.text << " " << m.date;
+        // In its handle's conversation, or in the chat of its deleted join row.
+        if (key != m.handleId) {
+          ASSERT_NE(m.chat, nullptr) << m.text;
+          EXPECT_EQ(key, m.chat->key);
+          if (it != deleted.end()) EXPECT_EQ(m.chat->chatId, it->second) << m.text;
+        }
         if (it != deleted.end()) deleted.erase(it);
-        EXPECT_EQ(key, m.handleId);
         EXPECT_EQ(m.sender, handles.count(m.handleId) ? handleText(m.handleId) : std::string());
         ++deletedListed;
         continue;
