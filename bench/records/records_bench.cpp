@@ -5,7 +5,7 @@
 // floor runs alternate, and each figure is the median of the runs.
 //
 // A second line per reader, "records only", builds the reader's result again without
-// SQLite: the same number of records in list nodes with wide strings of the same
+// SQLite: the same number of records in list nodes with strings of the same
 // lengths. It shows how much of the reader's time is the building of its records,
 // which no way of reading the database avoids.
 //
@@ -323,7 +323,7 @@ Measure Median(std::vector<Measure> runs) {
   return runs[runs.size() / 2];
 }
 
-// Lengths of the wide strings of every record of a result, record after record.
+// Lengths of the strings of every record of a result, record after record.
 using Shape = std::vector<std::uint32_t>;
 
 template <typename R, std::size_t N>
