@@ -12,6 +12,7 @@
 #include "platform/files.h"
 #include "platform/utf8.h"
 #include "rawsqlite/raw_db_file.h"
+#include "rawsqlite/record_cursor.h"
 #include "records/attributed_body.h"
 #include "records/contact_reader.h"
 #include "records/date_text.h"
@@ -157,13 +158,6 @@ void MessageReader::AddDeletedMessages(const DatabaseFile& file, ContactNameLook
 
 namespace {
 
-// Big-endian two's-complement integer of `width` bytes, as SQLite stores integers.
-std::int64_t StoredInteger(const unsigned char* bytes, int width) {
-  std::uint64_t value = (bytes[0] & 0x80) != 0 ? ~std::uint64_t{0} : 0;
-  for (int i = 0; i < width; ++i) value = (value << 8) | bytes[i];
-  return static_cast<std::int64_t>(value);
-}
-
 // Looks through `path` for deleted join rows (chat_id, message_id, message_date) whose date
 // is one of `dates`, adding date -> chat to `chatByDate` (kNoChat where two chats claim a
 // date). A freed join cell has lost its length and row id to the freeblock header that
@@ -177,40 +171,40 @@ void FindJoinRows(const std::string& path, const std::unordered_set<std::int64_t
   if (path.empty() || file.Open(platform::PathFromUtf8(path)) != 0) return;
   constexpr std::size_t kChunk = 1 << 20;
   constexpr std::size_t kKeep = 24;  // a cell that straddles two chunks: types to date end
-  std::vector<unsigned char> buffer(kKeep + kChunk);
+  std::vector<std::uint8_t> buffer(kKeep + kChunk);
   std::size_t kept = 0;
   for (std::uint64_t offset = 0;;) {
     const std::int64_t got = file.ReadAt(offset, buffer.data() + kept, kChunk);
     if (got <= 0) break;
     offset += static_cast<std::uint64_t>(got);
     const std::size_t end = kept + static_cast<std::size_t>(got);
-    const unsigned char* data = buffer.data();
-    // Every position p with the date's serial type 6 after a chat id and a message id type.
+    const bool lastChunk =
+        static_cast<std::size_t>(got) < kChunk || offset >= static_cast<std::uint64_t>(file.Size());
+    const Bytes data(buffer.data(), end);
+    // Every position p with the date's serial type 6 after a chat id and a message id
+    // type; before the last chunk, only those whose longest cell lies inside this one.
     std::size_t p = 2;
-    const std::size_t last = end >= 16 ? end - 16 : 0;  // all of a cell's values inside
-    for (; p < last; ++p) {
+    const std::size_t stop = lastChunk ? end : end >= 16 ? end - 16 : 0;
+    for (; p < stop; ++p) {
       if (data[p] != 6) continue;
       // Integers of 1-3 (chat) and 1-4 (message) bytes, or the constant 1 (type 9).
-      const int chatType = data[p - 2], idType = data[p - 1];
+      const std::uint8_t chatType = data[p - 2], idType = data[p - 1];
       if (!((chatType >= 1 && chatType <= 3) || chatType == 9)) continue;
       if (!((idType >= 1 && idType <= 4) || idType == 9)) continue;
-      const int chatWidth = chatType == 9 ? 0 : chatType;
-      const int idWidth = idType == 9 ? 0 : idType;
-      const std::size_t at = p + 1 + static_cast<std::size_t>(chatWidth + idWidth);
-      if (at + 8 > end) continue;
-      const std::int64_t date = StoredInteger(data + at, 8);
-      if (dates.count(date) == 0) continue;
-      const std::int64_t chat = chatType == 9 ? 1 : StoredInteger(data + p + 1, chatWidth);
-      if (chat <= 0) continue;
-      auto [it, added] = chatByDate.emplace(date, chat);
-      if (!added && it->second != chat) it->second = kNoChat;
+      const Column chat{0, chatType, SerialContentSize(chatType), p + 1, data};
+      const Column id{1, idType, SerialContentSize(idType), chat.offset + chat.size, data};
+      const Column date{2, 6, 8, id.offset + id.size, data};
+      if (!date.Fits() || dates.count(date.Signed()) == 0) continue;
+      if (chat.Signed() <= 0) continue;
+      auto [it, added] = chatByDate.emplace(date.Signed(), chat.Signed());
+      if (!added && it->second != chat.Signed()) it->second = kNoChat;
     }
     // Keep the tail whose cells the loop could not finish.
     const std::size_t from = std::min(p, end) >= 2 ? std::min(p, end) - 2 : 0;
     kept = end - from;
     std::copy(buffer.begin() + static_cast<std::ptrdiff_t>(from),
               buffer.begin() + static_cast<std::ptrdiff_t>(end), buffer.begin());
-    if (static_cast<std::size_t>(got) < kChunk) break;
+    if (lastChunk) break;
   }
 }
 
