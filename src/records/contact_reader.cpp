@@ -223,6 +223,9 @@ void ContactReader::AddDeletedContacts(const DatabaseFile& path,
                                    [](const GenericRow& row) { return row.row_id > 0; });
     if (anyId && !valueColumns.empty()) {
       DeletedRows values;
+      values.columns = valueColumns;
+      // As for persons: a value's guid is its own (an old copy of a live value, or a
+      // second reading of one deleted value, is listed once or not at all).
       ReadDeletedRows(path, "ABMultiValue", valueColumns, values,
                       values.Column("guid") >= 0 ? "guid" : "");
       const int record = values.Column("record_id"), property = values.Column("property"),
