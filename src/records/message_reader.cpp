@@ -130,9 +130,9 @@ void MessageReader::AddDeletedMessages(const DatabaseFile& file, ContactNameLook
     std::int32_t key = m.handleId;
     if (auto joined = chatByDate.find(storedDates[i]);
         storedDates[i] != 0 && joined != chatByDate.end()) {
-      if (const MessageChatInfo* chat = ChatOfDeleted(joined->second, m.handleId)) {
+      if (auto chat = ChatOfDeleted(joined->second, m.handleId)) {
         key = chat->key;
-        m.chat = chats_[joined->second].info;
+        m.chat = std::move(chat);
       }
     }
     found[key].push_back(std::move(m));
@@ -219,20 +219,20 @@ std::unordered_map<std::int64_t, std::int64_t> MessageReader::DeletedJoinChats(
   return chatByDate;
 }
 
-const MessageChatInfo* MessageReader::ChatOfDeleted(std::int64_t chatId,
-                                                    std::int32_t handleId) const {
-  if (chatId == kNoChat) return nullptr;
+std::shared_ptr<const MessageChatInfo> MessageReader::ChatOfDeleted(std::int64_t chatId,
+                                                                    std::int32_t handleId) const {
+  if (chatId == kNoChat) return {};
   auto it = chats_.find(chatId);
-  if (it == chats_.end() || !it->second.info) return nullptr;
+  if (it == chats_.end() || !it->second.info) return {};
   const ChatBuild& chat = it->second;
   // A received message comes from one of the chat's members; a reading that says
   // otherwise joined another message.
   if (handleId != 0) {
     bool member = false;
     for (const auto& [handle, text] : chat.members) member = member || handle == handleId;
-    if (!member) return nullptr;
+    if (!member) return {};
   }
-  return chat.info.get();
+  return chat.info;
 }
 
 int MessageReader::ChatNameRow(void* context, StatementRow& row) {

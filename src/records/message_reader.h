@@ -107,7 +107,8 @@ class MessageReader {
       const DatabaseFile& file, const std::unordered_set<std::int64_t>& dates) const;
   // The chat a deleted message of `handleId` joined through `chatId`, when the chat is
   // known and the handle is the owner (0) or one of its members; else null.
-  const MessageChatInfo* ChatOfDeleted(std::int64_t chatId, std::int32_t handleId) const;
+  std::shared_ptr<const MessageChatInfo> ChatOfDeleted(std::int64_t chatId,
+                                                       std::int32_t handleId) const;
   // The conversation key of every message (by read index) and the chat it shows.
   std::vector<std::int32_t> ConversationKeys(ContactNameLookup* names,
                                              const ConversationMap& existing);
