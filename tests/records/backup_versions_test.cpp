@@ -221,7 +221,9 @@ TEST_P(BackupVersions, MessagesMatchTheTruth) {
         if (key != m.handleId) {
           ASSERT_NE(m.chat, nullptr) << m.text;
           EXPECT_EQ(key, m.chat->key);
-          if (it != deleted.end()) EXPECT_EQ(m.chat->chatId, it->second) << m.text;
+          if (it != deleted.end()) {
+            EXPECT_EQ(m.chat->chatId, it->second) << m.text;
+          }
         }
         if (it != deleted.end()) deleted.erase(it);
         EXPECT_EQ(m.sender, handles.count(m.handleId) ? handleText(m.handleId) : std::string());
