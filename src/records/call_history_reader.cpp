@@ -47,9 +47,13 @@ void CallHistoryReader::AddDeletedCalls(const DatabaseFile& file, ContactNameLoo
   const int durationColumn = carved.Column(older ? "duration" : "ZDURATION");
   const int answeredColumn = carved.Column(older ? "answered" : "ZANSWERED");
   // Live calls, for the older table whose rows have no identifier of their own.
-  LiveKeys<std::tuple<std::string_view, std::string_view, std::int32_t>> live;
+  const auto keyOf = [](const CallRecord& c) {
+    return std::tuple<std::string_view, std::string_view, std::int32_t>(c.address, c.date,
+                                                                        c.duration);
+  };
+  LiveKeys<CallRecord, decltype(keyOf)> live(keyOf);
   live.Reserve(calls.size());
-  for (const CallRecord& c : calls) live.Add({c.address, c.date, c.duration});
+  for (const CallRecord& c : calls) live.Add(c);
   std::vector<CallRecord> found;
   for (const GenericRow& row : carved.rows) {
     CallRecord call;

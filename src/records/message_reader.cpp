@@ -72,9 +72,8 @@ int MessageReader::HandleRow(void* context, StatementRow& row) {
 void MessageReader::AddDeletedMessages(const DatabaseFile& file, ContactNameLookup* names,
                                        ConversationMap& conversations) {
   if (messageColumns_.empty()) return;
-  DeletedRows carved;
-  // A file the raw reader cannot read leaves the live messages as they are.
-  ReadDeletedRows(file, "message", messageColumns_, carved, "guid", true);
+  const DeletedRows carved = std::move(carved_);
+  carved_ = {};
   const int textColumn = carved.Column("text");
   const int bodyColumn = carved.Column("attributedBody");
   const int fromMeColumn = carved.Column("is_from_me");
@@ -82,12 +81,16 @@ void MessageReader::AddDeletedMessages(const DatabaseFile& file, ContactNameLook
   const int dateColumn = carved.Column("date");
   // An old version of a live row (SQLite moved the row when a value grew) shows the
   // same message: a live one.
-  LiveKeys<std::tuple<std::string_view, std::string_view, std::int32_t, std::int32_t>> live;
+  const auto keyOf = [](const MessageRecord& m) {
+    return std::tuple<std::string_view, std::string_view, std::int32_t, std::int32_t>(
+        m.date, m.text, m.isFromMe, m.handleId);
+  };
+  LiveKeys<MessageRecord, decltype(keyOf)> live(keyOf);
   std::size_t liveCount = 0;
   for (const auto& [key, list] : conversations) liveCount += list.size();
   live.Reserve(liveCount);
   for (const auto& [key, list] : conversations)
-    for (const MessageRecord& m : list) live.Add({m.date, m.text, m.isFromMe, m.handleId});
+    for (const MessageRecord& m : list) live.Add(m);
   std::vector<MessageRecord> carvedMessages;
   std::vector<std::int64_t> storedDates;  // per carved message: its stored date, else 0
   std::unordered_set<std::int64_t> wanted;
@@ -369,6 +372,15 @@ Result MessageReader::Read(const DatabaseFile& messageDbPath, const DatabaseFile
       result = rc;
       goOn = false;
     }
+    if (goOn) {
+      // The deleted rows are carved before any record is built: the raw pass's page
+      // cache and its hashes of the live cells are gone by then, and only the carved
+      // rows wait beside the records. A file the raw reader cannot read leaves the live
+      // messages as they are.
+      messageColumns_ = DeclaredColumns(messageDb, "message");
+      if (!messageColumns_.empty())
+        ReadDeletedRows(messageDbPath, "message", messageColumns_, carved_, "guid", true);
+    }
     chatTables_ = goOn && ReadChats(messageDb);
     // The statement without the chat tables walks chat_message_join and fetches each
     // message by row id, all over the file: worth a cache of the whole file. The one
@@ -388,7 +400,6 @@ Result MessageReader::Read(const DatabaseFile& messageDbPath, const DatabaseFile
     }
     problem_ = messageDb.Issue();
     if (goOn) {
-      messageColumns_ = DeclaredColumns(messageDb, "message");
       // Where the join rows carry the message's date, a deleted message finds its chat
       // through its deleted join row (both lost their row ids to the carving).
       joinColumns_.clear();
@@ -473,6 +484,7 @@ Result MessageReader::Read(const DatabaseFile& messageDbPath, const DatabaseFile
   chats_.clear();
   contacts_.clear();
   messageColumns_.clear();
+  carved_ = {};
   handleTexts_.clear();
   return result;
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/result_codes.h"
+#include "records/deleted_rows.h"
 #include "records/name_lookup.h"
 #include "records/ordering.h"
 #include "records/progress_sink.h"
@@ -135,6 +136,7 @@ class MessageReader {
   DatabaseIssue namesProblem_;
   // For the deleted rows: the message table's columns and the handle texts by row id.
   std::vector<std::string> messageColumns_;
+  DeletedRows carved_;  // the message table's, carved before the live rows are read
   std::vector<std::string> joinColumns_;  // chat_message_join's, when it has message_date
   std::unordered_map<std::int64_t, std::string> handleTexts_;
 };

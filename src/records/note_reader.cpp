@@ -197,6 +197,14 @@ Result NoteReader::ReadNewerStore(const DatabaseFile& path, std::list<NoteRecord
 namespace {
 
 using NoteKey = std::tuple<std::string_view, std::string_view, std::string_view>;
+NoteKey KeyOfNote(const NoteRecord& n) {
+  return {n.date, n.title, n.body};
+}
+std::string_view BodyOfNote(const NoteRecord& n) {
+  return n.body;
+}
+using LiveNotes = LiveKeys<NoteRecord, decltype(&KeyOfNote)>;
+using LiveBodies = LiveKeys<NoteRecord, decltype(&BodyOfNote)>;
 
 // The carved notes, newest first (the order of the live list), after the live ones.
 void AppendNewestFirst(std::vector<NoteRecord>& found, std::list<NoteRecord>& notes) {
@@ -279,8 +287,8 @@ void NoteReader::AddDeletedNewer(const DatabaseFile& path, std::list<NoteRecord>
   // The creation date by the live rule: the first of these that is set.
   const int dateColumns[] = {carved.Column("ZCREATIONDATE"), carved.Column("ZCREATIONDATE3"),
                              carved.Column("ZCREATIONDATE1")};
-  LiveKeys<NoteKey> live;
-  for (const NoteRecord& n : notes) live.Add({n.date, n.title, n.body});
+  LiveNotes live(KeyOfNote);
+  for (const NoteRecord& n : notes) live.Add(n);
   std::vector<NoteRecord> found;
   for (const GenericRow& row : carved.rows) {
     NoteRecord note;
@@ -308,11 +316,11 @@ void NoteReader::AddDeletedNewer(const DatabaseFile& path, std::list<NoteRecord>
 void NoteReader::AddDeletedOlder(const DatabaseFile& path, std::list<NoteRecord>& notes) {
   const std::vector<std::string> noteColumns = ColumnsOf(path, "ZNOTE");
   const std::vector<std::string> bodyColumns = ColumnsOf(path, "ZNOTEBODY");
-  LiveKeys<NoteKey> live;
-  LiveKeys<std::string_view> liveBodies;
+  LiveNotes live(KeyOfNote);
+  LiveBodies liveBodies(BodyOfNote);
   for (const NoteRecord& n : notes) {
-    live.Add({n.date, n.title, n.body});
-    liveBodies.Add(n.body);
+    live.Add(n);
+    liveBodies.Add(n);
   }
   std::vector<NoteRecord> found;
   // A note's row and its body's row are joined by row ids, which carving loses: they

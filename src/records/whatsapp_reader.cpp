@@ -134,6 +134,7 @@ Result WhatsAppReader::Read(const DatabaseFile& chatStoragePath, WhatsAppChatMap
                         {kWhatsAppMediaStatement, MediaRow}};
   Result result = kSuccess;
   problem_ = {};
+  CarveDeletedMessages(chatStoragePath);
   for (const Step& step : steps) {
     // Sessions and members are complete before the first message row.
     if (&step == &steps[2]) PrepareJoin();
@@ -144,11 +145,14 @@ Result WhatsAppReader::Read(const DatabaseFile& chatStoragePath, WhatsAppChatMap
     if (problem_.Ok()) problem_ = db.Issue();
   }
   FinishJoin(chats);
-  AddDeletedMessages(chatStoragePath, chats);
+  AddDeletedMessages(chats);
   return result;
 }
 
-void WhatsAppReader::AddDeletedMessages(const DatabaseFile& file, WhatsAppChatMap& chats) {
+void WhatsAppReader::CarveDeletedMessages(const DatabaseFile& file) {
+  // Before any record is built: the raw pass's page cache and its hashes of the live
+  // cells are gone by then, and only the carved rows wait beside the records.
+  carved_ = {};
   std::vector<std::string> columns;
   {
     ReadOnlyDatabase db;
@@ -156,9 +160,14 @@ void WhatsAppReader::AddDeletedMessages(const DatabaseFile& file, WhatsAppChatMa
     columns = DeclaredColumns(db, "ZWAMESSAGE");
   }
   if (columns.empty()) return;
-  DeletedRows carved;
   // A file the raw reader cannot read leaves the live messages as they are.
-  ReadDeletedRows(file, "ZWAMESSAGE", columns, carved, "ZSTANZAID");
+  ReadDeletedRows(file, "ZWAMESSAGE", columns, carved_, "ZSTANZAID");
+}
+
+void WhatsAppReader::AddDeletedMessages(WhatsAppChatMap& chats) {
+  const DeletedRows carved = std::move(carved_);
+  carved_ = {};
+  if (carved.columns.empty()) return;
   const int textColumn = carved.Column("ZTEXT");
   const int dateColumn = carved.Column("ZMESSAGEDATE");
   const int fromMeColumn = carved.Column("ZISFROMME");
@@ -168,12 +177,17 @@ void WhatsAppReader::AddDeletedMessages(const DatabaseFile& file, WhatsAppChatMa
   for (const WhatsAppSessionRecord& s : sessions) sessionById.emplace(s.sessionId, &s);
   std::unordered_map<std::string, const std::string*> memberByJid;
   for (const WhatsAppMemberRecord& m : members) memberByJid.emplace(m.memberJid, &m.memberName);
-  LiveKeys<std::tuple<std::int32_t, std::string_view, std::string_view, std::int32_t>> live;
+  // A live message's session is the key of its chat.
+  const auto keyOf = [](const WhatsAppMessageRecord& m) {
+    return std::tuple<std::int32_t, std::string_view, std::string_view, std::int32_t>(
+        m.sessionId, m.date, m.text, m.isFromMe);
+  };
+  LiveKeys<WhatsAppMessageRecord, decltype(keyOf)> live(keyOf);
   std::size_t liveCount = 0;
   for (const auto& [session, list] : chats) liveCount += list.size();
   live.Reserve(liveCount);
   for (const auto& [session, list] : chats)
-    for (const WhatsAppMessageRecord& m : list) live.Add({session, m.date, m.text, m.isFromMe});
+    for (const WhatsAppMessageRecord& m : list) live.Add(m);
   std::map<std::int32_t, std::vector<WhatsAppMessageRecord>, WhatsAppSessionLess> found;
   for (const GenericRow& row : carved.rows) {
     WhatsAppMessageRecord m;

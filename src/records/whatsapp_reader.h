@@ -12,6 +12,7 @@
 
 #include "common/result_codes.h"
 #include "records/date_text.h"
+#include "records/deleted_rows.h"
 #include "records/progress_sink.h"
 #include "records/readonly_db.h"
 #include "records/record_types.h"
@@ -99,10 +100,13 @@ class WhatsAppReader {
   void NameMessage(std::list<WhatsAppMessageRecord>::iterator node);
   void Keep(std::list<WhatsAppMessageRecord>::iterator node);
   void FinishJoin(WhatsAppChatMap& chats);
-  // Adds the deleted rows of ZWAMESSAGE with a text, each after the live messages of
-  // its chat (ZCHATSESSION), in date order, named as live ones are.
-  void AddDeletedMessages(const DatabaseFile& file, WhatsAppChatMap& chats);
+  // Carves the deleted rows of ZWAMESSAGE into carved_, before the live rows are read.
+  void CarveDeletedMessages(const DatabaseFile& file);
+  // Adds the carved rows with a text, each after the live messages of its chat
+  // (ZCHATSESSION), in date order, named as live ones are.
+  void AddDeletedMessages(WhatsAppChatMap& chats);
   std::unique_ptr<JoinState> join_;
+  DeletedRows carved_;
   LocalDateFormatter dates_;
   DatabaseIssue problem_;
 };

@@ -166,8 +166,9 @@ TEST(OrderingShortcuts, IntSlotsDenseSparseAndUnannounced) {
   EXPECT_EQ(sparse[INT32_MIN], 0);
 }
 
-// The deleted-row passes' live keys (views, sorted once) must answer as a set of copies
-// does: exact texts only, bytes compared as bytes, keys added after a lookup counted.
+// The deleted-row passes' live keys (hashes of views, sorted once) must answer as a set of
+// copies does: exact texts only, bytes compared as bytes, records added after a lookup
+// counted.
 TEST(OrderingShortcuts, LiveKeysAnswerAsASetOfCopies) {
   std::mt19937 rng(11);
   const std::vector<std::string> texts = {"",
@@ -181,18 +182,23 @@ TEST(OrderingShortcuts, LiveKeysAnswerAsASetOfCopies) {
                                           "\xFF",
                                           "2021-03-04 05:06:07",
                                           "2021-03-04 05:06:0"};
-  // Owned by a list so that the views stay valid as more are made.
-  std::list<std::string> owned;
+  struct Record {
+    std::string a, b;
+    std::int32_t n = 0;
+  };
+  // Held by a list so that the records stay where they are as more are made.
+  std::list<Record> records;
   using Key = std::tuple<std::string_view, std::string_view, std::int32_t>;
-  LiveKeys<Key> keys;
+  const auto keyOf = [](const Record& r) { return Key(r.a, r.b, r.n); };
+  LiveKeys<Record, decltype(keyOf)> keys(keyOf);
   std::set<std::tuple<std::string, std::string, std::int32_t>> copies;
   for (int round = 0; round < 4; ++round) {
     for (int i = 0; i < 200; ++i) {
-      const std::string& a = owned.emplace_back(texts[rng() % texts.size()]);
-      const std::string& b = owned.emplace_back(texts[rng() % texts.size()]);
-      const auto n = static_cast<std::int32_t>(rng() % 3) - 1;
-      keys.Add({a, b, n});
-      copies.emplace(a, b, n);
+      const Record& r =
+          records.emplace_back(Record{texts[rng() % texts.size()], texts[rng() % texts.size()],
+                                      static_cast<std::int32_t>(rng() % 3) - 1});
+      keys.Add(r);
+      copies.emplace(r.a, r.b, r.n);
     }
     for (const std::string& a : texts)
       for (const std::string& b : texts)
@@ -203,7 +209,8 @@ TEST(OrderingShortcuts, LiveKeysAnswerAsASetOfCopies) {
               << round << " '" << a << "' '" << b << "' " << n;
         }
   }
-  LiveKeys<std::string_view> none;
+  const auto textOf = [](const Record& r) { return std::string_view(r.a); };
+  LiveKeys<Record, decltype(textOf)> none(textOf);
   EXPECT_FALSE(none.Contains(""));
 }
 
