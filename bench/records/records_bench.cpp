@@ -326,46 +326,56 @@ Measure Median(std::vector<Measure> runs) {
 // Lengths of the strings of every record of a result, record after record.
 using Shape = std::vector<std::uint32_t>;
 
-template <typename R, std::size_t N>
-void AddShape(Shape& shape, const std::array<const std::string*, N>& fields) {
-  for (const std::string* f : fields) shape.push_back(static_cast<std::uint32_t>(f->size()));
-}
+// One text field of a record: a string, or a date held in the record itself.
+struct TextField {
+  std::string* text = nullptr;
+  InlineText* date = nullptr;
+  TextField(std::string* t) : text(t) {}
+  TextField(InlineText* d) : date(d) {}
+  std::size_t size() const { return text != nullptr ? text->size() : date->size(); }
+  void Fill(std::size_t n) const {
+    if (text != nullptr)
+      text->assign(n, 'x');
+    else
+      *date = std::string(n, 'x');
+  }
+};
 
-// The records of a shape built again: list nodes, strings of the same lengths.
+// The records of a shape built again: list nodes, texts of the same lengths.
 template <typename R, std::size_t N>
-std::function<long long()> Rebuild(const Shape& shape, std::array<std::string*, N> (*fields)(R&)) {
+std::function<long long()> Rebuild(const Shape& shape, std::array<TextField, N> (*fields)(R&)) {
   auto& list = *new std::list<R>;
   for (std::size_t at = 0; at + N <= shape.size(); at += N) {
     R& r = list.emplace_back();
     const auto f = fields(r);
-    for (std::size_t k = 0; k < N; ++k) f[k]->assign(shape[at + k], 'x');
+    for (std::size_t k = 0; k < N; ++k) f[k].Fill(shape[at + k]);
   }
   return [&list] { return static_cast<long long>(list.size()); };
 }
 
-std::array<std::string*, 5> MessageFields(MessageRecord& m) {
+std::array<TextField, 5> MessageFields(MessageRecord& m) {
   return {&m.date, &m.sender, &m.name, &m.text, &m.extra};
 }
-std::array<std::string*, 7> ContactFields(ContactRecord& c) {
+std::array<TextField, 7> ContactFields(ContactRecord& c) {
   return {&c.email, &c.address, &c.extra, &c.url, &c.phone, &c.organization, &c.name};
 }
-std::array<std::string*, 3> CallFields(CallRecord& c) {
+std::array<TextField, 3> CallFields(CallRecord& c) {
   return {&c.date, &c.address, &c.name};
 }
-std::array<std::string*, 3> NoteFields(NoteRecord& n) {
+std::array<TextField, 3> NoteFields(NoteRecord& n) {
   return {&n.date, &n.title, &n.body};
 }
 // A message's own texts; its chat's texts are held once per chat and left out.
-std::array<std::string*, 5> WhatsAppFields(WhatsAppMessageRecord& m) {
+std::array<TextField, 5> WhatsAppFields(WhatsAppMessageRecord& m) {
   return {&m.date, &m.senderName, &m.text, &m.pushName, &m.extra};
 }
 
 template <typename R, std::size_t N>
-Shape ShapeOf(const std::list<R>& list, std::array<std::string*, N> (*fields)(R&)) {
+Shape ShapeOf(const std::list<R>& list, std::array<TextField, N> (*fields)(R&)) {
   Shape shape;
   for (const R& r : list) {
     const auto f = fields(const_cast<R&>(r));
-    for (std::string* s : f) shape.push_back(static_cast<std::uint32_t>(s->size()));
+    for (const TextField& t : f) shape.push_back(static_cast<std::uint32_t>(t.size()));
   }
   return shape;
 }

@@ -50,7 +50,7 @@ int g_chat = 20000;
 // ASCII text in the records' own string type.
 template <typename Text>
 Text Ascii(const std::string& text) {
-  return Text(text.begin(), text.end());
+  return Text(text);
 }
 
 // A data source that makes the conversations as it is read (nothing kept twice) and a

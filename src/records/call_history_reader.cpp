@@ -137,7 +137,7 @@ Result CallHistoryReader::Read(const DatabaseFile& callDbPath, const DatabaseFil
   ContactNameLookup names(contacts_);
   std::list<CallRecord> ordered;
   order_.SpliceSorted(
-      rows_, [](const CallRecord& c) -> const std::string& { return c.date; },
+      rows_, [](const CallRecord& c) -> std::string_view { return c.date; },
       [&](std::int32_t) -> std::list<CallRecord>& { return ordered; },
       [&](CallRecord& call) {
         call.name.clear();

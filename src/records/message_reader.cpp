@@ -445,7 +445,7 @@ Result MessageReader::Read(const DatabaseFile& messageDbPath, const DatabaseFile
       // that saturated 32 bits may stand for several rows: those are looked up by text.
       IntSlots<const std::string*> nameOf(handles_);
       order_.SpliceSorted(
-          messages_, [](const MessageRecord& m) -> const std::string& { return m.date; },
+          messages_, [](const MessageRecord& m) -> std::string_view { return m.date; },
           [&](std::int32_t index) -> std::list<MessageRecord>& {
             const std::int32_t key = keys[static_cast<std::size_t>(index)];
             auto& list = listOf[key];

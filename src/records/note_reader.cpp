@@ -24,7 +24,7 @@ void NoteReader::SortNewestFirst(std::list<NoteRecord>& notes) {
   NodeOrder<NoteRecord> order;
   for (auto it = from.begin(); it != from.end(); ++it) order.Add(it, it->date);
   order.SpliceSorted(
-      from, [](const NoteRecord& n) -> const std::string& { return n.date; },
+      from, [](const NoteRecord& n) -> std::string_view { return n.date; },
       [&](std::int32_t) -> std::list<NoteRecord>& { return notes; }, [](const NoteRecord&) {},
       true);
 }
@@ -146,7 +146,7 @@ int NoteReader::NewerRow(void* context, StatementRow& row) {
 void NoteReader::Replace(std::list<NoteRecord>& notes) {
   std::list<NoteRecord> ordered;
   order_.SpliceSorted(
-      rows_, [](const NoteRecord& n) -> const std::string& { return n.date; },
+      rows_, [](const NoteRecord& n) -> std::string_view { return n.date; },
       [&](std::int32_t) -> std::list<NoteRecord>& { return ordered; }, [](const NoteRecord&) {},
       true);
   notes.swap(ordered);

@@ -2,7 +2,7 @@
 
 namespace bv {
 
-bool DateDigits(const std::string& text, std::uint64_t& value) {
+bool DateDigits(std::string_view text, std::uint64_t& value) {
   static const char kShape[] = "dddd-dd-dd dd:dd:dd";
   if (text.size() != sizeof kShape - 1) return false;
   std::uint64_t v = 0;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <list>
 #include <string>
+#include <string_view>
 #include <type_traits>
 #include <vector>
 
@@ -16,7 +17,7 @@
 namespace bv {
 
 // The digits of a well-formed date text as a number; false for any other text.
-bool DateDigits(const std::string& text, std::uint64_t& value);
+bool DateDigits(std::string_view text, std::uint64_t& value);
 
 // The stable ascending (or descending) order of `items` by the text `field(item)`,
 // compared with CompareNoCase, as a list of indices.
@@ -66,7 +67,7 @@ class NodeOrder {
   using Node = typename std::list<T>::iterator;
 
   // `group` names the list the node goes to (see SpliceSorted).
-  void Add(Node node, const std::string& text, std::int32_t group = 0) {
+  void Add(Node node, std::string_view text, std::int32_t group = 0) {
     Key key;
     key.index = static_cast<std::uint32_t>(nodes_.size());
     key.isDate = DateDigits(text, key.digits);

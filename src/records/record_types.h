@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/inline_text.h"
 #include "rawsqlite/chat_records.h"
 
 namespace bv {
@@ -31,7 +32,7 @@ struct MessageRecord {
   std::int32_t isFromMe = 0;
   std::int32_t rowId = 0;
   std::int32_t handleId = 0;
-  std::string date;    // YYYY-MM-DD HH:MM:SS, UTC
+  InlineText date;     // YYYY-MM-DD HH:MM:SS, UTC
   std::string sender;  // handle.id: phone number or e-mail address
   std::string name;    // address-book name, empty when none matched
   std::string text;
@@ -69,7 +70,7 @@ struct CallRecord {
   std::int32_t deleted = 0;
   std::int32_t answered = 0;
   std::int32_t duration = 0;  // whole seconds
-  std::string date;           // YYYY-MM-DD HH:MM:SS, UTC
+  InlineText date;            // YYYY-MM-DD HH:MM:SS, UTC
   std::string address;
   std::string name;
 };
@@ -77,7 +78,7 @@ struct CallRecord {
 struct NoteRecord {
   std::int32_t deleted = 0;
   std::int32_t reserved = 0;
-  std::string date;
+  InlineText date;
   std::string title;
   std::string body;
 };
@@ -96,7 +97,7 @@ struct WhatsAppMessageRecord {
   std::int32_t isFromMe = 0;
   std::int32_t messageId = 0;
   std::int32_t sessionId = 0;
-  std::string date;
+  InlineText date;
   std::string senderName;
   std::string text;
   std::string pushName;

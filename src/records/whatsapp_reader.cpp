@@ -333,7 +333,7 @@ void WhatsAppReader::FinishJoin(WhatsAppChatMap& chats) {
   }
   // The nodes move over, not their records.
   join_->order.SpliceSorted(
-      messages, [](const WhatsAppMessageRecord& m) -> const std::string& { return m.date; },
+      messages, [](const WhatsAppMessageRecord& m) -> std::string_view { return m.date; },
       [&](std::int32_t sessionId) -> std::list<WhatsAppMessageRecord>& {
         auto& list = join_->listOf[sessionId];
         if (list == nullptr) list = &chats[sessionId];

@@ -215,7 +215,7 @@ TEST_P(BackupVersions, MessagesMatchTheTruth) {
         inDeleted = true;
         EXPECT_LE(CompareNoCase(previous, m.date), 0) << "deleted ones not in date order";
         previous = m.date;
-        auto it = deleted.find({m.text, m.date, m.handleId, m.isFromMe});
+        auto it = deleted.find({m.text, m.date.str(), m.handleId, m.isFromMe});
         EXPECT_NE(it, deleted.end()) << "not a deleted message: " << m.text << " " << m.date;
         // In its handle's conversation, or in the chat of its deleted join row.
         if (key != m.handleId) {
@@ -382,13 +382,13 @@ TEST_P(BackupVersions, CallsMatchTheTruth) {
     if (c.deleted != 0) {
       if (!inDeleted) previous.clear();
       inDeleted = true;
-      auto it = deleted.find({c.date, c.address, c.answered, c.duration, c.name});
+      auto it = deleted.find({c.date.str(), c.address, c.answered, c.duration, c.name});
       EXPECT_NE(it, deleted.end()) << "not a deleted call: " << c.date << " " << c.address;
       if (it != deleted.end()) deleted.erase(it);
       ++deletedListed;
     } else {
       EXPECT_FALSE(inDeleted) << "a live call after the deleted ones";
-      got.insert({c.date, c.address, c.answered, c.duration, c.name});
+      got.insert({c.date.str(), c.address, c.answered, c.duration, c.name});
     }
     EXPECT_LE(CompareNoCase(previous, c.date), 0) << "calls not oldest first";
     previous = c.date;
@@ -451,7 +451,7 @@ TEST_P(BackupVersions, NotesComeFromTheStoreThatHoldsThem) {
       continue;
     }
     EXPECT_FALSE(deletedSeen) << "a live note after a deleted one";
-    got.insert({n.title, n.date});
+    got.insert({n.title, n.date.str()});
     if (!first) {
       EXPECT_GE(CompareNoCase(previous, n.date), 0) << "notes not newest first";
     }
@@ -520,7 +520,7 @@ TEST_P(BackupVersions, WhatsAppChatsMatchTheTruth) {
         inDeleted = true;
         EXPECT_LE(CompareNoCase(previous, m.date), 0) << "deleted ones not in date order";
         previous = m.date;
-        auto it = deleted.find({session, m.text, m.date, m.isFromMe});
+        auto it = deleted.find({session, m.text, m.date.str(), m.isFromMe});
         EXPECT_NE(it, deleted.end()) << "not a deleted message: " << m.text;
         if (it != deleted.end()) deleted.erase(it);
         EXPECT_EQ(m.sessionId, session);

@@ -103,7 +103,7 @@ GroupTally ReadBackup(const char* ios, int pageSize, test::TempDir& dir, const s
   for (const auto& [key, list] : conversations) {
     for (const MessageRecord& m : list) {
       if (m.deleted == 0) continue;
-      auto truthChat = chatByShown.find({m.date, m.handleId, m.isFromMe});
+      auto truthChat = chatByShown.find({m.date.str(), m.handleId, m.isFromMe});
       if (truthChat == chatByShown.end()) continue;
       const auto [chatId, joinRemains] = truthChat->second;
       // Left with its handle is what happens without its join row; another group is wrong.

@@ -222,7 +222,7 @@ TEST(DeletedMessages, AfterTheLiveOnesOfTheirConversationInDateOrder) {
         // The chat of the conversation's live messages.
         ASSERT_NE(m.chat, nullptr);
         EXPECT_EQ(m.chat->chatId, key);
-        EXPECT_EQ(m.date.substr(0, 4), "2020");
+        EXPECT_EQ(m.date.view().substr(0, 4), "2020");
       }
     }
     EXPECT_EQ(deleted, std::multiset<std::string>(sms.deletedTexts.begin(), sms.deletedTexts.end()))

@@ -395,7 +395,7 @@ void ScoreBackup(const Phone& setup, const mkbackup::BackupOptions& o, const std
       for (const MessageRecord& m : list)
         if (m.deleted != 0)
           listed.push_back(
-              {m.text, m.date, std::to_string(m.handleId), std::to_string(m.isFromMe)});
+              {m.text, m.date.str(), std::to_string(m.handleId), std::to_string(m.isFromMe)});
     add("sms.db message",
         ScoreTable(path("sms.db"), db, "message", listed, keyOf, dir.path() / "s.db", notes));
   }
@@ -422,7 +422,7 @@ void ScoreBackup(const Phone& setup, const mkbackup::BackupOptions& o, const std
     for (const CallRecord& c : calls)
       if (c.deleted != 0)
         listed.push_back(
-            {c.address, c.date, std::to_string(c.duration), std::to_string(c.answered)});
+            {c.address, c.date.str(), std::to_string(c.duration), std::to_string(c.answered)});
     add(newer ? "CallHistory ZCALLRECORD" : "call_history call",
         ScoreTable(path(label), db, newer ? "ZCALLRECORD" : "call", listed, keyOf,
                    dir.path() / "c.db", notes));
@@ -443,7 +443,8 @@ void ScoreBackup(const Phone& setup, const mkbackup::BackupOptions& o, const std
     for (const auto& [session, list] : chats)
       for (const WhatsAppMessageRecord& m : list)
         if (m.deleted != 0)
-          listed.push_back({m.text, m.date, std::to_string(session), std::to_string(m.isFromMe)});
+          listed.push_back(
+              {m.text, m.date.str(), std::to_string(session), std::to_string(m.isFromMe)});
     add("ChatStorage ZWAMESSAGE", ScoreTable(path("ChatStorage.sqlite"), db, "ZWAMESSAGE", listed,
                                              keyOf, dir.path() / "w.db", notes));
   }
@@ -459,7 +460,7 @@ void ScoreBackup(const Phone& setup, const mkbackup::BackupOptions& o, const std
     std::vector<Key> dated, undated;
     for (const NoteRecord& n : shown)
       if (n.deleted != 0)
-        (n.date.empty() ? undated : dated).push_back({n.body, n.date, n.title, "note"});
+        (n.date.empty() ? undated : dated).push_back({n.body, n.date.str(), n.title, "note"});
     if (std::atoi(setup.ios) >= 11) {
       const Json& db = *test::FindDatabase(truth, "NoteStore.sqlite");
       auto keyOf = [&](const Json& v, std::int64_t) -> Key {
