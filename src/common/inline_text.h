@@ -62,9 +62,7 @@ class InlineText {
   friend bool operator==(const InlineText& a, const InlineText& b) noexcept {
     return a.view() == b.view();
   }
-  friend bool operator==(const InlineText& a, std::string_view b) noexcept {
-    return a.view() == b;
-  }
+  friend bool operator==(const InlineText& a, std::string_view b) noexcept { return a.view() == b; }
   friend std::strong_ordering operator<=>(const InlineText& a, const InlineText& b) noexcept {
     return a.view().compare(b.view()) <=> 0;
   }

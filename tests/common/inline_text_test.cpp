@@ -14,8 +14,8 @@ namespace {
 std::vector<std::string> Samples() {
   std::vector<std::string> texts = {"", "a", "2021-03-04 05:06:07", std::string("a\0b", 3),
                                     "\xE6\x97\xA5\xE6\x9C\xAC \xF0\x9F\x98\x80"};
-  for (std::size_t n : {InlineText::kInline - 1, InlineText::kInline, InlineText::kInline + 1,
-                        std::size_t{100}})
+  for (std::size_t n :
+       {InlineText::kInline - 1, InlineText::kInline, InlineText::kInline + 1, std::size_t{100}})
     texts.push_back(std::string(n, 'x'));
   texts.push_back(std::string(InlineText::kInline, '\0'));
   return texts;
