@@ -326,18 +326,24 @@ Measure Median(std::vector<Measure> runs) {
 // Lengths of the strings of every record of a result, record after record.
 using Shape = std::vector<std::uint32_t>;
 
-// One text field of a record: a string, or a date held in the record itself.
+// One text field of a record: a string, a date held in the record itself, or a shared text.
 struct TextField {
   std::string* text = nullptr;
   InlineText* date = nullptr;
+  SharedText* shared = nullptr;  // filled with a text of its own, as if none were shared
   TextField(std::string* t) : text(t) {}
   TextField(InlineText* d) : date(d) {}
-  std::size_t size() const { return text != nullptr ? text->size() : date->size(); }
+  TextField(SharedText* s) : shared(s) {}
+  std::size_t size() const {
+    return text != nullptr ? text->size() : date != nullptr ? date->size() : shared->size();
+  }
   void Fill(std::size_t n) const {
     if (text != nullptr)
       text->assign(n, 'x');
-    else
+    else if (date != nullptr)
       *date = std::string(n, 'x');
+    else
+      *shared = std::string(n, 'x');
   }
 };
 

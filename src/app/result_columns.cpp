@@ -126,17 +126,18 @@ std::vector<ResultColumn> ContactColumns() {
 }
 
 std::vector<ResultColumn> ChatColumns() {
-  return {
-      Col<WhatsAppMessageRecord>(
-          "ColChats", "Chats", 150,
-          [](const WhatsAppMessageRecord& m) { return ToQ(m.chatPartner()); }),
-      Col<WhatsAppMessageRecord>("ColName", "Name", 150,
-                                 [](const WhatsAppMessageRecord& m) {
-                                   return ToQ(m.chatTitle().empty() ? m.senderName : m.chatTitle());
-                                 }),
-      Col<WhatsAppMessageRecord>("ColPhone", "Phone", 0, [](const WhatsAppMessageRecord& m) {
-        return ToQ(m.chatJids().empty() ? m.pushName : m.chatJids());
-      })};
+  return {Col<WhatsAppMessageRecord>(
+              "ColChats", "Chats", 150,
+              [](const WhatsAppMessageRecord& m) { return ToQ(m.chatPartner()); }),
+          Col<WhatsAppMessageRecord>("ColName", "Name", 150,
+                                     [](const WhatsAppMessageRecord& m) {
+                                       return ToQ(m.chatTitle().empty()
+                                                      ? m.senderName.view()
+                                                      : std::string_view(m.chatTitle()));
+                                     }),
+          Col<WhatsAppMessageRecord>("ColPhone", "Phone", 0, [](const WhatsAppMessageRecord& m) {
+            return ToQ(m.chatJids().empty() ? m.pushName : m.chatJids());
+          })};
 }
 
 // A WeChat or QQ chat: its account, its partner (or group), when it last had a

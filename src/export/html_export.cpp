@@ -204,7 +204,8 @@ std::string MessageBlock(const MessageRecord& m) {
     out += "Me:</div>\r\n";
     out += m.deleted != 0 ? "<div class=\"del_send_msg\">" : "<div class=\"send_msg\">";
   } else {
-    const std::string& who = (m.name.empty() || m.name == "Unknown") ? m.sender : m.name;
+    const std::string_view who =
+        (m.name.empty() || m.name == "Unknown") ? std::string_view(m.sender) : m.name.view();
     out += HtmlEscape(who) + ":</div>\r\n";
     out += m.deleted != 0 ? "<div class=\"del_recv_msg\">" : "<div class=\"recv_msg\">";
   }
@@ -218,8 +219,9 @@ std::string WhatsAppBlock(const WhatsAppMessageRecord& m) {
     out += "Me:</div>\r\n";
     out += m.deleted != 0 ? "<div class=\"del_send_msg\">" : "<div class=\"send_msg\">";
   } else {
-    const std::string& who =
-        (m.senderName.empty() || m.senderName == "Unknown") ? m.pushName : m.senderName;
+    const std::string_view who = (m.senderName.empty() || m.senderName == "Unknown")
+                                     ? std::string_view(m.pushName)
+                                     : m.senderName.view();
     out += HtmlEscape(who) + ":</div>\r\n";
     out += m.deleted != 0 ? "<div class=\"del_recv_msg\">" : "<div class=\"recv_msg\">";
   }

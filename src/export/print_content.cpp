@@ -27,9 +27,10 @@ void Line(std::string& out, const char* label, std::string_view text, bool messa
   out += "</p>\r\n";
 }
 
-std::string Who(const std::string& name, const std::string& address) {
-  if (!name.empty() && name != "Unknown") return name + "(" + address + ")";
-  return address;
+std::string Who(std::string_view name, std::string_view address) {
+  if (!name.empty() && name != "Unknown")
+    return std::string(name) + "(" + std::string(address) + ")";
+  return std::string(address);
 }
 
 template <typename Record>
@@ -111,15 +112,16 @@ Result Chats(const ScanStores& s, const CStatisticsObj& sel, bool deletedOnly,
     if (!Take(sel, chat, deletedOnly)) continue;
     out += "<div>\r\n";
     Line(out, "Chats", chat.chatPartner());
-    Line(out, "Name", chat.chatTitle().empty() ? chat.senderName : chat.chatTitle());
+    Line(out, "Name",
+         chat.chatTitle().empty() ? chat.senderName.view() : std::string_view(chat.chatTitle()));
     Line(out, "Phone Number", chat.chatJids().empty() ? chat.pushName : chat.chatJids());
     out += "<p><span>Content:</span></p>\r\n";
     auto it = s.chats.find(chat.sessionId);
     if (it != s.chats.end()) {
       for (const WhatsAppMessageRecord& m : it->second) {
         if (Cancelled(cancel)) return kStopped;
-        out += "<p>" + HtmlEscape(m.isFromMe != 0 ? "Me" : m.senderName) + " (" +
-               HtmlEscape(m.date) + "): " + HtmlEscapeMessage(m.text) + "</p>";
+        out += "<p>" + HtmlEscape(m.isFromMe != 0 ? std::string_view("Me") : m.senderName.view()) +
+               " (" + HtmlEscape(m.date) + "): " + HtmlEscapeMessage(m.text) + "</p>";
       }
     }
     out += "</div>\r\n";

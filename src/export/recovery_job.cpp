@@ -430,7 +430,7 @@ void CRecoverJob::WriteJpegBeside(const OutputFolder& folder, const PendingFile&
 }
 
 std::string MessageLabel(const MessageRecord& conversation) {
-  return conversation.name.empty() ? "Unknown" : conversation.name;
+  return conversation.name.empty() ? "Unknown" : conversation.name.str();
 }
 
 std::string MessageBase(const MessageRecord& conversation) {

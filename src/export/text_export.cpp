@@ -20,9 +20,10 @@ void AppendLine(std::string& out, std::string_view label, std::string_view value
   out += '\n';
 }
 
-std::string Who(const std::string& name, const std::string& address) {
-  if (!name.empty() && name != "Unknown") return name + "(" + address + ")";
-  return address;
+std::string Who(std::string_view name, std::string_view address) {
+  if (!name.empty() && name != "Unknown")
+    return std::string(name) + "(" + std::string(address) + ")";
+  return std::string(address);
 }
 
 // Phone or e-mail columns: one value per line of `text`, padded to four

@@ -120,7 +120,7 @@ void MessageReader::AddDeletedMessages(const DatabaseFile& file, ContactNameLook
       m.handleId = static_cast<std::int32_t>(value);
     if (auto h = handleTexts_.find(m.handleId); h != handleTexts_.end()) m.sender = h->second;
     if (live.Contains({m.date, m.text, m.isFromMe, m.handleId})) continue;
-    if (names != nullptr && !m.sender.empty()) m.name = names->NameFor(m.sender);
+    if (names != nullptr && !m.sender.empty()) m.name = SharedName(names->NameFor(m.sender));
     // Only nanosecond dates are precise enough to find the row that joined the message.
     storedDates.push_back(integerDate && std::llabs(stored) >= 100000000000000ll ? stored : 0);
     if (storedDates.back() != 0) wanted.insert(stored);
@@ -236,6 +236,12 @@ std::shared_ptr<const MessageChatInfo> MessageReader::ChatOfDeleted(std::int64_t
     if (!member) return {};
   }
   return chat.info;
+}
+
+const SharedText& MessageReader::SharedName(const std::string& name) {
+  auto [it, added] = sharedNames_.try_emplace(&name);
+  if (added) it->second = name;
+  return it->second;
 }
 
 int MessageReader::ChatNameRow(void* context, StatementRow& row) {
@@ -463,7 +469,7 @@ Result MessageReader::Read(const DatabaseFile& messageDbPath, const DatabaseFile
               name = &names.NameFor(m.sender);
               if (exact) nameOf[m.handleId] = name;
             }
-            m.name = *name;
+            m.name = SharedName(*name);
           });
     }
     // What the live rows needed is freed before the deleted-row pass, which holds the
@@ -486,6 +492,7 @@ Result MessageReader::Read(const DatabaseFile& messageDbPath, const DatabaseFile
   messageColumns_.clear();
   carved_ = {};
   handleTexts_.clear();
+  sharedNames_.clear();
   return result;
 }
 

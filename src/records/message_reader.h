@@ -139,6 +139,10 @@ class MessageReader {
   DeletedRows carved_;  // the message table's, carved before the live rows are read
   std::vector<std::string> joinColumns_;  // chat_message_join's, when it has message_date
   std::unordered_map<std::int64_t, std::string> handleTexts_;
+  // One shared copy of each address-book name that messages show, by the name's text in
+  // the lookup (which lives as long as the read).
+  std::unordered_map<const std::string*, SharedText> sharedNames_;
+  const SharedText& SharedName(const std::string& name);
 };
 
 }  // namespace bv

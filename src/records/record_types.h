@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/inline_text.h"
+#include "common/shared_text.h"
 #include "rawsqlite/chat_records.h"
 
 namespace bv {
@@ -34,7 +35,7 @@ struct MessageRecord {
   std::int32_t handleId = 0;
   InlineText date;     // YYYY-MM-DD HH:MM:SS, UTC
   std::string sender;  // handle.id: phone number or e-mail address
-  std::string name;    // address-book name, empty when none matched
+  SharedText name;     // address-book name, empty when none matched (shared by its messages)
   std::string text;
   std::string extra;
   // The message's chat; null for a message in no chat (or from a database without the
@@ -98,7 +99,7 @@ struct WhatsAppMessageRecord {
   std::int32_t messageId = 0;
   std::int32_t sessionId = 0;
   InlineText date;
-  std::string senderName;
+  SharedText senderName;  // shared by the messages of one sender
   std::string text;
   std::string pushName;
   // Shared by the messages of one chat; null for a message of no known session, whose

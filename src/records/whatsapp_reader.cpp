@@ -210,7 +210,7 @@ void WhatsAppReader::AddDeletedMessages(WhatsAppChatMap& chats) {
     if (auto s = sessionById.find(m.sessionId); s != sessionById.end()) {
       m.chat = s->second->chat;
       if (m.isFromMe != 0) {
-        m.senderName = "Me";
+        m.senderName = SharedSender(nullptr);
         m.pushName.clear();
       } else {
         const std::string* sender = &s->second->partnerName;
@@ -219,7 +219,7 @@ void WhatsAppReader::AddDeletedMessages(WhatsAppChatMap& chats) {
           auto member = memberByJid.find(std::string(push.substr(Utf8Offset(push, 1))));
           if (member != memberByJid.end()) sender = member->second;
         }
-        m.senderName = *sender;
+        m.senderName = SharedSender(sender);
       }
     }
     found[m.sessionId].push_back(std::move(m));
@@ -245,6 +245,8 @@ std::vector<std::int32_t> KeysOf(const List& list, Key key) {
 }  // namespace
 
 void WhatsAppReader::PrepareJoin() {
+  // Keys of the shared names are addresses in the session and member records.
+  sharedSenders_.clear();
   std::vector<std::string_view> jids;
   jids.reserve(members.size());
   for (const auto& m : members) jids.push_back(m.memberJid);
@@ -289,7 +291,7 @@ void WhatsAppReader::NameMessage(std::list<WhatsAppMessageRecord>::iterator node
     msg.chat = s.chat;
     // Every message keeps its own text, also the first of a run of rows of a group.
     if (msg.isFromMe != 0) {
-      msg.senderName = "Me";
+      msg.senderName = SharedSender(nullptr);
       msg.pushName.clear();
     } else {
       const std::string* sender = &s.partnerName;
@@ -299,7 +301,7 @@ void WhatsAppReader::NameMessage(std::list<WhatsAppMessageRecord>::iterator node
         const std::ptrdiff_t i = join_->memberByJid.Find(push.substr(Utf8Offset(push, 1)));
         if (i >= 0) sender = &members[static_cast<std::size_t>(i)].memberName;
       }
-      msg.senderName = *sender;
+      msg.senderName = SharedSender(sender);
     }
   }
   // A message without text may still get a media title, read after the messages.
@@ -307,6 +309,12 @@ void WhatsAppReader::NameMessage(std::list<WhatsAppMessageRecord>::iterator node
     join_->untitled.push_back(node);
   else
     Keep(node);
+}
+
+const SharedText& WhatsAppReader::SharedSender(const std::string* name) {
+  auto [it, added] = sharedSenders_.try_emplace(name);
+  if (added) it->second = name != nullptr ? std::string_view(*name) : std::string_view("Me");
+  return it->second;
 }
 
 void WhatsAppReader::Keep(std::list<WhatsAppMessageRecord>::iterator node) {
@@ -389,10 +397,10 @@ Result WriteWhatsAppChatText(const WhatsAppChatMap& chats, std::int32_t sessionI
     std::int64_t written = 0;
     std::string block;
     for (const WhatsAppMessageRecord& m : list) {
-      const std::string& sender = m.isFromMe != 0 ? std::string("Me")
-                                  : (m.senderName.empty() || m.senderName == "Unknown")
-                                      ? m.pushName
-                                      : m.senderName;
+      const std::string_view sender = m.isFromMe != 0 ? std::string_view("Me")
+                                      : (m.senderName.empty() || m.senderName == "Unknown")
+                                          ? std::string_view(m.pushName)
+                                          : m.senderName.view();
       block.clear();
       AppendText(block, m.date);
       block += ' ';

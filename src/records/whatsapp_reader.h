@@ -8,6 +8,7 @@
 #include <list>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "common/result_codes.h"
@@ -107,6 +108,10 @@ class WhatsAppReader {
   void AddDeletedMessages(WhatsAppChatMap& chats);
   std::unique_ptr<JoinState> join_;
   DeletedRows carved_;
+  // One shared copy of each sender name that messages show, by the name's text in the
+  // session and member records (null: the owner, "Me"); cleared with them.
+  std::unordered_map<const std::string*, SharedText> sharedSenders_;
+  const SharedText& SharedSender(const std::string* name);
   LocalDateFormatter dates_;
   DatabaseIssue problem_;
 };

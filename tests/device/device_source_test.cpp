@@ -53,7 +53,7 @@ TEST_F(DeviceTest, RelayScanFillsMessagesAndContactsFromTheArchive) {
   EXPECT_EQ(source->ReadMessages(messages), 0);
   EXPECT_EQ(CountMessages(messages), 5u);
   ASSERT_TRUE(messages.count(1));
-  EXPECT_NE(messages[1].front().name.find("Ada"), std::string::npos)
+  EXPECT_NE(messages[1].front().name.view().find("Ada"), std::string::npos)
       << "names from the cut address book";
   std::list<ContactRecord> contacts;
   EXPECT_EQ(source->ReadContacts(contacts), 0);
