@@ -37,9 +37,7 @@ class SharedText {
   friend bool operator==(const SharedText& a, const SharedText& b) noexcept {
     return a.text_ == b.text_ || a.view() == b.view();
   }
-  friend bool operator==(const SharedText& a, std::string_view b) noexcept {
-    return a.view() == b;
-  }
+  friend bool operator==(const SharedText& a, std::string_view b) noexcept { return a.view() == b; }
   friend bool operator==(const SharedText& a, const std::string& b) noexcept {
     return a.view() == std::string_view(b);
   }

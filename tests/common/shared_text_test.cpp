@@ -29,7 +29,7 @@ TEST(SharedTextTest, CopiesShareOneTextAndAssignmentsDoNotReachTheOthers) {
 }
 
 TEST(SharedTextTest, ComparesAsTheStringsDo) {
-  const std::vector<std::string> texts = {"", "a", "ab", "aB", std::string("a\0b", 3),
+  const std::vector<std::string> texts = {"",         "a",      "ab", "aB", std::string("a\0b", 3),
                                           "\xC3\xA9", "Unknown"};
   for (const std::string& x : texts)
     for (const std::string& y : texts) {
