@@ -5,6 +5,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "rawsqlite/chat_passes.h"
@@ -185,16 +186,25 @@ void SettleDeletedRows(std::list<GenericRow>& rows) {
   for (auto it = rows.begin(); it != rows.end(); ++it) order.push_back(it);
   std::vector<bool> keep(order.size(), true);
   // Whole rows by their values from column 1 on: live ones first, then deleted ones in
-  // list order; a deleted row whose values are taken goes.
-  std::set<std::string> seen;
-  for (const auto& it : order)
-    if (it->status == 0) seen.insert(GenericRowKey(*it));
+  // list order; a deleted row whose values are taken goes. The rows that took a key are
+  // kept by the key's hash (thousands of whole keys would weigh as much as the rows);
+  // a hash that matches is checked against the whole keys.
+  std::unordered_map<std::uint64_t, std::vector<std::size_t>> seen;
+  const auto take = [&](std::size_t i) {
+    const std::string key = GenericRowKey(*order[i]);
+    std::vector<std::size_t>& holders = seen[std::hash<std::string>{}(key)];
+    for (std::size_t j : holders)
+      if (GenericRowKey(*order[j]) == key) return false;
+    holders.push_back(i);
+    return true;
+  };
+  for (std::size_t i = 0; i < order.size(); ++i)
+    if (order[i]->status == 0) take(i);
   // Rows that may cover a reading cut short, by their key column.
   std::map<std::string, std::vector<std::size_t>> byFirst;
   for (std::size_t i = 0; i < order.size(); ++i) {
     const GenericRow& row = *order[i];
-    if (row.status != 0 && !truncated(row) && !seen.insert(GenericRowKey(row)).second)
-      keep[i] = false;
+    if (row.status != 0 && !truncated(row) && !take(i)) keep[i] = false;
     if (keep[i]) byFirst[firstKey(row)].push_back(i);
   }
   for (std::size_t i = 0; i < order.size(); ++i) {

@@ -10,12 +10,14 @@
 
 namespace bv {
 
+// A row keeps one of these per column (many thousands of carved rows wait at once):
+// kind and flag share a word.
 struct GenericValue {
-  enum Kind { Null, Integer, Float, Text, Blob, Other } kind = Null;
+  enum Kind : std::uint8_t { Null, Integer, Float, Text, Blob, Other } kind = Null;
+  bool truncated = false;  // the content ran past the bytes available
   std::int64_t integer = 0;
   double real = 0;
-  std::string bytes;       // text (UTF-8) or blob contents
-  bool truncated = false;  // the content ran past the bytes available
+  std::string bytes;  // text (UTF-8) or blob contents
 };
 
 struct GenericRow {
