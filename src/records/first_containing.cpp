@@ -82,20 +82,15 @@ void FirstContaining::BuildIndex() {
       if (data[i + k] == '\0') return false;
     return true;
   };
-  std::vector<std::uint32_t> bucketOf(n >= kGram ? n - kGram + 1 : 0,
-                                      std::numeric_limits<std::uint32_t>::max());
-  for (std::size_t i = 0; i + kGram <= n; ++i) {
-    if (!usable(i)) continue;
-    bucketOf[i] = BucketOf(data + i);
-    ++bucketStart_[bucketOf[i] + 1];
-  }
+  // Two passes hash every gram twice rather than keep each gram's bucket (four bytes a
+  // character) beside the positions while they are filled.
+  for (std::size_t i = 0; i + kGram <= n; ++i)
+    if (usable(i)) ++bucketStart_[BucketOf(data + i) + 1];
   for (std::size_t b = 0; b < buckets; ++b) bucketStart_[b + 1] += bucketStart_[b];
   positions_.assign(bucketStart_[buckets], 0);
   std::vector<std::uint32_t> fill(bucketStart_.begin(), bucketStart_.end() - 1);
-  for (std::size_t i = 0; i < bucketOf.size(); ++i) {
-    if (bucketOf[i] == std::numeric_limits<std::uint32_t>::max()) continue;
-    positions_[fill[bucketOf[i]]++] = static_cast<std::uint32_t>(i);
-  }
+  for (std::size_t i = 0; i + kGram <= n; ++i)
+    if (usable(i)) positions_[fill[BucketOf(data + i)]++] = static_cast<std::uint32_t>(i);
 }
 
 std::ptrdiff_t FirstContaining::SearchByGrams(std::string_view needle) {
