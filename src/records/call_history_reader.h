@@ -53,7 +53,7 @@ class CallHistoryReader {
   DatabaseIssue namesProblem_;
   std::list<CallRecord> rows_;
   NodeOrder<CallRecord> order_;
-  std::vector<ContactRecord> contacts_;
+  std::vector<NamedPhone> contacts_;
 };
 
 }  // namespace bv

@@ -47,9 +47,15 @@ void AddContact(ContactRows& sink, const Row& row) {
   // The lookup table keeps persons with a phone text only: nothing else to convert.
   std::string phone = row.Utf8(3);
   const bool listed = sink.mode == ContactRowMode::kContacts;
-  if (phone.empty() && !listed) return;
-  ContactRecord& record =
-      listed ? *sink.listed.emplace(sink.listed.end()) : sink.rows.emplace_back();
+  if (!listed) {
+    // The lookup keeps the phone text and the name, nothing else of the person.
+    if (phone.empty()) return;
+    NamedPhone& person = sink.rows.emplace_back();
+    person.phone = std::move(phone);
+    person.name = PersonName(row.Utf8(0), row.Utf8(1), row.Utf8(2));
+    return;
+  }
+  ContactRecord& record = *sink.listed.emplace(sink.listed.end());
   record.phone = std::move(phone);
   record.first = row.Utf8(0);
   record.last = row.Utf8(1);
@@ -57,11 +63,9 @@ void AddContact(ContactRows& sink, const Row& row) {
   record.name = PersonName(record.first, record.last, record.organization);
   record.email = row.Utf8(4);
   record.url = row.Utf8(5);
-  if (listed) {
-    if (const char* docid = row.Text(6); docid != nullptr) sink.byDocid[row.Int64(6)] = &record;
-    if (record.name.empty()) record.name = "No Name";
-    sink.order.Add(std::prev(sink.listed.end()), record.name);
-  }
+  if (const char* docid = row.Text(6); docid != nullptr) sink.byDocid[row.Int64(6)] = &record;
+  if (record.name.empty()) record.name = "No Name";
+  sink.order.Add(std::prev(sink.listed.end()), record.name);
 }
 }  // namespace
 
@@ -131,7 +135,7 @@ DatabaseIssue AddressBookIssue(const ReadOnlyDatabase& db) {
   return db.Issue();
 }
 
-Result LoadNameLookup(const DatabaseFile& utf8Path, std::vector<ContactRecord>& rows) {
+Result LoadNameLookup(const DatabaseFile& utf8Path, std::vector<NamedPhone>& rows) {
   ReadOnlyDatabase db;
   const int rc = db.Open(utf8Path);
   if (rc != 0) return rc;

@@ -42,7 +42,7 @@ bool IsCjkText(std::string_view text);
 // Row list that the contact row callback appends to.
 struct ContactRows {
   ContactRowMode mode = ContactRowMode::kContacts;
-  std::vector<ContactRecord> rows;  // name mode
+  std::vector<NamedPhone> rows;  // name mode
   // Contacts mode: list nodes, moved into the caller's list in name order.
   std::list<ContactRecord> listed;
   NodeOrder<ContactRecord> order;
@@ -74,7 +74,7 @@ DatabaseIssue AddressBookIssue(const ReadOnlyDatabase& db);
 
 // Opens the address book at `utf8Path` and loads the name lookup table. Returns the
 // open code, 1006 as above, or 0; `rows` holds whatever was delivered.
-Result LoadNameLookup(const DatabaseFile& utf8Path, std::vector<ContactRecord>& rows);
+Result LoadNameLookup(const DatabaseFile& utf8Path, std::vector<NamedPhone>& rows);
 
 class ContactReader {
  public:

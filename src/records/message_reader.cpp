@@ -42,7 +42,11 @@ void MessageReader::AddMessage(const Row& row) {
   record.isFromMe = row.Int32(1);
   record.rowId = row.Int32(3);
   record.handleId = row.Int32(4);
-  record.sender = row.Utf8(5);
+  // A handle's messages share its text.
+  std::string sender = row.Utf8(5);
+  SharedText& shared = senders_[record.handleId];
+  if (shared != sender) shared = sender;
+  record.sender = shared;
   // Up to 14 digits the stored date is in seconds (iOS 6 to 10), beyond that in
   // nanoseconds (iOS 11 on), which the first date column already divided.
   if (row.TextLength(6) < 15 && row.Text(7) != nullptr)
@@ -69,31 +73,17 @@ int MessageReader::HandleRow(void* context, StatementRow& row) {
   return 0;
 }
 
-void MessageReader::AddDeletedMessages(const DatabaseFile& file, ContactNameLookup* names,
-                                       ConversationMap& conversations) {
-  if (messageColumns_.empty()) return;
-  const DeletedRows carved = std::move(carved_);
-  carved_ = {};
+void MessageReader::CarveDeletedMessages(const DatabaseFile& file) {
+  carved_.clear();
+  carvedDates_.clear();
+  DeletedRows carved;
+  ReadDeletedRows(file, "message", messageColumns_, carved, "guid", true);
   const int textColumn = carved.Column("text");
   const int bodyColumn = carved.Column("attributedBody");
   const int fromMeColumn = carved.Column("is_from_me");
   const int handleColumn = carved.Column("handle_id");
   const int dateColumn = carved.Column("date");
-  // An old version of a live row (SQLite moved the row when a value grew) shows the
-  // same message: a live one.
-  const auto keyOf = [](const MessageRecord& m) {
-    return std::tuple<std::string_view, std::string_view, std::int32_t, std::int32_t>(
-        m.date, m.text, m.isFromMe, m.handleId);
-  };
-  LiveKeys<MessageRecord, decltype(keyOf)> live(keyOf);
-  std::size_t liveCount = 0;
-  for (const auto& [key, list] : conversations) liveCount += list.size();
-  live.Reserve(liveCount);
-  for (const auto& [key, list] : conversations)
-    for (const MessageRecord& m : list) live.Add(m);
-  std::vector<MessageRecord> carvedMessages;
-  std::vector<std::int64_t> storedDates;  // per carved message: its stored date, else 0
-  std::unordered_set<std::int64_t> wanted;
+  // What a row tells of itself; the live messages, handles and chats decide the rest.
   for (const GenericRow& row : carved.rows) {
     MessageRecord m;
     m.deleted = 1;
@@ -118,12 +108,41 @@ void MessageReader::AddDeletedMessages(const DatabaseFile& file, ContactNameLook
     m.isFromMe = static_cast<std::int32_t>(value);
     if (DeletedRows::Integer(row, handleColumn, value) && value >= INT32_MIN && value <= INT32_MAX)
       m.handleId = static_cast<std::int32_t>(value);
+    // Only nanosecond dates are precise enough to find the row that joined the message.
+    carvedDates_.push_back(integerDate && std::llabs(stored) >= 100000000000000ll ? stored : 0);
+    carved_.push_back(std::move(m));
+  }
+}
+
+void MessageReader::AddDeletedMessages(const DatabaseFile& file, ContactNameLookup* names,
+                                       ConversationMap& conversations) {
+  if (messageColumns_.empty()) return;
+  std::vector<MessageRecord> carved = std::move(carved_);
+  std::vector<std::int64_t> carvedDates = std::move(carvedDates_);
+  carved_.clear();
+  carvedDates_.clear();
+  // An old version of a live row (SQLite moved the row when a value grew) shows the
+  // same message: a live one.
+  const auto keyOf = [](const MessageRecord& m) {
+    return std::tuple<std::string_view, std::string_view, std::int32_t, std::int32_t>(
+        m.date, m.text, m.isFromMe, m.handleId);
+  };
+  LiveKeys<MessageRecord, decltype(keyOf)> live(keyOf);
+  std::size_t liveCount = 0;
+  for (const auto& [key, list] : conversations) liveCount += list.size();
+  live.Reserve(liveCount);
+  for (const auto& [key, list] : conversations)
+    for (const MessageRecord& m : list) live.Add(m);
+  std::vector<MessageRecord> carvedMessages;
+  std::vector<std::int64_t> storedDates;  // per carved message: its stored date, else 0
+  std::unordered_set<std::int64_t> wanted;
+  for (std::size_t i = 0; i < carved.size(); ++i) {
+    MessageRecord& m = carved[i];
     if (auto h = handleTexts_.find(m.handleId); h != handleTexts_.end()) m.sender = h->second;
     if (live.Contains({m.date, m.text, m.isFromMe, m.handleId})) continue;
     if (names != nullptr && !m.sender.empty()) m.name = SharedName(names->NameFor(m.sender));
-    // Only nanosecond dates are precise enough to find the row that joined the message.
-    storedDates.push_back(integerDate && std::llabs(stored) >= 100000000000000ll ? stored : 0);
-    if (storedDates.back() != 0) wanted.insert(stored);
+    storedDates.push_back(carvedDates[i]);
+    if (storedDates.back() != 0) wanted.insert(storedDates.back());
     carvedMessages.push_back(std::move(m));
   }
   const std::unordered_map<std::int64_t, std::int64_t> chatByDate = DeletedJoinChats(file, wanted);
@@ -384,8 +403,7 @@ Result MessageReader::Read(const DatabaseFile& messageDbPath, const DatabaseFile
       // rows wait beside the records. A file the raw reader cannot read leaves the live
       // messages as they are.
       messageColumns_ = DeclaredColumns(messageDb, "message");
-      if (!messageColumns_.empty())
-        ReadDeletedRows(messageDbPath, "message", messageColumns_, carved_, "guid", true);
+      if (!messageColumns_.empty()) CarveDeletedMessages(messageDbPath);
     }
     chatTables_ = goOn && ReadChats(messageDb);
     // The statement without the chat tables walks chat_message_join and fetches each
@@ -446,6 +464,7 @@ Result MessageReader::Read(const DatabaseFile& messageDbPath, const DatabaseFile
     {
       const std::vector<std::int32_t> keys =
           ConversationKeys(namesLoaded ? &names : nullptr, conversations);
+      std::vector<std::int64_t>().swap(chatOf_);  // the keys stand for the chats now
       IntSlots<std::list<MessageRecord>*> listOf(keys);
       // One handle row is one sender text, so its name is looked up once. A handle id
       // that saturated 32 bits may stand for several rows: those are looked up by text.
@@ -476,8 +495,8 @@ Result MessageReader::Read(const DatabaseFile& messageDbPath, const DatabaseFile
     // carved rows beside every record.
     order_ = {};
     std::vector<std::int32_t>().swap(handles_);
-    std::vector<std::int64_t>().swap(chatOf_);
     std::vector<ChatBuild*>().swap(buildOf_);
+    senders_.clear();
     AddDeletedMessages(messageDbPath, namesLoaded ? &names : nullptr, conversations);
   }
 
@@ -490,9 +509,11 @@ Result MessageReader::Read(const DatabaseFile& messageDbPath, const DatabaseFile
   chats_.clear();
   contacts_.clear();
   messageColumns_.clear();
-  carved_ = {};
+  carved_.clear();
+  carvedDates_.clear();
   handleTexts_.clear();
   sharedNames_.clear();
+  senders_.clear();
   return result;
 }
 

@@ -97,6 +97,8 @@ class MessageReader {
   // handle only).
   bool ReadChats(ReadOnlyDatabase& db);
   static int HandleRow(void* context, StatementRow& row);
+  // Carves the message table's deleted rows into carved_.
+  void CarveDeletedMessages(const DatabaseFile& file);
   // Adds the deleted rows of the message table, each after the live messages of its
   // conversation in date order: the chat of its deleted join row where that is read
   // back with the message's date, else the conversation of its handle.
@@ -131,14 +133,20 @@ class MessageReader {
   std::list<MessageRecord> messages_;
   NodeOrder<MessageRecord> order_;
   std::vector<std::int32_t> handles_;
-  std::vector<ContactRecord> contacts_;
+  std::vector<NamedPhone> contacts_;
   DatabaseIssue problem_;
   DatabaseIssue namesProblem_;
   // For the deleted rows: the message table's columns and the handle texts by row id.
   std::vector<std::string> messageColumns_;
-  DeletedRows carved_;  // the message table's, carved before the live rows are read
+  // The message table's deleted rows as messages (without sender, name or chat), carved
+  // before the live rows are read, and each one's stored date when it is in nanoseconds
+  // (else 0).
+  std::vector<MessageRecord> carved_;
+  std::vector<std::int64_t> carvedDates_;
   std::vector<std::string> joinColumns_;  // chat_message_join's, when it has message_date
-  std::unordered_map<std::int64_t, std::string> handleTexts_;
+  std::unordered_map<std::int64_t, SharedText> handleTexts_;
+  // The sender text last seen for each handle id, shared by its live messages.
+  std::unordered_map<std::int32_t, SharedText> senders_;
   // One shared copy of each address-book name that messages show, by the name's text in
   // the lookup (which lives as long as the read).
   std::unordered_map<const std::string*, SharedText> sharedNames_;

@@ -2,8 +2,8 @@
 
 namespace bv {
 
-std::vector<std::string_view> ContactNameLookup::PhoneTexts(
-    const std::vector<ContactRecord>& contacts, std::vector<std::size_t>& owners) {
+std::vector<std::string_view> ContactNameLookup::PhoneTexts(const std::vector<NamedPhone>& contacts,
+                                                            std::vector<std::size_t>& owners) {
   std::vector<std::string_view> texts;
   for (std::size_t i = 0; i < contacts.size(); ++i) {
     if (contacts[i].phone.empty()) continue;
@@ -13,7 +13,7 @@ std::vector<std::string_view> ContactNameLookup::PhoneTexts(
   return texts;
 }
 
-ContactNameLookup::ContactNameLookup(const std::vector<ContactRecord>& contacts)
+ContactNameLookup::ContactNameLookup(const std::vector<NamedPhone>& contacts)
     : contacts_(contacts), phones_(PhoneTexts(contacts, owners_)) {}
 
 const std::string& ContactNameLookup::NameFor(std::string_view number) {

@@ -15,14 +15,14 @@ namespace bv {
 class ContactNameLookup {
  public:
   // `contacts` must outlive the lookup.
-  explicit ContactNameLookup(const std::vector<ContactRecord>& contacts);
+  explicit ContactNameLookup(const std::vector<NamedPhone>& contacts);
   // The matching person's name, or an empty text.
   const std::string& NameFor(std::string_view number);
 
  private:
-  static std::vector<std::string_view> PhoneTexts(const std::vector<ContactRecord>& contacts,
+  static std::vector<std::string_view> PhoneTexts(const std::vector<NamedPhone>& contacts,
                                                   std::vector<std::size_t>& owners);
-  const std::vector<ContactRecord>& contacts_;
+  const std::vector<NamedPhone>& contacts_;
   std::vector<std::size_t> owners_;  // contact index of each phone text
   FirstContaining phones_;
   const std::string empty_;

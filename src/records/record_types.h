@@ -33,11 +33,11 @@ struct MessageRecord {
   std::int32_t isFromMe = 0;
   std::int32_t rowId = 0;
   std::int32_t handleId = 0;
-  InlineText date;     // YYYY-MM-DD HH:MM:SS, UTC
-  std::string sender;  // handle.id: phone number or e-mail address
-  SharedText name;     // address-book name, empty when none matched (shared by its messages)
+  InlineText date;    // YYYY-MM-DD HH:MM:SS, UTC
+  SharedText sender;  // handle.id: phone number or e-mail address (shared by its messages)
+  SharedText name;    // address-book name, empty when none matched (shared by its messages)
   std::string text;
-  std::string extra;
+  SharedText extra;  // empty for nearly every message: no bytes of its own then
   // The message's chat; null for a message in no chat (or from a database without the
   // chat tables), whose conversation is its handle's.
   std::shared_ptr<const MessageChatInfo> chat;
@@ -65,6 +65,13 @@ struct ContactRecord {
   std::vector<std::string> phones;
   std::vector<std::string> emails;
   std::vector<std::string> urls;
+};
+
+// A person of the address book as the name lookup of messages and calls needs it: the
+// search table's phone text and the name the phone shows.
+struct NamedPhone {
+  std::string phone;
+  std::string name;
 };
 
 struct CallRecord {

@@ -150,9 +150,10 @@ Result WhatsAppReader::Read(const DatabaseFile& chatStoragePath, WhatsAppChatMap
 }
 
 void WhatsAppReader::CarveDeletedMessages(const DatabaseFile& file) {
-  // Before any record is built: the raw pass's page cache and its hashes of the live
-  // cells are gone by then, and only the carved rows wait beside the records.
-  carved_ = {};
+  // Before any record is built: the raw pass's page cache, its hashes of the live
+  // cells and the carved rows of every column are gone by then, and only the messages
+  // made of them wait beside the records.
+  carved_.clear();
   std::vector<std::string> columns;
   {
     ReadOnlyDatabase db;
@@ -161,18 +162,39 @@ void WhatsAppReader::CarveDeletedMessages(const DatabaseFile& file) {
   }
   if (columns.empty()) return;
   // A file the raw reader cannot read leaves the live messages as they are.
-  ReadDeletedRows(file, "ZWAMESSAGE", columns, carved_, "ZSTANZAID");
-}
-
-void WhatsAppReader::AddDeletedMessages(WhatsAppChatMap& chats) {
-  const DeletedRows carved = std::move(carved_);
-  carved_ = {};
-  if (carved.columns.empty()) return;
+  DeletedRows carved;
+  ReadDeletedRows(file, "ZWAMESSAGE", columns, carved, "ZSTANZAID");
   const int textColumn = carved.Column("ZTEXT");
   const int dateColumn = carved.Column("ZMESSAGEDATE");
   const int fromMeColumn = carved.Column("ZISFROMME");
   const int sessionColumn = carved.Column("ZCHATSESSION");
   const int pushColumn = carved.Column("ZPUSHNAME");
+  // What a row tells of itself; the live messages and the chats decide the rest.
+  for (const GenericRow& row : carved.rows) {
+    WhatsAppMessageRecord m;
+    m.deleted = 1;
+    m.text = DeletedRows::Text(row, textColumn);
+    if (m.text.empty() || m.text.find("\xEF\xBF\xBD") != std::string::npos) continue;
+    std::int64_t value = 0;
+    if (!DeletedRows::Integer(row, sessionColumn, value) || value <= 0 || value > INT32_MAX)
+      continue;
+    m.sessionId = static_cast<std::int32_t>(value);
+    if (!DeletedRows::Integer(row, fromMeColumn, value) || (value != 0 && value != 1)) continue;
+    m.isFromMe = static_cast<std::int32_t>(value);
+    double when = 0;
+    if (!DeletedRows::Number(row, dateColumn, when)) continue;
+    if (PlausibleUtcDate(when + static_cast<double>(kAppleEpochOffset)).empty()) continue;
+    m.date = dates_.FromAppleWholeSeconds(static_cast<std::int64_t>(std::floor(when)));
+    if (m.date.empty()) continue;
+    m.pushName = DeletedRows::Text(row, pushColumn);
+    carved_.push_back(std::move(m));
+  }
+}
+
+void WhatsAppReader::AddDeletedMessages(WhatsAppChatMap& chats) {
+  std::vector<WhatsAppMessageRecord> carved = std::move(carved_);
+  carved_.clear();
+  if (carved.empty()) return;
   std::unordered_map<std::int32_t, const WhatsAppSessionRecord*> sessionById;
   for (const WhatsAppSessionRecord& s : sessions) sessionById.emplace(s.sessionId, &s);
   std::unordered_map<std::string, const std::string*> memberByJid;
@@ -189,23 +211,8 @@ void WhatsAppReader::AddDeletedMessages(WhatsAppChatMap& chats) {
   for (const auto& [session, list] : chats)
     for (const WhatsAppMessageRecord& m : list) live.Add(m);
   std::map<std::int32_t, std::vector<WhatsAppMessageRecord>, WhatsAppSessionLess> found;
-  for (const GenericRow& row : carved.rows) {
-    WhatsAppMessageRecord m;
-    m.deleted = 1;
-    m.text = DeletedRows::Text(row, textColumn);
-    if (m.text.empty() || m.text.find("\xEF\xBF\xBD") != std::string::npos) continue;
-    std::int64_t value = 0;
-    if (!DeletedRows::Integer(row, sessionColumn, value) || value <= 0 || value > INT32_MAX)
-      continue;
-    m.sessionId = static_cast<std::int32_t>(value);
-    if (!DeletedRows::Integer(row, fromMeColumn, value) || (value != 0 && value != 1)) continue;
-    m.isFromMe = static_cast<std::int32_t>(value);
-    double when = 0;
-    if (!DeletedRows::Number(row, dateColumn, when)) continue;
-    if (PlausibleUtcDate(when + static_cast<double>(kAppleEpochOffset)).empty()) continue;
-    m.date = dates_.FromAppleWholeSeconds(static_cast<std::int64_t>(std::floor(when)));
-    if (m.date.empty() || live.Contains({m.sessionId, m.date, m.text, m.isFromMe})) continue;
-    m.pushName = DeletedRows::Text(row, pushColumn);
+  for (WhatsAppMessageRecord& m : carved) {
+    if (live.Contains({m.sessionId, m.date, m.text, m.isFromMe})) continue;
     // Named as NameMessage names a live one.
     if (auto s = sessionById.find(m.sessionId); s != sessionById.end()) {
       m.chat = s->second->chat;

@@ -101,13 +101,14 @@ class WhatsAppReader {
   void NameMessage(std::list<WhatsAppMessageRecord>::iterator node);
   void Keep(std::list<WhatsAppMessageRecord>::iterator node);
   void FinishJoin(WhatsAppChatMap& chats);
-  // Carves the deleted rows of ZWAMESSAGE into carved_, before the live rows are read.
+  // Carves the deleted rows of ZWAMESSAGE into carved_ as messages (without chat or
+  // sender), before the live rows are read.
   void CarveDeletedMessages(const DatabaseFile& file);
   // Adds the carved rows with a text, each after the live messages of its chat
   // (ZCHATSESSION), in date order, named as live ones are.
   void AddDeletedMessages(WhatsAppChatMap& chats);
   std::unique_ptr<JoinState> join_;
-  DeletedRows carved_;
+  std::vector<WhatsAppMessageRecord> carved_;
   // One shared copy of each sender name that messages show, by the name's text in the
   // session and member records (null: the owner, "Me"); cleared with them.
   std::unordered_map<const std::string*, SharedText> sharedSenders_;

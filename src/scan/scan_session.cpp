@@ -60,9 +60,10 @@ std::list<MessageRecord> BuildConversationList(const ConversationMap& conversati
     if (const MessageChatInfo* chat = row.chat.get()) {
       if (chat->members.size() != 1) {
         row.name = chat->label;
-        row.sender.clear();
+        std::string members;
         for (std::size_t i = 0; i < chat->members.size(); ++i)
-          row.sender += (i != 0 ? ", " : "") + chat->members[i];
+          members += (i != 0 ? ", " : "") + chat->members[i];
+        row.sender = members;
       } else if (row.sender.empty()) {
         // The owner's last message to one person may carry no handle of its own.
         row.sender = chat->members[0];

@@ -268,7 +268,8 @@ TEST_P(BackupVersions, MessagesMatchTheTruth) {
       const std::int64_t date = v["date"].Int();
       const std::int64_t seconds = Major() >= 11 ? date / 1000000000 : date;
       EXPECT_EQ(m.date, W(Utc(seconds + kApple)));
-      EXPECT_EQ(m.name, m.sender.empty() ? std::string() : NameIn(book, m.sender)) << m.sender;
+      EXPECT_EQ(m.name, m.sender.empty() ? std::string() : NameIn(book, m.sender.str()))
+          << m.sender;
       named += !m.name.empty();
       EXPECT_TRUE(m.extra.empty());
     }

@@ -75,7 +75,7 @@ TEST_P(AddressBookLayouts, NameModeKeepsEmptyNames) {
                   {"X", "", "", "", "x@y", ""},
                   {"", "", "Pizza Place", "456", "", ""},
                   {"Ann", "Lee", "", "789", "", ""}});
-  std::vector<ContactRecord> rows;
+  std::vector<NamedPhone> rows;
   EXPECT_EQ(LoadNameLookup(ab, rows), Expected());
   // Messages and calls still need a phone to name anyone.
   ASSERT_EQ(rows.size(), 3u);

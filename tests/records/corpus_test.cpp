@@ -40,7 +40,7 @@ TEST(CorpusAddressBooks, NewerLayoutPersonsAreRead) {
         std::distance(std::filesystem::directory_iterator(std::filesystem::path(ab).parent_path()),
                       std::filesystem::directory_iterator());
     EXPECT_EQ(before, after);
-    std::vector<ContactRecord> lookup;
+    std::vector<NamedPhone> lookup;
     EXPECT_EQ(LoadNameLookup(ab, lookup), 0) << c.zip;
     EXPECT_EQ(static_cast<long long>(lookup.size()), c.withPhone) << c.zip;
     // Cross-check with the library on a copy: every person is listed, the lookup table

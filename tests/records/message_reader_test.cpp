@@ -128,7 +128,7 @@ TEST(MessageReaderRows, TextlessMessagesAreLeftOutAndEveryOtherOneIsListedOnce) 
   EXPECT_EQ(map[1].front().isFromMe, 1);
   // Each keeps its own sender: the owner's message without a handle has none.
   std::vector<std::string> senders;
-  for (const MessageRecord& m : map[1]) senders.push_back(m.sender);
+  for (const MessageRecord& m : map[1]) senders.push_back(m.sender.str());
   EXPECT_EQ(senders, (std::vector<std::string>{"a@b.c", "a@b.c", "", ""}));
   EXPECT_EQ(std::next(map[1].begin())->chat, nullptr);  // the message in no chat
   ASSERT_NE(map[1].front().chat, nullptr);
@@ -409,7 +409,7 @@ TEST(MessageReaderNames, ManyContactsGiveTheSameNamesAsAPlainWalk) {
   ASSERT_EQ(map.size(), 400u);
   int named = 0;
   for (auto& [h, list] : map) {
-    const std::string sender = list.front().sender;
+    const std::string sender = list.front().sender.str();
     std::string expected;
     for (auto& [first, last, phone] : people) {
       if (ValidUtf8(phone).find(sender) != std::string::npos) {
