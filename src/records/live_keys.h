@@ -58,6 +58,15 @@ class LiveKeys {
 
   explicit LiveKeys(KeyOf keyOf) : keyOf_(std::move(keyOf)) {}
   void Reserve(std::size_t count) { entries_.reserve(count); }
+  // Adds every record of a map whose values are lists of records (conversations, chats).
+  template <typename ListMap>
+  void AddLists(const ListMap& lists) {
+    std::size_t count = entries_.size();
+    for (const auto& entry : lists) count += entry.second.size();
+    entries_.reserve(count);
+    for (const auto& entry : lists)
+      for (const Record& record : entry.second) Add(record);
+  }
   void Add(const Record& record) {
     entries_.emplace_back(live_keys_detail::HashKey(keyOf_(record)), &record);
     sorted_ = false;

@@ -128,11 +128,7 @@ void MessageReader::AddDeletedMessages(const DatabaseFile& file, ContactNameLook
         m.date, m.text, m.isFromMe, m.handleId);
   };
   LiveKeys<MessageRecord, decltype(keyOf)> live(keyOf);
-  std::size_t liveCount = 0;
-  for (const auto& [key, list] : conversations) liveCount += list.size();
-  live.Reserve(liveCount);
-  for (const auto& [key, list] : conversations)
-    for (const MessageRecord& m : list) live.Add(m);
+  live.AddLists(conversations);
   std::vector<MessageRecord> carvedMessages;
   std::vector<std::int64_t> storedDates;  // per carved message: its stored date, else 0
   std::unordered_set<std::int64_t> wanted;

@@ -205,11 +205,7 @@ void WhatsAppReader::AddDeletedMessages(WhatsAppChatMap& chats) {
         m.sessionId, m.date, m.text, m.isFromMe);
   };
   LiveKeys<WhatsAppMessageRecord, decltype(keyOf)> live(keyOf);
-  std::size_t liveCount = 0;
-  for (const auto& [session, list] : chats) liveCount += list.size();
-  live.Reserve(liveCount);
-  for (const auto& [session, list] : chats)
-    for (const WhatsAppMessageRecord& m : list) live.Add(m);
+  live.AddLists(chats);
   std::map<std::int32_t, std::vector<WhatsAppMessageRecord>, WhatsAppSessionLess> found;
   for (WhatsAppMessageRecord& m : carved) {
     if (live.Contains({m.sessionId, m.date, m.text, m.isFromMe})) continue;
