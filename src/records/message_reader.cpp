@@ -33,31 +33,65 @@ constexpr std::int64_t kNoChat = INT64_MIN;
 template <typename Row>
 void MessageReader::AddMessage(const Row& row) {
   // Messages without text (attachments only) are not listed: nothing else to convert.
-  std::string text = row.Utf8(0);
-  if (text.empty() && bodyColumn_ >= 0) DecodeAttributedBodyText(row.Bytes(bodyColumn_), text);
+  // The texts go into the record straight from the row's bytes where those are valid.
+  std::string scratch;
+  std::string_view text = row.Utf8View(0, scratch);
+  if (text.empty() && bodyColumn_ >= 0) {
+    DecodeAttributedBodyText(row.Bytes(bodyColumn_), scratch);
+    text = scratch;
+  }
   if (text.empty()) return;
   const auto node = messages_.emplace(messages_.end());
   MessageRecord& record = *node;
-  record.text = std::move(text);
+  record.text = text;
   record.isFromMe = row.Int32(1);
   record.rowId = row.Int32(3);
   record.handleId = row.Int32(4);
   // A handle's messages share its text.
-  std::string sender = row.Utf8(5);
+  const std::string_view sender = row.Utf8View(5, scratch);
   SharedText& shared = senders_[record.handleId];
   if (shared != sender) shared = sender;
   record.sender = shared;
   // Up to 14 digits the stored date is in seconds (iOS 6 to 10), beyond that in
   // nanoseconds (iOS 11 on), which the first date column already divided.
   if (row.TextLength(6) < 15 && row.Text(7) != nullptr)
-    record.date = row.Utf8(7);
+    record.date = row.Utf8View(7, scratch);
   else
-    record.date = row.Utf8(2);
+    record.date = row.Utf8View(2, scratch);
   // The read index stands for the conversation, which is known once all chats are read.
   order_.Add(node, record.date, static_cast<std::int32_t>(handles_.size()));
   handles_.push_back(record.handleId);
   // Column 9 says whether there is a chat, without asking SQLite for column 8's text.
-  chatOf_.push_back(chatTables_ && row.Int32(9) != 0 ? row.Int64(8) : kNoChat);
+  // The chats were read before the messages; a node of the map stays where it is.
+  ChatBuild* chat = nullptr;
+  if (chatTables_ && row.Int32(9) != 0) {
+    const std::int64_t id = row.Int64(8);
+    if (lastChat_ == nullptr || id != lastChatId_) {
+      lastChat_ = &chats_[id];
+      lastChatId_ = id;
+    }
+    chat = lastChat_;
+  }
+  buildOf_.push_back(chat);
+}
+
+void MessageReader::ReserveForMessages(ReadOnlyDatabase& db) {
+  // The per-message vectors are sized once from the table's row count (messages without
+  // text are left out later, so it is at most a little high). A count that cannot be
+  // had, or an absurd one, leaves them to grow as they go.
+  constexpr std::int64_t kMostReserved = std::int64_t{1} << 24;
+  std::int64_t rows = -1;
+  if (db.Each("SELECT count(*) FROM message;", CountRow, &rows)) db.ForgetStatementError();
+  if (rows <= 0 || rows > kMostReserved) return;
+  const auto count = static_cast<std::size_t>(rows);
+  order_.Reserve(count);
+  handles_.reserve(count);
+  buildOf_.reserve(count);
+}
+
+int MessageReader::CountRow(void* context, StatementRow& row) {
+  *static_cast<std::int64_t*>(context) = row.Int64(0);
+  return 0;
 }
 
 int MessageReader::MemberRow(void* context, StatementRow& row) {
@@ -87,14 +121,15 @@ void MessageReader::CarveDeletedMessages(const DatabaseFile& file) {
   for (const GenericRow& row : carved.rows) {
     MessageRecord m;
     m.deleted = 1;
-    m.text = DeletedRows::Text(row, textColumn);
-    if (m.text.empty()) {
+    std::string text = DeletedRows::Text(row, textColumn);
+    if (text.empty()) {
       const GenericValue* body = DeletedRows::Value(row, bodyColumn);
       if (body != nullptr && body->kind == GenericValue::Blob && !body->truncated)
-        DecodeAttributedBodyText(body->bytes, m.text);
+        DecodeAttributedBodyText(body->bytes, text);
     }
     // A text with broken bytes was read from someone else's bytes.
-    if (m.text.empty() || m.text.find("\xEF\xBF\xBD") != std::string::npos) continue;
+    if (text.empty() || text.find("\xEF\xBF\xBD") != std::string::npos) continue;
+    m.text = text;
     double when = 0;
     if (!DeletedRows::Number(row, dateColumn, when)) continue;
     std::int64_t stored = 0;
@@ -286,22 +321,8 @@ std::vector<std::int32_t> MessageReader::ConversationKeys(ContactNameLookup* nam
   std::vector<std::int32_t> keys(count);
   // Every chat of a message gets its conversation. Over the read vectors only: the
   // records are touched again only for chats without member rows.
-  buildOf_.assign(count, nullptr);
   bool memberless = false;
-  {
-    std::int64_t lastId = kNoChat;
-    ChatBuild* last = nullptr;
-    for (std::size_t i = 0; i < count; ++i) {
-      const std::int64_t chat = chatOf_[i];
-      if (chat == kNoChat) continue;
-      if (chat != lastId || last == nullptr) {
-        last = &chats_[chat];
-        lastId = chat;
-      }
-      buildOf_[i] = last;
-      memberless = memberless || !last->joined;
-    }
-  }
+  for (const auto& [chatId, chat] : chats_) memberless = memberless || !chat.joined;
   if (memberless) {
     // Members of chats whose join rows are gone: the handles of their messages.
     std::size_t i = 0;
@@ -320,7 +341,7 @@ std::vector<std::int32_t> MessageReader::ConversationKeys(ContactNameLookup* nam
   };
   for (const auto& [key, list] : existing) use(key);
   for (std::size_t i = 0; i < handles_.size(); ++i)
-    if (chatOf_[i] == kNoChat) use(handles_[i]);
+    if (buildOf_[i] == nullptr) use(handles_[i]);
   std::int64_t ownKeys = 0;
   for (auto& [chatId, chat] : chats_) {
     std::sort(chat.members.begin(), chat.members.end());
@@ -401,6 +422,7 @@ Result MessageReader::Read(const DatabaseFile& messageDbPath, const DatabaseFile
       messageColumns_ = DeclaredColumns(messageDb, "message");
       if (!messageColumns_.empty()) CarveDeletedMessages(messageDbPath);
     }
+    lastChat_ = nullptr;
     chatTables_ = goOn && ReadChats(messageDb);
     // The statement without the chat tables walks chat_message_join and fetches each
     // message by row id, all over the file: worth a cache of the whole file. The one
@@ -414,6 +436,7 @@ Result MessageReader::Read(const DatabaseFile& messageDbPath, const DatabaseFile
                                 ? (withBody ? kChatMessageWithBodyStatement : kChatMessageStatement)
                                 : (withBody ? kMessageWithBodyStatement : kMessageStatement);
     bodyColumn_ = !withBody ? -1 : chatTables_ ? 10 : 8;
+    if (goOn) ReserveForMessages(messageDb);
     if (goOn && messageDb.Each(statement, MessageRow, this)) {
       result = kQueryFailed;
       goOn = false;
@@ -460,7 +483,6 @@ Result MessageReader::Read(const DatabaseFile& messageDbPath, const DatabaseFile
     {
       const std::vector<std::int32_t> keys =
           ConversationKeys(namesLoaded ? &names : nullptr, conversations);
-      std::vector<std::int64_t>().swap(chatOf_);  // the keys stand for the chats now
       IntSlots<std::list<MessageRecord>*> listOf(keys);
       // One handle row is one sender text, so its name is looked up once. A handle id
       // that saturated 32 bits may stand for several rows: those are looked up by text.
@@ -500,8 +522,8 @@ Result MessageReader::Read(const DatabaseFile& messageDbPath, const DatabaseFile
   messages_.clear();
   order_ = {};
   handles_.clear();
-  chatOf_.clear();
   buildOf_.clear();
+  lastChat_ = nullptr;
   chats_.clear();
   contacts_.clear();
   messageColumns_.clear();

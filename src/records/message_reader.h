@@ -92,6 +92,8 @@ class MessageReader {
   template <typename Row>
   void AddMessage(const Row& row);
   static int MemberRow(void* context, StatementRow& row);
+  static int CountRow(void* context, StatementRow& row);
+  void ReserveForMessages(ReadOnlyDatabase& db);
   static int ChatNameRow(void* context, StatementRow& row);
   // Reads the chat tables; false when the database has none (messages then group by
   // handle only).
@@ -126,8 +128,9 @@ class MessageReader {
   bool chatTables_ = false;
   int bodyColumn_ = -1;  // the attributed string's column in the statement, or -1
   std::map<std::int64_t, ChatBuild> chats_;
-  std::vector<std::int64_t> chatOf_;  // per message read: its chat id, or kNoChat
-  std::vector<ChatBuild*> buildOf_;   // per message read: its chat, or null
+  std::vector<ChatBuild*> buildOf_;  // per message read: its chat, or null
+  ChatBuild* lastChat_ = nullptr;    // the chat of the message read last, and its id
+  std::int64_t lastChatId_ = 0;
   ProgressSink progress_;
   // Built in list nodes, which move into their conversations without a copy.
   std::list<MessageRecord> messages_;

@@ -81,6 +81,13 @@ class NodeOrder {
     groups_.push_back(group);
   }
   std::size_t size() const { return nodes_.size(); }
+  // Room for `count` nodes at once, where the caller knows about how many will come
+  // (a vector grown by doubling holds up to twice its nodes, and three times while it moves).
+  void Reserve(std::size_t count) {
+    digits_.reserve(count);
+    nodes_.reserve(count);
+    groups_.reserve(count);
+  }
 
   // Moves every added node out of `from`, in ascending (or descending) order of the
   // text `field(record)`, to the end of the list `target(group)`; `visit(record)` (or

@@ -36,8 +36,8 @@ struct MessageRecord {
   InlineText date;    // YYYY-MM-DD HH:MM:SS, UTC
   SharedText sender;  // handle.id: phone number or e-mail address (shared by its messages)
   SharedText name;    // address-book name, empty when none matched (shared by its messages)
-  std::string text;
-  SharedText extra;  // empty for nearly every message: no bytes of its own then
+  InlineText text;    // a short text is held in place
+  SharedText extra;   // empty for nearly every message: no bytes of its own then
   // The message's chat; null for a message in no chat (or from a database without the
   // chat tables), whose conversation is its handle's.
   std::shared_ptr<const MessageChatInfo> chat;

@@ -21,13 +21,19 @@ std::string_view StatementRow::Bytes(int i) const {
 }
 
 std::string StatementRow::Utf8(int i) const {
+  std::string scratch;
+  const std::string_view text = Utf8View(i, scratch);
+  return text.data() == scratch.data() ? std::move(scratch) : std::string(text);
+}
+
+std::string_view StatementRow::Utf8View(int i, std::string& scratch) const {
   const char* text = Text(i);
   if (text == nullptr) return {};
   // The length SQLite already knows; a callback would see the text up to a NUL.
   const std::size_t bytes = static_cast<std::size_t>(sqlite3_column_bytes(statement_, i));
   const void* nul = std::memchr(text, '\0', bytes);
   const std::size_t length = nul != nullptr ? static_cast<const char*>(nul) - text : bytes;
-  return ValidUtf8(std::string_view(text, length));
+  return MendedView(std::string_view(text, length), scratch);
 }
 
 bool StatementRow::TruncatedReal(double value, std::int64_t& out) {

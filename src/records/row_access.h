@@ -25,6 +25,13 @@ struct sqlite3_stmt;
 
 namespace bv {
 
+// `bytes` when they are valid UTF-8, else a view of `scratch` holding them mended.
+inline std::string_view MendedView(std::string_view bytes, std::string& scratch) {
+  if (IsValidUtf8(bytes)) return bytes;
+  scratch = ValidUtf8(bytes);
+  return scratch;
+}
+
 class ExecRow {
  public:
   ExecRow(int columns, char** values) : columns_(columns), values_(values) {}
@@ -34,6 +41,12 @@ class ExecRow {
   }
   // The column's text as UTF-8 (invalid bytes become U+FFFD); empty for NULL.
   std::string Utf8(int i) const { return ValidUtf8(Text(i)); }
+  // The same text as a view: of the row's own bytes when they are valid UTF-8 (the
+  // usual case, no copy), else of `scratch`, which then holds the mended text.
+  std::string_view Utf8View(int i, std::string& scratch) const {
+    const char* text = Text(i);
+    return MendedView(text != nullptr ? std::string_view(text) : std::string_view(), scratch);
+  }
   std::int32_t Int32(int i) const { return ParseInt32(Text(i)); }
   std::int64_t Int64(int i) const { return ParseInt64(Text(i)); }
   // Length in characters (UTF-8 lead bytes) of the column's text; 0 for NULL.
@@ -68,6 +81,7 @@ class StatementRow {
   // the row moves on.
   std::string_view Bytes(int i) const;
   std::string Utf8(int i) const;
+  std::string_view Utf8View(int i, std::string& scratch) const;
   std::int32_t Int32(int i) const;
   std::int64_t Int64(int i) const;
   std::size_t TextLength(int i) const;

@@ -215,7 +215,7 @@ TEST_P(BackupVersions, MessagesMatchTheTruth) {
         inDeleted = true;
         EXPECT_LE(CompareNoCase(previous, m.date), 0) << "deleted ones not in date order";
         previous = m.date;
-        auto it = deleted.find({m.text, m.date.str(), m.handleId, m.isFromMe});
+        auto it = deleted.find({m.text.str(), m.date.str(), m.handleId, m.isFromMe});
         EXPECT_NE(it, deleted.end()) << "not a deleted message: " << m.text << " " << m.date;
         // In its handle's conversation, or in the chat of its deleted join row.
         if (key != m.handleId) {

@@ -214,7 +214,7 @@ TEST(DeletedMessages, AfterTheLiveOnesOfTheirConversationInDateOrder) {
         }
         if (!inDeleted) lastDate.clear();
         inDeleted = true;
-        deleted.insert(m.text);
+        deleted.insert(m.text.str());
         EXPECT_GE(m.date, lastDate);
         lastDate = m.date;
         EXPECT_EQ(m.handleId, key);

@@ -395,7 +395,7 @@ void ScoreBackup(const Phone& setup, const mkbackup::BackupOptions& o, const std
       for (const MessageRecord& m : list)
         if (m.deleted != 0)
           listed.push_back(
-              {m.text, m.date.str(), std::to_string(m.handleId), std::to_string(m.isFromMe)});
+              {m.text.str(), m.date.str(), std::to_string(m.handleId), std::to_string(m.isFromMe)});
     add("sms.db message",
         ScoreTable(path("sms.db"), db, "message", listed, keyOf, dir.path() / "s.db", notes));
   }

@@ -103,7 +103,7 @@ TEST(MessageReaderDates, SecondsAndNanosecondsGiveTheSameUtcText) {
 
 std::vector<std::string> Texts(const std::list<MessageRecord>& list) {
   std::vector<std::string> texts;
-  for (const MessageRecord& m : list) texts.push_back(m.text);
+  for (const MessageRecord& m : list) texts.push_back(m.text.str());
   return texts;
 }
 
@@ -136,6 +136,30 @@ TEST(MessageReaderRows, TextlessMessagesAreLeftOutAndEveryOtherOneIsListedOnce) 
   EXPECT_FALSE(map[1].front().chat->isGroup);
 }
 
+// Texts go into the records from SQLite's bytes: valid ones as they are (short and
+// long alike), broken bytes mended to U+FFFD in text and sender, a NUL ends a text.
+TEST(MessageReaderRows, BrokenBytesAreMendedAndValidTextsKeptWhole) {
+  TempFolder t;
+  const std::string longText(300, 'x');
+  auto sms = MakeSmsDb(t, kIos12, {{1, "a@b.c"}},
+                       {{1, 1, "hi", 1000000000000000LL},
+                        {2, 1, "placeholder", 2000000000000000LL},
+                        {3, 1, longText.c_str(), 3000000000000000LL},
+                        {4, 1, "placeholder", 4000000000000000LL}});
+  Sql(sms,
+      "UPDATE message SET text = CAST(X'6F6BC3' AS TEXT) WHERE ROWID = 2;"
+      "UPDATE message SET text = CAST(X'61620063' AS TEXT) WHERE ROWID = 4;"
+      "UPDATE handle SET id = CAST(X'2B31FF32' AS TEXT) WHERE ROWID = 1;");
+  ConversationMap map;
+  MessageReader({}).Read(sms, "", map);
+  ASSERT_EQ(map.size(), 1u);
+  EXPECT_EQ(Texts(map[1]), (std::vector<std::string>{"hi", "ok\xEF\xBF\xBD", longText, "ab"}));
+  for (const MessageRecord& m : map[1])
+    EXPECT_EQ(m.sender,
+              "+1\xEF\xBF\xBD"
+              "2");
+}
+
 TEST(MessageReaderGrouping, OrderedByDateAndGroupedByHandleAcrossChats) {
   TempFolder t;
   auto sms = MakeSmsDb(t, kIos6, {{1, "+1111111"}, {2, "+2222222"}},
@@ -149,8 +173,8 @@ TEST(MessageReaderGrouping, OrderedByDateAndGroupedByHandleAcrossChats) {
   MessageReader({}).Read(sms, "", map);
   ASSERT_EQ(map.size(), 3u);
   std::vector<std::string> a, b;
-  for (auto& m : map[1]) a.push_back(m.text);
-  for (auto& m : map[2]) b.push_back(m.text);
+  for (auto& m : map[1]) a.push_back(m.text.str());
+  for (auto& m : map[2]) b.push_back(m.text.str());
   EXPECT_EQ(a, (std::vector<std::string>{"a-early", "a-mid"}));
   EXPECT_EQ(b, (std::vector<std::string>{"b-early", "b-late"}));
   EXPECT_EQ(map.begin()->first, 1);

@@ -422,7 +422,7 @@ TEST(ScanLists, ConversationRowsAreLastLiveMessagesWithDeletedFirstStable) {
   std::vector<std::string> texts;
   std::vector<std::int32_t> deleted, handles;
   for (const auto& m : list) {
-    texts.push_back(m.text);
+    texts.push_back(m.text.str());
     deleted.push_back(m.deleted);
     handles.push_back(m.handleId);
   }
