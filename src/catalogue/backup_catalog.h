@@ -27,7 +27,6 @@ struct BackupCatalog {
   std::int32_t progress = 0;
   std::int32_t progressStep = 0;
   bool hasManifestDb = false;
-  ConversationMap messages;
   AccountChats qqChats;
   AccountChats weChatChats;
   WhatsAppChatMap whatsAppChats;

@@ -171,14 +171,16 @@ std::int32_t CLocalBuckupRecovery::CopyContactsDatabase(const std::string& desti
 std::int32_t CLocalBuckupRecovery::ReadMessages(ConversationMap& messages) {
   if (!catalog_) return kInvalidParameter;
   BackupCatalog& c = *catalog_;
-  c.messages.clear();
+  // The messages stand in the caller's map only: the catalogue keeps copies of the chat
+  // maps that its chat-text writers look up, and none of them writes messages. A second
+  // copy of every message would double what the largest category weighs while the
+  // scan goes on.
   MessageReader reader(SinkOf(c));
   Result r =
       reader.Read(StoredDatabase(c, kMessagesDbId), StoredDatabase(c, kAddressBookDbId), messages);
   SetProblem(c, Category::Messages,
              DatabaseProblem(reader.Problem(), "the message database", reader.NamesProblem(),
                              "messages are shown without names"));
-  c.messages = messages;
   c.Advance(c.progressStep / 2);
   return r;
 }

@@ -234,7 +234,6 @@ Result OpenBackup(BackupCatalog& catalog, const std::string& password) {
   catalog.progress = 0;
   catalog.progressStep = 11;
   catalog.Report(0);
-  catalog.messages.clear();
   catalog.backupFiles.clear();
   catalog.candidateFolders.clear();
   catalog.manifest.clear();

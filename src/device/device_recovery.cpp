@@ -437,7 +437,6 @@ std::int32_t CDeviceRecovery::UnpackArchive() {
 
 std::int32_t CDeviceRecovery::scan() {
   Report(1);
-  messages_.clear();
   qqChats_.clear();
   weChatChats_.clear();
   whatsAppChats_.clear();
@@ -508,11 +507,10 @@ std::int32_t CDeviceRecovery::OpenBackup(const std::string&) {
 }
 
 std::int32_t CDeviceRecovery::ReadMessages(ConversationMap& messages) {
-  messages_.clear();
+  // No copy is kept: no chat-text writer reads messages (see CLocalBuckupRecovery).
   const ProgressSink sink{callback_, callbackUser_, progress_, progressStep_};
   const Result r = MessageReader(sink).Read(platform::Utf8FromPath(Copy(kMessagesCopy)),
                                             platform::Utf8FromPath(Copy(kContactsCopy)), messages);
-  messages_ = messages;
   Advance(progressStep_ / 2);
   return r;
 }

@@ -223,7 +223,6 @@ class CDeviceRecovery : public IPhoneRecoveryParse {
   std::int32_t progress_ = 0;
   std::int32_t progressStep_ = 11;
   // Results kept for the chat-text writers, as the backup source keeps them.
-  ConversationMap messages_;
   AccountChats qqChats_;
   AccountChats weChatChats_;
   WhatsAppChatMap whatsAppChats_;

@@ -9,10 +9,9 @@
 // Wiring of the CLocalBuckupRecovery slots (`cat` is the BackupCatalog):
 //
 //   ReadMessages(map):
-//     cat.messages.clear();
 //     ProgressSink sink{cat.progressCallback, cat.progressUser, cat.progress, cat.progressStep};
 //     Result r = MessageReader(sink).Read(smsDb, addressBook, map);
-//     cat.messages = map;  cat.Advance(cat.progressStep / 2);  // answer ignored
+//     cat.Advance(cat.progressStep / 2);  // answer ignored; no copy in the catalogue
 //     return r;
 //   ReadContacts(list):
 //     Result r = ContactReader().Read(addressBook, list);
