@@ -84,10 +84,6 @@ std::string ValueText(const GenericValue& v, bool json) {
   return {};
 }
 
-std::string Utf8(const std::string& w) {
-  return w;
-}
-
 class CarveCommand : public Command {
  public:
   std::string Name() const override { return "carve"; }
@@ -239,10 +235,9 @@ class CarveCommand : public Command {
         bool f = true;
         for (const auto& m : chat) {
           io.out << (f ? "" : ",") << "{\"status\":\"" << (m.status ? "Deleted" : "Normal")
-                 << "\",\"time\":\"" << JsonEscape(Utf8(m.time))
-                 << "\",\"isSender\":" << m.is_sender << ",\"rowId\":" << m.row_id
-                 << ",\"partial\":" << (m.partial ? "true" : "false") << ",\"text\":\""
-                 << JsonEscape(Utf8(m.text)) << "\"}";
+                 << "\",\"time\":\"" << JsonEscape(m.time) << "\",\"isSender\":" << m.is_sender
+                 << ",\"rowId\":" << m.row_id << ",\"partial\":" << (m.partial ? "true" : "false")
+                 << ",\"text\":\"" << JsonEscape(m.text) << "\"}";
           f = false;
         }
         io.out << "]";
@@ -273,8 +268,8 @@ class CarveCommand : public Command {
         io.out << "\n";
       }
       for (const auto& m : chat)
-        io.out << "message " << (m.status ? "Deleted" : "Normal ") << " " << Utf8(m.time) << " "
-               << (m.is_sender ? "Me" : "them") << ": " << Utf8(m.text)
+        io.out << "message " << (m.status ? "Deleted" : "Normal ") << " " << m.time << " "
+               << (m.is_sender ? "Me" : "them") << ": " << m.text
                << (m.partial ? "\xE2\x80\xA6" : "") << "\n";
       io.out << live << " live rows, " << deleted << " deleted rows";
       if (!all && raw != deleted) io.out << " (" << raw << " raw hits; --all lists them all)";

@@ -74,6 +74,12 @@ bool FormatCivil(std::int64_t unixSeconds, std::string& out) {
 }
 
 std::string LocalTimeFormatter::FromUnixSeconds(std::int64_t unixSeconds) {
+  std::string out;
+  FromUnixSeconds(unixSeconds, out);
+  return out;
+}
+
+void LocalTimeFormatter::FromUnixSeconds(std::int64_t unixSeconds, std::string& out) {
   const std::int64_t day = FloorDiv(unixSeconds, kDay);
   DayOffset& slot =
       dayOffset_[static_cast<std::size_t>(static_cast<std::uint64_t>(day) % dayOffset_.size())];
@@ -85,11 +91,12 @@ std::string LocalTimeFormatter::FromUnixSeconds(std::int64_t unixSeconds) {
     slot.day = day;
     slot.offset = same ? first : kVaries;
   }
-  std::string out;
-  if (slot.offset != kVaries && FormatCivil(unixSeconds + slot.offset, out)) return out;
+  if (slot.offset != kVaries && FormatCivil(unixSeconds + slot.offset, out)) return;
   std::string text;
-  if (!platform::FormatLocalTime(unixSeconds, text)) return {};
-  return ValidUtf8(text);
+  if (!platform::FormatLocalTime(unixSeconds, text))
+    out.clear();
+  else
+    AssignValidUtf8(out, text);
 }
 
 }  // namespace bv

@@ -14,6 +14,8 @@ class LocalTimeFormatter {
  public:
   // Empty for a value the platform cannot convert.
   std::string FromUnixSeconds(std::int64_t unixSeconds);
+  // The same into `out`, whose buffer is reused (no allocation for a run of values).
+  void FromUnixSeconds(std::int64_t unixSeconds, std::string& out);
 
  private:
   static constexpr std::int64_t kVaries = INT64_MIN;

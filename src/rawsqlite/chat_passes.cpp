@@ -359,10 +359,13 @@ std::int32_t WalkChatColumns(ChatPassState& state, RecordCursor& cursor, ChatMes
     if (col.IsText() && !col.Fits()) return kInvalidParameter;
     if (col.index == time_col) {
       // The constants 0 and 1 are integers too: a time of 0 is stored as type 8.
-      if (col.type == 8 || col.type == 9)
-        record.time = state.times.FromUnixSeconds(col.type == 9 ? 1 : 0);
-      else if (col.type >= 1 && col.type <= 4 && col.Fits())
-        record.time = state.times.FromUnixSeconds(static_cast<std::int64_t>(col.Unsigned()));
+      const bool constant = col.type == 8 || col.type == 9;
+      if (constant || (col.type >= 1 && col.type <= 4 && col.Fits())) {
+        state.times.FromUnixSeconds(
+            constant ? (col.type == 9 ? 1 : 0) : static_cast<std::int64_t>(col.Unsigned()),
+            state.timeText);
+        record.time = state.timeText;
+      }
     } else if (col.index == dir_col) {
       if (col.type == 8)
         record.is_sender = 1;
@@ -386,7 +389,7 @@ std::int32_t WalkChatColumns(ChatPassState& state, RecordCursor& cursor, ChatMes
 
 // A time as chat apps write them: from the year 2000 to next year (carved rows read at
 // a wrong alignment take their time from the wrong bytes).
-bool PlausibleTime(const std::string& time) {
+bool PlausibleTime(std::string_view time) {
   static const std::string latest = [] {
     const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
     std::string text;
@@ -867,7 +870,7 @@ namespace {
 
 // The 14 digits of a time text of the form "YYYY-MM-DD HH:MM:SS" as one number, plus 1
 // so that an empty text (0) comes first; false for any other text.
-bool TimeKey(const std::string& time, std::uint64_t& key) {
+bool TimeKey(std::string_view time, std::uint64_t& key) {
   if (time.empty()) {
     key = 0;
     return true;
@@ -982,7 +985,7 @@ class DeletedSettler {
   // checked against the texts themselves. No text is copied.
   static std::uint64_t MomentOf(const ChatMessageRecord& m, const std::uint64_t* time) {
     if (time != nullptr) return *time * 2 + (m.is_sender != 0 ? 1 : 0);
-    return (static_cast<std::uint64_t>(std::hash<std::string>{}(m.time)) << 1 | 1ull << 63) ^
+    return (static_cast<std::uint64_t>(std::hash<std::string_view>{}(m.time)) << 1 | 1ull << 63) ^
            (m.is_sender != 0 ? 1 : 0);
   }
 
@@ -1080,7 +1083,7 @@ void DeletedSettler::Settle() {
       const ChatMessageRecord& a = *x->record;
       const ChatMessageRecord& b = *y->record;
       if (a.is_sender != b.is_sender) return a.is_sender < b.is_sender;
-      if (const int order = a.time.compare(b.time); order != 0) return order < 0;
+      if (const int order = a.time.view().compare(b.time); order != 0) return order < 0;
       if (const int order = a.text.compare(b.text); order != 0) return order < 0;
       return !a.partial && b.partial;
     });

@@ -73,8 +73,9 @@ struct ChatPassState {
   // The partner column of the row decoded last (QQ layout; its digits when it is an
   // integer), empty when the row had none.
   std::string lastPeer;
-  // Message times of this store as local date texts.
+  // Message times of this store as local date texts, and the text of the last one.
   LocalTimeFormatter times;
+  std::string timeText;
   // What the live rows of the store's chat tables hold per column (none: nothing
   // learned yet). A carved reading must fit it.
   const ColumnSignature* signature = nullptr;

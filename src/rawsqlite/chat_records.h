@@ -5,6 +5,8 @@
 #include <map>
 #include <string>
 
+#include "common/inline_text.h"
+
 namespace bv {
 
 // One chat message. status: 0 live row, 1 deleted (carved or read from a freed page).
@@ -12,10 +14,11 @@ struct ChatMessageRecord {
   std::int32_t status = 0;
   std::int32_t is_sender = 0;
   std::int32_t row_id = 0;
-  std::string time;
-  std::string sender;
+  // Held in place: the time always fits, and the passes leave sender and extra empty.
+  InlineText time;  // YYYY-MM-DD HH:MM:SS, local time
+  InlineText sender;
   std::string text;
-  std::string extra;
+  InlineText extra;
   // A deleted row whose text was overwritten from some point on by other bytes: `text`
   // holds what came before the damage. Shown with a mark of its own ("…").
   bool partial = false;

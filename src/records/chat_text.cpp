@@ -20,7 +20,7 @@ struct FileCloser {
 };
 
 // Text as written by the runtime's text mode: every line feed becomes CR LF.
-void AppendText(std::string& out, const std::string& text) {
+void AppendText(std::string& out, std::string_view text) {
   for (char c : text) {
     if (c == '\n') out += '\r';
     out += c;
@@ -56,7 +56,7 @@ Result WriteChatText(const AccountChats& accounts, const std::string& accountKey
       block.clear();
       AppendText(block, m.time);
       block += ' ';
-      AppendText(block, m.is_sender != 0 ? std::string("Me") : m.sender);
+      AppendText(block, m.is_sender != 0 ? std::string_view("Me") : m.sender.view());
       block += ":\r\n    ";
       AppendText(block, m.text);
       // A deleted message whose end was overwritten: the text stops where the damage

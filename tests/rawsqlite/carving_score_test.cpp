@@ -203,7 +203,7 @@ Score ScoreStore(const fs::path& file, const test::Json& db,
       auto hit = deleted.find(key);
       if (hit == deleted.end() && r.partial && !r.text.empty()) {
         // A partial reading: the deleted row of that moment whose text it begins.
-        for (auto it = deleted.lower_bound({r.time, r.is_sender, r.text});
+        for (auto it = deleted.lower_bound({r.time.str(), r.is_sender, r.text});
              it != deleted.end() && std::get<0>(it->first) == r.time &&
              std::get<1>(it->first) == r.is_sender && std::get<2>(it->first).rfind(r.text, 0) == 0;
              ++it)

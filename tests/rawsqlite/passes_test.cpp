@@ -37,7 +37,7 @@ using Msg = std::tuple<std::string, std::string, int>;
 std::multiset<Msg> Live(const std::list<ChatMessageRecord>& list) {
   std::multiset<Msg> out;
   for (const auto& r : list)
-    if (r.status == 0) out.insert({r.time, r.text, r.is_sender});
+    if (r.status == 0) out.insert({r.time.str(), r.text, r.is_sender});
   return out;
 }
 
@@ -245,7 +245,7 @@ Recovery Count(const ChatMap& map, const std::map<int, std::pair<std::int64_t, s
   std::multiset<std::pair<std::string, std::string>> got;
   for (const auto& [key, list] : map)
     for (const auto& r : list)
-      if (r.status == 1) got.insert({r.time, r.text});
+      if (r.status == 1) got.insert({r.time.str(), r.text});
   auto key = [](const std::pair<std::int64_t, std::string>& row) {
     return std::make_pair(ValidUtf8(UtcText(row.first)), ValidUtf8(row.second));
   };
@@ -646,7 +646,7 @@ std::map<std::pair<std::string, std::string>, int> DeletedCounts(const ChatMap& 
   std::map<std::pair<std::string, std::string>, int> out;
   for (const auto& [key, list] : map)
     for (const auto& r : list)
-      if (r.status == 1) ++out[{r.time, r.text}];
+      if (r.status == 1) ++out[{r.time.str(), r.text}];
   return out;
 }
 

@@ -268,7 +268,7 @@ TEST(WalReader, WeChatAndQQStoresReadWithTheirLogs) {
   std::map<std::string, std::multiset<Msg>> live, deleted;
   for (const auto& [user, list] : chats)
     for (const ChatMessageRecord& m : list)
-      (m.status == 0 ? live : deleted)[user].insert({m.time, m.text, m.is_sender});
+      (m.status == 0 ? live : deleted)[user].insert({m.time.str(), m.text, m.is_sender});
   auto reference = [&](const std::string& table) {
     std::multiset<Msg> out;
     for (const Row& r : SqliteRows(dir / "MM.sqlite", dir / "log",

@@ -2,6 +2,8 @@
 // order of CompareNoCase, the platform's local time, the first containing text.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
 #include <iterator>
 #include <list>
 #include <random>
@@ -10,6 +12,7 @@
 #include <tuple>
 #include <vector>
 
+#include "common/local_time.h"
 #include "common/stable_sort.h"
 #include "common/text.h"
 #include "platform/platform.h"
@@ -124,6 +127,24 @@ TEST(OrderingShortcuts, DayOffsetsGiveThePlatformsLocalTimeAcrossDaylightSaving)
           << zone << " " << s;
     }
   }
+}
+
+// The chat passes format every message time into one reused buffer: a value that cannot
+// be converted must leave it empty, not holding the time before it.
+TEST(OrderingShortcuts, TimesFormattedIntoOneBufferMatchTheReturnedTexts) {
+  test::ZoneGuard guard("America/New_York");
+  LocalTimeFormatter formatter;
+  std::string buffer;
+  const std::int64_t values[] = {1609459200, 1615705200,   1615708800, 0,          1,
+                                 -86400,     253402300799, INT64_MAX,  1700000000, INT64_MIN};
+  for (std::int64_t s : values) {
+    formatter.FromUnixSeconds(s, buffer);
+    EXPECT_EQ(buffer, formatter.FromUnixSeconds(s)) << s;
+  }
+  formatter.FromUnixSeconds(1700000000, buffer);
+  ASSERT_FALSE(buffer.empty());
+  formatter.FromUnixSeconds(INT64_MAX, buffer);
+  EXPECT_EQ(buffer, "");
 }
 
 TEST(OrderingShortcuts, FirstContainingAgreesWithAPlainWalk) {
