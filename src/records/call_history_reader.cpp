@@ -35,9 +35,9 @@ void CallHistoryReader::AddCall(const Row& row) {
   order_.Add(node, record.date);
 }
 
-void CallHistoryReader::AddDeletedCalls(const DatabaseFile& file, ContactNameLookup& names,
-                                        std::list<CallRecord>& calls) {
-  if (callColumns_.empty()) return;
+std::vector<CallRecord> CallHistoryReader::CarveDeletedCalls(const DatabaseFile& file) {
+  std::vector<CallRecord> found;
+  if (callColumns_.empty()) return found;
   const bool older = callTable_ == "call";
   DeletedRows carved;
   // A file the raw reader cannot read leaves the live calls as they are.
@@ -52,9 +52,8 @@ void CallHistoryReader::AddDeletedCalls(const DatabaseFile& file, ContactNameLoo
                                                                         c.duration);
   };
   LiveKeys<CallRecord, decltype(keyOf)> live(keyOf);
-  live.Reserve(calls.size());
-  for (const CallRecord& c : calls) live.Add(c);
-  std::vector<CallRecord> found;
+  live.Reserve(rows_.size());
+  for (const CallRecord& c : rows_) live.Add(c);
   for (const GenericRow& row : carved.rows) {
     CallRecord call;
     call.deleted = 1;
@@ -72,14 +71,11 @@ void CallHistoryReader::AddDeletedCalls(const DatabaseFile& file, ContactNameLoo
     std::int64_t answered = 0;
     if (DeletedRows::Integer(row, answeredColumn, answered)) call.answered = answered != 0 ? 1 : 0;
     if (live.Contains({call.address, call.date, call.duration})) continue;
-    if (call.address.size() >= kShortestNamedAddress &&
-        Utf8Length(call.address) >= kShortestNamedAddress)
-      call.name = names.NameFor(call.address);
     found.push_back(std::move(call));
   }
   std::stable_sort(found.begin(), found.end(),
                    [](const CallRecord& a, const CallRecord& b) { return a.date < b.date; });
-  for (CallRecord& call : found) calls.push_back(std::move(call));
+  return found;
 }
 
 int CallHistoryReader::CallRow(void* context, int columns, char** values, char** /*names*/) {
@@ -96,6 +92,7 @@ Result CallHistoryReader::Read(const DatabaseFile& callDbPath, const DatabaseFil
                                std::list<CallRecord>& calls) {
   Result result = kSuccess;
   bool replaced = false;
+  std::vector<CallRecord> deleted;  // after the live calls, named as they are
   problem_ = {};
   namesProblem_ = {};
   {
@@ -114,6 +111,8 @@ Result CallHistoryReader::Read(const DatabaseFile& callDbPath, const DatabaseFil
         callColumns_ = DeclaredColumns(callDb, callTable_);
       }
       replaced = true;
+      callDb.Close();
+      deleted = CarveDeletedCalls(callDbPath);
       ReadOnlyDatabase addressBook;
       const int abRc = addressBook.Open(addressBookPath);
       if (abRc != 0) {
@@ -135,18 +134,21 @@ Result CallHistoryReader::Read(const DatabaseFile& callDbPath, const DatabaseFil
 
   // Each call is named as it moves into the caller's list, oldest first.
   ContactNameLookup names(contacts_);
+  const auto name = [&](CallRecord& call) {
+    call.name.clear();
+    if (call.address.size() >= kShortestNamedAddress &&
+        Utf8Length(call.address) >= kShortestNamedAddress)
+      call.name = names.NameFor(call.address);
+  };
   std::list<CallRecord> ordered;
   order_.SpliceSorted(
       rows_, [](const CallRecord& c) -> std::string_view { return c.date; },
-      [&](std::int32_t) -> std::list<CallRecord>& { return ordered; },
-      [&](CallRecord& call) {
-        call.name.clear();
-        if (call.address.size() >= kShortestNamedAddress &&
-            Utf8Length(call.address) >= kShortestNamedAddress)
-          call.name = names.NameFor(call.address);
-      });
+      [&](std::int32_t) -> std::list<CallRecord>& { return ordered; }, name);
   calls.swap(ordered);
-  if (replaced) AddDeletedCalls(callDbPath, names, calls);
+  for (CallRecord& call : deleted) {
+    name(call);
+    calls.push_back(std::move(call));
+  }
   rows_.clear();
   callColumns_.clear();
   contacts_.clear();

@@ -42,10 +42,11 @@ class CallHistoryReader {
  private:
   template <typename Row>
   void AddCall(const Row& row);
-  // Adds the deleted calls of `table` (ZCALLRECORD, or the older "call"), after the
-  // live ones, oldest first, named as they are.
-  void AddDeletedCalls(const DatabaseFile& file, ContactNameLookup& names,
-                       std::list<CallRecord>& calls);
+  // The deleted calls of the call table (ZCALLRECORD, or the older "call") that are no
+  // copy of a live call of rows_, oldest first, not named yet. Carved before the address
+  // book is read, so that the raw reader's pages and the name index are never held
+  // together.
+  std::vector<CallRecord> CarveDeletedCalls(const DatabaseFile& file);
   // For the deleted rows: the call table of the database and its columns.
   std::string callTable_;
   std::vector<std::string> callColumns_;
