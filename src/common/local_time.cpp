@@ -1,5 +1,6 @@
 #include "common/local_time.h"
 
+#include <cstring>
 #include <string>
 
 #include "common/text.h"
@@ -40,11 +41,13 @@ bool LocalOffset(std::int64_t unixSeconds, std::int64_t& offset) {
   return true;
 }
 
-void Put(std::string& out, std::size_t at, std::int64_t value, int digits) {
-  for (int i = digits - 1; i >= 0; --i) {
-    out[at + static_cast<std::size_t>(i)] = static_cast<char>('0' + value % 10);
-    value /= 10;
-  }
+// The two digits of 0 to 99 at `at`.
+void PutTwo(char* at, std::int64_t value) {
+  static constexpr char kDigits[] =
+      "0001020304050607080910111213141516171819202122232425262728293031323334353637383940414243"
+      "4445464748495051525354555657585960616263646566676869707172737475767778798081828384858687"
+      "888990919293949596979899";
+  std::memcpy(at, kDigits + 2 * value, 2);
 }
 
 }  // namespace
@@ -63,13 +66,21 @@ bool FormatCivil(std::int64_t unixSeconds, std::string& out) {
   const std::int64_t day = doy - (153 * mp + 2) / 5 + 1;
   const std::int64_t month = mp < 10 ? mp + 3 : mp - 9;
   const std::int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
-  out.assign("0000-00-00 00:00:00");
-  Put(out, 0, year, 4);
-  Put(out, 5, month, 2);
-  Put(out, 8, day, 2);
-  Put(out, 11, secs / 3600, 2);
-  Put(out, 14, secs / 60 % 60, 2);
-  Put(out, 17, secs % 60, 2);
+  // Written in place, two digits at a time: this runs for every date and message time.
+  out.resize(19);
+  char* text = out.data();
+  PutTwo(text, year / 100);
+  PutTwo(text + 2, year % 100);
+  text[4] = '-';
+  PutTwo(text + 5, month);
+  text[7] = '-';
+  PutTwo(text + 8, day);
+  text[10] = ' ';
+  PutTwo(text + 11, secs / 3600);
+  text[13] = ':';
+  PutTwo(text + 14, secs / 60 % 60);
+  text[16] = ':';
+  PutTwo(text + 17, secs % 60);
   return true;
 }
 

@@ -17,7 +17,9 @@ namespace bv {
 
 namespace {
 
-std::uint64_t VarintAt(Bytes page, std::int64_t pos, std::int64_t limit, int& length) {
+// Inlined: the scans of free space read a varint at almost every byte.
+[[gnu::always_inline]] inline std::uint64_t VarintAt(Bytes page, std::int64_t pos,
+                                                     std::int64_t limit, int& length) {
   if (pos < 0) return 0;
   return RawDbFile::read_varint(Tail(page, static_cast<std::size_t>(pos)), limit, length);
 }
