@@ -1,31 +1,18 @@
 // Opens arbitrary bytes as a database and runs both chat store passes (which settle
 // their deleted records) and a generic carve of a table with a known column count,
 // settled too. Nothing may crash, hang or leak.
-#include <unistd.h>
-
 #include <cstdint>
-#include <cstdio>
 #include <list>
 #include <string>
 
+#include "fuzz/scratch_file.h"
 #include "rawsqlite/chat_passes.h"
 #include "rawsqlite/generic_rows.h"
 
-namespace {
-
-std::string TempPath() {
-  const char* dir = std::getenv("TMPDIR");
-  return std::string(dir && *dir ? dir : "/tmp") + "/bv_rawsqlite_fuzz_" + std::to_string(getpid());
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const std::string path = TempPath();
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return 0;
-  std::fwrite(data, 1, size, f);
-  std::fclose(f);
+  static const bv::fuzz::ScratchFile file("bv_rawsqlite_fuzz_", "");
+  file.Write(data, size);
+  const std::string& path = file.path();
 
   bv::ChatMap wechat;
   bv::WeChatPass(path, wechat);

@@ -3,41 +3,24 @@
 // the join-row search of deleted messages). The first byte picks the reader; the next
 // four, big-endian, give the database's length, and the rest after it is the log.
 // Nothing may crash, hang or leak, and the files are only read.
-#include <unistd.h>
-
 #include <cstdint>
-#include <cstdio>
 #include <list>
 #include <string>
 
+#include "fuzz/scratch_file.h"
 #include "records/readers.h"
-
-namespace {
-
-std::string TempPath(const char* what) {
-  const char* dir = std::getenv("TMPDIR");
-  return std::string(dir && *dir ? dir : "/tmp") + "/bv_record_readers_fuzz_" +
-         std::to_string(getpid()) + what;
-}
-
-void Write(const std::string& path, const std::uint8_t* data, std::size_t size) {
-  if (FILE* f = std::fopen(path.c_str(), "wb")) {
-    if (size != 0) std::fwrite(data, 1, size, f);
-    std::fclose(f);
-  }
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 5) return 0;
-  static const std::string db = TempPath(".db");
-  static const std::string log = TempPath(".db-wal");
+  static const bv::fuzz::ScratchFile dbFile("bv_record_readers_fuzz_", ".db");
+  static const bv::fuzz::ScratchFile logFile("bv_record_readers_fuzz_", ".db-wal");
+  const std::string& db = dbFile.path();
+  const std::string& log = logFile.path();
   std::size_t split = (std::size_t{data[1]} << 24) | (std::size_t{data[2]} << 16) |
                       (std::size_t{data[3]} << 8) | data[4];
   if (split > size - 5) split = size - 5;
-  Write(db, data + 5, split);
-  Write(log, data + 5 + split, size - 5 - split);
+  dbFile.Write(data + 5, split);
+  logFile.Write(data + 5 + split, size - 5 - split);
   const bv::DatabaseFile file(db, log);
   switch (data[0] % 5) {
     case 0: {
