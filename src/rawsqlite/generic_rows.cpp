@@ -320,6 +320,21 @@ std::int32_t HashLiveCell(RawDbFile& r, const CellInput& cell, int keyColumn, Ge
   out.values = kHashStart;
   RecordCursor cursor;
   return WalkCell(r, cell, scratch, cursor, [&](const Column& col) {
+    // NULL and the constants 0 and 1, most of a wide table's columns, are mixed as their
+    // views are without ViewOf.
+    if (col.type == 0 || col.type == 8 || col.type == 9) {
+      ValueView v;
+      if (col.type != 0) {
+        v.kind = GenericValue::Integer;
+        v.integer = col.type == 9 ? 1 : 0;
+      }
+      if (col.index >= 1) MixValue(out.values, v);
+      if (col.index == keyColumn && col.type != 0) {
+        out.key = KeyHash(v);
+        out.hasKey = true;
+      }
+      return;
+    }
     const ValueView v = ViewOf(col);
     if (col.index >= 1) MixValue(out.values, v);
     if (col.index == keyColumn && !v.truncated && v.kind != GenericValue::Null) {

@@ -95,11 +95,16 @@ class RecordCursor {
   // The next column; false at the end of the header.
   bool Next(Column& col) {
     if (remaining_ == 0 || pos_ >= end_ || pos_ >= bytes_.size()) return false;
-    int length = 0;
-    const std::uint64_t type = RawDbFile::read_varint(
-        Tail(bytes_, pos_),
-        static_cast<std::int64_t>(std::min<std::uint64_t>(end_, bytes_.size()) - pos_), length);
-    if (length <= 0) return false;
+    // Serial types of one byte, nearly all of them, are read as they are.
+    int length = 1;
+    std::uint64_t type = bytes_[static_cast<std::size_t>(pos_)];
+    if (type >= 0x80) {
+      length = 0;
+      type = RawDbFile::read_varint(
+          Tail(bytes_, pos_),
+          static_cast<std::int64_t>(std::min<std::uint64_t>(end_, bytes_.size()) - pos_), length);
+      if (length <= 0) return false;
+    }
     pos_ += static_cast<std::uint64_t>(length);
     --remaining_;
     col.index = column_++;

@@ -684,6 +684,36 @@ TEST(Carving, QuickStartTestAgreesWithTheFullOne) {
   }
 }
 
+// Serial types written in more bytes than they need (a damaged or hand-made file) teach
+// the signature what their short forms do: kinds, widths and small values.
+TEST(Carving, SignatureReadsLongFormTypesAsTheirShortForms) {
+  // Cells of a record with an integer 5 (type 1), the constants 0 and 1, a NULL and a
+  // text of three bytes, once with one-byte types and once with two-byte ones.
+  const Page shortForm = {10, 1, 6, 1, 8, 9, 0, 19, 5, 'a', 'b', 'c'};
+  const Page longForm = {15, 1, 11, 0x80, 1, 0x80, 8, 0x80, 9, 0x80, 0, 0x80, 19, 5, 'a', 'b', 'c'};
+  auto learned = [](const Page& cell) {
+    Page p(512, 0);
+    PutBytes(p, 100, cell);
+    ColumnSignature signature;
+    signature.Learn(Bytes(p), {100});
+    return signature;
+  };
+  const ColumnSignature a = learned(shortForm), b = learned(longForm);
+  ASSERT_FALSE(a.empty());
+  ASSERT_FALSE(b.empty());
+  EXPECT_TRUE(a.HasValue(0, 5));
+  EXPECT_TRUE(a.HasValue(1, 0));
+  EXPECT_TRUE(a.HasValue(2, 1));
+  for (std::size_t column = 0; column < 6; ++column) {
+    for (std::uint64_t type = 0; type < 20; ++type)
+      EXPECT_EQ(a.Fits(column, type), b.Fits(column, type)) << column << " " << type;
+    for (std::uint32_t width = 0; width <= 8; ++width)
+      EXPECT_EQ(a.HasWidth(column, width), b.HasWidth(column, width)) << column << " " << width;
+    for (std::int64_t value = -128; value < 128; ++value)
+      EXPECT_EQ(a.HasValue(column, value), b.HasValue(column, value)) << column << " " << value;
+  }
+}
+
 // WeChat's own column order: TableVer (constant 1, type 9) in column 0, the row-id alias
 // MesLocalID (NULL, type 0) in column 1. Carved with its whole header, or with
 // TableVer's type overwritten, the row still gives its time, text and direction.
