@@ -201,7 +201,8 @@ Result ReadDeletedRows(const DatabaseFile& file, const std::string& table,
     return 0;
   };
   const std::int32_t rc = read_table(pass, table, decoder, true, &signature);
-  std::sort(starts.begin(), starts.end());
+  // The starts are only asked about the readings' ends: without readings, no order.
+  if (!rows.empty()) std::sort(starts.begin(), starts.end());
   std::sort(liveRows.begin(), liveRows.end());
   std::sort(liveKeys.begin(), liveKeys.end());
   // SQLite writes a cell whole, so a cell or reading whose head lies inside a reading's
