@@ -277,7 +277,7 @@ void Carver::CarveFreeblocks(Bytes page, std::list<std::uint16_t>& out) {
 
 namespace {
 
-// What a serial type of one byte tells ColumnSignature::Learn.
+// What a serial type below 128 tells ColumnSignature::Learn.
 struct OneByteType {
   std::uint8_t kind = 0;    // SerialKind
   std::uint16_t width = 0;  // bit of its contents' width (numbers, NULL and constants)
@@ -309,7 +309,7 @@ void ColumnSignature::Learn(Bytes page, std::span<const std::uint16_t> cells) {
     std::int64_t content = pos + static_cast<std::int64_t>(header);
     pos += lh;
     // A table of many columns has its headers read here once per live row: the serial
-    // types of one byte (nearly all) take the short way, through a table of what each
+    // types below 128 (nearly all, one byte each) are looked up in a table of what each
     // tells.
     static const std::array<OneByteType, 128> kOneByte = [] {
       std::array<OneByteType, 128> table{};
@@ -324,35 +324,32 @@ void ColumnSignature::Learn(Bytes page, std::span<const std::uint16_t> cells) {
     }();
     std::size_t column = 0;
     for (; pos < end && column < 4096; ++column) {
-      const std::uint8_t first = page[static_cast<std::size_t>(pos)];
-      if (first < 0x80) {
+      std::uint64_t type = page[static_cast<std::size_t>(pos)];
+      if (type < 0x80) {
         ++pos;
-        if (column >= kinds_.size()) Grow(column + 1);
-        const OneByteType& t = kOneByte[first];
-        kinds_[column] |= t.kind;
-        widths_[column] |= t.width;
-        if (t.noted) {
-          if (first != 1)
-            Note(column, first == 9 ? 1 : 0);
-          else if (content < s)
-            Note(column, static_cast<std::int8_t>(page[static_cast<std::size_t>(content)]));
-        }
-        content += t.size;
+      } else {
+        int g = 0;
+        type = VarintAt(page, pos, end - pos, g);
+        if (g <= 0) break;
+        pos += g;
+      }
+      if (column >= kinds_.size()) Grow(column + 1);
+      if (type >= kOneByte.size()) {  // a text or blob of 58 bytes or more
+        kinds_[column] |= SerialKind(type);
+        content +=
+            static_cast<std::int64_t>(std::min<std::uint64_t>(SerialContentSize(type), 0x10000));
         continue;
       }
-      int g = 0;
-      const std::uint64_t type = VarintAt(page, pos, end - pos, g);
-      if (g <= 0) break;
-      pos += g;
-      if (column >= kinds_.size()) Grow(column + 1);
-      kinds_[column] |= SerialKind(type);
-      // (A small type written in more bytes than it needs, in a damaged file.)
-      if (type <= 9) widths_[column] |= static_cast<std::uint16_t>(1u << SerialContentSize(type));
-      if (type == 8 || type == 9) Note(column, type == 9 ? 1 : 0);
-      if (type == 1 && content < s)
-        Note(column, static_cast<std::int8_t>(page[static_cast<std::size_t>(content)]));
-      content +=
-          static_cast<std::int64_t>(std::min<std::uint64_t>(SerialContentSize(type), 0x10000));
+      const OneByteType& t = kOneByte[type];
+      kinds_[column] |= t.kind;
+      widths_[column] |= t.width;
+      if (t.noted) {
+        if (type != 1)
+          Note(column, type == 9 ? 1 : 0);
+        else if (content < s)
+          Note(column, static_cast<std::int8_t>(page[static_cast<std::size_t>(content)]));
+      }
+      content += t.size;
     }
     if (column != 0) startsBuilt_ = false;
   }
